@@ -1,0 +1,46 @@
+# Newcomer entry points: `make run` and `make test` (see README.md).
+.PHONY: all deps configure build run test sanitize bench screenshots format clean
+
+JOBS ?= $(shell nproc)
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	@cmake --preset default >/dev/null
+
+build: configure
+	@cmake --build --preset default -j $(JOBS)
+
+run: build
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+		echo "Kelvane needs a graphical display (no DISPLAY or WAYLAND_DISPLAY is set); try: xvfb-run make run"; \
+		exit 1; \
+	fi
+	@./build/default/bin/kelvane
+
+test: build
+	@ctest --preset default -j $(JOBS)
+
+# The decoding and bad-input tests again under AddressSanitizer + UBSan.
+sanitize: deps
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan -j $(JOBS)
+	@ctest --preset asan -j $(JOBS)
+
+bench: configure
+	@cmake --build --preset default -j $(JOBS) --target benchmarks
+	@for b in build/default/bench/*; do [ -x "$$b" ] && "$$b" || exit 1; done
+
+# PNGs of the real widgets (offscreen) in build/screenshots/.
+screenshots: build
+	@cmake --build --preset default --target screenshots
+	@QT_QPA_PLATFORM=offscreen ./build/default/bin/kelvane-screenshots build/screenshots
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	@rm -rf build

@@ -1,0 +1,109 @@
+#include "model/ImageItem.h"
+#include "model/SupportedFormats.h"
+
+#include <QSet>
+#include <QTest>
+
+class TestImageItem : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void fieldsFromFileName_data();
+    void fieldsFromFileName();
+    void supportedFileTest_data();
+    void supportedFileTest();
+    void identityIsTheIdAlone();
+    void categoryDisplayNames();
+};
+
+void TestImageItem::fieldsFromFileName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<ImageItem::FormatCategory>("category");
+    QTest::addColumn<bool>("isRaw");
+
+    using C = ImageItem::FormatCategory;
+    QTest::newRow("upper-case jpeg") << "PHOTO.JPEG" << "jpeg" << "JPG" << C::jpeg << false;
+    QTest::newRow("mixed-case tif") << "a.Tif" << "tif" << "TIFF" << C::tiff << false;
+    QTest::newRow("heif shows as HEIC") << "x.HEIF" << "heif" << "HEIC" << C::heic << false;
+    QTest::newRow("bmp is other") << "b.bmp" << "bmp" << "BMP" << C::other << false;
+    QTest::newRow("webp is other") << "w.webp" << "webp" << "WEBP" << C::other << false;
+    QTest::newRow("dng is raw") << "IMG_1.DNG" << "dng" << "DNG" << C::raw << true;
+    QTest::newRow("3fr is raw") << "h.3fr" << "3fr" << "3FR" << C::raw << true;
+    QTest::newRow("avif via platform type") << "p.avif" << "avif" << "AVIF" << C::other << false;
+    QTest::newRow("gif") << "anim.gif" << "gif" << "GIF" << C::gif << false;
+    QTest::newRow("png") << "s.png" << "png" << "PNG" << C::png << false;
+    QTest::newRow("last dot wins") << "trip.2024.jpg" << "jpg" << "JPG" << C::jpeg << false;
+}
+
+void TestImageItem::fieldsFromFileName()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, extension);
+    QFETCH(QString, label);
+    QFETCH(ImageItem::FormatCategory, category);
+    QFETCH(bool, isRaw);
+
+    const ImageItem item(QStringLiteral("/photos/2024 旅行/") + name);
+    QCOMPARE(item.filename(), name);
+    QCOMPARE(item.fileExtension(), extension);
+    QCOMPARE(item.formatLabel(), label);
+    QCOMPARE(item.formatCategory(), category);
+    QCOMPARE(item.isRAW(), isRaw);
+    QCOMPARE(item.url().toLocalFile(), item.path());
+}
+
+void TestImageItem::supportedFileTest_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("supported");
+
+    QTest::newRow("jpg") << "a.jpg" << true;
+    QTest::newRow("upper-case raw") << "a.CR3" << true;
+    QTest::newRow("every raw family") << "a.srw" << true;
+    QTest::newRow("svg typed as image") << "logo.svg" << true;
+    QTest::newRow("ico typed as image") << "favicon.ico" << true;
+    QTest::newRow("avif typed as image") << "a.avif" << true;
+    QTest::newRow("text file") << "notes.txt" << false;
+    QTest::newRow("no extension") << "README" << false;
+    QTest::newRow("trailing dot") << "photo." << false;
+    QTest::newRow("json") << "star-ratings.json" << false;
+    QTest::newRow("video") << "clip.mp4" << false;
+}
+
+void TestImageItem::supportedFileTest()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, supported);
+    QCOMPARE(SupportedFormats::isSupportedFile(name), supported);
+}
+
+void TestImageItem::identityIsTheIdAlone()
+{
+    const QString path = QStringLiteral("/tmp/same.jpg");
+    const ImageItem first(path);
+    const ImageItem second(path);
+    QVERIFY(first != second);
+    QVERIFY(!(first == second));
+
+    const ImageItem copy = first;
+    QCOMPARE(copy, first);
+    QSet<ImageItem> set{first, second, copy};
+    QCOMPARE(set.size(), 2);
+}
+
+void TestImageItem::categoryDisplayNames()
+{
+    QStringList names;
+    for (const auto category : ImageItem::allFormatCategories)
+        names << ImageItem::displayName(category);
+    QCOMPARE(names, (QStringList{QStringLiteral("RAW"), QStringLiteral("JPG"), QStringLiteral("PNG"),
+                                  QStringLiteral("HEIC"), QStringLiteral("GIF"),
+                                  QStringLiteral("TIFF"), QStringLiteral("其他")}));
+}
+
+QTEST_GUILESS_MAIN(TestImageItem)
+#include "tst_imageitem.moc"
