@@ -5,7 +5,6 @@
 #include <QList>
 #include <QObject>
 #include <QUrl>
-
 #include <memory>
 #include <optional>
 

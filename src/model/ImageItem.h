@@ -6,7 +6,6 @@
 #include <QString>
 #include <QUrl>
 #include <QUuid>
-
 #include <array>
 
 // One image file. An immutable value: everything that changes while the program

@@ -33,7 +33,9 @@ static bool mimeTypeIsImage(const QMimeType &type)
 {
     if (!type.isValid())
         return false;
-    const auto isImage = [](const QString &name) { return name.startsWith(QLatin1String("image/")); };
+    const auto isImage = [](const QString &name) {
+        return name.startsWith(QLatin1String("image/"));
+    };
     if (isImage(type.name()))
         return true;
     const QStringList ancestors = type.allAncestors();

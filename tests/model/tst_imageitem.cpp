@@ -26,17 +26,39 @@ void TestImageItem::fieldsFromFileName_data()
     QTest::addColumn<bool>("isRaw");
 
     using C = ImageItem::FormatCategory;
-    QTest::newRow("upper-case jpeg") << "PHOTO.JPEG" << "jpeg" << "JPG" << C::jpeg << false;
-    QTest::newRow("mixed-case tif") << "a.Tif" << "tif" << "TIFF" << C::tiff << false;
-    QTest::newRow("heif shows as HEIC") << "x.HEIF" << "heif" << "HEIC" << C::heic << false;
-    QTest::newRow("bmp is other") << "b.bmp" << "bmp" << "BMP" << C::other << false;
-    QTest::newRow("webp is other") << "w.webp" << "webp" << "WEBP" << C::other << false;
-    QTest::newRow("dng is raw") << "IMG_1.DNG" << "dng" << "DNG" << C::raw << true;
-    QTest::newRow("3fr is raw") << "h.3fr" << "3fr" << "3FR" << C::raw << true;
-    QTest::newRow("avif via platform type") << "p.avif" << "avif" << "AVIF" << C::other << false;
-    QTest::newRow("gif") << "anim.gif" << "gif" << "GIF" << C::gif << false;
-    QTest::newRow("png") << "s.png" << "png" << "PNG" << C::png << false;
-    QTest::newRow("last dot wins") << "trip.2024.jpg" << "jpg" << "JPG" << C::jpeg << false;
+    QTest::newRow("upper-case jpeg") << "PHOTO.JPEG"
+                                     << "jpeg"
+                                     << "JPG" << C::jpeg << false;
+    QTest::newRow("mixed-case tif") << "a.Tif"
+                                    << "tif"
+                                    << "TIFF" << C::tiff << false;
+    QTest::newRow("heif shows as HEIC") << "x.HEIF"
+                                        << "heif"
+                                        << "HEIC" << C::heic << false;
+    QTest::newRow("bmp is other") << "b.bmp"
+                                  << "bmp"
+                                  << "BMP" << C::other << false;
+    QTest::newRow("webp is other") << "w.webp"
+                                   << "webp"
+                                   << "WEBP" << C::other << false;
+    QTest::newRow("dng is raw") << "IMG_1.DNG"
+                                << "dng"
+                                << "DNG" << C::raw << true;
+    QTest::newRow("3fr is raw") << "h.3fr"
+                                << "3fr"
+                                << "3FR" << C::raw << true;
+    QTest::newRow("avif via platform type") << "p.avif"
+                                            << "avif"
+                                            << "AVIF" << C::other << false;
+    QTest::newRow("gif") << "anim.gif"
+                         << "gif"
+                         << "GIF" << C::gif << false;
+    QTest::newRow("png") << "s.png"
+                         << "png"
+                         << "PNG" << C::png << false;
+    QTest::newRow("last dot wins") << "trip.2024.jpg"
+                                   << "jpg"
+                                   << "JPG" << C::jpeg << false;
 }
 
 void TestImageItem::fieldsFromFileName()
@@ -100,9 +122,10 @@ void TestImageItem::categoryDisplayNames()
     QStringList names;
     for (const auto category : ImageItem::allFormatCategories)
         names << ImageItem::displayName(category);
-    QCOMPARE(names, (QStringList{QStringLiteral("RAW"), QStringLiteral("JPG"), QStringLiteral("PNG"),
-                                  QStringLiteral("HEIC"), QStringLiteral("GIF"),
-                                  QStringLiteral("TIFF"), QStringLiteral("其他")}));
+    QCOMPARE(names,
+             (QStringList{QStringLiteral("RAW"), QStringLiteral("JPG"), QStringLiteral("PNG"),
+                          QStringLiteral("HEIC"), QStringLiteral("GIF"), QStringLiteral("TIFF"),
+                          QStringLiteral("其他")}));
 }
 
 QTEST_GUILESS_MAIN(TestImageItem)

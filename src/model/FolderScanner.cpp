@@ -1,0 +1,144 @@
+#include "FolderScanner.h"
+
+#include "NaturalOrder.h"
+#include "SupportedFormats.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QtConcurrent/QtConcurrentRun>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+enum class EntryKind { directory, regularFile, other };
+
+// d_type answers without a stat on the file systems we meet; fall back to
+// lstat where it does not. Symbolic links are never followed, so a link is
+// neither a folder nor a file to the scan and no loop can form.
+EntryKind kindOf(int directoryFd, const dirent *entry)
+{
+    switch (entry->d_type) {
+    case DT_DIR:
+        return EntryKind::directory;
+    case DT_REG:
+        return EntryKind::regularFile;
+    case DT_UNKNOWN:
+        break;
+    default:
+        return EntryKind::other;
+    }
+    struct stat info;
+    if (fstatat(directoryFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return EntryKind::other;
+    if (S_ISDIR(info.st_mode))
+        return EntryKind::directory;
+    if (S_ISREG(info.st_mode))
+        return EntryKind::regularFile;
+    return EntryKind::other;
+}
+
+class TreeWalk
+{
+public:
+    FolderNode scan(const QString &path, bool includeSubfolders)
+    {
+        FolderNode node;
+        node.id = QUuid::createUuid();
+        node.url = QUrl::fromLocalFile(path);
+        node.name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+
+        QStringList subfolders;
+        listFolder(path, includeSubfolders, node.images, subfolders);
+        if (!includeSubfolders)
+            return node;
+
+        QStringList names;
+        names.reserve(subfolders.size());
+        for (const QString &sub : std::as_const(subfolders))
+            names << sub.mid(sub.lastIndexOf(QLatin1Char('/')) + 1);
+        // Sort the names and the paths together: sort the names, then rebuild the paths.
+        m_order.sortStrings(names);
+        const QString prefix = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+        for (const QString &name : std::as_const(names)) {
+            FolderNode child = scan(prefix + name, true);
+            if (child.imageCount() > 0)
+                node.children.append(std::move(child));
+        }
+        return node;
+    }
+
+private:
+    void listFolder(const QString &path, bool wantSubfolders, QList<ImageItem> &images,
+                    QStringList &subfolders)
+    {
+        const QByteArray encodedPath = QFile::encodeName(path);
+        DIR *dir = opendir(encodedPath.constData());
+        if (!dir)
+            return;
+        const int fd = dirfd(dir);
+        const QString prefix = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+        while (const dirent *entry = readdir(dir)) {
+            if (entry->d_name[0] == '.') // hidden entries, "." and ".."
+                continue;
+            const EntryKind kind = kindOf(fd, entry);
+            if (kind == EntryKind::directory) {
+                if (wantSubfolders)
+                    subfolders << prefix + QFile::decodeName(entry->d_name);
+                continue;
+            }
+            if (kind != EntryKind::regularFile)
+                continue;
+            const QString name = QFile::decodeName(entry->d_name);
+            if (isImageName(name))
+                images.append(ImageItem(prefix + name));
+        }
+        closedir(dir);
+    }
+
+    // The MIME look-up behind the test is slow next to a hash probe, and a
+    // folder tree has only a handful of distinct extensions.
+    bool isImageName(const QString &name)
+    {
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        if (dot < 0)
+            return false;
+        const QString extension = name.mid(dot + 1).toLower();
+        const auto cached = m_extensionIsImage.constFind(extension);
+        if (cached != m_extensionIsImage.constEnd())
+            return *cached;
+        const bool isImage = SupportedFormats::isSupportedExtension(extension);
+        m_extensionIsImage.insert(extension, isImage);
+        return isImage;
+    }
+
+    NaturalOrder m_order;
+    QHash<QString, bool> m_extensionIsImage;
+};
+
+} // namespace
+
+FolderScanner::FolderScanner()
+{
+    m_pool.setMaxThreadCount(1);
+}
+
+FolderScanner::~FolderScanner()
+{
+    m_pool.waitForDone();
+}
+
+QFuture<FolderNode> FolderScanner::scan(const QUrl &url, bool includeSubfolders)
+{
+    return QtConcurrent::run(&m_pool, &FolderScanner::scanFolder, url, includeSubfolders);
+}
+
+FolderNode FolderScanner::scanFolder(const QUrl &url, bool includeSubfolders)
+{
+    QString path = url.toLocalFile();
+    if (path.size() > 1)
+        path = QDir::cleanPath(path);
+    return TreeWalk().scan(path, includeSubfolders);
+}

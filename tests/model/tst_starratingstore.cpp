@@ -1,0 +1,231 @@
+#include "TestFiles.h"
+#include "model/StarRatingStore.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using TestFiles::touch;
+
+class TestStarRatingStore : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+
+    void setThenClearLeavesAnEmptyObject();
+    void ratingsAreClamped();
+    void changeSignalOnlyOnRealChange();
+    void plainTextKeysSurviveARestart();
+    void cleanupDropsDeletedFilesAtAnyDepth();
+    void cleanupUsesTheFolderPrefixWithSlash();
+    void cleanupWithoutChangesDoesNotWrite();
+    void damagedFileIsKeptAsideBeforeTheFirstSave_data();
+    void damagedFileIsKeptAsideBeforeTheFirstSave();
+    void damagedCopiesAreNeverOverwritten();
+    void urlAndPathKeysAgree();
+    void defaultLocation();
+
+private:
+    QString storeFile() const
+    {
+        return m_dir.path() + QStringLiteral("/data/Kelvane/star-ratings.json");
+    }
+    QJsonObject storedObject() const
+    {
+        QFile file(storeFile());
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QJsonDocument::fromJson(file.readAll()).object();
+    }
+
+    QTemporaryDir m_dir;
+};
+
+void TestStarRatingStore::init()
+{
+    m_dir = QTemporaryDir();
+    QVERIFY(m_dir.isValid());
+}
+
+void TestStarRatingStore::setThenClearLeavesAnEmptyObject()
+{
+    StarRatingStore store(storeFile());
+    const QString photo = m_dir.path() + "/a.jpg";
+    store.setRating(3, photo);
+    QCOMPARE(store.rating(photo), 3);
+    QCOMPARE(storedObject().value(photo).toInt(), 3);
+    store.setRating(0, photo);
+    QCOMPARE(store.rating(photo), 0);
+    QFile file(storeFile());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("{}"));
+}
+
+void TestStarRatingStore::ratingsAreClamped()
+{
+    StarRatingStore store(storeFile());
+    store.setRating(7, QStringLiteral("/p/high.jpg"));
+    store.setRating(-2, QStringLiteral("/p/low.jpg"));
+    QCOMPARE(store.rating(QStringLiteral("/p/high.jpg")), 5);
+    QCOMPARE(store.rating(QStringLiteral("/p/low.jpg")), 1);
+    QCOMPARE(StarRatingStore(storeFile()).rating(QStringLiteral("/p/high.jpg")), 5);
+}
+
+void TestStarRatingStore::changeSignalOnlyOnRealChange()
+{
+    StarRatingStore store(storeFile());
+    QSignalSpy changed(&store, &StarRatingStore::ratingsChanged);
+    store.setRating(4, QStringLiteral("/p/a.jpg"));
+    store.setRating(4, QStringLiteral("/p/a.jpg"));
+    store.setRating(9, QStringLiteral("/p/b.jpg"));
+    store.setRating(5, QStringLiteral("/p/b.jpg")); // clamped 9 is already 5
+    store.setRating(0, QStringLiteral("/p/never-rated.jpg"));
+    QCOMPARE(changed.count(), 2);
+    QCOMPARE(changed.at(0).at(0).toString(), QStringLiteral("/p/a.jpg"));
+}
+
+void TestStarRatingStore::plainTextKeysSurviveARestart()
+{
+    const QString photo = m_dir.path() + QStringLiteral("/2024 旅行/\"夜景\" -1.jpg");
+    {
+        StarRatingStore store(storeFile());
+        store.setRating(2, photo);
+    }
+    QFile file(storeFile());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QVERIFY(bytes.contains(QStringLiteral("2024 旅行").toUtf8()));
+    QVERIFY(!bytes.contains("%20"));
+
+    StarRatingStore reloaded(storeFile());
+    QCOMPARE(reloaded.rating(photo), 2);
+    QCOMPARE(reloaded.rating(QUrl::fromLocalFile(photo)), 2);
+}
+
+void TestStarRatingStore::cleanupDropsDeletedFilesAtAnyDepth()
+{
+    const QString root = m_dir.path() + "/photos";
+    const QString kept = touch(root, "kept.jpg");
+    const QString gone = touch(root, "gone.jpg");
+    const QString goneDeep = touch(root, "a/b/c/gone.nef");
+    const QString elsewhere = touch(m_dir.path(), "elsewhere/gone.jpg");
+
+    StarRatingStore store(storeFile());
+    for (const QString &path : {kept, gone, goneDeep, elsewhere})
+        store.setRating(4, path);
+    for (const QString &path : {gone, goneDeep, elsewhere})
+        QVERIFY(QFile::remove(path));
+
+    QSignalSpy changed(&store, &StarRatingStore::ratingsChanged);
+    store.cleanupStaleEntries(root);
+    QCOMPARE(store.rating(kept), 4);
+    QCOMPARE(store.rating(gone), 0);
+    QCOMPARE(store.rating(goneDeep), 0);
+    QCOMPARE(store.rating(elsewhere), 4);
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(StarRatingStore(storeFile()).count(), 2);
+}
+
+void TestStarRatingStore::cleanupUsesTheFolderPrefixWithSlash()
+{
+    StarRatingStore store(storeFile());
+    const QString sibling = m_dir.path() + "/a/bc/x.jpg"; // never existed
+    store.setRating(3, sibling);
+    store.cleanupStaleEntries(m_dir.path() + "/a/b");
+    QCOMPARE(store.rating(sibling), 3);
+    store.cleanupStaleEntries(m_dir.path() + "/a/bc/");
+    QCOMPARE(store.rating(sibling), 0);
+}
+
+void TestStarRatingStore::cleanupWithoutChangesDoesNotWrite()
+{
+    const QString photo = touch(m_dir.path(), "p.jpg");
+    StarRatingStore store(storeFile());
+    store.setRating(2, photo);
+    QVERIFY(QFile::remove(storeFile()));
+    store.cleanupStaleEntries(m_dir.path());
+    QVERIFY(!QFileInfo::exists(storeFile()));
+}
+
+void TestStarRatingStore::damagedFileIsKeptAsideBeforeTheFirstSave_data()
+{
+    QTest::addColumn<QByteArray>("damaged");
+    QTest::newRow("truncated") << QByteArray(R"({"/p/a.jpg": 3, "/p/b.j)");
+    QTest::newRow("array") << QByteArray("[1,2,3]");
+    QTest::newRow("text value") << QByteArray(R"({"/p/a.jpg":"three"})");
+    QTest::newRow("fractional value") << QByteArray(R"({"/p/a.jpg":2.5})");
+}
+
+void TestStarRatingStore::damagedFileIsKeptAsideBeforeTheFirstSave()
+{
+    QFETCH(QByteArray, damaged);
+    touch(QFileInfo(storeFile()).absolutePath(), "star-ratings.json", damaged);
+
+    StarRatingStore store(storeFile());
+    QCOMPARE(store.count(), 0);
+    // Reading alone keeps the file as it is.
+    QFile untouched(storeFile());
+    QVERIFY(untouched.open(QIODevice::ReadOnly));
+    QCOMPARE(untouched.readAll(), damaged);
+    untouched.close();
+
+    store.setRating(5, QStringLiteral("/p/new.jpg"));
+    QFile aside(storeFile() + ".damaged");
+    QVERIFY(aside.open(QIODevice::ReadOnly));
+    QCOMPARE(aside.readAll(), damaged);
+    QCOMPARE(storedObject().value("/p/new.jpg").toInt(), 5);
+
+    // Only the first save sets the file aside.
+    store.setRating(1, QStringLiteral("/p/other.jpg"));
+    QVERIFY(!QFileInfo::exists(storeFile() + ".damaged.1"));
+}
+
+void TestStarRatingStore::damagedCopiesAreNeverOverwritten()
+{
+    const QString folder = QFileInfo(storeFile()).absolutePath();
+    touch(folder, "star-ratings.json.damaged", "first");
+    touch(folder, "star-ratings.json", "second{");
+    StarRatingStore store(storeFile());
+    store.setRating(2, QStringLiteral("/p/x.jpg"));
+
+    QFile first(storeFile() + ".damaged");
+    QVERIFY(first.open(QIODevice::ReadOnly));
+    QCOMPARE(first.readAll(), QByteArray("first"));
+    QFile second(storeFile() + ".damaged.1");
+    QVERIFY(second.open(QIODevice::ReadOnly));
+    QCOMPARE(second.readAll(), QByteArray("second{"));
+}
+
+void TestStarRatingStore::urlAndPathKeysAgree()
+{
+    StarRatingStore store(storeFile());
+    const QString photo = QStringLiteral("/照片/with space.jpg");
+    store.setRating(4, QUrl::fromLocalFile(photo));
+    QCOMPARE(store.rating(photo), 4);
+    QVERIFY(storedObject().contains(photo));
+}
+
+void TestStarRatingStore::defaultLocation()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    const QString expected = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                             QStringLiteral("/Kelvane/star-ratings.json");
+    QCOMPARE(StarRatingStore::defaultFilePath(), expected);
+    QVERIFY(expected.contains(QStringLiteral(".qttest")));
+    {
+        StarRatingStore store;
+        store.setRating(3, QStringLiteral("/p/default.jpg"));
+    }
+    StarRatingStore reloaded;
+    QCOMPARE(reloaded.rating(QStringLiteral("/p/default.jpg")), 3);
+    QFile::remove(expected);
+}
+
+QTEST_GUILESS_MAIN(TestStarRatingStore)
+#include "tst_starratingstore.moc"

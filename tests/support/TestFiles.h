@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
+
+// Small helpers for tests that build folder trees on disk.
+namespace TestFiles {
+
+// Creates `relativePath` below `root` (folders included) with some bytes in it.
+inline QString touch(const QString &root, const QString &relativePath, const QByteArray &data = "x")
+{
+    const QString path = root + QLatin1Char('/') + relativePath;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    file.write(data);
+    return path;
+}
+
+inline QString makeDir(const QString &root, const QString &relativePath)
+{
+    const QString path = root + QLatin1Char('/') + relativePath;
+    QDir().mkpath(path);
+    return path;
+}
+
+} // namespace TestFiles
