@@ -32,7 +32,7 @@ sanitize: deps
 
 bench: configure
 	@cmake --build --preset default -j $(JOBS) --target benchmarks
-	@for b in build/default/bench/*; do [ -x "$$b" ] && "$$b" || exit 1; done
+	@for b in build/default/bench/*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; done
 
 # PNGs of the real widgets (offscreen) in build/screenshots/.
 screenshots: build

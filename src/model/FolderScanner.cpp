@@ -7,8 +7,10 @@
 #include <QFile>
 #include <QHash>
 #include <QtConcurrent/QtConcurrentRun>
+#include <deque>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -86,36 +88,46 @@ private:
             const EntryKind kind = kindOf(fd, entry);
             if (kind == EntryKind::directory) {
                 if (wantSubfolders)
-                    subfolders << prefix + QFile::decodeName(entry->d_name);
+                    subfolders << prefix + QString::fromUtf8(entry->d_name);
                 continue;
             }
             if (kind != EntryKind::regularFile)
                 continue;
-            const QString name = QFile::decodeName(entry->d_name);
-            if (isImageName(name))
-                images.append(ImageItem(prefix + name));
+            // Qt 6 takes file names on Unix as UTF-8; decoding directly skips a codec look-up.
+            const QString name = QString::fromUtf8(entry->d_name);
+            if (const ImageItem::FileType *type = imageTypeOf(name))
+                images.append(ImageItem(prefix + name, name, *type));
         }
         closedir(dir);
     }
 
-    // The MIME look-up behind the test is slow next to a hash probe, and a
-    // folder tree has only a handful of distinct extensions.
-    bool isImageName(const QString &name)
+    // The file type of an image name, or nullptr for anything else. A folder
+    // tree has a handful of distinct extensions, so each is looked up once (the
+    // MIME test behind it is slow next to a hash probe) and its strings are
+    // shared by every item.
+    const ImageItem::FileType *imageTypeOf(const QString &name)
     {
         const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-        if (dot < 0)
-            return false;
-        const QString extension = name.mid(dot + 1).toLower();
-        const auto cached = m_extensionIsImage.constFind(extension);
-        if (cached != m_extensionIsImage.constEnd())
-            return *cached;
-        const bool isImage = SupportedFormats::isSupportedExtension(extension);
-        m_extensionIsImage.insert(extension, isImage);
-        return isImage;
+        if (dot <= 0)
+            return nullptr;
+        const QStringView extension = QStringView(name).mid(dot + 1);
+        for (const auto &[written, type] : m_types) {
+            if (written == extension)
+                return type ? &*type : nullptr;
+        }
+        const QString lower = extension.toString().toLower();
+        std::optional<ImageItem::FileType> type;
+        if (SupportedFormats::isSupportedExtension(lower))
+            type = ImageItem::FileType::forExtension(lower);
+        m_types.emplace_back(extension.toString(), std::move(type));
+        return m_types.back().second ? &*m_types.back().second : nullptr;
     }
 
     NaturalOrder m_order;
-    QHash<QString, bool> m_extensionIsImage;
+    // Keyed by the extension as written on disk, so "JPG" and "jpg" are two keys.
+    // A short list: a linear probe beats hashing a fresh string per file. A
+    // std::deque keeps the addresses handed out stable while it grows.
+    std::deque<std::pair<QString, std::optional<ImageItem::FileType>>> m_types;
 };
 
 } // namespace

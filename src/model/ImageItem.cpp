@@ -2,24 +2,40 @@
 
 #include "SupportedFormats.h"
 
-ImageItem::ImageItem(const QString &absolutePath)
-    : m_id(QUuid::createUuid())
-    , m_path(absolutePath)
+ImageItem::FileType ImageItem::FileType::forExtension(const QString &lowerCaseExtension)
 {
-    const qsizetype slash = m_path.lastIndexOf(QLatin1Char('/'));
-    m_filename = m_path.mid(slash + 1);
-    const qsizetype dot = m_filename.lastIndexOf(QLatin1Char('.'));
-    // A leading dot starts a (hidden) name, not an extension.
-    if (dot > 0)
-        m_fileExtension = m_filename.mid(dot + 1).toLower();
-    m_isRAW = SupportedFormats::rawExtensions().contains(m_fileExtension);
-    m_formatLabel = label(m_fileExtension);
+    FileType type;
+    type.extension = lowerCaseExtension;
+    type.label = ImageItem::label(lowerCaseExtension);
+    type.category = ImageItem::category(lowerCaseExtension);
+    type.isRAW = type.category == FormatCategory::raw;
+    return type;
 }
 
-ImageItem::FormatCategory ImageItem::formatCategory() const
+static QString extensionOf(const QString &filename)
 {
-    const QString &ext = m_fileExtension;
-    if (m_isRAW)
+    const qsizetype dot = filename.lastIndexOf(QLatin1Char('.'));
+    // A leading dot starts a (hidden) name, not an extension.
+    return dot > 0 ? filename.mid(dot + 1).toLower() : QString();
+}
+
+ImageItem::ImageItem(const QString &absolutePath)
+    : ImageItem(absolutePath, absolutePath.mid(absolutePath.lastIndexOf(QLatin1Char('/')) + 1),
+                FileType())
+{
+    m_type = FileType::forExtension(extensionOf(m_filename));
+}
+
+ImageItem::ImageItem(const QString &absolutePath, const QString &filename, const FileType &type)
+    : m_id(QUuid::createUuid())
+    , m_path(absolutePath)
+    , m_filename(filename)
+    , m_type(type)
+{}
+
+ImageItem::FormatCategory ImageItem::category(const QString &ext)
+{
+    if (SupportedFormats::rawExtensions().contains(ext))
         return FormatCategory::raw;
     if (ext == QLatin1String("jpg") || ext == QLatin1String("jpeg"))
         return FormatCategory::jpeg;

@@ -21,19 +21,32 @@ public:
         FormatCategory::raw, FormatCategory::jpeg, FormatCategory::png,  FormatCategory::heic,
         FormatCategory::gif, FormatCategory::tiff, FormatCategory::other};
 
+    // What an item derives from its lower-cased extension; the scanner works it
+    // out once per distinct extension and shares it between items.
+    struct FileType
+    {
+        QString extension; // lower case
+        QString label;
+        FormatCategory category = FormatCategory::other;
+        bool isRAW = false;
+
+        static FileType forExtension(const QString &lowerCaseExtension);
+    };
+
     ImageItem() = default;
     // Creates an item for a local file; only the folder scanner makes them.
     explicit ImageItem(const QString &absolutePath);
+    ImageItem(const QString &absolutePath, const QString &filename, const FileType &type);
 
     QUuid id() const { return m_id; }
     QUrl url() const { return QUrl::fromLocalFile(m_path); }
     // The decoded absolute path: the key of ratings and every file operation.
     const QString &path() const { return m_path; }
     const QString &filename() const { return m_filename; }
-    const QString &fileExtension() const { return m_fileExtension; }
-    bool isRAW() const { return m_isRAW; }
-    const QString &formatLabel() const { return m_formatLabel; }
-    FormatCategory formatCategory() const;
+    const QString &fileExtension() const { return m_type.extension; }
+    bool isRAW() const { return m_type.isRAW; }
+    const QString &formatLabel() const { return m_type.label; }
+    FormatCategory formatCategory() const { return m_type.category; }
     bool isNull() const { return m_id.isNull(); }
 
     static QString displayName(FormatCategory category);
@@ -44,13 +57,12 @@ public:
 
 private:
     static QString label(const QString &lowerCaseExtension);
+    static FormatCategory category(const QString &lowerCaseExtension);
 
     QUuid m_id;
     QString m_path;
     QString m_filename;
-    QString m_fileExtension;
-    QString m_formatLabel;
-    bool m_isRAW = false;
+    FileType m_type;
 };
 
 Q_DECLARE_METATYPE(ImageItem)

@@ -1,6 +1,8 @@
 #include "NaturalOrder.h"
 
 #include <QCollatorSortKey>
+#include <QThread>
+#include <QtConcurrent/QtConcurrentMap>
 #include <algorithm>
 #include <numeric>
 #include <vector>
@@ -27,14 +29,43 @@ bool NaturalOrder::lessThan(const QString &a, const QString &b) const
     return m_collator.compare(a, b) < 0;
 }
 
+// Below this many names the keys are made on the calling thread alone.
+constexpr qsizetype parallelKeyThreshold = 4096;
+
+// Sort keys for `nameAt(0..count)`. Making a key costs far more than comparing
+// two, so large lists make them on every core, each chunk with a collator of
+// its own (a collator is not to be shared between threads).
+template <typename NameAt>
+static std::vector<QCollatorSortKey> sortKeys(const QCollator &collator, qsizetype count,
+                                              NameAt nameAt)
+{
+    std::vector<QCollatorSortKey> keys(count, collator.sortKey(QString()));
+    const int chunks = count < parallelKeyThreshold ? 1 : std::max(1, QThread::idealThreadCount());
+    const auto makeKeys = [&](int chunk) {
+        const QCollator own(collator);
+        QCollator local(own.locale());
+        local.setNumericMode(own.numericMode());
+        local.setCaseSensitivity(own.caseSensitivity());
+        const qsizetype begin = count * chunk / chunks;
+        const qsizetype end = count * (chunk + 1) / chunks;
+        for (qsizetype i = begin; i < end; ++i)
+            keys[i] = local.sortKey(nameAt(i));
+    };
+    if (chunks == 1) {
+        makeKeys(0);
+        return keys;
+    }
+    QList<int> chunkList(chunks);
+    std::iota(chunkList.begin(), chunkList.end(), 0);
+    QtConcurrent::blockingMap(chunkList, makeKeys);
+    return keys;
+}
+
 // Sorts `count` elements by the names `nameAt(i)` and returns the permutation.
 template <typename NameAt>
 static std::vector<qsizetype> sortedOrder(const QCollator &collator, qsizetype count, NameAt nameAt)
 {
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(count);
-    for (qsizetype i = 0; i < count; ++i)
-        keys.push_back(collator.sortKey(nameAt(i)));
+    const std::vector<QCollatorSortKey> keys = sortKeys(collator, count, nameAt);
     std::vector<qsizetype> order(count);
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(),
