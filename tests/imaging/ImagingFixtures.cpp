@@ -131,6 +131,8 @@ QByteArray exifBlockWithOrientation(int orientation)
 {
     Exiv2::ExifData exif;
     exif["Exif.Image.Orientation"] = uint16_t(orientation);
+    exif["Exif.Image.Make"] = std::string("HeifCam");
+    exif["Exif.Photo.FNumber"] = Exiv2::URational(28, 10);
     Exiv2::Blob blob;
     Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
     QByteArray block(4, '\0'); // offset to the TIFF header

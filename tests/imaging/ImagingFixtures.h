@@ -31,7 +31,8 @@ QByteArray jpegBytes(const QImage &image, int quality = 90);
 
 // HEIC (HEVC) or AVIF (AV1) through libheif. orientation is written as the
 // container's rotation/mirroring; exifOrientation, when non-zero, as an EXIF
-// block with that Orientation tag (which decoders must not apply again).
+// block with that Orientation tag (which decoders must not apply again),
+// Make "HeifCam" and FNumber 2.8.
 // nclxPrimaries: 1 = sRGB/BT.709, 12 = Display P3.
 bool writeHeif(const QString &path, const QImage &image, bool avif, int orientation = 1,
                int exifOrientation = 0, int nclxPrimaries = 1, int thumbnailSize = 0);
