@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+// The one decoding facade of the program: every format the folder scanner
+// admits decodes here. Qt's image plugins (JPEG, PNG, GIF, BMP, TIFF, WebP,
+// ICO, SVG), libheif (HEIC, HEIF, AVIF), LibRaw and Exiv2 (camera RAW and
+// stored previews). Results are always upright and in sRGB. Stateless and
+// thread-safe: call from any thread except for long work on the UI thread.
+class ImageDecoder
+{
+public:
+    // Pictures declaring more pixels than this are refused before anything
+    // large is allocated (decompression bombs); 100-megapixel photos pass.
+    static constexpr qint64 maxPixels = 200'000'000;
+
+    // Longer side at most maxSize, never enlarged. A stored thumbnail or
+    // preview is used when the file has one; otherwise the picture is decoded
+    // at reduced size (JPEG in the DCT domain). Null when nothing decodes.
+    static QImage thumbnail(const QString &path, qreal maxSize);
+
+    // The full picture, or for a camera RAW file its largest stored preview
+    // (developed from the sensor data when it has none).
+    // Throws ImageLoadError: sourceCreationFailed when the file cannot be
+    // opened, decodeFailed when no bitmap results.
+    static QImage fullImage(const QString &path);
+
+    // Process-wide library settings (Qt's allocation limit, Exiv2's BMFF
+    // support and quiet logging). Idempotent and thread-safe; every entry
+    // point calls it.
+    static void initialiseLibraries();
+
+private:
+    static QImage readWithQt(const QString &path, qreal maxSize);
+    static QImage scaledToFit(const QImage &image, qreal maxSize);
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <memory>
+
+class LibRaw;
+
+// Full development of camera RAW sensor data with LibRaw: sensor resolution,
+// as-shot white balance, sRGB, 8 bits, upright. One instance holds one LibRaw
+// context and reuses it for every file; it is not thread-safe, so an instance
+// belongs to one thread (or one serial queue) at a time.
+class RawDeveloper
+{
+public:
+    explicit RawDeveloper(qint64 maxPixels);
+    ~RawDeveloper();
+    RawDeveloper(const RawDeveloper &) = delete;
+    RawDeveloper &operator=(const RawDeveloper &) = delete;
+
+    // Throws ImageLoadError: sourceCreationFailed when LibRaw cannot open the
+    // file; decodeFailed when it opens but the sensor data is missing, cut
+    // short, larger than maxPixels, or fails to develop.
+    QImage develop(const QString &path);
+
+private:
+    static void onDataError(void *self, const char *file, int offset);
+    bool sensorDataFitsFile(const QString &path) const;
+
+    std::unique_ptr<LibRaw> m_raw;
+    qint64 m_maxPixels;
+    bool m_dataError = false;
+};

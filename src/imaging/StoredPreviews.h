@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+// The thumbnails and previews a file carries besides its main picture: the
+// EXIF thumbnail of a JPEG, the preview JPEGs of a camera RAW file. Exiv2 lists
+// them for every container it reads; LibRaw is asked when Exiv2 finds none
+// (CR3 and other files this Exiv2 cannot parse).
+class StoredPreviews
+{
+public:
+    // Among several, the smallest whose longer side reaches maxSize, else the
+    // largest; maxSize <= 0 asks for the largest. The result is upright in the
+    // orientation of the file's main picture, and in sRGB. Null when the file
+    // has no usable preview. LibRaw is consulted only for camera RAW files.
+    // Any thread.
+    enum class Source { exiv2Only, exiv2ThenLibRaw };
+    static QImage load(const QString &path, qreal maxSize, qint64 maxPixels, Source source);
+
+private:
+    static QImage loadWithExiv2(const QString &path, qreal maxSize, qint64 maxPixels,
+                                int *orientation);
+    static QImage loadWithLibRaw(const QString &path, qint64 maxPixels, int *orientation);
+};

@@ -1,0 +1,281 @@
+#include "ImagingFixtures.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageWriter>
+#include <QPainter>
+#include <libheif/heif.h>
+#include <memory>
+#include <tiffio.h>
+#include <vector>
+
+namespace ImagingFixtures {
+
+QImage quadrantPicture(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    QPainter painter(&image);
+    const int w = width / 2, h = height / 2;
+    painter.fillRect(0, 0, w, h, Qt::red);
+    painter.fillRect(w, 0, width - w, h, Qt::green);
+    painter.fillRect(0, h, w, height - h, Qt::blue);
+    painter.fillRect(w, h, width - w, height - h, Qt::white);
+    return image;
+}
+
+QImage storedForOrientation(const QImage &upright, int orientation)
+{
+    const int dw = upright.width(), dh = upright.height();
+    const bool swap = orientation >= 5 && orientation <= 8;
+    const int sw = swap ? dh : dw, sh = swap ? dw : dh;
+    QImage stored(sw, sh, QImage::Format_RGB32);
+    for (int sy = 0; sy < sh; ++sy) {
+        for (int sx = 0; sx < sw; ++sx) {
+            int dx = sx, dy = sy;
+            switch (orientation) {
+            case 2:
+                dx = dw - 1 - sx;
+                break;
+            case 3:
+                dx = dw - 1 - sx;
+                dy = dh - 1 - sy;
+                break;
+            case 4:
+                dy = dh - 1 - sy;
+                break;
+            case 5:
+                dx = sy;
+                dy = sx;
+                break; // row 0 left, column 0 top
+            case 6:
+                dx = dw - 1 - sy;
+                dy = sx;
+                break; // row 0 right, column 0 top
+            case 7:
+                dx = dw - 1 - sy;
+                dy = dh - 1 - sx;
+                break; // row 0 right, column 0 bottom
+            case 8:
+                dx = sy;
+                dy = dh - 1 - sx;
+                break; // row 0 left, column 0 bottom
+            default:
+                break;
+            }
+            stored.setPixel(sx, sy, upright.pixel(dx, dy));
+        }
+    }
+    return stored;
+}
+
+bool colourNear(QColor actual, QColor expected, int tolerance)
+{
+    return qAbs(actual.red() - expected.red()) <= tolerance &&
+           qAbs(actual.green() - expected.green()) <= tolerance &&
+           qAbs(actual.blue() - expected.blue()) <= tolerance;
+}
+
+QColor colourAtFraction(const QImage &image, qreal fx, qreal fy)
+{
+    return image.pixelColor(qBound(0, int(image.width() * fx), image.width() - 1),
+                            qBound(0, int(image.height() * fy), image.height() - 1));
+}
+
+bool hasUprightQuadrants(const QImage &image, int tolerance)
+{
+    if (image.isNull() || image.width() <= image.height())
+        return false;
+    return colourNear(colourAtFraction(image, 0.25, 0.25), Qt::red, tolerance) &&
+           colourNear(colourAtFraction(image, 0.75, 0.25), Qt::green, tolerance) &&
+           colourNear(colourAtFraction(image, 0.25, 0.75), Qt::blue, tolerance) &&
+           colourNear(colourAtFraction(image, 0.75, 0.75), Qt::white, tolerance);
+}
+
+QString writeJpeg(const QString &path, const QImage &image, int quality)
+{
+    QImageWriter writer(path, "jpeg");
+    writer.setQuality(quality);
+    return writer.write(image) ? path : QString();
+}
+
+QString writePng(const QString &path, const QImage &image)
+{
+    QImageWriter writer(path, "png");
+    return writer.write(image) ? path : QString();
+}
+
+QByteArray jpegBytes(const QImage &image, int quality)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(quality);
+    writer.write(image);
+    return bytes;
+}
+
+void editExif(const QString &path, const std::function<void(Exiv2::ExifData &)> &edit)
+{
+    auto file = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+    file->readMetadata();
+    Exiv2::ExifData exif = file->exifData();
+    edit(exif);
+    file->setExifData(exif);
+    file->writeMetadata();
+}
+
+namespace {
+
+QByteArray exifBlockWithOrientation(int orientation)
+{
+    Exiv2::ExifData exif;
+    exif["Exif.Image.Orientation"] = uint16_t(orientation);
+    exif["Exif.Image.Make"] = std::string("HeifCam");
+    exif["Exif.Photo.FNumber"] = Exiv2::URational(28, 10);
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
+    QByteArray block(4, '\0'); // offset to the TIFF header
+    block.append(reinterpret_cast<const char *>(blob.data()), static_cast<qsizetype>(blob.size()));
+    return block;
+}
+
+} // namespace
+
+bool writeHeif(const QString &path, const QImage &image, bool avif, int orientation,
+               int exifOrientation, int nclxPrimaries, int thumbnailSize)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(),
+                                                                        &heif_context_free);
+    heif_encoder *encoder = nullptr;
+    if (heif_context_get_encoder_for_format(
+            context.get(), avif ? heif_compression_AV1 : heif_compression_HEVC, &encoder)
+            .code != heif_error_Ok)
+        return false;
+    heif_encoder_set_lossy_quality(encoder, 90);
+    heif_image *picture = nullptr;
+    heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB,
+                      &picture);
+    heif_image_add_plane(picture, heif_channel_interleaved, rgb.width(), rgb.height(), 8);
+    int stride = 0;
+    uint8_t *plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
+    for (int y = 0; y < rgb.height(); ++y)
+        memcpy(plane + y * stride, rgb.constScanLine(y), size_t(rgb.width()) * 3);
+
+    heif_color_profile_nclx *nclx = heif_nclx_color_profile_alloc();
+    nclx->color_primaries = heif_color_primaries(nclxPrimaries);
+    nclx->transfer_characteristics = heif_transfer_characteristic_IEC_61966_2_1;
+    nclx->matrix_coefficients = heif_matrix_coefficients_ITU_R_BT_601_6;
+    nclx->full_range_flag = 1;
+    heif_image_set_nclx_color_profile(picture, nclx);
+
+    heif_encoding_options *options = heif_encoding_options_alloc();
+    options->output_nclx_profile = nclx;
+    options->image_orientation = heif_orientation(orientation);
+    heif_image_handle *handle = nullptr;
+    bool ok = heif_context_encode_image(context.get(), picture, encoder, options, &handle).code ==
+              heif_error_Ok;
+    if (ok && thumbnailSize > 0) {
+        heif_image_handle *thumbnail = nullptr;
+        ok = heif_context_encode_thumbnail(context.get(), picture, handle, encoder, options,
+                                           thumbnailSize, &thumbnail)
+                 .code == heif_error_Ok;
+        if (thumbnail)
+            heif_image_handle_release(thumbnail);
+    }
+    if (ok && exifOrientation > 0) {
+        const QByteArray block = exifBlockWithOrientation(exifOrientation);
+        ok = heif_context_add_exif_metadata(context.get(), handle, block.constData(),
+                                            int(block.size()))
+                 .code == heif_error_Ok;
+    }
+    if (ok)
+        ok = heif_context_write_to_file(context.get(), QFile::encodeName(path).constData()).code ==
+             heif_error_Ok;
+    if (handle)
+        heif_image_handle_release(handle);
+    heif_encoding_options_free(options);
+    heif_nclx_color_profile_free(nclx);
+    heif_image_release(picture);
+    heif_encoder_release(encoder);
+    return ok;
+}
+
+bool writeDng(const QString &path, int width, int height, const QImage &preview, int orientation)
+{
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tif)
+        return false;
+    const QByteArray previewJpeg = jpegBytes(preview, 90);
+
+    // IFD0: the preview, as DNG writers store it (a reduced-resolution JPEG).
+    toff_t subIfdOffset = 0;
+    const uint8_t dngVersion[4] = {1, 4, 0, 0};
+    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(preview.width()));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(preview.height()));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(preview.height()));
+    TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(orientation));
+    TIFFSetField(tif, TIFFTAG_MAKE, "Kelvane");
+    TIFFSetField(tif, TIFFTAG_MODEL, "Test Bayer");
+    TIFFSetField(tif, TIFFTAG_UNIQUECAMERAMODEL, "Kelvane Test Bayer");
+    TIFFSetField(tif, TIFFTAG_DNGVERSION, dngVersion);
+    TIFFSetField(tif, TIFFTAG_DNGBACKWARDVERSION, dngVersion);
+    const float colorMatrix[9] = {1.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
+    TIFFSetField(tif, TIFFTAG_COLORMATRIX1, 9, colorMatrix);
+    const float neutral[3] = {1.0f, 1.0f, 1.0f};
+    TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, neutral);
+    TIFFSetField(tif, TIFFTAG_CALIBRATIONILLUMINANT1, 21); // D65
+    TIFFSetField(tif, TIFFTAG_SUBIFD, 1, &subIfdOffset);
+    if (TIFFWriteRawStrip(tif, 0, const_cast<char *>(previewJpeg.constData()), previewJpeg.size()) <
+            0 ||
+        !TIFFWriteDirectory(tif)) {
+        TIFFClose(tif);
+        return false;
+    }
+
+    // SubIFD: the sensor data, RGGB Bayer mosaic, 16-bit, uncompressed. A
+    // flat mid-grey scene with a little texture so the result is not constant.
+    const uint16_t cfaDim[2] = {2, 2};
+    const uint8_t cfaPattern[4] = {0, 1, 1, 2};
+    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(height));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, 32803); // CFA
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(height));
+    TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, cfaDim);
+    TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, cfaPattern);
+    const float white = 65535.0f;
+    TIFFSetField(tif, TIFFTAG_WHITELEVEL, 1, &white);
+    std::vector<uint16_t> mosaic(size_t(width) * size_t(height));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            mosaic[size_t(y) * width + x] = uint16_t(16000 + ((x / 8 + y / 8) % 2) * 8000);
+    const bool ok = TIFFWriteEncodedStrip(tif, 0, mosaic.data(),
+                                          tmsize_t(mosaic.size() * sizeof(uint16_t))) >= 0 &&
+                    TIFFWriteDirectory(tif);
+    TIFFClose(tif);
+    return ok;
+}
+
+QString samplesDir()
+{
+    return QStringLiteral(KELVANE_SAMPLES_DIR);
+}
+
+QString sample(const QString &relativePath)
+{
+    return samplesDir() + QLatin1Char('/') + relativePath;
+}
+
+} // namespace ImagingFixtures

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QString>
+#include <exiv2/exiv2.hpp>
+#include <functional>
+
+// Test pictures generated in code. Colours are chosen far apart so that lossy
+// compression cannot turn one into another.
+namespace ImagingFixtures {
+
+// A landscape picture in four coloured quadrants: red top-left, green
+// top-right, blue bottom-left, white bottom-right.
+QImage quadrantPicture(int width, int height);
+
+// The stored pixels a camera would write for `upright` with EXIF orientation
+// n, built from the tag's definition (where row 0 and column 0 lie).
+QImage storedForOrientation(const QImage &upright, int orientation);
+
+// Quadrant colours of a decoded picture match the upright pattern.
+bool hasUprightQuadrants(const QImage &image, int tolerance = 40);
+bool colourNear(QColor actual, QColor expected, int tolerance);
+QColor colourAtFraction(const QImage &image, qreal fx, qreal fy);
+
+QString writeJpeg(const QString &path, const QImage &image, int quality = 90);
+QString writePng(const QString &path, const QImage &image);
+// Adds EXIF written by Exiv2 to an existing file.
+void editExif(const QString &path, const std::function<void(Exiv2::ExifData &)> &edit);
+QByteArray jpegBytes(const QImage &image, int quality = 90);
+
+// HEIC (HEVC) or AVIF (AV1) through libheif. orientation is written as the
+// container's rotation/mirroring; exifOrientation, when non-zero, as an EXIF
+// block with that Orientation tag (which decoders must not apply again),
+// Make "HeifCam" and FNumber 2.8.
+// nclxPrimaries: 1 = sRGB/BT.709, 12 = Display P3.
+bool writeHeif(const QString &path, const QImage &image, bool avif, int orientation = 1,
+               int exifOrientation = 0, int nclxPrimaries = 1, int thumbnailSize = 0);
+
+// A small uncompressed Bayer DNG (RGGB, 16-bit) of a flat scene, with an
+// embedded JPEG preview in IFD0 and the raw data in a SubIFD.
+bool writeDng(const QString &path, int width, int height, const QImage &preview,
+              int orientation = 1);
+
+QString samplesDir();
+QString sample(const QString &relativePath);
+
+} // namespace ImagingFixtures
