@@ -42,7 +42,7 @@ void StarRatingStore::setRating(int rating, const QString &path)
         m_ratings.insert(path, stored);
     save();
     if (old != stored)
-        Q_EMIT ratingsChanged(path);
+        Q_EMIT ratingChanged(path, old, stored);
 }
 
 void StarRatingStore::cleanupStaleEntries(const QString &folderPath)
@@ -60,7 +60,7 @@ void StarRatingStore::cleanupStaleEntries(const QString &folderPath)
     if (!changed)
         return;
     save();
-    Q_EMIT ratingsChanged(QString());
+    Q_EMIT staleEntriesRemoved();
 }
 
 void StarRatingStore::load()

@@ -36,9 +36,10 @@ public:
     qsizetype count() const { return m_ratings.size(); }
 
 Q_SIGNALS:
-    // Some rating changed; `path` names the file (empty after a clean-up that
-    // dropped several).
-    void ratingsChanged(const QString &path);
+    // The rating of one file changed (ratings are 0 when absent).
+    void ratingChanged(const QString &path, int oldRating, int newRating);
+    // A clean-up dropped the ratings of vanished files.
+    void staleEntriesRemoved();
 
 private:
     void load();

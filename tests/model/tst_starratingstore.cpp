@@ -80,14 +80,15 @@ void TestStarRatingStore::ratingsAreClamped()
 void TestStarRatingStore::changeSignalOnlyOnRealChange()
 {
     StarRatingStore store(storeFile());
-    QSignalSpy changed(&store, &StarRatingStore::ratingsChanged);
+    QSignalSpy changed(&store, &StarRatingStore::ratingChanged);
     store.setRating(4, QStringLiteral("/p/a.jpg"));
     store.setRating(4, QStringLiteral("/p/a.jpg"));
     store.setRating(9, QStringLiteral("/p/b.jpg"));
     store.setRating(5, QStringLiteral("/p/b.jpg")); // clamped 9 is already 5
     store.setRating(0, QStringLiteral("/p/never-rated.jpg"));
     QCOMPARE(changed.count(), 2);
-    QCOMPARE(changed.at(0).at(0).toString(), QStringLiteral("/p/a.jpg"));
+    QCOMPARE(changed.at(0), (QVariantList{QStringLiteral("/p/a.jpg"), 0, 4}));
+    QCOMPARE(changed.at(1), (QVariantList{QStringLiteral("/p/b.jpg"), 0, 5}));
 }
 
 void TestStarRatingStore::plainTextKeysSurviveARestart()
@@ -122,7 +123,7 @@ void TestStarRatingStore::cleanupDropsDeletedFilesAtAnyDepth()
     for (const QString &path : {gone, goneDeep, elsewhere})
         QVERIFY(QFile::remove(path));
 
-    QSignalSpy changed(&store, &StarRatingStore::ratingsChanged);
+    QSignalSpy changed(&store, &StarRatingStore::staleEntriesRemoved);
     store.cleanupStaleEntries(root);
     QCOMPARE(store.rating(kept), 4);
     QCOMPARE(store.rating(gone), 0);

@@ -1,0 +1,157 @@
+#pragma once
+
+#include "model/FolderHistory.h"
+#include "model/FolderNode.h"
+#include "model/FolderScanner.h"
+#include "model/ImageItem.h"
+#include "model/StarRatingStore.h"
+
+#include <QFuture>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QUrl>
+#include <QUuid>
+#include <array>
+#include <memory>
+#include <optional>
+
+class ImageLoader;
+
+// The single source of truth of the running application: the open folder tree,
+// its images, the filters, the selection, the image in the viewer and the two
+// feedback texts. Lives on the UI thread; every setter notifies only when the
+// value really changes (items and nodes compare by id). Owns the long-lived
+// services: scanner, thumbnail loader, rating store and folder history.
+//
+// The derived lists (filteredImages, availableFormats, availableStarRatings,
+// selectedImages) always equal a fresh computation from the state, but are kept
+// up to date when their inputs change instead of being rebuilt on every read:
+// a grid of 100,000 images reads them per painted cell.
+class AppState : public QObject
+{
+    Q_OBJECT
+
+public:
+    using FormatCategory = ImageItem::FormatCategory;
+
+    // The stores use their default locations.
+    explicit AppState(QObject *parent = nullptr);
+    // Stores at explicit places; for tests and tools.
+    AppState(const QString &ratingsFile, const QString &settingsFile, QObject *parent = nullptr);
+    ~AppState() override;
+
+    // Services.
+    FolderHistory &folderHistory() { return *m_folderHistory; }
+    FolderScanner &folderScanner() { return *m_folderScanner; }
+    ImageLoader &imageLoader() { return *m_imageLoader; }
+    StarRatingStore &starRatingStore() { return *m_starRatingStore; }
+    const StarRatingStore &starRatingStore() const { return *m_starRatingStore; }
+
+    // Observable state.
+    const std::optional<FolderNode> &currentFolder() const { return m_currentFolder; }
+    const QList<ImageItem> &images() const { return m_images; }
+    const std::optional<ImageItem> &selectedImage() const { return m_selectedImage; }
+    bool isViewerActive() const { return m_isViewerActive; }
+    int currentIndex() const { return m_currentIndex; }
+    bool isLoading() const { return m_isLoading; }
+    const QString &statusMessage() const { return m_statusMessage; }
+    const std::optional<QUrl> &selectedFolderURL() const { return m_selectedFolderURL; }
+    int starFilter() const { return m_starFilter; }
+    std::optional<FormatCategory> formatFilter() const { return m_formatFilter; }
+    bool isSheetPresented() const { return m_isSheetPresented; }
+    const std::optional<QString> &toastMessage() const { return m_toastMessage; }
+    const QSet<QUuid> &selectedImageIDs() const { return m_selectedImageIDs; }
+
+    void setCurrentFolder(const std::optional<FolderNode> &folder);
+    void setImages(const QList<ImageItem> &images);
+    void setSelectedImage(const std::optional<ImageItem> &image);
+    void setViewerActive(bool active);
+    void setCurrentIndex(int index);
+    void setLoading(bool loading);
+    void setStatusMessage(const QString &message);
+    void setSelectedFolderURL(const std::optional<QUrl> &url);
+    void setStarFilter(int filter);
+    void setFormatFilter(std::optional<FormatCategory> filter);
+    void setSheetPresented(bool presented);
+    void setToastMessage(const std::optional<QString> &message);
+    void setSelectedImageIDs(const QSet<QUuid> &ids);
+
+    // Derived lists.
+    const QList<ImageItem> &filteredImages() const { return m_filteredImages; }
+    QList<FormatCategory> availableFormats() const;
+    QList<int> availableStarRatings() const;
+    QList<ImageItem> selectedImages() const;
+
+    // The rating of an item: its stored value, 0 when none.
+    int rating(const ImageItem &item) const { return m_starRatingStore->rating(item.path()); }
+
+    // Selection.
+    void toggleSelection(const QUuid &id);
+    void selectAllVisible();
+    void clearSelection();
+
+    // Folders. Both run the scan off the UI thread and apply the result when it
+    // arrives; the returned future finishes then. Overlapping calls are not
+    // prevented: the last one to finish decides the final state.
+    QFuture<void> openFolder(const QUrl &url, bool includeSubfolders);
+    QFuture<void> refreshFolder(const FolderNode &node);
+
+    // Viewer and ratings.
+    void selectImage(int index);
+    void nextImage();
+    void previousImage(); // the window's Left key: stops at the first image
+    void updateRating(int rating, const ImageItem &item);
+
+Q_SIGNALS:
+    void currentFolderChanged();
+    void imagesChanged();
+    void selectedImageChanged();
+    void viewerActiveChanged(bool active);
+    void currentIndexChanged(int index);
+    void loadingChanged(bool loading);
+    void statusMessageChanged(const QString &message);
+    void selectedFolderURLChanged();
+    void starFilterChanged(int filter);
+    void formatFilterChanged();
+    void sheetPresentedChanged(bool presented);
+    void toastMessageChanged();
+    void selectedImageIDsChanged();
+    void filteredImagesChanged();
+    // Star ratings among the images changed (availableStarRatings may differ).
+    void ratingsChanged();
+
+private:
+    void connectServices();
+    // Every image of the subtree, sorted by file name; runs off the UI thread.
+    static QList<ImageItem> collectImages(const FolderNode &node);
+    void resetFilters();
+    void updateFilteredImages();
+    void recountRatings();
+    void onRatingChanged(const QString &path, int oldRating, int newRating);
+    bool passesFilters(const ImageItem &item) const;
+
+    std::unique_ptr<FolderHistory> m_folderHistory;
+    std::unique_ptr<FolderScanner> m_folderScanner;
+    std::unique_ptr<ImageLoader> m_imageLoader;
+    std::unique_ptr<StarRatingStore> m_starRatingStore;
+
+    std::optional<FolderNode> m_currentFolder;
+    QList<ImageItem> m_images;
+    std::optional<ImageItem> m_selectedImage;
+    bool m_isViewerActive = false;
+    int m_currentIndex = 0;
+    bool m_isLoading = false;
+    QString m_statusMessage;
+    std::optional<QUrl> m_selectedFolderURL;
+    int m_starFilter = 0;
+    std::optional<FormatCategory> m_formatFilter;
+    bool m_isSheetPresented = false;
+    std::optional<QString> m_toastMessage;
+    QSet<QUuid> m_selectedImageIDs;
+
+    // Derived state, kept in step with the inputs above.
+    QList<ImageItem> m_filteredImages;
+    QHash<QString, int> m_imagesPerPath;       // how many items of `images` show each file
+    std::array<qsizetype, 6> m_ratingCounts{}; // images per rating 0..5
+};
