@@ -1,0 +1,77 @@
+// Writes PNGs of the real widgets (offscreen) for a generated sample folder:
+//   kelvane-screenshots <output folder> [scene name filter...]
+#include "SampleFolder.h"
+#include "ScreenshotScene.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <cstdio>
+#include <map>
+#include <string>
+
+static std::map<std::string, ScreenshotSceneFunction> &scenes()
+{
+    static std::map<std::string, ScreenshotSceneFunction> registry;
+    return registry;
+}
+
+int registerScreenshotScene(const char *name, ScreenshotSceneFunction function)
+{
+    scenes()[name] = std::move(function);
+    return int(scenes().size());
+}
+
+void ScreenshotContext::settle(int ms) const
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+void ScreenshotContext::save(QWidget *widget, const QString &name) const
+{
+    save(widget->grab().toImage(), name);
+}
+
+void ScreenshotContext::save(const QImage &image, const QString &name) const
+{
+    const QString path = outputDir + QLatin1Char('/') + name + QStringLiteral(".png");
+    if (!image.save(path))
+        std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+    else
+        std::printf("wrote %s\n", qPrintable(path));
+}
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Kelvane"));
+    QApplication::setApplicationName(QStringLiteral("Kelvane"));
+    // Keep the user's ratings and history out of the pictures.
+    QStandardPaths::setTestModeEnabled(true);
+
+    const QStringList args = app.arguments();
+    ScreenshotContext context;
+    context.outputDir = args.size() > 1 ? args[1] : QStringLiteral("build/screenshots");
+    QDir().mkpath(context.outputDir);
+    QTemporaryDir scratch;
+    context.scratchDir = scratch.path();
+    context.sampleFolder = writeSampleFolder(scratch.path());
+
+    const QStringList filters = args.mid(2);
+    for (auto &[name, scene] : scenes()) {
+        const QString sceneName = QString::fromStdString(name);
+        const bool wanted = filters.isEmpty() || std::any_of(filters.cbegin(), filters.cend(),
+                                                             [&](const QString &filter) {
+                                                                 return sceneName.contains(filter);
+                                                             });
+        if (wanted)
+            scene(context);
+    }
+    return 0;
+}
