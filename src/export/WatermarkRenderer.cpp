@@ -59,6 +59,10 @@ QPointF placement(const WatermarkConfig &config, const QSizeF &canvas, qreal w, 
     return {x, y};
 }
 
+// A tile is one stamp of text or logo; anything beyond 256 MB of pixels comes
+// from an absurd text length or size and would only fail to allocate.
+constexpr qreal kMaxTilePixels = 64.0 * 1024 * 1024;
+
 bool isUsableSize(qreal side)
 {
     return std::isfinite(side) && side > 0 && side < double(INT_MAX);
@@ -168,7 +172,7 @@ std::optional<QImage> WatermarkRenderer::makeRotatedTile(const WatermarkConfig &
     const qreal RH = tw * std::abs(std::sin(a)) + th * std::abs(std::cos(a));
     const qreal tileW = std::max(1.0, std::ceil(RW));
     const qreal tileH = std::max(1.0, std::ceil(RH));
-    if (!isUsableSize(tileW) || !isUsableSize(tileH))
+    if (!isUsableSize(tileW) || !isUsableSize(tileH) || tileW * tileH > kMaxTilePixels)
         return std::nullopt;
 
     QImage tile(int(tileW), int(tileH), QImage::Format_ARGB32_Premultiplied);

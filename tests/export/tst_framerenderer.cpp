@@ -2,6 +2,8 @@
 #include "export/FrameRenderer.h"
 #include "export/TextLine.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QGlyphRun>
 #include <QRawFont>
 #include <QTest>
@@ -314,6 +316,12 @@ void TestFrameRenderer::exportFontsCoverChinese()
         QVERIFY2(!run.glyphIndexes().contains(0), "missing glyph (tofu)");
     }
     QVERIFY(cjkCovered);
+    // Latin text in Helvetica Neue where installed, else in Liberation Sans
+    // (not in whatever fontconfig substitutes for the missing family).
+    const QString expected = QFontDatabase::hasFamily(QStringLiteral("Helvetica Neue"))
+                                 ? QStringLiteral("Helvetica Neue")
+                                 : QStringLiteral("Liberation Sans");
+    QCOMPARE(QFontInfo(line.referenceFont()).family(), expected);
     QVERIFY(line.width() > 0);
     // Proportional metrics: twice the size, twice the advance.
     const TextLine twice(line.text(), 80, Qt::black, TextLine::Weight::Medium);

@@ -36,6 +36,13 @@ QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArra
     return file.fileName();
 }
 
+// Every byte of a literal, embedded NULs included, without its terminator.
+template <std::size_t N>
+QByteArray bytes(const char (&literal)[N])
+{
+    return QByteArray(literal, qsizetype(N - 1));
+}
+
 } // namespace
 
 // Broken or extreme inputs: the renderers fall back (nothing, or an
@@ -71,9 +78,8 @@ void TestRenderBadInput::nullAndEmptyPhotos()
 void TestRenderBadInput::corruptAndMissingLogos()
 {
     QTemporaryDir dir;
-    const QString corrupt = writeFile(dir, "logo.png", QByteArray("\x89PNG\r\n\x1a\n garbage", 18));
-    const QString truncated =
-        writeFile(dir, "cut.jpg", QByteArray("\xff\xd8\xff\xe0\x00\x10JFIF", 10));
+    const QString corrupt = writeFile(dir, "logo.png", bytes("\x89PNG\r\n\x1a\n garbage"));
+    const QString truncated = writeFile(dir, "cut.jpg", bytes("\xff\xd8\xff\xe0\x00\x10JFIF"));
     const QString empty = writeFile(dir, "empty.png", {});
     const QImage photo = plainImage(300, 200, kPhoto);
 
@@ -121,6 +127,12 @@ void TestRenderBadInput::veryLongAndEmptyTexts()
         QVERIFY(result);
         QCOMPARE(result->size(), photo.size());
     }
+    // A tile that would need gigabytes is not made; the photo is kept as is.
+    WatermarkConfig tiled;
+    tiled.kind = WatermarkConfig::Kind::tiled;
+    tiled.text = QString("W").repeated(200000);
+    QVERIFY(!WatermarkRenderer::makeRotatedTile(tiled, photo.size()));
+    QVERIFY(changedBounds(*WatermarkRenderer::apply(photo, tiled), kPhoto, 0).isEmpty());
 }
 
 void TestRenderBadInput::extremeSliderValues_data()
