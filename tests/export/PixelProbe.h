@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QRect>
+#include <cstdlib>
+
+// Measures rendered images: which pixels differ from a plain colour.
+namespace PixelProbe {
+
+inline bool differs(QRgb a, QRgb b, int tolerance)
+{
+    return std::abs(qRed(a) - qRed(b)) > tolerance || std::abs(qGreen(a) - qGreen(b)) > tolerance ||
+           std::abs(qBlue(a) - qBlue(b)) > tolerance;
+}
+
+inline bool near(QRgb a, QRgb b, int tolerance)
+{
+    return !differs(a, b, tolerance);
+}
+
+// Bounding box of the pixels inside `region` that differ from `plain`.
+inline QRect changedBounds(const QImage &image, const QRect &region, QColor plain,
+                           int tolerance = 8)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    const QRect area = region.intersected(rgb.rect());
+    const QRgb base = plain.rgb();
+    int left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (differs(line[x], base, tolerance)) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    if (left == INT_MAX)
+        return {};
+    return QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+inline QRect changedBounds(const QImage &image, QColor plain, int tolerance = 8)
+{
+    return changedBounds(image, image.rect(), plain, tolerance);
+}
+
+// Bounding box of the pixels inside `region` close to `colour`.
+inline QRect colourBounds(const QImage &image, const QRect &region, QColor colour,
+                          int tolerance = 8)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    const QRect area = region.intersected(rgb.rect());
+    int left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (near(line[x], colour.rgb(), tolerance)) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    if (left == INT_MAX)
+        return {};
+    return QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+inline QImage plainImage(int width, int height, QColor colour,
+                         QImage::Format format = QImage::Format_RGB32)
+{
+    QImage image(width, height, format);
+    image.fill(colour);
+    return image;
+}
+
+} // namespace PixelProbe

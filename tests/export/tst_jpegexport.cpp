@@ -1,0 +1,206 @@
+#include "PixelProbe.h"
+#include "export/FrameRenderer.h"
+#include "export/NoReplaceFileWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/stat.h>
+
+using namespace PixelProbe;
+
+namespace {
+
+const QColor kRed(220, 20, 20);
+
+QStringList allEntries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+// Writing exported files: names, folder, contents, and never replacing a file.
+class TestJpegExport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void outputNamesAcrossThreeExports();
+    void outputFolderReused();
+    void baseNameKeepsInnerDots();
+    void jpegReadableAtExpectedSize();
+    void existingFileNeverReplaced();
+    void nameTakenBetweenChoiceAndWrite();
+    void blockedDestinationFolder();
+    void badImagesWriteNothing();
+};
+
+void TestJpegExport::outputNamesAcrossThreeExports()
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath("IMG_0001.JPG");
+    QVERIFY(writeBytes(source, "source bytes"));
+    const QImage image = plainImage(64, 48, kRed);
+
+    QStringList written;
+    for (int i = 0; i < 3; ++i)
+        written << FrameRenderer::exportToOutputFolder(image, source);
+    const QString folder = dir.filePath("图片边框");
+    QCOMPARE(written,
+             QStringList({folder + "/IMG_0001_framed.jpg", folder + "/IMG_0001_framed_1.jpg",
+                          folder + "/IMG_0001_framed_2.jpg"}));
+    QCOMPARE(allEntries(folder), QStringList({"IMG_0001_framed.jpg", "IMG_0001_framed_1.jpg",
+                                              "IMG_0001_framed_2.jpg"}));
+    // The caller-driven flow, outputURL then exportAsJPEG, continues the sequence.
+    const QString fourth = FrameRenderer::outputURL(source);
+    QCOMPARE(fourth, folder + "/IMG_0001_framed_3.jpg");
+    QVERIFY(FrameRenderer::exportAsJPEG(image, fourth));
+    QCOMPARE(readAll(source), QByteArray("source bytes"));
+}
+
+void TestJpegExport::outputFolderReused()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("图片边框");
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(writeBytes(folder + "/other_framed.jpg", "keep"));
+
+    const QString path = FrameRenderer::outputURL(dir.filePath("photo.png"));
+    QCOMPARE(path, folder + "/photo_framed.jpg");
+    QVERIFY(FrameRenderer::exportAsJPEG(plainImage(10, 10, kRed), path));
+    QCOMPARE(allEntries(folder), QStringList({"other_framed.jpg", "photo_framed.jpg"}));
+    QCOMPARE(readAll(folder + "/other_framed.jpg"), QByteArray("keep"));
+}
+
+void TestJpegExport::baseNameKeepsInnerDots()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("图片边框");
+    QCOMPARE(FrameRenderer::outputURL(dir.filePath("trip.day1.final.heic")),
+             folder + "/trip.day1.final_framed.jpg");
+    QCOMPARE(FrameRenderer::outputURL(dir.filePath("noextension")),
+             folder + "/noextension_framed.jpg");
+    // Nested source folders are created with their own "图片边框".
+    QCOMPARE(FrameRenderer::outputURL(dir.filePath("a/b/c.jpg")),
+             dir.filePath("a/b/图片边框/c_framed.jpg"));
+    QVERIFY(QFileInfo(dir.filePath("a/b/图片边框")).isDir());
+}
+
+void TestJpegExport::jpegReadableAtExpectedSize()
+{
+    QTemporaryDir dir;
+    QImage photo = plainImage(600, 400, kRed);
+    const auto framed = FrameRenderer::composeFramedImage(photo, {}, FrameStyle());
+    QVERIFY(framed);
+    const QString path = dir.filePath("out.jpg");
+    const mode_t previous = ::umask(022);
+    QVERIFY(FrameRenderer::exportAsJPEG(*framed, path));
+    ::umask(previous);
+
+    QImageReader reader(path);
+    QCOMPARE(reader.format(), QByteArray("jpeg"));
+    QCOMPARE(reader.size(), QSize(600, 448));
+    const QImage decoded = reader.read();
+    QVERIFY(near(decoded.pixel(300, 200), kRed.rgb(), 6));
+    QVERIFY(near(decoded.pixel(300, 430), QColor(Qt::white).rgb(), 3));
+    QVERIFY(QFileInfo(path).permissions().testFlag(QFileDevice::ReadOther));
+    QCOMPARE(allEntries(dir.path()), QStringList({"out.jpg"}));
+
+    // Higher quality, larger file: the quality argument reaches the encoder.
+    QImage noisy(256, 256, QImage::Format_RGB32);
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x)
+            noisy.setPixel(x, y, qRgb((x * 7 + y * 13) % 256, (x * y) % 256, (x ^ y) % 256));
+    QVERIFY(FrameRenderer::exportAsJPEG(noisy, dir.filePath("q50.jpg"), 0.5));
+    QVERIFY(FrameRenderer::exportAsJPEG(noisy, dir.filePath("q95.jpg")));
+    QVERIFY(QFileInfo(dir.filePath("q95.jpg")).size() > QFileInfo(dir.filePath("q50.jpg")).size());
+}
+
+void TestJpegExport::existingFileNeverReplaced()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("taken_framed.jpg");
+    QVERIFY(writeBytes(path, "precious"));
+    QVERIFY(!FrameRenderer::exportAsJPEG(plainImage(32, 32, kRed), path));
+    QCOMPARE(readAll(path), QByteArray("precious"));
+    QCOMPARE(allEntries(dir.path()), QStringList({"taken_framed.jpg"})); // no temporary left
+
+    // A dangling symlink also occupies the name.
+    const QString link = dir.filePath("dangling.jpg");
+    QVERIFY(QFile::link(dir.filePath("missing-target"), link));
+    QVERIFY(!FrameRenderer::exportAsJPEG(plainImage(32, 32, kRed), link));
+    QVERIFY(!QFileInfo::exists(dir.filePath("missing-target")));
+}
+
+void TestJpegExport::nameTakenBetweenChoiceAndWrite()
+{
+    QTemporaryDir dir;
+    const QString first = dir.filePath("a_framed.jpg");
+    const QString second = dir.filePath("a_framed_1.jpg");
+    QStringList offered{first, second};
+    // Another writer takes `first` after it was chosen.
+    QVERIFY(writeBytes(first, "other writer"));
+    const QString written = NoReplaceFileWriter::writeUnderFreeName(QByteArray("new bytes"), [&] {
+        return offered.isEmpty() ? QString() : offered.takeFirst();
+    });
+    QCOMPARE(written, second);
+    QCOMPARE(readAll(first), QByteArray("other writer"));
+    QCOMPARE(readAll(second), QByteArray("new bytes"));
+    QCOMPARE(allEntries(dir.path()), QStringList({"a_framed.jpg", "a_framed_1.jpg"}));
+}
+
+void TestJpegExport::blockedDestinationFolder()
+{
+    QTemporaryDir dir;
+    // A file where the "图片边框" folder should be: the folder cannot be made.
+    const QString blocker = dir.filePath("图片边框");
+    QVERIFY(writeBytes(blocker, "not a folder"));
+    const QString source = dir.filePath("photo.jpg");
+    const QString path = FrameRenderer::outputURL(source);
+    QVERIFY(!path.isEmpty());
+    QVERIFY(!FrameRenderer::exportAsJPEG(plainImage(32, 32, kRed), path));
+    QVERIFY(FrameRenderer::exportToOutputFolder(plainImage(32, 32, kRed), source).isEmpty());
+    QCOMPARE(readAll(blocker), QByteArray("not a folder"));
+    QCOMPARE(allEntries(dir.path()), QStringList({"图片边框"}));
+
+    QVERIFY(
+        !FrameRenderer::exportAsJPEG(plainImage(8, 8, kRed), dir.filePath("no/such/dir/x.jpg")));
+    QVERIFY(!FrameRenderer::exportAsJPEG(plainImage(8, 8, kRed), QString()));
+}
+
+void TestJpegExport::badImagesWriteNothing()
+{
+    QTemporaryDir dir;
+    QVERIFY(!FrameRenderer::exportAsJPEG(QImage(), dir.filePath("null.jpg")));
+    QVERIFY(!FrameRenderer::exportAsJPEG(QImage(0, 10, QImage::Format_RGB32),
+                                         dir.filePath("empty.jpg")));
+    QVERIFY(FrameRenderer::exportToOutputFolder(QImage(), dir.filePath("x.jpg")).isEmpty());
+    // Formats other than 32-bit are converted, not rejected.
+    QImage gray(16, 16, QImage::Format_Grayscale8);
+    gray.fill(128);
+    QVERIFY(FrameRenderer::exportAsJPEG(gray, dir.filePath("gray.jpg")));
+    QCOMPARE(QImageReader(dir.filePath("gray.jpg")).size(), QSize(16, 16));
+    QVERIFY(!QFileInfo::exists(dir.filePath("null.jpg")));
+    QVERIFY(!QFileInfo::exists(dir.filePath("empty.jpg")));
+    const QStringList entries = allEntries(dir.path());
+    QCOMPARE(entries.filter(".part").size(), 0);
+}
+
+QTEST_MAIN(TestJpegExport)
+#include "tst_jpegexport.moc"
