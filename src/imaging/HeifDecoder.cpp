@@ -134,6 +134,15 @@ QImage decodeHandle(heif_image_handle *handle, qint64 maxPixels)
     const qsizetype rowBytes = qsizetype(outWidth) * (alpha ? 4 : 3);
     for (int y = 0; y < outHeight; ++y)
         memcpy(result.scanLine(y), plane + qsizetype(y) * stride, static_cast<size_t>(rowBytes));
+    // HEVC streams may carry their colour only in the bitstream (VUI), which
+    // the decoded image reports but the handle does not.
+    heif_color_profile_nclx *nclx = nullptr;
+    if (heif_image_get_color_profile_type(image.get()) == heif_color_profile_type_nclx &&
+        heif_image_get_nclx_color_profile(image.get(), &nclx).code == heif_error_Ok && nclx) {
+        result.setColorSpace(
+            ColorConverter::fromCicp(nclx->color_primaries, nclx->transfer_characteristics));
+        heif_nclx_color_profile_free(nclx);
+    }
     return result;
 }
 

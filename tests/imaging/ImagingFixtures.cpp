@@ -143,7 +143,8 @@ QByteArray exifBlockWithOrientation(int orientation)
 } // namespace
 
 bool writeHeif(const QString &path, const QImage &image, bool avif, int orientation,
-               int exifOrientation, int nclxPrimaries, int thumbnailSize)
+               int exifOrientation, int nclxPrimaries, int thumbnailSize,
+               const QByteArray &iccProfile)
 {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
     std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(),
@@ -169,10 +170,14 @@ bool writeHeif(const QString &path, const QImage &image, bool avif, int orientat
     nclx->matrix_coefficients = heif_matrix_coefficients_ITU_R_BT_601_6;
     nclx->full_range_flag = 1;
     heif_image_set_nclx_color_profile(picture, nclx);
+    if (!iccProfile.isEmpty())
+        heif_image_set_raw_color_profile(picture, "prof", iccProfile.constData(),
+                                         size_t(iccProfile.size()));
 
     heif_encoding_options *options = heif_encoding_options_alloc();
     options->output_nclx_profile = nclx;
     options->image_orientation = heif_orientation(orientation);
+    options->macOS_compatibility_workaround_no_nclx_profile = 0; // write the nclx box
     heif_image_handle *handle = nullptr;
     bool ok = heif_context_encode_image(context.get(), picture, encoder, options, &handle).code ==
               heif_error_Ok;
@@ -202,7 +207,8 @@ bool writeHeif(const QString &path, const QImage &image, bool avif, int orientat
     return ok;
 }
 
-bool writeDng(const QString &path, int width, int height, const QImage &preview, int orientation)
+bool writeDng(const QString &path, int width, int height, const QImage &preview, int orientation,
+              double sensorFraction)
 {
     TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
     if (!tif)
@@ -261,9 +267,8 @@ bool writeDng(const QString &path, int width, int height, const QImage &preview,
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             mosaic[size_t(y) * width + x] = uint16_t(16000 + ((x / 8 + y / 8) % 2) * 8000);
-    const bool ok = TIFFWriteEncodedStrip(tif, 0, mosaic.data(),
-                                          tmsize_t(mosaic.size() * sizeof(uint16_t))) >= 0 &&
-                    TIFFWriteDirectory(tif);
+    const auto bytes = tmsize_t(double(mosaic.size() * sizeof(uint16_t)) * sensorFraction);
+    const bool ok = TIFFWriteRawStrip(tif, 0, mosaic.data(), bytes) >= 0 && TIFFWriteDirectory(tif);
     TIFFClose(tif);
     return ok;
 }

@@ -33,14 +33,18 @@ QByteArray jpegBytes(const QImage &image, int quality = 90);
 // container's rotation/mirroring; exifOrientation, when non-zero, as an EXIF
 // block with that Orientation tag (which decoders must not apply again),
 // Make "HeifCam" and FNumber 2.8.
-// nclxPrimaries: 1 = sRGB/BT.709, 12 = Display P3.
+// nclxPrimaries: 1 = sRGB/BT.709, 12 = Display P3. An ICC profile, when
+// given, is stored as well (as phones do).
 bool writeHeif(const QString &path, const QImage &image, bool avif, int orientation = 1,
-               int exifOrientation = 0, int nclxPrimaries = 1, int thumbnailSize = 0);
+               int exifOrientation = 0, int nclxPrimaries = 1, int thumbnailSize = 0,
+               const QByteArray &iccProfile = {});
 
 // A small uncompressed Bayer DNG (RGGB, 16-bit) of a flat scene, with an
 // embedded JPEG preview in IFD0 and the raw data in a SubIFD.
+// sensorFraction < 1 stores only that part of the sensor data (a file cut
+// short inside its raw data, the directories still intact).
 bool writeDng(const QString &path, int width, int height, const QImage &preview,
-              int orientation = 1);
+              int orientation = 1, double sensorFraction = 1.0);
 
 QString samplesDir();
 QString sample(const QString &relativePath);

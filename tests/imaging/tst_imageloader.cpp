@@ -120,6 +120,25 @@ private Q_SLOTS:
         QVERIFY(colourNear(asSmall.pixelColor(50, 37), Qt::green, 30));
     }
 
+    void heifStoredThumbnailIsUsedUpright_data()
+    {
+        QTest::addColumn<bool>("avif");
+        QTest::newRow("heic") << false;
+        QTest::newRow("avif") << true;
+    }
+    void heifStoredThumbnailIsUsedUpright()
+    {
+        QFETCH(bool, avif);
+        const QString path =
+            file(avif ? QStringLiteral("thumb.avif") : QStringLiteral("thumb.heic"));
+        QVERIFY(writeHeif(path, storedForOrientation(quadrantPicture(1200, 800), 6), avif, 6, 0, 1,
+                          160));
+        // The 160-pixel stored thumbnail is the largest one: used, not enlarged.
+        const QImage thumbnail = ImageLoader::decodeThumbnail(path, 320);
+        QCOMPARE(qMax(thumbnail.width(), thumbnail.height()), 160);
+        QVERIFY(hasUprightQuadrants(thumbnail));
+    }
+
     void otherFormatsDecode_data()
     {
         QTest::addColumn<QString>("format");

@@ -1,0 +1,275 @@
+#include "ImagingFixtures.h"
+#include "imaging/EXIFReader.h"
+#include "imaging/ImageLoadError.h"
+#include "imaging/ImageLoader.h"
+#include "imaging/RAWProcessor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <optional>
+
+using namespace ImagingFixtures;
+
+namespace {
+
+// The outcome of a full load: an image, or the error's kind.
+struct FullLoad
+{
+    QImage image;
+    std::optional<ImageLoadError::Kind> error;
+};
+
+FullLoad loadFull(const QString &path)
+{
+    try {
+        return {RAWProcessor::loadImageSync(path), std::nullopt};
+    } catch (const ImageLoadError &error) {
+        return {{}, error.kind()};
+    }
+}
+
+std::optional<ImageLoadError::Kind> developError(RAWProcessor &processor, const QString &path)
+{
+    try {
+        processor.decodeRAW(path).result();
+        return std::nullopt;
+    } catch (const ImageLoadError &error) {
+        return error.kind();
+    }
+}
+
+quint32 crc32(const QByteArray &data)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : data) {
+        crc ^= quint8(byte);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+QByteArray be32(quint32 v)
+{
+    const char bytes[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    return QByteArray(bytes, 4);
+}
+
+QByteArray pngChunk(const QByteArray &type, const QByteArray &data)
+{
+    return be32(quint32(data.size())) + type + data + be32(crc32(type + data));
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestBadInput : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    RAWProcessor m_processor;
+    QString file(const QString &name) const { return m_dir.filePath(name); }
+
+    // Every entry point on one file: none may crash or hang, and a full load
+    // either gives an image or fails with decodeFailed (the file exists).
+    void exerciseAll(const QString &path)
+    {
+        const QImage thumbnail = ImageLoader::decodeThumbnail(path, 320);
+        QVERIFY(thumbnail.isNull() || qMax(thumbnail.width(), thumbnail.height()) <= 320);
+        const FullLoad full = loadFull(path);
+        QVERIFY(full.error || !full.image.isNull());
+        if (full.error)
+            QCOMPARE(*full.error, ImageLoadError::Kind::decodeFailed);
+        const auto developed = developError(m_processor, path);
+        QVERIFY(!developed || *developed != ImageLoadError::Kind::unsupportedFormat);
+        EXIFReader::read(path);
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void zeroByteFilesOfEveryFamily_data()
+    {
+        QTest::addColumn<QString>("extension");
+        for (const char *ext :
+             {"jpg", "png", "heic", "avif", "tif", "webp", "gif", "bmp", "nef", "cr2", "cr3",
+              "dng", "arw", "raf",  "orf",  "rw2", "pef",  "srw", "3fr", "svg", "ico"})
+            QTest::newRow(ext) << QString::fromLatin1(ext);
+    }
+    void zeroByteFilesOfEveryFamily()
+    {
+        QFETCH(QString, extension);
+        const QString path = file(QStringLiteral("empty.") + extension);
+        writeBytes(path, {});
+        QVERIFY(ImageLoader::decodeThumbnail(path, 320).isNull());
+        const FullLoad full = loadFull(path);
+        QCOMPARE(full.error, std::optional(ImageLoadError::Kind::decodeFailed));
+        QCOMPARE(developError(m_processor, path),
+                 std::optional(ImageLoadError::Kind::sourceCreationFailed));
+        QCOMPARE(EXIFReader::read(path), EXIFData());
+    }
+
+    void truncatedFilesOfEveryFamily_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<double>("fraction");
+        for (const char *kind : {"jpg", "png", "tif", "webp", "bmp", "heic", "avif", "dng"})
+            for (double fraction : {0.02, 0.3, 0.7})
+                QTest::addRow("%s %.2f", kind, fraction) << QString::fromLatin1(kind) << fraction;
+    }
+    void truncatedFilesOfEveryFamily()
+    {
+        QFETCH(QString, kind);
+        QFETCH(double, fraction);
+        const QString whole = file(QStringLiteral("whole.") + kind);
+        const QImage picture = quadrantPicture(640, 480);
+        if (kind == QLatin1String("heic") || kind == QLatin1String("avif"))
+            QVERIFY(writeHeif(whole, picture, kind == QLatin1String("avif"), 1, 0, 1, 160));
+        else if (kind == QLatin1String("dng"))
+            QVERIFY(writeDng(whole, 640, 480, picture));
+        else
+            QVERIFY(picture.save(whole, kind.toLatin1().constData()));
+        const QByteArray bytes = readBytes(whole);
+        const QString cut = file(QStringLiteral("cut_%1.%2").arg(int(fraction * 100)).arg(kind));
+        writeBytes(cut, bytes.left(qsizetype(bytes.size() * fraction)));
+        exerciseAll(cut);
+    }
+
+    void mislabelledFiles()
+    {
+        const QString pngAsJpeg = file(QStringLiteral("png_named.jpg"));
+        QVERIFY(quadrantPicture(300, 200).save(pngAsJpeg, "png"));
+        QCOMPARE(ImageLoader::decodeThumbnail(pngAsJpeg, 320).size(), QSize(300, 200));
+        QCOMPARE(loadFull(pngAsJpeg).image.size(), QSize(300, 200));
+
+        const QString jpegAsNef = file(QStringLiteral("jpeg_named.nef"));
+        QVERIFY(quadrantPicture(300, 200).save(jpegAsNef, "jpeg"));
+        QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(jpegAsNef, 320)));
+        QCOMPARE(loadFull(jpegAsNef).image.size(), QSize(300, 200));
+
+        const QString textAsNef = file(QStringLiteral("text_named.nef"));
+        writeBytes(textAsNef, QByteArray("just some words, no picture\n").repeated(50));
+        QVERIFY(ImageLoader::decodeThumbnail(textAsNef, 320).isNull());
+        QCOMPARE(loadFull(textAsNef).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        QCOMPARE(developError(m_processor, textAsNef),
+                 std::optional(ImageLoadError::Kind::sourceCreationFailed));
+
+        const QString heicAsPng = file(QStringLiteral("heic_named.png"));
+        QVERIFY(writeHeif(heicAsPng, quadrantPicture(300, 200), false));
+        QVERIFY(hasUprightQuadrants(loadFull(heicAsPng).image));
+    }
+
+    void decompressionBombsAreRefused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        // PNG: a lone IHDR declaring 100000 x 100000 pixels.
+        QByteArray ihdr = be32(100000) + be32(100000) + QByteArray("\x08\x02\x00\x00\x00", 5);
+        const QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr) +
+                               pngChunk("IDAT", QByteArray(16, '\0')) + pngChunk("IEND", {});
+        QTest::newRow("png") << "bomb.png" << png;
+        // JPEG: a real small file whose frame header is patched to 65000 x 65000.
+        QByteArray jpeg = jpegBytes(quadrantPicture(64, 48));
+        const qsizetype sof = jpeg.indexOf("\xFF\xC0");
+        QVERIFY(sof > 0);
+        jpeg[sof + 5] = char(0xFD), jpeg[sof + 6] = char(0xE8);
+        jpeg[sof + 7] = char(0xFD), jpeg[sof + 8] = char(0xE8);
+        QTest::newRow("jpeg") << "bomb.jpg" << jpeg;
+        QTest::newRow("jpeg named nef") << "bomb.nef" << jpeg;
+        // BMP: a 54-byte header declaring 60000 x 60000 at 24 bits.
+        QByteArray bmp(54, '\0');
+        bmp[0] = 'B', bmp[1] = 'M';
+        auto le32 = [&](int at, quint32 v) {
+            for (int i = 0; i < 4; ++i)
+                bmp[at + i] = char(v >> (8 * i));
+        };
+        le32(2, 54), le32(10, 54), le32(14, 40), le32(18, 60000), le32(22, 60000);
+        bmp[26] = 1, bmp[28] = 24;
+        QTest::newRow("bmp") << "bomb.bmp" << bmp;
+    }
+    void decompressionBombsAreRefused()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        const QString path = file(name);
+        writeBytes(path, bytes);
+        QVERIFY(ImageLoader::decodeThumbnail(path, 320).isNull());
+        QCOMPARE(loadFull(path).error, std::optional(ImageLoadError::Kind::decodeFailed));
+    }
+
+    void hundredMegapixelPhotoLoads()
+    {
+        // 12000 x 8400 = 100.8 megapixels, above Qt's default allocation limit.
+        QImage big(12000, 8400, QImage::Format_RGB32);
+        big.fill(Qt::darkCyan);
+        QPainter(&big).fillRect(0, 0, 6000, 4200, Qt::yellow);
+        const QString path = file(QStringLiteral("100mp.jpg"));
+        QVERIFY(!writeJpeg(path, big, 50).isEmpty());
+        big = QImage();
+        QCOMPARE(loadFull(path).image.size(), QSize(12000, 8400));
+        QCOMPARE(ImageLoader::decodeThumbnail(path, 320).size(), QSize(320, 224));
+        const QString png = file(QStringLiteral("100mp_named.png"));
+        QVERIFY(QFile::rename(path, png)); // through Qt's reader instead of TurboJPEG
+        QCOMPARE(loadFull(png).image.size(), QSize(12000, 8400));
+    }
+
+    void brokenSamples_data()
+    {
+        QTest::addColumn<QString>("name");
+        const QDir broken(sample(QStringLiteral("broken")));
+        for (const QString &name : broken.entryList(QDir::Files))
+            QTest::newRow(qPrintable(name)) << broken.filePath(name);
+        if (broken.isEmpty())
+            QTest::newRow("none") << QString();
+    }
+    void brokenSamples()
+    {
+        QFETCH(QString, name);
+        if (name.isEmpty())
+            QSKIP("broken sample files not available");
+        exerciseAll(name);
+        if (name.contains(QLatin1String("bomb")) || name.contains(QLatin1String("header_only")) ||
+            name.contains(QLatin1String("seek_too_large")) ||
+            name.contains(QLatin1String("garbage")))
+            QCOMPARE(loadFull(name).error, std::optional(ImageLoadError::Kind::decodeFailed));
+    }
+
+    void rawSamplesNeverCrash_data()
+    {
+        QTest::addColumn<QString>("name");
+        const QDir raw(sample(QStringLiteral("raw")));
+        for (const QString &name : raw.entryList(QDir::Files))
+            QTest::newRow(qPrintable(name)) << raw.filePath(name);
+        if (raw.isEmpty())
+            QTest::newRow("none") << QString();
+    }
+    void rawSamplesNeverCrash()
+    {
+        QFETCH(QString, name);
+        if (name.isEmpty())
+            QSKIP("RAW sample files not available");
+        exerciseAll(name);
+        // None of the samples holds complete sensor data LibRaw can develop.
+        QVERIFY(developError(m_processor, name).has_value());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBadInput)
+#include "tst_badinput.moc"
