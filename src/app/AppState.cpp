@@ -3,7 +3,9 @@
 #include "imaging/ImageLoader.h"
 #include "model/NaturalOrder.h"
 
+#include <QThreadPool>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -16,6 +18,25 @@ bool sameItems(const QList<ImageItem> &a, const QList<ImageItem> &b)
 bool sameItem(const std::optional<ImageItem> &a, const std::optional<ImageItem> &b)
 {
     return a.has_value() == b.has_value() && (!a || *a == *b);
+}
+
+// Drops the last reference to `value` on a pool thread. Containers of items are
+// implicitly shared, so whoever else still holds them keeps them alive.
+template <typename T>
+void discardLater(T &&value)
+{
+    if (value.size() < 10000)
+        return;
+    QThreadPool::globalInstance()->start(
+        [doomed = std::move(value)]() mutable { T().swap(doomed); });
+}
+
+void discardLater(std::optional<FolderNode> &&folder)
+{
+    if (!folder || folder->imageCount() < 10000)
+        return;
+    QThreadPool::globalInstance()->start(
+        [doomed = std::move(*folder)]() mutable { doomed = FolderNode(); });
 }
 
 QString imageCountText(qsizetype count)
@@ -63,7 +84,8 @@ void AppState::setCurrentFolder(const std::optional<FolderNode> &folder)
 {
     const bool same = m_currentFolder.has_value() == folder.has_value() &&
                       (!folder || m_currentFolder->id == folder->id);
-    m_currentFolder = folder; // a rebuilt tree with the same root id is stored silently
+    // A rebuilt tree with the same root id is stored silently.
+    discardLater(std::exchange(m_currentFolder, folder));
     if (!same)
         Q_EMIT currentFolderChanged();
 }
@@ -72,11 +94,25 @@ void AppState::setImages(const QList<ImageItem> &images)
 {
     if (sameItems(m_images, images))
         return;
-    m_images = images;
-    m_imagesPerPath.clear();
-    m_imagesPerPath.reserve(m_images.size());
-    for (const ImageItem &item : std::as_const(m_images))
-        ++m_imagesPerPath[item.path()];
+    applyImages(images, countImagesPerPath(images));
+}
+
+QHash<QString, int> AppState::countImagesPerPath(const QList<ImageItem> &images)
+{
+    QHash<QString, int> counts;
+    counts.reserve(images.size());
+    for (const ImageItem &item : images)
+        ++counts[item.path()];
+    return counts;
+}
+
+void AppState::applyImages(const QList<ImageItem> &images, QHash<QString, int> imagesPerPath)
+{
+    if (sameItems(m_images, images))
+        return;
+    // Freeing 100,000 items takes a while; let a pool thread do it, not the UI.
+    discardLater(std::exchange(m_images, images));
+    discardLater(std::exchange(m_imagesPerPath, std::move(imagesPerPath)));
     recountRatings();
     Q_EMIT imagesChanged();
     updateFilteredImages();
@@ -197,7 +233,7 @@ void AppState::updateFilteredImages()
     }
     if (sameItems(filtered, m_filteredImages))
         return;
-    m_filteredImages = std::move(filtered);
+    discardLater(std::exchange(m_filteredImages, std::move(filtered)));
     Q_EMIT filteredImagesChanged();
 }
 
@@ -282,6 +318,13 @@ void AppState::clearSelection()
 
 // ---- Folders --------------------------------------------------------------
 
+AppState::ScannedFolder AppState::prepareScannedFolder(const FolderNode &node)
+{
+    ScannedFolder scanned{node, collectImages(node), {}};
+    scanned.imagesPerPath = countImagesPerPath(scanned.images);
+    return scanned;
+}
+
 QList<ImageItem> AppState::collectImages(const FolderNode &node)
 {
     QList<ImageItem> images = node.allImages();
@@ -296,12 +339,12 @@ QFuture<void> AppState::openFolder(const QUrl &url, bool includeSubfolders)
     m_imageLoader->clearThumbnailCache();
     // The sort runs on the scanner's thread too, so the UI thread only applies the result.
     return m_folderScanner->scan(url, includeSubfolders)
-        .then([](const FolderNode &node) { return std::make_pair(node, collectImages(node)); })
-        .then(this, [this, url](const std::pair<FolderNode, QList<ImageItem>> &scanned) {
-            const auto &[node, images] = scanned;
+        .then(&AppState::prepareScannedFolder)
+        .then(this, [this, url](ScannedFolder scanned) {
+            const FolderNode &node = scanned.node;
             setCurrentFolder(node);
             setSelectedFolderURL(node.url);
-            setImages(images);
+            applyImages(scanned.images, std::move(scanned.imagesPerPath));
             m_folderHistory->add(url);
             resetFilters();
             setSelectedImage(std::nullopt);
@@ -318,13 +361,13 @@ QFuture<void> AppState::refreshFolder(const FolderNode &node)
     setStatusMessage(QStringLiteral("正在刷新..."));
     const QUuid target = node.id;
     return m_folderScanner->scan(node.url, true)
-        .then([](const FolderNode &fresh) { return std::make_pair(fresh, collectImages(fresh)); })
-        .then(this, [this, target](const std::pair<FolderNode, QList<ImageItem>> &scanned) {
-            const auto &[fresh, images] = scanned;
+        .then(&AppState::prepareScannedFolder)
+        .then(this, [this, target](ScannedFolder scanned) {
+            const FolderNode &fresh = scanned.node;
             if (m_currentFolder)
                 setCurrentFolder(m_currentFolder->replacingNode(target, fresh));
             setSelectedFolderURL(fresh.url);
-            setImages(images);
+            applyImages(scanned.images, std::move(scanned.imagesPerPath));
             resetFilters();
             setViewerActive(false);
             setSelectedImage(std::nullopt);

@@ -122,9 +122,21 @@ Q_SIGNALS:
     void ratingsChanged();
 
 private:
+    // A scan result made ready off the UI thread, so that applying it there
+    // stays short even for 100,000 images.
+    struct ScannedFolder
+    {
+        FolderNode node;
+        QList<ImageItem> images; // sorted by file name
+        QHash<QString, int> imagesPerPath;
+    };
+
     void connectServices();
-    // Every image of the subtree, sorted by file name; runs off the UI thread.
+    // Every image of the subtree, sorted by file name.
     static QList<ImageItem> collectImages(const FolderNode &node);
+    static ScannedFolder prepareScannedFolder(const FolderNode &node);
+    static QHash<QString, int> countImagesPerPath(const QList<ImageItem> &images);
+    void applyImages(const QList<ImageItem> &images, QHash<QString, int> imagesPerPath);
     void resetFilters();
     void updateFilteredImages();
     void recountRatings();

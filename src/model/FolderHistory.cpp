@@ -40,19 +40,31 @@ QByteArray jsonString(const QString &text)
 
 FolderHistory::FolderHistory(QObject *parent)
     : QObject(parent)
-    , m_settings(std::make_unique<QSettings>(QStringLiteral("Kelvane"), QStringLiteral("Kelvane")))
 {
     load();
 }
 
 FolderHistory::FolderHistory(const QString &settingsFile, QObject *parent)
     : QObject(parent)
-    , m_settings(std::make_unique<QSettings>(settingsFile, QSettings::IniFormat))
+    , m_settingsFile(settingsFile)
 {
     load();
 }
 
 FolderHistory::~FolderHistory() = default;
+
+// QSettings objects are reentrant, not shareable across threads: each use gets its own.
+std::unique_ptr<QSettings> FolderHistory::openSettings() const
+{
+    if (m_settingsFile.isEmpty())
+        return std::make_unique<QSettings>(QStringLiteral("Kelvane"), QStringLiteral("Kelvane"));
+    return std::make_unique<QSettings>(m_settingsFile, QSettings::IniFormat);
+}
+
+void FolderHistory::waitForSaved()
+{
+    m_writer.waitForDone();
+}
 
 // Written by hand to keep the members in the documented order: path, name, lastOpened.
 QByteArray FolderHistory::encode(const QList<RecentFolder> &folders)
@@ -135,7 +147,7 @@ void FolderHistory::clearAll()
 
 void FolderHistory::load()
 {
-    const QVariant stored = m_settings->value(settingsKey);
+    const QVariant stored = openSettings()->value(settingsKey);
     if (!stored.isValid())
         return;
     if (auto folders = decode(stored.toByteArray()))
@@ -144,8 +156,11 @@ void FolderHistory::load()
 
 void FolderHistory::save()
 {
-    m_settings->setValue(settingsKey, encode(m_folders));
-    m_settings->sync();
+    m_writer.post([this, json = encode(m_folders)] {
+        const std::unique_ptr<QSettings> settings = openSettings();
+        settings->setValue(settingsKey, json);
+        settings->sync();
+    });
 }
 
 void FolderHistory::setFolders(QList<RecentFolder> folders)

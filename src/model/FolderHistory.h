@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RecentFolder.h"
+#include "SerialFileWriter.h"
 
 #include <QList>
 #include <QObject>
@@ -13,7 +14,8 @@ class QSettings;
 // The recently opened folders, most recent first, at most 20, kept under the
 // settings key "recentFolders" as a JSON array of {"path","name","lastOpened"}
 // (lastOpened in seconds since 2001-01-01 UTC). Entries are never checked
-// against the disk: a deleted folder stays until removed. UI thread only.
+// against the disk: a deleted folder stays until removed. UI thread only;
+// changes are written in the background, in order.
 class FolderHistory : public QObject
 {
     Q_OBJECT
@@ -33,6 +35,9 @@ public:
     void remove(const RecentFolder &folder);
     void clearAll();
 
+    // Blocks until every change so far is written to the settings.
+    void waitForSaved();
+
     // JSON form of the stored value; exposed for tests.
     static QByteArray encode(const QList<RecentFolder> &folders);
     static std::optional<QList<RecentFolder>> decode(const QByteArray &json);
@@ -45,6 +50,9 @@ private:
     void save();
     void setFolders(QList<RecentFolder> folders);
 
-    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<QSettings> openSettings() const;
+
+    QString m_settingsFile; // empty: the application's settings
     QList<RecentFolder> m_folders;
+    SerialFileWriter m_writer;
 };

@@ -91,31 +91,42 @@ void StarRatingStore::load()
     m_ratings = std::move(ratings);
 }
 
-void StarRatingStore::setAsideDamagedFile()
+void StarRatingStore::waitForSaved()
 {
-    const QString base = m_filePath + QStringLiteral(".damaged");
+    m_writer.waitForDone();
+}
+
+bool StarRatingStore::setAsideDamagedFile(const QString &path)
+{
+    const QString base = path + QStringLiteral(".damaged");
     QString target = base;
     for (int n = 1; QFileInfo::exists(target); ++n)
         target = base + QLatin1Char('.') + QString::number(n);
-    // rename() never replaces an existing file; if it fails the save below must
-    // not destroy the only copy, so the flag stays set and the save is skipped.
-    if (QFile::rename(m_filePath, target) || !QFileInfo::exists(m_filePath))
-        m_damagedFileOnDisk = false;
+    // rename() never replaces an existing file.
+    return QFile::rename(path, target) || !QFileInfo::exists(path);
+}
+
+void StarRatingStore::writeFile(const QString &path, const QByteArray &json,
+                                bool &damagedFileOnDisk)
+{
+    // Until the damaged file is safely aside, writing would destroy the only copy.
+    if (damagedFileOnDisk) {
+        if (!setAsideDamagedFile(path))
+            return;
+        damagedFileOnDisk = false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(json);
+    file.commit();
 }
 
 void StarRatingStore::save()
 {
-    if (m_damagedFileOnDisk) {
-        setAsideDamagedFile();
-        if (m_damagedFileOnDisk)
-            return;
-    }
     QJsonObject object;
     for (auto it = m_ratings.constBegin(); it != m_ratings.constEnd(); ++it)
         object.insert(it.key(), it.value());
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(QJsonDocument(object).toJson(QJsonDocument::Compact));
-    file.commit();
+    const QByteArray json = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    m_writer.post([this, json] { writeFile(m_filePath, json, m_damagedFileOnDisk); });
 }

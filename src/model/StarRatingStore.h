@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SerialFileWriter.h"
+
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -8,7 +10,8 @@
 // The user's 1-5 star ratings, keyed by each file's decoded absolute path, so
 // they survive rescans and apply whichever folder a file is opened through.
 // The whole table lives in memory and is written to one JSON object file
-// (atomically) after every change. UI thread only.
+// (atomically) after every change. UI thread only; the file is written in the
+// background, every change in order, so rating never waits for the disk.
 class StarRatingStore : public QObject
 {
     Q_OBJECT
@@ -35,6 +38,9 @@ public:
 
     qsizetype count() const { return m_ratings.size(); }
 
+    // Blocks until every change so far is on disk.
+    void waitForSaved();
+
 Q_SIGNALS:
     // The rating of one file changed (ratings are 0 when absent).
     void ratingChanged(const QString &path, int oldRating, int newRating);
@@ -44,11 +50,15 @@ Q_SIGNALS:
 private:
     void load();
     void save();
-    void setAsideDamagedFile();
+    // Writer thread only.
+    static void writeFile(const QString &path, const QByteArray &json, bool &damagedFileOnDisk);
+    static bool setAsideDamagedFile(const QString &path);
 
     QString m_filePath;
     QHash<QString, int> m_ratings;
     // The file on disk could not be decoded; it is kept aside before the first
-    // save replaces it, so no rating in it is lost for good.
+    // save replaces it, so no rating in it is lost for good. Read and written
+    // only by the writer's jobs once the store is loaded.
     bool m_damagedFileOnDisk = false;
+    SerialFileWriter m_writer;
 };

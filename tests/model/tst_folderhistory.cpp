@@ -72,6 +72,7 @@ void TestFolderHistory::capsAtTwentyMostRecent()
     QCOMPARE(history.folders().size(), FolderHistory::maximumCount);
     QCOMPARE(history.folders().first().name, QStringLiteral("f20"));
     QCOMPARE(history.folders().last().name, QStringLiteral("f1"));
+    history.waitForSaved();
 
     FolderHistory reloaded(settingsFile());
     QCOMPARE(reloaded.folders().size(), 20);
@@ -114,6 +115,7 @@ void TestFolderHistory::removeMatchesByPathOnly()
     history.remove(stale);
     QCOMPARE(history.folders().size(), 1);
     QCOMPARE(history.folders()[0].name, QStringLiteral("keep"));
+    history.waitForSaved();
     QCOMPARE(FolderHistory(settingsFile()).folders().size(), 1);
 }
 
@@ -123,6 +125,7 @@ void TestFolderHistory::clearAllStoresAnEmptyArray()
     history.add(folder("x"));
     history.clearAll();
     QVERIFY(history.folders().isEmpty());
+    history.waitForSaved();
     QCOMPARE(storedValue(), QByteArray("[]"));
 }
 
@@ -143,6 +146,7 @@ void TestFolderHistory::undecodableDataGivesAnEmptyHistory()
     FolderHistory history(settingsFile());
     QVERIFY(history.folders().isEmpty());
     history.add(folder("fresh"));
+    history.waitForSaved();
     QCOMPARE(FolderHistory(settingsFile()).folders().size(), 1);
 }
 
@@ -151,6 +155,7 @@ void TestFolderHistory::storedFormat()
     FolderHistory history(settingsFile());
     const QDateTime before = QDateTime::currentDateTimeUtc();
     history.add(folder("trip"));
+    history.waitForSaved();
     const QByteArray json = storedValue();
     // Members in the documented order, compact.
     QVERIFY(json.startsWith("[{\"path\":"));

@@ -59,9 +59,11 @@ void TestStarRatingStore::setThenClearLeavesAnEmptyObject()
     const QString photo = m_dir.path() + "/a.jpg";
     store.setRating(3, photo);
     QCOMPARE(store.rating(photo), 3);
+    store.waitForSaved();
     QCOMPARE(storedObject().value(photo).toInt(), 3);
     store.setRating(0, photo);
     QCOMPARE(store.rating(photo), 0);
+    store.waitForSaved();
     QFile file(storeFile());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("{}"));
@@ -74,6 +76,7 @@ void TestStarRatingStore::ratingsAreClamped()
     store.setRating(-2, QStringLiteral("/p/low.jpg"));
     QCOMPARE(store.rating(QStringLiteral("/p/high.jpg")), 5);
     QCOMPARE(store.rating(QStringLiteral("/p/low.jpg")), 1);
+    store.waitForSaved();
     QCOMPARE(StarRatingStore(storeFile()).rating(QStringLiteral("/p/high.jpg")), 5);
 }
 
@@ -130,6 +133,7 @@ void TestStarRatingStore::cleanupDropsDeletedFilesAtAnyDepth()
     QCOMPARE(store.rating(goneDeep), 0);
     QCOMPARE(store.rating(elsewhere), 4);
     QCOMPARE(changed.count(), 1);
+    store.waitForSaved();
     QCOMPARE(StarRatingStore(storeFile()).count(), 2);
 }
 
@@ -149,8 +153,10 @@ void TestStarRatingStore::cleanupWithoutChangesDoesNotWrite()
     const QString photo = touch(m_dir.path(), "p.jpg");
     StarRatingStore store(storeFile());
     store.setRating(2, photo);
+    store.waitForSaved();
     QVERIFY(QFile::remove(storeFile()));
     store.cleanupStaleEntries(m_dir.path());
+    store.waitForSaved();
     QVERIFY(!QFileInfo::exists(storeFile()));
 }
 
@@ -177,6 +183,7 @@ void TestStarRatingStore::damagedFileIsKeptAsideBeforeTheFirstSave()
     untouched.close();
 
     store.setRating(5, QStringLiteral("/p/new.jpg"));
+    store.waitForSaved();
     QFile aside(storeFile() + ".damaged");
     QVERIFY(aside.open(QIODevice::ReadOnly));
     QCOMPARE(aside.readAll(), damaged);
@@ -184,7 +191,9 @@ void TestStarRatingStore::damagedFileIsKeptAsideBeforeTheFirstSave()
 
     // Only the first save sets the file aside.
     store.setRating(1, QStringLiteral("/p/other.jpg"));
+    store.waitForSaved();
     QVERIFY(!QFileInfo::exists(storeFile() + ".damaged.1"));
+    QCOMPARE(storedObject().size(), 2);
 }
 
 void TestStarRatingStore::damagedCopiesAreNeverOverwritten()
@@ -194,6 +203,7 @@ void TestStarRatingStore::damagedCopiesAreNeverOverwritten()
     touch(folder, "star-ratings.json", "second{");
     StarRatingStore store(storeFile());
     store.setRating(2, QStringLiteral("/p/x.jpg"));
+    store.waitForSaved();
 
     QFile first(storeFile() + ".damaged");
     QVERIFY(first.open(QIODevice::ReadOnly));
@@ -209,6 +219,7 @@ void TestStarRatingStore::urlAndPathKeysAgree()
     const QString photo = QStringLiteral("/照片/with space.jpg");
     store.setRating(4, QUrl::fromLocalFile(photo));
     QCOMPARE(store.rating(photo), 4);
+    store.waitForSaved();
     QVERIFY(storedObject().contains(photo));
 }
 
