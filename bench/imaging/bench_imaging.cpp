@@ -13,6 +13,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <time.h>
 #include <turbojpeg.h>
 
 using namespace ImagingFixtures;
@@ -145,13 +146,31 @@ void BM_LibjpegFullDecode(benchmark::State &state)
     tjDestroy(tj);
 }
 
+double processCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+double wallSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
 // All files through a fresh loader (empty cache), waiting for every result.
+// cores_busy: process CPU time over wall time, how many cores the pool kept
+// busy (other load on the machine lowers it).
 void runBatch(benchmark::State &state, int threads)
 {
     const QStringList paths = Fixtures::instance().batch(200, 1600, 1200);
     QList<ImageItem> items;
     for (const QString &path : paths)
         items << ImageItem(path);
+    const double cpuStart = processCpuSeconds();
+    const double wallStart = wallSeconds();
     for (auto _ : state) {
         ImageLoader loader;
         if (threads > 0)
@@ -166,6 +185,7 @@ void runBatch(benchmark::State &state, int threads)
             loader.loadThumbnail(item, 320);
         loop.exec();
     }
+    state.counters["cores_busy"] = (processCpuSeconds() - cpuStart) / (wallSeconds() - wallStart);
     state.SetItemsProcessed(state.iterations() * items.size());
 }
 
