@@ -13,8 +13,18 @@
 #include <QImageReader>
 #include <cmath>
 #include <exiv2/exiv2.hpp>
+#include <mutex>
 
 namespace {
+
+// Exiv2's XMP toolkit is shared by all threads and needs a caller-supplied lock.
+void lockXmpToolkit(void *mutex, bool lock)
+{
+    if (lock)
+        static_cast<std::mutex *>(mutex)->lock();
+    else
+        static_cast<std::mutex *>(mutex)->unlock();
+}
 
 int webpOrientation(const QString &path)
 {
@@ -47,7 +57,8 @@ void ImageDecoder::initialiseLibraries()
     static const bool initialised = [] {
         // Megabytes; a 200-megapixel RGB32 picture needs 800.
         QImageReader::setAllocationLimit(1024);
-        Exiv2::XmpParser::initialize();
+        static std::mutex xmpMutex;
+        Exiv2::XmpParser::initialize(&lockXmpToolkit, &xmpMutex);
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
 #ifdef EXV_ENABLE_BMFF
         Exiv2::enableBMFF(true);

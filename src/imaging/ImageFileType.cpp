@@ -53,7 +53,7 @@ ImageFileType::Kind ImageFileType::detect(const QByteArray &head, const QString 
     if (startsWith(head, 0, "IIRO", 4) || startsWith(head, 0, "IIRS", 4) ||
         startsWith(head, 0, "MMOR", 4) || startsWith(head, 0, "IIU\0", 4) ||
         startsWith(head, 0, "II\x1A\0\0\0HEAPCCDR", 14) || startsWith(head, 0, "FUJIFILM", 8) ||
-        startsWith(head, 0, "\0MRM", 4) || startsWith(head, 0, "IIII", 4))
+        startsWith(head, 0, "\0MRM", 4))
         return Kind::raw;
     if (startsWith(head, 0, "II*\0", 4) || startsWith(head, 0, "MM\0*", 4) ||
         startsWith(head, 0, "II+\0", 4) || startsWith(head, 0, "MM\0+", 4))

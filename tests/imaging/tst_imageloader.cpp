@@ -155,6 +155,28 @@ private Q_SLOTS:
         QVERIFY(hasUprightQuadrants(thumbnail));
     }
 
+    void exifOrientationInOtherContainers_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<int>("orientation");
+        for (int n : {3, 6, 8}) {
+            QTest::addRow("webp %d", n) << "webp" << n;
+            QTest::addRow("tiff %d", n) << "tiff" << n;
+        }
+    }
+    void exifOrientationInOtherContainers()
+    {
+        QFETCH(QString, format);
+        QFETCH(int, orientation);
+        const QString path = file(QStringLiteral("oriented_%1.%2").arg(orientation).arg(format));
+        QVERIFY(storedForOrientation(quadrantPicture(600, 400), orientation)
+                    .save(path, format.toLatin1().constData()));
+        editExif(path, [&](Exiv2::ExifData &exif) {
+            exif["Exif.Image.Orientation"] = uint16_t(orientation);
+        });
+        QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
+    }
+
     void sampleFormatsDecode_data()
     {
         QTest::addColumn<QString>("name");

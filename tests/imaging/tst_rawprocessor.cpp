@@ -106,6 +106,8 @@ private Q_SLOTS:
         QCOMPARE(result.error, QString());
         QCOMPARE(result.image.size(), upright.size());
         QVERIFY(hasUprightQuadrants(result.image));
+        if (result.image.format() == QImage::Format_RGB32) // padding byte must be opaque
+            QCOMPARE(int(result.image.constBits()[3]), 0xFF);
     }
 
     void displayP3IsConvertedToSRGB_data()

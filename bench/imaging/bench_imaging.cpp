@@ -1,0 +1,280 @@
+// Imaging benchmarks: the loader's thumbnail decode and the full-image load of
+// a 24-megapixel JPEG beside libjpeg-turbo's own decodes of the same file,
+// batch thumbnailing on the pool against one thread, RAW preview and
+// development, and the memory held by 2,000 cached grid thumbnails.
+#include "ImagingFixtures.h"
+#include "imaging/ImageLoader.h"
+#include "imaging/RAWProcessor.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <time.h>
+#include <turbojpeg.h>
+
+using namespace ImagingFixtures;
+
+namespace {
+
+// Smooth gradients with fine noise: compresses and decodes like a photo,
+// unlike a flat test card.
+QImage photoLike(int width, int height, quint32 seed)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    QRandomGenerator random(seed);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const int noise = int(random.bounded(24u)) - 12;
+            const int r = qBound(0, 255 * x / width + noise, 255);
+            const int g = qBound(0, 255 * y / height + noise, 255);
+            const int b = qBound(0, 128 + ((x / 97 + y / 61) % 2) * 60 + noise, 255);
+            line[x] = qRgb(r, g, b);
+        }
+    }
+    return image;
+}
+
+class Fixtures
+{
+public:
+    static Fixtures &instance()
+    {
+        static Fixtures fixtures;
+        return fixtures;
+    }
+
+    const QString &jpeg24MP()
+    {
+        if (m_jpeg24MP.isEmpty())
+            m_jpeg24MP = writeJpeg(m_dir.filePath(QStringLiteral("photo24mp.jpg")),
+                                   photoLike(6000, 4000, 1), 90);
+        return m_jpeg24MP;
+    }
+
+    // Distinct files (distinct paths and pixels) of a phone-photo size.
+    QStringList batch(int count, int width, int height)
+    {
+        QDir dir(m_dir.filePath(QStringLiteral("batch_%1x%2").arg(width).arg(height)));
+        dir.mkpath(QStringLiteral("."));
+        QStringList paths;
+        for (int i = 0; i < count; ++i) {
+            const QString path = dir.filePath(QStringLiteral("img_%1.jpg").arg(i));
+            if (!QFile::exists(path))
+                writeJpeg(path, photoLike(width, height, quint32(i) + 7), 85);
+            paths << path;
+        }
+        return paths;
+    }
+
+    const QString &dng()
+    {
+        if (m_dng.isEmpty()) {
+            m_dng = m_dir.filePath(QStringLiteral("bayer.dng"));
+            writeDng(m_dng, 3000, 2000, photoLike(1024, 683, 3));
+        }
+        return m_dng;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_jpeg24MP;
+    QString m_dng;
+};
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+void BM_ThumbnailJpeg24MP(benchmark::State &state)
+{
+    const QString path = Fixtures::instance().jpeg24MP();
+    for (auto _ : state) {
+        const QImage image = ImageLoader::decodeThumbnail(path, 320);
+        if (image.width() != 320)
+            state.SkipWithError("thumbnail has the wrong size");
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
+void BM_LibjpegScaledDecode(benchmark::State &state)
+{
+    const QByteArray jpeg = readAll(Fixtures::instance().jpeg24MP());
+    tjhandle tj = tjInitDecompress();
+    const tjscalingfactor eighth{1, 8};
+    for (auto _ : state) {
+        int width = 0, height = 0, subsampling = 0, colourspace = 0;
+        const auto *data = reinterpret_cast<const unsigned char *>(jpeg.constData());
+        tjDecompressHeader3(tj, data, jpeg.size(), &width, &height, &subsampling, &colourspace);
+        QImage image(TJSCALED(width, eighth), TJSCALED(height, eighth), QImage::Format_RGB32);
+        tjDecompress2(tj, data, jpeg.size(), image.bits(), image.width(), int(image.bytesPerLine()),
+                      image.height(), TJPF_BGRX, 0);
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    tjDestroy(tj);
+}
+
+void BM_LoadImageJpeg24MP(benchmark::State &state)
+{
+    const QString path = Fixtures::instance().jpeg24MP();
+    for (auto _ : state) {
+        const QImage image = RAWProcessor::loadImageSync(path);
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
+void BM_LibjpegFullDecode(benchmark::State &state)
+{
+    const QByteArray jpeg = readAll(Fixtures::instance().jpeg24MP());
+    tjhandle tj = tjInitDecompress();
+    for (auto _ : state) {
+        int width = 0, height = 0, subsampling = 0, colourspace = 0;
+        const auto *data = reinterpret_cast<const unsigned char *>(jpeg.constData());
+        tjDecompressHeader3(tj, data, jpeg.size(), &width, &height, &subsampling, &colourspace);
+        QImage image(width, height, QImage::Format_RGB32);
+        tjDecompress2(tj, data, jpeg.size(), image.bits(), width, int(image.bytesPerLine()), height,
+                      TJPF_BGRX, 0);
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    tjDestroy(tj);
+}
+
+double processCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+double wallSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+// All files through a fresh loader (empty cache), waiting for every result.
+// cores_busy: process CPU time over wall time, how many cores the pool kept
+// busy (other load on the machine lowers it).
+void runBatch(benchmark::State &state, int threads)
+{
+    const QStringList paths = Fixtures::instance().batch(200, 1600, 1200);
+    QList<ImageItem> items;
+    for (const QString &path : paths)
+        items << ImageItem(path);
+    const double cpuStart = processCpuSeconds();
+    const double wallStart = wallSeconds();
+    for (auto _ : state) {
+        ImageLoader loader;
+        if (threads > 0)
+            loader.setMaxThreadCount(threads);
+        int done = 0;
+        QEventLoop loop;
+        QObject::connect(&loader, &ImageLoader::thumbnailReady, &loop, [&] {
+            if (++done == items.size())
+                loop.quit();
+        });
+        for (const ImageItem &item : items)
+            loader.loadThumbnail(item, 320);
+        loop.exec();
+    }
+    state.counters["cores_busy"] = (processCpuSeconds() - cpuStart) / (wallSeconds() - wallStart);
+    state.SetItemsProcessed(state.iterations() * items.size());
+}
+
+void BM_ThumbnailBatch(benchmark::State &state)
+{
+    runBatch(state, 0); // the pool's default: one thread per core
+}
+
+void BM_ThumbnailBatch1Thread(benchmark::State &state)
+{
+    runBatch(state, 1);
+}
+
+void BM_RawPreview(benchmark::State &state)
+{
+    const QString path = sample(QStringLiteral("raw/fujifilm_s5pro_stripped.raf"));
+    if (!QFile::exists(path)) {
+        state.SkipWithError("sample RAW files not available");
+        return;
+    }
+    for (auto _ : state) {
+        const QImage image = RAWProcessor::loadImageSync(path);
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
+void BM_DecodeRAW(benchmark::State &state)
+{
+    const QString path = Fixtures::instance().dng();
+    RAWProcessor processor;
+    for (auto _ : state) {
+        const QImage image = processor.decodeRAW(path).result();
+        if (image.size() != QSize(3000, 2000))
+            state.SkipWithError("development has the wrong size");
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
+qint64 residentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    return 0;
+}
+
+// Memory held by 2,000 cached 320-pixel thumbnails of 4:3 photos.
+void BM_ThumbnailCacheMemory2000(benchmark::State &state)
+{
+    const QStringList paths = Fixtures::instance().batch(2000, 640, 480);
+    for (auto _ : state) {
+        ImageLoader loader;
+        const qint64 before = residentBytes();
+        int done = 0;
+        QEventLoop loop;
+        QObject::connect(&loader, &ImageLoader::thumbnailReady, &loop, [&] {
+            if (++done == paths.size())
+                loop.quit();
+        });
+        for (const QString &path : paths)
+            loader.loadThumbnail(ImageItem(path), 320);
+        loop.exec();
+        qint64 pixelBytes = 0;
+        for (const QString &path : paths)
+            pixelBytes += loader.cachedThumbnail(path).value_or(QImage()).sizeInBytes();
+        state.counters["pixel_MB"] = double(pixelBytes) / (1024.0 * 1024.0);
+        state.counters["rss_growth_MB"] = double(residentBytes() - before) / (1024.0 * 1024.0);
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_ThumbnailJpeg24MP)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LibjpegScaledDecode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadImageJpeg24MP)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LibjpegFullDecode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ThumbnailBatch)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ThumbnailBatch1Thread)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RawPreview)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeRAW)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ThumbnailCacheMemory2000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
