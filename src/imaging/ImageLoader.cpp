@@ -10,6 +10,17 @@ ImageLoader::ImageLoader(QObject *parent)
     , m_queue(std::make_unique<ThumbnailJobQueue>(&m_pool))
 {
     ImageDecoder::initialiseLibraries();
+    setCacheLimitBytes(defaultCacheLimitBytes);
+}
+
+void ImageLoader::setCacheLimitBytes(qint64 bytes)
+{
+    m_thumbnailCache.setMaxCost(std::max<qint64>(1, bytes / 1024));
+}
+
+static qsizetype cacheCost(const QImage &image)
+{
+    return std::max<qsizetype>(1, image.sizeInBytes() / 1024);
 }
 
 ImageLoader::~ImageLoader()
@@ -24,7 +35,7 @@ QFuture<QImage> ImageLoader::loadThumbnail(const ImageItem &item, qreal maxSize)
 {
     Q_ASSERT(QThread::currentThread() == thread());
     const QString &path = item.path();
-    if (const auto cached = m_thumbnailCache.constFind(path); cached != m_thumbnailCache.cend())
+    if (const QImage *cached = m_thumbnailCache.object(path))
         return QtFuture::makeReadyFuture(*cached);
 
     auto waiter = std::make_shared<QPromise<QImage>>();
@@ -57,7 +68,7 @@ void ImageLoader::finishJob(const QString &path, const QImage &image)
     // (or, after a failure, in neither).
     const std::vector<Waiter> waiters = m_inflight.take(path);
     if (!image.isNull())
-        m_thumbnailCache.insert(path, image);
+        m_thumbnailCache.insert(path, new QImage(image), cacheCost(image));
     for (const Waiter &waiter : waiters) {
         waiter->addResult(image);
         waiter->finish();
@@ -74,10 +85,9 @@ QFuture<void> ImageLoader::clearThumbnailCache()
 
 std::optional<QImage> ImageLoader::cachedThumbnail(const QString &path) const
 {
-    const auto cached = m_thumbnailCache.constFind(path);
-    if (cached == m_thumbnailCache.cend())
-        return std::nullopt;
-    return *cached;
+    if (const QImage *cached = m_thumbnailCache.object(path))
+        return *cached;
+    return std::nullopt;
 }
 
 bool ImageLoader::isLoading(const QString &path) const

@@ -2,6 +2,7 @@
 
 #include "model/ImageItem.h"
 
+#include <QCache>
 #include <QFuture>
 #include <QHash>
 #include <QImage>
@@ -48,6 +49,11 @@ public:
     // Worker threads of the decoding pool (default: one per core).
     void setMaxThreadCount(int n);
 
+    // Memory the cached thumbnails may take before the least recently used
+    // are dropped (default 1 GiB, about 3,500 thumbnails of 320 pixels).
+    void setCacheLimitBytes(qint64 bytes);
+    static constexpr qint64 defaultCacheLimitBytes = qint64(1) << 30;
+
 Q_SIGNALS:
     // After each finished job, once its waiters have their result; a null
     // image means the decode failed.
@@ -59,7 +65,10 @@ private:
     void startJob(const QString &path, qreal maxSize);
     void finishJob(const QString &path, const QImage &image);
 
-    QHash<QString, QImage> m_thumbnailCache;
+    // Bounded by memory: a 320-pixel thumbnail takes about 300 KB, so a folder
+    // of 100,000 photos would need 30 GB. The least recently used leave first;
+    // a cell that asks again later simply decodes again. Cost unit: KiB.
+    QCache<QString, QImage> m_thumbnailCache;
     QHash<QString, std::vector<Waiter>> m_inflight;
     int m_decodeJobCount = 0;
     QThreadPool m_pool;

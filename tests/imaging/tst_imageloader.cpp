@@ -254,6 +254,28 @@ private Q_SLOTS:
         QVERIFY(!loader.isLoading(item.path()));
     }
 
+    void cacheIsBoundedByMemoryLeastRecentlyUsedFirst()
+    {
+        ImageLoader loader;
+        // Room for two 320 x 213 thumbnails (about 266 KiB each), not three.
+        loader.setCacheLimitBytes(600 * 1024);
+        const ImageItem a(photo(QStringLiteral("lru-a.jpg")));
+        const ImageItem b(photo(QStringLiteral("lru-b.jpg")));
+        const ImageItem c(photo(QStringLiteral("lru-c.jpg")));
+        QVERIFY(!waitFor(loader.loadThumbnail(a, 320)).isNull());
+        QVERIFY(!waitFor(loader.loadThumbnail(b, 320)).isNull());
+        QVERIFY(loader.loadThumbnail(a, 320).isFinished()); // a is now the most recent
+        QVERIFY(!waitFor(loader.loadThumbnail(c, 320)).isNull());
+
+        QVERIFY(loader.cachedThumbnail(a.path()).has_value());
+        QVERIFY(!loader.cachedThumbnail(b.path()).has_value());
+        QVERIFY(loader.cachedThumbnail(c.path()).has_value());
+        QCOMPARE(loader.decodeJobCount(), 3);
+        // The dropped one is decoded again on request, not lost.
+        QVERIFY(!waitFor(loader.loadThumbnail(b, 320)).isNull());
+        QCOMPARE(loader.decodeJobCount(), 4);
+    }
+
     void failuresAreRetried()
     {
         ImageLoader loader;
