@@ -14,6 +14,7 @@ ToastController::ToastController(AppState &state, ToastView *view)
     , m_fade(new QPropertyAnimation(view, "opacity", &m_animation))
 {
     m_dismissTimer.setSingleShot(true);
+    m_dismissTimer.setTimerType(Qt::PreciseTimer); // never early: the toast gets its full time
     m_dismissTimer.setInterval(dismissDelayMs);
     connect(&m_dismissTimer, &QTimer::timeout, this, &ToastController::dismissIfStillShown);
 
