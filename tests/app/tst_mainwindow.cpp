@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -169,9 +170,11 @@ void TestMainWindow::importWithoutSubfoldersOpensWithoutAsking()
     touch(m_dir.path(), ("flat/a.jpg"));
     touch(m_dir.path(), ("flat/b.png"));
     touch(m_dir.path(), ("flat/notes.txt"));
+    QSignalSpy loading(m_state.get(), &AppState::loadingChanged);
     importFolder(path("flat"), Choice::includeSubfolders);
     QVERIFY(m_dialogs->askedNames.isEmpty());
-    QVERIFY(m_state->isLoading());
+    QVERIFY(!loading.isEmpty());
+    QCOMPARE(loading.first().first().toBool(), true);
     QTRY_VERIFY(!m_state->isLoading());
     QCOMPARE(m_state->currentFolder()->path(), path("flat"));
     QCOMPARE(imageNames(), QStringList({"a.jpg", "b.png"}));

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
@@ -227,8 +228,10 @@ void TestSidebar::clickRefreshesTheFolderAndKeepsExpansion()
 
     const QRect subRect = tree->visualRect(rowOf(path("root/sub")));
     QVERIFY(subRect.isValid());
+    QSignalSpy refreshing(m_state.get(), &AppState::statusMessageChanged);
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, subRect.center());
-    QVERIFY(m_state->isLoading());
+    QVERIFY(!refreshing.isEmpty());
+    QCOMPARE(refreshing.first().first().toString(), QStringLiteral("正在刷新..."));
     QTRY_VERIFY(!m_state->isLoading());
 
     QCOMPARE(m_state->selectedFolderURL(), QUrl::fromLocalFile(path("root/sub")));
@@ -259,8 +262,10 @@ void TestSidebar::historyClickReopensWithSubfolders()
     touch(m_dir.path(), ("trip/a.jpg"));
     touch(m_dir.path(), ("trip/day2/b.jpg"));
     m_state->folderHistory().add(QUrl::fromLocalFile(path("trip")));
+    QSignalSpy opening(m_state.get(), &AppState::statusMessageChanged);
     clickHistoryRow(0);
-    QVERIFY(m_state->isLoading());
+    QVERIFY(!opening.isEmpty());
+    QCOMPARE(opening.first().first().toString(), QStringLiteral("正在扫描文件夹..."));
     QTRY_VERIFY(!m_state->isLoading());
     QCOMPARE(m_state->currentFolder()->path(), path("trip"));
     QCOMPARE(imageNames(), QStringList({"a.jpg", "b.jpg"}));
