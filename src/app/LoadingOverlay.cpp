@@ -51,7 +51,7 @@ QRect LoadingOverlay::placementIn(const QRect &parentRect) const
 QRect LoadingOverlay::panelRect() const
 {
     const QFontMetrics metrics(font());
-    const int contentWidth = std::max(spinnerSize, metrics.horizontalAdvance(m_message));
+    const int contentWidth = std::max(spinnerSize, metrics.horizontalAdvance(m_message) + 4);
     const int contentHeight = spinnerSize + panelSpacing + metrics.height();
     const QSize size(contentWidth + 2 * panelPadding, contentHeight + 2 * panelPadding);
     return {rect().center().x() - size.width() / 2 + 1, rect().center().y() - size.height() / 2 + 1,

@@ -39,7 +39,9 @@ void StatusBarView::refresh()
 QSize StatusBarView::sizeHint() const
 {
     const QFontMetrics metrics(font());
-    return {metrics.horizontalAdvance(m_message) + 2 * horizontalPadding,
+    // A little slack: the advance of mixed Latin and CJK fallback glyphs can
+    // round below what drawing needs, which would elide the text.
+    return {metrics.horizontalAdvance(m_message) + 4 + 2 * horizontalPadding,
             metrics.height() + 2 * verticalPadding};
 }
 
@@ -62,7 +64,7 @@ void StatusBarView::paintEvent(QPaintEvent *)
     painter.setBrush(QColor(246, 246, 248, 200));
     painter.drawRoundedRect(capsule, radius, radius);
     painter.setPen(Theme::primaryText());
-    const QRect textRect = rect().adjusted(horizontalPadding, 0, -horizontalPadding, 0);
+    const QRect textRect = rect().adjusted(horizontalPadding - 2, 0, -horizontalPadding + 2, 0);
     painter.drawText(textRect, Qt::AlignCenter,
                      fontMetrics().elidedText(m_message, Qt::ElideMiddle, textRect.width()));
 }

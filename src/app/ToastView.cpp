@@ -48,7 +48,7 @@ int ToastView::topShadowMargin()
 QSize ToastView::sizeHint() const
 {
     const QFontMetrics metrics(font());
-    return {metrics.horizontalAdvance(m_message) + 2 * horizontalPadding + 2 * sideMargin,
+    return {metrics.horizontalAdvance(m_message) + 4 + 2 * horizontalPadding + 2 * sideMargin,
             metrics.height() + 2 * verticalPadding + topMargin + bottomMargin};
 }
 

@@ -2,6 +2,7 @@
 
 #include "SubfolderPromptDialog.h"
 
+#include <QDir>
 #include <QFileDialog>
 
 WidgetImportDialogs::WidgetImportDialogs(QWidget *parent)
@@ -17,6 +18,11 @@ std::optional<QUrl> WidgetImportDialogs::chooseFolder()
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setLabelText(QFileDialog::Accept, QStringLiteral("导入"));
     dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("选择要导入的图片文件夹"));
+    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("文件夹："));
+    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("类型："));
+    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("取消"));
+    dialog.setDirectory(QDir::homePath());
+    dialog.resize(760, 480);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     const QList<QUrl> urls = dialog.selectedUrls();

@@ -33,6 +33,7 @@ private Q_SLOTS:
     void rowsCountDirectImages();
     void exactlyOneRowIsHighlighted();
     void clickRefreshesTheFolderAndKeepsExpansion();
+    void arrowExpandsWithoutRefreshing();
     void historyClickOnADeletedFolderOnlyReports();
     void historyClickReopensWithSubfolders();
     void historyEntryThatIsAFileOpensEmpty();
@@ -238,6 +239,24 @@ void TestSidebar::clickRefreshesTheFolderAndKeepsExpansion()
     QCOMPARE(imageNames(), QStringList({"b.jpg", "c.jpg"}));
     QCOMPARE(highlightedPaths(), QStringList({path("root/sub")}));
     QVERIFY(tree->isExpanded(rowOf(path("root"))));
+}
+
+void TestSidebar::arrowExpandsWithoutRefreshing()
+{
+    touch(m_dir.path(), ("root/a.jpg"));
+    touch(m_dir.path(), ("root/sub/b.jpg"));
+    open(path("root"));
+    FolderTreeView *tree = m_sidebar->folderTreeView();
+    m_sidebar->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_sidebar.get()));
+    const QModelIndex root = rowOf(path("root"));
+    const QRect rowRect = tree->visualRect(root);
+    QSignalSpy refreshing(m_state.get(), &AppState::statusMessageChanged);
+    // The disclosure arrow sits in the indentation left of the row's own rectangle.
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                      QPoint(rowRect.left() - tree->indentation() / 2, rowRect.center().y()));
+    QVERIFY(tree->isExpanded(root));
+    QVERIFY(refreshing.isEmpty());
 }
 
 void TestSidebar::historyClickOnADeletedFolderOnlyReports()
