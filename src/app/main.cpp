@@ -1,14 +1,10 @@
+#include "KelvaneApp.h"
+
 #include <QApplication>
-#include <QLabel>
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("Kelvane"));
-    QApplication::setApplicationName(QStringLiteral("Kelvane"));
-
-    QLabel window(QStringLiteral("Kelvane"));
-    window.resize(1200, 800);
-    window.show();
-    return app.exec();
+    QApplication application(argc, argv);
+    KelvaneApp kelvane(application);
+    return kelvane.run();
 }

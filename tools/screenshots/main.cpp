@@ -2,6 +2,7 @@
 //   kelvane-screenshots <output folder> [scene name filter...]
 #include "SampleFolder.h"
 #include "ScreenshotScene.h"
+#include "browse/Theme.h"
 
 #include <QApplication>
 #include <QDir>
@@ -52,6 +53,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Kelvane"));
     QApplication::setApplicationName(QStringLiteral("Kelvane"));
+    Theme::applyToApplication(app);
     // Keep the user's ratings and history out of the pictures.
     QStandardPaths::setTestModeEnabled(true);
 

@@ -1,0 +1,89 @@
+// The main window: welcome, an open folder with the sidebar, the loading
+// overlay, a toast and the sub-folder question.
+#include "ScreenshotScene.h"
+#include "app/AppState.h"
+#include "app/MainWindow.h"
+#include "app/SubfolderPromptDialog.h"
+#include "browse/FolderTreeView.h"
+#include "browse/SidebarView.h"
+
+#include <QDir>
+#include <QFuture>
+#include <QUrl>
+#include <memory>
+
+namespace {
+
+// A state with its own stores in the scratch folder, and its window.
+struct Shell
+{
+    explicit Shell(const ScreenshotContext &context, const QString &name)
+        : state(context.scratchDir + QStringLiteral("/%1-ratings.json").arg(name),
+                context.scratchDir + QStringLiteral("/%1-settings.ini").arg(name))
+        , window(state)
+    {
+        window.show();
+    }
+
+    void open(const ScreenshotContext &context)
+    {
+        // Earlier folders for the history, opened first so the sample is the newest.
+        for (const QString &earlier :
+             {QStringLiteral("2023 秋季 京都"), QStringLiteral("Portraits")}) {
+            const QString path = context.scratchDir + QLatin1Char('/') + earlier;
+            QDir().mkpath(path);
+            state.folderHistory().add(QUrl::fromLocalFile(path));
+        }
+        QFuture<void> done = state.openFolder(QUrl::fromLocalFile(context.sampleFolder), true);
+        while (!done.isFinished())
+            context.settle(20);
+        window.sidebarView()->folderTreeView()->expandAll();
+        context.settle(100);
+    }
+
+    AppState state;
+    MainWindow window;
+};
+
+} // namespace
+
+KELVANE_SCREENSHOT_SCENE("shell-welcome")
+{
+    Shell shell(context, QStringLiteral("welcome"));
+    context.settle(200);
+    context.save(&shell.window, QStringLiteral("shell-welcome"));
+}
+
+KELVANE_SCREENSHOT_SCENE("shell-folder-open")
+{
+    Shell shell(context, QStringLiteral("folder"));
+    shell.open(context);
+    context.save(&shell.window, QStringLiteral("shell-folder-open"));
+}
+
+KELVANE_SCREENSHOT_SCENE("shell-loading")
+{
+    Shell shell(context, QStringLiteral("loading"));
+    shell.open(context);
+    shell.state.setLoading(true);
+    shell.state.setStatusMessage(QStringLiteral("正在扫描文件夹..."));
+    context.settle(300);
+    context.save(&shell.window, QStringLiteral("shell-loading"));
+}
+
+KELVANE_SCREENSHOT_SCENE("shell-toast")
+{
+    Shell shell(context, QStringLiteral("toast"));
+    shell.open(context);
+    shell.state.setToastMessage(QStringLiteral("已套壳 12 / 12 张"));
+    context.settle(500); // past the 0.3 s slide-in
+    context.save(&shell.window, QStringLiteral("shell-toast"));
+}
+
+KELVANE_SCREENSHOT_SCENE("shell-subfolder-alert")
+{
+    SubfolderPromptDialog dialog(QStringLiteral("Sample Photos"));
+    dialog.show();
+    context.settle(200);
+    context.save(&dialog, QStringLiteral("shell-subfolder-alert"));
+}
