@@ -8,8 +8,12 @@ all: build
 deps:
 	@bash scripts/install-deps.sh
 
+# CMake's Qt code generation can miss a Q_OBJECT header that arrives after the
+# first build (a pull or merge); forcing it to rerun when its inputs changed
+# keeps incremental builds linking.
 configure: deps
 	@cmake --preset default >/dev/null
+	@bash scripts/refresh-autogen.sh build/default
 
 build: configure
 	@cmake --build --preset default -j $(JOBS)
@@ -27,6 +31,7 @@ test: build
 # The decoding and bad-input tests again under AddressSanitizer + UBSan.
 sanitize: deps
 	@cmake --preset asan >/dev/null
+	@bash scripts/refresh-autogen.sh build/asan
 	@cmake --build --preset asan -j $(JOBS)
 	@ctest --preset asan -j $(JOBS)
 
