@@ -46,8 +46,12 @@ void FilterCapsuleButton::paintEvent(QPaintEvent *)
     const QColor accent = BrowseStyle::accent(palette());
     const QRectF capsule = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     const qreal radius = capsule.height() / 2;
-    painter.setBrush(m_active ? BrowseStyle::withAlpha(accent, 0.2)
-                              : (isDown() ? BrowseStyle::quaternaryFill(palette()) : Qt::NoBrush));
+    QBrush fill(Qt::NoBrush);
+    if (m_active)
+        fill = BrowseStyle::withAlpha(accent, 0.2);
+    else if (isDown())
+        fill = BrowseStyle::quaternaryFill(palette());
+    painter.setBrush(fill);
     painter.setPen(QPen(m_active ? accent : BrowseStyle::withAlpha(Qt::gray, 0.3), 1));
     painter.drawRoundedRect(capsule, radius, radius);
 

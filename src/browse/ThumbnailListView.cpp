@@ -15,6 +15,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
 
 namespace {
 
@@ -77,7 +78,12 @@ QPoint ThumbnailListView::toContent(const QPoint &viewportPos) const
 
 void ThumbnailListView::updateColumns()
 {
-    const int available = std::max(1, viewport()->width());
+    // A wrapping list keeps room for the scroll bar while it is hidden, so
+    // that showing it does not push the last column onto the next line.
+    int available = viewport()->width();
+    if (!verticalScrollBar()->isVisible())
+        available -= style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, verticalScrollBar());
+    available = std::max(1, available);
     const int minSlot = minColumnWidth + ThumbnailCell::gap;
     m_columns = std::max(1, available / minSlot);
     const int slotWidth =
@@ -122,7 +128,8 @@ QSet<QUuid> ThumbnailListView::idsTouching(const QRect &band) const
     const int firstLine = std::max(0, band.top() / slot.height() - 1);
     const int lastLine = band.bottom() / slot.height() + 1;
     const int firstColumn = std::max(0, band.left() / slot.width() - 1);
-    const int lastColumn = std::min(m_columns - 1, band.right() / slot.width() + 1);
+    const int columns = laidOutColumns();
+    const int lastColumn = std::min(columns - 1, band.right() / slot.width() + 1);
     // Closed intervals, so a band of zero height or width still touches.
     const auto overlaps = [&band](const QRect &frame) {
         return band.left() <= frame.right() && frame.left() <= band.right() &&
@@ -130,7 +137,7 @@ QSet<QUuid> ThumbnailListView::idsTouching(const QRect &band) const
     };
     for (int line = firstLine; line <= lastLine; ++line) {
         for (int column = firstColumn; column <= lastColumn; ++column) {
-            const int row = line * m_columns + column;
+            const int row = line * columns + column;
             if (row >= rows)
                 break;
             const QRect frame = ThumbnailCell::cellFrame(rectForIndex(m_model.index(row)));
@@ -139,6 +146,19 @@ QSet<QUuid> ThumbnailListView::idsTouching(const QRect &band) const
         }
     }
     return ids;
+}
+
+int ThumbnailListView::laidOutColumns() const
+{
+    // The tiles on the first line, as the list laid them out.
+    const int rows = m_model.rowCount();
+    if (rows == 0)
+        return m_columns;
+    const int top = rectForIndex(m_model.index(0)).top();
+    int columns = 1;
+    while (columns < rows && rectForIndex(m_model.index(columns)).top() == top)
+        ++columns;
+    return columns;
 }
 
 void ThumbnailListView::mousePressEvent(QMouseEvent *event)

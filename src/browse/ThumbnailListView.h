@@ -51,7 +51,8 @@ public:
     // The context menu of a tile ("在访达中显示", "复制图片"); the caller owns it.
     QMenu *createContextMenu(const QModelIndex &index, QWidget *parent);
 
-    int columnCount() const { return m_columns; }
+    // Tiles per line as laid out.
+    int columnCount() const { return laidOutColumns(); }
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -66,6 +67,7 @@ protected:
 
 private:
     QPoint toContent(const QPoint &viewportPos) const;
+    int laidOutColumns() const;
     void updateColumns();
     void click(const QPoint &viewportPos);
     void updateBand(const QPoint &viewportPos);
