@@ -83,7 +83,8 @@ void ThumbnailListView::updateColumns()
     int available = viewport()->width();
     if (!verticalScrollBar()->isVisible())
         available -= style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, verticalScrollBar());
-    available = std::max(1, available);
+    // The list wraps a slot that ends on the last pixel; keep a little slack.
+    available = std::max(1, available - 4);
     const int minSlot = minColumnWidth + ThumbnailCell::gap;
     m_columns = std::max(1, available / minSlot);
     const int slotWidth =
