@@ -1,6 +1,7 @@
 #include "AppState.h"
 
 #include "imaging/ImageLoader.h"
+#include "model/BackgroundTask.h"
 #include "model/NaturalOrder.h"
 
 #include <QThreadPool>
@@ -338,9 +339,12 @@ QFuture<void> AppState::openFolder(const QUrl &url, bool includeSubfolders)
     setStatusMessage(QStringLiteral("正在扫描文件夹..."));
     m_imageLoader->clearThumbnailCache();
     // The sort runs on the scanner's thread too, so the UI thread only applies the result.
-    return m_folderScanner->scan(url, includeSubfolders)
-        .then(&AppState::prepareScannedFolder)
-        .then(this, [this, url](ScannedFolder scanned) {
+    return BackgroundTask::run(
+        &m_folderScanner->executor(), this,
+        [url, includeSubfolders] {
+            return prepareScannedFolder(FolderScanner::scanFolder(url, includeSubfolders));
+        },
+        [this, url](ScannedFolder scanned) {
             const FolderNode &node = scanned.node;
             setCurrentFolder(node);
             setSelectedFolderURL(node.url);
@@ -360,9 +364,10 @@ QFuture<void> AppState::refreshFolder(const FolderNode &node)
     setLoading(true);
     setStatusMessage(QStringLiteral("正在刷新..."));
     const QUuid target = node.id;
-    return m_folderScanner->scan(node.url, true)
-        .then(&AppState::prepareScannedFolder)
-        .then(this, [this, target](ScannedFolder scanned) {
+    return BackgroundTask::run(
+        &m_folderScanner->executor(), this,
+        [url = node.url] { return prepareScannedFolder(FolderScanner::scanFolder(url, true)); },
+        [this, target](ScannedFolder scanned) {
             const FolderNode &fresh = scanned.node;
             if (m_currentFolder)
                 setCurrentFolder(m_currentFolder->replacingNode(target, fresh));

@@ -2,6 +2,7 @@
 
 #include "AppState.h"
 #include "WelcomeView.h"
+#include "browse/ThumbnailGridView.h"
 
 namespace {
 
@@ -19,9 +20,9 @@ QWidget *placeholder(const QColor &background, QWidget *parent)
 
 // The screens of the grid and the viewer, each built once with the state and
 // following it from then on.
-QWidget *makeGridView(AppState &, QWidget *parent)
+QWidget *makeGridView(AppState &state, QWidget *parent)
 {
-    return placeholder(Qt::white, parent); // new ThumbnailGridView(state, parent)
+    return new ThumbnailGridView(state, parent);
 }
 
 QWidget *makeViewerView(AppState &, QWidget *parent)

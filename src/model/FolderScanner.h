@@ -18,6 +18,10 @@ public:
 
     QFuture<FolderNode> scan(const QUrl &url, bool includeSubfolders);
 
+    // The scanner's single thread, for callers that run a scan together with
+    // work of their own on it (still one job at a time).
+    QThreadPool &executor() { return m_pool; }
+
     // The scan itself, synchronous, on the calling thread. Lists one level per
     // folder, skips hidden entries (names starting with a dot) and symbolic
     // links, keeps sub-folders only when they hold an image somewhere below,

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "model/ImageItem.h"
+
+#include <QFuture>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class AppState;
+
+// Moves image files into an archive folder without ever losing or replacing a
+// file. Every function except performArchive is free of UI state and safe on
+// any thread.
+//
+// A move is a no-replace rename within a file system. Across file systems it
+// is a copy into a hidden temporary file in the destination, synced and
+// checked against the source's size, published under a free name without
+// replacing anything, and only then is the original removed. Whatever fails,
+// the file ends up in exactly one place: the destination or where it was.
+class ArchiveMover
+{
+public:
+    struct Outcome
+    {
+        bool folderReady = false;
+        QString folderError;      // the system's description when !folderReady
+        QStringList movedSources; // source paths that now live in the folder
+        QStringList destinations; // where each of them went, same order
+    };
+
+    ArchiveMover() = delete;
+
+    // The path in `folder` where a file called `fileName` can be created
+    // without overwriting anything: the name itself when free, else base_1.ext,
+    // base_2.ext, … (the extension is what follows the last dot).
+    static QString uniqueURL(const QString &fileName, const QString &folder);
+
+    // Creates `folder` with its missing parents; an existing folder is fine.
+    // On failure returns false and the system's description in `error`.
+    static bool createFolder(const QString &folder, QString *error);
+
+    // Moves one file into `folder` under a free name. Returns the new path, or
+    // an empty string when the file stayed where it was.
+    static QString moveFile(const QString &source, const QString &folder);
+
+    // The file work of an archive: the folder, then each file in order; files
+    // that cannot be moved are skipped. Blocking; run it off the UI thread.
+    static Outcome moveFiles(const QStringList &sources, const QString &folder);
+
+    // The whole archive of the grid: file work on a worker thread, then on the
+    // UI thread the moved files' ratings are forgotten, the toast reports the
+    // result, the star filter and the selection are reset and the open folder
+    // is rescanned. The future finishes after the rescan (or at once after a
+    // failure to create the folder, which changes nothing else).
+    static QFuture<void> performArchive(AppState &state, const QList<ImageItem> &images,
+                                        const QString &folder);
+};

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QFuture>
+#include <QFutureWatcher>
+#include <QObject>
+#include <QPromise>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+#include <memory>
+#include <type_traits>
+#include <utility>
+
+// Runs `work` on a pool thread, then `apply(result)` on the thread of
+// `context` (the UI thread for every caller here). The returned future
+// finishes on that thread right after `apply`, or is cancelled if `context`
+// is destroyed first (then `apply` never runs).
+//
+// The result comes back through a QFutureWatcher owned by `context` rather
+// than a continuation attached to the worker's future: Qt 6.4 can lose a
+// continuation attached while the worker finishes at the same moment, which
+// would leave the window waiting forever.
+class BackgroundTask
+{
+public:
+    template <typename Work, typename Apply>
+    static QFuture<void> run(QThreadPool *pool, QObject *context, Work work, Apply apply)
+    {
+        using Result = std::invoke_result_t<Work>;
+        auto promise = std::make_shared<QPromise<void>>();
+        promise->start();
+        auto *watcher = new QFutureWatcher<Result>(context);
+        QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
+                         [watcher, promise, apply = std::move(apply)]() mutable {
+                             apply(watcher->result());
+                             promise->finish();
+                             watcher->deleteLater();
+                         });
+        watcher->setFuture(QtConcurrent::run(pool, std::move(work)));
+        return promise->future();
+    }
+};

@@ -1,0 +1,195 @@
+// The browsing grid: mixed formats and ratings, each filter bar state, the
+// selection bar under a rubber band, loading and unsupported cells, and the
+// archive confirmation.
+#include "ScreenshotScene.h"
+#include "app/AppState.h"
+#include "browse/ArchiveConfirmView.h"
+#include "browse/FilterCapsuleButton.h"
+#include "browse/StarFilterBar.h"
+#include "browse/StarRatingView.h"
+#include "browse/ThumbnailCell.h"
+#include "browse/ThumbnailGridView.h"
+#include "browse/ThumbnailListModel.h"
+#include "browse/ThumbnailListView.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMouseEvent>
+#include <QUrl>
+
+namespace {
+
+struct GridScene
+{
+    AppState state;
+    ThumbnailGridView grid;
+
+    GridScene(const ScreenshotContext &context, const QString &folder, const QString &name)
+        : state(context.scratchDir + QStringLiteral("/%1-ratings.json").arg(name),
+                context.scratchDir + QStringLiteral("/%1-settings.ini").arg(name))
+        , grid(state)
+    {
+        QFuture<void> opened = state.openFolder(QUrl::fromLocalFile(folder), true);
+        while (!opened.isFinished())
+            context.settle(20);
+        grid.resize(1040, 720);
+    }
+
+    void rate(const QString &filename, int stars)
+    {
+        for (const ImageItem &item : state.images()) {
+            if (item.filename() == filename)
+                state.updateRating(stars, item);
+        }
+    }
+
+    void rateSome()
+    {
+        const int pattern[] = {5, 0, 3, 0, 4, 3, 0, 1, 0, 5, 2, 0, 3, 0, 0, 4};
+        int i = 0;
+        for (const ImageItem &item : state.images()) {
+            const int stars = pattern[i++ % 16];
+            if (stars > 0)
+                state.updateRating(stars, item);
+        }
+    }
+
+    void showAndLoad(const ScreenshotContext &context)
+    {
+        grid.show();
+        context.settle(150);
+        while (grid.model().hasPendingThumbnails())
+            context.settle(50);
+        context.settle(100);
+    }
+
+    QPoint viewportPoint(int row, QPoint offset = {}) const
+    {
+        const QRect slot = grid.listView().visualRect(grid.model().index(row));
+        return ThumbnailCell::pictureRect(slot).center() + offset;
+    }
+
+    void sendMouse(QEvent::Type type, const QPoint &pos, Qt::MouseButton button,
+                   Qt::MouseButtons buttons)
+    {
+        QWidget *viewport = grid.listView().viewport();
+        QMouseEvent event(type, pos, viewport->mapToGlobal(pos), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &event);
+    }
+};
+
+// A few files the decoders cannot read, beside real photos.
+QString folderWithBrokenFiles(const ScreenshotContext &context)
+{
+    const QString folder = context.scratchDir + QStringLiteral("/Broken Files");
+    QDir().mkpath(folder);
+    for (const QString &name : {QStringLiteral("scan_01.jpg"), QStringLiteral("IMG_0420.CR3"),
+                                QStringLiteral("export_final_v2_really_final_edit.png")}) {
+        QFile file(folder + QLatin1Char('/') + name);
+        file.open(QIODevice::WriteOnly);
+        file.write("not an image at all");
+    }
+    for (int i = 1; i <= 3; ++i)
+        QFile::copy(context.sampleFolder + QStringLiteral("/IMG_%1.jpg").arg(i),
+                    folder + QStringLiteral("/IMG_%1.jpg").arg(i));
+    return folder;
+}
+
+} // namespace
+
+KELVANE_SCREENSHOT_SCENE("grid-mixed")
+{
+    GridScene scene(context, context.sampleFolder, QStringLiteral("grid-mixed"));
+    scene.rateSome();
+    scene.showAndLoad(context);
+    context.save(&scene.grid, QStringLiteral("grid-mixed"));
+}
+
+KELVANE_SCREENSHOT_SCENE("grid-filter-states")
+{
+    GridScene scene(context, context.sampleFolder, QStringLiteral("grid-filter"));
+    scene.rateSome();
+    scene.showAndLoad(context);
+    StarFilterBar &bar = scene.grid.filterBar();
+    bar.starButton(QStringLiteral("3星"))->click();
+    context.settle(200);
+    context.save(&scene.grid, QStringLiteral("grid-filter-3-stars"));
+    bar.starButton(QStringLiteral("无星"))->click();
+    context.settle(200);
+    context.save(&scene.grid, QStringLiteral("grid-filter-unrated"));
+    bar.starButton(QStringLiteral("全部"))->click();
+    if (FilterCapsuleButton *png = bar.formatButton(QStringLiteral("PNG")))
+        png->click();
+    context.settle(200);
+    context.save(&scene.grid, QStringLiteral("grid-filter-png"));
+}
+
+KELVANE_SCREENSHOT_SCENE("grid-rubber-band")
+{
+    GridScene scene(context, context.sampleFolder, QStringLiteral("grid-band"));
+    scene.rateSome();
+    scene.showAndLoad(context);
+    const int columns = scene.grid.listView().columnCount();
+    scene.state.toggleSelection(scene.state.filteredImages().at(0).id());
+    scene.state.toggleSelection(scene.state.filteredImages().at(1).id());
+    context.settle(50);
+    const QPoint start = scene.viewportPoint(columns + 1, QPoint(-40, -50));
+    const QPoint end = scene.viewportPoint(2 * columns + 3, QPoint(10, 10));
+    scene.sendMouse(QEvent::MouseButtonPress, start, Qt::LeftButton, Qt::LeftButton);
+    scene.sendMouse(QEvent::MouseMove, (start + end) / 2, Qt::NoButton, Qt::LeftButton);
+    scene.sendMouse(QEvent::MouseMove, end, Qt::NoButton, Qt::LeftButton);
+    context.settle(100);
+    context.save(&scene.grid, QStringLiteral("grid-rubber-band"));
+    scene.sendMouse(QEvent::MouseButtonRelease, end, Qt::LeftButton, Qt::NoButton);
+}
+
+KELVANE_SCREENSHOT_SCENE("grid-loading-and-unsupported")
+{
+    const QString folder = folderWithBrokenFiles(context);
+    {
+        // Grabbed before any decode can report back: every cell still spins.
+        GridScene scene(context, folder, QStringLiteral("grid-loading"));
+        scene.grid.resize(760, 420);
+        scene.grid.show();
+        context.save(&scene.grid, QStringLiteral("grid-loading"));
+    }
+    GridScene scene(context, folder, QStringLiteral("grid-unsupported"));
+    scene.grid.resize(760, 420);
+    scene.rate(QStringLiteral("IMG_2.jpg"), 4);
+    scene.showAndLoad(context);
+    context.save(&scene.grid, QStringLiteral("grid-unsupported"));
+}
+
+KELVANE_SCREENSHOT_SCENE("archive-confirm")
+{
+    ArchiveConfirmView sheet(context.sampleFolder + QStringLiteral("/归档-3星"),
+                             QStringLiteral("3星图片"), 12);
+    sheet.show();
+    context.settle(100);
+    context.save(&sheet, QStringLiteral("archive-confirm"));
+    ArchiveConfirmView longPath(
+        context.scratchDir +
+            QStringLiteral("/Photographs/2024/Iceland Ring Road Trip/Day 07 - Jökulsárlón and "
+                           "Diamond Beach/Selected for Print/批量归档"),
+        QStringLiteral("选中的图片"), 5);
+    longPath.show();
+    context.settle(100);
+    context.save(&longPath, QStringLiteral("archive-confirm-long-path"));
+}
+
+KELVANE_SCREENSHOT_SCENE("star-rating-view")
+{
+    QWidget strip;
+    strip.setAutoFillBackground(true);
+    strip.resize(120, 60);
+    StarRatingView three(3, 5, 12, &strip);
+    three.move(8, 8);
+    StarRatingView none(0, 5, 12, &strip);
+    none.move(8, 34);
+    strip.show();
+    context.settle(50);
+    context.save(
+        strip.grab().toImage().scaled(360, 180, Qt::KeepAspectRatio, Qt::SmoothTransformation),
+        QStringLiteral("star-rating-view"));
+}
