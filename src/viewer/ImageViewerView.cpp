@@ -353,10 +353,19 @@ void ImageViewerView::load()
         .onFailed(this, [this, generation] { failLoad(generation, unknownFailureText()); });
 }
 
+bool ImageViewerView::isStale(quint64 generation)
+{
+    if (generation == m_generation)
+        return false;
+    // The user has moved on: this result belongs to another image.
+    Q_EMIT staleResultDiscarded();
+    return true;
+}
+
 void ImageViewerView::finishLoad(quint64 generation, const QImage &image)
 {
-    if (generation != m_generation)
-        return; // the user has moved on
+    if (isStale(generation))
+        return;
     if (image.isNull()) {
         failLoad(generation, unknownFailureText());
         return;
@@ -370,7 +379,7 @@ void ImageViewerView::finishLoad(quint64 generation, const QImage &image)
 
 void ImageViewerView::failLoad(quint64 generation, const QString &message)
 {
-    if (generation != m_generation)
+    if (isStale(generation))
         return;
     m_awaitingPrefetch = false;
     m_errorMessage = message;
@@ -381,7 +390,7 @@ void ImageViewerView::failLoad(quint64 generation, const QString &message)
 
 void ImageViewerView::finishDecode(quint64 generation, const QImage &image)
 {
-    if (generation != m_generation)
+    if (isStale(generation))
         return;
     if (image.isNull()) {
         failDecode(generation, unknownFailureText());
@@ -396,7 +405,7 @@ void ImageViewerView::finishDecode(quint64 generation, const QImage &image)
 
 void ImageViewerView::failDecode(quint64 generation, const QString &message)
 {
-    if (generation != m_generation)
+    if (isStale(generation))
         return;
     // The preview stays on screen; the button comes back for another try.
     m_errorMessage = message;

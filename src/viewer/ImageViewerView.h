@@ -90,6 +90,8 @@ Q_SIGNALS:
     // screen: the full decode when a RAW was decoded). AppState's
     // isSheetPresented is true from now until frameExportClosed().
     void exportRequested(const ImageItem &item, const QImage &sourceImage);
+    // A load or decode finished for an image no longer shown and was dropped.
+    void staleResultDiscarded();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -101,6 +103,7 @@ private:
     void showItem(const ImageItem &item);
     void release();
     void load();
+    bool isStale(quint64 generation);
     void finishLoad(quint64 generation, const QImage &image);
     void failLoad(quint64 generation, const QString &message);
     void finishDecode(quint64 generation, const QImage &image);
