@@ -487,11 +487,13 @@ void ImageViewerView::layoutOverlays()
     m_previousButton->move(edgeInset, arrowTop);
     m_nextButton->move(area.width() - edgeInset - m_nextButton->width(), arrowTop);
 
+    m_actionRow->layout()->activate();
     m_actionRow->adjustSize();
     m_actionRow->move(area.width() - actionRowTrailing - m_actionRow->width(),
                       area.height() - actionRowBottom - m_actionRow->height());
 
     for (QWidget *column : {m_loadingColumn, m_errorColumn}) {
+        column->layout()->activate();
         column->adjustSize();
         column->move((area.width() - column->width()) / 2, (area.height() - column->height()) / 2);
     }

@@ -61,6 +61,10 @@ void RawDecodeControl::setForm(Form form)
         m_capsuleText->setText(QStringLiteral("RAW 已解码"));
         m_capsuleText->setStyleSheet(QStringLiteral("color: rgb(52, 199, 89);"));
     }
+    // Resize now, not at the next layout pass: the viewer places the row
+    // holding this control right after a change of form.
+    m_capsule->layout()->activate();
+    layout()->activate();
     adjustSize();
     update();
 }

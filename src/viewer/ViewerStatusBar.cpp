@@ -54,6 +54,7 @@ void ViewerStatusBar::setFile(const QString &filename, bool isRAW)
 {
     m_filename->setText(filename);
     m_rawBadge->setVisible(isRAW);
+    layout()->activate(); // the new name is shown in full at the next paint
 }
 
 void ViewerStatusBar::setRating(int rating)
