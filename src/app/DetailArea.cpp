@@ -3,20 +3,9 @@
 #include "AppState.h"
 #include "WelcomeView.h"
 #include "browse/ThumbnailGridView.h"
+#include "viewer/ImageViewerView.h"
 
 namespace {
-
-// Stand-in for a screen that is not part of the window yet: an empty page of
-// the screen's background colour.
-QWidget *placeholder(const QColor &background, QWidget *parent)
-{
-    auto *page = new QWidget(parent);
-    page->setAutoFillBackground(true);
-    QPalette palette = page->palette();
-    palette.setColor(QPalette::Window, background);
-    page->setPalette(palette);
-    return page;
-}
 
 // The screens of the grid and the viewer, each built once with the state and
 // following it from then on.
@@ -25,9 +14,9 @@ QWidget *makeGridView(AppState &state, QWidget *parent)
     return new ThumbnailGridView(state, parent);
 }
 
-QWidget *makeViewerView(AppState &, QWidget *parent)
+QWidget *makeViewerView(AppState &state, QWidget *parent)
 {
-    return placeholder(Qt::black, parent); // new ImageViewerView(state, parent)
+    return new ImageViewerView(state, parent);
 }
 
 } // namespace

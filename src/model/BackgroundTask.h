@@ -28,14 +28,28 @@ public:
         using Result = std::invoke_result_t<Work>;
         auto promise = std::make_shared<QPromise<void>>();
         promise->start();
-        auto *watcher = new QFutureWatcher<Result>(context);
+        QFuture<void> finished = promise->future();
+        whenFinished(QtConcurrent::run(pool, std::move(work)), context,
+                     [promise, apply = std::move(apply)](const QFuture<Result> &done) mutable {
+                         if (done.resultCount() > 0)
+                             apply(done.result());
+                         promise->finish();
+                     });
+        return finished;
+    }
+
+    // Calls `callback(future)` on the thread of `context` once `future` has
+    // finished (with a result, an exception or cancelled); never if `context`
+    // is destroyed first.
+    template <typename T, typename Callback>
+    static void whenFinished(const QFuture<T> &future, QObject *context, Callback callback)
+    {
+        auto *watcher = new QFutureWatcher<T>(context);
         QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
-                         [watcher, promise, apply = std::move(apply)]() mutable {
-                             apply(watcher->result());
-                             promise->finish();
+                         [watcher, callback = std::move(callback)]() mutable {
+                             callback(watcher->future());
                              watcher->deleteLater();
                          });
-        watcher->setFuture(QtConcurrent::run(pool, std::move(work)));
-        return promise->future();
+        watcher->setFuture(future);
     }
 };

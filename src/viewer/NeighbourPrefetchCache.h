@@ -1,0 +1,65 @@
+#pragma once
+
+#include "model/ImageItem.h"
+
+#include <QFuture>
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QUuid>
+#include <memory>
+#include <optional>
+
+class RAWProcessor;
+
+// Full-size pictures of the shown image and its neighbours in the filtered
+// list, decoded ahead so that stepping to them shows at once.
+//
+// Bounds: at most `maxEntries` pictures and `byteBudget` bytes are kept; a
+// picture larger than `maxEntryBytes` (about 44 MP at 4 bytes per pixel) is
+// never kept. At most one prefetch decode runs at a time, on the cache's own
+// processor (its own thread), and the viewer starts prefetching only after the
+// shown image has loaded, so prefetch never delays it. UI thread only.
+class NeighbourPrefetchCache : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int maxEntries = 3;
+    static constexpr qint64 byteBudget = qint64(512) << 20;
+    static constexpr qint64 maxEntryBytes = byteBudget / 3;
+
+    explicit NeighbourPrefetchCache(QObject *parent = nullptr);
+    ~NeighbourPrefetchCache() override;
+
+    // A kept picture of `item`, if any.
+    std::optional<QImage> image(const ImageItem &item) const;
+    // Whether the cache is decoding `item` right now; prefetched() or
+    // prefetchFailed() follows.
+    bool isPrefetching(const ImageItem &item) const;
+
+    // Keeps only pictures of `wanted` (the shown image and its neighbours),
+    // then decodes those of `wanted` not yet kept, in order, one at a time.
+    // `shown`, when valid, is kept as the shown picture (no decode needed).
+    void retainAndPrefetch(const QList<ImageItem> &wanted, const ImageItem &shown,
+                           const QImage &shownImage);
+    void clear();
+
+    qint64 keptBytes() const;
+    int keptCount() const { return int(m_images.size()); }
+
+Q_SIGNALS:
+    // A neighbour finished decoding and is kept.
+    void prefetched(const QUuid &id);
+    void prefetchFailed(const QUuid &id);
+
+private:
+    void keep(const ImageItem &item, const QImage &image);
+    void startNext();
+
+    std::unique_ptr<RAWProcessor> m_processor;
+    QHash<QUuid, QImage> m_images;
+    QList<ImageItem> m_wanted;
+    std::optional<ImageItem> m_loadingItem;
+};

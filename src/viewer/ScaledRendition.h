@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QFuture>
+#include <QImage>
+#include <QObject>
+#include <QRect>
+#include <QSize>
+#include <QThreadPool>
+#include <optional>
+
+// A screen-sized, area-averaged copy of one region of a large picture, built
+// off the UI thread so that painting never resamples the full bitmap. The
+// newest request wins: while a build runs, later requests only replace the
+// one waiting to run next, so at most one build is in flight and one queued.
+// UI thread only.
+class ScaledRendition : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Result
+    {
+        QImage image;         // the resampled pixels; null when none
+        qint64 sourceKey = 0; // QImage::cacheKey of the picture it was made from
+        QRect sourceRect;     // the region of the picture, in its pixels
+    };
+
+    explicit ScaledRendition(QObject *parent = nullptr);
+    ~ScaledRendition() override;
+
+    // Builds `sourceRect` of `picture` resampled to `targetSize` pixels.
+    void request(const QImage &picture, const QRect &sourceRect, const QSize &targetSize);
+    // Forgets the current result and any queued request (a new picture).
+    void clear();
+
+    const Result &current() const { return m_current; }
+    bool isBuilding() const { return m_building; }
+
+Q_SIGNALS:
+    void ready();
+
+private:
+    struct Request
+    {
+        QImage picture;
+        QRect sourceRect;
+        QSize targetSize;
+    };
+    void start(Request request);
+    static QImage build(const Request &request); // any thread
+
+    QThreadPool m_pool; // one thread: builds never compete with each other
+    Result m_current;
+    std::optional<Request> m_queued;
+    bool m_building = false;
+    quint64 m_generation = 0;
+};

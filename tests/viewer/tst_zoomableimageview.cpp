@@ -1,0 +1,305 @@
+// Magnification, fitting, centring and input rules of the zoomable view.
+#include "ImagingFixtures.h"
+#include "viewer/EffectivePixelSize.h"
+#include "viewer/ZoomableImageView.h"
+
+#include <QApplication>
+#include <QNativeGestureEvent>
+#include <QPointingDevice>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWheelEvent>
+
+class TestZoomableImageView : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void fitsLargeAndSmallImages_data();
+    void fitsLargeAndSmallImages();
+    void centresTheSmallerAxis();
+    void effectivePixelSizeIgnoresDeviceRatio();
+    void wheelRule_data();
+    void wheelRule();
+    void wheelNotchAndTinyDeltas();
+    void zoomIsClampedAtTheLimits();
+    void zoomKeepsThePointUnderThePointer();
+    void shiftOrCtrlWheelScrolls();
+    void pinchZooms();
+    void refitsOnResizeOnlyWhenFitted();
+    void sameImageKeepsZoomNewImageResets();
+    void doubleClickAnimatesBackToFit();
+    void dragPansWithClosedHand();
+    void paintsThePictureAndBuildsARendition();
+
+private:
+    void sendWheel(QPoint pixelDelta, QPoint angleDelta, Qt::KeyboardModifiers modifiers = {});
+    std::unique_ptr<ZoomableImageView> m_view;
+};
+
+void TestZoomableImageView::init()
+{
+    m_view = std::make_unique<ZoomableImageView>();
+    m_view->resize(1200, 800);
+    m_view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+}
+
+void TestZoomableImageView::cleanup()
+{
+    m_view.reset();
+}
+
+void TestZoomableImageView::sendWheel(QPoint pixelDelta, QPoint angleDelta,
+                                      Qt::KeyboardModifiers modifiers)
+{
+    const QPointF at(600, 400);
+    QWheelEvent event(at, m_view->mapToGlobal(at), pixelDelta, angleDelta, Qt::NoButton, modifiers,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(m_view.get(), &event);
+}
+
+void TestZoomableImageView::fitsLargeAndSmallImages_data()
+{
+    QTest::addColumn<QSize>("pixels");
+    QTest::addColumn<QSizeF>("fitted");
+    QTest::addColumn<qreal>("scale");
+    QTest::newRow("6000x4000 shrinks") << QSize(6000, 4000) << QSizeF(1200, 800) << 0.2;
+    QTest::newRow("300x200 enlarges") << QSize(300, 200) << QSizeF(1200, 800) << 4.0;
+    QTest::newRow("portrait") << QSize(4000, 6000) << QSizeF(4000 * 800.0 / 6000, 800) << 0.2 / 1.5;
+}
+
+void TestZoomableImageView::fitsLargeAndSmallImages()
+{
+    QFETCH(QSize, pixels);
+    QFETCH(QSizeF, fitted);
+    QFETCH(qreal, scale);
+    QImage image(pixels, QImage::Format_RGB32);
+    image.fill(Qt::gray);
+    m_view->setImage(image);
+    QCOMPARE(m_view->magnification(), 1.0);
+    QCOMPARE(m_view->fittedSize(), fitted);
+    QCOMPARE(m_view->fittedSize().width() / pixels.width(), scale);
+}
+
+void TestZoomableImageView::centresTheSmallerAxis()
+{
+    QImage portrait(4000, 6000, QImage::Format_RGB32);
+    portrait.fill(Qt::red);
+    m_view->setImage(portrait);
+    const QRectF shown = m_view->imageRectInView();
+    QCOMPARE(shown.top(), 0.0);
+    QCOMPARE(shown.center().x(), 600.0);
+    QVERIFY(qAbs(shown.width() - 533.33) < 0.01);
+
+    // Black on both sides, picture in the middle.
+    const QImage screen = m_view->grab().toImage();
+    QCOMPARE(QColor(screen.pixel(100, 400)), QColor(Qt::black));
+    QCOMPARE(QColor(screen.pixel(1100, 400)), QColor(Qt::black));
+    QCOMPARE(QColor(screen.pixel(600, 400)), QColor(Qt::red));
+}
+
+void TestZoomableImageView::effectivePixelSizeIgnoresDeviceRatio()
+{
+    QImage image(300, 200, QImage::Format_RGB32);
+    image.setDevicePixelRatio(2.0);
+    QCOMPARE(effectivePixelSize(image), QSizeF(300, 200));
+    QCOMPARE(effectivePixelSize(QImage()), QSizeF(0, 0));
+}
+
+void TestZoomableImageView::wheelRule_data()
+{
+    QTest::addColumn<int>("delta");
+    QTest::addColumn<qreal>("expected");
+    QTest::newRow("+5") << 5 << 1.1;
+    QTest::newRow("-5") << -5 << 0.9;
+    QTest::newRow("+1") << 1 << 1.02;
+}
+
+void TestZoomableImageView::wheelRule()
+{
+    QFETCH(int, delta);
+    QFETCH(qreal, expected);
+    m_view->setImage(ImagingFixtures::quadrantPicture(600, 400));
+    QSignalSpy changed(m_view.get(), &ZoomableImageView::magnificationChanged);
+    sendWheel(QPoint(0, delta), QPoint(0, delta * 8));
+    QVERIFY(qFuzzyCompare(m_view->magnification(), expected));
+    QCOMPARE(changed.count(), 1);
+}
+
+void TestZoomableImageView::wheelNotchAndTinyDeltas()
+{
+    m_view->setImage(ImagingFixtures::quadrantPicture(600, 400));
+    m_view->zoomByWheelDelta(0.005, QPointF(600, 400));
+    m_view->zoomByWheelDelta(-0.01, QPointF(600, 400));
+    QCOMPARE(m_view->magnification(), 1.0);
+    QCOMPARE(m_view->scrollOrigin(), QPointF(0, 0));
+    // Horizontal deltas do not zoom.
+    sendWheel(QPoint(7, 0), QPoint(56, 0));
+    QCOMPARE(m_view->magnification(), 1.0);
+    // A mouse notch (no pixel delta) zooms by 10 %.
+    sendWheel(QPoint(), QPoint(0, 120));
+    QVERIFY(qFuzzyCompare(m_view->magnification(), 1.1));
+}
+
+void TestZoomableImageView::zoomIsClampedAtTheLimits()
+{
+    m_view->setImage(ImagingFixtures::quadrantPicture(600, 400));
+    for (int i = 0; i < 200; ++i)
+        m_view->zoomByWheelDelta(-10, QPointF(600, 400));
+    QCOMPARE(m_view->magnification(), ZoomableImageView::minimumMagnification);
+    for (int i = 0; i < 400; ++i)
+        m_view->zoomByWheelDelta(40, QPointF(600, 400));
+    QCOMPARE(m_view->magnification(), ZoomableImageView::maximumMagnification);
+    // A delta past -50 would make the factor negative: it stops at the minimum.
+    m_view->zoomByWheelDelta(-80, QPointF(600, 400));
+    QCOMPARE(m_view->magnification(), ZoomableImageView::minimumMagnification);
+}
+
+void TestZoomableImageView::zoomKeepsThePointUnderThePointer()
+{
+    m_view->setImage(ImagingFixtures::quadrantPicture(6000, 4000));
+    m_view->setMagnification(3.0, QPointF(600, 400));
+    const QPointF pointer(250, 180);
+    const auto pictureFraction = [&] {
+        const QRectF shown = m_view->imageRectInView();
+        return QPointF((pointer.x() - shown.x()) / shown.width(),
+                       (pointer.y() - shown.y()) / shown.height());
+    };
+    const QPointF before = pictureFraction();
+    m_view->zoomByWheelDelta(10, pointer);
+    const QPointF after = pictureFraction();
+    QVERIFY(qAbs(before.x() - after.x()) < 1e-9);
+    QVERIFY(qAbs(before.y() - after.y()) < 1e-9);
+}
+
+void TestZoomableImageView::shiftOrCtrlWheelScrolls()
+{
+    m_view->setImage(ImagingFixtures::quadrantPicture(6000, 4000));
+    m_view->setMagnification(4.0, QPointF(0, 0));
+    QCOMPARE(m_view->scrollOrigin(), QPointF(0, 0));
+
+    sendWheel(QPoint(), QPoint(0, -120), Qt::ShiftModifier);
+    QCOMPARE(m_view->magnification(), 4.0);
+    QVERIFY(m_view->scrollOrigin().x() > 0);
+    QCOMPARE(m_view->scrollOrigin().y(), 0.0);
+
+    sendWheel(QPoint(0, -30), QPoint(0, -240), Qt::ControlModifier);
+    QCOMPARE(m_view->magnification(), 4.0);
+    QCOMPARE(m_view->scrollOrigin().y(), 30.0);
+}
+
+void TestZoomableImageView::pinchZooms()
+{
+    m_view->setImage(ImagingFixtures::quadrantPicture(6000, 4000));
+    const QPointF at(600, 400);
+    QNativeGestureEvent pinch(Qt::ZoomNativeGesture, QPointingDevice::primaryPointingDevice(), 2,
+                              at, at, m_view->mapToGlobal(at), 0.5, QPointF());
+    QApplication::sendEvent(m_view.get(), &pinch);
+    QCOMPARE(m_view->magnification(), 1.5);
+    QNativeGestureEvent huge(Qt::ZoomNativeGesture, QPointingDevice::primaryPointingDevice(), 2, at,
+                             at, m_view->mapToGlobal(at), 100.0, QPointF());
+    QApplication::sendEvent(m_view.get(), &huge);
+    QCOMPARE(m_view->magnification(), ZoomableImageView::maximumMagnification);
+}
+
+void TestZoomableImageView::refitsOnResizeOnlyWhenFitted()
+{
+    m_view->setImage(ImagingFixtures::quadrantPicture(6000, 4000));
+    m_view->resize(600, 600);
+    QCOMPARE(m_view->fittedSize(), QSizeF(600, 400));
+
+    m_view->setMagnification(2.0, QPointF(300, 300));
+    m_view->resize(1000, 900);
+    QCOMPARE(m_view->fittedSize(), QSizeF(600, 400));
+    QCOMPARE(m_view->imageRectInView().size(), QSizeF(1200, 800));
+
+    // Back at exactly 1.0 counts as fitted again.
+    m_view->setMagnification(1.0, QPointF(0, 0));
+    m_view->resize(1200, 800);
+    QCOMPARE(m_view->fittedSize(), QSizeF(1200, 800));
+}
+
+void TestZoomableImageView::sameImageKeepsZoomNewImageResets()
+{
+    const QImage picture = ImagingFixtures::quadrantPicture(6000, 4000);
+    m_view->setImage(picture);
+    m_view->setMagnification(2.5, QPointF(100, 100));
+    m_view->scrollBy(QPointF(40, 30));
+    const QPointF origin = m_view->scrollOrigin();
+
+    const QImage sameObject = picture; // a shared copy: the same cache key
+    m_view->setImage(sameObject);
+    QCOMPARE(m_view->magnification(), 2.5);
+    QCOMPARE(m_view->scrollOrigin(), origin);
+
+    m_view->setImage(ImagingFixtures::quadrantPicture(6000, 4000));
+    QCOMPARE(m_view->magnification(), 1.0);
+    QCOMPARE(m_view->imageRectInView(), QRectF(0, 0, 1200, 800));
+}
+
+void TestZoomableImageView::doubleClickAnimatesBackToFit()
+{
+    m_view->setImage(ImagingFixtures::quadrantPicture(6000, 4000));
+    m_view->setMagnification(5.0, QPointF(600, 400));
+    QTest::mouseDClick(m_view.get(), Qt::LeftButton, {}, QPoint(600, 400));
+    QVERIFY(m_view->isAnimating());
+    QVERIFY(m_view->magnification() > 1.0);
+    QVERIFY(!m_view->isDragging());
+    QTRY_COMPARE(m_view->magnification(), 1.0);
+    QVERIFY(!m_view->isAnimating());
+    QCOMPARE(m_view->imageRectInView(), QRectF(0, 0, 1200, 800));
+}
+
+void TestZoomableImageView::dragPansWithClosedHand()
+{
+    m_view->setImage(ImagingFixtures::quadrantPicture(6000, 4000));
+    m_view->setMagnification(4.0, QPointF(600, 400));
+    const QPointF start = m_view->scrollOrigin();
+    const auto send = [this](QEvent::Type type, QPointF at, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, m_view->mapToGlobal(at), Qt::LeftButton, buttons, {});
+        QApplication::sendEvent(m_view.get(), &event);
+    };
+    send(QEvent::MouseButtonPress, QPointF(600, 400), Qt::LeftButton);
+    QVERIFY(m_view->isDragging());
+    QCOMPARE(m_view->cursor().shape(), Qt::ClosedHandCursor);
+    send(QEvent::MouseMove, QPointF(500, 350), Qt::LeftButton);
+    send(QEvent::MouseMove, QPointF(450, 340), Qt::LeftButton);
+    // The picture follows the pointer: the view moves the other way.
+    QCOMPARE(m_view->scrollOrigin(), start + QPointF(150, 60));
+    send(QEvent::MouseButtonRelease, QPointF(450, 340), Qt::NoButton);
+    QVERIFY(!m_view->isDragging());
+    QCOMPARE(m_view->cursor().shape(), Qt::ArrowCursor);
+
+    // Held inside the picture's edges.
+    send(QEvent::MouseButtonPress, QPointF(10, 10), Qt::LeftButton);
+    send(QEvent::MouseMove, QPointF(100000, 100000), Qt::LeftButton);
+    QCOMPARE(m_view->scrollOrigin(), QPointF(0, 0));
+    send(QEvent::MouseButtonRelease, QPointF(100000, 100000), Qt::NoButton);
+}
+
+void TestZoomableImageView::paintsThePictureAndBuildsARendition()
+{
+    m_view->setImage(ImagingFixtures::quadrantPicture(6000, 4000));
+    QTRY_VERIFY(m_view->hasExactRendition());
+    QImage screen = m_view->grab().toImage();
+    QVERIFY(ImagingFixtures::hasUprightQuadrants(screen, 10));
+
+    // Zoomed to 2x at the centre: a new rendition of the visible part follows.
+    m_view->setMagnification(2.0, QPointF(600, 400));
+    QVERIFY(!m_view->hasExactRendition());
+    QTRY_VERIFY(m_view->hasExactRendition());
+    screen = m_view->grab().toImage();
+    QVERIFY(ImagingFixtures::colourNear(screen.pixel(300, 200), Qt::red, 10));
+    QVERIFY(ImagingFixtures::colourNear(screen.pixel(900, 600), Qt::white, 10));
+
+    // Zoomed in past the pixel size no rendition is needed.
+    m_view->setMagnification(10.0, QPointF(600, 400));
+    QVERIFY(m_view->hasExactRendition());
+}
+
+QTEST_MAIN(TestZoomableImageView)
+#include "tst_zoomableimageview.moc"
