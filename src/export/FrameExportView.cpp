@@ -208,6 +208,7 @@ void FrameExportView::startInitialPreview()
 {
     m_title->setText(titleText());
     m_exportButton->setText(exportButtonText());
+    showExportState();
     m_model->setInitialLoading(true);
     // The first answered render (or the lack of a source) ends the loading state.
     connect(
@@ -228,7 +229,6 @@ void FrameExportView::startInitialPreview()
             m_model->setSourceImage(image);
             m_scheduler->updatePreview();
         });
-    showExportState();
 }
 
 QString FrameExportView::titleText() const

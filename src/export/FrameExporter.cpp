@@ -99,16 +99,24 @@ void FrameExporter::exportBatchItem(int index)
             // Unreadable: skipped, only missing from the count.
         }
         if (photo.isNull()) {
-            exportBatchItem(index + 1);
+            exportNextLater(index + 1);
             return;
         }
         QtConcurrent::run(renderAndWrite, photo, m_batchInputs, path)
             .then(this, [this, index](const QString &written) {
                 if (!written.isEmpty())
                     ++m_succeeded;
-                exportBatchItem(index + 1);
+                exportNextLater(index + 1);
             });
     });
+}
+
+void FrameExporter::exportNextLater(int index)
+{
+    // Through the event loop: a continuation of an already finished future runs
+    // at once, and a long run of failing files must not nest calls.
+    QMetaObject::invokeMethod(
+        this, [this, index] { exportBatchItem(index); }, Qt::QueuedConnection);
 }
 
 void FrameExporter::finishBatch()

@@ -46,6 +46,7 @@ Q_SIGNALS:
 
 private:
     void exportBatchItem(int index);
+    void exportNextLater(int index);
     void finishBatch();
 
     FrameExportModel &m_model;

@@ -19,6 +19,7 @@ SliderRow::SliderRow(const QString &label, double minimum, double maximum, Forma
     , m_slider(new QSlider(Qt::Horizontal, this))
     , m_valueLabel(EditorStyle::secondaryLabel(QString(), this))
 {
+    setObjectName(label);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
