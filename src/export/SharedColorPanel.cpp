@@ -58,6 +58,11 @@ void SharedColorPanel::setTarget(ColorPanelCoordinator *target)
     m_target = target;
 }
 
+ColorPanelCoordinator *SharedColorPanel::target() const
+{
+    return m_target;
+}
+
 void SharedColorPanel::forward(const QColor &color)
 {
     if (m_target)

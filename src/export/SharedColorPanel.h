@@ -31,7 +31,7 @@ public:
     QColorDialog *panel();
     // Where colour changes go; null sends them nowhere.
     void setTarget(ColorPanelCoordinator *target);
-    ColorPanelCoordinator *target() const { return m_target; }
+    ColorPanelCoordinator *target() const;
 
 private:
     explicit SharedColorPanel(QObject *parent);
