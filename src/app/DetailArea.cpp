@@ -3,35 +3,23 @@
 #include "AppState.h"
 #include "WelcomeView.h"
 #include "browse/ThumbnailGridView.h"
+#include "export/FrameExportView.h"
 #include "viewer/ImageViewerView.h"
-
-namespace {
-
-// The screens of the grid and the viewer, each built once with the state and
-// following it from then on.
-QWidget *makeGridView(AppState &state, QWidget *parent)
-{
-    return new ThumbnailGridView(state, parent);
-}
-
-QWidget *makeViewerView(AppState &state, QWidget *parent)
-{
-    return new ImageViewerView(state, parent);
-}
-
-} // namespace
 
 DetailArea::DetailArea(AppState &state, QWidget *parent)
     : QStackedWidget(parent)
     , m_state(state)
     , m_welcome(new WelcomeView(this))
-    , m_grid(makeGridView(state, this))
-    , m_viewer(makeViewerView(state, this))
+    // The grid and the viewer are built once and follow the state from then on.
+    , m_grid(new ThumbnailGridView(state, this))
+    , m_viewer(new ImageViewerView(state, this))
 {
     addWidget(m_welcome);
     addWidget(m_grid);
     addWidget(m_viewer);
     connect(m_welcome, &WelcomeView::importRequested, this, &DetailArea::importRequested);
+    connect(m_grid, &ThumbnailGridView::batchExportRequested, this, &DetailArea::openBatchExport);
+    connect(m_viewer, &ImageViewerView::exportRequested, this, &DetailArea::openSingleExport);
 
     connect(&m_state, &AppState::viewerActiveChanged, this, &DetailArea::showPageForState);
     connect(&m_state, &AppState::selectedImageChanged, this, &DetailArea::showPageForState);
@@ -70,4 +58,23 @@ void DetailArea::showPageForState()
         setCurrentWidget(m_viewer);
         break;
     }
+}
+
+void DetailArea::openBatchExport(const QList<ImageItem> &items)
+{
+    if (items.isEmpty())
+        return;
+    auto *editor = new FrameExportView(m_state, window());
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    editor->init(items);
+    editor->open();
+}
+
+void DetailArea::openSingleExport(const ImageItem &item, const QImage &sourceImage)
+{
+    auto *editor = new FrameExportView(m_state, window());
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    editor->init(item, sourceImage);
+    connect(editor, &QDialog::finished, m_viewer, &ImageViewerView::frameExportClosed);
+    editor->open();
 }

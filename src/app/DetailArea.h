@@ -1,8 +1,14 @@
 #pragma once
 
+#include <QList>
 #include <QStackedWidget>
 
+class QImage;
+
 class AppState;
+class ImageItem;
+class ImageViewerView;
+class ThumbnailGridView;
 class WelcomeView;
 
 // The right-hand column: the viewer while it is active and an image is chosen,
@@ -20,17 +26,20 @@ public:
     Page currentPage() const;
 
     WelcomeView *welcomeView() const { return m_welcome; }
-    QWidget *gridView() const { return m_grid; }
-    QWidget *viewerView() const { return m_viewer; }
+    ThumbnailGridView *gridView() const { return m_grid; }
+    ImageViewerView *viewerView() const { return m_viewer; }
 
 Q_SIGNALS:
     void importRequested();
 
 private:
     void showPageForState();
+    // The frame and watermark editor as a sheet over the window.
+    void openBatchExport(const QList<ImageItem> &items);
+    void openSingleExport(const ImageItem &item, const QImage &sourceImage);
 
     AppState &m_state;
     WelcomeView *m_welcome;
-    QWidget *m_grid;
-    QWidget *m_viewer;
+    ThumbnailGridView *m_grid;
+    ImageViewerView *m_viewer;
 };

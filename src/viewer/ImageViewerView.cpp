@@ -12,6 +12,7 @@
 #include "app/AppState.h"
 #include "browse/DesktopFileRevealer.h"
 #include "imaging/ImageLoadError.h"
+#include "imaging/ImageLoadResult.h"
 #include "imaging/RAWProcessor.h"
 #include "model/BackgroundTask.h"
 
@@ -46,15 +47,11 @@ QString unknownFailureText()
 template <typename OnImage, typename OnError>
 void deliver(QFuture<QImage> done, OnImage onImage, OnError onError)
 {
-    try {
-        done.waitForFinished(); // rethrows the job's error
-        if (done.resultCount() > 0)
-            onImage(done.result());
-    } catch (const ImageLoadError &error) {
-        onError(error.errorDescription());
-    } catch (...) {
-        onError(unknownFailureText());
-    }
+    const ImageLoadResult result = ImageLoadResult::from(done);
+    if (result.succeeded())
+        onImage(result.image);
+    else if (result.failed())
+        onError(result.errorDescription);
 }
 
 QWidget *makeLoadingColumn(QWidget *parent)

@@ -1,6 +1,7 @@
 #include "NeighbourPrefetchCache.h"
 
 #include "RetiredProcessor.h"
+#include "imaging/ImageLoadResult.h"
 #include "imaging/RAWProcessor.h"
 #include "model/BackgroundTask.h"
 

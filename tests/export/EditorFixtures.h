@@ -1,0 +1,85 @@
+#pragma once
+
+#include "export/FrameExportModel.h"
+#include "model/ImageItem.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QString>
+#include <exiv2/exiv2.hpp>
+
+// Photos and logo folders for the export editor's tests, written in code.
+namespace EditorFixtures {
+
+struct Camera
+{
+    std::string make;
+    std::string model;
+    std::string lens;
+};
+
+// A gradient photo: encodes like a picture, and no two rows look alike.
+inline QImage photo(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient gradient(0, 0, width, height);
+    gradient.setColorAt(0, QColor(40, 90, 160));
+    gradient.setColorAt(1, QColor(220, 150, 60));
+    painter.fillRect(image.rect(), gradient);
+    return image;
+}
+
+// A JPEG with camera EXIF (35mm, f/2.8, 1/500 s, ISO 200 when a make is given).
+inline QString writePhoto(const QString &path, const QSize &size, const Camera &camera = {})
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (!photo(size.width(), size.height()).save(path, "JPEG", 90))
+        return {};
+    if (camera.make.empty())
+        return path;
+    auto file = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+    file->readMetadata();
+    Exiv2::ExifData exif;
+    exif["Exif.Image.Make"] = camera.make;
+    exif["Exif.Image.Model"] = camera.model;
+    exif["Exif.Photo.LensModel"] = camera.lens;
+    exif["Exif.Photo.FocalLength"] = Exiv2::URational(35, 1);
+    exif["Exif.Photo.FNumber"] = Exiv2::URational(28, 10);
+    exif["Exif.Photo.ExposureTime"] = Exiv2::URational(1, 500);
+    exif["Exif.Photo.ISOSpeedRatings"] = uint16_t(200);
+    file->setExifData(exif);
+    file->writeMetadata();
+    return path;
+}
+
+// A wordmark-like PNG: a dark block of `width` x 40 on transparency.
+inline QString writeLogo(const QString &folder, const QString &fileName, int width = 120)
+{
+    QDir().mkpath(folder);
+    QImage logo(width, 40, QImage::Format_ARGB32);
+    logo.fill(Qt::transparent);
+    QPainter(&logo).fillRect(QRect(4, 4, width - 8, 32), QColor(20, 20, 20));
+    const QString path = QDir(folder).filePath(fileName);
+    return logo.save(path, "PNG") ? path : QString();
+}
+
+inline QString writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    file.write(bytes);
+    return path;
+}
+
+inline QStringList framedFiles(const QString &sourceFolder)
+{
+    return QDir(sourceFolder + QStringLiteral("/图片边框"))
+        .entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace EditorFixtures
