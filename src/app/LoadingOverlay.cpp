@@ -1,6 +1,7 @@
 #include "LoadingOverlay.h"
 
 #include "AppState.h"
+#include "browse/BusyIndicator.h"
 #include "browse/Theme.h"
 
 #include <QApplication>
@@ -13,7 +14,7 @@ constexpr int panelPadding = 32;
 constexpr int panelSpacing = 16;
 constexpr int panelRadius = 16;
 constexpr int spinnerSize = 32;
-constexpr int spokeCount = 12;
+constexpr int spokeCount = BusyIndicator::spokeCount;
 } // namespace
 
 LoadingOverlay::LoadingOverlay(AppState &state, QWidget *parent)
@@ -74,34 +75,14 @@ void LoadingOverlay::paintEvent(QPaintEvent *)
 
     const QRectF spinner(panel.center().x() - spinnerSize / 2.0 + 0.5, panel.top() + panelPadding,
                          spinnerSize, spinnerSize);
-    paintSpinner(painter, spinner);
+    BusyIndicator::paintSpokes(painter, spinner, m_spin.currentValue().toInt() % spokeCount,
+                               Theme::primaryText());
 
     const QRect textRect(panel.left(), int(spinner.bottom()) + panelSpacing, panel.width(),
                          fontMetrics().height());
     painter.setPen(Theme::primaryText());
     painter.setFont(font());
     painter.drawText(textRect, Qt::AlignCenter, m_message);
-}
-
-// The indeterminate spinner: twelve spokes whose brightness runs round.
-void LoadingOverlay::paintSpinner(QPainter &painter, const QRectF &area) const
-{
-    const int head = m_spin.currentValue().toInt() % spokeCount;
-    const qreal outer = area.width() / 2;
-    const qreal inner = outer * 0.52;
-    painter.save();
-    painter.translate(area.center());
-    for (int spoke = 0; spoke < spokeCount; ++spoke) {
-        const int age = (head - spoke + spokeCount) % spokeCount;
-        QColor color = Theme::primaryText();
-        color.setAlphaF(0.85 - 0.65 * age / (spokeCount - 1));
-        painter.setPen(QPen(color, area.width() * 0.09, Qt::SolidLine, Qt::RoundCap));
-        painter.save();
-        painter.rotate(spoke * 360.0 / spokeCount);
-        painter.drawLine(QPointF(0, -inner), QPointF(0, -outer + 2));
-        painter.restore();
-    }
-    painter.restore();
 }
 
 void LoadingOverlay::showEvent(QShowEvent *event)

@@ -33,7 +33,6 @@ protected:
 
 private:
     void refresh();
-    void paintSpinner(QPainter &painter, const QRectF &area) const;
 
     AppState &m_state;
     QString m_message;

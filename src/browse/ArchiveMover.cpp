@@ -2,6 +2,7 @@
 
 #include "app/AppState.h"
 #include "model/BackgroundTask.h"
+#include "model/NoReplaceRename.h"
 
 #include <QDir>
 #include <QFile>
@@ -34,35 +35,7 @@ bool somethingAt(const QString &path)
     return ::lstat(encoded(path).constData(), &info) == 0 || errno != ENOENT;
 }
 
-enum class Rename { Done, NameTaken, OtherFileSystem, Failed };
-
-Rename classify(int error)
-{
-    if (error == EEXIST || error == ENOTEMPTY)
-        return Rename::NameTaken;
-    if (error == EXDEV)
-        return Rename::OtherFileSystem;
-    return Rename::Failed;
-}
-
-// Moves `from` to `to` within one file system, failing rather than replacing
-// anything at `to`. File systems without RENAME_NOREPLACE get link + unlink,
-// which refuses an existing name as well.
-Rename renameNoReplace(const QByteArray &from, const QByteArray &to)
-{
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return Rename::Done;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return classify(errno);
-    if (::link(from.constData(), to.constData()) != 0)
-        return classify(errno);
-    if (::unlink(from.constData()) != 0) {
-        // The file now has two names; drop the new one so it stays only where it was.
-        ::unlink(to.constData());
-        return Rename::Failed;
-    }
-    return Rename::Done;
-}
+using Rename = NoReplaceRename::Result;
 
 // Publishes `from` under the first free name for `fileName` in `folder`.
 QString publishUnderFreeName(const QByteArray &from, const QString &fileName, const QString &folder,
@@ -70,10 +43,10 @@ QString publishUnderFreeName(const QByteArray &from, const QString &fileName, co
 {
     for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
         const QString candidate = ArchiveMover::uniqueURL(fileName, folder);
-        *last = renameNoReplace(from, encoded(candidate));
-        if (*last == Rename::Done)
+        *last = NoReplaceRename::rename(from, encoded(candidate));
+        if (*last == Rename::done)
             return candidate;
-        if (*last != Rename::NameTaken)
+        if (*last != Rename::nameTaken)
             return {};
     }
     return {};
@@ -204,7 +177,7 @@ QString copyAcross(const QString &source, const QString &folder)
     PartialCopy copy(folder);
     if (!copy.fill(input.get(), sourceInfo))
         return {};
-    Rename last = Rename::Failed;
+    Rename last = Rename::failed;
     const QString published =
         publishUnderFreeName(copy.path(), QFileInfo(source).fileName(), folder, &last);
     if (published.isEmpty())
@@ -278,12 +251,12 @@ QString ArchiveMover::moveFile(const QString &source, const QString &folder)
     struct stat info;
     if (::lstat(encoded(source).constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return {};
-    Rename last = Rename::Failed;
+    Rename last = Rename::failed;
     const QString moved =
         publishUnderFreeName(encoded(source), QFileInfo(source).fileName(), folder, &last);
     if (!moved.isEmpty())
         return moved;
-    if (last == Rename::OtherFileSystem)
+    if (last == Rename::otherFileSystem)
         return copyAcross(source, folder);
     return {};
 }

@@ -1,6 +1,5 @@
 #include "FrameExportView.h"
 
-#include "BusySpinner.h"
 #include "ColorPanelCoordinator.h"
 #include "EditorStyle.h"
 #include "FrameExportModel.h"
@@ -13,6 +12,7 @@
 #include "SharedColorPanel.h"
 #include "WatermarkSettingsPanel.h"
 #include "app/AppState.h"
+#include "browse/BusyIndicator.h"
 #include "imaging/ImageLoadResult.h"
 #include "imaging/RAWProcessor.h"
 #include "model/BackgroundTask.h"
@@ -177,7 +177,9 @@ QWidget *FrameExportView::makeBottomBar()
     auto *progressLayout = new QHBoxLayout(m_progressRow);
     progressLayout->setContentsMargins(0, 0, 0, 0);
     progressLayout->setSpacing(6);
-    progressLayout->addWidget(new BusySpinner(16, m_progressRow));
+    auto *progressSpinner = new BusyIndicator(16, m_progressRow);
+    progressSpinner->setColor(QColor(0x6e, 0x6e, 0x73));
+    progressLayout->addWidget(progressSpinner);
     m_progressText = new QLabel(m_progressRow);
     m_progressText->setFont(EditorStyle::callout());
     progressLayout->addWidget(m_progressText);

@@ -1,5 +1,7 @@
 #include "NoReplaceFileWriter.h"
 
+#include "model/NoReplaceRename.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -65,22 +67,15 @@ public:
 
     Publish publishAs(const QString &path)
     {
-        const QByteArray target = QFile::encodeName(path);
-        if (::renameat2(AT_FDCWD, m_path.constData(), AT_FDCWD, target.constData(),
-                        RENAME_NOREPLACE) == 0) {
+        switch (NoReplaceRename::rename(m_path, QFile::encodeName(path))) {
+        case NoReplaceRename::Result::done:
             m_published = true;
             return Publish::Done;
-        }
-        if (errno == EEXIST)
+        case NoReplaceRename::Result::nameTaken:
             return Publish::NameTaken;
-        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        default:
             return Publish::Failed;
-        // No RENAME_NOREPLACE on this file system: link() fails on an existing name too.
-        if (::link(m_path.constData(), target.constData()) != 0)
-            return errno == EEXIST ? Publish::NameTaken : Publish::Failed;
-        ::unlink(m_path.constData());
-        m_published = true;
-        return Publish::Done;
+        }
     }
 
 private:

@@ -1,7 +1,7 @@
 #include "PreviewPane.h"
 
-#include "BusySpinner.h"
 #include "EditorStyle.h"
+#include "browse/BusyIndicator.h"
 
 #include <QLabel>
 #include <QPainter>
@@ -31,7 +31,8 @@ PreviewPane::PreviewPane(QWidget *parent)
     auto *column = new QVBoxLayout(m_overlay);
     column->setSpacing(12);
     column->addStretch();
-    auto *spinner = new BusySpinner(32, m_overlay);
+    auto *spinner = new BusyIndicator(32, m_overlay);
+    spinner->setColor(QColor(0x6e, 0x6e, 0x73));
     column->addWidget(spinner, 0, Qt::AlignHCenter);
     QLabel *text = EditorStyle::secondaryLabel(QStringLiteral("正在生成预览..."), m_overlay);
     text->setFont(EditorStyle::caption());

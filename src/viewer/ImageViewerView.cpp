@@ -1,6 +1,6 @@
 #include "ImageViewerView.h"
 
-#include "BusyIndicator.h"
+#include "browse/BusyIndicator.h"
 #include "NeighbourPrefetchCache.h"
 #include "RawDecodeControl.h"
 #include "RetiredProcessor.h"

@@ -1,6 +1,6 @@
 #include "RawDecodeControl.h"
 
-#include "BusyIndicator.h"
+#include "browse/BusyIndicator.h"
 #include "ViewerButtonStyle.h"
 #include "ViewerSymbols.h"
 

@@ -3,7 +3,6 @@
 #include <QPainter>
 
 namespace {
-constexpr int spokeCount = 12;
 constexpr int stepMs = 80;
 } // namespace
 
@@ -20,31 +19,47 @@ BusyIndicator::BusyIndicator(int diameter, QWidget *parent)
     });
 }
 
+void BusyIndicator::setColor(const QColor &color)
+{
+    if (m_color == color)
+        return;
+    m_color = color;
+    update();
+}
+
 QSize BusyIndicator::sizeHint() const
 {
     return QSize(m_diameter, m_diameter);
 }
 
-void BusyIndicator::paintEvent(QPaintEvent *)
+void BusyIndicator::paintSpokes(QPainter &painter, const QRectF &area, int head,
+                                const QColor &color)
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.translate(width() / 2.0, height() / 2.0);
-    const qreal radius = m_diameter / 2.0;
-    QPen pen(Qt::white, std::max(1.5, m_diameter / 12.0));
+    const qreal radius = area.width() / 2.0;
+    QPen pen(color, std::max(1.5, area.width() / 12.0));
     pen.setCapStyle(Qt::RoundCap);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.translate(area.center());
     for (int i = 0; i < spokeCount; ++i) {
-        // The spoke at m_step is brightest; the ones behind it fade out.
-        const int age = (m_step - i + spokeCount) % spokeCount;
-        QColor color = Qt::white;
-        color.setAlphaF(1.0 - age * 0.07);
-        pen.setColor(color);
+        // The spoke at `head` is brightest; the ones behind it fade out.
+        const int age = (head - i + spokeCount) % spokeCount;
+        QColor spoke = color;
+        spoke.setAlphaF(color.alphaF() * (1.0 - age * 0.07));
+        pen.setColor(spoke);
         painter.setPen(pen);
         painter.save();
         painter.rotate(i * 360.0 / spokeCount);
         painter.drawLine(QPointF(0, -radius * 0.45), QPointF(0, -radius * 0.9));
         painter.restore();
     }
+    painter.restore();
+}
+
+void BusyIndicator::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    paintSpokes(painter, QRectF(0, 0, m_diameter, m_diameter), m_step, m_color);
 }
 
 void BusyIndicator::showEvent(QShowEvent *)
