@@ -11,7 +11,11 @@
 #include "app/ViewerKeyHandler.h"
 #include "browse/FolderTreeView.h"
 #include "browse/HistoryListView.h"
+#include "browse/SelectionActionBar.h"
 #include "browse/SidebarView.h"
+#include "browse/ThumbnailGridView.h"
+#include "export/FrameExportView.h"
+#include "viewer/ImageViewerView.h"
 
 #include <QDialog>
 #include <QDir>
@@ -84,6 +88,9 @@ private Q_SLOTS:
     void sameToastTextDoesNotRestartTheTimer();
     void toastClearedElsewhereHidesAtOnce();
 
+    void batchExportOpensTheEditorAsASheet();
+    void viewerExportOpensTheEditorForTheShownImage();
+
 private:
     QString path(const QString &relative) const { return m_dir.path() + '/' + relative; }
     void importFolder(const QString &folder, Choice answer = Choice::cancel);
@@ -128,6 +135,68 @@ void TestMainWindow::openInViewer(int index)
     importFolder(path("three"));
     QTRY_COMPARE(m_state->images().size(), 3);
     m_state->selectImage(index);
+    QVERIFY(m_state->isViewerActive());
+}
+
+// The editor the window opened, once it is on screen.
+static FrameExportView *openEditor(QWidget *window)
+{
+    FrameExportView *editor = nullptr;
+    QTest::qWaitFor([&] {
+        editor = window->findChild<FrameExportView *>();
+        return editor && editor->isVisible();
+    });
+    return editor;
+}
+
+void TestMainWindow::batchExportOpensTheEditorAsASheet()
+{
+    QVERIFY(QDir().mkpath(path("b")));
+    for (const char *name : {"b/1.jpg", "b/2.jpg", "b/3.jpg"}) {
+        QImage image(64, 48, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        QVERIFY(image.save(path(name)));
+    }
+    importFolder(path("b"));
+    QTRY_COMPARE(m_state->images().size(), 3);
+    m_window->show();
+    m_state->selectAllVisible();
+    auto *grid = m_window->detailArea()->gridView();
+    QTRY_VERIFY(grid->selectionBar().exportButton()->isVisible());
+    QTest::mouseClick(grid->selectionBar().exportButton(), Qt::LeftButton);
+
+    FrameExportView *editor = openEditor(m_window.get());
+    QVERIFY(editor);
+    QCOMPARE(editor->titleText(), QStringLiteral("批量边框水印（3 张）"));
+    QVERIFY(m_state->isSheetPresented());
+    QTest::keyClick(editor, Qt::Key_Escape);
+    QTRY_VERIFY(!m_state->isSheetPresented());
+    QTRY_VERIFY(!m_window->findChild<FrameExportView *>()); // deleted on close
+}
+
+void TestMainWindow::viewerExportOpensTheEditorForTheShownImage()
+{
+    QImage image(120, 80, QImage::Format_RGB32);
+    image.fill(Qt::darkMagenta);
+    QVERIFY(QDir().mkpath(path("one")));
+    QVERIFY(image.save(path("one/photo.jpg")));
+    importFolder(path("one"));
+    QTRY_COMPARE(m_state->images().size(), 1);
+    m_window->show();
+    m_state->selectImage(0);
+    auto *viewer = m_window->detailArea()->viewerView();
+    QTRY_VERIFY(viewer->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!viewer->displayImage().isNull(), 10000);
+    viewer->requestFrameExport();
+    FrameExportView *editor = openEditor(m_window.get());
+    QVERIFY(editor);
+    QCOMPARE(editor->titleText(), QStringLiteral("边框水印"));
+    QVERIFY(m_state->isSheetPresented());
+    // Keys belong to the sheet while it is open.
+    QTest::keyClick(m_window.get(), Qt::Key_Escape);
+    QVERIFY(m_state->isViewerActive());
+    editor->reject();
+    QTRY_VERIFY(!m_state->isSheetPresented());
     QVERIFY(m_state->isViewerActive());
 }
 
