@@ -200,7 +200,7 @@ void TestImageViewerView::exportButtonAbsentWhileLoadingAndAfterFailure_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("deleteFile");
     QTest::addColumn<QString>("message");
-    QTest::newRow("corrupt") << QByteArray("\xFF\xD8\xFF\xE0 not really a jpeg", 24) << false
+    QTest::newRow("corrupt") << QByteArray("\xFF\xD8\xFF\xE0 not really a jpeg") << false
                              << loadFailureText(&ImageLoadError::decodeFailed);
     QTest::newRow("deleted while shown")
         << QByteArray() << true << loadFailureText(&ImageLoadError::sourceCreationFailed);
