@@ -1,6 +1,7 @@
 #include "FolderScanner.h"
 
 #include "NaturalOrder.h"
+#include "RandomUuid.h"
 #include "SupportedFormats.h"
 
 #include <QDir>
@@ -48,7 +49,7 @@ public:
     FolderNode scan(const QString &path, bool includeSubfolders)
     {
         FolderNode node;
-        node.id = QUuid::createUuid();
+        node.id = RandomUuid::create();
         node.url = QUrl::fromLocalFile(path);
         node.name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 

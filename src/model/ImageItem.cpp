@@ -1,5 +1,6 @@
 #include "ImageItem.h"
 
+#include "RandomUuid.h"
 #include "SupportedFormats.h"
 
 ImageItem::FileType ImageItem::FileType::forExtension(const QString &lowerCaseExtension)
@@ -27,7 +28,7 @@ ImageItem::ImageItem(const QString &absolutePath)
 }
 
 ImageItem::ImageItem(const QString &absolutePath, const QString &filename, const FileType &type)
-    : m_id(QUuid::createUuid())
+    : m_id(RandomUuid::create())
     , m_path(absolutePath)
     , m_filename(filename)
     , m_type(type)

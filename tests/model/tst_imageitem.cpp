@@ -1,8 +1,10 @@
 #include "model/ImageItem.h"
 #include "model/SupportedFormats.h"
 
+#include <QFuture>
 #include <QSet>
 #include <QTest>
+#include <QtConcurrent/QtConcurrentRun>
 
 class TestImageItem : public QObject
 {
@@ -15,6 +17,7 @@ private Q_SLOTS:
     void supportedFileTest();
     void identityIsTheIdAlone();
     void categoryDisplayNames();
+    void idsAreRandomVersion4AndDistinctAcrossThreads();
 };
 
 void TestImageItem::fieldsFromFileName_data()
@@ -126,6 +129,28 @@ void TestImageItem::categoryDisplayNames()
              (QStringList{QStringLiteral("RAW"), QStringLiteral("JPG"), QStringLiteral("PNG"),
                           QStringLiteral("HEIC"), QStringLiteral("GIF"), QStringLiteral("TIFF"),
                           QStringLiteral("其他")}));
+}
+
+void TestImageItem::idsAreRandomVersion4AndDistinctAcrossThreads()
+{
+    constexpr int perThread = 20000;
+    auto makeIds = [] {
+        QList<QUuid> ids;
+        for (int i = 0; i < perThread; ++i)
+            ids << ImageItem(QStringLiteral("/p/x.jpg")).id();
+        return ids;
+    };
+    QFuture<QList<QUuid>> other = QtConcurrent::run(makeIds);
+    const QList<QUuid> here = makeIds();
+    const QList<QUuid> there = other.result();
+
+    QSet<QUuid> distinct(here.cbegin(), here.cend());
+    distinct.unite(QSet<QUuid>(there.cbegin(), there.cend()));
+    QCOMPARE(distinct.size(), 2 * perThread);
+    for (const QUuid &id : here) {
+        QCOMPARE(id.version(), QUuid::Random);
+        QCOMPARE(id.variant(), QUuid::DCE);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestImageItem)
