@@ -64,7 +64,10 @@ std::optional<QImage> FrameRenderer::composeFramedImage(const QImage &image, con
     const int CH = canvasSide(barH + H + 3 * b);
     if (CW == 0 || CH == 0)
         return std::nullopt;
-    QImage canvas(CW, CH, QImage::Format_ARGB32_Premultiplied);
+    // An opaque photo on an opaque background needs no alpha channel; skipping
+    // it makes every blit of a 24 MP canvas a plain copy.
+    const bool opaque = !image.hasAlphaChannel() && style.backgroundColor.alpha() == 255;
+    QImage canvas(CW, CH, opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
     if (canvas.isNull())
         return std::nullopt;
     canvas.fill(style.backgroundColor);

@@ -74,7 +74,9 @@ std::optional<QImage> WatermarkRenderer::apply(const QImage &image, const Waterm
 {
     if (image.isNull() || image.width() <= 0 || image.height() <= 0)
         return std::nullopt;
-    QImage canvas = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // Opaque photos stay opaque (no alpha channel to blend through).
+    QImage canvas = image.convertToFormat(
+        image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     if (canvas.isNull())
         return std::nullopt;
     canvas.setDevicePixelRatio(1);
