@@ -1,6 +1,7 @@
 // Frame/watermark rendering and JPEG export at 24 MP, beside libjpeg-turbo's
 // own encode of the same pixels as the baseline for exportAsJPEG.
 #include "export/FrameRenderer.h"
+#include "export/RenderPipeline.h"
 #include "export/WatermarkRenderer.h"
 
 #include <QDir>
@@ -61,11 +62,15 @@ EXIFData sampleExif()
 }
 
 // Mode "both": text watermark first, then the frame with a logo around it.
+// The editor's render pipeline in mode both: text watermark and frame with logo.
 QImage renderBoth(const QImage &photo)
 {
-    const QImage watermarked = WatermarkRenderer::apply(photo, WatermarkConfig()).value_or(photo);
-    return FrameRenderer::composeFramedImage(watermarked, sampleExif(), FrameStyle(), brandLogo())
-        .value_or(watermarked);
+    RenderInputs inputs;
+    inputs.mode = EditMode::both;
+    inputs.exif = sampleExif();
+    inputs.logo = brandLogo();
+    inputs.rightMainText = inputs.exif.parameterLine();
+    return RenderPipeline::render(photo, inputs);
 }
 
 const QImage &framed24MP()

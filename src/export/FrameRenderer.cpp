@@ -11,6 +11,9 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <sys/mman.h>
 
 namespace {
 
@@ -41,12 +44,69 @@ bool nameTaken(const QString &path)
     return info.exists() || info.isSymLink();
 }
 
+// Whether drawing `photo` at `origin` is exactly a copy of its rows: same
+// pixel format, whole-pixel position, opaque photo, inside the canvas. A plain
+// copy of a 24 MP photo is several times faster than QPainter's general blit.
+bool canCopyPixels(const QImage &photo, const QImage &canvas, const QPointF &origin)
+{
+    const int x = int(origin.x());
+    const int y = int(origin.y());
+    return photo.format() == canvas.format() && !photo.hasAlphaChannel() && photo.depth() == 32 &&
+           x == origin.x() && y == origin.y() && x >= 0 && y >= 0 &&
+           x + photo.width() <= canvas.width() && y + photo.height() <= canvas.height();
+}
+
+void copyPixels(const QImage &photo, QImage &canvas, const QPoint &origin)
+{
+    const size_t rowBytes = size_t(photo.width()) * 4;
+    for (int row = 0; row < photo.height(); ++row) {
+        std::memcpy(canvas.scanLine(origin.y() + row) + size_t(origin.x()) * 4,
+                    photo.constScanLine(row), rowBytes);
+    }
+}
+
+// Fills every pixel of a 32-bit opaque canvas outside `hole` with `color`.
+void fillAround(QImage &canvas, const QRect &hole, const QColor &color)
+{
+    const quint32 pixel = color.rgb() | 0xff000000u;
+    for (int y = 0; y < canvas.height(); ++y) {
+        auto *line = reinterpret_cast<quint32 *>(canvas.scanLine(y));
+        if (y < hole.top() || y > hole.bottom()) {
+            std::fill_n(line, canvas.width(), pixel);
+            continue;
+        }
+        std::fill_n(line, hole.left(), pixel);
+        std::fill(line + hole.right() + 1, line + canvas.width(), pixel);
+    }
+}
+
+// A canvas backed by transparent huge pages where the kernel offers them: a
+// 24 MP canvas then takes about fifty page faults instead of 26,000, which
+// otherwise cost more than drawing the frame. Falls back to a plain QImage.
+QImage allocateCanvas(int width, int height, QImage::Format format)
+{
+    constexpr size_t hugePage = size_t(2) << 20;
+    const qsizetype bytesPerLine = qsizetype(width) * 4;
+    const size_t bytes = size_t(bytesPerLine) * size_t(height);
+    if (bytes < hugePage)
+        return QImage(width, height, format);
+    const size_t rounded = (bytes + hugePage - 1) / hugePage * hugePage;
+    void *memory = std::aligned_alloc(hugePage, rounded);
+    if (!memory)
+        return QImage(width, height, format);
+    ::madvise(memory, rounded, MADV_HUGEPAGE);
+    return QImage(
+        static_cast<uchar *>(memory), width, height, bytesPerLine, format,
+        [](void *data) { std::free(data); }, memory);
+}
+
 } // namespace
 
 std::optional<QImage> FrameRenderer::composeFramedImage(const QImage &image, const EXIFData &exif,
                                                         const FrameStyle &style,
                                                         const QImage &logoImage,
-                                                        const std::optional<QString> &rightMainText)
+                                                        const std::optional<QString> &rightMainText,
+                                                        const PhotoPainter &paintOverPhoto)
 {
     if (!hasBitmap(image))
         return std::nullopt;
@@ -67,16 +127,33 @@ std::optional<QImage> FrameRenderer::composeFramedImage(const QImage &image, con
     // An opaque photo on an opaque background needs no alpha channel; skipping
     // it makes every blit of a 24 MP canvas a plain copy.
     const bool opaque = !image.hasAlphaChannel() && style.backgroundColor.alpha() == 255;
-    QImage canvas(CW, CH, opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
+    QImage canvas =
+        allocateCanvas(CW, CH, opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
     if (canvas.isNull())
         return std::nullopt;
-    canvas.fill(style.backgroundColor);
 
     const YUpCanvas yUp(CH);
+    const QPointF photoOrigin = yUp.rect(b, barH + 2 * b, W, H).topLeft();
+    const bool copied = canCopyPixels(image, canvas, photoOrigin);
+    if (copied) {
+        // Every pixel is written once: background around the photo, then the photo.
+        fillAround(canvas, QRect(photoOrigin.toPoint(), image.size()), style.backgroundColor);
+        copyPixels(image, canvas, photoOrigin.toPoint());
+    } else {
+        canvas.fill(style.backgroundColor);
+    }
     QPainter ctx(&canvas);
     ctx.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
                        QPainter::SmoothPixmapTransform);
-    ctx.drawImage(yUp.rect(b, barH + 2 * b, W, H).topLeft(), image);
+    if (!copied)
+        ctx.drawImage(photoOrigin, image);
+    if (paintOverPhoto) {
+        ctx.save();
+        ctx.translate(photoOrigin);
+        ctx.setClipRect(QRectF(0, 0, W, H));
+        paintOverPhoto(ctx, QSizeF(W, H));
+        ctx.restore();
+    }
 
     if (style.borderEnabled && b > 0) {
         QPen pen(kLightGray, b, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);

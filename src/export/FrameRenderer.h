@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QString>
+#include <functional>
 #include <optional>
 
 class QPainter;
@@ -25,10 +26,17 @@ public:
     // EXIF parameter line, present-but-empty means nothing on the right.
     // Nothing when the photo is null or the canvas cannot be allocated; the
     // caller then keeps the unframed photo.
+    //
+    // `paintOverPhoto`, when given, is called once the photo is on the canvas,
+    // with a painter whose origin is the photo's top-left corner and which
+    // clips to the photo: the way to watermark the photo without a second
+    // full-size copy.
+    using PhotoPainter = std::function<void(QPainter &ctx, const QSizeF &photoSize)>;
     static std::optional<QImage>
     composeFramedImage(const QImage &image, const EXIFData &exif, const FrameStyle &style,
                        const QImage &logoImage = {},
-                       const std::optional<QString> &rightMainText = {});
+                       const std::optional<QString> &rightMainText = {},
+                       const PhotoPainter &paintOverPhoto = {});
 
     // Writes `image` as a new JPEG file at `path` (quality 0...1, 0.95 in both
     // export flows; no metadata). The bytes go to a temporary file beside

@@ -86,8 +86,15 @@ std::optional<QImage> WatermarkRenderer::apply(const QImage &image, const Waterm
     if (canvas.isNull() || canvas.constBits() == image.constBits())
         return std::nullopt;
 
-    const QSizeF size(canvas.width(), canvas.height());
     QPainter ctx(&canvas);
+    paint(ctx, QSizeF(canvas.width(), canvas.height()), config);
+    ctx.end();
+    return canvas;
+}
+
+void WatermarkRenderer::paint(QPainter &ctx, const QSizeF &size, const WatermarkConfig &config)
+{
+    ctx.save();
     ctx.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
                        QPainter::SmoothPixmapTransform);
     ctx.setOpacity(std::isfinite(config.opacity) ? config.opacity : 1.0);
@@ -102,8 +109,7 @@ std::optional<QImage> WatermarkRenderer::apply(const QImage &image, const Waterm
         drawTiled(ctx, config, size);
         break;
     }
-    ctx.end();
-    return canvas;
+    ctx.restore();
 }
 
 TextLine WatermarkRenderer::makeTextLine(const QString &text, qreal fontSize, const QColor &color)
