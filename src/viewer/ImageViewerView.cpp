@@ -1,16 +1,16 @@
 #include "ImageViewerView.h"
 
-#include "browse/BusyIndicator.h"
 #include "NeighbourPrefetchCache.h"
 #include "RawDecodeControl.h"
 #include "RetiredProcessor.h"
 #include "RoundSymbolButton.h"
 #include "ViewerButtonStyle.h"
 #include "ViewerStatusBar.h"
-#include "ViewerSymbols.h"
 #include "ZoomableImageView.h"
 #include "app/AppState.h"
+#include "browse/BusyIndicator.h"
 #include "browse/DesktopFileRevealer.h"
+#include "browse/Symbols.h"
 #include "imaging/ImageLoadError.h"
 #include "imaging/ImageLoadResult.h"
 #include "imaging/RAWProcessor.h"
@@ -30,7 +30,7 @@
 
 namespace {
 
-using ViewerSymbols::Symbol;
+using Symbols::Symbol;
 
 const QString secondaryText = QStringLiteral("color: rgba(255, 255, 255, 178);");
 constexpr int edgeInset = 12;
@@ -75,7 +75,7 @@ QWidget *makeErrorColumn(QWidget *parent, QLabel *text)
     layout->setSpacing(8);
     auto *symbol = new QLabel(column);
     symbol->setPixmap(
-        ViewerSymbols::icon(Symbol::warningTriangle, QColor(255, 204, 0), 34).pixmap(34, 34));
+        Symbols::icon(Symbol::WarningTriangle, QColor(255, 204, 0), 34).pixmap(34, 34));
     layout->addWidget(symbol, 0, Qt::AlignHCenter);
     text->setParent(column);
     text->setStyleSheet(secondaryText);
@@ -108,13 +108,13 @@ ImageViewerView::ImageViewerView(AppState &appState, QWidget *parent)
     , m_errorText(new QLabel)
     , m_statusBar(new ViewerStatusBar(this))
     , m_backButton(
-          new RoundSymbolButton(Symbol::chevronLeft, 20, 8, QColor(255, 255, 255, 40), 1.0, this))
+          new RoundSymbolButton(Symbol::ChevronLeft, 20, 8, QColor(255, 255, 255, 40), 1.0, this))
     , m_previousButton(
-          new RoundSymbolButton(Symbol::chevronLeft, 22, 10, QColor(255, 255, 255, 38), 1.4, this))
+          new RoundSymbolButton(Symbol::ChevronLeft, 22, 10, QColor(255, 255, 255, 38), 1.4, this))
     , m_nextButton(
-          new RoundSymbolButton(Symbol::chevronRight, 22, 10, QColor(255, 255, 255, 38), 1.4, this))
+          new RoundSymbolButton(Symbol::ChevronRight, 22, 10, QColor(255, 255, 255, 38), 1.4, this))
     , m_actionRow(new QWidget(this))
-    , m_exportButton(new QPushButton(ViewerSymbols::icon(Symbol::shareArrow, Qt::white, 13),
+    , m_exportButton(new QPushButton(Symbols::icon(Symbol::ShareUp, Qt::white, 13),
                                      QStringLiteral("边框水印"), m_actionRow))
     , m_rawControl(new RawDecodeControl(m_actionRow))
 {

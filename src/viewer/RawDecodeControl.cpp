@@ -1,8 +1,8 @@
 #include "RawDecodeControl.h"
 
-#include "browse/BusyIndicator.h"
 #include "ViewerButtonStyle.h"
-#include "ViewerSymbols.h"
+#include "browse/BusyIndicator.h"
+#include "browse/Symbols.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -15,7 +15,7 @@ const QColor decodedGreen(52, 199, 89);
 
 RawDecodeControl::RawDecodeControl(QWidget *parent)
     : QWidget(parent)
-    , m_button(new QPushButton(ViewerSymbols::icon(ViewerSymbols::Symbol::wand, Qt::white, 13),
+    , m_button(new QPushButton(Symbols::icon(Symbols::Symbol::Wand, Qt::white, 13),
                                QStringLiteral("解码 RAW"), this))
     , m_capsule(new QWidget(this))
     , m_spinner(new BusyIndicator(14, m_capsule))
@@ -30,8 +30,7 @@ RawDecodeControl::RawDecodeControl(QWidget *parent)
     caption.setPixelSize(12);
     m_capsuleText->setFont(caption);
     m_checkmark->setPixmap(
-        ViewerSymbols::icon(ViewerSymbols::Symbol::checkmarkCircle, decodedGreen, 13)
-            .pixmap(13, 13));
+        Symbols::icon(Symbols::Symbol::CheckmarkCircleFill, decodedGreen, 13).pixmap(13, 13));
 
     auto *capsuleRow = new QHBoxLayout(m_capsule);
     capsuleRow->setContentsMargins(12, 6, 12, 6);

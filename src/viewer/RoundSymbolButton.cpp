@@ -2,7 +2,7 @@
 
 #include <QPainter>
 
-RoundSymbolButton::RoundSymbolButton(ViewerSymbols::Symbol symbol, int symbolSize, int padding,
+RoundSymbolButton::RoundSymbolButton(Symbols::Symbol symbol, int symbolSize, int padding,
                                      const QColor &disc, qreal weight, QWidget *parent)
     : QAbstractButton(parent)
     , m_symbol(symbol)
@@ -35,7 +35,7 @@ void RoundSymbolButton::paintEvent(QPaintEvent *)
     painter.setBrush(disc);
     painter.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
     const QRectF glyph(m_padding, m_padding, m_symbolSize, m_symbolSize);
-    ViewerSymbols::paint(painter, m_symbol, glyph, Qt::white, m_weight);
+    Symbols::paint(painter, m_symbol, glyph, Qt::white, m_weight);
 }
 
 void RoundSymbolButton::enterEvent(QEnterEvent *)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ViewerSymbols.h"
+#include "browse/Symbols.h"
 
 #include <QAbstractButton>
 
@@ -13,7 +13,7 @@ class RoundSymbolButton : public QAbstractButton
 
 public:
     // `symbolSize` is the glyph's size, `padding` the space around it.
-    RoundSymbolButton(ViewerSymbols::Symbol symbol, int symbolSize, int padding, const QColor &disc,
+    RoundSymbolButton(Symbols::Symbol symbol, int symbolSize, int padding, const QColor &disc,
                       qreal weight, QWidget *parent = nullptr);
 
     QSize sizeHint() const override;
@@ -24,7 +24,7 @@ protected:
     void leaveEvent(QEvent *event) override;
 
 private:
-    ViewerSymbols::Symbol m_symbol;
+    Symbols::Symbol m_symbol;
     int m_symbolSize;
     int m_padding;
     QColor m_disc;
