@@ -2,6 +2,7 @@
 
 #include "app/AppState.h"
 #include "model/BackgroundTask.h"
+#include "model/FileDescriptorWriter.h"
 #include "model/NoReplaceRename.h"
 
 #include <QDir>
@@ -100,17 +101,8 @@ bool copyBytes(int from, int to)
             return false;
         if (got == 0)
             return true;
-        const char *next = buffer.data();
-        ssize_t left = got;
-        while (left > 0) {
-            const ssize_t written = ::write(to, next, size_t(left));
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0)
-                return false;
-            next += written;
-            left -= written;
-        }
+        if (!FileDescriptorWriter::writeAll(to, buffer.data(), size_t(got)))
+            return false;
     }
 }
 

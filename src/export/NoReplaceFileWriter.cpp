@@ -1,5 +1,6 @@
 #include "NoReplaceFileWriter.h"
 
+#include "model/FileDescriptorWriter.h"
 #include "model/NoReplaceRename.h"
 
 #include <QFile>
@@ -47,18 +48,8 @@ public:
     // All bytes on disk and the descriptor closed, or false.
     bool writeAndClose(QByteArrayView data)
     {
-        const char *next = data.data();
-        qsizetype left = data.size();
-        while (left > 0) {
-            const ssize_t written = ::write(m_fd, next, size_t(left));
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0)
-                return false;
-            next += written;
-            left -= written;
-        }
-        if (::fsync(m_fd) != 0)
+        if (!FileDescriptorWriter::writeAll(m_fd, data.data(), size_t(data.size())) ||
+            ::fsync(m_fd) != 0)
             return false;
         const int fd = m_fd;
         m_fd = kClosed;
