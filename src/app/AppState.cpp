@@ -429,8 +429,9 @@ void AppState::updateRating(int rating, const ImageItem &item)
     if (!m_isViewerActive || m_starFilter == 0)
         return;
 
-    // Keep the viewer on an image the filter still shows.
-    updateFilteredImages();
+    // Keep the viewer on an image the filter still shows. The store's change
+    // signal has already refiltered the list (onRatingChanged), so it is not
+    // filtered a second time here.
     if (m_filteredImages.isEmpty()) {
         setViewerActive(false);
         return;
