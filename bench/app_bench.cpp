@@ -1,7 +1,7 @@
 // Opening a folder of 100,000 photos through the application state, end to
 // end, while a UI-thread heartbeat records the longest stall of the event loop.
 #include "BenchCorpus.h"
-#include "app/AppState.h"
+#include "state/AppState.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

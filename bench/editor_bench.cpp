@@ -1,12 +1,12 @@
 // The export editor's two speeds: from a settings change on a 24 MP photo to
 // the new preview image (the 80 ms debounce left out), and batch export
 // throughput over twenty 24 MP JPEG files.
-#include "app/AppState.h"
 #include "export/FrameExportModel.h"
 #include "export/FrameExporter.h"
 #include "export/LogoCatalogue.h"
 #include "export/PreviewScheduler.h"
 #include "imaging/RAWProcessor.h"
+#include "state/AppState.h"
 
 #include <QDir>
 #include <QEventLoop>

@@ -2,12 +2,12 @@
 // painting of a screenful of cells, and a fling from the top to the end of
 // 10,000 24-megapixel JPEGs until every cell on screen has its thumbnail.
 #include "BenchCorpus.h"
-#include "app/AppState.h"
 #include "browse/ThumbnailCell.h"
 #include "browse/ThumbnailGridView.h"
 #include "browse/ThumbnailListModel.h"
 #include "browse/ThumbnailListView.h"
 #include "imaging/ImageLoader.h"
+#include "state/AppState.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 // Viewer speed at 24 MP: one repaint of the zoomable view (fitted and at 2x),
 // and a culling step from nextImage() to the new picture painted, cold and
 // after a pause that lets the neighbour prefetch finish.
-#include "app/AppState.h"
+#include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
 #include "viewer/NeighbourPrefetchCache.h"
 #include "viewer/ZoomableImageView.h"

@@ -1,11 +1,11 @@
 // The frame and watermark export editor in each mode, in batch mode, while
 // the first preview loads and during a batch export.
 #include "ScreenshotScene.h"
-#include "app/AppState.h"
+#include "editor/FrameExportView.h"
+#include "editor/SharedColorPanel.h"
 #include "export/FrameExportModel.h"
-#include "export/FrameExportView.h"
 #include "export/LogoCatalogue.h"
-#include "export/SharedColorPanel.h"
+#include "state/AppState.h"
 
 #include <QColorDialog>
 #include <QDir>

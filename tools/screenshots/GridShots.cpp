@@ -2,15 +2,15 @@
 // selection bar under a rubber band, loading and unsupported cells, and the
 // archive confirmation.
 #include "ScreenshotScene.h"
-#include "app/AppState.h"
 #include "browse/ArchiveConfirmView.h"
 #include "browse/FilterCapsuleButton.h"
 #include "browse/StarFilterBar.h"
-#include "browse/StarRatingView.h"
 #include "browse/ThumbnailCell.h"
 #include "browse/ThumbnailGridView.h"
 #include "browse/ThumbnailListModel.h"
 #include "browse/ThumbnailListView.h"
+#include "common/StarRatingView.h"
+#include "state/AppState.h"
 
 #include <QApplication>
 #include <QDir>

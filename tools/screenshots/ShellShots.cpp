@@ -1,11 +1,11 @@
 // The main window: welcome, an open folder with the sidebar, the loading
 // overlay, a toast and the sub-folder question.
 #include "ScreenshotScene.h"
-#include "app/AppState.h"
 #include "app/MainWindow.h"
 #include "app/SubfolderPromptDialog.h"
 #include "browse/FolderTreeView.h"
 #include "browse/SidebarView.h"
+#include "state/AppState.h"
 
 #include <QDir>
 #include <QFuture>

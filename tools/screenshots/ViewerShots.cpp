@@ -3,7 +3,7 @@
 // question asked before exporting a decoded RAW.
 #include "ImagingFixtures.h"
 #include "ScreenshotScene.h"
-#include "app/AppState.h"
+#include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
 #include "viewer/ZoomableImageView.h"
 

@@ -2,7 +2,7 @@
 //   kelvane-screenshots <output folder> [scene name filter...]
 #include "SampleFolder.h"
 #include "ScreenshotScene.h"
-#include "browse/Theme.h"
+#include "common/Theme.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "export/RenderPipeline.h"
+
+#include <QObject>
+#include <QString>
+
+class AppState;
+class FrameExportModel;
+class RAWProcessor;
+
+// The two export flows of the editor. Rendering and writing run on worker
+// threads with copies of the settings taken when the export starts; batch
+// images are loaded through the editor's RAW processor and handled strictly
+// one after another, so the UI thread only ever sees progress. UI thread only.
+class FrameExporter : public QObject
+{
+    Q_OBJECT
+
+public:
+    static QString successMessage()
+    {
+        return QStringLiteral("导出成功，请到「图片边框」文件夹查看");
+    }
+    static QString failureMessage() { return QStringLiteral("导出失败"); }
+    static QString progressMessage(int position, int count);
+    static QString batchResultMessage(int succeeded, int count);
+
+    FrameExporter(FrameExportModel &model, AppState &state, RAWProcessor &rawProcessor,
+                  QObject *parent = nullptr);
+
+    // The export button: single export for fewer than 2 items, else batch.
+    void startExport();
+    // Writes the source image decorated with the current settings. On success
+    // the toast announces it and finished(true) closes the editor; on failure
+    // the editor shows "导出失败" and stays open.
+    void singleExport();
+    // Loads, decorates and writes every item in order; items that fail to load
+    // or write are skipped and missing from the count. Ends with the toast
+    // "已套壳 s / N 张", a cleared selection and finished(true).
+    void batchExport();
+
+Q_SIGNALS:
+    // The flow has ended; `closeEditor` after a success or a finished batch.
+    void finished(bool closeEditor);
+
+private:
+    void exportBatchItem(int index);
+    void exportNextLater(int index);
+    void finishBatch();
+
+    FrameExportModel &m_model;
+    AppState &m_state;
+    RAWProcessor &m_rawProcessor;
+
+    // The running batch.
+    RenderInputs m_batchInputs;
+    int m_succeeded = 0;
+};

@@ -1,0 +1,197 @@
+#include "imaging/HeifDecoder.h"
+
+#include "imaging/ColorConverter.h"
+
+#include <QFile>
+#include <algorithm>
+#include <libheif/heif.h>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct ContextDeleter
+{
+    void operator()(heif_context *c) const { heif_context_free(c); }
+};
+struct HandleDeleter
+{
+    void operator()(heif_image_handle *h) const { heif_image_handle_release(h); }
+};
+struct ImageDeleter
+{
+    void operator()(heif_image *i) const { heif_image_release(i); }
+};
+using ContextPtr = std::unique_ptr<heif_context, ContextDeleter>;
+using HandlePtr = std::unique_ptr<heif_image_handle, HandleDeleter>;
+using ImagePtr = std::unique_ptr<heif_image, ImageDeleter>;
+
+ContextPtr openContext(const QString &path)
+{
+    ContextPtr context(heif_context_alloc());
+    if (!context)
+        return {};
+    // Width and height cap checked by libheif while parsing, before decoding.
+    heif_context_set_maximum_image_size_limit(context.get(), 65535);
+    const heif_error error =
+        heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr);
+    if (error.code != heif_error_Ok)
+        return {};
+    return context;
+}
+
+HandlePtr primaryHandle(heif_context *context)
+{
+    heif_image_handle *handle = nullptr;
+    if (heif_context_get_primary_image_handle(context, &handle).code != heif_error_Ok)
+        return {};
+    return HandlePtr(handle);
+}
+
+int longerSide(const heif_image_handle *handle)
+{
+    return std::max(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle));
+}
+
+HandlePtr chooseThumbnail(heif_image_handle *primary, qreal maxSize)
+{
+    const int count = heif_image_handle_get_number_of_thumbnails(primary);
+    if (count <= 0)
+        return {};
+    std::vector<heif_item_id> ids(static_cast<size_t>(count));
+    heif_image_handle_get_list_of_thumbnail_IDs(primary, ids.data(), count);
+    std::vector<HandlePtr> thumbnails;
+    for (heif_item_id id : ids) {
+        heif_image_handle *thumbnail = nullptr;
+        if (heif_image_handle_get_thumbnail(primary, id, &thumbnail).code == heif_error_Ok)
+            thumbnails.emplace_back(thumbnail);
+    }
+    std::sort(thumbnails.begin(), thumbnails.end(), [](const auto &a, const auto &b) {
+        return longerSide(a.get()) < longerSide(b.get());
+    });
+    if (thumbnails.empty())
+        return {};
+    for (auto &thumbnail : thumbnails)
+        if (longerSide(thumbnail.get()) >= maxSize)
+            return std::move(thumbnail);
+    return std::move(thumbnails.back());
+}
+
+QColorSpace colourSpaceOf(const heif_image_handle *handle, QByteArray *iccProfile)
+{
+    switch (heif_image_handle_get_color_profile_type(handle)) {
+    case heif_color_profile_type_prof:
+    case heif_color_profile_type_rICC: {
+        const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+        QByteArray profile(static_cast<qsizetype>(size), Qt::Uninitialized);
+        if (size > 0 &&
+            heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok)
+            *iccProfile = profile;
+        return {};
+    }
+    case heif_color_profile_type_nclx: {
+        heif_color_profile_nclx *nclx = nullptr;
+        if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok)
+            return {};
+        const QColorSpace space =
+            ColorConverter::fromCicp(nclx->color_primaries, nclx->transfer_characteristics);
+        heif_nclx_color_profile_free(nclx);
+        return space;
+    }
+    default:
+        return {};
+    }
+}
+
+QImage decodeHandle(heif_image_handle *handle, qint64 maxPixels)
+{
+    const int width = heif_image_handle_get_width(handle);
+    const int height = heif_image_handle_get_height(handle);
+    if (width <= 0 || height <= 0 || qint64(width) * height > maxPixels)
+        return {};
+    const bool alpha = heif_image_handle_has_alpha_channel(handle);
+    std::unique_ptr<heif_decoding_options, decltype(&heif_decoding_options_free)> options(
+        heif_decoding_options_alloc(), &heif_decoding_options_free);
+    heif_image *decoded = nullptr;
+    const heif_error error = heif_decode_image(
+        handle, &decoded, heif_colorspace_RGB,
+        alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
+    if (error.code != heif_error_Ok || !decoded)
+        return {};
+    ImagePtr image(decoded);
+    int stride = 0;
+    const uint8_t *plane =
+        heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const int outWidth = heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int outHeight = heif_image_get_height(image.get(), heif_channel_interleaved);
+    if (!plane || outWidth <= 0 || outHeight <= 0 ||
+        heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
+        return {};
+    const QImage::Format format = alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888;
+    QImage result(outWidth, outHeight, format);
+    if (result.isNull())
+        return {};
+    const qsizetype rowBytes = qsizetype(outWidth) * (alpha ? 4 : 3);
+    for (int y = 0; y < outHeight; ++y)
+        memcpy(result.scanLine(y), plane + qsizetype(y) * stride, static_cast<size_t>(rowBytes));
+    // HEVC streams may carry their colour only in the bitstream (VUI), which
+    // the decoded image reports but the handle does not.
+    heif_color_profile_nclx *nclx = nullptr;
+    if (heif_image_get_color_profile_type(image.get()) == heif_color_profile_type_nclx &&
+        heif_image_get_nclx_color_profile(image.get(), &nclx).code == heif_error_Ok && nclx) {
+        result.setColorSpace(
+            ColorConverter::fromCicp(nclx->color_primaries, nclx->transfer_characteristics));
+        heif_nclx_color_profile_free(nclx);
+    }
+    return result;
+}
+
+} // namespace
+
+QImage HeifDecoder::decode(const QString &path, qreal maxSize, qint64 maxPixels)
+{
+    const ContextPtr context = openContext(path);
+    if (!context)
+        return {};
+    const HandlePtr primary = primaryHandle(context.get());
+    if (!primary)
+        return {};
+    HandlePtr thumbnail = maxSize > 0 ? chooseThumbnail(primary.get(), maxSize) : HandlePtr();
+    heif_image_handle *chosen = thumbnail ? thumbnail.get() : primary.get();
+    QImage image = decodeHandle(chosen, maxPixels);
+    if (image.isNull())
+        return {};
+    QByteArray iccProfile;
+    QColorSpace space = colourSpaceOf(chosen, &iccProfile);
+    if (!space.isValid() && iccProfile.isEmpty() && chosen != primary.get())
+        space = colourSpaceOf(primary.get(), &iccProfile);
+    if (space.isValid())
+        image.setColorSpace(space);
+    return ColorConverter::toSRGB(std::move(image), iccProfile);
+}
+
+QByteArray HeifDecoder::exifBlock(const QString &path)
+{
+    const ContextPtr context = openContext(path);
+    if (!context)
+        return {};
+    const HandlePtr primary = primaryHandle(context.get());
+    if (!primary)
+        return {};
+    heif_item_id id = 0;
+    if (heif_image_handle_get_list_of_metadata_block_IDs(primary.get(), "Exif", &id, 1) != 1)
+        return {};
+    const size_t size = heif_image_handle_get_metadata_size(primary.get(), id);
+    if (size < 4)
+        return {};
+    QByteArray block(static_cast<qsizetype>(size), Qt::Uninitialized);
+    if (heif_image_handle_get_metadata(primary.get(), id, block.data()).code != heif_error_Ok)
+        return {};
+    // The block starts with a 32-bit offset to the TIFF header.
+    const auto *bytes = reinterpret_cast<const uchar *>(block.constData());
+    const quint32 offset =
+        quint32(bytes[0]) << 24 | quint32(bytes[1]) << 16 | quint32(bytes[2]) << 8 | bytes[3];
+    if (offset > size - 4)
+        return {};
+    return block.mid(4 + offset);
+}

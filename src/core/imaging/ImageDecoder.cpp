@@ -1,0 +1,164 @@
+#include "imaging/ImageDecoder.h"
+
+#include "imaging/ColorConverter.h"
+#include "imaging/HeifDecoder.h"
+#include "imaging/ImageFileType.h"
+#include "imaging/ImageLoadError.h"
+#include "imaging/ImageOrientation.h"
+#include "imaging/JpegDecoder.h"
+#include "imaging/RawDeveloper.h"
+#include "imaging/StoredPreviews.h"
+
+#include <QFile>
+#include <QImageReader>
+#include <cmath>
+#include <exiv2/exiv2.hpp>
+#include <mutex>
+
+namespace {
+
+// Exiv2's XMP toolkit is shared by all threads and needs a caller-supplied lock.
+void lockXmpToolkit(void *mutex, bool lock)
+{
+    if (lock)
+        static_cast<std::mutex *>(mutex)->lock();
+    else
+        static_cast<std::mutex *>(mutex)->unlock();
+}
+
+int webpOrientation(const QString &path)
+{
+    try {
+        auto file = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        file->readMetadata();
+        const auto &exif = file->exifData();
+        const auto it = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+        if (it != exif.end() && it->count() > 0) {
+            const long value = it->toLong();
+            return value >= 1 && value <= 8 ? int(value) : 1;
+        }
+    } catch (const std::exception &) {
+    }
+    return 1;
+}
+
+QByteArray readWholeFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+} // namespace
+
+void ImageDecoder::initialiseLibraries()
+{
+    static const bool initialised = [] {
+        // Megabytes; a 200-megapixel RGB32 picture needs 800.
+        QImageReader::setAllocationLimit(1024);
+        static std::mutex xmpMutex;
+        Exiv2::XmpParser::initialize(&lockXmpToolkit, &xmpMutex);
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+#ifdef EXV_ENABLE_BMFF
+        Exiv2::enableBMFF(true);
+#endif
+        return true;
+    }();
+    Q_UNUSED(initialised);
+}
+
+QImage ImageDecoder::scaledToFit(const QImage &image, qreal maxSize)
+{
+    if (image.isNull() || qMax(image.width(), image.height()) <= maxSize)
+        return image;
+    const int limit = qMax(1, int(std::floor(maxSize)));
+    return image.scaled(limit, limit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+QImage ImageDecoder::readWithQt(const QString &path, qreal maxSize)
+{
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(true);
+    const QSize size = reader.size();
+    if (size.isValid() && qint64(size.width()) * size.height() > maxPixels)
+        return {};
+    if (maxSize > 0 && size.isValid() && qMax(size.width(), size.height()) > maxSize) {
+        const int limit = qMax(1, int(std::floor(maxSize)));
+        QSize scaled = size.scaled(limit, limit, Qt::KeepAspectRatio);
+        reader.setScaledSize(scaled.expandedTo(QSize(1, 1)));
+    }
+    const bool readerRotates = reader.supportsOption(QImageIOHandler::ImageTransformation);
+    QImage image = reader.read();
+    if (image.isNull())
+        return {};
+    if (!readerRotates && reader.format() == "webp")
+        image = ImageOrientation::apply(image, webpOrientation(path));
+    return ColorConverter::toSRGB(std::move(image));
+}
+
+QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize)
+{
+    initialiseLibraries();
+    if (!(maxSize >= 1)) // also rejects NaN
+        return {};
+    QImage image;
+    switch (ImageFileType::detect(path)) {
+    case ImageFileType::Kind::unreadable:
+    case ImageFileType::Kind::empty:
+        return {};
+    case ImageFileType::Kind::jpeg:
+        image = StoredPreviews::load(path, maxSize, maxPixels, StoredPreviews::Source::exiv2Only);
+        if (image.isNull())
+            image = readWithQt(path, maxSize);
+        break;
+    case ImageFileType::Kind::heif:
+        image = HeifDecoder::decode(path, maxSize, maxPixels);
+        break;
+    case ImageFileType::Kind::raw:
+        image =
+            StoredPreviews::load(path, maxSize, maxPixels, StoredPreviews::Source::exiv2ThenLibRaw);
+        break;
+    default:
+        image = readWithQt(path, maxSize);
+        break;
+    }
+    return scaledToFit(image, maxSize);
+}
+
+QImage ImageDecoder::fullImage(const QString &path)
+{
+    initialiseLibraries();
+    QImage image;
+    switch (ImageFileType::detect(path)) {
+    case ImageFileType::Kind::unreadable:
+        throw ImageLoadError::sourceCreationFailed();
+    case ImageFileType::Kind::empty:
+        throw ImageLoadError::decodeFailed();
+    case ImageFileType::Kind::jpeg:
+        image = JpegDecoder::decode(readWholeFile(path), maxPixels);
+        if (image.isNull())
+            image = readWithQt(path, 0);
+        break;
+    case ImageFileType::Kind::heif:
+        image = HeifDecoder::decode(path, 0, maxPixels);
+        break;
+    case ImageFileType::Kind::raw:
+        image = StoredPreviews::load(path, 0, maxPixels, StoredPreviews::Source::exiv2ThenLibRaw);
+        if (image.isNull()) {
+            try {
+                image = RawDeveloper(maxPixels).develop(path);
+            } catch (const ImageLoadError &) {
+                image = {};
+            }
+        }
+        break;
+    default:
+        image = readWithQt(path, 0);
+        break;
+    }
+    if (image.isNull())
+        throw ImageLoadError::decodeFailed();
+    return image;
+}

@@ -1,0 +1,126 @@
+#include "imaging/JpegDecoder.h"
+
+#include "imaging/ColorConverter.h"
+#include "imaging/ImageOrientation.h"
+
+#include <map>
+#include <turbojpeg.h>
+
+namespace {
+
+quint16 readU16(const uchar *p, bool bigEndian)
+{
+    return bigEndian ? quint16(p[0] << 8 | p[1]) : quint16(p[1] << 8 | p[0]);
+}
+
+quint32 readU32(const uchar *p, bool bigEndian)
+{
+    return bigEndian ? quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3]
+                     : quint32(p[3]) << 24 | quint32(p[2]) << 16 | quint32(p[1]) << 8 | p[0];
+}
+
+// Orientation from the IFD0 of a TIFF structure (the body of an EXIF segment).
+int tiffOrientation(const uchar *tiff, qsizetype size)
+{
+    if (size < 8)
+        return 1;
+    const bool bigEndian = tiff[0] == 'M';
+    if (!(tiff[0] == tiff[1] && (tiff[0] == 'M' || tiff[0] == 'I')))
+        return 1;
+    const quint32 ifd = readU32(tiff + 4, bigEndian);
+    if (ifd > size - 2)
+        return 1;
+    const quint16 count = readU16(tiff + ifd, bigEndian);
+    for (quint32 i = 0; i < count; ++i) {
+        const qint64 entry = qint64(ifd) + 2 + qint64(i) * 12;
+        if (entry + 12 > size)
+            return 1;
+        const uchar *e = tiff + entry;
+        const quint16 tag = readU16(e, bigEndian);
+        const quint16 type = readU16(e + 2, bigEndian);
+        if (tag == 0x0112 && type == 3) { // SHORT
+            const int value = readU16(e + 8, bigEndian);
+            return value >= 1 && value <= 8 ? value : 1;
+        }
+    }
+    return 1;
+}
+
+struct TjHandle
+{
+    tjhandle handle = tjInitDecompress();
+    ~TjHandle()
+    {
+        if (handle)
+            tjDestroy(handle);
+    }
+};
+
+} // namespace
+
+JpegDecoder::Metadata JpegDecoder::readMetadata(const QByteArray &data)
+{
+    Metadata metadata;
+    const auto *bytes = reinterpret_cast<const uchar *>(data.constData());
+    const qsizetype size = data.size();
+    std::map<int, QByteArray> iccChunks;
+    qsizetype pos = 2;
+    while (pos + 4 <= size) {
+        if (bytes[pos] != 0xFF)
+            break;
+        const uchar marker = bytes[pos + 1];
+        if (marker == 0xFF) { // fill byte
+            ++pos;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9) // start of scan, end of image
+            break;
+        const qsizetype length = readU16(bytes + pos + 2, true);
+        if (length < 2 || pos + 2 + length > size)
+            break;
+        const uchar *body = bytes + pos + 4;
+        const qsizetype bodySize = length - 2;
+        if (marker == 0xE1 && bodySize > 6 && memcmp(body, "Exif\0\0", 6) == 0) {
+            metadata.orientation = tiffOrientation(body + 6, bodySize - 6);
+        } else if (marker == 0xE2 && bodySize > 14 && memcmp(body, "ICC_PROFILE\0", 12) == 0) {
+            iccChunks[body[12]] =
+                QByteArray(reinterpret_cast<const char *>(body + 14), bodySize - 14);
+        }
+        pos += 2 + length;
+    }
+    for (const auto &[sequence, chunk] : iccChunks)
+        metadata.iccProfile += chunk;
+    return metadata;
+}
+
+QImage JpegDecoder::decode(const QByteArray &data, qint64 maxPixels)
+{
+    TjHandle tj;
+    if (!tj.handle || data.isEmpty())
+        return {};
+    const auto *jpeg = reinterpret_cast<const unsigned char *>(data.constData());
+    const auto jpegSize = static_cast<unsigned long>(data.size());
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    if (tjDecompressHeader3(tj.handle, jpeg, jpegSize, &width, &height, &subsampling,
+                            &colourspace) != 0)
+        return {};
+    if (width <= 0 || height <= 0 || qint64(width) * height > maxPixels)
+        return {};
+    if (colourspace == TJCS_CMYK || colourspace == TJCS_YCCK)
+        return {}; // Qt's reader converts these
+    QImage image(width, height, QImage::Format_RGB32);
+    if (image.isNull())
+        return {};
+    // BGRX in memory is Format_RGB32 on little-endian machines; libjpeg-turbo
+    // fills the X byte with 0xFF.
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
+    const int result = tjDecompress2(tj.handle, jpeg, jpegSize, image.bits(), width,
+                                     static_cast<int>(image.bytesPerLine()), height, TJPF_BGRX, 0);
+    // Warnings (such as a file cut short) still give a picture, the missing
+    // part grey, as other viewers show it.
+    if (result != 0 && tjGetErrorCode(tj.handle) != TJERR_WARNING)
+        return {};
+    const Metadata metadata = readMetadata(data);
+    image = ImageOrientation::apply(image, metadata.orientation);
+    return ColorConverter::toSRGB(std::move(image), metadata.iccProfile);
+}

@@ -1,0 +1,131 @@
+#include "imaging/StoredPreviews.h"
+
+#include "imaging/ColorConverter.h"
+#include "imaging/ImageOrientation.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <algorithm>
+#include <exiv2/exiv2.hpp>
+#include <libraw/libraw.h>
+#include <memory>
+
+namespace {
+
+// Decodes preview bytes as stored, without their own orientation tag: a
+// preview follows the orientation of the file that holds it.
+QImage decodePreviewBytes(const QByteArray &bytes, qint64 maxPixels)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(false);
+    const QSize size = reader.size();
+    if (size.isValid() && qint64(size.width()) * size.height() > maxPixels)
+        return {};
+    return reader.read();
+}
+
+qint64 longerSide(const Exiv2::PreviewProperties &p)
+{
+    return std::max(p.width_, p.height_);
+}
+
+// Candidates in the order they should be tried.
+std::vector<Exiv2::PreviewProperties> rankPreviews(Exiv2::PreviewPropertiesList list, qreal maxSize)
+{
+    std::stable_sort(list.begin(), list.end(),
+                     [](const auto &a, const auto &b) { return longerSide(a) < longerSide(b); });
+    std::vector<Exiv2::PreviewProperties> ranked;
+    if (maxSize > 0) {
+        // The covering ones, smallest first, then the rest, largest first.
+        for (const auto &p : list)
+            if (longerSide(p) >= maxSize)
+                ranked.push_back(p);
+        for (auto it = list.rbegin(); it != list.rend(); ++it)
+            if (longerSide(*it) < maxSize)
+                ranked.push_back(*it);
+    } else {
+        ranked.assign(list.rbegin(), list.rend());
+    }
+    return ranked;
+}
+
+int exiv2Orientation(const Exiv2::ExifData &exif)
+{
+    const auto it = Exiv2::orientation(exif);
+    if (it == exif.end() || it->count() == 0)
+        return 0;
+    const long value = it->toLong();
+    return value >= 1 && value <= 8 ? int(value) : 0;
+}
+
+} // namespace
+
+QImage StoredPreviews::load(const QString &path, qreal maxSize, qint64 maxPixels, Source source)
+{
+    int orientation = 0; // 0: not known yet
+    QImage image = loadWithExiv2(path, maxSize, maxPixels, &orientation);
+    if (image.isNull() && source == Source::exiv2ThenLibRaw)
+        image = loadWithLibRaw(path, maxPixels, orientation ? nullptr : &orientation);
+    if (image.isNull())
+        return {};
+    return ColorConverter::toSRGB(ImageOrientation::apply(image, orientation));
+}
+
+QImage StoredPreviews::loadWithExiv2(const QString &path, qreal maxSize, qint64 maxPixels,
+                                     int *orientation)
+{
+    try {
+        auto file = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        if (!file.get())
+            return {};
+        file->readMetadata();
+        *orientation = exiv2Orientation(file->exifData());
+        Exiv2::PreviewManager manager(*file);
+        for (const auto &properties : rankPreviews(manager.getPreviewProperties(), maxSize)) {
+            if (qint64(properties.width_) * properties.height_ > maxPixels)
+                continue;
+            const Exiv2::PreviewImage preview = manager.getPreviewImage(properties);
+            const QByteArray bytes(reinterpret_cast<const char *>(preview.pData()),
+                                   static_cast<qsizetype>(preview.size()));
+            QImage image = decodePreviewBytes(bytes, maxPixels);
+            if (!image.isNull())
+                return image;
+        }
+    } catch (const std::exception &) {
+        // Unreadable or unsupported metadata: no preview from Exiv2.
+    }
+    return {};
+}
+
+QImage StoredPreviews::loadWithLibRaw(const QString &path, qint64 maxPixels, int *orientation)
+{
+    auto raw = std::make_unique<LibRaw>(0);
+    if (raw->open_file(QFile::encodeName(path).constData()) != LIBRAW_SUCCESS)
+        return {};
+    if (orientation)
+        *orientation = ImageOrientation::fromLibRawFlip(raw->imgdata.sizes.flip);
+    const libraw_thumbnail_t &thumb = raw->imgdata.thumbnail;
+    if (qint64(thumb.twidth) * thumb.theight > maxPixels || raw->unpack_thumb() != LIBRAW_SUCCESS)
+        return {};
+    int error = 0;
+    libraw_processed_image_t *memory = raw->dcraw_make_mem_thumb(&error);
+    if (!memory)
+        return {};
+    QImage image;
+    if (memory->type == LIBRAW_IMAGE_JPEG) {
+        image = decodePreviewBytes(QByteArray(reinterpret_cast<const char *>(memory->data),
+                                              static_cast<qsizetype>(memory->data_size)),
+                                   maxPixels);
+    } else if (memory->type == LIBRAW_IMAGE_BITMAP && memory->colors == 3 && memory->bits == 8 &&
+               qint64(memory->width) * memory->height * 3 <= qint64(memory->data_size)) {
+        image = QImage(memory->data, memory->width, memory->height, memory->width * 3,
+                       QImage::Format_RGB888)
+                    .copy();
+    }
+    LibRaw::dcraw_clear_mem(memory);
+    return image;
+}

@@ -1,0 +1,40 @@
+#include "imaging/ThumbnailJobQueue.h"
+
+ThumbnailJobQueue::ThumbnailJobQueue(QThreadPool *pool)
+    : m_pool(pool)
+{}
+
+void ThumbnailJobQueue::push(Job job)
+{
+    {
+        QMutexLocker locker(&m_pending->mutex);
+        m_pending->jobs.push_back(std::move(job));
+    }
+    // One pool task per job; each takes whatever is newest when it starts.
+    m_pool->start([pending = m_pending] { runNewest(pending); });
+}
+
+void ThumbnailJobQueue::clear()
+{
+    QMutexLocker locker(&m_pending->mutex);
+    m_pending->jobs.clear();
+}
+
+int ThumbnailJobQueue::pendingCount() const
+{
+    QMutexLocker locker(&m_pending->mutex);
+    return static_cast<int>(m_pending->jobs.size());
+}
+
+void ThumbnailJobQueue::runNewest(const std::shared_ptr<Pending> &pending)
+{
+    Job job;
+    {
+        QMutexLocker locker(&pending->mutex);
+        if (pending->jobs.empty())
+            return;
+        job = std::move(pending->jobs.back());
+        pending->jobs.pop_back();
+    }
+    job();
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "model/FolderNode.h"
+
+#include <QFuture>
+#include <QThreadPool>
+#include <QUrl>
+
+// Turns a folder on disk into a FolderNode tree of the supported images.
+// Scans run one at a time on the scanner's own thread, never on the caller's;
+// the result comes back through the future. A scan never fails: unreadable
+// folders and entries are simply left out.
+class FolderScanner
+{
+public:
+    FolderScanner();
+    ~FolderScanner();
+
+    QFuture<FolderNode> scan(const QUrl &url, bool includeSubfolders);
+
+    // The scanner's single thread, for callers that run a scan together with
+    // work of their own on it (still one job at a time).
+    QThreadPool &executor() { return m_pool; }
+
+    // The scan itself, synchronous, on the calling thread. Lists one level per
+    // folder, skips hidden entries (names starting with a dot) and symbolic
+    // links, keeps sub-folders only when they hold an image somewhere below,
+    // and sorts them by name in natural order.
+    static FolderNode scanFolder(const QUrl &url, bool includeSubfolders);
+
+private:
+    QThreadPool m_pool; // one thread: one scan at a time
+};

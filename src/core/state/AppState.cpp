@@ -1,0 +1,448 @@
+#include "state/AppState.h"
+
+#include "imaging/ImageLoader.h"
+#include "model/BackgroundTask.h"
+#include "model/NaturalOrder.h"
+
+#include <QThreadPool>
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// Lists of items compare by identity, element by element.
+bool sameItems(const QList<ImageItem> &a, const QList<ImageItem> &b)
+{
+    return a.size() == b.size() && std::equal(a.cbegin(), a.cend(), b.cbegin());
+}
+
+bool sameItem(const std::optional<ImageItem> &a, const std::optional<ImageItem> &b)
+{
+    return a.has_value() == b.has_value() && (!a || *a == *b);
+}
+
+// Drops the last reference to `value` on a pool thread. Containers of items are
+// implicitly shared, so whoever else still holds them keeps them alive.
+template <typename T>
+void discardLater(T &&value)
+{
+    if (value.size() < 10000)
+        return;
+    QThreadPool::globalInstance()->start(
+        [doomed = std::move(value)]() mutable { T().swap(doomed); });
+}
+
+void discardLater(std::optional<FolderNode> &&folder)
+{
+    if (!folder || folder->imageCount() < 10000)
+        return;
+    QThreadPool::globalInstance()->start(
+        [doomed = std::move(*folder)]() mutable { doomed = FolderNode(); });
+}
+
+QString imageCountText(qsizetype count)
+{
+    return QStringLiteral("共 ") + QString::number(count) + QStringLiteral(" 张图片");
+}
+
+} // namespace
+
+AppState::AppState(QObject *parent)
+    : QObject(parent)
+    , m_folderHistory(std::make_unique<FolderHistory>())
+    , m_folderScanner(std::make_unique<FolderScanner>())
+    , m_imageLoader(std::make_unique<ImageLoader>())
+    , m_starRatingStore(std::make_unique<StarRatingStore>())
+{
+    connectServices();
+}
+
+AppState::AppState(const QString &ratingsFile, const QString &settingsFile, QObject *parent)
+    : QObject(parent)
+    , m_folderHistory(std::make_unique<FolderHistory>(settingsFile))
+    , m_folderScanner(std::make_unique<FolderScanner>())
+    , m_imageLoader(std::make_unique<ImageLoader>())
+    , m_starRatingStore(std::make_unique<StarRatingStore>(ratingsFile))
+{
+    connectServices();
+}
+
+AppState::~AppState() = default;
+
+void AppState::connectServices()
+{
+    connect(m_starRatingStore.get(), &StarRatingStore::ratingChanged, this,
+            &AppState::onRatingChanged);
+    connect(m_starRatingStore.get(), &StarRatingStore::staleEntriesRemoved, this, [this] {
+        recountRatings();
+        updateFilteredImages();
+    });
+}
+
+// ---- Setters: notify only on a real change -------------------------------
+
+void AppState::setCurrentFolder(const std::optional<FolderNode> &folder)
+{
+    const bool same = m_currentFolder.has_value() == folder.has_value() &&
+                      (!folder || m_currentFolder->id == folder->id);
+    // A rebuilt tree with the same root id is stored silently.
+    discardLater(std::exchange(m_currentFolder, folder));
+    if (!same)
+        Q_EMIT currentFolderChanged();
+}
+
+void AppState::setImages(const QList<ImageItem> &images)
+{
+    if (sameItems(m_images, images))
+        return;
+    applyImages(images, countImagesPerPath(images));
+}
+
+QHash<QString, int> AppState::countImagesPerPath(const QList<ImageItem> &images)
+{
+    QHash<QString, int> counts;
+    counts.reserve(images.size());
+    for (const ImageItem &item : images)
+        ++counts[item.path()];
+    return counts;
+}
+
+void AppState::applyImages(const QList<ImageItem> &images, QHash<QString, int> imagesPerPath)
+{
+    if (sameItems(m_images, images))
+        return;
+    // Freeing 100,000 items takes a while; let a pool thread do it, not the UI.
+    discardLater(std::exchange(m_images, images));
+    discardLater(std::exchange(m_imagesPerPath, std::move(imagesPerPath)));
+    recountRatings();
+    Q_EMIT imagesChanged();
+    updateFilteredImages();
+}
+
+void AppState::setSelectedImage(const std::optional<ImageItem> &image)
+{
+    if (sameItem(m_selectedImage, image))
+        return;
+    m_selectedImage = image;
+    Q_EMIT selectedImageChanged();
+}
+
+void AppState::setViewerActive(bool active)
+{
+    if (m_isViewerActive == active)
+        return;
+    m_isViewerActive = active;
+    Q_EMIT viewerActiveChanged(active);
+}
+
+void AppState::setCurrentIndex(int index)
+{
+    if (m_currentIndex == index)
+        return;
+    m_currentIndex = index;
+    Q_EMIT currentIndexChanged(index);
+}
+
+void AppState::setLoading(bool loading)
+{
+    if (m_isLoading == loading)
+        return;
+    m_isLoading = loading;
+    Q_EMIT loadingChanged(loading);
+}
+
+void AppState::setStatusMessage(const QString &message)
+{
+    if (m_statusMessage == message)
+        return;
+    m_statusMessage = message;
+    Q_EMIT statusMessageChanged(message);
+}
+
+void AppState::setSelectedFolderURL(const std::optional<QUrl> &url)
+{
+    if (m_selectedFolderURL == url)
+        return;
+    m_selectedFolderURL = url;
+    Q_EMIT selectedFolderURLChanged();
+}
+
+void AppState::setStarFilter(int filter)
+{
+    if (m_starFilter == filter)
+        return;
+    m_starFilter = filter;
+    Q_EMIT starFilterChanged(filter);
+    updateFilteredImages();
+}
+
+void AppState::setFormatFilter(std::optional<FormatCategory> filter)
+{
+    if (m_formatFilter == filter)
+        return;
+    m_formatFilter = filter;
+    Q_EMIT formatFilterChanged();
+    updateFilteredImages();
+}
+
+void AppState::setSheetPresented(bool presented)
+{
+    if (m_isSheetPresented == presented)
+        return;
+    m_isSheetPresented = presented;
+    Q_EMIT sheetPresentedChanged(presented);
+}
+
+void AppState::setToastMessage(const std::optional<QString> &message)
+{
+    if (m_toastMessage == message)
+        return;
+    m_toastMessage = message;
+    Q_EMIT toastMessageChanged();
+}
+
+void AppState::setSelectedImageIDs(const QSet<QUuid> &ids)
+{
+    if (m_selectedImageIDs == ids)
+        return;
+    m_selectedImageIDs = ids;
+    Q_EMIT selectedImageIDsChanged();
+}
+
+// ---- Derived lists --------------------------------------------------------
+
+bool AppState::passesFilters(const ImageItem &item) const
+{
+    if (m_starFilter == -1 && rating(item) != 0)
+        return false;
+    if (m_starFilter >= 1 && rating(item) != m_starFilter)
+        return false;
+    return !m_formatFilter || item.formatCategory() == *m_formatFilter;
+}
+
+void AppState::updateFilteredImages()
+{
+    QList<ImageItem> filtered;
+    if (m_starFilter == 0 && !m_formatFilter) {
+        filtered = m_images; // shares the data, no copy
+    } else {
+        filtered.reserve(m_images.size());
+        for (const ImageItem &item : std::as_const(m_images)) {
+            if (passesFilters(item))
+                filtered.append(item);
+        }
+    }
+    if (sameItems(filtered, m_filteredImages))
+        return;
+    discardLater(std::exchange(m_filteredImages, std::move(filtered)));
+    Q_EMIT filteredImagesChanged();
+}
+
+QList<AppState::FormatCategory> AppState::availableFormats() const
+{
+    std::array<bool, ImageItem::allFormatCategories.size()> present{};
+    for (const ImageItem &item : m_images)
+        present[size_t(item.formatCategory())] = true;
+    QList<FormatCategory> formats;
+    for (const FormatCategory category : ImageItem::allFormatCategories) {
+        if (present[size_t(category)])
+            formats << category;
+    }
+    return formats;
+}
+
+QList<int> AppState::availableStarRatings() const
+{
+    QList<int> ratings;
+    for (int stars = 0; stars <= 5; ++stars) {
+        if (m_ratingCounts[stars] > 0)
+            ratings << stars;
+    }
+    return ratings;
+}
+
+QList<ImageItem> AppState::selectedImages() const
+{
+    QList<ImageItem> selected;
+    if (m_selectedImageIDs.isEmpty())
+        return selected;
+    for (const ImageItem &item : m_images) {
+        if (m_selectedImageIDs.contains(item.id()))
+            selected << item;
+    }
+    return selected;
+}
+
+void AppState::recountRatings()
+{
+    m_ratingCounts.fill(0);
+    for (const ImageItem &item : std::as_const(m_images))
+        ++m_ratingCounts[std::clamp(rating(item), 0, 5)];
+    Q_EMIT ratingsChanged();
+}
+
+void AppState::onRatingChanged(const QString &path, int oldRating, int newRating)
+{
+    const int shown = m_imagesPerPath.value(path, 0);
+    if (shown == 0)
+        return;
+    m_ratingCounts[std::clamp(oldRating, 0, 5)] -= shown;
+    m_ratingCounts[std::clamp(newRating, 0, 5)] += shown;
+    Q_EMIT ratingsChanged();
+    if (m_starFilter != 0)
+        updateFilteredImages();
+}
+
+// ---- Selection ------------------------------------------------------------
+
+void AppState::toggleSelection(const QUuid &id)
+{
+    QSet<QUuid> ids = m_selectedImageIDs;
+    if (!ids.remove(id))
+        ids.insert(id);
+    setSelectedImageIDs(ids);
+}
+
+void AppState::selectAllVisible()
+{
+    QSet<QUuid> ids;
+    ids.reserve(m_filteredImages.size());
+    for (const ImageItem &item : std::as_const(m_filteredImages))
+        ids.insert(item.id());
+    setSelectedImageIDs(ids);
+}
+
+void AppState::clearSelection()
+{
+    setSelectedImageIDs({});
+}
+
+// ---- Folders --------------------------------------------------------------
+
+AppState::ScannedFolder AppState::prepareScannedFolder(const FolderNode &node)
+{
+    ScannedFolder scanned{node, collectImages(node), {}};
+    scanned.imagesPerPath = countImagesPerPath(scanned.images);
+    return scanned;
+}
+
+QList<ImageItem> AppState::collectImages(const FolderNode &node)
+{
+    QList<ImageItem> images = node.allImages();
+    NaturalOrder().sortByFilename(images);
+    return images;
+}
+
+QFuture<void> AppState::openFolder(const QUrl &url, bool includeSubfolders)
+{
+    setLoading(true);
+    setStatusMessage(QStringLiteral("正在扫描文件夹..."));
+    m_imageLoader->clearThumbnailCache();
+    // The sort runs on the scanner's thread too, so the UI thread only applies the result.
+    return BackgroundTask::run(
+        &m_folderScanner->executor(), this,
+        [url, includeSubfolders] {
+            return prepareScannedFolder(FolderScanner::scanFolder(url, includeSubfolders));
+        },
+        [this, url](ScannedFolder scanned) {
+            const FolderNode &node = scanned.node;
+            setCurrentFolder(node);
+            setSelectedFolderURL(node.url);
+            applyImages(scanned.images, std::move(scanned.imagesPerPath));
+            m_folderHistory->add(url);
+            resetFilters();
+            setSelectedImage(std::nullopt);
+            setSelectedImageIDs({});
+            m_starRatingStore->cleanupStaleEntries(url.toLocalFile());
+            setLoading(false);
+            setStatusMessage(imageCountText(m_images.size()));
+        });
+}
+
+QFuture<void> AppState::refreshFolder(const FolderNode &node)
+{
+    setLoading(true);
+    setStatusMessage(QStringLiteral("正在刷新..."));
+    const QUuid target = node.id;
+    return BackgroundTask::run(
+        &m_folderScanner->executor(), this,
+        [url = node.url] { return prepareScannedFolder(FolderScanner::scanFolder(url, true)); },
+        [this, target](ScannedFolder scanned) {
+            const FolderNode &fresh = scanned.node;
+            if (m_currentFolder)
+                setCurrentFolder(m_currentFolder->replacingNode(target, fresh));
+            setSelectedFolderURL(fresh.url);
+            applyImages(scanned.images, std::move(scanned.imagesPerPath));
+            resetFilters();
+            setViewerActive(false);
+            setSelectedImage(std::nullopt);
+            setSelectedImageIDs({});
+            setLoading(false);
+            setStatusMessage(imageCountText(m_images.size()));
+        });
+}
+
+void AppState::resetFilters()
+{
+    setStarFilter(0);
+    setFormatFilter(std::nullopt);
+}
+
+// ---- Viewer and ratings ---------------------------------------------------
+
+void AppState::selectImage(int index)
+{
+    if (index < 0 || index >= m_filteredImages.size())
+        return;
+    setCurrentIndex(index);
+    setSelectedImage(m_filteredImages[index]);
+    setViewerActive(true);
+}
+
+void AppState::nextImage()
+{
+    if (m_currentIndex < m_filteredImages.size() - 1)
+        selectImage(m_currentIndex + 1);
+    else
+        setStatusMessage(QStringLiteral("已是最后一张"));
+}
+
+void AppState::previousImage()
+{
+    if (m_currentIndex < 1)
+        setStatusMessage(QStringLiteral("已是第一张"));
+    else
+        selectImage(m_currentIndex - 1);
+}
+
+void AppState::updateRating(int rating, const ImageItem &item)
+{
+    if (this->rating(item) == rating) {
+        m_starRatingStore->setRating(0, item.path());
+        setStatusMessage(QStringLiteral("已取消标记"));
+    } else {
+        m_starRatingStore->setRating(rating, item.path());
+        setStatusMessage(rating < 1 ? QStringLiteral("已取消标记")
+                                    : QStringLiteral("已标记 ") + QString::number(rating) +
+                                          QStringLiteral(" 星"));
+    }
+    if (!m_isViewerActive || m_starFilter == 0)
+        return;
+
+    // Keep the viewer on an image the filter still shows. The store's change
+    // signal has already refiltered the list (onRatingChanged), so it is not
+    // filtered a second time here.
+    if (m_filteredImages.isEmpty()) {
+        setViewerActive(false);
+        return;
+    }
+    const qsizetype position = m_filteredImages.indexOf(item);
+    if (position >= 0) {
+        setCurrentIndex(int(position));
+        setSelectedImage(item);
+        return;
+    }
+    const int index = std::min(m_currentIndex, int(m_filteredImages.size()) - 1);
+    setCurrentIndex(index);
+    setSelectedImage(m_filteredImages[index]);
+}

@@ -1,0 +1,93 @@
+#include "app/MainWindow.h"
+
+#include "app/DetailArea.h"
+#include "app/ImportFlow.h"
+#include "app/LoadingOverlay.h"
+#include "app/StatusBarView.h"
+#include "app/ToastController.h"
+#include "app/ToastView.h"
+#include "app/ViewerKeyHandler.h"
+#include "app/WidgetImportDialogs.h"
+#include "browse/SidebarView.h"
+#include "common/Theme.h"
+#include "state/AppState.h"
+
+#include <QHBoxLayout>
+#include <QSplitter>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+MainWindow::MainWindow(AppState &state, std::unique_ptr<ImportDialogs> dialogs, QWidget *parent)
+    : QWidget(parent)
+    , m_state(state)
+    , m_importFlow(new ImportFlow(
+          state, dialogs ? std::move(dialogs) : std::make_unique<WidgetImportDialogs>(this), this))
+{
+    setWindowTitle(QStringLiteral("Kelvane"));
+    resize(1200, 800);
+    setFocusPolicy(Qt::StrongFocus);
+
+    auto *splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->setChildrenCollapsible(false);
+    splitter->setHandleWidth(1);
+    splitter->setStyleSheet(QStringLiteral("QSplitter::handle { background: %1; }")
+                                .arg(Theme::separator().name(QColor::HexArgb)));
+    splitter->addWidget(makeSidebarColumn());
+    m_detailArea = new DetailArea(state, splitter);
+    splitter->addWidget(m_detailArea);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({sidebarIdealWidth, width() - sidebarIdealWidth});
+
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(splitter);
+
+    // Back to front: status bar, loading overlay, toast.
+    m_statusBar = new StatusBarView(state, this);
+    m_loadingOverlay = new LoadingOverlay(state, this);
+    m_toastView = new ToastView(this);
+    m_toastController = new ToastController(state, m_toastView);
+    m_statusBar->raise();
+    m_loadingOverlay->raise();
+    m_toastView->raise();
+
+    m_keyHandler = new ViewerKeyHandler(state, this);
+    connect(m_detailArea, &DetailArea::importRequested, m_importFlow, &ImportFlow::importFolder);
+}
+
+MainWindow::~MainWindow() = default;
+
+QWidget *MainWindow::makeSidebarColumn()
+{
+    auto *column = new QWidget;
+    column->setMinimumWidth(sidebarMinimumWidth);
+    column->setMaximumWidth(sidebarMaximumWidth);
+    column->setAutoFillBackground(true);
+    QPalette palette = column->palette();
+    palette.setColor(QPalette::Window, Theme::sidebarBackground());
+    column->setPalette(palette);
+
+    auto *layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto *toolbar = new QHBoxLayout;
+    toolbar->setContentsMargins(8, 6, 8, 2);
+    toolbar->addStretch(1);
+    m_importButton = new QToolButton(column);
+    m_importButton->setObjectName(QStringLiteral("importToolButton"));
+    m_importButton->setToolTip(QStringLiteral("导入文件夹"));
+    m_importButton->setIcon(Theme::symbolIcon(QStringLiteral("plus"), Theme::secondaryText(), 16));
+    m_importButton->setIconSize(QSize(16, 16));
+    m_importButton->setFixedSize(28, 28);
+    m_importButton->setAutoRaise(true);
+    m_importButton->setCursor(Qt::PointingHandCursor);
+    connect(m_importButton, &QToolButton::clicked, m_importFlow, &ImportFlow::importFolder);
+    toolbar->addWidget(m_importButton);
+    layout->addLayout(toolbar);
+
+    m_sidebar = new SidebarView(m_state, column);
+    layout->addWidget(m_sidebar, 1);
+    return column;
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "app/ImportDialogs.h"
+
+#include <QWidget>
+#include <memory>
+
+class AppState;
+class DetailArea;
+
+class ImportFlow;
+class LoadingOverlay;
+class QToolButton;
+class SidebarView;
+class StatusBarView;
+class ToastController;
+class ToastView;
+class ViewerKeyHandler;
+
+// The application's one window: the sidebar column with the import button
+// above it, the detail area, and over them the status bar, the loading
+// overlay and the toast. The viewer's keys work whichever child has focus.
+class MainWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int sidebarMinimumWidth = 180;
+    static constexpr int sidebarIdealWidth = 220;
+    static constexpr int sidebarMaximumWidth = 320;
+
+    // Without `dialogs`, the import asks through modal dialogs over this window.
+    explicit MainWindow(AppState &state, std::unique_ptr<ImportDialogs> dialogs = nullptr,
+                        QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    ImportFlow &importFlow() const { return *m_importFlow; }
+    DetailArea *detailArea() const { return m_detailArea; }
+    SidebarView *sidebarView() const { return m_sidebar; }
+    QToolButton *importButton() const { return m_importButton; }
+    StatusBarView *statusBarView() const { return m_statusBar; }
+    LoadingOverlay *loadingOverlay() const { return m_loadingOverlay; }
+    ToastView *toastView() const { return m_toastView; }
+    ToastController *toastController() const { return m_toastController; }
+
+private:
+    QWidget *makeSidebarColumn();
+
+    AppState &m_state;
+    ImportFlow *m_importFlow;
+    SidebarView *m_sidebar = nullptr;
+    QToolButton *m_importButton = nullptr;
+    DetailArea *m_detailArea = nullptr;
+    StatusBarView *m_statusBar = nullptr;
+    LoadingOverlay *m_loadingOverlay = nullptr;
+    ToastView *m_toastView = nullptr;
+    ToastController *m_toastController = nullptr;
+    ViewerKeyHandler *m_keyHandler = nullptr;
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "app/ImportDialogs.h"
+
+#include <QPointer>
+
+class QWidget;
+
+// The import questions as modal dialogs over `parent`: a directories-only
+// QFileDialog and the SubfolderPromptDialog.
+class WidgetImportDialogs : public ImportDialogs
+{
+public:
+    explicit WidgetImportDialogs(QWidget *parent);
+
+    std::optional<QUrl> chooseFolder() override;
+    SubfolderChoice askIncludeSubfolders(const QString &folderName) override;
+
+private:
+    QPointer<QWidget> m_parent;
+};

@@ -1,0 +1,140 @@
+#include "browse/ThumbnailListModel.h"
+
+#include "imaging/ImageLoader.h"
+#include "state/AppState.h"
+
+ThumbnailListModel::ThumbnailListModel(AppState &state, QObject *parent)
+    : QAbstractListModel(parent)
+    , m_state(state)
+    , m_items(state.filteredImages())
+{
+    m_arrivalTimer.setSingleShot(true);
+    m_arrivalTimer.setInterval(arrivalBatchMs);
+    connect(&m_arrivalTimer, &QTimer::timeout, this, &ThumbnailListModel::announceArrivals);
+    connect(&state, &AppState::filteredImagesChanged, this, &ThumbnailListModel::resetRows);
+    connect(&state, &AppState::imagesChanged, this, [this] { m_failedPaths.clear(); });
+    connect(&state, &AppState::selectedImageIDsChanged, this,
+            [this] { announceAllRows(SelectedRole); });
+    connect(&state.starRatingStore(), &StarRatingStore::ratingChanged, this,
+            [this] { announceAllRows(RatingRole); });
+    connect(&state.imageLoader(), &ImageLoader::thumbnailReady, this,
+            &ThumbnailListModel::onThumbnailReady);
+}
+
+int ThumbnailListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_items.size());
+}
+
+QVariant ThumbnailListModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const ImageItem &item = m_items[index.row()];
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return item.filename();
+    case ItemRole:
+        return QVariant::fromValue(item);
+    case RatingRole:
+        return m_state.rating(item);
+    case SelectedRole:
+        return m_state.selectedImageIDs().contains(item.id());
+    case ThumbnailRole:
+        return thumbnail(item);
+    case ThumbnailStateRole:
+        return QVariant::fromValue(thumbnailState(item));
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> ThumbnailListModel::roleNames() const
+{
+    QHash<int, QByteArray> names = QAbstractListModel::roleNames();
+    names.insert(ItemRole, "item");
+    names.insert(RatingRole, "rating");
+    names.insert(SelectedRole, "selected");
+    names.insert(ThumbnailRole, "thumbnail");
+    names.insert(ThumbnailStateRole, "thumbnailState");
+    return names;
+}
+
+ThumbnailListModel::ThumbnailState ThumbnailListModel::thumbnailState(const ImageItem &item) const
+{
+    if (m_state.imageLoader().cachedThumbnail(item.path()))
+        return ThumbnailState::Ready;
+    return m_failedPaths.contains(item.path()) ? ThumbnailState::Failed : ThumbnailState::Loading;
+}
+
+QImage ThumbnailListModel::thumbnail(const ImageItem &item) const
+{
+    return m_state.imageLoader().cachedThumbnail(item.path()).value_or(QImage());
+}
+
+void ThumbnailListModel::requestThumbnail(int row)
+{
+    if (row < 0 || row >= m_items.size())
+        return;
+    const ImageItem &item = m_items[row];
+    const QString &path = item.path();
+    if (m_failedPaths.contains(path))
+        return;
+    auto pending = m_pendingRows.find(path);
+    if (pending != m_pendingRows.end()) {
+        *pending = row;
+        return;
+    }
+    ImageLoader &loader = m_state.imageLoader();
+    if (loader.cachedThumbnail(path))
+        return;
+    m_pendingRows.insert(path, row);
+    loader.loadThumbnail(item, thumbnailSize);
+}
+
+void ThumbnailListModel::resetRows()
+{
+    beginResetModel();
+    m_items = m_state.filteredImages();
+    // Rows have moved: the cells painted after the reset ask again, which
+    // joins the decodes still in flight.
+    m_pendingRows.clear();
+    m_firstArrivedRow = m_lastArrivedRow = -1;
+    m_arrivalTimer.stop();
+    endResetModel();
+}
+
+void ThumbnailListModel::onThumbnailReady(const QString &path, const QImage &image)
+{
+    if (image.isNull())
+        m_failedPaths.insert(path);
+    const auto pending = m_pendingRows.constFind(path);
+    if (pending == m_pendingRows.cend())
+        return;
+    const int row = *pending;
+    m_pendingRows.erase(pending);
+    if (row >= m_items.size() || m_items[row].path() != path)
+        return;
+    m_firstArrivedRow = m_firstArrivedRow < 0 ? row : std::min(m_firstArrivedRow, row);
+    m_lastArrivedRow = std::max(m_lastArrivedRow, row);
+    if (!m_arrivalTimer.isActive())
+        m_arrivalTimer.start();
+}
+
+void ThumbnailListModel::announceArrivals()
+{
+    if (m_firstArrivedRow < 0)
+        return;
+    const QModelIndex first = index(m_firstArrivedRow);
+    const QModelIndex last = index(m_lastArrivedRow);
+    m_firstArrivedRow = m_lastArrivedRow = -1;
+    Q_EMIT dataChanged(first, last, {ThumbnailRole, ThumbnailStateRole});
+}
+
+void ThumbnailListModel::announceAllRows(int role)
+{
+    if (m_items.isEmpty())
+        return;
+    Q_EMIT dataChanged(index(0), index(int(m_items.size()) - 1), {role});
+}

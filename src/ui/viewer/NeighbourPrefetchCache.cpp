@@ -1,0 +1,118 @@
+#include "viewer/NeighbourPrefetchCache.h"
+
+#include "imaging/ImageLoadResult.h"
+#include "imaging/RAWProcessor.h"
+#include "model/BackgroundTask.h"
+#include "viewer/RetiredProcessor.h"
+
+namespace {
+
+qint64 imageBytes(const QImage &image)
+{
+    return image.sizeInBytes();
+}
+
+} // namespace
+
+NeighbourPrefetchCache::NeighbourPrefetchCache(QObject *parent)
+    : QObject(parent)
+    , m_processor(std::make_unique<RAWProcessor>())
+{}
+
+NeighbourPrefetchCache::~NeighbourPrefetchCache()
+{
+    retireInBackground(std::move(m_processor));
+}
+
+std::optional<QImage> NeighbourPrefetchCache::image(const ImageItem &item) const
+{
+    const auto found = m_images.constFind(item.id());
+    if (found == m_images.cend())
+        return std::nullopt;
+    return *found;
+}
+
+bool NeighbourPrefetchCache::isPrefetching(const ImageItem &item) const
+{
+    return m_loadingItem && *m_loadingItem == item;
+}
+
+void NeighbourPrefetchCache::retainAndPrefetch(const QList<ImageItem> &wanted,
+                                               const ImageItem &shown, const QImage &shownImage)
+{
+    m_wanted = wanted;
+    for (auto it = m_images.begin(); it != m_images.end();) {
+        const bool stillWanted =
+            std::any_of(wanted.cbegin(), wanted.cend(),
+                        [&](const ImageItem &item) { return item.id() == it.key(); });
+        it = stillWanted ? std::next(it) : m_images.erase(it);
+    }
+    if (!shown.isNull() && !shownImage.isNull())
+        keep(shown, shownImage);
+    if (!m_loadingItem)
+        startNext();
+}
+
+void NeighbourPrefetchCache::clear()
+{
+    m_wanted.clear();
+    m_images.clear();
+}
+
+qint64 NeighbourPrefetchCache::keptBytes() const
+{
+    qint64 total = 0;
+    for (const QImage &image : m_images)
+        total += imageBytes(image);
+    return total;
+}
+
+void NeighbourPrefetchCache::keep(const ImageItem &item, const QImage &image)
+{
+    const qint64 bytes = imageBytes(image);
+    if (bytes > maxEntryBytes || m_images.contains(item.id()))
+        return;
+    // Room is made by dropping pictures that are no longer wanted first; the
+    // wanted ones are all within the budget by construction (3 x a third).
+    while (!m_images.isEmpty() &&
+           (m_images.size() >= maxEntries || keptBytes() + bytes > byteBudget))
+        m_images.erase(m_images.begin());
+    m_images.insert(item.id(), image);
+}
+
+void NeighbourPrefetchCache::startNext()
+{
+    const auto next =
+        std::find_if(m_wanted.cbegin(), m_wanted.cend(),
+                     [this](const ImageItem &item) { return !m_images.contains(item.id()); });
+    if (next == m_wanted.cend())
+        return;
+    const ImageItem item = *next;
+    m_loadingItem = item;
+    BackgroundTask::whenFinished(m_processor->loadImage(item.path()), this,
+                                 [this, item](QFuture<QImage> done) {
+                                     m_loadingItem.reset();
+                                     QImage image;
+                                     try {
+                                         done.waitForFinished(); // rethrows the job's error
+                                         if (done.resultCount() > 0)
+                                             image = done.result();
+                                     } catch (...) {
+                                         // A neighbour that cannot be decoded is loaded (and
+                                         // reported) by the viewer when the user gets there.
+                                     }
+                                     if (image.isNull()) {
+                                         m_wanted.removeAll(item);
+                                         Q_EMIT prefetchFailed(item.id());
+                                         startNext();
+                                         return;
+                                     }
+                                     if (m_wanted.contains(item))
+                                         keep(item, image);
+                                     if (m_images.contains(item.id()))
+                                         Q_EMIT prefetched(item.id());
+                                     else
+                                         Q_EMIT prefetchFailed(item.id()); // too large to keep
+                                     startNext();
+                                 });
+}

@@ -1,0 +1,96 @@
+#include "viewer/ViewerStatusBar.h"
+
+#include "common/StarRatingView.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+
+namespace {
+
+constexpr int starSize = 12;
+constexpr int maxRating = 5;
+constexpr int starLeadingSpace = 8;
+
+QFont captionFont()
+{
+    QFont font;
+    font.setPixelSize(12);
+    return font;
+}
+
+} // namespace
+
+ViewerStatusBar::ViewerStatusBar(QWidget *parent)
+    : QWidget(parent)
+    , m_filename(new QLabel(this))
+    , m_stars(new StarRatingView(0, maxRating, starSize, this))
+    , m_position(new QLabel(this))
+    , m_rawBadge(new QLabel(QStringLiteral("RAW"), this))
+{
+    m_stars->setInteractive(true);
+    connect(m_stars, &StarRatingView::rateRequested, this, &ViewerStatusBar::ratingChosen);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setFont(captionFont());
+    const QString text = QStringLiteral("color: rgba(255, 255, 255, 204);");
+    m_filename->setStyleSheet(text);
+    m_position->setStyleSheet(text);
+    m_rawBadge->setStyleSheet(text + QStringLiteral("background: rgba(0, 122, 255, 77);"
+                                                    "border-radius: 4px; padding: 2px 6px;"));
+
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(16, 8, 16, 8);
+    row->setSpacing(0);
+    row->addWidget(m_filename);
+    row->addSpacing(starLeadingSpace);
+    row->addWidget(m_stars);
+    row->addStretch(1);
+    row->addWidget(m_position);
+    row->addSpacing(8);
+    row->addWidget(m_rawBadge);
+    m_rawBadge->hide();
+}
+
+void ViewerStatusBar::setFile(const QString &filename, bool isRAW)
+{
+    m_filename->setText(filename);
+    m_rawBadge->setVisible(isRAW);
+    layout()->activate(); // the new name is shown in full at the next paint
+}
+
+void ViewerStatusBar::setRating(int rating)
+{
+    m_stars->setRating(rating);
+}
+
+void ViewerStatusBar::setPosition(int index, qsizetype count)
+{
+    m_position->setText(
+        QString::asprintf("第 %lld / %lld 张", qlonglong(index) + 1, qlonglong(count)));
+}
+
+QString ViewerStatusBar::filenameText() const
+{
+    return m_filename->text();
+}
+
+QString ViewerStatusBar::positionText() const
+{
+    return m_position->text();
+}
+
+bool ViewerStatusBar::isRawBadgeShown() const
+{
+    return !m_rawBadge->isHidden();
+}
+
+int ViewerStatusBar::shownRating() const
+{
+    return m_stars->rating();
+}
+
+void ViewerStatusBar::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(0, 0, 0, 153));
+}

@@ -1,0 +1,337 @@
+#include "BrowseFixtures.h"
+#include "state/ArchiveMover.h"
+
+#include <QDirIterator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using BrowseFixtures::contents;
+using BrowseFixtures::writeImage;
+
+// The archive's file work on real folders: free names, no-replace moves,
+// moves onto another file system, and the whole archive against AppState.
+class TestArchiveMover : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void uniqueNamesCountUpFromOne();
+    void uniqueNameTreatsADanglingLinkAsTaken();
+    void movesWithinAFileSystem();
+    void clashesNeverReplaceAFile();
+    void sameNamesFromTwoFoldersBothSurvive();
+    void aMissingSourceIsSkipped();
+    void destinationThatIsAFileMovesNothing();
+    void existingFolderIsReused();
+    void movesOntoAnotherFileSystem();
+    void failedCopyLeavesNoPartialFile();
+
+    void archiveOfThreeSelectedImages();
+    void archiveWithNoImagesStillReports();
+    void archiveIntoAFileReportsAndKeepsEverything();
+
+private:
+    QString root() const { return m_dir.path() + QStringLiteral("/photos"); }
+    // A tmpfs at `path` (root only); false when the machine does not allow it.
+    bool mountTmpfs(const QString &path, const QByteArray &options);
+    QStringList filesBelow(const QString &folder) const;
+
+    QTemporaryDir m_dir;
+    QStringList m_mounts;
+};
+
+void TestArchiveMover::init()
+{
+    m_dir = QTemporaryDir();
+    QVERIFY(m_dir.isValid());
+    QDir().mkpath(root());
+}
+
+void TestArchiveMover::cleanup()
+{
+    for (const QString &mount : std::as_const(m_mounts))
+        ::umount2(QFile::encodeName(mount).constData(), MNT_DETACH);
+    m_mounts.clear();
+}
+
+bool TestArchiveMover::mountTmpfs(const QString &path, const QByteArray &options)
+{
+    if (::geteuid() != 0)
+        return false;
+    QDir().mkpath(path);
+    if (::mount("kelvane-test", QFile::encodeName(path).constData(), "tmpfs", 0,
+                options.constData()) != 0) {
+        qWarning("mount -t tmpfs failed: %s", std::strerror(errno));
+        return false;
+    }
+    m_mounts << path;
+    return true;
+}
+
+QStringList TestArchiveMover::filesBelow(const QString &folder) const
+{
+    QStringList names;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names << QDir(folder).relativeFilePath(it.next());
+    names.sort();
+    return names;
+}
+
+void TestArchiveMover::uniqueNamesCountUpFromOne()
+{
+    const QString folder = root();
+    QCOMPARE(ArchiveMover::uniqueURL("IMG_0001.JPG", folder), folder + "/IMG_0001.JPG");
+    writeImage(folder, "IMG_0001.JPG");
+    QCOMPARE(ArchiveMover::uniqueURL("IMG_0001.JPG", folder), folder + "/IMG_0001_1.JPG");
+    writeImage(folder, "IMG_0001_1.JPG");
+    QCOMPARE(ArchiveMover::uniqueURL("IMG_0001.JPG", folder), folder + "/IMG_0001_2.JPG");
+    writeImage(folder, "a.b.jpg");
+    QCOMPARE(ArchiveMover::uniqueURL("a.b.jpg", folder), folder + "/a.b_1.jpg");
+    // A folder of that name is taken as well.
+    QDir().mkpath(folder + "/x.png");
+    QCOMPARE(ArchiveMover::uniqueURL("x.png", folder), folder + "/x_1.png");
+}
+
+void TestArchiveMover::uniqueNameTreatsADanglingLinkAsTaken()
+{
+    QVERIFY(QFile::link(root() + "/nowhere.jpg", root() + "/link.jpg"));
+    QCOMPARE(ArchiveMover::uniqueURL("link.jpg", root()), root() + "/link_1.jpg");
+}
+
+void TestArchiveMover::movesWithinAFileSystem()
+{
+    const QString source = writeImage(root(), "IMG_1.jpg");
+    const QByteArray bytes = contents(source);
+    const QString target = root() + "/归档-3星";
+    QString error;
+    QVERIFY(ArchiveMover::createFolder(target, &error));
+    const QString moved = ArchiveMover::moveFile(source, target);
+    QCOMPARE(moved, target + "/IMG_1.jpg");
+    QVERIFY(!QFileInfo::exists(source));
+    QCOMPARE(contents(moved), bytes);
+}
+
+void TestArchiveMover::clashesNeverReplaceAFile()
+{
+    const QString target = root() + "/批量归档";
+    const QString existing = writeImage(target, "IMG_1.jpg", Qt::blue);
+    const QString existingNext = writeImage(target, "IMG_1_1.jpg", Qt::green);
+    const QByteArray existingBytes = contents(existing);
+    const QByteArray existingNextBytes = contents(existingNext);
+    const QString source = writeImage(root(), "IMG_1.jpg", Qt::red);
+    const QByteArray bytes = contents(source);
+
+    const ArchiveMover::Outcome outcome = ArchiveMover::moveFiles({source}, target);
+    QVERIFY(outcome.folderReady);
+    QCOMPARE(outcome.movedSources, QStringList{source});
+    QCOMPARE(outcome.destinations, QStringList{target + "/IMG_1_2.jpg"});
+    QCOMPARE(contents(existing), existingBytes);
+    QCOMPARE(contents(existingNext), existingNextBytes);
+    QCOMPARE(contents(target + "/IMG_1_2.jpg"), bytes);
+}
+
+void TestArchiveMover::sameNamesFromTwoFoldersBothSurvive()
+{
+    const QString first = writeImage(root(), "a/DSC_7.jpg", Qt::red);
+    const QString second = writeImage(root(), "b/DSC_7.jpg", Qt::blue);
+    const QByteArray firstBytes = contents(first), secondBytes = contents(second);
+    const QString target = root() + "/批量归档";
+    const ArchiveMover::Outcome outcome = ArchiveMover::moveFiles({first, second}, target);
+    QCOMPARE(outcome.destinations, (QStringList{target + "/DSC_7.jpg", target + "/DSC_7_1.jpg"}));
+    QCOMPARE(contents(target + "/DSC_7.jpg"), firstBytes);
+    QCOMPARE(contents(target + "/DSC_7_1.jpg"), secondBytes);
+    QCOMPARE(filesBelow(root()), (QStringList{"批量归档/DSC_7.jpg", "批量归档/DSC_7_1.jpg"}));
+}
+
+void TestArchiveMover::aMissingSourceIsSkipped()
+{
+    const QString kept = writeImage(root(), "IMG_2.jpg");
+    const QString target = root() + "/out";
+    const ArchiveMover::Outcome outcome =
+        ArchiveMover::moveFiles({root() + "/vanished.jpg", kept}, target);
+    QVERIFY(outcome.folderReady);
+    QCOMPARE(outcome.movedSources, QStringList{kept});
+    QCOMPARE(filesBelow(root()), QStringList{"out/IMG_2.jpg"});
+}
+
+void TestArchiveMover::destinationThatIsAFileMovesNothing()
+{
+    const QString source = writeImage(root(), "IMG_3.jpg");
+    const QString blocker = root() + "/批量归档";
+    QFile file(blocker);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("not a folder");
+    file.close();
+
+    QString error;
+    QVERIFY(!ArchiveMover::createFolder(blocker, &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!ArchiveMover::createFolder(blocker + "/inner", &error));
+    QVERIFY(!error.isEmpty());
+
+    const ArchiveMover::Outcome outcome = ArchiveMover::moveFiles({source}, blocker);
+    QVERIFY(!outcome.folderReady);
+    QVERIFY(!outcome.folderError.isEmpty());
+    QVERIFY(outcome.movedSources.isEmpty());
+    QVERIFY(QFileInfo::exists(source));
+    QCOMPARE(contents(blocker), QByteArray("not a folder"));
+}
+
+void TestArchiveMover::existingFolderIsReused()
+{
+    const QString target = root() + "/归档-5星";
+    writeImage(target, "old.jpg");
+    const QString source = writeImage(root(), "new.jpg");
+    const ArchiveMover::Outcome outcome = ArchiveMover::moveFiles({source}, target + "/");
+    QVERIFY(outcome.folderReady);
+    QCOMPARE(filesBelow(target), (QStringList{"new.jpg", "old.jpg"}));
+}
+
+void TestArchiveMover::movesOntoAnotherFileSystem()
+{
+    const QString mount = m_dir.path() + "/other-volume";
+    if (!mountTmpfs(mount, "size=16m"))
+        QSKIP("Cannot mount a tmpfs here (needs root and mount rights): the move across file "
+              "systems is not exercised");
+    const QString source = writeImage(root(), "IMG_9.jpg");
+    const QByteArray bytes = contents(source);
+    QVERIFY(::chmod(QFile::encodeName(source).constData(), 0640) == 0);
+    const QDateTime modified = QFileInfo(source).lastModified().addSecs(-3600);
+    {
+        QFile file(source);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+    }
+    writeImage(mount + "/archive", "IMG_9.jpg", Qt::black);
+    const QByteArray clashBytes = contents(mount + "/archive/IMG_9.jpg");
+
+    const ArchiveMover::Outcome outcome = ArchiveMover::moveFiles({source}, mount + "/archive");
+    QCOMPARE(outcome.destinations, QStringList{mount + "/archive/IMG_9_1.jpg"});
+    QVERIFY(!QFileInfo::exists(source));
+    const QFileInfo moved(mount + "/archive/IMG_9_1.jpg");
+    QCOMPARE(contents(moved.filePath()), bytes);
+    QCOMPARE(moved.lastModified(), modified);
+    QCOMPARE(int(moved.permissions() &
+                 (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteOther)),
+             int(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    QCOMPARE(contents(mount + "/archive/IMG_9.jpg"), clashBytes);
+    QCOMPARE(filesBelow(mount), (QStringList{"archive/IMG_9.jpg", "archive/IMG_9_1.jpg"}));
+}
+
+void TestArchiveMover::failedCopyLeavesNoPartialFile()
+{
+    const QString mount = m_dir.path() + "/small-volume";
+    if (!mountTmpfs(mount, "size=64k"))
+        QSKIP("Cannot mount a tmpfs here (needs root and mount rights): a copy that runs out of "
+              "space is not exercised");
+    // Noise does not compress: this PNG is far larger than the volume.
+    QImage noise(400, 400, QImage::Format_RGB32);
+    for (int y = 0; y < noise.height(); ++y) {
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y,
+                           qRgb((x * 7919 + y * 104729) % 251, (x * y) % 253, (x + y * 31) % 255));
+    }
+    const QString big = root() + "/big.png";
+    QVERIFY(noise.save(big));
+    QVERIFY(QFileInfo(big).size() > 64 * 1024);
+    const QByteArray bytes = contents(big);
+    const QString small = writeImage(root(), "small.jpg");
+
+    const ArchiveMover::Outcome outcome = ArchiveMover::moveFiles({big, small}, mount);
+    QVERIFY(outcome.folderReady);
+    QCOMPARE(outcome.movedSources, QStringList{small});
+    QCOMPARE(contents(big), bytes);
+    QCOMPARE(filesBelow(mount), QStringList{"small.jpg"});
+}
+
+void TestArchiveMover::archiveOfThreeSelectedImages()
+{
+    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    writeImage(root(), "IMG_1.jpg");
+    writeImage(root(), "IMG_2.jpg");
+    writeImage(root(), "sub/IMG_3.jpg");
+    writeImage(root(), "IMG_4.jpg");
+    QVERIFY(BrowseFixtures::open(state, root()));
+    QList<ImageItem> chosen;
+    for (const QString &name : {"IMG_1.jpg", "IMG_2.jpg", "IMG_3.jpg"}) {
+        chosen << BrowseFixtures::item(state, name);
+        state.updateRating(4, chosen.last());
+        state.toggleSelection(chosen.last().id());
+    }
+    state.setStarFilter(4);
+    QCOMPARE(state.filteredImages().size(), 3);
+
+    const QString target = root() + "/批量归档";
+    QFuture<void> done = ArchiveMover::performArchive(state, state.selectedImages(), target);
+    QTRY_VERIFY(done.isFinished());
+
+    QCOMPARE(state.toastMessage().value_or(QString()),
+             QStringLiteral("已归档 3 张图片到「批量归档」"));
+    QVERIFY(state.selectedImageIDs().isEmpty());
+    QCOMPARE(state.starFilter(), 0);
+    QCOMPARE(filesBelow(target), (QStringList{"IMG_1.jpg", "IMG_2.jpg", "IMG_3.jpg"}));
+    for (const ImageItem &old : chosen)
+        QCOMPARE(state.starRatingStore().rating(old.path()), 0);
+    // The rescan lists the moved images again, from the archive folder, unrated.
+    QCOMPARE(state.images().size(), 4);
+    const ImageItem moved = BrowseFixtures::item(state, "IMG_3.jpg");
+    QCOMPARE(moved.path(), target + "/IMG_3.jpg");
+    QCOMPARE(state.rating(moved), 0);
+    QCOMPARE(state.availableStarRatings(), QList<int>{0});
+}
+
+void TestArchiveMover::archiveWithNoImagesStillReports()
+{
+    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    writeImage(root(), "IMG_1.jpg");
+    QVERIFY(BrowseFixtures::open(state, root()));
+    QSignalSpy rescans(&state, &AppState::imagesChanged);
+    QFuture<void> done = ArchiveMover::performArchive(state, {}, root() + "/归档-2星");
+    QTRY_VERIFY(done.isFinished());
+    QCOMPARE(state.toastMessage().value_or(QString()),
+             QStringLiteral("已归档 0 张图片到「归档-2星」"));
+    QVERIFY(QFileInfo(root() + "/归档-2星").isDir());
+    QCOMPARE(rescans.count(), 1); // the folder was scanned again
+}
+
+void TestArchiveMover::archiveIntoAFileReportsAndKeepsEverything()
+{
+    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    writeImage(root(), "IMG_1.jpg");
+    writeImage(root(), "IMG_2.jpg");
+    QVERIFY(BrowseFixtures::open(state, root()));
+    const ImageItem first = BrowseFixtures::item(state, "IMG_1.jpg");
+    state.updateRating(2, first);
+    state.setStarFilter(2);
+    state.toggleSelection(first.id());
+    QFile blocker(root() + "/批量归档");
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+
+    QSignalSpy rescans(&state, &AppState::imagesChanged);
+    QFuture<void> done = ArchiveMover::performArchive(state, {first}, blocker.fileName());
+    QTRY_VERIFY(done.isFinished());
+    const QString toast = state.toastMessage().value_or(QString());
+    QVERIFY2(toast.startsWith(QStringLiteral("创建文件夹失败：")) &&
+                 toast.size() > QStringLiteral("创建文件夹失败：").size(),
+             qPrintable(toast));
+    QVERIFY(QFileInfo::exists(first.path()));
+    QCOMPARE(state.rating(first), 2);
+    QCOMPARE(state.starFilter(), 2);
+    QCOMPARE(state.selectedImageIDs().size(), 1);
+    QCOMPARE(rescans.count(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestArchiveMover)
+#include "tst_archivemover.moc"

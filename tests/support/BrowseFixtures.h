@@ -1,0 +1,60 @@
+#pragma once
+
+#include "state/AppState.h"
+
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFuture>
+#include <QImage>
+#include <QTest>
+#include <QUrl>
+
+// Real photo folders for the browsing tests: small JPEG and PNG files that
+// the image loader decodes, written into a temporary folder.
+namespace BrowseFixtures {
+
+inline QString writeImage(const QString &root, const QString &relativePath,
+                          QColor color = QColor(200, 120, 40))
+{
+    const QString path = root + QLatin1Char('/') + relativePath;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QImage image(96, 64, QImage::Format_RGB32);
+    image.fill(color);
+    if (!image.save(path))
+        return {};
+    return path;
+}
+
+inline QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Opens `path` and waits for the scan to be applied.
+inline bool open(AppState &state, const QString &path, bool includeSubfolders = true)
+{
+    QFuture<void> done = state.openFolder(QUrl::fromLocalFile(path), includeSubfolders);
+    return QTest::qWaitFor([&] { return done.isFinished(); }, 10000);
+}
+
+inline ImageItem item(const AppState &state, const QString &filename)
+{
+    for (const ImageItem &image : state.images()) {
+        if (image.filename() == filename)
+            return image;
+    }
+    return {};
+}
+
+inline QStringList filenames(const QList<ImageItem> &items)
+{
+    QStringList names;
+    for (const ImageItem &image : items)
+        names << image.filename();
+    return names;
+}
+
+} // namespace BrowseFixtures

@@ -1,0 +1,246 @@
+// The export editor window: texts, modes, the colour panel link, Escape and
+// closing rules, and an end-to-end batch through the export button.
+#include "EditorFixtures.h"
+#include "editor/ColorPanelCoordinator.h"
+#include "editor/CustomColorButton.h"
+#include "editor/FrameExportView.h"
+#include "editor/PreviewPane.h"
+#include "editor/SharedColorPanel.h"
+#include "editor/SliderRow.h"
+#include "export/FrameExportModel.h"
+#include "export/LogoCatalogue.h"
+#include "state/AppState.h"
+
+#include <QColorDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace EditorFixtures;
+
+class TestFrameExportView : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<AppState> m_state;
+    QString m_photo;
+
+    std::unique_ptr<FrameExportView> singleEditor()
+    {
+        auto editor = std::make_unique<FrameExportView>(*m_state, LogoCatalogue());
+        editor->init(ImageItem(m_photo), QImage(m_photo));
+        return editor;
+    }
+
+    QList<ImageItem> items(int count, const QString &folderName)
+    {
+        QList<ImageItem> list;
+        for (int i = 0; i < count; ++i) {
+            list << ImageItem(
+                writePhoto(m_dir.filePath(QStringLiteral("%1/%2.jpg").arg(folderName).arg(i + 1)),
+                           {320, 200}));
+        }
+        return list;
+    }
+
+    static QList<CustomColorButton *> frameSwatches(FrameExportView &editor)
+    {
+        QList<CustomColorButton *> swatches;
+        for (auto *swatch : editor.findChildren<CustomColorButton *>()) {
+            if (swatch->accessibleName() == QStringLiteral("主文字颜色") ||
+                swatch->accessibleName() == QStringLiteral("副文字颜色"))
+                swatches << swatch;
+        }
+        std::sort(swatches.begin(), swatches.end(), [](auto *a, auto *b) {
+            return a->accessibleName() == QStringLiteral("主文字颜色") && b != a;
+        });
+        return swatches;
+    }
+
+    static QColorDialog *panel() { return SharedColorPanel::instance().panel(); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_state = std::make_unique<AppState>(m_dir.filePath(QStringLiteral("ratings.json")),
+                                             m_dir.filePath(QStringLiteral("settings.ini")));
+        m_photo = writePhoto(m_dir.filePath(QStringLiteral("single/photo.jpg")), {900, 600},
+                             {"NIKON CORPORATION", "NIKON Z 8", "NIKKOR Z 24-70mm f/2.8 S"});
+    }
+
+    void cleanup()
+    {
+        if (SharedColorPanel::existing())
+            panel()->hide();
+    }
+
+    void textsForOneAndSevenItems()
+    {
+        auto single = singleEditor();
+        QCOMPARE(single->titleText(), QStringLiteral("边框水印"));
+        QCOMPARE(single->exportButton()->text(), QStringLiteral("导出"));
+
+        FrameExportView batch(*m_state, LogoCatalogue());
+        batch.init(items(7, QStringLiteral("seven")));
+        QCOMPARE(batch.titleText(), QStringLiteral("批量边框水印（7 张）"));
+        QCOMPARE(batch.exportButton()->text(), QStringLiteral("应用到 7 张"));
+        QVERIFY(batch.findChild<QLabel *>() != nullptr);
+    }
+
+    void startsWithTheBrandOfTheMakeAndTheFirstPreview()
+    {
+        auto editor = std::make_unique<FrameExportView>(*m_state, LogoCatalogue());
+        QVERIFY(editor->previewPane()->isLoading()); // until the first preview is answered
+        editor->init(ImageItem(m_photo), QImage(m_photo));
+        QCOMPARE(editor->model().selectedBrand(), QStringLiteral("Nikon"));
+        QCOMPARE(editor->model().exifData().cameraMake, QStringLiteral("Nikon"));
+        QTRY_VERIFY(!editor->model().isInitialLoading());
+        QVERIFY(!editor->previewPane()->isLoading());
+        QVERIFY(!editor->previewPane()->previewImage().isNull());
+        QVERIFY(editor->exportButton()->isEnabled());
+    }
+
+    void failureMessageIsRed()
+    {
+        auto editor = singleEditor();
+        editor->show();
+        editor->model().setExportMessage(QStringLiteral("导出失败"));
+        QVERIFY(editor->messageLabel()->isVisible());
+        QCOMPARE(editor->messageLabel()->palette().color(QPalette::WindowText).red(), 0xd7);
+        editor->model().setExportMessage(QStringLiteral("完成"));
+        QCOMPARE(editor->messageLabel()->palette().color(QPalette::WindowText).green(), 0x9d);
+        editor->model().setExportMessage(QString());
+        QVERIFY(!editor->messageLabel()->isVisible());
+    }
+
+    void modesShowTheirSettings()
+    {
+        auto editor = singleEditor();
+        editor->show();
+        auto *rotation = editor->findChild<SliderRow *>(QStringLiteral("旋转角度"));
+        auto *margin = editor->findChild<SliderRow *>(QStringLiteral("边距"));
+        QVERIFY(rotation && margin);
+        QVERIFY(!rotation->isVisible());
+        editor->model().setEditMode(EditMode::watermark);
+        auto *brandPicker = editor->findChild<QWidget *>(QStringLiteral("brandPicker"));
+        QVERIFY(brandPicker && !brandPicker->isVisible());
+        editor->model().setEditMode(EditMode::frame);
+        QVERIFY(brandPicker->isVisible());
+        editor->model().setEditMode(EditMode::watermark);
+        WatermarkConfig config = editor->model().watermark();
+        config.kind = WatermarkConfig::Kind::tiled;
+        editor->model().setWatermark(config);
+        QVERIFY(rotation->isVisible());
+        QVERIFY(!margin->isVisible()); // tiles ignore position and margin
+        rotation->slider()->setValue(rotation->slider()->minimum());
+        QCOMPARE(rotation->valueText(), QStringLiteral("-90°"));
+        QCOMPARE(editor->model().watermark().tileRotationDegrees, -90.0);
+        auto *opacity = editor->findChild<SliderRow *>(QStringLiteral("不透明度"));
+        QVERIFY(opacity);
+        opacity->slider()->setValue(opacity->slider()->maximum());
+        QCOMPARE(opacity->valueText(), QStringLiteral("100%"));
+        QCOMPARE(editor->model().watermark().opacity, 1.0);
+    }
+
+    void colourGoesOnlyToTheLastClickedSwatch()
+    {
+        auto editor = singleEditor();
+        editor->show();
+        const auto swatches = frameSwatches(*editor);
+        QCOMPARE(swatches.size(), 2);
+        editor->model().setSecondaryColor(QColor(10, 200, 30));
+        QTest::mouseClick(swatches[0], Qt::LeftButton);
+        QVERIFY(panel()->isVisible());
+        QCOMPARE(panel()->currentColor(), QColor(Qt::black)); // opens at the swatch's colour
+        QVERIFY(!panel()->testOption(QColorDialog::ShowAlphaChannel));
+        QTest::mouseClick(swatches[1], Qt::LeftButton);
+        QCOMPARE(panel()->currentColor(), QColor(10, 200, 30));
+        panel()->setCurrentColor(QColor(200, 0, 0));
+        QCOMPARE(editor->model().secondaryColor(), QColor(200, 0, 0));
+        QCOMPARE(editor->model().primaryColor(), QColor(Qt::black));
+        QCOMPARE(swatches[1]->color(), QColor(200, 0, 0));
+    }
+
+    void escapeRules()
+    {
+        auto editor = singleEditor();
+        QSignalSpy sheet(m_state.get(), &AppState::sheetPresentedChanged);
+        editor->open();
+        QVERIFY(m_state->isSheetPresented());
+
+        // Colour panel open: Escape does nothing here.
+        QTest::mouseClick(frameSwatches(*editor)[0], Qt::LeftButton);
+        QTest::keyClick(editor.get(), Qt::Key_Escape);
+        QVERIFY(editor->isVisible());
+        panel()->hide();
+
+        // Exporting: neither Escape nor the close box closes the editor.
+        editor->model().setExporting(true);
+        QTest::keyClick(editor.get(), Qt::Key_Escape);
+        QVERIFY(editor->isVisible());
+        QVERIFY(!editor->close());
+        QVERIFY(!editor->cancelButton()->isEnabled());
+        editor->model().setExporting(false);
+
+        QTest::keyClick(editor.get(), Qt::Key_Escape);
+        QVERIFY(!editor->isVisible());
+        QVERIFY(!m_state->isSheetPresented());
+        QCOMPARE(sheet.count(), 2);
+    }
+
+    void closedEditorIgnoresThePanel()
+    {
+        auto editor = singleEditor();
+        editor->open();
+        QTest::mouseClick(frameSwatches(*editor)[0], Qt::LeftButton);
+        editor->reject();
+        QVERIFY(!editor->colorCoordinator().hasHandler());
+        QVERIFY(SharedColorPanel::instance().target() == nullptr);
+        panel()->setCurrentColor(QColor(0, 0, 255)); // the panel stays open, changes go nowhere
+        QCOMPARE(editor->model().primaryColor(), QColor(Qt::black));
+    }
+
+    void batchWhoseFirstImageCannotBeLoaded()
+    {
+        QList<ImageItem> list{
+            ImageItem(writeBytes(m_dir.filePath(QStringLiteral("badfirst/1.jpg")), "garbage")),
+            ImageItem(writePhoto(m_dir.filePath(QStringLiteral("badfirst/2.jpg")), {300, 200}))};
+        FrameExportView editor(*m_state, LogoCatalogue());
+        editor.init(list);
+        QVERIFY(!editor.exportButton()->isEnabled());
+        QTRY_VERIFY(!editor.model().isInitialLoading());
+        QVERIFY(editor.model().previewImage().isNull());
+        QVERIFY(!editor.exportButton()->isEnabled());
+        QVERIFY(!editor.previewPane()->isLoading());
+    }
+
+    void batchThroughTheExportButton()
+    {
+        QList<ImageItem> list = items(3, QStringLiteral("viewbatch"));
+        writeBytes(list[1].path(), "no longer a jpeg");
+        m_state->setImages(list);
+        m_state->setSelectedImageIDs({list[0].id(), list[1].id(), list[2].id()});
+        FrameExportView editor(*m_state, LogoCatalogue());
+        editor.init(list);
+        editor.open();
+        QTRY_VERIFY(editor.exportButton()->isEnabled());
+        QSignalSpy finished(&editor, &QDialog::finished);
+        QTest::mouseClick(editor.exportButton(), Qt::LeftButton);
+        QVERIFY(editor.model().isExporting());
+        QVERIFY(!editor.exportButton()->isVisible());
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(m_state->toastMessage().value_or(QString()), QStringLiteral("已套壳 2 / 3 张"));
+        QVERIFY(m_state->selectedImageIDs().isEmpty());
+        QVERIFY(!m_state->isSheetPresented());
+        QCOMPARE(framedFiles(m_dir.filePath(QStringLiteral("viewbatch"))).size(), 2);
+    }
+};
+
+QTEST_MAIN(TestFrameExportView)
+#include "tst_frameexportview.moc"

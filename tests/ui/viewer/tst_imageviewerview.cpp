@@ -1,0 +1,466 @@
+// The viewer screen: what it shows per state, its actions, RAW decoding, and
+// that late results of images the user has left never reach the screen.
+#include "ImagingFixtures.h"
+#include "common/FileRevealer.h"
+#include "imaging/ImageLoadError.h"
+#include "state/AppState.h"
+#include "viewer/ImageViewerView.h"
+#include "viewer/NeighbourPrefetchCache.h"
+#include "viewer/RawDecodeControl.h"
+#include "viewer/RoundSymbolButton.h"
+#include "viewer/ViewerStatusBar.h"
+#include "viewer/ZoomableImageView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+class RecordingRevealer : public FileRevealer
+{
+public:
+    explicit RecordingRevealer(QStringList *revealed)
+        : m_revealed(revealed)
+    {}
+    void reveal(const QString &absolutePath) override { m_revealed->append(absolutePath); }
+
+private:
+    QStringList *m_revealed;
+};
+
+QString loadFailureText(ImageLoadError (*make)())
+{
+    return make().errorDescription();
+}
+
+} // namespace
+
+class TestImageViewerView : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void arrowsAndPositionFollowTheList();
+    void singleImageHasNoArrows();
+    void arrowButtonsStepAndStopAtTheStart();
+    void jpegShowsNoRawBadgeOrControl();
+    void exportButtonAbsentWhileLoadingAndAfterFailure_data();
+    void exportButtonAbsentWhileLoadingAndAfterFailure();
+    void exportOpensDirectlyWithoutDecode();
+    void rawDecodeThenExportAsksFirst();
+    void movingOnAfterDecodeStartsOver();
+    void rawWhoseDevelopmentFailsKeepsThePreview();
+    void staleLoadIsDiscarded();
+    void staleDecodeIsDiscarded();
+    void contextMenuCopiesAndReveals();
+    void starsShowAndSetTheRating();
+    void neighboursArePrefetchedWithinBounds();
+    void backButtonLeavesTheViewer();
+
+private:
+    ImageItem addJpeg(const QString &name, int width, int height);
+    ImageItem addDng(const QString &name);
+    void setImages(const QList<ImageItem> &items);
+    void showAt(int index);
+    void waitLoaded();
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<AppState> m_state;
+    std::unique_ptr<ImageViewerView> m_viewer;
+    QStringList m_revealed;
+};
+
+void TestImageViewerView::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_state = std::make_unique<AppState>(m_dir->filePath(QStringLiteral("ratings.json")),
+                                         m_dir->filePath(QStringLiteral("settings.ini")));
+    m_viewer = std::make_unique<ImageViewerView>(*m_state);
+    m_viewer->setFileRevealer(std::make_unique<RecordingRevealer>(&m_revealed));
+    m_viewer->resize(1200, 800);
+    m_viewer->show();
+    m_revealed.clear();
+}
+
+void TestImageViewerView::cleanup()
+{
+    m_viewer.reset();
+    m_state.reset();
+    m_dir.reset();
+}
+
+ImageItem TestImageViewerView::addJpeg(const QString &name, int width, int height)
+{
+    const QString path = ImagingFixtures::writeJpeg(
+        m_dir->filePath(name), ImagingFixtures::quadrantPicture(width, height));
+    return ImageItem(path);
+}
+
+ImageItem TestImageViewerView::addDng(const QString &name)
+{
+    const QString path = m_dir->filePath(name);
+    if (!ImagingFixtures::writeDng(path, 640, 480, ImagingFixtures::quadrantPicture(160, 120)))
+        return {};
+    return ImageItem(path);
+}
+
+void TestImageViewerView::setImages(const QList<ImageItem> &items)
+{
+    m_state->setImages(items);
+    QCOMPARE(m_state->filteredImages().size(), items.size());
+}
+
+void TestImageViewerView::showAt(int index)
+{
+    m_state->selectImage(index);
+    QVERIFY(m_state->isViewerActive());
+}
+
+void TestImageViewerView::waitLoaded()
+{
+    QTRY_VERIFY(!m_viewer->isLoading());
+}
+
+void TestImageViewerView::arrowsAndPositionFollowTheList()
+{
+    QList<ImageItem> items;
+    for (int i = 0; i < 120; ++i)
+        items.append(ImageItem(m_dir->filePath(QStringLiteral("IMG_%1.jpg").arg(i))));
+    setImages(items);
+
+    showAt(0);
+    QVERIFY(!m_viewer->previousButton()->isVisible());
+    QVERIFY(m_viewer->nextButton()->isVisible());
+    QCOMPARE(m_viewer->statusBar()->positionText(), QStringLiteral("第 1 / 120 张"));
+
+    showAt(2);
+    QCOMPARE(m_viewer->statusBar()->positionText(), QStringLiteral("第 3 / 120 张"));
+    QCOMPARE(m_viewer->statusBar()->filenameText(), QStringLiteral("IMG_2.jpg"));
+    QVERIFY(m_viewer->previousButton()->isVisible());
+    QVERIFY(m_viewer->nextButton()->isVisible());
+
+    showAt(119);
+    QCOMPARE(m_viewer->statusBar()->positionText(), QStringLiteral("第 120 / 120 张"));
+    QVERIFY(m_viewer->previousButton()->isVisible());
+    QVERIFY(!m_viewer->nextButton()->isVisible());
+}
+
+void TestImageViewerView::singleImageHasNoArrows()
+{
+    setImages({addJpeg(QStringLiteral("only.jpg"), 300, 200)});
+    showAt(0);
+    QVERIFY(!m_viewer->previousButton()->isVisible());
+    QVERIFY(!m_viewer->nextButton()->isVisible());
+    QVERIFY(m_viewer->backButton()->isVisible());
+    QCOMPARE(m_viewer->backButton()->toolTip(), QStringLiteral("返回网格视图 (Esc)"));
+}
+
+void TestImageViewerView::arrowButtonsStepAndStopAtTheStart()
+{
+    setImages(
+        {addJpeg(QStringLiteral("a.jpg"), 300, 200), addJpeg(QStringLiteral("b.jpg"), 200, 300)});
+    showAt(0);
+    m_viewer->showPrevious();
+    QCOMPARE(m_state->statusMessage(), QStringLiteral("已是第一张"));
+    QTest::mouseClick(m_viewer->nextButton(), Qt::LeftButton);
+    QCOMPARE(m_state->currentIndex(), 1);
+    QCOMPARE(m_viewer->item()->filename(), QStringLiteral("b.jpg"));
+    QTest::mouseClick(m_viewer->previousButton(), Qt::LeftButton);
+    QCOMPARE(m_state->currentIndex(), 0);
+    QCOMPARE(m_viewer->item()->filename(), QStringLiteral("a.jpg"));
+}
+
+void TestImageViewerView::jpegShowsNoRawBadgeOrControl()
+{
+    setImages({addJpeg(QStringLiteral("photo.jpg"), 600, 400)});
+    showAt(0);
+    waitLoaded();
+    QCOMPARE(m_viewer->displayImage().size(), QSize(600, 400));
+    QVERIFY(!m_viewer->statusBar()->isRawBadgeShown());
+    QVERIFY(!m_viewer->rawControl()->isVisible());
+    QVERIFY(m_viewer->exportButton()->isVisible());
+    QCOMPARE(m_viewer->exportButton()->text(), QStringLiteral("边框水印"));
+    QVERIFY(m_viewer->zoomableView()->isVisible());
+    QCOMPARE(m_viewer->zoomableView()->image().cacheKey(), m_viewer->displayImage().cacheKey());
+}
+
+void TestImageViewerView::exportButtonAbsentWhileLoadingAndAfterFailure_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("deleteFile");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("corrupt") << QByteArray("\xFF\xD8\xFF\xE0 not really a jpeg") << false
+                             << loadFailureText(&ImageLoadError::decodeFailed);
+    QTest::newRow("deleted while shown")
+        << QByteArray() << true << loadFailureText(&ImageLoadError::sourceCreationFailed);
+}
+
+void TestImageViewerView::exportButtonAbsentWhileLoadingAndAfterFailure()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, deleteFile);
+    QFETCH(QString, message);
+    const QString path = m_dir->filePath(QStringLiteral("bad.jpg"));
+    if (!deleteFile) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    const ImageItem good = addJpeg(QStringLiteral("good.jpg"), 300, 200);
+    setImages({ImageItem(path), good});
+
+    showAt(0);
+    QVERIFY(m_viewer->isLoading());
+    QVERIFY(m_viewer->loadingColumn()->isVisible());
+    QVERIFY(!m_viewer->exportButton()->isVisible());
+    waitLoaded();
+    QCOMPARE(m_viewer->errorMessage().value_or(QString()), message);
+    QVERIFY(m_viewer->displayImage().isNull());
+    QVERIFY(m_viewer->errorColumn()->isVisible());
+    QVERIFY(!m_viewer->exportButton()->isVisible());
+    QVERIFY(!m_viewer->zoomableView()->isVisible());
+
+    // The arrows still step on.
+    QVERIFY(m_viewer->nextButton()->isVisible());
+    m_viewer->showNext();
+    waitLoaded();
+    QVERIFY(!m_viewer->errorMessage());
+    QVERIFY(!m_viewer->errorColumn()->isVisible());
+    QVERIFY(m_viewer->exportButton()->isVisible());
+}
+
+void TestImageViewerView::exportOpensDirectlyWithoutDecode()
+{
+    setImages({addJpeg(QStringLiteral("photo.jpg"), 600, 400)});
+    int questions = 0;
+    m_viewer->setRawExportConfirmation([&](QWidget *, std::function<void(bool)> answer) {
+        ++questions;
+        answer(true);
+    });
+    QSignalSpy requested(m_viewer.get(), &ImageViewerView::exportRequested);
+    showAt(0);
+    waitLoaded();
+    QTest::mouseClick(m_viewer->exportButton(), Qt::LeftButton);
+    QCOMPARE(questions, 0);
+    QCOMPARE(requested.count(), 1);
+    QCOMPARE(requested[0][0].value<ImageItem>(), *m_viewer->item());
+    QCOMPARE(requested[0][1].value<QImage>().cacheKey(), m_viewer->displayImage().cacheKey());
+    QVERIFY(m_state->isSheetPresented());
+    m_viewer->frameExportClosed();
+    QVERIFY(!m_state->isSheetPresented());
+}
+
+void TestImageViewerView::rawDecodeThenExportAsksFirst()
+{
+    const ImageItem dng = addDng(QStringLiteral("raw.dng"));
+    QVERIFY(!dng.isNull());
+    QVERIFY(dng.isRAW());
+    setImages({dng});
+    QList<std::function<void(bool)>> pendingAnswers;
+    m_viewer->setRawExportConfirmation(
+        [&](QWidget *, std::function<void(bool)> answer) { pendingAnswers.append(answer); });
+    QSignalSpy requested(m_viewer.get(), &ImageViewerView::exportRequested);
+
+    showAt(0);
+    QVERIFY(!m_viewer->rawControl()->isVisible()); // not while loading
+    waitLoaded();
+    QCOMPARE(m_viewer->displayImage().size(), QSize(160, 120)); // the stored preview
+    QVERIFY(m_viewer->statusBar()->isRawBadgeShown());
+    QVERIFY(m_viewer->rawControl()->isVisible());
+    QCOMPARE(m_viewer->rawControl()->form(), RawDecodeControl::Form::decodeButton);
+
+    m_viewer->decodeRAW();
+    QVERIFY(m_viewer->isDecodingRAW());
+    QCOMPARE(m_viewer->rawControl()->form(), RawDecodeControl::Form::decoding);
+    QTRY_VERIFY_WITH_TIMEOUT(m_viewer->isRawDecoded(), 30000);
+    QVERIFY(!m_viewer->isDecodingRAW());
+    QCOMPARE(m_viewer->rawControl()->form(), RawDecodeControl::Form::decoded);
+    QCOMPARE(m_viewer->displayImage().size(), QSize(640, 480));
+    QCOMPARE(m_state->toastMessage().value_or(QString()), QStringLiteral("RAW 解码成功"));
+    QCOMPARE(m_viewer->zoomableView()->image().cacheKey(), m_viewer->displayImage().cacheKey());
+
+    // "取消": nothing opens.
+    m_viewer->requestFrameExport();
+    QCOMPARE(pendingAnswers.size(), 1);
+    QCOMPARE(requested.count(), 0);
+    pendingAnswers.takeFirst()(false);
+    QCOMPARE(requested.count(), 0);
+    QVERIFY(!m_state->isSheetPresented());
+
+    // "继续": the editor gets the decoded picture.
+    m_viewer->requestFrameExport();
+    pendingAnswers.takeFirst()(true);
+    QCOMPARE(requested.count(), 1);
+    QCOMPARE(requested[0][1].value<QImage>().size(), QSize(640, 480));
+    QVERIFY(m_state->isSheetPresented());
+}
+
+void TestImageViewerView::movingOnAfterDecodeStartsOver()
+{
+    const ImageItem first = addDng(QStringLiteral("a.dng"));
+    const ImageItem second = addDng(QStringLiteral("b.dng"));
+    setImages({first, second});
+    showAt(0);
+    waitLoaded();
+    m_viewer->decodeRAW();
+    QTRY_VERIFY_WITH_TIMEOUT(m_viewer->isRawDecoded(), 30000);
+
+    m_state->nextImage();
+    waitLoaded();
+    QCOMPARE(m_viewer->item()->filename(), QStringLiteral("b.dng"));
+    QVERIFY(!m_viewer->isRawDecoded());
+    QCOMPARE(m_viewer->displayImage().size(), QSize(160, 120));
+    QCOMPARE(m_viewer->rawControl()->form(), RawDecodeControl::Form::decodeButton);
+    QVERIFY(m_viewer->rawControl()->isVisible());
+}
+
+void TestImageViewerView::rawWhoseDevelopmentFailsKeepsThePreview()
+{
+    const QString sample =
+        ImagingFixtures::sample(QStringLiteral("raw/fujifilm_s5pro_stripped.raf"));
+    if (!QFile::exists(sample))
+        QSKIP("the shared camera samples (raw/fujifilm_s5pro_stripped.raf) are not installed");
+    setImages({ImageItem(sample)});
+    showAt(0);
+    waitLoaded();
+    QVERIFY(!m_viewer->displayImage().isNull());
+    const qint64 previewKey = m_viewer->displayImage().cacheKey();
+
+    m_viewer->decodeRAW();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_viewer->isDecodingRAW(), 30000);
+    QVERIFY(!m_viewer->isRawDecoded());
+    QVERIFY(m_viewer->errorMessage().has_value());
+    QCOMPARE(m_viewer->displayImage().cacheKey(), previewKey);
+    QVERIFY(!m_viewer->errorColumn()->isVisible());
+    QCOMPARE(m_viewer->rawControl()->form(), RawDecodeControl::Form::decodeButton);
+    QVERIFY(m_state->toastMessage() != QStringLiteral("RAW 解码成功"));
+}
+
+void TestImageViewerView::staleLoadIsDiscarded()
+{
+    const ImageItem slow = addJpeg(QStringLiteral("big.jpg"), 4000, 3000);
+    const ImageItem quick = addJpeg(QStringLiteral("small.jpg"), 320, 200);
+    setImages({slow, quick});
+    QSignalSpy discarded(m_viewer.get(), &ImageViewerView::staleResultDiscarded);
+
+    // Both in one turn of the event loop: the first load cannot have been
+    // applied before the user moved on.
+    showAt(0);
+    showAt(1);
+    waitLoaded();
+    QVERIFY(discarded.count() > 0 || discarded.wait(20000));
+    QCOMPARE(m_viewer->item()->filename(), QStringLiteral("small.jpg"));
+    QCOMPARE(m_viewer->displayImage().size(), QSize(320, 200));
+    QCOMPARE(m_viewer->zoomableView()->imagePixelSize(), QSizeF(320, 200));
+    QVERIFY(!m_viewer->errorMessage());
+}
+
+void TestImageViewerView::staleDecodeIsDiscarded()
+{
+    const QString path = m_dir->filePath(QStringLiteral("large.dng"));
+    QVERIFY(
+        ImagingFixtures::writeDng(path, 2400, 1600, ImagingFixtures::quadrantPicture(160, 120)));
+    const ImageItem quick = addJpeg(QStringLiteral("next.jpg"), 320, 200);
+    setImages({ImageItem(path), quick});
+    showAt(0);
+    waitLoaded();
+    QSignalSpy discarded(m_viewer.get(), &ImageViewerView::staleResultDiscarded);
+
+    m_viewer->decodeRAW();
+    QVERIFY(m_viewer->isDecodingRAW());
+    m_state->nextImage();
+    QVERIFY(!m_viewer->isDecodingRAW());
+    QVERIFY(discarded.wait(30000));
+    QCOMPARE(m_viewer->item()->filename(), QStringLiteral("next.jpg"));
+    QTRY_COMPARE(m_viewer->displayImage().size(), QSize(320, 200));
+    QVERIFY(!m_viewer->isRawDecoded());
+    QVERIFY(!m_viewer->rawControl()->isVisible());
+    QVERIFY(m_state->toastMessage() != QStringLiteral("RAW 解码成功"));
+}
+
+void TestImageViewerView::contextMenuCopiesAndReveals()
+{
+    const ImageItem photo = addJpeg(QStringLiteral("photo.jpg"), 600, 400);
+    setImages({photo});
+    showAt(0);
+    QVERIFY(m_viewer->createContextMenu(nullptr) == nullptr); // nothing on screen yet
+    waitLoaded();
+
+    std::unique_ptr<QMenu> menu(m_viewer->createContextMenu(nullptr));
+    QVERIFY(menu);
+    const QList<QAction *> actions = menu->actions();
+    QCOMPARE(actions.size(), 2);
+    QCOMPARE(actions[0]->text(), QStringLiteral("在访达中显示"));
+    QCOMPARE(actions[1]->text(), QStringLiteral("复制图片"));
+
+    QGuiApplication::clipboard()->clear();
+    actions[1]->trigger();
+    const QImage copied = QGuiApplication::clipboard()->image();
+    QCOMPARE(copied.size(), QSize(600, 400));
+    QCOMPARE(copied.convertToFormat(QImage::Format_RGB32),
+             m_viewer->displayImage().convertToFormat(QImage::Format_RGB32));
+
+    actions[0]->trigger();
+    QCOMPARE(m_revealed, QStringList{photo.path()});
+}
+
+void TestImageViewerView::starsShowAndSetTheRating()
+{
+    const ImageItem photo = addJpeg(QStringLiteral("photo.jpg"), 300, 200);
+    setImages({photo});
+    showAt(0);
+    QCOMPARE(m_viewer->statusBar()->shownRating(), 0);
+    m_state->updateRating(4, photo);
+    QCOMPARE(m_viewer->statusBar()->shownRating(), 4);
+
+    // The control reports a choice; the state takes it and shows it back.
+    Q_EMIT m_viewer->statusBar()->ratingChosen(2);
+    QCOMPARE(m_state->rating(photo), 2);
+    QCOMPARE(m_viewer->statusBar()->shownRating(), 2);
+}
+
+void TestImageViewerView::neighboursArePrefetchedWithinBounds()
+{
+    QList<ImageItem> items;
+    for (int i = 0; i < 5; ++i)
+        items.append(addJpeg(QStringLiteral("p%1.jpg").arg(i), 640 + i, 480));
+    setImages(items);
+    showAt(2);
+    waitLoaded();
+    // The shown picture plus both neighbours, never more.
+    QTRY_COMPARE(m_viewer->prefetchCache().keptCount(), 3);
+
+    m_state->nextImage();
+    QVERIFY(!m_viewer->isLoading()); // shown at once, from the cache
+    QCOMPARE(m_viewer->displayImage().width(), 643);
+    QTRY_COMPARE(m_viewer->prefetchCache().keptCount(), 3);
+    QVERIFY(m_viewer->prefetchCache().keptBytes() <= NeighbourPrefetchCache::byteBudget);
+    QVERIFY(!m_viewer->prefetchCache().image(items[1]));
+    QVERIFY(m_viewer->prefetchCache().image(items[4]).has_value());
+}
+
+void TestImageViewerView::backButtonLeavesTheViewer()
+{
+    setImages({addJpeg(QStringLiteral("photo.jpg"), 300, 200)});
+    showAt(0);
+    waitLoaded();
+    QTest::mouseClick(m_viewer->backButton(), Qt::LeftButton);
+    QVERIFY(!m_state->isViewerActive());
+    QVERIFY(m_state->selectedImage().has_value());
+    QVERIFY(m_viewer->displayImage().isNull()); // memory released with the screen
+    QCOMPARE(m_viewer->prefetchCache().keptCount(), 0);
+}
+
+QTEST_MAIN(TestImageViewerView)
+#include "tst_imageviewerview.moc"
