@@ -3,17 +3,36 @@
 #include "model/FileDescriptorWriter.h"
 #include "model/NoReplaceRename.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-enum class Publish { Done, NameTaken, Failed };
+enum class Publish { Done, NameTaken, Unsupported, Failed };
+
+QString temporaryName()
+{
+    return QStringLiteral(".kelvane-%1.part")
+        .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+}
+
+// All bytes on disk and the descriptor closed, or false (the descriptor is
+// closed either way).
+bool writeSyncAndClose(int fd, QByteArrayView data)
+{
+    const bool written =
+        FileDescriptorWriter::writeAll(fd, data.data(), size_t(data.size())) && ::fsync(fd) == 0;
+    return ::close(fd) == 0 && written;
+}
 
 // A hidden, uniquely named file in the destination folder, removed again unless
 // it was published. Created with mode 0666 so the umask applies as for any new file.
@@ -23,11 +42,7 @@ public:
     explicit TemporaryFile(const QString &folder)
     {
         for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
-            const QString name =
-                QStringLiteral("%1/.kelvane-%2.part")
-                    .arg(folder)
-                    .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
-            m_path = QFile::encodeName(name);
+            m_path = QFile::encodeName(folder + QLatin1Char('/') + temporaryName());
             m_fd = ::open(m_path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (m_fd < 0 && errno != EEXIST)
                 break;
@@ -45,15 +60,11 @@ public:
 
     bool isOpen() const { return m_fd >= 0; }
 
-    // All bytes on disk and the descriptor closed, or false.
     bool writeAndClose(QByteArrayView data)
     {
-        if (!FileDescriptorWriter::writeAll(m_fd, data.data(), size_t(data.size())) ||
-            ::fsync(m_fd) != 0)
-            return false;
         const int fd = m_fd;
         m_fd = kClosed;
-        return ::close(fd) == 0;
+        return writeSyncAndClose(fd, data);
     }
 
     Publish publishAs(const QString &path)
@@ -64,6 +75,8 @@ public:
             return Publish::Done;
         case NoReplaceRename::Result::nameTaken:
             return Publish::NameTaken;
+        case NoReplaceRename::Result::unsupported:
+            return Publish::Unsupported;
         default:
             return Publish::Failed;
         }
@@ -77,7 +90,46 @@ private:
     bool m_published = false;
 };
 
+// The fallback where no rename can refuse an existing name: O_EXCL creates the
+// name only if it is free, and a write that fails takes its name away again.
+Publish writeInPlace(QByteArrayView data, const QString &path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno == EEXIST ? Publish::NameTaken : Publish::Failed;
+    if (writeSyncAndClose(fd, data))
+        return Publish::Done;
+    ::unlink(encoded.constData());
+    return Publish::Failed;
+}
+
 } // namespace
+
+bool NoReplaceFileWriter::isTemporaryName(const QString &fileName)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\.kelvane-[0-9a-f]{16}\\.part$"));
+    return pattern.match(fileName).hasMatch();
+}
+
+int NoReplaceFileWriter::removeStaleTemporaries(const QString &folder)
+{
+    const QStringList candidates =
+        QDir(folder).entryList({QStringLiteral(".kelvane-*.part")}, QDir::Files | QDir::Hidden);
+    const time_t now = std::time(nullptr);
+    int removed = 0;
+    for (const QString &name : candidates) {
+        if (!isTemporaryName(name))
+            continue;
+        const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + name);
+        struct stat info;
+        if (::lstat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            now - info.st_mtime <= staleTemporaryAgeSeconds)
+            continue;
+        removed += ::unlink(path.constData()) == 0 ? 1 : 0;
+    }
+    return removed;
+}
 
 bool NoReplaceFileWriter::write(QByteArrayView data, const QString &path)
 {
@@ -101,18 +153,27 @@ QString NoReplaceFileWriter::writeUnderFreeName(QByteArrayView data,
     QString candidate = nextCandidate();
     if (candidate.isEmpty() || data.isEmpty())
         return {};
-    TemporaryFile temporary(QFileInfo(candidate).absolutePath());
+    const QString folder = QFileInfo(candidate).absolutePath();
+    removeStaleTemporaries(folder);
+    TemporaryFile temporary(folder);
     if (!temporary.isOpen() || !temporary.writeAndClose(data))
         return {};
+    bool inPlace = false;
     for (int attempt = 0; attempt < attempts && !candidate.isEmpty(); ++attempt) {
-        switch (temporary.publishAs(candidate)) {
+        Publish result = inPlace ? writeInPlace(data, candidate) : temporary.publishAs(candidate);
+        if (result == Publish::Unsupported) {
+            inPlace = true;
+            result = writeInPlace(data, candidate);
+        }
+        switch (result) {
         case Publish::Done:
             return candidate;
-        case Publish::Failed:
-            return {};
         case Publish::NameTaken:
             candidate = nextCandidate();
             break;
+        case Publish::Unsupported:
+        case Publish::Failed:
+            return {};
         }
     }
     return {};

@@ -10,10 +10,25 @@
 class NoReplaceRename
 {
 public:
-    enum class Result { done, nameTaken, otherFileSystem, failed };
+    // `unsupported`: the file system offers neither way (FUSE mounts, exFAT,
+    // some network shares); the caller has to create the new name itself
+    // with O_EXCL and fill it.
+    enum class Result { done, nameTaken, otherFileSystem, unsupported, failed };
+
+    // The two system calls the rename rests on, in the shape of renameat2 with
+    // RENAME_NOREPLACE and of link: 0 or -1 with errno set.
+    struct SystemCalls
+    {
+        int (*renameNoReplace)(const char *from, const char *to);
+        int (*link)(const char *from, const char *to);
+    };
 
     NoReplaceRename() = delete;
 
     // Paths in the file system's encoding (QFile::encodeName).
     static Result rename(const QByteArray &from, const QByteArray &to);
+
+    // Tests play a file system without these features through this seam;
+    // nullptr restores the real calls. Set it while no file work runs.
+    static void setSystemCalls(const SystemCalls *calls);
 };

@@ -1,13 +1,19 @@
+#include "FileSystemFixtures.h"
 #include "PixelProbe.h"
 #include "export/FrameRenderer.h"
 #include "export/NoReplaceFileWriter.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace PixelProbe;
 
@@ -49,6 +55,9 @@ private slots:
     void nameTakenBetweenChoiceAndWrite();
     void blockedDestinationFolder();
     void badImagesWriteNothing();
+    void fileSystemWithoutNoReplaceRenames();
+    void failedInPlaceWriteLeavesNothing();
+    void staleTemporariesOfOursAreRemoved();
 };
 
 void TestJpegExport::outputNamesAcrossThreeExports()
@@ -200,6 +209,78 @@ void TestJpegExport::badImagesWriteNothing()
     QVERIFY(!QFileInfo::exists(dir.filePath("empty.jpg")));
     const QStringList entries = allEntries(dir.path());
     QCOMPARE(entries.filter(".part").size(), 0);
+}
+
+void TestJpegExport::fileSystemWithoutNoReplaceRenames()
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath("IMG_7.JPG");
+    QVERIFY(writeBytes(source, "source bytes"));
+    const QString folder = dir.filePath("图片边框");
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(writeBytes(folder + "/IMG_7_framed_1.jpg", "precious"));
+
+    const WithoutNoReplaceRenames noRenames;
+    QStringList written;
+    for (int i = 0; i < 3; ++i)
+        written << FrameRenderer::exportToOutputFolder(plainImage(64, 48, kRed), source);
+    QCOMPARE(written, QStringList({folder + "/IMG_7_framed.jpg", folder + "/IMG_7_framed_2.jpg",
+                                   folder + "/IMG_7_framed_3.jpg"}));
+    QCOMPARE(readAll(folder + "/IMG_7_framed_1.jpg"), QByteArray("precious"));
+    for (const QString &path : std::as_const(written))
+        QVERIFY(near(QImage(path).pixel(32, 24), kRed.rgb(), 6));
+    QVERIFY(!FrameRenderer::exportAsJPEG(plainImage(8, 8, kRed), written.first()));
+    QCOMPARE(allEntries(folder), QStringList({"IMG_7_framed.jpg", "IMG_7_framed_1.jpg",
+                                              "IMG_7_framed_2.jpg", "IMG_7_framed_3.jpg"}));
+}
+
+void TestJpegExport::failedInPlaceWriteLeavesNothing()
+{
+    QTemporaryDir dir;
+    const QString mount = dir.filePath("card");
+    QDir().mkpath(mount);
+    if (::geteuid() != 0 ||
+        ::mount("kelvane-test", QFile::encodeName(mount).constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("Cannot mount a tmpfs here (needs root): a write running out of space in place is "
+              "not exercised");
+    // Room for the temporary copy, not for a second one under the final name.
+    QByteArray bytes(40 * 1024, 'x');
+    {
+        const WithoutNoReplaceRenames noRenames;
+        QVERIFY(!NoReplaceFileWriter::write(bytes, mount + "/big_framed.jpg"));
+    }
+    const QStringList left = allEntries(mount);
+    ::umount2(QFile::encodeName(mount).constData(), MNT_DETACH);
+    QCOMPARE(left, QStringList());
+}
+
+void TestJpegExport::staleTemporariesOfOursAreRemoved()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("图片边框");
+    QVERIFY(QDir().mkpath(folder));
+    const QDateTime twoMinutesAgo = QDateTime::currentDateTime().addSecs(-120);
+    const auto leave = [&](const QString &name, bool old) {
+        const QString path = folder + "/" + name;
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("half a JPEG");
+        file.flush();
+        if (old)
+            QVERIFY(file.setFileTime(twoMinutesAgo, QFileDevice::FileModificationTime));
+    };
+    leave(".kelvane-0123456789abcdef.part", true);         // a crashed export: goes
+    leave(".kelvane-fedcba9876543210.part", false);        // may be being written: stays
+    leave(".kelvane-archive-0123456789abcdef.part", true); // the archive's: stays
+    leave(".kelvane-notours.part", true);                  // not our pattern: stays
+    leave("photo.part", true);
+
+    QVERIFY(!FrameRenderer::exportToOutputFolder(plainImage(8, 8, kRed), dir.filePath("a.jpg"))
+                 .isEmpty());
+    QCOMPARE(
+        allEntries(folder),
+        QStringList({".kelvane-archive-0123456789abcdef.part", ".kelvane-fedcba9876543210.part",
+                     ".kelvane-notours.part", "a_framed.jpg", "photo.part"}));
 }
 
 QTEST_MAIN(TestJpegExport)
