@@ -209,6 +209,14 @@ void AppState::setSelectedImageIDs(const QSet<QUuid> &ids)
     Q_EMIT selectedImageIDsChanged();
 }
 
+void AppState::setArchiving(bool archiving)
+{
+    if (archiving == m_isArchiving)
+        return;
+    m_isArchiving = archiving;
+    Q_EMIT archivingChanged(archiving);
+}
+
 // ---- Derived lists --------------------------------------------------------
 
 bool AppState::passesFilters(const ImageItem &item) const

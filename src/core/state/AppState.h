@@ -62,6 +62,8 @@ public:
     bool isSheetPresented() const { return m_isSheetPresented; }
     const std::optional<QString> &toastMessage() const { return m_toastMessage; }
     const QSet<QUuid> &selectedImageIDs() const { return m_selectedImageIDs; }
+    // Files of an archive are being moved (ArchiveMover::performArchive).
+    bool isArchiving() const { return m_isArchiving; }
 
     void setCurrentFolder(const std::optional<FolderNode> &folder);
     void setImages(const QList<ImageItem> &images);
@@ -76,6 +78,7 @@ public:
     void setSheetPresented(bool presented);
     void setToastMessage(const std::optional<QString> &message);
     void setSelectedImageIDs(const QSet<QUuid> &ids);
+    void setArchiving(bool archiving);
 
     // Derived lists.
     const QList<ImageItem> &filteredImages() const { return m_filteredImages; }
@@ -117,6 +120,7 @@ Q_SIGNALS:
     void sheetPresentedChanged(bool presented);
     void toastMessageChanged();
     void selectedImageIDsChanged();
+    void archivingChanged(bool archiving);
     void filteredImagesChanged();
     // Star ratings among the images changed (availableStarRatings may differ).
     void ratingsChanged();
@@ -161,6 +165,7 @@ private:
     bool m_isSheetPresented = false;
     std::optional<QString> m_toastMessage;
     QSet<QUuid> m_selectedImageIDs;
+    bool m_isArchiving = false;
 
     // Derived state, kept in step with the inputs above.
     QList<ImageItem> m_filteredImages;

@@ -29,11 +29,16 @@ QByteArray encoded(const QString &path)
     return QFile::encodeName(path);
 }
 
-// Anything at the path, a dangling symbolic link included.
-bool somethingAt(const QString &path)
+enum class NameState { free, taken, unusable };
+
+// ENOENT alone means free: a dangling symbolic link takes the name, and any
+// other error (no search permission, a name too long) makes it unusable.
+NameState nameState(const QString &path)
 {
     struct stat info;
-    return ::lstat(encoded(path).constData(), &info) == 0 || errno != ENOENT;
+    if (::lstat(encoded(path).constData(), &info) == 0)
+        return NameState::taken;
+    return errno == ENOENT ? NameState::free : NameState::unusable;
 }
 
 using Rename = NoReplaceRename::Result;
@@ -42,8 +47,11 @@ using Rename = NoReplaceRename::Result;
 QString publishUnderFreeName(const QByteArray &from, const QString &fileName, const QString &folder,
                              Rename *last)
 {
+    *last = Rename::failed;
     for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
         const QString candidate = ArchiveMover::uniqueURL(fileName, folder);
+        if (candidate.isEmpty())
+            return {};
         *last = NoReplaceRename::rename(from, encoded(candidate));
         if (*last == Rename::done)
             return candidate;
@@ -106,7 +114,10 @@ bool copyBytes(int from, int to)
     }
 }
 
-// A hidden file in the destination folder, removed again unless published.
+// A copy of a file being made in the destination folder, removed again
+// unless published: either a hidden file that gets its name afterwards, or,
+// where the file system cannot rename without replacing, the free name itself
+// taken with O_EXCL and filled in place.
 class PartialCopy
 {
 public:
@@ -117,11 +128,20 @@ public:
                 QStringLiteral("%1/.kelvane-archive-%2.part")
                     .arg(folder)
                     .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')));
-            m_fd = ::open(m_path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (m_fd < 0 && errno != EEXIST)
+            if (!create() && errno != EEXIST)
                 break;
         }
-        m_created = m_fd >= 0;
+    }
+    PartialCopy(const QString &fileName, const QString &folder)
+    {
+        for (int attempt = 0; attempt < kMaxNameAttempts && m_fd < 0; ++attempt) {
+            m_name = ArchiveMover::uniqueURL(fileName, folder);
+            if (m_name.isEmpty())
+                break;
+            m_path = encoded(m_name);
+            if (!create() && errno != EEXIST)
+                break;
+        }
     }
     ~PartialCopy()
     {
@@ -150,34 +170,77 @@ public:
     }
 
     const QByteArray &path() const { return m_path; }
+    // The name taken in place (second constructor).
+    const QString &name() const { return m_name; }
     void markPublished() { m_published = true; }
 
 private:
+    bool create()
+    {
+        m_fd = ::open(m_path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        m_created = m_fd >= 0;
+        return m_created;
+    }
+
+    QString m_name;
     QByteArray m_path;
     int m_fd = -1;
     bool m_created = false;
     bool m_published = false;
 };
 
+struct OpenSource
+{
+    explicit OpenSource(const QString &path)
+        : descriptor(::open(encoded(path).constData(), O_RDONLY | O_CLOEXEC))
+    {
+        usable =
+            descriptor.isOpen() && ::fstat(descriptor.get(), &info) == 0 && S_ISREG(info.st_mode);
+    }
+    Descriptor descriptor;
+    struct stat info = {};
+    bool usable = false;
+};
+
+// The original goes only once its copy is complete and its folder synced.
+// False when it cannot go (a read-only source folder): the caller then drops
+// the copy, so the file stays in exactly one place.
+bool removeCopiedSource(const QString &source, const QString &folder)
+{
+    syncFolder(folder);
+    return ::unlink(encoded(source).constData()) == 0;
+}
+
+// The move where no rename can refuse an existing name: the free name is
+// created exclusively and filled, then the source removed.
+QString copyIntoFreeName(const QString &source, const QString &folder)
+{
+    OpenSource input(source);
+    if (!input.usable)
+        return {};
+    PartialCopy copy(QFileInfo(source).fileName(), folder);
+    if (!copy.fill(input.descriptor.get(), input.info) || !removeCopiedSource(source, folder))
+        return {};
+    copy.markPublished();
+    return copy.name();
+}
+
 // The move across file systems: copy, verify, publish, then remove the source.
 QString copyAcross(const QString &source, const QString &folder)
 {
-    Descriptor input(::open(encoded(source).constData(), O_RDONLY | O_CLOEXEC));
-    struct stat sourceInfo;
-    if (!input.isOpen() || ::fstat(input.get(), &sourceInfo) != 0 || !S_ISREG(sourceInfo.st_mode))
+    OpenSource input(source);
+    if (!input.usable)
         return {};
     PartialCopy copy(folder);
-    if (!copy.fill(input.get(), sourceInfo))
+    if (!copy.fill(input.descriptor.get(), input.info))
         return {};
     Rename last = Rename::failed;
     const QString published =
         publishUnderFreeName(copy.path(), QFileInfo(source).fileName(), folder, &last);
     if (published.isEmpty())
-        return {};
+        return last == Rename::unsupported ? copyIntoFreeName(source, folder) : QString();
     copy.markPublished();
-    syncFolder(folder);
-    if (::unlink(encoded(source).constData()) != 0) {
-        // The original cannot go (read-only source folder): keep it as the only copy.
+    if (!removeCopiedSource(source, folder)) {
         ::unlink(encoded(published).constData());
         return {};
     }
@@ -189,18 +252,21 @@ QString copyAcross(const QString &source, const QString &folder)
 QString ArchiveMover::uniqueURL(const QString &fileName, const QString &folder)
 {
     const QString candidate = folder + QLatin1Char('/') + fileName;
-    if (!somethingAt(candidate))
-        return candidate;
+    NameState state = nameState(candidate);
+    if (state != NameState::taken)
+        return state == NameState::free ? candidate : QString();
     const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
     const QString base = dot < 0 ? fileName : fileName.left(dot);
     const QString extension = dot < 0 ? QString() : fileName.mid(dot + 1);
-    for (qint64 k = 1;; ++k) {
+    for (int k = 1; k <= kMaxNameAttempts; ++k) {
         const QString name = base + QLatin1Char('_') + QString::number(k) +
                              (dot < 0 ? QString() : QLatin1Char('.') + extension);
         const QString next = folder + QLatin1Char('/') + name;
-        if (!somethingAt(next))
-            return next;
+        state = nameState(next);
+        if (state != NameState::taken)
+            return state == NameState::free ? next : QString();
     }
+    return {};
 }
 
 bool ArchiveMover::createFolder(const QString &folder, QString *error)
@@ -250,6 +316,8 @@ QString ArchiveMover::moveFile(const QString &source, const QString &folder)
         return moved;
     if (last == Rename::otherFileSystem)
         return copyAcross(source, folder);
+    if (last == Rename::unsupported)
+        return copyIntoFreeName(source, folder);
     return {};
 }
 
@@ -273,21 +341,30 @@ ArchiveMover::Outcome ArchiveMover::moveFiles(const QStringList &sources, const 
 QFuture<void> ArchiveMover::performArchive(AppState &state, const QList<ImageItem> &images,
                                            const QString &folder)
 {
+    auto done = std::make_shared<QPromise<void>>();
+    done->start();
+    if (state.isArchiving()) {
+        done->finish();
+        return done->future();
+    }
     QStringList sources;
     sources.reserve(images.size());
     for (const ImageItem &item : images)
         sources << item.path();
     const QString target = QDir::cleanPath(folder);
-    // Finished once the folder has been rescanned after the moves.
-    auto done = std::make_shared<QPromise<void>>();
-    done->start();
+    const QString openRoot = state.currentFolder() ? state.currentFolder()->path() : QString();
+    state.setArchiving(true);
+    const auto finish = [&state, done] {
+        state.setArchiving(false);
+        done->finish();
+    };
     BackgroundTask::run(
         QThreadPool::globalInstance(), &state,
         [sources, target] { return ArchiveMover::moveFiles(sources, target); },
-        [&state, target, done](const Outcome &outcome) {
+        [&state, target, openRoot, finish](const Outcome &outcome) {
             if (!outcome.folderReady) {
                 state.setToastMessage(QStringLiteral("创建文件夹失败：") + outcome.folderError);
-                done->finish();
+                finish();
                 return;
             }
             for (const QString &source : outcome.movedSources)
@@ -295,14 +372,16 @@ QFuture<void> ArchiveMover::performArchive(AppState &state, const QList<ImageIte
             state.setToastMessage(QStringLiteral("已归档 %1 张图片到「%2」")
                                       .arg(outcome.movedSources.size())
                                       .arg(QFileInfo(target).fileName()));
-            state.setStarFilter(0);
-            state.clearSelection();
-            if (!state.currentFolder()) {
-                done->finish();
+            // Another folder opened meanwhile keeps its own filters and selection.
+            const std::optional<FolderNode> &open = state.currentFolder();
+            if (!open || open->path() != openRoot) {
+                finish();
                 return;
             }
+            state.setStarFilter(0);
+            state.clearSelection();
             // The rescan finishes on this thread too, so attaching here cannot race it.
-            state.refreshFolder(*state.currentFolder()).then(&state, [done] { done->finish(); });
+            state.refreshFolder(*open).then(&state, finish);
         });
     return done->future();
 }

@@ -16,8 +16,11 @@ class AppState;
 // A move is a no-replace rename within a file system. Across file systems it
 // is a copy into a hidden temporary file in the destination, synced and
 // checked against the source's size, published under a free name without
-// replacing anything, and only then is the original removed. Whatever fails,
-// the file ends up in exactly one place: the destination or where it was.
+// replacing anything, and only then is the original removed. Where the file
+// system can rename only by replacing (FUSE mounts, exFAT, some network
+// shares), the free name is created exclusively and the copy made into it.
+// Whatever fails, the file ends up in exactly one place: the destination or
+// where it was.
 class ArchiveMover
 {
 public:
@@ -33,7 +36,10 @@ public:
 
     // The path in `folder` where a file called `fileName` can be created
     // without overwriting anything: the name itself when free, else base_1.ext,
-    // base_2.ext, … (the extension is what follows the last dot).
+    // base_2.ext, … (the extension is what follows the last dot). Empty when
+    // no name can be known to be free: a candidate that cannot be looked at
+    // (no search permission, a name too long) or every one up to base_10000
+    // taken.
     static QString uniqueURL(const QString &fileName, const QString &folder);
 
     // Creates `folder` with its missing parents; an existing folder is fine.
@@ -49,10 +55,12 @@ public:
     static Outcome moveFiles(const QStringList &sources, const QString &folder);
 
     // The whole archive of the grid: file work on a worker thread, then on the
-    // UI thread the moved files' ratings are forgotten, the toast reports the
-    // result, the star filter and the selection are reset and the open folder
-    // is rescanned. The future finishes after the rescan (or at once after a
-    // failure to create the folder, which changes nothing else).
+    // UI thread the moved files' ratings are forgotten and the toast reports
+    // the result; if the folder open at the start is still open, the star
+    // filter and the selection are reset and it is rescanned. The future
+    // finishes after the rescan (or at once after a failure to create the
+    // folder, which changes nothing else). AppState::isArchiving is true
+    // until then; while it is, a second archive is refused (nothing happens).
     static QFuture<void> performArchive(AppState &state, const QList<ImageItem> &images,
                                         const QString &folder);
 };

@@ -1,4 +1,5 @@
 #include "BrowseFixtures.h"
+#include "FileSystemFixtures.h"
 #include "state/ArchiveMover.h"
 
 #include <QDirIterator>
@@ -7,12 +8,45 @@
 #include <QTest>
 #include <cerrno>
 #include <cstring>
+#include <linux/capability.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 using BrowseFixtures::contents;
 using BrowseFixtures::writeImage;
+
+namespace {
+
+// File permissions as an ordinary user meets them, on this thread: root's
+// overrides of read, write and search permission are set aside while the
+// object lives (nothing to do for other users).
+class PermissionChecksOnThisThread
+{
+public:
+    PermissionChecksOnThisThread()
+    {
+        if (::geteuid() != 0 || ::syscall(SYS_capget, &m_header, m_saved) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        m_active = ::syscall(SYS_capset, &m_header, reduced) == 0;
+    }
+    ~PermissionChecksOnThisThread()
+    {
+        if (m_active)
+            ::syscall(SYS_capset, &m_header, m_saved);
+    }
+    bool isActive() const { return m_active || ::geteuid() != 0; }
+
+private:
+    __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct m_saved[2] = {};
+    bool m_active = false;
+};
+
+} // namespace
 
 // The archive's file work on real folders: free names, no-replace moves,
 // moves onto another file system, and the whole archive against AppState.
@@ -34,10 +68,15 @@ private Q_SLOTS:
     void existingFolderIsReused();
     void movesOntoAnotherFileSystem();
     void failedCopyLeavesNoPartialFile();
+    void freeNameSearchStopsAtUnusableNames();
+    void movesWhereNoRenameRefusesANameCopyInPlace();
 
     void archiveOfThreeSelectedImages();
     void archiveWithNoImagesStillReports();
     void archiveIntoAFileReportsAndKeepsEverything();
+    void archiveOfUnusableNamesStillReportsAndRescans();
+    void secondArchiveIsRefusedWhileOneRuns();
+    void folderOpenedMeanwhileKeepsItsFiltersAndSelection();
 
 private:
     QString root() const { return m_dir.path() + QStringLiteral("/photos"); }
@@ -255,6 +294,83 @@ void TestArchiveMover::failedCopyLeavesNoPartialFile()
     QCOMPARE(filesBelow(mount), QStringList{"small.jpg"});
 }
 
+void TestArchiveMover::freeNameSearchStopsAtUnusableNames()
+{
+    // A long name whose _k forms exceed the file system's name limit (255 bytes).
+    const QString longName = QString(251, QLatin1Char('n')) + ".jpg";
+    const QString target = root() + "/批量归档";
+    writeImage(target, longName, Qt::blue);
+    const QString source = writeImage(root(), longName, Qt::red);
+    const QByteArray bytes = contents(source);
+    QCOMPARE(ArchiveMover::uniqueURL(longName, target), QString());
+    ArchiveMover::Outcome outcome = ArchiveMover::moveFiles({source}, target);
+    QVERIFY(outcome.folderReady);
+    QVERIFY(outcome.movedSources.isEmpty());
+    QCOMPARE(contents(source), bytes);
+
+    // A destination without search permission: every look-up fails with EACCES.
+    const QString locked = root() + "/locked";
+    QVERIFY(QDir().mkpath(locked));
+    QVERIFY(::chmod(QFile::encodeName(locked).constData(), 0600) == 0);
+    const QString other = writeImage(root(), "IMG_5.jpg");
+    {
+        const PermissionChecksOnThisThread asAUser;
+        if (!asAUser.isActive())
+            QSKIP("Cannot set root's permission overrides aside: EACCES is not exercised");
+        QCOMPARE(ArchiveMover::uniqueURL("IMG_5.jpg", locked), QString());
+        outcome = ArchiveMover::moveFiles({other}, locked);
+    }
+    ::chmod(QFile::encodeName(locked).constData(), 0755);
+    QVERIFY(outcome.folderReady);
+    QVERIFY(outcome.movedSources.isEmpty());
+    QVERIFY(QFileInfo::exists(other));
+    QCOMPARE(filesBelow(locked), QStringList());
+}
+
+void TestArchiveMover::movesWhereNoRenameRefusesANameCopyInPlace()
+{
+    const QString target = root() + "/批量归档";
+    const QString existing = writeImage(target, "IMG_1.jpg", Qt::blue);
+    const QByteArray existingBytes = contents(existing);
+    const QString source = writeImage(root(), "IMG_1.jpg", Qt::red);
+    const QByteArray bytes = contents(source);
+    QVERIFY(::chmod(QFile::encodeName(source).constData(), 0640) == 0);
+    const QString second = writeImage(root(), "IMG_2.jpg", Qt::green);
+
+    ArchiveMover::Outcome outcome;
+    {
+        const WithoutNoReplaceRenames noRenames;
+        outcome = ArchiveMover::moveFiles({source, second}, target);
+    }
+    QCOMPARE(outcome.destinations, (QStringList{target + "/IMG_1_1.jpg", target + "/IMG_2.jpg"}));
+    QCOMPARE(contents(existing), existingBytes);
+    QCOMPARE(contents(target + "/IMG_1_1.jpg"), bytes);
+    QCOMPARE(int(QFileInfo(target + "/IMG_1_1.jpg").permissions() & QFile::WriteGroup), 0);
+    QCOMPARE(filesBelow(root()),
+             (QStringList{"批量归档/IMG_1.jpg", "批量归档/IMG_1_1.jpg", "批量归档/IMG_2.jpg"}));
+
+    // A copy in place that runs out of space leaves nothing under its name.
+    const QString mount = m_dir.path() + "/card";
+    if (!mountTmpfs(mount, "size=64k"))
+        QSKIP("Cannot mount a tmpfs here (needs root and mount rights): a copy in place that "
+              "runs out of space is not exercised");
+    QImage noise(400, 400, QImage::Format_RGB32);
+    for (int y = 0; y < noise.height(); ++y) {
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, qRgb((x * 7919 + y * 104729) % 251, (x * y) % 253, x % 255));
+    }
+    const QString big = root() + "/big.png";
+    QVERIFY(noise.save(big));
+    const QByteArray bigBytes = contents(big);
+    {
+        const WithoutNoReplaceRenames noRenames;
+        outcome = ArchiveMover::moveFiles({big}, mount);
+    }
+    QVERIFY(outcome.movedSources.isEmpty());
+    QCOMPARE(contents(big), bigBytes);
+    QCOMPARE(filesBelow(mount), QStringList());
+}
+
 void TestArchiveMover::archiveOfThreeSelectedImages()
 {
     AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
@@ -331,6 +447,77 @@ void TestArchiveMover::archiveIntoAFileReportsAndKeepsEverything()
     QCOMPARE(state.starFilter(), 2);
     QCOMPARE(state.selectedImageIDs().size(), 1);
     QCOMPARE(rescans.count(), 0);
+}
+
+void TestArchiveMover::archiveOfUnusableNamesStillReportsAndRescans()
+{
+    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    const QString longName = QString(251, QLatin1Char('n')) + ".jpg";
+    writeImage(root(), longName);
+    writeImage(root() + "/批量归档", longName, Qt::blue);
+    QVERIFY(BrowseFixtures::open(state, root()));
+    const ImageItem image = BrowseFixtures::item(state, longName);
+    QVERIFY(image.path().startsWith(root() + "/n"));
+    QSignalSpy rescans(&state, &AppState::imagesChanged);
+    QFuture<void> done = ArchiveMover::performArchive(state, {image}, root() + "/批量归档");
+    QTRY_VERIFY(done.isFinished());
+    QCOMPARE(state.toastMessage().value_or(QString()),
+             QStringLiteral("已归档 0 张图片到「批量归档」"));
+    QCOMPARE(rescans.count(), 1);
+    QVERIFY(QFileInfo::exists(image.path()));
+    QVERIFY(!state.isArchiving());
+}
+
+void TestArchiveMover::secondArchiveIsRefusedWhileOneRuns()
+{
+    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    writeImage(root(), "IMG_1.jpg");
+    writeImage(root(), "IMG_2.jpg");
+    QVERIFY(BrowseFixtures::open(state, root()));
+    const QList<ImageItem> images = state.images();
+    QSignalSpy archiving(&state, &AppState::archivingChanged);
+
+    QFuture<void> first = ArchiveMover::performArchive(state, images, root() + "/批量归档");
+    QVERIFY(state.isArchiving());
+    QFuture<void> second = ArchiveMover::performArchive(state, images, root() + "/又一个");
+    QVERIFY(second.isFinished()); // refused at once
+    QTRY_VERIFY(first.isFinished());
+    QVERIFY(!state.isArchiving());
+    QCOMPARE(archiving.count(), 2);
+    QCOMPARE(state.toastMessage().value_or(QString()),
+             QStringLiteral("已归档 2 张图片到「批量归档」"));
+    QVERIFY(!QFileInfo::exists(root() + "/又一个"));
+    QCOMPARE(filesBelow(root()), (QStringList{"批量归档/IMG_1.jpg", "批量归档/IMG_2.jpg"}));
+}
+
+void TestArchiveMover::folderOpenedMeanwhileKeepsItsFiltersAndSelection()
+{
+    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    writeImage(root(), "IMG_1.jpg");
+    const QString elsewhere = m_dir.path() + "/elsewhere";
+    writeImage(elsewhere, "DSC_1.jpg");
+    writeImage(elsewhere, "DSC_2.jpg");
+    QVERIFY(BrowseFixtures::open(state, root()));
+    QFuture<void> done = ArchiveMover::performArchive(state, state.images(), root() + "/批量归档");
+
+    // Another folder is open by the time the moves finish, filtered and with a selection.
+    const FolderNode other = FolderScanner::scanFolder(QUrl::fromLocalFile(elsewhere), true);
+    state.setCurrentFolder(other);
+    state.setImages(other.allImages());
+    const ImageItem chosen = state.images().first();
+    state.updateRating(3, chosen);
+    state.setStarFilter(3);
+    state.toggleSelection(chosen.id());
+    QSignalSpy rescans(&state, &AppState::imagesChanged);
+
+    QTRY_VERIFY(done.isFinished());
+    QCOMPARE(state.toastMessage().value_or(QString()),
+             QStringLiteral("已归档 1 张图片到「批量归档」"));
+    QCOMPARE(state.starFilter(), 3);
+    QCOMPARE(state.selectedImageIDs(), QSet<QUuid>{chosen.id()});
+    QCOMPARE(rescans.count(), 0);
+    QCOMPARE(state.currentFolder()->path(), elsewhere);
+    QVERIFY(QFileInfo::exists(root() + "/批量归档/IMG_1.jpg"));
 }
 
 QTEST_GUILESS_MAIN(TestArchiveMover)
