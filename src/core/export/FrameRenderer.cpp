@@ -170,6 +170,67 @@ std::optional<QImage> FrameRenderer::composeFramedImage(const QImage &image, con
     return canvas;
 }
 
+namespace {
+
+// The bar's right block: the main text and the first present secondary text.
+struct RightBlock
+{
+    QString main;
+    QString secondary;
+};
+
+RightBlock rightBlock(const EXIFData &exif, const std::optional<QString> &rightMainText)
+{
+    RightBlock block{rightMainText.value_or(exif.parameterLine()), {}};
+    for (const QString *candidate : {&exif.author, &exif.dateTaken, &exif.location}) {
+        if (!candidate->isEmpty()) {
+            block.secondary = *candidate;
+            break;
+        }
+    }
+    return block;
+}
+
+qreal widthAt(const QString &text, qreal size, TextLine::Weight weight)
+{
+    return text.isEmpty() ? 0 : TextLine(text, size, Qt::black, weight).width();
+}
+
+// Widths in the bar at full text size: the logo, the fixed gaps around the
+// separator, the left block's texts (make, then the wider of model and lens)
+// and the right block (the wider of its two lines).
+struct BarWidths
+{
+    qreal logo = 0;
+    qreal fixed = 0;
+    qreal leftText = 0;
+    qreal rightText = 0;
+};
+
+// The factor for every text size of the bar so that the left and right blocks
+// keep at least `padding` between them within `available` (the bar's width
+// less its two paddings): 1 when they fit. Only when the logo alone leaves no
+// room does it shrink too (`logoScale`, else 1).
+qreal barTextScale(const BarWidths &widths, qreal available, qreal padding, qreal *logoScale)
+{
+    *logoScale = 1;
+    const qreal text = widths.leftText + widths.rightText;
+    if (widths.rightText <= 0 || text <= 0)
+        return 1; // a single block cannot collide with anything
+    const qreal needed = widths.fixed + widths.logo + text + padding;
+    if (needed <= available)
+        return 1;
+    const qreal room = available - padding - widths.fixed - widths.logo;
+    if (room > 0)
+        return room / text;
+    // Not even the logo leaves room: it shrinks with the texts.
+    const qreal shared = std::max<qreal>(0, available - padding - widths.fixed);
+    *logoScale = shared / (text + widths.logo);
+    return *logoScale;
+}
+
+} // namespace
+
 // `rect` is the bar in y-up canvas coordinates.
 void FrameRenderer::drawBarContent(QPainter &ctx, const YUpCanvas &canvas, const QRectF &rect,
                                    const EXIFData &exif, const FrameStyle &style, qreal padding,
@@ -181,9 +242,34 @@ void FrameRenderer::drawBarContent(QPainter &ctx, const YUpCanvas &canvas, const
     const qreal maxX = rect.right();
     const qreal minY = rect.top(); // y-up: the bar's lower edge
     const qreal midY = rect.center().y();
+    const bool logo = hasBitmap(logoImage);
+    const bool brandText = !logo && !exif.cameraMake.isEmpty();
+    const RightBlock right = rightBlock(exif, rightMainText);
 
-    const qreal p = 0.28 * h;
-    const qreal s = 0.2 * h;
+    // When the two blocks would run into each other (a portrait photo with a
+    // long model name), every text shrinks by one factor until they are at
+    // least one padding apart; the proportions between the texts stay.
+    const qreal fullP = 0.28 * h;
+    const qreal fullS = 0.2 * h;
+    const qreal fullLogoHeight = 0.5 * h * style.logoScale;
+    BarWidths widths;
+    if (logo)
+        widths.logo = fullLogoHeight * (qreal(logoImage.width()) / logoImage.height());
+    if (logo || brandText)
+        widths.fixed = 1.6 * padding;
+    if (brandText)
+        widths.leftText = widthAt(exif.cameraMake, fullP, TextLine::Weight::Medium);
+    widths.leftText += std::max(widthAt(exif.cameraModel, fullP, TextLine::Weight::Medium),
+                                widthAt(exif.lensModel, fullS, TextLine::Weight::Regular));
+    if (!right.main.isEmpty()) {
+        widths.rightText = std::max(widthAt(right.main, fullP, TextLine::Weight::Medium),
+                                    widthAt(right.secondary, fullS, TextLine::Weight::Regular));
+    }
+    qreal logoFactor = 1;
+    const qreal f = barTextScale(widths, maxX - minX - 2 * padding, padding, &logoFactor);
+
+    const qreal p = f * fullP;
+    const qreal s = f * fullS;
     const auto primary = [&](const QString &text) {
         return TextLine(text, p, style.textColor, TextLine::Weight::Medium);
     };
@@ -197,12 +283,12 @@ void FrameRenderer::drawBarContent(QPainter &ctx, const YUpCanvas &canvas, const
     // Left block: brand (logo or make), separator, then model and lens.
     qreal x = minX + padding;
     std::optional<qreal> brandWidth;
-    if (hasBitmap(logoImage)) {
-        const qreal lh = 0.5 * h * style.logoScale;
+    if (logo) {
+        const qreal lh = fullLogoHeight * logoFactor;
         const qreal lw = lh * (qreal(logoImage.width()) / logoImage.height());
         ctx.drawImage(canvas.rect(x, midY - lh / 2, lw, lh), logoImage);
         brandWidth = lw;
-    } else if (!exif.cameraMake.isEmpty()) {
+    } else if (brandText) {
         const TextLine make = primary(exif.cameraMake);
         drawAt(make, x, midY - 0.35 * p);
         brandWidth = make.width();
@@ -223,19 +309,11 @@ void FrameRenderer::drawBarContent(QPainter &ctx, const YUpCanvas &canvas, const
         drawAt(secondary(exif.lensModel), x, midY - 0.6 * p - 0.2 * s);
 
     // Right block, right-aligned at maxX - padding.
-    const QString mainText = rightMainText.value_or(exif.parameterLine());
-    if (mainText.isEmpty())
+    if (right.main.isEmpty())
         return;
-    QString secondaryText;
-    for (const QString *candidate : {&exif.author, &exif.dateTaken, &exif.location}) {
-        if (!candidate->isEmpty()) {
-            secondaryText = *candidate;
-            break;
-        }
-    }
-    const TextLine main = primary(mainText);
-    if (!secondaryText.isEmpty()) {
-        const TextLine second = secondary(secondaryText);
+    const TextLine main = primary(right.main);
+    if (!right.secondary.isEmpty()) {
+        const TextLine second = secondary(right.secondary);
         drawAt(main, maxX - padding - main.width(), midY + 0.1 * s);
         drawAt(second, maxX - padding - second.width(), midY - 0.6 * p - 0.2 * s);
     } else {

@@ -59,9 +59,14 @@ QPointF placement(const WatermarkConfig &config, const QSizeF &canvas, qreal w, 
     return {x, y};
 }
 
-// A tile is one stamp of text or logo; anything beyond 256 MB of pixels comes
-// from an absurd text length or size and would only fail to allocate.
-constexpr qreal kMaxTilePixels = 64.0 * 1024 * 1024;
+// Tiles up to this size are rendered once and stamped (about 64 MB); larger
+// ones, which a long text at a large font on a big photo makes, are drawn
+// straight onto the photo at every place instead, so no giant bitmap is needed.
+constexpr qreal kMaxTileBitmapPixels = 16.0 * 1024 * 1024;
+// Beyond this no slider setting reaches (a 32,767-character text at the largest
+// font on a 200 MP photo stays below it); QPainter's fixed-point rasteriser
+// would overflow.
+constexpr qreal kMaxTileSide = 16.0 * 1024 * 1024;
 
 bool isUsableSize(qreal side)
 {
@@ -149,83 +154,110 @@ void WatermarkRenderer::drawImage(QPainter &ctx, const WatermarkConfig &config,
     ctx.drawImage(yUp.rect(xy.x(), xy.y(), w, h), logo);
 }
 
-std::optional<QImage> WatermarkRenderer::makeRotatedTile(const WatermarkConfig &config,
-                                                         const QSizeF &canvas)
+std::optional<WatermarkRenderer::Tile> WatermarkRenderer::makeTile(const WatermarkConfig &config,
+                                                                   const QSizeF &canvas)
 {
     const qreal W = canvas.width();
     const qreal M = std::max(W, canvas.height());
 
     // Content and its unrotated size: the logo when it loads, else the text.
-    const QImage logo = loadLogo(config.imageURL);
-    std::optional<TextLine> line;
-    qreal tw = 0;
-    qreal th = 0;
-    if (!logo.isNull()) {
-        tw = W * config.imageScale;
-        th = tw * (qreal(logo.height()) / logo.width());
+    Tile tile;
+    tile.logo = loadLogo(config.imageURL);
+    if (!tile.logo.isNull()) {
+        tile.tw = W * config.imageScale;
+        tile.th = tile.tw * (qreal(tile.logo.height()) / tile.logo.width());
     } else {
-        line = makeTextLine(config.text, M * config.fontSize, config.textColor);
-        if (line->isEmpty())
+        tile.line = makeTextLine(config.text, M * config.fontSize, config.textColor);
+        if (tile.line->isEmpty())
             return std::nullopt;
-        tw = std::ceil(line->width());
-        th = std::ceil(line->ascent() + line->descent());
+        tile.tw = std::ceil(tile.line->width());
+        tile.th = std::ceil(tile.line->ascent() + tile.line->descent());
     }
-    if (!isUsableSize(tw) || !isUsableSize(th))
+    if (!isUsableSize(tile.tw) || !isUsableSize(tile.th))
         return std::nullopt;
 
-    const qreal a = config.tileRotationDegrees * M_PI / 180;
+    tile.degrees = config.tileRotationDegrees;
+    const qreal a = tile.degrees * M_PI / 180;
     if (!std::isfinite(a))
         return std::nullopt;
-    const qreal RW = tw * std::abs(std::cos(a)) + th * std::abs(std::sin(a));
-    const qreal RH = tw * std::abs(std::sin(a)) + th * std::abs(std::cos(a));
-    const qreal tileW = std::max(1.0, std::ceil(RW));
-    const qreal tileH = std::max(1.0, std::ceil(RH));
-    if (!isUsableSize(tileW) || !isUsableSize(tileH) || tileW * tileH > kMaxTilePixels)
+    tile.RW = tile.tw * std::abs(std::cos(a)) + tile.th * std::abs(std::sin(a));
+    tile.RH = tile.tw * std::abs(std::sin(a)) + tile.th * std::abs(std::cos(a));
+    tile.width = std::max(1.0, std::ceil(tile.RW));
+    tile.height = std::max(1.0, std::ceil(tile.RH));
+    if (!(tile.width <= kMaxTileSide) || !(tile.height <= kMaxTileSide))
         return std::nullopt;
+    return tile;
+}
 
-    QImage tile(int(tileW), int(tileH), QImage::Format_ARGB32_Premultiplied);
-    if (tile.isNull())
+void WatermarkRenderer::paintTile(QPainter &ctx, const Tile &tile, const QPointF &topLeft)
+{
+    // The tile's own y-up frame: its centre at (RW / 2, RH / 2) (unrounded).
+    const YUpCanvas yUp(tile.height);
+    ctx.save();
+    ctx.translate(topLeft + yUp.point(tile.RW / 2, tile.RH / 2));
+    ctx.rotate(YUpCanvas::painterDegrees(tile.degrees));
+    // The content's own y-up frame, (0, 0) at its lower-left corner.
+    const YUpCanvas content(tile.th);
+    ctx.translate(-tile.tw / 2, -tile.th / 2);
+    if (!tile.logo.isNull())
+        ctx.drawImage(content.rect(0, 0, tile.tw, tile.th), tile.logo);
+    else
+        tile.line->draw(ctx, content.point(0, tile.line->descent()));
+    ctx.restore();
+}
+
+std::optional<QImage> WatermarkRenderer::renderTile(const Tile &tile)
+{
+    if (tile.width * tile.height > kMaxTileBitmapPixels)
         return std::nullopt;
-    tile.fill(Qt::transparent);
-
-    const YUpCanvas yUp(tile.height());
-    QPainter ctx(&tile);
+    QImage bitmap(int(tile.width), int(tile.height), QImage::Format_ARGB32_Premultiplied);
+    if (bitmap.isNull())
+        return std::nullopt;
+    bitmap.fill(Qt::transparent);
+    QPainter ctx(&bitmap);
     ctx.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
                        QPainter::SmoothPixmapTransform);
-    ctx.translate(yUp.point(RW / 2, RH / 2));
-    ctx.rotate(YUpCanvas::painterDegrees(config.tileRotationDegrees));
-    // The content's own y-up frame, (0, 0) at its lower-left corner.
-    const YUpCanvas content(th);
-    ctx.translate(-tw / 2, -th / 2);
-    if (!logo.isNull())
-        ctx.drawImage(content.rect(0, 0, tw, th), logo);
-    else
-        line->draw(ctx, content.point(0, line->descent()));
+    paintTile(ctx, tile, QPointF(0, 0));
     ctx.end();
-    return tile;
+    return bitmap;
+}
+
+std::optional<QImage> WatermarkRenderer::makeRotatedTile(const WatermarkConfig &config,
+                                                         const QSizeF &canvas)
+{
+    const std::optional<Tile> tile = makeTile(config, canvas);
+    return tile ? renderTile(*tile) : std::nullopt;
 }
 
 void WatermarkRenderer::drawTiled(QPainter &ctx, const WatermarkConfig &config,
                                   const QSizeF &canvas)
 {
-    const std::optional<QImage> tile = makeRotatedTile(config, canvas);
+    const std::optional<Tile> tile = makeTile(config, canvas);
     if (!tile)
         return;
     const qreal W = canvas.width();
     const qreal H = canvas.height();
     const qreal M = std::max(W, H);
-    const qreal TW = tile->width();
-    const qreal TH = tile->height();
+    const qreal TW = tile->width;
+    const qreal TH = tile->height;
 
     const qreal sx = 0.04 * M + TW;
     const qreal sy = config.tileSpacing * M + TH;
     if (!std::isfinite(sx) || !std::isfinite(sy) || sx <= 0 || sy <= 0)
         return;
 
+    // Stamped when it fits a bitmap, else drawn in place (the same geometry).
+    const std::optional<QImage> bitmap = renderTile(*tile);
+    const QRectF photo(0, 0, W, H);
     const YUpCanvas yUp(H);
     qreal y = -TH;
     for (int r = 0; y < H + TH; ++r, y += sy) {
-        for (qreal x = (r % 2 == 0) ? -TW : sx / 2 - TW; x < W + TW; x += sx)
-            ctx.drawImage(yUp.rect(x, y, TW, TH).topLeft(), *tile);
+        for (qreal x = (r % 2 == 0) ? -TW : sx / 2 - TW; x < W + TW; x += sx) {
+            const QRectF place = yUp.rect(x, y, TW, TH);
+            if (bitmap)
+                ctx.drawImage(place.topLeft(), *bitmap);
+            else if (place.intersects(photo))
+                paintTile(ctx, *tile, place.topLeft());
+        }
     }
 }

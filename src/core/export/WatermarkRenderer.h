@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/TextLine.h"
 #include "export/WatermarkConfig.h"
 
 #include <QImage>
@@ -7,7 +8,6 @@
 #include <optional>
 
 class QPainter;
-class TextLine;
 
 // Paints a text, logo or tiled watermark onto a copy of a photo. Pure functions
 // of their arguments, safe on any thread; the logo file is read on every call.
@@ -31,11 +31,29 @@ public:
     static void paint(QPainter &ctx, const QSizeF &photoSize, const WatermarkConfig &config);
 
     // The tile of the tiled kind, rotated, transparent around the content;
-    // nothing when there is neither a loadable logo nor a text. Exposed for tests.
+    // nothing when there is neither a loadable logo nor a text, or when the
+    // tile is too large to be kept as one bitmap (drawTiled then draws it in
+    // place). Exposed for tests.
     static std::optional<QImage> makeRotatedTile(const WatermarkConfig &config,
                                                  const QSizeF &canvas);
 
 private:
+    // One tile's content and geometry: unrotated size (tw, th), rotated bounds
+    // (RW, RH) and the whole pixels they take (width, height).
+    struct Tile
+    {
+        QImage logo;
+        std::optional<TextLine> line;
+        qreal tw = 0, th = 0, RW = 0, RH = 0;
+        qreal width = 0, height = 0;
+        qreal degrees = 0;
+    };
+    static std::optional<Tile> makeTile(const WatermarkConfig &config, const QSizeF &canvas);
+    // Paints the rotated tile with the top-left corner of its bounds at `topLeft`.
+    static void paintTile(QPainter &ctx, const Tile &tile, const QPointF &topLeft);
+    // The tile as one bitmap, or nothing when it is too large for one.
+    static std::optional<QImage> renderTile(const Tile &tile);
+
     static void drawText(QPainter &ctx, const WatermarkConfig &config, const QSizeF &canvas);
     static void drawImage(QPainter &ctx, const WatermarkConfig &config, const QSizeF &canvas);
     static void drawTiled(QPainter &ctx, const WatermarkConfig &config, const QSizeF &canvas);

@@ -62,6 +62,27 @@ QRect separatorBounds(const QImage &image)
     return bounds;
 }
 
+// Runs of columns holding dark (primary black) ink in rows [top, bottom] from
+// `fromX` on; the red logo and the light-gray separator are not dark.
+QList<QPair<int, int>> darkRuns(const QImage &image, int top, int bottom, int fromX)
+{
+    QList<QPair<int, int>> runs;
+    for (int x = fromX; x < image.width(); ++x) {
+        bool dark = false;
+        for (int y = top; y <= bottom && !dark; ++y) {
+            const QRgb pixel = image.pixel(x, y);
+            dark = std::max({qRed(pixel), qGreen(pixel), qBlue(pixel)}) < 110;
+        }
+        if (!dark)
+            continue;
+        if (!runs.isEmpty() && runs.last().second == x - 1)
+            runs.last().second = x;
+        else
+            runs.append({x, x});
+    }
+    return runs;
+}
+
 } // namespace
 
 class TestFrameRenderer : public QObject
@@ -82,6 +103,7 @@ private slots:
     void rightBlockAlignedAtPadding();
     void emptyRightMainTextHidesRightBlock();
     void rightSecondaryTextPrecedence();
+    void portraitBarShrinksBothBlocksApart();
     void exportFontsCoverChinese();
 };
 
@@ -300,6 +322,61 @@ void TestFrameRenderer::rightSecondaryTextPrecedence()
     noSecondary.location.clear();
     const QRect single = barInk(framed(noSecondary), kW / 2, kW - 1);
     QVERIFY(std::abs(single.bottom() + 1 - (kBarMid + 0.35 * 33.6)) <= 2);
+}
+
+void TestFrameRenderer::portraitBarShrinksBothBlocksApart()
+{
+    // A Canon PowerShot SX60 HS photo held upright: 1536 x 2048, bar 163.84 px
+    // high from row 2048, padding 30.72 px.
+    constexpr int w = 1536, h = 2048;
+    constexpr qreal pad = 0.02 * w;
+    EXIFData exif;
+    exif.cameraMake = QStringLiteral("Canon");
+    exif.cameraModel = QStringLiteral("Canon PowerShot SX60 HS");
+    const QString parameters = QStringLiteral("57mm  f/5.6  1/60s  ISO 800");
+    const QImage wordmark = logo(240, 60);
+    const QImage both = framed(exif, {}, wordmark, parameters, w, h);
+    const QImage leftAlone = framed(exif, {}, wordmark, QString(), w, h);
+    const QImage rightAlone = framed(EXIFData(), {}, {}, parameters, w, h);
+    QVERIFY(!both.isNull());
+    const int top = h, bottom = both.height() - 1;
+
+    // Left of the widest gap the model, right of it the parameter line; the
+    // gap is at least one padding.
+    const auto runs = darkRuns(both, top, bottom, 0);
+    QVERIFY(runs.size() > 2);
+    int gapAt = 1;
+    for (int i = 2; i < runs.size(); ++i) {
+        if (runs[i].first - runs[i - 1].second > runs[gapAt].first - runs[gapAt - 1].second)
+            gapAt = i;
+    }
+    const int gap = runs[gapAt].first - runs[gapAt - 1].second - 1;
+    QVERIFY2(gap >= pad - 1, qPrintable(QStringLiteral("gap %1 px").arg(gap)));
+    const int leftWidth = runs[gapAt - 1].second - runs.first().first + 1;
+    const int rightWidth = runs.last().second - runs[gapAt].first + 1;
+    // Still right-aligned at the padding.
+    QVERIFY(std::abs(runs.last().second + 1 - (w - pad)) <= 0.15 * 0.28 * 0.08 * h);
+
+    // Both sides shrank, by one factor.
+    const auto fullLeft = darkRuns(leftAlone, top, bottom, 0);
+    const auto fullRight = darkRuns(rightAlone, top, bottom, 0);
+    const qreal leftFactor =
+        qreal(leftWidth) / (fullLeft.last().second - fullLeft.first().first + 1);
+    const qreal rightFactor =
+        qreal(rightWidth) / (fullRight.last().second - fullRight.first().first + 1);
+    QVERIFY2(leftFactor < 0.97 && rightFactor < 0.97,
+             qPrintable(QStringLiteral("%1 %2").arg(leftFactor).arg(rightFactor)));
+    QVERIFY(std::abs(leftFactor - rightFactor) < 0.03);
+    // The logo keeps its size: 0.5 of the bar high.
+    QCOMPARE(colourBounds(both, QRect(0, top, w / 2, bottom - top + 1), kLogo, 12).height(),
+             colourBounds(leftAlone, QRect(0, top, w / 2, bottom - top + 1), kLogo, 12).height());
+
+    // The same texts on the landscape photo fit and are left as they are.
+    const QImage landscape = framed(exif, {}, wordmark, parameters, h, w);
+    const QImage landscapeRight = framed(EXIFData(), {}, {}, parameters, h, w);
+    const auto wide = darkRuns(landscape, w, landscape.height() - 1, h / 2);
+    const auto wideAlone = darkRuns(landscapeRight, w, landscapeRight.height() - 1, h / 2);
+    QCOMPARE(wide, wideAlone);
 }
 
 void TestFrameRenderer::exportFontsCoverChinese()

@@ -127,7 +127,8 @@ void TestRenderBadInput::veryLongAndEmptyTexts()
         QVERIFY(result);
         QCOMPARE(result->size(), photo.size());
     }
-    // A tile that would need gigabytes is not made; the photo is kept as is.
+    // A tile that would need gigabytes is not made as a bitmap; it is drawn in
+    // place (here its line passes beside the photo, which is kept as is).
     WatermarkConfig tiled;
     tiled.kind = WatermarkConfig::Kind::tiled;
     tiled.text = QString("W").repeated(200000);

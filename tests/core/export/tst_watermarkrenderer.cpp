@@ -33,6 +33,24 @@ QString writeLogo(const QTemporaryDir &dir, int w, int h, const QString &name = 
     return path;
 }
 
+// Share of each of n x n blocks whose pixels are lit well above `plain`.
+QList<qreal> coverage(const QImage &image, QColor plain, int n)
+{
+    QList<qreal> shares(n * n, 0);
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < rgb.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
+        for (int x = 0; x < rgb.width(); ++x) {
+            if (qGray(line[x]) > qGray(plain.rgb()) + 40)
+                shares[(y * n / rgb.height()) * n + x * n / rgb.width()] += 1;
+        }
+    }
+    const qreal perBlock = qreal(rgb.width()) * rgb.height() / (n * n);
+    for (qreal &share : shares)
+        share /= perBlock;
+    return shares;
+}
+
 } // namespace
 
 class TestWatermarkRenderer : public QObject
@@ -51,6 +69,7 @@ private slots:
     void tileSizeFollowsRotation();
     void tilesAreStaggered();
     void tilesFallBackToTextWhenLogoGone();
+    void hugeTilesReachTheExportLikeThePreview();
     void nothingToDrawStillCopies();
     void sourcePixelsUntouched();
 };
@@ -279,6 +298,37 @@ void TestWatermarkRenderer::tilesFallBackToTextWhenLogoGone()
     const QImage result = watermarked(photo, withLogo);
     QCOMPARE(result, watermarked(photo, textOnly));
     QVERIFY(!changedBounds(result, kPhoto, 30).isEmpty());
+}
+
+void TestWatermarkRenderer::hugeTilesReachTheExportLikeThePreview()
+{
+    // A 45 MP photo, a long text at the largest font at -30 degrees: one tile
+    // would be about 19,000 x 11,600 pixels. The preview renders from a copy
+    // scaled to 1600 pixels; the export at full size must look the same.
+    WatermarkConfig config = opaqueText();
+    config.kind = WatermarkConfig::Kind::tiled;
+    config.text = QStringLiteral("© Kelvane Photography 2026 · All rights reserved");
+    config.fontSize = 0.1;
+    config.tileRotationDegrees = -30;
+    const QSize full(8192, 5464), preview(1600, 1067);
+    const QImage exported = watermarked(plainImage(full.width(), full.height(), kPhoto), config);
+    QCOMPARE(exported.size(), full);
+    const QImage scaledExport =
+        exported.scaled(preview, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage shown = watermarked(plainImage(preview.width(), preview.height(), kPhoto), config);
+
+    const QList<qreal> inExport = coverage(scaledExport, kPhoto, 8);
+    const QList<qreal> inPreview = coverage(shown, kPhoto, 8);
+    qreal total = 0;
+    for (int i = 0; i < inPreview.size(); ++i) {
+        QVERIFY2(std::abs(inExport[i] - inPreview[i]) < 0.08,
+                 qPrintable(QStringLiteral("block %1: export %2, preview %3")
+                                .arg(i)
+                                .arg(inExport[i])
+                                .arg(inPreview[i])));
+        total += inExport[i];
+    }
+    QVERIFY2(total / inExport.size() > 0.01, "no watermark in the export");
 }
 
 void TestWatermarkRenderer::nothingToDrawStillCopies()
