@@ -214,11 +214,8 @@ void FrameExportView::startInitialPreview()
     m_exportButton->setText(exportButtonText());
     showExportState();
     m_model->setInitialLoading(true);
-    // The first answered render (or the lack of a source) ends the loading state.
-    connect(
-        m_scheduler, &PreviewScheduler::previewUpdated, m_model,
-        [this] { m_model->setInitialLoading(false); }, Qt::SingleShotConnection);
     if (!m_model->sourceImage().isNull() || m_model->items().isEmpty()) {
+        endInitialLoadingWithNextPreview();
         m_scheduler->updatePreview();
         return;
     }
@@ -226,8 +223,19 @@ void FrameExportView::startInitialPreview()
                                  [this](QFuture<QImage> loaded) {
                                      // On failure the preview stays empty and export disabled.
                                      m_model->setSourceImage(ImageLoadResult::from(loaded).image);
+                                     endInitialLoadingWithNextPreview();
                                      m_scheduler->updatePreview();
                                  });
+}
+
+void FrameExportView::endInitialLoadingWithNextPreview()
+{
+    // Connected only once the source is known: a debounced update that ran
+    // while the first image was still loading has nothing to show and must
+    // not end the loading state.
+    connect(
+        m_scheduler, &PreviewScheduler::previewUpdated, m_model,
+        [this] { m_model->setInitialLoading(false); }, Qt::SingleShotConnection);
 }
 
 QString FrameExportView::titleText() const

@@ -57,6 +57,8 @@ public:
     PreviewScheduler &previewScheduler() { return *m_scheduler; }
     ColorPanelCoordinator &colorCoordinator() { return *m_coordinator; }
     FrameExporter &exporter() { return *m_exporter; }
+    // The decoder that loads the batch's pictures (one job at a time).
+    RAWProcessor &rawProcessor() { return *m_rawProcessor; }
 
     // Window texts, exposed for tests and screenshots.
     QString titleText() const;
@@ -77,6 +79,7 @@ private:
     QWidget *makeSettingsPane();
     QWidget *makeBottomBar();
     void startInitialPreview();
+    void endInitialLoadingWithNextPreview();
     void showEditMode();
     void showExportState();
     void detach();

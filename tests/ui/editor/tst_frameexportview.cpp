@@ -9,6 +9,8 @@
 #include "editor/SliderRow.h"
 #include "export/FrameExportModel.h"
 #include "export/LogoCatalogue.h"
+#include "export/PreviewScheduler.h"
+#include "imaging/RAWProcessor.h"
 #include "state/AppState.h"
 
 #include <QColorDialog>
@@ -18,6 +20,7 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 using namespace EditorFixtures;
 
@@ -104,6 +107,38 @@ private Q_SLOTS:
         QVERIFY(!editor->previewPane()->isLoading());
         QVERIFY(!editor->previewPane()->previewImage().isNull());
         QVERIFY(editor->exportButton()->isEnabled());
+    }
+
+    void loadingLastsUntilTheFirstImageIsPreviewed()
+    {
+        // The batch's first picture arrives only after the 80 ms debounce has
+        // run out: the editor's decoder takes one job at a time, and a read of
+        // a FIFO holds it until the test opens the FIFO's other end.
+        const QString gate = m_dir.filePath(QStringLiteral("gate.fifo"));
+        QVERIFY(::mkfifo(QFile::encodeName(gate).constData(), 0600) == 0);
+        FrameExportView editor(*m_state, LogoCatalogue());
+        const QFuture<QImage> held = editor.rawProcessor().loadImage(gate);
+        bool released = false;
+        const auto release = [&] {
+            if (!released)
+                QFile(gate).open(QIODevice::WriteOnly); // opened and closed: end of file
+            released = true;
+        };
+        const auto releaseAtExit = qScopeGuard(release);
+
+        QSignalSpy answered(&editor.previewScheduler(), &PreviewScheduler::previewUpdated);
+        editor.init(items(2, QStringLiteral("held")));
+        QVERIFY(answered.wait(5000)); // the debounced update, with nothing to render yet
+        QVERIFY(editor.model().sourceImage().isNull());
+        QVERIFY(editor.model().isInitialLoading());
+        QVERIFY(editor.previewPane()->isLoading());
+
+        release();
+        QTRY_VERIFY(!editor.model().isInitialLoading());
+        QVERIFY(!editor.model().sourceImage().isNull());
+        QVERIFY(!editor.model().previewImage().isNull());
+        QVERIFY(!editor.previewPane()->isLoading());
+        QVERIFY(held.isFinished());
     }
 
     void failureMessageIsRed()
