@@ -34,7 +34,10 @@ ThumbnailCell::ThumbnailCell(ThumbnailListModel &model, QObject *parent)
     , m_nameFont(BrowseStyle::caption2())
     , m_badgeFont(BrowseStyle::sized(QFont(), 9, QFont::Bold))
     , m_tiles(kTileCacheEntries)
-{}
+{
+    // Like the loader's thumbnails, the tiles start over with every folder opened.
+    connect(&model.state(), &AppState::currentFolderChanged, this, [this] { m_tiles.clear(); });
+}
 
 int ThumbnailCell::tileHeight()
 {
@@ -97,7 +100,10 @@ void ThumbnailCell::paint(QPainter *painter, const QStyleOptionViewItem &option,
 
 QPixmap ThumbnailCell::tile(const QString &path, const QImage &thumbnail, qreal ratio) const
 {
-    const QString key = path + QLatin1Char('@') + QString::number(ratio);
+    // The thumbnail's own identity is part of the key: a file decoded anew
+    // (edited since, or its thumbnail replaced) never gets an old tile.
+    const QString key = path + QLatin1Char('@') + QString::number(thumbnail.cacheKey()) +
+                        QLatin1Char('@') + QString::number(ratio);
     if (const QPixmap *cached = m_tiles.object(key))
         return *cached;
     const int side = qRound(pictureSide * ratio);
@@ -130,9 +136,7 @@ void ThumbnailCell::paintPicture(QPainter &painter, const QRect &picture, int ro
                                                    painter.device()->devicePixelRatioF()));
         return;
     case ThumbnailListModel::ThumbnailState::Loading:
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(BrowseStyle::quaternaryFill(palette));
-        painter.drawRoundedRect(QRectF(picture), cornerRadius, cornerRadius);
+        // The spinner alone: the fill belongs to the placeholder of a failed decode.
         paintSpinner(painter, QRectF(picture.center() - QPointF(9, 9), QSizeF(18, 18)));
         m_model.requestThumbnail(row);
         return;
@@ -183,7 +187,8 @@ void ThumbnailCell::paintFormatBadge(QPainter &painter, const QRect &picture,
 {
     const QFontMetrics metrics(m_badgeFont);
     const QString &label = item.formatLabel();
-    const QSize size(metrics.horizontalAdvance(label) + 10, metrics.height() + 2);
+    // 5 points left and right, 2 above and below the text.
+    const QSize size(metrics.horizontalAdvance(label) + 10, metrics.height() + 4);
     const QRect badge(picture.right() + 1 - 4 - size.width(),
                       picture.bottom() + 1 - 4 - size.height(), size.width(), size.height());
     painter.setPen(Qt::NoPen);

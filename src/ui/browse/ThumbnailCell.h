@@ -51,7 +51,8 @@ public:
                    const QModelIndex &index) override;
 
     // The picture as drawn (cropped square with rounded corners), cached per
-    // file and device pixel ratio. Exposed for the benchmark.
+    // file, thumbnail (QImage::cacheKey) and device pixel ratio; emptied when
+    // a folder is opened. Exposed for the benchmark.
     QPixmap tile(const QString &path, const QImage &thumbnail, qreal ratio) const;
 
 private:

@@ -1,5 +1,6 @@
 #include "browse/ThumbnailGridView.h"
 
+#include "browse/ArchiveBusyVeil.h"
 #include "browse/SelectionActionBar.h"
 #include "browse/StarFilterBar.h"
 #include "browse/ThumbnailListModel.h"
@@ -35,6 +36,7 @@ ThumbnailGridView::ThumbnailGridView(AppState &state, QWidget *parent)
     , m_filterBar(new StarFilterBar(state, this))
     , m_selectionBar(new SelectionActionBar(state, this))
     , m_view(new ThumbnailListView(state, *m_model, this))
+    , m_busyVeil(new ArchiveBusyVeil(m_view, this))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -51,9 +53,25 @@ ThumbnailGridView::ThumbnailGridView(AppState &state, QWidget *parent)
     connect(m_selectionBar, &SelectionActionBar::batchExportRequested, this,
             [this] { Q_EMIT batchExportRequested(m_state.selectedImages()); });
     connect(&state, &AppState::viewerActiveChanged, this, [this](bool active) {
-        if (!active && isVisible())
+        if (active)
+            return;
+        m_returnOnShow = true;
+        if (isVisible())
             QTimer::singleShot(0, this, &ThumbnailGridView::returnToLastViewedImage);
     });
+    connect(&state, &AppState::archivingChanged, this, &ThumbnailGridView::showArchiving);
+    showArchiving(state.isArchiving());
+}
+
+void ThumbnailGridView::showArchiving(bool archiving)
+{
+    // The bars stay readable but cannot start a second archive or an export
+    // of files on the move; the veil keeps clicks off the tiles.
+    m_filterBar->setEnabled(!archiving);
+    m_selectionBar->setEnabled(!archiving);
+    m_busyVeil->setVisible(archiving);
+    if (archiving)
+        m_busyVeil->raise();
 }
 
 ThumbnailGridView::~ThumbnailGridView() = default;
@@ -71,12 +89,17 @@ void ThumbnailGridView::setArchiveFolderChooser(ArchiveConfirmView::FolderChoose
 void ThumbnailGridView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    // Only the first appearance and the return from the viewer go back to the
+    // last viewed image; a window restored from the dock keeps where it was.
+    if (!m_returnOnShow)
+        return;
     // After the layout of this pass, so the tile has its place.
     QTimer::singleShot(0, this, &ThumbnailGridView::returnToLastViewedImage);
 }
 
 void ThumbnailGridView::returnToLastViewedImage()
 {
+    m_returnOnShow = false;
     if (const std::optional<ImageItem> &last = m_state.selectedImage())
         m_view->centreOnImage(last->id());
 }
@@ -108,6 +131,8 @@ void ThumbnailGridView::archiveSelection()
 
 void ThumbnailGridView::presentArchive(const ArchiveItem &plan)
 {
+    if (m_state.isArchiving())
+        return; // one archive at a time
     if (m_archiveSheet)
         m_archiveSheet->close();
     m_archiveItem = plan;

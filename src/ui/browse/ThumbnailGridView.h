@@ -12,6 +12,7 @@
 #include <optional>
 
 class AppState;
+class ArchiveBusyVeil;
 class FileRevealer;
 class SelectionActionBar;
 class StarFilterBar;
@@ -43,7 +44,11 @@ public:
     void setFileRevealer(std::unique_ptr<FileRevealer> revealer);
     void setArchiveFolderChooser(ArchiveConfirmView::FolderChooser chooser);
 
-    // Opens the confirmation sheet for `plan` (what "归档" and "批量归档" do).
+    // Shown over the tiles while an archive moves files (AppState::isArchiving).
+    ArchiveBusyVeil &busyVeil() const { return *m_busyVeil; }
+
+    // Opens the confirmation sheet for `plan` (what "归档" and "批量归档" do);
+    // nothing while an archive runs.
     void presentArchive(const ArchiveItem &plan);
     // Moves `images` into `folder`, then reports and rescans; see ArchiveMover.
     QFuture<void> performArchive(const QList<ImageItem> &images, const QString &folder);
@@ -64,12 +69,17 @@ private:
     void archiveByRating();
     void archiveSelection();
     void returnToLastViewedImage();
+    void showArchiving(bool archiving);
 
     AppState &m_state;
     ThumbnailListModel *m_model;
     StarFilterBar *m_filterBar;
     SelectionActionBar *m_selectionBar;
     ThumbnailListView *m_view;
+    ArchiveBusyVeil *m_busyVeil;
+    // The next showing returns to the last viewed image: the first one, and
+    // the one after the viewer closes.
+    bool m_returnOnShow = true;
     std::optional<ArchiveItem> m_archiveItem;
     QPointer<ArchiveConfirmView> m_archiveSheet;
     ArchiveConfirmView::FolderChooser m_folderChooser;

@@ -1,4 +1,5 @@
 #include "BrowseFixtures.h"
+#include "browse/ArchiveBusyVeil.h"
 #include "browse/ArchiveConfirmView.h"
 #include "browse/FilterCapsuleButton.h"
 #include "browse/SelectionActionBar.h"
@@ -7,6 +8,7 @@
 #include "browse/ThumbnailGridView.h"
 #include "browse/ThumbnailListModel.h"
 #include "browse/ThumbnailListView.h"
+#include "common/BrowseStyle.h"
 #include "common/FileRevealer.h"
 #include "imaging/ImageLoader.h"
 
@@ -16,6 +18,7 @@
 #include <QDirIterator>
 #include <QHelpEvent>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -66,10 +69,13 @@ private Q_SLOTS:
     void selectionBarFollowsTheSelection();
     void thumbnailsOnlyForCellsOnScreen();
     void undecodableFileShowsThePlaceholder();
+    void loadingTileHasNoFillAndBadgeHasTwoPointsAboveAndBelow();
+    void reopenedFolderPaintsTheEditedPicture();
     void contextMenuRevealsAndCopies();
     void returnsToTheLastViewedImage();
 
     void archiveSelectedImagesThroughTheSheet();
+    void gridIsBusyWhileAnArchiveRuns();
     void archiveByRatingWhileBrowsingASubFolder();
     void archivePlanWithNoImages();
     void changeChoosesAnotherFolder();
@@ -511,6 +517,69 @@ void TestThumbnailGrid::undecodableFileShowsThePlaceholder()
     QTRY_VERIFY(m_state->imageLoader().decodeJobCount() > decodes);
 }
 
+void TestThumbnailGrid::loadingTileHasNoFillAndBadgeHasTwoPointsAboveAndBelow()
+{
+    writeImage(root(), "IMG_1.jpg");
+    QVERIFY(BrowseFixtures::open(*m_state, root()));
+    // Not shown, so nothing has asked for the thumbnail yet: the tile is loading.
+    ThumbnailGridView grid(*m_state);
+    const QModelIndex index = grid.model().index(0);
+    QCOMPARE(index.data(ThumbnailListModel::ThumbnailStateRole)
+                 .value<ThumbnailListModel::ThumbnailState>(),
+             ThumbnailListModel::ThumbnailState::Loading);
+    QStyleOptionViewItem option;
+    option.initFrom(&grid.listView());
+    option.rect = QRect(QPoint(0, 0), ThumbnailCell::slotSize(ThumbnailCell::pictureSide));
+    const QColor background(Qt::white);
+    QImage canvas(option.rect.size(), QImage::Format_RGB32);
+    canvas.fill(background);
+    {
+        QPainter painter(&canvas);
+        grid.listView().cell().paint(&painter, option, index);
+    }
+    const QRect picture = ThumbnailCell::pictureRect(option.rect);
+    // Beside the spinner, below the selection badge: the background itself.
+    for (const QPoint &probe :
+         {picture.topLeft() + QPoint(30, 70), picture.center() + QPoint(0, 30),
+          picture.bottomLeft() + QPoint(10, -10)})
+        QCOMPARE(canvas.pixelColor(probe), background);
+
+    const QColor badge = BrowseStyle::formatBadgeColor(ImageItem::FormatCategory::jpeg);
+    QRect box;
+    for (int y = picture.top(); y <= picture.bottom(); ++y) {
+        for (int x = picture.center().x(); x <= picture.right(); ++x) {
+            const QColor pixel = canvas.pixelColor(x, y);
+            if (std::abs(pixel.red() - badge.red()) + std::abs(pixel.green() - badge.green()) +
+                    std::abs(pixel.blue() - badge.blue()) <
+                12)
+                box |= QRect(x, y, 1, 1);
+        }
+    }
+    QVERIFY(!box.isEmpty());
+    const QFontMetrics badgeFont(BrowseStyle::sized(QFont(), 9, QFont::Bold));
+    QCOMPARE(box.height(), badgeFont.height() + 4);
+    QCOMPARE(picture.bottom() - box.bottom(), 4);
+    QCoreApplication::processEvents(); // let the request painting made settle
+}
+
+void TestThumbnailGrid::reopenedFolderPaintsTheEditedPicture()
+{
+    writeImage(root(), "IMG_1.jpg", Qt::red);
+    openGrid();
+    const QPoint probe = pictureCentre(0) + QPoint(0, 30);
+    const auto paintedNear = [&](QColor colour) {
+        const QColor pixel = viewport()->grab().toImage().pixelColor(probe);
+        return std::abs(pixel.red() - colour.red()) < 40 &&
+               std::abs(pixel.blue() - colour.blue()) < 40 &&
+               std::abs(pixel.green() - colour.green()) < 40;
+    };
+    QTRY_VERIFY(paintedNear(Qt::red));
+    // Edited outside the app, then the folder is opened again.
+    writeImage(root(), "IMG_1.jpg", Qt::blue);
+    QVERIFY(BrowseFixtures::open(*m_state, root()));
+    QTRY_VERIFY(paintedNear(Qt::blue));
+}
+
 void TestThumbnailGrid::contextMenuRevealsAndCopies()
 {
     writeImage(root(), "IMG_1.jpg");
@@ -548,6 +617,15 @@ void TestThumbnailGrid::returnsToTheLastViewedImage()
     QTRY_VERIFY(viewport()->rect().contains(slot(150).center()));
     QVERIFY(std::abs(slot(150).center().y() - viewport()->rect().center().y()) <=
             slot(150).height() / 2);
+
+    // A window restored from the dock shows the grid again where the user left it.
+    QScrollBar *bar = m_grid->listView().verticalScrollBar();
+    bar->setValue(0);
+    m_grid->hide();
+    m_grid->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_grid.get()));
+    QCoreApplication::processEvents();
+    QCOMPARE(bar->value(), 0);
 }
 
 void TestThumbnailGrid::archiveSelectedImagesThroughTheSheet()
@@ -585,6 +663,41 @@ void TestThumbnailGrid::archiveSelectedImagesThroughTheSheet()
     QCOMPARE(m_grid->model().rowCount(), 5);
     QCOMPARE(m_state->availableStarRatings(), QList<int>{0});
     QVERIFY(!m_grid->selectionBar().isVisible());
+}
+
+void TestThumbnailGrid::gridIsBusyWhileAnArchiveRuns()
+{
+    for (int i = 1; i <= 3; ++i)
+        writeImage(root(), QStringLiteral("IMG_%1.jpg").arg(i));
+    openGrid();
+    m_state->setSelectedImageIDs(ids({0, 1}));
+    QTest::mouseClick(m_grid->selectionBar().archiveButton(), Qt::LeftButton);
+    ArchiveConfirmView *sheet = waitForSheet();
+    QVERIFY(sheet);
+    QSignalSpy finished(m_grid.get(), &ThumbnailGridView::archiveFinished);
+    QTest::mouseClick(sheet->confirmButton(), Qt::LeftButton);
+
+    // The files are on the move: the grid says so and takes no orders.
+    QVERIFY(m_state->isArchiving());
+    QVERIFY(m_grid->busyVeil().isVisible());
+    QVERIFY(m_grid->busyVeil().geometry().contains(m_grid->listView().geometry().center()));
+    QVERIFY(!m_grid->selectionBar().archiveButton()->isEnabled());
+    QVERIFY(!m_grid->selectionBar().exportButton()->isEnabled());
+    const QPoint onTile = viewport()->mapTo(m_grid.get(), pictureCentre(0));
+    QTest::mouseClick(m_grid->windowHandle(), Qt::LeftButton, {}, onTile);
+    QCOMPARE(m_state->selectedImageIDs(), ids({0, 1}));
+    QVERIFY(!m_state->isViewerActive());
+    ArchiveItem again;
+    again.targetPath = root() + "/又一个";
+    again.images = m_state->selectedImages();
+    m_grid->presentArchive(again);
+    QVERIFY(!m_grid->archiveItem());
+
+    QVERIFY(finished.wait(10000));
+    QVERIFY(!m_grid->busyVeil().isVisible());
+    QVERIFY(m_grid->filterBar().isEnabled());
+    QCOMPARE(filesBelow(root()),
+             (QStringList{"IMG_3.jpg", "批量归档/IMG_1.jpg", "批量归档/IMG_2.jpg"}));
 }
 
 void TestThumbnailGrid::archiveByRatingWhileBrowsingASubFolder()
