@@ -683,10 +683,11 @@ void TestThumbnailGrid::gridIsBusyWhileAnArchiveRuns()
     QVERIFY(m_grid->busyVeil().geometry().contains(m_grid->listView().geometry().center()));
     QVERIFY(!m_grid->selectionBar().archiveButton()->isEnabled());
     QVERIFY(!m_grid->selectionBar().exportButton()->isEnabled());
+    // A click on a tile lands on the veil, not on the grid (checked without
+    // running the event loop, which could let the archive finish first).
     const QPoint onTile = viewport()->mapTo(m_grid.get(), pictureCentre(0));
-    QTest::mouseClick(m_grid->windowHandle(), Qt::LeftButton, {}, onTile);
-    QCOMPARE(m_state->selectedImageIDs(), ids({0, 1}));
-    QVERIFY(!m_state->isViewerActive());
+    QWidget *hit = m_grid->childAt(onTile);
+    QVERIFY(hit == &m_grid->busyVeil() || m_grid->busyVeil().isAncestorOf(hit));
     ArchiveItem again;
     again.targetPath = root() + "/又一个";
     again.images = m_state->selectedImages();
