@@ -1,14 +1,21 @@
 #include "model/StarRatingStore.h"
 
+#include "model/BackgroundTask.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QSet>
 #include <QStandardPaths>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <dirent.h>
+#include <optional>
+#include <sys/stat.h>
 
 StarRatingStore::StarRatingStore(QObject *parent)
     : StarRatingStore(defaultFilePath(), parent)
@@ -45,22 +52,81 @@ void StarRatingStore::setRating(int rating, const QString &path)
         Q_EMIT ratingChanged(path, old, stored);
 }
 
-void StarRatingStore::cleanupStaleEntries(const QString &folderPath)
+QFuture<void> StarRatingStore::cleanupStaleEntries(const QString &folderPath)
 {
     const QString prefix =
         folderPath.endsWith(QLatin1Char('/')) ? folderPath : folderPath + QLatin1Char('/');
-    const QStringList keys = m_ratings.keys();
-    bool changed = false;
-    for (const QString &key : keys) {
-        if (key.startsWith(prefix) && !QFileInfo::exists(key)) {
-            m_ratings.remove(key);
-            changed = true;
-        }
+    QHash<QString, int> candidates;
+    for (auto it = m_ratings.constBegin(); it != m_ratings.constEnd(); ++it) {
+        if (it.key().startsWith(prefix))
+            candidates.insert(it.key(), it.value());
     }
-    if (!changed)
+    return BackgroundTask::run(
+        QThreadPool::globalInstance(), this,
+        [paths = candidates.keys()] { return vanishedFiles(paths); },
+        [this, candidates](const QStringList &vanished) {
+            // A rating given meanwhile is the user's newer word: keep it.
+            QStringList unchanged;
+            for (const QString &path : vanished) {
+                if (m_ratings.value(path, 0) == candidates.value(path))
+                    unchanged << path;
+            }
+            removeRatings(unchanged);
+        });
+}
+
+void StarRatingStore::removeRatings(const QStringList &paths)
+{
+    qsizetype removed = 0;
+    for (const QString &path : paths)
+        removed += m_ratings.remove(path) ? 1 : 0;
+    if (removed == 0)
         return;
     save();
-    Q_EMIT staleEntriesRemoved();
+    Q_EMIT ratingsRemoved();
+}
+
+namespace {
+
+// The names in one folder, or nothing when it cannot be listed to the end.
+std::optional<QSet<QByteArray>> listNames(const QByteArray &folder)
+{
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir)
+        return std::nullopt;
+    QSet<QByteArray> names;
+    errno = 0;
+    while (const dirent *entry = ::readdir(dir))
+        names.insert(QByteArray(entry->d_name));
+    const bool complete = errno == 0;
+    ::closedir(dir);
+    if (!complete)
+        return std::nullopt;
+    return names;
+}
+
+} // namespace
+
+QStringList StarRatingStore::vanishedFiles(const QStringList &paths)
+{
+    QStringList vanished;
+    QHash<QByteArray, std::optional<QSet<QByteArray>>> listings; // per folder
+    for (const QString &path : paths) {
+        const QByteArray encoded = QFile::encodeName(path);
+        struct stat info;
+        if (::lstat(encoded.constData(), &info) == 0 || errno != ENOENT)
+            continue; // present, or the question has no sure answer
+        const qsizetype slash = encoded.lastIndexOf('/');
+        if (slash < 0)
+            continue;
+        const QByteArray folder = slash == 0 ? QByteArray("/") : encoded.left(slash);
+        auto listing = listings.find(folder);
+        if (listing == listings.end())
+            listing = listings.insert(folder, listNames(folder));
+        if (listing->has_value() && !(*listing)->contains(encoded.mid(slash + 1)))
+            vanished << path;
+    }
+    return vanished;
 }
 
 void StarRatingStore::load()

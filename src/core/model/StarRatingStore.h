@@ -2,9 +2,11 @@
 
 #include "model/SerialFileWriter.h"
 
+#include <QFuture>
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 // The user's 1-5 star ratings, keyed by each file's decoded absolute path, so
@@ -32,9 +34,19 @@ public:
     void setRating(int rating, const QString &path);
     void setRating(int rating, const QUrl &url) { setRating(rating, url.toLocalFile()); }
 
-    // Drops the ratings of files below `folderPath` (at any depth) that no
-    // longer exist; saves once if anything was dropped.
-    void cleanupStaleEntries(const QString &folderPath);
+    // Drops the ratings of files below `folderPath` (at any depth) that are
+    // certainly gone; saves once if anything was dropped. The file checks run
+    // on a pool thread on a copy of the keys; the returned future finishes
+    // once the result is applied here.
+    QFuture<void> cleanupStaleEntries(const QString &folderPath);
+
+    // Removes the ratings of `paths` with one save and one ratingsRemoved.
+    void removeRatings(const QStringList &paths);
+
+    // Those of `paths` that are certainly gone: the file's folder exists and
+    // can be listed, and the name is not in it. A file behind an unreadable
+    // folder, a missing mount or a failing check is not reported. Any thread.
+    static QStringList vanishedFiles(const QStringList &paths);
 
     qsizetype count() const { return m_ratings.size(); }
 
@@ -44,8 +56,8 @@ public:
 Q_SIGNALS:
     // The rating of one file changed (ratings are 0 when absent).
     void ratingChanged(const QString &path, int oldRating, int newRating);
-    // A clean-up dropped the ratings of vanished files.
-    void staleEntriesRemoved();
+    // Several ratings were removed at once (vanished files, archived files).
+    void ratingsRemoved();
 
 private:
     void load();

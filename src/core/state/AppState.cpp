@@ -73,9 +73,10 @@ void AppState::connectServices()
 {
     connect(m_starRatingStore.get(), &StarRatingStore::ratingChanged, this,
             &AppState::onRatingChanged);
-    connect(m_starRatingStore.get(), &StarRatingStore::staleEntriesRemoved, this, [this] {
+    connect(m_starRatingStore.get(), &StarRatingStore::ratingsRemoved, this, [this] {
         recountRatings();
-        updateFilteredImages();
+        if (m_starFilter != 0)
+            updateFilteredImages();
     });
 }
 
@@ -85,10 +86,12 @@ void AppState::setCurrentFolder(const std::optional<FolderNode> &folder)
 {
     const bool same = m_currentFolder.has_value() == folder.has_value() &&
                       (!folder || m_currentFolder->id == folder->id);
-    // A rebuilt tree with the same root id is stored silently.
+    // A rebuilt tree with the same root id is stored silently; only views of
+    // the tree itself hear of it.
     discardLater(std::exchange(m_currentFolder, folder));
     if (!same)
         Q_EMIT currentFolderChanged();
+    Q_EMIT folderTreeChanged();
 }
 
 void AppState::setImages(const QList<ImageItem> &images)
@@ -283,19 +286,24 @@ QList<ImageItem> AppState::selectedImages() const
 
 void AppState::recountRatings()
 {
-    m_ratingCounts.fill(0);
+    std::array<qsizetype, 6> counts{};
     for (const ImageItem &item : std::as_const(m_images))
-        ++m_ratingCounts[std::clamp(rating(item), 0, 5)];
+        ++counts[std::clamp(rating(item), 0, 5)];
+    if (counts == m_ratingCounts)
+        return;
+    m_ratingCounts = counts;
     Q_EMIT ratingsChanged();
 }
 
 void AppState::onRatingChanged(const QString &path, int oldRating, int newRating)
 {
     const int shown = m_imagesPerPath.value(path, 0);
-    if (shown == 0)
+    const int from = std::clamp(oldRating, 0, 5);
+    const int to = std::clamp(newRating, 0, 5);
+    if (shown == 0 || from == to)
         return;
-    m_ratingCounts[std::clamp(oldRating, 0, 5)] -= shown;
-    m_ratingCounts[std::clamp(newRating, 0, 5)] += shown;
+    m_ratingCounts[from] -= shown;
+    m_ratingCounts[to] += shown;
     Q_EMIT ratingsChanged();
     if (m_starFilter != 0)
         updateFilteredImages();
@@ -341,6 +349,25 @@ QList<ImageItem> AppState::collectImages(const FolderNode &node)
     return images;
 }
 
+AppState::ScannedFolder AppState::scanAndPrepare(const QUrl &url, bool includeSubfolders)
+{
+    if (!FolderScanner::canList(url))
+        return {};
+    ScannedFolder scanned = prepareScannedFolder(FolderScanner::scanFolder(url, includeSubfolders));
+    scanned.listed = true;
+    return scanned;
+}
+
+void AppState::reportFailedScan(const QUrl &url, bool unreadable)
+{
+    // The previous folder stays as it was; only the busy state ends.
+    const QString name = FolderNode::displayName(url.toLocalFile());
+    setLoading(false);
+    setStatusMessage(unreadable
+                         ? QStringLiteral("无法读取文件夹「") + name + QStringLiteral("」")
+                         : QStringLiteral("扫描文件夹「") + name + QStringLiteral("」时出错"));
+}
+
 QFuture<void> AppState::openFolder(const QUrl &url, bool includeSubfolders)
 {
     setLoading(true);
@@ -349,10 +376,12 @@ QFuture<void> AppState::openFolder(const QUrl &url, bool includeSubfolders)
     // The sort runs on the scanner's thread too, so the UI thread only applies the result.
     return BackgroundTask::run(
         &m_folderScanner->executor(), this,
-        [url, includeSubfolders] {
-            return prepareScannedFolder(FolderScanner::scanFolder(url, includeSubfolders));
-        },
+        [url, includeSubfolders] { return scanAndPrepare(url, includeSubfolders); },
         [this, url](ScannedFolder scanned) {
+            if (!scanned.listed) {
+                reportFailedScan(url, true);
+                return;
+            }
             const FolderNode &node = scanned.node;
             setCurrentFolder(node);
             setSelectedFolderURL(node.url);
@@ -364,7 +393,8 @@ QFuture<void> AppState::openFolder(const QUrl &url, bool includeSubfolders)
             m_starRatingStore->cleanupStaleEntries(url.toLocalFile());
             setLoading(false);
             setStatusMessage(imageCountText(m_images.size()));
-        });
+        },
+        [this, url] { reportFailedScan(url, false); });
 }
 
 QFuture<void> AppState::refreshFolder(const FolderNode &node)
@@ -373,9 +403,12 @@ QFuture<void> AppState::refreshFolder(const FolderNode &node)
     setStatusMessage(QStringLiteral("正在刷新..."));
     const QUuid target = node.id;
     return BackgroundTask::run(
-        &m_folderScanner->executor(), this,
-        [url = node.url] { return prepareScannedFolder(FolderScanner::scanFolder(url, true)); },
-        [this, target](ScannedFolder scanned) {
+        &m_folderScanner->executor(), this, [url = node.url] { return scanAndPrepare(url, true); },
+        [this, target, url = node.url](ScannedFolder scanned) {
+            if (!scanned.listed) {
+                reportFailedScan(url, true);
+                return;
+            }
             const FolderNode &fresh = scanned.node;
             if (m_currentFolder)
                 setCurrentFolder(m_currentFolder->replacingNode(target, fresh));
@@ -387,7 +420,8 @@ QFuture<void> AppState::refreshFolder(const FolderNode &node)
             setSelectedImageIDs({});
             setLoading(false);
             setStatusMessage(imageCountText(m_images.size()));
-        });
+        },
+        [this, url = node.url] { reportFailedScan(url, false); });
 }
 
 void AppState::resetFilters()

@@ -367,8 +367,8 @@ QFuture<void> ArchiveMover::performArchive(AppState &state, const QList<ImageIte
                 finish();
                 return;
             }
-            for (const QString &source : outcome.movedSources)
-                state.starRatingStore().setRating(0, source);
+            // A rating never follows a file to its new place.
+            state.starRatingStore().removeRatings(outcome.movedSources);
             state.setToastMessage(QStringLiteral("已归档 %1 张图片到「%2」")
                                       .arg(outcome.movedSources.size())
                                       .arg(QFileInfo(target).fileName()));
@@ -382,6 +382,15 @@ QFuture<void> ArchiveMover::performArchive(AppState &state, const QList<ImageIte
             state.clearSelection();
             // The rescan finishes on this thread too, so attaching here cannot race it.
             state.refreshFolder(*open).then(&state, finish);
+        },
+        [&state, openRoot, finish] {
+            // Some files may have moved before the error: show the folder as it is now.
+            state.setToastMessage(QStringLiteral("归档时出错"));
+            const std::optional<FolderNode> &open = state.currentFolder();
+            if (open && open->path() == openRoot)
+                state.refreshFolder(*open).then(&state, finish);
+            else
+                finish();
         });
     return done->future();
 }

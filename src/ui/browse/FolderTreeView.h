@@ -30,6 +30,10 @@ public:
 
     QStandardItemModel *folderModel() const { return m_model; }
 
+    // Tall enough for every visible row: the sidebar's list scrolls, not the tree.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
 private:
     void rebuild();
     void updateHighlight();
