@@ -21,23 +21,25 @@ bool sameItem(const std::optional<ImageItem> &a, const std::optional<ImageItem> 
     return a.has_value() == b.has_value() && (!a || *a == *b);
 }
 
-// Drops the last reference to `value` on a pool thread. Containers of items are
-// implicitly shared, so whoever else still holds them keeps them alive.
+// Drops the last reference to `value` on `pool`. Containers of items are
+// implicitly shared, so whoever else still holds them keeps them alive. The
+// scanner's own thread is the pool: it allocated the items, and freeing them
+// there, between scans, keeps the next scan's allocations from contending
+// with a concurrent free for the same malloc arena (which cost an open of
+// 100,000 images about a third of its time).
 template <typename T>
-void discardLater(T &&value)
+void discardLater(QThreadPool &pool, T &&value)
 {
     if (value.size() < 10000)
         return;
-    QThreadPool::globalInstance()->start(
-        [doomed = std::move(value)]() mutable { T().swap(doomed); });
+    pool.start([doomed = std::move(value)]() mutable { T().swap(doomed); });
 }
 
-void discardLater(std::optional<FolderNode> &&folder)
+void discardLater(QThreadPool &pool, std::optional<FolderNode> &&folder)
 {
     if (!folder || folder->imageCount() < 10000)
         return;
-    QThreadPool::globalInstance()->start(
-        [doomed = std::move(*folder)]() mutable { doomed = FolderNode(); });
+    pool.start([doomed = std::move(*folder)]() mutable { doomed = FolderNode(); });
 }
 
 QString imageCountText(qsizetype count)
@@ -88,7 +90,7 @@ void AppState::setCurrentFolder(const std::optional<FolderNode> &folder)
                       (!folder || m_currentFolder->id == folder->id);
     // A rebuilt tree with the same root id is stored silently; only views of
     // the tree itself hear of it.
-    discardLater(std::exchange(m_currentFolder, folder));
+    discardLater(m_folderScanner->executor(), std::exchange(m_currentFolder, folder));
     if (!same)
         Q_EMIT currentFolderChanged();
     Q_EMIT folderTreeChanged();
@@ -115,8 +117,9 @@ void AppState::applyImages(const QList<ImageItem> &images, QHash<QString, int> i
     if (sameItems(m_images, images))
         return;
     // Freeing 100,000 items takes a while; let a pool thread do it, not the UI.
-    discardLater(std::exchange(m_images, images));
-    discardLater(std::exchange(m_imagesPerPath, std::move(imagesPerPath)));
+    discardLater(m_folderScanner->executor(), std::exchange(m_images, images));
+    discardLater(m_folderScanner->executor(),
+                 std::exchange(m_imagesPerPath, std::move(imagesPerPath)));
     recountRatings();
     Q_EMIT imagesChanged();
     updateFilteredImages();
@@ -245,7 +248,7 @@ void AppState::updateFilteredImages()
     }
     if (sameItems(filtered, m_filteredImages))
         return;
-    discardLater(std::exchange(m_filteredImages, std::move(filtered)));
+    discardLater(m_folderScanner->executor(), std::exchange(m_filteredImages, std::move(filtered)));
     Q_EMIT filteredImagesChanged();
 }
 
