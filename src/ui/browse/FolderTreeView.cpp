@@ -129,6 +129,11 @@ QSize FolderTreeView::sizeHint() const
     return {QTreeView::sizeHint().width(), height};
 }
 
+QSize FolderTreeView::minimumSizeHint() const
+{
+    return {QTreeView::minimumSizeHint().width(), sizeHint().height()};
+}
+
 void FolderTreeView::appendNode(QStandardItem *parent, const FolderNode &node)
 {
     auto *item = new QStandardItem(node.name);

@@ -32,7 +32,8 @@ public:
 
     // Tall enough for every visible row: the sidebar's list scrolls, not the tree.
     QSize sizeHint() const override;
-    QSize minimumSizeHint() const override { return sizeHint(); }
+    // Narrow as the column allows: long names elide instead of widening the list.
+    QSize minimumSizeHint() const override;
 
 private:
     void rebuild();

@@ -347,6 +347,9 @@ void TestSidebar::historyFollowsTheTreeInOneList()
     tree->expand(rowOf(path("root")));
     QTRY_VERIFY(history->mapTo(m_sidebar.get(), QPoint()).y() > historyTop);
     QVERIFY(gapBelowTree() >= 0 && gapBelowTree() < 24);
+    // Long names elide inside the column; the list never grows wider than it.
+    QVERIFY(tree->width() <= m_sidebar->width());
+    QVERIFY(history->width() <= m_sidebar->width());
     // Neither part scrolls on its own.
     QCOMPARE(tree->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     QCOMPARE(m_sidebar->historyListView()->listView()->verticalScrollBarPolicy(),
