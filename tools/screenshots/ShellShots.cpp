@@ -80,6 +80,17 @@ KELVANE_SCREENSHOT_SCENE("shell-toast")
     context.save(&shell.window, QStringLiteral("shell-toast"));
 }
 
+KELVANE_SCREENSHOT_SCENE("shell-toast-over-loading")
+{
+    Shell shell(context, QStringLiteral("toast-over-loading"));
+    shell.open(context);
+    shell.state.setLoading(true);
+    shell.state.setToastMessage(QStringLiteral("已归档 3 张图片到「归档-3星」"));
+    shell.state.setStatusMessage(QStringLiteral("正在刷新..."));
+    context.settle(500); // past the 0.3 s slide-in
+    context.save(&shell.window, QStringLiteral("shell-toast-over-loading"));
+}
+
 KELVANE_SCREENSHOT_SCENE("shell-subfolder-alert")
 {
     SubfolderPromptDialog dialog(QStringLiteral("Sample Photos"));
