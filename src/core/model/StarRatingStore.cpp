@@ -77,10 +77,10 @@ QFuture<void> StarRatingStore::cleanupStaleEntries(const QString &folderPath)
 
 void StarRatingStore::removeRatings(const QStringList &paths)
 {
-    qsizetype removed = 0;
+    bool removed = false;
     for (const QString &path : paths)
-        removed += m_ratings.remove(path) ? 1 : 0;
-    if (removed == 0)
+        removed |= m_ratings.remove(path);
+    if (!removed)
         return;
     save();
     Q_EMIT ratingsRemoved();

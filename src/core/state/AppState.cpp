@@ -116,7 +116,7 @@ void AppState::applyImages(const QList<ImageItem> &images, QHash<QString, int> i
 {
     if (sameItems(m_images, images))
         return;
-    // Freeing 100,000 items takes a while; let a pool thread do it, not the UI.
+    // Freeing 100,000 items takes a while; let the scanner's thread do it, not the UI.
     discardLater(m_folderScanner->executor(), std::exchange(m_images, images));
     discardLater(m_folderScanner->executor(),
                  std::exchange(m_imagesPerPath, std::move(imagesPerPath)));
