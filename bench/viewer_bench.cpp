@@ -1,6 +1,11 @@
 // Viewer speed at 24 MP: one repaint of the zoomable view (fitted and at 2x),
 // and a culling step from nextImage() to the new picture painted, cold and
-// after a pause that lets the neighbour prefetch finish.
+// after a pause that lets the neighbour prefetch finish. Also how long the
+// export editor opened from the viewer takes to close while it still loads.
+#include "ImagingFixtures.h"
+#include "editor/FrameExportView.h"
+#include "export/LogoCatalogue.h"
+#include "imaging/RAWProcessor.h"
 #include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
 #include "viewer/NeighbourPrefetchCache.h"
@@ -130,6 +135,38 @@ BENCHMARK(BM_ViewerStep24MP)
     ->UseManualTime()
     ->Iterations(6)
     ->Unit(benchmark::kMillisecond);
+
+// Closing the editor while a 24 MP DNG develops on its decoder and its first
+// image waits behind that: the window must not wait for either.
+void BM_EditorCloseDuringLoad(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    const QString dng = dir.filePath(QStringLiteral("IMG_24MP.dng"));
+    if (!ImagingFixtures::writeDng(dng, 6000, 4000, ImagingFixtures::quadrantPicture(600, 400))) {
+        state.SkipWithError("cannot write the DNG");
+        return;
+    }
+    AppState appState(dir.filePath(QStringLiteral("r.json")),
+                      dir.filePath(QStringLiteral("s.ini")));
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto editor = std::make_unique<FrameExportView>(appState, LogoCatalogue());
+        const QFuture<QImage> developing = editor->rawProcessor().decodeRAW(dng);
+        editor->init(QList<ImageItem>{ImageItem(dng)});
+        editor->show();
+        QElapsedTimer settle; // let the development get under way
+        settle.start();
+        while (settle.elapsed() < 100)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        state.ResumeTiming();
+        editor->reject();
+        editor.reset();
+        state.PauseTiming();
+        RAWProcessor::waitForRetiredProcessors(); // not piled up across iterations
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_EditorCloseDuringLoad)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

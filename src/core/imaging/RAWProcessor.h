@@ -3,16 +3,18 @@
 #include <QFuture>
 #include <QImage>
 #include <QString>
-#include <QThreadPool>
-#include <atomic>
 #include <memory>
-
-class RawDeveloper;
 
 // Full-size pictures for one screen (the viewer, the export editor). Jobs run
 // one at a time on the processor's own worker thread, never on the UI thread;
 // the futures fail with ImageLoadError. A job cannot be interrupted once it
-// has started. Destroying the processor waits for the running job.
+// has started.
+//
+// Destroying the processor returns at once: jobs not yet started are
+// cancelled (their futures finish cancelled, without a result), the running
+// one finishes on its own thread, which is then released off the caller's
+// thread by a small pool kept for that alone (never Qt's global pool, which
+// the state and the editor use).
 class RAWProcessor
 {
 public:
@@ -33,12 +35,14 @@ public:
     static QImage loadImageSync(const QString &path);
 
     // How many LibRaw contexts this processor has created (0 or 1).
-    int rawContextCount() const { return m_rawContextCount.load(); }
+    int rawContextCount() const;
+
+    // Blocks until every processor destroyed so far has finished its last
+    // job and let its thread go. For tests and benchmarks that count threads
+    // or memory; the program itself never needs to wait.
+    static void waitForRetiredProcessors();
 
 private:
-    RawDeveloper &developer(); // worker thread only
-
-    std::unique_ptr<RawDeveloper> m_developer; // touched only by the worker
-    std::atomic<int> m_rawContextCount = 0;
-    QThreadPool m_pool; // one thread: one job at a time
+    struct Worker;
+    std::shared_ptr<Worker> m_worker;
 };

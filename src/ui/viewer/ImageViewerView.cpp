@@ -5,13 +5,12 @@
 #include "common/Symbols.h"
 #include "imaging/ImageLoadError.h"
 #include "imaging/ImageLoadResult.h"
-#include "imaging/RAWProcessor.h"
 #include "model/BackgroundTask.h"
 #include "state/AppState.h"
 #include "viewer/NeighbourPrefetchCache.h"
 #include "viewer/RawDecodeControl.h"
-#include "viewer/RetiredProcessor.h"
 #include "viewer/RoundSymbolButton.h"
+#include "viewer/ShownImageLoader.h"
 #include "viewer/ViewerButtonStyle.h"
 #include "viewer/ViewerStatusBar.h"
 #include "viewer/ZoomableImageView.h"
@@ -40,18 +39,6 @@ constexpr int actionRowBottom = 44;
 QString unknownFailureText()
 {
     return ImageLoadError::decodeFailed().errorDescription();
-}
-
-// Hands a finished load to `onImage`, or its error text to `onError`. A job
-// that never ran (its processor went away) delivers nothing.
-template <typename OnImage, typename OnError>
-void deliver(QFuture<QImage> done, OnImage onImage, OnError onError)
-{
-    const ImageLoadResult result = ImageLoadResult::from(done);
-    if (result.succeeded())
-        onImage(result.image);
-    else if (result.failed())
-        onError(result.errorDescription);
 }
 
 QWidget *makeLoadingColumn(QWidget *parent)
@@ -100,6 +87,7 @@ void defaultRawExportConfirmation(QWidget *parent, std::function<void(bool)> ans
 ImageViewerView::ImageViewerView(AppState &appState, QWidget *parent)
     : QWidget(parent)
     , m_appState(appState)
+    , m_loader(new ShownImageLoader(this))
     , m_prefetch(new NeighbourPrefetchCache(this))
     , m_revealer(std::make_unique<DesktopFileRevealer>())
     , m_confirmRawExport(defaultRawExportConfirmation)
@@ -149,15 +137,12 @@ ImageViewerView::ImageViewerView(AppState &appState, QWidget *parent)
             &ImageViewerView::updateRating);
     connect(&m_appState.starRatingStore(), &StarRatingStore::ratingsRemoved, this,
             &ImageViewerView::updateRating);
-    connect(m_prefetch, &NeighbourPrefetchCache::prefetched, this, [this](const QUuid &id) {
-        if (!m_awaitingPrefetch || !m_item || m_item->id() != id)
-            return;
-        m_awaitingPrefetch = false;
-        if (const auto image = m_prefetch->image(*m_item))
-            finishLoad(m_generation, *image);
-        else
-            load();
-    });
+    connectLoader();
+    connect(m_prefetch, &NeighbourPrefetchCache::prefetched, this,
+            [this](const QUuid &id, const QImage &image) {
+                if (m_awaitingPrefetch && m_item && m_item->id() == id)
+                    finishLoad(m_generation, image);
+            });
     connect(m_prefetch, &NeighbourPrefetchCache::prefetchFailed, this, [this](const QUuid &id) {
         // Load it here after all: that reports the error text of this file.
         if (m_awaitingPrefetch && m_item && m_item->id() == id)
@@ -169,7 +154,6 @@ ImageViewerView::ImageViewerView(AppState &appState, QWidget *parent)
 
 ImageViewerView::~ImageViewerView()
 {
-    retireInBackground(std::move(m_processor));
     // Leaving the screen with the editor open must not leave keys paused.
     if (m_showFrameExport)
         m_appState.setSheetPresented(false);
@@ -252,13 +236,7 @@ void ImageViewerView::decodeRAW()
         return;
     m_isDecodingRAW = true;
     updateScreen();
-    const quint64 generation = m_generation;
-    BackgroundTask::whenFinished(
-        m_processor->decodeRAW(m_item->path()), this, [this, generation](QFuture<QImage> done) {
-            deliver(
-                done, [&](const QImage &image) { finishDecode(generation, image); },
-                [&](const QString &error) { failDecode(generation, error); });
-        });
+    m_loader->decodeRAW(*m_item);
 }
 
 void ImageViewerView::revealInFileManager()
@@ -316,10 +294,6 @@ void ImageViewerView::showItem(const ImageItem &item)
     if (m_item && *m_item == item)
         return;
     m_item = item;
-    // A load or decode still running on the old processor finishes there;
-    // its result is discarded by the generation check.
-    retireInBackground(std::move(m_processor));
-    m_processor = std::make_unique<RAWProcessor>();
     load();
 }
 
@@ -332,7 +306,7 @@ void ImageViewerView::release()
     m_displayImage = {};
     m_errorMessage.reset();
     m_isLoading = m_isDecodingRAW = m_rawDecoded = m_awaitingPrefetch = false;
-    retireInBackground(std::move(m_processor));
+    m_loader->cancel();
     m_prefetch->clear();
     m_zoomView->setImage({});
     updateScreen();
@@ -347,6 +321,8 @@ void ImageViewerView::load()
     m_isDecodingRAW = false;
     m_rawDecoded = false;
     m_awaitingPrefetch = false;
+    // Whatever the loader still waits to decode is for an image left behind.
+    m_loader->cancel();
 
     if (const auto kept = m_prefetch->image(*m_item)) {
         finishLoad(generation, *kept);
@@ -357,12 +333,46 @@ void ImageViewerView::load()
         m_awaitingPrefetch = true;
         return;
     }
-    BackgroundTask::whenFinished(
-        m_processor->loadImage(m_item->path()), this, [this, generation](QFuture<QImage> done) {
-            deliver(
-                done, [&](const QImage &image) { finishLoad(generation, image); },
-                [&](const QString &error) { failLoad(generation, error); });
-        });
+    m_loader->load(*m_item);
+}
+
+void ImageViewerView::connectLoader()
+{
+    const auto isShownLoad = [this](const QUuid &id) {
+        return m_item && m_item->id() == id && m_isLoading && !m_awaitingPrefetch;
+    };
+    const auto isShownDecode = [this](const QUuid &id) {
+        return m_item && m_item->id() == id && m_isDecodingRAW;
+    };
+    connect(m_loader, &ShownImageLoader::loaded, this,
+            [this, isShownLoad](const QUuid &id, const QImage &image) {
+                if (isShownLoad(id))
+                    finishLoad(m_generation, image);
+                else
+                    Q_EMIT staleResultDiscarded();
+            });
+    connect(m_loader, &ShownImageLoader::loadFailed, this,
+            [this, isShownLoad](const QUuid &id, const QString &message) {
+                if (isShownLoad(id))
+                    failLoad(m_generation, message);
+                else
+                    Q_EMIT staleResultDiscarded();
+            });
+    connect(m_loader, &ShownImageLoader::decoded, this,
+            [this, isShownDecode](const QUuid &id, const QImage &image) {
+                if (isShownDecode(id))
+                    finishDecode(m_generation, image);
+                else
+                    Q_EMIT staleResultDiscarded();
+            });
+    connect(m_loader, &ShownImageLoader::decodeFailed, this,
+            [this, isShownDecode](const QUuid &id, const QString &message) {
+                if (isShownDecode(id))
+                    failDecode(m_generation, message);
+                else
+                    Q_EMIT staleResultDiscarded();
+            });
+    connect(m_loader, &ShownImageLoader::discarded, this, &ImageViewerView::staleResultDiscarded);
 }
 
 bool ImageViewerView::isStale(quint64 generation)

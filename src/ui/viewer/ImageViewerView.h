@@ -15,9 +15,9 @@ class QLabel;
 class QMenu;
 class QMessageBox;
 class QPushButton;
-class RAWProcessor;
 class RawDecodeControl;
 class RoundSymbolButton;
+class ShownImageLoader;
 class ViewerStatusBar;
 class ZoomableImageView;
 
@@ -27,9 +27,9 @@ class ZoomableImageView;
 // the quick preview with a full development.
 //
 // It follows AppState::selectedImage while AppState::isViewerActive, starting
-// over (with a fresh processor) whenever the item changes. Loads and decodes
-// run off the UI thread; a result that arrives after the user has moved to
-// another image is discarded. Keys are left to the window: nothing here takes
+// over whenever the item changes. Loads and decodes run off the UI thread,
+// bounded by the loader (newest request wins); a result that arrives after the
+// user has moved to another image is discarded. Keys are left to the window: nothing here takes
 // keyboard focus.
 class ImageViewerView : public QWidget
 {
@@ -63,7 +63,8 @@ public:
     RoundSymbolButton *nextButton() const { return m_nextButton; }
     QWidget *loadingColumn() const { return m_loadingColumn; }
     QWidget *errorColumn() const { return m_errorColumn; }
-    const NeighbourPrefetchCache &prefetchCache() const { return *m_prefetch; }
+    NeighbourPrefetchCache &prefetchCache() const { return *m_prefetch; }
+    const ShownImageLoader &shownImageLoader() const { return *m_loader; }
 
     void setFileRevealer(std::unique_ptr<FileRevealer> revealer);
     void setRawExportConfirmation(RawExportConfirmation confirmation);
@@ -103,6 +104,7 @@ private:
     void showItem(const ImageItem &item);
     void release();
     void load();
+    void connectLoader();
     bool isStale(quint64 generation);
     void finishLoad(quint64 generation, const QImage &image);
     void failLoad(quint64 generation, const QString &message);
@@ -132,7 +134,7 @@ private:
     // Waiting for the prefetch of this item instead of loading it twice.
     bool m_awaitingPrefetch = false;
 
-    std::unique_ptr<RAWProcessor> m_processor; // a new one for every item
+    ShownImageLoader *m_loader;
     NeighbourPrefetchCache *m_prefetch;
     std::unique_ptr<FileRevealer> m_revealer;
     RawExportConfirmation m_confirmRawExport;

@@ -3,7 +3,6 @@
 #include "imaging/ImageLoadResult.h"
 #include "imaging/RAWProcessor.h"
 #include "model/BackgroundTask.h"
-#include "viewer/RetiredProcessor.h"
 
 namespace {
 
@@ -19,10 +18,8 @@ NeighbourPrefetchCache::NeighbourPrefetchCache(QObject *parent)
     , m_processor(std::make_unique<RAWProcessor>())
 {}
 
-NeighbourPrefetchCache::~NeighbourPrefetchCache()
-{
-    retireInBackground(std::move(m_processor));
-}
+// The processor lets a running decode finish on its own thread.
+NeighbourPrefetchCache::~NeighbourPrefetchCache() = default;
 
 std::optional<QImage> NeighbourPrefetchCache::image(const ImageItem &item) const
 {
@@ -41,6 +38,7 @@ void NeighbourPrefetchCache::retainAndPrefetch(const QList<ImageItem> &wanted,
                                                const ImageItem &shown, const QImage &shownImage)
 {
     m_wanted = wanted;
+    m_shown = shown;
     for (auto it = m_images.begin(); it != m_images.end();) {
         const bool stillWanted =
             std::any_of(wanted.cbegin(), wanted.cend(),
@@ -55,7 +53,16 @@ void NeighbourPrefetchCache::retainAndPrefetch(const QList<ImageItem> &wanted,
 
 void NeighbourPrefetchCache::clear()
 {
+    // A decode in flight goes on: re-entering the viewer on its image waits
+    // for it rather than decoding the file again.
     m_wanted.clear();
+    m_images.clear();
+    m_shown.reset();
+}
+
+void NeighbourPrefetchCache::setByteBudget(qint64 bytes)
+{
+    m_byteBudget = bytes;
     m_images.clear();
 }
 
@@ -70,25 +77,30 @@ qint64 NeighbourPrefetchCache::keptBytes() const
 void NeighbourPrefetchCache::keep(const ImageItem &item, const QImage &image)
 {
     const qint64 bytes = imageBytes(image);
-    if (bytes > maxEntryBytes || m_images.contains(item.id()))
+    if (bytes > maxEntryBytes() || m_images.contains(item.id()))
         return;
     // Room is made by dropping pictures that are no longer wanted first; the
     // wanted ones are all within the budget by construction (3 x a third).
     while (!m_images.isEmpty() &&
-           (m_images.size() >= maxEntries || keptBytes() + bytes > byteBudget))
+           (m_images.size() >= maxEntries || keptBytes() + bytes > m_byteBudget))
         m_images.erase(m_images.begin());
     m_images.insert(item.id(), image);
 }
 
 void NeighbourPrefetchCache::startNext()
 {
+    // A viewer handling prefetched() may have started the next one already.
+    if (m_loadingItem)
+        return;
     const auto next =
-        std::find_if(m_wanted.cbegin(), m_wanted.cend(),
-                     [this](const ImageItem &item) { return !m_images.contains(item.id()); });
+        std::find_if(m_wanted.cbegin(), m_wanted.cend(), [this](const ImageItem &item) {
+            return item != m_shown && !m_images.contains(item.id());
+        });
     if (next == m_wanted.cend())
         return;
     const ImageItem item = *next;
     m_loadingItem = item;
+    ++m_startedDecodes;
     BackgroundTask::whenFinished(m_processor->loadImage(item.path()), this,
                                  [this, item](QFuture<QImage> done) {
                                      m_loadingItem.reset();
@@ -109,10 +121,11 @@ void NeighbourPrefetchCache::startNext()
                                      }
                                      if (m_wanted.contains(item))
                                          keep(item, image);
-                                     if (m_images.contains(item.id()))
-                                         Q_EMIT prefetched(item.id());
-                                     else
-                                         Q_EMIT prefetchFailed(item.id()); // too large to keep
+                                     // Kept, or too large to keep: either way not
+                                     // decoded again for this neighbourhood.
+                                     m_wanted.removeAll(item);
+                                     Q_EMIT prefetched(item.id(), image);
                                      startNext();
                                  });
+    Q_EMIT prefetchStarted(item.id());
 }

@@ -16,19 +16,21 @@ class RAWProcessor;
 // Full-size pictures of the shown image and its neighbours in the filtered
 // list, decoded ahead so that stepping to them shows at once.
 //
-// Bounds: at most `maxEntries` pictures and `byteBudget` bytes are kept; a
-// picture larger than `maxEntryBytes` (about 44 MP at 4 bytes per pixel) is
-// never kept. At most one prefetch decode runs at a time, on the cache's own
-// processor (its own thread), and the viewer starts prefetching only after the
-// shown image has loaded, so prefetch never delays it. UI thread only.
+// Bounds: at most `maxEntries` pictures and `byteBudget()` bytes are kept; a
+// picture larger than a third of the budget (about 44 MP at 4 bytes per pixel)
+// is never kept. The budget limits what is kept, not what is handed over: a
+// finished decode always reaches prefetched(), so a viewer waiting for it
+// never decodes the file a second time. At most one prefetch decode runs at a
+// time, on the cache's own processor (its own thread), and the viewer starts
+// prefetching only after the shown image has loaded, so prefetch never delays
+// it. UI thread only.
 class NeighbourPrefetchCache : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr int maxEntries = 3;
-    static constexpr qint64 byteBudget = qint64(512) << 20;
-    static constexpr qint64 maxEntryBytes = byteBudget / 3;
+    static constexpr qint64 defaultByteBudget = qint64(512) << 20;
 
     explicit NeighbourPrefetchCache(QObject *parent = nullptr);
     ~NeighbourPrefetchCache() override;
@@ -40,18 +42,26 @@ public:
     bool isPrefetching(const ImageItem &item) const;
 
     // Keeps only pictures of `wanted` (the shown image and its neighbours),
-    // then decodes those of `wanted` not yet kept, in order, one at a time.
-    // `shown`, when valid, is kept as the shown picture (no decode needed).
+    // then decodes those of `wanted` not yet kept, in order, one at a time,
+    // except `shown`: it is on screen already. `shownImage`, when valid, is
+    // kept as its picture.
     void retainAndPrefetch(const QList<ImageItem> &wanted, const ImageItem &shown,
                            const QImage &shownImage);
     void clear();
 
+    qint64 byteBudget() const { return m_byteBudget; }
+    qint64 maxEntryBytes() const { return m_byteBudget / 3; }
+    void setByteBudget(qint64 bytes);
+
     qint64 keptBytes() const;
     int keptCount() const { return int(m_images.size()); }
+    // Decodes started so far.
+    int startedDecodes() const { return m_startedDecodes; }
 
 Q_SIGNALS:
-    // A neighbour finished decoding and is kept.
-    void prefetched(const QUuid &id);
+    void prefetchStarted(const QUuid &id);
+    // A neighbour finished decoding; `image` is kept when it fits the budget.
+    void prefetched(const QUuid &id, const QImage &image);
     void prefetchFailed(const QUuid &id);
 
 private:
@@ -62,4 +72,7 @@ private:
     QHash<QUuid, QImage> m_images;
     QList<ImageItem> m_wanted;
     std::optional<ImageItem> m_loadingItem;
+    std::optional<ImageItem> m_shown;
+    qint64 m_byteBudget = defaultByteBudget;
+    int m_startedDecodes = 0;
 };

@@ -8,6 +8,7 @@
 #include "viewer/NeighbourPrefetchCache.h"
 #include "viewer/RawDecodeControl.h"
 #include "viewer/RoundSymbolButton.h"
+#include "viewer/ShownImageLoader.h"
 #include "viewer/ViewerStatusBar.h"
 #include "viewer/ZoomableImageView.h"
 
@@ -65,6 +66,8 @@ private Q_SLOTS:
     void contextMenuCopiesAndReveals();
     void starsShowAndSetTheRating();
     void neighboursArePrefetchedWithinBounds();
+    void burstOfStepsDecodesOnlyTheNewest();
+    void prefetchInFlightIsHandedOverWhateverItsSize();
     void backButtonLeavesTheViewer();
 
 private:
@@ -445,9 +448,71 @@ void TestImageViewerView::neighboursArePrefetchedWithinBounds()
     QVERIFY(!m_viewer->isLoading()); // shown at once, from the cache
     QCOMPARE(m_viewer->displayImage().width(), 643);
     QTRY_COMPARE(m_viewer->prefetchCache().keptCount(), 3);
-    QVERIFY(m_viewer->prefetchCache().keptBytes() <= NeighbourPrefetchCache::byteBudget);
+    QVERIFY(m_viewer->prefetchCache().keptBytes() <= m_viewer->prefetchCache().byteBudget());
     QVERIFY(!m_viewer->prefetchCache().image(items[1]));
     QVERIFY(m_viewer->prefetchCache().image(items[4]).has_value());
+}
+
+void TestImageViewerView::burstOfStepsDecodesOnlyTheNewest()
+{
+    QList<ImageItem> items;
+    for (int i = 0; i < 6; ++i)
+        items.append(addJpeg(QStringLiteral("burst%1.jpg").arg(i), 1600 + i, 1000));
+    setImages(items);
+    QSignalSpy discarded(m_viewer.get(), &ImageViewerView::staleResultDiscarded);
+
+    // Six requests in one turn of the event loop, as a held arrow key makes
+    // them: the first is in flight, each later one replaces the waiting one.
+    showAt(0);
+    for (int i = 1; i < items.size(); ++i)
+        m_state->nextImage();
+    waitLoaded();
+    QCOMPARE(m_viewer->displayImage().width(), 1605);
+    QCOMPARE(m_viewer->shownImageLoader().startedJobs(), 2);
+    QCOMPARE(discarded.count(), 1);
+    QVERIFY(!m_viewer->errorMessage());
+}
+
+void TestImageViewerView::prefetchInFlightIsHandedOverWhateverItsSize()
+{
+    // A budget that keeps none of these pictures: each is larger than a third.
+    NeighbourPrefetchCache &cache = m_viewer->prefetchCache();
+    cache.setByteBudget(3 * 100'000);
+    QList<ImageItem> items;
+    for (int i = 0; i < 3; ++i)
+        items.append(addJpeg(QStringLiteral("large%1.jpg").arg(i), 640 + i, 480));
+    setImages(items);
+
+    // Right after a prefetch has started (queued: before its result can
+    // arrive), first step onto that neighbour, then leave the viewer and
+    // re-enter it on the next neighbour being prefetched.
+    int decodesAtReentry = -1;
+    connect(
+        &cache, &NeighbourPrefetchCache::prefetchStarted, this,
+        [&](const QUuid &id) {
+            if (id == items[1].id() && m_state->currentIndex() == 0) {
+                m_state->nextImage();
+                QVERIFY(m_viewer->isLoading());
+            } else if (id == items[2].id() && decodesAtReentry < 0) {
+                QCOMPARE(m_viewer->displayImage().width(), 641);
+                decodesAtReentry = cache.startedDecodes();
+                m_state->setViewerActive(false);
+                m_state->selectImage(2);
+                QVERIFY(m_viewer->isLoading());
+            }
+        },
+        Qt::QueuedConnection);
+    showAt(0);
+    QTRY_VERIFY(decodesAtReentry >= 0);
+    waitLoaded();
+    QCOMPARE(m_viewer->item()->id(), items[2].id());
+    QCOMPARE(m_viewer->displayImage().width(), 642);
+    // The viewer's own loader decoded only the first picture.
+    QCOMPARE(m_viewer->shownImageLoader().startedJobs(), 1);
+    QCOMPARE(cache.keptCount(), 0);
+    // Pictures that do not fit are not decoded again and again either.
+    QTRY_VERIFY(!cache.isPrefetching(items[1]));
+    QCOMPARE(cache.startedDecodes(), decodesAtReentry + 1);
 }
 
 void TestImageViewerView::backButtonLeavesTheViewer()
