@@ -4,8 +4,6 @@
 #include "common/DesktopFileRevealer.h"
 #include "common/Symbols.h"
 #include "imaging/ImageLoadError.h"
-#include "imaging/ImageLoadResult.h"
-#include "model/BackgroundTask.h"
 #include "state/AppState.h"
 #include "viewer/NeighbourPrefetchCache.h"
 #include "viewer/RawDecodeControl.h"
@@ -16,7 +14,6 @@
 #include "viewer/ZoomableImageView.h"
 
 #include <QClipboard>
-#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -35,6 +32,19 @@ const QString secondaryText = QStringLiteral("color: rgba(255, 255, 255, 178);")
 constexpr int edgeInset = 12;
 constexpr int actionRowTrailing = 16;
 constexpr int actionRowBottom = 44;
+
+using Theme::TextStyle;
+
+// The back button's chevron in title-3 size, the arrows' in title-2.
+int backGlyph()
+{
+    return ViewerButtonStyle::glyphSize(TextStyle::title3);
+}
+
+int arrowGlyph()
+{
+    return ViewerButtonStyle::glyphSize(TextStyle::title2);
+}
 
 QString unknownFailureText()
 {
@@ -61,8 +71,9 @@ QWidget *makeErrorColumn(QWidget *parent, QLabel *text)
     auto *layout = new QVBoxLayout(column);
     layout->setSpacing(8);
     auto *symbol = new QLabel(column);
+    const int glyph = ViewerButtonStyle::glyphSize(Theme::TextStyle::largeTitle);
     symbol->setPixmap(
-        Symbols::icon(Symbol::WarningTriangle, QColor(255, 204, 0), 34).pixmap(34, 34));
+        Symbols::icon(Symbol::WarningTriangle, QColor(255, 204, 0), glyph).pixmap(glyph, glyph));
     layout->addWidget(symbol, 0, Qt::AlignHCenter);
     text->setParent(column);
     text->setStyleSheet(secondaryText);
@@ -95,21 +106,31 @@ ImageViewerView::ImageViewerView(AppState &appState, QWidget *parent)
     , m_loadingColumn(makeLoadingColumn(this))
     , m_errorText(new QLabel)
     , m_statusBar(new ViewerStatusBar(this))
-    , m_backButton(
-          new RoundSymbolButton(Symbol::ChevronLeft, 20, 8, QColor(255, 255, 255, 40), 1.0, this))
-    , m_previousButton(
-          new RoundSymbolButton(Symbol::ChevronLeft, 22, 10, QColor(255, 255, 255, 38), 1.4, this))
-    , m_nextButton(
-          new RoundSymbolButton(Symbol::ChevronRight, 22, 10, QColor(255, 255, 255, 38), 1.4, this))
+    , m_backButton(new RoundSymbolButton(Symbol::ChevronLeft, backGlyph(), 8,
+                                         QColor(255, 255, 255, 40), 1.0, this))
+    , m_previousButton(new RoundSymbolButton(Symbol::ChevronLeft, arrowGlyph(), 10,
+                                             QColor(255, 255, 255, 38), 1.4, this))
+    , m_nextButton(new RoundSymbolButton(Symbol::ChevronRight, arrowGlyph(), 10,
+                                         QColor(255, 255, 255, 38), 1.4, this))
     , m_actionRow(new QWidget(this))
-    , m_exportButton(new QPushButton(Symbols::icon(Symbol::ShareUp, Qt::white, 13),
-                                     QStringLiteral("边框水印"), m_actionRow))
+    , m_exportButton(
+          new QPushButton(Symbols::icon(Symbol::ShareUp, Qt::white,
+                                        ViewerButtonStyle::glyphSize(TextStyle::caption)),
+                          QStringLiteral("边框水印"), m_actionRow))
     , m_rawControl(new RawDecodeControl(m_actionRow))
 {
     m_errorColumn = makeErrorColumn(this, m_errorText);
     m_errorColumn->stackUnder(m_statusBar);
     m_loadingColumn->stackUnder(m_statusBar);
     m_backButton->setToolTip(QStringLiteral("返回网格视图 (Esc)"));
+    // The menu belongs to the picture only, not to the bars and buttons over it.
+    m_zoomView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_zoomView, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        if (QMenu *menu = createContextMenu(this)) {
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(m_zoomView->mapToGlobal(pos));
+        }
+    });
     ViewerButtonStyle::applyProminentSmall(m_exportButton);
     m_actionRow->setAttribute(Qt::WA_TranslucentBackground);
     auto *actions = new QHBoxLayout(m_actionRow);
@@ -267,16 +288,6 @@ void ImageViewerView::paintEvent(QPaintEvent *)
 void ImageViewerView::resizeEvent(QResizeEvent *)
 {
     layoutOverlays();
-}
-
-void ImageViewerView::contextMenuEvent(QContextMenuEvent *event)
-{
-    if (!m_zoomView->isVisible() || !m_zoomView->geometry().contains(event->pos()))
-        return;
-    if (QMenu *menu = createContextMenu(this)) {
-        menu->setAttribute(Qt::WA_DeleteOnClose);
-        menu->popup(event->globalPos());
-    }
 }
 
 void ImageViewerView::followSelection()

@@ -21,6 +21,16 @@ constexpr qreal scrollPixelsPerNotch = 60.0;
 // every side, so that short pans stay sharp without a rebuild.
 constexpr qreal renditionMargin = 0.25;
 
+// The pixel size a rendition of `region` gets at `scale` device pixels per
+// picture pixel. Exactness is judged against this rounded size: a very narrow
+// picture (1080 x 40000 fitted into 800 rows) is 21.6 pixels wide on screen,
+// and no 22-pixel rendition could ever match the unrounded scale.
+QSize renditionSize(const QRect &region, qreal scale)
+{
+    return QSize(std::max(1, qRound(region.width() * scale)),
+                 std::max(1, qRound(region.height() * scale)));
+}
+
 qreal clampedMagnification(qreal magnification)
 {
     if (magnification <= ZoomableImageView::minimumMagnification)
@@ -154,8 +164,7 @@ bool ZoomableImageView::hasExactRendition() const
     const ScaledRendition::Result &result = m_rendition->current();
     if (!renditionCovers(visibleSourceRect()))
         return false;
-    const qreal renditionScale = result.image.width() / qreal(result.sourceRect.width());
-    return std::abs(renditionScale / scale - 1.0) < 0.01;
+    return result.image.size() == renditionSize(result.sourceRect, scale);
 }
 
 bool ZoomableImageView::event(QEvent *event)
@@ -242,7 +251,10 @@ void ZoomableImageView::mouseMoveEvent(QMouseEvent *event)
     const QPointF point = event->position();
     const QPointF difference = point - m_lastDragPoint;
     m_lastDragPoint = point;
-    // The picture follows the pointer, one widget pixel per pixel moved.
+    // The picture follows the pointer, one widget pixel per pixel moved, at
+    // every zoom. Deliberately not the rule of moving the document by the
+    // pointer's movement scaled by the magnification: at 4x that would slide
+    // the picture four times faster than the hand, away from under the pointer.
     scrollBy(-difference);
 }
 
@@ -324,8 +336,5 @@ void ZoomableImageView::rebuildRendition()
                       visible.width() * renditionMargin, visible.height() * renditionMargin)
             .toAlignedRect()
             .intersected(QRect(QPoint(0, 0), m_image.size()));
-    const qreal scale = deviceScale();
-    const QSize target(std::max(1, qRound(region.width() * scale)),
-                       std::max(1, qRound(region.height() * scale)));
-    m_rendition->request(m_image, region, target);
+    m_rendition->request(m_image, region, renditionSize(region, deviceScale()));
 }

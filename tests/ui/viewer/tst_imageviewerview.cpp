@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QMenu>
 #include <QPushButton>
@@ -65,6 +66,7 @@ private Q_SLOTS:
     void staleDecodeIsDiscarded();
     void contextMenuCopiesAndReveals();
     void starsShowAndSetTheRating();
+    void longNameIsElidedAndTheBarKeepsItsParts();
     void neighboursArePrefetchedWithinBounds();
     void burstOfStepsDecodesOnlyTheNewest();
     void prefetchInFlightIsHandedOverWhateverItsSize();
@@ -416,6 +418,39 @@ void TestImageViewerView::contextMenuCopiesAndReveals()
 
     actions[0]->trigger();
     QCOMPARE(m_revealed, QStringList{photo.path()});
+
+    // The menu opens over the picture, not over the bars and buttons on it.
+    const auto requestMenuOn = [](QWidget *widget) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, widget->rect().center(),
+                                widget->mapToGlobal(widget->rect().center()));
+        QApplication::sendEvent(widget, &event);
+        QWidget *popup = QApplication::activePopupWidget();
+        if (popup)
+            popup->close();
+        return popup != nullptr;
+    };
+    QVERIFY(!requestMenuOn(m_viewer->statusBar()));
+    QVERIFY(!requestMenuOn(m_viewer->backButton()));
+    QVERIFY(requestMenuOn(m_viewer->zoomableView()));
+}
+
+void TestImageViewerView::longNameIsElidedAndTheBarKeepsItsParts()
+{
+    const QString name = QString(240, QLatin1Char('x')) + QStringLiteral("_END.CR3");
+    setImages(
+        {ImageItem(m_dir->filePath(name)), ImageItem(m_dir->filePath(QStringLiteral("b.jpg")))});
+    showAt(0);
+    ViewerStatusBar *bar = m_viewer->statusBar();
+    QTRY_VERIFY(bar->isVisible());
+    QCOMPARE(bar->filenameText(), name);
+    const QString shown = bar->shownFilenameText();
+    QVERIFY2(shown.contains(QChar(0x2026)) && shown.startsWith(QStringLiteral("xxx")) &&
+                 shown.endsWith(QStringLiteral("_END.CR3")),
+             qPrintable(shown));
+    QVERIFY(bar->isRawBadgeShown());
+    QVERIFY(bar->rect().contains(bar->positionGeometry()));
+    QVERIFY(bar->rect().contains(bar->rawBadgeGeometry()));
+    QVERIFY(bar->positionGeometry().right() < bar->rawBadgeGeometry().left());
 }
 
 void TestImageViewerView::starsShowAndSetTheRating()

@@ -299,6 +299,14 @@ void TestZoomableImageView::paintsThePictureAndBuildsARendition()
     // Zoomed in past the pixel size no rendition is needed.
     m_view->setMagnification(10.0, QPointF(600, 400));
     QVERIFY(m_view->hasExactRendition());
+
+    // A very narrow picture is 21.6 pixels wide when fitted: its rounded
+    // rendition counts as exact, so rebuilding stops.
+    QImage narrow(1080, 40000, QImage::Format_RGB32);
+    narrow.fill(Qt::gray);
+    m_view->setImage(narrow);
+    QCOMPARE(m_view->fittedSize().width(), 21.6);
+    QTRY_VERIFY(m_view->hasExactRendition());
 }
 
 QTEST_MAIN(TestZoomableImageView)
