@@ -1,0 +1,40 @@
+// A second process sharing a ratings file with the test: reads one command a
+// line from stdin and answers each with one line once it is done.
+//   set <rating> <path>   rates and waits until the save is merged -> "ok"
+//   get <path>            -> the rating this process holds
+//   count                 -> how many ratings this process holds
+#include "model/StarRatingStore.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: ratingpeer RATINGS_FILE\n");
+        return 2;
+    }
+    StarRatingStore store(QString::fromLocal8Bit(argv[1]));
+    QTextStream in(stdin);
+    QTextStream out(stdout);
+    QString line;
+    while (in.readLineInto(&line)) {
+        const QString command = line.section(QLatin1Char(' '), 0, 0);
+        if (command == QLatin1String("set")) {
+            store.setRating(line.section(QLatin1Char(' '), 1, 1).toInt(),
+                            line.section(QLatin1Char(' '), 2));
+            store.waitForSaved();
+            out << "ok\n";
+        } else if (command == QLatin1String("get")) {
+            out << store.rating(line.section(QLatin1Char(' '), 1)) << '\n';
+        } else if (command == QLatin1String("count")) {
+            out << store.count() << '\n';
+        } else {
+            out << "unknown command\n";
+        }
+        out.flush();
+    }
+    return 0;
+}
