@@ -1,18 +1,43 @@
 #include "app/KelvaneApp.h"
 
+#include "app/ImportFlow.h"
+#include "app/LaunchTarget.h"
 #include "app/MainWindow.h"
 #include "common/Theme.h"
 #include "state/AppState.h"
 
 #include <QApplication>
+#include <QFutureWatcher>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTimer>
+#include <QTranslator>
+#include <QUrl>
+
+#ifndef KELVANE_VERSION
+#define KELVANE_VERSION "0"
+#endif
+
+void KelvaneApp::describeApplication()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Kelvane"));
+    QCoreApplication::setApplicationName(QStringLiteral("Kelvane"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KELVANE_VERSION));
+    // Matches the installed kelvane.desktop, so the desktop shows our icon and name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kelvane"));
+}
 
 KelvaneApp::KelvaneApp(QApplication &application)
+    : KelvaneApp(application, std::make_unique<AppState>())
+{}
+
+KelvaneApp::KelvaneApp(QApplication &application, std::unique_ptr<AppState> state)
     : m_application(application)
+    , m_state(std::move(state))
 {
-    QApplication::setOrganizationName(QStringLiteral("Kelvane"));
-    QApplication::setApplicationName(QStringLiteral("Kelvane"));
+    describeApplication();
+    loadQtTranslations();
     Theme::applyToApplication(application);
-    m_state = std::make_unique<AppState>();
     m_window = std::make_unique<MainWindow>(*m_state);
 }
 
@@ -21,8 +46,67 @@ KelvaneApp::~KelvaneApp()
     m_window.reset(); // the window's views read the state until they are gone
 }
 
-int KelvaneApp::run()
+void KelvaneApp::loadQtTranslations()
+{
+    // The interface is Chinese whatever the system's language, so Qt's own
+    // dialogs (file and colour dialogs, message boxes) must be too.
+    auto translator = std::make_unique<QTranslator>();
+    if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qt"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+        QCoreApplication::installTranslator(translator.get()))
+        m_qtTranslator = std::move(translator);
+}
+
+void KelvaneApp::activate(const QString &path)
+{
+    raiseWindow();
+    if (path.isEmpty())
+        return;
+    const LaunchTarget target = LaunchTarget::fromPath(path);
+    if (!target.isValid()) {
+        m_state->setStatusMessage(target.problem());
+        return;
+    }
+    const QUrl folder = QUrl::fromLocalFile(target.folder());
+    if (target.image().isEmpty()) {
+        m_window->importFlow().openFolder(folder);
+        return;
+    }
+    // Only the photo's own folder: the user asked for this one picture.
+    auto *watcher = new QFutureWatcher<void>(m_window.get());
+    QObject::connect(watcher, &QFutureWatcher<void>::finished, m_window.get(),
+                     [this, watcher, image = target.image()] {
+                         watcher->deleteLater();
+                         showImageOnceOpen(image);
+                     });
+    watcher->setFuture(m_state->openFolder(folder, false));
+}
+
+void KelvaneApp::showImageOnceOpen(const QString &imagePath)
+{
+    const QList<ImageItem> &images = m_state->filteredImages();
+    for (int i = 0; i < images.size(); ++i) {
+        if (images.at(i).path() == imagePath) {
+            m_state->selectImage(i);
+            return;
+        }
+    }
+}
+
+void KelvaneApp::raiseWindow()
+{
+    m_window->setWindowState((m_window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+int KelvaneApp::run(const QString &startPath)
 {
     m_window->show();
+    if (!startPath.isEmpty()) {
+        // Once the window is on screen, so the sub-folder question has a parent to sit on.
+        QTimer::singleShot(0, m_window.get(), [this, startPath] { activate(startPath); });
+    }
     return m_application.exec();
 }
