@@ -1,5 +1,5 @@
 # Newcomer entry points: `make run` and `make test` (see README.md).
-.PHONY: all deps configure build run test sanitize bench screenshots format clean
+.PHONY: all deps configure build run test install package sanitize bench screenshots format clean
 
 JOBS ?= $(shell nproc)
 
@@ -27,6 +27,16 @@ run: build
 
 test: build
 	@ctest --preset default -j $(JOBS)
+
+# Installs into PREFIX (default /usr/local; CMAKE_INSTALL_PREFIX at configure
+# time) below DESTDIR, e.g. `make install DESTDIR=/tmp/root PREFIX=/usr`.
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install build/default $(if $(PREFIX),--prefix "$(PREFIX)")
+
+# A Debian package (build/default/kelvane_VERSION_ARCH.deb) for this machine's release.
+package: build
+	@cd build/default && cpack -G DEB
+	@ls build/default/kelvane_*.deb
 
 # The decoding and bad-input tests again under AddressSanitizer + UBSan.
 sanitize: deps

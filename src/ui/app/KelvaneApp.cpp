@@ -23,8 +23,8 @@ void KelvaneApp::describeApplication()
     QCoreApplication::setOrganizationName(QStringLiteral("Kelvane"));
     QCoreApplication::setApplicationName(QStringLiteral("Kelvane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KELVANE_VERSION));
-    // Matches the installed kelvane.desktop, so the desktop shows our icon and name.
-    QGuiApplication::setDesktopFileName(QStringLiteral("kelvane"));
+    // The installed desktop entry, so the desktop shows our icon and name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kelvane.Kelvane"));
 }
 
 KelvaneApp::KelvaneApp(QApplication &application)
