@@ -49,10 +49,12 @@ bench: configure
 	@cmake --build --preset default -j $(JOBS) --target benchmarks
 	@for b in build/default/bench/*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; done
 
-# PNGs of the real widgets (offscreen) in build/screenshots/.
+# PNGs of the real widgets (offscreen) in build/screenshots/; SCALE=2 renders
+# them at device pixel ratio 2 (a HiDPI screen) into build/screenshots@2x/.
 screenshots: build
 	@cmake --build --preset default --target screenshots
-	@QT_QPA_PLATFORM=offscreen ./build/default/bin/kelvane-screenshots build/screenshots
+	@QT_QPA_PLATFORM=offscreen ./build/default/bin/kelvane-screenshots \
+		$(if $(SCALE),--scale $(SCALE) build/screenshots@$(SCALE)x,build/screenshots)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

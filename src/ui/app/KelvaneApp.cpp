@@ -3,15 +3,13 @@
 #include "app/ImportFlow.h"
 #include "app/LaunchTarget.h"
 #include "app/MainWindow.h"
+#include "app/QtTranslations.h"
 #include "common/Theme.h"
 #include "state/AppState.h"
 
 #include <QApplication>
 #include <QFutureWatcher>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QTimer>
-#include <QTranslator>
 #include <QUrl>
 
 #ifndef KELVANE_VERSION
@@ -36,7 +34,7 @@ KelvaneApp::KelvaneApp(QApplication &application, std::unique_ptr<AppState> stat
     , m_state(std::move(state))
 {
     describeApplication();
-    loadQtTranslations();
+    m_qtTranslations = std::make_unique<QtTranslations>();
     Theme::applyToApplication(application);
     m_window = std::make_unique<MainWindow>(*m_state);
 }
@@ -44,17 +42,6 @@ KelvaneApp::KelvaneApp(QApplication &application, std::unique_ptr<AppState> stat
 KelvaneApp::~KelvaneApp()
 {
     m_window.reset(); // the window's views read the state until they are gone
-}
-
-void KelvaneApp::loadQtTranslations()
-{
-    // The interface is Chinese whatever the system's language, so Qt's own
-    // dialogs (file and colour dialogs, message boxes) must be too.
-    auto translator = std::make_unique<QTranslator>();
-    if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qt"),
-                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
-        QCoreApplication::installTranslator(translator.get()))
-        m_qtTranslator = std::move(translator);
 }
 
 void KelvaneApp::activate(const QString &path)

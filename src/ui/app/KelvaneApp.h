@@ -6,7 +6,7 @@
 class AppState;
 class MainWindow;
 class QApplication;
-class QTranslator;
+class QtTranslations;
 
 // The application entry: the look of the application, the one AppState of the
 // run and the main window that shows it. The state outlives the window.
@@ -35,11 +35,10 @@ public:
 
 private:
     void raiseWindow();
-    void loadQtTranslations();
     void showImageOnceOpen(const QString &imagePath);
 
     QApplication &m_application;
-    std::unique_ptr<QTranslator> m_qtTranslator;
+    std::unique_ptr<QtTranslations> m_qtTranslations;
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<MainWindow> m_window;
 };
