@@ -194,27 +194,34 @@ void StarRatingStore::mergeIntoFile(const Table &base, const Table &current, qui
         m_unwrittenChanges = std::move(changes);
         return;
     }
+    // What other processes changed, for the UI thread to take in without
+    // comparing whole tables there.
+    Table othersChanges;
+    collectChanges(current, merged, othersChanges);
+    if (othersChanges.isEmpty())
+        return;
     QMetaObject::invokeMethod(
-        this, [this, merged, serial] { adoptMerged(merged, serial); }, Qt::QueuedConnection);
+        this, [this, othersChanges, serial] { adoptMerged(othersChanges, serial); },
+        Qt::QueuedConnection);
 }
 
-void StarRatingStore::adoptMerged(const Table &merged, quint64 serial)
+void StarRatingStore::adoptMerged(const Table &othersChanges, quint64 serial)
 {
     // A later save is under way and will bring a newer merge; and while the
     // table has unsaved changes of its own, taking the file's would undo them.
+    // Otherwise the table is still what that save merged into the file, so
+    // these changes turn it into the merged table.
     if (serial != m_saveSerial || m_ratings != m_base)
         return;
-    const Table old = std::exchange(m_ratings, merged);
+    for (auto it = othersChanges.constBegin(); it != othersChanges.constEnd(); ++it) {
+        const int old = m_ratings.value(it.key(), 0);
+        if (it.value() == 0)
+            m_ratings.remove(it.key());
+        else
+            m_ratings.insert(it.key(), it.value());
+        Q_EMIT ratingChanged(it.key(), old, it.value());
+    }
     m_base = m_ratings;
-    for (auto it = m_ratings.constBegin(); it != m_ratings.constEnd(); ++it) {
-        const int before = old.value(it.key(), 0);
-        if (before != it.value())
-            Q_EMIT ratingChanged(it.key(), before, it.value());
-    }
-    for (auto it = old.constBegin(); it != old.constEnd(); ++it) {
-        if (!m_ratings.contains(it.key()))
-            Q_EMIT ratingChanged(it.key(), it.value(), 0);
-    }
 }
 
 void StarRatingStore::save()

@@ -65,8 +65,9 @@ private:
     void mergeIntoFile(const Table &base, const Table &current, quint64 serial);
     static bool writeFile(const QString &path, const Table &table);
     static bool setAsideDamagedFile(const QString &path);
-    // UI thread: takes the merged table of the save numbered `serial`.
-    void adoptMerged(const Table &merged, quint64 serial);
+    // UI thread: takes in what other processes changed (0 = removed), as
+    // found by the save numbered `serial`.
+    void adoptMerged(const Table &othersChanges, quint64 serial);
 
     QString m_filePath;
     Table m_ratings;

@@ -1,6 +1,9 @@
 // A second process sharing a ratings file with the test: reads one command a
 // line from stdin and answers each with one line once it is done.
 //   set <rating> <path>   rates and waits until the save is merged -> "ok"
+//   burst <n> <rating> <prefix>
+//                         rates <prefix>0.jpg .. <prefix>(n-1).jpg as fast as
+//                         it can, then waits for the saves -> "ok"
 //   get <path>            -> the rating this process holds
 //   count                 -> how many ratings this process holds
 #include "model/StarRatingStore.h"
@@ -25,6 +28,14 @@ int main(int argc, char *argv[])
         if (command == QLatin1String("set")) {
             store.setRating(line.section(QLatin1Char(' '), 1, 1).toInt(),
                             line.section(QLatin1Char(' '), 2));
+            store.waitForSaved();
+            out << "ok\n";
+        } else if (command == QLatin1String("burst")) {
+            const int count = line.section(QLatin1Char(' '), 1, 1).toInt();
+            const int rating = line.section(QLatin1Char(' '), 2, 2).toInt();
+            const QString prefix = line.section(QLatin1Char(' '), 3);
+            for (int n = 0; n < count; ++n)
+                store.setRating(rating, prefix + QString::number(n) + QStringLiteral(".jpg"));
             store.waitForSaved();
             out << "ok\n";
         } else if (command == QLatin1String("get")) {
