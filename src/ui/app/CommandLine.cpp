@@ -15,12 +15,12 @@ CommandLine::CommandLine(const QStringList &arguments, const QString &workingDir
                                  QStringLiteral("[FOLDER]"));
     if (!parser.parse(arguments)) {
         m_action = Action::fail;
-        m_output = parser.errorText() + QLatin1Char('\n') + parser.helpText();
+        m_output = endedLine(parser.errorText()) + endedLine(parser.helpText());
         return;
     }
     if (parser.isSet(help)) {
         m_action = Action::showHelp;
-        m_output = parser.helpText();
+        m_output = endedLine(parser.helpText());
         return;
     }
     if (parser.isSet(version)) {
@@ -32,11 +32,18 @@ CommandLine::CommandLine(const QStringList &arguments, const QString &workingDir
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1) {
         m_action = Action::fail;
-        m_output = QStringLiteral("只能打开一个文件夹\n") + parser.helpText();
+        m_output = QStringLiteral("只能打开一个文件夹\n") + endedLine(parser.helpText());
         return;
     }
     if (!positional.isEmpty() && !positional.first().isEmpty())
         m_path = absolutePath(positional.first(), workingDirectory);
+}
+
+QString CommandLine::endedLine(QString text)
+{
+    if (!text.endsWith(QLatin1Char('\n')))
+        text += QLatin1Char('\n');
+    return text;
 }
 
 QString CommandLine::absolutePath(const QString &argument, const QString &workingDirectory)

@@ -21,6 +21,8 @@ public:
     const QString &output() const { return m_output; }
 
 private:
+    // Qt's translated help text may lack its final line break.
+    static QString endedLine(QString text);
     static QString absolutePath(const QString &argument, const QString &workingDirectory);
 
     Action m_action = Action::start;

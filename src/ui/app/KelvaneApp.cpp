@@ -49,6 +49,13 @@ void KelvaneApp::activate(const QString &path)
     raiseWindow();
     if (path.isEmpty())
         return;
+    // An open dialog or sheet (an export running from the shown folder, the
+    // folder question) keeps the folder it is about: it only comes to the front.
+    if (QWidget *modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+        return;
+    }
     const LaunchTarget target = LaunchTarget::fromPath(path);
     if (!target.isValid()) {
         m_state->setStatusMessage(target.problem());

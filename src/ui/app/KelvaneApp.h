@@ -26,7 +26,8 @@ public:
 
     // Brings the window to the front and opens what `path` names: a folder
     // through the import flow, an image in its folder's viewer; anything else
-    // only says why it cannot. An empty path only raises the window.
+    // only says why it cannot. An empty path only raises the window; so does
+    // any path while a dialog or sheet is open.
     void activate(const QString &path);
 
     // Shows the window, opens `startPath` (if any) once it is on screen, and

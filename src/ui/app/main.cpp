@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 #include "app/KelvaneApp.h"
 #include "app/LaunchTarget.h"
+#include "app/QtTranslations.h"
 #include "app/SingleInstance.h"
 
 #include <QApplication>
@@ -19,6 +20,7 @@ std::optional<int> handledWithoutWindow(int argc, char *argv[], SingleInstance &
                                         QString &startPath)
 {
     QCoreApplication probe(argc, argv);
+    const QtTranslations translations; // the help text's standard lines too
     const CommandLine commandLine(QCoreApplication::arguments(), QDir::currentPath());
     switch (commandLine.action()) {
     case CommandLine::Action::showHelp:

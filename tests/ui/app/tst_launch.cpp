@@ -9,6 +9,7 @@
 #include "state/AppState.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFileSystemModel>
 #include <QLibraryInfo>
 #include <QProcess>
@@ -181,6 +182,17 @@ void TestLaunch::activateOpensFoldersAndImagesOrSaysWhyNot()
     const QString folder = makeDir(m_dir.path(), "photos");
     writeImage(folder, "a.jpg");
     const QString second = writeImage(folder, "b.jpg");
+
+    // While a dialog is open the request only raises the window.
+    {
+        QDialog question(&app.window());
+        question.setModal(true);
+        question.show();
+        QTRY_VERIFY(QApplication::activeModalWidget() == &question);
+        app.activate(folder);
+        QVERIFY(!state.isLoading()); // an open sets it at once
+        QVERIFY(!state.currentFolder());
+    }
 
     app.activate(m_dir.path() + "/missing");
     QVERIFY(app.window().isVisible());
