@@ -82,7 +82,11 @@ int main(int argc, char *argv[])
     // Keep the user's ratings and history out of the pictures.
     QStandardPaths::setTestModeEnabled(true);
 
-    const QStringList args = app.arguments();
+    // Not app.arguments(): Qt may report the command line as it was started,
+    // with "--scale N" still in it.
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
     ScreenshotContext context;
     context.outputDir = args.size() > 1 ? args[1] : QStringLiteral("build/screenshots");
     QDir().mkpath(context.outputDir);
