@@ -3,11 +3,13 @@
 #include "ScreenshotScene.h"
 #include "app/MainWindow.h"
 #include "app/SubfolderPromptDialog.h"
+#include "app/WidgetImportDialogs.h"
 #include "browse/FolderTreeView.h"
 #include "browse/SidebarView.h"
 #include "state/AppState.h"
 
 #include <QDir>
+#include <QFileDialog>
 #include <QFuture>
 #include <QUrl>
 #include <memory>
@@ -97,4 +99,18 @@ KELVANE_SCREENSHOT_SCENE("shell-subfolder-alert")
     dialog.show();
     context.settle(200);
     context.save(&dialog, QStringLiteral("shell-subfolder-alert"));
+}
+
+KELVANE_SCREENSHOT_SCENE("shell-folder-dialog")
+{
+    // The import's folder dialog, with Qt's own texts (columns, "Computer",
+    // the look-in list) in Chinese like the rest.
+    Shell shell(context, QStringLiteral("dialog"));
+    const std::unique_ptr<QFileDialog> dialog =
+        WidgetImportDialogs::makeFolderDialog(&shell.window);
+    dialog->setDirectory(context.sampleFolder);
+    dialog->setViewMode(QFileDialog::Detail);
+    dialog->show();
+    context.settle(400);
+    context.save(dialog.get(), QStringLiteral("shell-folder-dialog"));
 }

@@ -4,6 +4,7 @@
 
 #include <QFuture>
 #include <QHash>
+#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -14,6 +15,13 @@
 // The whole table lives in memory and is written to one JSON object file
 // (atomically) after every change. UI thread only; the file is written in the
 // background, every change in order, so rating never waits for the disk.
+//
+// Several processes may share the file (two windows, two sessions on one home
+// folder). A save therefore never writes this process's table over the file:
+// under an advisory lock it reads what is on disk, applies only the changes
+// this process made since its last load or save, and writes the result; the
+// table in memory then becomes that merged one. A rating changed by two
+// processes ends with the change saved last.
 class StarRatingStore : public QObject
 {
     Q_OBJECT
@@ -50,7 +58,8 @@ public:
 
     qsizetype count() const { return m_ratings.size(); }
 
-    // Blocks until every change so far is on disk.
+    // Blocks until every change so far is on disk and the table in memory
+    // holds what was merged from the file.
     void waitForSaved();
 
 Q_SIGNALS:
@@ -60,17 +69,42 @@ Q_SIGNALS:
     void ratingsRemoved();
 
 private:
+    using Table = QHash<QString, int>;
+
     void load();
     void save();
-    // Writer thread only.
-    static void writeFile(const QString &path, const QByteArray &json, bool &damagedFileOnDisk);
+    // Writer thread: merges whatever the queued save holds by now.
+    void writeQueuedSave();
+    // Writer thread only: merges `base` -> `current` (this process's own
+    // changes) into the file and hands the merged table back.
+    void mergeIntoFile(const Table &base, const Table &current, quint64 serial);
+    static bool writeFile(const QString &path, const Table &table);
     static bool setAsideDamagedFile(const QString &path);
+    // UI thread: takes in what other processes changed (0 = removed), as
+    // found by the save numbered `serial`.
+    void adoptMerged(const Table &othersChanges, quint64 serial);
 
     QString m_filePath;
-    QHash<QString, int> m_ratings;
-    // The file on disk could not be decoded; it is kept aside before the first
-    // save replaces it, so no rating in it is lost for good. Read and written
-    // only by the writer's jobs once the store is loaded.
-    bool m_damagedFileOnDisk = false;
+    Table m_ratings;
+    // The table as last loaded, merged or handed to the writer: what
+    // m_ratings differs from is this process's own unsaved change.
+    Table m_base;
+    quint64 m_saveSerial = 0;
+    // Writer thread only: own changes (0 = removed) a failed write could not
+    // put on disk yet; the next save carries them.
+    Table m_unwrittenChanges;
+
+    // The save waiting for the writer. Saves made before the writer gets to
+    // it fold into it (same base, newer table), so a burst of ratings costs
+    // one merge and holds one copy of the table, not one per rating.
+    struct QueuedSave
+    {
+        Table base;
+        Table current;
+        quint64 serial = 0;
+        bool queued = false;
+    };
+    QMutex m_queuedSaveMutex; // hand-over between the UI thread and the writer
+    QueuedSave m_queuedSave;
     SerialFileWriter m_writer;
 };

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -33,6 +34,8 @@ private Q_SLOTS:
     void damagedFileIsKeptAsideBeforeTheFirstSave();
     void damagedCopiesAreNeverOverwritten();
     void urlAndPathKeysAgree();
+    void saveMergesChangesOfAnotherStore();
+    void twoProcessesKeepEachOthersRatings();
     void defaultLocation();
 
 private:
@@ -293,6 +296,101 @@ void TestStarRatingStore::defaultLocation()
     StarRatingStore reloaded;
     QCOMPARE(reloaded.rating(QStringLiteral("/p/default.jpg")), 3);
     QFile::remove(expected);
+}
+
+void TestStarRatingStore::saveMergesChangesOfAnotherStore()
+{
+    // Both load the same (empty) file; each save must keep the other's ratings.
+    StarRatingStore first(storeFile());
+    StarRatingStore second(storeFile());
+    first.setRating(5, QStringLiteral("/p/a.jpg"));
+    first.setRating(2, QStringLiteral("/p/shared.jpg"));
+    first.waitForSaved();
+
+    QSignalSpy changed(&second, &StarRatingStore::ratingChanged);
+    second.setRating(3, QStringLiteral("/p/b.jpg"));
+    second.setRating(0, QStringLiteral("/p/shared.jpg")); // never held here: removes nothing
+    second.waitForSaved();
+    QCOMPARE(storedObject(), (QJsonObject{{"/p/a.jpg", 5}, {"/p/b.jpg", 3}, {"/p/shared.jpg", 2}}));
+    // The table in memory is the merged one, announced per file.
+    QCOMPARE(second.rating(QStringLiteral("/p/a.jpg")), 5);
+    QCOMPARE(second.count(), 3);
+    QCOMPARE(changed.count(), 3);
+    QVERIFY(changed.contains(QVariantList{QStringLiteral("/p/a.jpg"), 0, 5}));
+
+    // A removal is a change of its own and reaches the other store's next save.
+    second.setRating(0, QStringLiteral("/p/a.jpg"));
+    second.waitForSaved();
+    first.setRating(4, QStringLiteral("/p/c.jpg"));
+    first.waitForSaved();
+    QCOMPARE(storedObject(), (QJsonObject{{"/p/b.jpg", 3}, {"/p/c.jpg", 4}, {"/p/shared.jpg", 2}}));
+    QCOMPARE(first.rating(QStringLiteral("/p/a.jpg")), 0);
+}
+
+namespace {
+
+// One line in, one line back, from a ratingpeer process.
+QString ask(QProcess &peer, const QString &command)
+{
+    peer.write(command.toUtf8() + '\n');
+    while (!peer.canReadLine()) {
+        if (!peer.waitForReadyRead(20000))
+            return QStringLiteral("<no answer to %1>").arg(command);
+    }
+    return QString::fromUtf8(peer.readLine()).trimmed();
+}
+
+} // namespace
+
+void TestStarRatingStore::twoProcessesKeepEachOthersRatings()
+{
+    QProcess a, b;
+    for (QProcess *peer : {&a, &b}) {
+        peer->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        peer->start(QStringLiteral(KELVANE_RATING_PEER), {storeFile()});
+        QVERIFY2(peer->waitForStarted(), qPrintable(peer->errorString()));
+    }
+    const auto photo = [](char process, int n) {
+        return QStringLiteral("/photos/%1/%2.jpg").arg(QLatin1Char(process)).arg(n);
+    };
+
+    // Strictly alternating: each save lands between two saves of the other.
+    for (int n = 0; n < 100; ++n) {
+        QCOMPARE(ask(a, QStringLiteral("set %1 %2").arg(n % 5 + 1).arg(photo('a', n))), "ok");
+        QCOMPARE(ask(b, QStringLiteral("set %1 %2").arg(n % 5 + 1).arg(photo('b', n))), "ok");
+    }
+    QCOMPARE(storedObject().size(), 200);
+    QCOMPARE(ask(b, "count"), "200");
+
+    // Both at once, as fast as they can: only the lock keeps their
+    // read-merge-write rounds from overlapping.
+    a.write("burst 300 1 /photos/a/burst-\n");
+    b.write("burst 300 2 /photos/b/burst-\n");
+    QVERIFY(a.waitForBytesWritten() && b.waitForBytesWritten()); // both start now
+    for (QProcess *peer : {&a, &b}) {
+        while (!peer->canReadLine())
+            QVERIFY(peer->waitForReadyRead(60000));
+        QCOMPARE(peer->readLine(), QByteArray("ok\n"));
+    }
+    QCOMPARE(storedObject().size(), 800);
+
+    // The same file rated by both ends with the later change, also a removal.
+    QCOMPARE(ask(a, "set 2 /photos/shared.jpg"), "ok");
+    QCOMPARE(ask(b, "set 4 /photos/shared.jpg"), "ok");
+    QCOMPARE(storedObject().value("/photos/shared.jpg").toInt(), 4);
+    QCOMPARE(ask(a, "set 1 " + photo('a', 0)), "ok");
+    QCOMPARE(ask(a, "get /photos/shared.jpg"), "4");
+    QCOMPARE(ask(b, "set 0 /photos/shared.jpg"), "ok");
+    QCOMPARE(ask(a, "set 1 " + photo('a', 1)), "ok");
+    QVERIFY(!storedObject().contains("/photos/shared.jpg"));
+    QCOMPARE(ask(a, "count"), "800");
+    QCOMPARE(StarRatingStore(storeFile()).rating("/photos/b/burst-299.jpg"), 2);
+
+    for (QProcess *peer : {&a, &b}) {
+        peer->closeWriteChannel();
+        QVERIFY(peer->waitForFinished());
+        QCOMPARE(peer->exitCode(), 0);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestStarRatingStore)

@@ -347,7 +347,7 @@ void TestArchiveMover::archiveOfThreeSelectedImages()
     writeImage(root(), "IMG_4.jpg");
     QVERIFY(BrowseFixtures::open(state, root()));
     QList<ImageItem> chosen;
-    for (const QString &name : {"IMG_1.jpg", "IMG_2.jpg", "IMG_3.jpg"}) {
+    for (const char *name : {"IMG_1.jpg", "IMG_2.jpg", "IMG_3.jpg"}) {
         chosen << BrowseFixtures::item(state, name);
         state.updateRating(4, chosen.last());
         state.toggleSelection(chosen.last().id());

@@ -145,11 +145,11 @@ void TestMainWindow::openInViewer(int index)
 static FrameExportView *openEditor(QWidget *window)
 {
     FrameExportView *editor = nullptr;
-    QTest::qWaitFor([&] {
+    const bool shown = QTest::qWaitFor([&] {
         editor = window->findChild<FrameExportView *>();
         return editor && editor->isVisible();
     });
-    return editor;
+    return shown ? editor : nullptr;
 }
 
 void TestMainWindow::batchExportOpensTheEditorAsASheet()
