@@ -84,6 +84,9 @@ RAWProcessor::RAWProcessor()
 RAWProcessor::~RAWProcessor()
 {
     m_worker->retired.store(true, std::memory_order_release);
+    // Jobs not yet started go now: dropping a job's promise unfinished
+    // cancels its future, so callers learn at once that no result comes.
+    m_worker->pool.clear();
     retirementPool().start([worker = std::move(m_worker)]() mutable { worker.reset(); });
 }
 

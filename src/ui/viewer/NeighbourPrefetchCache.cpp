@@ -101,6 +101,9 @@ void NeighbourPrefetchCache::startNext()
     const ImageItem item = *next;
     m_loadingItem = item;
     ++m_startedDecodes;
+    // Announced before the job starts, so a queued receiver hears of it
+    // before its result can arrive.
+    Q_EMIT prefetchStarted(item.id());
     BackgroundTask::whenFinished(m_processor->loadImage(item.path()), this,
                                  [this, item](QFuture<QImage> done) {
                                      m_loadingItem.reset();
@@ -127,5 +130,4 @@ void NeighbourPrefetchCache::startNext()
                                      Q_EMIT prefetched(item.id(), image);
                                      startNext();
                                  });
-    Q_EMIT prefetchStarted(item.id());
 }
