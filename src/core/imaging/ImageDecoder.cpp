@@ -129,6 +129,12 @@ QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize)
 
 QImage ImageDecoder::fullImage(const QString &path)
 {
+    return fullImage(path, QSize(), StandInReady(), StillWanted());
+}
+
+QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInReady &standInReady,
+                               const StillWanted &stillWanted)
+{
     initialiseLibraries();
     QImage image;
     switch (ImageFileType::detect(path)) {
@@ -136,11 +142,23 @@ QImage ImageDecoder::fullImage(const QString &path)
         throw ImageLoadError::sourceCreationFailed();
     case ImageFileType::Kind::empty:
         throw ImageLoadError::decodeFailed();
-    case ImageFileType::Kind::jpeg:
-        image = JpegDecoder::decode(readWholeFile(path), maxPixels);
+    case ImageFileType::Kind::jpeg: {
+        const QByteArray data = readWholeFile(path);
+        if (standInReady && !view.isEmpty()) {
+            const ViewPicture standIn =
+                JpegDecoder::decodeCovering(data, maxPixels, view, stillWanted);
+            if (stillWanted && !stillWanted())
+                return {};
+            if (standIn.isStandIn() && !standInReady(standIn))
+                return {};
+        }
+        image = JpegDecoder::decode(data, maxPixels, stillWanted);
+        if (stillWanted && !stillWanted())
+            return {};
         if (image.isNull())
             image = readWithQt(path, 0);
         break;
+    }
     case ImageFileType::Kind::heif:
         image = HeifDecoder::decode(path, 0, maxPixels);
         break;

@@ -33,13 +33,14 @@ struct RAWProcessor::Worker
         return *developer;
     }
 
-    // `job(worker)` on the worker's thread, unless the processor has gone
-    // before the job's turn came.
-    template <typename Job>
-    QFuture<QImage> run(Job job)
+    // `job(worker, promise)` on the worker's thread, unless the processor has
+    // gone before the job's turn came. The job may add results of its own
+    // before the one it returns.
+    template <typename T, typename Job>
+    QFuture<T> run(Job job)
     {
-        auto promise = std::make_shared<QPromise<QImage>>();
-        QFuture<QImage> future = promise->future();
+        auto promise = std::make_shared<QPromise<T>>();
+        QFuture<T> future = promise->future();
         promise->start();
         // `this` outlives the job: the destructor waits for the pool.
         pool.start([this, promise, job = std::move(job)]() mutable {
@@ -47,7 +48,9 @@ struct RAWProcessor::Worker
                 promise->future().cancel();
             } else {
                 try {
-                    promise->addResult(job(*this));
+                    T result = job(*this, *promise);
+                    if (!promise->isCanceled())
+                        promise->addResult(std::move(result));
                 } catch (...) {
                     promise->setException(std::current_exception());
                 }
@@ -92,12 +95,27 @@ RAWProcessor::~RAWProcessor()
 
 QFuture<QImage> RAWProcessor::loadImage(const QString &path)
 {
-    return m_worker->run([path](Worker &) { return loadImageSync(path); });
+    return m_worker->run<QImage>(
+        [path](Worker &, QPromise<QImage> &) { return loadImageSync(path); });
+}
+
+QFuture<ViewPicture> RAWProcessor::loadForView(const QString &path, QSize view)
+{
+    return m_worker->run<ViewPicture>([path, view](Worker &, QPromise<ViewPicture> &promise) {
+        const auto stillWanted = [&promise] { return !promise.isCanceled(); };
+        const auto standInReady = [&promise](const ViewPicture &standIn) {
+            promise.addResult(standIn);
+            return !promise.isCanceled();
+        };
+        const QImage full = ImageDecoder::fullImage(path, view, standInReady, stillWanted);
+        return ViewPicture{full, full.size()};
+    });
 }
 
 QFuture<QImage> RAWProcessor::decodeRAW(const QString &path)
 {
-    return m_worker->run([path](Worker &worker) { return worker.rawDeveloper().develop(path); });
+    return m_worker->run<QImage>(
+        [path](Worker &worker, QPromise<QImage> &) { return worker.rawDeveloper().develop(path); });
 }
 
 QImage RAWProcessor::loadImageSync(const QString &path)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imaging/ViewPicture.h"
+
 #include <QFuture>
 #include <QImage>
 #include <QString>
@@ -26,6 +28,11 @@ public:
     // The full picture, or for a camera RAW file its largest stored preview;
     // upright, sRGB.
     QFuture<QImage> loadImage(const QString &path);
+    // loadImage() for a view of `view` device pixels: when the file allows a
+    // much quicker reduced decode that still fills the view (a large JPEG),
+    // a stand-in comes as the first result, then the full picture.
+    // Cancelling the future stops a JPEG decode within a band of rows.
+    QFuture<ViewPicture> loadForView(const QString &path, QSize view);
     // The RAW file's sensor data developed at full resolution (as-shot white
     // balance, sRGB, 8 bits, upright). Uses the processor's LibRaw context,
     // created at the first decode and reused for every later one.

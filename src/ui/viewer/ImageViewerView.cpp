@@ -315,6 +315,7 @@ void ImageViewerView::release()
     ++m_generation;
     m_item.reset();
     m_displayImage = {};
+    m_standIn = {};
     m_errorMessage.reset();
     m_isLoading = m_isDecodingRAW = m_rawDecoded = m_awaitingPrefetch = false;
     m_loader->cancel();
@@ -332,19 +333,27 @@ void ImageViewerView::load()
     m_isDecodingRAW = false;
     m_rawDecoded = false;
     m_awaitingPrefetch = false;
-    // Whatever the loader still waits to decode is for an image left behind.
-    m_loader->cancel();
+    m_standIn = {};
 
     if (const auto kept = m_prefetch->image(*m_item)) {
+        // Whatever the loader still decodes is for an image left behind.
+        m_loader->cancel();
         finishLoad(generation, *kept);
         return;
     }
     updateScreen();
     if (m_prefetch->isPrefetching(*m_item)) {
+        m_loader->cancel();
         m_awaitingPrefetch = true;
         return;
     }
-    m_loader->load(*m_item);
+    // Supersedes whatever the loader decodes, unless that is this image.
+    m_loader->load(*m_item, viewPixels());
+}
+
+QSize ImageViewerView::viewPixels() const
+{
+    return (QSizeF(m_zoomView->size()) * m_zoomView->devicePixelRatioF()).toSize();
 }
 
 void ImageViewerView::connectLoader()
@@ -355,6 +364,13 @@ void ImageViewerView::connectLoader()
     const auto isShownDecode = [this](const QUuid &id) {
         return m_item && m_item->id() == id && m_isDecodingRAW;
     };
+    connect(m_loader, &ShownImageLoader::standInLoaded, this,
+            [this, isShownLoad](const QUuid &id, const ViewPicture &standIn) {
+                if (!isShownLoad(id))
+                    return;
+                m_standIn = standIn;
+                updateScreen();
+            });
     connect(m_loader, &ShownImageLoader::loaded, this,
             [this, isShownLoad](const QUuid &id, const QImage &image) {
                 if (isShownLoad(id))
@@ -405,6 +421,7 @@ void ImageViewerView::finishLoad(quint64 generation, const QImage &image)
     }
     m_awaitingPrefetch = false;
     m_displayImage = image;
+    m_standIn = {};
     m_isLoading = false;
     updateScreen();
     prefetchNeighbours();
@@ -416,6 +433,7 @@ void ImageViewerView::failLoad(quint64 generation, const QString &message)
         return;
     m_awaitingPrefetch = false;
     m_errorMessage = message;
+    m_standIn = {};
     m_isLoading = false;
     updateScreen();
     prefetchNeighbours();
@@ -475,9 +493,13 @@ void ImageViewerView::setShowFrameExport(bool shown)
 void ImageViewerView::updateScreen()
 {
     const bool hasImage = !m_displayImage.isNull();
-    m_zoomView->setImage(m_displayImage);
-    m_zoomView->setVisible(hasImage);
-    m_loadingColumn->setVisible(m_item && m_isLoading);
+    const bool showsStandIn = !hasImage && m_standIn.isStandIn();
+    if (showsStandIn)
+        m_zoomView->setStandIn(m_standIn.image, m_standIn.fullSize);
+    else
+        m_zoomView->setImage(m_displayImage);
+    m_zoomView->setVisible(hasImage || showsStandIn);
+    m_loadingColumn->setVisible(m_item && m_isLoading && !showsStandIn);
     m_errorColumn->setVisible(m_item && !m_isLoading && !hasImage && m_errorMessage);
     m_errorText->setText(m_errorMessage.value_or(QString()));
 

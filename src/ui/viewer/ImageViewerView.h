@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/ViewPicture.h"
 #include "model/ImageItem.h"
 
 #include <QImage>
@@ -47,7 +48,10 @@ public:
     // Screen state.
     const std::optional<ImageItem> &item() const { return m_item; }
     const QImage &displayImage() const { return m_displayImage; }
+    // Until the full picture is there; a stand-in may show meanwhile.
     bool isLoading() const { return m_isLoading; }
+    // Whether a picture (full or stand-in) is on screen.
+    bool showsPicture() const { return !m_displayImage.isNull() || m_standIn.isStandIn(); }
     bool isDecodingRAW() const { return m_isDecodingRAW; }
     bool isRawDecoded() const { return m_rawDecoded; }
     const std::optional<QString> &errorMessage() const { return m_errorMessage; }
@@ -103,6 +107,7 @@ private:
     void showItem(const ImageItem &item);
     void release();
     void load();
+    QSize viewPixels() const;
     void connectLoader();
     bool isStale(quint64 generation);
     void finishLoad(quint64 generation, const QImage &image);
@@ -122,6 +127,7 @@ private:
     // Screen state.
     std::optional<ImageItem> m_item;
     QImage m_displayImage;
+    ViewPicture m_standIn; // shown while the full picture decodes
     bool m_isLoading = false;
     bool m_isDecodingRAW = false;
     bool m_rawDecoded = false;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "imaging/ViewPicture.h"
 #include "model/ImageItem.h"
 
+#include <QFuture>
 #include <QImage>
 #include <QObject>
 #include <QUuid>
@@ -17,7 +19,10 @@ class RAWProcessor;
 //
 // A full RAW development, which takes seconds, is not waited for: a newer
 // request lets its processor go (without blocking) and starts on a fresh one.
-// Results of superseded requests are dropped and announced by discarded().
+// A large JPEG shows first as a stand-in decoded at reduced size for the view
+// (standInLoaded()), then at full size (loaded()); a newer request skips the
+// full decode of one that has shown its stand-in. Results of superseded
+// requests are dropped and announced by discarded().
 // UI thread only.
 class ShownImageLoader : public QObject
 {
@@ -27,11 +32,13 @@ public:
     explicit ShownImageLoader(QObject *parent = nullptr);
     ~ShownImageLoader() override;
 
-    // The quick load of `item` (its stored preview for a RAW file).
-    void load(const ImageItem &item);
+    // The quick load of `item` (its stored preview for a RAW file), shown in
+    // a view of `view` device pixels (empty: no stand-in).
+    void load(const ImageItem &item, QSize view = {});
     // The full development of the RAW file `item`.
     void decodeRAW(const ImageItem &item);
-    // Drops the waiting request; the result of the running one is discarded.
+    // Drops the waiting request; the result of the running one is discarded
+    // (and a load that has shown its stand-in stops there).
     void cancel();
 
     bool isBusy() const { return m_running.has_value(); }
@@ -39,6 +46,7 @@ public:
     int startedJobs() const { return m_startedJobs; }
 
 Q_SIGNALS:
+    void standInLoaded(const QUuid &id, const ViewPicture &standIn);
     void loaded(const QUuid &id, const QImage &image);
     void loadFailed(const QUuid &id, const QString &message);
     void decoded(const QUuid &id, const QImage &image);
@@ -53,14 +61,18 @@ private:
         ImageItem item;
         Kind kind;
         quint64 token;
+        QSize view;
     };
 
-    void submit(const ImageItem &item, Kind kind);
+    void submit(const ImageItem &item, Kind kind, QSize view);
     void start(Request request);
+    void startLoad(const Request &request);
+    void startDecodeRAW(const Request &request);
     void finish(const Request &request, const QImage &image, const QString &error, bool delivered);
 
     std::unique_ptr<RAWProcessor> m_processor;
     std::optional<Request> m_running;
+    QFuture<ViewPicture> m_runningLoad; // cancelled when superseded
     std::optional<Request> m_waiting;
     quint64 m_currentToken = 0; // the request whose result is wanted
     int m_startedJobs = 0;

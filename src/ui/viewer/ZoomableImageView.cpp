@@ -81,9 +81,31 @@ void ZoomableImageView::setImage(const QImage &image)
 {
     if (!m_image.isNull() && image.cacheKey() == m_image.cacheKey())
         return;
+    if (m_isStandIn && !image.isNull() && effectivePixelSize(image) == m_imagePixelSize) {
+        // The full picture takes the stand-in's place: same frame, same zoom.
+        m_image = image;
+        m_isStandIn = false;
+        m_rendition->clear();
+        update();
+        m_renditionTimer.start(0);
+        return;
+    }
+    showFitted(image, effectivePixelSize(image), false);
+}
+
+void ZoomableImageView::setStandIn(const QImage &standIn, QSize fullSize)
+{
+    if (m_isStandIn && standIn.cacheKey() == m_image.cacheKey())
+        return;
+    showFitted(standIn, QSizeF(fullSize), true);
+}
+
+void ZoomableImageView::showFitted(const QImage &image, QSizeF pixelSize, bool isStandIn)
+{
     m_fitAnimation->stop();
     m_image = image;
-    m_imagePixelSize = effectivePixelSize(image);
+    m_imagePixelSize = pixelSize;
+    m_isStandIn = isStandIn;
     m_rendition->clear();
     const bool magnificationChanges = m_magnification != 1.0;
     m_magnification = 1.0;
@@ -94,6 +116,14 @@ void ZoomableImageView::setImage(const QImage &image)
     update();
     // The first rendition is wanted at once: the view has not moved yet.
     m_renditionTimer.start(0);
+}
+
+QSizeF ZoomableImageView::imageScale() const
+{
+    if (m_imagePixelSize.isEmpty())
+        return QSizeF(1, 1);
+    return QSizeF(m_image.width() / m_imagePixelSize.width(),
+                  m_image.height() / m_imagePixelSize.height());
 }
 
 void ZoomableImageView::setMagnification(qreal magnification, QPointF anchor)
@@ -156,7 +186,8 @@ void ZoomableImageView::scrollBy(QPointF delta)
 
 bool ZoomableImageView::hasExactRendition() const
 {
-    if (m_image.isNull() || m_fittedSize.isEmpty())
+    // A stand-in is drawn as it is: it is on screen for a moment only.
+    if (m_image.isNull() || m_fittedSize.isEmpty() || m_isStandIn)
         return true;
     const qreal scale = deviceScale();
     if (scale >= 1.0)
@@ -204,8 +235,11 @@ void ZoomableImageView::paintEvent(QPaintEvent *)
     }
     // Until the rendition arrives: sample the picture per screen pixel
     // (nearest when shrinking, which costs only the screen area).
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, deviceScale() >= 1.0);
-    painter.drawImage(target, m_image, source);
+    const QSizeF scale = imageScale();
+    const QRectF inImage(source.x() * scale.width(), source.y() * scale.height(),
+                         source.width() * scale.width(), source.height() * scale.height());
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, deviceScale() >= scale.width());
+    painter.drawImage(target, m_image, inImage);
 }
 
 void ZoomableImageView::resizeEvent(QResizeEvent *)
