@@ -334,6 +334,7 @@ void ImageViewerView::load()
     m_rawDecoded = false;
     m_awaitingPrefetch = false;
     m_standIn = {};
+    m_prefetch->focusOn(neighbourhood());
 
     if (const auto kept = m_prefetch->image(*m_item)) {
         // Whatever the loader still decodes is for an image left behind.
@@ -464,17 +465,25 @@ void ImageViewerView::failDecode(quint64 generation, const QString &message)
     updateScreen();
 }
 
-void ImageViewerView::prefetchNeighbours()
+QList<ImageItem> ImageViewerView::neighbourhood() const
 {
     const QList<ImageItem> &images = m_appState.filteredImages();
     const int index = m_appState.currentIndex();
     if (!m_item || index < 0 || index >= images.size() || images[index] != *m_item)
-        return;
-    QList<ImageItem> wanted{*m_item};
+        return {};
+    QList<ImageItem> items{*m_item};
     if (index + 1 < images.size())
-        wanted.append(images[index + 1]);
+        items.append(images[index + 1]);
     if (index >= 1)
-        wanted.append(images[index - 1]);
+        items.append(images[index - 1]);
+    return items;
+}
+
+void ImageViewerView::prefetchNeighbours()
+{
+    const QList<ImageItem> wanted = neighbourhood();
+    if (wanted.isEmpty())
+        return;
     // The shown picture is kept unless it is a full RAW decode (not a preview).
     const QImage shown = m_rawDecoded ? QImage() : m_displayImage;
     m_prefetch->retainAndPrefetch(wanted, *m_item, shown);

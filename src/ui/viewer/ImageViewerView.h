@@ -114,6 +114,8 @@ private:
     void failLoad(quint64 generation, const QString &message);
     void finishDecode(quint64 generation, const QImage &image);
     void failDecode(quint64 generation, const QString &message);
+    // The shown image and its neighbours in the filtered list.
+    QList<ImageItem> neighbourhood() const;
     void prefetchNeighbours();
     void setShowFrameExport(bool shown);
 

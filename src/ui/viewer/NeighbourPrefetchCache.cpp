@@ -51,6 +51,13 @@ void NeighbourPrefetchCache::retainAndPrefetch(const QList<ImageItem> &wanted,
         startNext();
 }
 
+void NeighbourPrefetchCache::focusOn(const QList<ImageItem> &neighbourhood)
+{
+    m_wanted.clear();
+    if (m_loadingItem && !neighbourhood.contains(*m_loadingItem))
+        m_loadingJob.cancel();
+}
+
 void NeighbourPrefetchCache::clear()
 {
     // A decode in flight goes on: re-entering the viewer on its image waits
@@ -104,30 +111,29 @@ void NeighbourPrefetchCache::startNext()
     // Announced before the job starts, so a queued receiver hears of it
     // before its result can arrive.
     Q_EMIT prefetchStarted(item.id());
-    BackgroundTask::whenFinished(m_processor->loadImage(item.path()), this,
-                                 [this, item](QFuture<QImage> done) {
-                                     m_loadingItem.reset();
-                                     QImage image;
-                                     try {
-                                         done.waitForFinished(); // rethrows the job's error
-                                         if (done.resultCount() > 0)
-                                             image = done.result();
-                                     } catch (...) {
-                                         // A neighbour that cannot be decoded is loaded (and
-                                         // reported) by the viewer when the user gets there.
-                                     }
-                                     if (image.isNull()) {
-                                         m_wanted.removeAll(item);
-                                         Q_EMIT prefetchFailed(item.id());
-                                         startNext();
-                                         return;
-                                     }
-                                     if (m_wanted.contains(item))
-                                         keep(item, image);
-                                     // Kept, or too large to keep: either way not
-                                     // decoded again for this neighbourhood.
-                                     m_wanted.removeAll(item);
-                                     Q_EMIT prefetched(item.id(), image);
-                                     startNext();
-                                 });
+    m_loadingJob = m_processor->loadForView(item.path(), QSize());
+    BackgroundTask::whenFinished(m_loadingJob, this, [this, item](QFuture<ViewPicture> done) {
+        m_loadingItem.reset();
+        m_loadingJob = {};
+        if (done.isCanceled()) { // no longer a neighbour
+            startNext();
+            return;
+        }
+        // A neighbour that cannot be decoded is loaded (and reported) by the
+        // viewer when the user gets there.
+        const QImage image = ImageLoadResult::from(done).image;
+        if (image.isNull()) {
+            m_wanted.removeAll(item);
+            Q_EMIT prefetchFailed(item.id());
+            startNext();
+            return;
+        }
+        if (m_wanted.contains(item))
+            keep(item, image);
+        // Kept, or too large to keep: either way not decoded again for this
+        // neighbourhood.
+        m_wanted.removeAll(item);
+        Q_EMIT prefetched(item.id(), image);
+        startNext();
+    });
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/ViewPicture.h"
 #include "model/ImageItem.h"
 
 #include <QFuture>
@@ -47,6 +48,10 @@ public:
     // kept as its picture.
     void retainAndPrefetch(const QList<ImageItem> &wanted, const ImageItem &shown,
                            const QImage &shownImage);
+    // The viewer moved to a new image: no new prefetch starts until
+    // retainAndPrefetch(), and a decode in flight for a picture outside
+    // `neighbourhood` stops, so that the shown image decodes alone.
+    void focusOn(const QList<ImageItem> &neighbourhood);
     void clear();
 
     qint64 byteBudget() const { return m_byteBudget; }
@@ -72,6 +77,7 @@ private:
     QHash<QUuid, QImage> m_images;
     QList<ImageItem> m_wanted;
     std::optional<ImageItem> m_loadingItem;
+    QFuture<ViewPicture> m_loadingJob;
     std::optional<ImageItem> m_shown;
     qint64 m_byteBudget = defaultByteBudget;
     int m_startedDecodes = 0;

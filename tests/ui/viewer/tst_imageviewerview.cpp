@@ -70,6 +70,7 @@ private Q_SLOTS:
     void neighboursArePrefetchedWithinBounds();
     void burstOfStepsDecodesOnlyTheNewest();
     void prefetchInFlightIsHandedOverWhateverItsSize();
+    void largeJpegShowsAStandInThenSharpensInPlace();
     void backButtonLeavesTheViewer();
 
 private:
@@ -548,6 +549,35 @@ void TestImageViewerView::prefetchInFlightIsHandedOverWhateverItsSize()
     // Pictures that do not fit are not decoded again and again either.
     QTRY_VERIFY(!cache.isPrefetching(items[1]));
     QCOMPARE(cache.startedDecodes(), decodesAtReentry + 1);
+}
+
+void TestImageViewerView::largeJpegShowsAStandInThenSharpensInPlace()
+{
+    // 4000 x 3000 fitted into 1200 x 800: a 3/8 decode (1500 x 1125) covers it.
+    setImages({addJpeg(QStringLiteral("large.jpg"), 4000, 3000)});
+    ZoomableImageView *view = m_viewer->zoomableView();
+    int standIns = 0;
+    QRectF zoomedFrame;
+    // Runs after the viewer's own handler has put the stand-in on screen.
+    connect(&m_viewer->shownImageLoader(), &ShownImageLoader::standInLoaded, this, [&] {
+        ++standIns;
+        QVERIFY(view->showsStandIn() && view->isVisible());
+        QCOMPARE(view->imagePixelSize(), QSizeF(4000, 3000));
+        QVERIFY(m_viewer->isLoading() && !m_viewer->loadingColumn()->isVisible());
+        // The editor and the clipboard only ever get the full picture.
+        QVERIFY(m_viewer->displayImage().isNull());
+        QVERIFY(!m_viewer->exportButton()->isVisible());
+        // The user zooms in before the full picture arrives.
+        view->setMagnification(2.0, QPointF(300, 200));
+        zoomedFrame = view->imageRectInView();
+    });
+    showAt(0);
+    waitLoaded();
+    QCOMPARE(standIns, 1);
+    QCOMPARE(m_viewer->displayImage().size(), QSize(4000, 3000));
+    QVERIFY(!view->showsStandIn());
+    QCOMPARE(view->magnification(), 2.0);
+    QCOMPARE(view->imageRectInView(), zoomedFrame);
 }
 
 void TestImageViewerView::backButtonLeavesTheViewer()
