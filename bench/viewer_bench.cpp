@@ -183,9 +183,10 @@ struct StepFixture
             appState->selectImage(0);
             waitUntil([&] { return !viewer->isLoading(); });
         }
+        // Prefetched and fitted to the view, as after a moment's look.
         waitUntil([&] {
-            const int next = appState->currentIndex() + 1;
-            return viewer->prefetchCache().image(appState->filteredImages()[next]).has_value();
+            const ImageItem &next = appState->filteredImages()[appState->currentIndex() + 1];
+            return !viewer->prefetchCache().fittedRendition(next).isNull();
         });
         if (!prefetched)
             viewer->prefetchCache().clear();

@@ -316,6 +316,7 @@ void ImageViewerView::release()
     m_item.reset();
     m_displayImage = {};
     m_standIn = {};
+    m_fittedRendition = {};
     m_errorMessage.reset();
     m_isLoading = m_isDecodingRAW = m_rawDecoded = m_awaitingPrefetch = false;
     m_loader->cancel();
@@ -334,11 +335,14 @@ void ImageViewerView::load()
     m_rawDecoded = false;
     m_awaitingPrefetch = false;
     m_standIn = {};
+    m_fittedRendition = {};
+    m_prefetch->setView(m_zoomView->size(), m_zoomView->devicePixelRatioF());
     m_prefetch->focusOn(neighbourhood());
 
     if (const auto kept = m_prefetch->image(*m_item)) {
         // Whatever the loader still decodes is for an image left behind.
         m_loader->cancel();
+        m_fittedRendition = m_prefetch->fittedRendition(*m_item);
         finishLoad(generation, *kept);
         return;
     }
@@ -506,7 +510,7 @@ void ImageViewerView::updateScreen()
     if (showsStandIn)
         m_zoomView->setStandIn(m_standIn.image, m_standIn.fullSize);
     else
-        m_zoomView->setImage(m_displayImage);
+        m_zoomView->setImage(m_displayImage, m_fittedRendition);
     m_zoomView->setVisible(hasImage || showsStandIn);
     m_loadingColumn->setVisible(m_item && m_isLoading && !showsStandIn);
     m_errorColumn->setVisible(m_item && !m_isLoading && !hasImage && m_errorMessage);

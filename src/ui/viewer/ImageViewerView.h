@@ -129,7 +129,8 @@ private:
     // Screen state.
     std::optional<ImageItem> m_item;
     QImage m_displayImage;
-    ViewPicture m_standIn; // shown while the full picture decodes
+    ViewPicture m_standIn;    // shown while the full picture decodes
+    QImage m_fittedRendition; // of a prefetched picture, made ahead
     bool m_isLoading = false;
     bool m_isDecodingRAW = false;
     bool m_rawDecoded = false;

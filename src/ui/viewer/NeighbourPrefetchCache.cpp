@@ -3,6 +3,7 @@
 #include "imaging/ImageLoadResult.h"
 #include "imaging/RAWProcessor.h"
 #include "model/BackgroundTask.h"
+#include "viewer/ScaledRendition.h"
 
 namespace {
 
@@ -16,7 +17,9 @@ qint64 imageBytes(const QImage &image)
 NeighbourPrefetchCache::NeighbourPrefetchCache(QObject *parent)
     : QObject(parent)
     , m_processor(std::make_unique<RAWProcessor>())
-{}
+{
+    m_fitPool.setMaxThreadCount(1);
+}
 
 // The processor lets a running decode finish on its own thread.
 NeighbourPrefetchCache::~NeighbourPrefetchCache() = default;
@@ -27,6 +30,44 @@ std::optional<QImage> NeighbourPrefetchCache::image(const ImageItem &item) const
     if (found == m_images.cend())
         return std::nullopt;
     return *found;
+}
+
+QImage NeighbourPrefetchCache::fittedRendition(const ImageItem &item) const
+{
+    return m_fitted.value(item.id());
+}
+
+void NeighbourPrefetchCache::setView(QSizeF size, qreal devicePixelRatio)
+{
+    if (size == m_viewSize && devicePixelRatio == m_devicePixelRatio)
+        return;
+    m_viewSize = size;
+    m_devicePixelRatio = devicePixelRatio;
+    m_fitted.clear();
+}
+
+void NeighbourPrefetchCache::makeFittedRendition(const ImageItem &item, const QImage &image)
+{
+    const QSize size = ScaledRendition::fittedSize(image.size(), m_viewSize, m_devicePixelRatio);
+    if (size.isEmpty() || !m_images.contains(item.id()))
+        return;
+    const qint64 key = image.cacheKey();
+    BackgroundTask::run(
+        &m_fitPool, this,
+        [image, size] { return ScaledRendition::resample(image, image.rect(), size); },
+        [this, id = item.id(), key, size](const QImage &fitted) {
+            // Only for the picture still kept, fitted into the view as it is now.
+            const auto kept = m_images.constFind(id);
+            if (kept != m_images.cend() && kept->cacheKey() == key &&
+                size == ScaledRendition::fittedSize(kept->size(), m_viewSize, m_devicePixelRatio))
+                m_fitted.insert(id, fitted);
+        });
+}
+
+void NeighbourPrefetchCache::dropUnkeptRenditions()
+{
+    for (auto it = m_fitted.begin(); it != m_fitted.end();)
+        it = m_images.contains(it.key()) ? std::next(it) : m_fitted.erase(it);
 }
 
 bool NeighbourPrefetchCache::isPrefetching(const ImageItem &item) const
@@ -45,6 +86,7 @@ void NeighbourPrefetchCache::retainAndPrefetch(const QList<ImageItem> &wanted,
                         [&](const ImageItem &item) { return item.id() == it.key(); });
         it = stillWanted ? std::next(it) : m_images.erase(it);
     }
+    dropUnkeptRenditions();
     if (!shown.isNull() && !shownImage.isNull())
         keep(shown, shownImage);
     if (!m_loadingItem)
@@ -64,6 +106,7 @@ void NeighbourPrefetchCache::clear()
     // for it rather than decoding the file again.
     m_wanted.clear();
     m_images.clear();
+    m_fitted.clear();
     m_shown.reset();
 }
 
@@ -71,6 +114,7 @@ void NeighbourPrefetchCache::setByteBudget(qint64 bytes)
 {
     m_byteBudget = bytes;
     m_images.clear();
+    m_fitted.clear();
 }
 
 qint64 NeighbourPrefetchCache::keptBytes() const
@@ -92,6 +136,7 @@ void NeighbourPrefetchCache::keep(const ImageItem &item, const QImage &image)
            (m_images.size() >= maxEntries || keptBytes() + bytes > m_byteBudget))
         m_images.erase(m_images.begin());
     m_images.insert(item.id(), image);
+    dropUnkeptRenditions();
 }
 
 void NeighbourPrefetchCache::startNext()
@@ -128,8 +173,10 @@ void NeighbourPrefetchCache::startNext()
             startNext();
             return;
         }
-        if (m_wanted.contains(item))
+        if (m_wanted.contains(item)) {
             keep(item, image);
+            makeFittedRendition(item, image);
+        }
         // Kept, or too large to keep: either way not decoded again for this
         // neighbourhood.
         m_wanted.removeAll(item);

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QList>
 #include <QObject>
+#include <QThreadPool>
 #include <QUuid>
 #include <memory>
 #include <optional>
@@ -38,6 +39,11 @@ public:
 
     // A kept picture of `item`, if any.
     std::optional<QImage> image(const ImageItem &item) const;
+    // The kept picture of `item` resampled to fit the view (see setView()),
+    // made ahead on a thread of the cache's own; null until it is ready.
+    QImage fittedRendition(const ImageItem &item) const;
+    // The view the pictures will be fitted into.
+    void setView(QSizeF size, qreal devicePixelRatio);
     // Whether the cache is decoding `item` right now; prefetched() or
     // prefetchFailed() follows.
     bool isPrefetching(const ImageItem &item) const;
@@ -71,10 +77,16 @@ Q_SIGNALS:
 
 private:
     void keep(const ImageItem &item, const QImage &image);
+    void makeFittedRendition(const ImageItem &item, const QImage &image);
+    void dropUnkeptRenditions();
     void startNext();
 
     std::unique_ptr<RAWProcessor> m_processor;
     QHash<QUuid, QImage> m_images;
+    QHash<QUuid, QImage> m_fitted; // by item; made from the kept picture
+    QThreadPool m_fitPool;         // one thread
+    QSizeF m_viewSize;
+    qreal m_devicePixelRatio = 1.0;
     QList<ImageItem> m_wanted;
     std::optional<ImageItem> m_loadingItem;
     QFuture<ViewPicture> m_loadingJob;

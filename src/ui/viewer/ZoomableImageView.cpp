@@ -93,6 +93,19 @@ void ZoomableImageView::setImage(const QImage &image)
     showFitted(image, effectivePixelSize(image), false);
 }
 
+void ZoomableImageView::setImage(const QImage &image, const QImage &fittedRendition)
+{
+    const bool isNewPicture = m_image.isNull() || image.cacheKey() != m_image.cacheKey();
+    setImage(image);
+    if (!isNewPicture || fittedRendition.isNull() || m_magnification != 1.0)
+        return;
+    m_rendition->adopt({fittedRendition, m_image.cacheKey(), m_image.rect()});
+    if (hasExactRendition())
+        m_renditionTimer.stop();
+    else // made for another view size
+        m_rendition->clear();
+}
+
 void ZoomableImageView::setStandIn(const QImage &standIn, QSize fullSize)
 {
     if (m_isStandIn && standIn.cacheKey() == m_image.cacheKey())

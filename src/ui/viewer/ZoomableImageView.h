@@ -40,6 +40,9 @@ public:
     // QImage::cacheKey) keeps the current zoom and position, and so does a
     // picture replacing its stand-in (same pixel size).
     void setImage(const QImage &image);
+    // setImage(), with the rendition of the fitted picture made ahead of time
+    // (ScaledRendition::fittedSize), so the first frame needs no resampling.
+    void setImage(const QImage &image, const QImage &fittedRendition);
     // Shows `standIn`, a reduced decode, in place of a picture of `fullSize`
     // pixels: fitted, zoomed and sized as that picture, which replaces it
     // through setImage() without a visible jump.
