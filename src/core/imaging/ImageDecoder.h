@@ -35,10 +35,11 @@ public:
     using StandInReady = std::function<bool(const ViewPicture &)>;
     // Asked while a JPEG decodes whether its result is still wanted.
     using StillWanted = std::function<bool()>;
-    // fullImage(path), and first, for a JPEG much larger than `view` (device
-    // pixels), a quick reduced decode handed to `standInReady` on the calling
-    // thread. When that or `stillWanted` says no, the JPEG decode stops and
-    // the result is a null image.
+    // fullImage(path), and for a JPEG much larger than `view` (device
+    // pixels) a quick reduced decode, made beside the full one on a thread of
+    // its own and handed to `standInReady` there, before this returns. When
+    // that or `stillWanted` says no, the JPEG decode stops and the result is
+    // a null image. Both callbacks must be thread-safe.
     static QImage fullImage(const QString &path, QSize view, const StandInReady &standInReady,
                             const StillWanted &stillWanted);
 
