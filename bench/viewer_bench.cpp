@@ -1,22 +1,32 @@
 // Viewer speed at 24 MP: one repaint of the zoomable view (fitted and at 2x),
 // and a culling step from nextImage() to the new picture painted, cold and
-// after a pause that lets the neighbour prefetch finish.
+// after a pause that lets the neighbour prefetch finish. Also how long the
+// export editor opened from the viewer takes to close while it still loads.
+#include "ImagingFixtures.h"
+#include "editor/FrameExportView.h"
+#include "export/LogoCatalogue.h"
+#include "imaging/RAWProcessor.h"
 #include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
 #include "viewer/NeighbourPrefetchCache.h"
+#include "viewer/ShownImageLoader.h"
 #include "viewer/ZoomableImageView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImageWriter>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <turbojpeg.h>
 
 namespace {
 
 constexpr QSize viewSize(1200, 800);
+// The culling steps run in a large desktop window, device pixel ratio 1.
+constexpr QSize screenSize(2560, 1440);
 
 QImage photo24MP(int seed)
 {
@@ -67,50 +77,129 @@ void BM_ViewerPaint24MP(benchmark::State &state)
 }
 BENCHMARK(BM_ViewerPaint24MP)->Arg(1)->Arg(2)->ArgName("zoom")->Unit(benchmark::kMillisecond);
 
+// 24 MP JPEG files, written once per run and shared by the benchmarks.
+const QStringList &photoFiles()
+{
+    static QTemporaryDir dir;
+    static QStringList files;
+    if (files.isEmpty()) {
+        for (int i = 0; i < 6; ++i) {
+            const QString path = dir.filePath(QStringLiteral("IMG_%1.jpg").arg(i));
+            QImageWriter writer(path);
+            writer.setQuality(90);
+            writer.write(photo24MP(i));
+            files.append(path);
+        }
+    }
+    return files;
+}
+
+// The smallest TurboJPEG scaling factor whose result still covers `view`
+// when the picture is fitted into it.
+tjscalingfactor coveringFactor(QSize picture, QSize view)
+{
+    const double fit =
+        std::min(double(view.width()) / picture.width(), double(view.height()) / picture.height());
+    int count = 0;
+    const tjscalingfactor *factors = tjGetScalingFactors(&count);
+    tjscalingfactor best{1, 1};
+    for (int i = 0; i < count; ++i) {
+        const double scale = double(factors[i].num) / factors[i].denom;
+        if (scale >= fit && scale < double(best.num) / best.denom)
+            best = factors[i];
+    }
+    return best;
+}
+
+// The floor a cold step is measured against: reading the file and decoding
+// it at the scale that covers a 2560 x 1440 view, nothing else.
+void BM_LibjpegScaledDecodeScreen(benchmark::State &state)
+{
+    const QString path = photoFiles().first();
+    tjhandle tj = tjInitDecompress();
+    QImage target;
+    for (auto _ : state) {
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        const QByteArray data = file.readAll();
+        const auto *jpeg = reinterpret_cast<const unsigned char *>(data.constData());
+        int width = 0, height = 0, subsampling = 0, colourspace = 0;
+        tjDecompressHeader3(tj, jpeg, data.size(), &width, &height, &subsampling, &colourspace);
+        const tjscalingfactor factor = coveringFactor(QSize(width, height), screenSize);
+        target = QImage(TJSCALED(width, factor), TJSCALED(height, factor), QImage::Format_RGB32);
+        tjDecompress2(tj, jpeg, data.size(), target.bits(), target.width(),
+                      int(target.bytesPerLine()), target.height(), TJPF_BGRX, 0);
+        benchmark::DoNotOptimize(target.constBits());
+        state.counters["width"] = target.width();
+    }
+    tjDestroy(tj);
+}
+BENCHMARK(BM_LibjpegScaledDecodeScreen)->Unit(benchmark::kMillisecond)->Iterations(6);
+
+// Resident memory of this process in MiB.
+double residentMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return 0;
+}
+
 struct StepFixture
 {
     QTemporaryDir dir;
     std::unique_ptr<AppState> appState;
     std::unique_ptr<ImageViewerView> viewer;
 
-    StepFixture()
+    // `count` items over the shared files (one file may stand for several).
+    explicit StepFixture(int count = 4)
     {
         QList<ImageItem> items;
-        for (int i = 0; i < 4; ++i) {
-            const QString path = dir.filePath(QStringLiteral("IMG_%1.jpg").arg(i));
-            QImageWriter writer(path);
-            writer.setQuality(90);
-            writer.write(photo24MP(i));
-            items.append(ImageItem(path));
-        }
+        for (int i = 0; i < count; ++i)
+            items.append(ImageItem(photoFiles()[i % photoFiles().size()]));
         appState = std::make_unique<AppState>(dir.filePath(QStringLiteral("r.json")),
                                               dir.filePath(QStringLiteral("s.ini")));
         appState->setImages(items);
         viewer = std::make_unique<ImageViewerView>(*appState);
-        viewer->resize(viewSize);
+        viewer->resize(screenSize);
         viewer->show();
     }
 
-    // From nextImage() to the new picture painted; wraps to the start.
-    double step(bool pauseFirst)
+    // From nextImage() to the new picture's first paint (a stand-in or the
+    // full picture); wraps to the start. `prefetched`: the user looked at the
+    // picture long enough for the next one to be decoded ahead; otherwise the
+    // step is cold (a click in the grid): nothing prepared, nothing in flight.
+    struct Step
+    {
+        double firstPaint;
+        double sharp;
+    };
+    Step step(bool prefetched)
     {
         if (appState->currentIndex() >= appState->filteredImages().size() - 1) {
             appState->selectImage(0);
             waitUntil([&] { return !viewer->isLoading(); });
         }
-        if (pauseFirst) // the user looks at the picture for a moment
-            waitUntil([&] {
-                const int next = appState->currentIndex() + 1;
-                return viewer->prefetchCache().image(appState->filteredImages()[next]).has_value();
-            });
-        QImage target(viewSize, QImage::Format_ARGB32_Premultiplied);
+        // Prefetched and fitted to the view, as after a moment's look.
+        waitUntil([&] {
+            const ImageItem &next = appState->filteredImages()[appState->currentIndex() + 1];
+            return !viewer->prefetchCache().fittedRendition(next).isNull();
+        });
+        if (!prefetched)
+            viewer->prefetchCache().clear();
+        QImage target(screenSize, QImage::Format_ARGB32_Premultiplied);
         QElapsedTimer timer;
         timer.start();
         appState->nextImage();
-        waitUntil([&] { return !viewer->isLoading(); });
+        waitUntil([&] { return viewer->showsPicture(); });
         QPainter painter(&target);
         viewer->render(&painter);
-        return timer.nsecsElapsed() / 1e9;
+        const double firstPaint = timer.nsecsElapsed() / 1e9;
+        waitUntil([&] { return !viewer->isLoading(); });
+        return {firstPaint, timer.nsecsElapsed() / 1e9};
     }
 };
 
@@ -120,8 +209,13 @@ void BM_ViewerStep24MP(benchmark::State &state)
     StepFixture fixture;
     fixture.appState->selectImage(0);
     waitUntil([&] { return !fixture.viewer->isLoading(); });
-    for (auto _ : state)
-        state.SetIterationTime(fixture.step(paused));
+    double sharp = 0;
+    for (auto _ : state) {
+        const StepFixture::Step step = fixture.step(paused);
+        state.SetIterationTime(step.firstPaint);
+        sharp += step.sharp;
+    }
+    state.counters["sharp_ms"] = sharp * 1e3 / double(state.iterations());
 }
 BENCHMARK(BM_ViewerStep24MP)
     ->Arg(0)
@@ -130,6 +224,72 @@ BENCHMARK(BM_ViewerStep24MP)
     ->UseManualTime()
     ->Iterations(6)
     ->Unit(benchmark::kMillisecond);
+
+// Holding the arrow key: 90 steps at 30 per second, then release. Memory may
+// grow by the pictures in flight and kept, not by one per step; settle_ms is
+// the time from release to the full picture of the last image.
+void BM_ViewerHoldArrow(benchmark::State &state)
+{
+    for (auto _ : state) {
+        StepFixture fixture(91);
+        fixture.appState->selectImage(0);
+        waitUntil([&] { return !fixture.viewer->isLoading(); });
+        const double before = residentMiB();
+        double peak = before;
+        QElapsedTimer pace;
+        pace.start();
+        for (int step = 1; step <= 90; ++step) {
+            while (pace.elapsed() < step * 1000 / 30) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+                peak = std::max(peak, residentMiB());
+            }
+            fixture.appState->nextImage();
+        }
+        QElapsedTimer settle;
+        settle.start();
+        waitUntil([&] {
+            peak = std::max(peak, residentMiB());
+            return !fixture.viewer->isLoading();
+        });
+        state.SetIterationTime(settle.nsecsElapsed() / 1e9);
+        state.counters["settle_ms"] = settle.nsecsElapsed() / 1e6;
+        state.counters["peak_rss_growth_mb"] = peak - before;
+        state.counters["loader_jobs"] = fixture.viewer->shownImageLoader().startedJobs();
+    }
+}
+BENCHMARK(BM_ViewerHoldArrow)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Closing the editor while a 24 MP DNG develops on its decoder and its first
+// image waits behind that: the window must not wait for either.
+void BM_EditorCloseDuringLoad(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    const QString dng = dir.filePath(QStringLiteral("IMG_24MP.dng"));
+    if (!ImagingFixtures::writeDng(dng, 6000, 4000, ImagingFixtures::quadrantPicture(600, 400))) {
+        state.SkipWithError("cannot write the DNG");
+        return;
+    }
+    AppState appState(dir.filePath(QStringLiteral("r.json")),
+                      dir.filePath(QStringLiteral("s.ini")));
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto editor = std::make_unique<FrameExportView>(appState, LogoCatalogue());
+        const QFuture<QImage> developing = editor->rawProcessor().decodeRAW(dng);
+        editor->init(QList<ImageItem>{ImageItem(dng)});
+        editor->show();
+        QElapsedTimer settle; // let the development get under way
+        settle.start();
+        while (settle.elapsed() < 100)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        state.ResumeTiming();
+        editor->reject();
+        editor.reset();
+        state.PauseTiming();
+        RAWProcessor::waitForRetiredProcessors(); // not piled up across iterations
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_EditorCloseDuringLoad)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

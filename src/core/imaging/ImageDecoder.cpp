@@ -11,6 +11,9 @@
 
 #include <QFile>
 #include <QImageReader>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+#include <atomic>
 #include <cmath>
 #include <exiv2/exiv2.hpp>
 #include <mutex>
@@ -40,6 +43,19 @@ int webpOrientation(const QString &path)
     } catch (const std::exception &) {
     }
     return 1;
+}
+
+// Stand-ins of the pictures being shown (one viewer, one decode at a time
+// each); never Qt's global pool, which waits for other work.
+QThreadPool &standInPool()
+{
+    static QThreadPool pool;
+    static const bool configured = [] {
+        pool.setMaxThreadCount(2);
+        return true;
+    }();
+    Q_UNUSED(configured);
+    return pool;
 }
 
 QByteArray readWholeFile(const QString &path)
@@ -129,6 +145,12 @@ QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize)
 
 QImage ImageDecoder::fullImage(const QString &path)
 {
+    return fullImage(path, QSize(), StandInReady(), StillWanted());
+}
+
+QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInReady &standInReady,
+                               const StillWanted &stillWanted)
+{
     initialiseLibraries();
     QImage image;
     switch (ImageFileType::detect(path)) {
@@ -136,11 +158,33 @@ QImage ImageDecoder::fullImage(const QString &path)
         throw ImageLoadError::sourceCreationFailed();
     case ImageFileType::Kind::empty:
         throw ImageLoadError::decodeFailed();
-    case ImageFileType::Kind::jpeg:
-        image = JpegDecoder::decode(readWholeFile(path), maxPixels);
+    case ImageFileType::Kind::jpeg: {
+        const QByteArray data = readWholeFile(path);
+        std::atomic<bool> standInRefused = false;
+        const auto keepGoing = [&] {
+            return !standInRefused.load() && (!stillWanted || stillWanted());
+        };
+        QFuture<void> standIn;
+        if (standInReady && !view.isEmpty()) {
+            // Decoded beside the full picture rather than before it: the
+            // sharp picture then arrives as early as without a stand-in.
+            standIn = QtConcurrent::run(&standInPool(), [&] {
+                const ViewPicture picture =
+                    JpegDecoder::decodeCovering(data, maxPixels, view, keepGoing);
+                if (picture.isStandIn() && keepGoing() && !standInReady(picture))
+                    standInRefused = true;
+            });
+        }
+        image = JpegDecoder::decode(data, maxPixels, keepGoing);
+        // The stand-in must have been handed over (or given up) before the
+        // full picture is returned; it is the quicker of the two.
+        standIn.waitForFinished();
+        if (!keepGoing())
+            return {};
         if (image.isNull())
             image = readWithQt(path, 0);
         break;
+    }
     case ImageFileType::Kind::heif:
         image = HeifDecoder::decode(path, 0, maxPixels);
         break;

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "imaging/ViewPicture.h"
+
 #include <QImage>
+#include <QSize>
 #include <QString>
+#include <functional>
 
 // The one decoding facade of the program: every format the folder scanner
 // admits decodes here. Qt's image plugins (JPEG, PNG, GIF, BMP, TIFF, WebP,
@@ -25,6 +29,19 @@ public:
     // Throws ImageLoadError: sourceCreationFailed when the file cannot be
     // opened, decodeFailed when no bitmap results.
     static QImage fullImage(const QString &path);
+
+    // Receives a stand-in before the full picture is decoded; returns
+    // whether the full picture is still wanted.
+    using StandInReady = std::function<bool(const ViewPicture &)>;
+    // Asked while a JPEG decodes whether its result is still wanted.
+    using StillWanted = std::function<bool()>;
+    // fullImage(path), and for a JPEG much larger than `view` (device
+    // pixels) a quick reduced decode, made beside the full one on a thread of
+    // its own and handed to `standInReady` there, before this returns. When
+    // that or `stillWanted` says no, the JPEG decode stops and the result is
+    // a null image. Both callbacks must be thread-safe.
+    static QImage fullImage(const QString &path, QSize view, const StandInReady &standInReady,
+                            const StillWanted &stillWanted);
 
     // Process-wide library settings (Qt's allocation limit, Exiv2's BMFF
     // support and quiet logging). Idempotent and thread-safe; every entry

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imaging/ViewPicture.h"
+
 #include <QFuture>
 #include <QImage>
 #include <QString>
@@ -17,4 +19,7 @@ struct ImageLoadResult
 
     // `future` must have finished.
     static ImageLoadResult from(QFuture<QImage> future);
+    // The full picture of a RAWProcessor::loadForView job; its stand-in does
+    // not count.
+    static ImageLoadResult from(QFuture<ViewPicture> future);
 };

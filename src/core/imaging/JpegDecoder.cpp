@@ -3,7 +3,12 @@
 #include "imaging/ColorConverter.h"
 #include "imaging/ImageOrientation.h"
 
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio> // jpeglib.h needs FILE
+#include <jpeglib.h>
 #include <map>
+#include <optional>
 #include <turbojpeg.h>
 
 namespace {
@@ -93,34 +98,155 @@ JpegDecoder::Metadata JpegDecoder::readMetadata(const QByteArray &data)
     return metadata;
 }
 
-QImage JpegDecoder::decode(const QByteArray &data, qint64 maxPixels)
+namespace {
+
+struct JpegHeader
 {
-    TjHandle tj;
-    if (!tj.handle || data.isEmpty())
-        return {};
+    int width = 0;
+    int height = 0;
+};
+
+// The header of a JPEG TurboJPEG can decode into RGB within maxPixels.
+std::optional<JpegHeader> readHeader(tjhandle tj, const QByteArray &data, qint64 maxPixels)
+{
+    if (!tj || data.isEmpty())
+        return std::nullopt;
     const auto *jpeg = reinterpret_cast<const unsigned char *>(data.constData());
-    const auto jpegSize = static_cast<unsigned long>(data.size());
-    int width = 0, height = 0, subsampling = 0, colourspace = 0;
-    if (tjDecompressHeader3(tj.handle, jpeg, jpegSize, &width, &height, &subsampling,
-                            &colourspace) != 0)
-        return {};
-    if (width <= 0 || height <= 0 || qint64(width) * height > maxPixels)
-        return {};
+    JpegHeader header;
+    int subsampling = 0, colourspace = 0;
+    if (tjDecompressHeader3(tj, jpeg, static_cast<unsigned long>(data.size()), &header.width,
+                            &header.height, &subsampling, &colourspace) != 0)
+        return std::nullopt;
+    if (header.width <= 0 || header.height <= 0 || qint64(header.width) * header.height > maxPixels)
+        return std::nullopt;
     if (colourspace == TJCS_CMYK || colourspace == TJCS_YCCK)
-        return {}; // Qt's reader converts these
-    QImage image(width, height, QImage::Format_RGB32);
-    if (image.isNull())
-        return {};
+        return std::nullopt; // Qt's reader converts these
+    return header;
+}
+
+// libjpeg reports fatal errors by calling error_exit, which must not return.
+struct JpegErrorManager
+{
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void leaveOnError(j_common_ptr info)
+{
+    std::longjmp(reinterpret_cast<JpegErrorManager *>(info->err)->jump, 1);
+}
+
+void ignoreMessage(j_common_ptr)
+{}
+
+constexpr int rowsPerBand = 32;
+
+// Decompresses into `image` (already sized for the scaled output). libjpeg
+// rather than TurboJPEG's one-call API, so the decode can stop between bands
+// of rows. Only plain C objects live in this frame: a fatal error longjmps
+// back here.
+bool decompressInto(QImage &image, const QByteArray &data, tjscalingfactor factor,
+                    const JpegDecoder::KeepGoing &keepGoing)
+{
+    jpeg_decompress_struct info{};
+    JpegErrorManager errors{};
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = leaveOnError;
+    errors.base.output_message = ignoreMessage;
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char *>(data.constData()),
+                 static_cast<unsigned long>(data.size()));
+    jpeg_read_header(&info, TRUE);
     // BGRX in memory is Format_RGB32 on little-endian machines; libjpeg-turbo
     // fills the X byte with 0xFF.
     static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
-    const int result = tjDecompress2(tj.handle, jpeg, jpegSize, image.bits(), width,
-                                     static_cast<int>(image.bytesPerLine()), height, TJPF_BGRX, 0);
+    info.out_color_space = JCS_EXT_BGRX;
+    info.scale_num = factor.num;
+    info.scale_denom = factor.denom;
+    jpeg_calc_output_dimensions(&info);
+    if (int(info.output_width) != image.width() || int(info.output_height) != image.height()) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_start_decompress(&info);
+    bool stopped = false;
+    while (info.output_scanline < info.output_height) {
+        if (keepGoing && info.output_scanline % rowsPerBand == 0 && !keepGoing()) {
+            stopped = true;
+            break;
+        }
+        JSAMPROW row = image.scanLine(int(info.output_scanline));
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    if (stopped)
+        jpeg_abort_decompress(&info);
+    else
+        jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
     // Warnings (such as a file cut short) still give a picture, the missing
     // part grey, as other viewers show it.
-    if (result != 0 && tjGetErrorCode(tj.handle) != TJERR_WARNING)
+    return !stopped;
+}
+
+// Decodes at `factor` (1/1 for full size), upright and in sRGB.
+QImage decodeScaled(const QByteArray &data, const JpegHeader &header, tjscalingfactor factor,
+                    const JpegDecoder::KeepGoing &keepGoing)
+{
+    QImage image(TJSCALED(header.width, factor), TJSCALED(header.height, factor),
+                 QImage::Format_RGB32);
+    if (image.isNull() || !decompressInto(image, data, factor, keepGoing))
         return {};
-    const Metadata metadata = readMetadata(data);
+    const JpegDecoder::Metadata metadata = JpegDecoder::readMetadata(data);
     image = ImageOrientation::apply(image, metadata.orientation);
     return ColorConverter::toSRGB(std::move(image), metadata.iccProfile);
+}
+
+bool swapsAxes(int orientation)
+{
+    return orientation >= 5 && orientation <= 8;
+}
+
+} // namespace
+
+QImage JpegDecoder::decode(const QByteArray &data, qint64 maxPixels, const KeepGoing &keepGoing)
+{
+    TjHandle tj;
+    const std::optional<JpegHeader> header = readHeader(tj.handle, data, maxPixels);
+    if (!header)
+        return {};
+    return decodeScaled(data, *header, tjscalingfactor{1, 1}, keepGoing);
+}
+
+ViewPicture JpegDecoder::decodeCovering(const QByteArray &data, qint64 maxPixels, QSize view,
+                                        const KeepGoing &keepGoing)
+{
+    if (view.isEmpty())
+        return {};
+    TjHandle tj;
+    const std::optional<JpegHeader> header = readHeader(tj.handle, data, maxPixels);
+    if (!header)
+        return {};
+    QSize full(header->width, header->height);
+    if (swapsAxes(readMetadata(data).orientation))
+        full.transpose();
+    const double fit =
+        std::min(double(view.width()) / full.width(), double(view.height()) / full.height());
+    int count = 0;
+    const tjscalingfactor *factors = tjGetScalingFactors(&count);
+    std::optional<tjscalingfactor> best;
+    for (int i = 0; i < count; ++i) {
+        const double scale = double(factors[i].num) / factors[i].denom;
+        if (scale >= fit && scale <= 0.5 && (!best || scale < double(best->num) / best->denom))
+            best = factors[i];
+    }
+    if (!best)
+        return {};
+    ViewPicture picture{decodeScaled(data, *header, *best, keepGoing), full};
+    if (picture.image.isNull())
+        return {};
+    return picture;
 }

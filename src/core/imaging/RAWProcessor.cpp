@@ -1,32 +1,121 @@
 #include "imaging/RAWProcessor.h"
 
 #include "imaging/ImageDecoder.h"
-#include "imaging/ImageLoadError.h"
 #include "imaging/RawDeveloper.h"
 
-#include <QtConcurrent/QtConcurrentRun>
+#include <QPromise>
+#include <QThreadPool>
+#include <atomic>
+
+// The part of a processor that outlives it while its last job runs.
+struct RAWProcessor::Worker
+{
+    std::unique_ptr<RawDeveloper> developer; // touched only by the job running
+    std::atomic<int> rawContextCount = 0;
+    std::atomic<bool> retired = false;
+    QThreadPool pool; // one thread: one job at a time
+
+    Worker()
+    {
+        pool.setMaxThreadCount(1);
+        // The LibRaw context is reused between jobs; keep its thread alive with it.
+        pool.setExpiryTimeout(-1);
+    }
+    // Runs on the retirement pool, never on the UI thread.
+    ~Worker() { pool.waitForDone(); }
+
+    RawDeveloper &rawDeveloper()
+    {
+        if (!developer) {
+            developer = std::make_unique<RawDeveloper>(ImageDecoder::maxPixels);
+            ++rawContextCount;
+        }
+        return *developer;
+    }
+
+    // `job(worker, promise)` on the worker's thread, unless the processor has
+    // gone before the job's turn came. The job may add results of its own
+    // before the one it returns.
+    template <typename T, typename Job>
+    QFuture<T> run(Job job)
+    {
+        auto promise = std::make_shared<QPromise<T>>();
+        QFuture<T> future = promise->future();
+        promise->start();
+        // `this` outlives the job: the destructor waits for the pool.
+        pool.start([this, promise, job = std::move(job)]() mutable {
+            if (retired.load(std::memory_order_acquire)) {
+                promise->future().cancel();
+            } else {
+                try {
+                    T result = job(*this, *promise);
+                    if (!promise->isCanceled())
+                        promise->addResult(std::move(result));
+                } catch (...) {
+                    promise->setException(std::current_exception());
+                }
+            }
+            promise->finish();
+        });
+        return future;
+    }
+};
+
+namespace {
+
+// Waits for retired workers' last jobs. A single thread is enough: a retired
+// worker's queued jobs are skipped, so each wait is for one job at most.
+QThreadPool &retirementPool()
+{
+    static QThreadPool pool;
+    static const bool configured = [] {
+        pool.setMaxThreadCount(1);
+        return true;
+    }();
+    Q_UNUSED(configured);
+    return pool;
+}
+
+} // namespace
 
 RAWProcessor::RAWProcessor()
+    : m_worker(std::make_shared<Worker>())
 {
     ImageDecoder::initialiseLibraries();
-    m_pool.setMaxThreadCount(1);
-    // The context is reused between jobs; keep its thread alive with it.
-    m_pool.setExpiryTimeout(-1);
 }
 
 RAWProcessor::~RAWProcessor()
 {
-    m_pool.waitForDone();
+    m_worker->retired.store(true, std::memory_order_release);
+    // Jobs not yet started go now: dropping a job's promise unfinished
+    // cancels its future, so callers learn at once that no result comes.
+    m_worker->pool.clear();
+    retirementPool().start([worker = std::move(m_worker)]() mutable { worker.reset(); });
 }
 
 QFuture<QImage> RAWProcessor::loadImage(const QString &path)
 {
-    return QtConcurrent::run(&m_pool, [path] { return loadImageSync(path); });
+    return m_worker->run<QImage>(
+        [path](Worker &, QPromise<QImage> &) { return loadImageSync(path); });
+}
+
+QFuture<ViewPicture> RAWProcessor::loadForView(const QString &path, QSize view)
+{
+    return m_worker->run<ViewPicture>([path, view](Worker &, QPromise<ViewPicture> &promise) {
+        const auto stillWanted = [&promise] { return !promise.isCanceled(); };
+        const auto standInReady = [&promise](const ViewPicture &standIn) {
+            promise.addResult(standIn);
+            return !promise.isCanceled();
+        };
+        const QImage full = ImageDecoder::fullImage(path, view, standInReady, stillWanted);
+        return ViewPicture{full, full.size()};
+    });
 }
 
 QFuture<QImage> RAWProcessor::decodeRAW(const QString &path)
 {
-    return QtConcurrent::run(&m_pool, [this, path] { return developer().develop(path); });
+    return m_worker->run<QImage>(
+        [path](Worker &worker, QPromise<QImage> &) { return worker.rawDeveloper().develop(path); });
 }
 
 QImage RAWProcessor::loadImageSync(const QString &path)
@@ -34,11 +123,12 @@ QImage RAWProcessor::loadImageSync(const QString &path)
     return ImageDecoder::fullImage(path);
 }
 
-RawDeveloper &RAWProcessor::developer()
+int RAWProcessor::rawContextCount() const
 {
-    if (!m_developer) {
-        m_developer = std::make_unique<RawDeveloper>(ImageDecoder::maxPixels);
-        ++m_rawContextCount;
-    }
-    return *m_developer;
+    return m_worker->rawContextCount.load();
+}
+
+void RAWProcessor::waitForRetiredProcessors()
+{
+    retirementPool().waitForDone();
 }

@@ -1,18 +1,22 @@
 #pragma once
 
+#include "imaging/ViewPicture.h"
+
 #include <QFuture>
 #include <QImage>
 #include <QString>
-#include <QThreadPool>
-#include <atomic>
 #include <memory>
-
-class RawDeveloper;
 
 // Full-size pictures for one screen (the viewer, the export editor). Jobs run
 // one at a time on the processor's own worker thread, never on the UI thread;
 // the futures fail with ImageLoadError. A job cannot be interrupted once it
-// has started. Destroying the processor waits for the running job.
+// has started.
+//
+// Destroying the processor returns at once: jobs not yet started are
+// cancelled (their futures finish cancelled, without a result), the running
+// one finishes on its own thread, which is then released off the caller's
+// thread by a small pool kept for that alone (never Qt's global pool, which
+// the state and the editor use).
 class RAWProcessor
 {
 public:
@@ -24,6 +28,11 @@ public:
     // The full picture, or for a camera RAW file its largest stored preview;
     // upright, sRGB.
     QFuture<QImage> loadImage(const QString &path);
+    // loadImage() for a view of `view` device pixels: when the file allows a
+    // much quicker reduced decode that still fills the view (a large JPEG),
+    // a stand-in comes as the first result, then the full picture.
+    // Cancelling the future stops a JPEG decode within a band of rows.
+    QFuture<ViewPicture> loadForView(const QString &path, QSize view);
     // The RAW file's sensor data developed at full resolution (as-shot white
     // balance, sRGB, 8 bits, upright). Uses the processor's LibRaw context,
     // created at the first decode and reused for every later one.
@@ -33,12 +42,14 @@ public:
     static QImage loadImageSync(const QString &path);
 
     // How many LibRaw contexts this processor has created (0 or 1).
-    int rawContextCount() const { return m_rawContextCount.load(); }
+    int rawContextCount() const;
+
+    // Blocks until every processor destroyed so far has finished its last
+    // job and let its thread go. For tests and benchmarks that count threads
+    // or memory; the program itself never needs to wait.
+    static void waitForRetiredProcessors();
 
 private:
-    RawDeveloper &developer(); // worker thread only
-
-    std::unique_ptr<RawDeveloper> m_developer; // touched only by the worker
-    std::atomic<int> m_rawContextCount = 0;
-    QThreadPool m_pool; // one thread: one job at a time
+    struct Worker;
+    std::shared_ptr<Worker> m_worker;
 };

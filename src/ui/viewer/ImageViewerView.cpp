@@ -4,20 +4,16 @@
 #include "common/DesktopFileRevealer.h"
 #include "common/Symbols.h"
 #include "imaging/ImageLoadError.h"
-#include "imaging/ImageLoadResult.h"
-#include "imaging/RAWProcessor.h"
-#include "model/BackgroundTask.h"
 #include "state/AppState.h"
 #include "viewer/NeighbourPrefetchCache.h"
 #include "viewer/RawDecodeControl.h"
-#include "viewer/RetiredProcessor.h"
 #include "viewer/RoundSymbolButton.h"
+#include "viewer/ShownImageLoader.h"
 #include "viewer/ViewerButtonStyle.h"
 #include "viewer/ViewerStatusBar.h"
 #include "viewer/ZoomableImageView.h"
 
 #include <QClipboard>
-#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -37,21 +33,22 @@ constexpr int edgeInset = 12;
 constexpr int actionRowTrailing = 16;
 constexpr int actionRowBottom = 44;
 
+using Theme::TextStyle;
+
+// The back button's chevron in title-3 size, the arrows' in title-2.
+int backGlyph()
+{
+    return ViewerButtonStyle::glyphSize(TextStyle::title3);
+}
+
+int arrowGlyph()
+{
+    return ViewerButtonStyle::glyphSize(TextStyle::title2);
+}
+
 QString unknownFailureText()
 {
     return ImageLoadError::decodeFailed().errorDescription();
-}
-
-// Hands a finished load to `onImage`, or its error text to `onError`. A job
-// that never ran (its processor went away) delivers nothing.
-template <typename OnImage, typename OnError>
-void deliver(QFuture<QImage> done, OnImage onImage, OnError onError)
-{
-    const ImageLoadResult result = ImageLoadResult::from(done);
-    if (result.succeeded())
-        onImage(result.image);
-    else if (result.failed())
-        onError(result.errorDescription);
 }
 
 QWidget *makeLoadingColumn(QWidget *parent)
@@ -74,8 +71,9 @@ QWidget *makeErrorColumn(QWidget *parent, QLabel *text)
     auto *layout = new QVBoxLayout(column);
     layout->setSpacing(8);
     auto *symbol = new QLabel(column);
+    const int glyph = ViewerButtonStyle::glyphSize(Theme::TextStyle::largeTitle);
     symbol->setPixmap(
-        Symbols::icon(Symbol::WarningTriangle, QColor(255, 204, 0), 34).pixmap(34, 34));
+        Symbols::icon(Symbol::WarningTriangle, QColor(255, 204, 0), glyph).pixmap(glyph, glyph));
     layout->addWidget(symbol, 0, Qt::AlignHCenter);
     text->setParent(column);
     text->setStyleSheet(secondaryText);
@@ -100,6 +98,7 @@ void defaultRawExportConfirmation(QWidget *parent, std::function<void(bool)> ans
 ImageViewerView::ImageViewerView(AppState &appState, QWidget *parent)
     : QWidget(parent)
     , m_appState(appState)
+    , m_loader(new ShownImageLoader(this))
     , m_prefetch(new NeighbourPrefetchCache(this))
     , m_revealer(std::make_unique<DesktopFileRevealer>())
     , m_confirmRawExport(defaultRawExportConfirmation)
@@ -107,21 +106,31 @@ ImageViewerView::ImageViewerView(AppState &appState, QWidget *parent)
     , m_loadingColumn(makeLoadingColumn(this))
     , m_errorText(new QLabel)
     , m_statusBar(new ViewerStatusBar(this))
-    , m_backButton(
-          new RoundSymbolButton(Symbol::ChevronLeft, 20, 8, QColor(255, 255, 255, 40), 1.0, this))
-    , m_previousButton(
-          new RoundSymbolButton(Symbol::ChevronLeft, 22, 10, QColor(255, 255, 255, 38), 1.4, this))
-    , m_nextButton(
-          new RoundSymbolButton(Symbol::ChevronRight, 22, 10, QColor(255, 255, 255, 38), 1.4, this))
+    , m_backButton(new RoundSymbolButton(Symbol::ChevronLeft, backGlyph(), 8,
+                                         QColor(255, 255, 255, 40), 1.0, this))
+    , m_previousButton(new RoundSymbolButton(Symbol::ChevronLeft, arrowGlyph(), 10,
+                                             QColor(255, 255, 255, 38), 1.4, this))
+    , m_nextButton(new RoundSymbolButton(Symbol::ChevronRight, arrowGlyph(), 10,
+                                         QColor(255, 255, 255, 38), 1.4, this))
     , m_actionRow(new QWidget(this))
-    , m_exportButton(new QPushButton(Symbols::icon(Symbol::ShareUp, Qt::white, 13),
-                                     QStringLiteral("边框水印"), m_actionRow))
+    , m_exportButton(
+          new QPushButton(Symbols::icon(Symbol::ShareUp, Qt::white,
+                                        ViewerButtonStyle::glyphSize(TextStyle::caption)),
+                          QStringLiteral("边框水印"), m_actionRow))
     , m_rawControl(new RawDecodeControl(m_actionRow))
 {
     m_errorColumn = makeErrorColumn(this, m_errorText);
     m_errorColumn->stackUnder(m_statusBar);
     m_loadingColumn->stackUnder(m_statusBar);
     m_backButton->setToolTip(QStringLiteral("返回网格视图 (Esc)"));
+    // The menu belongs to the picture only, not to the bars and buttons over it.
+    m_zoomView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_zoomView, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        if (QMenu *menu = createContextMenu(this)) {
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(m_zoomView->mapToGlobal(pos));
+        }
+    });
     ViewerButtonStyle::applyProminentSmall(m_exportButton);
     m_actionRow->setAttribute(Qt::WA_TranslucentBackground);
     auto *actions = new QHBoxLayout(m_actionRow);
@@ -149,15 +158,12 @@ ImageViewerView::ImageViewerView(AppState &appState, QWidget *parent)
             &ImageViewerView::updateRating);
     connect(&m_appState.starRatingStore(), &StarRatingStore::ratingsRemoved, this,
             &ImageViewerView::updateRating);
-    connect(m_prefetch, &NeighbourPrefetchCache::prefetched, this, [this](const QUuid &id) {
-        if (!m_awaitingPrefetch || !m_item || m_item->id() != id)
-            return;
-        m_awaitingPrefetch = false;
-        if (const auto image = m_prefetch->image(*m_item))
-            finishLoad(m_generation, *image);
-        else
-            load();
-    });
+    connectLoader();
+    connect(m_prefetch, &NeighbourPrefetchCache::prefetched, this,
+            [this](const QUuid &id, const QImage &image) {
+                if (m_awaitingPrefetch && m_item && m_item->id() == id)
+                    finishLoad(m_generation, image);
+            });
     connect(m_prefetch, &NeighbourPrefetchCache::prefetchFailed, this, [this](const QUuid &id) {
         // Load it here after all: that reports the error text of this file.
         if (m_awaitingPrefetch && m_item && m_item->id() == id)
@@ -169,7 +175,6 @@ ImageViewerView::ImageViewerView(AppState &appState, QWidget *parent)
 
 ImageViewerView::~ImageViewerView()
 {
-    retireInBackground(std::move(m_processor));
     // Leaving the screen with the editor open must not leave keys paused.
     if (m_showFrameExport)
         m_appState.setSheetPresented(false);
@@ -252,13 +257,7 @@ void ImageViewerView::decodeRAW()
         return;
     m_isDecodingRAW = true;
     updateScreen();
-    const quint64 generation = m_generation;
-    BackgroundTask::whenFinished(
-        m_processor->decodeRAW(m_item->path()), this, [this, generation](QFuture<QImage> done) {
-            deliver(
-                done, [&](const QImage &image) { finishDecode(generation, image); },
-                [&](const QString &error) { failDecode(generation, error); });
-        });
+    m_loader->decodeRAW(*m_item);
 }
 
 void ImageViewerView::revealInFileManager()
@@ -291,16 +290,6 @@ void ImageViewerView::resizeEvent(QResizeEvent *)
     layoutOverlays();
 }
 
-void ImageViewerView::contextMenuEvent(QContextMenuEvent *event)
-{
-    if (!m_zoomView->isVisible() || !m_zoomView->geometry().contains(event->pos()))
-        return;
-    if (QMenu *menu = createContextMenu(this)) {
-        menu->setAttribute(Qt::WA_DeleteOnClose);
-        menu->popup(event->globalPos());
-    }
-}
-
 void ImageViewerView::followSelection()
 {
     const std::optional<ImageItem> &selected = m_appState.selectedImage();
@@ -316,10 +305,6 @@ void ImageViewerView::showItem(const ImageItem &item)
     if (m_item && *m_item == item)
         return;
     m_item = item;
-    // A load or decode still running on the old processor finishes there;
-    // its result is discarded by the generation check.
-    retireInBackground(std::move(m_processor));
-    m_processor = std::make_unique<RAWProcessor>();
     load();
 }
 
@@ -330,9 +315,11 @@ void ImageViewerView::release()
     ++m_generation;
     m_item.reset();
     m_displayImage = {};
+    m_standIn = {};
+    m_fittedRendition = {};
     m_errorMessage.reset();
     m_isLoading = m_isDecodingRAW = m_rawDecoded = m_awaitingPrefetch = false;
-    retireInBackground(std::move(m_processor));
+    m_loader->cancel();
     m_prefetch->clear();
     m_zoomView->setImage({});
     updateScreen();
@@ -347,22 +334,77 @@ void ImageViewerView::load()
     m_isDecodingRAW = false;
     m_rawDecoded = false;
     m_awaitingPrefetch = false;
+    m_standIn = {};
+    m_fittedRendition = {};
+    m_prefetch->setView(m_zoomView->size(), m_zoomView->devicePixelRatioF());
+    m_prefetch->focusOn(neighbourhood());
 
     if (const auto kept = m_prefetch->image(*m_item)) {
+        // Whatever the loader still decodes is for an image left behind.
+        m_loader->cancel();
+        m_fittedRendition = m_prefetch->fittedRendition(*m_item);
         finishLoad(generation, *kept);
         return;
     }
     updateScreen();
     if (m_prefetch->isPrefetching(*m_item)) {
+        m_loader->cancel();
         m_awaitingPrefetch = true;
         return;
     }
-    BackgroundTask::whenFinished(
-        m_processor->loadImage(m_item->path()), this, [this, generation](QFuture<QImage> done) {
-            deliver(
-                done, [&](const QImage &image) { finishLoad(generation, image); },
-                [&](const QString &error) { failLoad(generation, error); });
-        });
+    // Supersedes whatever the loader decodes, unless that is this image.
+    m_loader->load(*m_item, viewPixels());
+}
+
+QSize ImageViewerView::viewPixels() const
+{
+    return (QSizeF(m_zoomView->size()) * m_zoomView->devicePixelRatioF()).toSize();
+}
+
+void ImageViewerView::connectLoader()
+{
+    const auto isShownLoad = [this](const QUuid &id) {
+        return m_item && m_item->id() == id && m_isLoading && !m_awaitingPrefetch;
+    };
+    const auto isShownDecode = [this](const QUuid &id) {
+        return m_item && m_item->id() == id && m_isDecodingRAW;
+    };
+    connect(m_loader, &ShownImageLoader::standInLoaded, this,
+            [this, isShownLoad](const QUuid &id, const ViewPicture &standIn) {
+                if (!isShownLoad(id))
+                    return;
+                m_standIn = standIn;
+                updateScreen();
+            });
+    connect(m_loader, &ShownImageLoader::loaded, this,
+            [this, isShownLoad](const QUuid &id, const QImage &image) {
+                if (isShownLoad(id))
+                    finishLoad(m_generation, image);
+                else
+                    Q_EMIT staleResultDiscarded();
+            });
+    connect(m_loader, &ShownImageLoader::loadFailed, this,
+            [this, isShownLoad](const QUuid &id, const QString &message) {
+                if (isShownLoad(id))
+                    failLoad(m_generation, message);
+                else
+                    Q_EMIT staleResultDiscarded();
+            });
+    connect(m_loader, &ShownImageLoader::decoded, this,
+            [this, isShownDecode](const QUuid &id, const QImage &image) {
+                if (isShownDecode(id))
+                    finishDecode(m_generation, image);
+                else
+                    Q_EMIT staleResultDiscarded();
+            });
+    connect(m_loader, &ShownImageLoader::decodeFailed, this,
+            [this, isShownDecode](const QUuid &id, const QString &message) {
+                if (isShownDecode(id))
+                    failDecode(m_generation, message);
+                else
+                    Q_EMIT staleResultDiscarded();
+            });
+    connect(m_loader, &ShownImageLoader::discarded, this, &ImageViewerView::staleResultDiscarded);
 }
 
 bool ImageViewerView::isStale(quint64 generation)
@@ -384,6 +426,7 @@ void ImageViewerView::finishLoad(quint64 generation, const QImage &image)
     }
     m_awaitingPrefetch = false;
     m_displayImage = image;
+    m_standIn = {};
     m_isLoading = false;
     updateScreen();
     prefetchNeighbours();
@@ -395,6 +438,7 @@ void ImageViewerView::failLoad(quint64 generation, const QString &message)
         return;
     m_awaitingPrefetch = false;
     m_errorMessage = message;
+    m_standIn = {};
     m_isLoading = false;
     updateScreen();
     prefetchNeighbours();
@@ -425,17 +469,25 @@ void ImageViewerView::failDecode(quint64 generation, const QString &message)
     updateScreen();
 }
 
-void ImageViewerView::prefetchNeighbours()
+QList<ImageItem> ImageViewerView::neighbourhood() const
 {
     const QList<ImageItem> &images = m_appState.filteredImages();
     const int index = m_appState.currentIndex();
     if (!m_item || index < 0 || index >= images.size() || images[index] != *m_item)
-        return;
-    QList<ImageItem> wanted{*m_item};
+        return {};
+    QList<ImageItem> items{*m_item};
     if (index + 1 < images.size())
-        wanted.append(images[index + 1]);
+        items.append(images[index + 1]);
     if (index >= 1)
-        wanted.append(images[index - 1]);
+        items.append(images[index - 1]);
+    return items;
+}
+
+void ImageViewerView::prefetchNeighbours()
+{
+    const QList<ImageItem> wanted = neighbourhood();
+    if (wanted.isEmpty())
+        return;
     // The shown picture is kept unless it is a full RAW decode (not a preview).
     const QImage shown = m_rawDecoded ? QImage() : m_displayImage;
     m_prefetch->retainAndPrefetch(wanted, *m_item, shown);
@@ -454,9 +506,13 @@ void ImageViewerView::setShowFrameExport(bool shown)
 void ImageViewerView::updateScreen()
 {
     const bool hasImage = !m_displayImage.isNull();
-    m_zoomView->setImage(m_displayImage);
-    m_zoomView->setVisible(hasImage);
-    m_loadingColumn->setVisible(m_item && m_isLoading);
+    const bool showsStandIn = !hasImage && m_standIn.isStandIn();
+    if (showsStandIn)
+        m_zoomView->setStandIn(m_standIn.image, m_standIn.fullSize);
+    else
+        m_zoomView->setImage(m_displayImage, m_fittedRendition);
+    m_zoomView->setVisible(hasImage || showsStandIn);
+    m_loadingColumn->setVisible(m_item && m_isLoading && !showsStandIn);
     m_errorColumn->setVisible(m_item && !m_isLoading && !hasImage && m_errorMessage);
     m_errorText->setText(m_errorMessage.value_or(QString()));
 

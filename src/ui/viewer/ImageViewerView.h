@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/ViewPicture.h"
 #include "model/ImageItem.h"
 
 #include <QImage>
@@ -15,9 +16,9 @@ class QLabel;
 class QMenu;
 class QMessageBox;
 class QPushButton;
-class RAWProcessor;
 class RawDecodeControl;
 class RoundSymbolButton;
+class ShownImageLoader;
 class ViewerStatusBar;
 class ZoomableImageView;
 
@@ -27,9 +28,9 @@ class ZoomableImageView;
 // the quick preview with a full development.
 //
 // It follows AppState::selectedImage while AppState::isViewerActive, starting
-// over (with a fresh processor) whenever the item changes. Loads and decodes
-// run off the UI thread; a result that arrives after the user has moved to
-// another image is discarded. Keys are left to the window: nothing here takes
+// over whenever the item changes. Loads and decodes run off the UI thread,
+// bounded by the loader (newest request wins); a result that arrives after the
+// user has moved to another image is discarded. Keys are left to the window: nothing here takes
 // keyboard focus.
 class ImageViewerView : public QWidget
 {
@@ -47,7 +48,10 @@ public:
     // Screen state.
     const std::optional<ImageItem> &item() const { return m_item; }
     const QImage &displayImage() const { return m_displayImage; }
+    // Until the full picture is there; a stand-in may show meanwhile.
     bool isLoading() const { return m_isLoading; }
+    // Whether a picture (full or stand-in) is on screen.
+    bool showsPicture() const { return !m_displayImage.isNull() || m_standIn.isStandIn(); }
     bool isDecodingRAW() const { return m_isDecodingRAW; }
     bool isRawDecoded() const { return m_rawDecoded; }
     const std::optional<QString> &errorMessage() const { return m_errorMessage; }
@@ -63,7 +67,8 @@ public:
     RoundSymbolButton *nextButton() const { return m_nextButton; }
     QWidget *loadingColumn() const { return m_loadingColumn; }
     QWidget *errorColumn() const { return m_errorColumn; }
-    const NeighbourPrefetchCache &prefetchCache() const { return *m_prefetch; }
+    NeighbourPrefetchCache &prefetchCache() const { return *m_prefetch; }
+    const ShownImageLoader &shownImageLoader() const { return *m_loader; }
 
     void setFileRevealer(std::unique_ptr<FileRevealer> revealer);
     void setRawExportConfirmation(RawExportConfirmation confirmation);
@@ -96,18 +101,21 @@ Q_SIGNALS:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
-    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     void followSelection();
     void showItem(const ImageItem &item);
     void release();
     void load();
+    QSize viewPixels() const;
+    void connectLoader();
     bool isStale(quint64 generation);
     void finishLoad(quint64 generation, const QImage &image);
     void failLoad(quint64 generation, const QString &message);
     void finishDecode(quint64 generation, const QImage &image);
     void failDecode(quint64 generation, const QString &message);
+    // The shown image and its neighbours in the filtered list.
+    QList<ImageItem> neighbourhood() const;
     void prefetchNeighbours();
     void setShowFrameExport(bool shown);
 
@@ -121,6 +129,8 @@ private:
     // Screen state.
     std::optional<ImageItem> m_item;
     QImage m_displayImage;
+    ViewPicture m_standIn;    // shown while the full picture decodes
+    QImage m_fittedRendition; // of a prefetched picture, made ahead
     bool m_isLoading = false;
     bool m_isDecodingRAW = false;
     bool m_rawDecoded = false;
@@ -132,7 +142,7 @@ private:
     // Waiting for the prefetch of this item instead of loading it twice.
     bool m_awaitingPrefetch = false;
 
-    std::unique_ptr<RAWProcessor> m_processor; // a new one for every item
+    ShownImageLoader *m_loader;
     NeighbourPrefetchCache *m_prefetch;
     std::unique_ptr<FileRevealer> m_revealer;
     RawExportConfirmation m_confirmRawExport;

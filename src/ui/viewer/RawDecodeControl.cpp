@@ -15,8 +15,10 @@ const QColor decodedGreen(52, 199, 89);
 
 RawDecodeControl::RawDecodeControl(QWidget *parent)
     : QWidget(parent)
-    , m_button(new QPushButton(Symbols::icon(Symbols::Symbol::Wand, Qt::white, 13),
-                               QStringLiteral("解码 RAW"), this))
+    , m_button(
+          new QPushButton(Symbols::icon(Symbols::Symbol::Wand, Qt::white,
+                                        ViewerButtonStyle::glyphSize(Theme::TextStyle::caption)),
+                          QStringLiteral("解码 RAW"), this))
     , m_capsule(new QWidget(this))
     , m_spinner(new BusyIndicator(14, m_capsule))
     , m_checkmark(new QLabel(m_capsule))
@@ -26,11 +28,10 @@ RawDecodeControl::RawDecodeControl(QWidget *parent)
     ViewerButtonStyle::applyProminentSmall(m_button);
     connect(m_button, &QPushButton::clicked, this, &RawDecodeControl::decodeRequested);
 
-    QFont caption = font();
-    caption.setPixelSize(12);
-    m_capsuleText->setFont(caption);
-    m_checkmark->setPixmap(
-        Symbols::icon(Symbols::Symbol::CheckmarkCircleFill, decodedGreen, 13).pixmap(13, 13));
+    m_capsuleText->setFont(Theme::font(Theme::TextStyle::caption));
+    const int glyph = ViewerButtonStyle::glyphSize(Theme::TextStyle::caption);
+    m_checkmark->setPixmap(Symbols::icon(Symbols::Symbol::CheckmarkCircleFill, decodedGreen, glyph)
+                               .pixmap(glyph, glyph));
 
     auto *capsuleRow = new QHBoxLayout(m_capsule);
     capsuleRow->setContentsMargins(12, 6, 12, 6);

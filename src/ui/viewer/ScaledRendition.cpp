@@ -3,6 +3,7 @@
 #include "model/BackgroundTask.h"
 
 #include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
 
 ScaledRendition::ScaledRendition(QObject *parent)
     : QObject(parent)
@@ -43,7 +44,10 @@ void ScaledRendition::start(Request request)
     const qint64 key = request.picture.cacheKey();
     const QRect sourceRect = request.sourceRect;
     BackgroundTask::run(
-        &m_pool, this, [request = std::move(request)] { return build(request); },
+        &m_pool, this,
+        [request = std::move(request)] {
+            return resample(request.picture, request.sourceRect, request.targetSize);
+        },
         [this, generation, key, sourceRect](const QImage &image) {
             if (generation != m_generation)
                 return; // made for a picture no longer shown
@@ -58,16 +62,31 @@ void ScaledRendition::start(Request request)
         });
 }
 
-QImage ScaledRendition::build(const Request &request)
+void ScaledRendition::adopt(Result result)
 {
-    const QImage &picture = request.picture;
-    const QRect &r = request.sourceRect;
+    clear();
+    m_current = std::move(result);
+}
+
+QImage ScaledRendition::resample(const QImage &picture, const QRect &r, const QSize &targetSize)
+{
     if (picture.depth() % 8 != 0)
-        return picture.copy(r).scaled(request.targetSize, Qt::IgnoreAspectRatio,
-                                      Qt::SmoothTransformation);
+        return picture.copy(r).scaled(targetSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     // A view into the picture's own pixels: no copy of the region.
     const uchar *first = picture.constBits() + qsizetype(r.y()) * picture.bytesPerLine() +
                          qsizetype(r.x()) * (picture.depth() / 8);
     const QImage region(first, r.width(), r.height(), picture.bytesPerLine(), picture.format());
-    return region.scaled(request.targetSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return region.scaled(targetSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+QSize ScaledRendition::fittedSize(QSize picture, QSizeF view, qreal devicePixelRatio)
+{
+    if (picture.isEmpty() || view.isEmpty())
+        return {};
+    const qreal fit = std::min(view.width() / picture.width(), view.height() / picture.height());
+    const qreal scale = fit * devicePixelRatio;
+    if (scale >= 1.0)
+        return {};
+    return QSize(std::max(1, qRound(picture.width() * scale)),
+                 std::max(1, qRound(picture.height() * scale)));
 }

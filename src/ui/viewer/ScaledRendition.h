@@ -32,6 +32,16 @@ public:
     void request(const QImage &picture, const QRect &sourceRect, const QSize &targetSize);
     // Forgets the current result and any queued request (a new picture).
     void clear();
+    // Takes a rendition made elsewhere (ahead of time) as the current one.
+    void adopt(Result result);
+
+    // `sourceRect` of `picture` resampled to `targetSize`, area-averaged. Any
+    // thread.
+    static QImage resample(const QImage &picture, const QRect &sourceRect, const QSize &targetSize);
+    // The size of the rendition of a whole `picture` fitted into a view of
+    // `view` device-independent pixels at `devicePixelRatio`; empty when the
+    // fitted picture needs none (it is not shrunk).
+    static QSize fittedSize(QSize picture, QSizeF view, qreal devicePixelRatio);
 
     const Result &current() const { return m_current; }
     bool isBuilding() const { return m_building; }
@@ -47,7 +57,6 @@ private:
         QSize targetSize;
     };
     void start(Request request);
-    static QImage build(const Request &request); // any thread
 
     QThreadPool m_pool; // one thread: builds never compete with each other
     Result m_current;

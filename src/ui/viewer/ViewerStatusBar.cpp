@@ -1,6 +1,8 @@
 #include "viewer/ViewerStatusBar.h"
 
 #include "common/StarRatingView.h"
+#include "common/Theme.h"
+#include "viewer/ElidedLabel.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,16 +16,14 @@ constexpr int starLeadingSpace = 8;
 
 QFont captionFont()
 {
-    QFont font;
-    font.setPixelSize(12);
-    return font;
+    return Theme::font(Theme::TextStyle::caption);
 }
 
 } // namespace
 
 ViewerStatusBar::ViewerStatusBar(QWidget *parent)
     : QWidget(parent)
-    , m_filename(new QLabel(this))
+    , m_filename(new ElidedLabel(this))
     , m_stars(new StarRatingView(0, maxRating, starSize, this))
     , m_position(new QLabel(this))
     , m_rawBadge(new QLabel(QStringLiteral("RAW"), this))
@@ -41,7 +41,9 @@ ViewerStatusBar::ViewerStatusBar(QWidget *parent)
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(16, 8, 16, 8);
     row->setSpacing(0);
-    row->addWidget(m_filename);
+    // The name gives up width first (elided in the middle), so the stars,
+    // the position and the badge always show.
+    row->addWidget(m_filename, 0);
     row->addSpacing(starLeadingSpace);
     row->addWidget(m_stars);
     row->addStretch(1);
@@ -55,7 +57,8 @@ void ViewerStatusBar::setFile(const QString &filename, bool isRAW)
 {
     m_filename->setText(filename);
     m_rawBadge->setVisible(isRAW);
-    layout()->activate(); // the new name is shown in full at the next paint
+    m_filename->updateGeometry();
+    layout()->activate(); // the new name is laid out before the next paint
 }
 
 void ViewerStatusBar::setRating(int rating)
@@ -72,6 +75,21 @@ void ViewerStatusBar::setPosition(int index, qsizetype count)
 QString ViewerStatusBar::filenameText() const
 {
     return m_filename->text();
+}
+
+QString ViewerStatusBar::shownFilenameText() const
+{
+    return m_filename->shownText();
+}
+
+QRect ViewerStatusBar::positionGeometry() const
+{
+    return m_position->geometry();
+}
+
+QRect ViewerStatusBar::rawBadgeGeometry() const
+{
+    return m_rawBadge->geometry();
 }
 
 QString ViewerStatusBar::positionText() const

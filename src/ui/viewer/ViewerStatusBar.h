@@ -2,12 +2,14 @@
 
 #include <QWidget>
 
+class ElidedLabel;
 class QLabel;
 class StarRatingView;
 
 // The viewer's bottom bar: file name, the star control (8 px after the name),
 // then on the right the position "第 i / n 张" and, for RAW files, a "RAW"
-// badge. White caption text on translucent black.
+// badge. White caption text on translucent black. A long name is elided in
+// the middle rather than pushing the position and the badge out.
 class ViewerStatusBar : public QWidget
 {
     Q_OBJECT
@@ -21,6 +23,10 @@ public:
     void setPosition(int index, qsizetype count);
 
     QString filenameText() const;
+    // The name as painted: elided in the middle when the bar is too narrow.
+    QString shownFilenameText() const;
+    QRect positionGeometry() const;
+    QRect rawBadgeGeometry() const;
     QString positionText() const;
     bool isRawBadgeShown() const;
     int shownRating() const;
@@ -33,7 +39,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    QLabel *m_filename;
+    ElidedLabel *m_filename;
     StarRatingView *m_stars;
     QLabel *m_position;
     QLabel *m_rawBadge;

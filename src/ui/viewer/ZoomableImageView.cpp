@@ -21,6 +21,16 @@ constexpr qreal scrollPixelsPerNotch = 60.0;
 // every side, so that short pans stay sharp without a rebuild.
 constexpr qreal renditionMargin = 0.25;
 
+// The pixel size a rendition of `region` gets at `scale` device pixels per
+// picture pixel. Exactness is judged against this rounded size: a very narrow
+// picture (1080 x 40000 fitted into 800 rows) is 21.6 pixels wide on screen,
+// and no 22-pixel rendition could ever match the unrounded scale.
+QSize renditionSize(const QRect &region, qreal scale)
+{
+    return QSize(std::max(1, qRound(region.width() * scale)),
+                 std::max(1, qRound(region.height() * scale)));
+}
+
 qreal clampedMagnification(qreal magnification)
 {
     if (magnification <= ZoomableImageView::minimumMagnification)
@@ -71,9 +81,44 @@ void ZoomableImageView::setImage(const QImage &image)
 {
     if (!m_image.isNull() && image.cacheKey() == m_image.cacheKey())
         return;
+    if (m_isStandIn && !image.isNull() && effectivePixelSize(image) == m_imagePixelSize) {
+        // The full picture takes the stand-in's place: same frame, same zoom.
+        m_image = image;
+        m_isStandIn = false;
+        m_rendition->clear();
+        update();
+        m_renditionTimer.start(0);
+        return;
+    }
+    showFitted(image, effectivePixelSize(image), false);
+}
+
+void ZoomableImageView::setImage(const QImage &image, const QImage &fittedRendition)
+{
+    const bool isNewPicture = m_image.isNull() || image.cacheKey() != m_image.cacheKey();
+    setImage(image);
+    if (!isNewPicture || fittedRendition.isNull() || m_magnification != 1.0)
+        return;
+    m_rendition->adopt({fittedRendition, m_image.cacheKey(), m_image.rect()});
+    if (hasExactRendition())
+        m_renditionTimer.stop();
+    else // made for another view size
+        m_rendition->clear();
+}
+
+void ZoomableImageView::setStandIn(const QImage &standIn, QSize fullSize)
+{
+    if (m_isStandIn && standIn.cacheKey() == m_image.cacheKey())
+        return;
+    showFitted(standIn, QSizeF(fullSize), true);
+}
+
+void ZoomableImageView::showFitted(const QImage &image, QSizeF pixelSize, bool isStandIn)
+{
     m_fitAnimation->stop();
     m_image = image;
-    m_imagePixelSize = effectivePixelSize(image);
+    m_imagePixelSize = pixelSize;
+    m_isStandIn = isStandIn;
     m_rendition->clear();
     const bool magnificationChanges = m_magnification != 1.0;
     m_magnification = 1.0;
@@ -84,6 +129,14 @@ void ZoomableImageView::setImage(const QImage &image)
     update();
     // The first rendition is wanted at once: the view has not moved yet.
     m_renditionTimer.start(0);
+}
+
+QSizeF ZoomableImageView::imageScale() const
+{
+    if (m_imagePixelSize.isEmpty())
+        return QSizeF(1, 1);
+    return QSizeF(m_image.width() / m_imagePixelSize.width(),
+                  m_image.height() / m_imagePixelSize.height());
 }
 
 void ZoomableImageView::setMagnification(qreal magnification, QPointF anchor)
@@ -146,7 +199,8 @@ void ZoomableImageView::scrollBy(QPointF delta)
 
 bool ZoomableImageView::hasExactRendition() const
 {
-    if (m_image.isNull() || m_fittedSize.isEmpty())
+    // A stand-in is drawn as it is: it is on screen for a moment only.
+    if (m_image.isNull() || m_fittedSize.isEmpty() || m_isStandIn)
         return true;
     const qreal scale = deviceScale();
     if (scale >= 1.0)
@@ -154,8 +208,7 @@ bool ZoomableImageView::hasExactRendition() const
     const ScaledRendition::Result &result = m_rendition->current();
     if (!renditionCovers(visibleSourceRect()))
         return false;
-    const qreal renditionScale = result.image.width() / qreal(result.sourceRect.width());
-    return std::abs(renditionScale / scale - 1.0) < 0.01;
+    return result.image.size() == renditionSize(result.sourceRect, scale);
 }
 
 bool ZoomableImageView::event(QEvent *event)
@@ -195,8 +248,11 @@ void ZoomableImageView::paintEvent(QPaintEvent *)
     }
     // Until the rendition arrives: sample the picture per screen pixel
     // (nearest when shrinking, which costs only the screen area).
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, deviceScale() >= 1.0);
-    painter.drawImage(target, m_image, source);
+    const QSizeF scale = imageScale();
+    const QRectF inImage(source.x() * scale.width(), source.y() * scale.height(),
+                         source.width() * scale.width(), source.height() * scale.height());
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, deviceScale() >= scale.width());
+    painter.drawImage(target, m_image, inImage);
 }
 
 void ZoomableImageView::resizeEvent(QResizeEvent *)
@@ -242,7 +298,10 @@ void ZoomableImageView::mouseMoveEvent(QMouseEvent *event)
     const QPointF point = event->position();
     const QPointF difference = point - m_lastDragPoint;
     m_lastDragPoint = point;
-    // The picture follows the pointer, one widget pixel per pixel moved.
+    // The picture follows the pointer, one widget pixel per pixel moved, at
+    // every zoom. Deliberately not the rule of moving the document by the
+    // pointer's movement scaled by the magnification: at 4x that would slide
+    // the picture four times faster than the hand, away from under the pointer.
     scrollBy(-difference);
 }
 
@@ -324,8 +383,5 @@ void ZoomableImageView::rebuildRendition()
                       visible.width() * renditionMargin, visible.height() * renditionMargin)
             .toAlignedRect()
             .intersected(QRect(QPoint(0, 0), m_image.size()));
-    const qreal scale = deviceScale();
-    const QSize target(std::max(1, qRound(region.width() * scale)),
-                       std::max(1, qRound(region.height() * scale)));
-    m_rendition->request(m_image, region, target);
+    m_rendition->request(m_image, region, renditionSize(region, deviceScale()));
 }

@@ -37,8 +37,17 @@ public:
     ~ZoomableImageView() override;
 
     // Shows `image` fitted. Handing in the same image object again (same
-    // QImage::cacheKey) keeps the current zoom and position.
+    // QImage::cacheKey) keeps the current zoom and position, and so does a
+    // picture replacing its stand-in (same pixel size).
     void setImage(const QImage &image);
+    // setImage(), with the rendition of the fitted picture made ahead of time
+    // (ScaledRendition::fittedSize), so the first frame needs no resampling.
+    void setImage(const QImage &image, const QImage &fittedRendition);
+    // Shows `standIn`, a reduced decode, in place of a picture of `fullSize`
+    // pixels: fitted, zoomed and sized as that picture, which replaces it
+    // through setImage() without a visible jump.
+    void setStandIn(const QImage &standIn, QSize fullSize);
+    bool showsStandIn() const { return m_isStandIn; }
     const QImage &image() const { return m_image; }
     QSizeF imagePixelSize() const { return m_imagePixelSize; }
 
@@ -92,8 +101,14 @@ private:
     void viewChanged();
     void rebuildRendition();
 
+    // Scale from the picture's pixels to those of m_image (below 1 for a
+    // stand-in).
+    QSizeF imageScale() const;
+    void showFitted(const QImage &image, QSizeF pixelSize, bool isStandIn);
+
     QImage m_image;
     QSizeF m_imagePixelSize;
+    bool m_isStandIn = false;
     QSizeF m_fittedSize;
     qreal m_magnification = 1.0;
     QPointF m_origin;

@@ -1,6 +1,7 @@
 #include "ImagingFixtures.h"
 #include "imaging/ImageLoadError.h"
 #include "imaging/ImageLoader.h"
+#include "imaging/JpegDecoder.h"
 #include "imaging/ThumbnailJobQueue.h"
 
 #include <QFile>
@@ -96,6 +97,48 @@ private Q_SLOTS:
         const QImage thumbnail = ImageLoader::decodeThumbnail(path, 320);
         QCOMPARE(thumbnail.size(), QSize(320, 213));
         QVERIFY(hasUprightQuadrants(thumbnail));
+    }
+
+    // The viewer's quick first picture: the smallest DCT scale that still has
+    // a pixel for every view pixel once fitted, upright, with the full size.
+    void standInCoversTheView_data()
+    {
+        QTest::addColumn<QSize>("view");
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<QSize>("standIn"); // 0 x 0: none, decode in full
+        QTest::addRow("quarter") << QSize(800, 600) << 1 << QSize(1000, 750);
+        QTest::addRow("three eighths") << QSize(1100, 800) << 1 << QSize(1500, 1125);
+        // Stored 3000 x 4000: fitted unrotated, a quarter would do.
+        QTest::addRow("rotated") << QSize(1100, 800) << 6 << QSize(1500, 1125);
+        QTest::addRow("view nearly as large") << QSize(2500, 1900) << 1 << QSize(0, 0);
+    }
+    void standInCoversTheView()
+    {
+        QFETCH(QSize, view);
+        QFETCH(int, orientation);
+        QFETCH(QSize, standIn);
+        const QSize upright(4000, 3000);
+        const QString path =
+            writeJpeg(file(QStringLiteral("cover%1.jpg").arg(orientation)),
+                      storedForOrientation(quadrantPicture(4000, 3000), orientation));
+        editExif(path, [&](Exiv2::ExifData &exif) {
+            exif["Exif.Image.Orientation"] = uint16_t(orientation);
+        });
+        QFile source(path);
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QByteArray data = source.readAll();
+
+        const ViewPicture picture = JpegDecoder::decodeCovering(data, 200'000'000, view);
+        QCOMPARE(picture.image.size(), standIn);
+        if (!standIn.isEmpty()) {
+            QCOMPARE(picture.fullSize, upright);
+            QVERIFY(picture.isStandIn());
+            QVERIFY(hasUprightQuadrants(picture.image));
+        }
+        // A decode asked to stop gives nothing, however far it got.
+        int asked = 0;
+        QVERIFY(JpegDecoder::decode(data, 200'000'000, [&] { return ++asked < 3; }).isNull());
+        QCOMPARE(asked, 3);
     }
 
     void storedThumbnailIsUsed()

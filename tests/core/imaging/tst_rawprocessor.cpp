@@ -6,7 +6,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
 #include <lcms2.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace ImagingFixtures;
 
@@ -197,6 +200,35 @@ private Q_SLOTS:
         QCOMPARE(outcomeOf(processor.decodeRAW(path)).image.size(), QSize(128, 96));
         QCOMPARE(outcomeOf(processor.decodeRAW(path)).image.size(), QSize(128, 96));
         QCOMPARE(processor.rawContextCount(), 1);
+    }
+
+    void destroyingReturnsWhileAJobRuns()
+    {
+        // A read of a FIFO holds the job until the test closes the other end.
+        const QString gate = file(QStringLiteral("hold.fifo"));
+        QVERIFY(::mkfifo(QFile::encodeName(gate).constData(), 0600) == 0);
+        const QString jpeg = writeJpeg(file(QStringLiteral("queued.jpg")), quadrantPicture(80, 60));
+        auto processor = std::make_unique<RAWProcessor>();
+        const QFuture<QImage> held = processor->loadImage(gate);
+        const QFuture<QImage> queued = processor->loadImage(jpeg);
+        // The writer end opens only once the job is reading.
+        // (QTRY_VERIFY evaluates its condition once more at the end: open once.)
+        int writer = -1;
+        const auto openWriter = [&] {
+            if (writer < 0)
+                writer = ::open(QFile::encodeName(gate).constData(), O_WRONLY | O_NONBLOCK);
+            return writer >= 0;
+        };
+        QTRY_VERIFY(openWriter());
+
+        processor.reset(); // must not wait for the held job
+        QVERIFY(!held.isFinished());
+        // The job that had not started is dropped at once, without a result.
+        QVERIFY(queued.isCanceled() && queued.isFinished());
+        QCOMPARE(queued.resultCount(), 0);
+        ::close(writer);
+        QCOMPARE(outcomeOf(held).error, decodeFailed); // an empty file
+        RAWProcessor::waitForRetiredProcessors();
     }
 
     void errorsCarryTheirTexts()

@@ -20,7 +20,9 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace EditorFixtures;
 
@@ -139,6 +141,34 @@ private Q_SLOTS:
         QVERIFY(!editor.model().previewImage().isNull());
         QVERIFY(!editor.previewPane()->isLoading());
         QVERIFY(held.isFinished());
+    }
+
+    void closingWhileTheFirstImageLoadsReturnsAtOnce()
+    {
+        // A read of a FIFO holds the editor's decoder (one job at a time)
+        // until the test closes the FIFO's other end; the first image waits
+        // behind it.
+        const QString gate = m_dir.filePath(QStringLiteral("first.fifo"));
+        QVERIFY(::mkfifo(QFile::encodeName(gate).constData(), 0600) == 0);
+        auto editor = std::make_unique<FrameExportView>(*m_state, LogoCatalogue());
+        const QFuture<QImage> held = editor->rawProcessor().loadImage(gate);
+        editor->init(items(1, QStringLiteral("closed")));
+        // (QTRY_VERIFY evaluates its condition once more at the end: open once.)
+        int writer = -1;
+        const auto openWriter = [&] {
+            if (writer < 0)
+                writer = ::open(QFile::encodeName(gate).constData(), O_WRONLY | O_NONBLOCK);
+            return writer >= 0;
+        };
+        QTRY_VERIFY(openWriter());
+        QVERIFY(editor->model().isInitialLoading());
+
+        editor->reject();
+        editor.reset(); // returns with the load still held
+        QVERIFY(!held.isFinished());
+        QVERIFY(!m_state->isSheetPresented());
+        ::close(writer);
+        RAWProcessor::waitForRetiredProcessors();
     }
 
     void failureMessageIsRed()

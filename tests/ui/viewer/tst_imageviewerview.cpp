@@ -8,12 +8,14 @@
 #include "viewer/NeighbourPrefetchCache.h"
 #include "viewer/RawDecodeControl.h"
 #include "viewer/RoundSymbolButton.h"
+#include "viewer/ShownImageLoader.h"
 #include "viewer/ViewerStatusBar.h"
 #include "viewer/ZoomableImageView.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QMenu>
 #include <QPushButton>
@@ -64,7 +66,11 @@ private Q_SLOTS:
     void staleDecodeIsDiscarded();
     void contextMenuCopiesAndReveals();
     void starsShowAndSetTheRating();
+    void longNameIsElidedAndTheBarKeepsItsParts();
     void neighboursArePrefetchedWithinBounds();
+    void burstOfStepsDecodesOnlyTheNewest();
+    void prefetchInFlightIsHandedOverWhateverItsSize();
+    void largeJpegShowsAStandInThenSharpensInPlace();
     void backButtonLeavesTheViewer();
 
 private:
@@ -413,6 +419,39 @@ void TestImageViewerView::contextMenuCopiesAndReveals()
 
     actions[0]->trigger();
     QCOMPARE(m_revealed, QStringList{photo.path()});
+
+    // The menu opens over the picture, not over the bars and buttons on it.
+    const auto requestMenuOn = [](QWidget *widget) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, widget->rect().center(),
+                                widget->mapToGlobal(widget->rect().center()));
+        QApplication::sendEvent(widget, &event);
+        QWidget *popup = QApplication::activePopupWidget();
+        if (popup)
+            popup->close();
+        return popup != nullptr;
+    };
+    QVERIFY(!requestMenuOn(m_viewer->statusBar()));
+    QVERIFY(!requestMenuOn(m_viewer->backButton()));
+    QVERIFY(requestMenuOn(m_viewer->zoomableView()));
+}
+
+void TestImageViewerView::longNameIsElidedAndTheBarKeepsItsParts()
+{
+    const QString name = QString(240, QLatin1Char('x')) + QStringLiteral("_END.CR3");
+    setImages(
+        {ImageItem(m_dir->filePath(name)), ImageItem(m_dir->filePath(QStringLiteral("b.jpg")))});
+    showAt(0);
+    ViewerStatusBar *bar = m_viewer->statusBar();
+    QTRY_VERIFY(bar->isVisible());
+    QCOMPARE(bar->filenameText(), name);
+    const QString shown = bar->shownFilenameText();
+    QVERIFY2(shown.contains(QChar(0x2026)) && shown.startsWith(QStringLiteral("xxx")) &&
+                 shown.endsWith(QStringLiteral("_END.CR3")),
+             qPrintable(shown));
+    QVERIFY(bar->isRawBadgeShown());
+    QVERIFY(bar->rect().contains(bar->positionGeometry()));
+    QVERIFY(bar->rect().contains(bar->rawBadgeGeometry()));
+    QVERIFY(bar->positionGeometry().right() < bar->rawBadgeGeometry().left());
 }
 
 void TestImageViewerView::starsShowAndSetTheRating()
@@ -445,9 +484,100 @@ void TestImageViewerView::neighboursArePrefetchedWithinBounds()
     QVERIFY(!m_viewer->isLoading()); // shown at once, from the cache
     QCOMPARE(m_viewer->displayImage().width(), 643);
     QTRY_COMPARE(m_viewer->prefetchCache().keptCount(), 3);
-    QVERIFY(m_viewer->prefetchCache().keptBytes() <= NeighbourPrefetchCache::byteBudget);
+    QVERIFY(m_viewer->prefetchCache().keptBytes() <= m_viewer->prefetchCache().byteBudget());
     QVERIFY(!m_viewer->prefetchCache().image(items[1]));
     QVERIFY(m_viewer->prefetchCache().image(items[4]).has_value());
+}
+
+void TestImageViewerView::burstOfStepsDecodesOnlyTheNewest()
+{
+    QList<ImageItem> items;
+    for (int i = 0; i < 6; ++i)
+        items.append(addJpeg(QStringLiteral("burst%1.jpg").arg(i), 1600 + i, 1000));
+    setImages(items);
+    QSignalSpy discarded(m_viewer.get(), &ImageViewerView::staleResultDiscarded);
+
+    // Six requests in one turn of the event loop, as a held arrow key makes
+    // them: the first is in flight, each later one replaces the waiting one.
+    showAt(0);
+    for (int i = 1; i < items.size(); ++i)
+        m_state->nextImage();
+    waitLoaded();
+    QCOMPARE(m_viewer->displayImage().width(), 1605);
+    QCOMPARE(m_viewer->shownImageLoader().startedJobs(), 2);
+    QCOMPARE(discarded.count(), 1);
+    QVERIFY(!m_viewer->errorMessage());
+}
+
+void TestImageViewerView::prefetchInFlightIsHandedOverWhateverItsSize()
+{
+    // A budget that keeps none of these pictures: each is larger than a third.
+    NeighbourPrefetchCache &cache = m_viewer->prefetchCache();
+    cache.setByteBudget(3 * 100'000);
+    QList<ImageItem> items;
+    for (int i = 0; i < 3; ++i)
+        items.append(addJpeg(QStringLiteral("large%1.jpg").arg(i), 640 + i, 480));
+    setImages(items);
+
+    // Right after a prefetch has started (queued: before its result can
+    // arrive), first step onto that neighbour, then leave the viewer and
+    // re-enter it on the next neighbour being prefetched.
+    int decodesAtReentry = -1;
+    connect(
+        &cache, &NeighbourPrefetchCache::prefetchStarted, this,
+        [&](const QUuid &id) {
+            if (id == items[1].id() && m_state->currentIndex() == 0) {
+                m_state->nextImage();
+                QVERIFY(m_viewer->isLoading());
+            } else if (id == items[2].id() && decodesAtReentry < 0) {
+                QCOMPARE(m_viewer->displayImage().width(), 641);
+                decodesAtReentry = cache.startedDecodes();
+                m_state->setViewerActive(false);
+                m_state->selectImage(2);
+                QVERIFY(m_viewer->isLoading());
+            }
+        },
+        Qt::QueuedConnection);
+    showAt(0);
+    QTRY_VERIFY(decodesAtReentry >= 0);
+    waitLoaded();
+    QCOMPARE(m_viewer->item()->id(), items[2].id());
+    QCOMPARE(m_viewer->displayImage().width(), 642);
+    // The viewer's own loader decoded only the first picture.
+    QCOMPARE(m_viewer->shownImageLoader().startedJobs(), 1);
+    QCOMPARE(cache.keptCount(), 0);
+    // Pictures that do not fit are not decoded again and again either.
+    QTRY_VERIFY(!cache.isPrefetching(items[1]));
+    QCOMPARE(cache.startedDecodes(), decodesAtReentry + 1);
+}
+
+void TestImageViewerView::largeJpegShowsAStandInThenSharpensInPlace()
+{
+    // 4000 x 3000 fitted into 1200 x 800: a 3/8 decode (1500 x 1125) covers it.
+    setImages({addJpeg(QStringLiteral("large.jpg"), 4000, 3000)});
+    ZoomableImageView *view = m_viewer->zoomableView();
+    int standIns = 0;
+    QRectF zoomedFrame;
+    // Runs after the viewer's own handler has put the stand-in on screen.
+    connect(&m_viewer->shownImageLoader(), &ShownImageLoader::standInLoaded, this, [&] {
+        ++standIns;
+        QVERIFY(view->showsStandIn() && view->isVisible());
+        QCOMPARE(view->imagePixelSize(), QSizeF(4000, 3000));
+        QVERIFY(m_viewer->isLoading() && !m_viewer->loadingColumn()->isVisible());
+        // The editor and the clipboard only ever get the full picture.
+        QVERIFY(m_viewer->displayImage().isNull());
+        QVERIFY(!m_viewer->exportButton()->isVisible());
+        // The user zooms in before the full picture arrives.
+        view->setMagnification(2.0, QPointF(300, 200));
+        zoomedFrame = view->imageRectInView();
+    });
+    showAt(0);
+    waitLoaded();
+    QCOMPARE(standIns, 1);
+    QCOMPARE(m_viewer->displayImage().size(), QSize(4000, 3000));
+    QVERIFY(!view->showsStandIn());
+    QCOMPARE(view->magnification(), 2.0);
+    QCOMPARE(view->imageRectInView(), zoomedFrame);
 }
 
 void TestImageViewerView::backButtonLeavesTheViewer()

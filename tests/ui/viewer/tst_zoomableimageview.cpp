@@ -31,6 +31,7 @@ private Q_SLOTS:
     void pinchZooms();
     void refitsOnResizeOnlyWhenFitted();
     void sameImageKeepsZoomNewImageResets();
+    void fullPictureReplacesItsStandInInPlace();
     void doubleClickAnimatesBackToFit();
     void dragPansWithClosedHand();
     void paintsThePictureAndBuildsARendition();
@@ -241,6 +242,42 @@ void TestZoomableImageView::sameImageKeepsZoomNewImageResets()
     QCOMPARE(m_view->imageRectInView(), QRectF(0, 0, 1200, 800));
 }
 
+void TestZoomableImageView::fullPictureReplacesItsStandInInPlace()
+{
+    using namespace ImagingFixtures;
+    // A quarter-size stand-in, fitted and drawn as the 6000 x 4000 picture.
+    m_view->setStandIn(quadrantPicture(1500, 1000), QSize(6000, 4000));
+    QCOMPARE(m_view->imagePixelSize(), QSizeF(6000, 4000));
+    QVERIFY(hasUprightQuadrants(m_view->grab().toImage(), 10));
+
+    // Zoomed and panned before the full picture arrives: the quadrants meet
+    // at document (1200, 800), which is widget (860, 570) from origin (340, 230).
+    m_view->setMagnification(2.0, QPointF(300, 200));
+    m_view->scrollBy(QPointF(40, 30));
+    QCOMPARE(m_view->scrollOrigin(), QPointF(340, 230));
+    const auto showsQuadrantCornerAt = [this] {
+        const QImage screen = m_view->grab().toImage();
+        return colourNear(screen.pixel(850, 560), Qt::red, 10) &&
+               colourNear(screen.pixel(870, 580), Qt::white, 10);
+    };
+    QVERIFY(showsQuadrantCornerAt());
+
+    QSignalSpy zoomed(m_view.get(), &ZoomableImageView::magnificationChanged);
+    m_view->setImage(quadrantPicture(6000, 4000));
+    QVERIFY(!m_view->showsStandIn());
+    QCOMPARE(m_view->magnification(), 2.0);
+    QCOMPARE(m_view->scrollOrigin(), QPointF(340, 230));
+    QCOMPARE(zoomed.count(), 0);
+    QTRY_VERIFY(m_view->hasExactRendition());
+    QVERIFY(showsQuadrantCornerAt());
+
+    // A picture of another size is a new picture, fitted afresh.
+    m_view->setStandIn(quadrantPicture(1000, 1000), QSize(4000, 4000));
+    m_view->setImage(quadrantPicture(3000, 2000));
+    QCOMPARE(m_view->magnification(), 1.0);
+    QCOMPARE(m_view->imagePixelSize(), QSizeF(3000, 2000));
+}
+
 void TestZoomableImageView::doubleClickAnimatesBackToFit()
 {
     m_view->setImage(ImagingFixtures::quadrantPicture(6000, 4000));
@@ -299,6 +336,14 @@ void TestZoomableImageView::paintsThePictureAndBuildsARendition()
     // Zoomed in past the pixel size no rendition is needed.
     m_view->setMagnification(10.0, QPointF(600, 400));
     QVERIFY(m_view->hasExactRendition());
+
+    // A very narrow picture is 21.6 pixels wide when fitted: its rounded
+    // rendition counts as exact, so rebuilding stops.
+    QImage narrow(1080, 40000, QImage::Format_RGB32);
+    narrow.fill(Qt::gray);
+    m_view->setImage(narrow);
+    QCOMPARE(m_view->fittedSize().width(), 21.6);
+    QTRY_VERIFY(m_view->hasExactRendition());
 }
 
 QTEST_MAIN(TestZoomableImageView)

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "imaging/ViewPicture.h"
+#include "model/ImageItem.h"
+
+#include <QFuture>
+#include <QImage>
+#include <QObject>
+#include <QUuid>
+#include <memory>
+#include <optional>
+
+class RAWProcessor;
+
+// Decodes the picture the viewer shows, with bounded work: at most one job is
+// in flight and at most one waits, and the newest request wins (a waiting
+// request is replaced, never stacked). A quick step through many images thus
+// decodes the one in flight and the last one asked for, nothing in between.
+//
+// A full RAW development, which takes seconds, is not waited for: a newer
+// request lets its processor go (without blocking) and starts on a fresh one.
+// A large JPEG shows first as a stand-in decoded at reduced size for the view
+// (standInLoaded()), then at full size (loaded()); a newer request skips the
+// full decode of one that has shown its stand-in. Results of superseded
+// requests are dropped and announced by discarded().
+// UI thread only.
+class ShownImageLoader : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ShownImageLoader(QObject *parent = nullptr);
+    ~ShownImageLoader() override;
+
+    // The quick load of `item` (its stored preview for a RAW file), shown in
+    // a view of `view` device pixels (empty: no stand-in).
+    void load(const ImageItem &item, QSize view = {});
+    // The full development of the RAW file `item`.
+    void decodeRAW(const ImageItem &item);
+    // Drops the waiting request; the result of the running one is discarded
+    // (and a load that has shown its stand-in stops there).
+    void cancel();
+
+    bool isBusy() const { return m_running.has_value(); }
+    // Jobs started so far (each decodes one file once).
+    int startedJobs() const { return m_startedJobs; }
+
+Q_SIGNALS:
+    void standInLoaded(const QUuid &id, const ViewPicture &standIn);
+    void loaded(const QUuid &id, const QImage &image);
+    void loadFailed(const QUuid &id, const QString &message);
+    void decoded(const QUuid &id, const QImage &image);
+    void decodeFailed(const QUuid &id, const QString &message);
+    // A job finished whose request had been superseded; nothing was delivered.
+    void discarded();
+
+private:
+    enum class Kind { load, decodeRAW };
+    struct Request
+    {
+        ImageItem item;
+        Kind kind;
+        quint64 token;
+        QSize view;
+    };
+
+    void submit(const ImageItem &item, Kind kind, QSize view);
+    void start(Request request);
+    void startLoad(const Request &request);
+    void startDecodeRAW(const Request &request);
+    void finish(const Request &request, const QImage &image, const QString &error, bool delivered);
+
+    std::unique_ptr<RAWProcessor> m_processor;
+    std::optional<Request> m_running;
+    QFuture<ViewPicture> m_runningLoad; // cancelled when superseded
+    std::optional<Request> m_waiting;
+    quint64 m_currentToken = 0; // the request whose result is wanted
+    int m_startedJobs = 0;
+};
