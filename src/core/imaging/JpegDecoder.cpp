@@ -93,7 +93,30 @@ JpegDecoder::Metadata JpegDecoder::readMetadata(const QByteArray &data)
     return metadata;
 }
 
-QImage JpegDecoder::decode(const QByteArray &data, qint64 maxPixels)
+QSize JpegDecoder::decodedSize(QSize declared, qint64 maxPixels, qreal maxSize)
+{
+    int count = 0;
+    const tjscalingfactor *factors = tjGetScalingFactors(&count);
+    // TurboJPEG lists its factors largest first.
+    QSize chosen;
+    for (int i = 0; i < count; ++i) {
+        if (factors[i].num > factors[i].denom)
+            continue; // never enlarged
+        const QSize scaled(TJSCALED(declared.width(), factors[i]),
+                           TJSCALED(declared.height(), factors[i]));
+        if (scaled.isEmpty() || qint64(scaled.width()) * scaled.height() > maxPixels)
+            continue;
+        if (maxSize <= 0)
+            return scaled;
+        if (qMax(scaled.width(), scaled.height()) < maxSize)
+            return chosen.isValid() ? chosen : scaled;
+        chosen = scaled;
+    }
+    return chosen;
+}
+
+QImage JpegDecoder::decode(const QByteArray &data, qint64 maxPixels, qreal maxSize,
+                           Orientation orientation)
 {
     TjHandle tj;
     if (!tj.handle || data.isEmpty())
@@ -104,10 +127,15 @@ QImage JpegDecoder::decode(const QByteArray &data, qint64 maxPixels)
     if (tjDecompressHeader3(tj.handle, jpeg, jpegSize, &width, &height, &subsampling,
                             &colourspace) != 0)
         return {};
-    if (width <= 0 || height <= 0 || qint64(width) * height > maxPixels)
+    if (width <= 0 || height <= 0)
         return {};
     if (colourspace == TJCS_CMYK || colourspace == TJCS_YCCK)
         return {}; // Qt's reader converts these
+    const QSize size = decodedSize(QSize(width, height), maxPixels, maxSize);
+    if (!size.isValid())
+        return {};
+    width = size.width();
+    height = size.height();
     QImage image(width, height, QImage::Format_RGB32);
     if (image.isNull())
         return {};
@@ -121,6 +149,7 @@ QImage JpegDecoder::decode(const QByteArray &data, qint64 maxPixels)
     if (result != 0 && tjGetErrorCode(tj.handle) != TJERR_WARNING)
         return {};
     const Metadata metadata = readMetadata(data);
-    image = ImageOrientation::apply(image, metadata.orientation);
+    if (orientation == Orientation::applyTag)
+        image = ImageOrientation::apply(image, metadata.orientation);
     return ColorConverter::toSRGB(std::move(image), metadata.iccProfile);
 }

@@ -15,9 +15,20 @@ public:
         QByteArray iccProfile;
     };
 
-    // Upright, sRGB. Null when the data is not a JPEG TurboJPEG can decode or
-    // declares more than maxPixels pixels (checked before allocating).
-    static QImage decode(const QByteArray &data, qint64 maxPixels);
+    enum class Orientation { applyTag, asStored };
+
+    // Upright (unless asStored), sRGB. Decoded in the DCT domain at one of
+    // TurboJPEG's scales: maxSize > 0 picks the smallest scale whose longer
+    // side still reaches maxSize (full size for a smaller picture); maxSize
+    // <= 0 the largest scale that fits maxPixels, so a panorama larger than
+    // the limit still decodes, reduced. The limit applies to what is
+    // allocated, never to the declared size. Null when the data is not a
+    // JPEG TurboJPEG decodes or no scale fits maxPixels.
+    static QImage decode(const QByteArray &data, qint64 maxPixels, qreal maxSize = 0,
+                         Orientation orientation = Orientation::applyTag);
+
+    // The scaled size decode() would allocate; invalid when none fits.
+    static QSize decodedSize(QSize declared, qint64 maxPixels, qreal maxSize);
 
     // Reads the APP1 EXIF orientation and the APP2 ICC chunks; stops at the
     // first scan. Bounds-checked: malformed segments are skipped or end the walk.

@@ -2,6 +2,8 @@
 
 #include "imaging/ColorConverter.h"
 #include "imaging/ImageOrientation.h"
+#include "imaging/JpegDecoder.h"
+#include "model/LocalFileName.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -14,9 +16,17 @@
 namespace {
 
 // Decodes preview bytes as stored, without their own orientation tag: a
-// preview follows the orientation of the file that holds it.
-QImage decodePreviewBytes(const QByteArray &bytes, qint64 maxPixels)
+// preview follows the orientation of the file that holds it. JPEG previews
+// (nearly all of them, often full-size in RAW files) are reduced in the DCT
+// domain to the smallest scale that still reaches maxSize.
+QImage decodePreviewBytes(const QByteArray &bytes, qint64 maxPixels, qreal maxSize)
 {
+    if (bytes.startsWith("\xFF\xD8")) {
+        QImage image =
+            JpegDecoder::decode(bytes, maxPixels, maxSize, JpegDecoder::Orientation::asStored);
+        if (!image.isNull())
+            return image;
+    }
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
@@ -69,7 +79,7 @@ QImage StoredPreviews::load(const QString &path, qreal maxSize, qint64 maxPixels
     int orientation = 0; // 0: not known yet
     QImage image = loadWithExiv2(path, maxSize, maxPixels, &orientation);
     if (image.isNull() && source == Source::exiv2ThenLibRaw)
-        image = loadWithLibRaw(path, maxPixels, orientation ? nullptr : &orientation);
+        image = loadWithLibRaw(path, maxSize, maxPixels, orientation ? nullptr : &orientation);
     if (image.isNull())
         return {};
     return ColorConverter::toSRGB(ImageOrientation::apply(image, orientation));
@@ -79,19 +89,17 @@ QImage StoredPreviews::loadWithExiv2(const QString &path, qreal maxSize, qint64 
                                      int *orientation)
 {
     try {
-        auto file = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        auto file = Exiv2::ImageFactory::open(LocalFileName::encode(path).toStdString());
         if (!file.get())
             return {};
         file->readMetadata();
         *orientation = exiv2Orientation(file->exifData());
         Exiv2::PreviewManager manager(*file);
         for (const auto &properties : rankPreviews(manager.getPreviewProperties(), maxSize)) {
-            if (qint64(properties.width_) * properties.height_ > maxPixels)
-                continue;
             const Exiv2::PreviewImage preview = manager.getPreviewImage(properties);
             const QByteArray bytes(reinterpret_cast<const char *>(preview.pData()),
                                    static_cast<qsizetype>(preview.size()));
-            QImage image = decodePreviewBytes(bytes, maxPixels);
+            QImage image = decodePreviewBytes(bytes, maxPixels, maxSize);
             if (!image.isNull())
                 return image;
         }
@@ -101,10 +109,11 @@ QImage StoredPreviews::loadWithExiv2(const QString &path, qreal maxSize, qint64 
     return {};
 }
 
-QImage StoredPreviews::loadWithLibRaw(const QString &path, qint64 maxPixels, int *orientation)
+QImage StoredPreviews::loadWithLibRaw(const QString &path, qreal maxSize, qint64 maxPixels,
+                                      int *orientation)
 {
     auto raw = std::make_unique<LibRaw>(0);
-    if (raw->open_file(QFile::encodeName(path).constData()) != LIBRAW_SUCCESS)
+    if (raw->open_file(LocalFileName::encode(path).constData()) != LIBRAW_SUCCESS)
         return {};
     if (orientation)
         *orientation = ImageOrientation::fromLibRawFlip(raw->imgdata.sizes.flip);
@@ -119,7 +128,7 @@ QImage StoredPreviews::loadWithLibRaw(const QString &path, qint64 maxPixels, int
     if (memory->type == LIBRAW_IMAGE_JPEG) {
         image = decodePreviewBytes(QByteArray(reinterpret_cast<const char *>(memory->data),
                                               static_cast<qsizetype>(memory->data_size)),
-                                   maxPixels);
+                                   maxPixels, maxSize);
     } else if (memory->type == LIBRAW_IMAGE_BITMAP && memory->colors == 3 && memory->bits == 8 &&
                qint64(memory->width) * memory->height * 3 <= qint64(memory->data_size)) {
         image = QImage(memory->data, memory->width, memory->height, memory->width * 3,
