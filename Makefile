@@ -1,5 +1,5 @@
 # Newcomer entry points: `make run` and `make test` (see README.md).
-.PHONY: all deps configure build run test sanitize bench screenshots format clean
+.PHONY: all deps configure build run test install package sanitize bench screenshots format clean
 
 JOBS ?= $(shell nproc)
 
@@ -28,6 +28,16 @@ run: build
 test: build
 	@ctest --preset default -j $(JOBS)
 
+# Installs into PREFIX (default /usr/local; CMAKE_INSTALL_PREFIX at configure
+# time) below DESTDIR, e.g. `make install DESTDIR=/tmp/root PREFIX=/usr`.
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install build/default $(if $(PREFIX),--prefix "$(PREFIX)")
+
+# A Debian package (build/default/kelvane_VERSION_ARCH.deb) for this machine's release.
+package: build
+	@cd build/default && cpack -G DEB
+	@ls build/default/kelvane_*.deb
+
 # The decoding and bad-input tests again under AddressSanitizer + UBSan.
 sanitize: deps
 	@cmake --preset asan >/dev/null
@@ -39,10 +49,12 @@ bench: configure
 	@cmake --build --preset default -j $(JOBS) --target benchmarks
 	@for b in build/default/bench/*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; done
 
-# PNGs of the real widgets (offscreen) in build/screenshots/.
+# PNGs of the real widgets (offscreen) in build/screenshots/; SCALE=2 renders
+# them at device pixel ratio 2 (a HiDPI screen) into build/screenshots@2x/.
 screenshots: build
 	@cmake --build --preset default --target screenshots
-	@QT_QPA_PLATFORM=offscreen ./build/default/bin/kelvane-screenshots build/screenshots
+	@QT_QPA_PLATFORM=offscreen ./build/default/bin/kelvane-screenshots \
+		$(if $(SCALE),--scale $(SCALE) build/screenshots@$(SCALE)x,build/screenshots)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

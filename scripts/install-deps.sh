@@ -12,6 +12,10 @@ packages=(
     libheif-dev libraw-dev libexiv2-dev libturbojpeg0-dev libjpeg62-turbo-dev liblcms2-dev libtiff-dev
     # fonts: a neutral sans-serif and CJK for the Chinese interface texts
     fonts-noto-cjk fonts-liberation2 fontconfig
+    # Qt's own dialogs in Chinese
+    qt6-translations-l10n
+    # make install / make package and their checks
+    dpkg-dev file desktop-file-utils appstream
     # benchmarks
     libbenchmark-dev
     # screens under a real X server

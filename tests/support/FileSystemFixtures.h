@@ -3,6 +3,9 @@
 #include "model/NoReplaceRename.h"
 
 #include <cerrno>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 // Plays, for the lifetime of the object, a file system that can neither
 // rename without replacing nor make hard links (FUSE mounts, exFAT, some
@@ -27,4 +30,31 @@ private:
         return -1;
     }
     static constexpr NoReplaceRename::SystemCalls kCalls{&refuseFlag, &refuseLink};
+};
+
+// File permissions as an ordinary user meets them, on this thread: root's
+// overrides of read, write and search permission are set aside while the
+// object lives (nothing to do for other users).
+class PermissionChecksOnThisThread
+{
+public:
+    PermissionChecksOnThisThread()
+    {
+        if (::geteuid() != 0 || ::syscall(SYS_capget, &m_header, m_saved) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        m_active = ::syscall(SYS_capset, &m_header, reduced) == 0;
+    }
+    ~PermissionChecksOnThisThread()
+    {
+        if (m_active)
+            ::syscall(SYS_capset, &m_header, m_saved);
+    }
+    bool isActive() const { return m_active || ::geteuid() != 0; }
+
+private:
+    __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct m_saved[2] = {};
+    bool m_active = false;
 };

@@ -193,3 +193,12 @@ KELVANE_SCREENSHOT_SCENE("star-rating-view")
         strip.grab().toImage().scaled(360, 180, Qt::KeepAspectRatio, Qt::SmoothTransformation),
         QStringLiteral("star-rating-view"));
 }
+
+KELVANE_SCREENSHOT_SCENE("grid-archiving")
+{
+    GridScene scene(context, context.sampleFolder, QStringLiteral("grid-archiving"));
+    scene.showAndLoad(context);
+    scene.state.setArchiving(true);
+    context.settle(200);
+    context.save(&scene.grid, QStringLiteral("grid-archiving"));
+}

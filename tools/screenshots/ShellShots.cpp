@@ -3,11 +3,13 @@
 #include "ScreenshotScene.h"
 #include "app/MainWindow.h"
 #include "app/SubfolderPromptDialog.h"
+#include "app/WidgetImportDialogs.h"
 #include "browse/FolderTreeView.h"
 #include "browse/SidebarView.h"
 #include "state/AppState.h"
 
 #include <QDir>
+#include <QFileDialog>
 #include <QFuture>
 #include <QUrl>
 #include <memory>
@@ -80,10 +82,35 @@ KELVANE_SCREENSHOT_SCENE("shell-toast")
     context.save(&shell.window, QStringLiteral("shell-toast"));
 }
 
+KELVANE_SCREENSHOT_SCENE("shell-toast-over-loading")
+{
+    Shell shell(context, QStringLiteral("toast-over-loading"));
+    shell.open(context);
+    shell.state.setLoading(true);
+    shell.state.setToastMessage(QStringLiteral("已归档 3 张图片到「归档-3星」"));
+    shell.state.setStatusMessage(QStringLiteral("正在刷新..."));
+    context.settle(500); // past the 0.3 s slide-in
+    context.save(&shell.window, QStringLiteral("shell-toast-over-loading"));
+}
+
 KELVANE_SCREENSHOT_SCENE("shell-subfolder-alert")
 {
     SubfolderPromptDialog dialog(QStringLiteral("Sample Photos"));
     dialog.show();
     context.settle(200);
     context.save(&dialog, QStringLiteral("shell-subfolder-alert"));
+}
+
+KELVANE_SCREENSHOT_SCENE("shell-folder-dialog")
+{
+    // The import's folder dialog, with Qt's own texts (columns, "Computer",
+    // the look-in list) in Chinese like the rest.
+    Shell shell(context, QStringLiteral("dialog"));
+    const std::unique_ptr<QFileDialog> dialog =
+        WidgetImportDialogs::makeFolderDialog(&shell.window);
+    dialog->setDirectory(context.sampleFolder);
+    dialog->setViewMode(QFileDialog::Detail);
+    dialog->show();
+    context.settle(400);
+    context.save(dialog.get(), QStringLiteral("shell-folder-dialog"));
 }

@@ -1,7 +1,10 @@
 // Writes PNGs of the real widgets (offscreen) for a generated sample folder:
-//   kelvane-screenshots <output folder> [scene name filter...]
+//   kelvane-screenshots [--scale N] <output folder> [scene name filter...]
+// --scale 2 renders at device pixel ratio 2 (a HiDPI screen): every PNG has
+// twice the pixels, which is where blurry icons, text or thumbnails show.
 #include "SampleFolder.h"
 #include "ScreenshotScene.h"
+#include "app/QtTranslations.h"
 #include "common/Theme.h"
 
 #include <QApplication>
@@ -48,16 +51,42 @@ void ScreenshotContext::save(const QImage &image, const QString &name) const
         std::printf("wrote %s\n", qPrintable(path));
 }
 
+// Takes "--scale N" out of the arguments; it must be known before the
+// application object exists.
+static QByteArray takeScaleArgument(int &argc, char *argv[])
+{
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (qstrcmp(argv[i], "--scale") != 0)
+            continue;
+        const QByteArray scale = argv[i + 1];
+        for (int j = i; j + 2 <= argc; ++j)
+            argv[j] = argv[j + 2];
+        argc -= 2;
+        return scale;
+    }
+    return {};
+}
+
 int main(int argc, char *argv[])
 {
+    const QByteArray scale = takeScaleArgument(argc, argv);
+    if (!scale.isEmpty()) {
+        qputenv("QT_SCALE_FACTOR", scale);
+        qputenv("QT_ENABLE_HIGHDPI_SCALING", "1");
+    }
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Kelvane"));
     QApplication::setApplicationName(QStringLiteral("Kelvane"));
     Theme::applyToApplication(app);
+    const QtTranslations qtTranslations; // as the program itself: Qt's dialogs in Chinese
     // Keep the user's ratings and history out of the pictures.
     QStandardPaths::setTestModeEnabled(true);
 
-    const QStringList args = app.arguments();
+    // Not app.arguments(): Qt may report the command line as it was started,
+    // with "--scale N" still in it.
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
     ScreenshotContext context;
     context.outputDir = args.size() > 1 ? args[1] : QStringLiteral("build/screenshots");
     QDir().mkpath(context.outputDir);

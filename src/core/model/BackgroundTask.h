@@ -25,14 +25,26 @@ public:
     template <typename Work, typename Apply>
     static QFuture<void> run(QThreadPool *pool, QObject *context, Work work, Apply apply)
     {
+        return run(pool, context, std::move(work), std::move(apply), [] {});
+    }
+
+    // The same, and `fail()` runs instead of `apply` when `work` threw (out
+    // of memory, a library's error) or was cancelled before it ran, so the
+    // caller can always leave its busy state.
+    template <typename Work, typename Apply, typename Fail>
+    static QFuture<void> run(QThreadPool *pool, QObject *context, Work work, Apply apply, Fail fail)
+    {
         using Result = std::invoke_result_t<Work>;
         auto promise = std::make_shared<QPromise<void>>();
         promise->start();
         QFuture<void> finished = promise->future();
         whenFinished(QtConcurrent::run(pool, std::move(work)), context,
-                     [promise, apply = std::move(apply)](const QFuture<Result> &done) mutable {
+                     [promise, apply = std::move(apply),
+                      fail = std::move(fail)](const QFuture<Result> &done) mutable {
                          if (done.resultCount() > 0)
                              apply(done.result());
+                         else
+                             fail();
                          promise->finish();
                      });
         return finished;

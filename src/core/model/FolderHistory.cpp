@@ -1,5 +1,7 @@
 #include "model/FolderHistory.h"
 
+#include "model/FolderNode.h"
+
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -120,7 +122,7 @@ void FolderHistory::add(const QUrl &folderUrl)
         // To the front first, so it stays there even when another entry has the same time.
         std::rotate(folders.begin(), existing, existing + 1);
     } else
-        folders.prepend({path, path.mid(path.lastIndexOf(QLatin1Char('/')) + 1), now});
+        folders.prepend({path, FolderNode::displayName(path), now});
 
     std::stable_sort(
         folders.begin(), folders.end(),

@@ -1,5 +1,12 @@
 #include "model/FolderNode.h"
 
+QString FolderNode::displayName(const QString &path)
+{
+    if (path == QLatin1String("/"))
+        return path;
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
 qsizetype FolderNode::imageCount() const
 {
     qsizetype count = images.size();

@@ -20,6 +20,10 @@ struct FolderNode
     QList<FolderNode> children;
     QList<ImageItem> images;
 
+    // The name shown for the folder at `path`: its last component, and "/"
+    // for the root of the file system (whose last component is empty).
+    static QString displayName(const QString &path);
+
     // Images in the whole subtree.
     qsizetype imageCount() const;
     // The folder's decoded local path.

@@ -52,7 +52,7 @@ public:
         FolderNode node;
         node.id = RandomUuid::create();
         node.url = QUrl::fromLocalFile(path);
-        node.name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+        node.name = FolderNode::displayName(path);
 
         QStringList subfolders;
         listFolder(path, includeSubfolders, node.images, subfolders);
@@ -148,6 +148,15 @@ FolderScanner::~FolderScanner()
 QFuture<FolderNode> FolderScanner::scan(const QUrl &url, bool includeSubfolders)
 {
     return QtConcurrent::run(&m_pool, &FolderScanner::scanFolder, url, includeSubfolders);
+}
+
+bool FolderScanner::canList(const QUrl &url)
+{
+    DIR *dir = opendir(QFile::encodeName(url.toLocalFile()).constData());
+    if (!dir)
+        return false;
+    closedir(dir);
+    return true;
 }
 
 FolderNode FolderScanner::scanFolder(const QUrl &url, bool includeSubfolders)

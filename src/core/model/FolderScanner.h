@@ -28,6 +28,11 @@ public:
     // and sorts them by name in natural order.
     static FolderNode scanFolder(const QUrl &url, bool includeSubfolders);
 
+    // Whether the folder can be opened for listing now (it exists, is a
+    // folder and may be read), so a caller can tell an empty folder from
+    // one it cannot see into.
+    static bool canList(const QUrl &url);
+
 private:
     QThreadPool m_pool; // one thread: one scan at a time
 };

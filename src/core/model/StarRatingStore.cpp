@@ -1,14 +1,24 @@
 #include "model/StarRatingStore.h"
 
+#include "model/AdvisoryFileLock.h"
+#include "model/BackgroundTask.h"
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QSet>
 #include <QStandardPaths>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <dirent.h>
+#include <optional>
+#include <sys/stat.h>
+#include <utility>
 
 StarRatingStore::StarRatingStore(QObject *parent)
     : StarRatingStore(defaultFilePath(), parent)
@@ -45,55 +55,158 @@ void StarRatingStore::setRating(int rating, const QString &path)
         Q_EMIT ratingChanged(path, old, stored);
 }
 
-void StarRatingStore::cleanupStaleEntries(const QString &folderPath)
+QFuture<void> StarRatingStore::cleanupStaleEntries(const QString &folderPath)
 {
     const QString prefix =
         folderPath.endsWith(QLatin1Char('/')) ? folderPath : folderPath + QLatin1Char('/');
-    const QStringList keys = m_ratings.keys();
-    bool changed = false;
-    for (const QString &key : keys) {
-        if (key.startsWith(prefix) && !QFileInfo::exists(key)) {
-            m_ratings.remove(key);
-            changed = true;
-        }
+    QHash<QString, int> candidates;
+    for (auto it = m_ratings.constBegin(); it != m_ratings.constEnd(); ++it) {
+        if (it.key().startsWith(prefix))
+            candidates.insert(it.key(), it.value());
     }
-    if (!changed)
+    return BackgroundTask::run(
+        QThreadPool::globalInstance(), this,
+        [paths = candidates.keys()] { return vanishedFiles(paths); },
+        [this, candidates](const QStringList &vanished) {
+            // A rating given meanwhile is the user's newer word: keep it.
+            QStringList unchanged;
+            for (const QString &path : vanished) {
+                if (m_ratings.value(path, 0) == candidates.value(path))
+                    unchanged << path;
+            }
+            removeRatings(unchanged);
+        });
+}
+
+void StarRatingStore::removeRatings(const QStringList &paths)
+{
+    bool removed = false;
+    for (const QString &path : paths)
+        removed |= m_ratings.remove(path);
+    if (!removed)
         return;
     save();
-    Q_EMIT staleEntriesRemoved();
+    Q_EMIT ratingsRemoved();
 }
+
+namespace {
+
+// The names in one folder, or nothing when it cannot be listed to the end.
+std::optional<QSet<QByteArray>> listNames(const QByteArray &folder)
+{
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir)
+        return std::nullopt;
+    QSet<QByteArray> names;
+    errno = 0;
+    while (const dirent *entry = ::readdir(dir))
+        names.insert(QByteArray(entry->d_name));
+    const bool complete = errno == 0;
+    ::closedir(dir);
+    if (!complete)
+        return std::nullopt;
+    return names;
+}
+
+} // namespace
+
+QStringList StarRatingStore::vanishedFiles(const QStringList &paths)
+{
+    QStringList vanished;
+    QHash<QByteArray, std::optional<QSet<QByteArray>>> listings; // per folder
+    for (const QString &path : paths) {
+        const QByteArray encoded = QFile::encodeName(path);
+        struct stat info;
+        if (::lstat(encoded.constData(), &info) == 0 || errno != ENOENT)
+            continue; // present, or the question has no sure answer
+        const qsizetype slash = encoded.lastIndexOf('/');
+        if (slash < 0)
+            continue;
+        const QByteArray folder = slash == 0 ? QByteArray("/") : encoded.left(slash);
+        auto listing = listings.find(folder);
+        if (listing == listings.end())
+            listing = listings.insert(folder, listNames(folder));
+        if (listing->has_value() && !(*listing)->contains(encoded.mid(slash + 1)))
+            vanished << path;
+    }
+    return vanished;
+}
+
+namespace {
+
+enum class FileState { missing, damaged, readable };
+
+// Whole numbers only: anything else makes the file unreadable as a whole.
+std::optional<QHash<QString, int>> decodeTable(const QByteArray &bytes)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    if (!document.isObject())
+        return std::nullopt;
+    QHash<QString, int> table;
+    const QJsonObject object = document.object();
+    table.reserve(object.size());
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        const double value = it.value().toDouble(qQNaN());
+        if (!it.value().isDouble() || value != std::trunc(value) || std::abs(value) > 1e9)
+            return std::nullopt;
+        table.insert(it.key(), int(value));
+    }
+    return table;
+}
+
+FileState readTable(const QString &path, QHash<QString, int> &table)
+{
+    QFile file(path);
+    if (!file.exists())
+        return FileState::missing;
+    if (!file.open(QIODevice::ReadOnly))
+        return FileState::damaged;
+    std::optional<QHash<QString, int>> decoded = decodeTable(file.readAll());
+    if (!decoded)
+        return FileState::damaged;
+    table = std::move(*decoded);
+    return FileState::readable;
+}
+
+// What turned `base` into `current`, with 0 for a removed entry, on top of
+// the older `changes`.
+void collectChanges(const QHash<QString, int> &base, const QHash<QString, int> &current,
+                    QHash<QString, int> &changes)
+{
+    for (auto it = current.constBegin(); it != current.constEnd(); ++it) {
+        if (base.value(it.key(), 0) != it.value())
+            changes.insert(it.key(), it.value());
+    }
+    for (auto it = base.constBegin(); it != base.constEnd(); ++it) {
+        if (!current.contains(it.key()))
+            changes.insert(it.key(), 0);
+    }
+}
+
+void applyChanges(const QHash<QString, int> &changes, QHash<QString, int> &table)
+{
+    for (auto it = changes.constBegin(); it != changes.constEnd(); ++it) {
+        if (it.value() == 0)
+            table.remove(it.key());
+        else
+            table.insert(it.key(), it.value());
+    }
+}
+
+} // namespace
 
 void StarRatingStore::load()
 {
-    QFile file(m_filePath);
-    if (!file.exists())
-        return;
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_damagedFileOnDisk = true;
-        return;
-    }
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
-    if (!document.isObject()) {
-        m_damagedFileOnDisk = true;
-        return;
-    }
-    QHash<QString, int> ratings;
-    const QJsonObject object = document.object();
-    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
-        const double value = it.value().toDouble(qQNaN());
-        // Only whole numbers decode; anything else makes the file unreadable as a whole.
-        if (!it.value().isDouble() || value != std::trunc(value) || std::abs(value) > 1e9) {
-            m_damagedFileOnDisk = true;
-            return;
-        }
-        ratings.insert(it.key(), int(value));
-    }
-    m_ratings = std::move(ratings);
+    // No lock needed: every writer replaces the file whole, by a rename. A
+    // damaged file stays on disk until a save sets it aside.
+    readTable(m_filePath, m_ratings);
+    m_base = m_ratings;
 }
 
 void StarRatingStore::waitForSaved()
 {
     m_writer.waitForDone();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 bool StarRatingStore::setAsideDamagedFile(const QString &path)
@@ -106,27 +219,94 @@ bool StarRatingStore::setAsideDamagedFile(const QString &path)
     return QFile::rename(path, target) || !QFileInfo::exists(path);
 }
 
-void StarRatingStore::writeFile(const QString &path, const QByteArray &json,
-                                bool &damagedFileOnDisk)
+bool StarRatingStore::writeFile(const QString &path, const Table &table)
 {
-    // Until the damaged file is safely aside, writing would destroy the only copy.
-    if (damagedFileOnDisk) {
-        if (!setAsideDamagedFile(path))
-            return;
-        damagedFileOnDisk = false;
-    }
+    QJsonObject object;
+    for (auto it = table.constBegin(); it != table.constEnd(); ++it)
+        object.insert(it.key(), it.value());
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    return file.commit();
+}
+
+void StarRatingStore::mergeIntoFile(const Table &base, const Table &current, quint64 serial)
+{
+    Table changes = std::exchange(m_unwrittenChanges, {});
+    collectChanges(base, current, changes);
+
+    const AdvisoryFileLock lock(m_filePath + QStringLiteral(".lock"));
+    Table merged;
+    switch (readTable(m_filePath, merged)) {
+    case FileState::readable:
+        applyChanges(changes, merged);
+        break;
+    case FileState::damaged:
+        // Until the damaged file is safely aside, writing would destroy the only copy.
+        if (!setAsideDamagedFile(m_filePath)) {
+            m_unwrittenChanges = std::move(changes);
+            return;
+        }
+        [[fallthrough]];
+    case FileState::missing:
+        // Nothing to merge with: this process's table is the best knowledge.
+        merged = current;
+        break;
+    }
+    if (!writeFile(m_filePath, merged)) {
+        m_unwrittenChanges = std::move(changes);
         return;
-    file.write(json);
-    file.commit();
+    }
+    // What other processes changed, for the UI thread to take in without
+    // comparing whole tables there.
+    Table othersChanges;
+    collectChanges(current, merged, othersChanges);
+    if (othersChanges.isEmpty())
+        return;
+    QMetaObject::invokeMethod(
+        this, [this, othersChanges, serial] { adoptMerged(othersChanges, serial); },
+        Qt::QueuedConnection);
+}
+
+void StarRatingStore::adoptMerged(const Table &othersChanges, quint64 serial)
+{
+    // A later save is under way and will bring a newer merge; and while the
+    // table has unsaved changes of its own, taking the file's would undo them.
+    // Otherwise the table is still what that save merged into the file, so
+    // these changes turn it into the merged table.
+    if (serial != m_saveSerial || m_ratings != m_base)
+        return;
+    for (auto it = othersChanges.constBegin(); it != othersChanges.constEnd(); ++it) {
+        const int old = m_ratings.value(it.key(), 0);
+        if (it.value() == 0)
+            m_ratings.remove(it.key());
+        else
+            m_ratings.insert(it.key(), it.value());
+        Q_EMIT ratingChanged(it.key(), old, it.value());
+    }
+    m_base = m_ratings;
 }
 
 void StarRatingStore::save()
 {
-    QJsonObject object;
-    for (auto it = m_ratings.constBegin(); it != m_ratings.constEnd(); ++it)
-        object.insert(it.key(), it.value());
-    const QByteArray json = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    m_writer.post([this, json] { writeFile(m_filePath, json, m_damagedFileOnDisk); });
+    const quint64 serial = ++m_saveSerial;
+    // Both copies share their data until one of them changes.
+    Table base = std::exchange(m_base, m_ratings);
+    const QMutexLocker locker(&m_queuedSaveMutex);
+    m_queuedSave.current = m_ratings;
+    m_queuedSave.serial = serial;
+    if (m_queuedSave.queued)
+        return; // the queued save's base already precedes these changes
+    m_queuedSave.base = std::move(base);
+    m_queuedSave.queued = true;
+    m_writer.post([this] { writeQueuedSave(); });
+}
+
+void StarRatingStore::writeQueuedSave()
+{
+    QMutexLocker locker(&m_queuedSaveMutex);
+    const QueuedSave save = std::exchange(m_queuedSave, {});
+    locker.unlock();
+    mergeIntoFile(save.base, save.current, save.serial);
 }

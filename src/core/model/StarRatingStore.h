@@ -2,9 +2,12 @@
 
 #include "model/SerialFileWriter.h"
 
+#include <QFuture>
 #include <QHash>
+#include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 // The user's 1-5 star ratings, keyed by each file's decoded absolute path, so
@@ -12,6 +15,13 @@
 // The whole table lives in memory and is written to one JSON object file
 // (atomically) after every change. UI thread only; the file is written in the
 // background, every change in order, so rating never waits for the disk.
+//
+// Several processes may share the file (two windows, two sessions on one home
+// folder). A save therefore never writes this process's table over the file:
+// under an advisory lock it reads what is on disk, applies only the changes
+// this process made since its last load or save, and writes the result; the
+// table in memory then becomes that merged one. A rating changed by two
+// processes ends with the change saved last.
 class StarRatingStore : public QObject
 {
     Q_OBJECT
@@ -32,33 +42,69 @@ public:
     void setRating(int rating, const QString &path);
     void setRating(int rating, const QUrl &url) { setRating(rating, url.toLocalFile()); }
 
-    // Drops the ratings of files below `folderPath` (at any depth) that no
-    // longer exist; saves once if anything was dropped.
-    void cleanupStaleEntries(const QString &folderPath);
+    // Drops the ratings of files below `folderPath` (at any depth) that are
+    // certainly gone; saves once if anything was dropped. The file checks run
+    // on a pool thread on a copy of the keys; the returned future finishes
+    // once the result is applied here.
+    QFuture<void> cleanupStaleEntries(const QString &folderPath);
+
+    // Removes the ratings of `paths` with one save and one ratingsRemoved.
+    void removeRatings(const QStringList &paths);
+
+    // Those of `paths` that are certainly gone: the file's folder exists and
+    // can be listed, and the name is not in it. A file behind an unreadable
+    // folder, a missing mount or a failing check is not reported. Any thread.
+    static QStringList vanishedFiles(const QStringList &paths);
 
     qsizetype count() const { return m_ratings.size(); }
 
-    // Blocks until every change so far is on disk.
+    // Blocks until every change so far is on disk and the table in memory
+    // holds what was merged from the file.
     void waitForSaved();
 
 Q_SIGNALS:
     // The rating of one file changed (ratings are 0 when absent).
     void ratingChanged(const QString &path, int oldRating, int newRating);
-    // A clean-up dropped the ratings of vanished files.
-    void staleEntriesRemoved();
+    // Several ratings were removed at once (vanished files, archived files).
+    void ratingsRemoved();
 
 private:
+    using Table = QHash<QString, int>;
+
     void load();
     void save();
-    // Writer thread only.
-    static void writeFile(const QString &path, const QByteArray &json, bool &damagedFileOnDisk);
+    // Writer thread: merges whatever the queued save holds by now.
+    void writeQueuedSave();
+    // Writer thread only: merges `base` -> `current` (this process's own
+    // changes) into the file and hands the merged table back.
+    void mergeIntoFile(const Table &base, const Table &current, quint64 serial);
+    static bool writeFile(const QString &path, const Table &table);
     static bool setAsideDamagedFile(const QString &path);
+    // UI thread: takes in what other processes changed (0 = removed), as
+    // found by the save numbered `serial`.
+    void adoptMerged(const Table &othersChanges, quint64 serial);
 
     QString m_filePath;
-    QHash<QString, int> m_ratings;
-    // The file on disk could not be decoded; it is kept aside before the first
-    // save replaces it, so no rating in it is lost for good. Read and written
-    // only by the writer's jobs once the store is loaded.
-    bool m_damagedFileOnDisk = false;
+    Table m_ratings;
+    // The table as last loaded, merged or handed to the writer: what
+    // m_ratings differs from is this process's own unsaved change.
+    Table m_base;
+    quint64 m_saveSerial = 0;
+    // Writer thread only: own changes (0 = removed) a failed write could not
+    // put on disk yet; the next save carries them.
+    Table m_unwrittenChanges;
+
+    // The save waiting for the writer. Saves made before the writer gets to
+    // it fold into it (same base, newer table), so a burst of ratings costs
+    // one merge and holds one copy of the table, not one per rating.
+    struct QueuedSave
+    {
+        Table base;
+        Table current;
+        quint64 serial = 0;
+        bool queued = false;
+    };
+    QMutex m_queuedSaveMutex; // hand-over between the UI thread and the writer
+    QueuedSave m_queuedSave;
     SerialFileWriter m_writer;
 };

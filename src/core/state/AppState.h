@@ -96,7 +96,9 @@ public:
 
     // Folders. Both run the scan off the UI thread and apply the result when it
     // arrives; the returned future finishes then. Overlapping calls are not
-    // prevented: the last one to finish decides the final state.
+    // prevented: the last one to finish decides the final state. A folder that
+    // cannot be listed, or a scan that fails, leaves the open folder as it was
+    // and says so in the status line.
     QFuture<void> openFolder(const QUrl &url, bool includeSubfolders);
     QFuture<void> refreshFolder(const FolderNode &node);
 
@@ -108,6 +110,9 @@ public:
 
 Q_SIGNALS:
     void currentFolderChanged();
+    // A tree was stored, also a rebuilt one with the same root id that
+    // currentFolderChanged stays silent about: its nodes carry new ids.
+    void folderTreeChanged();
     void imagesChanged();
     void selectedImageChanged();
     void viewerActiveChanged(bool active);
@@ -122,7 +127,7 @@ Q_SIGNALS:
     void selectedImageIDsChanged();
     void archivingChanged(bool archiving);
     void filteredImagesChanged();
-    // Star ratings among the images changed (availableStarRatings may differ).
+    // The number of images per rating changed (availableStarRatings may differ).
     void ratingsChanged();
 
 private:
@@ -133,12 +138,15 @@ private:
         FolderNode node;
         QList<ImageItem> images; // sorted by file name
         QHash<QString, int> imagesPerPath;
+        bool listed = false; // false: the folder could not be listed at all
     };
 
     void connectServices();
     // Every image of the subtree, sorted by file name.
     static QList<ImageItem> collectImages(const FolderNode &node);
     static ScannedFolder prepareScannedFolder(const FolderNode &node);
+    static ScannedFolder scanAndPrepare(const QUrl &url, bool includeSubfolders);
+    void reportFailedScan(const QUrl &url, bool unreadable);
     static QHash<QString, int> countImagesPerPath(const QList<ImageItem> &images);
     void applyImages(const QList<ImageItem> &images, QHash<QString, int> imagesPerPath);
     void resetFilters();

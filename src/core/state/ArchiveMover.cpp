@@ -358,30 +358,38 @@ QFuture<void> ArchiveMover::performArchive(AppState &state, const QList<ImageIte
         state.setArchiving(false);
         done->finish();
     };
+    // Another folder opened meanwhile keeps its own filters and selection.
+    const auto rescanIfStillOpen = [&state, openRoot, finish] {
+        const std::optional<FolderNode> &open = state.currentFolder();
+        if (!open || open->path() != openRoot) {
+            finish();
+            return;
+        }
+        state.setStarFilter(0);
+        state.clearSelection();
+        // The rescan finishes on this thread too, so attaching here cannot race it.
+        state.refreshFolder(*open).then(&state, finish);
+    };
     BackgroundTask::run(
         QThreadPool::globalInstance(), &state,
         [sources, target] { return ArchiveMover::moveFiles(sources, target); },
-        [&state, target, openRoot, finish](const Outcome &outcome) {
+        [&state, target, finish, rescanIfStillOpen](const Outcome &outcome) {
             if (!outcome.folderReady) {
                 state.setToastMessage(QStringLiteral("创建文件夹失败：") + outcome.folderError);
                 finish();
                 return;
             }
-            for (const QString &source : outcome.movedSources)
-                state.starRatingStore().setRating(0, source);
+            // A rating never follows a file to its new place.
+            state.starRatingStore().removeRatings(outcome.movedSources);
             state.setToastMessage(QStringLiteral("已归档 %1 张图片到「%2」")
                                       .arg(outcome.movedSources.size())
                                       .arg(QFileInfo(target).fileName()));
-            // Another folder opened meanwhile keeps its own filters and selection.
-            const std::optional<FolderNode> &open = state.currentFolder();
-            if (!open || open->path() != openRoot) {
-                finish();
-                return;
-            }
-            state.setStarFilter(0);
-            state.clearSelection();
-            // The rescan finishes on this thread too, so attaching here cannot race it.
-            state.refreshFolder(*open).then(&state, finish);
+            rescanIfStillOpen();
+        },
+        [&state, rescanIfStillOpen] {
+            // Some files may have moved before the error: show the folder as it is now.
+            state.setToastMessage(QStringLiteral("归档时出错"));
+            rescanIfStillOpen();
         });
     return done->future();
 }

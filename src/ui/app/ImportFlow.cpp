@@ -18,12 +18,17 @@ void ImportFlow::importFolder()
     const std::optional<QUrl> chosen = m_dialogs->chooseFolder();
     if (!chosen || chosen->isEmpty())
         return;
-    if (!checkForSubfolders(*chosen)) {
-        m_state.openFolder(*chosen, false);
+    openFolder(*chosen);
+}
+
+void ImportFlow::openFolder(const QUrl &folder)
+{
+    if (!checkForSubfolders(folder)) {
+        m_state.openFolder(folder, false);
         return;
     }
-    m_pendingFolderURL = chosen;
-    answerSubfolderQuestion(m_dialogs->askIncludeSubfolders(folderName(*chosen)));
+    m_pendingFolderURL = folder;
+    answerSubfolderQuestion(m_dialogs->askIncludeSubfolders(folderName(folder)));
 }
 
 void ImportFlow::answerSubfolderQuestion(ImportDialogs::SubfolderChoice choice)

@@ -21,6 +21,9 @@ public:
     ~ImportFlow() override;
 
     void importFolder();
+    // Opens `folder` as if it had been chosen in the dialog: the sub-folder
+    // question first when it has a visible sub-folder.
+    void openFolder(const QUrl &folder);
 
     // The folder whose sub-folder question is or was last asked; cleared by
     // "取消", kept after the two open answers.

@@ -38,9 +38,9 @@ void LoadingOverlay::refresh()
 {
     m_message = m_state.statusMessage();
     updatePlacement();
+    // The window fixed the stacking once (the toast lies above this); raising
+    // here would bury the toast under the dimming.
     setVisible(m_state.isLoading());
-    if (isVisible())
-        raise();
     QWidget::update();
 }
 

@@ -52,10 +52,21 @@ void ToastController::onMessageChanged()
     m_shownText = *message;
     m_view->setMessage(*message);
     if (m_presented)
-        m_view->move(shownPosition().x(), m_view->y());
+        recentre();
     else
         slideIn();
     m_dismissTimer.start(); // a new text always gets its full time
+}
+
+void ToastController::recentre()
+{
+    const QPoint shown = shownPosition();
+    // A slide still running would carry the toast to where the old text was centred.
+    if (m_animation.state() == QAbstractAnimation::Running) {
+        m_move->setStartValue(QPoint(shown.x(), m_move->startValue().toPoint().y()));
+        m_move->setEndValue(shown);
+    }
+    m_view->move(shown.x(), m_view->y());
 }
 
 void ToastController::dismissIfStillShown()

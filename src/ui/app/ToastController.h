@@ -38,6 +38,7 @@ private:
     void onMessageChanged();
     void dismissIfStillShown();
     void slideIn();
+    void recentre();
     void slideOut();
     QPoint shownPosition() const;
     QPoint hiddenPosition() const;

@@ -1,5 +1,6 @@
 #include "app/ViewerKeyHandler.h"
 
+#include "app/DetailArea.h"
 #include "state/AppState.h"
 
 #include <QApplication>
@@ -21,7 +22,9 @@ ViewerKeyHandler::~ViewerKeyHandler()
 
 bool ViewerKeyHandler::handleKey(AppState &state, int key, const QString &text)
 {
-    if (!state.isViewerActive() || state.isSheetPresented())
+    // The state can say "viewer active" while the grid shows (a folder opened
+    // from the viewer clears the image); keys follow what is on screen.
+    if (DetailArea::pageFor(state) != DetailArea::Page::viewer || state.isSheetPresented())
         return false;
     switch (key) {
     case Qt::Key_Right:

@@ -3,7 +3,9 @@
 #include "app/ImportDialogs.h"
 
 #include <QPointer>
+#include <memory>
 
+class QFileDialog;
 class QWidget;
 
 // The import questions as modal dialogs over `parent`: a directories-only
@@ -12,6 +14,9 @@ class WidgetImportDialogs : public ImportDialogs
 {
 public:
     explicit WidgetImportDialogs(QWidget *parent);
+
+    // The directories-only dialog chooseFolder() runs, not yet shown.
+    static std::unique_ptr<QFileDialog> makeFolderDialog(QWidget *parent);
 
     std::optional<QUrl> chooseFolder() override;
     SubfolderChoice askIncludeSubfolders(const QString &folderName) override;

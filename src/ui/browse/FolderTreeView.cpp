@@ -89,22 +89,25 @@ FolderTreeView::FolderTreeView(AppState &state, QWidget *parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     setAttribute(Qt::WA_MacShowFocusRect, false);
     viewport()->setAutoFillBackground(false);
     setStyleSheet(QStringLiteral("QTreeView { background: transparent; }"));
 
     connect(this, &QTreeView::expanded, this, [this](const QModelIndex &index) {
         m_expandedPaths.insert(index.data(PathRole).toString());
+        updateGeometry();
     });
     connect(this, &QTreeView::collapsed, this, [this](const QModelIndex &index) {
         m_expandedPaths.remove(index.data(PathRole).toString());
+        updateGeometry();
     });
     connect(this, &QTreeView::clicked, this, &FolderTreeView::selectFolder);
 
-    // A rescan of part of the tree keeps the root's id and is stored without a
-    // change signal; the image list and selected folder written with it are.
-    connect(&m_state, &AppState::currentFolderChanged, this, &FolderTreeView::rebuild);
-    connect(&m_state, &AppState::imagesChanged, this, &FolderTreeView::rebuild);
+    // Every stored tree, a rescanned part included, brings new node ids that
+    // the rows must carry: rebuild once per stored tree.
+    connect(&m_state, &AppState::folderTreeChanged, this, &FolderTreeView::rebuild);
     connect(&m_state, &AppState::selectedFolderURLChanged, this, &FolderTreeView::updateHighlight);
     rebuild();
 }
@@ -115,6 +118,20 @@ void FolderTreeView::rebuild()
     if (const auto &root = m_state.currentFolder())
         appendNode(m_model->invisibleRootItem(), *root);
     restoreExpansion({});
+    updateGeometry();
+}
+
+QSize FolderTreeView::sizeHint() const
+{
+    int height = 2 * frameWidth();
+    for (QModelIndex index = m_model->index(0, 0); index.isValid(); index = indexBelow(index))
+        height += indexRowSizeHint(index);
+    return {QTreeView::sizeHint().width(), height};
+}
+
+QSize FolderTreeView::minimumSizeHint() const
+{
+    return {QTreeView::minimumSizeHint().width(), sizeHint().height()};
 }
 
 void FolderTreeView::appendNode(QStandardItem *parent, const FolderNode &node)

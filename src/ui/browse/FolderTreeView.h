@@ -30,6 +30,11 @@ public:
 
     QStandardItemModel *folderModel() const { return m_model; }
 
+    // Tall enough for every visible row: the sidebar's list scrolls, not the tree.
+    QSize sizeHint() const override;
+    // Narrow as the column allows: long names elide instead of widening the list.
+    QSize minimumSizeHint() const override;
+
 private:
     void rebuild();
     void updateHighlight();

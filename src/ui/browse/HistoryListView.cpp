@@ -97,6 +97,8 @@ HistoryListView::HistoryListView(AppState &state, QWidget *parent)
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The sidebar's list scrolls; this one is as tall as its rows.
+    m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setMouseTracking(true);
     m_list->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -127,6 +129,10 @@ void HistoryListView::rebuild()
         m_model->appendRow(item);
     }
     m_stack->setCurrentWidget(folders.isEmpty() ? static_cast<QWidget *>(m_emptyLabel) : m_list);
+    int height = 2 * m_list->frameWidth();
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        height += m_list->sizeHintForRow(row);
+    m_list->setFixedHeight(height);
 }
 
 void HistoryListView::activateRow(int row)

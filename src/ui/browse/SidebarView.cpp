@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -20,19 +21,37 @@ SidebarView::SidebarView(AppState &state, QWidget *parent)
     : QWidget(parent)
     , m_state(state)
 {
-    auto *layout = new QVBoxLayout(this);
+    // One scrolling list: the tree and the history size to their rows and the
+    // history section follows the tree directly, however long either is.
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("sidebarList"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
+    scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+
+    auto *content = new QWidget(scroll);
+    content->setAutoFillBackground(false);
+    auto *layout = new QVBoxLayout(content);
     layout->setContentsMargins(sideMargin, 4, 4, 8);
     layout->setSpacing(6);
 
-    auto *title = new QLabel(QStringLiteral("Kelvane"), this);
+    auto *title = new QLabel(QStringLiteral("Kelvane"), content);
     title->setObjectName(QStringLiteral("sidebarTitle"));
     title->setFont(Theme::font(Theme::TextStyle::title2, QFont::Bold));
     title->setContentsMargins(4, 0, 0, 6);
     layout->addWidget(title);
 
-    m_folderSection = makeFolderSection();
-    layout->addWidget(m_folderSection, 3);
-    layout->addWidget(makeHistorySection(), 2);
+    m_folderSection = makeFolderSection(content);
+    layout->addWidget(m_folderSection);
+    m_historySection = makeHistorySection(content);
+    layout->addWidget(m_historySection);
+    layout->addStretch(1);
+    scroll->setWidget(content);
 
     connect(&m_state, &AppState::currentFolderChanged, this, &SidebarView::updateSections);
     connect(&m_state.folderHistory(), &FolderHistory::foldersChanged, this,
@@ -52,21 +71,21 @@ QLabel *SidebarView::makeSectionTitle(const QString &text, QWidget *parent)
     return label;
 }
 
-QWidget *SidebarView::makeFolderSection()
+QWidget *SidebarView::makeFolderSection(QWidget *parent)
 {
-    auto *section = new QWidget(this);
+    auto *section = new QWidget(parent);
     auto *layout = new QVBoxLayout(section);
     layout->setContentsMargins(0, 0, 0, 8);
     layout->setSpacing(4);
     layout->addWidget(makeSectionTitle(QStringLiteral("当前文件夹"), section));
     m_folderTree = new FolderTreeView(m_state, section);
-    layout->addWidget(m_folderTree, 1);
+    layout->addWidget(m_folderTree);
     return section;
 }
 
-QWidget *SidebarView::makeHistorySection()
+QWidget *SidebarView::makeHistorySection(QWidget *parent)
 {
-    auto *section = new QWidget(this);
+    auto *section = new QWidget(parent);
     auto *layout = new QVBoxLayout(section);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
@@ -94,7 +113,7 @@ QWidget *SidebarView::makeHistorySection()
     layout->addLayout(header);
 
     m_historyList = new HistoryListView(m_state, section);
-    layout->addWidget(m_historyList, 1);
+    layout->addWidget(m_historyList);
     return section;
 }
 

@@ -17,6 +17,8 @@ ThumbnailListModel::ThumbnailListModel(AppState &state, QObject *parent)
             [this] { announceAllRows(SelectedRole); });
     connect(&state.starRatingStore(), &StarRatingStore::ratingChanged, this,
             [this] { announceAllRows(RatingRole); });
+    connect(&state.starRatingStore(), &StarRatingStore::ratingsRemoved, this,
+            [this] { announceAllRows(RatingRole); });
     connect(&state.imageLoader(), &ImageLoader::thumbnailReady, this,
             &ThumbnailListModel::onThumbnailReady);
 }

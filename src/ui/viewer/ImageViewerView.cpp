@@ -147,7 +147,7 @@ ImageViewerView::ImageViewerView(AppState &appState, QWidget *parent)
             &ImageViewerView::updateNavigation);
     connect(&m_appState.starRatingStore(), &StarRatingStore::ratingChanged, this,
             &ImageViewerView::updateRating);
-    connect(&m_appState.starRatingStore(), &StarRatingStore::staleEntriesRemoved, this,
+    connect(&m_appState.starRatingStore(), &StarRatingStore::ratingsRemoved, this,
             &ImageViewerView::updateRating);
     connect(m_prefetch, &NeighbourPrefetchCache::prefetched, this, [this](const QUuid &id) {
         if (!m_awaitingPrefetch || !m_item || m_item->id() != id)

@@ -186,7 +186,7 @@ private Q_SLOTS:
                           photo(1200, 800));
         QSignalSpy updated(&scheduler, &PreviewScheduler::previewUpdated);
         const int before = scheduler.renderCount();
-        for (const QString &text : {"a", "ab", "abc", "abcd", "abcde"})
+        for (const char *text : {"a", "ab", "abc", "abcd", "abcde"})
             model.setRightMainText(text);
         QVERIFY(updated.wait(2000));
         QCOMPARE(scheduler.renderCount() - before, 1);

@@ -1,11 +1,14 @@
 #include "TestFiles.h"
+#include "model/BackgroundTask.h"
 #include "model/FolderScanner.h"
 #include "model/NaturalOrder.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <new>
 #include <unistd.h>
 
 using TestFiles::makeDir;
@@ -60,6 +63,7 @@ private Q_SLOTS:
     void rescansGiveFreshIdentities();
     void unusualNamesSurvive();
     void scanRunsOffTheCallingThread();
+    void listabilityAndTheRootsName();
     void treeEditing();
     void naturalOrderOfFileNames();
 
@@ -212,6 +216,26 @@ void TestFolderScanner::scanRunsOffTheCallingThread()
     QFuture<FolderNode> second = scanner.scan(QUrl::fromLocalFile(m_dir.path()), false);
     QCOMPARE(first.result().imageCount(), 1);
     QCOMPARE(second.result().imageCount(), 1);
+
+    // A job that throws still hands back: its caller's failure path runs.
+    QObject context;
+    int applied = 0;
+    int failed = 0;
+    QFuture<void> done = BackgroundTask::run(
+        &scanner.executor(), &context, []() -> FolderNode { throw std::bad_alloc(); },
+        [&](const FolderNode &) { ++applied; }, [&] { ++failed; });
+    QTRY_VERIFY(done.isFinished());
+    QCOMPARE(applied, 0);
+    QCOMPARE(failed, 1);
+}
+
+void TestFolderScanner::listabilityAndTheRootsName()
+{
+    QVERIFY(FolderScanner::canList(QUrl::fromLocalFile(m_dir.path())));
+    QVERIFY(!FolderScanner::canList(QUrl::fromLocalFile(m_dir.path() + "/missing")));
+    QVERIFY(!FolderScanner::canList(QUrl::fromLocalFile(touch(m_dir.path(), "file.jpg"))));
+    QCOMPARE(scan("/", false).name, QStringLiteral("/"));
+    QCOMPARE(scan(m_dir.path() + "/", false).name, QFileInfo(m_dir.path()).fileName());
 }
 
 void TestFolderScanner::treeEditing()

@@ -1,13 +1,16 @@
+#include "FileSystemFixtures.h"
 #include "TestFiles.h"
 #include "model/StarRatingStore.h"
 
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using TestFiles::touch;
 
@@ -25,10 +28,14 @@ private Q_SLOTS:
     void cleanupDropsDeletedFilesAtAnyDepth();
     void cleanupUsesTheFolderPrefixWithSlash();
     void cleanupWithoutChangesDoesNotWrite();
+    void onlyCertainlyGoneFilesCountAsVanished();
+    void removingManyRatingsIsOneChange();
     void damagedFileIsKeptAsideBeforeTheFirstSave_data();
     void damagedFileIsKeptAsideBeforeTheFirstSave();
     void damagedCopiesAreNeverOverwritten();
     void urlAndPathKeysAgree();
+    void saveMergesChangesOfAnotherStore();
+    void twoProcessesKeepEachOthersRatings();
     void defaultLocation();
 
 private:
@@ -118,33 +125,41 @@ void TestStarRatingStore::cleanupDropsDeletedFilesAtAnyDepth()
     const QString kept = touch(root, "kept.jpg");
     const QString gone = touch(root, "gone.jpg");
     const QString goneDeep = touch(root, "a/b/c/gone.nef");
+    const QString reRated = touch(root, "again.jpg");
     const QString elsewhere = touch(m_dir.path(), "elsewhere/gone.jpg");
 
     StarRatingStore store(storeFile());
-    for (const QString &path : {kept, gone, goneDeep, elsewhere})
+    for (const QString &path : {kept, gone, goneDeep, reRated, elsewhere})
         store.setRating(4, path);
-    for (const QString &path : {gone, goneDeep, elsewhere})
+    for (const QString &path : {gone, goneDeep, reRated, elsewhere})
         QVERIFY(QFile::remove(path));
 
-    QSignalSpy changed(&store, &StarRatingStore::staleEntriesRemoved);
-    store.cleanupStaleEntries(root);
+    QSignalSpy removed(&store, &StarRatingStore::ratingsRemoved);
+    QFuture<void> done = store.cleanupStaleEntries(root);
+    // The checks run elsewhere; a rating given before they report is kept.
+    store.setRating(2, reRated);
+    QTRY_VERIFY(done.isFinished());
     QCOMPARE(store.rating(kept), 4);
     QCOMPARE(store.rating(gone), 0);
     QCOMPARE(store.rating(goneDeep), 0);
+    QCOMPARE(store.rating(reRated), 2);
     QCOMPARE(store.rating(elsewhere), 4);
-    QCOMPARE(changed.count(), 1);
+    QCOMPARE(removed.count(), 1);
     store.waitForSaved();
-    QCOMPARE(StarRatingStore(storeFile()).count(), 2);
+    QCOMPARE(StarRatingStore(storeFile()).count(), 3);
 }
 
 void TestStarRatingStore::cleanupUsesTheFolderPrefixWithSlash()
 {
     StarRatingStore store(storeFile());
+    QVERIFY(QDir().mkpath(m_dir.path() + "/a/bc"));
     const QString sibling = m_dir.path() + "/a/bc/x.jpg"; // never existed
     store.setRating(3, sibling);
-    store.cleanupStaleEntries(m_dir.path() + "/a/b");
+    QFuture<void> done = store.cleanupStaleEntries(m_dir.path() + "/a/b");
+    QTRY_VERIFY(done.isFinished());
     QCOMPARE(store.rating(sibling), 3);
-    store.cleanupStaleEntries(m_dir.path() + "/a/bc/");
+    done = store.cleanupStaleEntries(m_dir.path() + "/a/bc/");
+    QTRY_VERIFY(done.isFinished());
     QCOMPARE(store.rating(sibling), 0);
 }
 
@@ -155,9 +170,53 @@ void TestStarRatingStore::cleanupWithoutChangesDoesNotWrite()
     store.setRating(2, photo);
     store.waitForSaved();
     QVERIFY(QFile::remove(storeFile()));
-    store.cleanupStaleEntries(m_dir.path());
+    QSignalSpy removed(&store, &StarRatingStore::ratingsRemoved);
+    QFuture<void> done = store.cleanupStaleEntries(m_dir.path());
+    QTRY_VERIFY(done.isFinished());
     store.waitForSaved();
     QVERIFY(!QFileInfo::exists(storeFile()));
+    QCOMPARE(removed.count(), 0);
+}
+
+void TestStarRatingStore::onlyCertainlyGoneFilesCountAsVanished()
+{
+    const QString root = m_dir.path();
+    const QString deleted = touch(root, "open/deleted.jpg");
+    const QString present = touch(root, "open/present.jpg");
+    const QString locked = touch(root, "locked/hidden.jpg");
+    const QString unmounted = root + "/card/DCIM/x.jpg"; // its folder is not there
+    const QString tooLong = root + "/open/" + QString(300, QLatin1Char('n')) + ".jpg";
+    QVERIFY(QFile::remove(deleted));
+    const QByteArray lockedFolder = QFile::encodeName(root + "/locked");
+    QVERIFY(::chmod(lockedFolder.constData(), 0) == 0);
+    QStringList vanished;
+    bool checked = false;
+    {
+        const PermissionChecksOnThisThread asAUser;
+        checked = asAUser.isActive();
+        vanished = StarRatingStore::vanishedFiles({deleted, present, locked, unmounted, tooLong});
+    }
+    QVERIFY(::chmod(lockedFolder.constData(), 0755) == 0);
+    if (!checked)
+        QSKIP("Cannot set root's permission overrides aside: the locked folder is readable");
+    QCOMPARE(vanished, QStringList{deleted});
+}
+
+void TestStarRatingStore::removingManyRatingsIsOneChange()
+{
+    StarRatingStore store(storeFile());
+    const QStringList paths = {m_dir.path() + "/a.jpg", m_dir.path() + "/b.jpg"};
+    store.setRating(3, paths[0]);
+    store.setRating(5, paths[1]);
+    store.setRating(1, m_dir.path() + "/c.jpg");
+    QSignalSpy removed(&store, &StarRatingStore::ratingsRemoved);
+    QSignalSpy changed(&store, &StarRatingStore::ratingChanged);
+    store.removeRatings(paths + QStringList{m_dir.path() + "/never-rated.jpg"});
+    store.removeRatings({m_dir.path() + "/never-rated.jpg"});
+    QCOMPARE(removed.count(), 1);
+    QCOMPARE(changed.count(), 0);
+    store.waitForSaved();
+    QCOMPARE(storedObject().keys(), QStringList{m_dir.path() + "/c.jpg"});
 }
 
 void TestStarRatingStore::damagedFileIsKeptAsideBeforeTheFirstSave_data()
@@ -237,6 +296,101 @@ void TestStarRatingStore::defaultLocation()
     StarRatingStore reloaded;
     QCOMPARE(reloaded.rating(QStringLiteral("/p/default.jpg")), 3);
     QFile::remove(expected);
+}
+
+void TestStarRatingStore::saveMergesChangesOfAnotherStore()
+{
+    // Both load the same (empty) file; each save must keep the other's ratings.
+    StarRatingStore first(storeFile());
+    StarRatingStore second(storeFile());
+    first.setRating(5, QStringLiteral("/p/a.jpg"));
+    first.setRating(2, QStringLiteral("/p/shared.jpg"));
+    first.waitForSaved();
+
+    QSignalSpy changed(&second, &StarRatingStore::ratingChanged);
+    second.setRating(3, QStringLiteral("/p/b.jpg"));
+    second.setRating(0, QStringLiteral("/p/shared.jpg")); // never held here: removes nothing
+    second.waitForSaved();
+    QCOMPARE(storedObject(), (QJsonObject{{"/p/a.jpg", 5}, {"/p/b.jpg", 3}, {"/p/shared.jpg", 2}}));
+    // The table in memory is the merged one, announced per file.
+    QCOMPARE(second.rating(QStringLiteral("/p/a.jpg")), 5);
+    QCOMPARE(second.count(), 3);
+    QCOMPARE(changed.count(), 3);
+    QVERIFY(changed.contains(QVariantList{QStringLiteral("/p/a.jpg"), 0, 5}));
+
+    // A removal is a change of its own and reaches the other store's next save.
+    second.setRating(0, QStringLiteral("/p/a.jpg"));
+    second.waitForSaved();
+    first.setRating(4, QStringLiteral("/p/c.jpg"));
+    first.waitForSaved();
+    QCOMPARE(storedObject(), (QJsonObject{{"/p/b.jpg", 3}, {"/p/c.jpg", 4}, {"/p/shared.jpg", 2}}));
+    QCOMPARE(first.rating(QStringLiteral("/p/a.jpg")), 0);
+}
+
+namespace {
+
+// One line in, one line back, from a ratingpeer process.
+QString ask(QProcess &peer, const QString &command)
+{
+    peer.write(command.toUtf8() + '\n');
+    while (!peer.canReadLine()) {
+        if (!peer.waitForReadyRead(20000))
+            return QStringLiteral("<no answer to %1>").arg(command);
+    }
+    return QString::fromUtf8(peer.readLine()).trimmed();
+}
+
+} // namespace
+
+void TestStarRatingStore::twoProcessesKeepEachOthersRatings()
+{
+    QProcess a, b;
+    for (QProcess *peer : {&a, &b}) {
+        peer->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        peer->start(QStringLiteral(KELVANE_RATING_PEER), {storeFile()});
+        QVERIFY2(peer->waitForStarted(), qPrintable(peer->errorString()));
+    }
+    const auto photo = [](char process, int n) {
+        return QStringLiteral("/photos/%1/%2.jpg").arg(QLatin1Char(process)).arg(n);
+    };
+
+    // Strictly alternating: each save lands between two saves of the other.
+    for (int n = 0; n < 100; ++n) {
+        QCOMPARE(ask(a, QStringLiteral("set %1 %2").arg(n % 5 + 1).arg(photo('a', n))), "ok");
+        QCOMPARE(ask(b, QStringLiteral("set %1 %2").arg(n % 5 + 1).arg(photo('b', n))), "ok");
+    }
+    QCOMPARE(storedObject().size(), 200);
+    QCOMPARE(ask(b, "count"), "200");
+
+    // Both at once, as fast as they can: only the lock keeps their
+    // read-merge-write rounds from overlapping.
+    a.write("burst 300 1 /photos/a/burst-\n");
+    b.write("burst 300 2 /photos/b/burst-\n");
+    QVERIFY(a.waitForBytesWritten() && b.waitForBytesWritten()); // both start now
+    for (QProcess *peer : {&a, &b}) {
+        while (!peer->canReadLine())
+            QVERIFY(peer->waitForReadyRead(60000));
+        QCOMPARE(peer->readLine(), QByteArray("ok\n"));
+    }
+    QCOMPARE(storedObject().size(), 800);
+
+    // The same file rated by both ends with the later change, also a removal.
+    QCOMPARE(ask(a, "set 2 /photos/shared.jpg"), "ok");
+    QCOMPARE(ask(b, "set 4 /photos/shared.jpg"), "ok");
+    QCOMPARE(storedObject().value("/photos/shared.jpg").toInt(), 4);
+    QCOMPARE(ask(a, "set 1 " + photo('a', 0)), "ok");
+    QCOMPARE(ask(a, "get /photos/shared.jpg"), "4");
+    QCOMPARE(ask(b, "set 0 /photos/shared.jpg"), "ok");
+    QCOMPARE(ask(a, "set 1 " + photo('a', 1)), "ok");
+    QVERIFY(!storedObject().contains("/photos/shared.jpg"));
+    QCOMPARE(ask(a, "count"), "800");
+    QCOMPARE(StarRatingStore(storeFile()).rating("/photos/b/burst-299.jpg"), 2);
+
+    for (QProcess *peer : {&a, &b}) {
+        peer->closeWriteChannel();
+        QVERIFY(peer->waitForFinished());
+        QCOMPARE(peer->exitCode(), 0);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestStarRatingStore)

@@ -1,6 +1,7 @@
 #include "TestFiles.h"
 #include "state/AppState.h"
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,7 +20,8 @@ private Q_SLOTS:
     void startsEmpty();
     void openFolderFollowsItsSteps();
     void openEmptyTree();
-    void openMissingFolder();
+    void folderThatCannotBeListedKeepsTheOpenOne();
+    void theFileSystemRootIsNamedSlash();
     void overlappingOpensEndWithTheLastToFinish();
     void refreshReplacesOnlyTheSubtree();
     void filtersByStarsAndFormat();
@@ -31,6 +33,7 @@ private Q_SLOTS:
     void ratingInTheViewerUnderAStarFilter();
     void settersNotifyOnlyOnRealChange();
     void openFolderDropsVanishedRatings();
+    void removingRatingsInOneBatchRefiltersOnce();
 
 private:
     QString root() const { return m_dir.path() + QStringLiteral("/photos"); }
@@ -126,13 +129,37 @@ void TestAppState::openEmptyTree()
     QCOMPARE(m_state->statusMessage(), QStringLiteral("共 0 张图片"));
 }
 
-void TestAppState::openMissingFolder()
+void TestAppState::folderThatCannotBeListedKeepsTheOpenOne()
 {
+    touch(root(), "a.jpg");
+    touch(root(), "sub/b.jpg");
+    open(root());
+    const FolderNode before = *m_state->currentFolder();
+    const QList<ImageItem> images = m_state->images();
+
+    // A vanished folder or a file where a folder was: the scan has nothing to list.
     open(m_dir.path() + "/vanished");
-    QVERIFY(m_state->currentFolder());
-    QCOMPARE(m_state->currentFolder()->name, QStringLiteral("vanished"));
-    QCOMPARE(m_state->statusMessage(), QStringLiteral("共 0 张图片"));
     QVERIFY(!m_state->isLoading());
+    QCOMPARE(m_state->statusMessage(), QStringLiteral("无法读取文件夹「vanished」"));
+    QCOMPARE(m_state->currentFolder()->id, before.id);
+    QCOMPARE(m_state->images(), images);
+    QCOMPARE(m_state->folderHistory().folders().size(), 1);
+
+    QVERIFY(QDir(root() + "/sub").removeRecursively());
+    QVERIFY(QFile(root() + "/sub").open(QIODevice::WriteOnly));
+    QFuture<void> done = m_state->refreshFolder(before.children[0]);
+    QTRY_VERIFY(done.isFinished());
+    QVERIFY(!m_state->isLoading());
+    QCOMPARE(m_state->statusMessage(), QStringLiteral("无法读取文件夹「sub」"));
+    QCOMPARE(m_state->currentFolder()->children[0].id, before.children[0].id);
+    QCOMPARE(m_state->images(), images);
+}
+
+void TestAppState::theFileSystemRootIsNamedSlash()
+{
+    open("/", false);
+    QCOMPARE(m_state->currentFolder()->name, QStringLiteral("/"));
+    QCOMPARE(m_state->folderHistory().folders().value(0).name, QStringLiteral("/"));
 }
 
 void TestAppState::overlappingOpensEndWithTheLastToFinish()
@@ -365,9 +392,34 @@ void TestAppState::openFolderDropsVanishedRatings()
     m_state->updateRating(3, item("gone.jpg"));
     QVERIFY(QFile::remove(gone));
     open(root());
+    QTRY_COMPARE(m_state->starRatingStore().rating(gone), 0);
     QCOMPARE(m_state->starRatingStore().rating(kept), 3);
-    QCOMPARE(m_state->starRatingStore().rating(gone), 0);
     QCOMPARE(m_state->availableStarRatings(), QList<int>{3});
+
+    // Opened again unchanged: the counts per rating are the same, no signal.
+    QSignalSpy ratings(m_state.get(), &AppState::ratingsChanged);
+    open(root());
+    QCOMPARE(ratings.count(), 0);
+}
+
+void TestAppState::removingRatingsInOneBatchRefiltersOnce()
+{
+    for (const char *name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"})
+        touch(root(), name);
+    open(root());
+    QStringList paths;
+    for (const char *name : {"a.jpg", "b.jpg", "c.jpg"}) {
+        m_state->updateRating(5, item(name));
+        paths << item(name).path();
+    }
+    m_state->setStarFilter(5);
+    QSignalSpy filtered(m_state.get(), &AppState::filteredImagesChanged);
+    QSignalSpy ratings(m_state.get(), &AppState::ratingsChanged);
+    m_state->starRatingStore().removeRatings(paths);
+    QVERIFY(m_state->filteredImages().isEmpty());
+    QCOMPARE(m_state->availableStarRatings(), QList<int>{0});
+    QCOMPARE(filtered.count(), 1);
+    QCOMPARE(ratings.count(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestAppState)

@@ -8,45 +8,12 @@
 #include <QTest>
 #include <cerrno>
 #include <cstring>
-#include <linux/capability.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 using BrowseFixtures::contents;
 using BrowseFixtures::writeImage;
-
-namespace {
-
-// File permissions as an ordinary user meets them, on this thread: root's
-// overrides of read, write and search permission are set aside while the
-// object lives (nothing to do for other users).
-class PermissionChecksOnThisThread
-{
-public:
-    PermissionChecksOnThisThread()
-    {
-        if (::geteuid() != 0 || ::syscall(SYS_capget, &m_header, m_saved) != 0)
-            return;
-        __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
-        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-        m_active = ::syscall(SYS_capset, &m_header, reduced) == 0;
-    }
-    ~PermissionChecksOnThisThread()
-    {
-        if (m_active)
-            ::syscall(SYS_capset, &m_header, m_saved);
-    }
-    bool isActive() const { return m_active || ::geteuid() != 0; }
-
-private:
-    __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct m_saved[2] = {};
-    bool m_active = false;
-};
-
-} // namespace
 
 // The archive's file work on real folders: free names, no-replace moves,
 // moves onto another file system, and the whole archive against AppState.
@@ -380,7 +347,7 @@ void TestArchiveMover::archiveOfThreeSelectedImages()
     writeImage(root(), "IMG_4.jpg");
     QVERIFY(BrowseFixtures::open(state, root()));
     QList<ImageItem> chosen;
-    for (const QString &name : {"IMG_1.jpg", "IMG_2.jpg", "IMG_3.jpg"}) {
+    for (const char *name : {"IMG_1.jpg", "IMG_2.jpg", "IMG_3.jpg"}) {
         chosen << BrowseFixtures::item(state, name);
         state.updateRating(4, chosen.last());
         state.toggleSelection(chosen.last().id());

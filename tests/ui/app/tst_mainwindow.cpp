@@ -1,3 +1,4 @@
+#include "FileSystemFixtures.h"
 #include "TestFiles.h"
 #include "app/DetailArea.h"
 #include "app/ImportFlow.h"
@@ -87,6 +88,8 @@ private Q_SLOTS:
     void newToastTextRestartsTheTimer();
     void sameToastTextDoesNotRestartTheTimer();
     void toastClearedElsewhereHidesAtOnce();
+    void toastLiesAboveTheLoadingOverlay();
+    void toastWhoseTextChangesWhileSlidingInEndsCentred();
 
     void batchExportOpensTheEditorAsASheet();
     void viewerExportOpensTheEditorForTheShownImage();
@@ -142,11 +145,11 @@ void TestMainWindow::openInViewer(int index)
 static FrameExportView *openEditor(QWidget *window)
 {
     FrameExportView *editor = nullptr;
-    QTest::qWaitFor([&] {
+    const bool shown = QTest::qWaitFor([&] {
         editor = window->findChild<FrameExportView *>();
         return editor && editor->isVisible();
     });
-    return editor;
+    return shown ? editor : nullptr;
 }
 
 void TestMainWindow::batchExportOpensTheEditorAsASheet()
@@ -331,13 +334,17 @@ void TestMainWindow::unreadableFolderHasNoSubfolders()
 {
     makeDir(m_dir.path(), ("locked/inner"));
     QFile::setPermissions(path("locked"), QFileDevice::WriteOwner);
-    const bool listable =
-        !QDir(path("locked")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty();
-    const bool hasSubfolders = ImportFlow::checkForSubfolders(QUrl::fromLocalFile(path("locked")));
+    bool asked = false;
+    bool hasSubfolders = true;
+    {
+        const PermissionChecksOnThisThread asAUser;
+        asked = asAUser.isActive();
+        hasSubfolders = ImportFlow::checkForSubfolders(QUrl::fromLocalFile(path("locked")));
+    }
     QFile::setPermissions(path("locked"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    if (listable)
-        QSKIP("this user may list any folder (root): the unreadable case cannot be made");
+    if (!asked)
+        QSKIP("Cannot set root's permission overrides aside: the folder stays readable");
     QVERIFY(!hasSubfolders);
 }
 
@@ -385,6 +392,20 @@ void TestMainWindow::keysAreIgnoredWhileTheGridShows()
     QCOMPARE(m_state->rating(m_state->images().at(1)), 0);
     QCOMPARE(m_state->statusMessage(), QStringLiteral("unchanged"));
     QVERIFY(!ViewerKeyHandler::handleKey(*m_state, Qt::Key_Right, QString()));
+
+    // A folder opened from the viewer shows the grid; the keys stay with it.
+    m_state->selectImage(1);
+    touch(m_dir.path(), "other/b1.jpg");
+    touch(m_dir.path(), "other/b2.jpg");
+    importFolder(path("other"));
+    QTRY_COMPARE(m_window->detailArea()->currentPage(), DetailArea::Page::grid);
+    QTRY_VERIFY(!m_state->isLoading());
+    for (int key : {Qt::Key_Right, Qt::Key_Left, Qt::Key_3})
+        QTest::keyClick(tree, Qt::Key(key));
+    QCOMPARE(m_window->detailArea()->currentPage(), DetailArea::Page::grid);
+    QVERIFY(!m_state->selectedImage());
+    QCOMPARE(m_state->currentIndex(), 1);
+    QCOMPARE(m_state->statusMessage(), QStringLiteral("共 2 张图片"));
 }
 
 void TestMainWindow::arrowsAndEscapeDriveTheViewer()
@@ -572,6 +593,38 @@ void TestMainWindow::toastClearedElsewhereHidesAtOnce()
     QVERIFY(!controller->isPresented());
     QCOMPARE(controller->remainingTime(), -1);
     QTRY_VERIFY(m_window->toastView()->isHidden());
+}
+
+void TestMainWindow::toastLiesAboveTheLoadingOverlay()
+{
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_state->setLoading(true);
+    m_state->setToastMessage(QStringLiteral("已归档 3 张图片到「归档」"));
+    // The overlay's text changes while it shows; the toast must stay on top.
+    m_state->setStatusMessage(QStringLiteral("正在刷新..."));
+    m_state->setStatusMessage(QStringLiteral("正在扫描文件夹..."));
+    ToastView *toast = m_window->toastView();
+    QTRY_COMPARE(toast->opacity(), 1.0);
+    // Siblings stack in the order of their parent's children, the last on top.
+    const QObjectList &stack = m_window->children();
+    QVERIFY(stack.indexOf(toast) > stack.indexOf(m_window->loadingOverlay()));
+}
+
+void TestMainWindow::toastWhoseTextChangesWhileSlidingInEndsCentred()
+{
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    ToastView *toast = m_window->toastView();
+    m_state->setToastMessage(QStringLiteral("短"));
+    QTRY_VERIFY(toast->opacity() > 0.1);
+    QVERIFY(toast->opacity() < 1.0); // still sliding
+    m_state->setToastMessage(QStringLiteral("一条长得多的提示文字，比第一条宽很多很多"));
+    QTRY_COMPARE(toast->opacity(), 1.0);
+    const int left = toast->x();
+    const int right = m_window->width() - (toast->x() + toast->width());
+    QVERIFY2(std::abs(left - right) <= 1,
+             qPrintable(QStringLiteral("%1 vs %2").arg(left).arg(right)));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -36,7 +36,9 @@ private Q_SLOTS:
     void arrowExpandsWithoutRefreshing();
     void historyClickOnADeletedFolderOnlyReports();
     void historyClickReopensWithSubfolders();
-    void historyEntryThatIsAFileOpensEmpty();
+    void historyEntryThatIsAFileIsReported();
+    void rowsFollowEveryScanAndEachOpenBuildsOnce();
+    void historyFollowsTheTreeInOneList();
 
 private:
     QString path(const QString &relative) const { return m_dir.path() + '/' + relative; }
@@ -229,6 +231,7 @@ void TestSidebar::clickRefreshesTheFolderAndKeepsExpansion()
 
     const QRect subRect = tree->visualRect(rowOf(path("root/sub")));
     QVERIFY(subRect.isValid());
+    QTRY_VERIFY(tree->viewport()->rect().contains(subRect.center())); // the tree grew
     QSignalSpy refreshing(m_state.get(), &AppState::statusMessageChanged);
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, subRect.center());
     QVERIFY(!refreshing.isEmpty());
@@ -290,14 +293,67 @@ void TestSidebar::historyClickReopensWithSubfolders()
     QCOMPARE(imageNames(), QStringList({"a.jpg", "b.jpg"}));
 }
 
-void TestSidebar::historyEntryThatIsAFileOpensEmpty()
+void TestSidebar::historyEntryThatIsAFileIsReported()
 {
     const QString file = touch(m_dir.path(), ("not-a-folder.jpg"));
     m_state->folderHistory().add(QUrl::fromLocalFile(file));
     clickHistoryRow(0);
     QTRY_VERIFY(!m_state->isLoading());
-    QVERIFY(m_state->images().isEmpty());
-    QCOMPARE(m_state->statusMessage(), QStringLiteral("共 0 张图片"));
+    QVERIFY(!m_state->currentFolder());
+    QCOMPARE(m_state->statusMessage(), QStringLiteral("无法读取文件夹「not-a-folder.jpg」"));
+}
+
+void TestSidebar::rowsFollowEveryScanAndEachOpenBuildsOnce()
+{
+    touch(m_dir.path(), "root/a.jpg");
+    const QString shot = touch(m_dir.path(), "root/sub/b.jpg");
+    QSignalSpy resets(m_sidebar->folderTreeView()->model(), &QAbstractItemModel::modelReset);
+    open(path("root"));
+    QCOMPARE(resets.count(), 1);
+
+    // A sub-folder emptied on disk and refreshed twice: its row must still act.
+    QVERIFY(QFile::remove(shot));
+    FolderTreeView *tree = m_sidebar->folderTreeView();
+    for (int round = 0; round < 3; ++round) {
+        const QModelIndex sub = rowOf(path("root/sub"));
+        QVERIFY(sub.isValid());
+        QVERIFY(m_state->currentFolder()->find(sub.data(FolderTreeView::NodeIdRole).toUuid()));
+        m_sidebar->show();
+        tree->expand(rowOf(path("root")));
+        const QRect rect = tree->visualRect(rowOf(path("root/sub")));
+        QTRY_VERIFY(tree->viewport()->rect().contains(rect.center()));
+        QSignalSpy refreshing(m_state.get(), &AppState::loadingChanged);
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, rect.center());
+        QVERIFY(!refreshing.isEmpty());
+        QTRY_VERIFY(!m_state->isLoading());
+    }
+}
+
+void TestSidebar::historyFollowsTheTreeInOneList()
+{
+    touch(m_dir.path(), "root/a.jpg");
+    touch(m_dir.path(), "root/sub/b.jpg");
+    m_sidebar->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_sidebar.get()));
+    open(path("root"));
+    FolderTreeView *tree = m_sidebar->folderTreeView();
+    QWidget *history = m_sidebar->historySection();
+    const auto gapBelowTree = [&] {
+        const int treeBottom = tree->mapTo(m_sidebar.get(), QPoint(0, tree->height())).y();
+        return history->mapTo(m_sidebar.get(), QPoint()).y() - treeBottom;
+    };
+    QTRY_VERIFY(gapBelowTree() >= 0 && gapBelowTree() < 24);
+    const int historyTop = history->mapTo(m_sidebar.get(), QPoint()).y();
+    tree->expand(rowOf(path("root")));
+    QTRY_VERIFY(history->mapTo(m_sidebar.get(), QPoint()).y() > historyTop);
+    QVERIFY(gapBelowTree() >= 0 && gapBelowTree() < 24);
+    // Long names elide inside the column; the list never grows wider than it.
+    QVERIFY(tree->width() <= m_sidebar->width());
+    QVERIFY(history->width() <= m_sidebar->width());
+    // Neither part scrolls on its own.
+    QCOMPARE(tree->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    QCOMPARE(m_sidebar->historyListView()->listView()->verticalScrollBarPolicy(),
+             Qt::ScrollBarAlwaysOff);
 }
 
 QTEST_MAIN(TestSidebar)

@@ -1,0 +1,282 @@
+#include "BrowseFixtures.h"
+#include "TestFiles.h"
+#include "app/CommandLine.h"
+#include "app/ImportFlow.h"
+#include "app/KelvaneApp.h"
+#include "app/LaunchTarget.h"
+#include "app/MainWindow.h"
+#include "app/SingleInstance.h"
+#include "state/AppState.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFileSystemModel>
+#include <QLibraryInfo>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using BrowseFixtures::writeImage;
+using TestFiles::makeDir;
+using TestFiles::touch;
+
+namespace {
+
+// Answers the sub-folder question with "仅当前文件夹" and records that it was asked.
+class CountingDialogs : public ImportDialogs
+{
+public:
+    QStringList &asked;
+    explicit CountingDialogs(QStringList &askedNames)
+        : asked(askedNames)
+    {}
+    std::optional<QUrl> chooseFolder() override { return std::nullopt; }
+    SubfolderChoice askIncludeSubfolders(const QString &folderName) override
+    {
+        asked << folderName;
+        return SubfolderChoice::currentFolderOnly;
+    }
+};
+
+// What a crash leaves behind: a socket file with nobody listening on it.
+bool leaveStaleSocket(const QString &path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray encoded = QFile::encodeName(path);
+    qstrncpy(address.sun_path, encoded.constData(), sizeof address.sun_path);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound && QFileInfo::exists(path);
+}
+
+} // namespace
+
+class TestLaunch : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { KelvaneApp::describeApplication(); }
+    void init();
+
+    void commandLine_data();
+    void commandLine();
+    void launchTargets();
+    void openingAFolderAsksAboutVisibleSubfolders();
+    void activateOpensFoldersAndImagesOrSaysWhyNot();
+    void secondStartHandsItsFolderToTheFirst();
+    void staleSocketIsRecovered();
+    void qtDialogsSpeakChinese();
+
+private:
+    // The real program, started as a second instance against `runtimeDir`.
+    int runSecondStart(const QStringList &arguments, const QString &workingDirectory = {});
+
+    QTemporaryDir m_dir;
+};
+
+void TestLaunch::init()
+{
+    m_dir = QTemporaryDir();
+    QVERIFY(m_dir.isValid());
+}
+
+void TestLaunch::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("output");
+    using Action = CommandLine::Action;
+    QTest::newRow("nothing") << QStringList{} << int(Action::start) << QString() << QString();
+    QTest::newRow("absolute") << QStringList{"/photos/2024/"} << int(Action::start)
+                              << "/photos/2024" << QString();
+    QTest::newRow("relative") << QStringList{"trip/../trip/day 1"} << int(Action::start)
+                              << "/home/u/trip/day 1" << QString();
+    QTest::newRow("file URL") << QStringList{"file:///photos/%E6%97%85%E8%A1%8C"}
+                              << int(Action::start) << "/photos/旅行" << QString();
+    QTest::newRow("version") << QStringList{"--version"} << int(Action::showVersion) << QString()
+                             << "Kelvane " + QCoreApplication::applicationVersion() + "\n";
+    QTest::newRow("help") << QStringList{"--help"} << int(Action::showHelp) << QString()
+                          << "[FOLDER]";
+    QTest::newRow("two folders") << QStringList{"/a", "/b"} << int(Action::fail) << QString()
+                                 << "只能打开一个文件夹";
+    QTest::newRow("unknown option")
+        << QStringList{"--frobnicate"} << int(Action::fail) << QString() << "frobnicate";
+}
+
+void TestLaunch::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, action);
+    QFETCH(QString, path);
+    QFETCH(QString, output);
+    const CommandLine commandLine(QStringList{"kelvane"} + arguments, "/home/u");
+    QCOMPARE(int(commandLine.action()), action);
+    QCOMPARE(commandLine.path(), path);
+    QVERIFY2(commandLine.output().contains(output), qPrintable(commandLine.output()));
+}
+
+void TestLaunch::launchTargets()
+{
+    const QString folder = makeDir(m_dir.path(), "photos");
+    const QString photo = writeImage(folder, "a.jpg");
+    const QString notes = touch(folder, "notes.txt");
+
+    const LaunchTarget asFolder = LaunchTarget::fromPath(folder);
+    QCOMPARE(asFolder.folder(), folder);
+    QVERIFY(asFolder.image().isEmpty());
+
+    const LaunchTarget asImage = LaunchTarget::fromPath(photo);
+    QCOMPARE(asImage.folder(), folder);
+    QCOMPARE(asImage.image(), photo);
+
+    for (const QString &path : {notes, m_dir.path() + "/missing"}) {
+        const LaunchTarget target = LaunchTarget::fromPath(path);
+        QVERIFY(!target.isValid());
+        QVERIFY(target.problem().contains(path));
+    }
+    QVERIFY(LaunchTarget::fromPath(notes).problem().endsWith("不是文件夹"));
+    QVERIFY(LaunchTarget::fromPath(m_dir.path() + "/missing").problem().endsWith("文件夹不存在"));
+
+    if (::geteuid() != 0) { // root reads any folder
+        const QString locked = makeDir(m_dir.path(), "locked");
+        QVERIFY(QFile::setPermissions(locked, QFileDevice::WriteOwner));
+        QVERIFY(LaunchTarget::fromPath(locked).problem().endsWith("没有读取权限"));
+        QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
+    }
+}
+
+void TestLaunch::openingAFolderAsksAboutVisibleSubfolders()
+{
+    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.conf");
+    QStringList asked;
+    ImportFlow flow(state, std::make_unique<CountingDialogs>(asked));
+    const QString flat = makeDir(m_dir.path(), "flat");
+    writeImage(flat, "a.jpg");
+    const QString nested = makeDir(m_dir.path(), "nested");
+    writeImage(nested, "sub/b.jpg");
+
+    flow.openFolder(QUrl::fromLocalFile(flat));
+    QVERIFY(asked.isEmpty());
+    QTRY_VERIFY(state.currentFolder() && state.currentFolder()->url.toLocalFile() == flat);
+
+    flow.openFolder(QUrl::fromLocalFile(nested));
+    QCOMPARE(asked, QStringList{"nested"});
+    QTRY_VERIFY(state.currentFolder() && state.currentFolder()->url.toLocalFile() == nested);
+    QVERIFY(state.images().isEmpty()); // "仅当前文件夹": b.jpg is below
+}
+
+void TestLaunch::activateOpensFoldersAndImagesOrSaysWhyNot()
+{
+    KelvaneApp app(*qApp, std::make_unique<AppState>(m_dir.path() + "/ratings.json",
+                                                     m_dir.path() + "/settings.conf"));
+    AppState &state = app.state();
+    const QString folder = makeDir(m_dir.path(), "photos");
+    writeImage(folder, "a.jpg");
+    const QString second = writeImage(folder, "b.jpg");
+
+    // While a dialog is open the request only raises the window.
+    {
+        QDialog question(&app.window());
+        question.setModal(true);
+        question.show();
+        QTRY_VERIFY(QApplication::activeModalWidget() == &question);
+        app.activate(folder);
+        QVERIFY(!state.isLoading()); // an open sets it at once
+        QVERIFY(!state.currentFolder());
+    }
+
+    app.activate(m_dir.path() + "/missing");
+    QVERIFY(app.window().isVisible());
+    QVERIFY(!state.currentFolder());
+    QVERIFY(state.statusMessage().contains("文件夹不存在"));
+
+    // "Open with" on a photo: its folder opens with that photo in the viewer.
+    app.activate(second);
+    QTRY_VERIFY(state.isViewerActive());
+    QCOMPARE(state.currentFolder()->url.toLocalFile(), folder);
+    QCOMPARE(state.selectedImage()->path(), second);
+}
+
+int TestLaunch::runSecondStart(const QStringList &arguments, const QString &workingDirectory)
+{
+    QProcess second;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_RUNTIME_DIR", m_dir.path());
+    environment.insert("HOME", m_dir.path()); // never the user's own stores
+    environment.remove("DISPLAY");            // a second start needs no display
+    environment.remove("WAYLAND_DISPLAY");
+    environment.remove("QT_QPA_PLATFORM");
+    second.setProcessEnvironment(environment);
+    if (!workingDirectory.isEmpty())
+        second.setWorkingDirectory(workingDirectory);
+    second.setProcessChannelMode(QProcess::ForwardedChannels);
+    // The event loop must run meanwhile: this process is the one that answers.
+    QSignalSpy finished(&second, &QProcess::finished);
+    second.start(QStringLiteral(KELVANE_PROGRAM), arguments);
+    if (!finished.wait(20000))
+        return -1;
+    return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1;
+}
+
+void TestLaunch::secondStartHandsItsFolderToTheFirst()
+{
+    SingleInstance first(m_dir.path() + "/kelvane");
+    QCOMPARE(first.start({}), SingleInstance::Role::primary);
+    QSignalSpy requests(&first, &SingleInstance::activationRequested);
+    const QString folder = makeDir(m_dir.path(), "旅行\n2024"); // any character of a path
+
+    QCOMPARE(runSecondStart({"旅行\n2024"}, m_dir.path()), 0);
+    QTRY_COMPARE(requests.count(), 1);
+    QCOMPARE(requests.at(0).at(0).toString(), folder);
+
+    QCOMPARE(runSecondStart({}), 0); // only raises
+    QTRY_COMPARE(requests.count(), 2);
+    QCOMPARE(requests.at(1).at(0).toString(), QString());
+
+    // A listener that cannot answer (here: busy in this very thread) is alive:
+    // the new start runs alone and never takes its socket over.
+    SingleInstance other(m_dir.path() + "/kelvane");
+    QCOMPARE(other.handOver({}, 300), SingleInstance::Role::standalone);
+    QVERIFY(!other.listen());
+    QTRY_COMPARE(requests.count(), 3); // its request is still taken, late
+    QCOMPARE(runSecondStart({}), 0);
+    QTRY_COMPARE(requests.count(), 4);
+}
+
+void TestLaunch::staleSocketIsRecovered()
+{
+    const QString name = m_dir.path() + "/kelvane";
+    QVERIFY(leaveStaleSocket(name));
+    SingleInstance recovered(name);
+    QCOMPARE(recovered.start({}), SingleInstance::Role::primary);
+    QSignalSpy requests(&recovered, &SingleInstance::activationRequested);
+    QCOMPARE(runSecondStart({m_dir.path()}), 0);
+    QTRY_COMPARE(requests.count(), 1);
+    QCOMPARE(requests.at(0).at(0).toString(), m_dir.path());
+}
+
+void TestLaunch::qtDialogsSpeakChinese()
+{
+    const QString catalogue =
+        QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_zh_CN.qm";
+    if (!QFileInfo::exists(catalogue))
+        QSKIP("Qt's Chinese translations are not installed (qt6-translations-l10n)");
+    QFileSystemModel before;
+    QCOMPARE(before.headerData(0, Qt::Horizontal).toString(), QString("Name"));
+    KelvaneApp app(*qApp, std::make_unique<AppState>(m_dir.path() + "/ratings.json",
+                                                     m_dir.path() + "/settings.conf"));
+    QFileSystemModel after;
+    QCOMPARE(after.headerData(0, Qt::Horizontal).toString(), QString("名称"));
+}
+
+QTEST_MAIN(TestLaunch)
+#include "tst_launch.moc"
