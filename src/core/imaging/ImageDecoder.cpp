@@ -6,8 +6,10 @@
 #include "imaging/ImageLoadError.h"
 #include "imaging/ImageOrientation.h"
 #include "imaging/JpegDecoder.h"
+#include "imaging/PngDecoder.h"
 #include "imaging/RawDeveloper.h"
 #include "imaging/StoredPreviews.h"
+#include "imaging/WebpDecoder.h"
 #include "model/LocalFileName.h"
 
 #include <QFile>
@@ -162,6 +164,21 @@ QImage ImageDecoder::rawThumbnail(const QString &path, qreal maxSize,
     return developed;
 }
 
+QImage ImageDecoder::webpThumbnail(const QString &path, qreal maxSize)
+{
+    // Reduced inside libwebp; Qt's reader would decode the full picture first.
+    const QImage image = WebpDecoder::decodeScaled(readWholeFile(path), maxSize, maxPixels);
+    if (image.isNull())
+        return readWithQt(path, maxSize); // animations
+    return ImageOrientation::apply(image, webpOrientation(path));
+}
+
+QImage ImageDecoder::pngThumbnail(const QString &path, qreal maxSize)
+{
+    const QImage image = PngDecoder::decodeScaled(path, maxSize, maxPixels);
+    return image.isNull() ? readWithQt(path, maxSize) : image; // interlaced ones
+}
+
 QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize, const InterimHandler &onInterim)
 {
     initialiseLibraries();
@@ -180,6 +197,12 @@ QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize, const Interim
         break;
     case ImageFileType::Kind::raw:
         image = rawThumbnail(path, maxSize, onInterim);
+        break;
+    case ImageFileType::Kind::webp:
+        image = webpThumbnail(path, maxSize);
+        break;
+    case ImageFileType::Kind::png:
+        image = pngThumbnail(path, maxSize);
         break;
     default:
         image = readWithQt(path, maxSize);

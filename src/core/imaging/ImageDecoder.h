@@ -46,6 +46,8 @@ private:
     static QImage jpegThumbnail(const QString &path, qreal maxSize,
                                 const InterimHandler &onInterim);
     static QImage rawThumbnail(const QString &path, qreal maxSize, const InterimHandler &onInterim);
+    static QImage webpThumbnail(const QString &path, qreal maxSize);
+    static QImage pngThumbnail(const QString &path, qreal maxSize);
     static void offerInterim(const QImage &stored, qreal maxSize, const InterimHandler &onInterim);
     static QImage scaledToFit(const QImage &image, qreal maxSize);
 };

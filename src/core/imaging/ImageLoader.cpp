@@ -67,33 +67,43 @@ QFuture<QImage> ImageLoader::loadThumbnail(const ImageItem &item, qreal maxSize)
     return future;
 }
 
+static QImage fittedTo(const QImage &image, qreal maxSize)
+{
+    const int limit = qMax(1, int(std::floor(maxSize)));
+    if (image.isNull() || qMax(image.width(), image.height()) <= limit)
+        return image;
+    return image.scaled(limit, limit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
 QImage ImageLoader::runJob(const ThumbnailDiskCache &disk, const QString &path, qreal maxSize,
                            const ImageDecoder::InterimHandler &onInterim)
 {
     const ThumbnailDiskCache::Stamp stamp = disk.stampOf(path);
-    const bool cacheable = stamp.isValid() && ThumbnailDiskCache::bucketSide(maxSize) > 0;
-    if (cacheable) {
-        ThumbnailDiskCache::Lookup found = disk.find(stamp, maxSize);
-        if (found.verdict == ThumbnailDiskCache::Verdict::failed)
-            return {};
-        if (found.verdict == ThumbnailDiskCache::Verdict::hit) {
-            const int limit = qMax(1, int(std::floor(maxSize)));
-            QImage image = found.image.convertToFormat(QImage::Format_RGB32);
-            if (qMax(image.width(), image.height()) > limit)
-                image = image.scaled(limit, limit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-            return image;
-        }
-    }
-    const QImage image = ImageDecoder::thumbnail(path, maxSize, onInterim);
-    if (cacheable) {
-        // The stamp was taken before decoding: a file changed meanwhile gets
-        // an entry that no longer matches, never a stale one that does.
-        if (image.isNull())
-            disk.recordFailure(stamp);
-        else
-            disk.store(stamp, image, qMax(image.width(), image.height()) < std::floor(maxSize));
-    }
-    return image;
+    const int bucket = ThumbnailDiskCache::bucketSide(maxSize);
+    if (!stamp.isValid() || bucket == 0)
+        return ImageDecoder::thumbnail(path, maxSize, onInterim);
+
+    ThumbnailDiskCache::Lookup found = disk.find(stamp, maxSize);
+    if (found.verdict == ThumbnailDiskCache::Verdict::failed)
+        return {};
+    if (found.verdict == ThumbnailDiskCache::Verdict::hit)
+        return fittedTo(found.image.convertToFormat(QImage::Format_RGB32), maxSize);
+
+    // Decoded at the cache folder's own size, so that file managers reading
+    // the entry get the size they expect; for JPEG the DCT scale is mostly
+    // the same for both sizes.
+    const auto interimFitted = [&](const QImage &interim) {
+        if (onInterim)
+            onInterim(fittedTo(interim, maxSize));
+    };
+    const QImage image = ImageDecoder::thumbnail(path, bucket, interimFitted);
+    // The stamp was taken before decoding: a file changed meanwhile gets an
+    // entry that no longer matches, never a stale one that does.
+    if (image.isNull())
+        disk.recordFailure(stamp);
+    else
+        disk.store(stamp, image, qMax(image.width(), image.height()) < bucket);
+    return fittedTo(image, maxSize);
 }
 
 void ImageLoader::startJob(const QString &path, qreal maxSize)
@@ -119,14 +129,14 @@ void ImageLoader::insertCached(const QString &path, const QImage &image, qreal m
 
 void ImageLoader::showInterim(const QString &path, const QImage &image, qreal maxSize)
 {
-    // Only while the job still runs: a file whose sharp thumbnail is already
-    // there must not go back to the soft one.
+    // Only while the job still runs, and only where nothing is shown yet: a
+    // file whose thumbnail is cached (the sharp one, or the one a sharper
+    // decode is replacing) must not go back to the soft one.
     auto inflight = m_inflight.find(path);
-    if (inflight == m_inflight.end() || image.isNull())
+    if (inflight == m_inflight.end() || image.isNull() || m_thumbnailCache.contains(path))
         return;
-    // Marked as made for a tiny size, so the sharp one is not asked for again.
-    if (!m_thumbnailCache.contains(path))
-        insertCached(path, image, maxSize);
+    // Marked as made for the size asked, so the sharp one is not asked for again.
+    insertCached(path, image, maxSize);
     const std::vector<Waiter> waiters = std::exchange(*inflight, {});
     for (const Waiter &waiter : waiters) {
         waiter->addResult(image);
@@ -170,6 +180,12 @@ std::optional<QImage> ImageLoader::cachedThumbnail(const QString &path) const
 bool ImageLoader::isLoading(const QString &path) const
 {
     return m_inflight.contains(path);
+}
+
+bool ImageLoader::wouldRefine(const QString &path, qreal maxSize) const
+{
+    const Cached *cached = m_thumbnailCache.object(path);
+    return cached && !m_inflight.contains(path) && wantsSharper(*cached, maxSize);
 }
 
 QImage ImageLoader::decodeThumbnail(const QString &path, qreal maxSize)

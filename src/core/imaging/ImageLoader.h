@@ -52,6 +52,9 @@ public:
     // For painting a grid cell without waiting. UI thread only.
     std::optional<QImage> cachedThumbnail(const QString &path) const;
     bool isLoading(const QString &path) const;
+    // True when loadThumbnail(path, maxSize) would start a sharper decode
+    // behind the cached thumbnail (one made for a smaller size). UI thread.
+    bool wouldRefine(const QString &path, qreal maxSize) const;
     // Decode jobs started since creation (each one a decode of one file).
     int decodeJobCount() const { return m_decodeJobCount; }
 

@@ -13,6 +13,9 @@ namespace {
 
 constexpr int buckets[] = {512, 1024};
 
+// The standard's MTime has whole seconds; this extension key keeps the rest.
+constexpr const char *nanosecondsKey = "X-Kelvane::MTime-NSec";
+
 QString bucketFolder(int side)
 {
     return side <= 512 ? QStringLiteral("x-large") : QStringLiteral("xx-large");
@@ -67,7 +70,8 @@ ThumbnailDiskCache::Stamp ThumbnailDiskCache::stampOf(const QString &path) const
     struct stat info;
     if (::stat(encoded.constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return {};
-    return {fileUri(encoded), qint64(info.st_mtim.tv_sec), qint64(info.st_size)};
+    return {fileUri(encoded), qint64(info.st_mtim.tv_sec), qint64(info.st_mtim.tv_nsec),
+            qint64(info.st_size)};
 }
 
 static QString md5Name(const QString &uri)
@@ -94,9 +98,13 @@ bool ThumbnailDiskCache::matches(const QImage &png, const Stamp &stamp)
     const qint64 mtime = png.text(QStringLiteral("Thumb::MTime")).trimmed().toLongLong(&ok);
     if (!ok || mtime != stamp.mtime || png.text(QStringLiteral("Thumb::URI")) != stamp.uri)
         return false;
-    // Optional, but it tells apart two versions written within one second.
+    // Optional, but they tell apart two versions written within one second
+    // (a picture edited and saved again at once); our own entries carry both.
     const QString size = png.text(QStringLiteral("Thumb::Size")).trimmed();
-    return size.isEmpty() || size.toLongLong() == stamp.size;
+    if (!size.isEmpty() && size.toLongLong() != stamp.size)
+        return false;
+    const QString nanoseconds = png.text(QLatin1String(nanosecondsKey)).trimmed();
+    return nanoseconds.isEmpty() || nanoseconds.toLongLong() == stamp.mtimeNanoseconds;
 }
 
 ThumbnailDiskCache::Lookup ThumbnailDiskCache::find(const Stamp &stamp, qreal maxSize) const
@@ -133,6 +141,7 @@ void ThumbnailDiskCache::writePng(const QString &path, QImage image, const Stamp
     image.setText(QStringLiteral("Thumb::URI"), stamp.uri);
     image.setText(QStringLiteral("Thumb::MTime"), QString::number(stamp.mtime));
     image.setText(QStringLiteral("Thumb::Size"), QString::number(stamp.size));
+    image.setText(QLatin1String(nanosecondsKey), QString::number(stamp.mtimeNanoseconds));
     image.setText(QStringLiteral("Software"), QLatin1String(software));
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))

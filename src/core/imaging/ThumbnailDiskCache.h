@@ -26,6 +26,7 @@ public:
     {
         QString uri;
         qint64 mtime = 0; // seconds since the epoch
+        qint64 mtimeNanoseconds = 0;
         qint64 size = 0;
         bool isValid() const { return !uri.isEmpty(); }
     };

@@ -152,7 +152,7 @@ QFuture<FolderNode> FolderScanner::scan(const QUrl &url, bool includeSubfolders)
 
 bool FolderScanner::canList(const QUrl &url)
 {
-    DIR *dir = opendir(QFile::encodeName(url.toLocalFile()).constData());
+    DIR *dir = opendir(LocalFileName::encode(url.toLocalFile()).constData());
     if (!dir)
         return false;
     closedir(dir);
