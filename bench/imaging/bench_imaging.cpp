@@ -115,9 +115,10 @@ public:
     // 45-megapixel sources, several paths each (symbolic links, so that every
     // path is a file of its own to the loader): a DNG whose preview is a
     // full-size JPEG, a PNG and a lossy WebP.
-    QStringList sources45MP(int count)
+    QStringList sources45MP(int count, int only = -1)
     {
-        QDir dir(m_dir.filePath(QStringLiteral("sources45mp")));
+        // Kept between runs: writing them takes a minute.
+        QDir dir(QStringLiteral(KELVANE_BENCH_CORPUS_DIR "/sources45mp"));
         dir.mkpath(QStringLiteral("."));
         const QStringList originals = {dir.filePath(QStringLiteral("preview.dng")),
                                        dir.filePath(QStringLiteral("picture.png")),
@@ -130,7 +131,7 @@ public:
         }
         QStringList paths;
         for (int i = 0; i < count; ++i) {
-            const QString &original = originals[i % originals.size()];
+            const QString &original = originals[only >= 0 ? only : i % originals.size()];
             const QString link = dir.filePath(QStringLiteral("link_%1_").arg(i)) +
                                  original.mid(original.lastIndexOf(QLatin1Char('/')) + 1);
             if (!QFile::exists(link))
@@ -371,7 +372,8 @@ void BM_ReopenScreenful(benchmark::State &state, bool warm)
 // resident memory rises above what the process held before.
 void BM_ThumbnailPeakMemory(benchmark::State &state)
 {
-    const QStringList paths = Fixtures::instance().sources45MP(100);
+    // Argument: -1 every kind in turn, else only the DNG (0), PNG (1) or WebP (2).
+    const QStringList paths = Fixtures::instance().sources45MP(100, int(state.range(0)));
     for (auto _ : state) {
         ImageLoader loader;
         loader.setDiskCacheRoot({});
@@ -431,7 +433,14 @@ BENCHMARK_CAPTURE(BM_ReopenScreenful, warm, true)->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_RawPreview)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeRAW)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ThumbnailCacheMemory2000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK(BM_ThumbnailPeakMemory)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_ThumbnailPeakMemory)
+    ->Arg(-1)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
 
 int main(int argc, char **argv)
 {
