@@ -15,15 +15,51 @@
 
 namespace {
 
+// Exiv2 hands a preview kept in a TIFF directory (DNG previews, a full-size
+// one among them) as a small TIFF around the stored data; when that data is
+// one complete JPEG stream, the stream itself, so that it decodes reduced.
+// Empty otherwise (several strips or tiles, shared JPEG tables, other codecs).
+QByteArray jpegInsideTiff(const QByteArray &tiff)
+{
+    if (!tiff.startsWith("II*") && !tiff.startsWith("MM\0*"))
+        return {};
+    try {
+        auto image = Exiv2::ImageFactory::open(
+            reinterpret_cast<const Exiv2::byte *>(tiff.constData()), size_t(tiff.size()));
+        if (!image.get())
+            return {};
+        image->readMetadata();
+        const Exiv2::ExifData &exif = image->exifData();
+        const auto compression = exif.findKey(Exiv2::ExifKey("Exif.Image.Compression"));
+        const auto offsets = exif.findKey(Exiv2::ExifKey("Exif.Image.StripOffsets"));
+        const auto counts = exif.findKey(Exiv2::ExifKey("Exif.Image.StripByteCounts"));
+        const auto tables = exif.findKey(Exiv2::ExifKey("Exif.Image.JPEGTables"));
+        if (compression == exif.end() || offsets == exif.end() || counts == exif.end() ||
+            tables != exif.end() || offsets->count() != 1 || counts->count() != 1)
+            return {};
+        const long codec = compression->toLong();
+        if (codec != 7 && codec != 6)
+            return {};
+        const qint64 start = offsets->toLong(), length = counts->toLong();
+        if (start < 0 || length <= 2 || start > tiff.size() - length)
+            return {};
+        const QByteArray stream = tiff.mid(qsizetype(start), qsizetype(length));
+        return stream.startsWith("\xFF\xD8") ? stream : QByteArray();
+    } catch (const std::exception &) {
+        return {};
+    }
+}
+
 // Decodes preview bytes as stored, without their own orientation tag: a
 // preview follows the orientation of the file that holds it. JPEG previews
 // (nearly all of them, often full-size in RAW files) are reduced in the DCT
 // domain to the smallest scale that still reaches maxSize.
 QImage decodePreviewBytes(const QByteArray &bytes, qint64 maxPixels, qreal maxSize)
 {
-    if (bytes.startsWith("\xFF\xD8")) {
+    const QByteArray jpeg = bytes.startsWith("\xFF\xD8") ? bytes : jpegInsideTiff(bytes);
+    if (!jpeg.isEmpty()) {
         QImage image =
-            JpegDecoder::decode(bytes, maxPixels, maxSize, JpegDecoder::Orientation::asStored);
+            JpegDecoder::decode(jpeg, maxPixels, maxSize, JpegDecoder::Orientation::asStored);
         if (!image.isNull())
             return image;
     }
