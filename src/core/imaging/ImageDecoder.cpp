@@ -100,6 +100,8 @@ QImage ImageDecoder::readWithQt(const QString &path, qreal maxSize)
     }
     if (allocated.isValid() && qint64(allocated.width()) * allocated.height() > maxPixels)
         return {};
+    if (reader.format() == "jpeg" && !JpegDecoder::dataCanHold(size, file.size(), maxPixels))
+        return {};
     const bool readerRotates = reader.supportsOption(QImageIOHandler::ImageTransformation);
     QImage image = reader.read();
     if (image.isNull())

@@ -93,6 +93,17 @@ JpegDecoder::Metadata JpegDecoder::readMetadata(const QByteArray &data)
     return metadata;
 }
 
+bool JpegDecoder::dataCanHold(QSize declared, qint64 dataSize, qint64 maxPixels)
+{
+    // Every 8 x 8 block of the first component costs at least one bit of
+    // entropy-coded data, so a file far smaller than that declares pixels it
+    // does not have: a decompression bomb, not a panorama. Only pictures over
+    // the limit are checked; a truncated photo of ordinary size still shows
+    // what it has.
+    const qint64 pixels = qint64(declared.width()) * declared.height();
+    return pixels <= maxPixels || dataSize >= pixels / 512;
+}
+
 QSize JpegDecoder::decodedSize(QSize declared, qint64 maxPixels, qreal maxSize)
 {
     int count = 0;
@@ -127,7 +138,7 @@ QImage JpegDecoder::decode(const QByteArray &data, qint64 maxPixels, qreal maxSi
     if (tjDecompressHeader3(tj.handle, jpeg, jpegSize, &width, &height, &subsampling,
                             &colourspace) != 0)
         return {};
-    if (width <= 0 || height <= 0)
+    if (width <= 0 || height <= 0 || !dataCanHold(QSize(width, height), jpegSize, maxPixels))
         return {};
     if (colourspace == TJCS_CMYK || colourspace == TJCS_YCCK)
         return {}; // Qt's reader converts these

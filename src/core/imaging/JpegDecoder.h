@@ -27,6 +27,10 @@ public:
     static QImage decode(const QByteArray &data, qint64 maxPixels, qreal maxSize = 0,
                          Orientation orientation = Orientation::applyTag);
 
+    // False when a picture declaring more than maxPixels has fewer bytes than
+    // its blocks need at the least (checked before decoding scaled).
+    static bool dataCanHold(QSize declared, qint64 dataSize, qint64 maxPixels);
+
     // The scaled size decode() would allocate; invalid when none fits.
     static QSize decodedSize(QSize declared, qint64 maxPixels, qreal maxSize);
 
