@@ -1,7 +1,10 @@
 // Imaging benchmarks: the loader's thumbnail decode and the full-image load of
 // a 24-megapixel JPEG beside libjpeg-turbo's own decodes of the same file,
-// batch thumbnailing on the pool against one thread, RAW preview and
-// development, and the memory held by 2,000 cached grid thumbnails.
+// the sharp thumbnail of a camera JPEG with a small stored one, batch
+// thumbnailing on the pool against one thread, reopening a screenful from an
+// empty and from a filled shared thumbnail cache, RAW preview and
+// development, the memory held by 2,000 cached grid thumbnails and the peak
+// memory of thumbnailing 45-megapixel sources on every core.
 #include "ImagingFixtures.h"
 #include "imaging/ImageLoader.h"
 #include "imaging/RAWProcessor.h"
@@ -10,9 +13,11 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QPainter>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 #include <time.h>
 #include <turbojpeg.h>
 
@@ -71,6 +76,72 @@ public:
         return paths;
     }
 
+    // A camera JPEG: a 24-megapixel picture with a 160 x 120 EXIF thumbnail.
+    const QString &jpegWithStoredStub()
+    {
+        if (m_jpegWithStub.isEmpty()) {
+            m_jpegWithStub = m_dir.filePath(QStringLiteral("camera24mp.jpg"));
+            QFile::copy(jpeg24MP(), m_jpegWithStub);
+            const QByteArray stub = jpegBytes(photoLike(160, 120, 5), 80);
+            editExif(m_jpegWithStub, [&](Exiv2::ExifData &exif) {
+                Exiv2::ExifThumb(exif).setJpegThumbnail(
+                    reinterpret_cast<const Exiv2::byte *>(stub.constData()), long(stub.size()));
+            });
+        }
+        return m_jpegWithStub;
+    }
+
+    // Distinct 24-megapixel JPEGs without EXIF thumbnails: one photo-like
+    // picture, each copy marked with its own block of colour.
+    QStringList distinct24MP(int count)
+    {
+        QDir dir(m_dir.filePath(QStringLiteral("distinct24mp")));
+        dir.mkpath(QStringLiteral("."));
+        QImage picture;
+        QStringList paths;
+        for (int i = 0; i < count; ++i) {
+            const QString path = dir.filePath(QStringLiteral("img_%1.jpg").arg(i));
+            if (!QFile::exists(path)) {
+                if (picture.isNull())
+                    picture = photoLike(6000, 4000, 11);
+                QPainter(&picture).fillRect(0, 0, 600, 400,
+                                            QColor::fromHsv(i * 11 % 360, 200, 200));
+                writeJpeg(path, picture, 90);
+            }
+            paths << path;
+        }
+        return paths;
+    }
+
+    // 45-megapixel sources, several paths each (symbolic links, so that every
+    // path is a file of its own to the loader): a DNG whose preview is a
+    // full-size JPEG, a PNG and a lossy WebP.
+    QStringList sources45MP(int count, int only = -1)
+    {
+        // Kept between runs: writing them takes a minute.
+        QDir dir(QStringLiteral(KELVANE_BENCH_CORPUS_DIR "/sources45mp"));
+        dir.mkpath(QStringLiteral("."));
+        const QStringList originals = {dir.filePath(QStringLiteral("preview.dng")),
+                                       dir.filePath(QStringLiteral("picture.png")),
+                                       dir.filePath(QStringLiteral("picture.webp"))};
+        if (!QFile::exists(originals[0])) {
+            const QImage picture = photoLike(8256, 5504, 13);
+            writeDng(originals[0], 800, 532, picture);
+            picture.save(originals[1], "png");
+            picture.save(originals[2], "webp");
+        }
+        QStringList paths;
+        for (int i = 0; i < count; ++i) {
+            const QString &original = originals[only >= 0 ? only : i % originals.size()];
+            const QString link = dir.filePath(QStringLiteral("link_%1_").arg(i)) +
+                                 original.mid(original.lastIndexOf(QLatin1Char('/')) + 1);
+            if (!QFile::exists(link))
+                QFile::link(original, link);
+            paths << link;
+        }
+        return paths;
+    }
+
     const QString &dng()
     {
         if (m_dng.isEmpty()) {
@@ -83,6 +154,7 @@ public:
 private:
     QTemporaryDir m_dir;
     QString m_jpeg24MP;
+    QString m_jpegWithStub;
     QString m_dng;
 };
 
@@ -96,6 +168,19 @@ QByteArray readAll(const QString &path)
 void BM_ThumbnailJpeg24MP(benchmark::State &state)
 {
     const QString path = Fixtures::instance().jpeg24MP();
+    for (auto _ : state) {
+        const QImage image = ImageLoader::decodeThumbnail(path, 320);
+        if (image.width() != 320)
+            state.SkipWithError("thumbnail has the wrong size");
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
+// From the file to the sharp thumbnail: the stored 160-pixel one is too
+// small for the cell, so the main picture is decoded as well.
+void BM_ThumbnailFromStoredStub(benchmark::State &state)
+{
+    const QString path = Fixtures::instance().jpegWithStoredStub();
     for (auto _ : state) {
         const QImage image = ImageLoader::decodeThumbnail(path, 320);
         if (image.width() != 320)
@@ -173,6 +258,7 @@ void runBatch(benchmark::State &state, int threads)
     const double wallStart = wallSeconds();
     for (auto _ : state) {
         ImageLoader loader;
+        loader.setDiskCacheRoot({}); // every file decoded
         if (threads > 0)
             loader.setMaxThreadCount(threads);
         int done = 0;
@@ -224,14 +310,92 @@ void BM_DecodeRAW(benchmark::State &state)
     }
 }
 
-qint64 residentBytes()
+// A line of /proc/self/status in bytes: VmRSS (now) or VmHWM (peak).
+qint64 statusBytes(const QByteArray &key)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     status.open(QIODevice::ReadOnly);
     for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').first().toLongLong() * 1024;
     return 0;
+}
+
+qint64 residentBytes()
+{
+    return statusBytes("VmRSS:");
+}
+
+// Every path through a fresh loader, waiting for all results.
+void loadAll(ImageLoader &loader, const QStringList &paths, qreal maxSize)
+{
+    int done = 0;
+    QEventLoop loop;
+    QObject::connect(&loader, &ImageLoader::thumbnailReady, &loop, [&](const QString &path) {
+        if (!loader.isLoading(path) && ++done == paths.size())
+            loop.quit();
+    });
+    for (const QString &path : paths)
+        loader.loadThumbnail(ImageItem(path), maxSize);
+    loop.exec();
+}
+
+// A folder opened again: 32 cells on screen, distinct 24-megapixel JPEGs
+// without stored thumbnails. cold: the shared thumbnail cache is empty (each
+// file decoded, and written there); warm: filled by a cold run, so only the
+// memory cache starts empty.
+void BM_ReopenScreenful(benchmark::State &state, bool warm)
+{
+    const QStringList paths = Fixtures::instance().distinct24MP(32);
+    QTemporaryDir cacheDir;
+    const QString root = cacheDir.filePath(QStringLiteral("thumbnails"));
+    if (warm) {
+        ImageLoader filler;
+        filler.setDiskCacheRoot(root);
+        loadAll(filler, paths, 320);
+    }
+    for (auto _ : state) {
+        if (!warm) {
+            state.PauseTiming();
+            QDir(root).removeRecursively();
+            state.ResumeTiming();
+        }
+        ImageLoader loader;
+        loader.setDiskCacheRoot(root);
+        loadAll(loader, paths, 320);
+        if (!loader.cachedThumbnail(paths.last()))
+            state.SkipWithError("a thumbnail is missing");
+    }
+    state.SetItemsProcessed(state.iterations() * paths.size());
+}
+
+// 100 thumbnails of 45-megapixel sources on every core: how far the peak
+// resident memory rises above what the process held before.
+void BM_ThumbnailPeakMemory(benchmark::State &state)
+{
+    // Argument: -1 every kind in turn, else only the DNG (0), PNG (1) or WebP (2).
+    const QStringList paths = Fixtures::instance().sources45MP(100, int(state.range(0)));
+    for (auto _ : state) {
+        ImageLoader loader;
+        loader.setDiskCacheRoot({});
+        // Memory freed earlier (writing the sources, an earlier run) goes back
+        // to the system first, or the jobs would reuse it unseen.
+        malloc_trim(0);
+        // Writing 5 resets the peak (VmHWM) to the current resident size.
+        QFile clear(QStringLiteral("/proc/self/clear_refs"));
+        if (clear.open(QIODevice::WriteOnly))
+            clear.write("5");
+        clear.close();
+        const qint64 before = residentBytes();
+        loadAll(loader, paths, 320);
+        state.counters["peak_rss_growth_mb"] =
+            double(statusBytes("VmHWM:") - before) / (1024.0 * 1024.0);
+        int missing = 0;
+        for (const QString &path : paths)
+            missing += loader.cachedThumbnail(path) ? 0 : 1;
+        if (missing > 0)
+            state.SkipWithError("thumbnails are missing");
+    }
 }
 
 // Memory held by 2,000 cached 320-pixel thumbnails of 4:3 photos.
@@ -240,6 +404,7 @@ void BM_ThumbnailCacheMemory2000(benchmark::State &state)
     const QStringList paths = Fixtures::instance().batch(2000, 640, 480);
     for (auto _ : state) {
         ImageLoader loader;
+        loader.setDiskCacheRoot({});
         const qint64 before = residentBytes();
         int done = 0;
         QEventLoop loop;
@@ -261,17 +426,31 @@ void BM_ThumbnailCacheMemory2000(benchmark::State &state)
 } // namespace
 
 BENCHMARK(BM_ThumbnailJpeg24MP)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ThumbnailFromStoredStub)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LibjpegScaledDecode)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadImageJpeg24MP)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LibjpegFullDecode)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ThumbnailBatch)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ThumbnailBatch1Thread)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_ReopenScreenful, cold, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_ReopenScreenful, warm, true)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RawPreview)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeRAW)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ThumbnailCacheMemory2000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_ThumbnailPeakMemory)
+    ->Arg(-1)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
 
 int main(int argc, char **argv)
 {
+    // The shared thumbnail cache of these runs is a temporary one, never the user's.
+    QTemporaryDir cacheHome;
+    qputenv("XDG_CACHE_HOME", cacheHome.path().toLocal8Bit());
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QImageWriter>
 #include <QPainter>
+#include <cstdio>
+#include <jpeglib.h>
 #include <libheif/heif.h>
 #include <memory>
 #include <tiffio.h>
@@ -102,6 +104,37 @@ QString writePng(const QString &path, const QImage &image)
 {
     QImageWriter writer(path, "png");
     return writer.write(image) ? path : QString();
+}
+
+bool writePlainJpeg(const QString &path, int width, int height, QColor colour)
+{
+    FILE *out = std::fopen(QFile::encodeName(path).constData(), "wb");
+    if (!out)
+        return false;
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    jpeg_stdio_dest(&info, out);
+    info.image_width = JDIMENSION(width);
+    info.image_height = JDIMENSION(height);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 80, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<JSAMPLE> row(size_t(width) * 3);
+    for (int x = 0; x < width; ++x) {
+        row[size_t(x) * 3] = JSAMPLE(colour.red());
+        row[size_t(x) * 3 + 1] = JSAMPLE(colour.green());
+        row[size_t(x) * 3 + 2] = JSAMPLE(colour.blue());
+    }
+    JSAMPROW rows[1] = {row.data()};
+    while (info.next_scanline < info.image_height)
+        jpeg_write_scanlines(&info, rows, 1);
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    return std::fclose(out) == 0;
 }
 
 QByteArray jpegBytes(const QImage &image, int quality)

@@ -25,6 +25,9 @@ QColor colourAtFraction(const QImage &image, qreal fx, qreal fy);
 
 QString writeJpeg(const QString &path, const QImage &image, int quality = 90);
 QString writePng(const QString &path, const QImage &image);
+// A JPEG of one colour written row by row, so that a picture of hundreds of
+// megapixels costs one row of memory; plain colour compresses to little.
+bool writePlainJpeg(const QString &path, int width, int height, QColor colour);
 // Adds EXIF written by Exiv2 to an existing file.
 void editExif(const QString &path, const std::function<void(Exiv2::ExifData &)> &edit);
 QByteArray jpegBytes(const QImage &image, int quality = 90);

@@ -202,3 +202,21 @@ KELVANE_SCREENSHOT_SCENE("grid-archiving")
     context.settle(200);
     context.save(&scene.grid, QStringLiteral("grid-archiving"));
 }
+
+// Real camera files: JPEGs with their small EXIF thumbnails and RAW files of
+// several makers, to judge how sharp the tiles are (also with --scale 2).
+KELVANE_SCREENSHOT_SCENE("grid-camera-samples")
+{
+    const QString folder = context.scratchDir + QStringLiteral("/Camera Samples");
+    QDir().mkpath(folder);
+    for (const QString &kind : {QStringLiteral("jpeg"), QStringLiteral("raw")}) {
+        const QDir samples(QStringLiteral(KELVANE_SAMPLES_DIR) + QLatin1Char('/') + kind);
+        for (const QString &name : samples.entryList(QDir::Files))
+            QFile::copy(samples.filePath(name), folder + QLatin1Char('/') + name);
+    }
+    if (QDir(folder).isEmpty())
+        return; // no samples on this machine
+    GridScene scene(context, folder, QStringLiteral("grid-camera"));
+    scene.showAndLoad(context);
+    context.save(&scene.grid, QStringLiteral("grid-camera-samples"));
+}

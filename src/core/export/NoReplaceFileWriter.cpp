@@ -1,6 +1,7 @@
 #include "export/NoReplaceFileWriter.h"
 
 #include "model/FileDescriptorWriter.h"
+#include "model/LocalFileName.h"
 #include "model/NoReplaceRename.h"
 
 #include <QDir>
@@ -42,7 +43,7 @@ public:
     explicit TemporaryFile(const QString &folder)
     {
         for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
-            m_path = QFile::encodeName(folder + QLatin1Char('/') + temporaryName());
+            m_path = LocalFileName::encode(folder + QLatin1Char('/') + temporaryName());
             m_fd = ::open(m_path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (m_fd < 0 && errno != EEXIST)
                 break;
@@ -69,7 +70,7 @@ public:
 
     Publish publishAs(const QString &path)
     {
-        switch (NoReplaceRename::rename(m_path, QFile::encodeName(path))) {
+        switch (NoReplaceRename::rename(m_path, LocalFileName::encode(path))) {
         case NoReplaceRename::Result::done:
             m_published = true;
             return Publish::Done;
@@ -94,7 +95,7 @@ private:
 // name only if it is free, and a write that fails takes its name away again.
 Publish writeInPlace(QByteArrayView data, const QString &path)
 {
-    const QByteArray encoded = QFile::encodeName(path);
+    const QByteArray encoded = LocalFileName::encode(path);
     const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return errno == EEXIST ? Publish::NameTaken : Publish::Failed;
@@ -121,7 +122,7 @@ int NoReplaceFileWriter::removeStaleTemporaries(const QString &folder)
     for (const QString &name : candidates) {
         if (!isTemporaryName(name))
             continue;
-        const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + name);
+        const QByteArray path = LocalFileName::encode(folder + QLatin1Char('/') + name);
         struct stat info;
         if (::lstat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
             now - info.st_mtime <= staleTemporaryAgeSeconds)

@@ -3,6 +3,7 @@
 #include "imaging/HeifDecoder.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/ImageFileType.h"
+#include "model/LocalFileName.h"
 
 #include <QFile>
 #include <cmath>
@@ -110,7 +111,7 @@ QString trimmed(const std::optional<QString> &value)
 bool readExif(const QString &path, Exiv2::ExifData *exif)
 {
     try {
-        auto file = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        auto file = Exiv2::ImageFactory::open(LocalFileName::encode(path).toStdString());
         if (file.get()) {
             file->readMetadata();
             *exif = file->exifData();

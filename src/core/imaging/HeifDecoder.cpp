@@ -1,6 +1,7 @@
 #include "imaging/HeifDecoder.h"
 
 #include "imaging/ColorConverter.h"
+#include "model/LocalFileName.h"
 
 #include <QFile>
 #include <algorithm>
@@ -33,8 +34,8 @@ ContextPtr openContext(const QString &path)
         return {};
     // Width and height cap checked by libheif while parsing, before decoding.
     heif_context_set_maximum_image_size_limit(context.get(), 65535);
-    const heif_error error =
-        heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr);
+    const heif_error error = heif_context_read_from_file(
+        context.get(), LocalFileName::encode(path).constData(), nullptr);
     if (error.code != heif_error_Ok)
         return {};
     return context;

@@ -6,8 +6,11 @@
 #include "imaging/ImageLoadError.h"
 #include "imaging/ImageOrientation.h"
 #include "imaging/JpegDecoder.h"
+#include "imaging/PngDecoder.h"
 #include "imaging/RawDeveloper.h"
 #include "imaging/StoredPreviews.h"
+#include "imaging/WebpDecoder.h"
+#include "model/LocalFileName.h"
 
 #include <QFile>
 #include <QImageReader>
@@ -32,7 +35,7 @@ void lockXmpToolkit(void *mutex, bool lock)
 int webpOrientation(const QString &path)
 {
     try {
-        auto file = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        auto file = Exiv2::ImageFactory::open(LocalFileName::encode(path).toStdString());
         file->readMetadata();
         const auto &exif = file->exifData();
         const auto it = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
@@ -60,8 +63,8 @@ QThreadPool &standInPool()
 
 QByteArray readWholeFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!LocalFileName::openForReading(file, path))
         return {};
     return file.readAll();
 }
@@ -94,17 +97,27 @@ QImage ImageDecoder::scaledToFit(const QImage &image, qreal maxSize)
 
 QImage ImageDecoder::readWithQt(const QString &path, qreal maxSize)
 {
-    QImageReader reader(path);
+    QFile file;
+    if (!LocalFileName::openForReading(file, path))
+        return {};
+    QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
     const QSize size = reader.size();
-    if (size.isValid() && qint64(size.width()) * size.height() > maxPixels)
-        return {};
+    QSize allocated = size;
     if (maxSize > 0 && size.isValid() && qMax(size.width(), size.height()) > maxSize) {
         const int limit = qMax(1, int(std::floor(maxSize)));
-        QSize scaled = size.scaled(limit, limit, Qt::KeepAspectRatio);
-        reader.setScaledSize(scaled.expandedTo(QSize(1, 1)));
+        const QSize scaled = size.scaled(limit, limit, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+        reader.setScaledSize(scaled);
+        // Only Qt's JPEG reader scales while decoding; the others decode at
+        // full size first.
+        if (reader.format() == "jpeg")
+            allocated = scaled;
     }
+    if (allocated.isValid() && qint64(allocated.width()) * allocated.height() > maxPixels)
+        return {};
+    if (reader.format() == "jpeg" && !JpegDecoder::dataCanHold(size, file.size(), maxPixels))
+        return {};
     const bool readerRotates = reader.supportsOption(QImageIOHandler::ImageTransformation);
     QImage image = reader.read();
     if (image.isNull())
@@ -114,7 +127,77 @@ QImage ImageDecoder::readWithQt(const QString &path, qreal maxSize)
     return ColorConverter::toSRGB(std::move(image));
 }
 
-QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize)
+namespace {
+
+bool reaches(const QImage &image, qreal maxSize)
+{
+    return !image.isNull() && qMax(image.width(), image.height()) >= maxSize;
+}
+
+// Smaller than this a stored picture is a placeholder stub, not worth showing.
+constexpr int smallestInterimSide = 32;
+
+} // namespace
+
+void ImageDecoder::offerInterim(const QImage &stored, qreal maxSize,
+                                const InterimHandler &onInterim)
+{
+    if (onInterim && !stored.isNull() &&
+        qMax(stored.width(), stored.height()) >= smallestInterimSide)
+        onInterim(scaledToFit(stored, maxSize));
+}
+
+QImage ImageDecoder::jpegThumbnail(const QString &path, qreal maxSize,
+                                   const InterimHandler &onInterim)
+{
+    // Camera JPEGs carry a 160 x 120 EXIF thumbnail: quick to show, but soft
+    // in a 320-pixel cell, so the main picture follows, DCT-scaled.
+    const QImage stored =
+        StoredPreviews::load(path, maxSize, maxPixels, StoredPreviews::Source::exiv2Only);
+    if (reaches(stored, maxSize))
+        return stored;
+    offerInterim(stored, maxSize, onInterim);
+    QImage image = JpegDecoder::decode(readWholeFile(path), maxPixels, maxSize);
+    if (image.isNull())
+        image = readWithQt(path, maxSize);
+    return image.isNull() ? stored : image;
+}
+
+QImage ImageDecoder::rawThumbnail(const QString &path, qreal maxSize,
+                                  const InterimHandler &onInterim)
+{
+    const QImage stored =
+        StoredPreviews::load(path, maxSize, maxPixels, StoredPreviews::Source::exiv2ThenLibRaw);
+    if (reaches(stored, maxSize))
+        return stored;
+    offerInterim(stored, maxSize, onInterim);
+    QImage developed;
+    try {
+        developed = RawDeveloper(maxPixels).develop(path, RawDeveloper::Resolution::halfSize);
+    } catch (const ImageLoadError &) {
+    }
+    if (developed.isNull() || (!stored.isNull() && qMax(stored.width(), stored.height()) >=
+                                                       qMax(developed.width(), developed.height())))
+        return stored;
+    return developed;
+}
+
+QImage ImageDecoder::webpThumbnail(const QString &path, qreal maxSize)
+{
+    // Reduced inside libwebp; Qt's reader would decode the full picture first.
+    const QImage image = WebpDecoder::decodeScaled(readWholeFile(path), maxSize, maxPixels);
+    if (image.isNull())
+        return readWithQt(path, maxSize); // animations
+    return ImageOrientation::apply(image, webpOrientation(path));
+}
+
+QImage ImageDecoder::pngThumbnail(const QString &path, qreal maxSize)
+{
+    const QImage image = PngDecoder::decodeScaled(path, maxSize, maxPixels);
+    return image.isNull() ? readWithQt(path, maxSize) : image; // interlaced ones
+}
+
+QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize, const InterimHandler &onInterim)
 {
     initialiseLibraries();
     if (!(maxSize >= 1)) // also rejects NaN
@@ -125,16 +208,19 @@ QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize)
     case ImageFileType::Kind::empty:
         return {};
     case ImageFileType::Kind::jpeg:
-        image = StoredPreviews::load(path, maxSize, maxPixels, StoredPreviews::Source::exiv2Only);
-        if (image.isNull())
-            image = readWithQt(path, maxSize);
+        image = jpegThumbnail(path, maxSize, onInterim);
         break;
     case ImageFileType::Kind::heif:
         image = HeifDecoder::decode(path, maxSize, maxPixels);
         break;
     case ImageFileType::Kind::raw:
-        image =
-            StoredPreviews::load(path, maxSize, maxPixels, StoredPreviews::Source::exiv2ThenLibRaw);
+        image = rawThumbnail(path, maxSize, onInterim);
+        break;
+    case ImageFileType::Kind::webp:
+        image = webpThumbnail(path, maxSize);
+        break;
+    case ImageFileType::Kind::png:
+        image = pngThumbnail(path, maxSize);
         break;
     default:
         image = readWithQt(path, maxSize);
@@ -175,7 +261,8 @@ QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInRea
                     standInRefused = true;
             });
         }
-        image = JpegDecoder::decode(data, maxPixels, keepGoing);
+        image = JpegDecoder::decode(data, maxPixels, 0, JpegDecoder::Orientation::applyTag,
+                                    keepGoing);
         // The stand-in must have been handed over (or given up) before the
         // full picture is returned; it is the quicker of the two.
         standIn.waitForFinished();

@@ -15,14 +15,23 @@
 class ImageDecoder
 {
 public:
-    // Pictures declaring more pixels than this are refused before anything
-    // large is allocated (decompression bombs); 100-megapixel photos pass.
+    // No decode allocates a picture of more pixels than this (decompression
+    // bombs); 100-megapixel photos pass at full size. A JPEG that declares
+    // more still decodes, reduced in the DCT domain below the limit.
     static constexpr qint64 maxPixels = 200'000'000;
 
-    // Longer side at most maxSize, never enlarged. A stored thumbnail or
-    // preview is used when the file has one; otherwise the picture is decoded
-    // at reduced size (JPEG in the DCT domain). Null when nothing decodes.
-    static QImage thumbnail(const QString &path, qreal maxSize);
+    // Called from inside thumbnail() with a quick but too small picture (a
+    // stored EXIF thumbnail, a small RAW preview), before the sharp one is
+    // decoded; scaled like the result. Runs on the decoding thread.
+    using InterimHandler = std::function<void(const QImage &)>;
+
+    // Longer side maxSize (at most; never enlarged), sharp: a stored thumbnail
+    // or preview is used when it reaches maxSize; a smaller one goes to
+    // onInterim and the picture is then decoded at reduced size (JPEG in the
+    // DCT domain, a RAW file without a large enough preview developed at half
+    // size). Null when nothing decodes.
+    static QImage thumbnail(const QString &path, qreal maxSize,
+                            const InterimHandler &onInterim = {});
 
     // The full picture, or for a camera RAW file its largest stored preview
     // (developed from the sensor data when it has none).
@@ -50,5 +59,11 @@ public:
 
 private:
     static QImage readWithQt(const QString &path, qreal maxSize);
+    static QImage jpegThumbnail(const QString &path, qreal maxSize,
+                                const InterimHandler &onInterim);
+    static QImage rawThumbnail(const QString &path, qreal maxSize, const InterimHandler &onInterim);
+    static QImage webpThumbnail(const QString &path, qreal maxSize);
+    static QImage pngThumbnail(const QString &path, qreal maxSize);
+    static void offerInterim(const QImage &stored, qreal maxSize, const InterimHandler &onInterim);
     static QImage scaledToFit(const QImage &image, qreal maxSize);
 };

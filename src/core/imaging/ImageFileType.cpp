@@ -1,9 +1,9 @@
 #include "imaging/ImageFileType.h"
 
+#include "model/LocalFileName.h"
 #include "model/SupportedFormats.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 namespace {
 
@@ -23,11 +23,13 @@ bool isHeifBrand(const QByteArray &brand)
 
 ImageFileType::Kind ImageFileType::detect(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!LocalFileName::openForReading(file, path))
         return Kind::unreadable;
     const QByteArray head = file.read(32);
-    return detect(head, QFileInfo(path).suffix().toLower());
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return detect(head, dot < 0 ? QString() : name.mid(dot + 1).toLower());
 }
 
 ImageFileType::Kind ImageFileType::detect(const QByteArray &head, const QString &lowerCaseExtension)

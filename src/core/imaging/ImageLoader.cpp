@@ -4,6 +4,8 @@
 #include "imaging/ThumbnailJobQueue.h"
 
 #include <QThread>
+#include <cmath>
+#include <utility>
 
 ImageLoader::ImageLoader(QObject *parent)
     : QObject(parent)
@@ -31,12 +33,26 @@ ImageLoader::~ImageLoader()
     m_pool.waitForDone();
 }
 
+bool ImageLoader::wantsSharper(const Cached &cached, qreal maxSize) const
+{
+    // Made for a smaller cell (another screen's pixel ratio) and limited by
+    // that size rather than by the picture's own.
+    return cached.requestedSize < maxSize &&
+           qMax(cached.image.width(), cached.image.height()) >= std::floor(cached.requestedSize);
+}
+
 QFuture<QImage> ImageLoader::loadThumbnail(const ImageItem &item, qreal maxSize)
 {
     Q_ASSERT(QThread::currentThread() == thread());
     const QString &path = item.path();
-    if (const QImage *cached = m_thumbnailCache.object(path))
-        return QtFuture::makeReadyFuture(*cached);
+    if (Cached *cached = m_thumbnailCache.object(path)) {
+        if (wantsSharper(*cached, maxSize) && !m_inflight.contains(path)) {
+            cached->requestedSize = maxSize; // asked once, whatever the outcome
+            m_inflight.insert(path, {});
+            startJob(path, maxSize);
+        }
+        return QtFuture::makeReadyFuture(cached->image);
+    }
 
     auto waiter = std::make_shared<QPromise<QImage>>();
     waiter->start();
@@ -51,29 +67,100 @@ QFuture<QImage> ImageLoader::loadThumbnail(const ImageItem &item, qreal maxSize)
     return future;
 }
 
+static QImage fittedTo(const QImage &image, qreal maxSize)
+{
+    const int limit = qMax(1, int(std::floor(maxSize)));
+    if (image.isNull() || qMax(image.width(), image.height()) <= limit)
+        return image;
+    return image.scaled(limit, limit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+QImage ImageLoader::runJob(const ThumbnailDiskCache &disk, const QString &path, qreal maxSize,
+                           const ImageDecoder::InterimHandler &onInterim)
+{
+    const ThumbnailDiskCache::Stamp stamp = disk.stampOf(path);
+    const int bucket = ThumbnailDiskCache::bucketSide(maxSize);
+    if (!stamp.isValid() || bucket == 0)
+        return ImageDecoder::thumbnail(path, maxSize, onInterim);
+
+    ThumbnailDiskCache::Lookup found = disk.find(stamp, maxSize);
+    if (found.verdict == ThumbnailDiskCache::Verdict::failed)
+        return {};
+    if (found.verdict == ThumbnailDiskCache::Verdict::hit)
+        return fittedTo(found.image.convertToFormat(QImage::Format_RGB32), maxSize);
+
+    // Decoded at the cache folder's own size, so that file managers reading
+    // the entry get the size they expect; for JPEG the DCT scale is mostly
+    // the same for both sizes.
+    const auto interimFitted = [&](const QImage &interim) {
+        if (onInterim)
+            onInterim(fittedTo(interim, maxSize));
+    };
+    const QImage image = ImageDecoder::thumbnail(path, bucket, interimFitted);
+    // The stamp was taken before decoding: a file changed meanwhile gets an
+    // entry that no longer matches, never a stale one that does.
+    if (image.isNull())
+        disk.recordFailure(stamp);
+    else
+        disk.store(stamp, image, qMax(image.width(), image.height()) < bucket);
+    return fittedTo(image, maxSize);
+}
+
 void ImageLoader::startJob(const QString &path, qreal maxSize)
 {
     ++m_decodeJobCount;
-    m_queue->push([this, path, maxSize] {
-        const QImage image = decodeThumbnail(path, maxSize);
+    m_queue->push([this, path, maxSize, disk = m_diskCache] {
+        const auto onInterim = [this, path, maxSize](const QImage &interim) {
+            QMetaObject::invokeMethod(
+                this, [this, path, interim, maxSize] { showInterim(path, interim, maxSize); },
+                Qt::QueuedConnection);
+        };
+        const QImage image = runJob(disk, path, maxSize, onInterim);
         QMetaObject::invokeMethod(
-            this, [this, path, image] { finishJob(path, image); }, Qt::QueuedConnection);
+            this, [this, path, image, maxSize] { finishJob(path, image, maxSize); },
+            Qt::QueuedConnection);
     });
 }
 
-void ImageLoader::finishJob(const QString &path, const QImage &image)
+void ImageLoader::insertCached(const QString &path, const QImage &image, qreal maxSize)
 {
-    // Leaving the in-flight table and entering the cache happen in one turn
-    // of the UI thread, so a request always finds the file in one of them
-    // (or, after a failure, in neither).
-    const std::vector<Waiter> waiters = m_inflight.take(path);
-    if (!image.isNull())
-        m_thumbnailCache.insert(path, new QImage(image), cacheCost(image));
+    m_thumbnailCache.insert(path, new Cached{image, maxSize}, cacheCost(image));
+}
+
+void ImageLoader::showInterim(const QString &path, const QImage &image, qreal maxSize)
+{
+    // Only while the job still runs, and only where nothing is shown yet: a
+    // file whose thumbnail is cached (the sharp one, or the one a sharper
+    // decode is replacing) must not go back to the soft one.
+    auto inflight = m_inflight.find(path);
+    if (inflight == m_inflight.end() || image.isNull() || m_thumbnailCache.contains(path))
+        return;
+    // Marked as made for the size asked, so the sharp one is not asked for again.
+    insertCached(path, image, maxSize);
+    const std::vector<Waiter> waiters = std::exchange(*inflight, {});
     for (const Waiter &waiter : waiters) {
         waiter->addResult(image);
         waiter->finish();
     }
     emit thumbnailReady(path, image);
+}
+
+void ImageLoader::finishJob(const QString &path, const QImage &image, qreal maxSize)
+{
+    // Leaving the in-flight table and entering the cache happen in one turn
+    // of the UI thread, so a request always finds the file in one of them
+    // (or, after a failure, in neither).
+    const std::vector<Waiter> waiters = m_inflight.take(path);
+    QImage result = image;
+    if (!image.isNull())
+        insertCached(path, image, maxSize);
+    else if (const Cached *shown = m_thumbnailCache.object(path))
+        result = shown->image; // the sharp decode failed: keep what is shown
+    for (const Waiter &waiter : waiters) {
+        waiter->addResult(result);
+        waiter->finish();
+    }
+    emit thumbnailReady(path, result);
 }
 
 QFuture<void> ImageLoader::clearThumbnailCache()
@@ -85,8 +172,8 @@ QFuture<void> ImageLoader::clearThumbnailCache()
 
 std::optional<QImage> ImageLoader::cachedThumbnail(const QString &path) const
 {
-    if (const QImage *cached = m_thumbnailCache.object(path))
-        return *cached;
+    if (const Cached *cached = m_thumbnailCache.object(path))
+        return cached->image;
     return std::nullopt;
 }
 
@@ -95,9 +182,20 @@ bool ImageLoader::isLoading(const QString &path) const
     return m_inflight.contains(path);
 }
 
+bool ImageLoader::wouldRefine(const QString &path, qreal maxSize) const
+{
+    const Cached *cached = m_thumbnailCache.object(path);
+    return cached && !m_inflight.contains(path) && wantsSharper(*cached, maxSize);
+}
+
 QImage ImageLoader::decodeThumbnail(const QString &path, qreal maxSize)
 {
     return ImageDecoder::thumbnail(path, maxSize);
+}
+
+void ImageLoader::setDiskCacheRoot(const QString &root)
+{
+    m_diskCache = ThumbnailDiskCache(root);
 }
 
 void ImageLoader::setMaxThreadCount(int n)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imaging/ImageDecoder.h"
+#include "imaging/ThumbnailDiskCache.h"
 #include "model/ImageItem.h"
 
 #include <QCache>
@@ -9,6 +11,7 @@
 #include <QObject>
 #include <QPromise>
 #include <QThreadPool>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -20,6 +23,11 @@ class ThumbnailJobQueue;
 // are read and written only there, decoding jobs hand their results back with
 // queued calls, so no lock guards them. Requests for a file already being
 // decoded share that job: one decode per file.
+//
+// Before decoding, a job looks in the shared per-user thumbnail cache on disk
+// (ThumbnailDiskCache), and after decoding it writes there, so a folder opened
+// again, here or in a file manager, fills the memory cache cheaply. A file
+// that failed is recorded there and not decoded again until it changes.
 class ImageLoader : public QObject
 {
     Q_OBJECT
@@ -30,9 +38,13 @@ public:
 
     // Longer side at most maxSize pixels, never enlarged. The future's result
     // is a null QImage when the file cannot be decoded (never an exception);
-    // failures are not cached, so the next request decodes again. A cached
-    // thumbnail is returned at once as a finished future, whatever size is
-    // asked for. UI thread only.
+    // failures are not kept in memory (the disk cache remembers them until
+    // the file changes). A cached thumbnail is returned at once as a finished
+    // future, whatever size is asked for; when it was made for a smaller size
+    // a sharper one is decoded behind it and announced by thumbnailReady.
+    // A quick stored thumbnail too small for maxSize (a camera's 160-pixel
+    // EXIF one) is cached and delivered first, and isLoading() stays true
+    // until the sharp one replaces it. UI thread only.
     QFuture<QImage> loadThumbnail(const ImageItem &item, qreal maxSize);
     // Empties the cache; jobs in flight still store their results. UI thread.
     QFuture<void> clearThumbnailCache();
@@ -40,11 +52,18 @@ public:
     // For painting a grid cell without waiting. UI thread only.
     std::optional<QImage> cachedThumbnail(const QString &path) const;
     bool isLoading(const QString &path) const;
+    // True when loadThumbnail(path, maxSize) would start a sharper decode
+    // behind the cached thumbnail (one made for a smaller size). UI thread.
+    bool wouldRefine(const QString &path, qreal maxSize) const;
     // Decode jobs started since creation (each one a decode of one file).
     int decodeJobCount() const { return m_decodeJobCount; }
 
-    // Synchronous decoding; any thread. Null on failure.
+    // Synchronous decoding without either cache; any thread. Null on failure.
     static QImage decodeThumbnail(const QString &path, qreal maxSize);
+
+    // Where thumbnails are shared on disk (default: the standard place);
+    // an empty root turns the disk cache off. UI thread, before requests.
+    void setDiskCacheRoot(const QString &root);
 
     // Worker threads of the decoding pool (default: one per core).
     void setMaxThreadCount(int n);
@@ -55,22 +74,35 @@ public:
     static constexpr qint64 defaultCacheLimitBytes = qint64(1) << 30;
 
 Q_SIGNALS:
-    // After each finished job, once its waiters have their result; a null
-    // image means the decode failed.
+    // After each finished job, once its waiters have their result, and before
+    // that for a quick interim thumbnail; a null image means the decode
+    // failed (never sent after an interim one).
     void thumbnailReady(const QString &path, const QImage &image);
 
 private:
     using Waiter = std::shared_ptr<QPromise<QImage>>;
 
+    struct Cached
+    {
+        QImage image;
+        qreal requestedSize = 0;
+    };
+
     void startJob(const QString &path, qreal maxSize);
-    void finishJob(const QString &path, const QImage &image);
+    static QImage runJob(const ThumbnailDiskCache &disk, const QString &path, qreal maxSize,
+                         const ImageDecoder::InterimHandler &onInterim);
+    void showInterim(const QString &path, const QImage &image, qreal maxSize);
+    void finishJob(const QString &path, const QImage &image, qreal maxSize);
+    void insertCached(const QString &path, const QImage &image, qreal maxSize);
+    bool wantsSharper(const Cached &cached, qreal maxSize) const;
 
     // Bounded by memory: a 320-pixel thumbnail takes about 300 KB, so a folder
     // of 100,000 photos would need 30 GB. The least recently used leave first;
     // a cell that asks again later simply decodes again. Cost unit: KiB.
-    QCache<QString, QImage> m_thumbnailCache;
+    QCache<QString, Cached> m_thumbnailCache;
     QHash<QString, std::vector<Waiter>> m_inflight;
     int m_decodeJobCount = 0;
+    ThumbnailDiskCache m_diskCache;
     QThreadPool m_pool;
     std::unique_ptr<ThumbnailJobQueue> m_queue;
 };

@@ -106,7 +106,8 @@ struct JpegHeader
     int height = 0;
 };
 
-// The header of a JPEG TurboJPEG can decode into RGB within maxPixels.
+// The header of a JPEG TurboJPEG can decode into RGB, when its data can hold
+// the pixels it declares.
 std::optional<JpegHeader> readHeader(tjhandle tj, const QByteArray &data, qint64 maxPixels)
 {
     if (!tj || data.isEmpty())
@@ -117,7 +118,8 @@ std::optional<JpegHeader> readHeader(tjhandle tj, const QByteArray &data, qint64
     if (tjDecompressHeader3(tj, jpeg, static_cast<unsigned long>(data.size()), &header.width,
                             &header.height, &subsampling, &colourspace) != 0)
         return std::nullopt;
-    if (header.width <= 0 || header.height <= 0 || qint64(header.width) * header.height > maxPixels)
+    if (header.width <= 0 || header.height <= 0 ||
+        !JpegDecoder::dataCanHold(QSize(header.width, header.height), data.size(), maxPixels))
         return std::nullopt;
     if (colourspace == TJCS_CMYK || colourspace == TJCS_YCCK)
         return std::nullopt; // Qt's reader converts these
@@ -194,15 +196,29 @@ bool decompressInto(QImage &image, const QByteArray &data, tjscalingfactor facto
 
 // Decodes at `factor` (1/1 for full size), upright and in sRGB.
 QImage decodeScaled(const QByteArray &data, const JpegHeader &header, tjscalingfactor factor,
-                    const JpegDecoder::KeepGoing &keepGoing)
+                    JpegDecoder::Orientation orientation, const JpegDecoder::KeepGoing &keepGoing)
 {
     QImage image(TJSCALED(header.width, factor), TJSCALED(header.height, factor),
                  QImage::Format_RGB32);
     if (image.isNull() || !decompressInto(image, data, factor, keepGoing))
         return {};
     const JpegDecoder::Metadata metadata = JpegDecoder::readMetadata(data);
-    image = ImageOrientation::apply(image, metadata.orientation);
+    if (orientation == JpegDecoder::Orientation::applyTag)
+        image = ImageOrientation::apply(image, metadata.orientation);
     return ColorConverter::toSRGB(std::move(image), metadata.iccProfile);
+}
+
+// The scaling factor that gives `scaled` from `declared`.
+std::optional<tjscalingfactor> factorFor(QSize declared, QSize scaled)
+{
+    int count = 0;
+    const tjscalingfactor *factors = tjGetScalingFactors(&count);
+    for (int i = 0; i < count; ++i) {
+        if (TJSCALED(declared.width(), factors[i]) == scaled.width() &&
+            TJSCALED(declared.height(), factors[i]) == scaled.height())
+            return factors[i];
+    }
+    return std::nullopt;
 }
 
 bool swapsAxes(int orientation)
@@ -212,13 +228,53 @@ bool swapsAxes(int orientation)
 
 } // namespace
 
-QImage JpegDecoder::decode(const QByteArray &data, qint64 maxPixels, const KeepGoing &keepGoing)
+bool JpegDecoder::dataCanHold(QSize declared, qint64 dataSize, qint64 maxPixels)
+{
+    // Every 8 x 8 block of the first component costs at least one bit of
+    // entropy-coded data, so a file far smaller than that declares pixels it
+    // does not have: a decompression bomb, not a panorama. Only pictures over
+    // the limit are checked; a truncated photo of ordinary size still shows
+    // what it has.
+    const qint64 pixels = qint64(declared.width()) * declared.height();
+    return pixels <= maxPixels || dataSize >= pixels / 512;
+}
+
+QSize JpegDecoder::decodedSize(QSize declared, qint64 maxPixels, qreal maxSize)
+{
+    int count = 0;
+    const tjscalingfactor *factors = tjGetScalingFactors(&count);
+    // TurboJPEG lists its factors largest first.
+    QSize chosen;
+    for (int i = 0; i < count; ++i) {
+        if (factors[i].num > factors[i].denom)
+            continue; // never enlarged
+        const QSize scaled(TJSCALED(declared.width(), factors[i]),
+                           TJSCALED(declared.height(), factors[i]));
+        if (scaled.isEmpty() || qint64(scaled.width()) * scaled.height() > maxPixels)
+            continue;
+        if (maxSize <= 0)
+            return scaled;
+        if (qMax(scaled.width(), scaled.height()) < maxSize)
+            return chosen.isValid() ? chosen : scaled;
+        chosen = scaled;
+    }
+    return chosen;
+}
+
+QImage JpegDecoder::decode(const QByteArray &data, qint64 maxPixels, qreal maxSize,
+                           Orientation orientation, const KeepGoing &keepGoing)
 {
     TjHandle tj;
     const std::optional<JpegHeader> header = readHeader(tj.handle, data, maxPixels);
     if (!header)
         return {};
-    return decodeScaled(data, *header, tjscalingfactor{1, 1}, keepGoing);
+    const QSize declared(header->width, header->height);
+    const QSize size = decodedSize(declared, maxPixels, maxSize);
+    const std::optional<tjscalingfactor> factor =
+        size.isValid() ? factorFor(declared, size) : std::nullopt;
+    if (!factor)
+        return {};
+    return decodeScaled(data, *header, *factor, orientation, keepGoing);
 }
 
 ViewPicture JpegDecoder::decodeCovering(const QByteArray &data, qint64 maxPixels, QSize view,
@@ -240,12 +296,16 @@ ViewPicture JpegDecoder::decodeCovering(const QByteArray &data, qint64 maxPixels
     std::optional<tjscalingfactor> best;
     for (int i = 0; i < count; ++i) {
         const double scale = double(factors[i].num) / factors[i].denom;
-        if (scale >= fit && scale <= 0.5 && (!best || scale < double(best->num) / best->denom))
+        const qint64 pixels = qint64(TJSCALED(header->width, factors[i])) *
+                              TJSCALED(header->height, factors[i]);
+        if (scale >= fit && scale <= 0.5 && pixels <= maxPixels &&
+            (!best || scale < double(best->num) / best->denom))
             best = factors[i];
     }
     if (!best)
         return {};
-    ViewPicture picture{decodeScaled(data, *header, *best, keepGoing), full};
+    ViewPicture picture{decodeScaled(data, *header, *best, Orientation::applyTag, keepGoing),
+                        full};
     if (picture.image.isNull())
         return {};
     return picture;

@@ -19,13 +19,21 @@ public:
         QByteArray iccProfile;
     };
 
+    enum class Orientation { applyTag, asStored };
     // Asked between bands of rows whether the decode is still wanted.
     using KeepGoing = std::function<bool()>;
 
-    // Upright, sRGB. Null when the data is not a JPEG libjpeg-turbo can decode
-    // into RGB, declares more than maxPixels pixels (checked before
-    // allocating), or `keepGoing` said stop.
-    static QImage decode(const QByteArray &data, qint64 maxPixels, const KeepGoing &keepGoing = {});
+    // Upright (unless asStored), sRGB. Decoded in the DCT domain at one of
+    // libjpeg-turbo's scales: maxSize > 0 picks the smallest scale whose
+    // longer side still reaches maxSize (full size for a smaller picture);
+    // maxSize <= 0 the largest scale that fits maxPixels, so a panorama larger
+    // than the limit still decodes, reduced. The limit applies to what is
+    // allocated, never to the declared size. Null when the data is not a JPEG
+    // libjpeg-turbo decodes into RGB, no scale fits maxPixels, or `keepGoing`
+    // said stop.
+    static QImage decode(const QByteArray &data, qint64 maxPixels, qreal maxSize = 0,
+                         Orientation orientation = Orientation::applyTag,
+                         const KeepGoing &keepGoing = {});
 
     // A quick stand-in for decode(): the picture decoded in the DCT domain at
     // the smallest scale whose result, fitted into `view` (device pixels),
@@ -34,6 +42,13 @@ public:
     // quick), or when decode() would fail.
     static ViewPicture decodeCovering(const QByteArray &data, qint64 maxPixels, QSize view,
                                       const KeepGoing &keepGoing = {});
+
+    // False when a picture declaring more than maxPixels has fewer bytes than
+    // its blocks need at the least (checked before decoding scaled).
+    static bool dataCanHold(QSize declared, qint64 dataSize, qint64 maxPixels);
+
+    // The scaled size decode() would allocate; invalid when none fits.
+    static QSize decodedSize(QSize declared, qint64 maxPixels, qreal maxSize);
 
     // Reads the APP1 EXIF orientation and the APP2 ICC chunks; stops at the
     // first scan. Bounds-checked: malformed segments are skipped or end the walk.

@@ -1,11 +1,12 @@
 #include "imaging/RawDeveloper.h"
 
 #include "imaging/ImageLoadError.h"
+#include "model/LocalFileName.h"
 
 #include <QColorSpace>
 #include <QFile>
-#include <QFileInfo>
 #include <libraw/libraw.h>
+#include <sys/stat.h>
 
 RawDeveloper::RawDeveloper(qint64 maxPixels)
     : m_raw(std::make_unique<LibRaw>(0))
@@ -27,10 +28,13 @@ bool RawDeveloper::sensorDataFitsFile(const QString &path) const
     // photosite; files stripped of their sensor data are far smaller than that.
     const auto &sizes = m_raw->imgdata.sizes;
     const qint64 photosites = qint64(sizes.raw_width) * sizes.raw_height;
-    return QFileInfo(path).size() * 8 >= photosites;
+    struct stat info;
+    if (::stat(LocalFileName::encode(path).constData(), &info) != 0)
+        return false;
+    return qint64(info.st_size) * 8 >= photosites;
 }
 
-QImage RawDeveloper::develop(const QString &path)
+QImage RawDeveloper::develop(const QString &path, Resolution resolution)
 {
     LibRaw &raw = *m_raw;
     raw.recycle();
@@ -41,9 +45,9 @@ QImage RawDeveloper::develop(const QString &path)
     params.output_color = 1; // sRGB
     params.output_bps = 8;
     params.user_flip = -1; // the file's own orientation
-    params.half_size = 0;
+    params.half_size = resolution == Resolution::halfSize ? 1 : 0;
 
-    if (raw.open_file(QFile::encodeName(path).constData()) != LIBRAW_SUCCESS) {
+    if (raw.open_file(LocalFileName::encode(path).constData()) != LIBRAW_SUCCESS) {
         raw.recycle();
         throw ImageLoadError::sourceCreationFailed();
     }

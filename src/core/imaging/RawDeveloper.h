@@ -21,7 +21,11 @@ public:
     // Throws ImageLoadError: sourceCreationFailed when LibRaw cannot open the
     // file; decodeFailed when it opens but the sensor data is missing, cut
     // short, larger than maxPixels, or fails to develop.
-    QImage develop(const QString &path);
+    // halfSize: every 2 x 2 block of photosites becomes one pixel without
+    // demosaicing, a quarter of the work and of the memory (thumbnails of
+    // files without a usable stored preview).
+    enum class Resolution { full, halfSize };
+    QImage develop(const QString &path, Resolution resolution = Resolution::full);
 
 private:
     static void onDataError(void *self, const char *file, int offset);

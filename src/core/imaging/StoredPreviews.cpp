@@ -2,6 +2,8 @@
 
 #include "imaging/ColorConverter.h"
 #include "imaging/ImageOrientation.h"
+#include "imaging/JpegDecoder.h"
+#include "model/LocalFileName.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -13,10 +15,54 @@
 
 namespace {
 
-// Decodes preview bytes as stored, without their own orientation tag: a
-// preview follows the orientation of the file that holds it.
-QImage decodePreviewBytes(const QByteArray &bytes, qint64 maxPixels)
+// Exiv2 hands a preview kept in a TIFF directory (DNG previews, a full-size
+// one among them) as a small TIFF around the stored data; when that data is
+// one complete JPEG stream, the stream itself, so that it decodes reduced.
+// Empty otherwise (several strips or tiles, shared JPEG tables, other codecs).
+QByteArray jpegInsideTiff(const QByteArray &tiff)
 {
+    if (!tiff.startsWith("II*") && !tiff.startsWith("MM\0*"))
+        return {};
+    try {
+        auto image = Exiv2::ImageFactory::open(
+            reinterpret_cast<const Exiv2::byte *>(tiff.constData()), size_t(tiff.size()));
+        if (!image.get())
+            return {};
+        image->readMetadata();
+        const Exiv2::ExifData &exif = image->exifData();
+        const auto compression = exif.findKey(Exiv2::ExifKey("Exif.Image.Compression"));
+        const auto offsets = exif.findKey(Exiv2::ExifKey("Exif.Image.StripOffsets"));
+        const auto counts = exif.findKey(Exiv2::ExifKey("Exif.Image.StripByteCounts"));
+        const auto tables = exif.findKey(Exiv2::ExifKey("Exif.Image.JPEGTables"));
+        if (compression == exif.end() || offsets == exif.end() || counts == exif.end() ||
+            tables != exif.end() || offsets->count() != 1 || counts->count() != 1)
+            return {};
+        const long codec = compression->toLong();
+        if (codec != 7 && codec != 6)
+            return {};
+        const qint64 start = offsets->toLong(), length = counts->toLong();
+        if (start < 0 || length <= 2 || start > tiff.size() - length)
+            return {};
+        const QByteArray stream = tiff.mid(qsizetype(start), qsizetype(length));
+        return stream.startsWith("\xFF\xD8") ? stream : QByteArray();
+    } catch (const std::exception &) {
+        return {};
+    }
+}
+
+// Decodes preview bytes as stored, without their own orientation tag: a
+// preview follows the orientation of the file that holds it. JPEG previews
+// (nearly all of them, often full-size in RAW files) are reduced in the DCT
+// domain to the smallest scale that still reaches maxSize.
+QImage decodePreviewBytes(const QByteArray &bytes, qint64 maxPixels, qreal maxSize)
+{
+    const QByteArray jpeg = bytes.startsWith("\xFF\xD8") ? bytes : jpegInsideTiff(bytes);
+    if (!jpeg.isEmpty()) {
+        QImage image =
+            JpegDecoder::decode(jpeg, maxPixels, maxSize, JpegDecoder::Orientation::asStored);
+        if (!image.isNull())
+            return image;
+    }
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
@@ -69,7 +115,7 @@ QImage StoredPreviews::load(const QString &path, qreal maxSize, qint64 maxPixels
     int orientation = 0; // 0: not known yet
     QImage image = loadWithExiv2(path, maxSize, maxPixels, &orientation);
     if (image.isNull() && source == Source::exiv2ThenLibRaw)
-        image = loadWithLibRaw(path, maxPixels, orientation ? nullptr : &orientation);
+        image = loadWithLibRaw(path, maxSize, maxPixels, orientation ? nullptr : &orientation);
     if (image.isNull())
         return {};
     return ColorConverter::toSRGB(ImageOrientation::apply(image, orientation));
@@ -79,19 +125,17 @@ QImage StoredPreviews::loadWithExiv2(const QString &path, qreal maxSize, qint64 
                                      int *orientation)
 {
     try {
-        auto file = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        auto file = Exiv2::ImageFactory::open(LocalFileName::encode(path).toStdString());
         if (!file.get())
             return {};
         file->readMetadata();
         *orientation = exiv2Orientation(file->exifData());
         Exiv2::PreviewManager manager(*file);
         for (const auto &properties : rankPreviews(manager.getPreviewProperties(), maxSize)) {
-            if (qint64(properties.width_) * properties.height_ > maxPixels)
-                continue;
             const Exiv2::PreviewImage preview = manager.getPreviewImage(properties);
             const QByteArray bytes(reinterpret_cast<const char *>(preview.pData()),
                                    static_cast<qsizetype>(preview.size()));
-            QImage image = decodePreviewBytes(bytes, maxPixels);
+            QImage image = decodePreviewBytes(bytes, maxPixels, maxSize);
             if (!image.isNull())
                 return image;
         }
@@ -101,10 +145,11 @@ QImage StoredPreviews::loadWithExiv2(const QString &path, qreal maxSize, qint64 
     return {};
 }
 
-QImage StoredPreviews::loadWithLibRaw(const QString &path, qint64 maxPixels, int *orientation)
+QImage StoredPreviews::loadWithLibRaw(const QString &path, qreal maxSize, qint64 maxPixels,
+                                      int *orientation)
 {
     auto raw = std::make_unique<LibRaw>(0);
-    if (raw->open_file(QFile::encodeName(path).constData()) != LIBRAW_SUCCESS)
+    if (raw->open_file(LocalFileName::encode(path).constData()) != LIBRAW_SUCCESS)
         return {};
     if (orientation)
         *orientation = ImageOrientation::fromLibRawFlip(raw->imgdata.sizes.flip);
@@ -119,7 +164,7 @@ QImage StoredPreviews::loadWithLibRaw(const QString &path, qint64 maxPixels, int
     if (memory->type == LIBRAW_IMAGE_JPEG) {
         image = decodePreviewBytes(QByteArray(reinterpret_cast<const char *>(memory->data),
                                               static_cast<qsizetype>(memory->data_size)),
-                                   maxPixels);
+                                   maxPixels, maxSize);
     } else if (memory->type == LIBRAW_IMAGE_BITMAP && memory->colors == 3 && memory->bits == 8 &&
                qint64(memory->width) * memory->height * 3 <= qint64(memory->data_size)) {
         image = QImage(memory->data, memory->width, memory->height, memory->width * 3,

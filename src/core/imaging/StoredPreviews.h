@@ -11,7 +11,9 @@ class StoredPreviews
 {
 public:
     // Among several, the smallest whose longer side reaches maxSize, else the
-    // largest; maxSize <= 0 asks for the largest. The result is upright in the
+    // largest; maxSize <= 0 asks for the largest. A JPEG preview is decoded
+    // reduced towards maxSize (never below it), so the result may be larger
+    // than maxSize and the caller scales. The result is upright in the
     // orientation of the file's main picture, and in sRGB. Null when the file
     // has no usable preview. LibRaw is consulted only for camera RAW files.
     // Any thread.
@@ -21,5 +23,6 @@ public:
 private:
     static QImage loadWithExiv2(const QString &path, qreal maxSize, qint64 maxPixels,
                                 int *orientation);
-    static QImage loadWithLibRaw(const QString &path, qint64 maxPixels, int *orientation);
+    static QImage loadWithLibRaw(const QString &path, qreal maxSize, qint64 maxPixels,
+                                 int *orientation);
 };

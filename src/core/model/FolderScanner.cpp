@@ -1,5 +1,6 @@
 #include "model/FolderScanner.h"
 
+#include "model/LocalFileName.h"
 #include "model/NaturalOrder.h"
 #include "model/RandomUuid.h"
 #include "model/SupportedFormats.h"
@@ -77,7 +78,7 @@ private:
     void listFolder(const QString &path, bool wantSubfolders, QList<ImageItem> &images,
                     QStringList &subfolders)
     {
-        const QByteArray encodedPath = QFile::encodeName(path);
+        const QByteArray encodedPath = LocalFileName::encode(path);
         DIR *dir = opendir(encodedPath.constData());
         if (!dir)
             return;
@@ -89,13 +90,14 @@ private:
             const EntryKind kind = kindOf(fd, entry);
             if (kind == EntryKind::directory) {
                 if (wantSubfolders)
-                    subfolders << prefix + QString::fromUtf8(entry->d_name);
+                    subfolders << prefix +
+                                      LocalFileName::decode(entry->d_name, qstrlen(entry->d_name));
                 continue;
             }
             if (kind != EntryKind::regularFile)
                 continue;
-            // Qt 6 takes file names on Unix as UTF-8; decoding directly skips a codec look-up.
-            const QString name = QString::fromUtf8(entry->d_name);
+            // Every name stays openable, UTF-8 or not.
+            const QString name = LocalFileName::decode(entry->d_name, qstrlen(entry->d_name));
             if (const ImageItem::FileType *type = imageTypeOf(name))
                 images.append(ImageItem(prefix + name, name, *type));
         }
@@ -150,7 +152,7 @@ QFuture<FolderNode> FolderScanner::scan(const QUrl &url, bool includeSubfolders)
 
 bool FolderScanner::canList(const QUrl &url)
 {
-    DIR *dir = opendir(QFile::encodeName(url.toLocalFile()).constData());
+    DIR *dir = opendir(LocalFileName::encode(url.toLocalFile()).constData());
     if (!dir)
         return false;
     closedir(dir);

@@ -2,6 +2,7 @@
 
 #include "model/AdvisoryFileLock.h"
 #include "model/BackgroundTask.h"
+#include "model/LocalFileName.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -115,7 +116,7 @@ QStringList StarRatingStore::vanishedFiles(const QStringList &paths)
     QStringList vanished;
     QHash<QByteArray, std::optional<QSet<QByteArray>>> listings; // per folder
     for (const QString &path : paths) {
-        const QByteArray encoded = QFile::encodeName(path);
+        const QByteArray encoded = LocalFileName::encode(path);
         struct stat info;
         if (::lstat(encoded.constData(), &info) == 0 || errno != ENOENT)
             continue; // present, or the question has no sure answer

@@ -2,6 +2,7 @@
 
 #include "model/BackgroundTask.h"
 #include "model/FileDescriptorWriter.h"
+#include "model/LocalFileName.h"
 #include "model/NoReplaceRename.h"
 #include "state/AppState.h"
 
@@ -26,7 +27,7 @@ constexpr int kMaxNameAttempts = 10000;
 
 QByteArray encoded(const QString &path)
 {
-    return QFile::encodeName(path);
+    return LocalFileName::encode(path);
 }
 
 enum class NameState { free, taken, unusable };

@@ -130,15 +130,18 @@ QPixmap ThumbnailCell::tile(const QString &path, const QImage &thumbnail, qreal 
 void ThumbnailCell::paintPicture(QPainter &painter, const QRect &picture, int row,
                                  const ImageItem &item, const QPalette &palette) const
 {
+    const qreal ratio = painter.device()->devicePixelRatioF();
+    const int wanted = ThumbnailListModel::thumbnailSizeFor(pictureSide * ratio);
     switch (m_model.thumbnailState(item)) {
     case ThumbnailListModel::ThumbnailState::Ready:
-        painter.drawPixmap(picture.topLeft(), tile(item.path(), m_model.thumbnail(item),
-                                                   painter.device()->devicePixelRatioF()));
+        painter.drawPixmap(picture.topLeft(), tile(item.path(), m_model.thumbnail(item), ratio));
+        // Made for a smaller screen: a sharper one replaces it when it is ready.
+        m_model.requestThumbnail(row, wanted);
         return;
     case ThumbnailListModel::ThumbnailState::Loading:
         // The spinner alone: the fill belongs to the placeholder of a failed decode.
         paintSpinner(painter, QRectF(picture.center() - QPointF(9, 9), QSizeF(18, 18)));
-        m_model.requestThumbnail(row);
+        m_model.requestThumbnail(row, wanted);
         return;
     case ThumbnailListModel::ThumbnailState::Failed:
         paintPlaceholder(painter, picture, palette);

@@ -3,6 +3,8 @@
 #include "imaging/ImageLoader.h"
 #include "state/AppState.h"
 
+#include <cmath>
+
 ThumbnailListModel::ThumbnailListModel(AppState &state, QObject *parent)
     : QAbstractListModel(parent)
     , m_state(state)
@@ -75,7 +77,12 @@ QImage ThumbnailListModel::thumbnail(const ImageItem &item) const
     return m_state.imageLoader().cachedThumbnail(item.path()).value_or(QImage());
 }
 
-void ThumbnailListModel::requestThumbnail(int row)
+int ThumbnailListModel::thumbnailSizeFor(qreal squareDevicePixels)
+{
+    return std::max(thumbnailSize, int(std::ceil(squareDevicePixels * 1.5)));
+}
+
+void ThumbnailListModel::requestThumbnail(int row, int maxSize)
 {
     if (row < 0 || row >= m_items.size())
         return;
@@ -89,10 +96,11 @@ void ThumbnailListModel::requestThumbnail(int row)
         return;
     }
     ImageLoader &loader = m_state.imageLoader();
-    if (loader.cachedThumbnail(path))
+    if (loader.cachedThumbnail(path) && !loader.wouldRefine(path, maxSize))
         return;
-    m_pendingRows.insert(path, row);
-    loader.loadThumbnail(item, thumbnailSize);
+    loader.loadThumbnail(item, maxSize);
+    if (loader.isLoading(path))
+        m_pendingRows.insert(path, row);
 }
 
 void ThumbnailListModel::resetRows()
@@ -115,7 +123,9 @@ void ThumbnailListModel::onThumbnailReady(const QString &path, const QImage &ima
     if (pending == m_pendingRows.cend())
         return;
     const int row = *pending;
-    m_pendingRows.erase(pending);
+    // A quick stored thumbnail arrives first; the row waits for the sharp one.
+    if (!m_state.imageLoader().isLoading(path))
+        m_pendingRows.erase(pending);
     if (row >= m_items.size() || m_items[row].path() != path)
         return;
     m_firstArrivedRow = m_firstArrivedRow < 0 ? row : std::min(m_firstArrivedRow, row);

@@ -35,7 +35,8 @@ public:
     enum class ThumbnailState { Loading, Ready, Failed };
     Q_ENUM(ThumbnailState)
 
-    // The longer side of the thumbnails the cells ask for, in pixels.
+    // The longer side of the thumbnails the cells ask for at least, in
+    // pixels; cells on a HiDPI screen ask for more (see thumbnailSizeFor).
     static constexpr int thumbnailSize = 320;
     // How long arrivals are gathered before the view hears of them.
     static constexpr int arrivalBatchMs = 30;
@@ -51,10 +52,17 @@ public:
     ThumbnailState thumbnailState(const ImageItem &item) const;
     QImage thumbnail(const ImageItem &item) const;
 
-    // Asks the loader for the row's thumbnail unless it is cached, failed or
-    // already asked for. The loader serves the newest requests first, so the
-    // cells on screen now overtake those scrolled past.
-    void requestThumbnail(int row);
+    // The longer side to ask for so that an aspect-filled square of
+    // `squareDevicePixels` stays sharp: a 3:2 picture's shorter side covers
+    // the square, and never less than thumbnailSize.
+    static int thumbnailSizeFor(qreal squareDevicePixels);
+
+    // Asks the loader for the row's thumbnail of longer side maxSize unless
+    // it is cached (at that size or a smaller picture's own), failed or
+    // already asked for. A cell showing a quick stored thumbnail keeps its
+    // request until the sharp one arrives. The loader serves the newest
+    // requests first, so the cells on screen now overtake those scrolled past.
+    void requestThumbnail(int row, int maxSize = thumbnailSize);
     // Requests still waiting for the loader.
     bool hasPendingThumbnails() const { return !m_pendingRows.isEmpty(); }
 

@@ -1,14 +1,23 @@
 #include "ImagingFixtures.h"
+#include "imaging/ImageDecoder.h"
 #include "imaging/ImageLoadError.h"
 #include "imaging/ImageLoader.h"
 #include "imaging/JpegDecoder.h"
 #include "imaging/ThumbnailJobQueue.h"
+#include "model/FolderScanner.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace ImagingFixtures;
 
@@ -137,17 +146,18 @@ private Q_SLOTS:
         }
         // A decode asked to stop gives nothing, however far it got.
         int asked = 0;
-        QVERIFY(JpegDecoder::decode(data, 200'000'000, [&] { return ++asked < 3; }).isNull());
+        QVERIFY(JpegDecoder::decode(data, 200'000'000, 0, JpegDecoder::Orientation::applyTag,
+                                        [&] { return ++asked < 3; }).isNull());
         QCOMPARE(asked, 3);
     }
 
-    void storedThumbnailIsUsed()
+    // The main picture is red, the stored EXIF thumbnail green: the colour
+    // tells which one was decoded.
+    QString photoWithGreenStoredThumbnail(const QString &name)
     {
-        // The main picture is red, the stored EXIF thumbnail green: the
-        // colour tells which one was decoded.
         QImage main(2000, 1500, QImage::Format_RGB32);
         main.fill(Qt::red);
-        const QString path = writeJpeg(file(QStringLiteral("with_thumb.jpg")), main);
+        const QString path = writeJpeg(file(name), main);
         QImage small(160, 120, QImage::Format_RGB32);
         small.fill(Qt::green);
         const QByteArray thumb = jpegBytes(small);
@@ -155,12 +165,81 @@ private Q_SLOTS:
             Exiv2::ExifThumb(exif).setJpegThumbnail(
                 reinterpret_cast<const Exiv2::byte *>(thumb.constData()), long(thumb.size()));
         });
-        const QImage asLarge = ImageLoader::decodeThumbnail(path, 320);
-        QCOMPARE(asLarge.size(), QSize(160, 120)); // the largest stored one, not enlarged
-        QVERIFY(colourNear(asLarge.pixelColor(80, 60), Qt::green, 30));
+        return path;
+    }
+
+    void smallStoredThumbnailIsShownThenReplacedBySharpOne()
+    {
+        const QString path = photoWithGreenStoredThumbnail(QStringLiteral("with_thumb.jpg"));
+        // Large enough for a small request: used as it is.
         const QImage asSmall = ImageLoader::decodeThumbnail(path, 100);
         QCOMPARE(asSmall.size(), QSize(100, 75));
         QVERIFY(colourNear(asSmall.pixelColor(50, 37), Qt::green, 30));
+        // Too small for the cell: the main picture, reduced.
+        const QImage sharp = ImageLoader::decodeThumbnail(path, 320);
+        QCOMPARE(sharp.size(), QSize(320, 240));
+        QVERIFY(colourNear(sharp.pixelColor(160, 120), Qt::red, 30));
+
+        ImageLoader loader;
+        QList<QImage> shown;
+        QList<bool> cachedWhenShown, loadingWhenShown;
+        connect(
+            &loader, &ImageLoader::thumbnailReady, this, [&](const QString &, const QImage &image) {
+                shown << image;
+                cachedWhenShown << (loader.cachedThumbnail(path).value_or(QImage()).cacheKey() ==
+                                    image.cacheKey());
+                loadingWhenShown << loader.isLoading(path);
+            });
+        const QImage first = waitFor(loader.loadThumbnail(ImageItem(path), 320));
+        QCOMPARE(first.size(), QSize(160, 120)); // at once, the stored one
+        QVERIFY(colourNear(first.pixelColor(80, 60), Qt::green, 30));
+        QTRY_COMPARE(shown.size(), 2);
+        QCOMPARE(shown[0].cacheKey(), first.cacheKey());
+        QCOMPARE(shown[1].size(), QSize(320, 240));
+        QVERIFY(colourNear(shown[1].pixelColor(160, 120), Qt::red, 30));
+        // Cached from the first moment on, so a cell never falls back to the
+        // spinner; loading only until the sharp one is there.
+        QCOMPARE(cachedWhenShown, (QList<bool>{true, true}));
+        QCOMPARE(loadingWhenShown, (QList<bool>{true, false}));
+        QCOMPARE(loader.decodeJobCount(), 1);
+        // A larger request later (a HiDPI screen) decodes a sharper one behind
+        // the cached one, which is served at once meanwhile.
+        QFuture<QImage> larger = loader.loadThumbnail(ImageItem(path), 640);
+        QVERIFY(larger.isFinished());
+        QCOMPARE(larger.result().size(), QSize(320, 240));
+        QTRY_COMPARE(shown.size(), 3);
+        QCOMPARE(shown[2].size(), QSize(640, 480));
+        QCOMPARE(loader.cachedThumbnail(path)->size(), QSize(640, 480));
+        QVERIFY(!loader.wouldRefine(path, 640));
+    }
+
+    void rawWithoutUsablePreviewIsDevelopedAtHalfSize()
+    {
+        // An 8 x 8 green preview is no thumbnail; the sensor data is grey.
+        QImage stub(8, 8, QImage::Format_RGB32);
+        stub.fill(Qt::green);
+        const QString path = file(QStringLiteral("stub_preview.dng"));
+        QVERIFY(writeDng(path, 1000, 700, stub));
+        const QImage thumbnail = ImageLoader::decodeThumbnail(path, 320);
+        QCOMPARE(thumbnail.size(), QSize(320, 224));
+        const QColor centre = thumbnail.pixelColor(160, 112);
+        QVERIFY2(qAbs(centre.red() - centre.green()) < 40 &&
+                     qAbs(centre.blue() - centre.green()) < 40,
+                 "developed from the grey sensor data, not the green preview");
+        // A smaller request than the half-size picture still gets it scaled.
+        QCOMPARE(ImageLoader::decodeThumbnail(path, 100).size(), QSize(100, 70));
+    }
+
+    void panoramaOverThePixelLimitGetsAThumbnail()
+    {
+        // 250 megapixels: more than the limit at full size, a few megabytes
+        // when decoded at an eighth.
+        const QString path = file(QStringLiteral("panorama.jpg"));
+        QVERIFY(writePlainJpeg(path, 20000, 12500, QColor(30, 90, 200)));
+        const QImage thumbnail = ImageLoader::decodeThumbnail(path, 320);
+        QCOMPARE(thumbnail.size(), QSize(320, 200));
+        QVERIFY(colourNear(thumbnail.pixelColor(160, 100), QColor(30, 90, 200), 12));
+        QFile::remove(path);
     }
 
     void heifStoredThumbnailIsUsedUpright_data()
@@ -185,17 +264,25 @@ private Q_SLOTS:
     void otherFormatsDecode_data()
     {
         QTest::addColumn<QString>("format");
+        QTest::addColumn<QImage::Format>("pixels");
         for (const char *format : {"png", "bmp", "tiff", "webp"}) // Qt writes no GIF
-            QTest::newRow(format) << QString::fromLatin1(format);
+            QTest::newRow(format) << QString::fromLatin1(format) << QImage::Format_RGB32;
+        // PNG is read row by row: every layout its reader turns into 8-bit BGRA.
+        QTest::newRow("png palette") << "png" << QImage::Format_Indexed8;
+        QTest::newRow("png 16-bit") << "png" << QImage::Format_RGBX64;
+        QTest::newRow("png alpha") << "png" << QImage::Format_ARGB32;
     }
     void otherFormatsDecode()
     {
         QFETCH(QString, format);
-        const QString path = file(QStringLiteral("picture.") + format);
-        QVERIFY(quadrantPicture(900, 600).save(path, format.toLatin1().constData()));
+        QFETCH(QImage::Format, pixels);
+        const QString path = file(QStringLiteral("picture_%1.").arg(int(pixels)) + format);
+        QVERIFY(quadrantPicture(900, 600).convertToFormat(pixels).save(
+            path, format.toLatin1().constData()));
         const QImage thumbnail = ImageLoader::decodeThumbnail(path, 320);
         QCOMPARE(thumbnail.size(), QSize(320, 213));
         QVERIFY(hasUprightQuadrants(thumbnail));
+        QCOMPARE(thumbnail.hasAlphaChannel(), pixels == QImage::Format_ARGB32);
     }
 
     void exifOrientationInOtherContainers_data()
@@ -262,6 +349,132 @@ private Q_SLOTS:
         QVERIFY(!thumbnail.isNull());
         QCOMPARE(qMax(thumbnail.width(), thumbnail.height()), 320);
         QCOMPARE(thumbnail.width() > thumbnail.height(), landscape);
+    }
+
+    // What another program would find for `path` in the shared cache.
+    static QString sharedEntry(const QString &root, const QString &folder, const QString &path)
+    {
+        const QByteArray uri = QUrl::fromLocalFile(path).toEncoded();
+        return root + QLatin1Char('/') + folder + QLatin1Char('/') +
+               QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex() + ".png";
+    }
+    static qint64 mtimeOf(const QString &path)
+    {
+        return QFileInfo(path).lastModified().toSecsSinceEpoch();
+    }
+
+    void sharedCacheEntriesAreUsedOnlyWhileTheyMatch()
+    {
+        const QString root = file(QStringLiteral("cache/thumbnails"));
+        const QString path = photo(QStringLiteral("shared_cache.jpg"), 1600, 1200);
+        // Written by another program: green, with the standard's keys.
+        const auto writeEntry = [&](qint64 mtime) {
+            QImage entry(512, 384, QImage::Format_RGB32);
+            entry.fill(Qt::green);
+            entry.setText(QStringLiteral("Thumb::URI"),
+                          QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded()));
+            entry.setText(QStringLiteral("Thumb::MTime"), QString::number(mtime));
+            QDir().mkpath(root + QStringLiteral("/x-large"));
+            QVERIFY(entry.save(sharedEntry(root, QStringLiteral("x-large"), path), "PNG"));
+        };
+        writeEntry(mtimeOf(path));
+        {
+            ImageLoader loader;
+            loader.setDiskCacheRoot(root);
+            const QImage image = waitFor(loader.loadThumbnail(ImageItem(path), 320));
+            QCOMPARE(image.size(), QSize(320, 240));
+            QVERIFY(colourNear(image.pixelColor(160, 120), Qt::green, 10));
+        }
+        // The file changed since: the entry is stale, the picture is decoded
+        // and the entry replaced by one that matches.
+        writeEntry(mtimeOf(path) - 10);
+        ImageLoader loader;
+        loader.setDiskCacheRoot(root);
+        const QImage decoded = waitFor(loader.loadThumbnail(ImageItem(path), 320));
+        QCOMPARE(decoded.size(), QSize(320, 240));
+        QVERIFY(hasUprightQuadrants(decoded));
+        const QImage written(sharedEntry(root, QStringLiteral("x-large"), path));
+        QCOMPARE(written.size(), QSize(512, 384)); // the folder's own size
+        QVERIFY(hasUprightQuadrants(written));
+        QCOMPARE(written.text(QStringLiteral("Thumb::URI")),
+                 QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded()));
+        QCOMPARE(written.text(QStringLiteral("Thumb::MTime")), QString::number(mtimeOf(path)));
+        QCOMPARE(written.text(QStringLiteral("Thumb::Size")),
+                 QString::number(QFileInfo(path).size()));
+        QVERIFY(!written.text(QStringLiteral("Software")).isEmpty());
+        QCOMPARE(QFileInfo(sharedEntry(root, QStringLiteral("x-large"), path)).permissions() &
+                     (QFile::ReadGroup | QFile::ReadOther),
+                 QFile::Permissions());
+        // A HiDPI cell's size goes to the larger folder.
+        ImageLoader hidpi;
+        hidpi.setDiskCacheRoot(root);
+        QCOMPARE(waitFor(hidpi.loadThumbnail(ImageItem(path), 640)).size(), QSize(640, 480));
+        QVERIFY(QFile::exists(sharedEntry(root, QStringLiteral("xx-large"), path)));
+    }
+
+    void failuresAreRecordedUntilTheFileChanges()
+    {
+        const QString root = file(QStringLiteral("failcache/thumbnails"));
+        const QString path = file(QStringLiteral("broken.jpg"));
+        QFile broken(path);
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("\xFF\xD8 not really a JPEG");
+        broken.close();
+        ImageLoader loader;
+        loader.setDiskCacheRoot(root);
+        QVERIFY(waitFor(loader.loadThumbnail(ImageItem(path), 320)).isNull());
+        const QStringList failed =
+            QDir(root + QStringLiteral("/fail")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(failed.size(), 1);
+        const QString fileName = QFileInfo(sharedEntry(root, QString(), path)).fileName();
+        const QImage mark(root + QStringLiteral("/fail/") + failed[0] + QLatin1Char('/') +
+                          fileName);
+        QVERIFY(!mark.isNull());
+        QCOMPARE(mark.text(QStringLiteral("Thumb::URI")),
+                 QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded()));
+        // Repaired: a new request decodes it, and its thumbnail is written.
+        QVERIFY(!writeJpeg(path, quadrantPicture(400, 200)).isEmpty());
+        QCOMPARE(waitFor(loader.loadThumbnail(ImageItem(path), 320)).size(), QSize(320, 160));
+        QVERIFY(QFile::exists(sharedEntry(root, QStringLiteral("x-large"), path)));
+        // Nothing is written for pictures inside the cache itself.
+        const QString inside =
+            writeJpeg(root + QStringLiteral("/x-large/picture.jpg"), quadrantPicture(600, 400));
+        QVERIFY(!waitFor(loader.loadThumbnail(ImageItem(inside), 320)).isNull());
+        QVERIFY(!QFile::exists(sharedEntry(root, QStringLiteral("x-large"), inside)));
+    }
+
+    void namesThatAreNotUtf8AreListedAndLoad()
+    {
+        // "café/été.jpg" in Latin-1, as an old camera card or a Windows share
+        // leaves it: bytes that are not UTF-8.
+        const QByteArray parent = QFile::encodeName(file(QStringLiteral("latin1")));
+        const QByteArray folder = parent + "/caf\xE9";
+        const QByteArray name = folder + "/\xE9t\xE9.jpg";
+        QVERIFY(::mkdir(parent.constData(), 0700) == 0);
+        QVERIFY(::mkdir(folder.constData(), 0700) == 0);
+        const QByteArray bytes = jpegBytes(quadrantPicture(600, 400));
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+        ::close(fd);
+
+        const FolderNode tree =
+            FolderScanner::scanFolder(QUrl::fromLocalFile(QFile::decodeName(parent)), true);
+        QCOMPARE(tree.children.size(), 1);
+        const FolderNode &child = tree.children[0];
+        QCOMPARE(child.images.size(), 1);
+        QVERIFY(FolderScanner::canList(child.url));
+        // The subfolder, rescanned by its own URL, still lists the file.
+        QCOMPARE(FolderScanner::scanFolder(child.url, false).images.size(), 1);
+        const QString path = child.images[0].path();
+        QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
+        QVERIFY(hasUprightQuadrants(ImageDecoder::fullImage(path)));
+        ImageLoader loader;
+        loader.setDiskCacheRoot(file(QStringLiteral("latin1-cache")));
+        QVERIFY(!waitFor(loader.loadThumbnail(child.images[0], 320)).isNull());
+        // QDir cannot remove what it cannot name.
+        QCOMPARE(::unlink(name.constData()), 0);
+        QCOMPARE(::rmdir(folder.constData()), 0);
     }
 
     void concurrentRequestsShareOneDecode()

@@ -1,4 +1,5 @@
 #include "BrowseFixtures.h"
+#include "ImagingFixtures.h"
 #include "browse/ArchiveBusyVeil.h"
 #include "browse/ArchiveConfirmView.h"
 #include "browse/FilterCapsuleButton.h"
@@ -69,6 +70,8 @@ private Q_SLOTS:
     void selectionBarFollowsTheSelection();
     void thumbnailsOnlyForCellsOnScreen();
     void undecodableFileShowsThePlaceholder();
+    void storedThumbnailGivesWayToTheSharpOne();
+    void hiDpiCellsAskForSharperThumbnails();
     void loadingTileHasNoFillAndBadgeHasTwoPointsAboveAndBelow();
     void reopenedFolderPaintsTheEditedPicture();
     void contextMenuRevealsAndCopies();
@@ -515,6 +518,59 @@ void TestThumbnailGrid::undecodableFileShowsThePlaceholder()
     QVERIFY(BrowseFixtures::open(*m_state, root()));
     viewport()->repaint();
     QTRY_VERIFY(m_state->imageLoader().decodeJobCount() > decodes);
+}
+
+void TestThumbnailGrid::storedThumbnailGivesWayToTheSharpOne()
+{
+    // A red photo whose stored 160-pixel EXIF thumbnail is green.
+    QImage main(2000, 1500, QImage::Format_RGB32);
+    main.fill(Qt::red);
+    const QString path = ImagingFixtures::writeJpeg(root() + "/IMG_1.jpg", main);
+    QImage small(160, 120, QImage::Format_RGB32);
+    small.fill(Qt::green);
+    const QByteArray stored = ImagingFixtures::jpegBytes(small);
+    ImagingFixtures::editExif(path, [&](Exiv2::ExifData &exif) {
+        Exiv2::ExifThumb(exif).setJpegThumbnail(
+            reinterpret_cast<const Exiv2::byte *>(stored.constData()), long(stored.size()));
+    });
+    QList<ThumbnailListModel::ThumbnailState> states;
+    connect(&m_state->imageLoader(), &ImageLoader::thumbnailReady, this,
+            [&] { states << m_grid->model().thumbnailState(m_state->filteredImages().at(0)); });
+    openGrid();
+    const auto centreColour = [&] {
+        return viewport()->grab().toImage().pixelColor(pictureCentre(0));
+    };
+    QTRY_VERIFY(ImagingFixtures::colourNear(centreColour(), Qt::red, 40));
+    QCOMPARE(m_grid->model().thumbnail(m_state->filteredImages().at(0)).size(), QSize(320, 240));
+    // The stored one, then the sharp one, and never the spinner in between.
+    QCOMPARE(states, (QList<ThumbnailListModel::ThumbnailState>{
+                         ThumbnailListModel::ThumbnailState::Ready,
+                         ThumbnailListModel::ThumbnailState::Ready}));
+    QVERIFY(!m_grid->model().hasPendingThumbnails());
+}
+
+void TestThumbnailGrid::hiDpiCellsAskForSharperThumbnails()
+{
+    const QString path = ImagingFixtures::writeJpeg(root() + "/IMG_1.jpg",
+                                                    ImagingFixtures::quadrantPicture(1800, 1200));
+    openGrid();
+    ImageLoader &loader = m_state->imageLoader();
+    QTRY_COMPARE(loader.cachedThumbnail(path).value_or(QImage()).size(), QSize(320, 213));
+    // The same cell painted at device pixel ratio 2: its 280-pixel square,
+    // aspect-filled by a 3:2 picture, needs a longer side of 420.
+    QStyleOptionViewItem option;
+    option.initFrom(&m_grid->listView());
+    option.rect = QRect(QPoint(0, 0), ThumbnailCell::slotSize(ThumbnailCell::pictureSide));
+    QImage canvas(option.rect.size() * 2, QImage::Format_ARGB32_Premultiplied);
+    canvas.setDevicePixelRatio(2);
+    {
+        QPainter painter(&canvas);
+        m_grid->listView().cell().paint(&painter, option, m_grid->model().index(0));
+    }
+    QTRY_COMPARE(loader.cachedThumbnail(path).value_or(QImage()).width(), 420);
+    QVERIFY(qAbs(loader.cachedThumbnail(path)->height() - 280) <= 1);
+    QVERIFY(ImagingFixtures::hasUprightQuadrants(*loader.cachedThumbnail(path)));
+    QTRY_VERIFY(!m_grid->model().hasPendingThumbnails());
 }
 
 void TestThumbnailGrid::loadingTileHasNoFillAndBadgeHasTwoPointsAboveAndBelow()
