@@ -55,6 +55,7 @@ AppState::AppState(QObject *parent)
     , m_folderScanner(std::make_unique<FolderScanner>())
     , m_imageLoader(std::make_unique<ImageLoader>())
     , m_starRatingStore(std::make_unique<StarRatingStore>())
+    , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, QString()))
 {
     connectServices();
 }
@@ -65,6 +66,7 @@ AppState::AppState(const QString &ratingsFile, const QString &settingsFile, QObj
     , m_folderScanner(std::make_unique<FolderScanner>())
     , m_imageLoader(std::make_unique<ImageLoader>())
     , m_starRatingStore(std::make_unique<StarRatingStore>(ratingsFile))
+    , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, settingsFile))
 {
     connectServices();
 }
@@ -73,6 +75,11 @@ AppState::~AppState() = default;
 
 void AppState::connectServices()
 {
+    connect(m_xmpRatingSync.get(), &XmpRatingSync::statusReport, this, &AppState::setStatusMessage);
+    connect(m_xmpRatingSync.get(), &XmpRatingSync::enabledChanged, this, [this](bool enabled) {
+        if (enabled)
+            writeSidecarsOfRatedImages();
+    });
     connect(m_starRatingStore.get(), &StarRatingStore::ratingChanged, this,
             &AppState::onRatingChanged);
     connect(m_starRatingStore.get(), &StarRatingStore::ratingsRemoved, this, [this] {
@@ -296,6 +303,17 @@ void AppState::recountRatings()
         return;
     m_ratingCounts = counts;
     Q_EMIT ratingsChanged();
+}
+
+void AppState::writeSidecarsOfRatedImages()
+{
+    QHash<QString, int> rated;
+    for (const ImageItem &item : std::as_const(m_images)) {
+        const QString &path = item.path();
+        if (const int rating = m_starRatingStore->rating(path); rating > 0)
+            rated.insert(path, rating);
+    }
+    m_xmpRatingSync->writeAll(rated);
 }
 
 void AppState::onRatingChanged(const QString &path, int oldRating, int newRating)

@@ -5,6 +5,7 @@
 #include "model/FolderScanner.h"
 #include "model/ImageItem.h"
 #include "model/StarRatingStore.h"
+#include "state/XmpRatingSync.h"
 
 #include <QFuture>
 #include <QList>
@@ -47,6 +48,7 @@ public:
     ImageLoader &imageLoader() { return *m_imageLoader; }
     StarRatingStore &starRatingStore() { return *m_starRatingStore; }
     const StarRatingStore &starRatingStore() const { return *m_starRatingStore; }
+    XmpRatingSync &xmpRatingSync() { return *m_xmpRatingSync; }
 
     // Observable state.
     const std::optional<FolderNode> &currentFolder() const { return m_currentFolder; }
@@ -142,6 +144,7 @@ private:
     };
 
     void connectServices();
+    void writeSidecarsOfRatedImages();
     // Every image of the subtree, sorted by file name.
     static QList<ImageItem> collectImages(const FolderNode &node);
     static ScannedFolder prepareScannedFolder(const FolderNode &node);
@@ -159,6 +162,7 @@ private:
     std::unique_ptr<FolderScanner> m_folderScanner;
     std::unique_ptr<ImageLoader> m_imageLoader;
     std::unique_ptr<StarRatingStore> m_starRatingStore;
+    std::unique_ptr<XmpRatingSync> m_xmpRatingSync; // after the store: destroyed first
 
     std::optional<FolderNode> m_currentFolder;
     QList<ImageItem> m_images;

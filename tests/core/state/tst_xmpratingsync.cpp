@@ -1,0 +1,128 @@
+#include "TestFiles.h"
+#include "imaging/InFileRatingReader.h"
+#include "state/AppState.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestXmpRatingSync : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<AppState> m_state;
+
+    QString folder() const { return m_dir.filePath(QStringLiteral("photos")); }
+    QString settingsFile() const { return m_dir.filePath(QStringLiteral("settings.ini")); }
+    QStringList listing() const
+    {
+        return QDir(folder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    void makeState()
+    {
+        m_state = std::make_unique<AppState>(m_dir.filePath(QStringLiteral("ratings.json")),
+                                             settingsFile());
+    }
+
+    void openPhotos()
+    {
+        QFuture<void> done = m_state->openFolder(QUrl::fromLocalFile(folder()), false);
+        QTRY_VERIFY(done.isFinished());
+    }
+
+    ImageItem item(const QString &name) const
+    {
+        for (const ImageItem &image : m_state->images()) {
+            if (image.filename() == name)
+                return image;
+        }
+        return {};
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = QTemporaryDir();
+        QVERIFY(m_dir.isValid());
+        TestFiles::touch(folder(), QStringLiteral("a.jpg"));
+        TestFiles::touch(folder(), QStringLiteral("b.jpg"));
+        makeState();
+    }
+    void cleanup() { m_state.reset(); }
+
+    void offByDefaultAndNoSidecarIsEverTouched()
+    {
+        QVERIFY(!m_state->xmpRatingSync().isEnabled());
+        openPhotos();
+        const QStringList before = listing();
+        m_state->updateRating(3, item(QStringLiteral("a.jpg")));
+        m_state->starRatingStore().setRating(5, folder() + QStringLiteral("/b.jpg"));
+        m_state->xmpRatingSync().waitForDone();
+        QCOMPARE(listing(), before);
+        QCOMPARE(m_state->starRatingStore().rating(folder() + QStringLiteral("/a.jpg")), 3);
+    }
+
+    void turningOnWritesRatedFilesAndIsRemembered()
+    {
+        openPhotos();
+        m_state->updateRating(4, item(QStringLiteral("a.jpg")));
+        QSignalSpy status(m_state.get(), &AppState::statusMessageChanged);
+        m_state->xmpRatingSync().setEnabled(true);
+        QTRY_COMPARE(m_state->statusMessage(), QStringLiteral("已将 1 个评分写入 XMP 附属文件"));
+        // Only the rated file gets a sidecar.
+        QCOMPARE(listing(), QStringList({QStringLiteral("a.jpg"), QStringLiteral("a.jpg.xmp"),
+                                         QStringLiteral("b.jpg")}));
+        QCOMPARE(InFileRatingReader::read(folder() + QStringLiteral("/a.jpg")), 4);
+
+        m_state.reset();
+        QVERIFY(QSettings(settingsFile(), QSettings::IniFormat)
+                    .value(XmpRatingSync::settingKey())
+                    .toBool());
+        makeState();
+        QVERIFY(m_state->xmpRatingSync().isEnabled());
+    }
+
+    void ratingChangesReachTheSidecarBeforeQuit()
+    {
+        m_state->xmpRatingSync().setEnabled(true);
+        openPhotos();
+        const ImageItem b = item(QStringLiteral("b.jpg"));
+        m_state->updateRating(2, b);
+        m_state->updateRating(5, b);
+        m_state->updateRating(5, b); // the same star again clears it
+        m_state.reset();             // quitting at once
+        QCOMPARE(*InFileRatingReader::sidecarRating(folder() + QStringLiteral("/b.jpg.xmp")), 0);
+    }
+
+    void failedWritesKeepTheRatingAndAreReportedOncePerFolder()
+    {
+        // A directory where the sidecar should be: the write fails even for root.
+        TestFiles::makeDir(folder(), QStringLiteral("a.jpg.xmp"));
+        TestFiles::makeDir(folder(), QStringLiteral("b.jpg.xmp"));
+        m_state->xmpRatingSync().setEnabled(true);
+        openPhotos();
+        const QStringList before = listing();
+        QSignalSpy status(m_state.get(), &AppState::statusMessageChanged);
+        m_state->updateRating(3, item(QStringLiteral("a.jpg")));
+        m_state->updateRating(1, item(QStringLiteral("b.jpg")));
+        m_state->xmpRatingSync().waitForDone();
+        QTRY_COMPARE(m_state->xmpRatingSync().failedFiles().size(), 2);
+        qsizetype failures = 0;
+        for (const auto &arguments : status) {
+            if (arguments.at(0).toString().startsWith(QStringLiteral("无法写入 XMP 附属文件：")))
+                ++failures;
+        }
+        QCOMPARE(failures, 1);
+        QCOMPARE(m_state->starRatingStore().rating(folder() + QStringLiteral("/a.jpg")), 3);
+        QCOMPARE(m_state->starRatingStore().rating(folder() + QStringLiteral("/b.jpg")), 1);
+        QCOMPARE(listing(), before);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestXmpRatingSync)
+#include "tst_xmpratingsync.moc"
