@@ -89,6 +89,22 @@ void StarRatingStore::removeRatings(const QStringList &paths)
     Q_EMIT ratingsRemoved();
 }
 
+void StarRatingStore::setRatings(const QHash<QString, int> &ratings)
+{
+    bool changed = false;
+    for (auto it = ratings.constBegin(); it != ratings.constEnd(); ++it) {
+        const int stored = std::clamp(it.value(), 1, 5);
+        if (m_ratings.value(it.key(), 0) == stored)
+            continue;
+        m_ratings.insert(it.key(), stored);
+        changed = true;
+    }
+    if (!changed)
+        return;
+    save();
+    Q_EMIT ratingsRemoved();
+}
+
 namespace {
 
 // The names in one folder, or nothing when it cannot be listed to the end.

@@ -76,6 +76,8 @@ AppState::~AppState() = default;
 void AppState::connectServices()
 {
     connect(m_xmpRatingSync.get(), &XmpRatingSync::statusReport, this, &AppState::setStatusMessage);
+    connect(m_xmpRatingSync.get(), &XmpRatingSync::importFinished, this,
+            &AppState::reportImportedRatings);
     connect(m_xmpRatingSync.get(), &XmpRatingSync::enabledChanged, this, [this](bool enabled) {
         if (enabled)
             writeSidecarsOfRatedImages();
@@ -360,7 +362,26 @@ AppState::ScannedFolder AppState::prepareScannedFolder(const FolderNode &node)
 {
     ScannedFolder scanned{node, collectImages(node), {}};
     scanned.imagesPerPath = countImagesPerPath(scanned.images);
+    collectSidecars(node, scanned.sidecars);
+    scanned.imagePaths.reserve(scanned.images.size());
+    for (const ImageItem &image : std::as_const(scanned.images))
+        scanned.imagePaths.append(image.path());
     return scanned;
+}
+
+void AppState::collectSidecars(const FolderNode &node, QStringList &sidecars)
+{
+    sidecars += node.sidecars;
+    for (const FolderNode &child : node.children)
+        collectSidecars(child, sidecars);
+}
+
+void AppState::reportImportedRatings(qsizetype taken)
+{
+    setStatusMessage(imageCountText(m_images.size()));
+    if (taken > 0)
+        setToastMessage(QStringLiteral("已从文件读取 ") + QString::number(taken) +
+                        QStringLiteral(" 个评分"));
 }
 
 QList<ImageItem> AppState::collectImages(const FolderNode &node)
@@ -414,6 +435,7 @@ QFuture<void> AppState::openFolder(const QUrl &url, bool includeSubfolders)
             m_starRatingStore->cleanupStaleEntries(url.toLocalFile());
             setLoading(false);
             setStatusMessage(imageCountText(m_images.size()));
+            m_xmpRatingSync->importRatings(scanned.imagePaths, scanned.sidecars);
         },
         [this, url] { reportFailedScan(url, false); });
 }

@@ -140,11 +140,15 @@ private:
         FolderNode node;
         QList<ImageItem> images; // sorted by file name
         QHash<QString, int> imagesPerPath;
-        bool listed = false; // false: the folder could not be listed at all
+        bool listed = false;    // false: the folder could not be listed at all
+        QStringList sidecars;   // every .xmp file of the tree
+        QStringList imagePaths; // of `images`, in order
     };
 
     void connectServices();
     void writeSidecarsOfRatedImages();
+    static void collectSidecars(const FolderNode &node, QStringList &sidecars);
+    void reportImportedRatings(qsizetype taken);
     // Every image of the subtree, sorted by file name.
     static QList<ImageItem> collectImages(const FolderNode &node);
     static ScannedFolder prepareScannedFolder(const FolderNode &node);

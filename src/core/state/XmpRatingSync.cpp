@@ -1,9 +1,13 @@
 #include "state/XmpRatingSync.h"
 
+#include "imaging/InFileRatingReader.h"
+#include "model/BackgroundTask.h"
 #include "model/StarRatingStore.h"
 
 #include <QFileInfo>
 #include <QSettings>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentMap>
 #include <memory>
 
 namespace {
@@ -18,10 +22,24 @@ std::unique_ptr<QSettings> openSettings(const QString &settingsFile)
 } // namespace
 
 XmpRatingSync::XmpRatingSync(StarRatingStore &store, const QString &settingsFile, QObject *parent)
+    : XmpRatingSync(store, settingsFile, InFileRatingCache::filePathBeside(store.filePath()),
+                    parent)
+{}
+
+XmpRatingSync::XmpRatingSync(StarRatingStore &store, const QString &settingsFile,
+                             const QString &cacheFile, QObject *parent)
     : QObject(parent)
     , m_store(store)
     , m_settingsFile(settingsFile)
+    , m_cache(std::make_shared<SharedCache>())
 {
+    m_cache->path = cacheFile;
+    m_progressTimer.setInterval(100);
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] {
+        Q_EMIT statusReport(QStringLiteral("正在读取评分 ") +
+                            QString::number(m_importDone->load()) + QStringLiteral(" / ") +
+                            QString::number(m_importTotal));
+    });
     m_enabled = openSettings(m_settingsFile)->value(settingKey(), false).toBool();
     connect(&m_store, &StarRatingStore::ratingChanged, this, &XmpRatingSync::onRatingChanged);
     // The writer's signals come from its thread; handle them here.
@@ -72,13 +90,17 @@ void XmpRatingSync::writeAll(const QHash<QString, int> &ratings)
 
 void XmpRatingSync::onWritten(const QString &path)
 {
-    m_failedFiles.remove(path);
+    if (m_failedFiles.remove(path))
+        saveCache();
     countBulkWrite(path);
 }
 
 void XmpRatingSync::onWriteFailed(const QString &path, const QString &reason)
 {
-    m_failedFiles.insert(path);
+    if (!m_failedFiles.contains(path)) {
+        m_failedFiles.insert(path);
+        saveCache();
+    }
     const QString folder = QFileInfo(path).path();
     if (!m_reportedFolders.contains(folder)) {
         m_reportedFolders.insert(folder);
@@ -106,4 +128,117 @@ void XmpRatingSync::countBulkWrite(const QString &path)
         Q_EMIT statusReport(QStringLiteral("正在写入 XMP 附属文件 ") + QString::number(done) +
                             QStringLiteral(" / ") + QString::number(m_bulkTotal));
     }
+}
+
+InFileRatingCache &XmpRatingSync::SharedCache::loaded()
+{
+    if (!cache)
+        cache = InFileRatingCache::load(path);
+    return *cache;
+}
+
+void XmpRatingSync::saveCache()
+{
+    m_cacheWriter.post([cache = m_cache, unwritten = m_failedFiles] {
+        QMutexLocker lock(&cache->mutex);
+        InFileRatingCache &loaded = cache->loaded();
+        loaded.unwritten = unwritten;
+        loaded.save(cache->path);
+    });
+}
+
+QFuture<void> XmpRatingSync::importRatings(const QStringList &imagePaths,
+                                           const QStringList &sidecars)
+{
+    if (!m_enabled || imagePaths.isEmpty())
+        return QtFuture::makeReadyFuture();
+    QHash<QString, int> before;
+    before.reserve(imagePaths.size());
+    for (const QString &path : imagePaths)
+        before.insert(path, m_store.rating(path));
+    m_importDone = std::make_shared<std::atomic<qsizetype>>(0);
+    m_importTotal = imagePaths.size();
+    ++m_importsRunning;
+    m_progressTimer.start();
+    return BackgroundTask::run(
+        QThreadPool::globalInstance(), this,
+        [imagePaths, sidecars, cache = m_cache, done = m_importDone] {
+            return readRatings(imagePaths, sidecars, cache, done);
+        },
+        [this, before](const ImportResult &result) { applyImport(result, before); });
+}
+
+XmpRatingSync::ImportResult
+XmpRatingSync::readRatings(const QStringList &imagePaths, const QStringList &sidecars,
+                           const std::shared_ptr<SharedCache> &cache,
+                           const std::shared_ptr<std::atomic<qsizetype>> &done)
+{
+    // The scan's listing, by lower-cased path: IMG.JPG.XMP counts as IMG.JPG.xmp.
+    QHash<QString, QString> listed;
+    for (const QString &sidecar : sidecars)
+        listed.insert(sidecar.toLower(), sidecar);
+    InFileRatingCache known;
+    {
+        QMutexLocker lock(&cache->mutex);
+        known = cache->loaded();
+    }
+
+    struct Read
+    {
+        QString path;
+        bool opened = false;
+        InFileRatingCache::Entry entry;
+    };
+    QList<Read> reads;
+    reads.reserve(imagePaths.size());
+    for (const QString &path : imagePaths)
+        reads.append({path, false, {}});
+    QtConcurrent::blockingMap(reads, [&](Read &read) {
+        QStringList existing;
+        for (const QString &candidate : InFileRatingReader::sidecarCandidates(read.path)) {
+            const auto it = listed.constFind(candidate.toLower());
+            if (it != listed.constEnd())
+                existing.append(*it);
+        }
+        const QString stamp = InFileRatingCache::stampOf(read.path, existing);
+        const auto cached = known.entries.constFind(read.path);
+        if (!stamp.isEmpty() && (cached == known.entries.constEnd() || cached->stamp != stamp)) {
+            read.opened = true;
+            read.entry = {stamp, InFileRatingReader::read(read.path, existing)};
+        }
+        ++*done;
+    });
+
+    ImportResult result;
+    QMutexLocker lock(&cache->mutex);
+    InFileRatingCache &shared = cache->loaded();
+    for (const Read &read : std::as_const(reads)) {
+        if (!read.opened)
+            continue;
+        result.found.insert(read.path, read.entry.rating);
+        shared.entries.insert(read.path, read.entry);
+    }
+    result.unwritten = shared.unwritten;
+    if (!result.found.isEmpty())
+        shared.save(cache->path);
+    return result;
+}
+
+void XmpRatingSync::applyImport(const ImportResult &result, const QHash<QString, int> &before)
+{
+    if (--m_importsRunning == 0)
+        m_progressTimer.stop();
+    m_failedFiles.unite(result.unwritten);
+    QHash<QString, int> taken;
+    for (auto it = result.found.constBegin(); it != result.found.constEnd(); ++it) {
+        const QString &path = it.key();
+        const int tableBefore = before.value(path);
+        // A rating changed here while reading, or not yet in the sidecar, stays.
+        if (it.value() < 1 || it.value() == tableBefore || m_failedFiles.contains(path) ||
+            m_store.rating(path) != tableBefore)
+            continue;
+        taken.insert(path, it.value());
+    }
+    m_store.setRatings(taken);
+    Q_EMIT importFinished(taken.size());
 }

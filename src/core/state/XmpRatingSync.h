@@ -1,11 +1,18 @@
 #pragma once
 
 #include "imaging/XmpSidecarWriter.h"
+#include "model/SerialFileWriter.h"
+#include "state/InFileRatingCache.h"
 
+#include <QFuture>
 #include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QTimer>
+#include <atomic>
+#include <memory>
+#include <optional>
 
 class StarRatingStore;
 
@@ -25,6 +32,9 @@ public:
     // The setting is kept in `settingsFile` (INI), or in the application's
     // settings when it is empty.
     XmpRatingSync(StarRatingStore &store, const QString &settingsFile, QObject *parent = nullptr);
+    // The cache of what was read from the files lives in `cacheFile`.
+    XmpRatingSync(StarRatingStore &store, const QString &settingsFile, const QString &cacheFile,
+                  QObject *parent = nullptr);
     ~XmpRatingSync() override;
 
     static QString settingKey();
@@ -35,6 +45,15 @@ public:
     // Writes the given ratings (path -> 1..5) once, reporting progress.
     void writeAll(const QHash<QString, int> &ratings);
 
+    // Reads the in-file rating of each of `imagePaths` on the pool; `sidecars`
+    // are the .xmp files the scan listed (no other file is looked for). Where
+    // a photo's in-file rating (1..5) differs from the table, the table takes
+    // it, all in one batch, unless the user changed the rating meanwhile or
+    // the photo's last sidecar write failed. Photos unchanged since they were
+    // last read are not opened. Progress goes to statusReport. Does nothing
+    // while the setting is off.
+    QFuture<void> importRatings(const QStringList &imagePaths, const QStringList &sidecars);
+
     // Files whose last sidecar write failed (UI thread).
     const QSet<QString> &failedFiles() const { return m_failedFiles; }
     // Blocks until every write posted so far is finished.
@@ -44,8 +63,28 @@ Q_SIGNALS:
     void enabledChanged(bool enabled);
     // A text for the status line: a failure (once per folder) or progress.
     void statusReport(const QString &text);
+    // An import finished; `taken` ratings came from the files.
+    void importFinished(qsizetype taken);
 
 private:
+    struct SharedCache
+    {
+        QString path;
+        QMutex mutex;
+        std::optional<InFileRatingCache> cache; // loaded on first use
+        InFileRatingCache &loaded();            // with mutex held
+    };
+    struct ImportResult
+    {
+        QHash<QString, int> found; // path -> in-file rating of the files read
+        QSet<QString> unwritten;   // as remembered in the cache
+    };
+
+    static ImportResult readRatings(const QStringList &imagePaths, const QStringList &sidecars,
+                                    const std::shared_ptr<SharedCache> &cache,
+                                    const std::shared_ptr<std::atomic<qsizetype>> &done);
+    void applyImport(const ImportResult &result, const QHash<QString, int> &before);
+    void saveCache();
     void onRatingChanged(const QString &path, int oldRating, int newRating);
     void onWritten(const QString &path);
     void onWriteFailed(const QString &path, const QString &reason);
@@ -59,5 +98,11 @@ private:
     QSet<QString> m_bulkPending;
     qsizetype m_bulkTotal = 0;
     QString m_bulkFailure;
+    std::shared_ptr<SharedCache> m_cache;
+    QTimer m_progressTimer;
+    std::shared_ptr<std::atomic<qsizetype>> m_importDone;
+    qsizetype m_importTotal = 0;
+    int m_importsRunning = 0;
+    SerialFileWriter m_cacheWriter;
     XmpSidecarWriter m_writer; // last: drained first on destruction
 };

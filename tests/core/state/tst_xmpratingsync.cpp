@@ -1,8 +1,11 @@
 #include "TestFiles.h"
 #include "imaging/InFileRatingReader.h"
+#include "imaging/XmpSidecarWriter.h"
 #include "state/AppState.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -58,7 +61,10 @@ private Q_SLOTS:
     void offByDefaultAndNoSidecarIsEverTouched()
     {
         QVERIFY(!m_state->xmpRatingSync().isEnabled());
+        QString error;
+        QVERIFY(XmpSidecarWriter::writeRatingNow(folder() + QStringLiteral("/b.jpg"), 4, &error));
         openPhotos();
+        QCOMPARE(m_state->starRatingStore().rating(folder() + QStringLiteral("/b.jpg")), 0);
         const QStringList before = listing();
         m_state->updateRating(3, item(QStringLiteral("a.jpg")));
         m_state->starRatingStore().setRating(5, folder() + QStringLiteral("/b.jpg"));
@@ -85,6 +91,44 @@ private Q_SLOTS:
                     .toBool());
         makeState();
         QVERIFY(m_state->xmpRatingSync().isEnabled());
+    }
+
+    void openingTakesChangedInFileRatingsInOneBatch()
+    {
+        const QString a = folder() + QStringLiteral("/a.jpg");
+        const QString b = folder() + QStringLiteral("/b.jpg");
+        m_state->starRatingStore().setRating(2, a);
+        m_state->starRatingStore().setRating(3, b);
+        QString error;
+        QVERIFY(XmpSidecarWriter::writeRatingNow(a, 4, &error));
+        // A sidecar's 0 is "no rating": the table keeps its 3.
+        QVERIFY(XmpSidecarWriter::writeRatingNow(b, 0, &error));
+        m_state->xmpRatingSync().setEnabled(true);
+
+        QSignalSpy batches(&m_state->starRatingStore(), &StarRatingStore::ratingsRemoved);
+        openPhotos();
+        QTRY_COMPARE(m_state->toastMessage(),
+                     std::optional<QString>(QStringLiteral("已从文件读取 1 个评分")));
+        QCOMPARE(batches.size(), 1);
+        QCOMPARE(m_state->starRatingStore().rating(a), 4);
+        QCOMPARE(m_state->starRatingStore().rating(b), 3);
+        QCOMPARE(m_state->statusMessage(), QStringLiteral("共 2 张图片"));
+
+        // A sidecar changed without a new size or time is not read again.
+        const QString sidecar = a + QStringLiteral(".xmp");
+        const QDateTime written = QFileInfo(sidecar).lastModified();
+        QVERIFY(XmpSidecarWriter::writeRatingNow(a, 5, &error));
+        QFile file(sidecar);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(written, QFileDevice::FileModificationTime));
+        file.close();
+        m_state->setToastMessage(std::nullopt);
+        QSignalSpy imported(&m_state->xmpRatingSync(), &XmpRatingSync::importFinished);
+        openPhotos();
+        QTRY_COMPARE(imported.size(), 1);
+        QCOMPARE(imported.first().at(0).value<qsizetype>(), 0);
+        QCOMPARE(m_state->starRatingStore().rating(a), 4);
+        QVERIFY(!m_state->toastMessage());
     }
 
     void ratingChangesReachTheSidecarBeforeQuit()
