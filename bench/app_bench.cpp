@@ -1,6 +1,7 @@
 // Opening a folder of 100,000 photos through the application state, end to
 // end, while a UI-thread heartbeat records the longest stall of the event loop.
 #include "BenchCorpus.h"
+#include "model/StarRatingStore.h"
 #include "state/AppState.h"
 
 #include <QCoreApplication>
@@ -41,6 +42,33 @@ static void BM_OpenFolder100k(benchmark::State &state)
     state.counters["max_stall_ms"] = maxStallMs;
 }
 BENCHMARK(BM_OpenFolder100k)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+// A photographer with a large history rates 100 photos in quick succession
+// (holding a digit while stepping): the UI thread's share per rating, and the
+// time until all of it is on disk.
+static void BM_RateBurstLargeTable(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    StarRatingStore store(dir.path() + QStringLiteral("/ratings.json"));
+    const QString prefix = QStringLiteral("/photos/2024/archive/IMG_");
+    for (int n = 0; n < 100000; ++n)
+        store.setRating(n % 5 + 1, prefix + QString::number(n) + QStringLiteral(".jpg"));
+    store.waitForSaved();
+    double uiMs = 0;
+    int round = 0;
+    for (auto _ : state) {
+        ++round;
+        QElapsedTimer ui;
+        ui.start();
+        for (int n = 0; n < 100; ++n)
+            store.setRating((n + round) % 5 + 1,
+                            prefix + QString::number(n) + QStringLiteral(".jpg"));
+        uiMs += ui.nsecsElapsed() / 1e6;
+        store.waitForSaved();
+    }
+    state.counters["ui_ms_per_rating"] = uiMs / double(state.iterations()) / 100;
+}
+BENCHMARK(BM_RateBurstLargeTable)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char **argv)
 {

@@ -308,7 +308,21 @@ void StarRatingStore::save()
 {
     const quint64 serial = ++m_saveSerial;
     // Both copies share their data until one of them changes.
-    const Table base = std::exchange(m_base, m_ratings);
-    const Table current = m_ratings;
-    m_writer.post([this, base, current, serial] { mergeIntoFile(base, current, serial); });
+    Table base = std::exchange(m_base, m_ratings);
+    const QMutexLocker locker(&m_queuedSaveMutex);
+    m_queuedSave.current = m_ratings;
+    m_queuedSave.serial = serial;
+    if (m_queuedSave.queued)
+        return; // the queued save's base already precedes these changes
+    m_queuedSave.base = std::move(base);
+    m_queuedSave.queued = true;
+    m_writer.post([this] { writeQueuedSave(); });
+}
+
+void StarRatingStore::writeQueuedSave()
+{
+    QMutexLocker locker(&m_queuedSaveMutex);
+    const QueuedSave save = std::exchange(m_queuedSave, {});
+    locker.unlock();
+    mergeIntoFile(save.base, save.current, save.serial);
 }

@@ -4,6 +4,7 @@
 
 #include <QFuture>
 #include <QHash>
+#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -76,6 +77,8 @@ private:
 
     void load();
     void save();
+    // Writer thread: merges whatever the queued save holds by now.
+    void writeQueuedSave();
     // Writer thread only: merges `base` -> `current` (this process's own
     // changes) into the file and hands the merged table back.
     void mergeIntoFile(const Table &base, const Table &current, quint64 serial);
@@ -94,5 +97,18 @@ private:
     // Writer thread only: own changes (0 = removed) a failed write could not
     // put on disk yet; the next save carries them.
     Table m_unwrittenChanges;
+
+    // The save waiting for the writer. Saves made before the writer gets to
+    // it fold into it (same base, newer table), so a burst of ratings costs
+    // one merge and holds one copy of the table, not one per rating.
+    struct QueuedSave
+    {
+        Table base;
+        Table current;
+        quint64 serial = 0;
+        bool queued = false;
+    };
+    QMutex m_queuedSaveMutex; // hand-over between the UI thread and the writer
+    QueuedSave m_queuedSave;
     SerialFileWriter m_writer;
 };

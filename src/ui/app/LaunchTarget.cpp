@@ -1,8 +1,10 @@
 #include "app/LaunchTarget.h"
 
+#include "model/FolderScanner.h"
 #include "model/SupportedFormats.h"
 
 #include <QFileInfo>
+#include <QUrl>
 
 LaunchTarget LaunchTarget::fromPath(const QString &path)
 {
@@ -30,7 +32,6 @@ LaunchTarget LaunchTarget::fromPath(const QString &path)
 
 bool LaunchTarget::isReadableFolder(const QString &path)
 {
-    // Listing needs read and search permission both.
-    const QFileInfo info(path);
-    return info.isDir() && info.isReadable() && info.isExecutable();
+    // The scanner's own test, so a folder accepted here is one the scan can list.
+    return FolderScanner::canList(QUrl::fromLocalFile(path));
 }
