@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <cerrno>
 #include <exiv2/exiv2.hpp>
+#include <sys/stat.h>
 
 namespace {
 
@@ -64,6 +66,13 @@ bool replaceAtomically(const QString &path, const std::string &content, QString 
     return true;
 }
 
+// Certainly gone: a folder that cannot be searched is an error to report.
+bool isGone(const QString &path)
+{
+    struct stat info;
+    return ::stat(QFile::encodeName(path).constData(), &info) != 0 && errno == ENOENT;
+}
+
 bool writeOne(const QString &sidecar, bool exists, int rating, QString *error)
 {
     std::string oldPacket;
@@ -90,6 +99,8 @@ XmpSidecarWriter::~XmpSidecarWriter()
 
 bool XmpSidecarWriter::writeRatingNow(const QString &imagePath, int rating, QString *error)
 {
+    if (isGone(imagePath))
+        return true;
     InFileRatingReader::initializeXmp();
     bool anyExists = false;
     for (const QString &sidecar : InFileRatingReader::sidecarCandidates(imagePath)) {

@@ -30,9 +30,13 @@ public:
     void writeRating(const QString &imagePath, int rating);
     // Blocks until every write posted so far has finished.
     void waitForDone();
+    // The writer's one thread: work started on it runs after every write
+    // posted before and before every write posted later.
+    QThreadPool *pool() { return m_writer.pool(); }
 
     // The blocking write itself; any thread. On failure returns false and the
     // system's reason in `error`; every sidecar not yet written stays as it was.
+    // A photo that is gone (archived, deleted) gets no sidecar.
     static bool writeRatingNow(const QString &imagePath, int rating, QString *error);
 
 Q_SIGNALS:

@@ -2,6 +2,7 @@
 
 #include "model/AdvisoryFileLock.h"
 #include "model/BackgroundTask.h"
+#include "model/FolderListing.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,7 +16,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <dirent.h>
 #include <optional>
 #include <sys/stat.h>
 #include <utility>
@@ -105,27 +105,6 @@ void StarRatingStore::setRatings(const QHash<QString, int> &ratings)
     Q_EMIT ratingsRemoved();
 }
 
-namespace {
-
-// The names in one folder, or nothing when it cannot be listed to the end.
-std::optional<QSet<QByteArray>> listNames(const QByteArray &folder)
-{
-    DIR *dir = ::opendir(folder.constData());
-    if (!dir)
-        return std::nullopt;
-    QSet<QByteArray> names;
-    errno = 0;
-    while (const dirent *entry = ::readdir(dir))
-        names.insert(QByteArray(entry->d_name));
-    const bool complete = errno == 0;
-    ::closedir(dir);
-    if (!complete)
-        return std::nullopt;
-    return names;
-}
-
-} // namespace
-
 QStringList StarRatingStore::vanishedFiles(const QStringList &paths)
 {
     QStringList vanished;
@@ -141,7 +120,7 @@ QStringList StarRatingStore::vanishedFiles(const QStringList &paths)
         const QByteArray folder = slash == 0 ? QByteArray("/") : encoded.left(slash);
         auto listing = listings.find(folder);
         if (listing == listings.end())
-            listing = listings.insert(folder, listNames(folder));
+            listing = listings.insert(folder, FolderListing::names(folder));
         if (listing->has_value() && !(*listing)->contains(encoded.mid(slash + 1)))
             vanished << path;
     }

@@ -140,9 +140,9 @@ private:
         FolderNode node;
         QList<ImageItem> images; // sorted by file name
         QHash<QString, int> imagesPerPath;
-        bool listed = false;    // false: the folder could not be listed at all
-        QStringList sidecars;   // every .xmp file of the tree
-        QStringList imagePaths; // of `images`, in order
+        bool listed = false;      // false: the folder could not be listed at all
+        QStringList sidecars{};   // every .xmp file of the tree
+        QStringList imagePaths{}; // of `images`, in order
     };
 
     void connectServices();

@@ -58,6 +58,9 @@ public:
     const QSet<QString> &failedFiles() const { return m_failedFiles; }
     // Blocks until every write posted so far is finished.
     void waitForDone();
+    // The sidecar writer's one thread, for work that moves photos (their
+    // sidecars must not be written meanwhile).
+    QThreadPool *writerPool() { return m_writer.pool(); }
 
 Q_SIGNALS:
     void enabledChanged(bool enabled);

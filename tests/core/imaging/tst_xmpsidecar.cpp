@@ -5,6 +5,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -245,7 +246,10 @@ private Q_SLOTS:
     {
         const QString folder = freshFolder();
         const QString photo = ratedJpeg(folder + QStringLiteral("/IMG.jpg"), -1, nullptr);
-        const QString unwritable = folder + QStringLiteral("/gone/IMG.jpg");
+        // A folder where the sidecar would go: the write fails, even for root.
+        const QString unwritable = ratedJpeg(folder + QStringLiteral("/IMG2.jpg"), -1, nullptr);
+        QVERIFY(QDir().mkdir(unwritable + QStringLiteral(".xmp")));
+        const QString gone = folder + QStringLiteral("/gone.jpg");
         QString lastWritten;
         int lastRating = -1;
         {
@@ -258,10 +262,12 @@ private Q_SLOTS:
                     lastRating = rating;
                 },
                 Qt::DirectConnection);
+            writer.writeRating(gone, 3); // nothing to do for a photo that has left
             for (int rating : {1, 2, 3, 4})
                 writer.writeRating(photo, rating);
             writer.writeRating(unwritable, 5);
             writer.waitForDone();
+            QVERIFY(!QFileInfo::exists(gone + QStringLiteral(".xmp")));
             QCOMPARE(InFileRatingReader::read(photo), 4);
             QCOMPARE(lastRating, 4);
             QCOMPARE(failed.size(), 1);
