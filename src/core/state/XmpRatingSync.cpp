@@ -4,6 +4,7 @@
 #include "model/BackgroundTask.h"
 #include "model/StarRatingStore.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QSettings>
 #include <QThreadPool>
@@ -48,7 +49,15 @@ XmpRatingSync::XmpRatingSync(StarRatingStore &store, const QString &settingsFile
     connect(&m_writer, &XmpSidecarWriter::writeFailed, this, &XmpRatingSync::onWriteFailed);
 }
 
-XmpRatingSync::~XmpRatingSync() = default;
+XmpRatingSync::~XmpRatingSync()
+{
+    // The last writes' outcomes are still on their way here: a failure must
+    // reach the cache, or the next start would take the older file value
+    // back. Nothing is reported any more; the receivers are going too.
+    disconnect(this, nullptr, nullptr, nullptr);
+    m_writer.waitForDone();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
 
 QString XmpRatingSync::settingKey()
 {

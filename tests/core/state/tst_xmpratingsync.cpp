@@ -1,3 +1,4 @@
+#include "FileSystemFixtures.h"
 #include "TestFiles.h"
 #include "imaging/InFileRatingReader.h"
 #include "imaging/XmpSidecarWriter.h"
@@ -10,6 +11,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
+#include <memory>
+#include <unistd.h>
+#include <utility>
 
 class TestXmpRatingSync : public QObject
 {
@@ -18,12 +23,30 @@ class TestXmpRatingSync : public QObject
 private:
     QTemporaryDir m_dir;
     std::unique_ptr<AppState> m_state;
+    std::function<void()> m_unlockFolder;
 
     QString folder() const { return m_dir.filePath(QStringLiteral("photos")); }
     QString settingsFile() const { return m_dir.filePath(QStringLiteral("settings.ini")); }
     QStringList listing() const
     {
         return QDir(folder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    // No entry can be added to the folder or replaced in it: for root, whom
+    // permissions do not stop, the immutable attribute.
+    bool lockFolder()
+    {
+        if (::geteuid() != 0) {
+            m_unlockFolder = [path = folder()] {
+                QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            };
+            return QFile::setPermissions(folder(), QFile::ReadOwner | QFile::ExeOwner);
+        }
+        auto flag = std::make_shared<ImmutableFlag>(folder());
+        if (!flag->isActive())
+            return false;
+        m_unlockFolder = [flag]() mutable { flag.reset(); };
+        return true;
     }
 
     void makeState()
@@ -56,7 +79,12 @@ private Q_SLOTS:
         TestFiles::touch(folder(), QStringLiteral("b.jpg"));
         makeState();
     }
-    void cleanup() { m_state.reset(); }
+    void cleanup()
+    {
+        m_state.reset();
+        if (m_unlockFolder)
+            std::exchange(m_unlockFolder, {})();
+    }
 
     void offByDefaultAndNoSidecarIsEverTouched()
     {
@@ -143,18 +171,45 @@ private Q_SLOTS:
         QCOMPARE(*InFileRatingReader::sidecarRating(folder() + QStringLiteral("/b.jpg.xmp")), 0);
     }
 
+    void failedWritesKeepTheRatingAndAreReportedOncePerFolder_data()
+    {
+        QTest::addColumn<bool>("readOnlyFolder");
+        QTest::newRow("a folder where the sidecar would go") << false;
+        QTest::newRow("read-only folder") << true;
+    }
+
     void failedWritesKeepTheRatingAndAreReportedOncePerFolder()
     {
-        // A directory where the sidecar should be: the write fails even for root.
-        TestFiles::makeDir(folder(), QStringLiteral("a.jpg.xmp"));
-        TestFiles::makeDir(folder(), QStringLiteral("b.jpg.xmp"));
-        m_state->xmpRatingSync().setEnabled(true);
-        openPhotos();
+        QFETCH(bool, readOnlyFolder);
+        const QString a = folder() + QStringLiteral("/a.jpg");
+        const QString b = folder() + QStringLiteral("/b.jpg");
+        if (readOnlyFolder) {
+            // An older rating in the file, which must not come back.
+            QString error;
+            QVERIFY(XmpSidecarWriter::writeRatingNow(a, 2, &error));
+            if (!lockFolder())
+                QSKIP("Root cannot make a folder read-only here (the file system keeps no "
+                      "immutable attribute): the read-only folder is not exercised");
+        } else {
+            // Fails even for root.
+            TestFiles::makeDir(folder(), QStringLiteral("a.jpg.xmp"));
+            TestFiles::makeDir(folder(), QStringLiteral("b.jpg.xmp"));
+        }
         const QStringList before = listing();
-        QSignalSpy status(m_state.get(), &AppState::statusMessageChanged);
+        openPhotos();
+        m_state->xmpRatingSync().setEnabled(true);
         m_state->updateRating(3, item(QStringLiteral("a.jpg")));
+        m_state.reset(); // quitting before the failure came back
+
+        makeState();
+        QSignalSpy imported(&m_state->xmpRatingSync(), &XmpRatingSync::importFinished);
+        openPhotos();
+        QTRY_COMPARE(imported.size(), 1);
+        QCOMPARE(m_state->starRatingStore().rating(a), 3);
+
+        QSignalSpy status(m_state.get(), &AppState::statusMessageChanged);
+        m_state->updateRating(4, item(QStringLiteral("a.jpg")));
         m_state->updateRating(1, item(QStringLiteral("b.jpg")));
-        m_state->xmpRatingSync().waitForDone();
         QTRY_COMPARE(m_state->xmpRatingSync().failedFiles().size(), 2);
         qsizetype failures = 0;
         for (const auto &arguments : status) {
@@ -162,8 +217,8 @@ private Q_SLOTS:
                 ++failures;
         }
         QCOMPARE(failures, 1);
-        QCOMPARE(m_state->starRatingStore().rating(folder() + QStringLiteral("/a.jpg")), 3);
-        QCOMPARE(m_state->starRatingStore().rating(folder() + QStringLiteral("/b.jpg")), 1);
+        QCOMPARE(m_state->starRatingStore().rating(a), 4);
+        QCOMPARE(m_state->starRatingStore().rating(b), 1);
         QCOMPARE(listing(), before);
     }
 };
