@@ -1,10 +1,11 @@
 #include "imaging/InFileRatingReader.h"
 
+#include "imaging/ImageDecoder.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <cmath>
 #include <exiv2/exiv2.hpp>
-#include <mutex>
 
 namespace {
 
@@ -28,8 +29,9 @@ std::optional<int> exifRating(const Exiv2::ExifData &exif)
 
 void InFileRatingReader::initializeXmp()
 {
-    static std::once_flag once;
-    std::call_once(once, [] { Exiv2::XmpParser::initialize(); });
+    // The project's one set-up: the XMP toolkit's lock, BMFF (CR3, HEIF) and
+    // quiet logging, whichever reader comes first.
+    ImageDecoder::initialiseLibraries();
 }
 
 QString InFileRatingReader::fullNameSidecar(const QString &imagePath)

@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <sys/stat.h>
 
 QString InFileRatingCache::filePathBeside(const QString &ratingsFile)
 {
@@ -47,17 +48,31 @@ bool InFileRatingCache::save(const QString &path) const
     return file.commit();
 }
 
+namespace {
+
+// One stat and no time-zone arithmetic: this runs for every photo of every
+// folder opened, most of them unchanged.
+bool appendStamp(const QString &path, QString &stamp)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    stamp += QString::number(qint64(info.st_size)) + QLatin1Char(':') +
+             QString::number(qint64(info.st_mtim.tv_sec)) + QLatin1Char('.') +
+             QString::number(qint64(info.st_mtim.tv_nsec));
+    return true;
+}
+
+} // namespace
+
 QString InFileRatingCache::stampOf(const QString &imagePath, const QStringList &sidecars)
 {
-    const QFileInfo image(imagePath);
-    if (!image.exists())
+    QString stamp;
+    if (!appendStamp(imagePath, stamp))
         return {};
-    QString stamp = QString::number(image.size()) + QLatin1Char(':') +
-                    QString::number(image.lastModified().toMSecsSinceEpoch());
     for (const QString &sidecar : sidecars) {
-        const QFileInfo info(sidecar);
-        stamp += QLatin1Char('|') + QString::number(info.size()) + QLatin1Char(':') +
-                 QString::number(info.lastModified().toMSecsSinceEpoch());
+        stamp += QLatin1Char('|');
+        appendStamp(sidecar, stamp);
     }
     return stamp;
 }
