@@ -416,6 +416,29 @@ void TestArchiveMover::ownSidecarTravelsUnderThePhotosNumber()
     QVERIFY(QFileInfo::exists(target + "/IMG_3.jpg"));
     QCOMPARE(contents(other + ".xmp"), sidecar);
     QVERIFY(!QFileInfo::exists(target + "/IMG_3.jpg.xmp"));
+
+    // Where no rename refuses a name, and onto another file system, the pair is copied.
+    const QString copied = writeImage(root(), "IMG_4.jpg");
+    writeFile(copied + ".xmp", sidecar);
+    {
+        const WithoutNoReplaceRenames noRenames;
+        ArchiveMover::moveFiles({copied}, target, ArchiveMover::Sidecars::travel);
+    }
+    QCOMPARE(contents(target + "/IMG_4.jpg.xmp"), sidecar);
+    QVERIFY(!QFileInfo::exists(copied) && !QFileInfo::exists(copied + ".xmp"));
+    const QString mount = m_dir.path() + "/card";
+    if (!mountTmpfs(mount, "size=1m"))
+        QSKIP("Cannot mount a tmpfs here (needs root and mount rights): sidecars moving to "
+              "another file system are not exercised");
+    writeImage(mount, "IMG_5.jpg", Qt::blue);
+    const QString across = writeImage(root(), "IMG_5.jpg");
+    writeFile(across + ".xmp", sidecar);
+    const ArchiveMover::Outcome moved =
+        ArchiveMover::moveFiles({across}, mount, ArchiveMover::Sidecars::travel);
+    QCOMPARE(moved.destinations, QStringList{mount + "/IMG_5_1.jpg"});
+    QCOMPARE(contents(mount + "/IMG_5_1.jpg.xmp"), sidecar);
+    QCOMPARE(filesBelow(mount), (QStringList{"IMG_5.jpg", "IMG_5_1.jpg", "IMG_5_1.jpg.xmp"}));
+    QVERIFY(!QFileInfo::exists(across + ".xmp"));
 }
 
 void TestArchiveMover::sidecarThatCannotMoveKeepsItsPhoto()
