@@ -27,7 +27,9 @@ SettingsDialog::SettingsDialog(XmpRatingSync &sync, QWidget *parent)
     explanation->setPalette(palette);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("完成"));
+    QPushButton *done = buttons->button(QDialogButtonBox::Close);
+    done->setText(QStringLiteral("完成"));
+    done->setIcon(QIcon()); // the style's close cross does not fit "完成"
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto *layout = new QVBoxLayout(this);
