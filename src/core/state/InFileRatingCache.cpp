@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <cstdio>
 #include <sys/stat.h>
 
 QString InFileRatingCache::filePathBeside(const QString &ratingsFile)
@@ -50,16 +51,18 @@ bool InFileRatingCache::save(const QString &path) const
 
 namespace {
 
-// One stat and no time-zone arithmetic: this runs for every photo of every
-// folder opened, most of them unchanged.
-bool appendStamp(const QString &path, QString &stamp)
+// One stat, no time-zone arithmetic and no string per number: this runs for
+// every photo of every folder opened, most of them unchanged.
+bool appendStamp(const QString &path, QByteArray &stamp)
 {
     struct stat info;
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return false;
-    stamp += QString::number(qint64(info.st_size)) + QLatin1Char(':') +
-             QString::number(qint64(info.st_mtim.tv_sec)) + QLatin1Char('.') +
-             QString::number(qint64(info.st_mtim.tv_nsec));
+    char text[64];
+    const int length = std::snprintf(
+        text, sizeof text, "%lld:%lld.%09ld", static_cast<long long>(info.st_size),
+        static_cast<long long>(info.st_mtim.tv_sec), static_cast<long>(info.st_mtim.tv_nsec));
+    stamp.append(text, length);
     return true;
 }
 
@@ -67,12 +70,13 @@ bool appendStamp(const QString &path, QString &stamp)
 
 QString InFileRatingCache::stampOf(const QString &imagePath, const QStringList &sidecars)
 {
-    QString stamp;
+    QByteArray stamp;
+    stamp.reserve(40 * (1 + sidecars.size()));
     if (!appendStamp(imagePath, stamp))
         return {};
     for (const QString &sidecar : sidecars) {
-        stamp += QLatin1Char('|');
+        stamp.append('|');
         appendStamp(sidecar, stamp);
     }
-    return stamp;
+    return QString::fromLatin1(stamp);
 }

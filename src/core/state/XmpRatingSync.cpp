@@ -35,6 +35,7 @@ XmpRatingSync::XmpRatingSync(StarRatingStore &store, const QString &settingsFile
     , m_cache(std::make_shared<SharedCache>())
 {
     m_cache->path = cacheFile;
+    m_importer.setMaxThreadCount(1);
     m_progressTimer.setInterval(100);
     connect(&m_progressTimer, &QTimer::timeout, this, [this] {
         Q_EMIT statusReport(QStringLiteral("正在读取评分 ") +
@@ -170,7 +171,7 @@ QFuture<void> XmpRatingSync::importRatings(const QStringList &imagePaths,
     ++m_importsRunning;
     m_progressTimer.start();
     return BackgroundTask::run(
-        QThreadPool::globalInstance(), this,
+        &m_importer, this,
         [imagePaths, sidecars, cache = m_cache, done = m_importDone] {
             return readRatings(imagePaths, sidecars, cache, done);
         },

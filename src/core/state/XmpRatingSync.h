@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QThreadPool>
 #include <QTimer>
 #include <atomic>
 #include <memory>
@@ -107,5 +108,9 @@ private:
     qsizetype m_importTotal = 0;
     int m_importsRunning = 0;
     SerialFileWriter m_cacheWriter;
+    // Imports run here, one at a time, and spread their reading over the
+    // global pool. Waiting for that from a global pool thread could wait for
+    // ever once every such thread waits the same way.
+    QThreadPool m_importer;
     XmpSidecarWriter m_writer; // last: drained first on destruction
 };

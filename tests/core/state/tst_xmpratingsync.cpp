@@ -5,10 +5,12 @@
 #include "state/AppState.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -123,6 +125,11 @@ private Q_SLOTS:
 
     void openingTakesChangedInFileRatingsInOneBatch()
     {
+        // However few threads the global pool has (one on a one-core machine).
+        QThreadPool &pool = *QThreadPool::globalInstance();
+        const int threads = pool.maxThreadCount();
+        pool.setMaxThreadCount(1);
+        const auto restoreThreads = qScopeGuard([&] { pool.setMaxThreadCount(threads); });
         const QString a = folder() + QStringLiteral("/a.jpg");
         const QString b = folder() + QStringLiteral("/b.jpg");
         m_state->starRatingStore().setRating(2, a);
