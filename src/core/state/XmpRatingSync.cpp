@@ -39,7 +39,7 @@ XmpRatingSync::XmpRatingSync(StarRatingStore &store, const QString &settingsFile
     m_progressTimer.setInterval(100);
     connect(&m_progressTimer, &QTimer::timeout, this, [this] {
         Q_EMIT statusReport(QStringLiteral("正在读取评分 ") +
-                            QString::number(m_importDone->load()) + QStringLiteral(" / ") +
+                            QString::number(m_import->done.load()) + QStringLiteral(" / ") +
                             QString::number(m_importTotal));
     });
     m_enabled = openSettings(m_settingsFile)->value(settingKey(), false).toBool();
@@ -56,6 +56,8 @@ XmpRatingSync::~XmpRatingSync()
     // reach the cache, or the next start would take the older file value
     // back. Nothing is reported any more; the receivers are going too.
     disconnect(this, nullptr, nullptr, nullptr);
+    if (m_import)
+        m_import->dropped = true;
     m_writer.waitForDone();
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
@@ -166,22 +168,27 @@ QFuture<void> XmpRatingSync::importRatings(const QStringList &imagePaths,
     before.reserve(imagePaths.size());
     for (const QString &path : imagePaths)
         before.insert(path, m_store.rating(path));
-    m_importDone = std::make_shared<std::atomic<qsizetype>>(0);
+    // The folder opened last is the one looked at: an earlier import stops.
+    if (m_import)
+        m_import->dropped = true;
+    m_import = std::make_shared<ImportProgress>();
     m_importTotal = imagePaths.size();
     ++m_importsRunning;
     m_progressTimer.start();
     return BackgroundTask::run(
         &m_importer, this,
-        [imagePaths, sidecars, cache = m_cache, done = m_importDone] {
-            return readRatings(imagePaths, sidecars, cache, done);
+        [imagePaths, sidecars, cache = m_cache, progress = m_import] {
+            return readRatings(imagePaths, sidecars, cache, progress);
         },
-        [this, before](const ImportResult &result) { applyImport(result, before); });
+        [this, before, progress = m_import](const ImportResult &result) {
+            applyImport(result, before, progress->dropped);
+        });
 }
 
 XmpRatingSync::ImportResult
 XmpRatingSync::readRatings(const QStringList &imagePaths, const QStringList &sidecars,
                            const std::shared_ptr<SharedCache> &cache,
-                           const std::shared_ptr<std::atomic<qsizetype>> &done)
+                           const std::shared_ptr<ImportProgress> &progress)
 {
     // The scan's listing, by lower-cased path: IMG.JPG.XMP counts as IMG.JPG.xmp.
     QHash<QString, QString> listed;
@@ -204,6 +211,8 @@ XmpRatingSync::readRatings(const QStringList &imagePaths, const QStringList &sid
     for (const QString &path : imagePaths)
         reads.append({path, false, {}});
     QtConcurrent::blockingMap(reads, [&](Read &read) {
+        if (progress->dropped)
+            return;
         QStringList existing;
         for (const QString &candidate : InFileRatingReader::sidecarCandidates(read.path)) {
             const auto it = listed.constFind(candidate.toLower());
@@ -216,7 +225,7 @@ XmpRatingSync::readRatings(const QStringList &imagePaths, const QStringList &sid
             read.opened = true;
             read.entry = {stamp, InFileRatingReader::read(read.path, existing)};
         }
-        ++*done;
+        ++progress->done;
     });
 
     ImportResult result;
@@ -234,7 +243,8 @@ XmpRatingSync::readRatings(const QStringList &imagePaths, const QStringList &sid
     return result;
 }
 
-void XmpRatingSync::applyImport(const ImportResult &result, const QHash<QString, int> &before)
+void XmpRatingSync::applyImport(const ImportResult &result, const QHash<QString, int> &before,
+                                bool superseded)
 {
     if (--m_importsRunning == 0)
         m_progressTimer.stop();
@@ -250,5 +260,7 @@ void XmpRatingSync::applyImport(const ImportResult &result, const QHash<QString,
         taken.insert(path, it.value());
     }
     m_store.setRatings(taken);
-    Q_EMIT importFinished(taken.size());
+    // What a superseded import read still counts; the newer one reports.
+    if (!superseded)
+        Q_EMIT importFinished(taken.size());
 }

@@ -52,7 +52,8 @@ public:
     // it, all in one batch, unless the user changed the rating meanwhile or
     // the photo's last sidecar write failed. Photos unchanged since they were
     // last read are not opened. Progress goes to statusReport. Does nothing
-    // while the setting is off.
+    // while the setting is off. A newer import stops the reading of an older
+    // one (what it read still counts; only the newer one reports).
     QFuture<void> importRatings(const QStringList &imagePaths, const QStringList &sidecars);
 
     // Files whose last sidecar write failed (UI thread).
@@ -84,10 +85,19 @@ private:
         QSet<QString> unwritten;   // as remembered in the cache
     };
 
+    // Shared with the import's reading.
+    struct ImportProgress
+    {
+        std::atomic<qsizetype> done = 0;
+        // A newer import or the end of the program: what is left is not read.
+        std::atomic<bool> dropped = false;
+    };
+
     static ImportResult readRatings(const QStringList &imagePaths, const QStringList &sidecars,
                                     const std::shared_ptr<SharedCache> &cache,
-                                    const std::shared_ptr<std::atomic<qsizetype>> &done);
-    void applyImport(const ImportResult &result, const QHash<QString, int> &before);
+                                    const std::shared_ptr<ImportProgress> &progress);
+    void applyImport(const ImportResult &result, const QHash<QString, int> &before,
+                     bool superseded);
     void saveCache();
     void onRatingChanged(const QString &path, int oldRating, int newRating);
     void onWritten(const QString &path);
@@ -104,7 +114,7 @@ private:
     QString m_bulkFailure;
     std::shared_ptr<SharedCache> m_cache;
     QTimer m_progressTimer;
-    std::shared_ptr<std::atomic<qsizetype>> m_importDone;
+    std::shared_ptr<ImportProgress> m_import;
     qsizetype m_importTotal = 0;
     int m_importsRunning = 0;
     SerialFileWriter m_cacheWriter;
