@@ -2,8 +2,13 @@
 
 #include "model/NoReplaceRename.h"
 
+#include <QFile>
+#include <QString>
 #include <cerrno>
+#include <fcntl.h>
 #include <linux/capability.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -56,5 +61,42 @@ public:
 private:
     __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct m_saved[2] = {};
+    bool m_active = false;
+};
+
+// The immutable attribute (chattr +i) on a file or folder while the object
+// lives: nobody, root included, can rename or remove it, or add, remove or
+// rename entries of the folder. Needs root and a file system that keeps the
+// attribute; isActive() says whether it is set.
+class ImmutableFlag
+{
+public:
+    explicit ImmutableFlag(const QString &path)
+        : m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC))
+    {
+        m_active = m_fd >= 0 && setFlag(true);
+    }
+    ~ImmutableFlag()
+    {
+        if (m_active)
+            setFlag(false);
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    ImmutableFlag(const ImmutableFlag &) = delete;
+    ImmutableFlag &operator=(const ImmutableFlag &) = delete;
+    bool isActive() const { return m_active; }
+
+private:
+    bool setFlag(bool on)
+    {
+        int flags = 0;
+        if (::ioctl(m_fd, FS_IOC_GETFLAGS, &flags) != 0)
+            return false;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        return ::ioctl(m_fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+
+    int m_fd;
     bool m_active = false;
 };

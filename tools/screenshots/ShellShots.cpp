@@ -2,6 +2,7 @@
 // overlay, a toast and the sub-folder question.
 #include "ScreenshotScene.h"
 #include "app/MainWindow.h"
+#include "app/SettingsDialog.h"
 #include "app/SubfolderPromptDialog.h"
 #include "app/WidgetImportDialogs.h"
 #include "browse/FolderTreeView.h"
@@ -99,6 +100,15 @@ KELVANE_SCREENSHOT_SCENE("shell-subfolder-alert")
     dialog.show();
     context.settle(200);
     context.save(&dialog, QStringLiteral("shell-subfolder-alert"));
+}
+
+KELVANE_SCREENSHOT_SCENE("shell-settings-dialog")
+{
+    Shell shell(context, QStringLiteral("settings"));
+    SettingsDialog dialog(shell.state.xmpRatingSync(), &shell.window);
+    dialog.show();
+    context.settle(200);
+    context.save(&dialog, QStringLiteral("shell-settings-dialog"));
 }
 
 KELVANE_SCREENSHOT_SCENE("shell-folder-dialog")

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QMetaType>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <QUuid>
 
@@ -19,6 +20,9 @@ struct FolderNode
     QString name;
     QList<FolderNode> children;
     QList<ImageItem> images;
+    // The folder's own XMP sidecars (*.xmp, any case), as absolute paths: the
+    // scan's listing tells which exist without looking again per photo.
+    QStringList sidecars;
 
     // The name shown for the folder at `path`: its last component, and "/"
     // for the root of the file system (whose last component is empty).

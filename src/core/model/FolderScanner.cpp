@@ -55,7 +55,7 @@ public:
         node.name = FolderNode::displayName(path);
 
         QStringList subfolders;
-        listFolder(path, includeSubfolders, node.images, subfolders);
+        listFolder(path, includeSubfolders, node.images, node.sidecars, subfolders);
         if (!includeSubfolders)
             return node;
 
@@ -76,7 +76,7 @@ public:
 
 private:
     void listFolder(const QString &path, bool wantSubfolders, QList<ImageItem> &images,
-                    QStringList &subfolders)
+                    QStringList &sidecars, QStringList &subfolders)
     {
         const QByteArray encodedPath = LocalFileName::encode(path);
         DIR *dir = opendir(encodedPath.constData());
@@ -100,6 +100,8 @@ private:
             const QString name = LocalFileName::decode(entry->d_name, qstrlen(entry->d_name));
             if (const ImageItem::FileType *type = imageTypeOf(name))
                 images.append(ImageItem(prefix + name, name, *type));
+            else if (name.endsWith(QLatin1String(".xmp"), Qt::CaseInsensitive))
+                sidecars.append(prefix + name);
         }
         closedir(dir);
     }

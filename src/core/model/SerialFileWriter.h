@@ -16,6 +16,8 @@ public:
     void post(std::function<void()> write);
     // Blocks until every write posted so far has finished.
     void waitForDone();
+    // The one thread, for file work that has to fall between two writes.
+    QThreadPool *pool() { return &m_pool; }
 
 private:
     QThreadPool m_pool; // one thread: writes never overlap or reorder

@@ -2,6 +2,7 @@
 
 #include "model/AdvisoryFileLock.h"
 #include "model/BackgroundTask.h"
+#include "model/FolderListing.h"
 #include "model/LocalFileName.h"
 
 #include <QCoreApplication>
@@ -16,7 +17,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <dirent.h>
 #include <optional>
 #include <sys/stat.h>
 #include <utility>
@@ -90,26 +90,21 @@ void StarRatingStore::removeRatings(const QStringList &paths)
     Q_EMIT ratingsRemoved();
 }
 
-namespace {
-
-// The names in one folder, or nothing when it cannot be listed to the end.
-std::optional<QSet<QByteArray>> listNames(const QByteArray &folder)
+void StarRatingStore::setRatings(const QHash<QString, int> &ratings)
 {
-    DIR *dir = ::opendir(folder.constData());
-    if (!dir)
-        return std::nullopt;
-    QSet<QByteArray> names;
-    errno = 0;
-    while (const dirent *entry = ::readdir(dir))
-        names.insert(QByteArray(entry->d_name));
-    const bool complete = errno == 0;
-    ::closedir(dir);
-    if (!complete)
-        return std::nullopt;
-    return names;
+    bool changed = false;
+    for (auto it = ratings.constBegin(); it != ratings.constEnd(); ++it) {
+        const int stored = std::clamp(it.value(), 1, 5);
+        if (m_ratings.value(it.key(), 0) == stored)
+            continue;
+        m_ratings.insert(it.key(), stored);
+        changed = true;
+    }
+    if (!changed)
+        return;
+    save();
+    Q_EMIT ratingsRemoved();
 }
-
-} // namespace
 
 QStringList StarRatingStore::vanishedFiles(const QStringList &paths)
 {
@@ -126,7 +121,7 @@ QStringList StarRatingStore::vanishedFiles(const QStringList &paths)
         const QByteArray folder = slash == 0 ? QByteArray("/") : encoded.left(slash);
         auto listing = listings.find(folder);
         if (listing == listings.end())
-            listing = listings.insert(folder, listNames(folder));
+            listing = listings.insert(folder, FolderListing::names(folder));
         if (listing->has_value() && !(*listing)->contains(encoded.mid(slash + 1)))
             vanished << path;
     }

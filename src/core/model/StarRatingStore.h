@@ -50,6 +50,9 @@ public:
 
     // Removes the ratings of `paths` with one save and one ratingsRemoved.
     void removeRatings(const QStringList &paths);
+    // Sets several ratings (path -> 1..5, clamped) with one save and one
+    // ratingsRemoved, when any differs.
+    void setRatings(const QHash<QString, int> &ratings);
 
     // Those of `paths` that are certainly gone: the file's folder exists and
     // can be listed, and the name is not in it. A file behind an unreadable
@@ -65,7 +68,8 @@ public:
 Q_SIGNALS:
     // The rating of one file changed (ratings are 0 when absent).
     void ratingChanged(const QString &path, int oldRating, int newRating);
-    // Several ratings were removed at once (vanished files, archived files).
+    // Several ratings were removed or set at once (vanished files, archived
+    // files, ratings taken from the files themselves).
     void ratingsRemoved();
 
 private:

@@ -55,6 +55,7 @@ AppState::AppState(QObject *parent)
     , m_folderScanner(std::make_unique<FolderScanner>())
     , m_imageLoader(std::make_unique<ImageLoader>())
     , m_starRatingStore(std::make_unique<StarRatingStore>())
+    , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, QString()))
 {
     connectServices();
 }
@@ -65,6 +66,7 @@ AppState::AppState(const QString &ratingsFile, const QString &settingsFile, QObj
     , m_folderScanner(std::make_unique<FolderScanner>())
     , m_imageLoader(std::make_unique<ImageLoader>())
     , m_starRatingStore(std::make_unique<StarRatingStore>(ratingsFile))
+    , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, settingsFile))
 {
     connectServices();
 }
@@ -73,6 +75,13 @@ AppState::~AppState() = default;
 
 void AppState::connectServices()
 {
+    connect(m_xmpRatingSync.get(), &XmpRatingSync::statusReport, this, &AppState::setStatusMessage);
+    connect(m_xmpRatingSync.get(), &XmpRatingSync::importFinished, this,
+            &AppState::reportImportedRatings);
+    connect(m_xmpRatingSync.get(), &XmpRatingSync::enabledChanged, this, [this](bool enabled) {
+        if (enabled)
+            writeSidecarsOfRatedImages();
+    });
     connect(m_starRatingStore.get(), &StarRatingStore::ratingChanged, this,
             &AppState::onRatingChanged);
     connect(m_starRatingStore.get(), &StarRatingStore::ratingsRemoved, this, [this] {
@@ -298,6 +307,17 @@ void AppState::recountRatings()
     Q_EMIT ratingsChanged();
 }
 
+void AppState::writeSidecarsOfRatedImages()
+{
+    QHash<QString, int> rated;
+    for (const ImageItem &item : std::as_const(m_images)) {
+        const QString &path = item.path();
+        if (const int rating = m_starRatingStore->rating(path); rating > 0)
+            rated.insert(path, rating);
+    }
+    m_xmpRatingSync->writeAll(rated);
+}
+
 void AppState::onRatingChanged(const QString &path, int oldRating, int newRating)
 {
     const int shown = m_imagesPerPath.value(path, 0);
@@ -342,7 +362,26 @@ AppState::ScannedFolder AppState::prepareScannedFolder(const FolderNode &node)
 {
     ScannedFolder scanned{node, collectImages(node), {}};
     scanned.imagesPerPath = countImagesPerPath(scanned.images);
+    collectSidecars(node, scanned.sidecars);
+    scanned.imagePaths.reserve(scanned.images.size());
+    for (const ImageItem &image : std::as_const(scanned.images))
+        scanned.imagePaths.append(image.path());
     return scanned;
+}
+
+void AppState::collectSidecars(const FolderNode &node, QStringList &sidecars)
+{
+    sidecars += node.sidecars;
+    for (const FolderNode &child : node.children)
+        collectSidecars(child, sidecars);
+}
+
+void AppState::reportImportedRatings(qsizetype taken)
+{
+    setStatusMessage(imageCountText(m_images.size()));
+    if (taken > 0)
+        setToastMessage(QStringLiteral("已从文件读取 ") + QString::number(taken) +
+                        QStringLiteral(" 个评分"));
 }
 
 QList<ImageItem> AppState::collectImages(const FolderNode &node)
@@ -396,6 +435,7 @@ QFuture<void> AppState::openFolder(const QUrl &url, bool includeSubfolders)
             m_starRatingStore->cleanupStaleEntries(url.toLocalFile());
             setLoading(false);
             setStatusMessage(imageCountText(m_images.size()));
+            m_xmpRatingSync->importRatings(scanned.imagePaths, scanned.sidecars);
         },
         [this, url] { reportFailedScan(url, false); });
 }

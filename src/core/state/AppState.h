@@ -5,6 +5,7 @@
 #include "model/FolderScanner.h"
 #include "model/ImageItem.h"
 #include "model/StarRatingStore.h"
+#include "state/XmpRatingSync.h"
 
 #include <QFuture>
 #include <QList>
@@ -47,6 +48,7 @@ public:
     ImageLoader &imageLoader() { return *m_imageLoader; }
     StarRatingStore &starRatingStore() { return *m_starRatingStore; }
     const StarRatingStore &starRatingStore() const { return *m_starRatingStore; }
+    XmpRatingSync &xmpRatingSync() { return *m_xmpRatingSync; }
 
     // Observable state.
     const std::optional<FolderNode> &currentFolder() const { return m_currentFolder; }
@@ -138,10 +140,15 @@ private:
         FolderNode node;
         QList<ImageItem> images; // sorted by file name
         QHash<QString, int> imagesPerPath;
-        bool listed = false; // false: the folder could not be listed at all
+        bool listed = false;      // false: the folder could not be listed at all
+        QStringList sidecars{};   // every .xmp file of the tree
+        QStringList imagePaths{}; // of `images`, in order
     };
 
     void connectServices();
+    void writeSidecarsOfRatedImages();
+    static void collectSidecars(const FolderNode &node, QStringList &sidecars);
+    void reportImportedRatings(qsizetype taken);
     // Every image of the subtree, sorted by file name.
     static QList<ImageItem> collectImages(const FolderNode &node);
     static ScannedFolder prepareScannedFolder(const FolderNode &node);
@@ -159,6 +166,7 @@ private:
     std::unique_ptr<FolderScanner> m_folderScanner;
     std::unique_ptr<ImageLoader> m_imageLoader;
     std::unique_ptr<StarRatingStore> m_starRatingStore;
+    std::unique_ptr<XmpRatingSync> m_xmpRatingSync; // after the store: destroyed first
 
     std::optional<FolderNode> m_currentFolder;
     QList<ImageItem> m_images;

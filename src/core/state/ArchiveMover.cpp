@@ -5,6 +5,7 @@
 #include "model/LocalFileName.h"
 #include "model/NoReplaceRename.h"
 #include "state/AppState.h"
+#include "state/ArchiveGroup.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +18,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -44,13 +46,74 @@ NameState nameState(const QString &path)
 
 using Rename = NoReplaceRename::Result;
 
-// Publishes `from` under the first free name for `fileName` in `folder`.
-QString publishUnderFreeName(const QByteArray &from, const QString &fileName, const QString &folder,
-                             Rename *last)
+// `fileName` with _k before its extension (what follows the last dot); k = 0
+// is the name itself.
+QString numberedName(const QString &fileName, int k)
+{
+    if (k == 0)
+        return fileName;
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    const QString number = QLatin1Char('_') + QString::number(k);
+    return dot < 0 ? fileName + number : fileName.left(dot) + number + fileName.mid(dot);
+}
+
+// The smallest k from 0 for which every name `namesFor(k)` gives is free in
+// `folder`; -1 when a name cannot be looked at or every k up to the limit is
+// taken.
+template <typename NamesFor>
+int firstFreeNumber(const NamesFor &namesFor, const QString &folder)
+{
+    for (int k = 0; k <= kMaxNameAttempts; ++k) {
+        bool allFree = true;
+        for (const QString &name : namesFor(k)) {
+            const NameState state = nameState(folder + QLatin1Char('/') + name);
+            if (state == NameState::unusable)
+                return -1;
+            if (state == NameState::taken) {
+                allFree = false;
+                break;
+            }
+        }
+        if (allFree)
+            return k;
+    }
+    return -1;
+}
+
+// Where a file goes in the destination folder: the first free name for it
+// (the archive's rule for a photo alone), or one name that has to be free.
+struct Placement
+{
+    QString folder;
+    QString fileName;
+    bool exact = false;
+
+    // The name to try next; empty when none is free (any more).
+    QString candidate() const
+    {
+        if (!exact)
+            return ArchiveMover::uniqueURL(fileName, folder);
+        const QString path = folder + QLatin1Char('/') + fileName;
+        return nameState(path) == NameState::free ? path : QString();
+    }
+};
+
+Placement freeName(const QString &source, const QString &folder)
+{
+    return {folder, QFileInfo(source).fileName(), false};
+}
+
+Placement exactName(const QString &folder, const QString &fileName)
+{
+    return {folder, fileName, true};
+}
+
+// Publishes `from` under the name `placement` gives.
+QString publish(const QByteArray &from, const Placement &placement, Rename *last)
 {
     *last = Rename::failed;
     for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
-        const QString candidate = ArchiveMover::uniqueURL(fileName, folder);
+        const QString candidate = placement.candidate();
         if (candidate.isEmpty())
             return {};
         *last = NoReplaceRename::rename(from, encoded(candidate));
@@ -133,10 +196,10 @@ public:
                 break;
         }
     }
-    PartialCopy(const QString &fileName, const QString &folder)
+    explicit PartialCopy(const Placement &placement)
     {
         for (int attempt = 0; attempt < kMaxNameAttempts && m_fd < 0; ++attempt) {
-            m_name = ArchiveMover::uniqueURL(fileName, folder);
+            m_name = placement.candidate();
             if (m_name.isEmpty())
                 break;
             m_path = encoded(m_name);
@@ -212,62 +275,172 @@ bool removeCopiedSource(const QString &source, const QString &folder)
     return ::unlink(encoded(source).constData()) == 0;
 }
 
-// The move where no rename can refuse an existing name: the free name is
-// created exclusively and filled, then the source removed.
-QString copyIntoFreeName(const QString &source, const QString &folder)
+// The copy where no rename can refuse an existing name: the name itself is
+// created exclusively and filled.
+QString copyInPlace(const QString &source, const Placement &placement)
 {
     OpenSource input(source);
     if (!input.usable)
         return {};
-    PartialCopy copy(QFileInfo(source).fileName(), folder);
-    if (!copy.fill(input.descriptor.get(), input.info) || !removeCopiedSource(source, folder))
+    PartialCopy copy(placement);
+    if (!copy.fill(input.descriptor.get(), input.info))
         return {};
     copy.markPublished();
     return copy.name();
 }
 
-// The move across file systems: copy, verify, publish, then remove the source.
-QString copyAcross(const QString &source, const QString &folder)
+// A complete, synced copy of `source` published under `placement`; the
+// source is left as it is.
+QString copyTo(const QString &source, const Placement &placement)
 {
     OpenSource input(source);
     if (!input.usable)
         return {};
-    PartialCopy copy(folder);
+    PartialCopy copy(placement.folder);
     if (!copy.fill(input.descriptor.get(), input.info))
         return {};
     Rename last = Rename::failed;
-    const QString published =
-        publishUnderFreeName(copy.path(), QFileInfo(source).fileName(), folder, &last);
+    const QString published = publish(copy.path(), placement, &last);
     if (published.isEmpty())
-        return last == Rename::unsupported ? copyIntoFreeName(source, folder) : QString();
+        return last == Rename::unsupported ? copyInPlace(source, placement) : QString();
     copy.markPublished();
-    if (!removeCopiedSource(source, folder)) {
-        ::unlink(encoded(published).constData());
+    return published;
+}
+
+// The move across file systems, or where no rename refuses a name: copy,
+// verify, publish, then remove the source.
+QString moveByCopy(const QString &source, const Placement &placement, bool inPlace)
+{
+    const QString copied = inPlace ? copyInPlace(source, placement) : copyTo(source, placement);
+    if (copied.isEmpty())
+        return {};
+    if (!removeCopiedSource(source, placement.folder)) {
+        ::unlink(encoded(copied).constData());
         return {};
     }
-    return published;
+    return copied;
+}
+
+QString moveTo(const QString &source, const Placement &placement)
+{
+    struct stat info;
+    if (::lstat(encoded(source).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return {};
+    Rename last = Rename::failed;
+    const QString moved = publish(encoded(source), placement, &last);
+    if (!moved.isEmpty())
+        return moved;
+    if (last == Rename::otherFileSystem || last == Rename::unsupported)
+        return moveByCopy(source, placement, last == Rename::unsupported);
+    return {};
+}
+
+// Every name a group takes in the destination with the number k.
+QStringList destinationNames(const ArchiveGroup &group, int k)
+{
+    QStringList names;
+    for (const QString &sidecar : group.stemSidecars)
+        names << numberedName(sidecar, k);
+    for (const ArchiveGroup::Photo &photo : group.photos) {
+        const QString name = QFileInfo(photo.path).fileName();
+        const QString numbered = numberedName(name, k);
+        names << numbered;
+        for (const QString &sidecar : photo.sidecars)
+            names << numbered + sidecar.mid(name.size());
+    }
+    return names;
+}
+
+// The photo's own sidecars go first, so that a photo never arrives without
+// them; when the photo then cannot follow, they go back.
+QString movePhotoWithSidecars(const ArchiveGroup::Photo &photo, const QString &sourceFolder,
+                              const QString &target, int k)
+{
+    const QString name = QFileInfo(photo.path).fileName();
+    const QString numbered = numberedName(name, k);
+    QList<std::pair<QString, QString>> movedSidecars; // original name, new path
+    bool sidecarsMoved = true;
+    for (const QString &sidecar : photo.sidecars) {
+        const QString moved = moveTo(sourceFolder + QLatin1Char('/') + sidecar,
+                                     exactName(target, numbered + sidecar.mid(name.size())));
+        if (moved.isEmpty()) {
+            sidecarsMoved = false;
+            break;
+        }
+        movedSidecars.append({sidecar, moved});
+    }
+    const QString destination =
+        sidecarsMoved ? moveTo(photo.path, exactName(target, numbered)) : QString();
+    if (destination.isEmpty()) {
+        // Their old names were theirs a moment ago; only a race can take them.
+        for (const auto &[sidecar, moved] : std::as_const(movedSidecars))
+            moveTo(moved, exactName(sourceFolder, sidecar));
+    }
+    return destination;
+}
+
+void addMove(ArchiveMover::Outcome &outcome, const QString &source, const QString &destination)
+{
+    if (destination.isEmpty())
+        return;
+    outcome.movedSources << source;
+    outcome.destinations << destination;
+}
+
+void removeFiles(const QStringList &paths)
+{
+    for (const QString &path : paths)
+        ::unlink(encoded(path).constData());
+}
+
+// One number for the whole group, so the photos and their sidecars keep
+// matching names. Shared stem sidecars are copied first and the originals
+// removed only once every photo of the group has left.
+void moveGroup(const ArchiveGroup &group, const QString &target, ArchiveMover::Outcome &outcome)
+{
+    if (!group.listed)
+        return;
+    const bool alone = group.photos.size() == 1 && group.stemSidecars.isEmpty() &&
+                       group.photos.first().sidecars.isEmpty();
+    if (alone) {
+        const QString source = group.photos.first().path;
+        addMove(outcome, source, moveTo(source, freeName(source, target)));
+        return;
+    }
+    const int k = firstFreeNumber([&group](int k) { return destinationNames(group, k); }, target);
+    if (k < 0)
+        return;
+    QStringList stemCopies;
+    for (const QString &sidecar : group.stemSidecars) {
+        const QString copy = copyTo(group.folder + QLatin1Char('/') + sidecar,
+                                    exactName(target, numberedName(sidecar, k)));
+        if (copy.isEmpty()) {
+            removeFiles(stemCopies);
+            return;
+        }
+        stemCopies << copy;
+    }
+    qsizetype moved = 0;
+    for (const ArchiveGroup::Photo &photo : group.photos) {
+        const QString destination = movePhotoWithSidecars(photo, group.folder, target, k);
+        addMove(outcome, photo.path, destination);
+        moved += destination.isEmpty() ? 0 : 1;
+    }
+    if (moved == 0) {
+        removeFiles(stemCopies);
+    } else if (moved == group.photos.size() && group.stemSidecarsMove) {
+        for (const QString &sidecar : group.stemSidecars)
+            removeCopiedSource(group.folder + QLatin1Char('/') + sidecar, target);
+    }
 }
 
 } // namespace
 
 QString ArchiveMover::uniqueURL(const QString &fileName, const QString &folder)
 {
-    const QString candidate = folder + QLatin1Char('/') + fileName;
-    NameState state = nameState(candidate);
-    if (state != NameState::taken)
-        return state == NameState::free ? candidate : QString();
-    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    const QString base = dot < 0 ? fileName : fileName.left(dot);
-    const QString extension = dot < 0 ? QString() : fileName.mid(dot + 1);
-    for (int k = 1; k <= kMaxNameAttempts; ++k) {
-        const QString name = base + QLatin1Char('_') + QString::number(k) +
-                             (dot < 0 ? QString() : QLatin1Char('.') + extension);
-        const QString next = folder + QLatin1Char('/') + name;
-        state = nameState(next);
-        if (state != NameState::taken)
-            return state == NameState::free ? next : QString();
-    }
-    return {};
+    const int k = firstFreeNumber(
+        [&fileName](int k) { return QStringList{numberedName(fileName, k)}; }, folder);
+    return k < 0 ? QString() : folder + QLatin1Char('/') + numberedName(fileName, k);
 }
 
 bool ArchiveMover::createFolder(const QString &folder, QString *error)
@@ -307,34 +480,23 @@ bool ArchiveMover::createFolder(const QString &folder, QString *error)
 
 QString ArchiveMover::moveFile(const QString &source, const QString &folder)
 {
-    struct stat info;
-    if (::lstat(encoded(source).constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return {};
-    Rename last = Rename::failed;
-    const QString moved =
-        publishUnderFreeName(encoded(source), QFileInfo(source).fileName(), folder, &last);
-    if (!moved.isEmpty())
-        return moved;
-    if (last == Rename::otherFileSystem)
-        return copyAcross(source, folder);
-    if (last == Rename::unsupported)
-        return copyIntoFreeName(source, folder);
-    return {};
+    return moveTo(source, freeName(source, folder));
 }
 
-ArchiveMover::Outcome ArchiveMover::moveFiles(const QStringList &sources, const QString &folder)
+ArchiveMover::Outcome ArchiveMover::moveFiles(const QStringList &sources, const QString &folder,
+                                              Sidecars sidecars)
 {
     Outcome outcome;
     const QString target = QDir::cleanPath(folder);
     outcome.folderReady = createFolder(target, &outcome.folderError);
     if (!outcome.folderReady)
         return outcome;
-    for (const QString &source : sources) {
-        const QString destination = moveFile(source, target);
-        if (destination.isEmpty())
-            continue;
-        outcome.movedSources << source;
-        outcome.destinations << destination;
+    if (sidecars == Sidecars::travel) {
+        for (const ArchiveGroup &group : ArchiveGroup::plan(sources))
+            moveGroup(group, target, outcome);
+    } else {
+        for (const QString &source : sources)
+            addMove(outcome, source, moveFile(source, target));
     }
     return outcome;
 }
@@ -371,9 +533,15 @@ QFuture<void> ArchiveMover::performArchive(AppState &state, const QList<ImageIte
         // The rescan finishes on this thread too, so attaching here cannot race it.
         state.refreshFolder(*open).then(&state, finish);
     };
+    // With the sync on, the moves run on the sidecar writer's thread: every
+    // rating given before the archive is in the sidecar that moves, and none
+    // given during it is written beside a photo that has left.
+    XmpRatingSync &sync = state.xmpRatingSync();
+    const Sidecars sidecars = sync.isEnabled() ? Sidecars::travel : Sidecars::stay;
+    QThreadPool *pool = sync.isEnabled() ? sync.writerPool() : QThreadPool::globalInstance();
     BackgroundTask::run(
-        QThreadPool::globalInstance(), &state,
-        [sources, target] { return ArchiveMover::moveFiles(sources, target); },
+        pool, &state,
+        [sources, target, sidecars] { return ArchiveMover::moveFiles(sources, target, sidecars); },
         [&state, target, finish, rescanIfStillOpen](const Outcome &outcome) {
             if (!outcome.folderReady) {
                 state.setToastMessage(QStringLiteral("创建文件夹失败：") + outcome.folderError);

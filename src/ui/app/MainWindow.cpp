@@ -3,6 +3,7 @@
 #include "app/DetailArea.h"
 #include "app/ImportFlow.h"
 #include "app/LoadingOverlay.h"
+#include "app/SettingsDialog.h"
 #include "app/StatusBarView.h"
 #include "app/ToastController.h"
 #include "app/ToastView.h"
@@ -58,6 +59,13 @@ MainWindow::MainWindow(AppState &state, std::unique_ptr<ImportDialogs> dialogs, 
 
 MainWindow::~MainWindow() = default;
 
+void MainWindow::showSettings()
+{
+    auto *dialog = new SettingsDialog(m_state.xmpRatingSync(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
 QWidget *MainWindow::makeSidebarColumn()
 {
     auto *column = new QWidget;
@@ -85,6 +93,17 @@ QWidget *MainWindow::makeSidebarColumn()
     m_importButton->setCursor(Qt::PointingHandCursor);
     connect(m_importButton, &QToolButton::clicked, m_importFlow, &ImportFlow::importFolder);
     toolbar->addWidget(m_importButton);
+    m_settingsButton = new QToolButton(column);
+    m_settingsButton->setObjectName(QStringLiteral("settingsToolButton"));
+    m_settingsButton->setToolTip(QStringLiteral("设置"));
+    m_settingsButton->setIcon(
+        Theme::symbolIcon(QStringLiteral("gearshape"), Theme::secondaryText(), 16));
+    m_settingsButton->setIconSize(QSize(16, 16));
+    m_settingsButton->setFixedSize(28, 28);
+    m_settingsButton->setAutoRaise(true);
+    m_settingsButton->setCursor(Qt::PointingHandCursor);
+    connect(m_settingsButton, &QToolButton::clicked, this, &MainWindow::showSettings);
+    toolbar->addWidget(m_settingsButton);
     layout->addLayout(toolbar);
 
     m_sidebar = new SidebarView(m_state, column);

@@ -38,18 +38,21 @@ public:
     DetailArea *detailArea() const { return m_detailArea; }
     SidebarView *sidebarView() const { return m_sidebar; }
     QToolButton *importButton() const { return m_importButton; }
+    QToolButton *settingsButton() const { return m_settingsButton; }
     StatusBarView *statusBarView() const { return m_statusBar; }
     LoadingOverlay *loadingOverlay() const { return m_loadingOverlay; }
     ToastView *toastView() const { return m_toastView; }
     ToastController *toastController() const { return m_toastController; }
 
 private:
+    void showSettings();
     QWidget *makeSidebarColumn();
 
     AppState &m_state;
     ImportFlow *m_importFlow;
     SidebarView *m_sidebar = nullptr;
     QToolButton *m_importButton = nullptr;
+    QToolButton *m_settingsButton = nullptr;
     DetailArea *m_detailArea = nullptr;
     StatusBarView *m_statusBar = nullptr;
     LoadingOverlay *m_loadingOverlay = nullptr;

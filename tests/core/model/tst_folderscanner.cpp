@@ -53,6 +53,7 @@ private Q_SLOTS:
     }
 
     void directImagesOnlyWithoutSubfolders();
+    void sidecarsAreNeverImages();
     void hiddenEntriesAreNeverListed();
     void emptySubtreesArePruned();
     void subfoldersInNaturalOrder();
@@ -86,6 +87,28 @@ void TestFolderScanner::directImagesOnlyWithoutSubfolders()
     QCOMPARE(node.imageCount(), 2);
     QCOMPARE(node.name, QFileInfo(root).fileName());
     QCOMPARE(node.url, QUrl::fromLocalFile(root));
+}
+
+void TestFolderScanner::sidecarsAreNeverImages()
+{
+    const QString root = m_dir.path();
+    touch(root, "a.jpg");
+    touch(root, "a.jpg.xmp");
+    touch(root, "a.xmp");
+    touch(root, "B.CR3.XMP");
+    touch(root, "sub/c.png");
+    touch(root, "sub/c.png.xmp");
+    touch(root, "only-sidecars/d.jpg.xmp");
+
+    const FolderNode node = scan(root, true);
+    QCOMPARE(names(node.images), QStringList{"a.jpg"});
+    QStringList sidecars = node.sidecars;
+    sidecars.sort();
+    QCOMPARE(sidecars, (QStringList{root + "/B.CR3.XMP", root + "/a.jpg.xmp", root + "/a.xmp"}));
+    // A folder holding only sidecars holds no image.
+    QCOMPARE(node.children.size(), 1);
+    QCOMPARE(names(node.children.first().images), QStringList{"c.png"});
+    QCOMPARE(node.children.first().sidecars, QStringList{root + "/sub/c.png.xmp"});
 }
 
 void TestFolderScanner::hiddenEntriesAreNeverListed()

@@ -1,5 +1,6 @@
 #include "BrowseFixtures.h"
 #include "FileSystemFixtures.h"
+#include "imaging/InFileRatingReader.h"
 #include "state/ArchiveMover.h"
 
 #include <QDirIterator>
@@ -38,6 +39,11 @@ private Q_SLOTS:
     void freeNameSearchStopsAtUnusableNames();
     void movesWhereNoRenameRefusesANameCopyInPlace();
 
+    void rawAndJpegShareTheirStemSidecar();
+    void ownSidecarTravelsUnderThePhotosNumber();
+    void sidecarThatCannotMoveKeepsItsPhoto();
+    void archiveCarriesSidecarsOnlyWithTheSyncOn();
+
     void archiveOfThreeSelectedImages();
     void archiveWithNoImagesStillReports();
     void archiveIntoAFileReportsAndKeepsEverything();
@@ -50,6 +56,7 @@ private:
     // A tmpfs at `path` (root only); false when the machine does not allow it.
     bool mountTmpfs(const QString &path, const QByteArray &options);
     QStringList filesBelow(const QString &folder) const;
+    static QString writeFile(const QString &path, const QByteArray &bytes);
 
     QTemporaryDir m_dir;
     QStringList m_mounts;
@@ -92,6 +99,15 @@ QStringList TestArchiveMover::filesBelow(const QString &folder) const
         names << QDir(folder).relativeFilePath(it.next());
     names.sort();
     return names;
+}
+
+QString TestArchiveMover::writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return {};
+    return path;
 }
 
 void TestArchiveMover::uniqueNamesCountUpFromOne()
@@ -336,6 +352,141 @@ void TestArchiveMover::movesWhereNoRenameRefusesANameCopyInPlace()
     QVERIFY(outcome.movedSources.isEmpty());
     QCOMPARE(contents(big), bigBytes);
     QCOMPARE(filesBelow(mount), QStringList());
+}
+
+void TestArchiveMover::rawAndJpegShareTheirStemSidecar()
+{
+    using enum ArchiveMover::Sidecars;
+    const QString target = root() + "/批量归档";
+    const QString raw = writeFile(root() + "/IMG.CR2", "raw bytes");
+    const QString jpeg = writeImage(root(), "IMG.JPG");
+    const QByteArray sidecar = "<x:xmpmeta>shared</x:xmpmeta>";
+    writeFile(root() + "/IMG.xmp", sidecar);
+
+    // The RAW stays and keeps its sidecar; the JPEG leaves with a copy.
+    ArchiveMover::Outcome outcome = ArchiveMover::moveFiles({jpeg}, target, travel);
+    QCOMPARE(outcome.destinations, QStringList{target + "/IMG.JPG"});
+    QCOMPARE(contents(target + "/IMG.xmp"), sidecar);
+    QCOMPARE(contents(root() + "/IMG.xmp"), sidecar);
+    QVERIFY(QFileInfo::exists(raw));
+
+    // Alone now, the RAW takes it along, under a number where both names are free.
+    outcome = ArchiveMover::moveFiles({raw}, target, travel);
+    QCOMPARE(outcome.destinations, QStringList{target + "/IMG_1.CR2"});
+    QCOMPARE(contents(target + "/IMG_1.xmp"), sidecar);
+    QCOMPARE(filesBelow(root()), (QStringList{"批量归档/IMG.JPG", "批量归档/IMG.xmp",
+                                              "批量归档/IMG_1.CR2", "批量归档/IMG_1.xmp"}));
+
+    // A pair archived together keeps one number for all three files.
+    const QString pair = root() + "/pair";
+    const QStringList sources{writeFile(pair + "/DSC.CR2", "raw"), writeImage(pair, "DSC.JPG")};
+    writeFile(pair + "/DSC.XMP", sidecar);
+    writeFile(target + "/DSC.JPG", "already there");
+    outcome = ArchiveMover::moveFiles(sources, target, travel);
+    QCOMPARE(outcome.destinations, (QStringList{target + "/DSC_1.CR2", target + "/DSC_1.JPG"}));
+    QCOMPARE(contents(target + "/DSC_1.XMP"), sidecar);
+    QCOMPARE(contents(target + "/DSC.JPG"), QByteArray("already there"));
+    QCOMPARE(filesBelow(pair), QStringList());
+}
+
+void TestArchiveMover::ownSidecarTravelsUnderThePhotosNumber()
+{
+    const QString target = root() + "/归档-4星";
+    writeImage(target, "IMG_1.jpg", Qt::blue);
+    // A name free for the photo but not for its sidecar is passed over.
+    writeFile(target + "/IMG_1_1.jpg.xmp", "someone else's");
+    const QString photo = writeImage(root(), "IMG_1.jpg");
+    const QByteArray sidecar = "<x:xmpmeta>own</x:xmpmeta>";
+    writeFile(photo + ".xmp", sidecar);
+    const QString plain = writeImage(root(), "IMG_2.jpg");
+
+    const ArchiveMover::Outcome outcome =
+        ArchiveMover::moveFiles({photo, plain}, target, ArchiveMover::Sidecars::travel);
+    QCOMPARE(outcome.destinations, (QStringList{target + "/IMG_1_2.jpg", target + "/IMG_2.jpg"}));
+    QCOMPARE(contents(target + "/IMG_1_2.jpg.xmp"), sidecar);
+    QCOMPARE(contents(target + "/IMG_1_1.jpg.xmp"), QByteArray("someone else's"));
+    QCOMPARE(filesBelow(root()),
+             (QStringList{"归档-4星/IMG_1.jpg", "归档-4星/IMG_1_1.jpg.xmp", "归档-4星/IMG_1_2.jpg",
+                          "归档-4星/IMG_1_2.jpg.xmp", "归档-4星/IMG_2.jpg"}));
+
+    // Left where they are, sidecars stay.
+    const QString other = writeImage(root(), "IMG_3.jpg");
+    writeFile(other + ".xmp", sidecar);
+    ArchiveMover::moveFiles({other}, target);
+    QVERIFY(QFileInfo::exists(target + "/IMG_3.jpg"));
+    QCOMPARE(contents(other + ".xmp"), sidecar);
+    QVERIFY(!QFileInfo::exists(target + "/IMG_3.jpg.xmp"));
+
+    // Where no rename refuses a name, and onto another file system, the pair is copied.
+    const QString copied = writeImage(root(), "IMG_4.jpg");
+    writeFile(copied + ".xmp", sidecar);
+    {
+        const WithoutNoReplaceRenames noRenames;
+        ArchiveMover::moveFiles({copied}, target, ArchiveMover::Sidecars::travel);
+    }
+    QCOMPARE(contents(target + "/IMG_4.jpg.xmp"), sidecar);
+    QVERIFY(!QFileInfo::exists(copied) && !QFileInfo::exists(copied + ".xmp"));
+    const QString mount = m_dir.path() + "/card";
+    if (!mountTmpfs(mount, "size=1m"))
+        QSKIP("Cannot mount a tmpfs here (needs root and mount rights): sidecars moving to "
+              "another file system are not exercised");
+    writeImage(mount, "IMG_5.jpg", Qt::blue);
+    const QString across = writeImage(root(), "IMG_5.jpg");
+    writeFile(across + ".xmp", sidecar);
+    const ArchiveMover::Outcome moved =
+        ArchiveMover::moveFiles({across}, mount, ArchiveMover::Sidecars::travel);
+    QCOMPARE(moved.destinations, QStringList{mount + "/IMG_5_1.jpg"});
+    QCOMPARE(contents(mount + "/IMG_5_1.jpg.xmp"), sidecar);
+    QCOMPARE(filesBelow(mount), (QStringList{"IMG_5.jpg", "IMG_5_1.jpg", "IMG_5_1.jpg.xmp"}));
+    QVERIFY(!QFileInfo::exists(across + ".xmp"));
+}
+
+void TestArchiveMover::sidecarThatCannotMoveKeepsItsPhoto()
+{
+    const QString target = root() + "/批量归档";
+    const QString photo = writeImage(root(), "IMG_1.jpg");
+    const QString sidecar = writeFile(photo + ".xmp", "<x:xmpmeta/>");
+    const QByteArray photoBytes = contents(photo);
+    for (const QString &locked : {sidecar, photo}) {
+        const ImmutableFlag immutable(locked);
+        if (!immutable.isActive())
+            QSKIP("The immutable attribute cannot be set here (needs root and a file system "
+                  "keeping it): a sidecar or photo that cannot move is not exercised");
+        // A locked sidecar keeps the photo; a locked photo brings its moved sidecar back.
+        const ArchiveMover::Outcome outcome =
+            ArchiveMover::moveFiles({photo}, target, ArchiveMover::Sidecars::travel);
+        QVERIFY(outcome.movedSources.isEmpty());
+        QCOMPARE(contents(photo), photoBytes);
+        QCOMPARE(contents(sidecar), QByteArray("<x:xmpmeta/>"));
+        QCOMPARE(filesBelow(target), QStringList());
+    }
+}
+
+void TestArchiveMover::archiveCarriesSidecarsOnlyWithTheSyncOn()
+{
+    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    const QString target = root() + "/批量归档";
+    writeImage(root(), "IMG_1.jpg");
+    const QString kept = writeFile(writeImage(root(), "IMG_2.jpg") + ".xmp", "<x:xmpmeta/>");
+    QVERIFY(BrowseFixtures::open(state, root()));
+    QFuture<void> done =
+        ArchiveMover::performArchive(state, {BrowseFixtures::item(state, "IMG_2.jpg")}, target);
+    QTRY_VERIFY(done.isFinished());
+    QCOMPARE(filesBelow(root()), (QStringList{"IMG_1.jpg", "IMG_2.jpg.xmp", "批量归档/IMG_2.jpg"}));
+    QCOMPARE(contents(kept), QByteArray("<x:xmpmeta/>"));
+
+    // A rating given just before the archive is in the sidecar that moves.
+    state.xmpRatingSync().setEnabled(true);
+    const ImageItem first = BrowseFixtures::item(state, "IMG_1.jpg");
+    state.updateRating(4, first);
+    done = ArchiveMover::performArchive(state, {first}, target);
+    QTRY_VERIFY(done.isFinished());
+    QCOMPARE(InFileRatingReader::sidecarRating(target + "/IMG_1.jpg.xmp"), std::optional<int>(4));
+    // A photo that has left gets no new sidecar where it was.
+    state.starRatingStore().setRating(2, first.path());
+    state.xmpRatingSync().waitForDone();
+    QCOMPARE(filesBelow(root()), (QStringList{"IMG_2.jpg.xmp", "批量归档/IMG_1.jpg",
+                                              "批量归档/IMG_1.jpg.xmp", "批量归档/IMG_2.jpg"}));
 }
 
 void TestArchiveMover::archiveOfThreeSelectedImages()

@@ -4,6 +4,7 @@
 #include "app/ImportFlow.h"
 #include "app/LoadingOverlay.h"
 #include "app/MainWindow.h"
+#include "app/SettingsDialog.h"
 #include "app/StatusBarView.h"
 #include "app/SubfolderPromptDialog.h"
 #include "app/ToastController.h"
@@ -18,6 +19,7 @@
 #include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
@@ -63,6 +65,7 @@ private Q_SLOTS:
     void cleanup();
 
     void startsWithTheWelcomeView();
+    void gearButtonOpensTheSettings();
     void detailPageFollowsTheState();
 
     void importWithoutSubfoldersOpensWithoutAsking();
@@ -219,6 +222,25 @@ void TestMainWindow::startsWithTheWelcomeView()
     QVERIFY(m_window->loadingOverlay()->isHidden());
     QVERIFY(m_window->toastView()->isHidden());
     QCOMPARE(m_window->importButton()->toolTip(), QStringLiteral("导入文件夹"));
+}
+
+void TestMainWindow::gearButtonOpensTheSettings()
+{
+    QCOMPARE(m_window->settingsButton()->toolTip(), QStringLiteral("设置"));
+    m_window->show();
+    QTest::mouseClick(m_window->settingsButton(), Qt::LeftButton);
+    SettingsDialog *dialog = nullptr;
+    QTRY_VERIFY((dialog = m_window->findChild<SettingsDialog *>()) && dialog->isVisible());
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("设置"));
+    QCheckBox *box = dialog->xmpSyncCheckBox();
+    QCOMPARE(box->text(), QStringLiteral("将评分同步到 XMP 附属文件"));
+    QVERIFY(!box->isChecked());
+    box->click();
+    QVERIFY(m_state->xmpRatingSync().isEnabled());
+    box->click();
+    QVERIFY(!m_state->xmpRatingSync().isEnabled());
+    dialog->reject();
+    QTRY_VERIFY(!m_window->findChild<SettingsDialog *>());
 }
 
 void TestMainWindow::detailPageFollowsTheState()

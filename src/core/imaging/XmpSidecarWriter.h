@@ -1,0 +1,53 @@
+#pragma once
+
+#include "model/SerialFileWriter.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+// Writes xmp:Rating into the XMP sidecars of photos so that other programs
+// see ratings made here. Each sidecar that exists (IMG_0001.CR2.xmp,
+// IMG_0001.xmp) is updated keeping every other property it holds; when none
+// exists, IMG_0001.CR2.xmp is created. A sidecar is replaced atomically
+// (temporary file + rename), never left half written; photos are never
+// touched.
+//
+// writeRating returns at once: writes run on a thread of their own, one after
+// another. Ratings posted for a file before its write started are coalesced
+// into the last one, so a write never puts back an older value. The
+// destructor waits for every posted write.
+class XmpSidecarWriter : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit XmpSidecarWriter(QObject *parent = nullptr);
+    ~XmpSidecarWriter() override;
+
+    // UI thread. 0 writes 0: cleared here stays cleared everywhere.
+    void writeRating(const QString &imagePath, int rating);
+    // Blocks until every write posted so far has finished.
+    void waitForDone();
+    // The writer's one thread: work started on it runs after every write
+    // posted before and before every write posted later.
+    QThreadPool *pool() { return m_writer.pool(); }
+
+    // The blocking write itself; any thread. On failure returns false and the
+    // system's reason in `error`; every sidecar not yet written stays as it was.
+    // A photo that is gone (archived, deleted) gets no sidecar.
+    static bool writeRatingNow(const QString &imagePath, int rating, QString *error);
+
+Q_SIGNALS:
+    // Emitted on the writer's thread; connect with the receiver's context.
+    void written(const QString &imagePath, int rating);
+    void writeFailed(const QString &imagePath, const QString &reason);
+
+private:
+    void writePending(const QString &imagePath);
+
+    QMutex m_mutex;
+    QHash<QString, int> m_pending; // guarded by m_mutex
+    SerialFileWriter m_writer;     // last: destroyed (and drained) first
+};

@@ -1,0 +1,266 @@
+#include "state/XmpRatingSync.h"
+
+#include "imaging/InFileRatingReader.h"
+#include "model/BackgroundTask.h"
+#include "model/StarRatingStore.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSettings>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentMap>
+#include <memory>
+
+namespace {
+
+std::unique_ptr<QSettings> openSettings(const QString &settingsFile)
+{
+    if (settingsFile.isEmpty())
+        return std::make_unique<QSettings>(QStringLiteral("Kelvane"), QStringLiteral("Kelvane"));
+    return std::make_unique<QSettings>(settingsFile, QSettings::IniFormat);
+}
+
+} // namespace
+
+XmpRatingSync::XmpRatingSync(StarRatingStore &store, const QString &settingsFile, QObject *parent)
+    : XmpRatingSync(store, settingsFile, InFileRatingCache::filePathBeside(store.filePath()),
+                    parent)
+{}
+
+XmpRatingSync::XmpRatingSync(StarRatingStore &store, const QString &settingsFile,
+                             const QString &cacheFile, QObject *parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_settingsFile(settingsFile)
+    , m_cache(std::make_shared<SharedCache>())
+{
+    m_cache->path = cacheFile;
+    m_importer.setMaxThreadCount(1);
+    m_progressTimer.setInterval(100);
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] {
+        Q_EMIT statusReport(QStringLiteral("正在读取评分 ") +
+                            QString::number(m_import->done.load()) + QStringLiteral(" / ") +
+                            QString::number(m_importTotal));
+    });
+    m_enabled = openSettings(m_settingsFile)->value(settingKey(), false).toBool();
+    connect(&m_store, &StarRatingStore::ratingChanged, this, &XmpRatingSync::onRatingChanged);
+    // The writer's signals come from its thread; handle them here.
+    connect(&m_writer, &XmpSidecarWriter::written, this,
+            [this](const QString &path, int) { onWritten(path); });
+    connect(&m_writer, &XmpSidecarWriter::writeFailed, this, &XmpRatingSync::onWriteFailed);
+}
+
+XmpRatingSync::~XmpRatingSync()
+{
+    // The last writes' outcomes are still on their way here: a failure must
+    // reach the cache, or the next start would take the older file value
+    // back. Nothing is reported any more; the receivers are going too.
+    disconnect(this, nullptr, nullptr, nullptr);
+    if (m_import)
+        m_import->dropped = true;
+    m_writer.waitForDone();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
+QString XmpRatingSync::settingKey()
+{
+    return QStringLiteral("ratings/syncToXmpSidecars");
+}
+
+void XmpRatingSync::setEnabled(bool enabled)
+{
+    if (enabled == m_enabled)
+        return;
+    m_enabled = enabled;
+    openSettings(m_settingsFile)->setValue(settingKey(), enabled);
+    Q_EMIT enabledChanged(enabled);
+}
+
+void XmpRatingSync::waitForDone()
+{
+    m_writer.waitForDone();
+}
+
+void XmpRatingSync::onRatingChanged(const QString &path, int, int newRating)
+{
+    if (m_enabled)
+        m_writer.writeRating(path, newRating);
+}
+
+void XmpRatingSync::writeAll(const QHash<QString, int> &ratings)
+{
+    if (!m_enabled || ratings.isEmpty())
+        return;
+    for (auto it = ratings.begin(); it != ratings.end(); ++it) {
+        if (m_bulkPending.contains(it.key()))
+            continue;
+        m_bulkPending.insert(it.key());
+        ++m_bulkTotal;
+        m_writer.writeRating(it.key(), it.value());
+    }
+}
+
+void XmpRatingSync::onWritten(const QString &path)
+{
+    if (m_failedFiles.remove(path))
+        saveCache();
+    countBulkWrite(path);
+}
+
+void XmpRatingSync::onWriteFailed(const QString &path, const QString &reason)
+{
+    if (!m_failedFiles.contains(path)) {
+        m_failedFiles.insert(path);
+        saveCache();
+    }
+    const QString folder = QFileInfo(path).path();
+    if (!m_reportedFolders.contains(folder)) {
+        m_reportedFolders.insert(folder);
+        Q_EMIT statusReport(QStringLiteral("无法写入 XMP 附属文件：") + reason);
+    }
+    if (m_bulkPending.contains(path) && m_bulkFailure.isEmpty())
+        m_bulkFailure = QStringLiteral("无法写入 XMP 附属文件：") + reason;
+    countBulkWrite(path);
+}
+
+void XmpRatingSync::countBulkWrite(const QString &path)
+{
+    if (!m_bulkPending.remove(path))
+        return;
+    const qsizetype done = m_bulkTotal - m_bulkPending.size();
+    if (m_bulkPending.isEmpty()) {
+        // A failure stays the last word, or progress would hide it.
+        Q_EMIT statusReport(m_bulkFailure.isEmpty()
+                                ? QStringLiteral("已将 ") + QString::number(done) +
+                                      QStringLiteral(" 个评分写入 XMP 附属文件")
+                                : m_bulkFailure);
+        m_bulkTotal = 0;
+        m_bulkFailure.clear();
+    } else {
+        Q_EMIT statusReport(QStringLiteral("正在写入 XMP 附属文件 ") + QString::number(done) +
+                            QStringLiteral(" / ") + QString::number(m_bulkTotal));
+    }
+}
+
+InFileRatingCache &XmpRatingSync::SharedCache::loaded()
+{
+    if (!cache)
+        cache = InFileRatingCache::load(path);
+    return *cache;
+}
+
+void XmpRatingSync::saveCache()
+{
+    m_cacheWriter.post([cache = m_cache, unwritten = m_failedFiles] {
+        QMutexLocker lock(&cache->mutex);
+        InFileRatingCache &loaded = cache->loaded();
+        loaded.unwritten = unwritten;
+        loaded.save(cache->path);
+    });
+}
+
+QFuture<void> XmpRatingSync::importRatings(const QStringList &imagePaths,
+                                           const QStringList &sidecars)
+{
+    if (!m_enabled || imagePaths.isEmpty())
+        return QtFuture::makeReadyFuture();
+    QHash<QString, int> before;
+    before.reserve(imagePaths.size());
+    for (const QString &path : imagePaths)
+        before.insert(path, m_store.rating(path));
+    // The folder opened last is the one looked at: an earlier import stops.
+    if (m_import)
+        m_import->dropped = true;
+    m_import = std::make_shared<ImportProgress>();
+    m_importTotal = imagePaths.size();
+    ++m_importsRunning;
+    m_progressTimer.start();
+    return BackgroundTask::run(
+        &m_importer, this,
+        [imagePaths, sidecars, cache = m_cache, progress = m_import] {
+            return readRatings(imagePaths, sidecars, cache, progress);
+        },
+        [this, before, progress = m_import](const ImportResult &result) {
+            applyImport(result, before, progress->dropped);
+        });
+}
+
+XmpRatingSync::ImportResult
+XmpRatingSync::readRatings(const QStringList &imagePaths, const QStringList &sidecars,
+                           const std::shared_ptr<SharedCache> &cache,
+                           const std::shared_ptr<ImportProgress> &progress)
+{
+    // The scan's listing, by lower-cased path: IMG.JPG.XMP counts as IMG.JPG.xmp.
+    QHash<QString, QString> listed;
+    for (const QString &sidecar : sidecars)
+        listed.insert(sidecar.toLower(), sidecar);
+    InFileRatingCache known;
+    {
+        QMutexLocker lock(&cache->mutex);
+        known = cache->loaded();
+    }
+
+    struct Read
+    {
+        QString path;
+        bool opened = false;
+        InFileRatingCache::Entry entry;
+    };
+    QList<Read> reads;
+    reads.reserve(imagePaths.size());
+    for (const QString &path : imagePaths)
+        reads.append({path, false, {}});
+    QtConcurrent::blockingMap(reads, [&](Read &read) {
+        if (progress->dropped)
+            return;
+        QStringList existing;
+        for (const QString &candidate : InFileRatingReader::sidecarCandidates(read.path)) {
+            const auto it = listed.constFind(candidate.toLower());
+            if (it != listed.constEnd())
+                existing.append(*it);
+        }
+        const QString stamp = InFileRatingCache::stampOf(read.path, existing);
+        const auto cached = known.entries.constFind(read.path);
+        if (!stamp.isEmpty() && (cached == known.entries.constEnd() || cached->stamp != stamp)) {
+            read.opened = true;
+            read.entry = {stamp, InFileRatingReader::read(read.path, existing)};
+        }
+        ++progress->done;
+    });
+
+    ImportResult result;
+    QMutexLocker lock(&cache->mutex);
+    InFileRatingCache &shared = cache->loaded();
+    for (const Read &read : std::as_const(reads)) {
+        if (!read.opened)
+            continue;
+        result.found.insert(read.path, read.entry.rating);
+        shared.entries.insert(read.path, read.entry);
+    }
+    result.unwritten = shared.unwritten;
+    if (!result.found.isEmpty())
+        shared.save(cache->path);
+    return result;
+}
+
+void XmpRatingSync::applyImport(const ImportResult &result, const QHash<QString, int> &before,
+                                bool superseded)
+{
+    if (--m_importsRunning == 0)
+        m_progressTimer.stop();
+    m_failedFiles.unite(result.unwritten);
+    QHash<QString, int> taken;
+    for (auto it = result.found.constBegin(); it != result.found.constEnd(); ++it) {
+        const QString &path = it.key();
+        const int tableBefore = before.value(path);
+        // A rating changed here while reading, or not yet in the sidecar, stays.
+        if (it.value() < 1 || it.value() == tableBefore || m_failedFiles.contains(path) ||
+            m_store.rating(path) != tableBefore)
+            continue;
+        taken.insert(path, it.value());
+    }
+    m_store.setRatings(taken);
+    // What a superseded import read still counts; the newer one reports.
+    if (!superseded)
+        Q_EMIT importFinished(taken.size());
+}

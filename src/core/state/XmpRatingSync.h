@@ -1,0 +1,126 @@
+#pragma once
+
+#include "imaging/XmpSidecarWriter.h"
+#include "model/SerialFileWriter.h"
+#include "state/InFileRatingCache.h"
+
+#include <QFuture>
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QThreadPool>
+#include <QTimer>
+#include <atomic>
+#include <memory>
+#include <optional>
+
+class StarRatingStore;
+
+// Keeps XMP sidecars in step with the rating store while the user's setting
+// "将评分同步到 XMP 附属文件" is on (off by default): every rating change is
+// also written into the photo's sidecars, in the background. With the setting
+// off it does nothing at all: no sidecar is read or written.
+//
+// A failed write keeps the rating in the store; it is reported once per
+// folder and the file is remembered, so that the store's rating is not taken
+// back by the older value in the file.
+class XmpRatingSync : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The setting is kept in `settingsFile` (INI), or in the application's
+    // settings when it is empty.
+    XmpRatingSync(StarRatingStore &store, const QString &settingsFile, QObject *parent = nullptr);
+    // The cache of what was read from the files lives in `cacheFile`.
+    XmpRatingSync(StarRatingStore &store, const QString &settingsFile, const QString &cacheFile,
+                  QObject *parent = nullptr);
+    ~XmpRatingSync() override;
+
+    static QString settingKey();
+
+    bool isEnabled() const { return m_enabled; }
+    void setEnabled(bool enabled);
+
+    // Writes the given ratings (path -> 1..5) once, reporting progress.
+    void writeAll(const QHash<QString, int> &ratings);
+
+    // Reads the in-file rating of each of `imagePaths` on the pool; `sidecars`
+    // are the .xmp files the scan listed (no other file is looked for). Where
+    // a photo's in-file rating (1..5) differs from the table, the table takes
+    // it, all in one batch, unless the user changed the rating meanwhile or
+    // the photo's last sidecar write failed. Photos unchanged since they were
+    // last read are not opened. Progress goes to statusReport. Does nothing
+    // while the setting is off. A newer import stops the reading of an older
+    // one (what it read still counts; only the newer one reports).
+    QFuture<void> importRatings(const QStringList &imagePaths, const QStringList &sidecars);
+
+    // Files whose last sidecar write failed (UI thread).
+    const QSet<QString> &failedFiles() const { return m_failedFiles; }
+    // Blocks until every write posted so far is finished.
+    void waitForDone();
+    // The sidecar writer's one thread, for work that moves photos (their
+    // sidecars must not be written meanwhile).
+    QThreadPool *writerPool() { return m_writer.pool(); }
+
+Q_SIGNALS:
+    void enabledChanged(bool enabled);
+    // A text for the status line: a failure (once per folder) or progress.
+    void statusReport(const QString &text);
+    // An import finished; `taken` ratings came from the files.
+    void importFinished(qsizetype taken);
+
+private:
+    struct SharedCache
+    {
+        QString path;
+        QMutex mutex;
+        std::optional<InFileRatingCache> cache; // loaded on first use
+        InFileRatingCache &loaded();            // with mutex held
+    };
+    struct ImportResult
+    {
+        QHash<QString, int> found; // path -> in-file rating of the files read
+        QSet<QString> unwritten;   // as remembered in the cache
+    };
+
+    // Shared with the import's reading.
+    struct ImportProgress
+    {
+        std::atomic<qsizetype> done = 0;
+        // A newer import or the end of the program: what is left is not read.
+        std::atomic<bool> dropped = false;
+    };
+
+    static ImportResult readRatings(const QStringList &imagePaths, const QStringList &sidecars,
+                                    const std::shared_ptr<SharedCache> &cache,
+                                    const std::shared_ptr<ImportProgress> &progress);
+    void applyImport(const ImportResult &result, const QHash<QString, int> &before,
+                     bool superseded);
+    void saveCache();
+    void onRatingChanged(const QString &path, int oldRating, int newRating);
+    void onWritten(const QString &path);
+    void onWriteFailed(const QString &path, const QString &reason);
+    void countBulkWrite(const QString &path);
+
+    StarRatingStore &m_store;
+    QString m_settingsFile;
+    bool m_enabled = false;
+    QSet<QString> m_failedFiles;
+    QSet<QString> m_reportedFolders;
+    QSet<QString> m_bulkPending;
+    qsizetype m_bulkTotal = 0;
+    QString m_bulkFailure;
+    std::shared_ptr<SharedCache> m_cache;
+    QTimer m_progressTimer;
+    std::shared_ptr<ImportProgress> m_import;
+    qsizetype m_importTotal = 0;
+    int m_importsRunning = 0;
+    SerialFileWriter m_cacheWriter;
+    // Imports run here, one at a time, and spread their reading over the
+    // global pool. Waiting for that from a global pool thread could wait for
+    // ever once every such thread waits the same way.
+    QThreadPool m_importer;
+    XmpSidecarWriter m_writer; // last: drained first on destruction
+};

@@ -1,0 +1,286 @@
+#include "ImagingFixtures.h"
+#include "imaging/InFileRatingReader.h"
+#include "imaging/XmpSidecarWriter.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace ImagingFixtures;
+
+namespace {
+
+Exiv2::XmpData decodeFile(const QString &path)
+{
+    QFile file(path);
+    Exiv2::XmpData xmp;
+    if (file.open(QIODevice::ReadOnly))
+        Exiv2::XmpParser::decode(xmp, file.readAll().toStdString());
+    return xmp;
+}
+
+void encodeFile(const QString &path, const Exiv2::XmpData &xmp)
+{
+    std::string packet;
+    Exiv2::XmpParser::encode(packet, xmp);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(packet.data(), static_cast<qint64>(packet.size()));
+}
+
+void writeSidecarRating(const QString &path, const char *rating)
+{
+    Exiv2::XmpData xmp;
+    xmp["Xmp.xmp.Rating"] = rating;
+    encodeFile(path, xmp);
+}
+
+// What another program leaves in a sidecar: keywords, a label, a development
+// setting and an edit history (a sequence of structures).
+Exiv2::XmpData foreignSidecar()
+{
+    Exiv2::XmpData xmp;
+    Exiv2::XmpTextValue bag;
+    bag.setXmpArrayType(Exiv2::XmpValue::xaBag);
+    xmp.add(Exiv2::XmpKey("Xmp.dc.subject"), &bag);
+    auto keywords = Exiv2::Value::create(Exiv2::xmpBag);
+    keywords->read("山");
+    keywords->read("Urlaub");
+    xmp.add(Exiv2::XmpKey("Xmp.dc.subject"), keywords.get());
+    xmp["Xmp.xmp.Label"] = "Red";
+    xmp["Xmp.crs.Exposure2012"] = "+0.50";
+    Exiv2::XmpTextValue seq;
+    seq.setXmpArrayType(Exiv2::XmpValue::xaSeq);
+    xmp.add(Exiv2::XmpKey("Xmp.xmpMM.History"), &seq);
+    xmp["Xmp.xmpMM.History[1]/stEvt:action"] = "saved";
+    xmp["Xmp.xmpMM.History[1]/stEvt:softwareAgent"] = "Other Developer 2.1";
+    xmp["Xmp.xmpMM.History[2]/stEvt:action"] = "derived";
+    xmp["Xmp.xmp.Rating"] = "2";
+    return xmp;
+}
+
+QMap<std::string, std::string> withoutRating(const Exiv2::XmpData &xmp)
+{
+    QMap<std::string, std::string> properties;
+    for (const auto &datum : xmp) {
+        if (datum.key() != "Xmp.xmp.Rating")
+            properties.insert(datum.key(), datum.toString());
+    }
+    return properties;
+}
+
+QByteArray digest(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly)
+               ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+               : QByteArray();
+}
+
+} // namespace
+
+class TestXmpSidecar : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    int m_counter = 0;
+
+    QString freshFolder()
+    {
+        const QString folder = m_dir.filePath(QString::number(++m_counter));
+        QDir().mkpath(folder);
+        return folder;
+    }
+
+    // A Qt JPEG with EXIF Rating and an embedded xmp:Rating, both by Exiv2.
+    static QString ratedJpeg(const QString &path, int exifRating, const char *xmpRating)
+    {
+        writeJpeg(path, quadrantPicture(32, 24));
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        image->readMetadata();
+        if (exifRating >= 0)
+            image->exifData()["Exif.Image.Rating"] = uint16_t(exifRating);
+        if (xmpRating)
+            image->xmpData()["Xmp.xmp.Rating"] = xmpRating;
+        image->writeMetadata();
+        return path;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void sidecarNames()
+    {
+        QCOMPARE(InFileRatingReader::sidecarCandidates(QStringLiteral("/p/IMG_0001.CR2")),
+                 QStringList(
+                     {QStringLiteral("/p/IMG_0001.CR2.xmp"), QStringLiteral("/p/IMG_0001.xmp")}));
+        QCOMPARE(InFileRatingReader::stemSidecar(QStringLiteral("/p/a.b.jpg")),
+                 QStringLiteral("/p/a.b.xmp"));
+    }
+
+    void valuesOutsideOneToFiveMeanNoneOrNothing()
+    {
+        QCOMPARE(InFileRatingReader::ratingFromText(QStringLiteral("4")), 4);
+        QCOMPARE(InFileRatingReader::ratingFromText(QStringLiteral("5.0")), 5);
+        QCOMPARE(InFileRatingReader::ratingFromText(QStringLiteral("0")), 0);
+        QCOMPARE(InFileRatingReader::ratingFromText(QStringLiteral("-1")), 0);
+        QCOMPARE(InFileRatingReader::ratingFromText(QStringLiteral("9")), std::nullopt);
+        QCOMPARE(InFileRatingReader::ratingFromText(QStringLiteral("2.5")), std::nullopt);
+        QCOMPARE(InFileRatingReader::ratingFromText(QStringLiteral("x")), std::nullopt);
+    }
+
+    void firstSourceHoldingARatingDecides()
+    {
+        const QString folder = freshFolder();
+        const QString photo = ratedJpeg(folder + QStringLiteral("/IMG.jpg"), 2, nullptr);
+        QCOMPARE(InFileRatingReader::read(photo), 2);
+
+        ratedJpeg(photo, 2, "3");
+        QCOMPARE(InFileRatingReader::read(photo), 3);
+
+        const QString stem = folder + QStringLiteral("/IMG.xmp");
+        writeSidecarRating(stem, "4");
+        QCOMPARE(InFileRatingReader::read(photo), 4);
+        // Only listed sidecars are looked at.
+        QCOMPARE(InFileRatingReader::read(photo, {}), 3);
+
+        const QString full = folder + QStringLiteral("/IMG.jpg.xmp");
+        writeSidecarRating(full, "5");
+        QCOMPARE(InFileRatingReader::read(photo), 5);
+        writeSidecarRating(full, "9"); // ignored: the next source decides
+        QCOMPARE(InFileRatingReader::read(photo), 4);
+        writeSidecarRating(full, "-1");
+        QCOMPARE(InFileRatingReader::read(photo), 0);
+        writeSidecarRating(full, "0"); // hides the 4 and 3 behind it
+        QCOMPARE(InFileRatingReader::read(photo), 0);
+
+        QFile::remove(full);
+        QFile::remove(stem);
+        ratedJpeg(photo, 0, "-1");
+        QCOMPARE(InFileRatingReader::read(photo), 0);
+    }
+
+    void damagedOrMissingFilesHoldNoRating()
+    {
+        const QString folder = freshFolder();
+        const QString photo = folder + QStringLiteral("/broken.jpg");
+        QFile file(photo);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("\xff\xd8\xff\xe1garbage");
+        file.close();
+        QFile sidecar(photo + QStringLiteral(".xmp"));
+        QVERIFY(sidecar.open(QIODevice::WriteOnly));
+        sidecar.write("<x:xmpmeta><rdf:RDF");
+        sidecar.close();
+        QCOMPARE(InFileRatingReader::read(photo), 0);
+        QCOMPARE(InFileRatingReader::read(folder + QStringLiteral("/absent.jpg")), 0);
+    }
+
+    void foreignSidecarKeepsEverythingButTheRating()
+    {
+        const QString folder = freshFolder();
+        const QString photo = ratedJpeg(folder + QStringLiteral("/IMG_0001.jpg"), -1, "5");
+        const QByteArray photoBefore = digest(photo);
+        const QString sidecar = folder + QStringLiteral("/IMG_0001.xmp");
+        encodeFile(sidecar, foreignSidecar());
+        const auto expected = withoutRating(decodeFile(sidecar));
+        for (const char *key : {"Xmp.dc.subject", "Xmp.xmp.Label", "Xmp.crs.Exposure2012",
+                                "Xmp.xmpMM.History[1]/stEvt:softwareAgent"})
+            QVERIFY2(expected.contains(key), key);
+
+        for (int rating : {1, 4, 0}) {
+            QString error;
+            QVERIFY2(XmpSidecarWriter::writeRatingNow(photo, rating, &error), qPrintable(error));
+            Exiv2::XmpData written = decodeFile(sidecar);
+            QCOMPARE(written["Xmp.xmp.Rating"].toString(), std::to_string(rating));
+            QCOMPARE(withoutRating(written), expected);
+        }
+        // The existing sidecar was updated; none was created beside it.
+        QVERIFY(!QFile::exists(photo + QStringLiteral(".xmp")));
+        QCOMPARE(digest(photo), photoBefore);
+        // The cleared rating hides the photo's embedded 5.
+        QCOMPARE(InFileRatingReader::read(photo), 0);
+    }
+
+    void createsFullNameSidecarAndUpdatesBothWhereBothExist()
+    {
+        const QString folder = freshFolder();
+        const QString photo = ratedJpeg(folder + QStringLiteral("/IMG.CR2.jpg"), 3, nullptr);
+        QString error;
+        QVERIFY(XmpSidecarWriter::writeRatingNow(photo, 4, &error));
+        QCOMPARE(QDir(folder).entryList(QDir::Files),
+                 QStringList({QStringLiteral("IMG.CR2.jpg"), QStringLiteral("IMG.CR2.jpg.xmp")}));
+        QCOMPARE(InFileRatingReader::read(photo), 4);
+
+        writeSidecarRating(InFileRatingReader::stemSidecar(photo), "1");
+        QVERIFY(XmpSidecarWriter::writeRatingNow(photo, 2, &error));
+        QCOMPARE(*InFileRatingReader::sidecarRating(InFileRatingReader::stemSidecar(photo)), 2);
+        QCOMPARE(*InFileRatingReader::sidecarRating(photo + QStringLiteral(".xmp")), 2);
+        // No temporary file is left behind.
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 3);
+    }
+
+    void unparsableSidecarIsLeftAlone()
+    {
+        const QString folder = freshFolder();
+        const QString photo = ratedJpeg(folder + QStringLiteral("/IMG.jpg"), -1, nullptr);
+        const QString sidecar = photo + QStringLiteral(".xmp");
+        QFile file(sidecar);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("<x:xmpmeta><rdf:RDF");
+        file.close();
+        const QByteArray before = digest(sidecar);
+        QString error;
+        QVERIFY(!XmpSidecarWriter::writeRatingNow(photo, 3, &error));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(digest(sidecar), before);
+    }
+
+    void backgroundWritesAreCoalescedInOrderAndFailuresReported()
+    {
+        const QString folder = freshFolder();
+        const QString photo = ratedJpeg(folder + QStringLiteral("/IMG.jpg"), -1, nullptr);
+        // A folder where the sidecar would go: the write fails, even for root.
+        const QString unwritable = ratedJpeg(folder + QStringLiteral("/IMG2.jpg"), -1, nullptr);
+        QVERIFY(QDir().mkdir(unwritable + QStringLiteral(".xmp")));
+        const QString gone = folder + QStringLiteral("/gone.jpg");
+        QString lastWritten;
+        int lastRating = -1;
+        {
+            XmpSidecarWriter writer;
+            QSignalSpy failed(&writer, &XmpSidecarWriter::writeFailed);
+            connect(
+                &writer, &XmpSidecarWriter::written, &writer,
+                [&](const QString &path, int rating) {
+                    lastWritten = path;
+                    lastRating = rating;
+                },
+                Qt::DirectConnection);
+            writer.writeRating(gone, 3); // nothing to do for a photo that has left
+            for (int rating : {1, 2, 3, 4})
+                writer.writeRating(photo, rating);
+            writer.writeRating(unwritable, 5);
+            writer.waitForDone();
+            QVERIFY(!QFileInfo::exists(gone + QStringLiteral(".xmp")));
+            QCOMPARE(InFileRatingReader::read(photo), 4);
+            QCOMPARE(lastRating, 4);
+            QCOMPARE(failed.size(), 1);
+            QCOMPARE(failed.first().at(0).toString(), unwritable);
+            QVERIFY(!failed.first().at(1).toString().isEmpty());
+
+            // Destroying the writer right after a change still writes it.
+            writer.writeRating(photo, 2);
+        }
+        QCOMPARE(InFileRatingReader::read(photo), 2);
+        QCOMPARE(lastWritten, photo);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestXmpSidecar)
+#include "tst_xmpsidecar.moc"
