@@ -1,8 +1,8 @@
 #include "state/ArchiveGroup.h"
 
 #include "model/FolderListing.h"
+#include "model/LocalFileName.h"
 
-#include <QFile>
 #include <QHash>
 #include <optional>
 
@@ -24,12 +24,12 @@ public:
     explicit FolderIndex(const QString &folder)
     {
         const std::optional<QSet<QByteArray>> names =
-            FolderListing::names(QFile::encodeName(folder));
+            FolderListing::names(LocalFileName::encode(folder));
         m_listed = names.has_value();
         if (!m_listed)
             return;
         for (const QByteArray &encoded : *names) {
-            const QString name = QFile::decodeName(encoded);
+            const QString name = LocalFileName::decode(encoded);
             m_byName[name.toLower()].append(name);
             m_byStem[stemOf(name).toLower()].append(name);
         }
