@@ -14,6 +14,7 @@
 
 #include <QFile>
 #include <QImageReader>
+#include <QSemaphore>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
@@ -47,6 +48,9 @@ int webpOrientation(const QString &path)
     }
     return 1;
 }
+
+// The fraction of the stand-in's rows decoded before the full decode starts.
+constexpr qreal standInHeadStart = 0.6;
 
 // Stand-ins of the pictures being shown (one viewer, one decode at a time
 // each); never Qt's global pool, which waits for other work.
@@ -247,26 +251,42 @@ QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInRea
     case ImageFileType::Kind::jpeg: {
         const QByteArray data = readWholeFile(path);
         std::atomic<bool> standInRefused = false;
-        const auto keepGoing = [&] {
+        const auto wanted = [&] {
             return !standInRefused.load() && (!stillWanted || stillWanted());
+        };
+        // The full decode starts when the stand-in is most of the way: alone
+        // the stand-in shows soonest, side by side the sharp picture follows
+        // soonest, and the two share the memory bandwidth.
+        QSemaphore fullMayStart;
+        std::atomic<bool> released = false;
+        const auto releaseFull = [&] {
+            if (!released.exchange(true))
+                fullMayStart.release();
         };
         QFuture<void> standIn;
         if (standInReady && !view.isEmpty()) {
-            // Decoded beside the full picture rather than before it: the
-            // sharp picture then arrives as early as without a stand-in.
             standIn = QtConcurrent::run(&standInPool(), [&] {
+                const auto keepGoing = [&](qreal done) {
+                    if (done >= standInHeadStart)
+                        releaseFull();
+                    return wanted();
+                };
                 const ViewPicture picture =
                     JpegDecoder::decodeCovering(data, maxPixels, view, keepGoing);
-                if (picture.isStandIn() && keepGoing() && !standInReady(picture))
+                releaseFull();
+                if (picture.isStandIn() && wanted() && !standInReady(picture))
                     standInRefused = true;
             });
+        } else {
+            releaseFull();
         }
+        fullMayStart.acquire();
         image = JpegDecoder::decode(data, maxPixels, 0, JpegDecoder::Orientation::applyTag,
-                                    keepGoing);
+                                    [&](qreal) { return wanted(); });
         // The stand-in must have been handed over (or given up) before the
         // full picture is returned; it is the quicker of the two.
         standIn.waitForFinished();
-        if (!keepGoing())
+        if (!wanted())
             return {};
         if (image.isNull())
             image = readWithQt(path, 0);

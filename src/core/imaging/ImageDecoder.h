@@ -45,8 +45,9 @@ public:
     // Asked while a JPEG decodes whether its result is still wanted.
     using StillWanted = std::function<bool()>;
     // fullImage(path), and for a JPEG much larger than `view` (device
-    // pixels) a quick reduced decode, made beside the full one on a thread of
-    // its own and handed to `standInReady` there, before this returns. When
+    // pixels) a quick reduced decode, made on a thread of its own (the full
+    // decode joins it once it is most of the way) and handed to
+    // `standInReady` there, before this returns. When
     // that or `stillWanted` says no, the JPEG decode stops and the result is
     // a null image. Both callbacks must be thread-safe.
     static QImage fullImage(const QString &path, QSize view, const StandInReady &standInReady,

@@ -177,7 +177,8 @@ bool decompressInto(QImage &image, const QByteArray &data, tjscalingfactor facto
     jpeg_start_decompress(&info);
     bool stopped = false;
     while (info.output_scanline < info.output_height) {
-        if (keepGoing && info.output_scanline % rowsPerBand == 0 && !keepGoing()) {
+        if (keepGoing && info.output_scanline % rowsPerBand == 0 &&
+            !keepGoing(qreal(info.output_scanline) / info.output_height)) {
             stopped = true;
             break;
         }
@@ -296,16 +297,15 @@ ViewPicture JpegDecoder::decodeCovering(const QByteArray &data, qint64 maxPixels
     std::optional<tjscalingfactor> best;
     for (int i = 0; i < count; ++i) {
         const double scale = double(factors[i].num) / factors[i].denom;
-        const qint64 pixels = qint64(TJSCALED(header->width, factors[i])) *
-                              TJSCALED(header->height, factors[i]);
+        const qint64 pixels =
+            qint64(TJSCALED(header->width, factors[i])) * TJSCALED(header->height, factors[i]);
         if (scale >= fit && scale <= 0.5 && pixels <= maxPixels &&
             (!best || scale < double(best->num) / best->denom))
             best = factors[i];
     }
     if (!best)
         return {};
-    ViewPicture picture{decodeScaled(data, *header, *best, Orientation::applyTag, keepGoing),
-                        full};
+    ViewPicture picture{decodeScaled(data, *header, *best, Orientation::applyTag, keepGoing), full};
     if (picture.image.isNull())
         return {};
     return picture;

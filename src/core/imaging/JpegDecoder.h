@@ -20,8 +20,9 @@ public:
     };
 
     enum class Orientation { applyTag, asStored };
-    // Asked between bands of rows whether the decode is still wanted.
-    using KeepGoing = std::function<bool()>;
+    // Asked between bands of rows, with the fraction of rows done, whether
+    // the decode is still wanted.
+    using KeepGoing = std::function<bool(qreal done)>;
 
     // Upright (unless asStored), sRGB. Decoded in the DCT domain at one of
     // libjpeg-turbo's scales: maxSize > 0 picks the smallest scale whose
