@@ -195,15 +195,16 @@ bool decompressInto(QImage &image, const QByteArray &data, tjscalingfactor facto
     return !stopped;
 }
 
-// Decodes at `factor` (1/1 for full size), upright and in sRGB.
-QImage decodeScaled(const QByteArray &data, const JpegHeader &header, tjscalingfactor factor,
+// Decodes at `factor` (1/1 for full size), in sRGB, upright unless asStored;
+// `metadata` is the file's own.
+QImage decodeScaled(const QByteArray &data, const JpegHeader &header,
+                    const JpegDecoder::Metadata &metadata, tjscalingfactor factor,
                     JpegDecoder::Orientation orientation, const JpegDecoder::KeepGoing &keepGoing)
 {
     QImage image(TJSCALED(header.width, factor), TJSCALED(header.height, factor),
                  QImage::Format_RGB32);
     if (image.isNull() || !decompressInto(image, data, factor, keepGoing))
         return {};
-    const JpegDecoder::Metadata metadata = JpegDecoder::readMetadata(data);
     if (orientation == JpegDecoder::Orientation::applyTag)
         image = ImageOrientation::apply(image, metadata.orientation);
     return ColorConverter::toSRGB(std::move(image), metadata.iccProfile);
@@ -275,7 +276,7 @@ QImage JpegDecoder::decode(const QByteArray &data, qint64 maxPixels, qreal maxSi
         size.isValid() ? factorFor(declared, size) : std::nullopt;
     if (!factor)
         return {};
-    return decodeScaled(data, *header, *factor, orientation, keepGoing);
+    return decodeScaled(data, *header, readMetadata(data), *factor, orientation, keepGoing);
 }
 
 ViewPicture JpegDecoder::decodeCovering(const QByteArray &data, qint64 maxPixels, QSize view,
@@ -287,8 +288,9 @@ ViewPicture JpegDecoder::decodeCovering(const QByteArray &data, qint64 maxPixels
     const std::optional<JpegHeader> header = readHeader(tj.handle, data, maxPixels);
     if (!header)
         return {};
+    const Metadata metadata = readMetadata(data);
     QSize full(header->width, header->height);
-    if (swapsAxes(readMetadata(data).orientation))
+    if (swapsAxes(metadata.orientation))
         full.transpose();
     const double fit =
         std::min(double(view.width()) / full.width(), double(view.height()) / full.height());
@@ -305,7 +307,8 @@ ViewPicture JpegDecoder::decodeCovering(const QByteArray &data, qint64 maxPixels
     }
     if (!best)
         return {};
-    ViewPicture picture{decodeScaled(data, *header, *best, Orientation::applyTag, keepGoing), full};
+    ViewPicture picture{
+        decodeScaled(data, *header, metadata, *best, Orientation::applyTag, keepGoing), full};
     if (picture.image.isNull())
         return {};
     return picture;

@@ -18,6 +18,25 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+namespace {
+
+// A borderless symbol button of the sidebar's toolbar.
+QToolButton *makeToolbarButton(QWidget *parent, const QString &objectName, const QString &toolTip,
+                               const QString &symbol)
+{
+    auto *button = new QToolButton(parent);
+    button->setObjectName(objectName);
+    button->setToolTip(toolTip);
+    button->setIcon(Theme::symbolIcon(symbol, Theme::secondaryText(), 16));
+    button->setIconSize(QSize(16, 16));
+    button->setFixedSize(28, 28);
+    button->setAutoRaise(true);
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+} // namespace
+
 MainWindow::MainWindow(AppState &state, std::unique_ptr<ImportDialogs> dialogs, QWidget *parent)
     : QWidget(parent)
     , m_state(state)
@@ -83,25 +102,12 @@ QWidget *MainWindow::makeSidebarColumn()
     auto *toolbar = new QHBoxLayout;
     toolbar->setContentsMargins(8, 6, 8, 2);
     toolbar->addStretch(1);
-    m_importButton = new QToolButton(column);
-    m_importButton->setObjectName(QStringLiteral("importToolButton"));
-    m_importButton->setToolTip(QStringLiteral("导入文件夹"));
-    m_importButton->setIcon(Theme::symbolIcon(QStringLiteral("plus"), Theme::secondaryText(), 16));
-    m_importButton->setIconSize(QSize(16, 16));
-    m_importButton->setFixedSize(28, 28);
-    m_importButton->setAutoRaise(true);
-    m_importButton->setCursor(Qt::PointingHandCursor);
+    m_importButton = makeToolbarButton(column, QStringLiteral("importToolButton"),
+                                       QStringLiteral("导入文件夹"), QStringLiteral("plus"));
     connect(m_importButton, &QToolButton::clicked, m_importFlow, &ImportFlow::importFolder);
     toolbar->addWidget(m_importButton);
-    m_settingsButton = new QToolButton(column);
-    m_settingsButton->setObjectName(QStringLiteral("settingsToolButton"));
-    m_settingsButton->setToolTip(QStringLiteral("设置"));
-    m_settingsButton->setIcon(
-        Theme::symbolIcon(QStringLiteral("gearshape"), Theme::secondaryText(), 16));
-    m_settingsButton->setIconSize(QSize(16, 16));
-    m_settingsButton->setFixedSize(28, 28);
-    m_settingsButton->setAutoRaise(true);
-    m_settingsButton->setCursor(Qt::PointingHandCursor);
+    m_settingsButton = makeToolbarButton(column, QStringLiteral("settingsToolButton"),
+                                         QStringLiteral("设置"), QStringLiteral("gearshape"));
     connect(m_settingsButton, &QToolButton::clicked, this, &MainWindow::showSettings);
     toolbar->addWidget(m_settingsButton);
     layout->addLayout(toolbar);

@@ -87,6 +87,11 @@ QSize ScaledRendition::fittedSize(QSize picture, QSizeF view, qreal devicePixelR
     const qreal scale = fit * devicePixelRatio;
     if (scale >= 1.0)
         return {};
-    return QSize(std::max(1, qRound(picture.width() * scale)),
-                 std::max(1, qRound(picture.height() * scale)));
+    return sizeFor(QRect(QPoint(0, 0), picture), scale);
+}
+
+QSize ScaledRendition::sizeFor(const QRect &region, qreal scale)
+{
+    return QSize(std::max(1, qRound(region.width() * scale)),
+                 std::max(1, qRound(region.height() * scale)));
 }

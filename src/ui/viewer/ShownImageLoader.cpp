@@ -75,10 +75,8 @@ void ShownImageLoader::startLoad(const Request &request)
             Q_EMIT standInLoaded(request.item.id(), picture);
     });
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, request] {
-        const ImageLoadResult result = ImageLoadResult::from(watcher->future());
         watcher->deleteLater();
-        finish(request, result.image, result.errorDescription,
-               result.succeeded() || result.failed());
+        finish(request, ImageLoadResult::from(watcher->future()));
     });
     watcher->setFuture(m_runningLoad);
 }
@@ -86,17 +84,17 @@ void ShownImageLoader::startLoad(const Request &request)
 void ShownImageLoader::startDecodeRAW(const Request &request)
 {
     m_runningLoad = {};
-    BackgroundTask::whenFinished(m_processor->decodeRAW(request.item.path()), this,
-                                 [this, request](QFuture<QImage> done) {
-                                     const ImageLoadResult result = ImageLoadResult::from(done);
-                                     finish(request, result.image, result.errorDescription,
-                                            result.succeeded() || result.failed());
-                                 });
+    BackgroundTask::whenFinished(
+        m_processor->decodeRAW(request.item.path()), this,
+        [this, request](QFuture<QImage> done) { finish(request, ImageLoadResult::from(done)); });
 }
 
-void ShownImageLoader::finish(const Request &request, const QImage &image, const QString &error,
-                              bool delivered)
+void ShownImageLoader::finish(const Request &request, const ImageLoadResult &result)
 {
+    const QImage &image = result.image;
+    const QString &error = result.errorDescription;
+    // A job that never ran (its processor went away) delivers neither.
+    const bool delivered = result.succeeded() || result.failed();
     const bool wasRunning = m_running && m_running->token == request.token;
     if (wasRunning) {
         m_running.reset();

@@ -11,6 +11,7 @@
 #include <optional>
 
 class RAWProcessor;
+struct ImageLoadResult;
 
 // Decodes the picture the viewer shows, with bounded work: at most one job is
 // in flight and at most one waits, and the newest request wins (a waiting
@@ -68,7 +69,7 @@ private:
     void start(Request request);
     void startLoad(const Request &request);
     void startDecodeRAW(const Request &request);
-    void finish(const Request &request, const QImage &image, const QString &error, bool delivered);
+    void finish(const Request &request, const ImageLoadResult &result);
 
     std::unique_ptr<RAWProcessor> m_processor;
     std::optional<Request> m_running;

@@ -21,16 +21,6 @@ constexpr qreal scrollPixelsPerNotch = 60.0;
 // every side, so that short pans stay sharp without a rebuild.
 constexpr qreal renditionMargin = 0.25;
 
-// The pixel size a rendition of `region` gets at `scale` device pixels per
-// picture pixel. Exactness is judged against this rounded size: a very narrow
-// picture (1080 x 40000 fitted into 800 rows) is 21.6 pixels wide on screen,
-// and no 22-pixel rendition could ever match the unrounded scale.
-QSize renditionSize(const QRect &region, qreal scale)
-{
-    return QSize(std::max(1, qRound(region.width() * scale)),
-                 std::max(1, qRound(region.height() * scale)));
-}
-
 qreal clampedMagnification(qreal magnification)
 {
     if (magnification <= ZoomableImageView::minimumMagnification)
@@ -208,7 +198,7 @@ bool ZoomableImageView::hasExactRendition() const
     const ScaledRendition::Result &result = m_rendition->current();
     if (!renditionCovers(visibleSourceRect()))
         return false;
-    return result.image.size() == renditionSize(result.sourceRect, scale);
+    return result.image.size() == ScaledRendition::sizeFor(result.sourceRect, scale);
 }
 
 bool ZoomableImageView::event(QEvent *event)
@@ -383,5 +373,5 @@ void ZoomableImageView::rebuildRendition()
                       visible.width() * renditionMargin, visible.height() * renditionMargin)
             .toAlignedRect()
             .intersected(QRect(QPoint(0, 0), m_image.size()));
-    m_rendition->request(m_image, region, renditionSize(region, deviceScale()));
+    m_rendition->request(m_image, region, ScaledRendition::sizeFor(region, deviceScale()));
 }
