@@ -1,11 +1,11 @@
 #include "imaging/ThumbnailDiskCache.h"
 
+#include "imaging/PngEncoder.h"
 #include "model/LocalFileName.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QSaveFile>
 #include <sys/stat.h>
 
@@ -147,9 +147,7 @@ void ThumbnailDiskCache::writePng(const QString &path, QImage image, const Stamp
     if (!file.open(QIODevice::WriteOnly))
         return;
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    QImageWriter writer(&file, "png");
-    writer.setQuality(60); // moderate zlib level: thumbnails are written often
-    if (writer.write(image))
+    if (PngEncoder::write(file, image))
         file.commit();
     else
         file.cancelWriting();

@@ -3,6 +3,7 @@
 #include "imaging/ImageLoadError.h"
 #include "imaging/ImageLoader.h"
 #include "imaging/JpegDecoder.h"
+#include "imaging/ThumbnailDiskCache.h"
 #include "imaging/ThumbnailJobQueue.h"
 #include "model/FolderScanner.h"
 
@@ -411,6 +412,17 @@ private Q_SLOTS:
         hidpi.setDiskCacheRoot(root);
         QCOMPARE(waitFor(hidpi.loadThumbnail(ImageItem(path), 640)).size(), QSize(640, 480));
         QVERIFY(QFile::exists(sharedEntry(root, QStringLiteral("xx-large"), path)));
+        // Transparency and the keys survive the cache's own writer.
+        const ThumbnailDiskCache disk(root);
+        const ThumbnailDiskCache::Stamp stamp = disk.stampOf(path);
+        QImage translucent(512, 256, QImage::Format_ARGB32);
+        translucent.fill(QColor(250, 20, 10, 100));
+        disk.store(stamp, translucent, true);
+        const QImage stored(disk.thumbnailPath(stamp, 512));
+        QCOMPARE(stored.pixelColor(300, 200), QColor(250, 20, 10, 100));
+        const ThumbnailDiskCache::Lookup found = disk.find(stamp, 320);
+        QCOMPARE(found.verdict, ThumbnailDiskCache::Verdict::hit);
+        QCOMPARE(found.image.size(), QSize(512, 256));
     }
 
     void failuresAreRecordedUntilTheFileChanges()
