@@ -1,6 +1,7 @@
 #include "imaging/HeifDecoder.h"
 
 #include "imaging/ColorConverter.h"
+#include "imaging/ImageBuffer.h"
 #include "model/LocalFileName.h"
 
 #include <QFile>
@@ -129,7 +130,7 @@ QImage decodeHandle(heif_image_handle *handle, qint64 maxPixels)
         heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
         return {};
     const QImage::Format format = alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888;
-    QImage result(outWidth, outHeight, format);
+    QImage result = ImageBuffer::allocate(QSize(outWidth, outHeight), format);
     if (result.isNull())
         return {};
     const qsizetype rowBytes = qsizetype(outWidth) * (alpha ? 4 : 3);

@@ -1,6 +1,7 @@
 #include "imaging/JpegDecoder.h"
 
 #include "imaging/ColorConverter.h"
+#include "imaging/ImageBuffer.h"
 #include "imaging/ImageOrientation.h"
 
 #include <algorithm>
@@ -201,8 +202,9 @@ QImage decodeScaled(const QByteArray &data, const JpegHeader &header,
                     const JpegDecoder::Metadata &metadata, tjscalingfactor factor,
                     JpegDecoder::Orientation orientation, const JpegDecoder::KeepGoing &keepGoing)
 {
-    QImage image(TJSCALED(header.width, factor), TJSCALED(header.height, factor),
-                 QImage::Format_RGB32);
+    QImage image = ImageBuffer::allocate(
+        QSize(TJSCALED(header.width, factor), TJSCALED(header.height, factor)),
+        QImage::Format_RGB32);
     if (image.isNull() || !decompressInto(image, data, factor, keepGoing))
         return {};
     if (orientation == JpegDecoder::Orientation::applyTag)

@@ -1,6 +1,7 @@
 #include "imaging/PngDecoder.h"
 
 #include "imaging/ColorConverter.h"
+#include "imaging/ImageBuffer.h"
 #include "model/LocalFileName.h"
 
 #include <QFile>
@@ -99,7 +100,8 @@ bool decodeRows(png_structp png, png_infop info, Decoding &d, qreal maxSize, qin
     const int outHeight = int((height + factor - 1) / factor);
     if (qint64(outWidth) * outHeight > maxPixels)
         return false;
-    d.image = QImage(outWidth, outHeight, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    d.image = ImageBuffer::allocate(QSize(outWidth, outHeight),
+                                    alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (d.image.isNull())
         return false;
     d.row.resize(size_t(width) * 4);

@@ -1,6 +1,7 @@
 #include "imaging/WebpDecoder.h"
 
 #include "imaging/ColorConverter.h"
+#include "imaging/ImageBuffer.h"
 
 #include <cmath>
 #include <webp/decode.h>
@@ -49,7 +50,8 @@ QImage WebpDecoder::decodeScaled(const QByteArray &data, qreal maxSize, qint64 m
     if (qint64(size.width()) * size.height() > maxPixels)
         return {};
     const bool alpha = config.input.has_alpha;
-    QImage image(size, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    QImage image =
+        ImageBuffer::allocate(size, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull())
         return {};
     if (size.width() != config.input.width || size.height() != config.input.height) {

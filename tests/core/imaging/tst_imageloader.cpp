@@ -1,4 +1,5 @@
 #include "ImagingFixtures.h"
+#include "imaging/ImageBuffer.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/ImageLoadError.h"
 #include "imaging/ImageLoader.h"
@@ -18,6 +19,7 @@
 #include <QUrl>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace ImagingFixtures;
@@ -521,6 +523,33 @@ private Q_SLOTS:
         QCOMPARE(again.result().cacheKey(), first.cacheKey());
         QCOMPARE(loader.decodeJobCount(), 1);
         QVERIFY(!loader.isLoading(item.path()));
+    }
+
+    void largePicturesGetWholeRowsOfTheirOwn_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QImage::Format>("format");
+        QTest::newRow("24 MP RGB32") << QSize(6000, 4000) << QImage::Format_RGB32;
+        QTest::newRow("odd RGB888 rows") << QSize(3001, 1999) << QImage::Format_RGB888;
+        QTest::newRow("small") << QSize(300, 200) << QImage::Format_ARGB32;
+    }
+    void largePicturesGetWholeRowsOfTheirOwn()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QImage::Format, format);
+        QImage image = ImageBuffer::allocate(size, format);
+        QCOMPARE(image.size(), size);
+        QCOMPARE(image.bytesPerLine(), QImage(size, format).bytesPerLine());
+        // Every byte is writable (a short mapping would fault), and the
+        // picture survives being copied and dropped on another thread.
+        for (int y = 0; y < image.height(); ++y)
+            memset(image.scanLine(y), y & 0xFF, size_t(image.bytesPerLine()));
+        std::thread([copy = image]() mutable { copy = QImage(); }).join();
+        const QImage kept = image;
+        image = QImage();
+        QCOMPARE(kept.constScanLine(size.height() - 1)[kept.bytesPerLine() - 1],
+                 uchar((size.height() - 1) & 0xFF));
+        QCOMPARE(kept.copy(0, 7, 1, 1).constBits()[0], uchar(7));
     }
 
     void cacheIsBoundedByMemoryLeastRecentlyUsedFirst()
