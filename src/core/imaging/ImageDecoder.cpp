@@ -238,6 +238,55 @@ QImage ImageDecoder::fullImage(const QString &path)
     return fullImage(path, QSize(), StandInReady(), StillWanted());
 }
 
+std::optional<QImage> ImageDecoder::jpegForView(const QByteArray &data, int orientation, QSize view,
+                                                const StandInReady &standInReady,
+                                                const StillWanted &stillWanted)
+{
+    std::atomic<bool> standInRefused = false;
+    const auto wanted = [&] { return !standInRefused.load() && (!stillWanted || stillWanted()); };
+    // The full decode starts when the stand-in is most of the way: alone
+    // the stand-in shows soonest, side by side the sharp picture follows
+    // soonest, and the two share the memory bandwidth.
+    QSemaphore fullMayStart;
+    std::atomic<bool> released = false;
+    const auto releaseFull = [&] {
+        if (!released.exchange(true))
+            fullMayStart.release();
+    };
+    QFuture<void> standIn;
+    if (standInReady && !view.isEmpty()) {
+        standIn = QtConcurrent::run(&standInPool(), [&] {
+            const auto keepGoing = [&](qreal done) {
+                if (done >= standInHeadStart)
+                    releaseFull();
+                return wanted();
+            };
+            const ViewPicture picture =
+                JpegDecoder::decodeCovering(data, maxPixels, view, keepGoing, orientation);
+            releaseFull();
+            if (picture.isStandIn() && wanted() && !standInReady(picture))
+                standInRefused = true;
+        });
+    } else {
+        releaseFull();
+    }
+    fullMayStart.acquire();
+    const auto keepGoing = [&](qreal) { return wanted(); };
+    QImage image =
+        orientation == 0
+            ? JpegDecoder::decode(data, maxPixels, 0, JpegDecoder::Orientation::applyTag, keepGoing)
+            : ImageOrientation::apply(JpegDecoder::decode(data, maxPixels, 0,
+                                                          JpegDecoder::Orientation::asStored,
+                                                          keepGoing),
+                                      orientation);
+    // The stand-in must have been handed over (or given up) before the
+    // full picture is returned; it is the quicker of the two.
+    standIn.waitForFinished();
+    if (!wanted())
+        return std::nullopt;
+    return image;
+}
+
 QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInReady &standInReady,
                                const StillWanted &stillWanted)
 {
@@ -249,54 +298,30 @@ QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInRea
     case ImageFileType::Kind::empty:
         throw ImageLoadError::decodeFailed();
     case ImageFileType::Kind::jpeg: {
-        const QByteArray data = readWholeFile(path);
-        std::atomic<bool> standInRefused = false;
-        const auto wanted = [&] {
-            return !standInRefused.load() && (!stillWanted || stillWanted());
-        };
-        // The full decode starts when the stand-in is most of the way: alone
-        // the stand-in shows soonest, side by side the sharp picture follows
-        // soonest, and the two share the memory bandwidth.
-        QSemaphore fullMayStart;
-        std::atomic<bool> released = false;
-        const auto releaseFull = [&] {
-            if (!released.exchange(true))
-                fullMayStart.release();
-        };
-        QFuture<void> standIn;
-        if (standInReady && !view.isEmpty()) {
-            standIn = QtConcurrent::run(&standInPool(), [&] {
-                const auto keepGoing = [&](qreal done) {
-                    if (done >= standInHeadStart)
-                        releaseFull();
-                    return wanted();
-                };
-                const ViewPicture picture =
-                    JpegDecoder::decodeCovering(data, maxPixels, view, keepGoing);
-                releaseFull();
-                if (picture.isStandIn() && wanted() && !standInReady(picture))
-                    standInRefused = true;
-            });
-        } else {
-            releaseFull();
-        }
-        fullMayStart.acquire();
-        image = JpegDecoder::decode(data, maxPixels, 0, JpegDecoder::Orientation::applyTag,
-                                    [&](qreal) { return wanted(); });
-        // The stand-in must have been handed over (or given up) before the
-        // full picture is returned; it is the quicker of the two.
-        standIn.waitForFinished();
-        if (!wanted())
+        const std::optional<QImage> decoded =
+            jpegForView(readWholeFile(path), 0, view, standInReady, stillWanted);
+        if (!decoded)
             return {};
-        if (image.isNull())
-            image = readWithQt(path, 0);
+        image = decoded->isNull() ? readWithQt(path, 0) : *decoded;
         break;
     }
     case ImageFileType::Kind::heif:
         image = HeifDecoder::decode(path, 0, maxPixels);
         break;
-    case ImageFileType::Kind::raw:
-        image = StoredPreviews::load(path, 0, maxPixels, StoredPreviews::Source::exiv2ThenLibRaw);
+    case ImageFileType::Kind::raw: {
+        // Often a full-size JPEG: shown as quickly as a JPEG file. A preview
+        // of unknown orientation is shown as stored, never by its own tag.
+        const StoredPreviews::JpegPreview preview = StoredPreviews::largestJpeg(path);
+        if (!preview.jpeg.isEmpty()) {
+            const std::optional<QImage> decoded = jpegForView(
+                preview.jpeg, qMax(1, preview.orientation), view, standInReady, stillWanted);
+            if (!decoded)
+                return {};
+            image = *decoded;
+        }
+        if (image.isNull())
+            image =
+                StoredPreviews::load(path, 0, maxPixels, StoredPreviews::Source::exiv2ThenLibRaw);
         if (image.isNull()) {
             try {
                 image = RawDeveloper(maxPixels).develop(path);
@@ -305,6 +330,7 @@ QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInRea
             }
         }
         break;
+    }
     default:
         image = readWithQt(path, 0);
         break;

@@ -6,6 +6,7 @@
 #include <QSize>
 #include <QString>
 #include <functional>
+#include <optional>
 
 // The one decoding facade of the program: every format the folder scanner
 // admits decodes here. Qt's image plugins (JPEG, PNG, GIF, BMP, TIFF, WebP,
@@ -45,7 +46,8 @@ public:
     // Asked while a JPEG decodes whether its result is still wanted.
     using StillWanted = std::function<bool()>;
     // fullImage(path), and for a JPEG much larger than `view` (device
-    // pixels) a quick reduced decode, made on a thread of its own (the full
+    // pixels), or a RAW file whose largest preview is such a JPEG, a quick
+    // reduced decode, made on a thread of its own (the full
     // decode joins it once it is most of the way) and handed to
     // `standInReady` there, before this returns. When
     // that or `stillWanted` says no, the JPEG decode stops and the result is
@@ -65,6 +67,11 @@ private:
     static QImage rawThumbnail(const QString &path, qreal maxSize, const InterimHandler &onInterim);
     static QImage webpThumbnail(const QString &path, qreal maxSize);
     static QImage pngThumbnail(const QString &path, qreal maxSize);
+    // A JPEG stream turned by `orientation` (0: its own tag), with a stand-in
+    // first as fullImage() says; nullopt when no longer wanted.
+    static std::optional<QImage> jpegForView(const QByteArray &data, int orientation, QSize view,
+                                             const StandInReady &standInReady,
+                                             const StillWanted &stillWanted);
     static void offerInterim(const QImage &stored, qreal maxSize, const InterimHandler &onInterim);
     static QImage scaledToFit(const QImage &image, qreal maxSize);
 };

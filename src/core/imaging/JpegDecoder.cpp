@@ -282,7 +282,7 @@ QImage JpegDecoder::decode(const QByteArray &data, qint64 maxPixels, qreal maxSi
 }
 
 ViewPicture JpegDecoder::decodeCovering(const QByteArray &data, qint64 maxPixels, QSize view,
-                                        const KeepGoing &keepGoing)
+                                        const KeepGoing &keepGoing, int orientation)
 {
     if (view.isEmpty())
         return {};
@@ -290,7 +290,9 @@ ViewPicture JpegDecoder::decodeCovering(const QByteArray &data, qint64 maxPixels
     const std::optional<JpegHeader> header = readHeader(tj.handle, data, maxPixels);
     if (!header)
         return {};
-    const Metadata metadata = readMetadata(data);
+    Metadata metadata = readMetadata(data);
+    if (orientation != 0)
+        metadata.orientation = orientation;
     QSize full(header->width, header->height);
     if (swapsAxes(metadata.orientation))
         full.transpose();

@@ -40,9 +40,10 @@ public:
     // the smallest scale whose result, fitted into `view` (device pixels),
     // still has a pixel for every pixel of the view. Null image when no
     // scale of at most a half does that (the full decode is then about as
-    // quick), or when decode() would fail.
+    // quick), or when decode() would fail. Upright by `orientation` (EXIF
+    // values; 0: the file's own tag): a preview turns as the file holding it.
     static ViewPicture decodeCovering(const QByteArray &data, qint64 maxPixels, QSize view,
-                                      const KeepGoing &keepGoing = {});
+                                      const KeepGoing &keepGoing = {}, int orientation = 0);
 
     // False when a picture declaring more than maxPixels has fewer bytes than
     // its blocks need at the least (checked before decoding scaled).

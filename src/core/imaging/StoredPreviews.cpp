@@ -121,6 +121,41 @@ QImage StoredPreviews::load(const QString &path, qreal maxSize, qint64 maxPixels
     return ColorConverter::toSRGB(ImageOrientation::apply(image, orientation));
 }
 
+StoredPreviews::JpegPreview StoredPreviews::largestJpeg(const QString &path)
+{
+    JpegPreview found;
+    try {
+        auto file = Exiv2::ImageFactory::open(LocalFileName::encode(path).toStdString());
+        if (file.get()) {
+            file->readMetadata();
+            found.orientation = exiv2Orientation(file->exifData());
+            Exiv2::PreviewManager manager(*file);
+            const auto ranked = rankPreviews(manager.getPreviewProperties(), 0);
+            if (!ranked.empty()) {
+                const Exiv2::PreviewImage preview = manager.getPreviewImage(ranked.front());
+                const QByteArray bytes(reinterpret_cast<const char *>(preview.pData()),
+                                       static_cast<qsizetype>(preview.size()));
+                found.jpeg = bytes.startsWith("\xFF\xD8") ? bytes : jpegInsideTiff(bytes);
+                return found;
+            }
+        }
+    } catch (const std::exception &) {
+        // Unreadable metadata: LibRaw may still find the preview.
+    }
+    auto raw = std::make_unique<LibRaw>(0);
+    if (raw->open_file(LocalFileName::encode(path).constData()) != LIBRAW_SUCCESS ||
+        raw->unpack_thumb() != LIBRAW_SUCCESS ||
+        raw->imgdata.thumbnail.tformat != LIBRAW_THUMBNAIL_JPEG || !raw->imgdata.thumbnail.thumb)
+        return found;
+    if (found.orientation == 0)
+        found.orientation = ImageOrientation::fromLibRawFlip(raw->imgdata.sizes.flip);
+    const libraw_thumbnail_t &thumb = raw->imgdata.thumbnail;
+    const QByteArray bytes(thumb.thumb, qsizetype(thumb.tlength));
+    if (bytes.startsWith("\xFF\xD8"))
+        found.jpeg = bytes;
+    return found;
+}
+
 QImage StoredPreviews::loadWithExiv2(const QString &path, qreal maxSize, qint64 maxPixels,
                                      int *orientation)
 {

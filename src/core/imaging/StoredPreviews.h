@@ -20,6 +20,18 @@ public:
     enum class Source { exiv2Only, exiv2ThenLibRaw };
     static QImage load(const QString &path, qreal maxSize, qint64 maxPixels, Source source);
 
+    // The largest preview of a camera RAW file when it is one JPEG stream:
+    // its bytes as stored, and the orientation of the file's main picture
+    // (0 when unknown), so that the caller can decode it as it likes (a quick
+    // reduced stand-in first, for one). Empty bytes otherwise; load() then
+    // still finds what can be shown. Any thread.
+    struct JpegPreview
+    {
+        QByteArray jpeg;
+        int orientation = 0;
+    };
+    static JpegPreview largestJpeg(const QString &path);
+
 private:
     static QImage loadWithExiv2(const QString &path, qreal maxSize, qint64 maxPixels,
                                 int *orientation);

@@ -189,6 +189,25 @@ private Q_SLOTS:
                  qPrintable(centre.name()));
     }
 
+    // A full-size JPEG preview shows as quickly as a JPEG file: reduced
+    // first, turned as the RAW file says, then in full.
+    void largePreviewShowsAStandInFirst()
+    {
+        const QString path = file(QStringLiteral("full_preview.dng"));
+        QVERIFY(writeDng(path, 600, 400, storedForOrientation(quadrantPicture(4000, 3000), 6), 6));
+        QFuture<ViewPicture> loading = m_processor.loadForView(path, QSize(800, 600));
+        loading.waitForFinished();
+        QCOMPARE(loading.resultCount(), 2);
+        const ViewPicture standIn = loading.resultAt(0);
+        QVERIFY(standIn.isStandIn());
+        QCOMPARE(standIn.fullSize, QSize(4000, 3000));
+        QVERIFY(standIn.image.height() < 3000 && standIn.image.height() >= 600);
+        QVERIFY(hasUprightQuadrants(standIn.image));
+        const ViewPicture full = loading.resultAt(1);
+        QCOMPARE(full.image.size(), QSize(4000, 3000));
+        QVERIFY(hasUprightQuadrants(full.image));
+    }
+
     void rawContextIsCreatedOnceAndReused()
     {
         RAWProcessor processor;
