@@ -244,6 +244,15 @@ private Q_SLOTS:
         QCOMPARE(thumbnail.size(), QSize(320, 200));
         QVERIFY(colourNear(thumbnail.pixelColor(160, 100), QColor(30, 90, 200), 12));
         QFile::remove(path);
+        // Shown in full, such a picture comes at the largest DCT scale under
+        // the limit: here 5/8 of 2000 x 1000 under one megapixel.
+        const QString wide =
+            writeJpeg(file(QStringLiteral("wide.jpg")), quadrantPicture(2000, 1000));
+        QFile source(wide);
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QImage reduced = JpegDecoder::decode(source.readAll(), 1'000'000);
+        QCOMPARE(reduced.size(), QSize(1250, 625));
+        QVERIFY(hasUprightQuadrants(reduced));
     }
 
     void heifStoredThumbnailIsUsedUpright_data()
