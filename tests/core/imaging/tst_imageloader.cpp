@@ -3,6 +3,7 @@
 #include "imaging/ImageDecoder.h"
 #include "imaging/ImageLoadError.h"
 #include "imaging/ImageLoader.h"
+#include "imaging/ImageOrientation.h"
 #include "imaging/JpegDecoder.h"
 #include "imaging/ThumbnailDiskCache.h"
 #include "imaging/ThumbnailJobQueue.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -532,6 +534,39 @@ private Q_SLOTS:
         QCOMPARE(again.result().cacheKey(), first.cacheKey());
         QCOMPARE(loader.decodeJobCount(), 1);
         QVERIFY(!loader.isLoading(item.path()));
+    }
+
+    // Large pictures are turned by hand into memory of their own: pixel for
+    // pixel what Qt's transforms give.
+    void largePicturesTurnAsQtTurnsThem_data()
+    {
+        // Qt's way to each orientation: mirror (horizontally, or vertically
+        // for 4), then turn clockwise.
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<bool>("mirrored");
+        QTest::addColumn<int>("degrees");
+        QTest::addRow("2") << 2 << true << 0;
+        QTest::addRow("3") << 3 << false << 180;
+        QTest::addRow("4") << 4 << true << 0;
+        QTest::addRow("5") << 5 << true << 270;
+        QTest::addRow("6") << 6 << false << 90;
+        QTest::addRow("7") << 7 << true << 90;
+        QTest::addRow("8") << 8 << false << 270;
+    }
+    void largePicturesTurnAsQtTurnsThem()
+    {
+        QFETCH(int, orientation);
+        QFETCH(bool, mirrored);
+        QFETCH(int, degrees);
+        QImage stored(1601, 1203, QImage::Format_ARGB32);
+        QRandomGenerator random(orientation);
+        for (int y = 0; y < stored.height(); ++y)
+            random.fillRange(reinterpret_cast<quint32 *>(stored.scanLine(y)), stored.width());
+        QVERIFY(stored.sizeInBytes() >= ImageBuffer::largeBytes);
+        QImage expected = mirrored ? stored.mirrored(orientation != 4, orientation == 4) : stored;
+        if (degrees != 0)
+            expected = expected.transformed(QTransform().rotate(degrees));
+        QCOMPARE(ImageOrientation::apply(stored, orientation), expected);
     }
 
     void largePicturesGetWholeRowsOfTheirOwn_data()
