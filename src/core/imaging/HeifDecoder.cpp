@@ -150,7 +150,7 @@ QImage decodeHandle(heif_image_handle *handle, qint64 maxPixels)
 
 } // namespace
 
-QImage HeifDecoder::decode(const QString &path, qreal maxSize, qint64 maxPixels)
+QImage HeifDecoder::decode(const QString &path, qreal maxSize, qint64 maxPixels, bool *isThumbnail)
 {
     const ContextPtr context = openContext(path);
     if (!context)
@@ -163,6 +163,8 @@ QImage HeifDecoder::decode(const QString &path, qreal maxSize, qint64 maxPixels)
     QImage image = decodeHandle(chosen, maxPixels);
     if (image.isNull())
         return {};
+    if (isThumbnail)
+        *isThumbnail = chosen != primary.get();
     QByteArray iccProfile;
     QColorSpace space = colourSpaceOf(chosen, &iccProfile);
     if (!space.isValid() && iccProfile.isEmpty() && chosen != primary.get())

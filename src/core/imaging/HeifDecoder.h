@@ -14,7 +14,9 @@ public:
     // largest) when the file has one, else the primary picture; the caller
     // scales. maxSize <= 0: the primary picture at full size. Upright, sRGB;
     // null on failure or when the picture declares more than maxPixels.
-    static QImage decode(const QString &path, qreal maxSize, qint64 maxPixels);
+    // `isThumbnail`, when given, tells which of the two the result is.
+    static QImage decode(const QString &path, qreal maxSize, qint64 maxPixels,
+                         bool *isThumbnail = nullptr);
 
     // The EXIF block of the primary picture (TIFF header first), or empty.
     static QByteArray exifBlock(const QString &path);

@@ -186,6 +186,21 @@ QImage ImageDecoder::rawThumbnail(const QString &path, qreal maxSize,
     return developed;
 }
 
+QImage ImageDecoder::heifThumbnail(const QString &path, qreal maxSize,
+                                   const InterimHandler &onInterim)
+{
+    // Phones store thumbnails of 320 pixels or fewer: shown at once in a
+    // larger cell, then replaced by the primary picture (libheif has no
+    // reduced decode, so that one is decoded in full and scaled).
+    bool isThumbnail = false;
+    const QImage stored = HeifDecoder::decode(path, maxSize, maxPixels, &isThumbnail);
+    if (!isThumbnail || reaches(stored, maxSize))
+        return stored;
+    offerInterim(stored, maxSize, onInterim);
+    const QImage primary = HeifDecoder::decode(path, 0, maxPixels);
+    return primary.isNull() ? stored : primary;
+}
+
 QImage ImageDecoder::webpThumbnail(const QString &path, qreal maxSize)
 {
     // Reduced inside libwebp; Qt's reader would decode the full picture first.
@@ -215,7 +230,7 @@ QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize, const Interim
         image = jpegThumbnail(path, maxSize, onInterim);
         break;
     case ImageFileType::Kind::heif:
-        image = HeifDecoder::decode(path, maxSize, maxPixels);
+        image = heifThumbnail(path, maxSize, onInterim);
         break;
     case ImageFileType::Kind::raw:
         image = rawThumbnail(path, maxSize, onInterim);

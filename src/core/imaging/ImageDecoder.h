@@ -65,6 +65,8 @@ private:
     static QImage jpegThumbnail(const QString &path, qreal maxSize,
                                 const InterimHandler &onInterim);
     static QImage rawThumbnail(const QString &path, qreal maxSize, const InterimHandler &onInterim);
+    static QImage heifThumbnail(const QString &path, qreal maxSize,
+                                const InterimHandler &onInterim);
     static QImage webpThumbnail(const QString &path, qreal maxSize);
     static QImage pngThumbnail(const QString &path, qreal maxSize);
     // A JPEG stream turned by `orientation` (0: its own tag), with a stand-in

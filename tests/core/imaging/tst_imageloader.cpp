@@ -257,23 +257,34 @@ private Q_SLOTS:
         QVERIFY(hasUprightQuadrants(reduced));
     }
 
-    void heifStoredThumbnailIsUsedUpright_data()
+    void heifStoredThumbnailIsShownThenRefined_data()
     {
         QTest::addColumn<bool>("avif");
         QTest::newRow("heic") << false;
         QTest::newRow("avif") << true;
     }
-    void heifStoredThumbnailIsUsedUpright()
+    void heifStoredThumbnailIsShownThenRefined()
     {
         QFETCH(bool, avif);
         const QString path =
             file(avif ? QStringLiteral("thumb.avif") : QStringLiteral("thumb.heic"));
         QVERIFY(writeHeif(path, storedForOrientation(quadrantPicture(1200, 800), 6), avif, 6, 0, 1,
                           160));
-        // The 160-pixel stored thumbnail is the largest one: used, not enlarged.
-        const QImage thumbnail = ImageLoader::decodeThumbnail(path, 320);
-        QCOMPARE(qMax(thumbnail.width(), thumbnail.height()), 160);
+        // The 160-pixel stored thumbnail shows first; the primary picture
+        // then gives a sharp one.
+        QImage interim;
+        const QImage thumbnail =
+            ImageDecoder::thumbnail(path, 320, [&](const QImage &image) { interim = image; });
+        QCOMPARE(qMax(interim.width(), interim.height()), 160);
+        QVERIFY(hasUprightQuadrants(interim));
+        QCOMPARE(thumbnail.size(), QSize(320, 213));
         QVERIFY(hasUprightQuadrants(thumbnail));
+        // One that reaches the size asked is not refined.
+        bool offered = false;
+        QCOMPARE(
+            ImageDecoder::thumbnail(path, 160, [&](const QImage &) { offered = true; }).width(),
+            160);
+        QVERIFY(!offered);
     }
 
     void otherFormatsDecode_data()
