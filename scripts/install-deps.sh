@@ -10,7 +10,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-image-formats-plugins libgl-dev
     # decoders and metadata
     libheif-dev libraw-dev libexiv2-dev libturbojpeg0-dev libjpeg62-turbo-dev liblcms2-dev libtiff-dev
-    libwebp-dev libpng-dev
+    libwebp-dev libpng-dev zlib1g-dev
     # fonts: a neutral sans-serif and CJK for the Chinese interface texts
     fonts-noto-cjk fonts-liberation2 fontconfig
     # Qt's own dialogs in Chinese
