@@ -1,6 +1,7 @@
 #include "imaging/ImageDecoder.h"
 
 #include "imaging/ColorConverter.h"
+#include "imaging/DedicatedThreadPool.h"
 #include "imaging/HeifDecoder.h"
 #include "imaging/ImageFileType.h"
 #include "imaging/ImageLoadError.h"
@@ -15,7 +16,6 @@
 #include <QFile>
 #include <QImageReader>
 #include <QSemaphore>
-#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
 #include <cmath>
@@ -56,12 +56,7 @@ constexpr qreal standInHeadStart = 0.6;
 // each); never Qt's global pool, which waits for other work.
 QThreadPool &standInPool()
 {
-    static QThreadPool pool;
-    static const bool configured = [] {
-        pool.setMaxThreadCount(2);
-        return true;
-    }();
-    Q_UNUSED(configured);
+    static DedicatedThreadPool pool(2);
     return pool;
 }
 
@@ -143,12 +138,17 @@ constexpr int smallestInterimSide = 32;
 
 } // namespace
 
-void ImageDecoder::offerInterim(const QImage &stored, qreal maxSize,
-                                const InterimHandler &onInterim)
+QImage ImageDecoder::refinedThumbnail(const QImage &stored, qreal maxSize,
+                                      const InterimHandler &onInterim,
+                                      const std::function<QImage()> &decodeSharper)
 {
+    if (reaches(stored, maxSize))
+        return stored;
     if (onInterim && !stored.isNull() &&
         qMax(stored.width(), stored.height()) >= smallestInterimSide)
         onInterim(scaledToFit(stored, maxSize));
+    const QImage sharper = decodeSharper();
+    return sharper.isNull() ? stored : sharper;
 }
 
 QImage ImageDecoder::jpegThumbnail(const QString &path, qreal maxSize,
@@ -158,13 +158,10 @@ QImage ImageDecoder::jpegThumbnail(const QString &path, qreal maxSize,
     // in a 320-pixel cell, so the main picture follows, DCT-scaled.
     const QImage stored =
         StoredPreviews::load(path, maxSize, maxPixels, StoredPreviews::Source::exiv2Only);
-    if (reaches(stored, maxSize))
-        return stored;
-    offerInterim(stored, maxSize, onInterim);
-    QImage image = JpegDecoder::decode(readWholeFile(path), maxPixels, maxSize);
-    if (image.isNull())
-        image = readWithQt(path, maxSize);
-    return image.isNull() ? stored : image;
+    return refinedThumbnail(stored, maxSize, onInterim, [&] {
+        const QImage image = JpegDecoder::decode(readWholeFile(path), maxPixels, maxSize);
+        return image.isNull() ? readWithQt(path, maxSize) : image;
+    });
 }
 
 QImage ImageDecoder::rawThumbnail(const QString &path, qreal maxSize,
@@ -172,18 +169,18 @@ QImage ImageDecoder::rawThumbnail(const QString &path, qreal maxSize,
 {
     const QImage stored =
         StoredPreviews::load(path, maxSize, maxPixels, StoredPreviews::Source::exiv2ThenLibRaw);
-    if (reaches(stored, maxSize))
-        return stored;
-    offerInterim(stored, maxSize, onInterim);
-    QImage developed;
-    try {
-        developed = RawDeveloper(maxPixels).develop(path, RawDeveloper::Resolution::halfSize);
-    } catch (const ImageLoadError &) {
-    }
-    if (developed.isNull() || (!stored.isNull() && qMax(stored.width(), stored.height()) >=
-                                                       qMax(developed.width(), developed.height())))
-        return stored;
-    return developed;
+    return refinedThumbnail(stored, maxSize, onInterim, [&] {
+        QImage developed;
+        try {
+            developed = RawDeveloper(maxPixels).develop(path, RawDeveloper::Resolution::halfSize);
+        } catch (const ImageLoadError &) {
+        }
+        // A small sensor (or a partly stored one) may give less than the preview.
+        if (!stored.isNull() && !developed.isNull() &&
+            qMax(stored.width(), stored.height()) >= qMax(developed.width(), developed.height()))
+            return QImage();
+        return developed;
+    });
 }
 
 QImage ImageDecoder::heifThumbnail(const QString &path, qreal maxSize,
@@ -194,11 +191,10 @@ QImage ImageDecoder::heifThumbnail(const QString &path, qreal maxSize,
     // reduced decode, so that one is decoded in full and scaled).
     bool isThumbnail = false;
     const QImage stored = HeifDecoder::decode(path, maxSize, maxPixels, &isThumbnail);
-    if (!isThumbnail || reaches(stored, maxSize))
+    if (!isThumbnail)
         return stored;
-    offerInterim(stored, maxSize, onInterim);
-    const QImage primary = HeifDecoder::decode(path, 0, maxPixels);
-    return primary.isNull() ? stored : primary;
+    return refinedThumbnail(stored, maxSize, onInterim,
+                            [&] { return HeifDecoder::decode(path, 0, maxPixels); });
 }
 
 QImage ImageDecoder::webpThumbnail(const QString &path, qreal maxSize)

@@ -55,6 +55,10 @@ public:
     static QImage fullImage(const QString &path, QSize view, const StandInReady &standInReady,
                             const StillWanted &stillWanted);
 
+    // `image` shrunk, smoothly, to a longer side of at most maxSize; never
+    // enlarged.
+    static QImage scaledToFit(const QImage &image, qreal maxSize);
+
     // Process-wide library settings (Qt's allocation limit, Exiv2's BMFF
     // support and quiet logging). Idempotent and thread-safe; every entry
     // point calls it.
@@ -74,6 +78,10 @@ private:
     static std::optional<QImage> jpegForView(const QByteArray &data, int orientation, QSize view,
                                              const StandInReady &standInReady,
                                              const StillWanted &stillWanted);
-    static void offerInterim(const QImage &stored, qreal maxSize, const InterimHandler &onInterim);
-    static QImage scaledToFit(const QImage &image, qreal maxSize);
+    // `stored` when it reaches maxSize; otherwise it goes to onInterim (unless
+    // it is a mere stub) and `decodeSharper` makes the result, `stored` kept
+    // when that gives nothing.
+    static QImage refinedThumbnail(const QImage &stored, qreal maxSize,
+                                   const InterimHandler &onInterim,
+                                   const std::function<QImage()> &decodeSharper);
 };

@@ -67,14 +67,6 @@ QFuture<QImage> ImageLoader::loadThumbnail(const ImageItem &item, qreal maxSize)
     return future;
 }
 
-static QImage fittedTo(const QImage &image, qreal maxSize)
-{
-    const int limit = qMax(1, int(std::floor(maxSize)));
-    if (image.isNull() || qMax(image.width(), image.height()) <= limit)
-        return image;
-    return image.scaled(limit, limit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-}
-
 QImage ImageLoader::runJob(const ThumbnailDiskCache &disk, const QString &path, qreal maxSize,
                            const ImageDecoder::InterimHandler &onInterim)
 {
@@ -87,14 +79,15 @@ QImage ImageLoader::runJob(const ThumbnailDiskCache &disk, const QString &path, 
     if (found.verdict == ThumbnailDiskCache::Verdict::failed)
         return {};
     if (found.verdict == ThumbnailDiskCache::Verdict::hit)
-        return fittedTo(found.image.convertToFormat(QImage::Format_RGB32), maxSize);
+        return ImageDecoder::scaledToFit(found.image.convertToFormat(QImage::Format_RGB32),
+                                         maxSize);
 
     // Decoded at the cache folder's own size, so that file managers reading
     // the entry get the size they expect; for JPEG the DCT scale is mostly
     // the same for both sizes.
     const auto interimFitted = [&](const QImage &interim) {
         if (onInterim)
-            onInterim(fittedTo(interim, maxSize));
+            onInterim(ImageDecoder::scaledToFit(interim, maxSize));
     };
     const QImage image = ImageDecoder::thumbnail(path, bucket, interimFitted);
     // The stamp was taken before decoding: a file changed meanwhile gets an
@@ -103,7 +96,7 @@ QImage ImageLoader::runJob(const ThumbnailDiskCache &disk, const QString &path, 
         disk.recordFailure(stamp);
     else
         disk.store(stamp, image, qMax(image.width(), image.height()) < bucket);
-    return fittedTo(image, maxSize);
+    return ImageDecoder::scaledToFit(image, maxSize);
 }
 
 void ImageLoader::startJob(const QString &path, qreal maxSize)

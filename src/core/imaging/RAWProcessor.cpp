@@ -1,5 +1,6 @@
 #include "imaging/RAWProcessor.h"
 
+#include "imaging/DedicatedThreadPool.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/RawDeveloper.h"
 
@@ -67,12 +68,7 @@ namespace {
 // worker's queued jobs are skipped, so each wait is for one job at most.
 QThreadPool &retirementPool()
 {
-    static QThreadPool pool;
-    static const bool configured = [] {
-        pool.setMaxThreadCount(1);
-        return true;
-    }();
-    Q_UNUSED(configured);
+    static DedicatedThreadPool pool(1);
     return pool;
 }
 

@@ -1,3 +1,4 @@
+#include "FifoGate.h"
 #include "ImagingFixtures.h"
 #include "imaging/ImageLoadError.h"
 #include "imaging/RAWProcessor.h"
@@ -6,10 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <fcntl.h>
 #include <lcms2.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace ImagingFixtures;
 
@@ -224,28 +222,20 @@ private Q_SLOTS:
     void destroyingReturnsWhileAJobRuns()
     {
         // A read of a FIFO holds the job until the test closes the other end.
-        const QString gate = file(QStringLiteral("hold.fifo"));
-        QVERIFY(::mkfifo(QFile::encodeName(gate).constData(), 0600) == 0);
+        FifoGate gate(file(QStringLiteral("hold.fifo")));
+        QVERIFY(gate.isMade());
         const QString jpeg = writeJpeg(file(QStringLiteral("queued.jpg")), quadrantPicture(80, 60));
         auto processor = std::make_unique<RAWProcessor>();
-        const QFuture<QImage> held = processor->loadImage(gate);
+        const QFuture<QImage> held = processor->loadImage(gate.path());
         const QFuture<QImage> queued = processor->loadImage(jpeg);
-        // The writer end opens only once the job is reading.
-        // (QTRY_VERIFY evaluates its condition once more at the end: open once.)
-        int writer = -1;
-        const auto openWriter = [&] {
-            if (writer < 0)
-                writer = ::open(QFile::encodeName(gate).constData(), O_WRONLY | O_NONBLOCK);
-            return writer >= 0;
-        };
-        QTRY_VERIFY(openWriter());
+        QTRY_VERIFY(gate.isHeld());
 
         processor.reset(); // must not wait for the held job
         QVERIFY(!held.isFinished());
         // The job that had not started is dropped at once, without a result.
         QVERIFY(queued.isCanceled() && queued.isFinished());
         QCOMPARE(queued.resultCount(), 0);
-        ::close(writer);
+        gate.release();
         QCOMPARE(outcomeOf(held).error, decodeFailed); // an empty file
         RAWProcessor::waitForRetiredProcessors();
     }

@@ -1,6 +1,7 @@
 // The export editor window: texts, modes, the colour panel link, Escape and
 // closing rules, and an end-to-end batch through the export button.
 #include "EditorFixtures.h"
+#include "FifoGate.h"
 #include "editor/ColorPanelCoordinator.h"
 #include "editor/CustomColorButton.h"
 #include "editor/FrameExportView.h"
@@ -20,9 +21,6 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace EditorFixtures;
 
@@ -116,17 +114,10 @@ private Q_SLOTS:
         // The batch's first picture arrives only after the 80 ms debounce has
         // run out: the editor's decoder takes one job at a time, and a read of
         // a FIFO holds it until the test opens the FIFO's other end.
-        const QString gate = m_dir.filePath(QStringLiteral("gate.fifo"));
-        QVERIFY(::mkfifo(QFile::encodeName(gate).constData(), 0600) == 0);
+        FifoGate gate(m_dir.filePath(QStringLiteral("gate.fifo")));
+        QVERIFY(gate.isMade());
         FrameExportView editor(*m_state, LogoCatalogue());
-        const QFuture<QImage> held = editor.rawProcessor().loadImage(gate);
-        bool released = false;
-        const auto release = [&] {
-            if (!released)
-                QFile(gate).open(QIODevice::WriteOnly); // opened and closed: end of file
-            released = true;
-        };
-        const auto releaseAtExit = qScopeGuard(release);
+        const QFuture<QImage> held = editor.rawProcessor().loadImage(gate.path());
 
         QSignalSpy answered(&editor.previewScheduler(), &PreviewScheduler::previewUpdated);
         editor.init(items(2, QStringLiteral("held")));
@@ -135,7 +126,7 @@ private Q_SLOTS:
         QVERIFY(editor.model().isInitialLoading());
         QVERIFY(editor.previewPane()->isLoading());
 
-        release();
+        gate.release();
         QTRY_VERIFY(!editor.model().isInitialLoading());
         QVERIFY(!editor.model().sourceImage().isNull());
         QVERIFY(!editor.model().previewImage().isNull());
@@ -148,26 +139,19 @@ private Q_SLOTS:
         // A read of a FIFO holds the editor's decoder (one job at a time)
         // until the test closes the FIFO's other end; the first image waits
         // behind it.
-        const QString gate = m_dir.filePath(QStringLiteral("first.fifo"));
-        QVERIFY(::mkfifo(QFile::encodeName(gate).constData(), 0600) == 0);
+        FifoGate gate(m_dir.filePath(QStringLiteral("first.fifo")));
+        QVERIFY(gate.isMade());
         auto editor = std::make_unique<FrameExportView>(*m_state, LogoCatalogue());
-        const QFuture<QImage> held = editor->rawProcessor().loadImage(gate);
+        const QFuture<QImage> held = editor->rawProcessor().loadImage(gate.path());
         editor->init(items(1, QStringLiteral("closed")));
-        // (QTRY_VERIFY evaluates its condition once more at the end: open once.)
-        int writer = -1;
-        const auto openWriter = [&] {
-            if (writer < 0)
-                writer = ::open(QFile::encodeName(gate).constData(), O_WRONLY | O_NONBLOCK);
-            return writer >= 0;
-        };
-        QTRY_VERIFY(openWriter());
+        QTRY_VERIFY(gate.isHeld());
         QVERIFY(editor->model().isInitialLoading());
 
         editor->reject();
         editor.reset(); // returns with the load still held
         QVERIFY(!held.isFinished());
         QVERIFY(!m_state->isSheetPresented());
-        ::close(writer);
+        gate.release();
         RAWProcessor::waitForRetiredProcessors();
     }
 
