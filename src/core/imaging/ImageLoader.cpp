@@ -78,9 +78,12 @@ QImage ImageLoader::runJob(const ThumbnailDiskCache &disk, const QString &path, 
     ThumbnailDiskCache::Lookup found = disk.find(stamp, maxSize);
     if (found.verdict == ThumbnailDiskCache::Verdict::failed)
         return {};
-    if (found.verdict == ThumbnailDiskCache::Verdict::hit)
-        return ImageDecoder::scaledToFit(found.image.convertToFormat(QImage::Format_RGB32),
-                                         maxSize);
+    if (found.verdict == ThumbnailDiskCache::Verdict::hit) {
+        // As decoded ones are: a transparent picture keeps its transparency.
+        const QImage::Format format =
+            found.image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+        return ImageDecoder::scaledToFit(found.image.convertToFormat(format), maxSize);
+    }
 
     // Decoded at the cache folder's own size, so that file managers reading
     // the entry get the size they expect; for JPEG the DCT scale is mostly

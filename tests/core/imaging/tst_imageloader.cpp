@@ -447,6 +447,12 @@ private Q_SLOTS:
         const ThumbnailDiskCache::Lookup found = disk.find(stamp, 320);
         QCOMPARE(found.verdict, ThumbnailDiskCache::Verdict::hit);
         QCOMPARE(found.image.size(), QSize(512, 256));
+        // A folder opened again shows it transparent, as when it was decoded.
+        ImageLoader reopened;
+        reopened.setDiskCacheRoot(root);
+        const QImage shown = waitFor(reopened.loadThumbnail(ImageItem(path), 320));
+        QCOMPARE(shown.size(), QSize(320, 160));
+        QCOMPARE(shown.pixelColor(160, 80).alpha(), 100);
     }
 
     void failuresAreRecordedUntilTheFileChanges()
