@@ -335,6 +335,14 @@ QString moveTo(const QString &source, const Placement &placement)
     return {};
 }
 
+// A photo's own sidecar <name>.<ext>.xmp under the photo's number k, spelt
+// as the sidecar is (IMG_1.JPG.XMP beside img_1.jpg stays upper-case).
+QString numberedSidecarName(const QString &sidecar, int k)
+{
+    constexpr qsizetype extension = 4; // ".xmp" in any case
+    return numberedName(sidecar.chopped(extension), k) + sidecar.right(extension);
+}
+
 // Every name a group takes in the destination with the number k.
 QStringList destinationNames(const ArchiveGroup &group, int k)
 {
@@ -343,10 +351,9 @@ QStringList destinationNames(const ArchiveGroup &group, int k)
         names << numberedName(sidecar, k);
     for (const ArchiveGroup::Photo &photo : group.photos) {
         const QString name = QFileInfo(photo.path).fileName();
-        const QString numbered = numberedName(name, k);
-        names << numbered;
+        names << numberedName(name, k);
         for (const QString &sidecar : photo.sidecars)
-            names << numbered + sidecar.mid(name.size());
+            names << numberedSidecarName(sidecar, k);
     }
     return names;
 }
@@ -357,12 +364,11 @@ QString movePhotoWithSidecars(const ArchiveGroup::Photo &photo, const QString &s
                               const QString &target, int k)
 {
     const QString name = QFileInfo(photo.path).fileName();
-    const QString numbered = numberedName(name, k);
     QList<std::pair<QString, QString>> movedSidecars; // original name, new path
     bool sidecarsMoved = true;
     for (const QString &sidecar : photo.sidecars) {
         const QString moved = moveTo(sourceFolder + QLatin1Char('/') + sidecar,
-                                     exactName(target, numbered + sidecar.mid(name.size())));
+                                     exactName(target, numberedSidecarName(sidecar, k)));
         if (moved.isEmpty()) {
             sidecarsMoved = false;
             break;
@@ -370,7 +376,7 @@ QString movePhotoWithSidecars(const ArchiveGroup::Photo &photo, const QString &s
         movedSidecars.append({sidecar, moved});
     }
     const QString destination =
-        sidecarsMoved ? moveTo(photo.path, exactName(target, numbered)) : QString();
+        sidecarsMoved ? moveTo(photo.path, exactName(target, numberedName(name, k))) : QString();
     if (destination.isEmpty()) {
         // Their old names were theirs a moment ago; only a race can take them.
         for (const auto &[sidecar, moved] : std::as_const(movedSidecars))
@@ -483,21 +489,15 @@ QString ArchiveMover::moveFile(const QString &source, const QString &folder)
     return moveTo(source, freeName(source, folder));
 }
 
-ArchiveMover::Outcome ArchiveMover::moveFiles(const QStringList &sources, const QString &folder,
-                                              Sidecars sidecars)
+ArchiveMover::Outcome ArchiveMover::moveFiles(const QStringList &sources, const QString &folder)
 {
     Outcome outcome;
     const QString target = QDir::cleanPath(folder);
     outcome.folderReady = createFolder(target, &outcome.folderError);
     if (!outcome.folderReady)
         return outcome;
-    if (sidecars == Sidecars::travel) {
-        for (const ArchiveGroup &group : ArchiveGroup::plan(sources))
-            moveGroup(group, target, outcome);
-    } else {
-        for (const QString &source : sources)
-            addMove(outcome, source, moveFile(source, target));
-    }
+    for (const ArchiveGroup &group : ArchiveGroup::plan(sources))
+        moveGroup(group, target, outcome);
     return outcome;
 }
 
@@ -537,11 +537,9 @@ QFuture<void> ArchiveMover::performArchive(AppState &state, const QList<ImageIte
     // rating given before the archive is in the sidecar that moves, and none
     // given during it is written beside a photo that has left.
     XmpRatingSync &sync = state.xmpRatingSync();
-    const Sidecars sidecars = sync.isEnabled() ? Sidecars::travel : Sidecars::stay;
     QThreadPool *pool = sync.isEnabled() ? sync.writerPool() : QThreadPool::globalInstance();
     BackgroundTask::run(
-        pool, &state,
-        [sources, target, sidecars] { return ArchiveMover::moveFiles(sources, target, sidecars); },
+        pool, &state, [sources, target] { return ArchiveMover::moveFiles(sources, target); },
         [&state, target, finish, rescanIfStillOpen](const Outcome &outcome) {
             if (!outcome.folderReady) {
                 state.setToastMessage(QStringLiteral("创建文件夹失败：") + outcome.folderError);

@@ -50,18 +50,17 @@ public:
     // an empty string when the file stayed where it was.
     static QString moveFile(const QString &source, const QString &folder);
 
-    // What happens to the photos' XMP sidecars (IMG_1.jpg.xmp, IMG_1.xmp).
-    // `travel`: each photo's own sidecars move with it, renamed with the
-    // number its free name got; a <stem>.xmp moves along when every file of
-    // the folder with that stem (a RAW + JPEG pair) is archived with it, and
-    // is copied otherwise. A photo whose sidecars cannot follow stays where it
-    // is, and so do photos of a folder that cannot be listed.
-    enum class Sidecars { stay, travel };
-
     // The file work of an archive: the folder, then each file in order; files
     // that cannot be moved are skipped. Blocking; run it off the UI thread.
-    static Outcome moveFiles(const QStringList &sources, const QString &folder,
-                             Sidecars sidecars = Sidecars::stay);
+    //
+    // The photos' XMP sidecars (IMG_1.jpg.xmp, IMG_1.xmp, in any case) are
+    // theirs and go with them, unchanged, whether or not ratings are synced:
+    // each photo's own sidecars move with it, renamed with the number its
+    // free name got; a <stem>.xmp moves along when every file of the folder
+    // with that stem (a RAW + JPEG pair) is archived with it, and is copied
+    // otherwise. A photo whose sidecars cannot follow stays where it is, and
+    // so do photos of a folder that cannot be listed.
+    static Outcome moveFiles(const QStringList &sources, const QString &folder);
 
     // The whole archive of the grid: file work on a worker thread, then on the
     // UI thread the moved files' ratings are forgotten and the toast reports
