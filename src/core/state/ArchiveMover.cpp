@@ -125,6 +125,16 @@ QString publish(const QByteArray &from, const Placement &placement, Rename *last
     return {};
 }
 
+// Known not to be a folder any more; any other failure to look (EACCES, EIO)
+// is left to the folder creation to report.
+bool folderIsGone(const QString &path)
+{
+    struct stat info;
+    if (::stat(encoded(path).constData(), &info) == 0)
+        return !S_ISDIR(info.st_mode);
+    return errno == ENOENT || errno == ENOTDIR;
+}
+
 bool syncFolder(const QString &folder)
 {
     const int fd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -489,9 +499,14 @@ QString ArchiveMover::moveFile(const QString &source, const QString &folder)
     return moveTo(source, freeName(source, folder));
 }
 
-ArchiveMover::Outcome ArchiveMover::moveFiles(const QStringList &sources, const QString &folder)
+ArchiveMover::Outcome ArchiveMover::moveFiles(const QStringList &sources, const QString &folder,
+                                              const QString &openFolder)
 {
     Outcome outcome;
+    if (!openFolder.isEmpty() && folderIsGone(openFolder)) {
+        outcome.openFolderGone = true;
+        return outcome;
+    }
     const QString target = QDir::cleanPath(folder);
     outcome.folderReady = createFolder(target, &outcome.folderError);
     if (!outcome.folderReady)
@@ -539,10 +554,14 @@ QFuture<void> ArchiveMover::performArchive(AppState &state, const QList<ImageIte
     XmpRatingSync &sync = state.xmpRatingSync();
     QThreadPool *pool = sync.isEnabled() ? sync.writerPool() : QThreadPool::globalInstance();
     BackgroundTask::run(
-        pool, &state, [sources, target] { return ArchiveMover::moveFiles(sources, target); },
+        pool, &state,
+        [sources, target, openRoot] { return ArchiveMover::moveFiles(sources, target, openRoot); },
         [&state, target, finish, rescanIfStillOpen](const Outcome &outcome) {
             if (!outcome.folderReady) {
-                state.setToastMessage(QStringLiteral("创建文件夹失败：") + outcome.folderError);
+                state.setToastMessage(outcome.openFolderGone
+                                          ? QStringLiteral("文件夹已不存在，无法归档")
+                                          : QStringLiteral("创建文件夹失败：") +
+                                                outcome.folderError);
                 finish();
                 return;
             }

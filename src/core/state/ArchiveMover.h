@@ -27,6 +27,9 @@ public:
     struct Outcome
     {
         bool folderReady = false;
+        // Refused because the folder the photos were chosen from is gone
+        // (then !folderReady and nothing was created).
+        bool openFolderGone = false;
         QString folderError;      // the system's description when !folderReady
         QStringList movedSources; // source paths that now live in the folder
         QStringList destinations; // where each of them went, same order
@@ -60,15 +63,21 @@ public:
     // with that stem (a RAW + JPEG pair) is archived with it, and is copied
     // otherwise. A photo whose sidecars cannot follow stays where it is, and
     // so do photos of a folder that cannot be listed.
-    static Outcome moveFiles(const QStringList &sources, const QString &folder);
+    //
+    // `openFolder`, when given, is the folder the photos were chosen from:
+    // when it is no longer there (deleted, renamed, its disk gone), nothing
+    // is done, and the archive folder is not created either.
+    static Outcome moveFiles(const QStringList &sources, const QString &folder,
+                             const QString &openFolder = QString());
 
     // The whole archive of the grid: file work on a worker thread, then on the
     // UI thread the moved files' ratings are forgotten and the toast reports
     // the result; if the folder open at the start is still open, the star
     // filter and the selection are reset and it is rescanned. The future
     // finishes after the rescan (or at once after a failure to create the
-    // folder, which changes nothing else). AppState::isArchiving is true
-    // until then; while it is, a second archive is refused (nothing happens).
+    // folder, or when the open folder has gone, which change nothing else).
+    // AppState::isArchiving is true until then; while it is, a second archive
+    // is refused (nothing happens).
     static QFuture<void> performArchive(AppState &state, const QList<ImageItem> &images,
                                         const QString &folder);
 };

@@ -49,6 +49,8 @@ private Q_SLOTS:
     void archiveOfThreeSelectedImages();
     void archiveWithNoImagesStillReports();
     void archiveIntoAFileReportsAndKeepsEverything();
+    void archiveAfterTheOpenFolderWasDeletedCreatesNothing_data();
+    void archiveAfterTheOpenFolderWasDeletedCreatesNothing();
     void archiveOfUnusableNamesStillReportsAndRescans();
     void secondArchiveIsRefusedWhileOneRuns();
     void folderOpenedMeanwhileKeepsItsFiltersAndSelection();
@@ -601,6 +603,29 @@ void TestArchiveMover::archiveIntoAFileReportsAndKeepsEverything()
     QCOMPARE(state.starFilter(), 2);
     QCOMPARE(state.selectedImageIDs().size(), 1);
     QCOMPARE(rescans.count(), 0);
+}
+
+void TestArchiveMover::archiveAfterTheOpenFolderWasDeletedCreatesNothing_data()
+{
+    QTest::addColumn<QString>("target"); // below the temporary folder
+    QTest::newRow("the default, inside the open folder") << "photos/批量归档";
+    QTest::newRow("a folder picked elsewhere") << "picked/归档";
+}
+
+void TestArchiveMover::archiveAfterTheOpenFolderWasDeletedCreatesNothing()
+{
+    QFETCH(QString, target);
+    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    writeImage(root(), "IMG_1.jpg");
+    QVERIFY(BrowseFixtures::open(state, root()));
+    const QList<ImageItem> images = state.images();
+    QVERIFY(QDir(root()).removeRecursively()); // by another program
+
+    QFuture<void> done = ArchiveMover::performArchive(state, images, m_dir.path() + "/" + target);
+    QTRY_VERIFY(done.isFinished());
+    QCOMPARE(state.toastMessage().value_or(QString()), QStringLiteral("文件夹已不存在，无法归档"));
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+    QVERIFY(!state.isArchiving());
 }
 
 void TestArchiveMover::archiveOfUnusableNamesStillReportsAndRescans()
