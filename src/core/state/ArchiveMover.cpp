@@ -4,13 +4,13 @@
 #include "model/FileDescriptorWriter.h"
 #include "model/LocalFileName.h"
 #include "model/NoReplaceRename.h"
+#include "model/TemporaryFileSweep.h"
 #include "state/AppState.h"
 #include "state/ArchiveGroup.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cerrno>
 #include <cstdio>
@@ -188,20 +188,22 @@ bool copyBytes(int from, int to)
     }
 }
 
+const QString kTemporaryPrefix = QStringLiteral("kelvane-archive");
+
 // A copy of a file being made in the destination folder, removed again
 // unless published: either a hidden file that gets its name afterwards, or,
 // where the file system cannot rename without replacing, the free name itself
-// taken with O_EXCL and filled in place.
+// taken with O_EXCL and filled in place. The source's times are set only by
+// finish(): until then the hidden file's modification time is that of its
+// last write, which tells another process's sweep that it is in use.
 class PartialCopy
 {
 public:
     explicit PartialCopy(const QString &folder)
     {
         for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
-            m_path = encoded(
-                QStringLiteral("%1/.kelvane-archive-%2.part")
-                    .arg(folder)
-                    .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')));
+            m_path = encoded(folder + QLatin1Char('/') +
+                             TemporaryFileSweep::randomName(kTemporaryPrefix));
             if (!create() && errno != EEXIST)
                 break;
         }
@@ -227,7 +229,7 @@ public:
     PartialCopy(const PartialCopy &) = delete;
     PartialCopy &operator=(const PartialCopy &) = delete;
 
-    // Every byte of `source` on disk, with its permissions and times, or false.
+    // Every byte of `source` on disk, with its permissions, or false.
     bool fill(int source, const struct stat &sourceInfo)
     {
         if (m_fd < 0 || !copyBytes(source, m_fd) || ::fsync(m_fd) != 0)
@@ -236,8 +238,16 @@ public:
         if (::fstat(m_fd, &copied) != 0 || copied.st_size != sourceInfo.st_size)
             return false;
         ::fchmod(m_fd, sourceInfo.st_mode & 07777);
-        const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
-        ::futimens(m_fd, times);
+        m_times[0] = sourceInfo.st_atim;
+        m_times[1] = sourceInfo.st_mtim;
+        return true;
+    }
+
+    // The source's times on the filled copy, and the copy closed (a late
+    // write error shows here on network file systems), or false.
+    bool finish()
+    {
+        ::futimens(m_fd, m_times);
         const int fd = m_fd;
         m_fd = -1;
         return ::close(fd) == 0;
@@ -258,6 +268,7 @@ private:
 
     QString m_name;
     QByteArray m_path;
+    struct timespec m_times[2] = {};
     int m_fd = -1;
     bool m_created = false;
     bool m_published = false;
@@ -293,7 +304,7 @@ QString copyInPlace(const QString &source, const Placement &placement)
     if (!input.usable)
         return {};
     PartialCopy copy(placement);
-    if (!copy.fill(input.descriptor.get(), input.info))
+    if (!copy.fill(input.descriptor.get(), input.info) || !copy.finish())
         return {};
     copy.markPublished();
     return copy.name();
@@ -314,6 +325,10 @@ QString copyTo(const QString &source, const Placement &placement)
     if (published.isEmpty())
         return last == Rename::unsupported ? copyInPlace(source, placement) : QString();
     copy.markPublished();
+    if (!copy.finish()) {
+        ::unlink(encoded(published).constData());
+        return {};
+    }
     return published;
 }
 
@@ -459,6 +474,11 @@ QString ArchiveMover::uniqueURL(const QString &fileName, const QString &folder)
     return k < 0 ? QString() : folder + QLatin1Char('/') + numberedName(fileName, k);
 }
 
+int ArchiveMover::removeStaleTemporaries(const QString &folder)
+{
+    return TemporaryFileSweep::removeStale(folder, kTemporaryPrefix, staleTemporaryAgeSeconds);
+}
+
 bool ArchiveMover::createFolder(const QString &folder, QString *error)
 {
     const QString cleaned = QDir::cleanPath(folder);
@@ -511,6 +531,7 @@ ArchiveMover::Outcome ArchiveMover::moveFiles(const QStringList &sources, const 
     outcome.folderReady = createFolder(target, &outcome.folderError);
     if (!outcome.folderReady)
         return outcome;
+    removeStaleTemporaries(target);
     for (const ArchiveGroup &group : ArchiveGroup::plan(sources))
         moveGroup(group, target, outcome);
     return outcome;

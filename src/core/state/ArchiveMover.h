@@ -49,6 +49,15 @@ public:
     // On failure returns false and the system's description in `error`.
     static bool createFolder(const QString &folder, QString *error);
 
+    // A copy (across file systems, or of a shared sidecar) is written to a
+    // hidden temporary file in the destination first. One that a killed
+    // archive left there is removed by the next archive into that folder once
+    // it has not been written for this long: a full-size copy onto a slow
+    // card can spend minutes in its final sync, and another process's copy
+    // must never be taken from it. Returns how many went.
+    static constexpr int staleTemporaryAgeSeconds = 60 * 60;
+    static int removeStaleTemporaries(const QString &folder);
+
     // Moves one file into `folder` under a free name. Returns the new path, or
     // an empty string when the file stayed where it was.
     static QString moveFile(const QString &source, const QString &folder);

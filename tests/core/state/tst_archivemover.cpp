@@ -9,6 +9,7 @@
 #include <QTest>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,6 +39,8 @@ private Q_SLOTS:
     void failedCopyLeavesNoPartialFile();
     void freeNameSearchStopsAtUnusableNames();
     void movesWhereNoRenameRefusesANameCopyInPlace();
+    void copiesLeftByAKilledArchiveAreRemoved();
+    void copyOfAnotherRunningArchiveIsNeverRemoved();
 
     void rawAndJpegShareTheirStemSidecar();
     void ownSidecarTravelsUnderThePhotosNumber();
@@ -356,6 +359,66 @@ void TestArchiveMover::movesWhereNoRenameRefusesANameCopyInPlace()
     QVERIFY(outcome.movedSources.isEmpty());
     QCOMPARE(contents(big), bigBytes);
     QCOMPARE(filesBelow(mount), QStringList());
+}
+
+void TestArchiveMover::copiesLeftByAKilledArchiveAreRemoved()
+{
+    const QString target = root() + "/批量归档";
+    const auto leave = [&](const QString &name, int minutesAgo) {
+        const QString path = writeFile(target + "/" + name, "half a RAW file");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-60 * minutesAgo),
+                                 QFileDevice::FileModificationTime));
+    };
+    leave(".kelvane-archive-0123456789abcdef.part", 120); // killed mid-copy: goes
+    leave(".kelvane-archive-fedcba9876543210.part", 30);  // may still be syncing: stays
+    leave(".kelvane-0123456789abcdef.part", 120);         // the export's: stays
+    leave(".kelvane-archive-notours.part", 120);
+    const QString source = writeImage(root(), "IMG_1.jpg");
+    QCOMPARE(ArchiveMover::moveFiles({source}, target).movedSources, QStringList{source});
+    QCOMPARE(filesBelow(target), (QStringList{".kelvane-0123456789abcdef.part",
+                                              ".kelvane-archive-fedcba9876543210.part",
+                                              ".kelvane-archive-notours.part", "IMG_1.jpg"}));
+}
+
+namespace {
+QString g_sweptFolder;
+// Another process's archive into the same folder sweeps it just as ours
+// publishes a copy.
+int sweepThenRename(const char *from, const char *to)
+{
+    ArchiveMover::removeStaleTemporaries(g_sweptFolder);
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
+constexpr NoReplaceRename::SystemCalls kSweepingCalls{&sweepThenRename, &::link};
+} // namespace
+
+void TestArchiveMover::copyOfAnotherRunningArchiveIsNeverRemoved()
+{
+    // A JPEG leaves its RAW behind: their shared sidecar, last changed long
+    // ago, is copied, and the copy takes its times.
+    const QString target = root() + "/批量归档";
+    writeFile(root() + "/IMG.CR2", "raw bytes");
+    const QString jpeg = writeImage(root(), "IMG.JPG");
+    const QString sidecar = writeFile(root() + "/IMG.xmp", "<x:xmpmeta/>");
+    const QDateTime lastYear = QDateTime::currentDateTime().addYears(-1);
+    {
+        QFile file(sidecar);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(lastYear, QFileDevice::FileModificationTime));
+    }
+    g_sweptFolder = target;
+    ArchiveMover::Outcome outcome;
+    {
+        NoReplaceRename::setSystemCalls(&kSweepingCalls);
+        outcome = ArchiveMover::moveFiles({jpeg}, target);
+        NoReplaceRename::setSystemCalls(nullptr);
+    }
+    QCOMPARE(outcome.movedSources, QStringList{jpeg});
+    QCOMPARE(contents(target + "/IMG.xmp"), QByteArray("<x:xmpmeta/>"));
+    QCOMPARE(QFileInfo(target + "/IMG.xmp").lastModified().toSecsSinceEpoch(),
+             lastYear.toSecsSinceEpoch());
 }
 
 void TestArchiveMover::rawAndJpegShareTheirStemSidecar()
