@@ -3,15 +3,12 @@
 #include "model/FileDescriptorWriter.h"
 #include "model/LocalFileName.h"
 #include "model/NoReplaceRename.h"
+#include "model/TemporaryFileSweep.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
-#include <QRegularExpression>
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,10 +17,11 @@ namespace {
 
 enum class Publish { Done, NameTaken, Unsupported, Failed };
 
+const QString kTemporaryPrefix = QStringLiteral("kelvane");
+
 QString temporaryName()
 {
-    return QStringLiteral(".kelvane-%1.part")
-        .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+    return TemporaryFileSweep::randomName(kTemporaryPrefix);
 }
 
 // All bytes on disk and the descriptor closed, or false (the descriptor is
@@ -109,27 +107,12 @@ Publish writeInPlace(QByteArrayView data, const QString &path)
 
 bool NoReplaceFileWriter::isTemporaryName(const QString &fileName)
 {
-    static const QRegularExpression pattern(QStringLiteral("^\\.kelvane-[0-9a-f]{16}\\.part$"));
-    return pattern.match(fileName).hasMatch();
+    return TemporaryFileSweep::isName(fileName, kTemporaryPrefix);
 }
 
 int NoReplaceFileWriter::removeStaleTemporaries(const QString &folder)
 {
-    const QStringList candidates =
-        QDir(folder).entryList({QStringLiteral(".kelvane-*.part")}, QDir::Files | QDir::Hidden);
-    const time_t now = std::time(nullptr);
-    int removed = 0;
-    for (const QString &name : candidates) {
-        if (!isTemporaryName(name))
-            continue;
-        const QByteArray path = LocalFileName::encode(folder + QLatin1Char('/') + name);
-        struct stat info;
-        if (::lstat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
-            now - info.st_mtime <= staleTemporaryAgeSeconds)
-            continue;
-        removed += ::unlink(path.constData()) == 0 ? 1 : 0;
-    }
-    return removed;
+    return TemporaryFileSweep::removeStale(folder, kTemporaryPrefix, staleTemporaryAgeSeconds);
 }
 
 bool NoReplaceFileWriter::write(QByteArrayView data, const QString &path)

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QImageReader>
 #include <QSaveFile>
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace {
@@ -27,6 +28,30 @@ QString fileUri(const QByteArray &encodedPath)
 {
     return QStringLiteral("file://") +
            QString::fromLatin1(encodedPath.toPercentEncoding("/!$&'()*+,:=@"));
+}
+
+// `folder` with every missing folder above it made 0700, as the standard asks
+// of the whole cache tree (thumbnails tell which files a user has looked at);
+// mkpath would make them 0755. The folder itself is set to 0700 when it was
+// there already; false when a missing folder cannot be made.
+bool makePrivateFolder(const QString &folder)
+{
+    QStringList missing;
+    QString path = folder;
+    struct stat info;
+    while (::stat(LocalFileName::encode(path).constData(), &info) != 0 && errno == ENOENT) {
+        missing.prepend(path);
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        if (slash <= 0)
+            break;
+        path.truncate(slash);
+    }
+    for (const QString &step : std::as_const(missing)) {
+        if (::mkdir(LocalFileName::encode(step).constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    ::chmod(LocalFileName::encode(folder).constData(), 0700);
+    return true;
 }
 
 QImage readPng(const QString &path)
@@ -134,10 +159,8 @@ ThumbnailDiskCache::Lookup ThumbnailDiskCache::find(const Stamp &stamp, qreal ma
 void ThumbnailDiskCache::writePng(const QString &path, QImage image, const Stamp &stamp)
 {
     const QString folder = path.left(path.lastIndexOf(QLatin1Char('/')));
-    if (!QDir().mkpath(folder))
+    if (!makePrivateFolder(folder))
         return;
-    QFile::setPermissions(folder,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     image.setText(QStringLiteral("Thumb::URI"), stamp.uri);
     image.setText(QStringLiteral("Thumb::MTime"), QString::number(stamp.mtime));
     image.setText(QStringLiteral("Thumb::Size"), QString::number(stamp.size));

@@ -4,13 +4,13 @@
 #include "model/FileDescriptorWriter.h"
 #include "model/LocalFileName.h"
 #include "model/NoReplaceRename.h"
+#include "model/TemporaryFileSweep.h"
 #include "state/AppState.h"
 #include "state/ArchiveGroup.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cerrno>
 #include <cstdio>
@@ -125,6 +125,16 @@ QString publish(const QByteArray &from, const Placement &placement, Rename *last
     return {};
 }
 
+// Known not to be a folder any more; any other failure to look (EACCES, EIO)
+// is left to the folder creation to report.
+bool folderIsGone(const QString &path)
+{
+    struct stat info;
+    if (::stat(encoded(path).constData(), &info) == 0)
+        return !S_ISDIR(info.st_mode);
+    return errno == ENOENT || errno == ENOTDIR;
+}
+
 bool syncFolder(const QString &folder)
 {
     const int fd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -178,20 +188,22 @@ bool copyBytes(int from, int to)
     }
 }
 
+const QString kTemporaryPrefix = QStringLiteral("kelvane-archive");
+
 // A copy of a file being made in the destination folder, removed again
 // unless published: either a hidden file that gets its name afterwards, or,
 // where the file system cannot rename without replacing, the free name itself
-// taken with O_EXCL and filled in place.
+// taken with O_EXCL and filled in place. The source's times are set only by
+// finish(): until then the hidden file's modification time is that of its
+// last write, which tells another process's sweep that it is in use.
 class PartialCopy
 {
 public:
     explicit PartialCopy(const QString &folder)
     {
         for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
-            m_path = encoded(
-                QStringLiteral("%1/.kelvane-archive-%2.part")
-                    .arg(folder)
-                    .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')));
+            m_path = encoded(folder + QLatin1Char('/') +
+                             TemporaryFileSweep::randomName(kTemporaryPrefix));
             if (!create() && errno != EEXIST)
                 break;
         }
@@ -217,7 +229,7 @@ public:
     PartialCopy(const PartialCopy &) = delete;
     PartialCopy &operator=(const PartialCopy &) = delete;
 
-    // Every byte of `source` on disk, with its permissions and times, or false.
+    // Every byte of `source` on disk, with its permissions, or false.
     bool fill(int source, const struct stat &sourceInfo)
     {
         if (m_fd < 0 || !copyBytes(source, m_fd) || ::fsync(m_fd) != 0)
@@ -226,8 +238,16 @@ public:
         if (::fstat(m_fd, &copied) != 0 || copied.st_size != sourceInfo.st_size)
             return false;
         ::fchmod(m_fd, sourceInfo.st_mode & 07777);
-        const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
-        ::futimens(m_fd, times);
+        m_times[0] = sourceInfo.st_atim;
+        m_times[1] = sourceInfo.st_mtim;
+        return true;
+    }
+
+    // The source's times on the filled copy, and the copy closed (a late
+    // write error shows here on network file systems), or false.
+    bool finish()
+    {
+        ::futimens(m_fd, m_times);
         const int fd = m_fd;
         m_fd = -1;
         return ::close(fd) == 0;
@@ -248,6 +268,7 @@ private:
 
     QString m_name;
     QByteArray m_path;
+    struct timespec m_times[2] = {};
     int m_fd = -1;
     bool m_created = false;
     bool m_published = false;
@@ -283,7 +304,7 @@ QString copyInPlace(const QString &source, const Placement &placement)
     if (!input.usable)
         return {};
     PartialCopy copy(placement);
-    if (!copy.fill(input.descriptor.get(), input.info))
+    if (!copy.fill(input.descriptor.get(), input.info) || !copy.finish())
         return {};
     copy.markPublished();
     return copy.name();
@@ -304,6 +325,10 @@ QString copyTo(const QString &source, const Placement &placement)
     if (published.isEmpty())
         return last == Rename::unsupported ? copyInPlace(source, placement) : QString();
     copy.markPublished();
+    if (!copy.finish()) {
+        ::unlink(encoded(published).constData());
+        return {};
+    }
     return published;
 }
 
@@ -335,6 +360,14 @@ QString moveTo(const QString &source, const Placement &placement)
     return {};
 }
 
+// A photo's own sidecar <name>.<ext>.xmp under the photo's number k, spelt
+// as the sidecar is (IMG_1.JPG.XMP beside img_1.jpg stays upper-case).
+QString numberedSidecarName(const QString &sidecar, int k)
+{
+    constexpr qsizetype extension = 4; // ".xmp" in any case
+    return numberedName(sidecar.chopped(extension), k) + sidecar.right(extension);
+}
+
 // Every name a group takes in the destination with the number k.
 QStringList destinationNames(const ArchiveGroup &group, int k)
 {
@@ -343,10 +376,9 @@ QStringList destinationNames(const ArchiveGroup &group, int k)
         names << numberedName(sidecar, k);
     for (const ArchiveGroup::Photo &photo : group.photos) {
         const QString name = QFileInfo(photo.path).fileName();
-        const QString numbered = numberedName(name, k);
-        names << numbered;
+        names << numberedName(name, k);
         for (const QString &sidecar : photo.sidecars)
-            names << numbered + sidecar.mid(name.size());
+            names << numberedSidecarName(sidecar, k);
     }
     return names;
 }
@@ -357,12 +389,11 @@ QString movePhotoWithSidecars(const ArchiveGroup::Photo &photo, const QString &s
                               const QString &target, int k)
 {
     const QString name = QFileInfo(photo.path).fileName();
-    const QString numbered = numberedName(name, k);
     QList<std::pair<QString, QString>> movedSidecars; // original name, new path
     bool sidecarsMoved = true;
     for (const QString &sidecar : photo.sidecars) {
         const QString moved = moveTo(sourceFolder + QLatin1Char('/') + sidecar,
-                                     exactName(target, numbered + sidecar.mid(name.size())));
+                                     exactName(target, numberedSidecarName(sidecar, k)));
         if (moved.isEmpty()) {
             sidecarsMoved = false;
             break;
@@ -370,7 +401,7 @@ QString movePhotoWithSidecars(const ArchiveGroup::Photo &photo, const QString &s
         movedSidecars.append({sidecar, moved});
     }
     const QString destination =
-        sidecarsMoved ? moveTo(photo.path, exactName(target, numbered)) : QString();
+        sidecarsMoved ? moveTo(photo.path, exactName(target, numberedName(name, k))) : QString();
     if (destination.isEmpty()) {
         // Their old names were theirs a moment ago; only a race can take them.
         for (const auto &[sidecar, moved] : std::as_const(movedSidecars))
@@ -443,6 +474,11 @@ QString ArchiveMover::uniqueURL(const QString &fileName, const QString &folder)
     return k < 0 ? QString() : folder + QLatin1Char('/') + numberedName(fileName, k);
 }
 
+int ArchiveMover::removeStaleTemporaries(const QString &folder)
+{
+    return TemporaryFileSweep::removeStale(folder, kTemporaryPrefix, staleTemporaryAgeSeconds);
+}
+
 bool ArchiveMover::createFolder(const QString &folder, QString *error)
 {
     const QString cleaned = QDir::cleanPath(folder);
@@ -484,20 +520,20 @@ QString ArchiveMover::moveFile(const QString &source, const QString &folder)
 }
 
 ArchiveMover::Outcome ArchiveMover::moveFiles(const QStringList &sources, const QString &folder,
-                                              Sidecars sidecars)
+                                              const QString &openFolder)
 {
     Outcome outcome;
+    if (!openFolder.isEmpty() && folderIsGone(openFolder)) {
+        outcome.openFolderGone = true;
+        return outcome;
+    }
     const QString target = QDir::cleanPath(folder);
     outcome.folderReady = createFolder(target, &outcome.folderError);
     if (!outcome.folderReady)
         return outcome;
-    if (sidecars == Sidecars::travel) {
-        for (const ArchiveGroup &group : ArchiveGroup::plan(sources))
-            moveGroup(group, target, outcome);
-    } else {
-        for (const QString &source : sources)
-            addMove(outcome, source, moveFile(source, target));
-    }
+    removeStaleTemporaries(target);
+    for (const ArchiveGroup &group : ArchiveGroup::plan(sources))
+        moveGroup(group, target, outcome);
     return outcome;
 }
 
@@ -537,14 +573,16 @@ QFuture<void> ArchiveMover::performArchive(AppState &state, const QList<ImageIte
     // rating given before the archive is in the sidecar that moves, and none
     // given during it is written beside a photo that has left.
     XmpRatingSync &sync = state.xmpRatingSync();
-    const Sidecars sidecars = sync.isEnabled() ? Sidecars::travel : Sidecars::stay;
     QThreadPool *pool = sync.isEnabled() ? sync.writerPool() : QThreadPool::globalInstance();
     BackgroundTask::run(
         pool, &state,
-        [sources, target, sidecars] { return ArchiveMover::moveFiles(sources, target, sidecars); },
+        [sources, target, openRoot] { return ArchiveMover::moveFiles(sources, target, openRoot); },
         [&state, target, finish, rescanIfStillOpen](const Outcome &outcome) {
             if (!outcome.folderReady) {
-                state.setToastMessage(QStringLiteral("创建文件夹失败：") + outcome.folderError);
+                state.setToastMessage(outcome.openFolderGone
+                                          ? QStringLiteral("文件夹已不存在，无法归档")
+                                          : QStringLiteral("创建文件夹失败：") +
+                                                outcome.folderError);
                 finish();
                 return;
             }

@@ -27,6 +27,9 @@ public:
     struct Outcome
     {
         bool folderReady = false;
+        // Refused because the folder the photos were chosen from is gone
+        // (then !folderReady and nothing was created).
+        bool openFolderGone = false;
         QString folderError;      // the system's description when !folderReady
         QStringList movedSources; // source paths that now live in the folder
         QStringList destinations; // where each of them went, same order
@@ -46,30 +49,44 @@ public:
     // On failure returns false and the system's description in `error`.
     static bool createFolder(const QString &folder, QString *error);
 
+    // A copy (across file systems, or of a shared sidecar) is written to a
+    // hidden temporary file in the destination first. One that a killed
+    // archive left there is removed by the next archive into that folder once
+    // it has not been written for this long: a full-size copy onto a slow
+    // card can spend minutes in its final sync, and another process's copy
+    // must never be taken from it. Returns how many went.
+    static constexpr int staleTemporaryAgeSeconds = 60 * 60;
+    static int removeStaleTemporaries(const QString &folder);
+
     // Moves one file into `folder` under a free name. Returns the new path, or
     // an empty string when the file stayed where it was.
     static QString moveFile(const QString &source, const QString &folder);
 
-    // What happens to the photos' XMP sidecars (IMG_1.jpg.xmp, IMG_1.xmp).
-    // `travel`: each photo's own sidecars move with it, renamed with the
-    // number its free name got; a <stem>.xmp moves along when every file of
-    // the folder with that stem (a RAW + JPEG pair) is archived with it, and
-    // is copied otherwise. A photo whose sidecars cannot follow stays where it
-    // is, and so do photos of a folder that cannot be listed.
-    enum class Sidecars { stay, travel };
-
     // The file work of an archive: the folder, then each file in order; files
     // that cannot be moved are skipped. Blocking; run it off the UI thread.
+    //
+    // The photos' XMP sidecars (IMG_1.jpg.xmp, IMG_1.xmp, in any case) are
+    // theirs and go with them, unchanged, whether or not ratings are synced:
+    // each photo's own sidecars move with it, renamed with the number its
+    // free name got; a <stem>.xmp moves along when every file of the folder
+    // with that stem (a RAW + JPEG pair) is archived with it, and is copied
+    // otherwise. A photo whose sidecars cannot follow stays where it is, and
+    // so do photos of a folder that cannot be listed.
+    //
+    // `openFolder`, when given, is the folder the photos were chosen from:
+    // when it is no longer there (deleted, renamed, its disk gone), nothing
+    // is done, and the archive folder is not created either.
     static Outcome moveFiles(const QStringList &sources, const QString &folder,
-                             Sidecars sidecars = Sidecars::stay);
+                             const QString &openFolder = QString());
 
     // The whole archive of the grid: file work on a worker thread, then on the
     // UI thread the moved files' ratings are forgotten and the toast reports
     // the result; if the folder open at the start is still open, the star
     // filter and the selection are reset and it is rescanned. The future
     // finishes after the rescan (or at once after a failure to create the
-    // folder, which changes nothing else). AppState::isArchiving is true
-    // until then; while it is, a second archive is refused (nothing happens).
+    // folder, or when the open folder has gone, which change nothing else).
+    // AppState::isArchiving is true until then; while it is, a second archive
+    // is refused (nothing happens).
     static QFuture<void> performArchive(AppState &state, const QList<ImageItem> &images,
                                         const QString &folder);
 };

@@ -486,6 +486,27 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(sharedEntry(root, QStringLiteral("x-large"), inside)));
     }
 
+    void cacheFoldersAreTheUsersAlone()
+    {
+        // Whatever the umask lets through, every folder made for the cache is 0700.
+        const mode_t umask = ::umask(0022);
+        const QString cache = file(QStringLiteral("private-cache"));
+        const ThumbnailDiskCache disk(cache + QStringLiteral("/thumbnails"));
+        const ThumbnailDiskCache::Stamp stamp = disk.stampOf(photo(QStringLiteral("private.jpg")));
+        disk.store(stamp, quadrantPicture(512, 384), false);
+        disk.recordFailure(stamp);
+        ::umask(umask);
+        const QStringList made{
+            QString(), QStringLiteral("/thumbnails"), QStringLiteral("/thumbnails/x-large"),
+            QStringLiteral("/thumbnails/fail"), QStringLiteral("/thumbnails/fail/Kelvane-1")};
+        for (const QString &folder : made) {
+            struct stat info;
+            QVERIFY(::stat(QFile::encodeName(cache + folder).constData(), &info) == 0);
+            QCOMPARE(info.st_mode & 0777, mode_t(0700));
+        }
+        QVERIFY(QFile::exists(disk.thumbnailPath(stamp, 512)));
+    }
+
     void namesThatAreNotUtf8AreListedAndLoad()
     {
         // "café/été.jpg" in Latin-1, as an old camera card or a Windows share

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,15 +39,21 @@ private Q_SLOTS:
     void failedCopyLeavesNoPartialFile();
     void freeNameSearchStopsAtUnusableNames();
     void movesWhereNoRenameRefusesANameCopyInPlace();
+    void copiesLeftByAKilledArchiveAreRemoved();
+    void copyOfAnotherRunningArchiveIsNeverRemoved();
 
     void rawAndJpegShareTheirStemSidecar();
     void ownSidecarTravelsUnderThePhotosNumber();
+    void sidecarsAreFoundInAnyCase_data();
+    void sidecarsAreFoundInAnyCase();
     void sidecarThatCannotMoveKeepsItsPhoto();
-    void archiveCarriesSidecarsOnlyWithTheSyncOn();
+    void archiveCarriesSidecarsWhateverTheSyncSetting();
 
     void archiveOfThreeSelectedImages();
     void archiveWithNoImagesStillReports();
     void archiveIntoAFileReportsAndKeepsEverything();
+    void archiveAfterTheOpenFolderWasDeletedCreatesNothing_data();
+    void archiveAfterTheOpenFolderWasDeletedCreatesNothing();
     void archiveOfUnusableNamesStillReportsAndRescans();
     void secondArchiveIsRefusedWhileOneRuns();
     void folderOpenedMeanwhileKeepsItsFiltersAndSelection();
@@ -354,9 +361,68 @@ void TestArchiveMover::movesWhereNoRenameRefusesANameCopyInPlace()
     QCOMPARE(filesBelow(mount), QStringList());
 }
 
+void TestArchiveMover::copiesLeftByAKilledArchiveAreRemoved()
+{
+    const QString target = root() + "/批量归档";
+    const auto leave = [&](const QString &name, int minutesAgo) {
+        const QString path = writeFile(target + "/" + name, "half a RAW file");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-60 * minutesAgo),
+                                 QFileDevice::FileModificationTime));
+    };
+    leave(".kelvane-archive-0123456789abcdef.part", 120); // killed mid-copy: goes
+    leave(".kelvane-archive-fedcba9876543210.part", 30);  // may still be syncing: stays
+    leave(".kelvane-0123456789abcdef.part", 120);         // the export's: stays
+    leave(".kelvane-archive-notours.part", 120);
+    const QString source = writeImage(root(), "IMG_1.jpg");
+    QCOMPARE(ArchiveMover::moveFiles({source}, target).movedSources, QStringList{source});
+    QCOMPARE(filesBelow(target), (QStringList{".kelvane-0123456789abcdef.part",
+                                              ".kelvane-archive-fedcba9876543210.part",
+                                              ".kelvane-archive-notours.part", "IMG_1.jpg"}));
+}
+
+namespace {
+QString g_sweptFolder;
+// Another process's archive into the same folder sweeps it just as ours
+// publishes a copy.
+int sweepThenRename(const char *from, const char *to)
+{
+    ArchiveMover::removeStaleTemporaries(g_sweptFolder);
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
+constexpr NoReplaceRename::SystemCalls kSweepingCalls{&sweepThenRename, &::link};
+} // namespace
+
+void TestArchiveMover::copyOfAnotherRunningArchiveIsNeverRemoved()
+{
+    // A JPEG leaves its RAW behind: their shared sidecar, last changed long
+    // ago, is copied, and the copy takes its times.
+    const QString target = root() + "/批量归档";
+    writeFile(root() + "/IMG.CR2", "raw bytes");
+    const QString jpeg = writeImage(root(), "IMG.JPG");
+    const QString sidecar = writeFile(root() + "/IMG.xmp", "<x:xmpmeta/>");
+    const QDateTime lastYear = QDateTime::currentDateTime().addYears(-1);
+    {
+        QFile file(sidecar);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(lastYear, QFileDevice::FileModificationTime));
+    }
+    g_sweptFolder = target;
+    ArchiveMover::Outcome outcome;
+    {
+        NoReplaceRename::setSystemCalls(&kSweepingCalls);
+        outcome = ArchiveMover::moveFiles({jpeg}, target);
+        NoReplaceRename::setSystemCalls(nullptr);
+    }
+    QCOMPARE(outcome.movedSources, QStringList{jpeg});
+    QCOMPARE(contents(target + "/IMG.xmp"), QByteArray("<x:xmpmeta/>"));
+    QCOMPARE(QFileInfo(target + "/IMG.xmp").lastModified().toSecsSinceEpoch(),
+             lastYear.toSecsSinceEpoch());
+}
+
 void TestArchiveMover::rawAndJpegShareTheirStemSidecar()
 {
-    using enum ArchiveMover::Sidecars;
     const QString target = root() + "/批量归档";
     const QString raw = writeFile(root() + "/IMG.CR2", "raw bytes");
     const QString jpeg = writeImage(root(), "IMG.JPG");
@@ -364,14 +430,14 @@ void TestArchiveMover::rawAndJpegShareTheirStemSidecar()
     writeFile(root() + "/IMG.xmp", sidecar);
 
     // The RAW stays and keeps its sidecar; the JPEG leaves with a copy.
-    ArchiveMover::Outcome outcome = ArchiveMover::moveFiles({jpeg}, target, travel);
+    ArchiveMover::Outcome outcome = ArchiveMover::moveFiles({jpeg}, target);
     QCOMPARE(outcome.destinations, QStringList{target + "/IMG.JPG"});
     QCOMPARE(contents(target + "/IMG.xmp"), sidecar);
     QCOMPARE(contents(root() + "/IMG.xmp"), sidecar);
     QVERIFY(QFileInfo::exists(raw));
 
     // Alone now, the RAW takes it along, under a number where both names are free.
-    outcome = ArchiveMover::moveFiles({raw}, target, travel);
+    outcome = ArchiveMover::moveFiles({raw}, target);
     QCOMPARE(outcome.destinations, QStringList{target + "/IMG_1.CR2"});
     QCOMPARE(contents(target + "/IMG_1.xmp"), sidecar);
     QCOMPARE(filesBelow(root()), (QStringList{"批量归档/IMG.JPG", "批量归档/IMG.xmp",
@@ -382,7 +448,7 @@ void TestArchiveMover::rawAndJpegShareTheirStemSidecar()
     const QStringList sources{writeFile(pair + "/DSC.CR2", "raw"), writeImage(pair, "DSC.JPG")};
     writeFile(pair + "/DSC.XMP", sidecar);
     writeFile(target + "/DSC.JPG", "already there");
-    outcome = ArchiveMover::moveFiles(sources, target, travel);
+    outcome = ArchiveMover::moveFiles(sources, target);
     QCOMPARE(outcome.destinations, (QStringList{target + "/DSC_1.CR2", target + "/DSC_1.JPG"}));
     QCOMPARE(contents(target + "/DSC_1.XMP"), sidecar);
     QCOMPARE(contents(target + "/DSC.JPG"), QByteArray("already there"));
@@ -400,8 +466,7 @@ void TestArchiveMover::ownSidecarTravelsUnderThePhotosNumber()
     writeFile(photo + ".xmp", sidecar);
     const QString plain = writeImage(root(), "IMG_2.jpg");
 
-    const ArchiveMover::Outcome outcome =
-        ArchiveMover::moveFiles({photo, plain}, target, ArchiveMover::Sidecars::travel);
+    const ArchiveMover::Outcome outcome = ArchiveMover::moveFiles({photo, plain}, target);
     QCOMPARE(outcome.destinations, (QStringList{target + "/IMG_1_2.jpg", target + "/IMG_2.jpg"}));
     QCOMPARE(contents(target + "/IMG_1_2.jpg.xmp"), sidecar);
     QCOMPARE(contents(target + "/IMG_1_1.jpg.xmp"), QByteArray("someone else's"));
@@ -409,20 +474,12 @@ void TestArchiveMover::ownSidecarTravelsUnderThePhotosNumber()
              (QStringList{"归档-4星/IMG_1.jpg", "归档-4星/IMG_1_1.jpg.xmp", "归档-4星/IMG_1_2.jpg",
                           "归档-4星/IMG_1_2.jpg.xmp", "归档-4星/IMG_2.jpg"}));
 
-    // Left where they are, sidecars stay.
-    const QString other = writeImage(root(), "IMG_3.jpg");
-    writeFile(other + ".xmp", sidecar);
-    ArchiveMover::moveFiles({other}, target);
-    QVERIFY(QFileInfo::exists(target + "/IMG_3.jpg"));
-    QCOMPARE(contents(other + ".xmp"), sidecar);
-    QVERIFY(!QFileInfo::exists(target + "/IMG_3.jpg.xmp"));
-
     // Where no rename refuses a name, and onto another file system, the pair is copied.
     const QString copied = writeImage(root(), "IMG_4.jpg");
     writeFile(copied + ".xmp", sidecar);
     {
         const WithoutNoReplaceRenames noRenames;
-        ArchiveMover::moveFiles({copied}, target, ArchiveMover::Sidecars::travel);
+        ArchiveMover::moveFiles({copied}, target);
     }
     QCOMPARE(contents(target + "/IMG_4.jpg.xmp"), sidecar);
     QVERIFY(!QFileInfo::exists(copied) && !QFileInfo::exists(copied + ".xmp"));
@@ -433,12 +490,51 @@ void TestArchiveMover::ownSidecarTravelsUnderThePhotosNumber()
     writeImage(mount, "IMG_5.jpg", Qt::blue);
     const QString across = writeImage(root(), "IMG_5.jpg");
     writeFile(across + ".xmp", sidecar);
-    const ArchiveMover::Outcome moved =
-        ArchiveMover::moveFiles({across}, mount, ArchiveMover::Sidecars::travel);
+    const ArchiveMover::Outcome moved = ArchiveMover::moveFiles({across}, mount);
     QCOMPARE(moved.destinations, QStringList{mount + "/IMG_5_1.jpg"});
     QCOMPARE(contents(mount + "/IMG_5_1.jpg.xmp"), sidecar);
     QCOMPARE(filesBelow(mount), (QStringList{"IMG_5.jpg", "IMG_5_1.jpg", "IMG_5_1.jpg.xmp"}));
     QVERIFY(!QFileInfo::exists(across + ".xmp"));
+}
+
+void TestArchiveMover::sidecarsAreFoundInAnyCase_data()
+{
+    QTest::addColumn<QString>("photo");
+    QTest::addColumn<QString>("sidecar");
+    QTest::addColumn<QString>("taken"); // already in the archive folder
+    QTest::addColumn<QStringList>("archived");
+    QTest::newRow("Camera Raw <stem>.xmp")
+        << "canon_eos_6d.CR2"
+        << "canon_eos_6d.xmp" << QString() << QStringList{"canon_eos_6d.CR2", "canon_eos_6d.xmp"};
+    QTest::newRow("Lightroom <stem>.XMP")
+        << "IMG_0001.CR2"
+        << "IMG_0001.XMP" << QString() << QStringList{"IMG_0001.CR2", "IMG_0001.XMP"};
+    QTest::newRow("<name>.<ext>.XMP")
+        << "IMG_0002.CR2"
+        << "IMG_0002.CR2.XMP"
+        << "IMG_0002.CR2" << QStringList{"IMG_0002.CR2", "IMG_0002_1.CR2", "IMG_0002_1.CR2.XMP"};
+    // The sidecar keeps its own spelling under the photo's number.
+    QTest::newRow("photo named in lower case")
+        << "img_3.cr2"
+        << "IMG_3.CR2.xmp"
+        << "img_3.cr2" << QStringList{"IMG_3_1.CR2.xmp", "img_3.cr2", "img_3_1.cr2"};
+}
+
+void TestArchiveMover::sidecarsAreFoundInAnyCase()
+{
+    QFETCH(QString, photo);
+    QFETCH(QString, sidecar);
+    QFETCH(QString, taken);
+    QFETCH(QStringList, archived);
+    const QString target = root() + "/归档-5星";
+    if (!taken.isEmpty())
+        writeFile(target + "/" + taken, "someone else's");
+    const QString source = writeFile(root() + "/" + photo, "raw bytes");
+    writeFile(root() + "/" + sidecar, "<x:xmpmeta>crs:Exposure2012</x:xmpmeta>");
+    const ArchiveMover::Outcome outcome = ArchiveMover::moveFiles({source}, target);
+    QCOMPARE(outcome.movedSources, QStringList{source});
+    QCOMPARE(filesBelow(target), archived);
+    QCOMPARE(filesBelow(root()).size(), archived.size());
 }
 
 void TestArchiveMover::sidecarThatCannotMoveKeepsItsPhoto()
@@ -453,8 +549,7 @@ void TestArchiveMover::sidecarThatCannotMoveKeepsItsPhoto()
             QSKIP("The immutable attribute cannot be set here (needs root and a file system "
                   "keeping it): a sidecar or photo that cannot move is not exercised");
         // A locked sidecar keeps the photo; a locked photo brings its moved sidecar back.
-        const ArchiveMover::Outcome outcome =
-            ArchiveMover::moveFiles({photo}, target, ArchiveMover::Sidecars::travel);
+        const ArchiveMover::Outcome outcome = ArchiveMover::moveFiles({photo}, target);
         QVERIFY(outcome.movedSources.isEmpty());
         QCOMPARE(contents(photo), photoBytes);
         QCOMPARE(contents(sidecar), QByteArray("<x:xmpmeta/>"));
@@ -462,18 +557,23 @@ void TestArchiveMover::sidecarThatCannotMoveKeepsItsPhoto()
     }
 }
 
-void TestArchiveMover::archiveCarriesSidecarsOnlyWithTheSyncOn()
+void TestArchiveMover::archiveCarriesSidecarsWhateverTheSyncSetting()
 {
     AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
     const QString target = root() + "/批量归档";
     writeImage(root(), "IMG_1.jpg");
-    const QString kept = writeFile(writeImage(root(), "IMG_2.jpg") + ".xmp", "<x:xmpmeta/>");
+    writeFile(writeImage(root(), "IMG_2.jpg") + ".xmp", "<x:xmpmeta/>");
+    writeFile(root() + "/IMG_2.XMP", "<x:xmpmeta>crs:Exposure2012</x:xmpmeta>");
     QVERIFY(BrowseFixtures::open(state, root()));
+    // With the setting off the sidecars still belong to their photo; nothing is written.
     QFuture<void> done =
         ArchiveMover::performArchive(state, {BrowseFixtures::item(state, "IMG_2.jpg")}, target);
     QTRY_VERIFY(done.isFinished());
-    QCOMPARE(filesBelow(root()), (QStringList{"IMG_1.jpg", "IMG_2.jpg.xmp", "批量归档/IMG_2.jpg"}));
-    QCOMPARE(contents(kept), QByteArray("<x:xmpmeta/>"));
+    QCOMPARE(filesBelow(root()), (QStringList{"IMG_1.jpg", "批量归档/IMG_2.XMP",
+                                              "批量归档/IMG_2.jpg", "批量归档/IMG_2.jpg.xmp"}));
+    QCOMPARE(contents(target + "/IMG_2.jpg.xmp"), QByteArray("<x:xmpmeta/>"));
+    QCOMPARE(contents(target + "/IMG_2.XMP"),
+             QByteArray("<x:xmpmeta>crs:Exposure2012</x:xmpmeta>"));
 
     // A rating given just before the archive is in the sidecar that moves.
     state.xmpRatingSync().setEnabled(true);
@@ -485,8 +585,9 @@ void TestArchiveMover::archiveCarriesSidecarsOnlyWithTheSyncOn()
     // A photo that has left gets no new sidecar where it was.
     state.starRatingStore().setRating(2, first.path());
     state.xmpRatingSync().waitForDone();
-    QCOMPARE(filesBelow(root()), (QStringList{"IMG_2.jpg.xmp", "批量归档/IMG_1.jpg",
-                                              "批量归档/IMG_1.jpg.xmp", "批量归档/IMG_2.jpg"}));
+    QCOMPARE(filesBelow(root()),
+             (QStringList{"批量归档/IMG_1.jpg", "批量归档/IMG_1.jpg.xmp", "批量归档/IMG_2.XMP",
+                          "批量归档/IMG_2.jpg", "批量归档/IMG_2.jpg.xmp"}));
 }
 
 void TestArchiveMover::archiveOfThreeSelectedImages()
@@ -565,6 +666,29 @@ void TestArchiveMover::archiveIntoAFileReportsAndKeepsEverything()
     QCOMPARE(state.starFilter(), 2);
     QCOMPARE(state.selectedImageIDs().size(), 1);
     QCOMPARE(rescans.count(), 0);
+}
+
+void TestArchiveMover::archiveAfterTheOpenFolderWasDeletedCreatesNothing_data()
+{
+    QTest::addColumn<QString>("target"); // below the temporary folder
+    QTest::newRow("the default, inside the open folder") << "photos/批量归档";
+    QTest::newRow("a folder picked elsewhere") << "picked/归档";
+}
+
+void TestArchiveMover::archiveAfterTheOpenFolderWasDeletedCreatesNothing()
+{
+    QFETCH(QString, target);
+    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    writeImage(root(), "IMG_1.jpg");
+    QVERIFY(BrowseFixtures::open(state, root()));
+    const QList<ImageItem> images = state.images();
+    QVERIFY(QDir(root()).removeRecursively()); // by another program
+
+    QFuture<void> done = ArchiveMover::performArchive(state, images, m_dir.path() + "/" + target);
+    QTRY_VERIFY(done.isFinished());
+    QCOMPARE(state.toastMessage().value_or(QString()), QStringLiteral("文件夹已不存在，无法归档"));
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+    QVERIFY(!state.isArchiving());
 }
 
 void TestArchiveMover::archiveOfUnusableNamesStillReportsAndRescans()
