@@ -2,6 +2,7 @@
 
 #include "export/FrameExportModel.h"
 #include "export/FrameRenderer.h"
+#include "imaging/EXIFReader.h"
 #include "imaging/ImageLoadResult.h"
 #include "imaging/RAWProcessor.h"
 #include "model/BackgroundTask.h"
@@ -81,7 +82,7 @@ void FrameExporter::batchExport()
         return;
     m_model.setExporting(true);
     m_model.setExportMessage(QString());
-    m_batchInputs = m_model.renderInputs();
+    m_batchInputs = m_model.batchRenderInputs();
     m_succeeded = 0;
     exportBatchItem(0);
 }
@@ -95,25 +96,26 @@ void FrameExporter::exportBatchItem(int index)
     }
     m_model.setExportMessage(progressMessage(index + 1, int(items.size())));
     const QString path = items.at(index).path();
-    BackgroundTask::whenFinished(m_rawProcessor.loadImage(path), this,
-                                 [this, index, path](QFuture<QImage> loaded) {
-                                     // Unreadable: skipped, only missing from the count.
-                                     const QImage photo = ImageLoadResult::from(loaded).image;
-                                     if (photo.isNull()) {
-                                         exportNextLater(index + 1);
-                                         return;
-                                     }
-                                     BackgroundTask::run(
-                                         QThreadPool::globalInstance(), this,
-                                         [photo, inputs = m_batchInputs, path] {
-                                             return renderAndWrite(photo, inputs, path);
-                                         },
-                                         [this, index](const QString &written) {
-                                             if (!written.isEmpty())
-                                                 ++m_succeeded;
-                                             exportNextLater(index + 1);
-                                         });
-                                 });
+    BackgroundTask::whenFinished(
+        m_rawProcessor.loadImage(path), this, [this, index, path](QFuture<QImage> loaded) {
+            // Unreadable: skipped, only missing from the count.
+            const QImage photo = ImageLoadResult::from(loaded).image;
+            if (photo.isNull()) {
+                exportNextLater(index + 1);
+                return;
+            }
+            BackgroundTask::run(
+                QThreadPool::globalInstance(), this,
+                [photo, batch = m_batchInputs, path] {
+                    const RenderInputs inputs = batch.forPhoto(EXIFReader::read(path));
+                    return renderAndWrite(photo, inputs, path);
+                },
+                [this, index](const QString &written) {
+                    if (!written.isEmpty())
+                        ++m_succeeded;
+                    exportNextLater(index + 1);
+                });
+        });
 }
 
 void FrameExporter::exportNextLater(int index)

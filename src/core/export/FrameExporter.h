@@ -1,6 +1,6 @@
 #pragma once
 
-#include "export/RenderPipeline.h"
+#include "export/BatchRenderInputs.h"
 
 #include <QObject>
 #include <QString>
@@ -35,8 +35,9 @@ public:
     // the toast announces it and finished(true) closes the editor; on failure
     // the editor shows "导出失败" and stays open.
     void singleExport();
-    // Loads, decorates and writes every item in order; items that fail to load
-    // or write are skipped and missing from the count. Ends with the toast
+    // Loads, decorates and writes every item in order, each with its own EXIF
+    // where the user left the editor's texts as they came (BatchRenderInputs);
+    // items that fail to load or write are skipped and missing from the count. Ends with the toast
     // "已套壳 s / N 张", a cleared selection and finished(true).
     void batchExport();
 
@@ -54,6 +55,6 @@ private:
     RAWProcessor &m_rawProcessor;
 
     // The running batch.
-    RenderInputs m_batchInputs;
+    BatchRenderInputs m_batchInputs;
     int m_succeeded = 0;
 };
