@@ -321,11 +321,13 @@ void FrameRenderer::drawBarContent(QPainter &ctx, const YUpCanvas &canvas, const
     }
 }
 
-bool FrameRenderer::exportAsJPEG(const QImage &image, const QString &path, double quality)
+bool FrameRenderer::exportAsJPEG(const QImage &image, const QString &path, double quality,
+                                 const ExportMetadata &metadata)
 {
     if (path.isEmpty())
         return false;
-    const QByteArray jpeg = JpegEncoder::encode(image, quality);
+    const QByteArray jpeg =
+        JpegEncoder::encode(image, quality, metadata.jpegSegments(image.size()));
     return !jpeg.isEmpty() && NoReplaceFileWriter::write(jpeg, path);
 }
 
@@ -344,9 +346,10 @@ QString FrameRenderer::outputURL(const QString &sourcePath)
 }
 
 QString FrameRenderer::exportToOutputFolder(const QImage &image, const QString &sourcePath,
-                                            double quality)
+                                            double quality, const ExportMetadata &metadata)
 {
-    const QByteArray jpeg = JpegEncoder::encode(image, quality);
+    const QByteArray jpeg =
+        JpegEncoder::encode(image, quality, metadata.jpegSegments(image.size()));
     if (jpeg.isEmpty())
         return {};
     return NoReplaceFileWriter::writeUnderFreeName(jpeg, [&] { return outputURL(sourcePath); });

@@ -7,9 +7,12 @@
 #include "export/LogoCatalogue.h"
 #include "export/PreviewScheduler.h"
 #include "export/RenderPipeline.h"
+#include "imaging/EXIFReader.h"
 #include "imaging/RAWProcessor.h"
 #include "state/AppState.h"
 
+#include <QBuffer>
+#include <QColorSpace>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -394,6 +397,59 @@ private Q_SLOTS:
         QCOMPARE(QImage(root + "/a/图片边框/canon_framed.jpg"), expected[0]);
         QCOMPARE(QImage(root + "/a/图片边框/nikon_framed.jpg"), expected[1]);
         QCOMPARE(QImage(root + "/b/图片边框/plain_framed.jpg"), expected[2]);
+        QCOMPARE(state->toastMessage().value_or(QString()),
+                 QStringLiteral("已套壳 3 / 3 张，保存在 2 个文件夹的「图片边框」中"));
+    }
+
+    // An export keeps its source's EXIF, upright and without the source's
+    // thumbnail, and is tagged as sRGB.
+    void exportKeepsTheSourcesMetadata()
+    {
+        auto state = appState();
+        RAWProcessor raw;
+        FrameExportModel model{LogoCatalogue(m_logos)};
+        FrameExporter exporter(model, *state, raw);
+        const QString path = writePhoto(m_dir.filePath(QStringLiteral("meta/meta.jpg")), {600, 400},
+                                        {"Canon", "Canon EOS R6", "RF24-70mm F2.8 L IS USM"});
+        {
+            auto file = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+            file->readMetadata();
+            Exiv2::ExifData &exif = file->exifData();
+            exif["Exif.Image.Orientation"] = uint16_t(6);
+            exif["Exif.Image.Artist"] = std::string("Li Lei");
+            exif["Exif.Photo.DateTimeOriginal"] = std::string("2024:05:01 14:03:22");
+            exif["Exif.GPSInfo.GPSLatitudeRef"] = std::string("S");
+            exif["Exif.GPSInfo.GPSLatitude"] = std::string("33/1 52/1 776/100");
+            exif["Exif.GPSInfo.GPSLongitudeRef"] = std::string("E");
+            exif["Exif.GPSInfo.GPSLongitude"] = std::string("151/1 12/1 3348/100");
+            const QByteArray thumbnail = [] {
+                QByteArray bytes;
+                QBuffer buffer(&bytes);
+                buffer.open(QIODevice::WriteOnly);
+                photo(160, 120).save(&buffer, "JPEG");
+                return bytes;
+            }();
+            Exiv2::ExifThumb(exif).setJpegThumbnail(
+                reinterpret_cast<const Exiv2::byte *>(thumbnail.constData()), thumbnail.size());
+            file->writeMetadata();
+        }
+        model.startSingle(ImageItem(path), QImage(path));
+        QSignalSpy finished(&exporter, &FrameExporter::finished);
+        exporter.singleExport();
+        QVERIFY(finished.wait(5000));
+        const QString written = m_dir.filePath(QStringLiteral("meta/图片边框/meta_framed.jpg"));
+        const EXIFData source = EXIFReader::read(path);
+        QVERIFY(!source.location.isEmpty() && !source.author.isEmpty());
+        QCOMPARE(EXIFReader::read(written), source);
+
+        auto file = Exiv2::ImageFactory::open(QFile::encodeName(written).toStdString());
+        file->readMetadata();
+        Exiv2::ExifData &exif = file->exifData();
+        QCOMPARE(exif["Exif.Image.Orientation"].toLong(), 1L);
+        QVERIFY(std::none_of(exif.begin(), exif.end(), [](const Exiv2::Exifdatum &datum) {
+            return datum.groupName() == "Thumbnail";
+        }));
+        QCOMPARE(QImage(written).colorSpace(), QColorSpace(QColorSpace::SRgb));
     }
 
     void watermarkImageThatIsNotAnImage()
