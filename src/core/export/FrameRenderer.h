@@ -49,8 +49,10 @@ public:
                              const ExportMetadata &metadata = {});
 
     // Destination of an export of `sourcePath`: "<folder>/图片边框/<base>_framed.jpg",
-    // else "_framed_1", "_framed_2", … the first name not taken. Creates the
-    // "图片边框" folder; a failure to create it is left to the write to report.
+    // else "_framed_1", "_framed_2", … the first name not taken; a base too
+    // long for the name limit loses characters at its end. Creates the
+    // "图片边框" folder (by the names' own bytes); a failure to create it is
+    // left to the write to report.
     static QString outputURL(const QString &sourcePath);
 
     // exportAsJPEG to outputURL(sourcePath); when another writer takes the chosen

@@ -1,10 +1,10 @@
 #include "export/NoReplaceFileWriter.h"
 
 #include "model/FileDescriptorWriter.h"
+#include "model/FolderListing.h"
 #include "model/LocalFileName.h"
 #include "model/NoReplaceRename.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -115,14 +115,17 @@ bool NoReplaceFileWriter::isTemporaryName(const QString &fileName)
 
 int NoReplaceFileWriter::removeStaleTemporaries(const QString &folder)
 {
-    const QStringList candidates =
-        QDir(folder).entryList({QStringLiteral(".kelvane-*.part")}, QDir::Files | QDir::Hidden);
+    // Listed and removed by the names' own bytes: the folder's name need not be UTF-8.
+    const QByteArray encodedFolder = LocalFileName::encode(folder);
+    const auto names = FolderListing::names(encodedFolder);
+    if (!names)
+        return 0;
     const time_t now = std::time(nullptr);
     int removed = 0;
-    for (const QString &name : candidates) {
-        if (!isTemporaryName(name))
+    for (const QByteArray &name : *names) {
+        if (!name.startsWith(".kelvane-") || !isTemporaryName(QString::fromLatin1(name)))
             continue;
-        const QByteArray path = LocalFileName::encode(folder + QLatin1Char('/') + name);
+        const QByteArray path = encodedFolder + '/' + name;
         struct stat info;
         if (::lstat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
             now - info.st_mtime <= staleTemporaryAgeSeconds)
