@@ -27,19 +27,14 @@ void FrameExportModel::start(const QList<ImageItem> &items)
     Q_EMIT availableBrandsChanged();
     preselectBrand();
     setRightMainText(m_exifData.parameterLine());
+    m_startExif = m_exifData;
+    m_startBrand = m_selectedBrand;
 }
 
 void FrameExportModel::preselectBrand()
 {
-    const QString make = m_exifData.cameraMake.toLower();
-    for (const QString &brand : std::as_const(m_availableBrands)) {
-        const QString name = brand.toLower();
-        if (!name.isEmpty() && (make == name || make.contains(name))) {
-            setSelectedBrand(brand);
-            return;
-        }
-    }
-    setSelectedBrand(customBrandMarker());
+    const QString brand = LogoCatalogue::brandForMake(m_availableBrands, m_exifData.cameraMake);
+    setSelectedBrand(brand.isEmpty() ? customBrandMarker() : brand);
 }
 
 void FrameExportModel::setSourceImage(const QImage &image)
@@ -211,4 +206,11 @@ RenderInputs FrameExportModel::renderInputs() const
     inputs.mode = m_editMode;
     inputs.watermark = m_watermark;
     return inputs;
+}
+
+BatchRenderInputs FrameExportModel::batchRenderInputs() const
+{
+    const bool brandByHand =
+        m_selectedBrand != m_startBrand || m_exifData.cameraMake != m_startExif.cameraMake;
+    return BatchRenderInputs(renderInputs(), m_startExif, brandByHand, m_catalogue);
 }

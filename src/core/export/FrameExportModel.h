@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/BatchRenderInputs.h"
 #include "export/EditMode.h"
 #include "export/FrameStyle.h"
 #include "export/LogoCatalogue.h"
@@ -89,6 +90,9 @@ public:
     // A snapshot of everything the render needs, the logo looked up for the
     // current camera make (read from disk now).
     RenderInputs renderInputs() const;
+    // The same snapshot for a batch, which frames each photo with its own
+    // EXIF wherever the user left the first photo's values as they came.
+    BatchRenderInputs batchRenderInputs() const;
 
 Q_SIGNALS:
     void sourceImageChanged();
@@ -119,6 +123,9 @@ private:
     QList<ImageItem> m_items;
     QImage m_sourceImage;
     EXIFData m_exifData;
+    // The first item's texts and brand as start() set them up, before any edit.
+    EXIFData m_startExif;
+    QString m_startBrand;
     QImage m_previewImage;
     bool m_isExporting = false;
     bool m_isInitialLoading = true;

@@ -2,23 +2,32 @@
 
 #include "export/FrameExportModel.h"
 #include "export/FrameRenderer.h"
+#include "imaging/EXIFReader.h"
 #include "imaging/ImageLoadResult.h"
 #include "imaging/RAWProcessor.h"
 #include "model/BackgroundTask.h"
 #include "state/AppState.h"
 
+#include <QFileInfo>
 #include <QFuture>
 #include <QtConcurrent/QtConcurrentRun>
+#include <exiv2/exiv2.hpp>
 
 namespace {
 
-// Worker thread: decorate and write; the written path, empty on failure.
-QString renderAndWrite(const QImage &photo, const RenderInputs &inputs, const QString &sourcePath)
+// Worker thread: decorate and write, the source's metadata carried over; the
+// written path, empty on failure. `inputsFor` turns the source's own EXIF
+// texts into the render's inputs.
+template <typename InputsFor>
+QString renderAndWrite(const QImage &photo, const QString &sourcePath, const InputsFor &inputsFor)
 {
+    Exiv2::ExifData metadata;
+    const RenderInputs inputs = inputsFor(EXIFReader::read(sourcePath, &metadata));
     const QImage decorated = RenderPipeline::render(photo, inputs);
     if (decorated.isNull())
         return {};
-    return FrameRenderer::exportToOutputFolder(decorated, sourcePath, 0.95);
+    return FrameRenderer::exportToOutputFolder(decorated, sourcePath, 0.95,
+                                               ExportMetadata(metadata));
 }
 
 } // namespace
@@ -28,9 +37,12 @@ QString FrameExporter::progressMessage(int position, int count)
     return QStringLiteral("正在处理 %1 / %2").arg(position).arg(count);
 }
 
-QString FrameExporter::batchResultMessage(int succeeded, int count)
+QString FrameExporter::batchResultMessage(int succeeded, int count, int folders)
 {
-    return QStringLiteral("已套壳 %1 / %2 张").arg(succeeded).arg(count);
+    QString message = QStringLiteral("已套壳 %1 / %2 张").arg(succeeded).arg(count);
+    if (folders > 1)
+        message += QStringLiteral("，保存在 %1 个文件夹的「图片边框」中").arg(folders);
+    return message;
 }
 
 FrameExporter::FrameExporter(FrameExportModel &model, AppState &state, RAWProcessor &rawProcessor,
@@ -61,7 +73,10 @@ void FrameExporter::singleExport()
     const QString sourcePath = m_model.items().first().path();
     BackgroundTask::run(
         QThreadPool::globalInstance(), this,
-        [photo, inputs, sourcePath] { return renderAndWrite(photo, inputs, sourcePath); },
+        [photo, inputs, sourcePath] {
+            return renderAndWrite(photo, sourcePath,
+                                  [&inputs](const EXIFData &) { return inputs; });
+        },
         [this](const QString &written) {
             if (written.isEmpty()) {
                 m_model.setExportMessage(failureMessage());
@@ -81,8 +96,9 @@ void FrameExporter::batchExport()
         return;
     m_model.setExporting(true);
     m_model.setExportMessage(QString());
-    m_batchInputs = m_model.renderInputs();
+    m_batchInputs = m_model.batchRenderInputs();
     m_succeeded = 0;
+    m_folders.clear();
     exportBatchItem(0);
 }
 
@@ -95,25 +111,28 @@ void FrameExporter::exportBatchItem(int index)
     }
     m_model.setExportMessage(progressMessage(index + 1, int(items.size())));
     const QString path = items.at(index).path();
-    BackgroundTask::whenFinished(m_rawProcessor.loadImage(path), this,
-                                 [this, index, path](QFuture<QImage> loaded) {
-                                     // Unreadable: skipped, only missing from the count.
-                                     const QImage photo = ImageLoadResult::from(loaded).image;
-                                     if (photo.isNull()) {
-                                         exportNextLater(index + 1);
-                                         return;
-                                     }
-                                     BackgroundTask::run(
-                                         QThreadPool::globalInstance(), this,
-                                         [photo, inputs = m_batchInputs, path] {
-                                             return renderAndWrite(photo, inputs, path);
-                                         },
-                                         [this, index](const QString &written) {
-                                             if (!written.isEmpty())
-                                                 ++m_succeeded;
-                                             exportNextLater(index + 1);
-                                         });
-                                 });
+    BackgroundTask::whenFinished(
+        m_rawProcessor.loadImage(path), this, [this, index, path](QFuture<QImage> loaded) {
+            // Unreadable: skipped, only missing from the count.
+            const QImage photo = ImageLoadResult::from(loaded).image;
+            if (photo.isNull()) {
+                exportNextLater(index + 1);
+                return;
+            }
+            BackgroundTask::run(
+                QThreadPool::globalInstance(), this,
+                [photo, batch = m_batchInputs, path] {
+                    return renderAndWrite(
+                        photo, path, [&batch](const EXIFData &own) { return batch.forPhoto(own); });
+                },
+                [this, index](const QString &written) {
+                    if (!written.isEmpty()) {
+                        ++m_succeeded;
+                        m_folders.insert(QFileInfo(written).path());
+                    }
+                    exportNextLater(index + 1);
+                });
+        });
 }
 
 void FrameExporter::exportNextLater(int index)
@@ -127,7 +146,7 @@ void FrameExporter::exportNextLater(int index)
 void FrameExporter::finishBatch()
 {
     const int count = int(m_model.items().size());
-    m_state.setToastMessage(batchResultMessage(m_succeeded, count));
+    m_state.setToastMessage(batchResultMessage(m_succeeded, count, int(m_folders.size())));
     m_state.clearSelection();
     m_model.setExporting(false);
     Q_EMIT finished(true);

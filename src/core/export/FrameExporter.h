@@ -1,8 +1,9 @@
 #pragma once
 
-#include "export/RenderPipeline.h"
+#include "export/BatchRenderInputs.h"
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 class AppState;
@@ -24,7 +25,9 @@ public:
     }
     static QString failureMessage() { return QStringLiteral("导出失败"); }
     static QString progressMessage(int position, int count);
-    static QString batchResultMessage(int succeeded, int count);
+    // "已套壳 s / N 张", naming how many "图片边框" folders hold the files when
+    // the batch wrote into more than one.
+    static QString batchResultMessage(int succeeded, int count, int folders = 1);
 
     FrameExporter(FrameExportModel &model, AppState &state, RAWProcessor &rawProcessor,
                   QObject *parent = nullptr);
@@ -35,9 +38,11 @@ public:
     // the toast announces it and finished(true) closes the editor; on failure
     // the editor shows "导出失败" and stays open.
     void singleExport();
-    // Loads, decorates and writes every item in order; items that fail to load
-    // or write are skipped and missing from the count. Ends with the toast
-    // "已套壳 s / N 张", a cleared selection and finished(true).
+    // Loads, decorates and writes every item in order, each with its own EXIF
+    // where the user left the editor's texts as they came (BatchRenderInputs);
+    // items that fail to load or write are skipped and missing from the count.
+    // Ends with the toast "已套壳 s / N 张" (and the number of folders, when
+    // several), a cleared selection and finished(true).
     void batchExport();
 
 Q_SIGNALS:
@@ -54,6 +59,7 @@ private:
     RAWProcessor &m_rawProcessor;
 
     // The running batch.
-    RenderInputs m_batchInputs;
+    BatchRenderInputs m_batchInputs;
     int m_succeeded = 0;
+    QSet<QString> m_folders; // where the written files are
 };

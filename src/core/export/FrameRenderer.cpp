@@ -4,16 +4,18 @@
 #include "export/NoReplaceFileWriter.h"
 #include "export/TextLine.h"
 #include "export/YUpCanvas.h"
+#include "model/LocalFileName.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QPainter>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -38,10 +40,36 @@ QString baseNameWithoutLastExtension(const QString &fileName)
     return dot > 0 ? fileName.left(dot) : fileName;
 }
 
+// Anything at the name, a dangling symlink included, by the name's own bytes.
 bool nameTaken(const QString &path)
 {
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
+    struct stat info;
+    return ::lstat(LocalFileName::encode(path).constData(), &info) == 0;
+}
+
+// mkdir -p by the exact bytes of the names (Qt would re-encode a name that is
+// not UTF-8 and create a look-alike folder).
+bool makeFolders(const QByteArray &folder)
+{
+    if (::mkdir(folder.constData(), 0777) == 0 || errno == EEXIST)
+        return true;
+    const qsizetype slash = folder.lastIndexOf('/');
+    if (errno != ENOENT || slash <= 0 || !makeFolders(folder.left(slash)))
+        return false;
+    return ::mkdir(folder.constData(), 0777) == 0 || errno == EEXIST;
+}
+
+// `stem` + `suffix` as a name within the file system's limit of NAME_MAX
+// bytes: whole characters come off the end of the stem until it fits.
+QString fittedName(QString stem, const QString &suffix)
+{
+    const qsizetype suffixBytes = LocalFileName::encode(suffix).size();
+    while (!stem.isEmpty() && LocalFileName::encode(stem).size() + suffixBytes > NAME_MAX) {
+        const bool pair = stem.size() >= 2 && stem.back().isLowSurrogate() &&
+                          stem.at(stem.size() - 2).isHighSurrogate();
+        stem.chop(pair ? 2 : 1);
+    }
+    return stem + suffix;
 }
 
 // Whether drawing `photo` at `origin` is exactly a copy of its rows: same
@@ -321,32 +349,34 @@ void FrameRenderer::drawBarContent(QPainter &ctx, const YUpCanvas &canvas, const
     }
 }
 
-bool FrameRenderer::exportAsJPEG(const QImage &image, const QString &path, double quality)
+bool FrameRenderer::exportAsJPEG(const QImage &image, const QString &path, double quality,
+                                 const ExportMetadata &metadata)
 {
     if (path.isEmpty())
         return false;
-    const QByteArray jpeg = JpegEncoder::encode(image, quality);
+    const QByteArray jpeg =
+        JpegEncoder::encode(image, quality, metadata.jpegSegments(image.size()));
     return !jpeg.isEmpty() && NoReplaceFileWriter::write(jpeg, path);
 }
 
 QString FrameRenderer::outputURL(const QString &sourcePath)
 {
     const QFileInfo source(sourcePath);
-    const QString folder = source.absolutePath() + QStringLiteral("/图片边框");
-    QDir().mkpath(folder);
+    const QString folder = source.absolutePath() + QStringLiteral("/图片边框/");
+    makeFolders(LocalFileName::encode(folder.chopped(1)));
 
-    const QString base =
-        folder + QLatin1Char('/') + baseNameWithoutLastExtension(source.fileName());
-    QString candidate = base + QStringLiteral("_framed.jpg");
+    const QString stem = baseNameWithoutLastExtension(source.fileName());
+    QString candidate = folder + fittedName(stem, QStringLiteral("_framed.jpg"));
     for (int counter = 1; nameTaken(candidate); ++counter)
-        candidate = base + QStringLiteral("_framed_%1.jpg").arg(counter);
+        candidate = folder + fittedName(stem, QStringLiteral("_framed_%1.jpg").arg(counter));
     return candidate;
 }
 
 QString FrameRenderer::exportToOutputFolder(const QImage &image, const QString &sourcePath,
-                                            double quality)
+                                            double quality, const ExportMetadata &metadata)
 {
-    const QByteArray jpeg = JpegEncoder::encode(image, quality);
+    const QByteArray jpeg =
+        JpegEncoder::encode(image, quality, metadata.jpegSegments(image.size()));
     if (jpeg.isEmpty())
         return {};
     return NoReplaceFileWriter::writeUnderFreeName(jpeg, [&] { return outputURL(sourcePath); });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/ExportMetadata.h"
 #include "export/FrameStyle.h"
 #include "imaging/EXIFData.h"
 
@@ -39,22 +40,26 @@ public:
                        const PhotoPainter &paintOverPhoto = {});
 
     // Writes `image` as a new JPEG file at `path` (quality 0...1, 0.95 in both
-    // export flows; no metadata). The bytes go to a temporary file beside
+    // export flows) carrying `metadata` (the source's EXIF, and the sRGB
+    // profile even without one). The bytes go to a temporary file beside
     // `path` that is moved into place only when complete and only if `path`
     // does not exist: an existing file is never replaced and a failed write
     // leaves nothing behind. Returns whether the file was written.
-    static bool exportAsJPEG(const QImage &image, const QString &path, double quality = 0.95);
+    static bool exportAsJPEG(const QImage &image, const QString &path, double quality = 0.95,
+                             const ExportMetadata &metadata = {});
 
     // Destination of an export of `sourcePath`: "<folder>/图片边框/<base>_framed.jpg",
-    // else "_framed_1", "_framed_2", … the first name not taken. Creates the
-    // "图片边框" folder; a failure to create it is left to the write to report.
+    // else "_framed_1", "_framed_2", … the first name not taken; a base too
+    // long for the name limit loses characters at its end. Creates the
+    // "图片边框" folder (by the names' own bytes); a failure to create it is
+    // left to the write to report.
     static QString outputURL(const QString &sourcePath);
 
     // exportAsJPEG to outputURL(sourcePath); when another writer takes the chosen
     // name between the choice and the write, the next free name is used.
     // Returns the path written, empty on failure.
     static QString exportToOutputFolder(const QImage &image, const QString &sourcePath,
-                                        double quality = 0.95);
+                                        double quality = 0.95, const ExportMetadata &metadata = {});
 
 private:
     static void drawBarContent(QPainter &ctx, const YUpCanvas &canvas, const QRectF &rect,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QImage>
 
 // Baseline JPEG encoding through libjpeg-turbo (4:2:0, accurate DCT), reading
@@ -11,6 +12,8 @@ class JpegEncoder
 public:
     JpegEncoder() = delete;
 
-    // quality 0...1 maps to libjpeg's 1...100. Empty on failure or null image.
-    static QByteArray encode(const QImage &image, double quality);
+    // quality 0...1 maps to libjpeg's 1...100. `segments` (complete APPn
+    // segments, e.g. Exif and ICC) are placed right after the JFIF header.
+    // Empty on failure or null image.
+    static QByteArray encode(const QImage &image, double quality, QByteArrayView segments = {});
 };

@@ -71,6 +71,17 @@ QStringList LogoCatalogue::loadAvailableBrands() const
     return brands;
 }
 
+QString LogoCatalogue::brandForMake(const QStringList &brands, const QString &make)
+{
+    const QString lowerMake = make.toLower();
+    for (const QString &brand : brands) {
+        const QString name = brand.toLower();
+        if (!name.isEmpty() && (lowerMake == name || lowerMake.contains(name)))
+            return brand;
+    }
+    return {};
+}
+
 QImage LogoCatalogue::loadLogo(const QString &brand) const
 {
     const QString key = brand.trimmed().toLower();

@@ -21,6 +21,11 @@ public:
     // plain string comparison. Empty when the folder is missing or unreadable.
     QStringList loadAvailableBrands() const;
 
+    // The brand a camera make preselects: the first of `brands` whose
+    // lower-cased name equals the lower-cased make or is contained in it;
+    // empty when none does.
+    static QString brandForMake(const QStringList &brands, const QString &make);
+
     // The logo for a camera make: the first PNG (in the file system's order)
     // whose lower-cased name equals the trimmed, lower-cased make, equals its
     // first word, or is contained in it. Null when none matches or loads.

@@ -210,9 +210,16 @@ EXIFData EXIFReader::fromExif(const Exiv2::ExifData &exif)
 
 EXIFData EXIFReader::read(const QString &path)
 {
-    ImageDecoder::initialiseLibraries();
     Exiv2::ExifData exif;
-    if (!readExif(path, &exif))
+    return read(path, &exif);
+}
+
+EXIFData EXIFReader::read(const QString &path, Exiv2::ExifData *metadata)
+{
+    ImageDecoder::initialiseLibraries();
+    if (!readExif(path, metadata)) {
+        metadata->clear();
         return {};
-    return fromExif(exif);
+    }
+    return fromExif(*metadata);
 }

@@ -17,6 +17,9 @@ public:
     // Never fails: unreadable files and missing or wrongly typed values give
     // empty fields. Any thread; blocking file input on the caller's thread.
     static EXIFData read(const QString &path);
+    // read() that also hands over the metadata as Exiv2 read it (empty when
+    // the file has none), so a caller that copies it opens the file once.
+    static EXIFData read(const QString &path, Exiv2::ExifData *metadata);
 
     // The formatting rules, exposed for the values that do not come from a file.
     static QString formatFocalLength(double millimetres);

@@ -7,9 +7,12 @@
 #include "export/LogoCatalogue.h"
 #include "export/PreviewScheduler.h"
 #include "export/RenderPipeline.h"
+#include "imaging/EXIFReader.h"
 #include "imaging/RAWProcessor.h"
 #include "state/AppState.h"
 
+#include <QBuffer>
+#include <QColorSpace>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -324,8 +327,129 @@ private Q_SLOTS:
         QVERIFY(!model.isExporting());
         QCOMPARE(framedFiles(folder),
                  QStringList({QStringLiteral("1_framed.jpg"), QStringLiteral("3_framed.jpg")}));
-        // Every image carries the first image's texts; the portrait keeps its own size.
+        // The portrait keeps its own size.
         QCOMPARE(QImage(folder + QStringLiteral("/图片边框/3_framed.jpg")).size(), QSize(300, 540));
+    }
+
+    // Each photo of a batch is framed with its own EXIF, except for what the
+    // user edited: every output equals the single export of that photo with
+    // the same edits.
+    void batchUsesEachPhotosOwnDataExceptEdits_data()
+    {
+        QTest::addColumn<bool>("handPicked");
+        QTest::newRow("own data, typed author") << false;
+        QTest::newRow("hand-picked brand and right text") << true;
+    }
+
+    void batchUsesEachPhotosOwnDataExceptEdits()
+    {
+        QFETCH(bool, handPicked);
+        auto state = appState();
+        RAWProcessor raw;
+        const QString root = m_dir.filePath(QStringLiteral("own_%1").arg(handPicked));
+        const QString canon = writePhoto(root + QStringLiteral("/a/canon.jpg"), {600, 400},
+                                         {"Canon", "Canon EOS R6", "RF70-200mm F2.8 L IS USM"});
+        const QString nikon = writePhoto(root + QStringLiteral("/a/nikon.jpg"), {600, 400},
+                                         {"NIKON CORPORATION", "NIKON D800E", "85mm f/1.4"});
+        {
+            auto file = Exiv2::ImageFactory::open(QFile::encodeName(nikon).toStdString());
+            file->readMetadata();
+            Exiv2::ExifData &exif = file->exifData();
+            exif["Exif.Photo.FocalLength"] = Exiv2::URational(85, 1);
+            exif["Exif.Photo.ExposureTime"] = Exiv2::URational(1, 60);
+            exif["Exif.Photo.DateTimeOriginal"] = std::string("2023:07:14 09:30:00");
+            file->writeMetadata();
+        }
+        const QString plain = writePhoto(root + QStringLiteral("/b/plain.jpg"), {600, 400});
+        const auto edit = [handPicked](FrameExportModel &model) {
+            model.setExifField(&EXIFData::author, QStringLiteral("Zhang San"));
+            if (handPicked) {
+                model.setSelectedBrand(QStringLiteral("Leica"));
+                model.setRightMainText(QStringLiteral("Summer trip"));
+            }
+        };
+        const auto exportAlone = [&](const QString &path) {
+            FrameExportModel model{LogoCatalogue(m_logos)};
+            FrameExporter exporter(model, *state, raw);
+            model.startSingle(ImageItem(path), RAWProcessor::loadImageSync(path));
+            edit(model);
+            QSignalSpy finished(&exporter, &FrameExporter::finished);
+            exporter.singleExport();
+            return finished.wait(5000) ? QImage(QFileInfo(path).path() + "/图片边框/" +
+                                                QFileInfo(path).completeBaseName() + "_framed.jpg")
+                                       : QImage();
+        };
+        QList<QImage> expected;
+        for (const QString &path : {canon, nikon, plain}) {
+            expected << exportAlone(path);
+            QVERIFY(!expected.last().isNull());
+            QDir(QFileInfo(path).path() + "/图片边框").removeRecursively();
+        }
+
+        FrameExportModel model{LogoCatalogue(m_logos)};
+        FrameExporter exporter(model, *state, raw);
+        model.startBatch({ImageItem(canon), ImageItem(nikon), ImageItem(plain)});
+        model.setSourceImage(RAWProcessor::loadImageSync(canon));
+        edit(model);
+        QSignalSpy finished(&exporter, &FrameExporter::finished);
+        exporter.batchExport();
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(QImage(root + "/a/图片边框/canon_framed.jpg"), expected[0]);
+        QCOMPARE(QImage(root + "/a/图片边框/nikon_framed.jpg"), expected[1]);
+        QCOMPARE(QImage(root + "/b/图片边框/plain_framed.jpg"), expected[2]);
+        QCOMPARE(state->toastMessage().value_or(QString()),
+                 QStringLiteral("已套壳 3 / 3 张，保存在 2 个文件夹的「图片边框」中"));
+    }
+
+    // An export keeps its source's EXIF, upright and without the source's
+    // thumbnail, and is tagged as sRGB.
+    void exportKeepsTheSourcesMetadata()
+    {
+        auto state = appState();
+        RAWProcessor raw;
+        FrameExportModel model{LogoCatalogue(m_logos)};
+        FrameExporter exporter(model, *state, raw);
+        const QString path = writePhoto(m_dir.filePath(QStringLiteral("meta/meta.jpg")), {600, 400},
+                                        {"Canon", "Canon EOS R6", "RF24-70mm F2.8 L IS USM"});
+        {
+            auto file = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+            file->readMetadata();
+            Exiv2::ExifData &exif = file->exifData();
+            exif["Exif.Image.Orientation"] = uint16_t(6);
+            exif["Exif.Image.Artist"] = std::string("Li Lei");
+            exif["Exif.Photo.DateTimeOriginal"] = std::string("2024:05:01 14:03:22");
+            exif["Exif.GPSInfo.GPSLatitudeRef"] = std::string("S");
+            exif["Exif.GPSInfo.GPSLatitude"] = std::string("33/1 52/1 776/100");
+            exif["Exif.GPSInfo.GPSLongitudeRef"] = std::string("E");
+            exif["Exif.GPSInfo.GPSLongitude"] = std::string("151/1 12/1 3348/100");
+            const QByteArray thumbnail = [] {
+                QByteArray bytes;
+                QBuffer buffer(&bytes);
+                buffer.open(QIODevice::WriteOnly);
+                photo(160, 120).save(&buffer, "JPEG");
+                return bytes;
+            }();
+            Exiv2::ExifThumb(exif).setJpegThumbnail(
+                reinterpret_cast<const Exiv2::byte *>(thumbnail.constData()), thumbnail.size());
+            file->writeMetadata();
+        }
+        model.startSingle(ImageItem(path), QImage(path));
+        QSignalSpy finished(&exporter, &FrameExporter::finished);
+        exporter.singleExport();
+        QVERIFY(finished.wait(5000));
+        const QString written = m_dir.filePath(QStringLiteral("meta/图片边框/meta_framed.jpg"));
+        const EXIFData source = EXIFReader::read(path);
+        QVERIFY(!source.location.isEmpty() && !source.author.isEmpty());
+        QCOMPARE(EXIFReader::read(written), source);
+
+        auto file = Exiv2::ImageFactory::open(QFile::encodeName(written).toStdString());
+        file->readMetadata();
+        Exiv2::ExifData &exif = file->exifData();
+        QCOMPARE(exif["Exif.Image.Orientation"].toLong(), 1L);
+        QVERIFY(std::none_of(exif.begin(), exif.end(), [](const Exiv2::Exifdatum &datum) {
+            return datum.groupName() == "Thumbnail";
+        }));
+        QCOMPARE(QImage(written).colorSpace(), QColorSpace(QColorSpace::SRgb));
     }
 
     void watermarkImageThatIsNotAnImage()

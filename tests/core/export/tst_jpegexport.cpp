@@ -2,15 +2,21 @@
 #include "PixelProbe.h"
 #include "export/FrameRenderer.h"
 #include "export/NoReplaceFileWriter.h"
+#include "model/FolderListing.h"
+#include "model/LocalFileName.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,6 +64,9 @@ private slots:
     void fileSystemWithoutNoReplaceRenames();
     void failedInPlaceWriteLeavesNothing();
     void staleTemporariesOfOursAreRemoved();
+    void folderNameThatIsNotUtf8();
+    void longNamesAreShortenedToFit_data();
+    void longNamesAreShortenedToFit();
 };
 
 void TestJpegExport::outputNamesAcrossThreeExports()
@@ -281,6 +290,58 @@ void TestJpegExport::staleTemporariesOfOursAreRemoved()
         allEntries(folder),
         QStringList({".kelvane-archive-0123456789abcdef.part", ".kelvane-fedcba9876543210.part",
                      ".kelvane-notours.part", "a_framed.jpg", "photo.part"}));
+}
+
+void TestJpegExport::folderNameThatIsNotUtf8()
+{
+    QTemporaryDir dir;
+    // QDir cannot remove a name that is not UTF-8.
+    const auto removeAll = qScopeGuard([&] { QProcess::execute("rm", {"-rf", dir.path()}); });
+    const QByteArray folder = QFile::encodeName(dir.path()) + "/Kr\xf6ller";
+    QVERIFY(::mkdir(folder.constData(), 0777) == 0);
+    // A crashed export's temporary there is swept as anywhere else.
+    const QByteArray stale = folder + "/图片边框/.kelvane-0123456789abcdef.part";
+    QVERIFY(::mkdir((folder + "/图片边框").constData(), 0777) == 0);
+    QVERIFY(::close(::open(stale.constData(), O_CREAT | O_WRONLY, 0666)) == 0);
+    const timespec old[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 120, 0}};
+    QVERIFY(::utimensat(AT_FDCWD, stale.constData(), old, 0) == 0);
+    const QString source = LocalFileName::decode(folder) + "/photo.jpg";
+    const QString written = FrameRenderer::exportToOutputFolder(plainImage(8, 8, kRed), source);
+    QCOMPARE(LocalFileName::encode(written), folder + "/图片边框/photo_framed.jpg");
+    struct stat info;
+    QVERIFY(::stat(LocalFileName::encode(written).constData(), &info) == 0);
+    QCOMPARE(FolderListing::names(QFile::encodeName(dir.path()))->size(), 1); // no look-alike
+    QVERIFY(::lstat(stale.constData(), &info) != 0);
+}
+
+void TestJpegExport::longNamesAreShortenedToFit_data()
+{
+    QTest::addColumn<QString>("stem");
+    QTest::newRow("Latin, 251 bytes") << QString(251, QLatin1Char('a'));
+    QTest::newRow("CJK, 249 bytes") << QString(83, QChar(0x56FE));
+    QTest::newRow("emoji, 248 bytes") << QString::fromUtf8("\xF0\x9F\x98\x80").repeated(62);
+}
+
+void TestJpegExport::longNamesAreShortenedToFit()
+{
+    QFETCH(QString, stem);
+    QTemporaryDir dir;
+    const QString source = dir.filePath(stem + ".jpg");
+    QVERIFY(writeBytes(source, "source bytes"));
+    QStringList names;
+    for (int i = 0; i < 3; ++i) {
+        const QString written = FrameRenderer::exportToOutputFolder(plainImage(8, 8, kRed), source);
+        QVERIFY2(!written.isEmpty(), qPrintable(QString::number(i)));
+        names << QFileInfo(written).fileName();
+    }
+    QCOMPARE(allEntries(dir.filePath("图片边框")).size(), 3);
+    QCOMPARE(names.removeDuplicates(), 0);
+    for (const QString &name : std::as_const(names)) {
+        QVERIFY(name.toUtf8().size() <= 255);
+        QVERIFY(name.isValidUtf16()); // whole characters only
+        const QString kept = name.left(name.indexOf("_framed"));
+        QVERIFY(stem.startsWith(kept) && kept.size() > stem.size() / 2);
+    }
 }
 
 QTEST_MAIN(TestJpegExport)
