@@ -1,17 +1,23 @@
+#include "HostileFiles.h"
 #include "ImagingFixtures.h"
 #include "imaging/EXIFReader.h"
+#include "imaging/ImageDecoder.h"
 #include "imaging/ImageLoadError.h"
 #include "imaging/ImageLoader.h"
 #include "imaging/RAWProcessor.h"
+#include "imaging/ThumbnailDiskCache.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <optional>
+#include <sys/stat.h>
 
 using namespace ImagingFixtures;
+using namespace HostileFiles;
 
 namespace {
 
@@ -212,6 +218,30 @@ private Q_SLOTS:
         writeBytes(path, bytes);
         QVERIFY(ImageLoader::decodeThumbnail(path, 320).isNull());
         QCOMPARE(loadFull(path).error, std::optional(ImageLoadError::Kind::decodeFailed));
+    }
+
+    void damagedRawDevelopmentEnds()
+    {
+        // LibRaw counts the entries of a zeroed Phase One directory down from 2^32.
+        const QString damaged = file(QStringLiteral("damaged.iiq"));
+        writeBytes(damaged, damagedIiq(3364));
+        QCOMPARE(developError(m_processor, damaged),
+                 std::optional(ImageLoadError::Kind::decodeFailed));
+        const QString namedNef = file(QStringLiteral("damaged.nef"));
+        writeBytes(namedNef, damagedIiq(3364));
+        exerciseAll(namedNef);
+        // So large that its budget lasts minutes: it ends only when no longer wanted.
+        const QString large = file(QStringLiteral("damaged_large.iiq"));
+        QVERIFY(writeSparse(large, damagedIiq(16), qint64(1) << 28));
+        auto processor = std::make_unique<RAWProcessor>();
+        QFuture<QImage> left = processor->decodeRAW(large);
+        left.cancel();
+        QTRY_VERIFY(left.isFinished());
+        // Quitting: the processor goes while it develops, and waits for nothing.
+        const QFuture<QImage> abandoned = processor->decodeRAW(large);
+        processor.reset();
+        QTRY_VERIFY(abandoned.isFinished());
+        RAWProcessor::waitForRetiredProcessors();
     }
 
     void hundredMegapixelPhotoLoads()
