@@ -220,6 +220,28 @@ private Q_SLOTS:
         QCOMPARE(loadFull(path).error, std::optional(ImageLoadError::Kind::decodeFailed));
     }
 
+    void sharedCacheEntriesAreCheckedBeforeReading()
+    {
+        const QString photo =
+            writeJpeg(file(QStringLiteral("cached.jpg")), quadrantPicture(800, 600));
+        ImageDecoder::initialiseLibraries(); // Qt's allocation limit, as the program has it
+        const ThumbnailDiskCache cache(file(QStringLiteral("thumbnails")));
+        const ThumbnailDiskCache::Stamp stamp = cache.stampOf(photo);
+        const QString entry = cache.thumbnailPath(stamp, 512);
+        QVERIFY(QDir().mkpath(QFileInfo(entry).path()));
+        // Another program's entry for this very file, far larger than its folder's side.
+        writeBytes(entry, flatPng(QSize(15000, 15000),
+                                  {{"Thumb::URI", stamp.uri.toUtf8()},
+                                   {"Thumb::MTime", QByteArray::number(stamp.mtime)}}));
+        QCOMPARE(cache.find(stamp, 320).verdict, ThumbnailDiskCache::Verdict::miss);
+        // FIFOs where an entry and a failure mark belong must not hold the reader.
+        QVERIFY(QFile::remove(entry));
+        QVERIFY(QDir().mkpath(QFileInfo(cache.failurePath(stamp)).path()));
+        for (const QString &path : {entry, cache.failurePath(stamp)})
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        QCOMPARE(cache.find(stamp, 320).verdict, ThumbnailDiskCache::Verdict::miss);
+    }
+
     void damagedRawDevelopmentEnds()
     {
         // LibRaw counts the entries of a zeroed Phase One directory down from 2^32.
