@@ -82,6 +82,26 @@ QByteArray readBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// How far the resident memory's peak rises while `work` runs, in bytes.
+qint64 peakGrowth(const std::function<void()> &work)
+{
+    const auto status = [](const QByteArray &key) {
+        QFile file(QStringLiteral("/proc/self/status"));
+        file.open(QIODevice::ReadOnly);
+        for (const QByteArray &line : file.readAll().split('\n'))
+            if (line.startsWith(key))
+                return line.mid(key.size()).trimmed().split(' ').first().toLongLong() * 1024;
+        return qint64(0);
+    };
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5"); // the peak starts again from now
+    clear.close();
+    const qint64 before = status("VmRSS:");
+    work();
+    return status("VmHWM:") - before;
+}
+
 } // namespace
 
 class TestBadInput : public QObject
@@ -209,6 +229,15 @@ private Q_SLOTS:
         le32(2, 54), le32(10, 54), le32(14, 40), le32(18, 60000), le32(22, 60000);
         bmp[26] = 1, bmp[28] = 24;
         QTest::newRow("bmp") << "bomb.bmp" << bmp;
+        // Flat pictures far beyond what their bytes can hold, or too many scans.
+        QTest::newRow("png over the pixel limit") << "limit.png" << flatPng(QSize(15000, 15000));
+        QTest::newRow("png flat") << "flat.png" << flatPng(QSize(12000, 12000));
+        QTest::newRow("tiff flat") << "flat.tif" << flatTiff(QSize(12000, 12000));
+        QTest::newRow("gif canvas") << "canvas.gif" << tinyGif(QSize(14000, 14000));
+        QTest::newRow("jpeg empty scans, large")
+            << "scans_large.jpg" << progressiveJpeg(QSize(64, 48), QSize(12000, 12000), 200);
+        QTest::newRow("jpeg empty scans")
+            << "scans.jpg" << progressiveJpeg(QSize(64, 48), QSize(64, 48), 1000);
     }
     void decompressionBombsAreRefused()
     {
@@ -218,6 +247,49 @@ private Q_SLOTS:
         writeBytes(path, bytes);
         QVERIFY(ImageLoader::decodeThumbnail(path, 320).isNull());
         QCOMPARE(loadFull(path).error, std::optional(ImageLoadError::Kind::decodeFailed));
+    }
+
+    void decodesStopWhenNoLongerWanted_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        // Within the scan limit; every scan is a pass over the picture.
+        QTest::newRow("progressive jpeg")
+            << "stopped.jpg" << progressiveJpeg(QSize(64, 48), QSize(64, 48), 150);
+        QTest::newRow("png") << "stopped.png"
+                             << readBytes(writePng(file(QStringLiteral("stopped_source.png")),
+                                                   quadrantPicture(600, 400)));
+    }
+    void decodesStopWhenNoLongerWanted()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        const QString path = file(name);
+        writeBytes(path, bytes);
+        QVERIFY(!ImageDecoder::thumbnail(path, 320, {}, [] { return true; }).isNull());
+        int asked = 0;
+        const auto wantedThrice = [&asked] { return ++asked <= 3; };
+        QVERIFY(ImageDecoder::thumbnail(path, 320, {}, wantedThrice).isNull());
+        asked = 0;
+        if (name.endsWith(QLatin1String(".jpg")))
+            QVERIFY(ImageDecoder::fullImage(path, QSize(), {}, wantedThrice).isNull());
+    }
+
+    void carvedFilesAreNotReadWhole()
+    {
+        // A photo at the start of 2 GB, as a recovery tool carves it (sparse:
+        // the hole costs no disk).
+        const QString carved = file(QStringLiteral("carved.jpg"));
+        QVERIFY(writeSparse(carved, jpegBytes(quadrantPicture(640, 480)), qint64(2) << 30));
+        QVERIFY(ImageLoader::decodeThumbnail(carved, 320).isNull());
+        QCOMPARE(loadFull(carved).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        // Within the limit the photo shows, read no further than its frame can use.
+        QVERIFY(QFile::resize(carved, qint64(600) << 20));
+        QImage thumbnail;
+        const qint64 growth =
+            peakGrowth([&] { thumbnail = ImageLoader::decodeThumbnail(carved, 320); });
+        QVERIFY(hasUprightQuadrants(thumbnail));
+        QVERIFY2(growth < (qint64(100) << 20), qPrintable(QString::number(growth >> 20)));
     }
 
     void sharedCacheEntriesAreCheckedBeforeReading()
