@@ -10,7 +10,7 @@ namespace {
 // Calls per byte of file: LibRaw reads most formats a byte at a time through
 // get_char(), and some of them twice; parsing adds a few thousand calls.
 constexpr qint64 callsPerByte = 8;
-constexpr qint64 callsForParsing = qint64(1) << 18;
+constexpr qint64 callsForParsing = qint64(1) << 16;
 
 // The clock and the wish are asked once in this many calls.
 constexpr qint64 callsPerCheck = 4096;
