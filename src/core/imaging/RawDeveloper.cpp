@@ -62,7 +62,7 @@ QImage RawDeveloper::develop(const QString &path, Resolution resolution,
                            qint64(sizes.width) * sizes.height <= m_maxPixels &&
                            sensorDataFitsFile(path);
     if (!plausible || raw.unpack() != LIBRAW_SUCCESS || m_dataError ||
-        raw.dcraw_process() != LIBRAW_SUCCESS || m_dataError) {
+        raw.dcraw_process() != LIBRAW_SUCCESS || m_dataError || input.stopped()) {
         raw.recycle();
         throw ImageLoadError::decodeFailed();
     }

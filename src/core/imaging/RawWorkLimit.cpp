@@ -54,20 +54,19 @@ bool RawWorkLimit::shouldStop()
     if (m_stopped)
         return true;
     if (++m_calls > m_budget) {
-        stop(false);
+        stop();
     } else if (m_calls % callsPerCheck == 0) {
         if (m_stillWanted && !m_stillWanted())
-            stop(true);
+            stop();
         else if (std::chrono::steady_clock::now() > m_deadline)
-            stop(false);
+            stop();
     }
     return m_stopped;
 }
 
-void RawWorkLimit::stop(bool unwanted)
+void RawWorkLimit::stop()
 {
     m_stopped = true;
-    m_unwanted = unwanted;
     // Checked by LibRaw's loaders between rows and by its development steps.
     m_raw.setCancelFlag();
 }
@@ -82,9 +81,9 @@ int RawWorkLimit::onProgress(void *self, enum LibRaw_progress, int, int)
 {
     auto *limit = static_cast<RawWorkLimit *>(self);
     if (!limit->m_stopped && limit->m_stillWanted && !limit->m_stillWanted())
-        limit->stop(true);
+        limit->stop();
     else if (!limit->m_stopped && std::chrono::steady_clock::now() > limit->m_deadline)
-        limit->stop(false);
+        limit->stop();
     return limit->m_stopped ? 1 : 0;
 }
 

@@ -36,8 +36,6 @@ public:
     // The work was stopped (over its budget or time, or no longer wanted);
     // whatever LibRaw then reports is not a picture.
     bool stopped() const { return m_stopped; }
-    // Stopped because the result is no longer wanted.
-    bool unwanted() const { return m_unwanted; }
 
     int read(void *data, size_t size, size_t count) override;
     int seek(INT64 offset, int whence) override;
@@ -51,7 +49,7 @@ private:
     static int onProgress(void *self, enum LibRaw_progress stage, int done, int total);
     void tick();
     bool shouldStop();
-    void stop(bool unwanted);
+    void stop();
 
     LibRaw &m_raw;
     StillWanted m_stillWanted;
@@ -60,5 +58,4 @@ private:
     qint64 m_budget;
     bool m_identifying = false;
     bool m_stopped = false;
-    bool m_unwanted = false;
 };
