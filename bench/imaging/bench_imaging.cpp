@@ -4,15 +4,21 @@
 // thumbnailing on the pool against one thread, reopening a screenful from an
 // empty and from a filled shared thumbnail cache, RAW preview and
 // development, the memory held by 2,000 cached grid thumbnails and the peak
-// memory of thumbnailing 45-megapixel sources on every core.
+// memory of thumbnailing 45-megapixel sources on every core, and the time
+// and memory hostile files cost.
+#include "HostileFiles.h"
 #include "ImagingFixtures.h"
+#include "imaging/ImageDecoder.h"
+#include "imaging/ImageLoadError.h"
 #include "imaging/ImageLoader.h"
 #include "imaging/RAWProcessor.h"
+#include "imaging/ThumbnailDiskCache.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -423,6 +429,126 @@ void BM_ThumbnailCacheMemory2000(benchmark::State &state)
     }
 }
 
+// Hostile files: each far smaller than what it declares. The thumbnail (or
+// the shared cache's lookup, or the RAW development) of each must be refused
+// or reduced quickly, without the memory its declared size would take.
+enum class Hostile {
+    pngOverLimit,
+    pngFlat,
+    jpegEmptyScans,
+    gifCanvas,
+    tiffFlat,
+    cacheEntry,
+    carvedJpeg,
+    damagedRaw
+};
+
+class HostileCase
+{
+public:
+    explicit HostileCase(Hostile kind)
+        : m_kind(kind)
+    {
+        using namespace HostileFiles;
+        ImageDecoder::initialiseLibraries(); // Qt's allocation limit, as the program has it
+        const auto write = [this](const QString &name, const QByteArray &bytes) {
+            m_path = m_dir.filePath(name);
+            return writeSparse(m_path, bytes, bytes.size());
+        };
+        switch (kind) {
+        case Hostile::pngOverLimit:
+            m_ready = write(QStringLiteral("limit.png"), flatPng(QSize(30000, 30000)));
+            break;
+        case Hostile::pngFlat:
+            m_ready = write(QStringLiteral("flat.png"), flatPng(QSize(12000, 12000)));
+            break;
+        case Hostile::jpegEmptyScans:
+            m_ready = write(QStringLiteral("scans.jpg"),
+                            progressiveJpeg(QSize(64, 48), QSize(12000, 12000), 200));
+            break;
+        case Hostile::gifCanvas:
+            m_ready = write(QStringLiteral("canvas.gif"), tinyGif(QSize(14000, 14000)));
+            break;
+        case Hostile::tiffFlat:
+            m_ready = write(QStringLiteral("flat.tif"), flatTiff(QSize(12000, 12000)));
+            break;
+        case Hostile::cacheEntry: {
+            m_path =
+                writeJpeg(m_dir.filePath(QStringLiteral("photo.jpg")), quadrantPicture(800, 600));
+            const ThumbnailDiskCache cache(m_dir.filePath(QStringLiteral("thumbnails")));
+            m_stamp = cache.stampOf(m_path);
+            const QString entry = cache.thumbnailPath(m_stamp, 512);
+            QDir().mkpath(QFileInfo(entry).path());
+            const QByteArray png =
+                flatPng(QSize(15000, 15000), {{"Thumb::URI", m_stamp.uri.toUtf8()},
+                                              {"Thumb::MTime", QByteArray::number(m_stamp.mtime)}});
+            m_ready = writeSparse(entry, png, png.size());
+            break;
+        }
+        case Hostile::carvedJpeg:
+            m_path = m_dir.filePath(QStringLiteral("carved.jpg"));
+            m_ready = writeSparse(m_path, jpegBytes(quadrantPicture(640, 480)), qint64(2) << 30);
+            break;
+        case Hostile::damagedRaw:
+            m_ready = write(QStringLiteral("damaged.iiq"), damagedIiq(3364));
+            break;
+        }
+    }
+
+    bool isReady() const { return m_ready; }
+
+    // True when the outcome is a refusal or a small picture, as it must be.
+    bool run()
+    {
+        switch (m_kind) {
+        case Hostile::cacheEntry: {
+            const ThumbnailDiskCache cache(m_dir.filePath(QStringLiteral("thumbnails")));
+            return cache.find(m_stamp, 320).verdict == ThumbnailDiskCache::Verdict::miss;
+        }
+        case Hostile::damagedRaw:
+            try {
+                RAWProcessor().decodeRAW(m_path).result();
+                return false;
+            } catch (const ImageLoadError &) {
+                return true;
+            }
+        default: {
+            const QImage thumbnail = ImageLoader::decodeThumbnail(m_path, 320);
+            return thumbnail.isNull() || qMax(thumbnail.width(), thumbnail.height()) <= 320;
+        }
+        }
+    }
+
+private:
+    Hostile m_kind;
+    QTemporaryDir m_dir;
+    QString m_path;
+    ThumbnailDiskCache::Stamp m_stamp;
+    bool m_ready = false;
+};
+
+void BM_HostileThumbnails(benchmark::State &state)
+{
+    HostileCase hostile(Hostile(state.range(0)));
+    if (!hostile.isReady()) {
+        state.SkipWithError("the hostile file could not be written");
+        return;
+    }
+    qint64 peakGrowth = 0;
+    for (auto _ : state) {
+        malloc_trim(0);
+        QFile clear(QStringLiteral("/proc/self/clear_refs"));
+        if (clear.open(QIODevice::WriteOnly))
+            clear.write("5"); // the peak (VmHWM) starts again from now
+        clear.close();
+        const qint64 before = residentBytes();
+        if (!hostile.run())
+            state.SkipWithError("a hostile file was decoded in full");
+        peakGrowth = qMax(peakGrowth, statusBytes("VmHWM:") - before);
+    }
+    state.counters["peak_rss_growth_mb"] = double(peakGrowth) / (1024.0 * 1024.0);
+}
+
 } // namespace
 
 BENCHMARK(BM_ThumbnailJpeg24MP)->Unit(benchmark::kMillisecond);
@@ -444,6 +570,11 @@ BENCHMARK(BM_ThumbnailPeakMemory)
     ->Arg(2)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
+    ->UseRealTime();
+// One run per hostile file, in the order of the Hostile enumeration.
+BENCHMARK(BM_HostileThumbnails)
+    ->DenseRange(0, int(Hostile::damagedRaw))
+    ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
 int main(int argc, char **argv)

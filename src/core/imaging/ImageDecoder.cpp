@@ -1,6 +1,7 @@
 #include "imaging/ImageDecoder.h"
 
 #include "imaging/ColorConverter.h"
+#include "imaging/DecodeLimits.h"
 #include "imaging/DedicatedThreadPool.h"
 #include "imaging/HeifDecoder.h"
 #include "imaging/ImageFileType.h"
@@ -13,6 +14,7 @@
 #include "imaging/WebpDecoder.h"
 #include "model/LocalFileName.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 #include <QSemaphore>
@@ -60,12 +62,58 @@ QThreadPool &standInPool()
     return pool;
 }
 
-QByteArray readWholeFile(const QString &path)
+// A WebP file up to the end of its RIFF container.
+QByteArray readWebpData(const QString &path)
 {
     QFile file;
     if (!LocalFileName::openForReading(file, path))
         return {};
-    return file.readAll();
+    QByteArray data = file.read(8);
+    if (data.size() < 8)
+        return {};
+    const auto *size = reinterpret_cast<const uchar *>(data.constData()) + 4;
+    const qint64 riffBytes =
+        qint64(size[0]) | qint64(size[1]) << 8 | qint64(size[2]) << 16 | qint64(size[3]) << 24;
+    return data + file.read(qMin(riffBytes, file.size() - data.size()));
+}
+
+// The bytes a JPEG decoder can need: the file up to the most its declared
+// frame can use (DecodeLimits::jpegBytesAtMost), not the video a motion
+// photo appends nor the rest of a carved disk image.
+QByteArray readJpegData(const QString &path)
+{
+    QFile file;
+    if (!LocalFileName::openForReading(file, path))
+        return {};
+    const qint64 fileSize = file.size();
+    QByteArray data = file.read(qMin(fileSize, DecodeLimits::jpegMetadataBytes));
+    const QSize declared = JpegDecoder::declaredSize(data);
+    if (!declared.isValid() || data.size() < DecodeLimits::jpegMetadataBytes)
+        return data;
+    const qint64 head = data.size();
+    const qint64 total = qMin(fileSize, DecodeLimits::jpegBytesAtMost(declared));
+    if (total > head) {
+        data.resize(total);
+        const qint64 read = file.read(data.data() + head, total - head);
+        data.resize(head + qMax<qint64>(0, read));
+    }
+    return data;
+}
+
+// The pixels a Qt reader allocates for a picture of `size`: Qt's GIF reader
+// gives the first frame's size but allocates the logical screen.
+QSize declaredSize(QSize size, const QByteArray &head)
+{
+    if (head.size() < 10 || !head.startsWith("GIF8"))
+        return size;
+    const auto *bytes = reinterpret_cast<const uchar *>(head.constData());
+    return size.expandedTo(QSize(bytes[6] | bytes[7] << 8, bytes[8] | bytes[9] << 8));
+}
+
+// Files no decoder needs whole: larger than any picture within the limits.
+bool isTooLarge(const QString &path)
+{
+    return DecodeLimits::fileSize(path) > DecodeLimits::maxFileBytes;
 }
 
 } // namespace
@@ -99,11 +147,21 @@ QImage ImageDecoder::readWithQt(const QString &path, qreal maxSize)
     QFile file;
     if (!LocalFileName::openForReading(file, path))
         return {};
-    QImageReader reader(&file);
+    const qint64 fileSize = file.size();
+    // Qt's JPEG reader has no scan limit: it gets the bytes only once they
+    // are known to be plausible, and only those a JPEG can need.
+    QBuffer jpeg;
+    if (ImageFileType::detect(file.peek(32), QString()) == ImageFileType::Kind::jpeg) {
+        jpeg.setData(readJpegData(path));
+        if (!JpegDecoder::isPlausible(jpeg.data()) || !jpeg.open(QIODevice::ReadOnly))
+            return {};
+    }
+    const QByteArray head = file.peek(10);
+    QImageReader reader(jpeg.isOpen() ? static_cast<QIODevice *>(&jpeg) : &file);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
     const QSize size = reader.size();
-    QSize allocated = size;
+    QSize allocated = declaredSize(size, head);
     if (maxSize > 0 && size.isValid() && qMax(size.width(), size.height()) > maxSize) {
         const int limit = qMax(1, int(std::floor(maxSize)));
         const QSize scaled = size.scaled(limit, limit, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
@@ -115,7 +173,10 @@ QImage ImageDecoder::readWithQt(const QString &path, qreal maxSize)
     }
     if (allocated.isValid() && qint64(allocated.width()) * allocated.height() > maxPixels)
         return {};
-    if (reader.format() == "jpeg" && !JpegDecoder::dataCanHold(size, file.size(), maxPixels))
+    // Declared pixels against the file's bytes, before the reader allocates.
+    const qint64 perByte =
+        reader.format() == "jpeg" ? DecodeLimits::jpegPixelsPerByte : DecodeLimits::pixelsPerByte;
+    if (size.isValid() && !DecodeLimits::fileCanHold(declaredSize(size, head), fileSize, perByte))
         return {};
     const bool readerRotates = reader.supportsOption(QImageIOHandler::ImageTransformation);
     QImage image = reader.read();
@@ -152,27 +213,30 @@ QImage ImageDecoder::refinedThumbnail(const QImage &stored, qreal maxSize,
 }
 
 QImage ImageDecoder::jpegThumbnail(const QString &path, qreal maxSize,
-                                   const InterimHandler &onInterim)
+                                   const InterimHandler &onInterim, const StillWanted &stillWanted)
 {
     // Camera JPEGs carry a 160 x 120 EXIF thumbnail: quick to show, but soft
     // in a 320-pixel cell, so the main picture follows, DCT-scaled.
     const QImage stored =
         StoredPreviews::load(path, maxSize, maxPixels, StoredPreviews::Source::exiv2Only);
     return refinedThumbnail(stored, maxSize, onInterim, [&] {
-        const QImage image = JpegDecoder::decode(readWholeFile(path), maxPixels, maxSize);
-        return image.isNull() ? readWithQt(path, maxSize) : image;
+        const auto keepGoing = [&](qreal) { return !stillWanted || stillWanted(); };
+        const QImage image = JpegDecoder::decode(readJpegData(path), maxPixels, maxSize,
+                                                 JpegDecoder::Orientation::applyTag, keepGoing);
+        return image.isNull() && keepGoing(0) ? readWithQt(path, maxSize) : image;
     });
 }
 
 QImage ImageDecoder::rawThumbnail(const QString &path, qreal maxSize,
-                                  const InterimHandler &onInterim)
+                                  const InterimHandler &onInterim, const StillWanted &stillWanted)
 {
     const QImage stored =
         StoredPreviews::load(path, maxSize, maxPixels, StoredPreviews::Source::exiv2ThenLibRaw);
     return refinedThumbnail(stored, maxSize, onInterim, [&] {
         QImage developed;
         try {
-            developed = RawDeveloper(maxPixels).develop(path, RawDeveloper::Resolution::halfSize);
+            developed = RawDeveloper(maxPixels).develop(path, RawDeveloper::Resolution::halfSize,
+                                                        stillWanted);
         } catch (const ImageLoadError &) {
         }
         // A small sensor (or a partly stored one) may give less than the preview.
@@ -200,22 +264,26 @@ QImage ImageDecoder::heifThumbnail(const QString &path, qreal maxSize,
 QImage ImageDecoder::webpThumbnail(const QString &path, qreal maxSize)
 {
     // Reduced inside libwebp; Qt's reader would decode the full picture first.
-    const QImage image = WebpDecoder::decodeScaled(readWholeFile(path), maxSize, maxPixels);
+    const QImage image = WebpDecoder::decodeScaled(readWebpData(path), maxSize, maxPixels);
     if (image.isNull())
         return readWithQt(path, maxSize); // animations
     return ImageOrientation::apply(image, webpOrientation(path));
 }
 
-QImage ImageDecoder::pngThumbnail(const QString &path, qreal maxSize)
+QImage ImageDecoder::pngThumbnail(const QString &path, qreal maxSize,
+                                  const StillWanted &stillWanted)
 {
-    const QImage image = PngDecoder::decodeScaled(path, maxSize, maxPixels);
-    return image.isNull() ? readWithQt(path, maxSize) : image; // interlaced ones
+    const QImage image = PngDecoder::decodeScaled(path, maxSize, maxPixels, stillWanted);
+    if (image.isNull() && (!stillWanted || stillWanted()))
+        return readWithQt(path, maxSize); // interlaced ones
+    return image;
 }
 
-QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize, const InterimHandler &onInterim)
+QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize, const InterimHandler &onInterim,
+                               const StillWanted &stillWanted)
 {
     initialiseLibraries();
-    if (!(maxSize >= 1)) // also rejects NaN
+    if (!(maxSize >= 1) || isTooLarge(path)) // also rejects NaN
         return {};
     QImage image;
     switch (ImageFileType::detect(path)) {
@@ -223,19 +291,19 @@ QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize, const Interim
     case ImageFileType::Kind::empty:
         return {};
     case ImageFileType::Kind::jpeg:
-        image = jpegThumbnail(path, maxSize, onInterim);
+        image = jpegThumbnail(path, maxSize, onInterim, stillWanted);
         break;
     case ImageFileType::Kind::heif:
         image = heifThumbnail(path, maxSize, onInterim);
         break;
     case ImageFileType::Kind::raw:
-        image = rawThumbnail(path, maxSize, onInterim);
+        image = rawThumbnail(path, maxSize, onInterim, stillWanted);
         break;
     case ImageFileType::Kind::webp:
         image = webpThumbnail(path, maxSize);
         break;
     case ImageFileType::Kind::png:
-        image = pngThumbnail(path, maxSize);
+        image = pngThumbnail(path, maxSize, stillWanted);
         break;
     default:
         image = readWithQt(path, maxSize);
@@ -302,6 +370,8 @@ QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInRea
                                const StillWanted &stillWanted)
 {
     initialiseLibraries();
+    if (isTooLarge(path))
+        throw ImageLoadError::decodeFailed();
     QImage image;
     switch (ImageFileType::detect(path)) {
     case ImageFileType::Kind::unreadable:
@@ -310,7 +380,7 @@ QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInRea
         throw ImageLoadError::decodeFailed();
     case ImageFileType::Kind::jpeg: {
         const std::optional<QImage> decoded =
-            jpegForView(readWholeFile(path), 0, view, standInReady, stillWanted);
+            jpegForView(readJpegData(path), 0, view, standInReady, stillWanted);
         if (!decoded)
             return {};
         image = decoded->isNull() ? readWithQt(path, 0) : *decoded;
@@ -335,7 +405,8 @@ QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInRea
                 StoredPreviews::load(path, 0, maxPixels, StoredPreviews::Source::exiv2ThenLibRaw);
         if (image.isNull()) {
             try {
-                image = RawDeveloper(maxPixels).develop(path);
+                image = RawDeveloper(maxPixels).develop(path, RawDeveloper::Resolution::full,
+                                                        stillWanted);
             } catch (const ImageLoadError &) {
                 image = {};
             }

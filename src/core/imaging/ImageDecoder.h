@@ -21,6 +21,10 @@ public:
     // more still decodes, reduced in the DCT domain below the limit.
     static constexpr qint64 maxPixels = 200'000'000;
 
+    // Asked while a picture decodes whether its result is still wanted; a
+    // decode told no stops and gives a null image. Any thread.
+    using StillWanted = std::function<bool()>;
+
     // Called from inside thumbnail() with a quick but too small picture (a
     // stored EXIF thumbnail, a small RAW preview), before the sharp one is
     // decoded; scaled like the result. Runs on the decoding thread.
@@ -31,8 +35,11 @@ public:
     // onInterim and the picture is then decoded at reduced size (JPEG in the
     // DCT domain, a RAW file without a large enough preview developed at half
     // size). Null when nothing decodes.
+    // A JPEG, PNG or RAW decode stops when `stillWanted` says no (between
+    // bands of rows, between scans, inside LibRaw).
     static QImage thumbnail(const QString &path, qreal maxSize,
-                            const InterimHandler &onInterim = {});
+                            const InterimHandler &onInterim = {},
+                            const StillWanted &stillWanted = {});
 
     // The full picture, or for a camera RAW file its largest stored preview
     // (developed from the sensor data when it has none).
@@ -43,8 +50,6 @@ public:
     // Receives a stand-in before the full picture is decoded; returns
     // whether the full picture is still wanted.
     using StandInReady = std::function<bool(const ViewPicture &)>;
-    // Asked while a JPEG decodes whether its result is still wanted.
-    using StillWanted = std::function<bool()>;
     // fullImage(path), and for a JPEG much larger than `view` (device
     // pixels), or a RAW file whose largest preview is such a JPEG, a quick
     // reduced decode, made on a thread of its own (the full
@@ -66,13 +71,14 @@ public:
 
 private:
     static QImage readWithQt(const QString &path, qreal maxSize);
-    static QImage jpegThumbnail(const QString &path, qreal maxSize,
-                                const InterimHandler &onInterim);
-    static QImage rawThumbnail(const QString &path, qreal maxSize, const InterimHandler &onInterim);
+    static QImage jpegThumbnail(const QString &path, qreal maxSize, const InterimHandler &onInterim,
+                                const StillWanted &stillWanted);
+    static QImage rawThumbnail(const QString &path, qreal maxSize, const InterimHandler &onInterim,
+                               const StillWanted &stillWanted);
     static QImage heifThumbnail(const QString &path, qreal maxSize,
                                 const InterimHandler &onInterim);
     static QImage webpThumbnail(const QString &path, qreal maxSize);
-    static QImage pngThumbnail(const QString &path, qreal maxSize);
+    static QImage pngThumbnail(const QString &path, qreal maxSize, const StillWanted &stillWanted);
     // A JPEG stream turned by `orientation` (0: its own tag), with a stand-in
     // first as fullImage() says; nullopt when no longer wanted.
     static std::optional<QImage> jpegForView(const QByteArray &data, int orientation, QSize view,

@@ -30,6 +30,7 @@ ImageLoader::~ImageLoader()
     // Jobs not started are dropped; running ones finish and post results to
     // this object, which Qt discards with its pending events.
     m_queue->clear();
+    m_stopping->store(true);
     m_pool.waitForDone();
 }
 
@@ -68,12 +69,13 @@ QFuture<QImage> ImageLoader::loadThumbnail(const ImageItem &item, qreal maxSize)
 }
 
 QImage ImageLoader::runJob(const ThumbnailDiskCache &disk, const QString &path, qreal maxSize,
-                           const ImageDecoder::InterimHandler &onInterim)
+                           const ImageDecoder::InterimHandler &onInterim,
+                           const ImageDecoder::StillWanted &stillWanted)
 {
     const ThumbnailDiskCache::Stamp stamp = disk.stampOf(path);
     const int bucket = ThumbnailDiskCache::bucketSide(maxSize);
     if (!stamp.isValid() || bucket == 0)
-        return ImageDecoder::thumbnail(path, maxSize, onInterim);
+        return ImageDecoder::thumbnail(path, maxSize, onInterim, stillWanted);
 
     ThumbnailDiskCache::Lookup found = disk.find(stamp, maxSize);
     if (found.verdict == ThumbnailDiskCache::Verdict::failed)
@@ -92,7 +94,9 @@ QImage ImageLoader::runJob(const ThumbnailDiskCache &disk, const QString &path, 
         if (onInterim)
             onInterim(ImageDecoder::scaledToFit(interim, maxSize));
     };
-    const QImage image = ImageDecoder::thumbnail(path, bucket, interimFitted);
+    const QImage image = ImageDecoder::thumbnail(path, bucket, interimFitted, stillWanted);
+    if (!stillWanted())
+        return {}; // stopped: no failure to record
     // The stamp was taken before decoding: a file changed meanwhile gets an
     // entry that no longer matches, never a stale one that does.
     if (image.isNull())
@@ -105,13 +109,14 @@ QImage ImageLoader::runJob(const ThumbnailDiskCache &disk, const QString &path, 
 void ImageLoader::startJob(const QString &path, qreal maxSize)
 {
     ++m_decodeJobCount;
-    m_queue->push([this, path, maxSize, disk = m_diskCache] {
+    m_queue->push([this, path, maxSize, disk = m_diskCache, stopping = m_stopping] {
         const auto onInterim = [this, path, maxSize](const QImage &interim) {
             QMetaObject::invokeMethod(
                 this, [this, path, interim, maxSize] { showInterim(path, interim, maxSize); },
                 Qt::QueuedConnection);
         };
-        const QImage image = runJob(disk, path, maxSize, onInterim);
+        const QImage image =
+            runJob(disk, path, maxSize, onInterim, [stopping] { return !stopping->load(); });
         QMetaObject::invokeMethod(
             this, [this, path, image, maxSize] { finishJob(path, image, maxSize); },
             Qt::QueuedConnection);

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QPromise>
 #include <QThreadPool>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -90,7 +91,8 @@ private:
 
     void startJob(const QString &path, qreal maxSize);
     static QImage runJob(const ThumbnailDiskCache &disk, const QString &path, qreal maxSize,
-                         const ImageDecoder::InterimHandler &onInterim);
+                         const ImageDecoder::InterimHandler &onInterim,
+                         const ImageDecoder::StillWanted &stillWanted);
     void showInterim(const QString &path, const QImage &image, qreal maxSize);
     void finishJob(const QString &path, const QImage &image, qreal maxSize);
     void insertCached(const QString &path, const QImage &image, qreal maxSize);
@@ -105,4 +107,7 @@ private:
     ThumbnailDiskCache m_diskCache;
     QThreadPool m_pool;
     std::unique_ptr<ThumbnailJobQueue> m_queue;
+    // Set when the loader goes: running decodes stop at their next band of
+    // rows, so that destroying the loader (quitting) waits for none.
+    std::shared_ptr<std::atomic<bool>> m_stopping = std::make_shared<std::atomic<bool>>(false);
 };

@@ -1,6 +1,7 @@
 #include "imaging/JpegDecoder.h"
 
 #include "imaging/ColorConverter.h"
+#include "imaging/DecodeLimits.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/ImageOrientation.h"
 
@@ -109,7 +110,7 @@ struct JpegHeader
 
 // The header of a JPEG TurboJPEG can decode into RGB, when its data can hold
 // the pixels it declares.
-std::optional<JpegHeader> readHeader(tjhandle tj, const QByteArray &data, qint64 maxPixels)
+std::optional<JpegHeader> readHeader(tjhandle tj, const QByteArray &data)
 {
     if (!tj || data.isEmpty())
         return std::nullopt;
@@ -120,7 +121,7 @@ std::optional<JpegHeader> readHeader(tjhandle tj, const QByteArray &data, qint64
                             &header.height, &subsampling, &colourspace) != 0)
         return std::nullopt;
     if (header.width <= 0 || header.height <= 0 ||
-        !JpegDecoder::dataCanHold(QSize(header.width, header.height), data.size(), maxPixels))
+        !JpegDecoder::dataCanHold(QSize(header.width, header.height), data.size()))
         return std::nullopt;
     if (colourspace == TJCS_CMYK || colourspace == TJCS_YCCK)
         return std::nullopt; // Qt's reader converts these
@@ -142,6 +143,29 @@ struct JpegErrorManager
 void ignoreMessage(j_common_ptr)
 {}
 
+// Called by libjpeg while it reads scans and while it outputs rows: stops a
+// file of more scans than any encoder writes, and a decode that is no longer
+// wanted, by leaving through the error path.
+struct JpegProgress
+{
+    jpeg_progress_mgr base;
+    const JpegDecoder::KeepGoing *keepGoing;
+    int calls;
+};
+
+void checkProgress(j_common_ptr info)
+{
+    const auto *decompress = reinterpret_cast<j_decompress_ptr>(info);
+    auto *progress = reinterpret_cast<JpegProgress *>(info->progress);
+    const bool tooManyScans = decompress->input_scan_number > JpegDecoder::maxScans;
+    // The wish is asked every few calls: a call comes per row of blocks.
+    const bool unwanted = *progress->keepGoing && ++progress->calls % 16 == 0 &&
+                          !(*progress->keepGoing)(qreal(decompress->output_scanline) /
+                                                  qMax(1u, decompress->output_height));
+    if (tooManyScans || unwanted)
+        leaveOnError(info);
+}
+
 constexpr int rowsPerBand = 32;
 
 // Decompresses into `image` (already sized for the scaled output). libjpeg
@@ -153,6 +177,8 @@ bool decompressInto(QImage &image, const QByteArray &data, tjscalingfactor facto
 {
     jpeg_decompress_struct info{};
     JpegErrorManager errors{};
+    JpegProgress progress{{}, &keepGoing, 0};
+    progress.base.progress_monitor = checkProgress;
     info.err = jpeg_std_error(&errors.base);
     errors.base.error_exit = leaveOnError;
     errors.base.output_message = ignoreMessage;
@@ -161,6 +187,7 @@ bool decompressInto(QImage &image, const QByteArray &data, tjscalingfactor facto
         return false;
     }
     jpeg_create_decompress(&info);
+    info.progress = &progress.base;
     jpeg_mem_src(&info, reinterpret_cast<const unsigned char *>(data.constData()),
                  static_cast<unsigned long>(data.size()));
     jpeg_read_header(&info, TRUE);
@@ -232,15 +259,34 @@ bool swapsAxes(int orientation)
 
 } // namespace
 
-bool JpegDecoder::dataCanHold(QSize declared, qint64 dataSize, qint64 maxPixels)
+bool JpegDecoder::dataCanHold(QSize declared, qint64 dataSize)
 {
     // Every 8 x 8 block of the first component costs at least one bit of
     // entropy-coded data, so a file far smaller than that declares pixels it
-    // does not have: a decompression bomb, not a panorama. Only pictures over
-    // the limit are checked; a truncated photo of ordinary size still shows
-    // what it has.
-    const qint64 pixels = qint64(declared.width()) * declared.height();
-    return pixels <= maxPixels || dataSize >= pixels / 512;
+    // does not have: a decompression bomb, not a panorama. Small pictures are
+    // not checked; a truncated photo of ordinary size still shows what it has.
+    return DecodeLimits::fileCanHold(declared, dataSize, DecodeLimits::jpegPixelsPerByte);
+}
+
+bool JpegDecoder::isPlausible(const QByteArray &data)
+{
+    // Entropy-coded data never holds FF DA (a coded FF is followed by 00),
+    // so this counts the scans, and those of an embedded EXIF thumbnail.
+    const QSize declared = declaredSize(data);
+    return declared.isValid() && dataCanHold(declared, data.size()) &&
+           data.count(QByteArrayView("\xFF\xDA", 2)) <= maxScans;
+}
+
+QSize JpegDecoder::declaredSize(const QByteArray &data)
+{
+    TjHandle tj;
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    if (!tj.handle || data.isEmpty() ||
+        tjDecompressHeader3(tj.handle, reinterpret_cast<const unsigned char *>(data.constData()),
+                            static_cast<unsigned long>(data.size()), &width, &height, &subsampling,
+                            &colourspace) != 0)
+        return {};
+    return QSize(width, height);
 }
 
 QSize JpegDecoder::decodedSize(QSize declared, qint64 maxPixels, qreal maxSize)
@@ -269,7 +315,7 @@ QImage JpegDecoder::decode(const QByteArray &data, qint64 maxPixels, qreal maxSi
                            Orientation orientation, const KeepGoing &keepGoing)
 {
     TjHandle tj;
-    const std::optional<JpegHeader> header = readHeader(tj.handle, data, maxPixels);
+    const std::optional<JpegHeader> header = readHeader(tj.handle, data);
     if (!header)
         return {};
     const QSize declared(header->width, header->height);
@@ -287,7 +333,7 @@ ViewPicture JpegDecoder::decodeCovering(const QByteArray &data, qint64 maxPixels
     if (view.isEmpty())
         return {};
     TjHandle tj;
-    const std::optional<JpegHeader> header = readHeader(tj.handle, data, maxPixels);
+    const std::optional<JpegHeader> header = readHeader(tj.handle, data);
     if (!header)
         return {};
     Metadata metadata = readMetadata(data);

@@ -45,9 +45,23 @@ public:
     static ViewPicture decodeCovering(const QByteArray &data, qint64 maxPixels, QSize view,
                                       const KeepGoing &keepGoing = {}, int orientation = 0);
 
-    // False when a picture declaring more than maxPixels has fewer bytes than
-    // its blocks need at the least (checked before decoding scaled).
-    static bool dataCanHold(QSize declared, qint64 dataSize, qint64 maxPixels);
+    // False when a picture declaring more than DecodeLimits::freePixels has
+    // fewer bytes than its blocks need at the least (checked before decoding
+    // scaled).
+    static bool dataCanHold(QSize declared, qint64 dataSize);
+
+    // More scans than any encoder writes (ten are usual, a few dozen rare).
+    // Every scan is a pass over the whole picture's coefficients, so a file
+    // of empty scans would cost seconds per kilobyte; libjpeg-turbo advises
+    // a limit of a few hundred.
+    static constexpr int maxScans = 300;
+    // False when `data` holds more start-of-scan markers than maxScans or
+    // declares more pixels than it can hold (dataCanHold). A quick count over
+    // the bytes, for readers that have no progress monitor (Qt's).
+    static bool isPlausible(const QByteArray &data);
+
+    // The frame size the data declares; invalid when no frame header is found.
+    static QSize declaredSize(const QByteArray &data);
 
     // The scaled size decode() would allocate; invalid when none fits.
     static QSize decodedSize(QSize declared, qint64 maxPixels, qreal maxSize);

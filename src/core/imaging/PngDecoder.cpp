@@ -1,6 +1,7 @@
 #include "imaging/PngDecoder.h"
 
 #include "imaging/ColorConverter.h"
+#include "imaging/DecodeLimits.h"
 #include "imaging/ImageBuffer.h"
 #include "model/LocalFileName.h"
 
@@ -62,7 +63,11 @@ void accumulateRow(Decoding &d, int factor)
     }
 }
 
-bool decodeRows(png_structp png, png_infop info, Decoding &d, qreal maxSize, qint64 maxPixels)
+// Rows inflated between two questions whether the decode is still wanted.
+constexpr png_uint_32 rowsPerBand = 64;
+
+bool decodeRows(png_structp png, png_infop info, Decoding &d, qreal maxSize, qint64 maxPixels,
+                const std::function<bool()> &stillWanted)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
@@ -71,8 +76,10 @@ bool decodeRows(png_structp png, png_infop info, Decoding &d, qreal maxSize, qin
     png_uint_32 width = 0, height = 0;
     int bitDepth = 0, colourType = 0, interlace = 0;
     png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, &interlace, nullptr, nullptr);
+    // Inflating costs time by the declared pixels, however few are kept.
     if (interlace != PNG_INTERLACE_NONE || width == 0 || height == 0 || width > 1'000'000 ||
-        height > 1'000'000)
+        height > 1'000'000 || qint64(width) * height > maxPixels ||
+        !DecodeLimits::fileCanHold(QSize(int(width), int(height)), d.file.size()))
         return false;
     const bool alpha =
         (colourType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
@@ -108,6 +115,8 @@ bool decodeRows(png_structp png, png_infop info, Decoding &d, qreal maxSize, qin
     d.sums.assign(size_t(outWidth) * 4, 0);
     d.counts.assign(size_t(outWidth), 0);
     for (png_uint_32 y = 0; y < height; ++y) {
+        if (stillWanted && y % rowsPerBand == 0 && !stillWanted())
+            return false;
         png_read_row(png, d.row.data(), nullptr);
         accumulateRow(d, factor);
         if ((y + 1) % png_uint_32(factor) == 0 || y + 1 == height)
@@ -118,7 +127,8 @@ bool decodeRows(png_structp png, png_infop info, Decoding &d, qreal maxSize, qin
 
 } // namespace
 
-QImage PngDecoder::decodeScaled(const QString &path, qreal maxSize, qint64 maxPixels)
+QImage PngDecoder::decodeScaled(const QString &path, qreal maxSize, qint64 maxPixels,
+                                const std::function<bool()> &stillWanted)
 {
     auto decoding = std::make_unique<Decoding>();
     if (!LocalFileName::openForReading(decoding->file, path))
@@ -128,7 +138,7 @@ QImage PngDecoder::decodeScaled(const QString &path, qreal maxSize, qint64 maxPi
     if (!png)
         return {};
     png_infop info = png_create_info_struct(png);
-    const bool decoded = info && decodeRows(png, info, *decoding, maxSize, maxPixels);
+    const bool decoded = info && decodeRows(png, info, *decoding, maxSize, maxPixels, stillWanted);
     png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
     if (!decoded)
         return {};

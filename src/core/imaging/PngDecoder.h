@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QString>
+#include <functional>
 
 // Non-interlaced PNG through libpng, reduced while reading: rows are read one
 // at a time and averaged into blocks as they arrive, so a thumbnail of a large
@@ -12,7 +13,9 @@ class PngDecoder
 public:
     // Longer side at least maxSize (reduced by a whole factor; the caller
     // scales the rest), sRGB (the file's ICC profile applied). Null for
-    // interlaced files, bad data, or a result of more than maxPixels. Any
-    // thread.
-    static QImage decodeScaled(const QString &path, qreal maxSize, qint64 maxPixels);
+    // interlaced files, bad data, a picture declaring more than maxPixels or
+    // more than its file can hold (DecodeLimits), or when `stillWanted`,
+    // asked between bands of rows, says no. Any thread.
+    static QImage decodeScaled(const QString &path, qreal maxSize, qint64 maxPixels,
+                               const std::function<bool()> &stillWanted = {});
 };

@@ -110,8 +110,15 @@ QFuture<ViewPicture> RAWProcessor::loadForView(const QString &path, QSize view)
 
 QFuture<QImage> RAWProcessor::decodeRAW(const QString &path)
 {
-    return m_worker->run<QImage>(
-        [path](Worker &worker, QPromise<QImage> &) { return worker.rawDeveloper().develop(path); });
+    return m_worker->run<QImage>([path](Worker &worker, QPromise<QImage> &promise) {
+        // A damaged file can keep LibRaw busy for minutes: the development
+        // stops when its future is cancelled or the processor is destroyed,
+        // so that neither leaving the picture nor quitting waits for it.
+        const auto stillWanted = [&worker, &promise] {
+            return !promise.isCanceled() && !worker.retired.load(std::memory_order_acquire);
+        };
+        return worker.rawDeveloper().develop(path, RawDeveloper::Resolution::full, stillWanted);
+    });
 }
 
 QImage RAWProcessor::loadImageSync(const QString &path)

@@ -35,7 +35,9 @@ public:
     QFuture<ViewPicture> loadForView(const QString &path, QSize view);
     // The RAW file's sensor data developed at full resolution (as-shot white
     // balance, sRGB, 8 bits, upright). Uses the processor's LibRaw context,
-    // created at the first decode and reused for every later one.
+    // created at the first decode and reused for every later one. Unlike the
+    // other jobs, a development stops soon after its future is cancelled or
+    // the processor destroyed, and a damaged file's within a time limit.
     QFuture<QImage> decodeRAW(const QString &path);
 
     // Synchronous loadImage; throws ImageLoadError. Any thread.

@@ -1,6 +1,7 @@
 #include "imaging/RawDeveloper.h"
 
 #include "imaging/ImageLoadError.h"
+#include "imaging/RawWorkLimit.h"
 #include "model/LocalFileName.h"
 
 #include <QColorSpace>
@@ -34,7 +35,8 @@ bool RawDeveloper::sensorDataFitsFile(const QString &path) const
     return qint64(info.st_size) * 8 >= photosites;
 }
 
-QImage RawDeveloper::develop(const QString &path, Resolution resolution)
+QImage RawDeveloper::develop(const QString &path, Resolution resolution,
+                             const std::function<bool()> &stillWanted)
 {
     LibRaw &raw = *m_raw;
     raw.recycle();
@@ -47,8 +49,11 @@ QImage RawDeveloper::develop(const QString &path, Resolution resolution)
     params.user_flip = -1; // the file's own orientation
     params.half_size = resolution == Resolution::halfSize ? 1 : 0;
 
-    if (raw.open_file(LocalFileName::encode(path).constData()) != LIBRAW_SUCCESS) {
+    RawWorkLimit input(path, raw, stillWanted);
+    if (input.open() != LIBRAW_SUCCESS) {
         raw.recycle();
+        if (input.stopped())
+            throw ImageLoadError::decodeFailed();
         throw ImageLoadError::sourceCreationFailed();
     }
     const auto &sizes = raw.imgdata.sizes;
@@ -57,7 +62,7 @@ QImage RawDeveloper::develop(const QString &path, Resolution resolution)
                            qint64(sizes.width) * sizes.height <= m_maxPixels &&
                            sensorDataFitsFile(path);
     if (!plausible || raw.unpack() != LIBRAW_SUCCESS || m_dataError ||
-        raw.dcraw_process() != LIBRAW_SUCCESS || m_dataError) {
+        raw.dcraw_process() != LIBRAW_SUCCESS || m_dataError || input.stopped()) {
         raw.recycle();
         throw ImageLoadError::decodeFailed();
     }

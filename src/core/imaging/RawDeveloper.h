@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class LibRaw;
@@ -20,12 +21,16 @@ public:
 
     // Throws ImageLoadError: sourceCreationFailed when LibRaw cannot open the
     // file; decodeFailed when it opens but the sensor data is missing, cut
-    // short, larger than maxPixels, or fails to develop.
+    // short, larger than maxPixels or than the file can hold, or fails to
+    // develop, and when the work was stopped: over its budget for the file's
+    // size or its time limit (RawWorkLimit), or because `stillWanted`, asked
+    // every few thousand reads and at every stage, said no.
     // halfSize: every 2 x 2 block of photosites becomes one pixel without
     // demosaicing, a quarter of the work and of the memory (thumbnails of
     // files without a usable stored preview).
     enum class Resolution { full, halfSize };
-    QImage develop(const QString &path, Resolution resolution = Resolution::full);
+    QImage develop(const QString &path, Resolution resolution = Resolution::full,
+                   const std::function<bool()> &stillWanted = {});
 
 private:
     static void onDataError(void *self, const char *file, int offset);

@@ -3,6 +3,7 @@
 #include "imaging/ColorConverter.h"
 #include "imaging/ImageOrientation.h"
 #include "imaging/JpegDecoder.h"
+#include "imaging/RawWorkLimit.h"
 #include "model/LocalFileName.h"
 
 #include <QBuffer>
@@ -143,8 +144,8 @@ StoredPreviews::JpegPreview StoredPreviews::largestJpeg(const QString &path)
         // Unreadable metadata: LibRaw may still find the preview.
     }
     auto raw = std::make_unique<LibRaw>(0);
-    if (raw->open_file(LocalFileName::encode(path).constData()) != LIBRAW_SUCCESS ||
-        raw->unpack_thumb() != LIBRAW_SUCCESS ||
+    RawWorkLimit input(path, *raw);
+    if (input.open() != LIBRAW_SUCCESS || raw->unpack_thumb() != LIBRAW_SUCCESS ||
         raw->imgdata.thumbnail.tformat != LIBRAW_THUMBNAIL_JPEG || !raw->imgdata.thumbnail.thumb)
         return found;
     if (found.orientation == 0)
@@ -184,7 +185,8 @@ QImage StoredPreviews::loadWithLibRaw(const QString &path, qreal maxSize, qint64
                                       int *orientation)
 {
     auto raw = std::make_unique<LibRaw>(0);
-    if (raw->open_file(LocalFileName::encode(path).constData()) != LIBRAW_SUCCESS)
+    RawWorkLimit input(path, *raw);
+    if (input.open() != LIBRAW_SUCCESS)
         return {};
     if (orientation)
         *orientation = ImageOrientation::fromLibRawFlip(raw->imgdata.sizes.flip);

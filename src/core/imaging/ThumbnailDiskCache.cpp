@@ -8,11 +8,16 @@
 #include <QImageReader>
 #include <QSaveFile>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int buckets[] = {512, 1024};
+
+// Failure marks are a pixel; anything much larger is not one.
+constexpr int failureMarkSide = 16;
 
 // The standard's MTime has whole seconds; this extension key keeps the rest.
 constexpr const char *nanosecondsKey = "X-Kelvane::MTime-NSec";
@@ -54,12 +59,27 @@ bool makePrivateFolder(const QString &folder)
     return true;
 }
 
-QImage readPng(const QString &path)
+// An entry of the shared cache, which other programs write too: only a
+// regular file (a FIFO would hold the reading thread for ever) whose picture
+// fits the folder's side (a larger one would cost its full size in memory,
+// and is no thumbnail of ours). Null otherwise.
+QImage readPng(const QString &path, int maxSide)
 {
-    QFile file;
-    if (!LocalFileName::openForReading(file, path))
+    const int fd =
+        ::open(LocalFileName::encode(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return {};
+    struct stat info;
+    QFile file;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
     QImageReader reader(&file, "png");
+    const QSize size = reader.size();
+    if (!size.isValid() || qMax(size.width(), size.height()) > maxSide)
+        return {};
     return reader.read();
 }
 
@@ -139,7 +159,7 @@ ThumbnailDiskCache::Lookup ThumbnailDiskCache::find(const Stamp &stamp, qreal ma
     for (const int side : buckets) {
         if (side < maxSize)
             continue;
-        QImage png = readPng(thumbnailPath(stamp, side));
+        QImage png = readPng(thumbnailPath(stamp, side), side);
         if (png.isNull() || !matches(png, stamp))
             continue;
         // Smaller than asked is right only when it is the whole picture.
@@ -150,7 +170,7 @@ ThumbnailDiskCache::Lookup ThumbnailDiskCache::find(const Stamp &stamp, qreal ma
         if (longer >= maxSize || wholePicture)
             return {Verdict::hit, std::move(png)};
     }
-    const QImage failure = readPng(failurePath(stamp));
+    const QImage failure = readPng(failurePath(stamp), failureMarkSide);
     if (!failure.isNull() && matches(failure, stamp))
         return {Verdict::failed, {}};
     return {};

@@ -1,6 +1,7 @@
 #include "imaging/WebpDecoder.h"
 
 #include "imaging/ColorConverter.h"
+#include "imaging/DecodeLimits.h"
 #include "imaging/ImageBuffer.h"
 
 #include <cmath>
@@ -44,7 +45,8 @@ QImage WebpDecoder::decodeScaled(const QByteArray &data, qreal maxSize, qint64 m
         return {};
     const auto *bytes = reinterpret_cast<const uint8_t *>(data.constData());
     if (WebPGetFeatures(bytes, size_t(data.size()), &config.input) != VP8_STATUS_OK ||
-        config.input.has_animation || config.input.width <= 0 || config.input.height <= 0)
+        config.input.has_animation || config.input.width <= 0 || config.input.height <= 0 ||
+        !DecodeLimits::fileCanHold(QSize(config.input.width, config.input.height), data.size()))
         return {};
     const QSize size = reducedSize(QSize(config.input.width, config.input.height), maxSize);
     if (qint64(size.width()) * size.height() > maxPixels)

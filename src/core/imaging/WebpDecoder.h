@@ -11,7 +11,8 @@ class WebpDecoder
 public:
     // Longer side the smallest size that still reaches maxSize (full size
     // for a smaller picture), in the stored orientation, sRGB (the file's
-    // ICC profile applied). Null for animations, bad data, or a result of
-    // more than maxPixels. Any thread.
+    // ICC profile applied). Null for animations, bad data, a result of more
+    // than maxPixels, or more pixels than `data` can hold (DecodeLimits).
+    // Any thread.
     static QImage decodeScaled(const QByteArray &data, qreal maxSize, qint64 maxPixels);
 };

@@ -1,17 +1,23 @@
+#include "HostileFiles.h"
 #include "ImagingFixtures.h"
 #include "imaging/EXIFReader.h"
+#include "imaging/ImageDecoder.h"
 #include "imaging/ImageLoadError.h"
 #include "imaging/ImageLoader.h"
 #include "imaging/RAWProcessor.h"
+#include "imaging/ThumbnailDiskCache.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <optional>
+#include <sys/stat.h>
 
 using namespace ImagingFixtures;
+using namespace HostileFiles;
 
 namespace {
 
@@ -74,6 +80,26 @@ QByteArray readBytes(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// How far the resident memory's peak rises while `work` runs, in bytes.
+qint64 peakGrowth(const std::function<void()> &work)
+{
+    const auto status = [](const QByteArray &key) {
+        QFile file(QStringLiteral("/proc/self/status"));
+        file.open(QIODevice::ReadOnly);
+        for (const QByteArray &line : file.readAll().split('\n'))
+            if (line.startsWith(key))
+                return line.mid(key.size()).trimmed().split(' ').first().toLongLong() * 1024;
+        return qint64(0);
+    };
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5"); // the peak starts again from now
+    clear.close();
+    const qint64 before = status("VmRSS:");
+    work();
+    return status("VmHWM:") - before;
 }
 
 } // namespace
@@ -203,6 +229,15 @@ private Q_SLOTS:
         le32(2, 54), le32(10, 54), le32(14, 40), le32(18, 60000), le32(22, 60000);
         bmp[26] = 1, bmp[28] = 24;
         QTest::newRow("bmp") << "bomb.bmp" << bmp;
+        // Flat pictures far beyond what their bytes can hold, or too many scans.
+        QTest::newRow("png over the pixel limit") << "limit.png" << flatPng(QSize(15000, 15000));
+        QTest::newRow("png flat") << "flat.png" << flatPng(QSize(12000, 12000));
+        QTest::newRow("tiff flat") << "flat.tif" << flatTiff(QSize(12000, 12000));
+        QTest::newRow("gif canvas") << "canvas.gif" << tinyGif(QSize(14000, 14000));
+        QTest::newRow("jpeg empty scans, large")
+            << "scans_large.jpg" << progressiveJpeg(QSize(64, 48), QSize(12000, 12000), 200);
+        QTest::newRow("jpeg empty scans")
+            << "scans.jpg" << progressiveJpeg(QSize(64, 48), QSize(64, 48), 1000);
     }
     void decompressionBombsAreRefused()
     {
@@ -212,6 +247,95 @@ private Q_SLOTS:
         writeBytes(path, bytes);
         QVERIFY(ImageLoader::decodeThumbnail(path, 320).isNull());
         QCOMPARE(loadFull(path).error, std::optional(ImageLoadError::Kind::decodeFailed));
+    }
+
+    void decodesStopWhenNoLongerWanted_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        // Within the scan limit; every scan is a pass over the picture.
+        QTest::newRow("progressive jpeg")
+            << "stopped.jpg" << progressiveJpeg(QSize(64, 48), QSize(64, 48), 150);
+        QTest::newRow("png") << "stopped.png"
+                             << readBytes(writePng(file(QStringLiteral("stopped_source.png")),
+                                                   quadrantPicture(600, 400)));
+    }
+    void decodesStopWhenNoLongerWanted()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        const QString path = file(name);
+        writeBytes(path, bytes);
+        QVERIFY(!ImageDecoder::thumbnail(path, 320, {}, [] { return true; }).isNull());
+        int asked = 0;
+        const auto wantedThrice = [&asked] { return ++asked <= 3; };
+        QVERIFY(ImageDecoder::thumbnail(path, 320, {}, wantedThrice).isNull());
+        asked = 0;
+        if (name.endsWith(QLatin1String(".jpg")))
+            QVERIFY(ImageDecoder::fullImage(path, QSize(), {}, wantedThrice).isNull());
+    }
+
+    void carvedFilesAreNotReadWhole()
+    {
+        // A photo at the start of 2 GB, as a recovery tool carves it (sparse:
+        // the hole costs no disk).
+        const QString carved = file(QStringLiteral("carved.jpg"));
+        QVERIFY(writeSparse(carved, jpegBytes(quadrantPicture(640, 480)), qint64(2) << 30));
+        QVERIFY(ImageLoader::decodeThumbnail(carved, 320).isNull());
+        QCOMPARE(loadFull(carved).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        // Within the limit the photo shows, read no further than its frame can use.
+        QVERIFY(QFile::resize(carved, qint64(600) << 20));
+        QImage thumbnail;
+        const qint64 growth =
+            peakGrowth([&] { thumbnail = ImageLoader::decodeThumbnail(carved, 320); });
+        QVERIFY(hasUprightQuadrants(thumbnail));
+        QVERIFY2(growth < (qint64(100) << 20), qPrintable(QString::number(growth >> 20)));
+    }
+
+    void sharedCacheEntriesAreCheckedBeforeReading()
+    {
+        const QString photo =
+            writeJpeg(file(QStringLiteral("cached.jpg")), quadrantPicture(800, 600));
+        ImageDecoder::initialiseLibraries(); // Qt's allocation limit, as the program has it
+        const ThumbnailDiskCache cache(file(QStringLiteral("thumbnails")));
+        const ThumbnailDiskCache::Stamp stamp = cache.stampOf(photo);
+        const QString entry = cache.thumbnailPath(stamp, 512);
+        QVERIFY(QDir().mkpath(QFileInfo(entry).path()));
+        // Another program's entry for this very file, far larger than its folder's side.
+        writeBytes(entry, flatPng(QSize(15000, 15000),
+                                  {{"Thumb::URI", stamp.uri.toUtf8()},
+                                   {"Thumb::MTime", QByteArray::number(stamp.mtime)}}));
+        QCOMPARE(cache.find(stamp, 320).verdict, ThumbnailDiskCache::Verdict::miss);
+        // FIFOs where an entry and a failure mark belong must not hold the reader.
+        QVERIFY(QFile::remove(entry));
+        QVERIFY(QDir().mkpath(QFileInfo(cache.failurePath(stamp)).path()));
+        for (const QString &path : {entry, cache.failurePath(stamp)})
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        QCOMPARE(cache.find(stamp, 320).verdict, ThumbnailDiskCache::Verdict::miss);
+    }
+
+    void damagedRawDevelopmentEnds()
+    {
+        // LibRaw counts the entries of a zeroed Phase One directory down from 2^32.
+        const QString damaged = file(QStringLiteral("damaged.iiq"));
+        writeBytes(damaged, damagedIiq(3364));
+        QCOMPARE(developError(m_processor, damaged),
+                 std::optional(ImageLoadError::Kind::decodeFailed));
+        const QString namedNef = file(QStringLiteral("damaged.nef"));
+        writeBytes(namedNef, damagedIiq(3364));
+        exerciseAll(namedNef);
+        // So large that its budget lasts minutes: it ends only when no longer wanted.
+        const QString large = file(QStringLiteral("damaged_large.iiq"));
+        QVERIFY(writeSparse(large, damagedIiq(16), qint64(1) << 28));
+        auto processor = std::make_unique<RAWProcessor>();
+        QFuture<QImage> left = processor->decodeRAW(large);
+        left.cancel();
+        QTRY_VERIFY(left.isFinished());
+        // Quitting: the processor goes while it develops, and waits for nothing.
+        const QFuture<QImage> abandoned = processor->decodeRAW(large);
+        processor.reset();
+        QTRY_VERIFY(abandoned.isFinished());
+        RAWProcessor::waitForRetiredProcessors();
     }
 
     void hundredMegapixelPhotoLoads()

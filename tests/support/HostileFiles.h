@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QSize>
+#include <QString>
+
+// Small files that declare far more than they hold, as a hostile or damaged
+// file does: built byte by byte, each costing next to nothing to make.
+namespace HostileFiles {
+
+// A zlib stream of `count` zero bytes, 13 bits per 258 of them.
+QByteArray zlibZeros(qint64 count);
+
+// A 1-bit greyscale PNG of `size`, all black; `texts` are tEXt chunks
+// (keyword, text) before the picture data.
+QByteArray flatPng(QSize size, const QList<QPair<QByteArray, QByteArray>> &texts = {});
+
+// A 1-bit TIFF of `size`, all white, in one deflated strip.
+QByteArray flatTiff(QSize size);
+
+// A GIF of 35 bytes whose logical screen is `canvas`, holding one pixel.
+QByteArray tinyGif(QSize canvas);
+
+// A progressive greyscale JPEG of `stored` pixels whose frame header declares
+// `declared`, with `emptyScans` scans of no data before its end.
+QByteArray progressiveJpeg(QSize stored, QSize declared, int emptyScans);
+
+// The start of a Phase One IIQ file whose directory lies in zeroed bytes:
+// LibRaw's parser counts its entries down from 2^32. Padded with zeros to
+// `size` bytes.
+QByteArray damagedIiq(qint64 size);
+
+// Writes `bytes` to `path` and extends the file, sparsely, to `size` bytes
+// (no disk is used for the hole). False on failure.
+bool writeSparse(const QString &path, const QByteArray &bytes, qint64 size);
+
+} // namespace HostileFiles
