@@ -38,8 +38,12 @@ QuitOnSignals::QuitOnSignals(QObject *parent)
     action.sa_handler = noteSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < handledSignals.size(); ++i)
-        ::sigaction(handledSignals[i], &action, &m_previous[i]);
+    for (std::size_t i = 0; i < handledSignals.size(); ++i) {
+        ::sigaction(handledSignals[i], nullptr, &m_previous[i]);
+        // Ignored by who started us (nohup, a background job): stays ignored.
+        if (m_previous[i].sa_handler != SIG_IGN)
+            ::sigaction(handledSignals[i], &action, nullptr);
+    }
 }
 
 QuitOnSignals::~QuitOnSignals()
