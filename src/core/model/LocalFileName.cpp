@@ -35,6 +35,17 @@ int validSequenceLength(const uchar *p, qsizetype left)
     return code < minimum || code > 0x10FFFF || surrogate ? 0 : length;
 }
 
+// Whether the unit at `i` stands for a raw byte: a unit in U+DC80..U+DCFF
+// that is not the second half of a surrogate pair (emoji such as U+1F4F7 and
+// many CJK Extension B characters end in such a unit).
+bool isEscapedByte(QStringView path, qsizetype i)
+{
+    const char16_t c = path[i].unicode();
+    if (c < escapeBase || c > 0xDCFF)
+        return false;
+    return i == 0 || !QChar::isHighSurrogate(path[i - 1].unicode());
+}
+
 } // namespace
 
 QString LocalFileName::decode(const char *bytes, qsizetype length)
@@ -65,24 +76,18 @@ QString LocalFileName::decode(const char *bytes, qsizetype length)
 
 QByteArray LocalFileName::encode(const QString &path)
 {
-    bool escaped = false;
-    for (const QChar c : path) {
-        if (c.unicode() >= escapeBase && c.unicode() <= 0xDCFF) {
-            escaped = true;
-            break;
-        }
-    }
-    if (!escaped)
+    qsizetype first = 0;
+    while (first < path.size() && !isEscapedByte(path, first))
+        ++first;
+    if (first == path.size())
         return path.toUtf8();
     QByteArray bytes;
     bytes.reserve(path.size() * 2);
     qsizetype runStart = 0;
-    for (qsizetype i = 0; i < path.size(); ++i) {
-        const char16_t c = path.at(i).unicode();
-        // A lone low surrogate only: a valid pair never starts with U+DC80..U+DCFF.
-        if (c >= escapeBase && c <= 0xDCFF) {
+    for (qsizetype i = first; i < path.size(); ++i) {
+        if (isEscapedByte(path, i)) {
             bytes += QStringView(path).mid(runStart, i - runStart).toUtf8();
-            bytes += char(0x80 + (c - escapeBase));
+            bytes += char(0x80 + (path.at(i).unicode() - escapeBase));
             runStart = i + 1;
         }
     }

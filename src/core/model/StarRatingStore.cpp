@@ -4,6 +4,7 @@
 #include "model/BackgroundTask.h"
 #include "model/FolderListing.h"
 #include "model/LocalFileName.h"
+#include "model/MountPoints.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -106,10 +107,32 @@ void StarRatingStore::setRatings(const QHash<QString, int> &ratings)
     Q_EMIT ratingsRemoved();
 }
 
+namespace {
+
+// The names in `folder` when its listing shows which files are gone, else
+// nothing. An empty folder proves nothing (an unmounted card, NFS share or
+// sshfs mount point is one), nor does a mount point (another disk may be
+// mounted there now).
+std::optional<QSet<QByteArray>> listingAsEvidence(const QByteArray &folder,
+                                                  std::optional<MountPoints> &mountPoints)
+{
+    std::optional<QSet<QByteArray>> names = FolderListing::names(folder);
+    if (!names || names->isEmpty())
+        return std::nullopt;
+    if (!mountPoints)
+        mountPoints.emplace();
+    if (mountPoints->contains(folder))
+        return std::nullopt;
+    return names;
+}
+
+} // namespace
+
 QStringList StarRatingStore::vanishedFiles(const QStringList &paths)
 {
     QStringList vanished;
     QHash<QByteArray, std::optional<QSet<QByteArray>>> listings; // per folder
+    std::optional<MountPoints> mountPoints;                      // read once, when first needed
     for (const QString &path : paths) {
         const QByteArray encoded = LocalFileName::encode(path);
         struct stat info;
@@ -121,7 +144,7 @@ QStringList StarRatingStore::vanishedFiles(const QStringList &paths)
         const QByteArray folder = slash == 0 ? QByteArray("/") : encoded.left(slash);
         auto listing = listings.find(folder);
         if (listing == listings.end())
-            listing = listings.insert(folder, FolderListing::names(folder));
+            listing = listings.insert(folder, listingAsEvidence(folder, mountPoints));
         if (listing->has_value() && !(*listing)->contains(encoded.mid(slash + 1)))
             vanished << path;
     }

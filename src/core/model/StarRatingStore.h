@@ -54,9 +54,11 @@ public:
     // ratingsRemoved, when any differs.
     void setRatings(const QHash<QString, int> &ratings);
 
-    // Those of `paths` that are certainly gone: the file's folder exists and
-    // can be listed, and the name is not in it. A file behind an unreadable
-    // folder, a missing mount or a failing check is not reported. Any thread.
+    // Those of `paths` that are certainly gone: the file's folder exists, can
+    // be listed, holds other entries and is not a mount point, and the name is
+    // not in it. A file behind an unreadable folder, an empty folder (as an
+    // unmounted mount point looks), a mount point or a failing check is not
+    // reported. Any thread.
     static QStringList vanishedFiles(const QStringList &paths);
 
     qsizetype count() const { return m_ratings.size(); }

@@ -2,6 +2,7 @@
 #include "app/KelvaneApp.h"
 #include "app/LaunchTarget.h"
 #include "app/QtTranslations.h"
+#include "app/QuitOnSignals.h"
 #include "app/SingleInstance.h"
 
 #include <QApplication>
@@ -57,6 +58,8 @@ int main(int argc, char *argv[])
 
     QApplication application(argc, argv);
     instance.listen(); // without it this window is simply not the one others find
+    // Made before the window, so it outlives the final writes that end the run.
+    const QuitOnSignals quitOnSignals;
     KelvaneApp kelvane(application);
     QObject::connect(&instance, &SingleInstance::activationRequested, &application,
                      [&kelvane](const QString &path) { kelvane.activate(path); });

@@ -1,6 +1,7 @@
 #include "TestFiles.h"
 #include "model/BackgroundTask.h"
 #include "model/FolderScanner.h"
+#include "model/LocalFileName.h"
 #include "model/NaturalOrder.h"
 
 #include <QFile>
@@ -63,6 +64,8 @@ private Q_SLOTS:
     void unreadableSubfolderIsLeftOut();
     void rescansGiveFreshIdentities();
     void unusualNamesSurvive();
+    void namesEncodeBackToTheirBytes_data();
+    void namesEncodeBackToTheirBytes();
     void scanRunsOffTheCallingThread();
     void listabilityAndTheRootsName();
     void treeEditing();
@@ -229,6 +232,42 @@ void TestFolderScanner::unusualNamesSurvive()
     QCOMPARE(item.filename(), file);
     QCOMPARE(item.path(), root + "/" + folder + "/" + file);
     QVERIFY(QFileInfo::exists(item.path()));
+}
+
+void TestFolderScanner::namesEncodeBackToTheirBytes_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    // Characters of every plane, chiefly those whose second UTF-16 unit lies
+    // in U+DC80..U+DCFF, where a lone unit stands for a raw byte.
+    for (const char32_t c : {U'\u00e9', U'\u4e2d', U'\ufffd', U'\ue000', U'\U0001f480',
+                             U'\U0001f4f7', U'\U0001f4c1', U'\U0001f4ff', U'\U00020089'}) {
+        QTest::addRow("U+%X", uint(c)) << QString::fromUcs4(&c, 1).toUtf8();
+    }
+    for (char32_t plane = 1; plane <= 16; ++plane) {
+        for (const char32_t low : {0x000, 0x080, 0x0ff, 0x3ff}) {
+            const char32_t c = plane << 16 | low;
+            QTest::addRow("U+%X", uint(c)) << QString::fromUcs4(&c, 1).toUtf8();
+        }
+    }
+    // Not UTF-8: an encoded surrogate, a cut emoji, an overlong slash.
+    QTest::newRow("surrogate") << QByteArray("\xed\xb2\x80");
+    QTest::newRow("cut emoji") << QByteArray("\xf0\x9f\x92");
+    QTest::newRow("overlong") << QByteArray("\xc0\xaf");
+}
+
+void TestFolderScanner::namesEncodeBackToTheirBytes()
+{
+    QFETCH(QByteArray, name);
+    const auto roundTrips = [](const QByteArray &bytes) {
+        return LocalFileName::encode(LocalFileName::decode(bytes)) == bytes;
+    };
+    QVERIFY(roundTrips(name));
+    QVERIFY(roundTrips("IMG " + name + " x.jpg"));
+    for (int byte = 0x80; byte <= 0xff; ++byte) {
+        const QByteArray lone(1, char(byte));
+        QVERIFY2(roundTrips(lone + name + lone), lone.toHex().constData());
+        QVERIFY2(roundTrips(name + lone + name + lone + lone), lone.toHex().constData());
+    }
 }
 
 void TestFolderScanner::scanRunsOffTheCallingThread()

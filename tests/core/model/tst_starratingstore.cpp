@@ -125,6 +125,7 @@ void TestStarRatingStore::cleanupDropsDeletedFilesAtAnyDepth()
     const QString kept = touch(root, "kept.jpg");
     const QString gone = touch(root, "gone.jpg");
     const QString goneDeep = touch(root, "a/b/c/gone.nef");
+    touch(root, "a/b/c/other.nef");
     const QString reRated = touch(root, "again.jpg");
     const QString elsewhere = touch(m_dir.path(), "elsewhere/gone.jpg");
 
@@ -152,7 +153,7 @@ void TestStarRatingStore::cleanupDropsDeletedFilesAtAnyDepth()
 void TestStarRatingStore::cleanupUsesTheFolderPrefixWithSlash()
 {
     StarRatingStore store(storeFile());
-    QVERIFY(QDir().mkpath(m_dir.path() + "/a/bc"));
+    touch(m_dir.path(), "a/bc/y.jpg");
     const QString sibling = m_dir.path() + "/a/bc/x.jpg"; // never existed
     store.setRating(3, sibling);
     QFuture<void> done = store.cleanupStaleEntries(m_dir.path() + "/a/b");
@@ -185,6 +186,10 @@ void TestStarRatingStore::onlyCertainlyGoneFilesCountAsVanished()
     const QString present = touch(root, "open/present.jpg");
     const QString locked = touch(root, "locked/hidden.jpg");
     const QString unmounted = root + "/card/DCIM/x.jpg"; // its folder is not there
+    // An offline mount point is an empty folder; a mounted one may hold another disk.
+    const QString offline = touch(root, "mnt/a.jpg");
+    QVERIFY(QFile::remove(offline));
+    const QString mountPoint = QStringLiteral("/proc/kelvane-never-there.jpg");
     const QString tooLong = root + "/open/" + QString(300, QLatin1Char('n')) + ".jpg";
     QVERIFY(QFile::remove(deleted));
     const QByteArray lockedFolder = QFile::encodeName(root + "/locked");
@@ -194,7 +199,8 @@ void TestStarRatingStore::onlyCertainlyGoneFilesCountAsVanished()
     {
         const PermissionChecksOnThisThread asAUser;
         checked = asAUser.isActive();
-        vanished = StarRatingStore::vanishedFiles({deleted, present, locked, unmounted, tooLong});
+        vanished = StarRatingStore::vanishedFiles(
+            {deleted, present, locked, unmounted, offline, mountPoint, tooLong});
     }
     QVERIFY(::chmod(lockedFolder.constData(), 0755) == 0);
     if (!checked)

@@ -385,7 +385,7 @@ void TestAppState::settersNotifyOnlyOnRealChange()
 
 void TestAppState::openFolderDropsVanishedRatings()
 {
-    const QString kept = touch(root(), "kept.jpg");
+    const QString kept = touch(root(), "deep/kept.jpg");
     const QString gone = touch(root(), "deep/gone.jpg");
     open(root());
     m_state->updateRating(3, item("kept.jpg"));

@@ -1,5 +1,7 @@
 #include "BrowseFixtures.h"
 #include "FileSystemFixtures.h"
+#include "export/FrameRenderer.h"
+#include "imaging/ImageDecoder.h"
 #include "imaging/InFileRatingReader.h"
 #include "state/ArchiveMover.h"
 
@@ -57,6 +59,7 @@ private Q_SLOTS:
     void archiveOfUnusableNamesStillReportsAndRescans();
     void secondArchiveIsRefusedWhileOneRuns();
     void folderOpenedMeanwhileKeepsItsFiltersAndSelection();
+    void namesWithEmojiWorkThroughout();
 
 private:
     QString root() const { return m_dir.path() + QStringLiteral("/photos"); }
@@ -763,4 +766,43 @@ void TestArchiveMover::folderOpenedMeanwhileKeepsItsFiltersAndSelection()
 }
 
 QTEST_GUILESS_MAIN(TestArchiveMover)
+// 💀 and 📷 are written in UTF-16 with a second unit in U+DC80..U+DCFF.
+void TestArchiveMover::namesWithEmojiWorkThroughout()
+{
+    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    const QString skull = writeImage(root(), "💀 skull.jpg");
+    const QString gone = writeImage(root(), "gone.jpg");
+    writeImage(root(), "plain.jpg");
+    writeImage(root(), "📷 Camera/IMG_1.jpg");
+    QVERIFY(BrowseFixtures::open(state, root()));
+    state.updateRating(5, BrowseFixtures::item(state, "💀 skull.jpg"));
+    state.updateRating(1, BrowseFixtures::item(state, "gone.jpg"));
+    QVERIFY(QFile::remove(gone));
+    QVERIFY(BrowseFixtures::open(state, root()));
+    // The clean-up that drops the deleted file's rating has judged the other one too.
+    QTRY_COMPARE(state.starRatingStore().rating(gone), 0);
+    QCOMPARE(state.starRatingStore().rating(skull), 5);
+    QCOMPARE(state.currentFolder()->children.size(), 1);
+    QCOMPARE(state.currentFolder()->children[0].name, QStringLiteral("📷 Camera"));
+    QVERIFY(BrowseFixtures::open(state, root() + "/📷 Camera"));
+    QCOMPARE(BrowseFixtures::filenames(state.images()), QStringList{"IMG_1.jpg"});
+
+    QVERIFY(!ImageDecoder::thumbnail(skull, 320).isNull());
+    const QImage full = ImageDecoder::fullImage(skull);
+    QCOMPARE(full.size(), QSize(96, 64));
+    QCOMPARE(FrameRenderer::exportToOutputFolder(full, skull),
+             root() + "/图片边框/💀 skull_framed.jpg");
+
+    QVERIFY(BrowseFixtures::open(state, root()));
+    const QString target = root() + "/批量归档";
+    QFuture<void> done = ArchiveMover::performArchive(
+        state,
+        {BrowseFixtures::item(state, "💀 skull.jpg"), BrowseFixtures::item(state, "plain.jpg")},
+        target);
+    QTRY_VERIFY(done.isFinished());
+    QCOMPARE(filesBelow(target), (QStringList{"plain.jpg", "💀 skull.jpg"}));
+    QCOMPARE(state.toastMessage().value_or(QString()),
+             QStringLiteral("已归档 2 张图片到「批量归档」"));
+}
+
 #include "tst_archivemover.moc"

@@ -6,17 +6,26 @@
 #include "app/LaunchTarget.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
+#include "imaging/XmpSidecarWriter.h"
+#include "model/AdvisoryFileLock.h"
 #include "state/AppState.h"
+#include "state/XmpRatingSync.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QFileSystemModel>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLibraryInfo>
 #include <QProcess>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <optional>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -55,6 +64,21 @@ bool leaveStaleSocket(const QString &path)
     return bound && QFileInfo::exists(path);
 }
 
+// Whether a process waits for the flock on `path` (an arrow line of /proc/locks).
+bool someoneWaitsForLock(const QString &path)
+{
+    struct stat info;
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !locks.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray inode = ':' + QByteArray::number(quint64(info.st_ino)) + ' ';
+    for (const QByteArray &line : locks.readAll().split('\n')) {
+        if (line.contains("->") && line.contains(inode))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 class TestLaunch : public QObject
@@ -73,6 +97,7 @@ private Q_SLOTS:
     void secondStartHandsItsFolderToTheFirst();
     void staleSocketIsRecovered();
     void qtDialogsSpeakChinese();
+    void terminationSignalStillSavesRatings();
 
 private:
     // The real program, started as a second instance against `runtimeDir`.
@@ -276,6 +301,44 @@ void TestLaunch::qtDialogsSpeakChinese()
                                                      m_dir.path() + "/settings.conf"));
     QFileSystemModel after;
     QCOMPARE(after.headerData(0, Qt::Horizontal).toString(), QString("名称"));
+}
+
+void TestLaunch::terminationSignalStillSavesRatings()
+{
+    if (!QFileInfo::exists("/proc/locks"))
+        QSKIP("No /proc/locks: the moment the rating waits for its save cannot be seen");
+    const QString home = m_dir.path();
+    const QString photo = writeImage(makeDir(home, "photos"), "a.jpg");
+    // The real program rates the photo itself: it takes the sidecar's 4 on opening.
+    QVERIFY(XmpSidecarWriter::writeRatingNow(photo, 4, nullptr));
+    QSettings(home + "/.config/Kelvane/Kelvane.conf", QSettings::IniFormat)
+        .setValue(XmpRatingSync::settingKey(), true);
+    const QString ratings = makeDir(home, ".local/share/Kelvane") + "/star-ratings.json";
+
+    QProcess kelvane;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME"})
+        environment.remove(name);
+    environment.insert("HOME", home);
+    environment.insert("XDG_RUNTIME_DIR", home);
+    environment.insert("XDG_CACHE_HOME", home + "/.cache");
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    kelvane.setProcessEnvironment(environment);
+    kelvane.setProcessChannelMode(QProcess::ForwardedChannels);
+    QSignalSpy finished(&kelvane, &QProcess::finished);
+    // The save waits behind the lock, as behind another Kelvane saving a large table.
+    std::optional<AdvisoryFileLock> otherSaver(std::in_place, ratings + ".lock");
+    kelvane.start(QStringLiteral(KELVANE_PROGRAM), {home + "/photos"});
+    QTRY_VERIFY_WITH_TIMEOUT(someoneWaitsForLock(ratings + ".lock"), 20000);
+    QCOMPARE(::kill(pid_t(kelvane.processId()), SIGTERM), 0);
+    otherSaver.reset();
+
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(kelvane.exitStatus(), QProcess::NormalExit);
+    QFile saved(ratings);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(QJsonDocument::fromJson(saved.readAll()).object().toVariantHash(),
+             (QVariantHash{{photo, 4}}));
 }
 
 QTEST_MAIN(TestLaunch)
