@@ -10,6 +10,7 @@
 #include "imaging/PngDecoder.h"
 #include "imaging/RawDeveloper.h"
 #include "imaging/StoredPreviews.h"
+#include "imaging/TiffDecoder.h"
 #include "imaging/WebpDecoder.h"
 #include "model/LocalFileName.h"
 
@@ -237,6 +238,11 @@ QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize, const Interim
     case ImageFileType::Kind::png:
         image = pngThumbnail(path, maxSize);
         break;
+    case ImageFileType::Kind::tiff:
+        image = readWithQt(path, maxSize);
+        if (image.isNull())
+            image = TiffDecoder::decode(path, maxPixels);
+        break;
     default:
         image = readWithQt(path, maxSize);
         break;
@@ -342,6 +348,11 @@ QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInRea
         }
         break;
     }
+    case ImageFileType::Kind::tiff:
+        image = readWithQt(path, 0);
+        if (image.isNull())
+            image = TiffDecoder::decode(path, maxPixels);
+        break;
     default:
         image = readWithQt(path, 0);
         break;
