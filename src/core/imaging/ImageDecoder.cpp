@@ -1,6 +1,7 @@
 #include "imaging/ImageDecoder.h"
 
 #include "imaging/ColorConverter.h"
+#include "imaging/DecodeFailureMemory.h"
 #include "imaging/DedicatedThreadPool.h"
 #include "imaging/HeifDecoder.h"
 #include "imaging/ImageFileType.h"
@@ -218,6 +219,10 @@ QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize, const Interim
     initialiseLibraries();
     if (!(maxSize >= 1)) // also rejects NaN
         return {};
+    DecodeFailureMemory &failures = DecodeFailureMemory::session();
+    const DecodeFailureMemory::Stamp stamp = DecodeFailureMemory::stampOf(path);
+    if (failures.hasFailed(path, DecodeFailureMemory::Use::thumbnail, stamp))
+        return {};
     QImage image;
     switch (ImageFileType::detect(path)) {
     case ImageFileType::Kind::unreadable:
@@ -247,6 +252,8 @@ QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize, const Interim
         image = readWithQt(path, maxSize);
         break;
     }
+    if (image.isNull())
+        failures.recordFailure(path, DecodeFailureMemory::Use::thumbnail, stamp);
     return scaledToFit(image, maxSize);
 }
 
@@ -308,6 +315,10 @@ QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInRea
                                const StillWanted &stillWanted)
 {
     initialiseLibraries();
+    DecodeFailureMemory &failures = DecodeFailureMemory::session();
+    const DecodeFailureMemory::Stamp stamp = DecodeFailureMemory::stampOf(path);
+    if (failures.hasFailed(path, DecodeFailureMemory::Use::fullImage, stamp))
+        throw ImageLoadError::decodeFailed();
     QImage image;
     switch (ImageFileType::detect(path)) {
     case ImageFileType::Kind::unreadable:
@@ -357,7 +368,9 @@ QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInRea
         image = readWithQt(path, 0);
         break;
     }
-    if (image.isNull())
+    if (image.isNull()) {
+        failures.recordFailure(path, DecodeFailureMemory::Use::fullImage, stamp);
         throw ImageLoadError::decodeFailed();
+    }
     return image;
 }
