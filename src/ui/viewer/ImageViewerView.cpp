@@ -463,9 +463,11 @@ void ImageViewerView::failDecode(quint64 generation, const QString &message)
 {
     if (isStale(generation))
         return;
-    // The preview stays on screen; the button comes back for another try.
+    // The preview stays on screen, so the reason goes to the toast; the
+    // button comes back for another try.
     m_errorMessage = message;
     m_isDecodingRAW = false;
+    m_appState.setToastMessage(QStringLiteral("RAW 解码失败: ") + message);
     updateScreen();
 }
 
