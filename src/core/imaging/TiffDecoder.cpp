@@ -5,6 +5,7 @@
 #include "imaging/ImageOrientation.h"
 #include "model/LocalFileName.h"
 
+#include <cstdarg>
 #include <memory>
 #include <tiffio.h>
 
@@ -24,15 +25,26 @@ QByteArray iccProfileOf(TIFF *tiff)
     return QByteArray(static_cast<const char *>(data), qsizetype(size));
 }
 
+// Handles libtiff's messages for one file, which then reach no other handler.
+int ignoreMessage(TIFF *, void *, const char *, const char *, va_list)
+{
+    return 1;
+}
+
+TIFF *openQuietly(const QString &path)
+{
+    const std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options(
+        TIFFOpenOptionsAlloc(), &TIFFOpenOptionsFree);
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), &ignoreMessage, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &ignoreMessage, nullptr);
+    return TIFFOpenExt(LocalFileName::encode(path).constData(), "r", options.get());
+}
+
 } // namespace
 
 QImage TiffDecoder::decode(const QString &path, qint64 maxPixels)
 {
-    // libtiff reports through handlers of its own; the caller only needs the result.
-    TIFFSetWarningHandler(nullptr);
-    TIFFSetErrorHandler(nullptr);
-    const std::unique_ptr<TIFF, TiffCloser> tiff(
-        TIFFOpen(LocalFileName::encode(path).constData(), "r"));
+    const std::unique_ptr<TIFF, TiffCloser> tiff(openQuietly(path));
     char reason[1024] = {};
     if (!tiff || !TIFFRGBAImageOK(tiff.get(), reason))
         return {};
