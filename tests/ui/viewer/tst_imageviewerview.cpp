@@ -71,6 +71,7 @@ private Q_SLOTS:
     void neighboursArePrefetchedWithinBounds();
     void burstOfStepsDecodesOnlyTheNewest();
     void prefetchInFlightIsHandedOverWhateverItsSize();
+    void neighbourFailingWhilePrefetchedShowsItsError();
     void largeJpegShowsAStandInThenSharpensInPlace();
     void backButtonLeavesTheViewer();
 
@@ -563,6 +564,30 @@ void TestImageViewerView::prefetchInFlightIsHandedOverWhateverItsSize()
     // Pictures that do not fit are not decoded again and again either.
     QTRY_VERIFY(!cache.isPrefetching(items[1]));
     QCOMPARE(cache.startedDecodes(), decodesAtReentry + 1);
+}
+
+void TestImageViewerView::neighbourFailingWhilePrefetchedShowsItsError()
+{
+    const ImageItem good = addJpeg(QStringLiteral("good.jpg"), 300, 200);
+    QFile broken(m_dir->filePath(QStringLiteral("broken.jpg")));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write("\xFF\xD8 not really a JPEG");
+    broken.close();
+    const ImageItem bad(broken.fileName());
+    setImages({good, bad});
+    // Stepped onto while its prefetch runs, the viewer waits for that decode.
+    connect(
+        &m_viewer->prefetchCache(), &NeighbourPrefetchCache::prefetchStarted, this,
+        [&](const QUuid &id) {
+            if (id == bad.id() && m_state->currentIndex() == 0)
+                m_state->nextImage();
+        },
+        Qt::QueuedConnection);
+    showAt(0);
+    QTRY_COMPARE(m_state->currentIndex(), 1);
+    waitLoaded();
+    QCOMPARE(m_viewer->errorMessage().value_or(QString()),
+             loadFailureText(&ImageLoadError::decodeFailed));
 }
 
 void TestImageViewerView::largeJpegShowsAStandInThenSharpensInPlace()
