@@ -2,13 +2,16 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QHash>
 #include <QImageWriter>
 #include <QPainter>
+#include <algorithm>
 #include <cstdio>
 #include <jpeglib.h>
 #include <libheif/heif.h>
 #include <memory>
 #include <tiffio.h>
+#include <tuple>
 #include <vector>
 
 namespace ImagingFixtures {
@@ -237,6 +240,160 @@ bool writeHeif(const QString &path, const QImage &image, bool avif, int orientat
     heif_nclx_color_profile_free(nclx);
     heif_image_release(picture);
     heif_encoder_release(encoder);
+    return ok;
+}
+
+namespace {
+
+quint32 read32(const QByteArray &data, qsizetype at)
+{
+    return quint32(uchar(data[at])) << 24 | quint32(uchar(data[at + 1])) << 16 |
+           quint32(uchar(data[at + 2])) << 8 | uchar(data[at + 3]);
+}
+quint16 read16(const QByteArray &data, qsizetype at)
+{
+    return quint16(uchar(data[at]) << 8 | uchar(data[at + 1]));
+}
+QByteArray bigEndian(quint32 value, int bytes)
+{
+    QByteArray out;
+    for (int i = bytes - 1; i >= 0; --i)
+        out.append(char(value >> (8 * i) & 0xFF));
+    return out;
+}
+
+// Where each direct child box of [from, to) starts, by type (32-bit sizes only,
+// as libheif writes them).
+QHash<QByteArray, qsizetype> childBoxes(const QByteArray &data, qsizetype from, qsizetype to)
+{
+    QHash<QByteArray, qsizetype> boxes;
+    for (qsizetype at = from; at + 8 <= to && read32(data, at) >= 8; at += read32(data, at))
+        boxes.insert(data.mid(at + 4, 4), at);
+    return boxes;
+}
+
+} // namespace
+
+bool writeGainMapHeic(const QString &path, const QImage &image, int thumbnailSize)
+{
+    // libheif writes the parts: an opaque alpha plane becomes an auxiliary
+    // image linked by 'auxl', and an item of type 'tmap' can only be added as
+    // metadata (linked by 'cdsc').
+    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
+    std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(),
+                                                                        &heif_context_free);
+    heif_encoder *encoder = nullptr;
+    if (heif_context_get_encoder_for_format(context.get(), heif_compression_HEVC, &encoder).code !=
+        heif_error_Ok)
+        return false;
+    heif_encoder_set_lossy_quality(encoder, 90);
+    heif_image *picture = nullptr;
+    heif_image_create(rgba.width(), rgba.height(), heif_colorspace_RGB,
+                      heif_chroma_interleaved_RGBA, &picture);
+    heif_image_add_plane(picture, heif_channel_interleaved, rgba.width(), rgba.height(), 8);
+    int stride = 0;
+    uint8_t *plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
+    for (int y = 0; y < rgba.height(); ++y)
+        memcpy(plane + y * stride, rgba.constScanLine(y), size_t(rgba.width()) * 4);
+    heif_image_handle *handle = nullptr;
+    heif_image_handle *thumbnail = nullptr;
+    const QByteArray toneMap(8, '\0');
+    bool ok = heif_context_encode_image(context.get(), picture, encoder, nullptr, &handle).code ==
+                  heif_error_Ok &&
+              heif_context_encode_thumbnail(context.get(), picture, handle, encoder, nullptr,
+                                            thumbnailSize, &thumbnail)
+                      .code == heif_error_Ok &&
+              heif_context_add_generic_metadata(context.get(), handle, toneMap.constData(),
+                                                int(toneMap.size()), "tmap", nullptr)
+                      .code == heif_error_Ok &&
+              heif_context_write_to_file(context.get(), QFile::encodeName(path).constData()).code ==
+                  heif_error_Ok;
+    heif_image_handle_release(thumbnail);
+    heif_image_handle_release(handle);
+    heif_image_release(picture);
+    heif_encoder_release(encoder);
+    QFile file(path);
+    if (!ok || !file.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray data = file.readAll();
+
+    // Then the links as an iPhone writes them since iOS 18: the auxiliary image
+    // (there, the HDR gain map) belongs to the primary picture and to the
+    // 'tmap' item, which is derived ('dimg') from the two.
+    const qsizetype meta = childBoxes(data, 0, data.size()).value("meta", -1);
+    if (meta < 0)
+        return false;
+    const qsizetype metaEnd = meta + read32(data, meta);
+    const auto children = childBoxes(data, meta + 12, metaEnd);
+    const qsizetype iref = children.value("iref", -1), iloc = children.value("iloc", -1);
+    if (iref < 0 || iloc < 0 || data[iref + 8] != 0 || data[iloc + 8] != 0)
+        return false; // only the layouts libheif writes: 16-bit item ids
+    QByteArray references;
+    quint16 primary = 0, auxiliary = 0, toneMapItem = 0;
+    for (qsizetype at = iref + 12; at < iref + read32(data, iref); at += read32(data, at)) {
+        const QByteArray type = data.mid(at + 4, 4);
+        if (type == "auxl")
+            auxiliary = read16(data, at + 8);
+        else if (type == "cdsc")
+            toneMapItem = read16(data, at + 8);
+        else
+            references += data.mid(at, read32(data, at));
+        primary = read16(data, at + 12);
+    }
+    if (!auxiliary || !toneMapItem)
+        return false;
+    for (const auto &[type, from, to] :
+         {std::tuple{"auxl", auxiliary, toneMapItem}, std::tuple{"dimg", toneMapItem, auxiliary}})
+        references += bigEndian(16, 4) + type + bigEndian(from, 2) + bigEndian(2, 2) +
+                      bigEndian(primary, 2) + bigEndian(to, 2);
+    const QByteArray newIref =
+        bigEndian(quint32(references.size() + 12), 4) + "iref" + bigEndian(0, 4) + references;
+    const qsizetype growth = newIref.size() - read32(data, iref);
+
+    // The item directory grows: the pictures' data after it move by as much.
+    // libheif writes iloc version 0 with 4-byte offsets, lengths and base offsets.
+    const int itemCount = read16(data, iloc + 14);
+    for (qsizetype at = iloc + 16, i = 0; i < itemCount; ++i) {
+        data.replace(at + 4, 4, bigEndian(quint32(read32(data, at + 4) + growth), 4));
+        at += 10 + read16(data, at + 8) * 8;
+    }
+    data.replace(iref, read32(data, iref), newIref);
+    data.replace(meta, 4, bigEndian(quint32(metaEnd - meta + growth), 4));
+    return file.seek(0) && file.write(data) == data.size();
+}
+
+bool writeTiledTiff16(const QString &path, const QImage &image, int tileSide)
+{
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tif)
+        return false;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(image.width()));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(image.height()));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, uint32_t(tileSide));
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, uint32_t(tileSide));
+    bool ok = true;
+    std::vector<uint16_t> tile(size_t(tileSide) * size_t(tileSide) * 3);
+    for (int top = 0; top < image.height(); top += tileSide) {
+        for (int left = 0; left < image.width(); left += tileSide) {
+            std::fill(tile.begin(), tile.end(), 0);
+            for (int y = top; y < qMin(top + tileSide, image.height()); ++y) {
+                for (int x = left; x < qMin(left + tileSide, image.width()); ++x) {
+                    const QColor colour = image.pixelColor(x, y);
+                    uint16_t *pixel = &tile[(size_t(y - top) * tileSide + (x - left)) * 3];
+                    pixel[0] = uint16_t(colour.red() * 257);
+                    pixel[1] = uint16_t(colour.green() * 257);
+                    pixel[2] = uint16_t(colour.blue() * 257);
+                }
+            }
+            ok = ok && TIFFWriteTile(tif, tile.data(), uint32_t(left), uint32_t(top), 0, 0) > 0;
+        }
+    }
+    TIFFClose(tif);
     return ok;
 }
 

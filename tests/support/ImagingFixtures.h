@@ -42,6 +42,16 @@ bool writeHeif(const QString &path, const QImage &image, bool avif, int orientat
                int exifOrientation = 0, int nclxPrimaries = 1, int thumbnailSize = 0,
                const QByteArray &iccProfile = {});
 
+// A HEIC laid out like an iPhone photo since iOS 18, as far as libheif writes
+// the parts: a primary picture with a stored thumbnail of thumbnailSize, an
+// auxiliary image (here an opaque alpha plane; on the phone, the HDR gain map)
+// linked to both the primary picture and a 'tmap' item, which is derived from
+// the two. The primary picture is a single image, not a grid of tiles.
+bool writeGainMapHeic(const QString &path, const QImage &image, int thumbnailSize);
+
+// An RGB TIFF of 16 bits per sample in square tiles of tileSide pixels.
+bool writeTiledTiff16(const QString &path, const QImage &image, int tileSide);
+
 // A small uncompressed Bayer DNG (RGGB, 16-bit) of a flat scene, with an
 // embedded JPEG preview in IFD0 and the raw data in a SubIFD.
 // sensorFraction < 1 stores only that part of the sensor data (a file cut

@@ -1,6 +1,7 @@
 #include "imaging/HeifDecoder.h"
 
 #include "imaging/ColorConverter.h"
+#include "imaging/HeifLinkRepair.h"
 #include "imaging/ImageBuffer.h"
 #include "model/LocalFileName.h"
 
@@ -28,18 +29,50 @@ using ContextPtr = std::unique_ptr<heif_context, ContextDeleter>;
 using HandlePtr = std::unique_ptr<heif_image_handle, HandleDeleter>;
 using ImagePtr = std::unique_ptr<heif_image, ImageDeleter>;
 
-ContextPtr openContext(const QString &path)
+// A context reading a file, with the bytes it reads from when they are in
+// memory (declared first: they must outlive the context).
+struct OpenFile
+{
+    QByteArray bytes;
+    ContextPtr context;
+
+    explicit operator bool() const { return bool(context); }
+};
+
+ContextPtr newContext()
 {
     ContextPtr context(heif_context_alloc());
-    if (!context)
-        return {};
     // Width and height cap checked by libheif while parsing, before decoding.
-    heif_context_set_maximum_image_size_limit(context.get(), 65535);
-    const heif_error error = heif_context_read_from_file(
-        context.get(), LocalFileName::encode(path).constData(), nullptr);
-    if (error.code != heif_error_Ok)
-        return {};
+    if (context)
+        heif_context_set_maximum_image_size_limit(context.get(), 65535);
     return context;
+}
+
+// Larger files are not read into memory for a repair.
+constexpr qint64 largestRepairedFile = qint64(256) << 20;
+
+OpenFile openContext(const QString &path)
+{
+    OpenFile open{{}, newContext()};
+    if (!open.context)
+        return {};
+    if (heif_context_read_from_file(open.context.get(), LocalFileName::encode(path).constData(),
+                                    nullptr)
+            .code == heif_error_Ok)
+        return open;
+    // Refused: perhaps for links between items that this libheif does not
+    // take (iPhone photos since iOS 18), which a repaired copy makes plain.
+    QFile file;
+    if (!LocalFileName::openForReading(file, path) || file.size() > largestRepairedFile)
+        return {};
+    open.bytes = HeifLinkRepair::repaired(file.readAll());
+    open.context = newContext();
+    if (open.bytes.isEmpty() || !open.context ||
+        heif_context_read_from_memory_without_copy(open.context.get(), open.bytes.constData(),
+                                                   size_t(open.bytes.size()), nullptr)
+                .code != heif_error_Ok)
+        return {};
+    return open;
 }
 
 HandlePtr primaryHandle(heif_context *context)
@@ -152,10 +185,10 @@ QImage decodeHandle(heif_image_handle *handle, qint64 maxPixels)
 
 QImage HeifDecoder::decode(const QString &path, qreal maxSize, qint64 maxPixels, bool *isThumbnail)
 {
-    const ContextPtr context = openContext(path);
-    if (!context)
+    const OpenFile open = openContext(path);
+    if (!open)
         return {};
-    const HandlePtr primary = primaryHandle(context.get());
+    const HandlePtr primary = primaryHandle(open.context.get());
     if (!primary)
         return {};
     HandlePtr thumbnail = maxSize > 0 ? chooseThumbnail(primary.get(), maxSize) : HandlePtr();
@@ -176,10 +209,10 @@ QImage HeifDecoder::decode(const QString &path, qreal maxSize, qint64 maxPixels,
 
 QByteArray HeifDecoder::exifBlock(const QString &path)
 {
-    const ContextPtr context = openContext(path);
-    if (!context)
+    const OpenFile open = openContext(path);
+    if (!open)
         return {};
-    const HandlePtr primary = primaryHandle(context.get());
+    const HandlePtr primary = primaryHandle(open.context.get());
     if (!primary)
         return {};
     heif_item_id id = 0;

@@ -1,6 +1,7 @@
 #include "imaging/ImageDecoder.h"
 
 #include "imaging/ColorConverter.h"
+#include "imaging/DecodeFailureMemory.h"
 #include "imaging/DecodeLimits.h"
 #include "imaging/DedicatedThreadPool.h"
 #include "imaging/HeifDecoder.h"
@@ -11,6 +12,7 @@
 #include "imaging/PngDecoder.h"
 #include "imaging/RawDeveloper.h"
 #include "imaging/StoredPreviews.h"
+#include "imaging/TiffDecoder.h"
 #include "imaging/WebpDecoder.h"
 #include "model/LocalFileName.h"
 
@@ -285,6 +287,10 @@ QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize, const Interim
     initialiseLibraries();
     if (!(maxSize >= 1) || isTooLarge(path)) // also rejects NaN
         return {};
+    DecodeFailureMemory &failures = DecodeFailureMemory::session();
+    const DecodeFailureMemory::Stamp stamp = DecodeFailureMemory::stampOf(path);
+    if (failures.hasFailed(path, DecodeFailureMemory::Use::thumbnail, stamp))
+        return {};
     QImage image;
     switch (ImageFileType::detect(path)) {
     case ImageFileType::Kind::unreadable:
@@ -305,10 +311,18 @@ QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize, const Interim
     case ImageFileType::Kind::png:
         image = pngThumbnail(path, maxSize, stillWanted);
         break;
+    case ImageFileType::Kind::tiff:
+        image = readWithQt(path, maxSize);
+        if (image.isNull())
+            image = TiffDecoder::decode(path, maxPixels);
+        break;
     default:
         image = readWithQt(path, maxSize);
         break;
     }
+    // A decode stopped because nobody wants it any more has not failed.
+    if (image.isNull() && (!stillWanted || stillWanted()))
+        failures.recordFailure(path, DecodeFailureMemory::Use::thumbnail, stamp);
     return scaledToFit(image, maxSize);
 }
 
@@ -372,6 +386,10 @@ QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInRea
     initialiseLibraries();
     if (isTooLarge(path))
         throw ImageLoadError::decodeFailed();
+    DecodeFailureMemory &failures = DecodeFailureMemory::session();
+    const DecodeFailureMemory::Stamp stamp = DecodeFailureMemory::stampOf(path);
+    if (failures.hasFailed(path, DecodeFailureMemory::Use::fullImage, stamp))
+        throw ImageLoadError::decodeFailed();
     QImage image;
     switch (ImageFileType::detect(path)) {
     case ImageFileType::Kind::unreadable:
@@ -413,11 +431,20 @@ QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInRea
         }
         break;
     }
+    case ImageFileType::Kind::tiff:
+        image = readWithQt(path, 0);
+        if (image.isNull())
+            image = TiffDecoder::decode(path, maxPixels);
+        break;
     default:
         image = readWithQt(path, 0);
         break;
     }
-    if (image.isNull())
+    if (image.isNull() && stillWanted && !stillWanted())
+        return {}; // stopped, not failed
+    if (image.isNull()) {
+        failures.recordFailure(path, DecodeFailureMemory::Use::fullImage, stamp);
         throw ImageLoadError::decodeFailed();
+    }
     return image;
 }

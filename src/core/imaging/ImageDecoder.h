@@ -11,8 +11,10 @@
 // The one decoding facade of the program: every format the folder scanner
 // admits decodes here. Qt's image plugins (JPEG, PNG, GIF, BMP, TIFF, WebP,
 // ICO, SVG), libheif (HEIC, HEIF, AVIF), LibRaw and Exiv2 (camera RAW and
-// stored previews). Results are always upright and in sRGB. Stateless and
-// thread-safe: call from any thread except for long work on the UI thread.
+// stored previews), libtiff (TIFFs Qt turns down). Results are always upright
+// and in sRGB. Thread-safe: call from any thread except for long work on the
+// UI thread. A file that failed is not decoded again in this session until
+// it changes (DecodeFailureMemory::session()).
 class ImageDecoder
 {
 public:

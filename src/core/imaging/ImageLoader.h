@@ -39,8 +39,8 @@ public:
 
     // Longer side at most maxSize pixels, never enlarged. The future's result
     // is a null QImage when the file cannot be decoded (never an exception);
-    // failures are not kept in memory (the disk cache remembers them until
-    // the file changes). A cached thumbnail is returned at once as a finished
+    // failures are not cached here: the decoder remembers them for the
+    // session and the disk cache for good, both until the file changes. A cached thumbnail is returned at once as a finished
     // future, whatever size is asked for; when it was made for a smaller size
     // a sharper one is decoded behind it and announced by thumbnailReady.
     // A quick stored thumbnail too small for maxSize (a camera's 160-pixel

@@ -42,7 +42,8 @@ ImageItem::FormatCategory ImageItem::category(const QString &ext)
         return FormatCategory::jpeg;
     if (ext == QLatin1String("png"))
         return FormatCategory::png;
-    if (ext == QLatin1String("heic") || ext == QLatin1String("heif"))
+    // Sony and Canon cameras name their HEIF files .HIF.
+    if (ext == QLatin1String("heic") || ext == QLatin1String("heif") || ext == QLatin1String("hif"))
         return FormatCategory::heic;
     if (ext == QLatin1String("gif"))
         return FormatCategory::gif;

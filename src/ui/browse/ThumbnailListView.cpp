@@ -29,7 +29,8 @@ ThumbnailListView::ThumbnailListView(AppState &state, ThumbnailListModel &model,
     , m_state(state)
     , m_model(model)
     , m_cell(new ThumbnailCell(model, this))
-    , m_revealer(std::make_unique<DesktopFileRevealer>())
+    , m_revealer(std::make_unique<DesktopFileRevealer>(
+          [this](const QString &text) { m_state.setToastMessage(text); }))
 {
     // A wrapping left-to-right list in one pass: with uniform sizes Qt lays
     // out 100,000 rows as a vector of positions in well under a frame, where

@@ -9,19 +9,28 @@
 // application font so the editor follows the desktop's font size.
 namespace EditorStyle {
 
-inline QFont headline()
+// The application font scaled by `factor` and grown by `extra`, in the unit
+// it is sized in: the program's own font has a pixel size and no point size.
+inline QFont resized(qreal factor, qreal extra = 0)
 {
     QFont font;
-    font.setPointSizeF(font.pointSizeF() + 2);
+    if (font.pixelSize() > 0)
+        font.setPixelSize(qMax(1, qRound(font.pixelSize() * factor + extra)));
+    else
+        font.setPointSizeF(font.pointSizeF() * factor + extra);
+    return font;
+}
+
+inline QFont headline()
+{
+    QFont font = resized(1, 2);
     font.setWeight(QFont::DemiBold);
     return font;
 }
 
 inline QFont callout()
 {
-    QFont font;
-    font.setPointSizeF(font.pointSizeF() * 0.95);
-    return font;
+    return resized(0.95);
 }
 
 inline QFont calloutMedium()
@@ -33,9 +42,7 @@ inline QFont calloutMedium()
 
 inline QFont caption()
 {
-    QFont font;
-    font.setPointSizeF(font.pointSizeF() * 0.85);
-    return font;
+    return resized(0.85);
 }
 
 inline QColor secondaryText()

@@ -100,7 +100,8 @@ ImageViewerView::ImageViewerView(AppState &appState, QWidget *parent)
     , m_appState(appState)
     , m_loader(new ShownImageLoader(this))
     , m_prefetch(new NeighbourPrefetchCache(this))
-    , m_revealer(std::make_unique<DesktopFileRevealer>())
+    , m_revealer(std::make_unique<DesktopFileRevealer>(
+          [this](const QString &text) { m_appState.setToastMessage(text); }))
     , m_confirmRawExport(defaultRawExportConfirmation)
     , m_zoomView(new ZoomableImageView(this))
     , m_loadingColumn(makeLoadingColumn(this))
@@ -463,9 +464,11 @@ void ImageViewerView::failDecode(quint64 generation, const QString &message)
 {
     if (isStale(generation))
         return;
-    // The preview stays on screen; the button comes back for another try.
+    // The preview stays on screen, so the reason goes to the toast; the
+    // button comes back for another try.
     m_errorMessage = message;
     m_isDecodingRAW = false;
+    m_appState.setToastMessage(QStringLiteral("RAW 解码失败: ") + message);
     updateScreen();
 }
 

@@ -160,13 +160,16 @@ void NeighbourPrefetchCache::startNext()
     BackgroundTask::whenFinished(m_loadingJob, this, [this, item](QFuture<ViewPicture> done) {
         m_loadingItem.reset();
         m_loadingJob = {};
-        if (done.isCanceled()) { // no longer a neighbour
+        // A job that failed counts as cancelled too (its future holds the
+        // error): only one that delivered nothing was stopped.
+        const ImageLoadResult result = ImageLoadResult::from(done);
+        if (!result.succeeded() && !result.failed()) { // no longer a neighbour
             startNext();
             return;
         }
         // A neighbour that cannot be decoded is loaded (and reported) by the
         // viewer when the user gets there.
-        const QImage image = ImageLoadResult::from(done).image;
+        const QImage image = result.image;
         if (image.isNull()) {
             m_wanted.removeAll(item);
             Q_EMIT prefetchFailed(item.id());

@@ -7,10 +7,12 @@
 #include "imaging/RAWProcessor.h"
 #include "imaging/ThumbnailDiskCache.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <optional>
@@ -200,6 +202,41 @@ private Q_SLOTS:
         const QString heicAsPng = file(QStringLiteral("heic_named.png"));
         QVERIFY(writeHeif(heicAsPng, quadrantPicture(300, 200), false));
         QVERIFY(hasUprightQuadrants(loadFull(heicAsPng).image));
+    }
+
+    void failedDecodesAreRememberedUntilTheFileChanges()
+    {
+        // A 12-bit JPEG: libjpeg built for 8 bits refuses it with a warning.
+        QByteArray twelveBit = jpegBytes(quadrantPicture(64, 48));
+        twelveBit[twelveBit.indexOf("\xFF\xC0") + 4] = 12; // SOF0 precision
+        const QString path = file(QStringLiteral("twelve_bit.jpg"));
+        writeBytes(path, twelveBit);
+        static int warnings = 0;
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &message) {
+                warnings += message.contains(QLatin1String("precision 12"));
+            });
+        const auto restore = qScopeGuard([previous] { qInstallMessageHandler(previous); });
+        const auto decodeBoth = [&] {
+            QVERIFY(ImageLoader::decodeThumbnail(path, 320).isNull());
+            QCOMPARE(loadFull(path).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        };
+        decodeBoth();
+        const int firstAttempt = warnings;
+        QVERIFY(firstAttempt > 0);
+        decodeBoth();
+        decodeBoth();
+        QCOMPARE(warnings, firstAttempt); // remembered: not decoded again
+        // Touched, and then replaced: each time it is tried again.
+        QFile touched(path);
+        QVERIFY(touched.open(QIODevice::ReadWrite));
+        QVERIFY(touched.setFileTime(QDateTime::currentDateTime().addSecs(60),
+                                    QFileDevice::FileModificationTime));
+        touched.close();
+        decodeBoth();
+        QCOMPARE(warnings, 2 * firstAttempt);
+        QVERIFY(!writeJpeg(path, quadrantPicture(64, 48)).isEmpty());
+        QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
     }
 
     void decompressionBombsAreRefused_data()

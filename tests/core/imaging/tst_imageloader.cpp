@@ -287,6 +287,34 @@ private Q_SLOTS:
         QVERIFY(!offered);
     }
 
+    void phoneHeicWithToneMapItemShowsThumbnailAndPicture()
+    {
+        // Its gain map linked to two items made older libheif refuse the file.
+        const QString path = file(QStringLiteral("IMG_0001.HEIC"));
+        QVERIFY(writeGainMapHeic(path, quadrantPicture(1200, 800), 240));
+        QImage stored;
+        const QImage thumbnail =
+            ImageDecoder::thumbnail(path, 320, [&](const QImage &image) { stored = image; });
+        QCOMPARE(stored.size(), QSize(240, 160));
+        QVERIFY(hasUprightQuadrants(stored));
+        QCOMPARE(thumbnail.size(), QSize(320, 213));
+        QVERIFY(hasUprightQuadrants(thumbnail));
+        const QImage full = ImageDecoder::fullImage(path);
+        QCOMPARE(full.size(), QSize(1200, 800));
+        QVERIFY(hasUprightQuadrants(full));
+    }
+
+    void sixteenBitTiffInWideTilesDecodes()
+    {
+        // Qt's reader refuses 16-bit tiles wider than the picture (Pixelmator writes them).
+        const QString path = file(QStringLiteral("tiles16.tif"));
+        QVERIFY(writeTiledTiff16(path, quadrantPicture(200, 120), 256));
+        const QImage thumbnail = ImageDecoder::thumbnail(path, 320);
+        QCOMPARE(thumbnail.size(), QSize(200, 120));
+        QVERIFY(hasUprightQuadrants(thumbnail, 4));
+        QVERIFY(hasUprightQuadrants(ImageDecoder::fullImage(path), 4));
+    }
+
     void otherFormatsDecode_data()
     {
         QTest::addColumn<QString>("format");
@@ -337,8 +365,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         for (const char *name :
-             {"other/static.gif", "other/animated.gif", "other/rgb8.tif", "other/rgb24.bmp",
-              "other/rgba32.bmp", "other/rgba_alpha.png", "other/logo.svg",
+             {"other/static.gif", "other/animated.gif", "other/rgb8.tif", "other/rgb16.tiff",
+              "other/rgb24.bmp", "other/rgba32.bmp", "other/rgba_alpha.png", "other/logo.svg",
               "other/multisize_16_32_48.ico", "webp/photo_lossy_vp8.webp",
               "webp/alpha_lossless_vp8l.webp", "webp/animated_lossy.webp", "jpeg/no_exif.jpg",
               "heif/apple_iphone11promax_gps.heic", "avif/olympus_epl8_exif.avif"})

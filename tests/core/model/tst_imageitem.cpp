@@ -38,6 +38,9 @@ void TestImageItem::fieldsFromFileName_data()
     QTest::newRow("heif shows as HEIC") << "x.HEIF"
                                         << "heif"
                                         << "HEIC" << C::heic << false;
+    QTest::newRow("camera hif is heic") << "DSC00001.HIF"
+                                        << "hif"
+                                        << "HIF" << C::heic << false;
     QTest::newRow("bmp is other") << "b.bmp"
                                   << "bmp"
                                   << "BMP" << C::other << false;
@@ -92,6 +95,7 @@ void TestImageItem::supportedFileTest_data()
     QTest::newRow("svg typed as image") << "logo.svg" << true;
     QTest::newRow("ico typed as image") << "favicon.ico" << true;
     QTest::newRow("avif typed as image") << "a.avif" << true;
+    QTest::newRow("camera hif") << "IMG_0001.HIF" << true;
     QTest::newRow("text file") << "notes.txt" << false;
     QTest::newRow("no extension") << "README" << false;
     QTest::newRow("trailing dot") << "photo." << false;

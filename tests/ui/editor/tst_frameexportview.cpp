@@ -2,6 +2,7 @@
 // closing rules, and an end-to-end batch through the export button.
 #include "EditorFixtures.h"
 #include "FifoGate.h"
+#include "common/Theme.h"
 #include "editor/ColorPanelCoordinator.h"
 #include "editor/CustomColorButton.h"
 #include "editor/FrameExportView.h"
@@ -17,6 +18,7 @@
 #include <QColorDialog>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -75,6 +77,18 @@ private Q_SLOTS:
                                              m_dir.filePath(QStringLiteral("settings.ini")));
         m_photo = writePhoto(m_dir.filePath(QStringLiteral("single/photo.jpg")), {900, 600},
                              {"NIKON CORPORATION", "NIKON Z 8", "NIKKOR Z 24-70mm f/2.8 S"});
+    }
+
+    void textsKeepTheirSizeUnderTheProgramsFont()
+    {
+        // The program sizes its application font in pixels, not in points.
+        const QFont before = QApplication::font();
+        const auto restore = qScopeGuard([&] { QApplication::setFont(before); });
+        QApplication::setFont(Theme::font(Theme::TextStyle::body));
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("Point size")));
+        const auto editor = singleEditor();
+        for (const QLabel *label : editor->findChildren<QLabel *>())
+            QVERIFY2(QFontInfo(label->font()).pixelSize() >= 9, qPrintable(label->text()));
     }
 
     void cleanup()

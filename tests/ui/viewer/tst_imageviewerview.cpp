@@ -61,7 +61,8 @@ private Q_SLOTS:
     void exportOpensDirectlyWithoutDecode();
     void rawDecodeThenExportAsksFirst();
     void movingOnAfterDecodeStartsOver();
-    void rawWhoseDevelopmentFailsKeepsThePreview();
+    void failedRawDecodeSaysWhyAndKeepsThePreview_data();
+    void failedRawDecodeSaysWhyAndKeepsThePreview();
     void staleLoadIsDiscarded();
     void staleDecodeIsDiscarded();
     void contextMenuCopiesAndReveals();
@@ -70,6 +71,7 @@ private Q_SLOTS:
     void neighboursArePrefetchedWithinBounds();
     void burstOfStepsDecodesOnlyTheNewest();
     void prefetchInFlightIsHandedOverWhateverItsSize();
+    void neighbourFailingWhilePrefetchedShowsItsError();
     void largeJpegShowsAStandInThenSharpensInPlace();
     void backButtonLeavesTheViewer();
 
@@ -331,13 +333,27 @@ void TestImageViewerView::movingOnAfterDecodeStartsOver()
     QVERIFY(m_viewer->rawControl()->isVisible());
 }
 
-void TestImageViewerView::rawWhoseDevelopmentFailsKeepsThePreview()
+void TestImageViewerView::failedRawDecodeSaysWhyAndKeepsThePreview_data()
 {
-    const QString sample =
-        ImagingFixtures::sample(QStringLiteral("raw/fujifilm_s5pro_stripped.raf"));
-    if (!QFile::exists(sample))
-        QSKIP("the shared camera samples (raw/fujifilm_s5pro_stripped.raf) are not installed");
-    setImages({ImageItem(sample)});
+    QTest::addColumn<QString>("sample");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("JPEG data named .nef")
+        << QString() << loadFailureText(&ImageLoadError::sourceCreationFailed);
+    QTest::newRow("RAF without sensor data") << QStringLiteral("raw/fujifilm_s5pro_stripped.raf")
+                                             << loadFailureText(&ImageLoadError::decodeFailed);
+}
+
+void TestImageViewerView::failedRawDecodeSaysWhyAndKeepsThePreview()
+{
+    QFETCH(QString, sample);
+    QFETCH(QString, why);
+    QString path = ImagingFixtures::sample(sample);
+    if (sample.isEmpty())
+        path = ImagingFixtures::writeJpeg(m_dir->filePath(QStringLiteral("DSC_0001.NEF")),
+                                          ImagingFixtures::quadrantPicture(600, 400));
+    else if (!QFile::exists(path))
+        QSKIP("the shared camera samples are not installed");
+    setImages({ImageItem(path)});
     showAt(0);
     waitLoaded();
     QVERIFY(!m_viewer->displayImage().isNull());
@@ -346,11 +362,10 @@ void TestImageViewerView::rawWhoseDevelopmentFailsKeepsThePreview()
     m_viewer->decodeRAW();
     QTRY_VERIFY_WITH_TIMEOUT(!m_viewer->isDecodingRAW(), 30000);
     QVERIFY(!m_viewer->isRawDecoded());
-    QVERIFY(m_viewer->errorMessage().has_value());
+    QCOMPARE(m_state->toastMessage().value_or(QString()), QStringLiteral("RAW 解码失败: ") + why);
     QCOMPARE(m_viewer->displayImage().cacheKey(), previewKey);
     QVERIFY(!m_viewer->errorColumn()->isVisible());
     QCOMPARE(m_viewer->rawControl()->form(), RawDecodeControl::Form::decodeButton);
-    QVERIFY(m_state->toastMessage() != QStringLiteral("RAW 解码成功"));
 }
 
 void TestImageViewerView::staleLoadIsDiscarded()
@@ -549,6 +564,30 @@ void TestImageViewerView::prefetchInFlightIsHandedOverWhateverItsSize()
     // Pictures that do not fit are not decoded again and again either.
     QTRY_VERIFY(!cache.isPrefetching(items[1]));
     QCOMPARE(cache.startedDecodes(), decodesAtReentry + 1);
+}
+
+void TestImageViewerView::neighbourFailingWhilePrefetchedShowsItsError()
+{
+    const ImageItem good = addJpeg(QStringLiteral("good.jpg"), 300, 200);
+    QFile broken(m_dir->filePath(QStringLiteral("broken.jpg")));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write("\xFF\xD8 not really a JPEG");
+    broken.close();
+    const ImageItem bad(broken.fileName());
+    setImages({good, bad});
+    // Stepped onto while its prefetch runs, the viewer waits for that decode.
+    connect(
+        &m_viewer->prefetchCache(), &NeighbourPrefetchCache::prefetchStarted, this,
+        [&](const QUuid &id) {
+            if (id == bad.id() && m_state->currentIndex() == 0)
+                m_state->nextImage();
+        },
+        Qt::QueuedConnection);
+    showAt(0);
+    QTRY_COMPARE(m_state->currentIndex(), 1);
+    waitLoaded();
+    QCOMPARE(m_viewer->errorMessage().value_or(QString()),
+             loadFailureText(&ImageLoadError::decodeFailed));
 }
 
 void TestImageViewerView::largeJpegShowsAStandInThenSharpensInPlace()

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QHash>
+#include <QMutex>
+#include <QString>
+
+// Files that failed to decode in this session, so that a grid repainting a
+// placeholder, or a viewer stepping past a file and prefetching it, does not
+// decode it again and again. A file is known by its path, size and
+// modification time: once it changes it is tried again. Thread-safe.
+class DecodeFailureMemory
+{
+public:
+    // A file may give a thumbnail (a stored one, or a reduced decode) and yet
+    // no full picture, so the two are remembered apart.
+    enum class Use { thumbnail, fullImage };
+
+    // What a file is known by. Take it before decoding: a file that changes
+    // while it decodes must not be remembered as the failed one.
+    struct Stamp
+    {
+        qint64 size = -1;
+        qint64 modifiedNs = 0;
+        bool isValid() const { return size >= 0; }
+        bool operator==(const Stamp &) const = default;
+    };
+    static Stamp stampOf(const QString &path);
+
+    bool hasFailed(const QString &path, Use use, const Stamp &stamp) const;
+    void recordFailure(const QString &path, Use use, const Stamp &stamp);
+
+    // The memory the decoding facade (ImageDecoder) consults, one per process.
+    static DecodeFailureMemory &session();
+
+private:
+    mutable QMutex m_mutex;
+    QHash<QString, Stamp> m_failures[2]; // by Use
+};
