@@ -130,7 +130,7 @@ QStringList StarRatingStore::vanishedFiles(const QStringList &paths)
 
 namespace {
 
-enum class FileState { missing, damaged, readable };
+enum class FileState { missing, unreadable, damaged, readable };
 
 // Whole numbers only: anything else makes the file unreadable as a whole.
 std::optional<QHash<QString, int>> decodeTable(const QByteArray &bytes)
@@ -150,14 +150,25 @@ std::optional<QHash<QString, int>> decodeTable(const QByteArray &bytes)
     return table;
 }
 
-FileState readTable(const QString &path, QHash<QString, int> &table)
+// A file that cannot be opened or read is not damaged: it may hold everyone's
+// ratings, and only its reason is known.
+FileState readTable(const QString &path, QHash<QString, int> &table, QString *reason = nullptr)
 {
     QFile file(path);
-    if (!file.exists())
-        return FileState::missing;
-    if (!file.open(QIODevice::ReadOnly))
-        return FileState::damaged;
-    std::optional<QHash<QString, int>> decoded = decodeTable(file.readAll());
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (!file.exists())
+            return FileState::missing;
+        if (reason)
+            *reason = file.errorString();
+        return FileState::unreadable;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (reason)
+            *reason = file.errorString();
+        return FileState::unreadable;
+    }
+    std::optional<QHash<QString, int>> decoded = decodeTable(bytes);
     if (!decoded)
         return FileState::damaged;
     table = std::move(*decoded);
@@ -205,26 +216,41 @@ void StarRatingStore::waitForSaved()
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
-bool StarRatingStore::setAsideDamagedFile(const QString &path)
+bool StarRatingStore::setAsideDamagedFile(const QString &path, QString *error)
 {
     const QString base = path + QStringLiteral(".damaged");
     QString target = base;
     for (int n = 1; QFileInfo::exists(target); ++n)
         target = base + QLatin1Char('.') + QString::number(n);
     // rename() never replaces an existing file.
-    return QFile::rename(path, target) || !QFileInfo::exists(path);
+    QFile file(path);
+    if (file.rename(target) || !file.exists())
+        return true;
+    *error = file.errorString();
+    return false;
 }
 
-bool StarRatingStore::writeFile(const QString &path, const Table &table)
+void StarRatingStore::reportFailure(const QString &reason)
+{
+    if (std::exchange(m_failureReported, true))
+        return;
+    QMetaObject::invokeMethod(
+        this, [this, reason] { Q_EMIT saveFailed(reason); }, Qt::QueuedConnection);
+}
+
+bool StarRatingStore::writeFile(const QString &path, const Table &table, QString *error)
 {
     QJsonObject object;
     for (auto it = table.constBegin(); it != table.constEnd(); ++it)
         object.insert(it.key(), it.value());
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(QJsonDocument(object).toJson(QJsonDocument::Compact));
-    return file.commit();
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(QJsonDocument(object).toJson(QJsonDocument::Compact));
+        if (file.commit())
+            return true;
+    }
+    *error = file.errorString();
+    return false;
 }
 
 void StarRatingStore::mergeIntoFile(const Table &base, const Table &current, quint64 serial)
@@ -234,14 +260,23 @@ void StarRatingStore::mergeIntoFile(const Table &base, const Table &current, qui
 
     const AdvisoryFileLock lock(m_filePath + QStringLiteral(".lock"));
     Table merged;
-    switch (readTable(m_filePath, merged)) {
+    QString error;
+    const auto keepPending = [&] {
+        m_unwrittenChanges = std::move(changes);
+        reportFailure(error);
+    };
+    switch (readTable(m_filePath, merged, &error)) {
     case FileState::readable:
         applyChanges(changes, merged);
         break;
+    case FileState::unreadable:
+        // Not known to be damaged: it may hold every other process's ratings.
+        keepPending();
+        return;
     case FileState::damaged:
         // Until the damaged file is safely aside, writing would destroy the only copy.
-        if (!setAsideDamagedFile(m_filePath)) {
-            m_unwrittenChanges = std::move(changes);
+        if (!setAsideDamagedFile(m_filePath, &error)) {
+            keepPending();
             return;
         }
         [[fallthrough]];
@@ -250,10 +285,11 @@ void StarRatingStore::mergeIntoFile(const Table &base, const Table &current, qui
         merged = current;
         break;
     }
-    if (!writeFile(m_filePath, merged)) {
-        m_unwrittenChanges = std::move(changes);
+    if (!writeFile(m_filePath, merged, &error)) {
+        keepPending();
         return;
     }
+    m_failureReported = false;
     // What other processes changed, for the UI thread to take in without
     // comparing whole tables there.
     Table othersChanges;

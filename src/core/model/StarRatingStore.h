@@ -71,6 +71,10 @@ Q_SIGNALS:
     // Several ratings were removed or set at once (vanished files, archived
     // files, ratings taken from the files themselves).
     void ratingsRemoved();
+    // The ratings file could not be read or written (`reason` is the
+    // system's description). The changes stay pending and every later save
+    // tries again; said once until a save succeeds.
+    void saveFailed(const QString &reason);
 
 private:
     using Table = QHash<QString, int>;
@@ -82,8 +86,10 @@ private:
     // Writer thread only: merges `base` -> `current` (this process's own
     // changes) into the file and hands the merged table back.
     void mergeIntoFile(const Table &base, const Table &current, quint64 serial);
-    static bool writeFile(const QString &path, const Table &table);
-    static bool setAsideDamagedFile(const QString &path);
+    static bool writeFile(const QString &path, const Table &table, QString *error);
+    static bool setAsideDamagedFile(const QString &path, QString *error);
+    // Writer thread: announces a failing save, once until one succeeds.
+    void reportFailure(const QString &reason);
     // UI thread: takes in what other processes changed (0 = removed), as
     // found by the save numbered `serial`.
     void adoptMerged(const Table &othersChanges, quint64 serial);
@@ -97,6 +103,7 @@ private:
     // Writer thread only: own changes (0 = removed) a failed write could not
     // put on disk yet; the next save carries them.
     Table m_unwrittenChanges;
+    bool m_failureReported = false; // writer thread only
 
     // The save waiting for the writer. Saves made before the writer gets to
     // it fold into it (same base, newer table), so a burst of ratings costs
