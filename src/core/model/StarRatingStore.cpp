@@ -43,14 +43,26 @@ QString StarRatingStore::defaultFilePath()
     return base + QStringLiteral("/Kelvane/star-ratings.json");
 }
 
+int StarRatingStore::put(const QString &path, int rating)
+{
+    const auto it = m_ratings.find(path);
+    const int old = it == m_ratings.end() ? 0 : it.value();
+    if (old == rating)
+        return old;
+    if (rating == 0)
+        m_ratings.erase(it);
+    else if (it == m_ratings.end())
+        m_ratings.insert(path, rating);
+    else
+        it.value() = rating;
+    m_unsaved.insert(path, rating);
+    return old;
+}
+
 void StarRatingStore::setRating(int rating, const QString &path)
 {
-    const int old = m_ratings.value(path, 0);
     const int stored = rating == 0 ? 0 : std::clamp(rating, 1, 5);
-    if (stored == 0)
-        m_ratings.remove(path);
-    else
-        m_ratings.insert(path, stored);
+    const int old = put(path, stored);
     save();
     if (old != stored)
         Q_EMIT ratingChanged(path, old, stored);
@@ -83,7 +95,7 @@ void StarRatingStore::removeRatings(const QStringList &paths)
 {
     bool removed = false;
     for (const QString &path : paths)
-        removed |= m_ratings.remove(path);
+        removed |= put(path, 0) != 0;
     if (!removed)
         return;
     save();
@@ -95,10 +107,7 @@ void StarRatingStore::setRatings(const QHash<QString, int> &ratings)
     bool changed = false;
     for (auto it = ratings.constBegin(); it != ratings.constEnd(); ++it) {
         const int stored = std::clamp(it.value(), 1, 5);
-        if (m_ratings.value(it.key(), 0) == stored)
-            continue;
-        m_ratings.insert(it.key(), stored);
-        changed = true;
+        changed |= put(it.key(), stored) != stored;
     }
     if (!changed)
         return;
@@ -175,19 +184,20 @@ FileState readTable(const QString &path, QHash<QString, int> &table, QString *re
     return FileState::readable;
 }
 
-// What turned `base` into `current`, with 0 for a removed entry, on top of
-// the older `changes`.
-void collectChanges(const QHash<QString, int> &base, const QHash<QString, int> &current,
-                    QHash<QString, int> &changes)
+// The entries of `after` that differ from `before`, with 0 for a removed one.
+QHash<QString, int> differences(const QHash<QString, int> &before, const QHash<QString, int> &after)
 {
-    for (auto it = current.constBegin(); it != current.constEnd(); ++it) {
-        if (base.value(it.key(), 0) != it.value())
+    QHash<QString, int> changes;
+    for (auto it = after.constBegin(); it != after.constEnd(); ++it) {
+        const auto old = before.constFind(it.key());
+        if (old == before.constEnd() || old.value() != it.value())
             changes.insert(it.key(), it.value());
     }
-    for (auto it = base.constBegin(); it != base.constEnd(); ++it) {
-        if (!current.contains(it.key()))
+    for (auto it = before.constBegin(); it != before.constEnd(); ++it) {
+        if (!after.contains(it.key()))
             changes.insert(it.key(), 0);
     }
+    return changes;
 }
 
 void applyChanges(const QHash<QString, int> &changes, QHash<QString, int> &table)
@@ -207,7 +217,9 @@ void StarRatingStore::load()
     // No lock needed: every writer replaces the file whole, by a rename. A
     // damaged file stays on disk until a save sets it aside.
     readTable(m_filePath, m_ratings);
-    m_base = m_ratings;
+    // The writer's own copy, made now rather than by the first rating.
+    m_known = m_ratings;
+    m_known.detach();
 }
 
 void StarRatingStore::waitForSaved()
@@ -240,9 +252,13 @@ void StarRatingStore::reportFailure(const QString &reason)
 
 bool StarRatingStore::writeFile(const QString &path, const Table &table, QString *error)
 {
+    // Inserting in key order appends each member; in any other order every
+    // insertion moves the members after it, which costs seconds at 100,000.
+    QStringList keys = table.keys();
+    std::sort(keys.begin(), keys.end());
     QJsonObject object;
-    for (auto it = table.constBegin(); it != table.constEnd(); ++it)
-        object.insert(it.key(), it.value());
+    for (const QString &key : std::as_const(keys))
+        object.insert(key, table.value(key));
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly)) {
         file.write(QJsonDocument(object).toJson(QJsonDocument::Compact));
@@ -253,10 +269,12 @@ bool StarRatingStore::writeFile(const QString &path, const Table &table, QString
     return false;
 }
 
-void StarRatingStore::mergeIntoFile(const Table &base, const Table &current, quint64 serial)
+void StarRatingStore::mergeIntoFile(const Table &newChanges, quint64 serial)
 {
     Table changes = std::exchange(m_unwrittenChanges, {});
-    collectChanges(base, current, changes);
+    for (auto it = newChanges.constBegin(); it != newChanges.constEnd(); ++it)
+        changes.insert(it.key(), it.value());
+    applyChanges(newChanges, m_known);
 
     const AdvisoryFileLock lock(m_filePath + QStringLiteral(".lock"));
     Table merged;
@@ -282,7 +300,7 @@ void StarRatingStore::mergeIntoFile(const Table &base, const Table &current, qui
         [[fallthrough]];
     case FileState::missing:
         // Nothing to merge with: this process's table is the best knowledge.
-        merged = current;
+        merged = m_known;
         break;
     }
     if (!writeFile(m_filePath, merged, &error)) {
@@ -292,45 +310,51 @@ void StarRatingStore::mergeIntoFile(const Table &base, const Table &current, qui
     m_failureReported = false;
     // What other processes changed, for the UI thread to take in without
     // comparing whole tables there.
-    Table othersChanges;
-    collectChanges(current, merged, othersChanges);
-    if (othersChanges.isEmpty())
-        return;
+    Table othersChanges = differences(m_known, merged);
+    m_known = std::move(merged);
     QMetaObject::invokeMethod(
-        this, [this, othersChanges, serial] { adoptMerged(othersChanges, serial); },
+        this,
+        [this, othersChanges = std::move(othersChanges), serial] {
+            adoptMerged(othersChanges, serial);
+        },
         Qt::QueuedConnection);
 }
 
 void StarRatingStore::adoptMerged(const Table &othersChanges, quint64 serial)
 {
-    // A later save is under way and will bring a newer merge; and while the
-    // table has unsaved changes of its own, taking the file's would undo them.
-    // Otherwise the table is still what that save merged into the file, so
-    // these changes turn it into the merged table.
-    if (serial != m_saveSerial || m_ratings != m_base)
-        return;
+    // An own change made after that save is newer than what it found.
     for (auto it = othersChanges.constBegin(); it != othersChanges.constEnd(); ++it) {
+        if (m_changeSerials.value(it.key(), 0) > serial)
+            continue;
         const int old = m_ratings.value(it.key(), 0);
+        if (old == it.value())
+            continue;
         if (it.value() == 0)
             m_ratings.remove(it.key());
         else
             m_ratings.insert(it.key(), it.value());
         Q_EMIT ratingChanged(it.key(), old, it.value());
     }
-    m_base = m_ratings;
+    m_changeSerials.removeIf(
+        [serial](QHash<QString, quint64>::iterator entry) { return entry.value() <= serial; });
 }
 
 void StarRatingStore::save()
 {
     const quint64 serial = ++m_saveSerial;
-    // Both copies share their data until one of them changes.
-    Table base = std::exchange(m_base, m_ratings);
+    for (auto it = m_unsaved.constBegin(); it != m_unsaved.constEnd(); ++it)
+        m_changeSerials.insert(it.key(), serial);
     const QMutexLocker locker(&m_queuedSaveMutex);
-    m_queuedSave.current = m_ratings;
+    if (m_queuedSave.changes.isEmpty()) {
+        m_queuedSave.changes = std::exchange(m_unsaved, {});
+    } else {
+        for (auto it = m_unsaved.constBegin(); it != m_unsaved.constEnd(); ++it)
+            m_queuedSave.changes.insert(it.key(), it.value());
+        m_unsaved.clear();
+    }
     m_queuedSave.serial = serial;
     if (m_queuedSave.queued)
-        return; // the queued save's base already precedes these changes
-    m_queuedSave.base = std::move(base);
+        return; // folded into the save already waiting
     m_queuedSave.queued = true;
     m_writer.post([this] { writeQueuedSave(); });
 }
@@ -340,5 +364,5 @@ void StarRatingStore::writeQueuedSave()
     QMutexLocker locker(&m_queuedSaveMutex);
     const QueuedSave save = std::exchange(m_queuedSave, {});
     locker.unlock();
-    mergeIntoFile(save.base, save.current, save.serial);
+    mergeIntoFile(save.changes, save.serial);
 }
