@@ -115,6 +115,27 @@ void StarRatingStore::setRatings(const QHash<QString, int> &ratings)
     Q_EMIT ratingsRemoved();
 }
 
+void StarRatingStore::moveRatings(const QStringList &from, const QStringList &to)
+{
+    Q_ASSERT(from.size() == to.size());
+    const qsizetype count = std::min(from.size(), to.size());
+    // All taken before any is placed, so that a file moving onto the old
+    // path of another takes its own rating.
+    QList<int> ratings;
+    ratings.reserve(count);
+    for (qsizetype i = 0; i < count; ++i)
+        ratings << m_ratings.value(from.at(i), 0);
+    bool changed = false;
+    for (qsizetype i = 0; i < count; ++i)
+        changed |= put(from.at(i), 0) != 0;
+    for (qsizetype i = 0; i < count; ++i)
+        changed |= put(to.at(i), ratings.at(i)) != ratings.at(i);
+    if (!changed)
+        return;
+    save();
+    Q_EMIT ratingsRemoved();
+}
+
 QStringList StarRatingStore::vanishedFiles(const QStringList &paths)
 {
     QStringList vanished;

@@ -53,6 +53,10 @@ public:
     // Sets several ratings (path -> 1..5, clamped) with one save and one
     // ratingsRemoved, when any differs.
     void setRatings(const QHash<QString, int> &ratings);
+    // Files that moved: each path of `from` hands its rating (none included)
+    // to the path at the same place of `to`, with one save and one
+    // ratingsRemoved, when any rating changed.
+    void moveRatings(const QStringList &from, const QStringList &to);
 
     // Those of `paths` that are certainly gone: the file's folder exists and
     // can be listed, and the name is not in it. A file behind an unreadable
