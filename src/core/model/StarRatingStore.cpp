@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
@@ -160,7 +161,7 @@ QStringList StarRatingStore::vanishedFiles(const QStringList &paths)
 
 namespace {
 
-enum class FileState { missing, unreadable, damaged, readable };
+enum class FileState { missing, unreadable, damaged, readable, unchanged };
 
 // Whole numbers only: anything else makes the file unreadable as a whole.
 std::optional<QHash<QString, int>> decodeTable(const QByteArray &bytes)
@@ -182,7 +183,10 @@ std::optional<QHash<QString, int>> decodeTable(const QByteArray &bytes)
 
 // A file that cannot be opened or read is not damaged: it may hold everyone's
 // ratings, and only its reason is known.
-FileState readTable(const QString &path, QHash<QString, int> &table, QString *reason = nullptr)
+// `bytes` receives what was read; when that is `known` (what this process
+// last read or wrote), nothing is decoded and the file is `unchanged`.
+FileState readTable(const QString &path, QHash<QString, int> &table, QString *reason = nullptr,
+                    QByteArray *bytes = nullptr, const QByteArray &known = {})
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -192,13 +196,17 @@ FileState readTable(const QString &path, QHash<QString, int> &table, QString *re
             *reason = file.errorString();
         return FileState::unreadable;
     }
-    const QByteArray bytes = file.readAll();
+    QByteArray read = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         if (reason)
             *reason = file.errorString();
         return FileState::unreadable;
     }
-    std::optional<QHash<QString, int>> decoded = decodeTable(bytes);
+    if (!known.isNull() && read == known)
+        return FileState::unchanged;
+    std::optional<QHash<QString, int>> decoded = decodeTable(read);
+    if (bytes)
+        *bytes = std::move(read);
     if (!decoded)
         return FileState::damaged;
     table = std::move(*decoded);
@@ -221,6 +229,44 @@ QHash<QString, int> differences(const QHash<QString, int> &before, const QHash<Q
     return changes;
 }
 
+// `text` as Qt's JSON writer puts it, quotes included: the plain UTF-8 of a
+// usual file name, and Qt's own escaping for the rest (control characters,
+// quotes, backslashes, the unpaired surrogates of undecodable names).
+void appendJsonString(QByteArray &json, const QString &text)
+{
+    const bool plain = std::none_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c.unicode() < 0x20 || c == u'"' || c == u'\\' || c.isSurrogate();
+    });
+    if (!plain) {
+        const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+        json += QByteArrayView(array).sliced(1, array.size() - 2);
+        return;
+    }
+    json += '"';
+    json += text.toUtf8();
+    json += '"';
+}
+
+// The compact JSON object, members in key order, in one pass. (Building a
+// QJsonObject member by member costs seconds at 100,000 members.)
+QByteArray encodeTable(const QHash<QString, int> &table)
+{
+    QStringList keys = table.keys();
+    std::sort(keys.begin(), keys.end());
+    QByteArray json;
+    json.reserve(table.size() * 64 + 2);
+    json += '{';
+    for (const QString &key : std::as_const(keys)) {
+        if (json.size() > 1)
+            json += ',';
+        appendJsonString(json, key);
+        json += ':';
+        json += QByteArray::number(table.value(key));
+    }
+    json += '}';
+    return json;
+}
+
 void applyChanges(const QHash<QString, int> &changes, QHash<QString, int> &table)
 {
     for (auto it = changes.constBegin(); it != changes.constEnd(); ++it) {
@@ -237,7 +283,9 @@ void StarRatingStore::load()
 {
     // No lock needed: every writer replaces the file whole, by a rename. A
     // damaged file stays on disk until a save sets it aside.
-    readTable(m_filePath, m_ratings);
+    QByteArray bytes;
+    if (readTable(m_filePath, m_ratings, nullptr, &bytes) == FileState::readable)
+        m_lastBytes = std::move(bytes);
     // The writer's own copy, made now rather than by the first rating.
     m_known = m_ratings;
     m_known.detach();
@@ -271,21 +319,11 @@ void StarRatingStore::reportFailure(const QString &reason)
         this, [this, reason] { Q_EMIT saveFailed(reason); }, Qt::QueuedConnection);
 }
 
-bool StarRatingStore::writeFile(const QString &path, const Table &table, QString *error)
+bool StarRatingStore::writeFile(const QString &path, const QByteArray &bytes, QString *error)
 {
-    // Inserting in key order appends each member; in any other order every
-    // insertion moves the members after it, which costs seconds at 100,000.
-    QStringList keys = table.keys();
-    std::sort(keys.begin(), keys.end());
-    QJsonObject object;
-    for (const QString &key : std::as_const(keys))
-        object.insert(key, table.value(key));
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(QJsonDocument(object).toJson(QJsonDocument::Compact));
-        if (file.commit())
-            return true;
-    }
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
     *error = file.errorString();
     return false;
 }
@@ -304,7 +342,11 @@ void StarRatingStore::mergeIntoFile(const Table &newChanges, quint64 serial)
         m_unwrittenChanges = std::move(changes);
         reportFailure(error);
     };
-    switch (readTable(m_filePath, merged, &error)) {
+    switch (readTable(m_filePath, merged, &error, nullptr, m_lastBytes)) {
+    case FileState::unchanged:
+        // As this process left it: its own table is the merge.
+        merged = m_known;
+        break;
     case FileState::readable:
         applyChanges(changes, merged);
         break;
@@ -324,7 +366,8 @@ void StarRatingStore::mergeIntoFile(const Table &newChanges, quint64 serial)
         merged = m_known;
         break;
     }
-    if (!writeFile(m_filePath, merged, &error)) {
+    QByteArray bytes = encodeTable(merged);
+    if (!writeFile(m_filePath, bytes, &error)) {
         keepPending();
         return;
     }
@@ -333,6 +376,7 @@ void StarRatingStore::mergeIntoFile(const Table &newChanges, quint64 serial)
     // comparing whole tables there.
     Table othersChanges = differences(m_known, merged);
     m_known = std::move(merged);
+    m_lastBytes = std::move(bytes);
     QMetaObject::invokeMethod(
         this,
         [this, othersChanges = std::move(othersChanges), serial] {

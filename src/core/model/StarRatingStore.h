@@ -93,7 +93,7 @@ private:
     // Writer thread only: merges `changes` (this process's own, 0 = removed)
     // into the file and hands what others changed back to the UI thread.
     void mergeIntoFile(const Table &changes, quint64 serial);
-    static bool writeFile(const QString &path, const Table &table, QString *error);
+    static bool writeFile(const QString &path, const QByteArray &bytes, QString *error);
     static bool setAsideDamagedFile(const QString &path, QString *error);
     // Writer thread: announces a failing save, once until one succeeds.
     void reportFailure(const QString &reason);
@@ -115,6 +115,9 @@ private:
     // changes handed over so far, and what the last merge found), so that
     // what others changed is found without a copy of the UI thread's table.
     Table m_known;
+    // The file's content when this process last read or wrote it: while it
+    // is still that, m_known is the merge and nothing needs decoding.
+    QByteArray m_lastBytes;
     // Own changes (0 = removed) a failed save could not put on disk yet; the
     // next save carries them.
     Table m_unwrittenChanges;

@@ -119,6 +119,21 @@ void TestStarRatingStore::plainTextKeysSurviveARestart()
     StarRatingStore reloaded(storeFile());
     QCOMPARE(reloaded.rating(photo), 2);
     QCOMPARE(reloaded.rating(QUrl::fromLocalFile(photo)), 2);
+
+    // The file is what Qt's JSON writer makes of the table, whatever the names.
+    const QStringList odd = {QStringLiteral("/p/💀 skull.jpg"),
+                             QStringLiteral("/p/tab\tand\\\"q\".jpg"),
+                             QStringLiteral("/p/caf") + QChar(0xDCE9) + QStringLiteral(".jpg"),
+                             QStringLiteral("/p/z\u007f\u2028.jpg")};
+    QJsonObject expected{{photo, 2}};
+    for (const QString &path : odd) {
+        reloaded.setRating(3, path);
+        expected.insert(path, 3);
+    }
+    reloaded.waitForSaved();
+    QFile rewritten(storeFile());
+    QVERIFY(rewritten.open(QIODevice::ReadOnly));
+    QCOMPARE(rewritten.readAll(), QJsonDocument(expected).toJson(QJsonDocument::Compact));
 }
 
 void TestStarRatingStore::cleanupDropsDeletedFilesAtAnyDepth()
