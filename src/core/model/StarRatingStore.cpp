@@ -342,7 +342,8 @@ void StarRatingStore::mergeIntoFile(const Table &newChanges, quint64 serial)
         m_unwrittenChanges = std::move(changes);
         reportFailure(error);
     };
-    switch (readTable(m_filePath, merged, &error, nullptr, m_lastBytes)) {
+    const FileState state = readTable(m_filePath, merged, &error, nullptr, m_lastBytes);
+    switch (state) {
     case FileState::unchanged:
         // As this process left it: its own table is the merge.
         merged = m_known;
@@ -373,8 +374,8 @@ void StarRatingStore::mergeIntoFile(const Table &newChanges, quint64 serial)
     }
     m_failureReported = false;
     // What other processes changed, for the UI thread to take in without
-    // comparing whole tables there.
-    Table othersChanges = differences(m_known, merged);
+    // comparing whole tables there. Only a file they rewrote can hold any.
+    Table othersChanges = state == FileState::readable ? differences(m_known, merged) : Table();
     m_known = std::move(merged);
     m_lastBytes = std::move(bytes);
     QMetaObject::invokeMethod(
