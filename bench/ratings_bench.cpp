@@ -4,11 +4,16 @@
 // knows nothing yet, `warm` finds nothing changed since the last reading.
 // The baseline is a bare Exiv2 readMetadata of the files the reading has to
 // open, on the same pool and threads.
+//
+// BM_RateBurstLargeTable: a burst of 100 ratings with 100,000 ratings
+// stored, timed until all of them are on disk.
+// `ui_ms_per_rating` is what the rating itself costs the UI thread.
 #include "imaging/ImageDecoder.h"
 #include "model/StarRatingStore.h"
 #include "state/XmpRatingSync.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QImage>
@@ -165,6 +170,41 @@ static void BM_Exiv2ReadMetadata(benchmark::State &state)
     state.counters["files"] = double(rated.filesToOpen.size());
 }
 BENCHMARK(BM_Exiv2ReadMetadata)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+static void BM_RateBurstLargeTable(benchmark::State &state)
+{
+    constexpr int kStored = 100000;
+    constexpr int kBurst = 100;
+    QTemporaryDir dir;
+    const QString file = dir.path() + QStringLiteral("/star-ratings.json");
+    {
+        StarRatingStore filler(file);
+        QHash<QString, int> stored;
+        stored.reserve(kStored);
+        for (int n = 0; n < kStored; ++n)
+            stored.insert(QStringLiteral("/home/user/Pictures/2024/%1/IMG_%2.CR3")
+                              .arg(n / 1000, 3, 10, QLatin1Char('0'))
+                              .arg(n, 6, 10, QLatin1Char('0')),
+                          n % 5 + 1);
+        filler.setRatings(stored);
+    }
+    StarRatingStore store(file);
+    qint64 uiNanoseconds = 0;
+    int round = 0;
+    for (auto _ : state) {
+        ++round;
+        QElapsedTimer ui;
+        ui.start();
+        for (int n = 0; n < kBurst; ++n)
+            store.setRating(round % 5 + 1,
+                            QStringLiteral("/home/user/Pictures/burst/IMG_%1.jpg").arg(n));
+        uiNanoseconds += ui.nsecsElapsed();
+        store.waitForSaved();
+    }
+    state.counters["stored"] = double(store.count());
+    state.counters["ui_ms_per_rating"] = double(uiNanoseconds) / 1e6 / (double(round) * kBurst);
+}
+BENCHMARK(BM_RateBurstLargeTable)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char **argv)
 {

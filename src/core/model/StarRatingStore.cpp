@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
@@ -44,14 +45,26 @@ QString StarRatingStore::defaultFilePath()
     return base + QStringLiteral("/Kelvane/star-ratings.json");
 }
 
+int StarRatingStore::put(const QString &path, int rating)
+{
+    const auto it = m_ratings.find(path);
+    const int old = it == m_ratings.end() ? 0 : it.value();
+    if (old == rating)
+        return old;
+    if (rating == 0)
+        m_ratings.erase(it);
+    else if (it == m_ratings.end())
+        m_ratings.insert(path, rating);
+    else
+        it.value() = rating;
+    m_unsaved.insert(path, rating);
+    return old;
+}
+
 void StarRatingStore::setRating(int rating, const QString &path)
 {
-    const int old = m_ratings.value(path, 0);
     const int stored = rating == 0 ? 0 : std::clamp(rating, 1, 5);
-    if (stored == 0)
-        m_ratings.remove(path);
-    else
-        m_ratings.insert(path, stored);
+    const int old = put(path, stored);
     save();
     if (old != stored)
         Q_EMIT ratingChanged(path, old, stored);
@@ -84,7 +97,7 @@ void StarRatingStore::removeRatings(const QStringList &paths)
 {
     bool removed = false;
     for (const QString &path : paths)
-        removed |= m_ratings.remove(path);
+        removed |= put(path, 0) != 0;
     if (!removed)
         return;
     save();
@@ -96,11 +109,29 @@ void StarRatingStore::setRatings(const QHash<QString, int> &ratings)
     bool changed = false;
     for (auto it = ratings.constBegin(); it != ratings.constEnd(); ++it) {
         const int stored = std::clamp(it.value(), 1, 5);
-        if (m_ratings.value(it.key(), 0) == stored)
-            continue;
-        m_ratings.insert(it.key(), stored);
-        changed = true;
+        changed |= put(it.key(), stored) != stored;
     }
+    if (!changed)
+        return;
+    save();
+    Q_EMIT ratingsRemoved();
+}
+
+void StarRatingStore::moveRatings(const QStringList &from, const QStringList &to)
+{
+    Q_ASSERT(from.size() == to.size());
+    const qsizetype count = std::min(from.size(), to.size());
+    // All taken before any is placed, so that a file moving onto the old
+    // path of another takes its own rating.
+    QList<int> ratings;
+    ratings.reserve(count);
+    for (qsizetype i = 0; i < count; ++i)
+        ratings << m_ratings.value(from.at(i), 0);
+    bool changed = false;
+    for (qsizetype i = 0; i < count; ++i)
+        changed |= put(from.at(i), 0) != 0;
+    for (qsizetype i = 0; i < count; ++i)
+        changed |= put(to.at(i), ratings.at(i)) != ratings.at(i);
     if (!changed)
         return;
     save();
@@ -153,7 +184,7 @@ QStringList StarRatingStore::vanishedFiles(const QStringList &paths)
 
 namespace {
 
-enum class FileState { missing, damaged, readable };
+enum class FileState { missing, unreadable, damaged, readable, unchanged };
 
 // Whole numbers only: anything else makes the file unreadable as a whole.
 std::optional<QHash<QString, int>> decodeTable(const QByteArray &bytes)
@@ -173,33 +204,90 @@ std::optional<QHash<QString, int>> decodeTable(const QByteArray &bytes)
     return table;
 }
 
-FileState readTable(const QString &path, QHash<QString, int> &table)
+// A file that cannot be opened or read is not damaged: it may hold everyone's
+// ratings, and only its reason is known.
+// `bytes` receives what was read; when that is `known` (what this process
+// last read or wrote), nothing is decoded and the file is `unchanged`.
+FileState readTable(const QString &path, QHash<QString, int> &table, QString *reason = nullptr,
+                    QByteArray *bytes = nullptr, const QByteArray &known = {})
 {
     QFile file(path);
-    if (!file.exists())
-        return FileState::missing;
-    if (!file.open(QIODevice::ReadOnly))
-        return FileState::damaged;
-    std::optional<QHash<QString, int>> decoded = decodeTable(file.readAll());
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (!file.exists())
+            return FileState::missing;
+        if (reason)
+            *reason = file.errorString();
+        return FileState::unreadable;
+    }
+    QByteArray read = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (reason)
+            *reason = file.errorString();
+        return FileState::unreadable;
+    }
+    if (!known.isNull() && read == known)
+        return FileState::unchanged;
+    std::optional<QHash<QString, int>> decoded = decodeTable(read);
+    if (bytes)
+        *bytes = std::move(read);
     if (!decoded)
         return FileState::damaged;
     table = std::move(*decoded);
     return FileState::readable;
 }
 
-// What turned `base` into `current`, with 0 for a removed entry, on top of
-// the older `changes`.
-void collectChanges(const QHash<QString, int> &base, const QHash<QString, int> &current,
-                    QHash<QString, int> &changes)
+// The entries of `after` that differ from `before`, with 0 for a removed one.
+QHash<QString, int> differences(const QHash<QString, int> &before, const QHash<QString, int> &after)
 {
-    for (auto it = current.constBegin(); it != current.constEnd(); ++it) {
-        if (base.value(it.key(), 0) != it.value())
+    QHash<QString, int> changes;
+    for (auto it = after.constBegin(); it != after.constEnd(); ++it) {
+        const auto old = before.constFind(it.key());
+        if (old == before.constEnd() || old.value() != it.value())
             changes.insert(it.key(), it.value());
     }
-    for (auto it = base.constBegin(); it != base.constEnd(); ++it) {
-        if (!current.contains(it.key()))
+    for (auto it = before.constBegin(); it != before.constEnd(); ++it) {
+        if (!after.contains(it.key()))
             changes.insert(it.key(), 0);
     }
+    return changes;
+}
+
+// `text` as Qt's JSON writer puts it, quotes included: the plain UTF-8 of a
+// usual file name, and Qt's own escaping for the rest (control characters,
+// quotes, backslashes, the unpaired surrogates of undecodable names).
+void appendJsonString(QByteArray &json, const QString &text)
+{
+    const bool plain = std::none_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c.unicode() < 0x20 || c == u'"' || c == u'\\' || c.isSurrogate();
+    });
+    if (!plain) {
+        const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+        json += QByteArrayView(array).sliced(1, array.size() - 2);
+        return;
+    }
+    json += '"';
+    json += text.toUtf8();
+    json += '"';
+}
+
+// The compact JSON object, members in key order, in one pass. (Building a
+// QJsonObject member by member costs seconds at 100,000 members.)
+QByteArray encodeTable(const QHash<QString, int> &table)
+{
+    QStringList keys = table.keys();
+    std::sort(keys.begin(), keys.end());
+    QByteArray json;
+    json.reserve(table.size() * 64 + 2);
+    json += '{';
+    for (const QString &key : std::as_const(keys)) {
+        if (json.size() > 1)
+            json += ',';
+        appendJsonString(json, key);
+        json += ':';
+        json += QByteArray::number(table.value(key));
+    }
+    json += '}';
+    return json;
 }
 
 void applyChanges(const QHash<QString, int> &changes, QHash<QString, int> &table)
@@ -218,8 +306,12 @@ void StarRatingStore::load()
 {
     // No lock needed: every writer replaces the file whole, by a rename. A
     // damaged file stays on disk until a save sets it aside.
-    readTable(m_filePath, m_ratings);
-    m_base = m_ratings;
+    QByteArray bytes;
+    if (readTable(m_filePath, m_ratings, nullptr, &bytes) == FileState::readable)
+        m_lastBytes = std::move(bytes);
+    // The writer's own copy, made now rather than by the first rating.
+    m_known = m_ratings;
+    m_known.detach();
 }
 
 void StarRatingStore::waitForSaved()
@@ -228,96 +320,130 @@ void StarRatingStore::waitForSaved()
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
-bool StarRatingStore::setAsideDamagedFile(const QString &path)
+bool StarRatingStore::setAsideDamagedFile(const QString &path, QString *error)
 {
     const QString base = path + QStringLiteral(".damaged");
     QString target = base;
     for (int n = 1; QFileInfo::exists(target); ++n)
         target = base + QLatin1Char('.') + QString::number(n);
     // rename() never replaces an existing file.
-    return QFile::rename(path, target) || !QFileInfo::exists(path);
+    QFile file(path);
+    if (file.rename(target) || !file.exists())
+        return true;
+    *error = file.errorString();
+    return false;
 }
 
-bool StarRatingStore::writeFile(const QString &path, const Table &table)
+void StarRatingStore::reportFailure(const QString &reason)
 {
-    QJsonObject object;
-    for (auto it = table.constBegin(); it != table.constEnd(); ++it)
-        object.insert(it.key(), it.value());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(QJsonDocument(object).toJson(QJsonDocument::Compact));
-    return file.commit();
+    if (std::exchange(m_failureReported, true))
+        return;
+    QMetaObject::invokeMethod(
+        this, [this, reason] { Q_EMIT saveFailed(reason); }, Qt::QueuedConnection);
 }
 
-void StarRatingStore::mergeIntoFile(const Table &base, const Table &current, quint64 serial)
+bool StarRatingStore::writeFile(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    *error = file.errorString();
+    return false;
+}
+
+void StarRatingStore::mergeIntoFile(const Table &newChanges, quint64 serial)
 {
     Table changes = std::exchange(m_unwrittenChanges, {});
-    collectChanges(base, current, changes);
+    for (auto it = newChanges.constBegin(); it != newChanges.constEnd(); ++it)
+        changes.insert(it.key(), it.value());
+    applyChanges(newChanges, m_known);
 
     const AdvisoryFileLock lock(m_filePath + QStringLiteral(".lock"));
     Table merged;
-    switch (readTable(m_filePath, merged)) {
+    QString error;
+    const auto keepPending = [&] {
+        m_unwrittenChanges = std::move(changes);
+        reportFailure(error);
+    };
+    const FileState state = readTable(m_filePath, merged, &error, nullptr, m_lastBytes);
+    switch (state) {
+    case FileState::unchanged:
+        // As this process left it: its own table is the merge.
+        merged = m_known;
+        break;
     case FileState::readable:
         applyChanges(changes, merged);
         break;
+    case FileState::unreadable:
+        // Not known to be damaged: it may hold every other process's ratings.
+        keepPending();
+        return;
     case FileState::damaged:
         // Until the damaged file is safely aside, writing would destroy the only copy.
-        if (!setAsideDamagedFile(m_filePath)) {
-            m_unwrittenChanges = std::move(changes);
+        if (!setAsideDamagedFile(m_filePath, &error)) {
+            keepPending();
             return;
         }
         [[fallthrough]];
     case FileState::missing:
         // Nothing to merge with: this process's table is the best knowledge.
-        merged = current;
+        merged = m_known;
         break;
     }
-    if (!writeFile(m_filePath, merged)) {
-        m_unwrittenChanges = std::move(changes);
+    QByteArray bytes = encodeTable(merged);
+    if (!writeFile(m_filePath, bytes, &error)) {
+        keepPending();
         return;
     }
+    m_failureReported = false;
     // What other processes changed, for the UI thread to take in without
-    // comparing whole tables there.
-    Table othersChanges;
-    collectChanges(current, merged, othersChanges);
-    if (othersChanges.isEmpty())
-        return;
+    // comparing whole tables there. Only a file they rewrote can hold any.
+    Table othersChanges = state == FileState::readable ? differences(m_known, merged) : Table();
+    m_known = std::move(merged);
+    m_lastBytes = std::move(bytes);
     QMetaObject::invokeMethod(
-        this, [this, othersChanges, serial] { adoptMerged(othersChanges, serial); },
+        this,
+        [this, othersChanges = std::move(othersChanges), serial] {
+            adoptMerged(othersChanges, serial);
+        },
         Qt::QueuedConnection);
 }
 
 void StarRatingStore::adoptMerged(const Table &othersChanges, quint64 serial)
 {
-    // A later save is under way and will bring a newer merge; and while the
-    // table has unsaved changes of its own, taking the file's would undo them.
-    // Otherwise the table is still what that save merged into the file, so
-    // these changes turn it into the merged table.
-    if (serial != m_saveSerial || m_ratings != m_base)
-        return;
+    // An own change made after that save is newer than what it found.
     for (auto it = othersChanges.constBegin(); it != othersChanges.constEnd(); ++it) {
+        if (m_changeSerials.value(it.key(), 0) > serial)
+            continue;
         const int old = m_ratings.value(it.key(), 0);
+        if (old == it.value())
+            continue;
         if (it.value() == 0)
             m_ratings.remove(it.key());
         else
             m_ratings.insert(it.key(), it.value());
         Q_EMIT ratingChanged(it.key(), old, it.value());
     }
-    m_base = m_ratings;
+    m_changeSerials.removeIf(
+        [serial](QHash<QString, quint64>::iterator entry) { return entry.value() <= serial; });
 }
 
 void StarRatingStore::save()
 {
     const quint64 serial = ++m_saveSerial;
-    // Both copies share their data until one of them changes.
-    Table base = std::exchange(m_base, m_ratings);
+    for (auto it = m_unsaved.constBegin(); it != m_unsaved.constEnd(); ++it)
+        m_changeSerials.insert(it.key(), serial);
     const QMutexLocker locker(&m_queuedSaveMutex);
-    m_queuedSave.current = m_ratings;
+    if (m_queuedSave.changes.isEmpty()) {
+        m_queuedSave.changes = std::exchange(m_unsaved, {});
+    } else {
+        for (auto it = m_unsaved.constBegin(); it != m_unsaved.constEnd(); ++it)
+            m_queuedSave.changes.insert(it.key(), it.value());
+        m_unsaved.clear();
+    }
     m_queuedSave.serial = serial;
     if (m_queuedSave.queued)
-        return; // the queued save's base already precedes these changes
-    m_queuedSave.base = std::move(base);
+        return; // folded into the save already waiting
     m_queuedSave.queued = true;
     m_writer.post([this] { writeQueuedSave(); });
 }
@@ -327,5 +453,5 @@ void StarRatingStore::writeQueuedSave()
     QMutexLocker locker(&m_queuedSaveMutex);
     const QueuedSave save = std::exchange(m_queuedSave, {});
     locker.unlock();
-    mergeIntoFile(save.base, save.current, save.serial);
+    mergeIntoFile(save.changes, save.serial);
 }

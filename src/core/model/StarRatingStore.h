@@ -53,6 +53,10 @@ public:
     // Sets several ratings (path -> 1..5, clamped) with one save and one
     // ratingsRemoved, when any differs.
     void setRatings(const QHash<QString, int> &ratings);
+    // Files that moved: each path of `from` hands its rating (none included)
+    // to the path at the same place of `to`, with one save and one
+    // ratingsRemoved, when any rating changed.
+    void moveRatings(const QStringList &from, const QStringList &to);
 
     // Those of `paths` that are certainly gone: the file's folder exists, can
     // be listed, holds other entries and is not a mount point, and the name is
@@ -73,40 +77,59 @@ Q_SIGNALS:
     // Several ratings were removed or set at once (vanished files, archived
     // files, ratings taken from the files themselves).
     void ratingsRemoved();
+    // The ratings file could not be read or written (`reason` is the
+    // system's description). The changes stay pending and every later save
+    // tries again; said once until a save succeeds.
+    void saveFailed(const QString &reason);
 
 private:
     using Table = QHash<QString, int>;
 
     void load();
+    // Stores `rating` (0 removes) and notes the change for the next save.
+    // Returns the old rating.
+    int put(const QString &path, int rating);
     void save();
     // Writer thread: merges whatever the queued save holds by now.
     void writeQueuedSave();
-    // Writer thread only: merges `base` -> `current` (this process's own
-    // changes) into the file and hands the merged table back.
-    void mergeIntoFile(const Table &base, const Table &current, quint64 serial);
-    static bool writeFile(const QString &path, const Table &table);
-    static bool setAsideDamagedFile(const QString &path);
+    // Writer thread only: merges `changes` (this process's own, 0 = removed)
+    // into the file and hands what others changed back to the UI thread.
+    void mergeIntoFile(const Table &changes, quint64 serial);
+    static bool writeFile(const QString &path, const QByteArray &bytes, QString *error);
+    static bool setAsideDamagedFile(const QString &path, QString *error);
+    // Writer thread: announces a failing save, once until one succeeds.
+    void reportFailure(const QString &reason);
     // UI thread: takes in what other processes changed (0 = removed), as
     // found by the save numbered `serial`.
     void adoptMerged(const Table &othersChanges, quint64 serial);
 
     QString m_filePath;
     Table m_ratings;
-    // The table as last loaded, merged or handed to the writer: what
-    // m_ratings differs from is this process's own unsaved change.
-    Table m_base;
+    // Own changes not yet handed to the writer (0 = removed).
+    Table m_unsaved;
+    // The number of the save that carries each own change still on its way
+    // to the file: a change of another process found by an earlier save is
+    // older than it.
+    QHash<QString, quint64> m_changeSerials;
     quint64 m_saveSerial = 0;
-    // Writer thread only: own changes (0 = removed) a failed write could not
-    // put on disk yet; the next save carries them.
+
+    // Writer thread only: the table as this process knows it (its own
+    // changes handed over so far, and what the last merge found), so that
+    // what others changed is found without a copy of the UI thread's table.
+    Table m_known;
+    // The file's content when this process last read or wrote it: while it
+    // is still that, m_known is the merge and nothing needs decoding.
+    QByteArray m_lastBytes;
+    // Own changes (0 = removed) a failed save could not put on disk yet; the
+    // next save carries them.
     Table m_unwrittenChanges;
+    bool m_failureReported = false; // writer thread only
 
     // The save waiting for the writer. Saves made before the writer gets to
-    // it fold into it (same base, newer table), so a burst of ratings costs
-    // one merge and holds one copy of the table, not one per rating.
+    // it fold their changes into it, so a burst of ratings costs one merge.
     struct QueuedSave
     {
-        Table base;
-        Table current;
+        Table changes;
         quint64 serial = 0;
         bool queued = false;
     };

@@ -84,6 +84,10 @@ void AppState::connectServices()
     });
     connect(m_starRatingStore.get(), &StarRatingStore::ratingChanged, this,
             &AppState::onRatingChanged);
+    connect(m_starRatingStore.get(), &StarRatingStore::saveFailed, this,
+            [this](const QString &reason) {
+                setStatusMessage(QStringLiteral("无法保存评分：") + reason);
+            });
     connect(m_starRatingStore.get(), &StarRatingStore::ratingsRemoved, this, [this] {
         recountRatings();
         if (m_starFilter != 0)

@@ -586,8 +586,8 @@ QFuture<void> ArchiveMover::performArchive(AppState &state, const QList<ImageIte
                 finish();
                 return;
             }
-            // A rating never follows a file to its new place.
-            state.starRatingStore().removeRatings(outcome.movedSources);
+            // Ratings follow their files to their new place.
+            state.starRatingStore().moveRatings(outcome.movedSources, outcome.destinations);
             state.setToastMessage(QStringLiteral("已归档 %1 张图片到「%2」")
                                       .arg(outcome.movedSources.size())
                                       .arg(QFileInfo(target).fileName()));

@@ -80,7 +80,7 @@ public:
                              const QString &openFolder = QString());
 
     // The whole archive of the grid: file work on a worker thread, then on the
-    // UI thread the moved files' ratings are forgotten and the toast reports
+    // UI thread the moved files' ratings move with them and the toast reports
     // the result; if the folder open at the start is still open, the star
     // filter and the selection are reset and it is rescanned. The future
     // finishes after the rescan (or at once after a failure to create the

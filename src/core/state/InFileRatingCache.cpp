@@ -1,10 +1,13 @@
 #include "state/InFileRatingCache.h"
 
+#include "model/AdvisoryFileLock.h"
+
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -16,11 +19,21 @@ QString InFileRatingCache::filePathBeside(const QString &ratingsFile)
 InFileRatingCache InFileRatingCache::load(const QString &path)
 {
     InFileRatingCache cache;
+    read(path, cache);
+    return cache;
+}
+
+bool InFileRatingCache::read(const QString &path, InFileRatingCache &cache)
+{
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return cache;
-    const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
+        return !file.exists();
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    const QJsonObject root = QJsonDocument::fromJson(bytes).object();
     const QJsonObject entries = root.value(QStringLiteral("files")).toObject();
+    cache.entries.reserve(entries.size());
     for (auto it = entries.begin(); it != entries.end(); ++it) {
         const QJsonArray pair = it.value().toArray();
         if (pair.size() == 2)
@@ -28,20 +41,64 @@ InFileRatingCache InFileRatingCache::load(const QString &path)
     }
     for (const QJsonValue &unwritten : root.value(QStringLiteral("unwritten")).toArray())
         cache.unwritten.insert(unwritten.toString());
-    return cache;
+    cache.m_savedEntries = cache.entries;
+    cache.m_savedUnwritten = cache.unwritten;
+    return true;
 }
 
-bool InFileRatingCache::save(const QString &path) const
+void InFileRatingCache::takeChangesInto(InFileRatingCache &onDisk) const
 {
+    for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
+        const auto saved = m_savedEntries.constFind(it.key());
+        if (saved == m_savedEntries.constEnd() || !(*saved == *it))
+            onDisk.entries.insert(it.key(), *it);
+    }
+    for (auto it = m_savedEntries.constBegin(); it != m_savedEntries.constEnd(); ++it) {
+        if (!entries.contains(it.key()))
+            onDisk.entries.remove(it.key());
+    }
+    for (const QString &path : unwritten) {
+        if (!m_savedUnwritten.contains(path))
+            onDisk.unwritten.insert(path);
+    }
+    for (const QString &path : m_savedUnwritten) {
+        if (!unwritten.contains(path))
+            onDisk.unwritten.remove(path);
+    }
+}
+
+bool InFileRatingCache::save(const QString &path)
+{
+    const AdvisoryFileLock lock(path + QStringLiteral(".lock"));
+    InFileRatingCache merged;
+    if (!read(path, merged))
+        return false;
+    takeChangesInto(merged);
+    if (!merged.write(path))
+        return false;
+    entries = merged.entries;
+    unwritten = merged.unwritten;
+    m_savedEntries = entries;
+    m_savedUnwritten = unwritten;
+    return true;
+}
+
+bool InFileRatingCache::write(const QString &path) const
+{
+    // Members inserted in key order are appended; in any other order each
+    // insertion moves the ones after it (seconds for 100,000 photos).
+    QStringList paths = entries.keys();
+    std::sort(paths.begin(), paths.end());
     QJsonObject files;
-    for (auto it = entries.begin(); it != entries.end(); ++it)
-        files.insert(it.key(), QJsonArray{it->stamp, it->rating});
-    QJsonArray unwrittenList;
-    for (const QString &path : unwritten)
-        unwrittenList.append(path);
+    for (const QString &photo : std::as_const(paths)) {
+        const Entry &entry = *entries.constFind(photo);
+        files.insert(photo, QJsonArray{entry.stamp, entry.rating});
+    }
+    QStringList unwrittenPaths(unwritten.begin(), unwritten.end());
+    std::sort(unwrittenPaths.begin(), unwrittenPaths.end());
     QJsonObject root;
     root.insert(QStringLiteral("files"), files);
-    root.insert(QStringLiteral("unwritten"), unwrittenList);
+    root.insert(QStringLiteral("unwritten"), QJsonArray::fromStringList(unwrittenPaths));
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;

@@ -9,12 +9,17 @@
 // whose stamps are unchanged is not opened again. Also the photos whose last
 // sidecar write failed: their table rating wins over the older file value.
 // A value; load and save are blocking (run them off the UI thread).
+//
+// Several processes share the file. A save therefore writes only what changed
+// in this value since it was loaded or last saved, merged under an advisory
+// lock into what is on disk; the value then holds the merged content.
 struct InFileRatingCache
 {
     struct Entry
     {
         QString stamp; // sizes and modification times of the photo and its sidecars
         int rating = 0;
+        bool operator==(const Entry &) const = default;
     };
 
     QHash<QString, Entry> entries;
@@ -22,10 +27,23 @@ struct InFileRatingCache
 
     // Beside the ratings file.
     static QString filePathBeside(const QString &ratingsFile);
+    // An unreadable or damaged file gives an empty cache.
     static InFileRatingCache load(const QString &path);
-    bool save(const QString &path) const;
+    // False, and nothing written, when the file exists but cannot be read, or
+    // cannot be written.
+    bool save(const QString &path);
 
     // The stamp of a photo and its existing sidecars; empty when the photo
     // cannot be looked at.
     static QString stampOf(const QString &imagePath, const QStringList &sidecars);
+
+private:
+    // False only when the file is there but cannot be read.
+    static bool read(const QString &path, InFileRatingCache &cache);
+    bool write(const QString &path) const;
+    void takeChangesInto(InFileRatingCache &onDisk) const;
+
+    // As last loaded or saved: what this process changed is the difference.
+    QHash<QString, Entry> m_savedEntries;
+    QSet<QString> m_savedUnwritten;
 };

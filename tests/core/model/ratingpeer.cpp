@@ -6,7 +6,11 @@
 //                         it can, then waits for the saves -> "ok"
 //   get <path>            -> the rating this process holds
 //   count                 -> how many ratings this process holds
+//   cache <file> <photo> <rating> <unwritten photo>
+//                         adds an entry and a photo whose sidecar write
+//                         failed to the in-file ratings cache <file> -> "ok"
 #include "model/StarRatingStore.h"
+#include "state/InFileRatingCache.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -40,6 +44,14 @@ int main(int argc, char *argv[])
             out << "ok\n";
         } else if (command == QLatin1String("get")) {
             out << store.rating(line.section(QLatin1Char(' '), 1)) << '\n';
+        } else if (command == QLatin1String("cache")) {
+            const QString file = line.section(QLatin1Char(' '), 1, 1);
+            InFileRatingCache cache = InFileRatingCache::load(file);
+            cache.entries.insert(
+                line.section(QLatin1Char(' '), 2, 2),
+                {QStringLiteral("peer"), line.section(QLatin1Char(' '), 3, 3).toInt()});
+            cache.unwritten.insert(line.section(QLatin1Char(' '), 4, 4));
+            out << (cache.save(file) ? "ok\n" : "failed\n");
         } else if (command == QLatin1String("count")) {
             out << store.count() << '\n';
         } else {

@@ -33,6 +33,8 @@ private Q_SLOTS:
     void damagedFileIsKeptAsideBeforeTheFirstSave_data();
     void damagedFileIsKeptAsideBeforeTheFirstSave();
     void damagedCopiesAreNeverOverwritten();
+    void unusableFileKeepsChangesPendingAndSaysSoOnce_data();
+    void unusableFileKeepsChangesPendingAndSaysSoOnce();
     void urlAndPathKeysAgree();
     void saveMergesChangesOfAnotherStore();
     void twoProcessesKeepEachOthersRatings();
@@ -117,6 +119,21 @@ void TestStarRatingStore::plainTextKeysSurviveARestart()
     StarRatingStore reloaded(storeFile());
     QCOMPARE(reloaded.rating(photo), 2);
     QCOMPARE(reloaded.rating(QUrl::fromLocalFile(photo)), 2);
+
+    // The file is what Qt's JSON writer makes of the table, whatever the names.
+    const QStringList odd = {QStringLiteral("/p/💀 skull.jpg"),
+                             QStringLiteral("/p/tab\tand\\\"q\".jpg"),
+                             QStringLiteral("/p/caf") + QChar(0xDCE9) + QStringLiteral(".jpg"),
+                             QStringLiteral("/p/z\u007f\u2028.jpg")};
+    QJsonObject expected{{photo, 2}};
+    for (const QString &path : odd) {
+        reloaded.setRating(3, path);
+        expected.insert(path, 3);
+    }
+    reloaded.waitForSaved();
+    QFile rewritten(storeFile());
+    QVERIFY(rewritten.open(QIODevice::ReadOnly));
+    QCOMPARE(rewritten.readAll(), QJsonDocument(expected).toJson(QJsonDocument::Compact));
 }
 
 void TestStarRatingStore::cleanupDropsDeletedFilesAtAnyDepth()
@@ -276,6 +293,63 @@ void TestStarRatingStore::damagedCopiesAreNeverOverwritten()
     QFile second(storeFile() + ".damaged.1");
     QVERIFY(second.open(QIODevice::ReadOnly));
     QCOMPARE(second.readAll(), QByteArray("second{"));
+}
+
+void TestStarRatingStore::unusableFileKeepsChangesPendingAndSaysSoOnce_data()
+{
+    QTest::addColumn<bool>("readOnlyFolder");
+    QTest::newRow("a folder in place of the file") << false; // cannot be opened, even by root
+    QTest::newRow("read-only data folder") << true;
+}
+
+void TestStarRatingStore::unusableFileKeepsChangesPendingAndSaysSoOnce()
+{
+    QFETCH(bool, readOnlyFolder);
+    const QString folder = QFileInfo(storeFile()).absolutePath();
+    touch(folder, "star-ratings.json", R"({"/p/known.jpg":4})");
+    const QByteArray folderName = QFile::encodeName(folder);
+    // The store's writer thread takes this thread's permission checks along.
+    const PermissionChecksOnThisThread asAUser;
+    if (readOnlyFolder && !asAUser.isActive())
+        QSKIP("Cannot set root's permission overrides aside: the folder stays writable");
+    StarRatingStore store(storeFile());
+    // Meanwhile another process rated a file this one does not know of.
+    const QString elsewhere = m_dir.path() + "/elsewhere.json";
+    touch(m_dir.path(), "elsewhere.json", R"({"/p/known.jpg":4,"/p/others.jpg":1})");
+    if (readOnlyFolder) {
+        QVERIFY(QFile::remove(storeFile()));
+        QVERIFY(::chmod(folderName.constData(), 0555) == 0);
+    } else {
+        QVERIFY(QFile::rename(storeFile(), storeFile() + ".away"));
+        QVERIFY(QDir().mkdir(storeFile()));
+    }
+
+    QSignalSpy failed(&store, &StarRatingStore::saveFailed);
+    store.setRating(5, QStringLiteral("/p/a.jpg"));
+    store.waitForSaved();
+    store.setRating(3, QStringLiteral("/p/b.jpg"));
+    store.waitForSaved();
+    ::chmod(folderName.constData(), 0755);
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
+             readOnlyFolder ? QStringList()
+                            : QStringList({"star-ratings.json", "star-ratings.json.away",
+                                           "star-ratings.json.lock"}));
+    QCOMPARE(failed.size(), 1);
+    QVERIFY(!failed.at(0).at(0).toString().isEmpty());
+
+    // Once the file can be used again, the next save brings every pending change.
+    if (!readOnlyFolder)
+        QVERIFY(QDir().rmdir(storeFile()));
+    QVERIFY(QFile::rename(elsewhere, storeFile()));
+    store.setRating(2, QStringLiteral("/p/c.jpg"));
+    store.waitForSaved();
+    QCOMPARE(storedObject(), (QJsonObject{{"/p/known.jpg", 4},
+                                          {"/p/others.jpg", 1},
+                                          {"/p/a.jpg", 5},
+                                          {"/p/b.jpg", 3},
+                                          {"/p/c.jpg", 2}}));
+    QCOMPARE(store.rating(QStringLiteral("/p/others.jpg")), 1);
+    QCOMPARE(failed.size(), 1);
 }
 
 void TestStarRatingStore::urlAndPathKeysAgree()

@@ -330,6 +330,12 @@ void TestAppState::updateRatingTogglesAndReportsInTheStatusLine()
     m_state->updateRating(4, a);
     open(root());
     QCOMPARE(m_state->rating(item("a.jpg")), 4);
+    // A ratings file that cannot be used is reported after the rating's own line.
+    m_state->starRatingStore().waitForSaved();
+    QVERIFY(QFile::remove(m_dir.path() + "/ratings.json"));
+    QVERIFY(QDir().mkdir(m_dir.path() + "/ratings.json"));
+    m_state->updateRating(2, item("a.jpg"));
+    QTRY_VERIFY(m_state->statusMessage().startsWith(QStringLiteral("无法保存评分：")));
 }
 
 void TestAppState::ratingInTheViewerUnderAStarFilter()

@@ -3,6 +3,7 @@
 #include "export/FrameRenderer.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/InFileRatingReader.h"
+#include "model/StarRatingStore.h"
 #include "state/ArchiveMover.h"
 
 #include <QDirIterator>
@@ -585,6 +586,7 @@ void TestArchiveMover::archiveCarriesSidecarsWhateverTheSyncSetting()
     done = ArchiveMover::performArchive(state, {first}, target);
     QTRY_VERIFY(done.isFinished());
     QCOMPARE(InFileRatingReader::sidecarRating(target + "/IMG_1.jpg.xmp"), std::optional<int>(4));
+    QCOMPARE(state.starRatingStore().rating(target + "/IMG_1.jpg"), 4);
     // A photo that has left gets no new sidecar where it was.
     state.starRatingStore().setRating(2, first.path());
     state.xmpRatingSync().waitForDone();
@@ -611,6 +613,8 @@ void TestArchiveMover::archiveOfThreeSelectedImages()
     QCOMPARE(state.filteredImages().size(), 3);
 
     const QString target = root() + "/批量归档";
+    QSignalSpy batches(&state.starRatingStore(), &StarRatingStore::ratingsRemoved);
+    QSignalSpy changes(&state.starRatingStore(), &StarRatingStore::ratingChanged);
     QFuture<void> done = ArchiveMover::performArchive(state, state.selectedImages(), target);
     QTRY_VERIFY(done.isFinished());
 
@@ -619,14 +623,19 @@ void TestArchiveMover::archiveOfThreeSelectedImages()
     QVERIFY(state.selectedImageIDs().isEmpty());
     QCOMPARE(state.starFilter(), 0);
     QCOMPARE(filesBelow(target), (QStringList{"IMG_1.jpg", "IMG_2.jpg", "IMG_3.jpg"}));
+    // The ratings moved with their files, in one batch.
+    QCOMPARE(batches.size(), 1);
+    QCOMPARE(changes.size(), 0);
     for (const ImageItem &old : chosen)
         QCOMPARE(state.starRatingStore().rating(old.path()), 0);
-    // The rescan lists the moved images again, from the archive folder, unrated.
+    // The rescan lists the moved images again, from the archive folder, rated.
     QCOMPARE(state.images().size(), 4);
     const ImageItem moved = BrowseFixtures::item(state, "IMG_3.jpg");
     QCOMPARE(moved.path(), target + "/IMG_3.jpg");
-    QCOMPARE(state.rating(moved), 0);
-    QCOMPARE(state.availableStarRatings(), QList<int>{0});
+    QCOMPARE(state.rating(moved), 4);
+    QCOMPARE(state.availableStarRatings(), (QList<int>{0, 4}));
+    state.starRatingStore().waitForSaved();
+    QCOMPARE(StarRatingStore(m_dir.path() + "/ratings.json").rating(target + "/IMG_1.jpg"), 4);
 }
 
 void TestArchiveMover::archiveWithNoImagesStillReports()

@@ -3,8 +3,10 @@
 #include "imaging/InFileRatingReader.h"
 #include "imaging/XmpSidecarWriter.h"
 #include "state/AppState.h"
+#include "state/InFileRatingCache.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
@@ -175,6 +177,35 @@ private Q_SLOTS:
         m_state->updateRating(5, b); // the same star again clears it
         m_state.reset();             // quitting at once
         QCOMPARE(*InFileRatingReader::sidecarRating(folder() + QStringLiteral("/b.jpg.xmp")), 0);
+    }
+
+    void cacheSavesMergeWithAnotherProcess()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("in-file-ratings.json"));
+        InFileRatingCache mine = InFileRatingCache::load(file);
+        mine.entries.insert(QStringLiteral("/p/mine.jpg"), {QStringLiteral("1:2.0"), 4});
+        mine.unwritten.insert(QStringLiteral("/p/mine-failed.jpg"));
+        QProcess peer;
+        peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        peer.start(QStringLiteral(KELVANE_RATING_PEER), {file + QStringLiteral(".unused")});
+        QVERIFY2(peer.waitForStarted(), qPrintable(peer.errorString()));
+        peer.write(
+            QStringLiteral("cache %1 /p/theirs.jpg 2 /p/their-failed.jpg\n").arg(file).toUtf8());
+        while (!peer.canReadLine())
+            QVERIFY(peer.waitForReadyRead(20000));
+        QCOMPARE(peer.readLine(), QByteArray("ok\n"));
+        peer.closeWriteChannel();
+        QVERIFY(peer.waitForFinished());
+
+        // Each side keeps what the other saved, also its failed photos.
+        QVERIFY(mine.save(file));
+        mine.unwritten.remove(QStringLiteral("/p/mine-failed.jpg"));
+        QVERIFY(mine.save(file));
+        const InFileRatingCache stored = InFileRatingCache::load(file);
+        QCOMPARE(stored.entries.value(QStringLiteral("/p/theirs.jpg")).rating, 2);
+        QCOMPARE(stored.entries.value(QStringLiteral("/p/mine.jpg")).rating, 4);
+        QCOMPARE(stored.unwritten, QSet<QString>{QStringLiteral("/p/their-failed.jpg")});
+        QCOMPARE(mine.entries.size(), 2);
     }
 
     void failedWritesKeepTheRatingAndAreReportedOncePerFolder_data()
