@@ -6,13 +6,16 @@
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <functional>
 
 // Writes xmp:Rating into the XMP sidecars of photos so that other programs
 // see ratings made here. Each sidecar that exists (IMG_0001.CR2.xmp,
-// IMG_0001.xmp) is updated keeping every other property it holds; when none
-// exists, IMG_0001.CR2.xmp is created. A sidecar is replaced atomically
-// (temporary file + rename), never left half written; photos are never
-// touched.
+// IMG_0001.xmp, in any case) is updated keeping every other property it
+// holds, MicrosoftPhoto:Rating kept in step where present; when none exists,
+// one is created under the name the programs reading that kind of photo look
+// for (SidecarIndex::newSidecarFor). A sidecar is replaced atomically
+// (temporary file + rename), never left half written, and never over a
+// change another program made after we read it; photos are never touched.
 //
 // writeRating returns at once: writes run on a thread of their own, one after
 // another. Ratings posted for a file before its write started are coalesced
@@ -35,9 +38,15 @@ public:
     QThreadPool *pool() { return m_writer.pool(); }
 
     // The blocking write itself; any thread. On failure returns false and the
-    // system's reason in `error`; every sidecar not yet written stays as it was.
-    // A photo that is gone (archived, deleted) gets no sidecar.
+    // reason in `error`; every sidecar not yet written stays as it was. A
+    // sidecar that is no regular file, or too large, is a failure and left
+    // alone. A photo that is gone (archived, deleted) gets no sidecar.
     static bool writeRatingNow(const QString &imagePath, int rating, QString *error);
+
+    // Called on the writing thread between reading a sidecar and replacing
+    // it, where another program's write may fall; tests play one there.
+    // Empty for none; set it while no write runs.
+    static void setBeforeReplace(std::function<void(const QString &sidecarPath)> hook);
 
 Q_SIGNALS:
     // Emitted on the writer's thread; connect with the receiver's context.

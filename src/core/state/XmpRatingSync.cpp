@@ -2,6 +2,7 @@
 
 #include "imaging/InFileRatingReader.h"
 #include "model/BackgroundTask.h"
+#include "model/SidecarIndex.h"
 #include "model/StarRatingStore.h"
 
 #include <QCoreApplication>
@@ -190,10 +191,8 @@ XmpRatingSync::readRatings(const QStringList &imagePaths, const QStringList &sid
                            const std::shared_ptr<SharedCache> &cache,
                            const std::shared_ptr<ImportProgress> &progress)
 {
-    // The scan's listing, by lower-cased path: IMG.JPG.XMP counts as IMG.JPG.xmp.
-    QHash<QString, QString> listed;
-    for (const QString &sidecar : sidecars)
-        listed.insert(sidecar.toLower(), sidecar);
+    // The scan's listing, in any case: IMG.JPG.XMP counts as IMG.JPG.xmp.
+    const SidecarIndex listed(sidecars);
     InFileRatingCache known;
     {
         QMutexLocker lock(&cache->mutex);
@@ -213,12 +212,7 @@ XmpRatingSync::readRatings(const QStringList &imagePaths, const QStringList &sid
     QtConcurrent::blockingMap(reads, [&](Read &read) {
         if (progress->dropped)
             return;
-        QStringList existing;
-        for (const QString &candidate : InFileRatingReader::sidecarCandidates(read.path)) {
-            const auto it = listed.constFind(candidate.toLower());
-            if (it != listed.constEnd())
-                existing.append(*it);
-        }
+        const QStringList existing = listed.sidecarsOf(read.path);
         const QString stamp = InFileRatingCache::stampOf(read.path, existing);
         const auto cached = known.entries.constFind(read.path);
         if (!stamp.isEmpty() && (cached == known.entries.constEnd() || cached->stamp != stamp)) {

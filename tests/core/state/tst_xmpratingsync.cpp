@@ -2,6 +2,7 @@
 #include "TestFiles.h"
 #include "imaging/InFileRatingReader.h"
 #include "imaging/XmpSidecarWriter.h"
+#include "model/LocalFileName.h"
 #include "state/AppState.h"
 
 #include <QDir>
@@ -17,6 +18,38 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+
+namespace {
+
+// As Lightroom writes it: the rating as an element, beside its settings.
+const char lightroomSidecar[] =
+    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\" x:xmptk=\"Adobe XMP Core 7.0-c000\">\n"
+    " <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+    "  <rdf:Description rdf:about=\"\"\n"
+    "    xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"\n"
+    "    xmlns:crs=\"http://ns.adobe.com/camera-raw-settings/1.0/\"\n"
+    "    xmlns:lr=\"http://ns.adobe.com/lightroom/1.0/\">\n"
+    "   <xmp:Rating>%1</xmp:Rating>\n"
+    "   <crs:Exposure2012>+0.35</crs:Exposure2012>\n"
+    "  </rdf:Description>\n"
+    " </rdf:RDF>\n"
+    "</x:xmpmeta>\n";
+
+QByteArray lightroomSidecarRated(int rating)
+{
+    return QString::fromLatin1(lightroomSidecar).arg(rating).toLatin1();
+}
+
+bool createFile(const QByteArray &path, const QByteArray &content)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, content.constData(), size_t(content.size())) == content.size();
+    return ::close(fd) == 0 && written;
+}
+
+} // namespace
 
 class TestXmpRatingSync : public QObject
 {
@@ -175,6 +208,29 @@ private Q_SLOTS:
         m_state->updateRating(5, b); // the same star again clears it
         m_state.reset();             // quitting at once
         QCOMPARE(*InFileRatingReader::sidecarRating(folder() + QStringLiteral("/b.jpg.xmp")), 0);
+    }
+
+    void namesThatAreNotUtf8AreImportedAndWritten()
+    {
+        const QByteArray photoBytes = LocalFileName::encode(folder()) + "/caf\xe9.jpg";
+        const QByteArray sidecarBytes = LocalFileName::encode(folder()) + "/caf\xe9.xmp";
+        // Qt's own clean-up cannot name these files.
+        const auto removeFiles = qScopeGuard([&] {
+            ::unlink(photoBytes.constData());
+            ::unlink(sidecarBytes.constData());
+        });
+        QVERIFY(createFile(photoBytes, "x"));
+        QVERIFY(createFile(sidecarBytes, lightroomSidecarRated(3)));
+        const QString photo = LocalFileName::decode(photoBytes);
+        m_state->xmpRatingSync().setEnabled(true);
+        QSignalSpy imported(&m_state->xmpRatingSync(), &XmpRatingSync::importFinished);
+        openPhotos();
+        QTRY_COMPARE(imported.size(), 1);
+        QCOMPARE(m_state->starRatingStore().rating(photo), 3);
+
+        m_state->starRatingStore().setRating(5, photo);
+        m_state->xmpRatingSync().waitForDone();
+        QCOMPARE(InFileRatingReader::read(photo), 5);
     }
 
     void failedWritesKeepTheRatingAndAreReportedOncePerFolder_data()
