@@ -160,6 +160,19 @@ void XmpRatingSync::saveCache()
     });
 }
 
+void XmpRatingSync::recordRead(const QHash<QString, InFileRatingCache::Entry> &read)
+{
+    if (read.isEmpty())
+        return;
+    m_importer.start([cache = m_cache, read] {
+        QMutexLocker lock(&cache->mutex);
+        InFileRatingCache &shared = cache->loaded();
+        for (auto it = read.constBegin(); it != read.constEnd(); ++it)
+            shared.entries.insert(it.key(), it.value());
+        shared.save(cache->path);
+    });
+}
+
 QFuture<void> XmpRatingSync::importRatings(const QStringList &imagePaths,
                                            const QStringList &sidecars)
 {
@@ -223,17 +236,12 @@ XmpRatingSync::readRatings(const QStringList &imagePaths, const QStringList &sid
     });
 
     ImportResult result;
-    QMutexLocker lock(&cache->mutex);
-    InFileRatingCache &shared = cache->loaded();
     for (const Read &read : std::as_const(reads)) {
-        if (!read.opened)
-            continue;
-        result.found.insert(read.path, read.entry.rating);
-        shared.entries.insert(read.path, read.entry);
+        if (read.opened)
+            result.found.insert(read.path, read.entry);
     }
-    result.unwritten = shared.unwritten;
-    if (!result.found.isEmpty())
-        shared.save(cache->path);
+    QMutexLocker lock(&cache->mutex);
+    result.unwritten = cache->loaded().unwritten;
     return result;
 }
 
@@ -246,14 +254,16 @@ void XmpRatingSync::applyImport(const ImportResult &result, const QHash<QString,
     QHash<QString, int> taken;
     for (auto it = result.found.constBegin(); it != result.found.constEnd(); ++it) {
         const QString &path = it.key();
+        const int inFile = it->rating;
         const int tableBefore = before.value(path);
         // A rating changed here while reading, or not yet in the sidecar, stays.
-        if (it.value() < 1 || it.value() == tableBefore || m_failedFiles.contains(path) ||
+        if (inFile < 1 || inFile == tableBefore || m_failedFiles.contains(path) ||
             m_store.rating(path) != tableBefore)
             continue;
-        taken.insert(path, it.value());
+        taken.insert(path, inFile);
     }
     m_store.setRatings(taken);
+    recordRead(result.found);
     // What a superseded import read still counts; the newer one reports.
     if (!superseded)
         Q_EMIT importFinished(taken.size());

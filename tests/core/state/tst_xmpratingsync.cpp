@@ -233,6 +233,37 @@ private Q_SLOTS:
         QCOMPARE(InFileRatingReader::read(photo), 5);
     }
 
+    // A folder opened again and again, and left at any moment, always ends
+    // with the ratings its Lightroom sidecars hold.
+    void lightroomSidecarsAreImportedHoweverOftenTheFolderIsLeft()
+    {
+        QStringList photos;
+        for (int i = 0; i < 24; ++i) {
+            const QString name = QStringLiteral("ladybug %1").arg(i);
+            photos << TestFiles::touch(folder(), name + QStringLiteral(".jpg"));
+            TestFiles::touch(folder(), name + QStringLiteral(".xmp"), lightroomSidecarRated(1));
+        }
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            // Quitting right after the folder opened, while it is being read.
+            makeState();
+            m_state->xmpRatingSync().setEnabled(true);
+            QFuture<void> scanned = m_state->openFolder(QUrl::fromLocalFile(folder()), false);
+            QTRY_VERIFY(scanned.isFinished());
+            m_state.reset();
+
+            makeState();
+            QSignalSpy imported(&m_state->xmpRatingSync(), &XmpRatingSync::importFinished);
+            openPhotos();
+            QTRY_COMPARE(imported.size(), 1);
+            for (const QString &photo : std::as_const(photos))
+                QCOMPARE(m_state->starRatingStore().rating(photo), 1);
+            // The next attempt starts from nothing known.
+            m_state.reset();
+            QFile::remove(m_dir.filePath(QStringLiteral("ratings.json")));
+            QFile::remove(m_dir.filePath(QStringLiteral("in-file-ratings.json")));
+        }
+    }
+
     void failedWritesKeepTheRatingAndAreReportedOncePerFolder_data()
     {
         QTest::addColumn<bool>("readOnlyFolder");
