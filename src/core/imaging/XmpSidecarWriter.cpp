@@ -160,6 +160,8 @@ void XmpSidecarWriter::writeRating(const QString &imagePath, int rating)
         QMutexLocker lock(&m_mutex);
         alreadyQueued = m_pending.contains(imagePath);
         m_pending.insert(imagePath, rating);
+        if (!alreadyQueued)
+            ++m_unfinished[imagePath];
     }
     if (!alreadyQueued)
         m_writer.post([this, imagePath] { writePending(imagePath); });
@@ -178,8 +180,24 @@ void XmpSidecarWriter::writePending(const QString &imagePath)
         rating = m_pending.take(imagePath);
     }
     QString error;
-    if (writeRatingNow(imagePath, rating, &error))
+    const bool done = writeRatingNow(imagePath, rating, &error);
+    {
+        QMutexLocker lock(&m_mutex);
+        if (--m_unfinished[imagePath] == 0)
+            m_unfinished.remove(imagePath);
+    }
+    if (done)
         Q_EMIT written(imagePath, rating);
     else
         Q_EMIT writeFailed(imagePath, error);
+}
+
+QSet<QString> XmpSidecarWriter::unfinishedWrites() const
+{
+    QMutexLocker lock(&m_mutex);
+    QSet<QString> paths;
+    paths.reserve(m_unfinished.size());
+    for (auto it = m_unfinished.constBegin(); it != m_unfinished.constEnd(); ++it)
+        paths.insert(it.key());
+    return paths;
 }

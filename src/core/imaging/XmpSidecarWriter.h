@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QMutex>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <functional>
 
@@ -33,6 +34,9 @@ public:
     void writeRating(const QString &imagePath, int rating);
     // Blocks until every write posted so far has finished.
     void waitForDone();
+    // Photos whose posted write has not finished yet: their sidecars may
+    // still hold an older rating. Any thread.
+    QSet<QString> unfinishedWrites() const;
     // The writer's one thread: work started on it runs after every write
     // posted before and before every write posted later.
     QThreadPool *pool() { return m_writer.pool(); }
@@ -56,7 +60,8 @@ Q_SIGNALS:
 private:
     void writePending(const QString &imagePath);
 
-    QMutex m_mutex;
-    QHash<QString, int> m_pending; // guarded by m_mutex
-    SerialFileWriter m_writer;     // last: destroyed (and drained) first
+    mutable QMutex m_mutex;
+    QHash<QString, int> m_pending;    // guarded by m_mutex
+    QHash<QString, int> m_unfinished; // writes posted per photo; guarded by m_mutex
+    SerialFileWriter m_writer;        // last: destroyed (and drained) first
 };

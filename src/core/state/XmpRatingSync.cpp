@@ -194,8 +194,9 @@ QFuture<void> XmpRatingSync::importRatings(const QStringList &imagePaths,
         [imagePaths, sidecars, cache = m_cache, progress = m_import] {
             return readRatings(imagePaths, sidecars, cache, progress);
         },
-        [this, before, progress = m_import](const ImportResult &result) {
-            applyImport(result, before, progress->dropped);
+        [this, before, writing = m_writer.unfinishedWrites(),
+         progress = m_import](const ImportResult &result) {
+            applyImport(result, before, writing, progress->dropped);
         });
 }
 
@@ -246,8 +247,11 @@ XmpRatingSync::readRatings(const QStringList &imagePaths, const QStringList &sid
 }
 
 void XmpRatingSync::applyImport(const ImportResult &result, const QHash<QString, int> &before,
-                                bool superseded)
+                                const QSet<QString> &writing, bool superseded)
 {
+    // A sidecar whose write was under way while it was read may have shown
+    // the rating that write replaces.
+    const QSet<QString> stillWriting = m_writer.unfinishedWrites();
     if (--m_importsRunning == 0)
         m_progressTimer.stop();
     m_failedFiles.unite(result.unwritten);
@@ -258,7 +262,8 @@ void XmpRatingSync::applyImport(const ImportResult &result, const QHash<QString,
         const int tableBefore = before.value(path);
         // A rating changed here while reading, or not yet in the sidecar, stays.
         if (inFile < 1 || inFile == tableBefore || m_failedFiles.contains(path) ||
-            m_store.rating(path) != tableBefore)
+            m_store.rating(path) != tableBefore || writing.contains(path) ||
+            stillWriting.contains(path))
             continue;
         taken.insert(path, inFile);
     }

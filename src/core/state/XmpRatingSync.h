@@ -98,7 +98,7 @@ private:
                                     const std::shared_ptr<SharedCache> &cache,
                                     const std::shared_ptr<ImportProgress> &progress);
     void applyImport(const ImportResult &result, const QHash<QString, int> &before,
-                     bool superseded);
+                     const QSet<QString> &writing, bool superseded);
     void saveCache();
     // Remembers what an import read, once the table has taken it: a file
     // read but never applied (the program quit first) is read again.

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -262,6 +263,28 @@ private Q_SLOTS:
             QFile::remove(m_dir.filePath(QStringLiteral("ratings.json")));
             QFile::remove(m_dir.filePath(QStringLiteral("in-file-ratings.json")));
         }
+    }
+
+    // The file still holds the rating a write waiting in line will replace:
+    // the rating given here stays.
+    void ratingWaitingToBeWrittenIsNotTakenBack()
+    {
+        const QString a = folder() + QStringLiteral("/a.jpg");
+        TestFiles::touch(folder(), QStringLiteral("a.xmp"), lightroomSidecarRated(1));
+        openPhotos();
+        m_state->xmpRatingSync().setEnabled(true);
+        QSemaphore held;
+        QSemaphoreReleaser releaseOnFailure(held);
+        m_state->xmpRatingSync().writerPool()->start([&held] { held.acquire(); });
+        m_state->updateRating(3, item(QStringLiteral("a.jpg")));
+        QSignalSpy imported(&m_state->xmpRatingSync(), &XmpRatingSync::importFinished);
+        openPhotos();
+        QTRY_COMPARE(imported.size(), 1);
+        QCOMPARE(m_state->starRatingStore().rating(a), 3);
+        releaseOnFailure.cancel();
+        held.release();
+        m_state->xmpRatingSync().waitForDone();
+        QCOMPARE(InFileRatingReader::read(a), 3);
     }
 
     void failedWritesKeepTheRatingAndAreReportedOncePerFolder_data()
