@@ -24,17 +24,12 @@ namespace {
 
 // As Lightroom writes it: the rating as an element, beside its settings.
 const char lightroomSidecar[] =
-    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\" x:xmptk=\"Adobe XMP Core 7.0-c000\">\n"
-    " <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
-    "  <rdf:Description rdf:about=\"\"\n"
-    "    xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"\n"
-    "    xmlns:crs=\"http://ns.adobe.com/camera-raw-settings/1.0/\"\n"
-    "    xmlns:lr=\"http://ns.adobe.com/lightroom/1.0/\">\n"
-    "   <xmp:Rating>%1</xmp:Rating>\n"
-    "   <crs:Exposure2012>+0.35</crs:Exposure2012>\n"
-    "  </rdf:Description>\n"
-    " </rdf:RDF>\n"
-    "</x:xmpmeta>\n";
+    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+    "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+    " <rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"\n"
+    "   xmlns:crs=\"http://ns.adobe.com/camera-raw-settings/1.0/\">\n"
+    "  <xmp:Rating>%1</xmp:Rating>\n  <crs:Exposure2012>+0.35</crs:Exposure2012>\n"
+    " </rdf:Description>\n</rdf:RDF></x:xmpmeta>\n";
 
 QByteArray lightroomSidecarRated(int rating)
 {
