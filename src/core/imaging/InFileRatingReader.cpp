@@ -1,9 +1,11 @@
 #include "imaging/InFileRatingReader.h"
 
 #include "imaging/ImageDecoder.h"
+#include "imaging/SidecarFile.h"
+#include "model/FolderListing.h"
+#include "model/LocalFileName.h"
+#include "model/SidecarIndex.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <cmath>
 #include <exiv2/exiv2.hpp>
 
@@ -36,18 +38,30 @@ void InFileRatingReader::initializeXmp()
 
 QString InFileRatingReader::fullNameSidecar(const QString &imagePath)
 {
-    return imagePath + QStringLiteral(".xmp");
+    return SidecarIndex::fullNameSidecar(imagePath);
 }
 
 QString InFileRatingReader::stemSidecar(const QString &imagePath)
 {
-    const QFileInfo info(imagePath);
-    return info.path() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".xmp");
+    return SidecarIndex::stemSidecar(imagePath);
 }
 
-QStringList InFileRatingReader::sidecarCandidates(const QString &imagePath)
+QStringList InFileRatingReader::existingSidecars(const QString &imagePath)
 {
-    return {fullNameSidecar(imagePath), stemSidecar(imagePath)};
+    const qsizetype slash = imagePath.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return {};
+    const QString prefix = imagePath.left(slash + 1);
+    const auto names =
+        FolderListing::names(LocalFileName::encode(slash == 0 ? prefix : imagePath.left(slash)));
+    if (!names)
+        return {};
+    QStringList sidecars;
+    for (const QByteArray &name : *names) {
+        if (name.toLower().endsWith(".xmp"))
+            sidecars.append(prefix + LocalFileName::decode(name));
+    }
+    return SidecarIndex(sidecars).sidecarsOf(imagePath);
 }
 
 std::optional<int> InFileRatingReader::ratingFromText(const QString &text)
@@ -61,14 +75,14 @@ std::optional<int> InFileRatingReader::ratingFromText(const QString &text)
 
 std::optional<int> InFileRatingReader::sidecarRating(const QString &sidecarPath)
 {
-    QFile file(sidecarPath);
-    if (!file.open(QIODevice::ReadOnly))
+    QString error;
+    const auto sidecar = SidecarFile::read(sidecarPath, &error);
+    if (!sidecar)
         return std::nullopt;
-    const QByteArray packet = file.readAll();
     initializeXmp();
     try {
         Exiv2::XmpData xmp;
-        if (Exiv2::XmpParser::decode(xmp, packet.toStdString()) != 0)
+        if (Exiv2::XmpParser::decode(xmp, sidecar->content.toStdString()) != 0)
             return std::nullopt;
         return xmpRating(xmp);
     } catch (const std::exception &) {
@@ -80,7 +94,7 @@ std::optional<int> InFileRatingReader::embeddedRating(const QString &imagePath)
 {
     initializeXmp();
     try {
-        auto image = Exiv2::ImageFactory::open(QFile::encodeName(imagePath).toStdString());
+        auto image = Exiv2::ImageFactory::open(LocalFileName::encode(imagePath).toStdString());
         if (!image.get())
             return std::nullopt;
         image->readMetadata();
@@ -103,10 +117,5 @@ int InFileRatingReader::read(const QString &imagePath, const QStringList &existi
 
 int InFileRatingReader::read(const QString &imagePath)
 {
-    QStringList existing;
-    for (const QString &candidate : sidecarCandidates(imagePath)) {
-        if (QFileInfo::exists(candidate))
-            existing.append(candidate);
-    }
-    return read(imagePath, existing);
+    return read(imagePath, existingSidecars(imagePath));
 }

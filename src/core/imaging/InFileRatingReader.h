@@ -5,7 +5,7 @@
 #include <optional>
 
 // The rating other photo programs and cameras keep with a file: xmp:Rating in
-// a sidecar (IMG_0001.CR2.xmp, then IMG_0001.xmp), then the XMP embedded in
+// a sidecar (IMG_0001.CR2.xmp, then IMG_0001.xmp, in any case), then the XMP embedded in
 // the photo, then EXIF Exif.Image.Rating. The first source that holds a
 // rating decides, so a sidecar's 0 hides an embedded 4. 1..5 are ratings; 0
 // and -1 (rejected) mean none; any other value is treated as absent. Photos
@@ -15,10 +15,11 @@ class InFileRatingReader
 public:
     InFileRatingReader() = delete;
 
-    // <name>.<ext>.xmp and <stem>.xmp beside `imagePath`, in lookup order.
+    // <name>.<ext>.xmp and <stem>.xmp beside `imagePath`.
     static QString fullNameSidecar(const QString &imagePath);
     static QString stemSidecar(const QString &imagePath);
-    static QStringList sidecarCandidates(const QString &imagePath);
+    // Those that exist, in any case, in lookup order (lists the folder).
+    static QStringList existingSidecars(const QString &imagePath);
 
     // 1..5, or 0 when the deciding source says "none" or no source holds one.
     // `existingSidecars` are the sidecars known to exist (from a directory
@@ -30,6 +31,8 @@ public:
     // The rating a source holds: 1..5, 0 for "none" (0 or -1), nothing when
     // it holds none or a value outside -1..5.
     static std::optional<int> ratingFromText(const QString &text);
+    // Nothing as well when the sidecar is no regular file or is over
+    // SidecarFile::kMaxSize: it is not read.
     static std::optional<int> sidecarRating(const QString &sidecarPath);
     static std::optional<int> embeddedRating(const QString &imagePath);
 

@@ -1,47 +1,59 @@
 #include "imaging/XmpSidecarWriter.h"
 
 #include "imaging/InFileRatingReader.h"
+#include "imaging/SidecarFile.h"
+#include "model/FolderListing.h"
+#include "model/LocalFileName.h"
+#include "model/SidecarIndex.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <exiv2/exiv2.hpp>
 #include <sys/stat.h>
 
 namespace {
 
-const char xmlDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-
-bool readPacket(const QString &path, std::string *packet, QString *error)
+std::function<void(const QString &)> &beforeReplace()
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
-        return false;
-    }
-    *packet = file.readAll().toStdString();
-    return true;
+    static std::function<void(const QString &)> hook;
+    return hook;
 }
 
-bool withRating(const std::string &oldPacket, int rating, std::string *newPacket, QString *error)
+const char xmlDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+
+// How often a sidecar that keeps changing under us is read again.
+constexpr int kAttempts = 3;
+
+// Windows keeps stars as a percentage too: 1-5 stars are 1, 25, 50, 75, 99.
+std::string microsoftPhotoRating(int rating)
+{
+    static constexpr std::array<int, 6> percent{0, 1, 25, 50, 75, 99};
+    return std::to_string(percent.at(size_t(std::clamp(rating, 0, 5))));
+}
+
+bool withRating(const QByteArray &oldPacket, int rating, QByteArray *newPacket, QString *error)
 {
     try {
         Exiv2::XmpData xmp;
-        if (!oldPacket.empty() && Exiv2::XmpParser::decode(xmp, oldPacket) != 0) {
+        if (!oldPacket.isEmpty() && Exiv2::XmpParser::decode(xmp, oldPacket.toStdString()) != 0) {
             // A sidecar we cannot parse is the user's file: leave it alone.
             *error = QCoreApplication::translate("XmpSidecarWriter", "无法解析现有的 XMP 内容");
             return false;
         }
         xmp["Xmp.xmp.Rating"] = std::to_string(rating);
-        if (Exiv2::XmpParser::encode(*newPacket, xmp,
+        const auto windows = xmp.findKey(Exiv2::XmpKey("Xmp.MicrosoftPhoto.Rating"));
+        if (windows != xmp.end())
+            windows->setValue(microsoftPhotoRating(rating));
+        std::string packet;
+        if (Exiv2::XmpParser::encode(packet, xmp,
                                      Exiv2::XmpParser::omitPacketWrapper |
                                          Exiv2::XmpParser::useCompactFormat) != 0) {
             *error = QCoreApplication::translate("XmpSidecarWriter", "无法生成 XMP 内容");
             return false;
         }
-        newPacket->insert(0, xmlDeclaration);
+        *newPacket = xmlDeclaration + QByteArray::fromStdString(packet);
         return true;
     } catch (const std::exception &e) {
         *error = QString::fromLocal8Bit(e.what());
@@ -49,38 +61,48 @@ bool withRating(const std::string &oldPacket, int rating, std::string *newPacket
     }
 }
 
-bool replaceAtomically(const QString &path, const std::string &content, QString *error)
+// Puts the rating into the sidecar at `path`, or creates it there when
+// `create`. A sidecar another program changes meanwhile is read again.
+bool writeOne(const QString &path, bool create, int rating, QString *error)
 {
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
-        return false;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        SidecarFile::Snapshot read;
+        if (!create) {
+            auto snapshot = SidecarFile::read(path, error);
+            if (!snapshot)
+                return false;
+            read = std::move(*snapshot);
+        }
+        QByteArray packet;
+        if (!withRating(read.content, rating, &packet, error))
+            return false;
+        if (beforeReplace())
+            beforeReplace()(path);
+        switch (SidecarFile::replace(path, read, packet, error)) {
+        case SidecarFile::Replaced::done:
+            return true;
+        case SidecarFile::Replaced::failed:
+            return false;
+        case SidecarFile::Replaced::changedMeanwhile:
+            create = false;
+            break;
+        }
     }
-    const auto size = static_cast<qint64>(content.size());
-    if (file.write(content.data(), size) != size || !file.commit()) {
-        *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    return true;
+    *error = QCoreApplication::translate("XmpSidecarWriter", "附属文件正被其他程序不断修改");
+    return false;
 }
 
 // Certainly gone: a folder that cannot be searched is an error to report.
 bool isGone(const QString &path)
 {
     struct stat info;
-    return ::stat(QFile::encodeName(path).constData(), &info) != 0 && errno == ENOENT;
+    return ::stat(LocalFileName::encode(path).constData(), &info) != 0 && errno == ENOENT;
 }
 
-bool writeOne(const QString &sidecar, bool exists, int rating, QString *error)
+QString folderOf(const QString &path)
 {
-    std::string oldPacket;
-    if (exists && !readPacket(sidecar, &oldPacket, error))
-        return false;
-    std::string newPacket;
-    return withRating(oldPacket, rating, &newPacket, error) &&
-           replaceAtomically(sidecar, newPacket, error);
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
 }
 
 } // namespace
@@ -102,17 +124,33 @@ bool XmpSidecarWriter::writeRatingNow(const QString &imagePath, int rating, QStr
     if (isGone(imagePath))
         return true;
     InFileRatingReader::initializeXmp();
-    bool anyExists = false;
-    for (const QString &sidecar : InFileRatingReader::sidecarCandidates(imagePath)) {
-        if (!QFileInfo::exists(sidecar))
-            continue;
-        anyExists = true;
-        if (!writeOne(sidecar, true, rating, error))
+    // The folder's names as they are now: sidecars made since the folder was
+    // scanned count, in whatever case they are spelled.
+    const QString folder = folderOf(imagePath);
+    const auto names = FolderListing::names(LocalFileName::encode(folder));
+    if (!names) {
+        *error = qt_error_string(errno);
+        return false;
+    }
+    QStringList files;
+    files.reserve(names->size());
+    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    for (const QByteArray &name : *names)
+        files.append(prefix + LocalFileName::decode(name));
+    const SidecarIndex index(files);
+    const QStringList sidecars = index.sidecarsOf(imagePath);
+    if (sidecars.isEmpty())
+        return writeOne(index.newSidecarFor(imagePath), true, rating, error);
+    for (const QString &sidecar : sidecars) {
+        if (!writeOne(sidecar, false, rating, error))
             return false;
     }
-    if (!anyExists)
-        return writeOne(InFileRatingReader::fullNameSidecar(imagePath), false, rating, error);
     return true;
+}
+
+void XmpSidecarWriter::setBeforeReplace(std::function<void(const QString &)> hook)
+{
+    beforeReplace() = std::move(hook);
 }
 
 void XmpSidecarWriter::writeRating(const QString &imagePath, int rating)
@@ -122,6 +160,8 @@ void XmpSidecarWriter::writeRating(const QString &imagePath, int rating)
         QMutexLocker lock(&m_mutex);
         alreadyQueued = m_pending.contains(imagePath);
         m_pending.insert(imagePath, rating);
+        if (!alreadyQueued)
+            ++m_unfinished[imagePath];
     }
     if (!alreadyQueued)
         m_writer.post([this, imagePath] { writePending(imagePath); });
@@ -140,8 +180,24 @@ void XmpSidecarWriter::writePending(const QString &imagePath)
         rating = m_pending.take(imagePath);
     }
     QString error;
-    if (writeRatingNow(imagePath, rating, &error))
+    const bool done = writeRatingNow(imagePath, rating, &error);
+    {
+        QMutexLocker lock(&m_mutex);
+        if (--m_unfinished[imagePath] == 0)
+            m_unfinished.remove(imagePath);
+    }
+    if (done)
         Q_EMIT written(imagePath, rating);
     else
         Q_EMIT writeFailed(imagePath, error);
+}
+
+QSet<QString> XmpSidecarWriter::unfinishedWrites() const
+{
+    QMutexLocker lock(&m_mutex);
+    QSet<QString> paths;
+    paths.reserve(m_unfinished.size());
+    for (auto it = m_unfinished.constBegin(); it != m_unfinished.constEnd(); ++it)
+        paths.insert(it.key());
+    return paths;
 }

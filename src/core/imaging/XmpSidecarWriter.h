@@ -5,14 +5,18 @@
 #include <QHash>
 #include <QMutex>
 #include <QObject>
+#include <QSet>
 #include <QString>
+#include <functional>
 
 // Writes xmp:Rating into the XMP sidecars of photos so that other programs
 // see ratings made here. Each sidecar that exists (IMG_0001.CR2.xmp,
-// IMG_0001.xmp) is updated keeping every other property it holds; when none
-// exists, IMG_0001.CR2.xmp is created. A sidecar is replaced atomically
-// (temporary file + rename), never left half written; photos are never
-// touched.
+// IMG_0001.xmp, in any case) is updated keeping every other property it
+// holds, MicrosoftPhoto:Rating kept in step where present; when none exists,
+// one is created under the name the programs reading that kind of photo look
+// for (SidecarIndex::newSidecarFor). A sidecar is replaced atomically
+// (temporary file + rename), never left half written, and never over a
+// change another program made after we read it; photos are never touched.
 //
 // writeRating returns at once: writes run on a thread of their own, one after
 // another. Ratings posted for a file before its write started are coalesced
@@ -30,14 +34,23 @@ public:
     void writeRating(const QString &imagePath, int rating);
     // Blocks until every write posted so far has finished.
     void waitForDone();
+    // Photos whose posted write has not finished yet: their sidecars may
+    // still hold an older rating. Any thread.
+    QSet<QString> unfinishedWrites() const;
     // The writer's one thread: work started on it runs after every write
     // posted before and before every write posted later.
     QThreadPool *pool() { return m_writer.pool(); }
 
     // The blocking write itself; any thread. On failure returns false and the
-    // system's reason in `error`; every sidecar not yet written stays as it was.
-    // A photo that is gone (archived, deleted) gets no sidecar.
+    // reason in `error`; every sidecar not yet written stays as it was. A
+    // sidecar that is no regular file, or too large, is a failure and left
+    // alone. A photo that is gone (archived, deleted) gets no sidecar.
     static bool writeRatingNow(const QString &imagePath, int rating, QString *error);
+
+    // Called on the writing thread between reading a sidecar and replacing
+    // it, where another program's write may fall; tests play one there.
+    // Empty for none; set it while no write runs.
+    static void setBeforeReplace(std::function<void(const QString &sidecarPath)> hook);
 
 Q_SIGNALS:
     // Emitted on the writer's thread; connect with the receiver's context.
@@ -47,7 +60,8 @@ Q_SIGNALS:
 private:
     void writePending(const QString &imagePath);
 
-    QMutex m_mutex;
-    QHash<QString, int> m_pending; // guarded by m_mutex
-    SerialFileWriter m_writer;     // last: destroyed (and drained) first
+    mutable QMutex m_mutex;
+    QHash<QString, int> m_pending;    // guarded by m_mutex
+    QHash<QString, int> m_unfinished; // writes posted per photo; guarded by m_mutex
+    SerialFileWriter m_writer;        // last: destroyed (and drained) first
 };

@@ -1,6 +1,7 @@
 #include "state/InFileRatingCache.h"
 
 #include "model/AdvisoryFileLock.h"
+#include "model/LocalFileName.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -113,7 +114,7 @@ namespace {
 bool appendStamp(const QString &path, QByteArray &stamp)
 {
     struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+    if (::stat(LocalFileName::encode(path).constData(), &info) != 0)
         return false;
     char text[64];
     const int length = std::snprintf(

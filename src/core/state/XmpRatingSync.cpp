@@ -2,6 +2,7 @@
 
 #include "imaging/InFileRatingReader.h"
 #include "model/BackgroundTask.h"
+#include "model/SidecarIndex.h"
 #include "model/StarRatingStore.h"
 
 #include <QCoreApplication>
@@ -159,6 +160,19 @@ void XmpRatingSync::saveCache()
     });
 }
 
+void XmpRatingSync::recordRead(const QHash<QString, InFileRatingCache::Entry> &read)
+{
+    if (read.isEmpty())
+        return;
+    m_importer.start([cache = m_cache, read] {
+        QMutexLocker lock(&cache->mutex);
+        InFileRatingCache &shared = cache->loaded();
+        for (auto it = read.constBegin(); it != read.constEnd(); ++it)
+            shared.entries.insert(it.key(), it.value());
+        shared.save(cache->path);
+    });
+}
+
 QFuture<void> XmpRatingSync::importRatings(const QStringList &imagePaths,
                                            const QStringList &sidecars)
 {
@@ -180,8 +194,9 @@ QFuture<void> XmpRatingSync::importRatings(const QStringList &imagePaths,
         [imagePaths, sidecars, cache = m_cache, progress = m_import] {
             return readRatings(imagePaths, sidecars, cache, progress);
         },
-        [this, before, progress = m_import](const ImportResult &result) {
-            applyImport(result, before, progress->dropped);
+        [this, before, writing = m_writer.unfinishedWrites(),
+         progress = m_import](const ImportResult &result) {
+            applyImport(result, before, writing, progress->dropped);
         });
 }
 
@@ -190,10 +205,8 @@ XmpRatingSync::readRatings(const QStringList &imagePaths, const QStringList &sid
                            const std::shared_ptr<SharedCache> &cache,
                            const std::shared_ptr<ImportProgress> &progress)
 {
-    // The scan's listing, by lower-cased path: IMG.JPG.XMP counts as IMG.JPG.xmp.
-    QHash<QString, QString> listed;
-    for (const QString &sidecar : sidecars)
-        listed.insert(sidecar.toLower(), sidecar);
+    // The scan's listing, in any case: IMG.JPG.XMP counts as IMG.JPG.xmp.
+    const SidecarIndex listed(sidecars);
     InFileRatingCache known;
     {
         QMutexLocker lock(&cache->mutex);
@@ -213,12 +226,7 @@ XmpRatingSync::readRatings(const QStringList &imagePaths, const QStringList &sid
     QtConcurrent::blockingMap(reads, [&](Read &read) {
         if (progress->dropped)
             return;
-        QStringList existing;
-        for (const QString &candidate : InFileRatingReader::sidecarCandidates(read.path)) {
-            const auto it = listed.constFind(candidate.toLower());
-            if (it != listed.constEnd())
-                existing.append(*it);
-        }
+        const QStringList existing = listed.sidecarsOf(read.path);
         const QString stamp = InFileRatingCache::stampOf(read.path, existing);
         const auto cached = known.entries.constFind(read.path);
         if (!stamp.isEmpty() && (cached == known.entries.constEnd() || cached->stamp != stamp)) {
@@ -229,37 +237,38 @@ XmpRatingSync::readRatings(const QStringList &imagePaths, const QStringList &sid
     });
 
     ImportResult result;
-    QMutexLocker lock(&cache->mutex);
-    InFileRatingCache &shared = cache->loaded();
     for (const Read &read : std::as_const(reads)) {
-        if (!read.opened)
-            continue;
-        result.found.insert(read.path, read.entry.rating);
-        shared.entries.insert(read.path, read.entry);
+        if (read.opened)
+            result.found.insert(read.path, read.entry);
     }
-    result.unwritten = shared.unwritten;
-    if (!result.found.isEmpty())
-        shared.save(cache->path);
+    QMutexLocker lock(&cache->mutex);
+    result.unwritten = cache->loaded().unwritten;
     return result;
 }
 
 void XmpRatingSync::applyImport(const ImportResult &result, const QHash<QString, int> &before,
-                                bool superseded)
+                                const QSet<QString> &writing, bool superseded)
 {
+    // A sidecar whose write was under way while it was read may have shown
+    // the rating that write replaces.
+    const QSet<QString> stillWriting = m_writer.unfinishedWrites();
     if (--m_importsRunning == 0)
         m_progressTimer.stop();
     m_failedFiles.unite(result.unwritten);
     QHash<QString, int> taken;
     for (auto it = result.found.constBegin(); it != result.found.constEnd(); ++it) {
         const QString &path = it.key();
+        const int inFile = it->rating;
         const int tableBefore = before.value(path);
         // A rating changed here while reading, or not yet in the sidecar, stays.
-        if (it.value() < 1 || it.value() == tableBefore || m_failedFiles.contains(path) ||
-            m_store.rating(path) != tableBefore)
+        if (inFile < 1 || inFile == tableBefore || m_failedFiles.contains(path) ||
+            m_store.rating(path) != tableBefore || writing.contains(path) ||
+            stillWriting.contains(path))
             continue;
-        taken.insert(path, it.value());
+        taken.insert(path, inFile);
     }
     m_store.setRatings(taken);
+    recordRead(result.found);
     // What a superseded import read still counts; the newer one reports.
     if (!superseded)
         Q_EMIT importFinished(taken.size());

@@ -51,7 +51,7 @@ public:
     // a photo's in-file rating (1..5) differs from the table, the table takes
     // it, all in one batch, unless the user changed the rating meanwhile or
     // the photo's last sidecar write failed. Photos unchanged since they were
-    // last read are not opened. Progress goes to statusReport. Does nothing
+    // last read and applied here are not opened. Progress goes to statusReport. Does nothing
     // while the setting is off. A newer import stops the reading of an older
     // one (what it read still counts; only the newer one reports).
     QFuture<void> importRatings(const QStringList &imagePaths, const QStringList &sidecars);
@@ -81,8 +81,9 @@ private:
     };
     struct ImportResult
     {
-        QHash<QString, int> found; // path -> in-file rating of the files read
-        QSet<QString> unwritten;   // as remembered in the cache
+        // path -> stamp and in-file rating of the files read
+        QHash<QString, InFileRatingCache::Entry> found;
+        QSet<QString> unwritten; // as remembered in the cache
     };
 
     // Shared with the import's reading.
@@ -97,8 +98,11 @@ private:
                                     const std::shared_ptr<SharedCache> &cache,
                                     const std::shared_ptr<ImportProgress> &progress);
     void applyImport(const ImportResult &result, const QHash<QString, int> &before,
-                     bool superseded);
+                     const QSet<QString> &writing, bool superseded);
     void saveCache();
+    // Remembers what an import read, once the table has taken it: a file
+    // read but never applied (the program quit first) is read again.
+    void recordRead(const QHash<QString, InFileRatingCache::Entry> &read);
     void onRatingChanged(const QString &path, int oldRating, int newRating);
     void onWritten(const QString &path);
     void onWriteFailed(const QString &path, const QString &reason);
@@ -119,8 +123,8 @@ private:
     int m_importsRunning = 0;
     SerialFileWriter m_cacheWriter;
     // Imports run here, one at a time, and spread their reading over the
-    // global pool. Waiting for that from a global pool thread could wait for
-    // ever once every such thread waits the same way.
+    // global pool; what one recorded is known to the next. Waiting for that from a global pool
+    // thread could wait for ever once every such thread waits the same way.
     QThreadPool m_importer;
     XmpSidecarWriter m_writer; // last: drained first on destruction
 };

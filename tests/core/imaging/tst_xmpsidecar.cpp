@@ -1,14 +1,22 @@
 #include "ImagingFixtures.h"
+#include "TestFiles.h"
 #include "imaging/InFileRatingReader.h"
 #include "imaging/XmpSidecarWriter.h"
+#include "model/LocalFileName.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <QtConcurrent/QtConcurrentRun>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace ImagingFixtures;
 
@@ -73,6 +81,19 @@ QMap<std::string, std::string> withoutRating(const Exiv2::XmpData &xmp)
     return properties;
 }
 
+std::string sidecarValue(const QString &path, const char *key)
+{
+    const Exiv2::XmpData xmp = decodeFile(path);
+    const auto it = xmp.findKey(Exiv2::XmpKey(key));
+    return it == xmp.end() ? std::string() : it->toString();
+}
+
+QStringList sortedListing(const QString &folder)
+{
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
 QByteArray digest(const QString &path)
 {
     QFile file(path);
@@ -117,9 +138,10 @@ private Q_SLOTS:
 
     void sidecarNames()
     {
-        QCOMPARE(InFileRatingReader::sidecarCandidates(QStringLiteral("/p/IMG_0001.CR2")),
-                 QStringList(
-                     {QStringLiteral("/p/IMG_0001.CR2.xmp"), QStringLiteral("/p/IMG_0001.xmp")}));
+        QCOMPARE(InFileRatingReader::fullNameSidecar(QStringLiteral("/p/IMG_0001.CR2")),
+                 QStringLiteral("/p/IMG_0001.CR2.xmp"));
+        QCOMPARE(InFileRatingReader::stemSidecar(QStringLiteral("/p.d/IMG_0001")),
+                 QStringLiteral("/p.d/IMG_0001.xmp"));
         QCOMPARE(InFileRatingReader::stemSidecar(QStringLiteral("/p/a.b.jpg")),
                  QStringLiteral("/p/a.b.xmp"));
     }
@@ -240,6 +262,185 @@ private Q_SLOTS:
         QVERIFY(!XmpSidecarWriter::writeRatingNow(photo, 3, &error));
         QVERIFY(!error.isEmpty());
         QCOMPARE(digest(sidecar), before);
+    }
+
+    // Sidecars are found without regard to case, each is written, and a new
+    // one is made only when none exists, under the name the programs that
+    // read that kind of file look for.
+    void sidecarsFoundInAnyCaseOrCreatedUnderTheReadName_data()
+    {
+        QTest::addColumn<QStringList>("photos"); // the first one is rated
+        QTest::addColumn<QStringList>("sidecars");
+        QTest::addColumn<QString>("created");
+        const auto list = [](const char *names) {
+            return QString::fromLatin1(names).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        };
+        QTest::newRow("upper-case stem sidecar of a RAW")
+            << list("IMG_0002.CR2") << list("IMG_0002.XMP") << QString();
+        QTest::newRow("upper-case full-name sidecar")
+            << list("IMG_0003.JPG") << list("IMG_0003.JPG.XMP") << QString();
+        QTest::newRow("both kinds in mixed case")
+            << list("IMG.jpg") << list("IMG.jpg.Xmp img.XMP") << QString();
+        QTest::newRow("RAW alone") << list("IMG_0001.CR2") << list("") << "IMG_0001.xmp";
+        QTest::newRow("RAW beside its JPEG")
+            << list("IMG_0001.CR2 IMG_0001.JPG") << list("") << "IMG_0001.xmp";
+        QTest::newRow("two RAWs share the stem")
+            << list("IMG_0001.CR2 IMG_0001.dng") << list("") << "IMG_0001.CR2.xmp";
+        QTest::newRow("JPEG") << list("IMG_0001.JPG") << list("") << "IMG_0001.JPG.xmp";
+    }
+
+    void sidecarsFoundInAnyCaseOrCreatedUnderTheReadName()
+    {
+        QFETCH(QStringList, photos);
+        QFETCH(QStringList, sidecars);
+        QFETCH(QString, created);
+        const QString folder = freshFolder();
+        for (const QString &photo : std::as_const(photos))
+            TestFiles::touch(folder, photo);
+        for (const QString &sidecar : std::as_const(sidecars))
+            writeSidecarRating(folder + QLatin1Char('/') + sidecar, "2");
+        QString error;
+        QVERIFY2(
+            XmpSidecarWriter::writeRatingNow(folder + QLatin1Char('/') + photos.first(), 5, &error),
+            qPrintable(error));
+        QStringList written = sidecars;
+        if (!created.isEmpty())
+            written.append(created);
+        QStringList expected = photos + written;
+        expected.sort();
+        QCOMPARE(sortedListing(folder), expected);
+        for (const QString &sidecar : std::as_const(written))
+            QCOMPARE(InFileRatingReader::sidecarRating(folder + QLatin1Char('/') + sidecar), 5);
+        QCOMPARE(InFileRatingReader::read(folder + QLatin1Char('/') + photos.first()), 5);
+    }
+
+    void namesThatAreNotUtf8AreWrittenAndRead()
+    {
+        const QString folder = freshFolder();
+        const QByteArray photoBytes = LocalFileName::encode(folder) + "/caf\xe9.jpg";
+        const int fd = ::open(photoBytes.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        // Qt's own clean-up cannot name these files.
+        const auto removeFiles = qScopeGuard([&] {
+            ::unlink(photoBytes.constData());
+            ::unlink((photoBytes + ".xmp").constData());
+        });
+        const QString photo = LocalFileName::decode(photoBytes);
+        QString error;
+        QVERIFY2(XmpSidecarWriter::writeRatingNow(photo, 4, &error), qPrintable(error));
+        struct stat info;
+        QCOMPARE(::stat((photoBytes + ".xmp").constData(), &info), 0);
+        QCOMPARE(InFileRatingReader::read(photo), 4);
+    }
+
+    // Whatever sits at a sidecar's name that is not a small regular file is
+    // neither read nor replaced, and the write says so; nothing waits on it.
+    void unusableSidecarsAreLeftAloneAndReported_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << "fifo";
+        QTest::newRow("over 16 MB") << "large";
+        QTest::newRow("dangling symbolic link") << "dangling";
+    }
+
+    void unusableSidecarsAreLeftAloneAndReported()
+    {
+        QFETCH(QString, kind);
+        const QString folder = freshFolder();
+        const QString photo = ratedJpeg(folder + QStringLiteral("/IMG.jpg"), 3, nullptr);
+        const QString sidecar = photo + QStringLiteral(".xmp");
+        const QString elsewhere = TestFiles::makeDir(m_dir.path(), QStringLiteral("elsewhere"));
+        const QByteArray encoded = QFile::encodeName(sidecar);
+        if (kind == QLatin1String("fifo")) {
+            QCOMPARE(::mkfifo(encoded.constData(), 0644), 0);
+        } else if (kind == QLatin1String("large")) {
+            writeSidecarRating(sidecar, "5"); // then white space to 17 MB
+            QFile file(sidecar);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write(QByteArray(17 << 20, ' '));
+        } else {
+            QVERIFY(QFile::link(elsewhere + QStringLiteral("/IMG.jpg.xmp"), sidecar));
+        }
+        const QStringList before = sortedListing(folder);
+        const QByteArray digestBefore = kind == QLatin1String("large") ? digest(sidecar) : "";
+        struct Outcome
+        {
+            int read = -1;
+            bool written = false;
+            QString error;
+        };
+        QFuture<Outcome> outcome = QtConcurrent::run([photo] {
+            Outcome result;
+            result.read = InFileRatingReader::read(photo);
+            result.written = XmpSidecarWriter::writeRatingNow(photo, 4, &result.error);
+            return result;
+        });
+        const auto releaseReader = qScopeGuard([&] {
+            // A reader blocked in open() on the FIFO gets its writer and ends.
+            while (!outcome.isFinished()) {
+                const int fd = ::open(encoded.constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0)
+                    ::close(fd);
+                QThread::msleep(10);
+            }
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(outcome.isFinished(), 10000);
+        QCOMPARE(outcome.result().read, 3); // the photo's EXIF, the sidecar unread
+        QVERIFY(!outcome.result().written);
+        QVERIFY(!outcome.result().error.isEmpty());
+        QCOMPARE(sortedListing(folder), before);
+        QVERIFY(QDir(elsewhere).isEmpty());
+        if (kind == QLatin1String("large"))
+            QCOMPARE(digest(sidecar), digestBefore);
+    }
+
+    // Another program's change between our read and our replacing the file
+    // is read again and kept.
+    void sidecarChangedMeanwhileIsReadAgain()
+    {
+        const QString folder = freshFolder();
+        const QString photo = TestFiles::touch(folder, QStringLiteral("IMG.CR2"));
+        const QString sidecar = folder + QStringLiteral("/IMG.xmp");
+        encodeFile(sidecar, foreignSidecar());
+        int calls = 0;
+        XmpSidecarWriter::setBeforeReplace([&](const QString &path) {
+            QCOMPARE(path, sidecar);
+            if (++calls > 1)
+                return;
+            Exiv2::XmpData xmp = foreignSidecar();
+            xmp["Xmp.xmp.Label"] = "Green, set by the other program";
+            encodeFile(sidecar, xmp);
+        });
+        const auto restore = qScopeGuard([] { XmpSidecarWriter::setBeforeReplace({}); });
+        QString error;
+        QVERIFY2(XmpSidecarWriter::writeRatingNow(photo, 4, &error), qPrintable(error));
+        QCOMPARE(calls, 2);
+        QCOMPARE(sidecarValue(sidecar, "Xmp.xmp.Label"), "Green, set by the other program");
+        QCOMPARE(sidecarValue(sidecar, "Xmp.xmp.Rating"), "4");
+    }
+
+    // Windows keeps its own percentage beside the stars: 1-5 stars are 1, 25,
+    // 50, 75 and 99. It is kept in step where present, never added.
+    void microsoftPhotoRatingFollowsWherePresent()
+    {
+        const QString folder = freshFolder();
+        const QString photo = TestFiles::touch(folder, QStringLiteral("IMG.jpg"));
+        const QString other = TestFiles::touch(folder, QStringLiteral("other.jpg"));
+        Exiv2::XmpData xmp;
+        xmp["Xmp.xmp.Rating"] = "3";
+        xmp["Xmp.MicrosoftPhoto.Rating"] = "50";
+        encodeFile(photo + QStringLiteral(".xmp"), xmp);
+        const QList<std::pair<int, const char *>> expected = {{1, "1"},  {2, "25"}, {3, "50"},
+                                                              {4, "75"}, {5, "99"}, {0, "0"}};
+        for (const auto &[stars, percent] : expected) {
+            QString error;
+            QVERIFY2(XmpSidecarWriter::writeRatingNow(photo, stars, &error), qPrintable(error));
+            QCOMPARE(sidecarValue(photo + QStringLiteral(".xmp"), "Xmp.MicrosoftPhoto.Rating"),
+                     percent);
+            QVERIFY2(XmpSidecarWriter::writeRatingNow(other, stars, &error), qPrintable(error));
+            QCOMPARE(sidecarValue(other + QStringLiteral(".xmp"), "Xmp.MicrosoftPhoto.Rating"), "");
+        }
     }
 
     void backgroundWritesAreCoalescedInOrderAndFailuresReported()

@@ -2,12 +2,14 @@
 #include "TestFiles.h"
 #include "imaging/InFileRatingReader.h"
 #include "imaging/XmpSidecarWriter.h"
+#include "model/LocalFileName.h"
 #include "state/AppState.h"
 #include "state/InFileRatingCache.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -19,6 +21,33 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+
+namespace {
+
+// As Lightroom writes it: the rating as an element, beside its settings.
+const char lightroomSidecar[] =
+    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+    "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+    " <rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"\n"
+    "   xmlns:crs=\"http://ns.adobe.com/camera-raw-settings/1.0/\">\n"
+    "  <xmp:Rating>%1</xmp:Rating>\n  <crs:Exposure2012>+0.35</crs:Exposure2012>\n"
+    " </rdf:Description>\n</rdf:RDF></x:xmpmeta>\n";
+
+QByteArray lightroomSidecarRated(int rating)
+{
+    return QString::fromLatin1(lightroomSidecar).arg(rating).toLatin1();
+}
+
+bool createFile(const QByteArray &path, const QByteArray &content)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, content.constData(), size_t(content.size())) == content.size();
+    return ::close(fd) == 0 && written;
+}
+
+} // namespace
 
 class TestXmpRatingSync : public QObject
 {
@@ -206,6 +235,82 @@ private Q_SLOTS:
         QCOMPARE(stored.entries.value(QStringLiteral("/p/mine.jpg")).rating, 4);
         QCOMPARE(stored.unwritten, QSet<QString>{QStringLiteral("/p/their-failed.jpg")});
         QCOMPARE(mine.entries.size(), 2);
+    }
+
+    void namesThatAreNotUtf8AreImportedAndWritten()
+    {
+        const QByteArray photoBytes = LocalFileName::encode(folder()) + "/caf\xe9.jpg";
+        const QByteArray sidecarBytes = LocalFileName::encode(folder()) + "/caf\xe9.xmp";
+        // Qt's own clean-up cannot name these files.
+        const auto removeFiles = qScopeGuard([&] {
+            ::unlink(photoBytes.constData());
+            ::unlink(sidecarBytes.constData());
+        });
+        QVERIFY(createFile(photoBytes, "x"));
+        QVERIFY(createFile(sidecarBytes, lightroomSidecarRated(3)));
+        const QString photo = LocalFileName::decode(photoBytes);
+        m_state->xmpRatingSync().setEnabled(true);
+        QSignalSpy imported(&m_state->xmpRatingSync(), &XmpRatingSync::importFinished);
+        openPhotos();
+        QTRY_COMPARE(imported.size(), 1);
+        QCOMPARE(m_state->starRatingStore().rating(photo), 3);
+
+        m_state->starRatingStore().setRating(5, photo);
+        m_state->xmpRatingSync().waitForDone();
+        QCOMPARE(InFileRatingReader::read(photo), 5);
+    }
+
+    // A folder opened again and again, and left at any moment, always ends
+    // with the ratings its Lightroom sidecars hold.
+    void lightroomSidecarsAreImportedHoweverOftenTheFolderIsLeft()
+    {
+        QStringList photos;
+        for (int i = 0; i < 24; ++i) {
+            const QString name = QStringLiteral("ladybug %1").arg(i);
+            photos << TestFiles::touch(folder(), name + QStringLiteral(".jpg"));
+            TestFiles::touch(folder(), name + QStringLiteral(".xmp"), lightroomSidecarRated(1));
+        }
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            // Quitting right after the folder opened, while it is being read.
+            makeState();
+            m_state->xmpRatingSync().setEnabled(true);
+            QFuture<void> scanned = m_state->openFolder(QUrl::fromLocalFile(folder()), false);
+            QTRY_VERIFY(scanned.isFinished());
+            m_state.reset();
+
+            makeState();
+            QSignalSpy imported(&m_state->xmpRatingSync(), &XmpRatingSync::importFinished);
+            openPhotos();
+            QTRY_COMPARE(imported.size(), 1);
+            for (const QString &photo : std::as_const(photos))
+                QCOMPARE(m_state->starRatingStore().rating(photo), 1);
+            // The next attempt starts from nothing known.
+            m_state.reset();
+            QFile::remove(m_dir.filePath(QStringLiteral("ratings.json")));
+            QFile::remove(m_dir.filePath(QStringLiteral("in-file-ratings.json")));
+        }
+    }
+
+    // The file still holds the rating a write waiting in line will replace:
+    // the rating given here stays.
+    void ratingWaitingToBeWrittenIsNotTakenBack()
+    {
+        const QString a = folder() + QStringLiteral("/a.jpg");
+        TestFiles::touch(folder(), QStringLiteral("a.xmp"), lightroomSidecarRated(1));
+        openPhotos();
+        m_state->xmpRatingSync().setEnabled(true);
+        QSemaphore held;
+        QSemaphoreReleaser releaseOnFailure(held);
+        m_state->xmpRatingSync().writerPool()->start([&held] { held.acquire(); });
+        m_state->updateRating(3, item(QStringLiteral("a.jpg")));
+        QSignalSpy imported(&m_state->xmpRatingSync(), &XmpRatingSync::importFinished);
+        openPhotos();
+        QTRY_COMPARE(imported.size(), 1);
+        QCOMPARE(m_state->starRatingStore().rating(a), 3);
+        releaseOnFailure.cancel();
+        held.release();
+        m_state->xmpRatingSync().waitForDone();
+        QCOMPARE(InFileRatingReader::read(a), 3);
     }
 
     void failedWritesKeepTheRatingAndAreReportedOncePerFolder_data()
