@@ -58,7 +58,6 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     instance.listen(); // without it this window is simply not the one others find
     KelvaneApp kelvane(application);
-    QObject::connect(&instance, &SingleInstance::activationRequested, &application,
-                     [&kelvane](const QString &path) { kelvane.activate(path); });
+    kelvane.takeRequestsFrom(instance);
     return kelvane.run(startPath);
 }
