@@ -67,6 +67,7 @@ AppState::AppState(const QString &ratingsFile, const QString &settingsFile, QObj
     , m_imageLoader(std::make_unique<ImageLoader>())
     , m_starRatingStore(std::make_unique<StarRatingStore>(ratingsFile))
     , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, settingsFile))
+    , m_settingsFile(settingsFile)
 {
     connectServices();
 }

@@ -49,6 +49,8 @@ public:
     StarRatingStore &starRatingStore() { return *m_starRatingStore; }
     const StarRatingStore &starRatingStore() const { return *m_starRatingStore; }
     XmpRatingSync &xmpRatingSync() { return *m_xmpRatingSync; }
+    // The INI file the settings live in; empty: the application's own.
+    const QString &settingsFile() const { return m_settingsFile; }
 
     // Observable state.
     const std::optional<FolderNode> &currentFolder() const { return m_currentFolder; }
@@ -167,6 +169,7 @@ private:
     std::unique_ptr<ImageLoader> m_imageLoader;
     std::unique_ptr<StarRatingStore> m_starRatingStore;
     std::unique_ptr<XmpRatingSync> m_xmpRatingSync; // after the store: destroyed first
+    QString m_settingsFile;
 
     std::optional<FolderNode> m_currentFolder;
     QList<ImageItem> m_images;

@@ -5,6 +5,7 @@
 #include "app/LoadingOverlay.h"
 #include "app/MainWindow.h"
 #include "app/SettingsDialog.h"
+#include "app/SheetVeil.h"
 #include "app/StatusBarView.h"
 #include "app/SubfolderPromptDialog.h"
 #include "app/ToastController.h"
@@ -66,6 +67,9 @@ private Q_SLOTS:
 
     void startsWithTheWelcomeView();
     void gearButtonOpensTheSettings();
+    void ctrlWAndCtrlQCloseAndThePlacementComesBack_data();
+    void ctrlWAndCtrlQCloseAndThePlacementComesBack();
+    void sheetsDimTheWindowBehindThem();
     void detailPageFollowsTheState();
 
     void importWithoutSubfoldersOpensWithoutAsking();
@@ -175,6 +179,7 @@ void TestMainWindow::batchExportOpensTheEditorAsASheet()
     QVERIFY(editor);
     QCOMPARE(editor->titleText(), QStringLiteral("批量边框水印（3 张）"));
     QVERIFY(m_state->isSheetPresented());
+    QTRY_VERIFY(m_window->sheetVeil()->isVisible());
     QTest::keyClick(editor, Qt::Key_Escape);
     QTRY_VERIFY(!m_state->isSheetPresented());
     QTRY_VERIFY(!m_window->findChild<FrameExportView *>()); // deleted on close
@@ -241,6 +246,55 @@ void TestMainWindow::gearButtonOpensTheSettings()
     QVERIFY(!m_state->xmpRatingSync().isEnabled());
     dialog->reject();
     QTRY_VERIFY(!m_window->findChild<SettingsDialog *>());
+}
+
+void TestMainWindow::ctrlWAndCtrlQCloseAndThePlacementComesBack_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("Ctrl+W") << int(Qt::Key_W);
+    QTest::newRow("Ctrl+Q") << int(Qt::Key_Q);
+}
+
+void TestMainWindow::ctrlWAndCtrlQCloseAndThePlacementComesBack()
+{
+    QFETCH(int, key);
+    const QRect placed(40, 30, 720, 520);
+    m_window->setGeometry(placed);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QTest::keyClick(m_window.get(), Qt::Key(key), Qt::ControlModifier);
+    QTRY_VERIFY(!m_window->isVisible());
+
+    auto next = std::make_unique<MainWindow>(*m_state);
+    QCOMPARE(next->geometry(), placed);
+    next->showMaximized();
+    QTRY_VERIFY(next->isMaximized());
+    QVERIFY(next->close());
+    next = std::make_unique<MainWindow>(*m_state);
+    next->show();
+    QVERIFY(next->isMaximized());
+    next->showNormal();
+    QTRY_COMPARE(next->geometry(), placed);
+}
+
+void TestMainWindow::sheetsDimTheWindowBehindThem()
+{
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QWidget *veil = m_window->sheetVeil();
+    QVERIFY(veil->isHidden());
+    QTest::mouseClick(m_window->settingsButton(), Qt::LeftButton);
+    SettingsDialog *dialog = nullptr;
+    QTRY_VERIFY((dialog = m_window->findChild<SettingsDialog *>()) && dialog->isVisible());
+    QTRY_VERIFY(veil->isVisible());
+    QCOMPARE(veil->geometry(), m_window->rect());
+    QCOMPARE(m_window->childAt(m_window->rect().center()), veil); // above everything
+    // Without a window manager's title bar the dialog still says what it is.
+    const QList<QLabel *> labels = dialog->findChildren<QLabel *>();
+    QVERIFY(std::any_of(labels.cbegin(), labels.cend(),
+                        [](QLabel *label) { return label->text() == QStringLiteral("设置"); }));
+    dialog->reject();
+    QTRY_VERIFY(veil->isHidden());
 }
 
 void TestMainWindow::detailPageFollowsTheState()
