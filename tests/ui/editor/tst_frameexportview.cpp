@@ -17,9 +17,12 @@
 #include <QColorDialog>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QWheelEvent>
 #include <QtTest>
 
 using namespace EditorFixtures;
@@ -195,6 +198,30 @@ private Q_SLOTS:
         opacity->slider()->setValue(opacity->slider()->maximum());
         QCOMPARE(opacity->valueText(), QStringLiteral("100%"));
         QCOMPARE(editor->model().watermark().opacity, 1.0);
+    }
+
+    void wheelGoesToThePaneUnlessTheSliderHasFocus()
+    {
+        auto editor = singleEditor();
+        editor->show();
+        editor->model().setEditMode(EditMode::both);
+        auto *size = editor->findChild<SliderRow *>(QStringLiteral("文字大小"));
+        QVERIFY(size);
+        const double before = size->value();
+        // Whether the slider took the wheel; one it leaves goes on to the scrolling pane.
+        auto wheelTaken = [&] {
+            const QPointF at = QRectF(size->slider()->rect()).center();
+            QWheelEvent event(at, size->slider()->mapToGlobal(at), QPoint(), QPoint(0, -120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(size->slider(), &event);
+            return event.isAccepted();
+        };
+        QVERIFY(!wheelTaken());
+        QCOMPARE(size->value(), before);
+        size->slider()->setFocus();
+        QTRY_VERIFY(size->slider()->hasFocus());
+        QVERIFY(wheelTaken());
+        QVERIFY(size->value() != before);
     }
 
     void colourGoesOnlyToTheLastClickedSwatch()
