@@ -398,6 +398,9 @@ AppState::ScannedFolder AppState::scanAndPrepare(const QUrl &url, bool includeSu
         return {};
     ScannedFolder scanned = prepareScannedFolder(FolderScanner::scanFolder(url, includeSubfolders));
     scanned.listed = true;
+    // Only for the hint: an empty folder whose photos all sit in sub-folders.
+    if (!includeSubfolders && scanned.images.isEmpty())
+        scanned.imagesBelow = FolderScanner::scanFolder(url, true).imageCount();
     return scanned;
 }
 
@@ -409,6 +412,12 @@ void AppState::reportFailedScan(const QUrl &url, bool unreadable)
     setStatusMessage(unreadable
                          ? QStringLiteral("无法读取文件夹「") + name + QStringLiteral("」")
                          : QStringLiteral("扫描文件夹「") + name + QStringLiteral("」时出错"));
+}
+
+QString AppState::subfolderImagesText(qsizetype count)
+{
+    return QStringLiteral("此文件夹没有图片，子文件夹中有 ") + QString::number(count) +
+           QStringLiteral(" 张");
 }
 
 QFuture<void> AppState::openFolder(const QUrl &url, bool includeSubfolders)
@@ -435,7 +444,10 @@ QFuture<void> AppState::openFolder(const QUrl &url, bool includeSubfolders)
             setSelectedImageIDs({});
             m_starRatingStore->cleanupStaleEntries(url.toLocalFile());
             setLoading(false);
-            setStatusMessage(imageCountText(m_images.size()));
+            m_imagesOnlyInSubfolders = scanned.imagesBelow;
+            setStatusMessage(m_imagesOnlyInSubfolders > 0
+                                 ? subfolderImagesText(m_imagesOnlyInSubfolders)
+                                 : imageCountText(m_images.size()));
             m_xmpRatingSync->importRatings(scanned.imagePaths, scanned.sidecars);
         },
         [this, url] { reportFailedScan(url, false); });
@@ -463,6 +475,7 @@ QFuture<void> AppState::refreshFolder(const FolderNode &node)
             setSelectedImage(std::nullopt);
             setSelectedImageIDs({});
             setLoading(false);
+            m_imagesOnlyInSubfolders = 0;
             setStatusMessage(imageCountText(m_images.size()));
         },
         [this, url = node.url] { reportFailedScan(url, false); });

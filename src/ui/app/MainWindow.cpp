@@ -11,8 +11,12 @@
 #include "app/ViewerKeyHandler.h"
 #include "app/WidgetImportDialogs.h"
 #include "browse/SidebarView.h"
+#include "browse/ThumbnailGridView.h"
+#include "browse/ThumbnailListView.h"
 #include "common/Theme.h"
 #include "state/AppState.h"
+#include "viewer/ImageViewerView.h"
+#include "viewer/ViewerStatusBar.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -87,6 +91,8 @@ MainWindow::MainWindow(AppState &state, std::unique_ptr<ImportDialogs> dialogs, 
     m_toastView->raise();
     m_sheetVeil = new SheetVeil(this);
 
+    keepStatusBarClearOfContent();
+
     m_keyHandler = new ViewerKeyHandler(state, this);
     connect(m_detailArea, &DetailArea::importRequested, m_importFlow, &ImportFlow::importFolder);
     addWindowShortcuts();
@@ -99,6 +105,18 @@ MainWindow::MainWindow(AppState &state, std::unique_ptr<ImportDialogs> dialogs, 
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::keepStatusBarClearOfContent()
+{
+    m_detailArea->gridView()->listView().setBottomInset(m_statusBar->footprint());
+    const auto followPage = [this] {
+        const bool viewer = m_detailArea->currentPage() == DetailArea::Page::viewer;
+        m_statusBar->setBottomInset(
+            viewer ? m_detailArea->viewerView()->statusBar()->sizeHint().height() : 0);
+    };
+    connect(m_detailArea, &QStackedWidget::currentChanged, this, followPage);
+    followPage();
+}
 
 void MainWindow::addWindowShortcuts()
 {

@@ -54,6 +54,8 @@ protected:
 
 private:
     void addWindowShortcuts();
+    // The status line never lies over the grid's tiles or the viewer's bar.
+    void keepStatusBarClearOfContent();
     // Size, position and maximised state, kept in the application's settings.
     void restorePlacement();
     void savePlacement() const;
