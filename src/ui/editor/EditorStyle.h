@@ -9,19 +9,28 @@
 // application font so the editor follows the desktop's font size.
 namespace EditorStyle {
 
-inline QFont headline()
+// The application font scaled by `factor`, plus `extra` of its own unit: it
+// may be sized in pixels (then pointSizeF() is -1) or in points.
+inline QFont scaled(qreal factor, qreal extra = 0)
 {
     QFont font;
-    font.setPointSizeF(font.pointSizeF() + 2);
+    if (font.pixelSize() > 0)
+        font.setPixelSize(qRound(font.pixelSize() * factor + extra));
+    else
+        font.setPointSizeF(font.pointSizeF() * factor + extra);
+    return font;
+}
+
+inline QFont headline()
+{
+    QFont font = scaled(1.0, 2);
     font.setWeight(QFont::DemiBold);
     return font;
 }
 
 inline QFont callout()
 {
-    QFont font;
-    font.setPointSizeF(font.pointSizeF() * 0.95);
-    return font;
+    return scaled(0.95);
 }
 
 inline QFont calloutMedium()
@@ -33,9 +42,7 @@ inline QFont calloutMedium()
 
 inline QFont caption()
 {
-    QFont font;
-    font.setPointSizeF(font.pointSizeF() * 0.85);
-    return font;
+    return scaled(0.85);
 }
 
 inline QColor secondaryText()

@@ -2,6 +2,7 @@
 // closing rules, and an end-to-end batch through the export button.
 #include "EditorFixtures.h"
 #include "FifoGate.h"
+#include "common/Theme.h"
 #include "editor/ColorPanelCoordinator.h"
 #include "editor/CustomColorButton.h"
 #include "editor/FrameExportView.h"
@@ -315,6 +316,24 @@ private Q_SLOTS:
         QVERIFY(m_state->selectedImageIDs().isEmpty());
         QVERIFY(!m_state->isSheetPresented());
         QCOMPARE(framedFiles(m_dir.filePath(QStringLiteral("viewbatch"))).size(), 2);
+    }
+
+    // Last: it gives the application the program's own font, sized in pixels.
+    void titleIsAHeadlineWithTheProgramsFont()
+    {
+        Theme::applyToApplication(*qApp);
+        auto editor = singleEditor();
+        editor->show();
+        QLabel *title = nullptr;
+        for (QLabel *label : editor->findChildren<QLabel *>()) {
+            if (label->text() == QStringLiteral("边框水印"))
+                title = label;
+        }
+        QVERIFY(title);
+        const int body = QFontInfo(QApplication::font()).pixelSize();
+        QVERIFY2(QFontInfo(title->font()).pixelSize() > body,
+                 qPrintable(QString::number(QFontInfo(title->font()).pixelSize())));
+        QVERIFY(title->height() > QFontMetrics(title->font()).height());
     }
 };
 
