@@ -1,17 +1,25 @@
 // The main window: welcome, an open folder with the sidebar, the loading
 // overlay, a toast and the sub-folder question.
 #include "ScreenshotScene.h"
+#include "app/DetailArea.h"
 #include "app/MainWindow.h"
 #include "app/SettingsDialog.h"
 #include "app/SubfolderPromptDialog.h"
 #include "app/WidgetImportDialogs.h"
 #include "browse/FolderTreeView.h"
+#include "browse/SelectionActionBar.h"
 #include "browse/SidebarView.h"
+#include "browse/ThumbnailGridView.h"
+#include "editor/FrameExportView.h"
 #include "state/AppState.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFuture>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
 #include <QUrl>
 #include <memory>
 
@@ -123,4 +131,51 @@ KELVANE_SCREENSHOT_SCENE("shell-folder-dialog")
     dialog->show();
     context.settle(400);
     context.save(dialog.get(), QStringLiteral("shell-folder-dialog"));
+}
+
+KELVANE_SCREENSHOT_SCENE("shell-only-subfolders")
+{
+    // "仅当前文件夹" on a folder whose photos all sit in its sub-folders.
+    Shell shell(context, QStringLiteral("only-subfolders"));
+    const QString trip = context.scratchDir + QStringLiteral("/旅行 2024");
+    const QDir evening(context.sampleFolder + QStringLiteral("/day10/evening"));
+    for (const QString &day : {QStringLiteral("/day 1/"), QStringLiteral("/day 2/")}) {
+        QDir().mkpath(trip + day);
+        for (const QString &name : evening.entryList(QDir::Files))
+            QFile::copy(evening.filePath(name), trip + day + name);
+    }
+    QFuture<void> done = shell.state.openFolder(QUrl::fromLocalFile(trip), false);
+    while (!done.isFinished())
+        context.settle(20);
+    context.settle(200);
+    context.save(&shell.window, QStringLiteral("shell-only-subfolders"));
+}
+
+// The batch editor as it lies over the window (the two windows drawn as the
+// screen shows them), at the default size and at the smallest window.
+KELVANE_SCREENSHOT_SCENE("shell-editor-sheet")
+{
+    for (const bool smallest : {false, true}) {
+        Shell shell(context, QStringLiteral("editor-sheet"));
+        shell.window.move(0, 0);
+        if (smallest)
+            shell.window.resize(shell.window.minimumSizeHint());
+        shell.open(context);
+        shell.state.selectAllVisible();
+        context.settle(100);
+        shell.window.detailArea()->gridView()->selectionBar().exportButton()->click();
+        context.settle(1500);
+        auto *editor = shell.window.findChild<FrameExportView *>();
+        if (!editor)
+            continue;
+        QPixmap screen = shell.window.grab();
+        {
+            QPainter painter(&screen);
+            painter.drawPixmap(editor->pos() - shell.window.pos(), editor->grab());
+        }
+        context.save(screen.toImage(), smallest ? QStringLiteral("shell-editor-sheet-smallest")
+                                                : QStringLiteral("shell-editor-sheet"));
+        editor->reject();
+        context.settle(100);
+    }
 }

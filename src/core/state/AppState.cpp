@@ -67,6 +67,7 @@ AppState::AppState(const QString &ratingsFile, const QString &settingsFile, QObj
     , m_imageLoader(std::make_unique<ImageLoader>())
     , m_starRatingStore(std::make_unique<StarRatingStore>(ratingsFile))
     , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, settingsFile))
+    , m_settingsFile(settingsFile)
 {
     connectServices();
 }
@@ -401,6 +402,9 @@ AppState::ScannedFolder AppState::scanAndPrepare(const QUrl &url, bool includeSu
         return {};
     ScannedFolder scanned = prepareScannedFolder(FolderScanner::scanFolder(url, includeSubfolders));
     scanned.listed = true;
+    // Only for the hint: an empty folder whose photos all sit in sub-folders.
+    if (!includeSubfolders && scanned.images.isEmpty())
+        scanned.imagesBelow = FolderScanner::scanFolder(url, true).imageCount();
     return scanned;
 }
 
@@ -412,6 +416,12 @@ void AppState::reportFailedScan(const QUrl &url, bool unreadable)
     setStatusMessage(unreadable
                          ? QStringLiteral("无法读取文件夹「") + name + QStringLiteral("」")
                          : QStringLiteral("扫描文件夹「") + name + QStringLiteral("」时出错"));
+}
+
+QString AppState::subfolderImagesText(qsizetype count)
+{
+    return QStringLiteral("此文件夹没有图片，子文件夹中有 ") + QString::number(count) +
+           QStringLiteral(" 张");
 }
 
 QFuture<void> AppState::openFolder(const QUrl &url, bool includeSubfolders)
@@ -438,7 +448,10 @@ QFuture<void> AppState::openFolder(const QUrl &url, bool includeSubfolders)
             setSelectedImageIDs({});
             m_starRatingStore->cleanupStaleEntries(url.toLocalFile());
             setLoading(false);
-            setStatusMessage(imageCountText(m_images.size()));
+            m_imagesOnlyInSubfolders = scanned.imagesBelow;
+            setStatusMessage(m_imagesOnlyInSubfolders > 0
+                                 ? subfolderImagesText(m_imagesOnlyInSubfolders)
+                                 : imageCountText(m_images.size()));
             m_xmpRatingSync->importRatings(scanned.imagePaths, scanned.sidecars);
         },
         [this, url] { reportFailedScan(url, false); });
@@ -466,6 +479,7 @@ QFuture<void> AppState::refreshFolder(const FolderNode &node)
             setSelectedImage(std::nullopt);
             setSelectedImageIDs({});
             setLoading(false);
+            m_imagesOnlyInSubfolders = 0;
             setStatusMessage(imageCountText(m_images.size()));
         },
         [this, url = node.url] { reportFailedScan(url, false); });

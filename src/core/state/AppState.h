@@ -49,6 +49,8 @@ public:
     StarRatingStore &starRatingStore() { return *m_starRatingStore; }
     const StarRatingStore &starRatingStore() const { return *m_starRatingStore; }
     XmpRatingSync &xmpRatingSync() { return *m_xmpRatingSync; }
+    // The INI file the settings live in; empty: the application's own.
+    const QString &settingsFile() const { return m_settingsFile; }
 
     // Observable state.
     const std::optional<FolderNode> &currentFolder() const { return m_currentFolder; }
@@ -66,6 +68,11 @@ public:
     const QSet<QUuid> &selectedImageIDs() const { return m_selectedImageIDs; }
     // Files of an archive are being moved (ArchiveMover::performArchive).
     bool isArchiving() const { return m_isArchiving; }
+    // After a folder opened without its sub-folders showed no image of its
+    // own: the number of images below it (else 0). Set before the status
+    // line says so with subfolderImagesText().
+    qsizetype imagesOnlyInSubfolders() const { return m_imagesOnlyInSubfolders; }
+    static QString subfolderImagesText(qsizetype count);
 
     void setCurrentFolder(const std::optional<FolderNode> &folder);
     void setImages(const QList<ImageItem> &images);
@@ -140,9 +147,10 @@ private:
         FolderNode node;
         QList<ImageItem> images; // sorted by file name
         QHash<QString, int> imagesPerPath;
-        bool listed = false;      // false: the folder could not be listed at all
-        QStringList sidecars{};   // every .xmp file of the tree
-        QStringList imagePaths{}; // of `images`, in order
+        bool listed = false;       // false: the folder could not be listed at all
+        QStringList sidecars{};    // every .xmp file of the tree
+        QStringList imagePaths{};  // of `images`, in order
+        qsizetype imagesBelow = 0; // without sub-folders and no image: those below
     };
 
     void connectServices();
@@ -167,6 +175,8 @@ private:
     std::unique_ptr<ImageLoader> m_imageLoader;
     std::unique_ptr<StarRatingStore> m_starRatingStore;
     std::unique_ptr<XmpRatingSync> m_xmpRatingSync; // after the store: destroyed first
+    QString m_settingsFile;
+    qsizetype m_imagesOnlyInSubfolders = 0;
 
     std::optional<FolderNode> m_currentFolder;
     QList<ImageItem> m_images;

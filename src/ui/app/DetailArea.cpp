@@ -67,6 +67,7 @@ void DetailArea::openBatchExport(const QList<ImageItem> &items)
     auto *editor = new FrameExportView(m_state, window());
     editor->setAttribute(Qt::WA_DeleteOnClose);
     editor->init(items);
+    placeOverThisArea(*editor);
     editor->open();
 }
 
@@ -76,5 +77,12 @@ void DetailArea::openSingleExport(const ImageItem &item, const QImage &sourceIma
     editor->setAttribute(Qt::WA_DeleteOnClose);
     editor->init(item, sourceImage);
     connect(editor, &QDialog::finished, m_viewer, &ImageViewerView::frameExportClosed);
+    placeOverThisArea(*editor);
     editor->open();
+}
+
+void DetailArea::placeOverThisArea(FrameExportView &editor) const
+{
+    // Over the grid or viewer it works on, leaving the sidebar in sight.
+    editor.placeWithin(QRect(mapToGlobal(QPoint(0, 0)), size()));
 }

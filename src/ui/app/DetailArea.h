@@ -6,6 +6,7 @@
 class QImage;
 
 class AppState;
+class FrameExportView;
 class ImageItem;
 class ImageViewerView;
 class ThumbnailGridView;
@@ -37,6 +38,7 @@ private:
     // The frame and watermark editor as a sheet over the window.
     void openBatchExport(const QList<ImageItem> &items);
     void openSingleExport(const ImageItem &item, const QImage &sourceImage);
+    void placeOverThisArea(FrameExportView &editor) const;
 
     AppState &m_state;
     WelcomeView *m_welcome;

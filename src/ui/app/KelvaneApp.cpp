@@ -4,6 +4,7 @@
 #include "app/LaunchTarget.h"
 #include "app/MainWindow.h"
 #include "app/QtTranslations.h"
+#include "app/SingleInstance.h"
 #include "common/Theme.h"
 #include "state/AppState.h"
 
@@ -74,6 +75,12 @@ void KelvaneApp::activate(const QString &path)
                          showImageOnceOpen(image);
                      });
     watcher->setFuture(m_state->openFolder(folder, false));
+}
+
+void KelvaneApp::takeRequestsFrom(SingleInstance &instance)
+{
+    QObject::connect(&instance, &SingleInstance::activationRequested, m_window.get(),
+                     [this](const QString &path) { activate(path); });
 }
 
 void KelvaneApp::showImageOnceOpen(const QString &imagePath)

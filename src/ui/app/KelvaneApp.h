@@ -7,6 +7,7 @@ class AppState;
 class MainWindow;
 class QApplication;
 class QtTranslations;
+class SingleInstance;
 
 // The application entry: the look of the application, the one AppState of the
 // run and the main window that shows it. The state outlives the window.
@@ -29,6 +30,8 @@ public:
     // only says why it cannot. An empty path only raises the window; so does
     // any path while a dialog or sheet is open.
     void activate(const QString &path);
+    // Serves the requests of later starts through activate().
+    void takeRequestsFrom(SingleInstance &instance);
 
     // Shows the window, opens `startPath` (if any) once it is on screen, and
     // runs the event loop; returns the exit code.

@@ -4,16 +4,25 @@
 #include "app/ImportFlow.h"
 #include "app/LoadingOverlay.h"
 #include "app/SettingsDialog.h"
+#include "app/SheetVeil.h"
 #include "app/StatusBarView.h"
 #include "app/ToastController.h"
 #include "app/ToastView.h"
 #include "app/ViewerKeyHandler.h"
 #include "app/WidgetImportDialogs.h"
 #include "browse/SidebarView.h"
+#include "browse/ThumbnailGridView.h"
+#include "browse/ThumbnailListView.h"
 #include "common/Theme.h"
 #include "state/AppState.h"
+#include "viewer/ImageViewerView.h"
+#include "viewer/ViewerStatusBar.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QSettings>
+#include <QShortcut>
 #include <QSplitter>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -33,6 +42,15 @@ QToolButton *makeToolbarButton(QWidget *parent, const QString &objectName, const
     button->setAutoRaise(true);
     button->setCursor(Qt::PointingHandCursor);
     return button;
+}
+
+const QString placementKey = QStringLiteral("window/geometry");
+
+std::unique_ptr<QSettings> openSettings(const QString &settingsFile)
+{
+    if (settingsFile.isEmpty())
+        return std::make_unique<QSettings>(QStringLiteral("Kelvane"), QStringLiteral("Kelvane"));
+    return std::make_unique<QSettings>(settingsFile, QSettings::IniFormat);
 }
 
 } // namespace
@@ -71,12 +89,74 @@ MainWindow::MainWindow(AppState &state, std::unique_ptr<ImportDialogs> dialogs, 
     m_statusBar->raise();
     m_loadingOverlay->raise();
     m_toastView->raise();
+    m_sheetVeil = new SheetVeil(this);
+
+    keepStatusBarClearOfContent();
 
     m_keyHandler = new ViewerKeyHandler(state, this);
     connect(m_detailArea, &DetailArea::importRequested, m_importFlow, &ImportFlow::importFolder);
+    addWindowShortcuts();
+    restorePlacement();
+    // A quit that does not pass through closing the window (a signal, the session).
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (isVisible())
+            savePlacement();
+    });
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::keepStatusBarClearOfContent()
+{
+    m_detailArea->gridView()->listView().setBottomInset(m_statusBar->footprint());
+    const auto followPage = [this] {
+        const bool viewer = m_detailArea->currentPage() == DetailArea::Page::viewer;
+        m_statusBar->setBottomInset(
+            viewer ? m_detailArea->viewerView()->statusBar()->sizeHint().height() : 0);
+    };
+    connect(m_detailArea, &QStackedWidget::currentChanged, this, followPage);
+    followPage();
+}
+
+void MainWindow::addWindowShortcuts()
+{
+    auto *closeWindow = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), this);
+    connect(closeWindow, &QShortcut::activated, this, &QWidget::close);
+    auto *quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    connect(quit, &QShortcut::activated, this, [this] {
+        if (close())
+            QCoreApplication::quit();
+    });
+}
+
+void MainWindow::restorePlacement()
+{
+    const QByteArray placement =
+        openSettings(m_state.settingsFile())->value(placementKey).toByteArray();
+    if (!placement.isEmpty())
+        restoreGeometry(placement);
+}
+
+void MainWindow::savePlacement() const
+{
+    openSettings(m_state.settingsFile())->setValue(placementKey, saveGeometry());
+}
+
+bool MainWindow::event(QEvent *event)
+{
+    // A modal dialog or sheet over this window opens or closes.
+    if (event->type() == QEvent::WindowBlocked || event->type() == QEvent::WindowUnblocked) {
+        m_sheetVeil->raise();
+        m_sheetVeil->setVisible(event->type() == QEvent::WindowBlocked);
+    }
+    return QWidget::event(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    savePlacement();
+    QWidget::closeEvent(event);
+}
 
 void MainWindow::showSettings()
 {

@@ -11,6 +11,7 @@ class DetailArea;
 class ImportFlow;
 class LoadingOverlay;
 class QToolButton;
+class SheetVeil;
 class SidebarView;
 class StatusBarView;
 class ToastController;
@@ -19,7 +20,9 @@ class ViewerKeyHandler;
 
 // The application's one window: the sidebar column with the import button
 // above it, the detail area, and over them the status bar, the loading
-// overlay and the toast. The viewer's keys work whichever child has focus.
+// overlay and the toast. The viewer's keys work whichever child has focus;
+// Ctrl+W closes the window and Ctrl+Q quits. The window comes back where and
+// as large as it was left.
 class MainWindow : public QWidget
 {
     Q_OBJECT
@@ -43,8 +46,19 @@ public:
     LoadingOverlay *loadingOverlay() const { return m_loadingOverlay; }
     ToastView *toastView() const { return m_toastView; }
     ToastController *toastController() const { return m_toastController; }
+    SheetVeil *sheetVeil() const { return m_sheetVeil; }
+
+protected:
+    bool event(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    void addWindowShortcuts();
+    // The status line never lies over the grid's tiles or the viewer's bar.
+    void keepStatusBarClearOfContent();
+    // Size, position and maximised state, kept in the application's settings.
+    void restorePlacement();
+    void savePlacement() const;
     void showSettings();
     QWidget *makeSidebarColumn();
 
@@ -59,4 +73,5 @@ private:
     ToastView *m_toastView = nullptr;
     ToastController *m_toastController = nullptr;
     ViewerKeyHandler *m_keyHandler = nullptr;
+    SheetVeil *m_sheetVeil = nullptr;
 };

@@ -15,6 +15,11 @@ SettingsDialog::SettingsDialog(XmpRatingSync &sync, QWidget *parent)
     setWindowTitle(QStringLiteral("设置"));
     setObjectName(QStringLiteral("settingsDialog"));
 
+    // The title inside the dialog too: a window manager may show none.
+    auto *title = new QLabel(QStringLiteral("设置"), this);
+    title->setFont(Theme::font(Theme::TextStyle::headline, QFont::Bold));
+    title->setAlignment(Qt::AlignCenter);
+
     m_xmpSync = new QCheckBox(QStringLiteral("将评分同步到 XMP 附属文件"), this);
     m_xmpSync->setChecked(sync.isEnabled());
     connect(m_xmpSync, &QCheckBox::toggled, &sync, &XmpRatingSync::setEnabled);
@@ -35,6 +40,8 @@ SettingsDialog::SettingsDialog(XmpRatingSync &sync, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 16);
     layout->setSpacing(10);
+    layout->addWidget(title);
+    layout->addSpacing(4);
     layout->addWidget(m_xmpSync);
     layout->addWidget(explanation);
     layout->addSpacing(6);

@@ -132,5 +132,9 @@ void SingleInstance::readRequest(QLocalSocket *socket)
     }
     socket->write(answer);
     socket->disconnectFromServer();
-    Q_EMIT activationRequested(path);
+    // Carried out from the event loop once this socket's signal has returned:
+    // what the request starts may ask a modal question, whose nested event
+    // loop would otherwise delete the socket under this very call.
+    QMetaObject::invokeMethod(
+        this, [this, path] { Q_EMIT activationRequested(path); }, Qt::QueuedConnection);
 }

@@ -49,6 +49,8 @@ public:
 
 Q_SIGNALS:
     // Another start asked to open `path` (empty: only to raise the window).
+    // Emitted from the event loop after that start has its answer and its
+    // connection is done with, so a slot may run a modal dialog.
     void activationRequested(const QString &path);
 
 private:

@@ -3,6 +3,7 @@
 #include "common/Theme.h"
 #include "state/AppState.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -10,6 +11,8 @@ namespace {
 constexpr int horizontalPadding = 12;
 constexpr int verticalPadding = 4;
 constexpr int bottomSpacing = 8;
+constexpr int linkSpacing = 10;
+const QString includeSubfoldersLink = QStringLiteral("包含子文件夹");
 } // namespace
 
 StatusBarView::StatusBarView(AppState &state, QWidget *parent)
@@ -28,9 +31,33 @@ bool StatusBarView::shouldShow(const AppState &state)
     return !state.statusMessage().isEmpty() && !state.isLoading();
 }
 
+bool StatusBarView::offersSubfolders() const
+{
+    const qsizetype below = m_state.imagesOnlyInSubfolders();
+    return below > 0 && m_message == AppState::subfolderImagesText(below) &&
+           m_state.currentFolder();
+}
+
+int StatusBarView::linkWidth() const
+{
+    return offersSubfolders()
+               ? linkSpacing + QFontMetrics(font()).horizontalAdvance(includeSubfoldersLink)
+               : 0;
+}
+
+QRect StatusBarView::linkRect() const
+{
+    const int width = linkWidth();
+    if (width == 0)
+        return {};
+    const int linkOnly = width - linkSpacing;
+    return {this->width() - horizontalPadding - linkOnly, 0, linkOnly, height()};
+}
+
 void StatusBarView::refresh()
 {
     m_message = m_state.statusMessage();
+    setCursor(offersSubfolders() ? Qt::PointingHandCursor : Qt::ArrowCursor);
     updatePlacement();
     setVisible(shouldShow(m_state));
     QWidget::update();
@@ -41,8 +68,21 @@ QSize StatusBarView::sizeHint() const
     const QFontMetrics metrics(font());
     // A little slack: the advance of mixed Latin and CJK fallback glyphs can
     // round below what drawing needs, which would elide the text.
-    return {metrics.horizontalAdvance(m_message) + 4 + 2 * horizontalPadding,
+    return {metrics.horizontalAdvance(m_message) + 4 + 2 * horizontalPadding + linkWidth(),
             metrics.height() + 2 * verticalPadding};
+}
+
+void StatusBarView::setBottomInset(int pixels)
+{
+    if (m_bottomInset == pixels)
+        return;
+    m_bottomInset = pixels;
+    updatePlacement();
+}
+
+int StatusBarView::footprint() const
+{
+    return QFontMetrics(font()).height() + 2 * verticalPadding + 2 * bottomSpacing;
 }
 
 QRect StatusBarView::placementIn(const QRect &parentRect) const
@@ -50,7 +90,8 @@ QRect StatusBarView::placementIn(const QRect &parentRect) const
     QSize size = sizeHint();
     size.setWidth(std::min(size.width(), parentRect.width() - 16));
     return {parentRect.center().x() - size.width() / 2 + 1,
-            parentRect.bottom() + 1 - bottomSpacing - size.height(), size.width(), size.height()};
+            parentRect.bottom() + 1 - m_bottomInset - bottomSpacing - size.height(), size.width(),
+            size.height()};
 }
 
 void StatusBarView::paintEvent(QPaintEvent *)
@@ -64,7 +105,22 @@ void StatusBarView::paintEvent(QPaintEvent *)
     painter.setBrush(QColor(246, 246, 248, 200));
     painter.drawRoundedRect(capsule, radius, radius);
     painter.setPen(Theme::primaryText());
-    const QRect textRect = rect().adjusted(horizontalPadding - 2, 0, -horizontalPadding + 2, 0);
+    const QRect textRect =
+        rect().adjusted(horizontalPadding - 2, 0, -horizontalPadding + 2 - linkWidth(), 0);
     painter.drawText(textRect, Qt::AlignCenter,
                      fontMetrics().elidedText(m_message, Qt::ElideMiddle, textRect.width()));
+    const QRect link = linkRect();
+    if (link.isEmpty())
+        return;
+    painter.setPen(Theme::accent());
+    painter.drawText(link, Qt::AlignCenter, includeSubfoldersLink);
+}
+
+void StatusBarView::mousePressEvent(QMouseEvent *event)
+{
+    if (!linkRect().contains(event->position().toPoint()) || !offersSubfolders()) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    m_state.openFolder(m_state.currentFolder()->url, true);
 }

@@ -61,7 +61,6 @@ int main(int argc, char *argv[])
     // Made before the window, so it outlives the final writes that end the run.
     const QuitOnSignals quitOnSignals;
     KelvaneApp kelvane(application);
-    QObject::connect(&instance, &SingleInstance::activationRequested, &application,
-                     [&kelvane](const QString &path) { kelvane.activate(path); });
+    kelvane.takeRequestsFrom(instance);
     return kelvane.run(startPath);
 }

@@ -49,9 +49,7 @@ ThumbnailListView::ThumbnailListView(AppState &state, ThumbnailListModel &model,
     setFrameShape(QFrame::NoFrame);
     // The window handles every key; the grid has none of its own.
     setFocusPolicy(Qt::NoFocus);
-    // Half of the gap lies inside each slot, the rest of the padding is margin.
-    const int margin = padding - ThumbnailCell::gap / 2;
-    setViewportMargins(margin, margin, margin, margin);
+    setBottomInset(0);
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Base);
     viewport()->setBackgroundRole(QPalette::Base);
@@ -66,6 +64,13 @@ ThumbnailListView::ThumbnailListView(AppState &state, ThumbnailListModel &model,
 }
 
 ThumbnailListView::~ThumbnailListView() = default;
+
+void ThumbnailListView::setBottomInset(int pixels)
+{
+    // Half of the gap lies inside each slot, the rest of the padding is margin.
+    const int margin = padding - ThumbnailCell::gap / 2;
+    setViewportMargins(margin, margin, margin, margin + pixels);
+}
 
 void ThumbnailListView::setFileRevealer(std::unique_ptr<FileRevealer> revealer)
 {

@@ -54,6 +54,10 @@ public:
     // Tiles per line as laid out.
     int columnCount() const { return laidOutColumns(); }
 
+    // Keeps a strip of `pixels` below the tiles free for what the window lays
+    // over the grid's bottom edge (the status line), so no tile lies under it.
+    void setBottomInset(int pixels);
+
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;

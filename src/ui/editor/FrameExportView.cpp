@@ -18,11 +18,14 @@
 #include "state/AppState.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -63,17 +66,29 @@ FrameExportView::FrameExportView(AppState &state, const LogoCatalogue &catalogue
     setWindowTitle(QStringLiteral("边框水印"));
     // Window-modal, so the shared colour panel (a window of its own) stays usable.
     setWindowModality(Qt::WindowModal);
-    setMinimumSize(900, 640);
-    setMaximumHeight(780);
-    resize(1120, 720);
+    setMaximumHeight(maximumContentHeight);
+    resize(preferredSize);
 
-    auto *panes = new QHBoxLayout(this);
+    // The panes keep their minimum size; a smaller editor scrolls them
+    // rather than cutting them off.
+    m_scrollArea = new QScrollArea(this);
+    m_scrollArea->setObjectName(QStringLiteral("editorScrollArea"));
+    m_scrollArea->setWidgetResizable(true);
+    m_scrollArea->setFrameShape(QFrame::NoFrame);
+    auto *content = new QWidget(m_scrollArea);
+    content->setMinimumSize(minimumContentSize);
+    content->setMaximumHeight(maximumContentHeight);
+    auto *panes = new QHBoxLayout(content);
     panes->setContentsMargins(0, 0, 0, 0);
     panes->setSpacing(0);
-    m_preview = new PreviewPane(this);
+    m_preview = new PreviewPane(content);
     panes->addWidget(m_preview, 1);
-    panes->addWidget(divider(Qt::Vertical, this));
-    panes->addWidget(makeSettingsPane());
+    panes->addWidget(divider(Qt::Vertical, content));
+    panes->addWidget(makeSettingsPane(content));
+    m_scrollArea->setWidget(content);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(m_scrollArea);
 
     connect(m_preview, &PreviewPane::imageBoundChanged, m_scheduler,
             &PreviewScheduler::setPreviewBound);
@@ -100,9 +115,20 @@ FrameExportView::~FrameExportView()
     detach();
 }
 
-QWidget *FrameExportView::makeSettingsPane()
+void FrameExportView::placeWithin(const QRect &area)
 {
-    auto *pane = new QWidget(this);
+    QRect room = area;
+    if (const QScreen *shown = QGuiApplication::screenAt(area.center()))
+        room &= shown->availableGeometry();
+    room.adjust(areaMargin, areaMargin, -areaMargin, -areaMargin);
+    const QSize size = preferredSize.boundedTo(room.size()).expandedTo(QSize(1, 1));
+    resize(size);
+    move(room.center().x() - size.width() / 2, room.center().y() - size.height() / 2);
+}
+
+QWidget *FrameExportView::makeSettingsPane(QWidget *parent)
+{
+    auto *pane = new QWidget(parent);
     pane->setFixedWidth(340);
     auto *column = new QVBoxLayout(pane);
     column->setContentsMargins(0, 0, 0, 0);
@@ -111,6 +137,9 @@ QWidget *FrameExportView::makeSettingsPane()
     m_title = new QLabel(pane);
     m_title->setFont(EditorStyle::headline());
     m_title->setContentsMargins(16, 16, 16, 8);
+    // As tall as its text from the start (the text comes with init()), never
+    // squeezed: the settings below scroll instead.
+    m_title->setFixedHeight(QFontMetrics(m_title->font()).height() + 16 + 8);
     column->addWidget(m_title);
 
     m_modeSwitch = new SegmentedControl(modeLabels(), pane);
@@ -118,6 +147,7 @@ QWidget *FrameExportView::makeSettingsPane()
     auto *modeLayout = new QVBoxLayout(modeBox);
     modeLayout->setContentsMargins(16, 0, 16, 12);
     modeLayout->addWidget(m_modeSwitch);
+    modeBox->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     column->addWidget(modeBox);
     connect(m_modeSwitch, &SegmentedControl::currentIndexChanged, this,
             [this](int index) { m_model->setEditMode(EditModes::all[index]); });
@@ -151,13 +181,13 @@ QWidget *FrameExportView::makeSettingsPane()
     column->addWidget(scroll, 1);
 
     column->addWidget(divider(Qt::Horizontal, pane));
-    column->addWidget(makeBottomBar());
+    column->addWidget(makeBottomBar(pane));
     return pane;
 }
 
-QWidget *FrameExportView::makeBottomBar()
+QWidget *FrameExportView::makeBottomBar(QWidget *parent)
 {
-    auto *bar = new QWidget(this);
+    auto *bar = new QWidget(parent);
     auto *column = new QVBoxLayout(bar);
     column->setContentsMargins(16, 16, 16, 16);
     column->setSpacing(8);

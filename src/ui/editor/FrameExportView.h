@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QImage>
 #include <QList>
+#include <QSize>
 #include <memory>
 
 class AppState;
@@ -42,6 +43,12 @@ class FrameExportView : public QDialog
 public:
     using EditMode = ::EditMode;
 
+    // The panes' own size limits; the editor itself may be smaller than the
+    // minimum (on a small window or screen) and then scrolls.
+    static constexpr QSize minimumContentSize{900, 640};
+    static constexpr int maximumContentHeight = 780;
+    static constexpr QSize preferredSize{1120, 720};
+
     FrameExportView(AppState &state, QWidget *parent = nullptr);
     // With an explicit logo folder (tests, tools).
     FrameExportView(AppState &state, const LogoCatalogue &catalogue, QWidget *parent = nullptr);
@@ -68,6 +75,12 @@ public:
     QLabel *messageLabel() const { return m_message; }
     PreviewPane *previewPane() const { return m_preview; }
 
+    // Sizes and places the editor inside `area` (global coordinates, such as
+    // the part of the window it is about), a little in from its edges and
+    // within the screen: its preferred size where that fits, else all of it.
+    void placeWithin(const QRect &area);
+    QScrollArea *scrollArea() const { return m_scrollArea; }
+
     void done(int result) override;
 
 protected:
@@ -76,8 +89,10 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    QWidget *makeSettingsPane();
-    QWidget *makeBottomBar();
+    static constexpr int areaMargin = 12;
+
+    QWidget *makeSettingsPane(QWidget *parent);
+    QWidget *makeBottomBar(QWidget *parent);
     void startInitialPreview();
     void endInitialLoadingWithNextPreview();
     void showEditMode();
@@ -91,6 +106,7 @@ private:
     FrameExporter *m_exporter;
     ColorPanelCoordinator *m_coordinator;
 
+    QScrollArea *m_scrollArea = nullptr;
     PreviewPane *m_preview = nullptr;
     QLabel *m_title = nullptr;
     SegmentedControl *m_modeSwitch = nullptr;

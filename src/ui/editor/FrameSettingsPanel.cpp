@@ -2,6 +2,7 @@
 
 #include "editor/CustomColorButton.h"
 #include "editor/EditorStyle.h"
+#include "editor/WheelFocusGuard.h"
 #include "export/FrameExportModel.h"
 
 #include <QCheckBox>
@@ -120,10 +121,12 @@ QWidget *FrameSettingsPanel::makeBrandPicker()
     m_brand->setObjectName(QStringLiteral("brandPicker"));
     m_brand->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_brand->setMaxVisibleItems(16);
+    new WheelFocusGuard(m_brand);
     row->addWidget(m_brand, 1);
     m_logoScale = new QComboBox(box);
     m_logoScale->setObjectName(QStringLiteral("logoScalePicker"));
     m_logoScale->setFixedWidth(80);
+    new WheelFocusGuard(m_logoScale);
     for (double option : FrameExportModel::logoScaleOptions)
         m_logoScale->addItem(QString::asprintf("%.1fx", option), option);
     m_logoScale->setCurrentIndex(m_logoScale->findData(m_model.logoScale()));

@@ -1,6 +1,7 @@
 #include "editor/SliderRow.h"
 
 #include "editor/EditorStyle.h"
+#include "editor/WheelFocusGuard.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -27,6 +28,7 @@ SliderRow::SliderRow(const QString &label, double minimum, double maximum, Forma
     name->setFixedWidth(72);
     layout->addWidget(name);
     m_slider->setRange(0, steps);
+    new WheelFocusGuard(m_slider);
     layout->addWidget(m_slider, 1);
     m_valueLabel->setFixedWidth(48);
     m_valueLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

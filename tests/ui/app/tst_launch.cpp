@@ -6,6 +6,7 @@
 #include "app/LaunchTarget.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
+#include "app/SubfolderPromptDialog.h"
 #include "imaging/XmpSidecarWriter.h"
 #include "model/AdvisoryFileLock.h"
 #include "state/AppState.h"
@@ -17,11 +18,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLibraryInfo>
+#include <QLocalSocket>
 #include <QProcess>
+#include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <csignal>
 #include <optional>
 #include <sys/socket.h>
@@ -96,6 +100,7 @@ private Q_SLOTS:
     void activateOpensFoldersAndImagesOrSaysWhyNot();
     void secondStartHandsItsFolderToTheFirst();
     void staleSocketIsRecovered();
+    void handedOverFolderIsAskedAboutOnceTheConnectionIsDone();
     void qtDialogsSpeakChinese();
     void terminationSignalStillSavesRatings();
 
@@ -287,6 +292,44 @@ void TestLaunch::staleSocketIsRecovered()
     QCOMPARE(runSecondStart({m_dir.path()}), 0);
     QTRY_COMPARE(requests.count(), 1);
     QCOMPARE(requests.at(0).at(0).toString(), m_dir.path());
+}
+
+void TestLaunch::handedOverFolderIsAskedAboutOnceTheConnectionIsDone()
+{
+    KelvaneApp app(*qApp, std::make_unique<AppState>(m_dir.path() + "/ratings.json",
+                                                     m_dir.path() + "/settings.conf"));
+    SingleInstance first(m_dir.path() + "/kelvane");
+    QCOMPARE(first.start({}), SingleInstance::Role::primary);
+    app.takeRequestsFrom(first);
+    const QString folder = makeDir(m_dir.path(), "day");
+    writeImage(folder, "top.jpg");
+    writeImage(folder, "morning/a.jpg");
+
+    // The question is answered once the hand-over's connection is gone: an
+    // answer given inside the connection's own signal returned into a socket
+    // deleted meanwhile.
+    int asked = 0;
+    QString answer;
+    QTimer answerer;
+    answerer.callOnTimeout([&] {
+        auto *question = qobject_cast<SubfolderPromptDialog *>(QApplication::activeModalWidget());
+        if (!question || !first.findChildren<QLocalSocket *>().isEmpty())
+            return;
+        ++asked;
+        for (QPushButton *button : question->findChildren<QPushButton *>()) {
+            if (button->text() == answer)
+                button->click();
+        }
+    });
+    answerer.start(10);
+    for (int round = 0; round < 5; ++round) {
+        const bool include = round % 2 == 0;
+        answer = include ? QStringLiteral("包含子文件夹") : QStringLiteral("仅当前文件夹");
+        QCOMPARE(runSecondStart({folder}), 0);
+        QTRY_COMPARE(asked, round + 1);
+        QTRY_VERIFY(!app.state().isLoading());
+        QCOMPARE(app.state().images().size(), include ? 2 : 1);
+    }
 }
 
 void TestLaunch::qtDialogsSpeakChinese()

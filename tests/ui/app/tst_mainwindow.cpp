@@ -5,6 +5,7 @@
 #include "app/LoadingOverlay.h"
 #include "app/MainWindow.h"
 #include "app/SettingsDialog.h"
+#include "app/SheetVeil.h"
 #include "app/StatusBarView.h"
 #include "app/SubfolderPromptDialog.h"
 #include "app/ToastController.h"
@@ -15,9 +16,11 @@
 #include "browse/SelectionActionBar.h"
 #include "browse/SidebarView.h"
 #include "browse/ThumbnailGridView.h"
+#include "browse/ThumbnailListView.h"
 #include "editor/FrameExportView.h"
 #include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
+#include "viewer/ViewerStatusBar.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -27,6 +30,8 @@
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -66,6 +71,9 @@ private Q_SLOTS:
 
     void startsWithTheWelcomeView();
     void gearButtonOpensTheSettings();
+    void ctrlWAndCtrlQCloseAndThePlacementComesBack_data();
+    void ctrlWAndCtrlQCloseAndThePlacementComesBack();
+    void sheetsDimTheWindowBehindThem();
     void detailPageFollowsTheState();
 
     void importWithoutSubfoldersOpensWithoutAsking();
@@ -73,6 +81,7 @@ private Q_SLOTS:
     void subfolderAnswersOpenWithOrWithoutSubfolders_data();
     void subfolderAnswersOpenWithOrWithoutSubfolders();
     void cancelKeepsThePreviousFolder();
+    void folderWithImagesOnlyInSubfoldersOffersThem();
     void cancelledFolderChoiceChangesNothing();
     void subfolderCheckOnBadInput();
     void unreadableFolderHasNoSubfolders();
@@ -85,6 +94,7 @@ private Q_SLOTS:
     void keysOfAModalDialogStayWithIt();
 
     void statusBarHidesWhileLoading();
+    void statusBarStaysClearOfTilesAndTheViewerBar();
     void loadingOverlaySwallowsClicks();
 
     void toastClearsItselfAfterItsTime();
@@ -95,6 +105,8 @@ private Q_SLOTS:
     void toastWhoseTextChangesWhileSlidingInEndsCentred();
 
     void batchExportOpensTheEditorAsASheet();
+    void editorFitsBesideTheSidebarAtAnyWindowSize_data();
+    void editorFitsBesideTheSidebarAtAnyWindowSize();
     void viewerExportOpensTheEditorForTheShownImage();
 
 private:
@@ -175,9 +187,54 @@ void TestMainWindow::batchExportOpensTheEditorAsASheet()
     QVERIFY(editor);
     QCOMPARE(editor->titleText(), QStringLiteral("批量边框水印（3 张）"));
     QVERIFY(m_state->isSheetPresented());
+    QTRY_VERIFY(m_window->sheetVeil()->isVisible());
     QTest::keyClick(editor, Qt::Key_Escape);
     QTRY_VERIFY(!m_state->isSheetPresented());
     QTRY_VERIFY(!m_window->findChild<FrameExportView *>()); // deleted on close
+}
+
+void TestMainWindow::editorFitsBesideTheSidebarAtAnyWindowSize_data()
+{
+    QTest::addColumn<QSize>("windowSize");
+    QTest::newRow("default") << QSize(1200, 800);
+    QTest::newRow("smallest") << QSize();
+}
+
+void TestMainWindow::editorFitsBesideTheSidebarAtAnyWindowSize()
+{
+    QFETCH(QSize, windowSize);
+    touch(m_dir.path(), "s/1.jpg");
+    touch(m_dir.path(), "s/2.jpg");
+    importFolder(path("s"));
+    QTRY_COMPARE(m_state->images().size(), 2);
+    m_window->resize(windowSize.isValid() ? windowSize : m_window->minimumSizeHint());
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_state->selectAllVisible();
+    auto *grid = m_window->detailArea()->gridView();
+    QTRY_VERIFY(grid->selectionBar().exportButton()->isVisible());
+    QTest::mouseClick(grid->selectionBar().exportButton(), Qt::LeftButton);
+    FrameExportView *editor = openEditor(m_window.get());
+    QVERIFY(editor);
+
+    const QRect detail(m_window->detailArea()->mapToGlobal(QPoint(0, 0)),
+                       m_window->detailArea()->size());
+    QVERIFY2(detail.contains(editor->frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                      .arg(editor->x())
+                                                                      .arg(editor->y())
+                                                                      .arg(editor->width())
+                                                                      .arg(editor->height())));
+    // Whatever is cut from its minimum size is reached by scrolling.
+    QWidget *content = editor->scrollArea()->widget();
+    QVERIFY(content->width() >= FrameExportView::minimumContentSize.width());
+    QVERIFY(content->height() >= FrameExportView::minimumContentSize.height());
+    const QSize shown = editor->scrollArea()->viewport()->size();
+    QCOMPARE(editor->scrollArea()->horizontalScrollBar()->maximum(),
+             std::max(0, content->width() - shown.width()));
+    QCOMPARE(editor->scrollArea()->verticalScrollBar()->maximum(),
+             std::max(0, content->height() - shown.height()));
+    editor->reject();
+    QTRY_VERIFY(!m_state->isSheetPresented());
 }
 
 void TestMainWindow::viewerExportOpensTheEditorForTheShownImage()
@@ -241,6 +298,55 @@ void TestMainWindow::gearButtonOpensTheSettings()
     QVERIFY(!m_state->xmpRatingSync().isEnabled());
     dialog->reject();
     QTRY_VERIFY(!m_window->findChild<SettingsDialog *>());
+}
+
+void TestMainWindow::ctrlWAndCtrlQCloseAndThePlacementComesBack_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("Ctrl+W") << int(Qt::Key_W);
+    QTest::newRow("Ctrl+Q") << int(Qt::Key_Q);
+}
+
+void TestMainWindow::ctrlWAndCtrlQCloseAndThePlacementComesBack()
+{
+    QFETCH(int, key);
+    const QRect placed(40, 30, 720, 520);
+    m_window->setGeometry(placed);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QTest::keyClick(m_window.get(), Qt::Key(key), Qt::ControlModifier);
+    QTRY_VERIFY(!m_window->isVisible());
+
+    auto next = std::make_unique<MainWindow>(*m_state);
+    QCOMPARE(next->geometry(), placed);
+    next->showMaximized();
+    QTRY_VERIFY(next->isMaximized());
+    QVERIFY(next->close());
+    next = std::make_unique<MainWindow>(*m_state);
+    next->show();
+    QVERIFY(next->isMaximized());
+    next->showNormal();
+    QTRY_COMPARE(next->geometry(), placed);
+}
+
+void TestMainWindow::sheetsDimTheWindowBehindThem()
+{
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QWidget *veil = m_window->sheetVeil();
+    QVERIFY(veil->isHidden());
+    QTest::mouseClick(m_window->settingsButton(), Qt::LeftButton);
+    SettingsDialog *dialog = nullptr;
+    QTRY_VERIFY((dialog = m_window->findChild<SettingsDialog *>()) && dialog->isVisible());
+    QTRY_VERIFY(veil->isVisible());
+    QCOMPARE(veil->geometry(), m_window->rect());
+    QCOMPARE(m_window->childAt(m_window->rect().center()), veil); // above everything
+    // Without a window manager's title bar the dialog still says what it is.
+    const QList<QLabel *> labels = dialog->findChildren<QLabel *>();
+    QVERIFY(std::any_of(labels.cbegin(), labels.cend(),
+                        [](QLabel *label) { return label->text() == QStringLiteral("设置"); }));
+    dialog->reject();
+    QTRY_VERIFY(veil->isHidden());
 }
 
 void TestMainWindow::detailPageFollowsTheState()
@@ -556,6 +662,54 @@ void TestMainWindow::loadingOverlaySwallowsClicks()
     m_state->setLoading(false);
     QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {}, inWindow);
     QCOMPARE(m_state->statusMessage(), QStringLiteral("文件夹不存在: gone"));
+}
+
+void TestMainWindow::statusBarStaysClearOfTilesAndTheViewerBar()
+{
+    for (int i = 0; i < 40; ++i)
+        touch(m_dir.path(), QStringLiteral("many/IMG_%1.jpg").arg(i, 4, 10, QChar('0')));
+    touch(m_dir.path(), "many/ZZ_" + QString(70, QChar('x')) + ".jpg"); // a long name, last
+    importFolder(path("many"));
+    QTRY_COMPARE(m_state->images().size(), 41);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    StatusBarView *pill = m_window->statusBarView();
+    QTRY_VERIFY(pill->isVisible());
+    const auto inWindow = [this](QWidget *widget) {
+        return QRect(widget->mapTo(m_window.get(), QPoint(0, 0)), widget->size());
+    };
+    ThumbnailListView &tiles = m_window->detailArea()->gridView()->listView();
+    tiles.scrollToBottom();
+    QVERIFY(!inWindow(tiles.viewport()).intersects(pill->geometry()));
+
+    m_state->selectImage(40);
+    QTRY_COMPARE(m_window->detailArea()->currentPage(), DetailArea::Page::viewer);
+    QTRY_VERIFY(pill->isVisible());
+    ViewerStatusBar *bar = m_window->detailArea()->viewerView()->statusBar();
+    QTRY_VERIFY(bar->isVisible());
+    QVERIFY(!inWindow(bar).intersects(pill->geometry()));
+    QTest::keyClick(m_window.get(), Qt::Key_Escape);
+    QTRY_VERIFY(!inWindow(tiles.viewport()).intersects(pill->geometry()));
+}
+
+void TestMainWindow::folderWithImagesOnlyInSubfoldersOffersThem()
+{
+    touch(m_dir.path(), "trip/day 1/a.jpg");
+    touch(m_dir.path(), "trip/day 2/b.jpg");
+    touch(m_dir.path(), "trip/day 2/c.jpg");
+    importFolder(path("trip"), Choice::currentFolderOnly);
+    QTRY_COMPARE(m_state->statusMessage(), QStringLiteral("此文件夹没有图片，子文件夹中有 3 张"));
+    QVERIFY(m_state->images().isEmpty());
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    StatusBarView *pill = m_window->statusBarView();
+    QTRY_VERIFY(pill->isVisible());
+    QVERIFY(!pill->linkRect().isEmpty());
+    QVERIFY(pill->rect().contains(pill->linkRect()));
+    QTest::mouseClick(pill, Qt::LeftButton, {}, pill->linkRect().center());
+    QTRY_COMPARE(m_state->images().size(), 3);
+    QCOMPARE(m_state->statusMessage(), QStringLiteral("共 3 张图片"));
+    QVERIFY(pill->linkRect().isEmpty());
 }
 
 void TestMainWindow::toastClearsItselfAfterItsTime()

@@ -19,9 +19,12 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QWheelEvent>
 #include <QtTest>
 
 using namespace EditorFixtures;
@@ -87,8 +90,13 @@ private Q_SLOTS:
         QApplication::setFont(Theme::font(Theme::TextStyle::body));
         QTest::failOnWarning(QRegularExpression(QStringLiteral("Point size")));
         const auto editor = singleEditor();
-        for (const QLabel *label : editor->findChildren<QLabel *>())
-            QVERIFY2(QFontInfo(label->font()).pixelSize() >= 9, qPrintable(label->text()));
+        const int body = QFontInfo(QApplication::font()).pixelSize();
+        for (const QLabel *label : editor->findChildren<QLabel *>()) {
+            const int size = QFontInfo(label->font()).pixelSize();
+            QVERIFY2(size >= 9, qPrintable(label->text()));
+            if (label->text() == QStringLiteral("边框水印")) // the headline
+                QVERIFY2(size > body, qPrintable(QString::number(size)));
+        }
     }
 
     void cleanup()
@@ -211,6 +219,30 @@ private Q_SLOTS:
         QCOMPARE(editor->model().watermark().opacity, 1.0);
     }
 
+    void wheelGoesToThePaneUnlessTheSliderHasFocus()
+    {
+        auto editor = singleEditor();
+        editor->show();
+        editor->model().setEditMode(EditMode::both);
+        auto *size = editor->findChild<SliderRow *>(QStringLiteral("文字大小"));
+        QVERIFY(size);
+        const double before = size->value();
+        // Whether the slider took the wheel; one it leaves goes on to the scrolling pane.
+        auto wheelTaken = [&] {
+            const QPointF at = QRectF(size->slider()->rect()).center();
+            QWheelEvent event(at, size->slider()->mapToGlobal(at), QPoint(), QPoint(0, -120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(size->slider(), &event);
+            return event.isAccepted();
+        };
+        QVERIFY(!wheelTaken());
+        QCOMPARE(size->value(), before);
+        size->slider()->setFocus();
+        QTRY_VERIFY(size->slider()->hasFocus());
+        QVERIFY(wheelTaken());
+        QVERIFY(size->value() != before);
+    }
+
     void colourGoesOnlyToTheLastClickedSwatch()
     {
         auto editor = singleEditor();
@@ -303,6 +335,8 @@ private Q_SLOTS:
         QVERIFY(!m_state->isSheetPresented());
         QCOMPARE(framedFiles(m_dir.filePath(QStringLiteral("viewbatch"))).size(), 2);
     }
+
+    // Last: it gives the application the program's own font, sized in pixels.
 };
 
 QTEST_MAIN(TestFrameExportView)
