@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/SerialFileWriter.h"
+#include "model/SidecarIndex.h"
 
 #include <QHash>
 #include <QMutex>
@@ -58,10 +59,20 @@ Q_SIGNALS:
     void writeFailed(const QString &imagePath, const QString &reason);
 
 private:
+    // Folder -> its index, listed once while writes follow one another.
+    using FolderIndexes = QHash<QString, SidecarIndex>;
+
     void writePending(const QString &imagePath);
+    // writeRatingNow with the folder indexes of the current run of writes;
+    // a folder not among them is listed (and swept of our stale
+    // temporaries) and added, a sidecar created is added to its index.
+    static bool writeRatingNow(const QString &imagePath, int rating, FolderIndexes *folders,
+                               QString *error);
+    static SidecarIndex *folderIndex(const QString &folder, FolderIndexes *folders, QString *error);
 
     mutable QMutex m_mutex;
     QHash<QString, int> m_pending;    // guarded by m_mutex
     QHash<QString, int> m_unfinished; // writes posted per photo; guarded by m_mutex
+    FolderIndexes m_drainFolders;     // writer thread only; emptied when no write is pending
     SerialFileWriter m_writer;        // last: destroyed (and drained) first
 };
