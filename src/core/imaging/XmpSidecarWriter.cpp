@@ -160,6 +160,7 @@ SidecarIndex *XmpSidecarWriter::folderIndex(const QString &folder, FolderIndexes
         *error = qt_error_string(errno);
         return nullptr;
     }
+    SidecarFile::removeStaleTemporaries(folder);
     return &*folders->insert(folder, std::move(*listed));
 }
 

@@ -5,6 +5,7 @@
 #include "model/LocalFileName.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -324,6 +325,27 @@ private Q_SLOTS:
         for (const QString &sidecar : std::as_const(others))
             QCOMPARE(InFileRatingReader::sidecarRating(folder + QLatin1Char('/') + sidecar), 2);
         QCOMPARE(InFileRatingReader::read(folder + QLatin1Char('/') + photos.first()), 5);
+    }
+
+    // Temporaries of a killed write go; another process's running one stays.
+    void staleTemporariesOfKilledWritesAreSwept()
+    {
+        const QString folder = freshFolder();
+        const QString photo = TestFiles::touch(folder, QStringLiteral("IMG.jpg"));
+        const QString stale =
+            TestFiles::touch(folder, QStringLiteral(".kelvane-xmp-00000000000000ab.part"));
+        const QString running =
+            TestFiles::touch(folder, QStringLiteral(".kelvane-xmp-00000000000000cd.part"));
+        QFile file(stale);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addDays(-1),
+                                 QFileDevice::FileModificationTime));
+        file.close();
+        QString error;
+        QVERIFY2(XmpSidecarWriter::writeRatingNow(photo, 3, &error), qPrintable(error));
+        QVERIFY(!QFileInfo::exists(stale));
+        QVERIFY(QFileInfo::exists(running));
+        QCOMPARE(InFileRatingReader::read(photo), 3);
     }
 
     void namesThatAreNotUtf8AreWrittenAndRead()
