@@ -129,9 +129,19 @@ bool XmpSidecarWriter::writeRatingNow(const QString &imagePath, int rating, Fold
     if (isGone(imagePath))
         return true;
     InFileRatingReader::initializeXmp();
-    SidecarIndex *index = folderIndex(folderOf(imagePath), folders, error);
-    if (!index)
+    const QString folder = folderOf(imagePath);
+    ListedFolder *listed = listedFolder(folder, folders, error);
+    if (!listed)
         return false;
+    const bool written = writeSidecars(imagePath, rating, &listed->index, error);
+    // Our own renames changed the folder; the index still tells its sidecars.
+    listed->stamp = stampOf(folder);
+    return written;
+}
+
+bool XmpSidecarWriter::writeSidecars(const QString &imagePath, int rating, SidecarIndex *index,
+                                     QString *error)
+{
     const QStringList sidecars = index->sidecarsOf(imagePath);
     if (sidecars.isEmpty()) {
         const QString created = index->newSidecarFor(imagePath);
@@ -147,11 +157,26 @@ bool XmpSidecarWriter::writeRatingNow(const QString &imagePath, int rating, Fold
     return true;
 }
 
-SidecarIndex *XmpSidecarWriter::folderIndex(const QString &folder, FolderIndexes *folders,
-                                            QString *error)
+XmpSidecarWriter::FolderStamp XmpSidecarWriter::stampOf(const QString &folder)
+{
+    struct stat info;
+    if (::stat(LocalFileName::encode(folder).constData(), &info) != 0)
+        return {};
+    return {qint64(info.st_dev), qint64(info.st_ino), qint64(info.st_mtim.tv_sec),
+            qint64(info.st_mtim.tv_nsec)};
+}
+
+XmpSidecarWriter::ListedFolder *
+XmpSidecarWriter::listedFolder(const QString &folder, FolderIndexes *folders, QString *error)
 {
     auto known = folders->find(folder);
-    if (known != folders->end())
+    const bool firstTime = known == folders->end();
+    if (firstTime)
+        SidecarFile::removeStaleTemporaries(folder);
+    const FolderStamp stamp = stampOf(folder);
+    // Unchanged since it was listed (an archive or another program changes
+    // its time): the index still holds.
+    if (!firstTime && stamp != FolderStamp{} && known->stamp == stamp)
         return &*known;
     // The folder's names as they are now: sidecars made since the folder was
     // scanned count, in whatever case they are spelled.
@@ -160,8 +185,7 @@ SidecarIndex *XmpSidecarWriter::folderIndex(const QString &folder, FolderIndexes
         *error = qt_error_string(errno);
         return nullptr;
     }
-    SidecarFile::removeStaleTemporaries(folder);
-    return &*folders->insert(folder, std::move(*listed));
+    return &*folders->insert(folder, {std::move(*listed), stamp});
 }
 
 void XmpSidecarWriter::setBeforeReplace(std::function<void(const QString &)> hook)
