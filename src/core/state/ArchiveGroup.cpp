@@ -68,7 +68,7 @@ QList<ArchiveGroup> ArchiveGroup::plan(const QStringList &sources)
         QStringList leaving;
         for (const Photo &photo : std::as_const(group.photos))
             leaving.append(photo.path);
-        const QStringList owners = folders.value(group.folder)->stemOwners(leaving.first());
+        const QStringList owners = (*folders.constFind(group.folder))->stemOwners(leaving.first());
         const auto leaves = [&leaving](const QString &owner) { return leaving.contains(owner); };
         // A JPEG leaving its RAW behind takes nothing of the RAW's sidecar.
         if (std::none_of(owners.cbegin(), owners.cend(), leaves))
