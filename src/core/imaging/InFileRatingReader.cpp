@@ -2,7 +2,6 @@
 
 #include "imaging/ImageDecoder.h"
 #include "imaging/SidecarFile.h"
-#include "model/FolderListing.h"
 #include "model/LocalFileName.h"
 #include "model/SidecarIndex.h"
 
@@ -51,17 +50,9 @@ QStringList InFileRatingReader::existingSidecars(const QString &imagePath)
     const qsizetype slash = imagePath.lastIndexOf(QLatin1Char('/'));
     if (slash < 0)
         return {};
-    const QString prefix = imagePath.left(slash + 1);
-    const auto names =
-        FolderListing::names(LocalFileName::encode(slash == 0 ? prefix : imagePath.left(slash)));
-    if (!names)
-        return {};
-    QStringList sidecars;
-    for (const QByteArray &name : *names) {
-        if (name.toLower().endsWith(".xmp"))
-            sidecars.append(prefix + LocalFileName::decode(name));
-    }
-    return SidecarIndex(sidecars).sidecarsOf(imagePath);
+    const auto index =
+        SidecarIndex::ofFolder(slash == 0 ? QStringLiteral("/") : imagePath.left(slash));
+    return index ? index->sidecarsOf(imagePath) : QStringList();
 }
 
 std::optional<int> InFileRatingReader::ratingFromText(const QString &text)

@@ -3,11 +3,10 @@
 #include "model/FileDescriptorWriter.h"
 #include "model/LocalFileName.h"
 #include "model/NoReplaceRename.h"
+#include "model/TemporaryFileSweep.h"
 
 #include <QCoreApplication>
-#include <QRandomGenerator>
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,9 +36,8 @@ int createTemporary(const QByteArray &path, mode_t mode, QByteArray *temporary)
 {
     const QByteArray folder = path.left(path.lastIndexOf('/') + 1);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "%08x", QRandomGenerator::global()->generate());
-        *temporary = folder + ".kelvane-xmp-" + suffix;
+        *temporary =
+            folder + TemporaryFileSweep::randomName(SidecarFile::kTemporaryPrefix).toLatin1();
         const int fd =
             ::open(temporary->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST)
@@ -163,4 +161,9 @@ SidecarFile::Replaced SidecarFile::replace(const QString &path, const Snapshot &
     *error = systemReason(errno);
     ::unlink(temporary.constData());
     return Replaced::failed;
+}
+
+int SidecarFile::removeStaleTemporaries(const QString &folder)
+{
+    return TemporaryFileSweep::removeStale(folder, kTemporaryPrefix, staleTemporaryAgeSeconds);
 }

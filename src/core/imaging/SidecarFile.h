@@ -17,6 +17,11 @@ class SidecarFile
 {
 public:
     static constexpr qint64 kMaxSize = qint64(16) << 20;
+    // Replacements are written under TemporaryFileSweep's names with this
+    // prefix. A write takes milliseconds: one unchanged for this long was
+    // left by a process that died, never one another process still writes.
+    static constexpr QLatin1StringView kTemporaryPrefix{"kelvane-xmp"};
+    static constexpr int staleTemporaryAgeSeconds = 10 * 60;
 
     // What was read, and which file it came from. A default one stands for
     // "no file": replacing it creates the name, never over a file that
@@ -43,4 +48,8 @@ public:
     // keeping the permissions of the file replaced.
     static Replaced replace(const QString &path, const Snapshot &read, const QByteArray &content,
                             QString *error);
+
+    // Removes the temporaries of killed writes from `folder`; returns how
+    // many went.
+    static int removeStaleTemporaries(const QString &folder);
 };

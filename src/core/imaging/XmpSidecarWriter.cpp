@@ -2,9 +2,7 @@
 
 #include "imaging/InFileRatingReader.h"
 #include "imaging/SidecarFile.h"
-#include "model/FolderListing.h"
 #include "model/LocalFileName.h"
-#include "model/SidecarIndex.h"
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -121,31 +119,73 @@ XmpSidecarWriter::~XmpSidecarWriter()
 
 bool XmpSidecarWriter::writeRatingNow(const QString &imagePath, int rating, QString *error)
 {
+    FolderIndexes folders;
+    return writeRatingNow(imagePath, rating, &folders, error);
+}
+
+bool XmpSidecarWriter::writeRatingNow(const QString &imagePath, int rating, FolderIndexes *folders,
+                                      QString *error)
+{
     if (isGone(imagePath))
         return true;
     InFileRatingReader::initializeXmp();
-    // The folder's names as they are now: sidecars made since the folder was
-    // scanned count, in whatever case they are spelled.
     const QString folder = folderOf(imagePath);
-    const auto names = FolderListing::names(LocalFileName::encode(folder));
-    if (!names) {
-        *error = qt_error_string(errno);
+    ListedFolder *listed = listedFolder(folder, folders, error);
+    if (!listed)
         return false;
+    const bool written = writeSidecars(imagePath, rating, &listed->index, error);
+    // Our own renames changed the folder; the index still tells its sidecars.
+    listed->stamp = stampOf(folder);
+    return written;
+}
+
+bool XmpSidecarWriter::writeSidecars(const QString &imagePath, int rating, SidecarIndex *index,
+                                     QString *error)
+{
+    const QStringList sidecars = index->sidecarsOf(imagePath);
+    if (sidecars.isEmpty()) {
+        const QString created = index->newSidecarFor(imagePath);
+        if (!writeOne(created, true, rating, error))
+            return false;
+        index->addSidecar(created);
+        return true;
     }
-    QStringList files;
-    files.reserve(names->size());
-    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
-    for (const QByteArray &name : *names)
-        files.append(prefix + LocalFileName::decode(name));
-    const SidecarIndex index(files);
-    const QStringList sidecars = index.sidecarsOf(imagePath);
-    if (sidecars.isEmpty())
-        return writeOne(index.newSidecarFor(imagePath), true, rating, error);
     for (const QString &sidecar : sidecars) {
         if (!writeOne(sidecar, false, rating, error))
             return false;
     }
     return true;
+}
+
+XmpSidecarWriter::FolderStamp XmpSidecarWriter::stampOf(const QString &folder)
+{
+    struct stat info;
+    if (::stat(LocalFileName::encode(folder).constData(), &info) != 0)
+        return {};
+    return {qint64(info.st_dev), qint64(info.st_ino), qint64(info.st_mtim.tv_sec),
+            qint64(info.st_mtim.tv_nsec)};
+}
+
+XmpSidecarWriter::ListedFolder *
+XmpSidecarWriter::listedFolder(const QString &folder, FolderIndexes *folders, QString *error)
+{
+    auto known = folders->find(folder);
+    const bool firstTime = known == folders->end();
+    if (firstTime)
+        SidecarFile::removeStaleTemporaries(folder);
+    const FolderStamp stamp = stampOf(folder);
+    // Unchanged since it was listed (an archive or another program changes
+    // its time): the index still holds.
+    if (!firstTime && stamp != FolderStamp{} && known->stamp == stamp)
+        return &*known;
+    // The folder's names as they are now: sidecars made since the folder was
+    // scanned count, in whatever case they are spelled.
+    std::optional<SidecarIndex> listed = SidecarIndex::ofFolder(folder);
+    if (!listed) {
+        *error = qt_error_string(errno);
+        return nullptr;
+    }
+    return &*folders->insert(folder, {std::move(*listed), stamp});
 }
 
 void XmpSidecarWriter::setBeforeReplace(std::function<void(const QString &)> hook)
@@ -180,12 +220,17 @@ void XmpSidecarWriter::writePending(const QString &imagePath)
         rating = m_pending.take(imagePath);
     }
     QString error;
-    const bool done = writeRatingNow(imagePath, rating, &error);
+    const bool done = writeRatingNow(imagePath, rating, &m_drainFolders, &error);
+    bool drained = false;
     {
         QMutexLocker lock(&m_mutex);
         if (--m_unfinished[imagePath] == 0)
             m_unfinished.remove(imagePath);
+        drained = m_pending.isEmpty();
     }
+    // The next write may come much later: the folders are listed again then.
+    if (drained)
+        m_drainFolders.clear();
     if (done)
         Q_EMIT written(imagePath, rating);
     else

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "model/SerialFileWriter.h"
+#include "model/SidecarIndex.h"
 
 #include <QHash>
 #include <QMutex>
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <array>
 #include <functional>
 
 // Writes xmp:Rating into the XMP sidecars of photos so that other programs
@@ -58,10 +60,33 @@ Q_SIGNALS:
     void writeFailed(const QString &imagePath, const QString &reason);
 
 private:
+    // A folder's device, inode and modification time (s, ns); all 0 when
+    // it cannot be read. Any change of its entries changes the time.
+    using FolderStamp = std::array<qint64, 4>;
+    struct ListedFolder
+    {
+        SidecarIndex index;
+        FolderStamp stamp; // when listed, or after our last write there
+    };
+    // Folder -> its index, kept while writes follow one another and the
+    // folder's stamp stays as we left it.
+    using FolderIndexes = QHash<QString, ListedFolder>;
+
     void writePending(const QString &imagePath);
+    // writeRatingNow with the folder indexes of the current run of writes;
+    // a folder not among them, or changed since, is listed (the first time
+    // also swept of our stale temporaries); a sidecar created is added.
+    static bool writeRatingNow(const QString &imagePath, int rating, FolderIndexes *folders,
+                               QString *error);
+    static bool writeSidecars(const QString &imagePath, int rating, SidecarIndex *index,
+                              QString *error);
+    static FolderStamp stampOf(const QString &folder);
+    static ListedFolder *listedFolder(const QString &folder, FolderIndexes *folders,
+                                      QString *error);
 
     mutable QMutex m_mutex;
     QHash<QString, int> m_pending;    // guarded by m_mutex
     QHash<QString, int> m_unfinished; // writes posted per photo; guarded by m_mutex
+    FolderIndexes m_drainFolders;     // writer thread only; emptied when no write is pending
     SerialFileWriter m_writer;        // last: destroyed (and drained) first
 };

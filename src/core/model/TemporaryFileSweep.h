@@ -3,9 +3,9 @@
 #include <QString>
 
 // The hidden files our writers fill beside their final name and then rename
-// into place, ".<prefix>-<16 hex digits>.part" (the export's and the
-// archive's, each with a prefix of its own), and the removal of those that a
-// crashed or killed process left behind.
+// into place, ".<prefix>-<16 hex digits>.part" (the export's, the archive's
+// and the XMP sidecars', each with a prefix of its own), and the removal of
+// those that a crashed or killed process left behind.
 //
 // A writer keeps its temporary's modification time that of its last write
 // until it has published it (times copied from a source are set afterwards),

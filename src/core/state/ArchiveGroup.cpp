@@ -1,60 +1,12 @@
 #include "state/ArchiveGroup.h"
 
-#include "model/FolderListing.h"
-#include "model/LocalFileName.h"
+#include "model/SidecarIndex.h"
 
 #include <QHash>
+#include <algorithm>
 #include <optional>
 
 namespace {
-
-// What precedes the last dot: the part the archive's free names number.
-QString stemOf(const QString &name)
-{
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? name : name.left(dot);
-}
-
-const QString kSidecarExtension = QStringLiteral(".xmp");
-
-// One source folder's names, looked up without regard to case.
-class FolderIndex
-{
-public:
-    explicit FolderIndex(const QString &folder)
-    {
-        const std::optional<QSet<QByteArray>> names =
-            FolderListing::names(LocalFileName::encode(folder));
-        m_listed = names.has_value();
-        if (!m_listed)
-            return;
-        for (const QByteArray &encoded : *names) {
-            const QString name = LocalFileName::decode(encoded);
-            m_byName[name.toLower()].append(name);
-            m_byStem[stemOf(name).toLower()].append(name);
-        }
-    }
-
-    bool isListed() const { return m_listed; }
-    QStringList named(const QString &name) const { return m_byName.value(name.toLower()); }
-
-    // True when every file with that stem, the stem sidecars aside, is one
-    // of `names`.
-    bool stemSharedOnlyBy(const QString &stem, const QStringList &names) const
-    {
-        const QString sidecar = (stem + kSidecarExtension).toLower();
-        for (const QString &name : m_byStem.value(stem.toLower())) {
-            if (name.toLower() != sidecar && !names.contains(name))
-                return false;
-        }
-        return true;
-    }
-
-private:
-    bool m_listed = false;
-    QHash<QString, QStringList> m_byName;
-    QHash<QString, QStringList> m_byStem;
-};
 
 QString folderOf(const QString &path)
 {
@@ -67,41 +19,62 @@ QString nameOf(const QString &path)
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
+QStringList namesOf(const QStringList &paths)
+{
+    QStringList names;
+    names.reserve(paths.size());
+    for (const QString &path : paths)
+        names.append(nameOf(path));
+    return names;
+}
+
+// One source folder's sidecars; no index when it cannot be listed.
+using FolderIndex = std::optional<SidecarIndex>;
+
 } // namespace
 
 QList<ArchiveGroup> ArchiveGroup::plan(const QStringList &sources)
 {
     QHash<QString, FolderIndex> folders;
-    QHash<QString, qsizetype> groupOfStem; // folder + "/" + lower-case stem -> index
+    QHash<QString, qsizetype> groupOfStem; // lower-case stem sidecar path -> index
     QList<ArchiveGroup> groups;
     for (const QString &source : sources) {
         const QString folder = folderOf(source);
-        const QString name = nameOf(source);
         auto index = folders.find(folder);
         if (index == folders.end())
-            index = folders.insert(folder, FolderIndex(folder));
-        ArchiveGroup::Photo photo{source, index->named(name + kSidecarExtension)};
-        const QStringList stemSidecars = index->named(stemOf(name) + kSidecarExtension);
-        if (!index->isListed() || stemSidecars.isEmpty()) {
-            groups.append({folder, {photo}, {}, false, index->isListed()});
+            index = folders.insert(folder, SidecarIndex::ofFolder(folder));
+        if (!index->has_value()) {
+            groups.append({folder, {{source, {}}}, {}, false, false});
             continue;
         }
-        const QString key = folder + QLatin1Char('/') + stemOf(name).toLower();
+        const SidecarIndex &sidecars = **index;
+        const ArchiveGroup::Photo photo{source, namesOf(sidecars.fullNameSidecarsOf(source))};
+        const QStringList stemSidecars = sidecars.stemSidecarsBeside(source);
+        if (stemSidecars.isEmpty()) {
+            groups.append({folder, {photo}, {}, false, true});
+            continue;
+        }
+        const QString key = SidecarIndex::stemSidecar(source).toLower();
         auto group = groupOfStem.find(key);
         if (group == groupOfStem.end()) {
             group = groupOfStem.insert(key, groups.size());
-            groups.append({folder, {}, stemSidecars, false, true});
+            groups.append({folder, {}, namesOf(stemSidecars), false, true});
         }
         groups[*group].photos.append(photo);
     }
     for (ArchiveGroup &group : groups) {
         if (group.stemSidecars.isEmpty())
             continue;
-        QStringList names;
+        QStringList leaving;
         for (const Photo &photo : std::as_const(group.photos))
-            names.append(nameOf(photo.path));
-        group.stemSidecarsMove =
-            folders.constFind(group.folder)->stemSharedOnlyBy(stemOf(names.first()), names);
+            leaving.append(photo.path);
+        const QStringList owners = (*folders.constFind(group.folder))->stemOwners(leaving.first());
+        const auto leaves = [&leaving](const QString &owner) { return leaving.contains(owner); };
+        // A JPEG leaving its RAW behind takes nothing of the RAW's sidecar.
+        if (std::none_of(owners.cbegin(), owners.cend(), leaves))
+            group.stemSidecars.clear();
+        else
+            group.stemSidecarsMove = std::all_of(owners.cbegin(), owners.cend(), leaves);
     }
     return groups;
 }

@@ -206,7 +206,8 @@ XmpRatingSync::readRatings(const QStringList &imagePaths, const QStringList &sid
                            const std::shared_ptr<ImportProgress> &progress)
 {
     // The scan's listing, in any case: IMG.JPG.XMP counts as IMG.JPG.xmp.
-    const SidecarIndex listed(sidecars);
+    // The photos tell which <stem>.xmp belongs to a RAW file.
+    const SidecarIndex listed(sidecars + imagePaths);
     InFileRatingCache known;
     {
         QMutexLocker lock(&cache->mutex);

@@ -5,6 +5,7 @@
 #include "model/LocalFileName.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -272,21 +273,28 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("photos"); // the first one is rated
         QTest::addColumn<QStringList>("sidecars");
         QTest::addColumn<QString>("created");
+        QTest::addColumn<QStringList>("others"); // another photo's sidecars
         const auto list = [](const char *names) {
             return QString::fromLatin1(names).split(QLatin1Char(' '), Qt::SkipEmptyParts);
         };
+        const QStringList none;
         QTest::newRow("upper-case stem sidecar of a RAW")
-            << list("IMG_0002.CR2") << list("IMG_0002.XMP") << QString();
+            << list("IMG_0002.CR2") << list("IMG_0002.XMP") << QString() << none;
         QTest::newRow("upper-case full-name sidecar")
-            << list("IMG_0003.JPG") << list("IMG_0003.JPG.XMP") << QString();
+            << list("IMG_0003.JPG") << list("IMG_0003.JPG.XMP") << QString() << none;
         QTest::newRow("both kinds in mixed case")
-            << list("IMG.jpg") << list("IMG.jpg.Xmp img.XMP") << QString();
-        QTest::newRow("RAW alone") << list("IMG_0001.CR2") << list("") << "IMG_0001.xmp";
+            << list("IMG.jpg") << list("IMG.jpg.Xmp img.XMP") << QString() << none;
+        QTest::newRow("RAW alone") << list("IMG_0001.CR2") << none << "IMG_0001.xmp" << none;
         QTest::newRow("RAW beside its JPEG")
-            << list("IMG_0001.CR2 IMG_0001.JPG") << list("") << "IMG_0001.xmp";
+            << list("IMG_0001.CR2 IMG_0001.JPG") << none << "IMG_0001.xmp" << none;
         QTest::newRow("two RAWs share the stem")
-            << list("IMG_0001.CR2 IMG_0001.dng") << list("") << "IMG_0001.CR2.xmp";
-        QTest::newRow("JPEG") << list("IMG_0001.JPG") << list("") << "IMG_0001.JPG.xmp";
+            << list("IMG_0001.CR2 IMG_0001.dng") << none << "IMG_0001.CR2.xmp" << none;
+        QTest::newRow("JPEG") << list("IMG_0001.JPG") << none << "IMG_0001.JPG.xmp" << none;
+        // Beside a RAW, <stem>.xmp is the RAW's: a JPEG neither reads nor writes it.
+        QTest::newRow("JPEG beside a RAW with its sidecar")
+            << list("IMG.JPG IMG.CR2") << none << "IMG.JPG.xmp" << list("IMG.XMP");
+        QTest::newRow("RAW beside a JPEG, with its sidecar")
+            << list("IMG.CR2 IMG.JPG") << list("IMG.XMP") << QString() << none;
     }
 
     void sidecarsFoundInAnyCaseOrCreatedUnderTheReadName()
@@ -294,11 +302,14 @@ private Q_SLOTS:
         QFETCH(QStringList, photos);
         QFETCH(QStringList, sidecars);
         QFETCH(QString, created);
+        QFETCH(QStringList, others);
         const QString folder = freshFolder();
         for (const QString &photo : std::as_const(photos))
             TestFiles::touch(folder, photo);
-        for (const QString &sidecar : std::as_const(sidecars))
+        for (const QString &sidecar : sidecars + others)
             writeSidecarRating(folder + QLatin1Char('/') + sidecar, "2");
+        const QString rated = folder + QLatin1Char('/') + photos.first();
+        QCOMPARE(InFileRatingReader::read(rated), sidecars.isEmpty() ? 0 : 2);
         QString error;
         QVERIFY2(
             XmpSidecarWriter::writeRatingNow(folder + QLatin1Char('/') + photos.first(), 5, &error),
@@ -306,12 +317,35 @@ private Q_SLOTS:
         QStringList written = sidecars;
         if (!created.isEmpty())
             written.append(created);
-        QStringList expected = photos + written;
+        QStringList expected = photos + written + others;
         expected.sort();
         QCOMPARE(sortedListing(folder), expected);
         for (const QString &sidecar : std::as_const(written))
             QCOMPARE(InFileRatingReader::sidecarRating(folder + QLatin1Char('/') + sidecar), 5);
+        for (const QString &sidecar : std::as_const(others))
+            QCOMPARE(InFileRatingReader::sidecarRating(folder + QLatin1Char('/') + sidecar), 2);
         QCOMPARE(InFileRatingReader::read(folder + QLatin1Char('/') + photos.first()), 5);
+    }
+
+    // Temporaries of a killed write go; another process's running one stays.
+    void staleTemporariesOfKilledWritesAreSwept()
+    {
+        const QString folder = freshFolder();
+        const QString photo = TestFiles::touch(folder, QStringLiteral("IMG.jpg"));
+        const QString stale =
+            TestFiles::touch(folder, QStringLiteral(".kelvane-xmp-00000000000000ab.part"));
+        const QString running =
+            TestFiles::touch(folder, QStringLiteral(".kelvane-xmp-00000000000000cd.part"));
+        QFile file(stale);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addDays(-1),
+                                 QFileDevice::FileModificationTime));
+        file.close();
+        QString error;
+        QVERIFY2(XmpSidecarWriter::writeRatingNow(photo, 3, &error), qPrintable(error));
+        QVERIFY(!QFileInfo::exists(stale));
+        QVERIFY(QFileInfo::exists(running));
+        QCOMPARE(InFileRatingReader::read(photo), 3);
     }
 
     void namesThatAreNotUtf8AreWrittenAndRead()

@@ -400,11 +400,11 @@ constexpr NoReplaceRename::SystemCalls kSweepingCalls{&sweepThenRename, &::link}
 
 void TestArchiveMover::copyOfAnotherRunningArchiveIsNeverRemoved()
 {
-    // A JPEG leaves its RAW behind: their shared sidecar, last changed long
-    // ago, is copied, and the copy takes its times.
+    // A RAW leaves another RAW of its stem behind: their shared sidecar, last
+    // changed long ago, is copied, and the copy takes its times.
     const QString target = root() + "/批量归档";
     writeFile(root() + "/IMG.CR2", "raw bytes");
-    const QString jpeg = writeImage(root(), "IMG.JPG");
+    const QString jpeg = writeFile(root() + "/IMG.DNG", "raw bytes");
     const QString sidecar = writeFile(root() + "/IMG.xmp", "<x:xmpmeta/>");
     const QDateTime lastYear = QDateTime::currentDateTime().addYears(-1);
     {
@@ -432,20 +432,29 @@ void TestArchiveMover::rawAndJpegShareTheirStemSidecar()
     const QString jpeg = writeImage(root(), "IMG.JPG");
     const QByteArray sidecar = "<x:xmpmeta>shared</x:xmpmeta>";
     writeFile(root() + "/IMG.xmp", sidecar);
+    writeFile(target + "/IMG.xmp", "someone else's");
 
-    // The RAW stays and keeps its sidecar; the JPEG leaves with a copy.
-    ArchiveMover::Outcome outcome = ArchiveMover::moveFiles({jpeg}, target);
-    QCOMPARE(outcome.destinations, QStringList{target + "/IMG.JPG"});
-    QCOMPARE(contents(target + "/IMG.xmp"), sidecar);
-    QCOMPARE(contents(root() + "/IMG.xmp"), sidecar);
-    QVERIFY(QFileInfo::exists(raw));
-
-    // Alone now, the RAW takes it along, under a number where both names are free.
-    outcome = ArchiveMover::moveFiles({raw}, target);
+    // The sidecar is the RAW's: it leaves with the RAW, under a number where
+    // both names are free, and the JPEG left behind has none.
+    ArchiveMover::Outcome outcome = ArchiveMover::moveFiles({raw}, target);
     QCOMPARE(outcome.destinations, QStringList{target + "/IMG_1.CR2"});
     QCOMPARE(contents(target + "/IMG_1.xmp"), sidecar);
+    QVERIFY(QFileInfo::exists(jpeg));
+
+    outcome = ArchiveMover::moveFiles({jpeg}, target);
+    QCOMPARE(outcome.destinations, QStringList{target + "/IMG.JPG"});
+    QCOMPARE(contents(target + "/IMG.xmp"), QByteArray("someone else's"));
     QCOMPARE(filesBelow(root()), (QStringList{"批量归档/IMG.JPG", "批量归档/IMG.xmp",
                                               "批量归档/IMG_1.CR2", "批量归档/IMG_1.xmp"}));
+
+    // A JPEG leaving its RAW behind takes nothing of the RAW's.
+    const QString kept = root() + "/kept";
+    writeFile(kept + "/MVI.CR2", "raw");
+    writeFile(kept + "/MVI.xmp", sidecar);
+    outcome = ArchiveMover::moveFiles({writeImage(kept, "MVI.JPG")}, target);
+    QCOMPARE(outcome.destinations, QStringList{target + "/MVI.JPG"});
+    QCOMPARE(filesBelow(kept), (QStringList{"MVI.CR2", "MVI.xmp"}));
+    QVERIFY(!QFileInfo::exists(target + "/MVI.xmp"));
 
     // A pair archived together keeps one number for all three files.
     const QString pair = root() + "/pair";

@@ -7,6 +7,7 @@
 #include "state/InFileRatingCache.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSemaphore>
@@ -194,6 +195,20 @@ private Q_SLOTS:
         QCOMPARE(imported.first().at(0).value<qsizetype>(), 0);
         QCOMPARE(m_state->starRatingStore().rating(a), 4);
         QVERIFY(!m_state->toastMessage());
+    }
+
+    // A RAW's <stem>.xmp gives its rating to the RAW, not to its JPEG.
+    void rawSidecarIsNotImportedForItsJpeg()
+    {
+        const QString raw = TestFiles::touch(folder(), QStringLiteral("IMG.CR2"));
+        const QString jpeg = TestFiles::touch(folder(), QStringLiteral("IMG.JPG"));
+        QString error;
+        QVERIFY(XmpSidecarWriter::writeRatingNow(raw, 3, &error));
+        QVERIFY(QFileInfo::exists(folder() + QStringLiteral("/IMG.xmp")));
+        m_state->xmpRatingSync().setEnabled(true);
+        openPhotos();
+        QTRY_COMPARE(m_state->starRatingStore().rating(raw), 3);
+        QCOMPARE(m_state->starRatingStore().rating(jpeg), 0);
     }
 
     void ratingChangesReachTheSidecarBeforeQuit()
