@@ -121,6 +121,8 @@ XmpSidecarWriter::~XmpSidecarWriter()
 
 bool XmpSidecarWriter::writeRatingNow(const QString &imagePath, int rating, QString *error)
 {
+    QString unwantedReason; // `error` may be null
+    error = error ? error : &unwantedReason;
     if (isGone(imagePath))
         return true;
     InFileRatingReader::initializeXmp();
