@@ -266,6 +266,13 @@ private Q_SLOTS:
         le32(2, 54), le32(10, 54), le32(14, 40), le32(18, 60000), le32(22, 60000);
         bmp[26] = 1, bmp[28] = 24;
         QTest::newRow("bmp") << "bomb.bmp" << bmp;
+        // HEIC: a real small file whose image extents are patched to 4352 x 4352.
+        QVERIFY(
+            writeHeif(file(QStringLiteral("heic_source.heic")), quadrantPicture(64, 48), false));
+        QByteArray heic = readBytes(file(QStringLiteral("heic_source.heic")));
+        for (qsizetype ispe = heic.indexOf("ispe"); ispe > 0; ispe = heic.indexOf("ispe", ispe + 1))
+            heic.replace(ispe + 8, 8, be32(4352) + be32(4352));
+        QTest::newRow("heic") << "bomb.heic" << heic;
         // Flat pictures far beyond what their bytes can hold, or too many scans.
         QTest::newRow("png over the pixel limit") << "limit.png" << flatPng(QSize(15000, 15000));
         QTest::newRow("png flat") << "flat.png" << flatPng(QSize(12000, 12000));
