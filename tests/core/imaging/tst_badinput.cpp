@@ -5,6 +5,7 @@
 #include "imaging/ImageLoadError.h"
 #include "imaging/ImageLoader.h"
 #include "imaging/RAWProcessor.h"
+#include "imaging/RawWorkLimit.h"
 #include "imaging/ThumbnailDiskCache.h"
 
 #include <QDateTime>
@@ -237,6 +238,28 @@ private Q_SLOTS:
         QCOMPARE(warnings, 2 * firstAttempt);
         QVERIFY(!writeJpeg(path, quadrantPicture(64, 48)).isEmpty());
         QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
+    }
+
+    void rawOutOfTimeIsTriedAgain()
+    {
+        // Only the sensor data can give a picture: the preview's bytes are spoilt.
+        QImage stub(8, 8, QImage::Format_RGB32);
+        stub.fill(Qt::green);
+        const QString path = file(QStringLiteral("out_of_time.dng"));
+        QVERIFY(writeDng(path, 320, 240, stub));
+        QByteArray dng = readBytes(path);
+        const QByteArray preview = jpegBytes(stub, 90);
+        QVERIFY(dng.contains(preview));
+        dng.replace(preview, QByteArray(preview.size(), 'x'));
+        writeBytes(path, dng);
+        RawWorkLimit::setTimeLimitForTests(std::chrono::milliseconds(0));
+        auto restore = qScopeGuard([] { RawWorkLimit::setTimeLimitForTests(std::nullopt); });
+        QCOMPARE(loadFull(path).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        QVERIFY(ImageLoader::decodeThumbnail(path, 100).isNull());
+        restore.dismiss();
+        RawWorkLimit::setTimeLimitForTests(std::nullopt);
+        QCOMPARE(loadFull(path).image.size(), QSize(320, 240));
+        QVERIFY(!ImageLoader::decodeThumbnail(path, 100).isNull());
     }
 
     void decompressionBombsAreRefused_data()
