@@ -3,6 +3,21 @@
 #include "model/LocalFileName.h"
 
 #include <sys/stat.h>
+#include <utility>
+
+namespace {
+thread_local bool transientFailureNoted = false;
+} // namespace
+
+void DecodeFailureMemory::noteTransientFailure()
+{
+    transientFailureNoted = true;
+}
+
+bool DecodeFailureMemory::takeTransientFailure()
+{
+    return std::exchange(transientFailureNoted, false);
+}
 
 DecodeFailureMemory::Stamp DecodeFailureMemory::stampOf(const QString &path)
 {

@@ -27,7 +27,16 @@ public:
     static Stamp stampOf(const QString &path);
 
     bool hasFailed(const QString &path, Use use, const Stamp &stamp) const;
+    // Record only a failure caused by the file's data: a decode that ran out
+    // of time or resources may succeed another time.
     void recordFailure(const QString &path, Use use, const Stamp &stamp);
+
+    // A decoder on this thread gave up for want of time or resources, not for
+    // the file's data (the RAW development's time limit). The caller takes
+    // the note after the decode and then records nothing.
+    static void noteTransientFailure();
+    // Whether a note was made since the last call; clears it.
+    static bool takeTransientFailure();
 
     // The memory the decoding facade (ImageDecoder) consults, one per process.
     static DecodeFailureMemory &session();

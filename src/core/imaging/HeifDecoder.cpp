@@ -1,6 +1,7 @@
 #include "imaging/HeifDecoder.h"
 
 #include "imaging/ColorConverter.h"
+#include "imaging/DecodeLimits.h"
 #include "imaging/HeifLinkRepair.h"
 #include "imaging/ImageBuffer.h"
 #include "model/LocalFileName.h"
@@ -138,11 +139,14 @@ QColorSpace colourSpaceOf(const heif_image_handle *handle, QByteArray *iccProfil
     }
 }
 
-QImage decodeHandle(heif_image_handle *handle, qint64 maxPixels)
+// Declared pixels against the pixel limit and the file's bytes, before
+// libheif allocates the picture.
+QImage decodeHandle(heif_image_handle *handle, qint64 maxPixels, qint64 fileBytes)
 {
     const int width = heif_image_handle_get_width(handle);
     const int height = heif_image_handle_get_height(handle);
-    if (width <= 0 || height <= 0 || qint64(width) * height > maxPixels)
+    if (width <= 0 || height <= 0 || qint64(width) * height > maxPixels ||
+        !DecodeLimits::fileCanHold(QSize(width, height), fileBytes))
         return {};
     const bool alpha = heif_image_handle_has_alpha_channel(handle);
     std::unique_ptr<heif_decoding_options, decltype(&heif_decoding_options_free)> options(
@@ -193,7 +197,7 @@ QImage HeifDecoder::decode(const QString &path, qreal maxSize, qint64 maxPixels,
         return {};
     HandlePtr thumbnail = maxSize > 0 ? chooseThumbnail(primary.get(), maxSize) : HandlePtr();
     heif_image_handle *chosen = thumbnail ? thumbnail.get() : primary.get();
-    QImage image = decodeHandle(chosen, maxPixels);
+    QImage image = decodeHandle(chosen, maxPixels, DecodeLimits::fileSize(path));
     if (image.isNull())
         return {};
     if (isThumbnail)

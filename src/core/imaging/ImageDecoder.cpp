@@ -291,6 +291,7 @@ QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize, const Interim
     const DecodeFailureMemory::Stamp stamp = DecodeFailureMemory::stampOf(path);
     if (failures.hasFailed(path, DecodeFailureMemory::Use::thumbnail, stamp))
         return {};
+    DecodeFailureMemory::takeTransientFailure(); // forget an earlier decode's note
     QImage image;
     switch (ImageFileType::detect(path)) {
     case ImageFileType::Kind::unreadable:
@@ -320,8 +321,10 @@ QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize, const Interim
         image = readWithQt(path, maxSize);
         break;
     }
-    // A decode stopped because nobody wants it any more has not failed.
-    if (image.isNull() && (!stillWanted || stillWanted()))
+    // A decode stopped because nobody wants it any more, or out of time, has
+    // not failed.
+    const bool transient = DecodeFailureMemory::takeTransientFailure();
+    if (image.isNull() && (!stillWanted || stillWanted()) && !transient)
         failures.recordFailure(path, DecodeFailureMemory::Use::thumbnail, stamp);
     return scaledToFit(image, maxSize);
 }
@@ -390,6 +393,7 @@ QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInRea
     const DecodeFailureMemory::Stamp stamp = DecodeFailureMemory::stampOf(path);
     if (failures.hasFailed(path, DecodeFailureMemory::Use::fullImage, stamp))
         throw ImageLoadError::decodeFailed();
+    DecodeFailureMemory::takeTransientFailure(); // forget an earlier decode's note
     QImage image;
     switch (ImageFileType::detect(path)) {
     case ImageFileType::Kind::unreadable:
@@ -443,7 +447,8 @@ QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInRea
     if (image.isNull() && stillWanted && !stillWanted())
         return {}; // stopped, not failed
     if (image.isNull()) {
-        failures.recordFailure(path, DecodeFailureMemory::Use::fullImage, stamp);
+        if (!DecodeFailureMemory::takeTransientFailure())
+            failures.recordFailure(path, DecodeFailureMemory::Use::fullImage, stamp);
         throw ImageLoadError::decodeFailed();
     }
     return image;

@@ -1,8 +1,10 @@
 #include "imaging/RawWorkLimit.h"
 
+#include "imaging/DecodeFailureMemory.h"
 #include "imaging/DecodeLimits.h"
 #include "model/LocalFileName.h"
 
+#include <atomic>
 #include <libraw/libraw.h>
 
 namespace {
@@ -15,13 +17,29 @@ constexpr qint64 callsForParsing = qint64(1) << 16;
 // The clock and the wish are asked once in this many calls.
 constexpr qint64 callsPerCheck = 4096;
 
+std::atomic<qint64> timeLimitForTestsMs{-1}; // -1: none
+
+std::chrono::steady_clock::duration currentTimeLimit()
+{
+    const qint64 shortened = timeLimitForTestsMs.load(std::memory_order_relaxed);
+    if (shortened >= 0)
+        return std::chrono::milliseconds(shortened);
+    return RawWorkLimit::timeLimit;
+}
+
 } // namespace
+
+void RawWorkLimit::setTimeLimitForTests(std::optional<std::chrono::milliseconds> limit)
+{
+    timeLimitForTestsMs.store(limit ? qMax<qint64>(0, limit->count()) : -1,
+                              std::memory_order_relaxed);
+}
 
 RawWorkLimit::RawWorkLimit(const QString &path, LibRaw &raw, StillWanted stillWanted)
     : LibRaw_file_datastream(LocalFileName::encode(path).constData())
     , m_raw(raw)
     , m_stillWanted(std::move(stillWanted))
-    , m_deadline(std::chrono::steady_clock::now() + timeLimit)
+    , m_deadline(std::chrono::steady_clock::now() + currentTimeLimit())
     , m_budget(qMax<qint64>(0, DecodeLimits::fileSize(path)) * callsPerByte + callsForParsing)
 {
     m_raw.clearCancelFlag();
@@ -58,10 +76,18 @@ bool RawWorkLimit::shouldStop()
     } else if (m_calls % callsPerCheck == 0) {
         if (m_stillWanted && !m_stillWanted())
             stop();
-        else if (std::chrono::steady_clock::now() > m_deadline)
+        else if (pastDeadline())
             stop();
     }
     return m_stopped;
+}
+
+bool RawWorkLimit::pastDeadline()
+{
+    if (std::chrono::steady_clock::now() <= m_deadline)
+        return false;
+    DecodeFailureMemory::noteTransientFailure();
+    return true;
 }
 
 void RawWorkLimit::stop()
@@ -82,7 +108,7 @@ int RawWorkLimit::onProgress(void *self, enum LibRaw_progress, int, int)
     auto *limit = static_cast<RawWorkLimit *>(self);
     if (!limit->m_stopped && limit->m_stillWanted && !limit->m_stillWanted())
         limit->stop();
-    else if (!limit->m_stopped && std::chrono::steady_clock::now() > limit->m_deadline)
+    else if (!limit->m_stopped && limit->pastDeadline())
         limit->stop();
     return limit->m_stopped ? 1 : 0;
 }

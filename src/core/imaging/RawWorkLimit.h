@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <libraw/libraw_datastream.h>
+#include <optional>
 
 class LibRaw;
 
@@ -27,6 +28,9 @@ public:
     // Generous: a 150-megapixel development takes well under a minute on a
     // slow machine.
     static constexpr std::chrono::seconds timeLimit{90};
+    // Tests shorten the limit through this seam (zero: every development is
+    // out of time at once); nullopt restores timeLimit.
+    static void setTimeLimitForTests(std::optional<std::chrono::milliseconds> limit);
 
     RawWorkLimit(const QString &path, LibRaw &raw, StillWanted stillWanted = {});
     ~RawWorkLimit() override;
@@ -34,7 +38,9 @@ public:
     // LibRaw's open_file() through this input: a LibRaw error code.
     int open();
     // The work was stopped (over its budget or time, or no longer wanted);
-    // whatever LibRaw then reports is not a picture.
+    // whatever LibRaw then reports is not a picture. A stop for time is also
+    // noted as a transient failure (DecodeFailureMemory): the file may
+    // develop on a quieter machine.
     bool stopped() const { return m_stopped; }
 
     int read(void *data, size_t size, size_t count) override;
@@ -50,6 +56,7 @@ private:
     void tick();
     bool shouldStop();
     void stop();
+    bool pastDeadline();
 
     LibRaw &m_raw;
     StillWanted m_stillWanted;

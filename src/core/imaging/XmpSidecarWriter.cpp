@@ -126,6 +126,8 @@ bool XmpSidecarWriter::writeRatingNow(const QString &imagePath, int rating, QStr
 bool XmpSidecarWriter::writeRatingNow(const QString &imagePath, int rating, FolderIndexes *folders,
                                       QString *error)
 {
+    QString unwantedReason; // `error` may be null
+    error = error ? error : &unwantedReason;
     if (isGone(imagePath))
         return true;
     InFileRatingReader::initializeXmp();

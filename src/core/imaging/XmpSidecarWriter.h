@@ -44,7 +44,7 @@ public:
     QThreadPool *pool() { return m_writer.pool(); }
 
     // The blocking write itself; any thread. On failure returns false and the
-    // reason in `error`; every sidecar not yet written stays as it was. A
+    // reason in `error` (may be null); every sidecar not yet written stays as it was. A
     // sidecar that is no regular file, or too large, is a failure and left
     // alone. A photo that is gone (archived, deleted) gets no sidecar.
     static bool writeRatingNow(const QString &imagePath, int rating, QString *error);

@@ -47,6 +47,10 @@ EntryKind kindOf(int directoryFd, const dirent *entry)
 class TreeWalk
 {
 public:
+    explicit TreeWalk(const std::atomic_bool *stop = nullptr)
+        : m_stop(stop)
+    {}
+
     FolderNode scan(const QString &path, bool includeSubfolders)
     {
         FolderNode node;
@@ -67,6 +71,8 @@ public:
         m_order.sortStrings(names);
         const QString prefix = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
         for (const QString &name : std::as_const(names)) {
+            if (m_stop && m_stop->load(std::memory_order_relaxed))
+                break;
             FolderNode child = scan(prefix + name, true);
             if (child.imageCount() > 0)
                 node.children.append(std::move(child));
@@ -128,6 +134,7 @@ private:
         return m_types.back().second ? &*m_types.back().second : nullptr;
     }
 
+    const std::atomic_bool *m_stop = nullptr;
     NaturalOrder m_order;
     // Keyed by the extension as written on disk, so "JPG" and "jpg" are two keys.
     // A short list: a linear probe beats hashing a fresh string per file. A
@@ -140,10 +147,12 @@ private:
 FolderScanner::FolderScanner()
 {
     m_pool.setMaxThreadCount(1);
+    m_countPool.setMaxThreadCount(1);
 }
 
 FolderScanner::~FolderScanner()
 {
+    m_countPool.waitForDone();
     m_pool.waitForDone();
 }
 
@@ -167,4 +176,12 @@ FolderNode FolderScanner::scanFolder(const QUrl &url, bool includeSubfolders)
     if (path.size() > 1)
         path = QDir::cleanPath(path);
     return TreeWalk().scan(path, includeSubfolders);
+}
+
+qsizetype FolderScanner::countImages(const QUrl &url, const std::atomic_bool &stop)
+{
+    QString path = url.toLocalFile();
+    if (path.size() > 1)
+        path = QDir::cleanPath(path);
+    return TreeWalk(&stop).scan(path, true).imageCount();
 }

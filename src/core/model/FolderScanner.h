@@ -5,6 +5,7 @@
 #include <QFuture>
 #include <QThreadPool>
 #include <QUrl>
+#include <atomic>
 
 // Turns a folder on disk into a FolderNode tree of the supported images.
 // Scans run one at a time on the scanner's own thread, never on the caller's;
@@ -22,6 +23,11 @@ public:
     // work of their own on it (still one job at a time).
     QThreadPool &executor() { return m_pool; }
 
+    // A second single thread for counts that nothing waits for (the images
+    // below a folder shown without its sub-folders), so a long count never
+    // holds up the next scan.
+    QThreadPool &countExecutor() { return m_countPool; }
+
     // The scan itself, synchronous, on the calling thread. Lists one level per
     // folder, skips hidden entries (names starting with a dot) and symbolic
     // links, keeps sub-folders only when they hold an image somewhere below,
@@ -33,6 +39,12 @@ public:
     // one it cannot see into.
     static bool canList(const QUrl &url);
 
+    // The images of the whole tree under `url`, synchronous. The walk checks
+    // `stop` before each folder and ends early once it is set (the count is
+    // then partial and meant to be dropped).
+    static qsizetype countImages(const QUrl &url, const std::atomic_bool &stop);
+
 private:
-    QThreadPool m_pool; // one thread: one scan at a time
+    QThreadPool m_pool;      // one thread: one scan at a time
+    QThreadPool m_countPool; // one thread: one count at a time
 };

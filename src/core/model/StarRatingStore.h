@@ -71,6 +71,12 @@ public:
     // holds what was merged from the file.
     void waitForSaved();
 
+    // Renames a file that was read and does not parse to `path`.damaged (then
+    // .damaged.1, ...), never replacing an earlier copy, so that a new file
+    // can be written without losing what the old one held. True also when
+    // `path` is gone; otherwise false with the reason in `error`.
+    static bool setAsideDamagedFile(const QString &path, QString *error);
+
 Q_SIGNALS:
     // The rating of one file changed (ratings are 0 when absent).
     void ratingChanged(const QString &path, int oldRating, int newRating);
@@ -96,7 +102,6 @@ private:
     // into the file and hands what others changed back to the UI thread.
     void mergeIntoFile(const Table &changes, quint64 serial);
     static bool writeFile(const QString &path, const QByteArray &bytes, QString *error);
-    static bool setAsideDamagedFile(const QString &path, QString *error);
     // Writer thread: announces a failing save, once until one succeeds.
     void reportFailure(const QString &reason);
     // UI thread: takes in what other processes changed (0 = removed), as

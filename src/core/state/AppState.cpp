@@ -6,6 +6,7 @@
 
 #include <QThreadPool>
 #include <algorithm>
+#include <atomic>
 #include <utility>
 
 namespace {
@@ -72,7 +73,11 @@ AppState::AppState(const QString &ratingsFile, const QString &settingsFile, QObj
     connectServices();
 }
 
-AppState::~AppState() = default;
+AppState::~AppState()
+{
+    // Quitting never waits for a count of a large tree.
+    stopImagesBelowCount();
+}
 
 void AppState::connectServices()
 {
@@ -402,10 +407,30 @@ AppState::ScannedFolder AppState::scanAndPrepare(const QUrl &url, bool includeSu
         return {};
     ScannedFolder scanned = prepareScannedFolder(FolderScanner::scanFolder(url, includeSubfolders));
     scanned.listed = true;
-    // Only for the hint: an empty folder whose photos all sit in sub-folders.
-    if (!includeSubfolders && scanned.images.isEmpty())
-        scanned.imagesBelow = FolderScanner::scanFolder(url, true).imageCount();
     return scanned;
+}
+
+void AppState::countImagesBelow(const QUrl &url)
+{
+    // The whole tree may be large (a home folder, a share's root): the open
+    // is shown at once and the hint follows when the count arrives.
+    auto stop = std::make_shared<std::atomic_bool>(false);
+    m_stopImagesBelowCount = stop;
+    BackgroundTask::run(
+        &m_folderScanner->countExecutor(), this,
+        [url, stop] { return FolderScanner::countImages(url, *stop); },
+        [this, url, stop](qsizetype count) {
+            if (*stop || !m_currentFolder || m_currentFolder->url != url || count == 0)
+                return;
+            m_imagesOnlyInSubfolders = count;
+            setStatusMessage(subfolderImagesText(count));
+        });
+}
+
+void AppState::stopImagesBelowCount()
+{
+    if (m_stopImagesBelowCount)
+        *std::exchange(m_stopImagesBelowCount, nullptr) = true;
 }
 
 void AppState::reportFailedScan(const QUrl &url, bool unreadable)
@@ -426,6 +451,7 @@ QString AppState::subfolderImagesText(qsizetype count)
 
 QFuture<void> AppState::openFolder(const QUrl &url, bool includeSubfolders)
 {
+    stopImagesBelowCount();
     setLoading(true);
     setStatusMessage(QStringLiteral("正在扫描文件夹..."));
     m_imageLoader->clearThumbnailCache();
@@ -433,7 +459,7 @@ QFuture<void> AppState::openFolder(const QUrl &url, bool includeSubfolders)
     return BackgroundTask::run(
         &m_folderScanner->executor(), this,
         [url, includeSubfolders] { return scanAndPrepare(url, includeSubfolders); },
-        [this, url](ScannedFolder scanned) {
+        [this, url, includeSubfolders](ScannedFolder scanned) {
             if (!scanned.listed) {
                 reportFailedScan(url, true);
                 return;
@@ -448,10 +474,10 @@ QFuture<void> AppState::openFolder(const QUrl &url, bool includeSubfolders)
             setSelectedImageIDs({});
             m_starRatingStore->cleanupStaleEntries(url.toLocalFile());
             setLoading(false);
-            m_imagesOnlyInSubfolders = scanned.imagesBelow;
-            setStatusMessage(m_imagesOnlyInSubfolders > 0
-                                 ? subfolderImagesText(m_imagesOnlyInSubfolders)
-                                 : imageCountText(m_images.size()));
+            m_imagesOnlyInSubfolders = 0;
+            setStatusMessage(imageCountText(m_images.size()));
+            if (!includeSubfolders && m_images.isEmpty())
+                countImagesBelow(node.url);
             m_xmpRatingSync->importRatings(scanned.imagePaths, scanned.sidecars);
         },
         [this, url] { reportFailedScan(url, false); });
@@ -459,6 +485,7 @@ QFuture<void> AppState::openFolder(const QUrl &url, bool includeSubfolders)
 
 QFuture<void> AppState::refreshFolder(const FolderNode &node)
 {
+    stopImagesBelowCount();
     setLoading(true);
     setStatusMessage(QStringLiteral("正在刷新..."));
     const QUuid target = node.id;

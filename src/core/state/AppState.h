@@ -14,6 +14,7 @@
 #include <QUrl>
 #include <QUuid>
 #include <array>
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -147,10 +148,9 @@ private:
         FolderNode node;
         QList<ImageItem> images; // sorted by file name
         QHash<QString, int> imagesPerPath;
-        bool listed = false;       // false: the folder could not be listed at all
-        QStringList sidecars{};    // every .xmp file of the tree
-        QStringList imagePaths{};  // of `images`, in order
-        qsizetype imagesBelow = 0; // without sub-folders and no image: those below
+        bool listed = false;      // false: the folder could not be listed at all
+        QStringList sidecars{};   // every .xmp file of the tree
+        QStringList imagePaths{}; // of `images`, in order
     };
 
     void connectServices();
@@ -162,6 +162,12 @@ private:
     static ScannedFolder prepareScannedFolder(const FolderNode &node);
     static ScannedFolder scanAndPrepare(const QUrl &url, bool includeSubfolders);
     void reportFailedScan(const QUrl &url, bool unreadable);
+    // For a folder opened without its sub-folders and without images of its
+    // own: counts those below on the scanner's count thread and shows the
+    // hint, if the folder is still the open one. A newer open or refresh
+    // stops it.
+    void countImagesBelow(const QUrl &url);
+    void stopImagesBelowCount();
     static QHash<QString, int> countImagesPerPath(const QList<ImageItem> &images);
     void applyImages(const QList<ImageItem> &images, QHash<QString, int> imagesPerPath);
     void resetFilters();
@@ -177,6 +183,7 @@ private:
     std::unique_ptr<XmpRatingSync> m_xmpRatingSync; // after the store: destroyed first
     QString m_settingsFile;
     qsizetype m_imagesOnlyInSubfolders = 0;
+    std::shared_ptr<std::atomic_bool> m_stopImagesBelowCount; // of the pending count
 
     std::optional<FolderNode> m_currentFolder;
     QList<ImageItem> m_images;

@@ -2,6 +2,7 @@
 
 #include "model/AdvisoryFileLock.h"
 #include "model/LocalFileName.h"
+#include "model/StarRatingStore.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -24,15 +25,18 @@ InFileRatingCache InFileRatingCache::load(const QString &path)
     return cache;
 }
 
-bool InFileRatingCache::read(const QString &path, InFileRatingCache &cache)
+InFileRatingCache::FileState InFileRatingCache::read(const QString &path, InFileRatingCache &cache)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return !file.exists();
+        return file.exists() ? FileState::unreadable : FileState::missing;
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return false;
-    const QJsonObject root = QJsonDocument::fromJson(bytes).object();
+        return FileState::unreadable;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    if (!document.isObject())
+        return FileState::damaged;
+    const QJsonObject root = document.object();
     const QJsonObject entries = root.value(QStringLiteral("files")).toObject();
     cache.entries.reserve(entries.size());
     for (auto it = entries.begin(); it != entries.end(); ++it) {
@@ -44,7 +48,7 @@ bool InFileRatingCache::read(const QString &path, InFileRatingCache &cache)
         cache.unwritten.insert(unwritten.toString());
     cache.m_savedEntries = cache.entries;
     cache.m_savedUnwritten = cache.unwritten;
-    return true;
+    return FileState::readable;
 }
 
 void InFileRatingCache::takeChangesInto(InFileRatingCache &onDisk) const
@@ -72,8 +76,20 @@ bool InFileRatingCache::save(const QString &path)
 {
     const AdvisoryFileLock lock(path + QStringLiteral(".lock"));
     InFileRatingCache merged;
-    if (!read(path, merged))
+    QString error;
+    switch (read(path, merged)) {
+    case FileState::unreadable:
+        // It may hold every other process's entries: keep it, write nothing.
         return false;
+    case FileState::damaged:
+        // Kept aside, so this process's changes alone never replace the only copy.
+        if (!StarRatingStore::setAsideDamagedFile(path, &error))
+            return false;
+        break;
+    case FileState::missing:
+    case FileState::readable:
+        break;
+    }
     takeChangesInto(merged);
     if (!merged.write(path))
         return false;

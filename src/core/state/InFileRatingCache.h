@@ -27,10 +27,11 @@ struct InFileRatingCache
 
     // Beside the ratings file.
     static QString filePathBeside(const QString &ratingsFile);
-    // An unreadable or damaged file gives an empty cache.
+    // An unreadable or damaged file gives an empty cache; a damaged one is
+    // set aside by the next save.
     static InFileRatingCache load(const QString &path);
-    // False, and nothing written, when the file exists but cannot be read, or
-    // cannot be written.
+    // False, and nothing written, when the file exists but cannot be read, is
+    // damaged and cannot be set aside, or cannot be written.
     bool save(const QString &path);
 
     // The stamp of a photo and its existing sidecars; empty when the photo
@@ -38,8 +39,9 @@ struct InFileRatingCache
     static QString stampOf(const QString &imagePath, const QStringList &sidecars);
 
 private:
-    // False only when the file is there but cannot be read.
-    static bool read(const QString &path, InFileRatingCache &cache);
+    enum class FileState { missing, unreadable, damaged, readable };
+    // `cache` is filled only from a readable file.
+    static FileState read(const QString &path, InFileRatingCache &cache);
     bool write(const QString &path) const;
     void takeChangesInto(InFileRatingCache &onDisk) const;
 

@@ -5,6 +5,7 @@
 #include "imaging/ImageLoadError.h"
 #include "imaging/ImageLoader.h"
 #include "imaging/RAWProcessor.h"
+#include "imaging/RawWorkLimit.h"
 #include "imaging/ThumbnailDiskCache.h"
 
 #include <QDateTime>
@@ -236,6 +237,28 @@ private Q_SLOTS:
         QVERIFY(hasUprightQuadrants(loadFull(path).image));
     }
 
+    void rawOutOfTimeIsTriedAgain()
+    {
+        // Only the sensor data can give a picture: the preview's bytes are spoilt.
+        QImage stub(8, 8, QImage::Format_RGB32);
+        stub.fill(Qt::green);
+        const QString path = file(QStringLiteral("out_of_time.dng"));
+        QVERIFY(writeDng(path, 320, 240, stub));
+        QByteArray dng = readBytes(path);
+        const QByteArray preview = jpegBytes(stub, 90);
+        QVERIFY(dng.contains(preview));
+        dng.replace(preview, QByteArray(preview.size(), 'x'));
+        writeBytes(path, dng);
+        RawWorkLimit::setTimeLimitForTests(std::chrono::milliseconds(0));
+        auto restore = qScopeGuard([] { RawWorkLimit::setTimeLimitForTests(std::nullopt); });
+        QCOMPARE(loadFull(path).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        QVERIFY(ImageLoader::decodeThumbnail(path, 100).isNull());
+        restore.dismiss();
+        RawWorkLimit::setTimeLimitForTests(std::nullopt);
+        QCOMPARE(loadFull(path).image.size(), QSize(320, 240));
+        QVERIFY(!ImageLoader::decodeThumbnail(path, 100).isNull());
+    }
+
     void decompressionBombsAreRefused_data()
     {
         QTest::addColumn<QString>("name");
@@ -263,6 +286,13 @@ private Q_SLOTS:
         le32(2, 54), le32(10, 54), le32(14, 40), le32(18, 60000), le32(22, 60000);
         bmp[26] = 1, bmp[28] = 24;
         QTest::newRow("bmp") << "bomb.bmp" << bmp;
+        // HEIC: a real small file whose image extents are patched to 4352 x 4352.
+        QVERIFY(
+            writeHeif(file(QStringLiteral("heic_source.heic")), quadrantPicture(64, 48), false));
+        QByteArray heic = readBytes(file(QStringLiteral("heic_source.heic")));
+        for (qsizetype ispe = heic.indexOf("ispe"); ispe > 0; ispe = heic.indexOf("ispe", ispe + 1))
+            heic.replace(ispe + 8, 8, be32(4352) + be32(4352));
+        QTest::newRow("heic") << "bomb.heic" << heic;
         // Flat pictures far beyond what their bytes can hold, or too many scans.
         QTest::newRow("png over the pixel limit") << "limit.png" << flatPng(QSize(15000, 15000));
         QTest::newRow("png flat") << "flat.png" << flatPng(QSize(12000, 12000));

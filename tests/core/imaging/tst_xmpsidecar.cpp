@@ -262,6 +262,7 @@ private Q_SLOTS:
         QString error;
         QVERIFY(!XmpSidecarWriter::writeRatingNow(photo, 3, &error));
         QVERIFY(!error.isEmpty());
+        QVERIFY(!XmpSidecarWriter::writeRatingNow(photo, 3, nullptr)); // no reason wanted
         QCOMPARE(digest(sidecar), before);
     }
 

@@ -2,6 +2,8 @@
 #include "state/AppState.h"
 
 #include <QDir>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,6 +22,7 @@ private Q_SLOTS:
     void startsEmpty();
     void openFolderFollowsItsSteps();
     void openEmptyTree();
+    void imagesBelowAreCountedAfterTheOpen();
     void folderThatCannotBeListedKeepsTheOpenOne();
     void theFileSystemRootIsNamedSlash();
     void overlappingOpensEndWithTheLastToFinish();
@@ -127,6 +130,27 @@ void TestAppState::openEmptyTree()
     QVERIFY(m_state->currentFolder());
     QVERIFY(m_state->images().isEmpty());
     QCOMPARE(m_state->statusMessage(), QStringLiteral("共 0 张图片"));
+}
+
+void TestAppState::imagesBelowAreCountedAfterTheOpen()
+{
+    touch(root(), "trip/day 1/a.jpg");
+    touch(root(), "trip/day 2/b.jpg");
+    touch(root(), "other/c.jpg");
+    // The count's thread is held, so the open can only finish without it.
+    QSemaphore held;
+    QThreadPool &counts = m_state->folderScanner().countExecutor();
+    counts.start([&held] { held.acquire(); });
+    const auto releaseOnFailure = qScopeGuard([&held] { held.release(); });
+    open(root() + "/trip", false);
+    QCOMPARE(m_state->statusMessage(), QStringLiteral("共 0 张图片"));
+    QCOMPARE(m_state->imagesOnlyInSubfolders(), 0);
+    // A newer open drops the pending count; the folder opened again gets its own.
+    open(root() + "/other", false);
+    open(root() + "/trip", false);
+    held.release();
+    QTRY_COMPARE(m_state->statusMessage(), QStringLiteral("此文件夹没有图片，子文件夹中有 2 张"));
+    QCOMPARE(m_state->imagesOnlyInSubfolders(), 2);
 }
 
 void TestAppState::folderThatCannotBeListedKeepsTheOpenOne()

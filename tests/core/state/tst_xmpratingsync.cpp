@@ -252,6 +252,30 @@ private Q_SLOTS:
         QCOMPARE(mine.entries.size(), 2);
     }
 
+    void damagedCacheIsSetAsideAndAnUnreadableOneKept()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("in-file-ratings.json"));
+        const QByteArray damaged = "{\"files\":{\"/p/theirs.jpg\":[\"1:2.0\",2]},\"unwri";
+        for (const QString &aside : {file + ".damaged", file + ".damaged.1"}) {
+            TestFiles::touch(m_dir.path(), QStringLiteral("in-file-ratings.json"), damaged);
+            InFileRatingCache mine = InFileRatingCache::load(file);
+            mine.entries.insert(QStringLiteral("/p/mine.jpg"), {QStringLiteral("1:2.0"), 4});
+            QVERIFY(mine.save(file));
+            QFile kept(aside);
+            QVERIFY(kept.open(QIODevice::ReadOnly));
+            QCOMPARE(kept.readAll(), damaged);
+            QCOMPARE(InFileRatingCache::load(file).entries.value("/p/mine.jpg").rating, 4);
+        }
+        // A folder where the file should be cannot be read: not damaged, nothing written.
+        QVERIFY(QFile::remove(file));
+        QVERIFY(QDir().mkdir(file));
+        InFileRatingCache mine;
+        mine.entries.insert(QStringLiteral("/p/mine.jpg"), {QStringLiteral("1:2.0"), 4});
+        QVERIFY(!mine.save(file));
+        QVERIFY(QFileInfo(file).isDir());
+        QVERIFY(!QFileInfo::exists(file + ".damaged.2"));
+    }
+
     void namesThatAreNotUtf8AreImportedAndWritten()
     {
         const QByteArray photoBytes = LocalFileName::encode(folder()) + "/caf\xe9.jpg";
