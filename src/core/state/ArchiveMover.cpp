@@ -552,8 +552,12 @@ QFuture<void> ArchiveMover::performArchive(AppState &state, const QList<ImageIte
         sources << item.path();
     const QString target = QDir::cleanPath(folder);
     const QString openRoot = state.currentFolder() ? state.currentFolder()->path() : QString();
+    // A clean-up of a folder opened meanwhile must not take the photos that
+    // have already left for deleted ones.
+    state.starRatingStore().holdPaths(sources);
     state.setArchiving(true);
-    const auto finish = [&state, done] {
+    const auto finish = [&state, done, sources] {
+        state.starRatingStore().releasePaths(sources);
         state.setArchiving(false);
         done->finish();
     };
