@@ -121,8 +121,12 @@ XmpSidecarWriter::~XmpSidecarWriter()
 
 bool XmpSidecarWriter::writeRatingNow(const QString &imagePath, int rating, QString *error)
 {
-    if (isGone(imagePath))
-        return true;
+    if (isGone(imagePath)) {
+        // Not written: a rating meant for it is in no sidecar.
+        if (error)
+            *error = QCoreApplication::translate("XmpSidecarWriter", "图片已不存在");
+        return false;
+    }
     InFileRatingReader::initializeXmp();
     // The folder's names as they are now: sidecars made since the folder was
     // scanned count, in whatever case they are spelled.
