@@ -128,8 +128,11 @@ bool XmpSidecarWriter::writeRatingNow(const QString &imagePath, int rating, Fold
 {
     QString unwantedReason; // `error` may be null
     error = error ? error : &unwantedReason;
-    if (isGone(imagePath))
-        return true;
+    if (isGone(imagePath)) {
+        // Not written: a rating meant for it is in no sidecar.
+        *error = QStringLiteral("图片已不存在");
+        return false;
+    }
     InFileRatingReader::initializeXmp();
     const QString folder = folderOf(imagePath);
     ListedFolder *listed = listedFolder(folder, folders, error);

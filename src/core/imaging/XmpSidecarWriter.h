@@ -46,7 +46,8 @@ public:
     // The blocking write itself; any thread. On failure returns false and the
     // reason in `error` (may be null); every sidecar not yet written stays as it was. A
     // sidecar that is no regular file, or too large, is a failure and left
-    // alone. A photo that is gone (archived, deleted) gets no sidecar.
+    // alone. A photo that is gone (archived, deleted) gets no sidecar, and
+    // that is a failure: nothing was written.
     static bool writeRatingNow(const QString &imagePath, int rating, QString *error);
 
     // Called on the writing thread between reading a sidecar and replacing

@@ -76,21 +76,37 @@ QFuture<void> StarRatingStore::cleanupStaleEntries(const QString &folderPath)
         folderPath.endsWith(QLatin1Char('/')) ? folderPath : folderPath + QLatin1Char('/');
     QHash<QString, int> candidates;
     for (auto it = m_ratings.constBegin(); it != m_ratings.constEnd(); ++it) {
-        if (it.key().startsWith(prefix))
+        if (it.key().startsWith(prefix) && !m_held.contains(it.key()))
             candidates.insert(it.key(), it.value());
     }
     return BackgroundTask::run(
         QThreadPool::globalInstance(), this,
         [paths = candidates.keys()] { return vanishedFiles(paths); },
         [this, candidates](const QStringList &vanished) {
-            // A rating given meanwhile is the user's newer word: keep it.
+            // A rating given meanwhile is the user's newer word: keep it. A
+            // file whose move began meanwhile is gone from here for a reason.
             QStringList unchanged;
             for (const QString &path : vanished) {
-                if (m_ratings.value(path, 0) == candidates.value(path))
+                if (m_ratings.value(path, 0) == candidates.value(path) && !m_held.contains(path))
                     unchanged << path;
             }
             removeRatings(unchanged);
         });
+}
+
+void StarRatingStore::holdPaths(const QStringList &paths)
+{
+    for (const QString &path : paths)
+        ++m_held[path];
+}
+
+void StarRatingStore::releasePaths(const QStringList &paths)
+{
+    for (const QString &path : paths) {
+        const auto held = m_held.find(path);
+        if (held != m_held.end() && --held.value() == 0)
+            m_held.erase(held);
+    }
 }
 
 void StarRatingStore::removeRatings(const QStringList &paths)

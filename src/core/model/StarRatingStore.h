@@ -45,8 +45,15 @@ public:
     // Drops the ratings of files below `folderPath` (at any depth) that are
     // certainly gone; saves once if anything was dropped. The file checks run
     // on a pool thread on a copy of the keys; the returned future finishes
-    // once the result is applied here.
+    // once the result is applied here. Held paths are never dropped.
     QFuture<void> cleanupStaleEntries(const QString &folderPath);
+
+    // Files that are being moved (an archive): until released, a clean-up
+    // neither judges them nor drops their ratings, however the files look
+    // meanwhile; moveRatings then carries the ratings along. Counted: a path
+    // held twice stays held until released twice.
+    void holdPaths(const QStringList &paths);
+    void releasePaths(const QStringList &paths);
 
     // Removes the ratings of `paths` with one save and one ratingsRemoved.
     void removeRatings(const QStringList &paths);
@@ -117,6 +124,7 @@ private:
     // older than it.
     QHash<QString, quint64> m_changeSerials;
     quint64 m_saveSerial = 0;
+    QHash<QString, int> m_held; // path -> how often held
 
     // Writer thread only: the table as this process knows it (its own
     // changes handed over so far, and what the last merge found), so that

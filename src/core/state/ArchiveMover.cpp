@@ -548,12 +548,20 @@ QFuture<void> ArchiveMover::performArchive(AppState &state, const QList<ImageIte
     }
     QStringList sources;
     sources.reserve(images.size());
-    for (const ImageItem &item : images)
+    // What the moving sidecars hold, unless a write into them failed.
+    QHash<QString, int> ratingsBefore;
+    for (const ImageItem &item : images) {
         sources << item.path();
+        ratingsBefore.insert(item.path(), state.starRatingStore().rating(item.path()));
+    }
     const QString target = QDir::cleanPath(folder);
     const QString openRoot = state.currentFolder() ? state.currentFolder()->path() : QString();
+    // A clean-up of a folder opened meanwhile must not take the photos that
+    // have already left for deleted ones.
+    state.starRatingStore().holdPaths(sources);
     state.setArchiving(true);
-    const auto finish = [&state, done] {
+    const auto finish = [&state, done, sources] {
+        state.starRatingStore().releasePaths(sources);
         state.setArchiving(false);
         done->finish();
     };
@@ -577,7 +585,7 @@ QFuture<void> ArchiveMover::performArchive(AppState &state, const QList<ImageIte
     BackgroundTask::run(
         pool, &state,
         [sources, target, openRoot] { return ArchiveMover::moveFiles(sources, target, openRoot); },
-        [&state, target, finish, rescanIfStillOpen](const Outcome &outcome) {
+        [&state, target, ratingsBefore, finish, rescanIfStillOpen](const Outcome &outcome) {
             if (!outcome.folderReady) {
                 state.setToastMessage(outcome.openFolderGone
                                           ? QStringLiteral("文件夹已不存在，无法归档")
@@ -588,6 +596,8 @@ QFuture<void> ArchiveMover::performArchive(AppState &state, const QList<ImageIte
             }
             // Ratings follow their files to their new place.
             state.starRatingStore().moveRatings(outcome.movedSources, outcome.destinations);
+            state.xmpRatingSync().followMovedFiles(outcome.movedSources, outcome.destinations,
+                                                   ratingsBefore);
             state.setToastMessage(QStringLiteral("已归档 %1 张图片到「%2」")
                                       .arg(outcome.movedSources.size())
                                       .arg(QFileInfo(target).fileName()));

@@ -10,6 +10,7 @@
 #include <QSettings>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -101,6 +102,35 @@ void XmpRatingSync::writeAll(const QHash<QString, int> &ratings)
     }
 }
 
+void XmpRatingSync::followMovedFiles(const QStringList &from, const QStringList &to,
+                                     const QHash<QString, int> &ratingsBefore)
+{
+    Q_ASSERT(from.size() == to.size());
+    bool marksMoved = false;
+    for (qsizetype i = 0; i < std::min(from.size(), to.size()); ++i) {
+        const bool failed = m_failedFiles.remove(from.at(i));
+        if (failed)
+            m_failedFiles.insert(to.at(i));
+        marksMoved |= failed;
+        const int rating = m_store.rating(to.at(i));
+        if (m_enabled && (failed || rating != ratingsBefore.value(from.at(i))))
+            m_writer.writeRating(to.at(i), rating);
+    }
+    if (marksMoved)
+        saveCache();
+    if (!m_enabled || from.isEmpty())
+        return;
+    // The writer reaches this after every write posted for the old paths,
+    // and their outcomes arrive here before its own.
+    m_movedAway.unite(QSet<QString>(from.cbegin(), from.cend()));
+    BackgroundTask::run(
+        m_writer.pool(), this, [] { return true; },
+        [this, from](bool) {
+            for (const QString &path : from)
+                m_movedAway.remove(path);
+        });
+}
+
 void XmpRatingSync::onWritten(const QString &path)
 {
     if (m_failedFiles.remove(path))
@@ -110,6 +140,11 @@ void XmpRatingSync::onWritten(const QString &path)
 
 void XmpRatingSync::onWriteFailed(const QString &path, const QString &reason)
 {
+    // Its photo has moved, and the rating is written at its new place.
+    if (m_movedAway.contains(path)) {
+        countBulkWrite(path);
+        return;
+    }
     if (!m_failedFiles.contains(path)) {
         m_failedFiles.insert(path);
         saveCache();

@@ -56,6 +56,16 @@ public:
     // one (what it read still counts; only the newer one reports).
     QFuture<void> importRatings(const QStringList &imagePaths, const QStringList &sidecars);
 
+    // Photos that moved from `from` to `to` (same order; an archive), after
+    // the store moved their ratings. Their failure marks move along. With the
+    // setting on, a photo whose sidecar holds an older rating (its last
+    // write failed, or it was rated while it moved: `ratingsBefore` has the
+    // ratings from when the move began) is written at its new place; writes
+    // posted for the old paths meanwhile find them gone, which is no failure
+    // to report.
+    void followMovedFiles(const QStringList &from, const QStringList &to,
+                          const QHash<QString, int> &ratingsBefore);
+
     // Files whose last sidecar write failed (UI thread).
     const QSet<QString> &failedFiles() const { return m_failedFiles; }
     // Blocks until every write posted so far is finished.
@@ -112,6 +122,8 @@ private:
     QString m_settingsFile;
     bool m_enabled = false;
     QSet<QString> m_failedFiles;
+    // Old paths of moved photos, until the writes posted for them are done.
+    QSet<QString> m_movedAway;
     QSet<QString> m_reportedFolders;
     QSet<QString> m_bulkPending;
     qsizetype m_bulkTotal = 0;

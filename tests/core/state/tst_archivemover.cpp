@@ -7,9 +7,13 @@
 #include "state/ArchiveMover.h"
 
 #include <QDirIterator>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -60,6 +64,7 @@ private Q_SLOTS:
     void archiveOfUnusableNamesStillReportsAndRescans();
     void secondArchiveIsRefusedWhileOneRuns();
     void folderOpenedMeanwhileKeepsItsFiltersAndSelection();
+    void folderCleanUpDuringAnArchiveKeepsTheMovingRatings();
     void namesWithEmojiWorkThroughout();
 
 private:
@@ -781,6 +786,64 @@ void TestArchiveMover::folderOpenedMeanwhileKeepsItsFiltersAndSelection()
     QCOMPARE(rescans.count(), 0);
     QCOMPARE(state.currentFolder()->path(), elsewhere);
     QVERIFY(QFileInfo::exists(root() + "/批量归档/IMG_1.jpg"));
+}
+
+namespace {
+QSemaphore g_firstMoved;
+QSemaphore g_goOn;
+std::atomic<int> g_renames = 0;
+// The archive stops after its first move until the test lets it go on.
+int renameThenWait(const char *from, const char *to)
+{
+    const int result = ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+    if (g_renames++ == 0) {
+        g_firstMoved.release();
+        g_goOn.acquire();
+    }
+    return result;
+}
+constexpr NoReplaceRename::SystemCalls kHoldingCalls{&renameThenWait, &::link};
+} // namespace
+
+void TestArchiveMover::folderCleanUpDuringAnArchiveKeepsTheMovingRatings()
+{
+    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    const QString gone = writeImage(root(), "gone.jpg");
+    writeImage(root(), "IMG_1.jpg");
+    writeImage(root(), "IMG_2.jpg");
+    QVERIFY(BrowseFixtures::open(state, root()));
+    const QList<ImageItem> moving{BrowseFixtures::item(state, "IMG_1.jpg"),
+                                  BrowseFixtures::item(state, "IMG_2.jpg")};
+    state.updateRating(5, moving[0]);
+    state.updateRating(3, moving[1]);
+    state.updateRating(1, BrowseFixtures::item(state, "gone.jpg"));
+    QVERIFY(QFile::remove(gone));
+    // The clean-up needs a pool thread besides the one the held archive takes.
+    QThreadPool &pool = *QThreadPool::globalInstance();
+    const int threads = pool.maxThreadCount();
+    pool.setMaxThreadCount(std::max(threads, 2));
+    bool held = true;
+    const auto letGo = qScopeGuard([&] {
+        if (held)
+            g_goOn.release();
+        pool.waitForDone();
+        NoReplaceRename::setSystemCalls(nullptr);
+        pool.setMaxThreadCount(threads);
+    });
+    g_renames = 0;
+    NoReplaceRename::setSystemCalls(&kHoldingCalls);
+    const QString target = root() + "/批量归档";
+    QFuture<void> done = ArchiveMover::performArchive(state, moving, target);
+    QVERIFY(g_firstMoved.tryAcquire(1, 10000));
+
+    // The folder opened while one photo has left and the other not yet.
+    QVERIFY(BrowseFixtures::open(state, root()));
+    QTRY_COMPARE(state.starRatingStore().rating(gone), 0); // the clean-up is through
+    held = false;
+    g_goOn.release();
+    QTRY_VERIFY(done.isFinished());
+    QCOMPARE(state.starRatingStore().rating(target + "/IMG_1.jpg"), 5);
+    QCOMPARE(state.starRatingStore().rating(target + "/IMG_2.jpg"), 3);
 }
 
 QTEST_GUILESS_MAIN(TestArchiveMover)

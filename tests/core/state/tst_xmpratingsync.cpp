@@ -4,6 +4,7 @@
 #include "imaging/XmpSidecarWriter.h"
 #include "model/LocalFileName.h"
 #include "state/AppState.h"
+#include "state/ArchiveMover.h"
 #include "state/InFileRatingCache.h"
 
 #include <QDir>
@@ -350,6 +351,40 @@ private Q_SLOTS:
         held.release();
         m_state->xmpRatingSync().waitForDone();
         QCOMPARE(InFileRatingReader::read(a), 3);
+    }
+
+    // What is not yet in a photo's sidecar when it is archived (a failed
+    // write, a rating given while it moves) is written at its new place.
+    void archivedPhotosTakeUnwrittenRatingsAlong()
+    {
+        const QString target = folder() + QStringLiteral("/批量归档");
+        TestFiles::touch(folder(), QStringLiteral("a.jpg.xmp"), lightroomSidecarRated(2));
+        openPhotos();
+        m_state->xmpRatingSync().setEnabled(true);
+        {
+            // Another program keeps changing the sidecar: the 4 is not written.
+            XmpSidecarWriter::setBeforeReplace([](const QString &path) {
+                QFile file(path);
+                if (file.open(QIODevice::Append))
+                    file.write(" ");
+            });
+            const auto restore = qScopeGuard([] { XmpSidecarWriter::setBeforeReplace({}); });
+            m_state->updateRating(4, item(QStringLiteral("a.jpg")));
+            QTRY_COMPARE(m_state->xmpRatingSync().failedFiles().size(), 1);
+        }
+        QSemaphore held;
+        QSemaphoreReleaser releaseOnFailure(held);
+        m_state->xmpRatingSync().writerPool()->start([&held] { held.acquire(); });
+        QFuture<void> done = ArchiveMover::performArchive(*m_state, m_state->images(), target);
+        m_state->updateRating(5, item(QStringLiteral("b.jpg"))); // while the photos move
+        releaseOnFailure.cancel();
+        held.release();
+        QTRY_VERIFY(done.isFinished());
+        m_state->xmpRatingSync().waitForDone();
+        QCoreApplication::sendPostedEvents(); // the last writes' outcomes
+        QCOMPARE(InFileRatingReader::read(target + QStringLiteral("/a.jpg")), 4);
+        QCOMPARE(InFileRatingReader::read(target + QStringLiteral("/b.jpg")), 5);
+        QCOMPARE(m_state->xmpRatingSync().failedFiles(), QSet<QString>());
     }
 
     void failedWritesKeepTheRatingAndAreReportedOncePerFolder_data()
