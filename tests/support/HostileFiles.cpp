@@ -76,6 +76,16 @@ private:
 
 } // namespace
 
+QByteArray bigEndian32(quint32 value)
+{
+    return be32(value);
+}
+
+QByteArray pngChunkOf(const QByteArray &type, const QByteArray &data)
+{
+    return pngChunk(type, data);
+}
+
 QByteArray zlibZeros(qint64 count)
 {
     // One block in deflate's fixed codes: a literal zero, then copies of

@@ -10,6 +10,12 @@
 // file does: built byte by byte, each costing next to nothing to make.
 namespace HostileFiles {
 
+// `value` as four big-endian bytes.
+QByteArray bigEndian32(quint32 value);
+
+// A PNG chunk: length, type, data and CRC.
+QByteArray pngChunkOf(const QByteArray &type, const QByteArray &data);
+
 // A zlib stream of `count` zero bytes, 13 bits per 258 of them.
 QByteArray zlibZeros(qint64 count);
 

@@ -51,28 +51,6 @@ std::optional<ImageLoadError::Kind> developError(RAWProcessor &processor, const 
     }
 }
 
-quint32 crc32(const QByteArray &data)
-{
-    quint32 crc = 0xFFFFFFFFu;
-    for (const char byte : data) {
-        crc ^= quint8(byte);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-QByteArray be32(quint32 v)
-{
-    const char bytes[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-    return QByteArray(bytes, 4);
-}
-
-QByteArray pngChunk(const QByteArray &type, const QByteArray &data)
-{
-    return be32(quint32(data.size())) + type + data + be32(crc32(type + data));
-}
-
 void writeBytes(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -264,9 +242,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
         // PNG: a lone IHDR declaring 100000 x 100000 pixels.
-        QByteArray ihdr = be32(100000) + be32(100000) + QByteArray("\x08\x02\x00\x00\x00", 5);
-        const QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr) +
-                               pngChunk("IDAT", QByteArray(16, '\0')) + pngChunk("IEND", {});
+        QByteArray ihdr = HostileFiles::bigEndian32(100000) + HostileFiles::bigEndian32(100000) +
+                          QByteArray("\x08\x02\x00\x00\x00", 5);
+        const QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8) +
+                               HostileFiles::pngChunkOf("IHDR", ihdr) +
+                               HostileFiles::pngChunkOf("IDAT", QByteArray(16, '\0')) +
+                               HostileFiles::pngChunkOf("IEND", {});
         QTest::newRow("png") << "bomb.png" << png;
         // JPEG: a real small file whose frame header is patched to 65000 x 65000.
         QByteArray jpeg = jpegBytes(quadrantPicture(64, 48));
@@ -291,7 +272,8 @@ private Q_SLOTS:
             writeHeif(file(QStringLiteral("heic_source.heic")), quadrantPicture(64, 48), false));
         QByteArray heic = readBytes(file(QStringLiteral("heic_source.heic")));
         for (qsizetype ispe = heic.indexOf("ispe"); ispe > 0; ispe = heic.indexOf("ispe", ispe + 1))
-            heic.replace(ispe + 8, 8, be32(4352) + be32(4352));
+            heic.replace(ispe + 8, 8,
+                         HostileFiles::bigEndian32(4352) + HostileFiles::bigEndian32(4352));
         QTest::newRow("heic") << "bomb.heic" << heic;
         // Flat pictures far beyond what their bytes can hold, or too many scans.
         QTest::newRow("png over the pixel limit") << "limit.png" << flatPng(QSize(15000, 15000));
