@@ -167,6 +167,17 @@ static FrameExportView *openEditor(QWidget *window)
     return shown ? editor : nullptr;
 }
 
+// Every image of the grid selected and exported with the selection bar.
+static FrameExportView *openBatchEditor(MainWindow *window, AppState &state)
+{
+    state.selectAllVisible();
+    QPushButton *button = window->detailArea()->gridView()->selectionBar().exportButton();
+    if (!QTest::qWaitFor([button] { return button->isVisible(); }))
+        return nullptr;
+    QTest::mouseClick(button, Qt::LeftButton);
+    return openEditor(window);
+}
+
 void TestMainWindow::batchExportOpensTheEditorAsASheet()
 {
     QVERIFY(QDir().mkpath(path("b")));
@@ -178,12 +189,7 @@ void TestMainWindow::batchExportOpensTheEditorAsASheet()
     importFolder(path("b"));
     QTRY_COMPARE(m_state->images().size(), 3);
     m_window->show();
-    m_state->selectAllVisible();
-    auto *grid = m_window->detailArea()->gridView();
-    QTRY_VERIFY(grid->selectionBar().exportButton()->isVisible());
-    QTest::mouseClick(grid->selectionBar().exportButton(), Qt::LeftButton);
-
-    FrameExportView *editor = openEditor(m_window.get());
+    FrameExportView *editor = openBatchEditor(m_window.get(), *m_state);
     QVERIFY(editor);
     QCOMPARE(editor->titleText(), QStringLiteral("批量边框水印（3 张）"));
     QVERIFY(m_state->isSheetPresented());
@@ -210,11 +216,7 @@ void TestMainWindow::editorFitsBesideTheSidebarAtAnyWindowSize()
     m_window->resize(windowSize.isValid() ? windowSize : m_window->minimumSizeHint());
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    m_state->selectAllVisible();
-    auto *grid = m_window->detailArea()->gridView();
-    QTRY_VERIFY(grid->selectionBar().exportButton()->isVisible());
-    QTest::mouseClick(grid->selectionBar().exportButton(), Qt::LeftButton);
-    FrameExportView *editor = openEditor(m_window.get());
+    FrameExportView *editor = openBatchEditor(m_window.get(), *m_state);
     QVERIFY(editor);
 
     const QRect detail(m_window->detailArea()->mapToGlobal(QPoint(0, 0)),
