@@ -10,6 +10,7 @@
 //                         adds an entry and a photo whose sidecar write
 //                         failed to the in-file ratings cache <file> -> "ok"
 #include "model/StarRatingStore.h"
+#include "model/WorkQueues.h"
 #include "state/InFileRatingCache.h"
 
 #include <QCoreApplication>
@@ -23,7 +24,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: ratingpeer RATINGS_FILE\n");
         return 2;
     }
-    StarRatingStore store(QString::fromLocal8Bit(argv[1]));
+    WorkQueues queues;
+    StarRatingStore store(QString::fromLocal8Bit(argv[1]), queues);
     QTextStream in(stdin);
     QTextStream out(stdout);
     QString line;

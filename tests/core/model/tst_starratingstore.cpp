@@ -1,6 +1,8 @@
 #include "FileSystemFixtures.h"
 #include "TestFiles.h"
 #include "model/StarRatingStore.h"
+#include "model/VanishedFiles.h"
+#include "model/WorkQueues.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -10,6 +12,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 #include <sys/stat.h>
 
 using TestFiles::touch;
@@ -54,17 +57,19 @@ private:
     }
 
     QTemporaryDir m_dir;
+    std::unique_ptr<WorkQueues> m_queues;
 };
 
 void TestStarRatingStore::init()
 {
+    m_queues = std::make_unique<WorkQueues>();
     m_dir = QTemporaryDir();
     QVERIFY(m_dir.isValid());
 }
 
 void TestStarRatingStore::setThenClearLeavesAnEmptyObject()
 {
-    StarRatingStore store(storeFile());
+    StarRatingStore store(storeFile(), *m_queues);
     const QString photo = m_dir.path() + "/a.jpg";
     store.setRating(3, photo);
     QCOMPARE(store.rating(photo), 3);
@@ -80,18 +85,18 @@ void TestStarRatingStore::setThenClearLeavesAnEmptyObject()
 
 void TestStarRatingStore::ratingsAreClamped()
 {
-    StarRatingStore store(storeFile());
+    StarRatingStore store(storeFile(), *m_queues);
     store.setRating(7, QStringLiteral("/p/high.jpg"));
     store.setRating(-2, QStringLiteral("/p/low.jpg"));
     QCOMPARE(store.rating(QStringLiteral("/p/high.jpg")), 5);
     QCOMPARE(store.rating(QStringLiteral("/p/low.jpg")), 1);
     store.waitForSaved();
-    QCOMPARE(StarRatingStore(storeFile()).rating(QStringLiteral("/p/high.jpg")), 5);
+    QCOMPARE(StarRatingStore(storeFile(), *m_queues).rating(QStringLiteral("/p/high.jpg")), 5);
 }
 
 void TestStarRatingStore::changeSignalOnlyOnRealChange()
 {
-    StarRatingStore store(storeFile());
+    StarRatingStore store(storeFile(), *m_queues);
     QSignalSpy changed(&store, &StarRatingStore::ratingChanged);
     store.setRating(4, QStringLiteral("/p/a.jpg"));
     store.setRating(4, QStringLiteral("/p/a.jpg"));
@@ -107,7 +112,7 @@ void TestStarRatingStore::plainTextKeysSurviveARestart()
 {
     const QString photo = m_dir.path() + QStringLiteral("/2024 旅行/\"夜景\" -1.jpg");
     {
-        StarRatingStore store(storeFile());
+        StarRatingStore store(storeFile(), *m_queues);
         store.setRating(2, photo);
     }
     QFile file(storeFile());
@@ -116,7 +121,7 @@ void TestStarRatingStore::plainTextKeysSurviveARestart()
     QVERIFY(bytes.contains(QStringLiteral("2024 旅行").toUtf8()));
     QVERIFY(!bytes.contains("%20"));
 
-    StarRatingStore reloaded(storeFile());
+    StarRatingStore reloaded(storeFile(), *m_queues);
     QCOMPARE(reloaded.rating(photo), 2);
     QCOMPARE(reloaded.rating(QUrl::fromLocalFile(photo)), 2);
 
@@ -146,7 +151,7 @@ void TestStarRatingStore::cleanupDropsDeletedFilesAtAnyDepth()
     const QString reRated = touch(root, "again.jpg");
     const QString elsewhere = touch(m_dir.path(), "elsewhere/gone.jpg");
 
-    StarRatingStore store(storeFile());
+    StarRatingStore store(storeFile(), *m_queues);
     for (const QString &path : {kept, gone, goneDeep, reRated, elsewhere})
         store.setRating(4, path);
     for (const QString &path : {gone, goneDeep, reRated, elsewhere})
@@ -164,12 +169,12 @@ void TestStarRatingStore::cleanupDropsDeletedFilesAtAnyDepth()
     QCOMPARE(store.rating(elsewhere), 4);
     QCOMPARE(removed.count(), 1);
     store.waitForSaved();
-    QCOMPARE(StarRatingStore(storeFile()).count(), 3);
+    QCOMPARE(StarRatingStore(storeFile(), *m_queues).count(), 3);
 }
 
 void TestStarRatingStore::cleanupUsesTheFolderPrefixWithSlash()
 {
-    StarRatingStore store(storeFile());
+    StarRatingStore store(storeFile(), *m_queues);
     touch(m_dir.path(), "a/bc/y.jpg");
     const QString sibling = m_dir.path() + "/a/bc/x.jpg"; // never existed
     store.setRating(3, sibling);
@@ -184,7 +189,7 @@ void TestStarRatingStore::cleanupUsesTheFolderPrefixWithSlash()
 void TestStarRatingStore::cleanupWithoutChangesDoesNotWrite()
 {
     const QString photo = touch(m_dir.path(), "p.jpg");
-    StarRatingStore store(storeFile());
+    StarRatingStore store(storeFile(), *m_queues);
     store.setRating(2, photo);
     store.waitForSaved();
     QVERIFY(QFile::remove(storeFile()));
@@ -216,7 +221,7 @@ void TestStarRatingStore::onlyCertainlyGoneFilesCountAsVanished()
     {
         const PermissionChecksOnThisThread asAUser;
         checked = asAUser.isActive();
-        vanished = StarRatingStore::vanishedFiles(
+        vanished = VanishedFiles::among(
             {deleted, present, locked, unmounted, offline, mountPoint, tooLong});
     }
     QVERIFY(::chmod(lockedFolder.constData(), 0755) == 0);
@@ -227,7 +232,7 @@ void TestStarRatingStore::onlyCertainlyGoneFilesCountAsVanished()
 
 void TestStarRatingStore::removingManyRatingsIsOneChange()
 {
-    StarRatingStore store(storeFile());
+    StarRatingStore store(storeFile(), *m_queues);
     const QStringList paths = {m_dir.path() + "/a.jpg", m_dir.path() + "/b.jpg"};
     store.setRating(3, paths[0]);
     store.setRating(5, paths[1]);
@@ -256,7 +261,7 @@ void TestStarRatingStore::damagedFileIsKeptAsideBeforeTheFirstSave()
     QFETCH(QByteArray, damaged);
     touch(QFileInfo(storeFile()).absolutePath(), "star-ratings.json", damaged);
 
-    StarRatingStore store(storeFile());
+    StarRatingStore store(storeFile(), *m_queues);
     QCOMPARE(store.count(), 0);
     // Reading alone keeps the file as it is.
     QFile untouched(storeFile());
@@ -283,7 +288,7 @@ void TestStarRatingStore::damagedCopiesAreNeverOverwritten()
     const QString folder = QFileInfo(storeFile()).absolutePath();
     touch(folder, "star-ratings.json.damaged", "first");
     touch(folder, "star-ratings.json", "second{");
-    StarRatingStore store(storeFile());
+    StarRatingStore store(storeFile(), *m_queues);
     store.setRating(2, QStringLiteral("/p/x.jpg"));
     store.waitForSaved();
 
@@ -312,7 +317,7 @@ void TestStarRatingStore::unusableFileKeepsChangesPendingAndSaysSoOnce()
     const PermissionChecksOnThisThread asAUser;
     if (readOnlyFolder && !asAUser.isActive())
         QSKIP("Cannot set root's permission overrides aside: the folder stays writable");
-    StarRatingStore store(storeFile());
+    StarRatingStore store(storeFile(), *m_queues);
     // Meanwhile another process rated a file this one does not know of.
     const QString elsewhere = m_dir.path() + "/elsewhere.json";
     touch(m_dir.path(), "elsewhere.json", R"({"/p/known.jpg":4,"/p/others.jpg":1})");
@@ -354,7 +359,7 @@ void TestStarRatingStore::unusableFileKeepsChangesPendingAndSaysSoOnce()
 
 void TestStarRatingStore::urlAndPathKeysAgree()
 {
-    StarRatingStore store(storeFile());
+    StarRatingStore store(storeFile(), *m_queues);
     const QString photo = QStringLiteral("/照片/with space.jpg");
     store.setRating(4, QUrl::fromLocalFile(photo));
     QCOMPARE(store.rating(photo), 4);
@@ -370,10 +375,10 @@ void TestStarRatingStore::defaultLocation()
     QCOMPARE(StarRatingStore::defaultFilePath(), expected);
     QVERIFY(expected.contains(QStringLiteral(".qttest")));
     {
-        StarRatingStore store;
+        StarRatingStore store(*m_queues);
         store.setRating(3, QStringLiteral("/p/default.jpg"));
     }
-    StarRatingStore reloaded;
+    StarRatingStore reloaded(*m_queues);
     QCOMPARE(reloaded.rating(QStringLiteral("/p/default.jpg")), 3);
     QFile::remove(expected);
 }
@@ -381,8 +386,8 @@ void TestStarRatingStore::defaultLocation()
 void TestStarRatingStore::saveMergesChangesOfAnotherStore()
 {
     // Both load the same (empty) file; each save must keep the other's ratings.
-    StarRatingStore first(storeFile());
-    StarRatingStore second(storeFile());
+    StarRatingStore first(storeFile(), *m_queues);
+    StarRatingStore second(storeFile(), *m_queues);
     first.setRating(5, QStringLiteral("/p/a.jpg"));
     first.setRating(2, QStringLiteral("/p/shared.jpg"));
     first.waitForSaved();
@@ -464,7 +469,7 @@ void TestStarRatingStore::twoProcessesKeepEachOthersRatings()
     QCOMPARE(ask(a, "set 1 " + photo('a', 1)), "ok");
     QVERIFY(!storedObject().contains("/photos/shared.jpg"));
     QCOMPARE(ask(a, "count"), "800");
-    QCOMPARE(StarRatingStore(storeFile()).rating("/photos/b/burst-299.jpg"), 2);
+    QCOMPARE(StarRatingStore(storeFile(), *m_queues).rating("/photos/b/burst-299.jpg"), 2);
 
     for (QProcess *peer : {&a, &b}) {
         peer->closeWriteChannel();
