@@ -17,8 +17,8 @@
 #include <QTest>
 #include <QThreadPool>
 #include <fcntl.h>
-#include <functional>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,16 +27,13 @@ namespace {
 // As Lightroom writes it: the rating as an element, beside its settings.
 QByteArray lightroomSidecarRated(int rating)
 {
-    return QStringLiteral("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
-                          "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
-                          " <rdf:Description rdf:about=\"\" "
-                          "xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"\n"
-                          "   xmlns:crs=\"http://ns.adobe.com/camera-raw-settings/1.0/\">\n"
-                          "  <xmp:Rating>%1</xmp:Rating>\n"
-                          "  <crs:Exposure2012>+0.35</crs:Exposure2012>\n"
-                          " </rdf:Description>\n</rdf:RDF></x:xmpmeta>\n")
-        .arg(rating)
-        .toLatin1();
+    return "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/"
+           "22-rdf-syntax-ns#\">\n <rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/"
+           "xap/1.0/\"\n   xmlns:crs=\"http://ns.adobe.com/camera-raw-settings/1.0/\">\n  "
+           "<xmp:Rating>" +
+           QByteArray::number(rating) +
+           "</xmp:Rating>\n  <crs:Exposure2012>+0.35</crs:Exposure2012>\n"
+           " </rdf:Description>\n</rdf:RDF></x:xmpmeta>\n";
 }
 
 // A file whose name Qt cannot encode (not UTF-8).
@@ -62,7 +59,6 @@ class TestXmpRatingSync : public QObject
 
     QTemporaryDir m_dir;
     std::unique_ptr<AppState> m_state;
-    std::function<void()> m_unlockFolder;
 
     QString folder() const { return m_dir.filePath("photos"); }
     QString photo(const QString &name) const { return folder() + '/' + name; }
@@ -73,21 +69,6 @@ class TestXmpRatingSync : public QObject
     }
     StarRatingStore &store() { return m_state->starRatingStore(); }
     XmpRatingSync &sync() { return m_state->xmpRatingSync(); }
-
-    // No entry can be added to the folder or replaced in it: for root, whom
-    // permissions do not stop, the immutable attribute.
-    bool lockFolder()
-    {
-        if (::geteuid() != 0) {
-            m_unlockFolder = [path = folder()] {
-                QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-            };
-            return QFile::setPermissions(folder(), QFile::ReadOwner | QFile::ExeOwner);
-        }
-        auto flag = std::make_shared<ImmutableFlag>(folder());
-        m_unlockFolder = [flag]() mutable { flag.reset(); };
-        return flag->isActive();
-    }
 
     void makeState()
     {
@@ -123,12 +104,7 @@ private Q_SLOTS:
         TestFiles::touch(folder(), "b.jpg");
         makeState();
     }
-    void cleanup()
-    {
-        m_state.reset();
-        if (m_unlockFolder)
-            std::exchange(m_unlockFolder, {})();
-    }
+    void cleanup() { m_state.reset(); }
 
     void offByDefaultThenWritesRatedFilesAndIsRemembered()
     {
@@ -348,9 +324,19 @@ private Q_SLOTS:
     void failedWritesKeepTheRatingAndAreReportedOncePerFolder()
     {
         QFETCH(bool, readOnlyFolder);
+        // No entry can be added to the folder or replaced in it: for root, whom
+        // permissions do not stop, the immutable attribute.
+        std::optional<ImmutableFlag> immutable;
+        const auto unlock = qScopeGuard([&] {
+            m_state.reset();
+            immutable.reset();
+            QFile::setPermissions(folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
         if (readOnlyFolder) {
             QVERIFY(writeSidecar(photo("a.jpg"), 2)); // an older rating, which must not come back
-            if (!lockFolder())
+            if (::geteuid() == 0
+                    ? !immutable.emplace(folder()).isActive()
+                    : !QFile::setPermissions(folder(), QFile::ReadOwner | QFile::ExeOwner))
                 QSKIP("Root cannot make a folder read-only here (the file system keeps no "
                       "immutable attribute): the read-only folder is not exercised");
         } else {
