@@ -227,6 +227,10 @@ void JsonStoreFile::waitForSaved()
         while (m_pendingWrites > 0)
             m_allWritten.wait(&m_queueMutex);
     }
+    // The whole queue, not only this file's writes: QThreadPool::waitForDone
+    // also ends its threads, so whatever the caller checks or times next
+    // starts from a quiet queue.
+    m_writers.waitForDone();
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 

@@ -57,7 +57,8 @@ public:
     // writer gets to them fold into one, so a burst costs one merge.
     void save();
     // Blocks until every save so far is on disk (or failed) and its
-    // othersChanged has been emitted.
+    // othersChanged has been emitted, and the writers' queue is idle. Not for
+    // the UI thread of the application: for tests and tools.
     void waitForSaved();
 
     // Renames a file that was read and does not parse to `path`.damaged (then
