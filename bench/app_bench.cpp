@@ -2,6 +2,7 @@
 // end, while a UI-thread heartbeat records the longest stall of the event loop.
 #include "BenchCorpus.h"
 #include "model/StarRatingStore.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 
 #include <QCoreApplication>
@@ -49,7 +50,8 @@ BENCHMARK(BM_OpenFolder100k)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRe
 static void BM_RateBurstLargeTable(benchmark::State &state)
 {
     QTemporaryDir dir;
-    StarRatingStore store(dir.path() + QStringLiteral("/ratings.json"));
+    WorkQueues queues;
+    StarRatingStore store(dir.path() + QStringLiteral("/ratings.json"), queues);
     const QString prefix = QStringLiteral("/photos/2024/archive/IMG_");
     for (int n = 0; n < 100000; ++n)
         store.setRating(n % 5 + 1, prefix + QString::number(n) + QStringLiteral(".jpg"));

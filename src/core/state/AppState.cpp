@@ -3,6 +3,7 @@
 #include "imaging/ImageLoader.h"
 #include "model/BackgroundTask.h"
 #include "model/NaturalOrder.h"
+#include "model/WorkQueues.h"
 
 #include <QThreadPool>
 #include <algorithm>
@@ -52,10 +53,11 @@ QString imageCountText(qsizetype count)
 
 AppState::AppState(QObject *parent)
     : QObject(parent)
+    , m_workQueues(std::make_unique<WorkQueues>())
     , m_folderHistory(std::make_unique<FolderHistory>())
     , m_folderScanner(std::make_unique<FolderScanner>())
     , m_imageLoader(std::make_unique<ImageLoader>())
-    , m_starRatingStore(std::make_unique<StarRatingStore>())
+    , m_starRatingStore(std::make_unique<StarRatingStore>(*m_workQueues))
     , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, QString()))
 {
     connectServices();
@@ -63,10 +65,11 @@ AppState::AppState(QObject *parent)
 
 AppState::AppState(const QString &ratingsFile, const QString &settingsFile, QObject *parent)
     : QObject(parent)
+    , m_workQueues(std::make_unique<WorkQueues>())
     , m_folderHistory(std::make_unique<FolderHistory>(settingsFile))
     , m_folderScanner(std::make_unique<FolderScanner>())
     , m_imageLoader(std::make_unique<ImageLoader>())
-    , m_starRatingStore(std::make_unique<StarRatingStore>(ratingsFile))
+    , m_starRatingStore(std::make_unique<StarRatingStore>(ratingsFile, *m_workQueues))
     , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, settingsFile))
     , m_settingsFile(settingsFile)
 {

@@ -19,6 +19,7 @@
 #include <optional>
 
 class ImageLoader;
+class WorkQueues;
 
 // The single source of truth of the running application: the open folder tree,
 // its images, the filters, the selection, the image in the viewer and the two
@@ -50,6 +51,7 @@ public:
     StarRatingStore &starRatingStore() { return *m_starRatingStore; }
     const StarRatingStore &starRatingStore() const { return *m_starRatingStore; }
     XmpRatingSync &xmpRatingSync() { return *m_xmpRatingSync; }
+    WorkQueues &workQueues() { return *m_workQueues; }
     // The INI file the settings live in; empty: the application's own.
     const QString &settingsFile() const { return m_settingsFile; }
 
@@ -176,6 +178,8 @@ private:
     void onRatingChanged(const QString &path, int oldRating, int newRating);
     bool passesFilters(const ImageItem &item) const;
 
+    // Until the application hands its own in: the pools the services post to.
+    std::unique_ptr<WorkQueues> m_workQueues;
     std::unique_ptr<FolderHistory> m_folderHistory;
     std::unique_ptr<FolderScanner> m_folderScanner;
     std::unique_ptr<ImageLoader> m_imageLoader;

@@ -10,52 +10,41 @@
 //                         adds an entry and a photo whose sidecar write
 //                         failed to the in-file ratings cache <file> -> "ok"
 #include "model/StarRatingStore.h"
+#include "model/WorkQueues.h"
 #include "state/InFileRatingCache.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
-#include <cstdio>
 
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: ratingpeer RATINGS_FILE\n");
-        return 2;
-    }
-    StarRatingStore store(QString::fromLocal8Bit(argv[1]));
+    WorkQueues queues;
+    StarRatingStore store(QCoreApplication::arguments().value(1), queues);
     QTextStream in(stdin);
     QTextStream out(stdout);
     QString line;
     while (in.readLineInto(&line)) {
-        const QString command = line.section(QLatin1Char(' '), 0, 0);
+        const auto word = [&line](int n) { return line.section(QLatin1Char(' '), n, n); };
+        const QString command = word(0);
         if (command == QLatin1String("set")) {
-            store.setRating(line.section(QLatin1Char(' '), 1, 1).toInt(),
-                            line.section(QLatin1Char(' '), 2));
+            store.setRating(word(1).toInt(), line.section(QLatin1Char(' '), 2));
             store.waitForSaved();
             out << "ok\n";
         } else if (command == QLatin1String("burst")) {
-            const int count = line.section(QLatin1Char(' '), 1, 1).toInt();
-            const int rating = line.section(QLatin1Char(' '), 2, 2).toInt();
-            const QString prefix = line.section(QLatin1Char(' '), 3);
-            for (int n = 0; n < count; ++n)
-                store.setRating(rating, prefix + QString::number(n) + QStringLiteral(".jpg"));
+            for (int n = 0; n < word(1).toInt(); ++n)
+                store.setRating(word(2).toInt(), word(3) + QString::number(n) + ".jpg");
             store.waitForSaved();
             out << "ok\n";
         } else if (command == QLatin1String("get")) {
             out << store.rating(line.section(QLatin1Char(' '), 1)) << '\n';
-        } else if (command == QLatin1String("cache")) {
-            const QString file = line.section(QLatin1Char(' '), 1, 1);
-            InFileRatingCache cache = InFileRatingCache::load(file);
-            cache.entries.insert(
-                line.section(QLatin1Char(' '), 2, 2),
-                {QStringLiteral("peer"), line.section(QLatin1Char(' '), 3, 3).toInt()});
-            cache.unwritten.insert(line.section(QLatin1Char(' '), 4, 4));
-            out << (cache.save(file) ? "ok\n" : "failed\n");
         } else if (command == QLatin1String("count")) {
             out << store.count() << '\n';
-        } else {
-            out << "unknown command\n";
+        } else if (command == QLatin1String("cache")) {
+            InFileRatingCache cache = InFileRatingCache::load(word(1));
+            cache.entries.insert(word(2), {QStringLiteral("peer"), word(3).toInt()});
+            cache.unwritten.insert(word(4));
+            out << (cache.save(word(1)) ? "ok\n" : "failed\n");
         }
         out.flush();
     }

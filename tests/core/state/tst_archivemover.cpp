@@ -649,7 +649,9 @@ void TestArchiveMover::archiveOfThreeSelectedImages()
     QCOMPARE(state.rating(moved), 4);
     QCOMPARE(state.availableStarRatings(), (QList<int>{0, 4}));
     state.starRatingStore().waitForSaved();
-    QCOMPARE(StarRatingStore(m_dir.path() + "/ratings.json").rating(target + "/IMG_1.jpg"), 4);
+    QCOMPARE(StarRatingStore(m_dir.path() + "/ratings.json", state.workQueues())
+                 .rating(target + "/IMG_1.jpg"),
+             4);
 }
 
 void TestArchiveMover::archiveWithNoImagesStillReports()
