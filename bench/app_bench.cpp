@@ -2,6 +2,7 @@
 // end, while a UI-thread heartbeat records the longest stall of the event loop.
 #include "BenchCorpus.h"
 #include "model/StarRatingStore.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 
 #include <QCoreApplication>
@@ -16,7 +17,8 @@ static void BM_OpenFolder100k(benchmark::State &state)
 {
     const QString root = BenchCorpus::scanTree();
     QTemporaryDir stores;
-    AppState appState(stores.path() + QStringLiteral("/ratings.json"),
+    WorkQueues queues;
+    AppState appState(queues, stores.path() + QStringLiteral("/ratings.json"),
                       stores.path() + QStringLiteral("/settings.ini"));
     double maxStallMs = 0;
     qsizetype images = 0;

@@ -19,6 +19,7 @@
 #include <optional>
 
 class ImageLoader;
+class WorkQueues;
 
 // The single source of truth of the running application: the open folder tree,
 // its images, the filters, the selection, the image in the viewer and the two
@@ -37,13 +38,16 @@ class AppState : public QObject
 public:
     using FormatCategory = ImageItem::FormatCategory;
 
-    // The stores use their default locations.
-    explicit AppState(QObject *parent = nullptr);
+    // The stores use their default locations. Work off the UI thread runs on
+    // `queues`, which outlive the state.
+    explicit AppState(WorkQueues &queues, QObject *parent = nullptr);
     // Stores at explicit places; for tests and tools.
-    AppState(const QString &ratingsFile, const QString &settingsFile, QObject *parent = nullptr);
+    AppState(WorkQueues &queues, const QString &ratingsFile, const QString &settingsFile,
+             QObject *parent = nullptr);
     ~AppState() override;
 
     // Services.
+    WorkQueues &workQueues() { return m_workQueues; }
     FolderHistory &folderHistory() { return *m_folderHistory; }
     FolderScanner &folderScanner() { return *m_folderScanner; }
     ImageLoader &imageLoader() { return *m_imageLoader; }
@@ -176,6 +180,7 @@ private:
     void onRatingChanged(const QString &path, int oldRating, int newRating);
     bool passesFilters(const ImageItem &item) const;
 
+    WorkQueues &m_workQueues;
     std::unique_ptr<FolderHistory> m_folderHistory;
     std::unique_ptr<FolderScanner> m_folderScanner;
     std::unique_ptr<ImageLoader> m_imageLoader;

@@ -7,6 +7,7 @@
 #include "imaging/RAWProcessor.h"
 #include "imaging/RawWorkLimit.h"
 #include "imaging/ThumbnailDiskCache.h"
+#include "model/WorkQueues.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -32,10 +33,10 @@ struct FullLoad
     std::optional<ImageLoadError::Kind> error;
 };
 
-FullLoad loadFull(const QString &path)
+FullLoad loadFull(const QString &path, DecodeFailureMemory *failures = nullptr)
 {
     try {
-        return {RAWProcessor::loadImageSync(path), std::nullopt};
+        return {ImageDecoder::fullImage(path, failures), std::nullopt};
     } catch (const ImageLoadError &error) {
         return {{}, error.kind()};
     }
@@ -92,7 +93,8 @@ class TestBadInput : public QObject
 
 private:
     QTemporaryDir m_dir;
-    RAWProcessor m_processor;
+    WorkQueues m_queues;
+    RAWProcessor m_processor{m_queues};
     QString file(const QString &name) const { return m_dir.filePath(name); }
 
     // Every entry point on one file: none may crash or hang, and a full load
@@ -193,8 +195,10 @@ private Q_SLOTS:
         twelveBit[twelveBit.indexOf("\xFF\xC0") + 4] = 12; // SOF0 precision
         const QString path = file(QStringLiteral("twelve_bit.jpg"));
         writeBytes(path, twelveBit);
-        QVERIFY(ImageLoader::decodeThumbnail(path, 320).isNull());
-        QCOMPARE(loadFull(path).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        DecodeFailureMemory memory;
+        const auto thumbnail = [&] { return ImageDecoder::thumbnail(path, 320, {}, {}, &memory); };
+        QVERIFY(thumbnail().isNull());
+        QCOMPARE(loadFull(path, &memory).error, std::optional(ImageLoadError::Kind::decodeFailed));
         struct stat failed;
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &failed), 0);
 
@@ -202,8 +206,10 @@ private Q_SLOTS:
         writeBytes(path, good);
         const struct timespec times[2] = {failed.st_atim, failed.st_mtim};
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
-        QVERIFY(ImageLoader::decodeThumbnail(path, 320).isNull());
-        QCOMPARE(loadFull(path).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        QVERIFY(thumbnail().isNull());
+        QCOMPARE(loadFull(path, &memory).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        // Without a memory, nothing is remembered.
+        QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
 
         // Changed on disk (a new time): decoded again.
         QFile touched(path);
@@ -211,8 +217,8 @@ private Q_SLOTS:
         QVERIFY(touched.setFileTime(QDateTime::currentDateTime().addSecs(60),
                                     QFileDevice::FileModificationTime));
         touched.close();
-        QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
-        QVERIFY(hasUprightQuadrants(loadFull(path).image));
+        QVERIFY(hasUprightQuadrants(thumbnail()));
+        QVERIFY(hasUprightQuadrants(loadFull(path, &memory).image));
     }
 
     void rawOutOfTimeIsTriedAgain()
@@ -227,14 +233,15 @@ private Q_SLOTS:
         QVERIFY(dng.contains(preview));
         dng.replace(preview, QByteArray(preview.size(), 'x'));
         writeBytes(path, dng);
+        DecodeFailureMemory memory;
         RawWorkLimit::setTimeLimitForTests(std::chrono::milliseconds(0));
         auto restore = qScopeGuard([] { RawWorkLimit::setTimeLimitForTests(std::nullopt); });
-        QCOMPARE(loadFull(path).error, std::optional(ImageLoadError::Kind::decodeFailed));
-        QVERIFY(ImageLoader::decodeThumbnail(path, 100).isNull());
+        QCOMPARE(loadFull(path, &memory).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        QVERIFY(ImageDecoder::thumbnail(path, 100, {}, {}, &memory).isNull());
         restore.dismiss();
         RawWorkLimit::setTimeLimitForTests(std::nullopt);
-        QCOMPARE(loadFull(path).image.size(), QSize(320, 240));
-        QVERIFY(!ImageLoader::decodeThumbnail(path, 100).isNull());
+        QCOMPARE(loadFull(path, &memory).image.size(), QSize(320, 240));
+        QVERIFY(!ImageDecoder::thumbnail(path, 100, {}, {}, &memory).isNull());
     }
 
     void decompressionBombsAreRefused_data()
@@ -312,18 +319,25 @@ private Q_SLOTS:
         QFETCH(QByteArray, bytes);
         const QString path = file(name);
         writeBytes(path, bytes);
-        QVERIFY(!ImageDecoder::thumbnail(path, 320, {}, [] { return true; }).isNull());
+        DecodeFailureMemory &memory = m_queues.decodeFailures();
+        QVERIFY(!ImageDecoder::thumbnail(
+                     path, 320, {}, [] { return true; }, &memory)
+                     .isNull());
         int asked = 0;
         const auto wantedThrice = [&asked] { return ++asked <= 3; };
-        QVERIFY(ImageDecoder::thumbnail(path, 320, {}, wantedThrice).isNull());
+        QVERIFY(ImageDecoder::thumbnail(path, 320, {}, wantedThrice, &memory).isNull());
         asked = 0;
         const bool jpeg = name.endsWith(QLatin1String(".jpg"));
         if (jpeg)
-            QVERIFY(ImageDecoder::fullImage(path, QSize(), {}, wantedThrice).isNull());
-        // Stopped is not failed: the session does not remember it as one.
-        QVERIFY(!ImageDecoder::thumbnail(path, 320, {}, [] { return true; }).isNull());
+            QVERIFY(ImageDecoder::fullImage(path, QSize(), {}, wantedThrice, m_queues).isNull());
+        // Stopped is not failed: the memory does not take it for one.
+        QVERIFY(!ImageDecoder::thumbnail(
+                     path, 320, {}, [] { return true; }, &memory)
+                     .isNull());
         if (jpeg)
-            QVERIFY(!ImageDecoder::fullImage(path, QSize(), {}, [] { return true; }).isNull());
+            QVERIFY(!ImageDecoder::fullImage(
+                         path, QSize(), {}, [] { return true; }, m_queues)
+                         .isNull());
     }
 
     void carvedFilesAreNotReadWhole()
@@ -378,7 +392,7 @@ private Q_SLOTS:
         // So large that its budget lasts minutes: it ends only when no longer wanted.
         const QString large = file(QStringLiteral("damaged_large.iiq"));
         QVERIFY(writeSparse(large, damagedIiq(16), qint64(1) << 28));
-        auto processor = std::make_unique<RAWProcessor>();
+        auto processor = std::make_unique<RAWProcessor>(m_queues);
         QFuture<QImage> left = processor->decodeRAW(large);
         left.cancel();
         QTRY_VERIFY(left.isFinished());
@@ -386,7 +400,7 @@ private Q_SLOTS:
         const QFuture<QImage> abandoned = processor->decodeRAW(large);
         processor.reset();
         QTRY_VERIFY(abandoned.isFinished());
-        RAWProcessor::waitForRetiredProcessors();
+        m_queues.processorRetirement().waitForDone();
     }
 
     void hundredMegapixelPhotoLoads()

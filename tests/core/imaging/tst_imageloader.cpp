@@ -8,8 +8,10 @@
 #include "imaging/ThumbnailDiskCache.h"
 #include "imaging/ThumbnailJobQueue.h"
 #include "model/FolderScanner.h"
+#include "model/WorkQueues.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -186,7 +188,9 @@ private Q_SLOTS:
         QCOMPARE(sharp.size(), QSize(320, 240));
         QVERIFY(colourNear(sharp.pixelColor(160, 120), Qt::red, 30));
 
-        ImageLoader loader;
+        WorkQueues queues;
+
+        ImageLoader loader(queues);
         QList<QImage> shown;
         QList<bool> cachedWhenShown, loadingWhenShown;
         connect(
@@ -433,7 +437,8 @@ private Q_SLOTS:
         };
         writeEntry(mtimeOf(path));
         {
-            ImageLoader loader;
+            WorkQueues queues;
+            ImageLoader loader(queues);
             loader.setDiskCacheRoot(root);
             const QImage image = waitFor(loader.loadThumbnail(ImageItem(path), 320));
             QCOMPARE(image.size(), QSize(320, 240));
@@ -442,7 +447,8 @@ private Q_SLOTS:
         // The file changed since: the entry is stale, the picture is decoded
         // and the entry replaced by one that matches.
         writeEntry(mtimeOf(path) - 10);
-        ImageLoader loader;
+        WorkQueues queues;
+        ImageLoader loader(queues);
         loader.setDiskCacheRoot(root);
         const QImage decoded = waitFor(loader.loadThumbnail(ImageItem(path), 320));
         QCOMPARE(decoded.size(), QSize(320, 240));
@@ -460,7 +466,7 @@ private Q_SLOTS:
                      (QFile::ReadGroup | QFile::ReadOther),
                  QFile::Permissions());
         // A HiDPI cell's size goes to the larger folder.
-        ImageLoader hidpi;
+        ImageLoader hidpi(queues);
         hidpi.setDiskCacheRoot(root);
         QCOMPARE(waitFor(hidpi.loadThumbnail(ImageItem(path), 640)).size(), QSize(640, 480));
         QVERIFY(QFile::exists(sharedEntry(root, QStringLiteral("xx-large"), path)));
@@ -476,7 +482,7 @@ private Q_SLOTS:
         QCOMPARE(found.verdict, ThumbnailDiskCache::Verdict::hit);
         QCOMPARE(found.image.size(), QSize(512, 256));
         // A folder opened again shows it transparent, as when it was decoded.
-        ImageLoader reopened;
+        ImageLoader reopened(queues);
         reopened.setDiskCacheRoot(root);
         const QImage shown = waitFor(reopened.loadThumbnail(ImageItem(path), 320));
         QCOMPARE(shown.size(), QSize(320, 160));
@@ -491,7 +497,8 @@ private Q_SLOTS:
         QVERIFY(broken.open(QIODevice::WriteOnly));
         broken.write("\xFF\xD8 not really a JPEG");
         broken.close();
-        ImageLoader loader;
+        WorkQueues queues;
+        ImageLoader loader(queues);
         loader.setDiskCacheRoot(root);
         QVERIFY(waitFor(loader.loadThumbnail(ImageItem(path), 320)).isNull());
         const QStringList failed =
@@ -561,7 +568,8 @@ private Q_SLOTS:
         const QString path = child.images[0].path();
         QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
         QVERIFY(hasUprightQuadrants(ImageDecoder::fullImage(path)));
-        ImageLoader loader;
+        WorkQueues queues;
+        ImageLoader loader(queues);
         loader.setDiskCacheRoot(file(QStringLiteral("latin1-cache")));
         QVERIFY(!waitFor(loader.loadThumbnail(child.images[0], 320)).isNull());
         // QDir cannot remove what it cannot name.
@@ -571,7 +579,8 @@ private Q_SLOTS:
 
     void concurrentRequestsShareOneDecode()
     {
-        ImageLoader loader;
+        WorkQueues queues;
+        ImageLoader loader(queues);
         const ImageItem item(photo(QStringLiteral("shared.jpg")));
         QSignalSpy ready(&loader, &ImageLoader::thumbnailReady);
         QFuture<QImage> first = loader.loadThumbnail(item, 320);
@@ -591,7 +600,8 @@ private Q_SLOTS:
 
     void cachedThumbnailServesAnySize()
     {
-        ImageLoader loader;
+        WorkQueues queues;
+        ImageLoader loader(queues);
         const ImageItem item(photo(QStringLiteral("cached.jpg")));
         const QImage first = waitFor(loader.loadThumbnail(item, 320));
         QCOMPARE(first.size(), QSize(320, 213));
@@ -664,7 +674,8 @@ private Q_SLOTS:
 
     void cacheIsBoundedByMemoryLeastRecentlyUsedFirst()
     {
-        ImageLoader loader;
+        WorkQueues queues;
+        ImageLoader loader(queues);
         // Room for two 320 x 213 thumbnails (about 266 KiB each), not three.
         loader.setCacheLimitBytes(600 * 1024);
         const ImageItem a(photo(QStringLiteral("lru-a.jpg")));
@@ -686,7 +697,8 @@ private Q_SLOTS:
 
     void failuresAreRetried()
     {
-        ImageLoader loader;
+        WorkQueues queues;
+        ImageLoader loader(queues);
         const QString path = file(QStringLiteral("not_an_image.jpg"));
         QFile text(path);
         QVERIFY(text.open(QIODevice::WriteOnly));
@@ -706,9 +718,38 @@ private Q_SLOTS:
         QCOMPARE(second.size(), QSize(320, 160));
     }
 
+    // A file known to fail is not decoded again by the loaders of the same
+    // queues until it changes; other queues keep a memory of their own.
+    void failedFilesAreRememberedByTheirQueuesAlone()
+    {
+        const QString path = file(QStringLiteral("remembered.jpg"));
+        const QByteArray picture = jpegBytes(quadrantPicture(400, 200));
+        const QDateTime stamp = QDateTime::currentDateTime().addSecs(-60);
+        const auto writeKeepingStamp = [&](const QByteArray &bytes) {
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(bytes);
+            out.flush(); // before the time is set: a later flush would change it
+            QVERIFY(out.setFileTime(stamp, QFileDevice::FileModificationTime));
+        };
+        writeKeepingStamp(QByteArray(picture.size(), 'x'));
+        WorkQueues first;
+        ImageLoader remembering(first);
+        remembering.setDiskCacheRoot({});
+        QVERIFY(waitFor(remembering.loadThumbnail(ImageItem(path), 320)).isNull());
+        // Repaired behind the program's back, with the same size and time.
+        writeKeepingStamp(picture);
+        QVERIFY(waitFor(remembering.loadThumbnail(ImageItem(path), 320)).isNull());
+        WorkQueues second;
+        ImageLoader fresh(second);
+        fresh.setDiskCacheRoot({});
+        QCOMPARE(waitFor(fresh.loadThumbnail(ImageItem(path), 320)).size(), QSize(320, 160));
+    }
+
     void clearCacheKeepsJobsInFlight()
     {
-        ImageLoader loader;
+        WorkQueues queues;
+        ImageLoader loader(queues);
         const ImageItem done(photo(QStringLiteral("done.jpg")));
         QVERIFY(!waitFor(loader.loadThumbnail(done, 320)).isNull());
         const ImageItem running(photo(QStringLiteral("running.jpg")));
@@ -725,7 +766,8 @@ private Q_SLOTS:
 
     void manyFilesAllComplete()
     {
-        ImageLoader loader;
+        WorkQueues queues;
+        ImageLoader loader(queues);
         QList<QFuture<QImage>> futures;
         QStringList paths;
         for (int i = 0; i < 24; ++i) {

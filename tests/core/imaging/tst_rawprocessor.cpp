@@ -2,6 +2,7 @@
 #include "ImagingFixtures.h"
 #include "imaging/ImageLoadError.h"
 #include "imaging/RAWProcessor.h"
+#include "model/WorkQueues.h"
 
 #include <QColorSpace>
 #include <QFile>
@@ -57,7 +58,8 @@ class TestRAWProcessor : public QObject
 
 private:
     QTemporaryDir m_dir;
-    RAWProcessor m_processor;
+    WorkQueues m_queues;
+    RAWProcessor m_processor{m_queues};
     QString file(const QString &name) const { return m_dir.filePath(name); }
     QString textFile(const QString &name)
     {
@@ -208,7 +210,7 @@ private Q_SLOTS:
 
     void rawContextIsCreatedOnceAndReused()
     {
-        RAWProcessor processor;
+        RAWProcessor processor(m_queues);
         QCOMPARE(processor.rawContextCount(), 0);
         const QString path = file(QStringLiteral("reuse.dng"));
         QVERIFY(writeDng(path, 128, 96, quadrantPicture(64, 48)));
@@ -225,7 +227,7 @@ private Q_SLOTS:
         FifoGate gate(file(QStringLiteral("hold.fifo")));
         QVERIFY(gate.isMade());
         const QString jpeg = writeJpeg(file(QStringLiteral("queued.jpg")), quadrantPicture(80, 60));
-        auto processor = std::make_unique<RAWProcessor>();
+        auto processor = std::make_unique<RAWProcessor>(m_queues);
         const QFuture<QImage> held = processor->loadImage(gate.path());
         const QFuture<QImage> queued = processor->loadImage(jpeg);
         QTRY_VERIFY(gate.isHeld());
@@ -237,7 +239,7 @@ private Q_SLOTS:
         QCOMPARE(queued.resultCount(), 0);
         gate.release();
         QCOMPARE(outcomeOf(held).error, decodeFailed); // an empty file
-        RAWProcessor::waitForRetiredProcessors();
+        m_queues.processorRetirement().waitForDone();
     }
 
     void errorsCarryTheirTexts()

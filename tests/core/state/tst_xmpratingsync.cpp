@@ -3,6 +3,7 @@
 #include "imaging/InFileRatingReader.h"
 #include "imaging/XmpSidecarWriter.h"
 #include "model/LocalFileName.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 #include "state/ArchiveMover.h"
 #include "state/InFileRatingCache.h"
@@ -57,6 +58,7 @@ class TestXmpRatingSync : public QObject
 
 private:
     QTemporaryDir m_dir;
+    WorkQueues m_queues;
     std::unique_ptr<AppState> m_state;
     std::function<void()> m_unlockFolder;
 
@@ -86,8 +88,8 @@ private:
 
     void makeState()
     {
-        m_state = std::make_unique<AppState>(m_dir.filePath(QStringLiteral("ratings.json")),
-                                             settingsFile());
+        m_state = std::make_unique<AppState>(
+            m_queues, m_dir.filePath(QStringLiteral("ratings.json")), settingsFile());
     }
 
     void openPhotos()
