@@ -17,7 +17,8 @@ static void BM_OpenFolder100k(benchmark::State &state)
 {
     const QString root = BenchCorpus::scanTree();
     QTemporaryDir stores;
-    AppState appState(stores.path() + QStringLiteral("/ratings.json"),
+    WorkQueues queues;
+    AppState appState(queues, stores.path() + QStringLiteral("/ratings.json"),
                       stores.path() + QStringLiteral("/settings.ini"));
     double maxStallMs = 0;
     qsizetype images = 0;

@@ -6,6 +6,7 @@
 #include "export/LogoCatalogue.h"
 #include "export/PreviewScheduler.h"
 #include "imaging/RAWProcessor.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 
 #include <QDir>
@@ -121,9 +122,10 @@ void BM_BatchExport20(benchmark::State &state)
             QFile::copy(first, path);
         items << ImageItem(path);
     }
-    AppState appState(dir.filePath(QStringLiteral("ratings.json")),
+    WorkQueues queues;
+    AppState appState(queues, dir.filePath(QStringLiteral("ratings.json")),
                       dir.filePath(QStringLiteral("settings.ini")));
-    RAWProcessor raw;
+    RAWProcessor raw(queues);
     for (auto _ : state) {
         state.PauseTiming();
         QDir(dir.filePath(QStringLiteral("图片边框"))).removeRecursively();

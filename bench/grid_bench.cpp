@@ -7,6 +7,7 @@
 #include "browse/ThumbnailListModel.h"
 #include "browse/ThumbnailListView.h"
 #include "imaging/ImageLoader.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 
 #include <QApplication>
@@ -35,6 +36,7 @@ constexpr int kFlingDistinctPictures = 8;
 struct LargeLibrary
 {
     QTemporaryDir dir;
+    WorkQueues queues;
     std::unique_ptr<AppState> state;
 
     LargeLibrary()
@@ -52,7 +54,7 @@ struct LargeLibrary
         file.open(QIODevice::WriteOnly);
         file.write(QJsonDocument(ratings).toJson(QJsonDocument::Compact));
         file.close();
-        state = std::make_unique<AppState>(file.fileName(), dir.path() + "/settings.ini");
+        state = std::make_unique<AppState>(queues, file.fileName(), dir.path() + "/settings.ini");
         state->setImages(items);
     }
 };
@@ -159,7 +161,8 @@ static void paintScreenful(benchmark::State &bench, bool cold)
         QFile(folder + QStringLiteral("/.complete")).open(QIODevice::WriteOnly);
     }
     QTemporaryDir stores;
-    AppState state(stores.path() + "/ratings.json", stores.path() + "/settings.ini");
+    WorkQueues queues;
+    AppState state(queues, stores.path() + "/ratings.json", stores.path() + "/settings.ini");
     QFuture<void> opened = state.openFolder(QUrl::fromLocalFile(folder), false);
     waitUntil([&] { return opened.isFinished(); });
     for (int i = 0; i < state.images().size(); i += 3)
@@ -214,7 +217,8 @@ static void BM_FlingToEnd(benchmark::State &bench)
 {
     const QString folder = flingCorpus();
     QTemporaryDir stores;
-    AppState state(stores.path() + "/ratings.json", stores.path() + "/settings.ini");
+    WorkQueues queues;
+    AppState state(queues, stores.path() + "/ratings.json", stores.path() + "/settings.ini");
     ThumbnailGridView grid(state);
     grid.resize(1200, 800);
     grid.show();

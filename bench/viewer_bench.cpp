@@ -6,6 +6,7 @@
 #include "editor/FrameExportView.h"
 #include "export/LogoCatalogue.h"
 #include "imaging/RAWProcessor.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
 #include "viewer/NeighbourPrefetchCache.h"
@@ -151,6 +152,7 @@ double residentMiB()
 struct StepFixture
 {
     QTemporaryDir dir;
+    WorkQueues queues;
     std::unique_ptr<AppState> appState;
     std::unique_ptr<ImageViewerView> viewer;
 
@@ -160,7 +162,7 @@ struct StepFixture
         QList<ImageItem> items;
         for (int i = 0; i < count; ++i)
             items.append(ImageItem(photoFiles()[i % photoFiles().size()]));
-        appState = std::make_unique<AppState>(dir.filePath(QStringLiteral("r.json")),
+        appState = std::make_unique<AppState>(queues, dir.filePath(QStringLiteral("r.json")),
                                               dir.filePath(QStringLiteral("s.ini")));
         appState->setImages(items);
         viewer = std::make_unique<ImageViewerView>(*appState);
@@ -269,7 +271,8 @@ void BM_EditorCloseDuringLoad(benchmark::State &state)
         state.SkipWithError("cannot write the DNG");
         return;
     }
-    AppState appState(dir.filePath(QStringLiteral("r.json")),
+    WorkQueues queues;
+    AppState appState(queues, dir.filePath(QStringLiteral("r.json")),
                       dir.filePath(QStringLiteral("s.ini")));
     for (auto _ : state) {
         state.PauseTiming();
@@ -285,7 +288,7 @@ void BM_EditorCloseDuringLoad(benchmark::State &state)
         editor->reject();
         editor.reset();
         state.PauseTiming();
-        RAWProcessor::waitForRetiredProcessors(); // not piled up across iterations
+        queues.processorRetirement().waitForDone(); // not piled up across iterations
         state.ResumeTiming();
     }
 }

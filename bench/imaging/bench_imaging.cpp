@@ -13,6 +13,7 @@
 #include "imaging/ImageLoader.h"
 #include "imaging/RAWProcessor.h"
 #include "imaging/ThumbnailDiskCache.h"
+#include "model/WorkQueues.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -263,10 +264,11 @@ void runBatch(benchmark::State &state, int threads)
     const double cpuStart = processCpuSeconds();
     const double wallStart = wallSeconds();
     for (auto _ : state) {
-        ImageLoader loader;
-        loader.setDiskCacheRoot({}); // every file decoded
+        WorkQueues queues;
         if (threads > 0)
-            loader.setMaxThreadCount(threads);
+            queues.decode().setMaxThreadCount(threads);
+        ImageLoader loader(queues);
+        loader.setDiskCacheRoot({}); // every file decoded
         int done = 0;
         QEventLoop loop;
         QObject::connect(&loader, &ImageLoader::thumbnailReady, &loop, [&] {
@@ -307,7 +309,8 @@ void BM_RawPreview(benchmark::State &state)
 void BM_DecodeRAW(benchmark::State &state)
 {
     const QString path = Fixtures::instance().dng();
-    RAWProcessor processor;
+    WorkQueues queues;
+    RAWProcessor processor(queues);
     for (auto _ : state) {
         const QImage image = processor.decodeRAW(path).result();
         if (image.size() != QSize(3000, 2000))
@@ -356,7 +359,8 @@ void BM_ReopenScreenful(benchmark::State &state, bool warm)
     QTemporaryDir cacheDir;
     const QString root = cacheDir.filePath(QStringLiteral("thumbnails"));
     if (warm) {
-        ImageLoader filler;
+        WorkQueues fillerQueues;
+        ImageLoader filler(fillerQueues);
         filler.setDiskCacheRoot(root);
         loadAll(filler, paths, 320);
     }
@@ -366,7 +370,8 @@ void BM_ReopenScreenful(benchmark::State &state, bool warm)
             QDir(root).removeRecursively();
             state.ResumeTiming();
         }
-        ImageLoader loader;
+        WorkQueues queues;
+        ImageLoader loader(queues);
         loader.setDiskCacheRoot(root);
         loadAll(loader, paths, 320);
         if (!loader.cachedThumbnail(paths.last()))
@@ -382,7 +387,8 @@ void BM_ThumbnailPeakMemory(benchmark::State &state)
     // Argument: -1 every kind in turn, else only the DNG (0), PNG (1) or WebP (2).
     const QStringList paths = Fixtures::instance().sources45MP(100, int(state.range(0)));
     for (auto _ : state) {
-        ImageLoader loader;
+        WorkQueues queues;
+        ImageLoader loader(queues);
         loader.setDiskCacheRoot({});
         // Memory freed earlier (writing the sources, an earlier run) goes back
         // to the system first, or the jobs would reuse it unseen.
@@ -409,7 +415,8 @@ void BM_ThumbnailCacheMemory2000(benchmark::State &state)
 {
     const QStringList paths = Fixtures::instance().batch(2000, 640, 480);
     for (auto _ : state) {
-        ImageLoader loader;
+        WorkQueues queues;
+        ImageLoader loader(queues);
         loader.setDiskCacheRoot({});
         const qint64 before = residentBytes();
         int done = 0;
@@ -507,7 +514,8 @@ public:
         }
         case Hostile::damagedRaw:
             try {
-                RAWProcessor().decodeRAW(m_path).result();
+                WorkQueues queues;
+                RAWProcessor(queues).decodeRAW(m_path).result();
                 return false;
             } catch (const ImageLoadError &) {
                 return true;

@@ -9,12 +9,6 @@ namespace HostileFiles {
 
 namespace {
 
-QByteArray be32(quint32 v)
-{
-    const char bytes[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-    return QByteArray(bytes, 4);
-}
-
 QByteArray le16(quint16 v)
 {
     const char bytes[2] = {char(v), char(v >> 8)};
@@ -35,11 +29,6 @@ quint32 crc32(const QByteArray &data)
             crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
     }
     return ~crc;
-}
-
-QByteArray pngChunk(const QByteArray &type, const QByteArray &data)
-{
-    return be32(quint32(data.size())) + type + data + be32(crc32(type + data));
 }
 
 // Deflate's bit order: values least significant bit first, Huffman codes
@@ -76,14 +65,15 @@ private:
 
 } // namespace
 
-QByteArray bigEndian32(quint32 value)
+QByteArray bigEndian32(quint32 v)
 {
-    return be32(value);
+    const char bytes[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    return QByteArray(bytes, 4);
 }
 
 QByteArray pngChunkOf(const QByteArray &type, const QByteArray &data)
 {
-    return pngChunk(type, data);
+    return bigEndian32(quint32(data.size())) + type + data + bigEndian32(crc32(type + data));
 }
 
 QByteArray zlibZeros(qint64 count)
@@ -105,18 +95,19 @@ QByteArray zlibZeros(qint64 count)
     bits.putCode(0, 7); // end of block
     // Adler-32 of zeros: the sum of ones stays 1, the sum of sums counts.
     const quint32 adler = quint32(count % 65521) << 16 | 1u;
-    return QByteArray("\x78\x01", 2) + bits.finish() + be32(adler);
+    return QByteArray("\x78\x01", 2) + bits.finish() + bigEndian32(adler);
 }
 
 QByteArray flatPng(QSize size, const QList<QPair<QByteArray, QByteArray>> &texts)
 {
-    const QByteArray ihdr = be32(quint32(size.width())) + be32(quint32(size.height())) +
+    const QByteArray ihdr = bigEndian32(quint32(size.width())) +
+                            bigEndian32(quint32(size.height())) +
                             QByteArray("\x01\x00\x00\x00\x00", 5); // 1-bit grey
-    QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr);
+    QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunkOf("IHDR", ihdr);
     for (const auto &[key, text] : texts)
-        png += pngChunk("tEXt", key + '\0' + text);
+        png += pngChunkOf("tEXt", key + '\0' + text);
     const qint64 rowBytes = 1 + (qint64(size.width()) + 7) / 8; // filter byte first
-    return png + pngChunk("IDAT", zlibZeros(rowBytes * size.height())) + pngChunk("IEND", {});
+    return png + pngChunkOf("IDAT", zlibZeros(rowBytes * size.height())) + pngChunkOf("IEND", {});
 }
 
 QByteArray flatTiff(QSize size)

@@ -30,44 +30,20 @@ QImage quadrantPicture(int width, int height)
 
 QImage storedForOrientation(const QImage &upright, int orientation)
 {
+    // Per tag: whether stored rows are upright columns (row 0 and column 0
+    // swap places), and whether the upright x or y then runs backwards.
+    static const bool rules[9][3] = {{},        {0, 0, 0}, {0, 1, 0}, {0, 1, 1}, {0, 0, 1},
+                                     {1, 0, 0}, {1, 1, 0}, {1, 1, 1}, {1, 0, 1}};
+    const auto &[swap, backwardsX, backwardsY] =
+        rules[orientation >= 1 && orientation <= 8 ? orientation : 1];
     const int dw = upright.width(), dh = upright.height();
-    const bool swap = orientation >= 5 && orientation <= 8;
-    const int sw = swap ? dh : dw, sh = swap ? dw : dh;
-    QImage stored(sw, sh, QImage::Format_RGB32);
-    for (int sy = 0; sy < sh; ++sy) {
-        for (int sx = 0; sx < sw; ++sx) {
-            int dx = sx, dy = sy;
-            switch (orientation) {
-            case 2:
-                dx = dw - 1 - sx;
-                break;
-            case 3:
-                dx = dw - 1 - sx;
-                dy = dh - 1 - sy;
-                break;
-            case 4:
-                dy = dh - 1 - sy;
-                break;
-            case 5:
-                dx = sy;
-                dy = sx;
-                break; // row 0 left, column 0 top
-            case 6:
-                dx = dw - 1 - sy;
-                dy = sx;
-                break; // row 0 right, column 0 top
-            case 7:
-                dx = dw - 1 - sy;
-                dy = dh - 1 - sx;
-                break; // row 0 right, column 0 bottom
-            case 8:
-                dx = sy;
-                dy = dh - 1 - sx;
-                break; // row 0 left, column 0 bottom
-            default:
-                break;
-            }
-            stored.setPixel(sx, sy, upright.pixel(dx, dy));
+    QImage stored(swap ? dh : dw, swap ? dw : dh, QImage::Format_RGB32);
+    for (int sy = 0; sy < stored.height(); ++sy) {
+        for (int sx = 0; sx < stored.width(); ++sx) {
+            const int ux = swap ? sy : sx, uy = swap ? sx : sy;
+            stored.setPixel(
+                sx, sy,
+                upright.pixel(backwardsX ? dw - 1 - ux : ux, backwardsY ? dh - 1 - uy : uy));
         }
     }
     return stored;
@@ -94,6 +70,18 @@ bool hasUprightQuadrants(const QImage &image, int tolerance)
            colourNear(colourAtFraction(image, 0.75, 0.25), Qt::green, tolerance) &&
            colourNear(colourAtFraction(image, 0.25, 0.75), Qt::blue, tolerance) &&
            colourNear(colourAtFraction(image, 0.75, 0.75), Qt::white, tolerance);
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QString writeJpeg(const QString &path, const QImage &image, int quality)
@@ -163,6 +151,23 @@ void editExif(const QString &path, const std::function<void(Exiv2::ExifData &)> 
 
 namespace {
 
+// `image` as libheif's interleaved RGB or RGBA picture; the caller releases it.
+heif_image *heifPicture(const QImage &image, bool alpha)
+{
+    const QImage pixels =
+        image.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    heif_image *picture = nullptr;
+    heif_image_create(pixels.width(), pixels.height(), heif_colorspace_RGB,
+                      alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &picture);
+    heif_image_add_plane(picture, heif_channel_interleaved, pixels.width(), pixels.height(), 8);
+    int stride = 0;
+    uint8_t *plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
+    for (int y = 0; y < pixels.height(); ++y)
+        memcpy(plane + y * stride, pixels.constScanLine(y),
+               size_t(pixels.width()) * (alpha ? 4 : 3));
+    return picture;
+}
+
 QByteArray exifBlockWithOrientation(int orientation)
 {
     Exiv2::ExifData exif;
@@ -182,7 +187,6 @@ bool writeHeif(const QString &path, const QImage &image, bool avif, int orientat
                int exifOrientation, int nclxPrimaries, int thumbnailSize,
                const QByteArray &iccProfile)
 {
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
     std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(),
                                                                         &heif_context_free);
     heif_encoder *encoder = nullptr;
@@ -191,14 +195,7 @@ bool writeHeif(const QString &path, const QImage &image, bool avif, int orientat
             .code != heif_error_Ok)
         return false;
     heif_encoder_set_lossy_quality(encoder, 90);
-    heif_image *picture = nullptr;
-    heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB,
-                      &picture);
-    heif_image_add_plane(picture, heif_channel_interleaved, rgb.width(), rgb.height(), 8);
-    int stride = 0;
-    uint8_t *plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
-    for (int y = 0; y < rgb.height(); ++y)
-        memcpy(plane + y * stride, rgb.constScanLine(y), size_t(rgb.width()) * 3);
+    heif_image *picture = heifPicture(image, false);
 
     heif_color_profile_nclx *nclx = heif_nclx_color_profile_alloc();
     nclx->color_primaries = heif_color_primaries(nclxPrimaries);
@@ -279,7 +276,6 @@ bool writeGainMapHeic(const QString &path, const QImage &image, int thumbnailSiz
     // libheif writes the parts: an opaque alpha plane becomes an auxiliary
     // image linked by 'auxl', and an item of type 'tmap' can only be added as
     // metadata (linked by 'cdsc').
-    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
     std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(),
                                                                         &heif_context_free);
     heif_encoder *encoder = nullptr;
@@ -287,14 +283,7 @@ bool writeGainMapHeic(const QString &path, const QImage &image, int thumbnailSiz
         heif_error_Ok)
         return false;
     heif_encoder_set_lossy_quality(encoder, 90);
-    heif_image *picture = nullptr;
-    heif_image_create(rgba.width(), rgba.height(), heif_colorspace_RGB,
-                      heif_chroma_interleaved_RGBA, &picture);
-    heif_image_add_plane(picture, heif_channel_interleaved, rgba.width(), rgba.height(), 8);
-    int stride = 0;
-    uint8_t *plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
-    for (int y = 0; y < rgba.height(); ++y)
-        memcpy(plane + y * stride, rgba.constScanLine(y), size_t(rgba.width()) * 4);
+    heif_image *picture = heifPicture(image, true);
     heif_image_handle *handle = nullptr;
     heif_image_handle *thumbnail = nullptr;
     const QByteArray toneMap(8, '\0');

@@ -23,6 +23,10 @@ bool hasUprightQuadrants(const QImage &image, int tolerance = 40);
 bool colourNear(QColor actual, QColor expected, int tolerance);
 QColor colourAtFraction(const QImage &image, qreal fx, qreal fy);
 
+// `bytes` as the whole of the file at `path`; false when it cannot be written.
+bool writeBytes(const QString &path, const QByteArray &bytes);
+QByteArray readBytes(const QString &path);
+
 QString writeJpeg(const QString &path, const QImage &image, int quality = 90);
 QString writePng(const QString &path, const QImage &image);
 // A JPEG of one colour written row by row, so that a picture of hundreds of

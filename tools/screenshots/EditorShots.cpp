@@ -5,6 +5,7 @@
 #include "editor/SharedColorPanel.h"
 #include "export/FrameExportModel.h"
 #include "export/LogoCatalogue.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 
 #include <QColorDialog>
@@ -45,7 +46,8 @@ QString photoWithExif(const ScreenshotContext &context, const QString &name, QSi
 
 AppState &screenshotState(const ScreenshotContext &context)
 {
-    static AppState state(QDir(context.scratchDir).filePath(QStringLiteral("ratings.json")),
+    static WorkQueues queues;
+    static AppState state(queues, QDir(context.scratchDir).filePath(QStringLiteral("ratings.json")),
                           QDir(context.scratchDir).filePath(QStringLiteral("settings.ini")));
     return state;
 }

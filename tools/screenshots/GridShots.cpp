@@ -10,6 +10,7 @@
 #include "browse/ThumbnailListModel.h"
 #include "browse/ThumbnailListView.h"
 #include "common/StarRatingView.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 
 #include <QApplication>
@@ -22,11 +23,12 @@ namespace {
 
 struct GridScene
 {
+    WorkQueues queues;
     AppState state;
     ThumbnailGridView grid;
 
     GridScene(const ScreenshotContext &context, const QString &folder, const QString &name)
-        : state(context.scratchDir + QStringLiteral("/%1-ratings.json").arg(name),
+        : state(queues, context.scratchDir + QStringLiteral("/%1-ratings.json").arg(name),
                 context.scratchDir + QStringLiteral("/%1-settings.ini").arg(name))
         , grid(state)
     {

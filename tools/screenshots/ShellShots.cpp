@@ -11,6 +11,7 @@
 #include "browse/SidebarView.h"
 #include "browse/ThumbnailGridView.h"
 #include "editor/FrameExportView.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 
 #include <QDir>
@@ -29,7 +30,7 @@ namespace {
 struct Shell
 {
     explicit Shell(const ScreenshotContext &context, const QString &name)
-        : state(context.scratchDir + QStringLiteral("/%1-ratings.json").arg(name),
+        : state(queues, context.scratchDir + QStringLiteral("/%1-ratings.json").arg(name),
                 context.scratchDir + QStringLiteral("/%1-settings.ini").arg(name))
         , window(state)
     {
@@ -52,6 +53,7 @@ struct Shell
         context.settle(100);
     }
 
+    WorkQueues queues;
     AppState state;
     MainWindow window;
 };

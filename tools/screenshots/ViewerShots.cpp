@@ -3,6 +3,7 @@
 // question asked before exporting a decoded RAW.
 #include "ImagingFixtures.h"
 #include "ScreenshotScene.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
 #include "viewer/ZoomableImageView.h"
@@ -19,7 +20,7 @@ namespace {
 struct ViewerScene
 {
     explicit ViewerScene(ScreenshotContext &context, const QStringList &files)
-        : appState(context.scratchDir + QStringLiteral("/viewer-ratings.json"),
+        : appState(queues, context.scratchDir + QStringLiteral("/viewer-ratings.json"),
                    context.scratchDir + QStringLiteral("/viewer-settings.ini"))
     {
         QList<ImageItem> items;
@@ -46,6 +47,7 @@ struct ViewerScene
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
 
+    WorkQueues queues;
     AppState appState;
     std::unique_ptr<ImageViewerView> viewer;
 };

@@ -6,6 +6,7 @@
 #include "imaging/ImageLoadResult.h"
 #include "imaging/RAWProcessor.h"
 #include "model/BackgroundTask.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 
 #include <QFileInfo>
@@ -72,7 +73,7 @@ void FrameExporter::singleExport()
     const RenderInputs inputs = m_model.renderInputs();
     const QString sourcePath = m_model.items().first().path();
     BackgroundTask::run(
-        QThreadPool::globalInstance(), this,
+        &m_state.workQueues().background(), this,
         [photo, inputs, sourcePath] {
             return renderAndWrite(photo, sourcePath,
                                   [&inputs](const EXIFData &) { return inputs; });
@@ -120,7 +121,7 @@ void FrameExporter::exportBatchItem(int index)
                 return;
             }
             BackgroundTask::run(
-                QThreadPool::globalInstance(), this,
+                &m_state.workQueues().background(), this,
                 [photo, batch = m_batchInputs, path] {
                     return renderAndWrite(
                         photo, path, [&batch](const EXIFData &own) { return batch.forPhoto(own); });

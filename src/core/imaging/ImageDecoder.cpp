@@ -1,9 +1,7 @@
 #include "imaging/ImageDecoder.h"
 
 #include "imaging/ColorConverter.h"
-#include "imaging/DecodeFailureMemory.h"
 #include "imaging/DecodeLimits.h"
-#include "imaging/DedicatedThreadPool.h"
 #include "imaging/HeifDecoder.h"
 #include "imaging/ImageFileType.h"
 #include "imaging/ImageLoadError.h"
@@ -14,7 +12,9 @@
 #include "imaging/StoredPreviews.h"
 #include "imaging/TiffDecoder.h"
 #include "imaging/WebpDecoder.h"
+#include "model/DecodeFailureMemory.h"
 #include "model/LocalFileName.h"
+#include "model/WorkQueues.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -55,14 +55,6 @@ int webpOrientation(const QString &path)
 
 // The fraction of the stand-in's rows decoded before the full decode starts.
 constexpr qreal standInHeadStart = 0.6;
-
-// Stand-ins of the pictures being shown (one viewer, one decode at a time
-// each); never Qt's global pool, which waits for other work.
-QThreadPool &standInPool()
-{
-    static DedicatedThreadPool pool(2);
-    return pool;
-}
 
 // A WebP file up to the end of its RIFF container.
 QByteArray readWebpData(const QString &path)
@@ -282,14 +274,14 @@ QImage ImageDecoder::pngThumbnail(const QString &path, qreal maxSize,
 }
 
 QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize, const InterimHandler &onInterim,
-                               const StillWanted &stillWanted)
+                               const StillWanted &stillWanted, DecodeFailureMemory *failures)
 {
     initialiseLibraries();
     if (!(maxSize >= 1) || isTooLarge(path)) // also rejects NaN
         return {};
-    DecodeFailureMemory &failures = DecodeFailureMemory::session();
-    const DecodeFailureMemory::Stamp stamp = DecodeFailureMemory::stampOf(path);
-    if (failures.hasFailed(path, DecodeFailureMemory::Use::thumbnail, stamp))
+    const DecodeFailureMemory::Stamp stamp =
+        failures ? DecodeFailureMemory::stampOf(path) : DecodeFailureMemory::Stamp();
+    if (failures && failures->hasFailed(path, DecodeFailureMemory::Use::thumbnail, stamp))
         return {};
     DecodeFailureMemory::takeTransientFailure(); // forget an earlier decode's note
     QImage image;
@@ -324,19 +316,27 @@ QImage ImageDecoder::thumbnail(const QString &path, qreal maxSize, const Interim
     // A decode stopped because nobody wants it any more, or out of time, has
     // not failed.
     const bool transient = DecodeFailureMemory::takeTransientFailure();
-    if (image.isNull() && (!stillWanted || stillWanted()) && !transient)
-        failures.recordFailure(path, DecodeFailureMemory::Use::thumbnail, stamp);
+    if (failures && image.isNull() && (!stillWanted || stillWanted()) && !transient)
+        failures->recordFailure(path, DecodeFailureMemory::Use::thumbnail, stamp);
     return scaledToFit(image, maxSize);
 }
 
-QImage ImageDecoder::fullImage(const QString &path)
+QImage ImageDecoder::fullImage(const QString &path, DecodeFailureMemory *failures)
 {
-    return fullImage(path, QSize(), StandInReady(), StillWanted());
+    return fullImage(path, QSize(), StandInReady(), StillWanted(), nullptr, failures);
+}
+
+QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInReady &standInReady,
+                               const StillWanted &stillWanted, WorkQueues &shared)
+{
+    return fullImage(path, view, standInReady, stillWanted, &shared.standIns(),
+                     &shared.decodeFailures());
 }
 
 std::optional<QImage> ImageDecoder::jpegForView(const QByteArray &data, int orientation, QSize view,
                                                 const StandInReady &standInReady,
-                                                const StillWanted &stillWanted)
+                                                const StillWanted &stillWanted,
+                                                QThreadPool *standInPool)
 {
     std::atomic<bool> standInRefused = false;
     const auto wanted = [&] { return !standInRefused.load() && (!stillWanted || stillWanted()); };
@@ -350,8 +350,8 @@ std::optional<QImage> ImageDecoder::jpegForView(const QByteArray &data, int orie
             fullMayStart.release();
     };
     QFuture<void> standIn;
-    if (standInReady && !view.isEmpty()) {
-        standIn = QtConcurrent::run(&standInPool(), [&] {
+    if (standInReady && !view.isEmpty() && standInPool) {
+        standIn = QtConcurrent::run(standInPool, [&] {
             const auto keepGoing = [&](qreal done) {
                 if (done >= standInHeadStart)
                     releaseFull();
@@ -384,14 +384,15 @@ std::optional<QImage> ImageDecoder::jpegForView(const QByteArray &data, int orie
 }
 
 QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInReady &standInReady,
-                               const StillWanted &stillWanted)
+                               const StillWanted &stillWanted, QThreadPool *standInPool,
+                               DecodeFailureMemory *failures)
 {
     initialiseLibraries();
     if (isTooLarge(path))
         throw ImageLoadError::decodeFailed();
-    DecodeFailureMemory &failures = DecodeFailureMemory::session();
-    const DecodeFailureMemory::Stamp stamp = DecodeFailureMemory::stampOf(path);
-    if (failures.hasFailed(path, DecodeFailureMemory::Use::fullImage, stamp))
+    const DecodeFailureMemory::Stamp stamp =
+        failures ? DecodeFailureMemory::stampOf(path) : DecodeFailureMemory::Stamp();
+    if (failures && failures->hasFailed(path, DecodeFailureMemory::Use::fullImage, stamp))
         throw ImageLoadError::decodeFailed();
     DecodeFailureMemory::takeTransientFailure(); // forget an earlier decode's note
     QImage image;
@@ -402,7 +403,7 @@ QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInRea
         throw ImageLoadError::decodeFailed();
     case ImageFileType::Kind::jpeg: {
         const std::optional<QImage> decoded =
-            jpegForView(readJpegData(path), 0, view, standInReady, stillWanted);
+            jpegForView(readJpegData(path), 0, view, standInReady, stillWanted, standInPool);
         if (!decoded)
             return {};
         image = decoded->isNull() ? readWithQt(path, 0) : *decoded;
@@ -416,8 +417,9 @@ QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInRea
         // of unknown orientation is shown as stored, never by its own tag.
         const StoredPreviews::JpegPreview preview = StoredPreviews::largestJpeg(path);
         if (!preview.jpeg.isEmpty()) {
-            const std::optional<QImage> decoded = jpegForView(
-                preview.jpeg, qMax(1, preview.orientation), view, standInReady, stillWanted);
+            const std::optional<QImage> decoded =
+                jpegForView(preview.jpeg, qMax(1, preview.orientation), view, standInReady,
+                            stillWanted, standInPool);
             if (!decoded)
                 return {};
             image = *decoded;
@@ -447,8 +449,8 @@ QImage ImageDecoder::fullImage(const QString &path, QSize view, const StandInRea
     if (image.isNull() && stillWanted && !stillWanted())
         return {}; // stopped, not failed
     if (image.isNull()) {
-        if (!DecodeFailureMemory::takeTransientFailure())
-            failures.recordFailure(path, DecodeFailureMemory::Use::fullImage, stamp);
+        if (!DecodeFailureMemory::takeTransientFailure() && failures)
+            failures->recordFailure(path, DecodeFailureMemory::Use::fullImage, stamp);
         throw ImageLoadError::decodeFailed();
     }
     return image;

@@ -8,13 +8,18 @@
 #include <functional>
 #include <optional>
 
+class DecodeFailureMemory;
+class QThreadPool;
+class WorkQueues;
+
 // The one decoding facade of the program: every format the folder scanner
 // admits decodes here. Qt's image plugins (JPEG, PNG, GIF, BMP, TIFF, WebP,
 // ICO, SVG), libheif (HEIC, HEIF, AVIF), LibRaw and Exiv2 (camera RAW and
 // stored previews), libtiff (TIFFs Qt turns down). Results are always upright
 // and in sRGB. Thread-safe: call from any thread except for long work on the
-// UI thread. A file that failed is not decoded again in this session until
-// it changes (DecodeFailureMemory::session()).
+// UI thread. Given a DecodeFailureMemory (the application's is
+// WorkQueues::decodeFailures()), a file that failed is not decoded again
+// until it changes.
 class ImageDecoder
 {
 public:
@@ -41,26 +46,28 @@ public:
     // bands of rows, between scans, inside LibRaw).
     static QImage thumbnail(const QString &path, qreal maxSize,
                             const InterimHandler &onInterim = {},
-                            const StillWanted &stillWanted = {});
+                            const StillWanted &stillWanted = {},
+                            DecodeFailureMemory *failures = nullptr);
 
     // The full picture, or for a camera RAW file its largest stored preview
     // (developed from the sensor data when it has none).
     // Throws ImageLoadError: sourceCreationFailed when the file cannot be
     // opened, decodeFailed when no bitmap results.
-    static QImage fullImage(const QString &path);
+    static QImage fullImage(const QString &path, DecodeFailureMemory *failures = nullptr);
 
     // Receives a stand-in before the full picture is decoded; returns
     // whether the full picture is still wanted.
     using StandInReady = std::function<bool(const ViewPicture &)>;
     // fullImage(path), and for a JPEG much larger than `view` (device
     // pixels), or a RAW file whose largest preview is such a JPEG, a quick
-    // reduced decode, made on a thread of its own (the full
+    // reduced decode, made on `shared.standIns()` (the full
     // decode joins it once it is most of the way) and handed to
     // `standInReady` there, before this returns. When
     // that or `stillWanted` says no, the JPEG decode stops and the result is
-    // a null image. Both callbacks must be thread-safe.
+    // a null image. Both callbacks must be thread-safe. Failures are
+    // remembered in `shared.decodeFailures()`.
     static QImage fullImage(const QString &path, QSize view, const StandInReady &standInReady,
-                            const StillWanted &stillWanted);
+                            const StillWanted &stillWanted, WorkQueues &shared);
 
     // `image` shrunk, smoothly, to a longer side of at most maxSize; never
     // enlarged.
@@ -82,10 +89,15 @@ private:
     static QImage webpThumbnail(const QString &path, qreal maxSize);
     static QImage pngThumbnail(const QString &path, qreal maxSize, const StillWanted &stillWanted);
     // A JPEG stream turned by `orientation` (0: its own tag), with a stand-in
-    // first as fullImage() says; nullopt when no longer wanted.
+    // first (on `standInPool`) as fullImage() says; nullopt when no longer
+    // wanted.
     static std::optional<QImage> jpegForView(const QByteArray &data, int orientation, QSize view,
                                              const StandInReady &standInReady,
-                                             const StillWanted &stillWanted);
+                                             const StillWanted &stillWanted,
+                                             QThreadPool *standInPool);
+    static QImage fullImage(const QString &path, QSize view, const StandInReady &standInReady,
+                            const StillWanted &stillWanted, QThreadPool *standInPool,
+                            DecodeFailureMemory *failures);
     // `stored` when it reaches maxSize; otherwise it goes to onInterim (unless
     // it is a mere stub) and `decodeSharper` makes the result, `stored` kept
     // when that gives nothing.

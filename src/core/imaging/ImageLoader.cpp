@@ -2,14 +2,16 @@
 
 #include "imaging/ImageDecoder.h"
 #include "imaging/ThumbnailJobQueue.h"
+#include "model/WorkQueues.h"
 
 #include <QThread>
 #include <cmath>
 #include <utility>
 
-ImageLoader::ImageLoader(QObject *parent)
+ImageLoader::ImageLoader(WorkQueues &shared, QObject *parent)
     : QObject(parent)
-    , m_queue(std::make_unique<ThumbnailJobQueue>(&m_pool))
+    , m_failures(shared.decodeFailures())
+    , m_queue(std::make_unique<ThumbnailJobQueue>(&shared.decode()))
 {
     ImageDecoder::initialiseLibraries();
     setCacheLimitBytes(defaultCacheLimitBytes);
@@ -27,11 +29,11 @@ static qsizetype cacheCost(const QImage &image)
 
 ImageLoader::~ImageLoader()
 {
-    // Jobs not started are dropped; running ones finish and post results to
-    // this object, which Qt discards with its pending events.
+    // Jobs not started are dropped; running ones stop soon and post results
+    // to this object, which Qt discards with its pending events.
     m_queue->clear();
     m_stopping->store(true);
-    m_pool.waitForDone();
+    m_queue->waitForRunning();
 }
 
 bool ImageLoader::wantsSharper(const Cached &cached, qreal maxSize) const
@@ -68,14 +70,15 @@ QFuture<QImage> ImageLoader::loadThumbnail(const ImageItem &item, qreal maxSize)
     return future;
 }
 
-QImage ImageLoader::runJob(const ThumbnailDiskCache &disk, const QString &path, qreal maxSize,
+QImage ImageLoader::runJob(const ThumbnailDiskCache &disk, DecodeFailureMemory &failures,
+                           const QString &path, qreal maxSize,
                            const ImageDecoder::InterimHandler &onInterim,
                            const ImageDecoder::StillWanted &stillWanted)
 {
     const ThumbnailDiskCache::Stamp stamp = disk.stampOf(path);
     const int bucket = ThumbnailDiskCache::bucketSide(maxSize);
     if (!stamp.isValid() || bucket == 0)
-        return ImageDecoder::thumbnail(path, maxSize, onInterim, stillWanted);
+        return ImageDecoder::thumbnail(path, maxSize, onInterim, stillWanted, &failures);
 
     ThumbnailDiskCache::Lookup found = disk.find(stamp, maxSize);
     if (found.verdict == ThumbnailDiskCache::Verdict::failed)
@@ -94,7 +97,8 @@ QImage ImageLoader::runJob(const ThumbnailDiskCache &disk, const QString &path, 
         if (onInterim)
             onInterim(ImageDecoder::scaledToFit(interim, maxSize));
     };
-    const QImage image = ImageDecoder::thumbnail(path, bucket, interimFitted, stillWanted);
+    const QImage image =
+        ImageDecoder::thumbnail(path, bucket, interimFitted, stillWanted, &failures);
     if (!stillWanted())
         return {}; // stopped: no failure to record
     // The stamp was taken before decoding: a file changed meanwhile gets an
@@ -109,18 +113,19 @@ QImage ImageLoader::runJob(const ThumbnailDiskCache &disk, const QString &path, 
 void ImageLoader::startJob(const QString &path, qreal maxSize)
 {
     ++m_decodeJobCount;
-    m_queue->push([this, path, maxSize, disk = m_diskCache, stopping = m_stopping] {
-        const auto onInterim = [this, path, maxSize](const QImage &interim) {
+    m_queue->push(
+        [this, path, maxSize, disk = m_diskCache, &failures = m_failures, stopping = m_stopping] {
+            const auto onInterim = [this, path, maxSize](const QImage &interim) {
+                QMetaObject::invokeMethod(
+                    this, [this, path, interim, maxSize] { showInterim(path, interim, maxSize); },
+                    Qt::QueuedConnection);
+            };
+            const QImage image = runJob(disk, failures, path, maxSize, onInterim,
+                                        [stopping] { return !stopping->load(); });
             QMetaObject::invokeMethod(
-                this, [this, path, interim, maxSize] { showInterim(path, interim, maxSize); },
+                this, [this, path, image, maxSize] { finishJob(path, image, maxSize); },
                 Qt::QueuedConnection);
-        };
-        const QImage image =
-            runJob(disk, path, maxSize, onInterim, [stopping] { return !stopping->load(); });
-        QMetaObject::invokeMethod(
-            this, [this, path, image, maxSize] { finishJob(path, image, maxSize); },
-            Qt::QueuedConnection);
-    });
+        });
 }
 
 void ImageLoader::insertCached(const QString &path, const QImage &image, qreal maxSize)
@@ -197,9 +202,4 @@ QImage ImageLoader::decodeThumbnail(const QString &path, qreal maxSize)
 void ImageLoader::setDiskCacheRoot(const QString &root)
 {
     m_diskCache = ThumbnailDiskCache(root);
-}
-
-void ImageLoader::setMaxThreadCount(int n)
-{
-    m_pool.setMaxThreadCount(n);
 }

@@ -10,14 +10,15 @@
 #include <QImage>
 #include <QObject>
 #include <QPromise>
-#include <QThreadPool>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
+class DecodeFailureMemory;
 class ThumbnailJobQueue;
+class WorkQueues;
 
 // Thumbnails for the grid, decoded on a thread pool and kept for the rest of
 // the run (until clearThumbnailCache()). Lives on the UI thread: its tables
@@ -29,23 +30,25 @@ class ThumbnailJobQueue;
 // (ThumbnailDiskCache), and after decoding it writes there, so a folder opened
 // again, here or in a file manager, fills the memory cache cheaply. A file
 // that failed is recorded there and not decoded again until it changes.
+//
+// Decodes run on the application's WorkQueues::decode() and remember failed
+// files in its decodeFailures(); the queues outlive the loader.
 class ImageLoader : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit ImageLoader(QObject *parent = nullptr);
+    explicit ImageLoader(WorkQueues &shared, QObject *parent = nullptr);
     ~ImageLoader() override;
 
     // Longer side at most maxSize pixels, never enlarged. The future's result
     // is a null QImage when the file cannot be decoded (never an exception);
     // failures are not cached here: the decoder remembers them for the
-    // session and the disk cache for good, both until the file changes. A cached thumbnail is returned at once as a finished
-    // future, whatever size is asked for; when it was made for a smaller size
-    // a sharper one is decoded behind it and announced by thumbnailReady.
-    // A quick stored thumbnail too small for maxSize (a camera's 160-pixel
-    // EXIF one) is cached and delivered first, and isLoading() stays true
-    // until the sharp one replaces it. UI thread only.
+    // session and the disk cache for good, both until the file changes. A cached thumbnail is
+    // returned at once as a finished future, whatever size is asked for; when it was made for a
+    // smaller size a sharper one is decoded behind it and announced by thumbnailReady. A quick
+    // stored thumbnail too small for maxSize (a camera's 160-pixel EXIF one) is cached and
+    // delivered first, and isLoading() stays true until the sharp one replaces it. UI thread only.
     QFuture<QImage> loadThumbnail(const ImageItem &item, qreal maxSize);
     // Empties the cache; jobs in flight still store their results. UI thread.
     QFuture<void> clearThumbnailCache();
@@ -65,9 +68,6 @@ public:
     // Where thumbnails are shared on disk (default: the standard place);
     // an empty root turns the disk cache off. UI thread, before requests.
     void setDiskCacheRoot(const QString &root);
-
-    // Worker threads of the decoding pool (default: one per core).
-    void setMaxThreadCount(int n);
 
     // Memory the cached thumbnails may take before the least recently used
     // are dropped (default 1 GiB, about 3,500 thumbnails of 320 pixels).
@@ -90,7 +90,8 @@ private:
     };
 
     void startJob(const QString &path, qreal maxSize);
-    static QImage runJob(const ThumbnailDiskCache &disk, const QString &path, qreal maxSize,
+    static QImage runJob(const ThumbnailDiskCache &disk, DecodeFailureMemory &failures,
+                         const QString &path, qreal maxSize,
                          const ImageDecoder::InterimHandler &onInterim,
                          const ImageDecoder::StillWanted &stillWanted);
     void showInterim(const QString &path, const QImage &image, qreal maxSize);
@@ -105,7 +106,7 @@ private:
     QHash<QString, std::vector<Waiter>> m_inflight;
     int m_decodeJobCount = 0;
     ThumbnailDiskCache m_diskCache;
-    QThreadPool m_pool;
+    DecodeFailureMemory &m_failures;
     std::unique_ptr<ThumbnailJobQueue> m_queue;
     // Set when the loader goes: running decodes stop at their next band of
     // rows, so that destroying the loader (quitting) waits for none.

@@ -1,8 +1,8 @@
 #include "imaging/RAWProcessor.h"
 
-#include "imaging/DedicatedThreadPool.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/RawDeveloper.h"
+#include "model/WorkQueues.h"
 
 #include <QPromise>
 #include <QThreadPool>
@@ -11,12 +11,14 @@
 // The part of a processor that outlives it while its last job runs.
 struct RAWProcessor::Worker
 {
+    WorkQueues &shared;
     std::unique_ptr<RawDeveloper> developer; // touched only by the job running
     std::atomic<int> rawContextCount = 0;
     std::atomic<bool> retired = false;
     QThreadPool pool; // one thread: one job at a time
 
-    Worker()
+    explicit Worker(WorkQueues &queues)
+        : shared(queues)
     {
         pool.setMaxThreadCount(1);
         // The LibRaw context is reused between jobs; keep its thread alive with it.
@@ -62,20 +64,8 @@ struct RAWProcessor::Worker
     }
 };
 
-namespace {
-
-// Waits for retired workers' last jobs. A single thread is enough: a retired
-// worker's queued jobs are skipped, so each wait is for one job at most.
-QThreadPool &retirementPool()
-{
-    static DedicatedThreadPool pool(1);
-    return pool;
-}
-
-} // namespace
-
-RAWProcessor::RAWProcessor()
-    : m_worker(std::make_shared<Worker>())
+RAWProcessor::RAWProcessor(WorkQueues &shared)
+    : m_worker(std::make_shared<Worker>(shared))
 {
     ImageDecoder::initialiseLibraries();
 }
@@ -86,24 +76,29 @@ RAWProcessor::~RAWProcessor()
     // Jobs not yet started go now: dropping a job's promise unfinished
     // cancels its future, so callers learn at once that no result comes.
     m_worker->pool.clear();
-    retirementPool().start([worker = std::move(m_worker)]() mutable { worker.reset(); });
+    // A retired worker's queued jobs are skipped, so the retirement waits
+    // for one job at most.
+    QThreadPool &retirement = m_worker->shared.processorRetirement();
+    retirement.start([worker = std::move(m_worker)]() mutable { worker.reset(); });
 }
 
 QFuture<QImage> RAWProcessor::loadImage(const QString &path)
 {
-    return m_worker->run<QImage>(
-        [path](Worker &, QPromise<QImage> &) { return loadImageSync(path); });
+    return m_worker->run<QImage>([path](Worker &worker, QPromise<QImage> &) {
+        return ImageDecoder::fullImage(path, &worker.shared.decodeFailures());
+    });
 }
 
 QFuture<ViewPicture> RAWProcessor::loadForView(const QString &path, QSize view)
 {
-    return m_worker->run<ViewPicture>([path, view](Worker &, QPromise<ViewPicture> &promise) {
+    return m_worker->run<ViewPicture>([path, view](Worker &worker, QPromise<ViewPicture> &promise) {
         const auto stillWanted = [&promise] { return !promise.isCanceled(); };
         const auto standInReady = [&promise](const ViewPicture &standIn) {
             promise.addResult(standIn);
             return !promise.isCanceled();
         };
-        const QImage full = ImageDecoder::fullImage(path, view, standInReady, stillWanted);
+        const QImage full =
+            ImageDecoder::fullImage(path, view, standInReady, stillWanted, worker.shared);
         return ViewPicture{full, full.size()};
     });
 }
@@ -129,9 +124,4 @@ QImage RAWProcessor::loadImageSync(const QString &path)
 int RAWProcessor::rawContextCount() const
 {
     return m_worker->rawContextCount.load();
-}
-
-void RAWProcessor::waitForRetiredProcessors()
-{
-    retirementPool().waitForDone();
 }

@@ -7,6 +7,8 @@
 #include <QString>
 #include <memory>
 
+class WorkQueues;
+
 // Full-size pictures for one screen (the viewer, the export editor). Jobs run
 // one at a time on the processor's own worker thread, never on the UI thread;
 // the futures fail with ImageLoadError. A job cannot be interrupted once it
@@ -15,12 +17,14 @@
 // Destroying the processor returns at once: jobs not yet started are
 // cancelled (their futures finish cancelled, without a result), the running
 // one finishes on its own thread, which is then released off the caller's
-// thread by a small pool kept for that alone (never Qt's global pool, which
-// the state and the editor use).
+// thread by the application's WorkQueues::processorRetirement() (wait for
+// that pool to count threads or memory after a processor is gone).
 class RAWProcessor
 {
 public:
-    RAWProcessor();
+    // Stand-ins decode on `shared.standIns()`, failures are remembered in
+    // `shared.decodeFailures()`; `shared` outlives the processor.
+    explicit RAWProcessor(WorkQueues &shared);
     ~RAWProcessor();
     RAWProcessor(const RAWProcessor &) = delete;
     RAWProcessor &operator=(const RAWProcessor &) = delete;
@@ -40,16 +44,12 @@ public:
     // the processor destroyed, and a damaged file's within a time limit.
     QFuture<QImage> decodeRAW(const QString &path);
 
-    // Synchronous loadImage; throws ImageLoadError. Any thread.
+    // Synchronous loadImage, remembering no failure; throws ImageLoadError.
+    // Any thread.
     static QImage loadImageSync(const QString &path);
 
     // How many LibRaw contexts this processor has created (0 or 1).
     int rawContextCount() const;
-
-    // Blocks until every processor destroyed so far has finished its last
-    // job and let its thread go. For tests and benchmarks that count threads
-    // or memory; the program itself never needs to wait.
-    static void waitForRetiredProcessors();
 
 private:
     struct Worker;

@@ -1,7 +1,7 @@
 #include "imaging/RawWorkLimit.h"
 
-#include "imaging/DecodeFailureMemory.h"
 #include "imaging/DecodeLimits.h"
+#include "model/DecodeFailureMemory.h"
 #include "model/LocalFileName.h"
 
 #include <atomic>

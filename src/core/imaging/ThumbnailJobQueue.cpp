@@ -20,6 +20,13 @@ void ThumbnailJobQueue::clear()
     m_pending->jobs.clear();
 }
 
+void ThumbnailJobQueue::waitForRunning()
+{
+    QMutexLocker locker(&m_pending->mutex);
+    while (m_pending->running > 0)
+        m_pending->idle.wait(&m_pending->mutex);
+}
+
 int ThumbnailJobQueue::pendingCount() const
 {
     QMutexLocker locker(&m_pending->mutex);
@@ -35,6 +42,10 @@ void ThumbnailJobQueue::runNewest(const std::shared_ptr<Pending> &pending)
             return;
         job = std::move(pending->jobs.back());
         pending->jobs.pop_back();
+        ++pending->running;
     }
     job();
+    QMutexLocker locker(&pending->mutex);
+    if (--pending->running == 0)
+        pending->idle.wakeAll();
 }

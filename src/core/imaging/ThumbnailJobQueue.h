@@ -2,6 +2,7 @@
 
 #include <QMutex>
 #include <QThreadPool>
+#include <QWaitCondition>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -9,7 +10,9 @@
 // Pending decode jobs served newest first: when the user scrolls through a
 // large grid, the cells now on screen were asked for last and must not wait
 // behind the ones scrolled past. Every job still runs. The mutex guards only
-// this list, which pool workers and the owner share.
+// this list and the count of running jobs, which pool workers and the owner
+// share. The pool may be shared with other work: the queue waits only for
+// its own jobs.
 class ThumbnailJobQueue
 {
 public:
@@ -21,13 +24,18 @@ public:
     void push(Job job);
     // Drops the jobs not started yet (for shutdown).
     void clear();
+    // Blocks until none of this queue's jobs runs (after clear(): until the
+    // last one has finished).
+    void waitForRunning();
     int pendingCount() const;
 
 private:
     struct Pending
     {
         mutable QMutex mutex;
+        QWaitCondition idle;
         std::vector<Job> jobs;
+        int running = 0;
     };
 
     static void runNewest(const std::shared_ptr<Pending> &pending);

@@ -4,6 +4,7 @@
 #include "model/NaturalOrder.h"
 #include "model/RandomUuid.h"
 #include "model/SupportedFormats.h"
+#include "model/WorkQueues.h"
 
 #include <QDir>
 #include <QFile>
@@ -144,21 +145,14 @@ private:
 
 } // namespace
 
-FolderScanner::FolderScanner()
-{
-    m_pool.setMaxThreadCount(1);
-    m_countPool.setMaxThreadCount(1);
-}
-
-FolderScanner::~FolderScanner()
-{
-    m_countPool.waitForDone();
-    m_pool.waitForDone();
-}
+FolderScanner::FolderScanner(WorkQueues &shared)
+    : m_scans(shared.folderScans())
+    , m_counts(shared.folderCounts())
+{}
 
 QFuture<FolderNode> FolderScanner::scan(const QUrl &url, bool includeSubfolders)
 {
-    return QtConcurrent::run(&m_pool, &FolderScanner::scanFolder, url, includeSubfolders);
+    return QtConcurrent::run(&m_scans, &FolderScanner::scanFolder, url, includeSubfolders);
 }
 
 bool FolderScanner::canList(const QUrl &url)

@@ -7,26 +7,28 @@
 #include <QUrl>
 #include <atomic>
 
+class WorkQueues;
+
 // Turns a folder on disk into a FolderNode tree of the supported images.
-// Scans run one at a time on the scanner's own thread, never on the caller's;
-// the result comes back through the future. A scan never fails: unreadable
-// folders and entries are simply left out.
+// Scans run one at a time on the application's WorkQueues::folderScans(),
+// never on the caller's thread; the result comes back through the future. A scan never fails:
+// unreadable folders and entries are simply left out.
 class FolderScanner
 {
 public:
-    FolderScanner();
-    ~FolderScanner();
+    // `shared` outlives the scanner.
+    explicit FolderScanner(WorkQueues &shared);
 
     QFuture<FolderNode> scan(const QUrl &url, bool includeSubfolders);
 
     // The scanner's single thread, for callers that run a scan together with
     // work of their own on it (still one job at a time).
-    QThreadPool &executor() { return m_pool; }
+    QThreadPool &executor() { return m_scans; }
 
     // A second single thread for counts that nothing waits for (the images
     // below a folder shown without its sub-folders), so a long count never
     // holds up the next scan.
-    QThreadPool &countExecutor() { return m_countPool; }
+    QThreadPool &countExecutor() { return m_counts; }
 
     // The scan itself, synchronous, on the calling thread. Lists one level per
     // folder, skips hidden entries (names starting with a dot) and symbolic
@@ -45,6 +47,6 @@ public:
     static qsizetype countImages(const QUrl &url, const std::atomic_bool &stop);
 
 private:
-    QThreadPool m_pool;      // one thread: one scan at a time
-    QThreadPool m_countPool; // one thread: one count at a time
+    QThreadPool &m_scans;  // one thread: one scan at a time
+    QThreadPool &m_counts; // one thread: one count at a time
 };

@@ -25,7 +25,7 @@ bool sameItem(const std::optional<ImageItem> &a, const std::optional<ImageItem> 
 
 // Drops the last reference to `value` on `pool`. Containers of items are
 // implicitly shared, so whoever else still holds them keeps them alive. The
-// scanner's own thread is the pool: it allocated the items, and freeing them
+// scans' own thread is the pool: it allocated the items, and freeing them
 // there, between scans, keeps the next scan's allocations from contending
 // with a concurrent free for the same malloc arena (which cost an open of
 // 100,000 images about a third of its time).
@@ -51,25 +51,26 @@ QString imageCountText(qsizetype count)
 
 } // namespace
 
-AppState::AppState(QObject *parent)
+AppState::AppState(WorkQueues &queues, QObject *parent)
     : QObject(parent)
-    , m_workQueues(std::make_unique<WorkQueues>())
+    , m_workQueues(queues)
     , m_folderHistory(std::make_unique<FolderHistory>())
-    , m_folderScanner(std::make_unique<FolderScanner>())
-    , m_imageLoader(std::make_unique<ImageLoader>())
-    , m_starRatingStore(std::make_unique<StarRatingStore>(*m_workQueues))
+    , m_folderScanner(std::make_unique<FolderScanner>(queues))
+    , m_imageLoader(std::make_unique<ImageLoader>(queues))
+    , m_starRatingStore(std::make_unique<StarRatingStore>(queues))
     , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, QString()))
 {
     connectServices();
 }
 
-AppState::AppState(const QString &ratingsFile, const QString &settingsFile, QObject *parent)
+AppState::AppState(WorkQueues &queues, const QString &ratingsFile, const QString &settingsFile,
+                   QObject *parent)
     : QObject(parent)
-    , m_workQueues(std::make_unique<WorkQueues>())
+    , m_workQueues(queues)
     , m_folderHistory(std::make_unique<FolderHistory>(settingsFile))
-    , m_folderScanner(std::make_unique<FolderScanner>())
-    , m_imageLoader(std::make_unique<ImageLoader>())
-    , m_starRatingStore(std::make_unique<StarRatingStore>(ratingsFile, *m_workQueues))
+    , m_folderScanner(std::make_unique<FolderScanner>(queues))
+    , m_imageLoader(std::make_unique<ImageLoader>(queues))
+    , m_starRatingStore(std::make_unique<StarRatingStore>(ratingsFile, queues))
     , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, settingsFile))
     , m_settingsFile(settingsFile)
 {
@@ -112,7 +113,7 @@ void AppState::setCurrentFolder(const std::optional<FolderNode> &folder)
                       (!folder || m_currentFolder->id == folder->id);
     // A rebuilt tree with the same root id is stored silently; only views of
     // the tree itself hear of it.
-    discardLater(m_folderScanner->executor(), std::exchange(m_currentFolder, folder));
+    discardLater(m_workQueues.folderScans(), std::exchange(m_currentFolder, folder));
     if (!same)
         Q_EMIT currentFolderChanged();
     Q_EMIT folderTreeChanged();
@@ -139,8 +140,8 @@ void AppState::applyImages(const QList<ImageItem> &images, QHash<QString, int> i
     if (sameItems(m_images, images))
         return;
     // Freeing 100,000 items takes a while; let the scanner's thread do it, not the UI.
-    discardLater(m_folderScanner->executor(), std::exchange(m_images, images));
-    discardLater(m_folderScanner->executor(),
+    discardLater(m_workQueues.folderScans(), std::exchange(m_images, images));
+    discardLater(m_workQueues.folderScans(),
                  std::exchange(m_imagesPerPath, std::move(imagesPerPath)));
     recountRatings();
     Q_EMIT imagesChanged();
@@ -270,7 +271,7 @@ void AppState::updateFilteredImages()
     }
     if (sameItems(filtered, m_filteredImages))
         return;
-    discardLater(m_folderScanner->executor(), std::exchange(m_filteredImages, std::move(filtered)));
+    discardLater(m_workQueues.folderScans(), std::exchange(m_filteredImages, std::move(filtered)));
     Q_EMIT filteredImagesChanged();
 }
 

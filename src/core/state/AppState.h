@@ -38,20 +38,22 @@ class AppState : public QObject
 public:
     using FormatCategory = ImageItem::FormatCategory;
 
-    // The stores use their default locations.
-    explicit AppState(QObject *parent = nullptr);
+    // The stores use their default locations. Work off the UI thread runs on
+    // `queues`, which outlive the state.
+    explicit AppState(WorkQueues &queues, QObject *parent = nullptr);
     // Stores at explicit places; for tests and tools.
-    AppState(const QString &ratingsFile, const QString &settingsFile, QObject *parent = nullptr);
+    AppState(WorkQueues &queues, const QString &ratingsFile, const QString &settingsFile,
+             QObject *parent = nullptr);
     ~AppState() override;
 
     // Services.
+    WorkQueues &workQueues() { return m_workQueues; }
     FolderHistory &folderHistory() { return *m_folderHistory; }
     FolderScanner &folderScanner() { return *m_folderScanner; }
     ImageLoader &imageLoader() { return *m_imageLoader; }
     StarRatingStore &starRatingStore() { return *m_starRatingStore; }
     const StarRatingStore &starRatingStore() const { return *m_starRatingStore; }
     XmpRatingSync &xmpRatingSync() { return *m_xmpRatingSync; }
-    WorkQueues &workQueues() { return *m_workQueues; }
     // The INI file the settings live in; empty: the application's own.
     const QString &settingsFile() const { return m_settingsFile; }
 
@@ -178,8 +180,7 @@ private:
     void onRatingChanged(const QString &path, int oldRating, int newRating);
     bool passesFilters(const ImageItem &item) const;
 
-    // Until the application hands its own in: the pools the services post to.
-    std::unique_ptr<WorkQueues> m_workQueues;
+    WorkQueues &m_workQueues;
     std::unique_ptr<FolderHistory> m_folderHistory;
     std::unique_ptr<FolderScanner> m_folderScanner;
     std::unique_ptr<ImageLoader> m_imageLoader;

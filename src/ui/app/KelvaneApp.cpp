@@ -6,6 +6,7 @@
 #include "app/QtTranslations.h"
 #include "app/SingleInstance.h"
 #include "common/Theme.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 
 #include <QApplication>
@@ -27,16 +28,25 @@ void KelvaneApp::describeApplication()
 }
 
 KelvaneApp::KelvaneApp(QApplication &application)
-    : KelvaneApp(application, std::make_unique<AppState>())
-{}
+    : m_application(application)
+    , m_ownQueues(std::make_unique<WorkQueues>())
+    , m_state(std::make_unique<AppState>(*m_ownQueues))
+{
+    showWindowOfState();
+}
 
 KelvaneApp::KelvaneApp(QApplication &application, std::unique_ptr<AppState> state)
     : m_application(application)
     , m_state(std::move(state))
 {
+    showWindowOfState();
+}
+
+void KelvaneApp::showWindowOfState()
+{
     describeApplication();
     m_qtTranslations = std::make_unique<QtTranslations>();
-    Theme::applyToApplication(application);
+    Theme::applyToApplication(m_application);
     m_window = std::make_unique<MainWindow>(*m_state);
 }
 

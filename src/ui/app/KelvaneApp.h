@@ -8,9 +8,11 @@ class MainWindow;
 class QApplication;
 class QtTranslations;
 class SingleInstance;
+class WorkQueues;
 
-// The application entry: the look of the application, the one AppState of the
-// run and the main window that shows it. The state outlives the window.
+// The application entry: the look of the application, the thread pools and
+// the one AppState of the run, and the main window that shows it. The pools
+// outlive the state, the state outlives the window.
 class KelvaneApp
 {
 public:
@@ -19,6 +21,7 @@ public:
 
     // The stores live at their places in the user's home.
     explicit KelvaneApp(QApplication &application);
+    // A state built by the caller, whose WorkQueues outlive this object.
     KelvaneApp(QApplication &application, std::unique_ptr<AppState> state);
     ~KelvaneApp();
 
@@ -38,11 +41,13 @@ public:
     int run(const QString &startPath = {});
 
 private:
+    void showWindowOfState();
     void raiseWindow();
     void showImageOnceOpen(const QString &imagePath);
 
     QApplication &m_application;
     std::unique_ptr<QtTranslations> m_qtTranslations;
+    std::unique_ptr<WorkQueues> m_ownQueues; // empty when the caller built the state
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<MainWindow> m_window;
 };

@@ -98,8 +98,8 @@ void defaultRawExportConfirmation(QWidget *parent, std::function<void(bool)> ans
 ImageViewerView::ImageViewerView(AppState &appState, QWidget *parent)
     : QWidget(parent)
     , m_appState(appState)
-    , m_loader(new ShownImageLoader(this))
-    , m_prefetch(new NeighbourPrefetchCache(this))
+    , m_loader(new ShownImageLoader(appState.workQueues(), this))
+    , m_prefetch(new NeighbourPrefetchCache(appState.workQueues(), this))
     , m_revealer(std::make_unique<DesktopFileRevealer>(
           [this](const QString &text) { m_appState.setToastMessage(text); }))
     , m_confirmRawExport(defaultRawExportConfirmation)

@@ -14,9 +14,9 @@ qint64 imageBytes(const QImage &image)
 
 } // namespace
 
-NeighbourPrefetchCache::NeighbourPrefetchCache(QObject *parent)
+NeighbourPrefetchCache::NeighbourPrefetchCache(WorkQueues &shared, QObject *parent)
     : QObject(parent)
-    , m_processor(std::make_unique<RAWProcessor>())
+    , m_processor(std::make_unique<RAWProcessor>(shared))
 {
     m_fitPool.setMaxThreadCount(1);
 }

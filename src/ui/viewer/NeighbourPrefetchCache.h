@@ -14,6 +14,7 @@
 #include <optional>
 
 class RAWProcessor;
+class WorkQueues;
 
 // Full-size pictures of the shown image and its neighbours in the filtered
 // list, decoded ahead so that stepping to them shows at once.
@@ -34,7 +35,8 @@ public:
     static constexpr int maxEntries = 3;
     static constexpr qint64 defaultByteBudget = qint64(512) << 20;
 
-    explicit NeighbourPrefetchCache(QObject *parent = nullptr);
+    // Decodes with the application's `shared` queues, which outlive it.
+    explicit NeighbourPrefetchCache(WorkQueues &shared, QObject *parent = nullptr);
     ~NeighbourPrefetchCache() override;
 
     // A kept picture of `item`, if any.

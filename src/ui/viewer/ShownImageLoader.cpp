@@ -6,9 +6,10 @@
 
 #include <QFutureWatcher>
 
-ShownImageLoader::ShownImageLoader(QObject *parent)
+ShownImageLoader::ShownImageLoader(WorkQueues &shared, QObject *parent)
     : QObject(parent)
-    , m_processor(std::make_unique<RAWProcessor>())
+    , m_shared(shared)
+    , m_processor(std::make_unique<RAWProcessor>(shared))
 {}
 
 ShownImageLoader::~ShownImageLoader() = default;
@@ -46,7 +47,7 @@ void ShownImageLoader::submit(const ImageItem &item, Kind kind, QSize view)
     if (m_running && m_running->kind == Kind::decodeRAW) {
         // Not worth waiting seconds for: the development finishes on the
         // processor let go here, its result discarded.
-        m_processor = std::make_unique<RAWProcessor>();
+        m_processor = std::make_unique<RAWProcessor>(m_shared);
         m_running.reset();
     }
     if (m_running)

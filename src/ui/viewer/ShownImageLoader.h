@@ -11,6 +11,7 @@
 #include <optional>
 
 class RAWProcessor;
+class WorkQueues;
 struct ImageLoadResult;
 
 // Decodes the picture the viewer shows, with bounded work: at most one job is
@@ -30,7 +31,8 @@ class ShownImageLoader : public QObject
     Q_OBJECT
 
 public:
-    explicit ShownImageLoader(QObject *parent = nullptr);
+    // Decodes with the application's `shared` queues, which outlive it.
+    explicit ShownImageLoader(WorkQueues &shared, QObject *parent = nullptr);
     ~ShownImageLoader() override;
 
     // The quick load of `item` (its stored preview for a RAW file), shown in
@@ -71,6 +73,7 @@ private:
     void startDecodeRAW(const Request &request);
     void finish(const Request &request, const ImageLoadResult &result);
 
+    WorkQueues &m_shared;
     std::unique_ptr<RAWProcessor> m_processor;
     std::optional<Request> m_running;
     QFuture<ViewPicture> m_runningLoad; // cancelled when superseded

@@ -9,6 +9,7 @@
 #include "export/RenderPipeline.h"
 #include "imaging/EXIFReader.h"
 #include "imaging/RAWProcessor.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 
 #include <QBuffer>
@@ -24,6 +25,7 @@ class TestFrameExportModel : public QObject
     Q_OBJECT
 
 private:
+    WorkQueues m_queues;
     QTemporaryDir m_dir;
     QString m_logos;
 
@@ -34,7 +36,7 @@ private:
 
     std::unique_ptr<AppState> appState()
     {
-        return std::make_unique<AppState>(m_dir.filePath(QStringLiteral("ratings.json")),
+        return std::make_unique<AppState>(m_queues, m_dir.filePath(QStringLiteral("ratings.json")),
                                           m_dir.filePath(QStringLiteral("settings.ini")));
     }
 
@@ -231,7 +233,7 @@ private Q_SLOTS:
     void emptyRightMainTextLeavesTheRightBlockEmpty()
     {
         auto state = appState();
-        RAWProcessor raw;
+        RAWProcessor raw(m_queues);
         const QString folder = m_dir.filePath(QStringLiteral("right"));
         const QString path =
             writePhoto(folder + QStringLiteral("/right.jpg"), {900, 600}, {"Canon", "EOS R5", ""});
@@ -257,7 +259,7 @@ private Q_SLOTS:
     void watermarkOnlyExportKeepsTheSizeAndTheFramedName()
     {
         auto state = appState();
-        RAWProcessor raw;
+        RAWProcessor raw(m_queues);
         FrameExportModel model{LogoCatalogue(m_logos)};
         FrameExporter exporter(model, *state, raw);
         const QString folder = m_dir.filePath(QStringLiteral("wm"));
@@ -278,7 +280,7 @@ private Q_SLOTS:
     void singleExportFailureKeepsTheEditorUsable()
     {
         auto state = appState();
-        RAWProcessor raw;
+        RAWProcessor raw(m_queues);
         FrameExportModel model{LogoCatalogue(m_logos)};
         FrameExporter exporter(model, *state, raw);
         const QString folder = m_dir.filePath(QStringLiteral("blocked"));
@@ -299,7 +301,7 @@ private Q_SLOTS:
     void batchSkipsAnUndecodableImageAndClearsTheSelection()
     {
         auto state = appState();
-        RAWProcessor raw;
+        RAWProcessor raw(m_queues);
         FrameExportModel model{LogoCatalogue(m_logos)};
         FrameExporter exporter(model, *state, raw);
         const QString folder = m_dir.filePath(QStringLiteral("batch"));
@@ -345,7 +347,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, handPicked);
         auto state = appState();
-        RAWProcessor raw;
+        RAWProcessor raw(m_queues);
         const QString root = m_dir.filePath(QStringLiteral("own_%1").arg(handPicked));
         const QString canon = writePhoto(root + QStringLiteral("/a/canon.jpg"), {600, 400},
                                          {"Canon", "Canon EOS R6", "RF70-200mm F2.8 L IS USM"});
@@ -406,7 +408,7 @@ private Q_SLOTS:
     void exportKeepsTheSourcesMetadata()
     {
         auto state = appState();
-        RAWProcessor raw;
+        RAWProcessor raw(m_queues);
         FrameExportModel model{LogoCatalogue(m_logos)};
         FrameExporter exporter(model, *state, raw);
         const QString path = writePhoto(m_dir.filePath(QStringLiteral("meta/meta.jpg")), {600, 400},

@@ -7,6 +7,7 @@
 #include "imaging/RAWProcessor.h"
 #include "imaging/RawWorkLimit.h"
 #include "imaging/ThumbnailDiskCache.h"
+#include "model/WorkQueues.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -32,10 +33,10 @@ struct FullLoad
     std::optional<ImageLoadError::Kind> error;
 };
 
-FullLoad loadFull(const QString &path)
+FullLoad loadFull(const QString &path, DecodeFailureMemory *failures = nullptr)
 {
     try {
-        return {RAWProcessor::loadImageSync(path), std::nullopt};
+        return {ImageDecoder::fullImage(path, failures), std::nullopt};
     } catch (const ImageLoadError &error) {
         return {{}, error.kind()};
     }
@@ -49,19 +50,6 @@ std::optional<ImageLoadError::Kind> developError(RAWProcessor &processor, const 
     } catch (const ImageLoadError &error) {
         return error.kind();
     }
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // How far the resident memory's peak rises while `work` runs, in bytes.
@@ -92,7 +80,8 @@ class TestBadInput : public QObject
 
 private:
     QTemporaryDir m_dir;
-    RAWProcessor m_processor;
+    WorkQueues m_queues;
+    RAWProcessor m_processor{m_queues};
     QString file(const QString &name) const { return m_dir.filePath(name); }
 
     // Every entry point on one file: none may crash or hang, and a full load
@@ -125,7 +114,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, extension);
         const QString path = file(QStringLiteral("empty.") + extension);
-        writeBytes(path, {});
+        QVERIFY(writeBytes(path, {}));
         QVERIFY(ImageLoader::decodeThumbnail(path, 320).isNull());
         const FullLoad full = loadFull(path);
         QCOMPARE(full.error, std::optional(ImageLoadError::Kind::decodeFailed));
@@ -156,7 +145,7 @@ private Q_SLOTS:
             QVERIFY(picture.save(whole, kind.toLatin1().constData()));
         const QByteArray bytes = readBytes(whole);
         const QString cut = file(QStringLiteral("cut_%1.%2").arg(int(fraction * 100)).arg(kind));
-        writeBytes(cut, bytes.left(qsizetype(bytes.size() * fraction)));
+        QVERIFY(writeBytes(cut, bytes.left(qsizetype(bytes.size() * fraction))));
         exerciseAll(cut);
     }
 
@@ -173,7 +162,7 @@ private Q_SLOTS:
         QCOMPARE(loadFull(jpegAsNef).image.size(), QSize(300, 200));
 
         const QString textAsNef = file(QStringLiteral("text_named.nef"));
-        writeBytes(textAsNef, QByteArray("just some words, no picture\n").repeated(50));
+        QVERIFY(writeBytes(textAsNef, QByteArray("just some words, no picture\n").repeated(50)));
         QVERIFY(ImageLoader::decodeThumbnail(textAsNef, 320).isNull());
         QCOMPARE(loadFull(textAsNef).error, std::optional(ImageLoadError::Kind::decodeFailed));
         QCOMPARE(developError(m_processor, textAsNef),
@@ -192,18 +181,22 @@ private Q_SLOTS:
         QByteArray twelveBit = good;
         twelveBit[twelveBit.indexOf("\xFF\xC0") + 4] = 12; // SOF0 precision
         const QString path = file(QStringLiteral("twelve_bit.jpg"));
-        writeBytes(path, twelveBit);
-        QVERIFY(ImageLoader::decodeThumbnail(path, 320).isNull());
-        QCOMPARE(loadFull(path).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        QVERIFY(writeBytes(path, twelveBit));
+        DecodeFailureMemory memory;
+        const auto thumbnail = [&] { return ImageDecoder::thumbnail(path, 320, {}, {}, &memory); };
+        QVERIFY(thumbnail().isNull());
+        QCOMPARE(loadFull(path, &memory).error, std::optional(ImageLoadError::Kind::decodeFailed));
         struct stat failed;
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &failed), 0);
 
         // Good bytes behind the same size and time: the failure is not tried again.
-        writeBytes(path, good);
+        QVERIFY(writeBytes(path, good));
         const struct timespec times[2] = {failed.st_atim, failed.st_mtim};
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
-        QVERIFY(ImageLoader::decodeThumbnail(path, 320).isNull());
-        QCOMPARE(loadFull(path).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        QVERIFY(thumbnail().isNull());
+        QCOMPARE(loadFull(path, &memory).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        // Without a memory, nothing is remembered.
+        QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
 
         // Changed on disk (a new time): decoded again.
         QFile touched(path);
@@ -211,8 +204,8 @@ private Q_SLOTS:
         QVERIFY(touched.setFileTime(QDateTime::currentDateTime().addSecs(60),
                                     QFileDevice::FileModificationTime));
         touched.close();
-        QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
-        QVERIFY(hasUprightQuadrants(loadFull(path).image));
+        QVERIFY(hasUprightQuadrants(thumbnail()));
+        QVERIFY(hasUprightQuadrants(loadFull(path, &memory).image));
     }
 
     void rawOutOfTimeIsTriedAgain()
@@ -226,15 +219,16 @@ private Q_SLOTS:
         const QByteArray preview = jpegBytes(stub, 90);
         QVERIFY(dng.contains(preview));
         dng.replace(preview, QByteArray(preview.size(), 'x'));
-        writeBytes(path, dng);
+        QVERIFY(writeBytes(path, dng));
+        DecodeFailureMemory memory;
         RawWorkLimit::setTimeLimitForTests(std::chrono::milliseconds(0));
         auto restore = qScopeGuard([] { RawWorkLimit::setTimeLimitForTests(std::nullopt); });
-        QCOMPARE(loadFull(path).error, std::optional(ImageLoadError::Kind::decodeFailed));
-        QVERIFY(ImageLoader::decodeThumbnail(path, 100).isNull());
+        QCOMPARE(loadFull(path, &memory).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        QVERIFY(ImageDecoder::thumbnail(path, 100, {}, {}, &memory).isNull());
         restore.dismiss();
         RawWorkLimit::setTimeLimitForTests(std::nullopt);
-        QCOMPARE(loadFull(path).image.size(), QSize(320, 240));
-        QVERIFY(!ImageLoader::decodeThumbnail(path, 100).isNull());
+        QCOMPARE(loadFull(path, &memory).image.size(), QSize(320, 240));
+        QVERIFY(!ImageDecoder::thumbnail(path, 100, {}, {}, &memory).isNull());
     }
 
     void decompressionBombsAreRefused_data()
@@ -242,12 +236,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
         // PNG: a lone IHDR declaring 100000 x 100000 pixels.
-        QByteArray ihdr = HostileFiles::bigEndian32(100000) + HostileFiles::bigEndian32(100000) +
-                          QByteArray("\x08\x02\x00\x00\x00", 5);
-        const QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8) +
-                               HostileFiles::pngChunkOf("IHDR", ihdr) +
-                               HostileFiles::pngChunkOf("IDAT", QByteArray(16, '\0')) +
-                               HostileFiles::pngChunkOf("IEND", {});
+        QByteArray ihdr =
+            bigEndian32(100000) + bigEndian32(100000) + QByteArray("\x08\x02\x00\x00\x00", 5);
+        const QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunkOf("IHDR", ihdr) +
+                               pngChunkOf("IDAT", QByteArray(16, '\0')) + pngChunkOf("IEND", {});
         QTest::newRow("png") << "bomb.png" << png;
         // JPEG: a real small file whose frame header is patched to 65000 x 65000.
         QByteArray jpeg = jpegBytes(quadrantPicture(64, 48));
@@ -272,8 +264,7 @@ private Q_SLOTS:
             writeHeif(file(QStringLiteral("heic_source.heic")), quadrantPicture(64, 48), false));
         QByteArray heic = readBytes(file(QStringLiteral("heic_source.heic")));
         for (qsizetype ispe = heic.indexOf("ispe"); ispe > 0; ispe = heic.indexOf("ispe", ispe + 1))
-            heic.replace(ispe + 8, 8,
-                         HostileFiles::bigEndian32(4352) + HostileFiles::bigEndian32(4352));
+            heic.replace(ispe + 8, 8, bigEndian32(4352) + bigEndian32(4352));
         QTest::newRow("heic") << "bomb.heic" << heic;
         // Flat pictures far beyond what their bytes can hold, or too many scans.
         QTest::newRow("png over the pixel limit") << "limit.png" << flatPng(QSize(15000, 15000));
@@ -290,7 +281,7 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QByteArray, bytes);
         const QString path = file(name);
-        writeBytes(path, bytes);
+        QVERIFY(writeBytes(path, bytes));
         QVERIFY(ImageLoader::decodeThumbnail(path, 320).isNull());
         QCOMPARE(loadFull(path).error, std::optional(ImageLoadError::Kind::decodeFailed));
     }
@@ -311,19 +302,26 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QByteArray, bytes);
         const QString path = file(name);
-        writeBytes(path, bytes);
-        QVERIFY(!ImageDecoder::thumbnail(path, 320, {}, [] { return true; }).isNull());
+        QVERIFY(writeBytes(path, bytes));
+        DecodeFailureMemory &memory = m_queues.decodeFailures();
+        QVERIFY(!ImageDecoder::thumbnail(
+                     path, 320, {}, [] { return true; }, &memory)
+                     .isNull());
         int asked = 0;
         const auto wantedThrice = [&asked] { return ++asked <= 3; };
-        QVERIFY(ImageDecoder::thumbnail(path, 320, {}, wantedThrice).isNull());
+        QVERIFY(ImageDecoder::thumbnail(path, 320, {}, wantedThrice, &memory).isNull());
         asked = 0;
         const bool jpeg = name.endsWith(QLatin1String(".jpg"));
         if (jpeg)
-            QVERIFY(ImageDecoder::fullImage(path, QSize(), {}, wantedThrice).isNull());
-        // Stopped is not failed: the session does not remember it as one.
-        QVERIFY(!ImageDecoder::thumbnail(path, 320, {}, [] { return true; }).isNull());
+            QVERIFY(ImageDecoder::fullImage(path, QSize(), {}, wantedThrice, m_queues).isNull());
+        // Stopped is not failed: the memory does not take it for one.
+        QVERIFY(!ImageDecoder::thumbnail(
+                     path, 320, {}, [] { return true; }, &memory)
+                     .isNull());
         if (jpeg)
-            QVERIFY(!ImageDecoder::fullImage(path, QSize(), {}, [] { return true; }).isNull());
+            QVERIFY(!ImageDecoder::fullImage(
+                         path, QSize(), {}, [] { return true; }, m_queues)
+                         .isNull());
     }
 
     void carvedFilesAreNotReadWhole()
@@ -353,9 +351,9 @@ private Q_SLOTS:
         const QString entry = cache.thumbnailPath(stamp, 512);
         QVERIFY(QDir().mkpath(QFileInfo(entry).path()));
         // Another program's entry for this very file, far larger than its folder's side.
-        writeBytes(entry, flatPng(QSize(15000, 15000),
-                                  {{"Thumb::URI", stamp.uri.toUtf8()},
-                                   {"Thumb::MTime", QByteArray::number(stamp.mtime)}}));
+        QVERIFY(writeBytes(entry, flatPng(QSize(15000, 15000),
+                                          {{"Thumb::URI", stamp.uri.toUtf8()},
+                                           {"Thumb::MTime", QByteArray::number(stamp.mtime)}})));
         QCOMPARE(cache.find(stamp, 320).verdict, ThumbnailDiskCache::Verdict::miss);
         // FIFOs where an entry and a failure mark belong must not hold the reader.
         QVERIFY(QFile::remove(entry));
@@ -369,16 +367,16 @@ private Q_SLOTS:
     {
         // LibRaw counts the entries of a zeroed Phase One directory down from 2^32.
         const QString damaged = file(QStringLiteral("damaged.iiq"));
-        writeBytes(damaged, damagedIiq(3364));
+        QVERIFY(writeBytes(damaged, damagedIiq(3364)));
         QCOMPARE(developError(m_processor, damaged),
                  std::optional(ImageLoadError::Kind::decodeFailed));
         const QString namedNef = file(QStringLiteral("damaged.nef"));
-        writeBytes(namedNef, damagedIiq(3364));
+        QVERIFY(writeBytes(namedNef, damagedIiq(3364)));
         exerciseAll(namedNef);
         // So large that its budget lasts minutes: it ends only when no longer wanted.
         const QString large = file(QStringLiteral("damaged_large.iiq"));
         QVERIFY(writeSparse(large, damagedIiq(16), qint64(1) << 28));
-        auto processor = std::make_unique<RAWProcessor>();
+        auto processor = std::make_unique<RAWProcessor>(m_queues);
         QFuture<QImage> left = processor->decodeRAW(large);
         left.cancel();
         QTRY_VERIFY(left.isFinished());
@@ -386,7 +384,7 @@ private Q_SLOTS:
         const QFuture<QImage> abandoned = processor->decodeRAW(large);
         processor.reset();
         QTRY_VERIFY(abandoned.isFinished());
-        RAWProcessor::waitForRetiredProcessors();
+        m_queues.processorRetirement().waitForDone();
     }
 
     void hundredMegapixelPhotoLoads()
@@ -405,44 +403,33 @@ private Q_SLOTS:
         QCOMPARE(loadFull(png).image.size(), QSize(12000, 8400));
     }
 
-    void brokenSamples_data()
+    // Camera and damaged files gathered from the field, when present.
+    void samplesNeverCrash_data()
     {
         QTest::addColumn<QString>("name");
-        const QDir broken(sample(QStringLiteral("broken")));
-        for (const QString &name : broken.entryList(QDir::Files))
-            QTest::newRow(qPrintable(name)) << broken.filePath(name);
-        if (broken.isEmpty())
+        int rows = 0;
+        for (const char *folder : {"broken", "raw"}) {
+            const QDir dir(sample(QString::fromLatin1(folder)));
+            for (const QString &name : dir.entryList(QDir::Files)) {
+                QTest::newRow(qPrintable(name)) << dir.filePath(name);
+                ++rows;
+            }
+        }
+        if (rows == 0)
             QTest::newRow("none") << QString();
     }
-    void brokenSamples()
+    void samplesNeverCrash()
     {
         QFETCH(QString, name);
         if (name.isEmpty())
-            QSKIP("broken sample files not available");
+            QSKIP("sample files not available");
         exerciseAll(name);
-        if (name.contains(QLatin1String("bomb")) || name.contains(QLatin1String("header_only")) ||
-            name.contains(QLatin1String("seek_too_large")) ||
-            name.contains(QLatin1String("garbage")))
-            QCOMPARE(loadFull(name).error, std::optional(ImageLoadError::Kind::decodeFailed));
-    }
-
-    void rawSamplesNeverCrash_data()
-    {
-        QTest::addColumn<QString>("name");
-        const QDir raw(sample(QStringLiteral("raw")));
-        for (const QString &name : raw.entryList(QDir::Files))
-            QTest::newRow(qPrintable(name)) << raw.filePath(name);
-        if (raw.isEmpty())
-            QTest::newRow("none") << QString();
-    }
-    void rawSamplesNeverCrash()
-    {
-        QFETCH(QString, name);
-        if (name.isEmpty())
-            QSKIP("RAW sample files not available");
-        exerciseAll(name);
-        // None of the samples holds complete sensor data LibRaw can develop.
-        QVERIFY(developError(m_processor, name).has_value());
+        // None of the RAW samples holds complete sensor data LibRaw can develop.
+        if (name.contains(QLatin1String("/raw/")))
+            QVERIFY(developError(m_processor, name).has_value());
+        for (const char *unloadable : {"bomb", "header_only", "seek_too_large", "garbage"})
+            if (name.contains(QLatin1String(unloadable)))
+                QCOMPARE(loadFull(name).error, std::optional(ImageLoadError::Kind::decodeFailed));
     }
 };
 

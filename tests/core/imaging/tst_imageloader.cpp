@@ -1,15 +1,16 @@
 #include "ImagingFixtures.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/ImageDecoder.h"
-#include "imaging/ImageLoadError.h"
 #include "imaging/ImageLoader.h"
 #include "imaging/ImageOrientation.h"
 #include "imaging/JpegDecoder.h"
 #include "imaging/ThumbnailDiskCache.h"
 #include "imaging/ThumbnailJobQueue.h"
 #include "model/FolderScanner.h"
+#include "model/WorkQueues.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,85 +27,100 @@
 
 using namespace ImagingFixtures;
 
+namespace {
+
+QImage waitFor(QFuture<QImage> future)
+{
+    if (!QTest::qWaitFor([&] { return future.isFinished(); }, 20000))
+        return QImage(1, 1, QImage::Format_Mono); // a sentinel the checks reject
+    return future.result();
+}
+
+// What another program would find for `path` in the shared cache.
+QString sharedEntry(const QString &root, const QString &folder, const QString &path)
+{
+    const QByteArray uri = QUrl::fromLocalFile(path).toEncoded();
+    return root + QLatin1Char('/') + folder + QLatin1Char('/') +
+           QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex() + ".png";
+}
+
+qint64 mtimeOf(const QString &path)
+{
+    return QFileInfo(path).lastModified().toSecsSinceEpoch();
+}
+
+// `bytes` in a file last modified at `modified`.
+void writeDated(const QString &path, const QByteArray &bytes, const QDateTime &modified)
+{
+    QVERIFY(writeBytes(path, bytes));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::ReadWrite));
+    QVERIFY(out.setFileTime(modified, QFileDevice::FileModificationTime));
+}
+
+} // namespace
+
 class TestImageLoader : public QObject
 {
     Q_OBJECT
 
 private:
     QTemporaryDir m_dir;
+    WorkQueues m_queues;
     QString file(const QString &name) const { return m_dir.filePath(name); }
     QString photo(const QString &name, int width = 1200, int height = 800)
     {
         return writeJpeg(file(name), quadrantPicture(width, height));
     }
-    static QImage waitFor(QFuture<QImage> future)
-    {
-        if (!QTest::qWaitFor([&] { return future.isFinished(); }, 20000))
-            return QImage(1, 1, QImage::Format_Mono); // a sentinel the checks reject
-        return future.result();
-    }
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
-
-    void errorDescriptions()
-    {
-        QCOMPARE(ImageLoadError::sourceCreationFailed().errorDescription(),
-                 QStringLiteral("无法读取图片文件"));
-        QCOMPARE(ImageLoadError::decodeFailed().errorDescription(), QStringLiteral("图片解码失败"));
-        QCOMPARE(ImageLoadError::unsupportedFormat(QStringLiteral("XYZ")).errorDescription(),
-                 QStringLiteral("不支持的格式: XYZ"));
-        QCOMPARE(ImageLoadError::unsupportedFormat(QStringLiteral("XYZ")).kind(),
-                 ImageLoadError::Kind::unsupportedFormat);
-        QCOMPARE(ImageLoadError::decodeFailed().kind(), ImageLoadError::Kind::decodeFailed);
-        QCOMPARE(int(ImageLoadError::Kind::sourceCreationFailed), 1);
-    }
 
     void thumbnailSizeBounds_data()
     {
         QTest::addColumn<QSize>("source");
         QTest::addColumn<qreal>("maxSize");
-        QTest::addColumn<QSize>("expected");
+        QTest::addColumn<QSize>("expected"); // 0 x 0: no image
         QTest::newRow("landscape") << QSize(1000, 500) << 320.0 << QSize(320, 160);
         QTest::newRow("portrait") << QSize(500, 1000) << 320.0 << QSize(160, 320);
         QTest::newRow("square exact") << QSize(320, 320) << 320.0 << QSize(320, 320);
         QTest::newRow("small not enlarged") << QSize(200, 100) << 320.0 << QSize(200, 100);
         QTest::newRow("fractional size") << QSize(1000, 1000) << 99.7 << QSize(99, 99);
         QTest::newRow("one by many") << QSize(1, 3000) << 320.0 << QSize(1, 320);
+        QTest::newRow("zero") << QSize(100, 80) << 0.0 << QSize(0, 0);
+        QTest::newRow("negative") << QSize(100, 80) << -5.0 << QSize(0, 0);
+        QTest::newRow("NaN") << QSize(100, 80) << qQNaN() << QSize(0, 0);
     }
     void thumbnailSizeBounds()
     {
         QFETCH(QSize, source);
         QFETCH(qreal, maxSize);
         QFETCH(QSize, expected);
-        const QString path = writeJpeg(
-            file(QStringLiteral("bounds_%1x%2.jpg").arg(source.width()).arg(source.height())),
-            quadrantPicture(source.width(), source.height()));
-        QVERIFY(!path.isEmpty());
-        const QImage thumbnail = ImageLoader::decodeThumbnail(path, maxSize);
-        QCOMPARE(thumbnail.size(), expected);
+        const QString path =
+            photo(QStringLiteral("bounds_%1.jpg").arg(QString::fromLatin1(QTest::currentDataTag())),
+                  source.width(), source.height());
+        QCOMPARE(ImageLoader::decodeThumbnail(path, maxSize).size(), expected);
     }
 
-    void nonPositiveSizeGivesNoImage()
+    // The EXIF orientation of every container that carries one.
+    void thumbnailsAreUpright_data()
     {
-        const QString path = photo(QStringLiteral("zero_size.jpg"), 100, 80);
-        QVERIFY(ImageLoader::decodeThumbnail(path, 0).isNull());
-        QVERIFY(ImageLoader::decodeThumbnail(path, -5).isNull());
-        QVERIFY(ImageLoader::decodeThumbnail(path, qQNaN()).isNull());
-    }
-
-    void uprightForEveryOrientation_data()
-    {
+        QTest::addColumn<QString>("format");
         QTest::addColumn<int>("orientation");
         for (int n = 1; n <= 8; ++n)
-            QTest::addRow("orientation %d", n) << n;
+            QTest::addRow("jpeg %d", n) << "jpeg" << n;
+        for (int n : {3, 6, 8}) {
+            QTest::addRow("webp %d", n) << "webp" << n;
+            QTest::addRow("tiff %d", n) << "tiff" << n;
+        }
     }
-    void uprightForEveryOrientation()
+    void thumbnailsAreUpright()
     {
+        QFETCH(QString, format);
         QFETCH(int, orientation);
-        const QImage stored = storedForOrientation(quadrantPicture(600, 400), orientation);
-        const QString path =
-            writeJpeg(file(QStringLiteral("orient%1.jpg").arg(orientation)), stored);
+        const QString path = file(QStringLiteral("orient%1.%2").arg(orientation).arg(format));
+        QVERIFY(storedForOrientation(quadrantPicture(600, 400), orientation)
+                    .save(path, format.toLatin1().constData()));
         editExif(path, [&](Exiv2::ExifData &exif) {
             exif["Exif.Image.Orientation"] = uint16_t(orientation);
         });
@@ -131,7 +147,6 @@ private Q_SLOTS:
         QFETCH(QSize, view);
         QFETCH(int, orientation);
         QFETCH(QSize, standIn);
-        const QSize upright(4000, 3000);
         const QString path =
             writeJpeg(file(QStringLiteral("cover%1.jpg").arg(orientation)),
                       storedForOrientation(quadrantPicture(4000, 3000), orientation));
@@ -141,11 +156,10 @@ private Q_SLOTS:
         QFile source(path);
         QVERIFY(source.open(QIODevice::ReadOnly));
         const QByteArray data = source.readAll();
-
         const ViewPicture picture = JpegDecoder::decodeCovering(data, 200'000'000, view);
         QCOMPARE(picture.image.size(), standIn);
         if (!standIn.isEmpty()) {
-            QCOMPARE(picture.fullSize, upright);
+            QCOMPARE(picture.fullSize, QSize(4000, 3000));
             QVERIFY(picture.isStandIn());
             QVERIFY(hasUprightQuadrants(picture.image));
         }
@@ -157,13 +171,12 @@ private Q_SLOTS:
         QCOMPARE(asked, 3);
     }
 
-    // The main picture is red, the stored EXIF thumbnail green: the colour
-    // tells which one was decoded.
-    QString photoWithGreenStoredThumbnail(const QString &name)
+    void smallStoredThumbnailIsShownThenReplacedBySharpOne()
     {
+        // The main picture is red, the stored EXIF thumbnail green.
         QImage main(2000, 1500, QImage::Format_RGB32);
         main.fill(Qt::red);
-        const QString path = writeJpeg(file(name), main);
+        const QString path = writeJpeg(file(QStringLiteral("with_thumb.jpg")), main);
         QImage small(160, 120, QImage::Format_RGB32);
         small.fill(Qt::green);
         const QByteArray thumb = jpegBytes(small);
@@ -171,37 +184,26 @@ private Q_SLOTS:
             Exiv2::ExifThumb(exif).setJpegThumbnail(
                 reinterpret_cast<const Exiv2::byte *>(thumb.constData()), long(thumb.size()));
         });
-        return path;
-    }
-
-    void smallStoredThumbnailIsShownThenReplacedBySharpOne()
-    {
-        const QString path = photoWithGreenStoredThumbnail(QStringLiteral("with_thumb.jpg"));
         // Large enough for a small request: used as it is.
         const QImage asSmall = ImageLoader::decodeThumbnail(path, 100);
         QCOMPARE(asSmall.size(), QSize(100, 75));
         QVERIFY(colourNear(asSmall.pixelColor(50, 37), Qt::green, 30));
-        // Too small for the cell: the main picture, reduced.
-        const QImage sharp = ImageLoader::decodeThumbnail(path, 320);
-        QCOMPARE(sharp.size(), QSize(320, 240));
-        QVERIFY(colourNear(sharp.pixelColor(160, 120), Qt::red, 30));
 
-        ImageLoader loader;
+        ImageLoader loader(m_queues);
         QList<QImage> shown;
         QList<bool> cachedWhenShown, loadingWhenShown;
-        connect(
-            &loader, &ImageLoader::thumbnailReady, this, [&](const QString &, const QImage &image) {
-                shown << image;
-                cachedWhenShown << (loader.cachedThumbnail(path).value_or(QImage()).cacheKey() ==
-                                    image.cacheKey());
-                loadingWhenShown << loader.isLoading(path);
-            });
+        connect(&loader, &ImageLoader::thumbnailReady, this, [&](const QString &, const QImage &i) {
+            shown << i;
+            cachedWhenShown << (loader.cachedThumbnail(path).value_or(QImage()).cacheKey() ==
+                                i.cacheKey());
+            loadingWhenShown << loader.isLoading(path);
+        });
         const QImage first = waitFor(loader.loadThumbnail(ImageItem(path), 320));
         QCOMPARE(first.size(), QSize(160, 120)); // at once, the stored one
         QVERIFY(colourNear(first.pixelColor(80, 60), Qt::green, 30));
         QTRY_COMPARE(shown.size(), 2);
         QCOMPARE(shown[0].cacheKey(), first.cacheKey());
-        QCOMPARE(shown[1].size(), QSize(320, 240));
+        QCOMPARE(shown[1].size(), QSize(320, 240)); // too small for the cell: the main picture
         QVERIFY(colourNear(shown[1].pixelColor(160, 120), Qt::red, 30));
         // Cached from the first moment on, so a cell never falls back to the
         // spinner; loading only until the sharp one is there.
@@ -232,7 +234,6 @@ private Q_SLOTS:
         QVERIFY2(qAbs(centre.red() - centre.green()) < 40 &&
                      qAbs(centre.blue() - centre.green()) < 40,
                  "developed from the grey sensor data, not the green preview");
-        // A smaller request than the half-size picture still gets it scaled.
         QCOMPARE(ImageLoader::decodeThumbnail(path, 100).size(), QSize(100, 70));
     }
 
@@ -248,11 +249,8 @@ private Q_SLOTS:
         QFile::remove(path);
         // Shown in full, such a picture comes at the largest DCT scale under
         // the limit: here 5/8 of 2000 x 1000 under one megapixel.
-        const QString wide =
-            writeJpeg(file(QStringLiteral("wide.jpg")), quadrantPicture(2000, 1000));
-        QFile source(wide);
-        QVERIFY(source.open(QIODevice::ReadOnly));
-        const QImage reduced = JpegDecoder::decode(source.readAll(), 1'000'000);
+        const QImage reduced =
+            JpegDecoder::decode(jpegBytes(quadrantPicture(2000, 1000)), 1'000'000);
         QCOMPARE(reduced.size(), QSize(1250, 625));
         QVERIFY(hasUprightQuadrants(reduced));
     }
@@ -270,8 +268,6 @@ private Q_SLOTS:
             file(avif ? QStringLiteral("thumb.avif") : QStringLiteral("thumb.heic"));
         QVERIFY(writeHeif(path, storedForOrientation(quadrantPicture(1200, 800), 6), avif, 6, 0, 1,
                           160));
-        // The 160-pixel stored thumbnail shows first; the primary picture
-        // then gives a sharp one.
         QImage interim;
         const QImage thumbnail =
             ImageDecoder::thumbnail(path, 320, [&](const QImage &image) { interim = image; });
@@ -304,17 +300,6 @@ private Q_SLOTS:
         QVERIFY(hasUprightQuadrants(full));
     }
 
-    void sixteenBitTiffInWideTilesDecodes()
-    {
-        // Qt's reader refuses 16-bit tiles wider than the picture (Pixelmator writes them).
-        const QString path = file(QStringLiteral("tiles16.tif"));
-        QVERIFY(writeTiledTiff16(path, quadrantPicture(200, 120), 256));
-        const QImage thumbnail = ImageDecoder::thumbnail(path, 320);
-        QCOMPARE(thumbnail.size(), QSize(200, 120));
-        QVERIFY(hasUprightQuadrants(thumbnail, 4));
-        QVERIFY(hasUprightQuadrants(ImageDecoder::fullImage(path), 4));
-    }
-
     void otherFormatsDecode_data()
     {
         QTest::addColumn<QString>("format");
@@ -325,96 +310,60 @@ private Q_SLOTS:
         QTest::newRow("png palette") << "png" << QImage::Format_Indexed8;
         QTest::newRow("png 16-bit") << "png" << QImage::Format_RGBX64;
         QTest::newRow("png alpha") << "png" << QImage::Format_ARGB32;
+        // Qt's reader refuses 16-bit tiles wider than the picture (Pixelmator writes them).
+        QTest::newRow("tiff 16-bit wide tiles") << "tif" << QImage::Format_RGBX64;
     }
     void otherFormatsDecode()
     {
         QFETCH(QString, format);
         QFETCH(QImage::Format, pixels);
         const QString path = file(QStringLiteral("picture_%1.").arg(int(pixels)) + format);
-        QVERIFY(quadrantPicture(900, 600).convertToFormat(pixels).save(
-            path, format.toLatin1().constData()));
+        const QImage picture = quadrantPicture(900, 600);
+        if (format == QLatin1String("tif"))
+            QVERIFY(writeTiledTiff16(path, picture, 1024));
+        else
+            QVERIFY(picture.convertToFormat(pixels).save(path, format.toLatin1().constData()));
         const QImage thumbnail = ImageLoader::decodeThumbnail(path, 320);
         QCOMPARE(thumbnail.size(), QSize(320, 213));
         QVERIFY(hasUprightQuadrants(thumbnail));
         QCOMPARE(thumbnail.hasAlphaChannel(), pixels == QImage::Format_ARGB32);
-    }
-
-    void exifOrientationInOtherContainers_data()
-    {
-        QTest::addColumn<QString>("format");
-        QTest::addColumn<int>("orientation");
-        for (int n : {3, 6, 8}) {
-            QTest::addRow("webp %d", n) << "webp" << n;
-            QTest::addRow("tiff %d", n) << "tiff" << n;
-        }
-    }
-    void exifOrientationInOtherContainers()
-    {
-        QFETCH(QString, format);
-        QFETCH(int, orientation);
-        const QString path = file(QStringLiteral("oriented_%1.%2").arg(orientation).arg(format));
-        QVERIFY(storedForOrientation(quadrantPicture(600, 400), orientation)
-                    .save(path, format.toLatin1().constData()));
-        editExif(path, [&](Exiv2::ExifData &exif) {
-            exif["Exif.Image.Orientation"] = uint16_t(orientation);
-        });
-        QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
+        if (format == QLatin1String("tif"))
+            QVERIFY(hasUprightQuadrants(ImageDecoder::fullImage(path), 4));
     }
 
     void sampleFormatsDecode_data()
     {
         QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("landscape"); // -1: either
         for (const char *name :
              {"other/static.gif", "other/animated.gif", "other/rgb8.tif", "other/rgb16.tiff",
               "other/rgb24.bmp", "other/rgba32.bmp", "other/rgba_alpha.png", "other/logo.svg",
               "other/multisize_16_32_48.ico", "webp/photo_lossy_vp8.webp",
               "webp/alpha_lossless_vp8l.webp", "webp/animated_lossy.webp", "jpeg/no_exif.jpg",
               "heif/apple_iphone11promax_gps.heic", "avif/olympus_epl8_exif.avif"})
-            QTest::newRow(name) << QString::fromLatin1(name);
+            QTest::newRow(name) << QString::fromLatin1(name) << -1;
+        for (int n = 0; n <= 8; ++n) {
+            QTest::addRow("landscape_%d", n)
+                << QStringLiteral("orientation/landscape_%1.jpg").arg(n) << 1;
+            QTest::addRow("portrait_%d", n)
+                << QStringLiteral("orientation/portrait_%1.jpg").arg(n) << 0;
+        }
     }
     void sampleFormatsDecode()
     {
         QFETCH(QString, name);
+        QFETCH(int, landscape);
         const QString path = sample(name);
         if (!QFile::exists(path))
             QSKIP("sample pictures not available");
-        const QImage thumbnail = ImageLoader::decodeThumbnail(path, 64);
+        const qreal size = landscape < 0 ? 64 : 320;
+        const QImage thumbnail = ImageLoader::decodeThumbnail(path, size);
         QVERIFY(!thumbnail.isNull());
-        QVERIFY(qMax(thumbnail.width(), thumbnail.height()) <= 64);
-    }
-
-    void sampleOrientationSet_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("landscape");
-        for (int n = 0; n <= 8; ++n) {
-            QTest::addRow("landscape_%d", n) << QStringLiteral("landscape_%1.jpg").arg(n) << true;
-            QTest::addRow("portrait_%d", n) << QStringLiteral("portrait_%1.jpg").arg(n) << false;
+        QVERIFY(qMax(thumbnail.width(), thumbnail.height()) <= size);
+        if (landscape >= 0) {
+            QCOMPARE(qMax(thumbnail.width(), thumbnail.height()), 320);
+            QCOMPARE(thumbnail.width() > thumbnail.height(), landscape == 1);
         }
-    }
-    void sampleOrientationSet()
-    {
-        QFETCH(QString, name);
-        QFETCH(bool, landscape);
-        const QString path = sample(QStringLiteral("orientation/") + name);
-        if (!QFile::exists(path))
-            QSKIP("sample orientation pictures not available");
-        const QImage thumbnail = ImageLoader::decodeThumbnail(path, 320);
-        QVERIFY(!thumbnail.isNull());
-        QCOMPARE(qMax(thumbnail.width(), thumbnail.height()), 320);
-        QCOMPARE(thumbnail.width() > thumbnail.height(), landscape);
-    }
-
-    // What another program would find for `path` in the shared cache.
-    static QString sharedEntry(const QString &root, const QString &folder, const QString &path)
-    {
-        const QByteArray uri = QUrl::fromLocalFile(path).toEncoded();
-        return root + QLatin1Char('/') + folder + QLatin1Char('/') +
-               QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex() + ".png";
-    }
-    static qint64 mtimeOf(const QString &path)
-    {
-        return QFileInfo(path).lastModified().toSecsSinceEpoch();
     }
 
     void sharedCacheEntriesAreUsedOnlyWhileTheyMatch()
@@ -431,23 +380,21 @@ private Q_SLOTS:
             QDir().mkpath(root + QStringLiteral("/x-large"));
             QVERIFY(entry.save(sharedEntry(root, QStringLiteral("x-large"), path), "PNG"));
         };
-        writeEntry(mtimeOf(path));
-        {
-            ImageLoader loader;
+        const auto loaded = [&](qreal size) {
+            ImageLoader loader(m_queues);
             loader.setDiskCacheRoot(root);
-            const QImage image = waitFor(loader.loadThumbnail(ImageItem(path), 320));
-            QCOMPARE(image.size(), QSize(320, 240));
-            QVERIFY(colourNear(image.pixelColor(160, 120), Qt::green, 10));
-        }
+            return waitFor(loader.loadThumbnail(ImageItem(path), size));
+        };
+        writeEntry(mtimeOf(path));
+        QVERIFY(colourNear(loaded(320).pixelColor(160, 120), Qt::green, 10));
         // The file changed since: the entry is stale, the picture is decoded
         // and the entry replaced by one that matches.
         writeEntry(mtimeOf(path) - 10);
-        ImageLoader loader;
-        loader.setDiskCacheRoot(root);
-        const QImage decoded = waitFor(loader.loadThumbnail(ImageItem(path), 320));
+        const QImage decoded = loaded(320);
         QCOMPARE(decoded.size(), QSize(320, 240));
         QVERIFY(hasUprightQuadrants(decoded));
-        const QImage written(sharedEntry(root, QStringLiteral("x-large"), path));
+        const QString entry = sharedEntry(root, QStringLiteral("x-large"), path);
+        const QImage written(entry);
         QCOMPARE(written.size(), QSize(512, 384)); // the folder's own size
         QVERIFY(hasUprightQuadrants(written));
         QCOMPARE(written.text(QStringLiteral("Thumb::URI")),
@@ -456,29 +403,23 @@ private Q_SLOTS:
         QCOMPARE(written.text(QStringLiteral("Thumb::Size")),
                  QString::number(QFileInfo(path).size()));
         QVERIFY(!written.text(QStringLiteral("Software")).isEmpty());
-        QCOMPARE(QFileInfo(sharedEntry(root, QStringLiteral("x-large"), path)).permissions() &
-                     (QFile::ReadGroup | QFile::ReadOther),
+        QCOMPARE(QFileInfo(entry).permissions() & (QFile::ReadGroup | QFile::ReadOther),
                  QFile::Permissions());
         // A HiDPI cell's size goes to the larger folder.
-        ImageLoader hidpi;
-        hidpi.setDiskCacheRoot(root);
-        QCOMPARE(waitFor(hidpi.loadThumbnail(ImageItem(path), 640)).size(), QSize(640, 480));
+        QCOMPARE(loaded(640).size(), QSize(640, 480));
         QVERIFY(QFile::exists(sharedEntry(root, QStringLiteral("xx-large"), path)));
-        // Transparency and the keys survive the cache's own writer.
+        // Transparency survives the cache's own writer and a folder opened again.
         const ThumbnailDiskCache disk(root);
         const ThumbnailDiskCache::Stamp stamp = disk.stampOf(path);
         QImage translucent(512, 256, QImage::Format_ARGB32);
         translucent.fill(QColor(250, 20, 10, 100));
         disk.store(stamp, translucent, true);
-        const QImage stored(disk.thumbnailPath(stamp, 512));
-        QCOMPARE(stored.pixelColor(300, 200), QColor(250, 20, 10, 100));
+        QCOMPARE(QImage(disk.thumbnailPath(stamp, 512)).pixelColor(300, 200),
+                 QColor(250, 20, 10, 100));
         const ThumbnailDiskCache::Lookup found = disk.find(stamp, 320);
         QCOMPARE(found.verdict, ThumbnailDiskCache::Verdict::hit);
         QCOMPARE(found.image.size(), QSize(512, 256));
-        // A folder opened again shows it transparent, as when it was decoded.
-        ImageLoader reopened;
-        reopened.setDiskCacheRoot(root);
-        const QImage shown = waitFor(reopened.loadThumbnail(ImageItem(path), 320));
+        const QImage shown = loaded(320);
         QCOMPARE(shown.size(), QSize(320, 160));
         QCOMPARE(shown.pixelColor(160, 80).alpha(), 100);
     }
@@ -487,11 +428,8 @@ private Q_SLOTS:
     {
         const QString root = file(QStringLiteral("failcache/thumbnails"));
         const QString path = file(QStringLiteral("broken.jpg"));
-        QFile broken(path);
-        QVERIFY(broken.open(QIODevice::WriteOnly));
-        broken.write("\xFF\xD8 not really a JPEG");
-        broken.close();
-        ImageLoader loader;
+        QVERIFY(writeBytes(path, "\xFF\xD8 not really a JPEG"));
+        ImageLoader loader(m_queues);
         loader.setDiskCacheRoot(root);
         QVERIFY(waitFor(loader.loadThumbnail(ImageItem(path), 320)).isNull());
         const QStringList failed =
@@ -500,7 +438,6 @@ private Q_SLOTS:
         const QString fileName = QFileInfo(sharedEntry(root, QString(), path)).fileName();
         const QImage mark(root + QStringLiteral("/fail/") + failed[0] + QLatin1Char('/') +
                           fileName);
-        QVERIFY(!mark.isNull());
         QCOMPARE(mark.text(QStringLiteral("Thumb::URI")),
                  QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded()));
         // Repaired: a new request decodes it, and its thumbnail is written.
@@ -512,27 +449,50 @@ private Q_SLOTS:
             writeJpeg(root + QStringLiteral("/x-large/picture.jpg"), quadrantPicture(600, 400));
         QVERIFY(!waitFor(loader.loadThumbnail(ImageItem(inside), 320)).isNull());
         QVERIFY(!QFile::exists(sharedEntry(root, QStringLiteral("x-large"), inside)));
-    }
-
-    void cacheFoldersAreTheUsersAlone()
-    {
         // Whatever the umask lets through, every folder made for the cache is 0700.
         const mode_t umask = ::umask(0022);
         const QString cache = file(QStringLiteral("private-cache"));
         const ThumbnailDiskCache disk(cache + QStringLiteral("/thumbnails"));
-        const ThumbnailDiskCache::Stamp stamp = disk.stampOf(photo(QStringLiteral("private.jpg")));
+        const ThumbnailDiskCache::Stamp stamp = disk.stampOf(path);
         disk.store(stamp, quadrantPicture(512, 384), false);
         disk.recordFailure(stamp);
         ::umask(umask);
-        const QStringList made{
-            QString(), QStringLiteral("/thumbnails"), QStringLiteral("/thumbnails/x-large"),
-            QStringLiteral("/thumbnails/fail"), QStringLiteral("/thumbnails/fail/Kelvane-1")};
-        for (const QString &folder : made) {
+        for (const char *folder : {"", "/thumbnails", "/thumbnails/x-large", "/thumbnails/fail",
+                                   "/thumbnails/fail/Kelvane-1"}) {
             struct stat info;
-            QVERIFY(::stat(QFile::encodeName(cache + folder).constData(), &info) == 0);
+            QVERIFY(::stat(QFile::encodeName(cache + QLatin1String(folder)).constData(), &info) ==
+                    0);
             QCOMPARE(info.st_mode & 0777, mode_t(0700));
         }
-        QVERIFY(QFile::exists(disk.thumbnailPath(stamp, 512)));
+    }
+
+    // A file known to fail is not decoded again by the loaders of the same
+    // queues until it changes; other queues keep a memory of their own.
+    void failedFilesAreRememberedByTheirQueuesAlone()
+    {
+        const QString path = file(QStringLiteral("remembered.jpg"));
+        const QByteArray picture = jpegBytes(quadrantPicture(400, 200));
+        const QDateTime stamp = QDateTime::currentDateTime().addSecs(-60);
+        writeDated(path, QByteArray(picture.size(), 'x'), stamp);
+        WorkQueues first;
+        ImageLoader remembering(first);
+        remembering.setDiskCacheRoot({});
+        QSignalSpy ready(&remembering, &ImageLoader::thumbnailReady);
+        QVERIFY(waitFor(remembering.loadThumbnail(ImageItem(path), 320)).isNull());
+        QCOMPARE(ready.count(), 1); // announced, and neither cached nor loading
+        QVERIFY(ready.at(0).at(1).value<QImage>().isNull());
+        QVERIFY(!remembering.cachedThumbnail(path) && !remembering.isLoading(path));
+        // Repaired behind the program's back, with the same size and time.
+        writeDated(path, picture, stamp);
+        QVERIFY(waitFor(remembering.loadThumbnail(ImageItem(path), 320)).isNull());
+        WorkQueues second;
+        ImageLoader fresh(second);
+        fresh.setDiskCacheRoot({});
+        QCOMPARE(waitFor(fresh.loadThumbnail(ImageItem(path), 320)).size(), QSize(320, 160));
+        // Once it changes, the first queues' loaders try it again.
+        writeDated(path, picture, stamp.addSecs(1));
+        QCOMPARE(waitFor(remembering.loadThumbnail(ImageItem(path), 320)).size(), QSize(320, 160));
+        QCOMPARE(remembering.decodeJobCount(), 3);
     }
 
     void namesThatAreNotUtf8AreListedAndLoad()
@@ -549,19 +509,17 @@ private Q_SLOTS:
         QVERIFY(fd >= 0);
         QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
         ::close(fd);
-
         const FolderNode tree =
             FolderScanner::scanFolder(QUrl::fromLocalFile(QFile::decodeName(parent)), true);
         QCOMPARE(tree.children.size(), 1);
         const FolderNode &child = tree.children[0];
         QCOMPARE(child.images.size(), 1);
         QVERIFY(FolderScanner::canList(child.url));
-        // The subfolder, rescanned by its own URL, still lists the file.
         QCOMPARE(FolderScanner::scanFolder(child.url, false).images.size(), 1);
         const QString path = child.images[0].path();
         QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
         QVERIFY(hasUprightQuadrants(ImageDecoder::fullImage(path)));
-        ImageLoader loader;
+        ImageLoader loader(m_queues);
         loader.setDiskCacheRoot(file(QStringLiteral("latin1-cache")));
         QVERIFY(!waitFor(loader.loadThumbnail(child.images[0], 320)).isNull());
         // QDir cannot remove what it cannot name.
@@ -569,55 +527,122 @@ private Q_SLOTS:
         QCOMPARE(::rmdir(folder.constData()), 0);
     }
 
-    void concurrentRequestsShareOneDecode()
+    void concurrentRequestsShareOneDecodeAndItsCachedResult()
     {
-        ImageLoader loader;
+        ImageLoader loader(m_queues);
         const ImageItem item(photo(QStringLiteral("shared.jpg")));
         QSignalSpy ready(&loader, &ImageLoader::thumbnailReady);
         QFuture<QImage> first = loader.loadThumbnail(item, 320);
         QFuture<QImage> second = loader.loadThumbnail(ImageItem(item.path()), 320);
         QVERIFY(loader.isLoading(item.path()));
-        QCOMPARE(loader.decodeJobCount(), 1);
         const QImage a = waitFor(first);
-        const QImage b = waitFor(second);
         QCOMPARE(a.size(), QSize(320, 213));
-        QCOMPARE(a.cacheKey(), b.cacheKey()); // the very same image
-        QCOMPARE(loader.decodeJobCount(), 1);
+        QCOMPARE(waitFor(second).cacheKey(), a.cacheKey()); // the very same image
         QTRY_COMPARE(ready.count(), 1);
         QCOMPARE(ready.at(0).at(0).toString(), item.path());
         QVERIFY(!loader.isLoading(item.path()));
-        QVERIFY(loader.cachedThumbnail(item.path()).has_value());
+        // Any later size is served at once from the cache, without a job.
+        QFuture<QImage> again = loader.loadThumbnail(item, 100);
+        QVERIFY(again.isFinished());
+        QCOMPARE(again.result().cacheKey(), a.cacheKey());
+        QCOMPARE(loader.decodeJobCount(), 1);
     }
 
-    void cachedThumbnailServesAnySize()
+    void cacheIsBoundedByMemoryLeastRecentlyUsedFirst()
     {
-        ImageLoader loader;
-        const ImageItem item(photo(QStringLiteral("cached.jpg")));
-        const QImage first = waitFor(loader.loadThumbnail(item, 320));
-        QCOMPARE(first.size(), QSize(320, 213));
-        QFuture<QImage> again = loader.loadThumbnail(item, 100);
-        QVERIFY(again.isFinished()); // served at once, no job
-        QCOMPARE(again.result().cacheKey(), first.cacheKey());
-        QCOMPARE(loader.decodeJobCount(), 1);
-        QVERIFY(!loader.isLoading(item.path()));
+        ImageLoader loader(m_queues);
+        // Room for two 320 x 213 thumbnails (about 266 KiB each), not three.
+        loader.setCacheLimitBytes(600 * 1024);
+        const ImageItem a(photo(QStringLiteral("lru-a.jpg")));
+        const ImageItem b(photo(QStringLiteral("lru-b.jpg")));
+        const ImageItem c(photo(QStringLiteral("lru-c.jpg")));
+        QVERIFY(!waitFor(loader.loadThumbnail(a, 320)).isNull());
+        QVERIFY(!waitFor(loader.loadThumbnail(b, 320)).isNull());
+        QVERIFY(loader.loadThumbnail(a, 320).isFinished()); // a is now the most recent
+        QVERIFY(!waitFor(loader.loadThumbnail(c, 320)).isNull());
+        QVERIFY(loader.cachedThumbnail(a.path()).has_value());
+        QVERIFY(!loader.cachedThumbnail(b.path()).has_value());
+        QVERIFY(loader.cachedThumbnail(c.path()).has_value());
+        // The dropped one is decoded again on request, not lost.
+        QVERIFY(!waitFor(loader.loadThumbnail(b, 320)).isNull());
+        QCOMPARE(loader.decodeJobCount(), 4);
+        // Clearing keeps the jobs in flight: their results are stored after it.
+        const ImageItem running(photo(QStringLiteral("running.jpg")));
+        QFuture<QImage> inFlight = loader.loadThumbnail(running, 320);
+        QVERIFY(loader.clearThumbnailCache().isFinished());
+        QVERIFY(!loader.cachedThumbnail(a.path()).has_value());
+        QVERIFY(!waitFor(inFlight).isNull());
+        QVERIFY(loader.cachedThumbnail(running.path()).has_value());
+    }
+
+    void manyRequestsAllCompleteNewestFirst()
+    {
+        ImageLoader loader(m_queues);
+        QList<QFuture<QImage>> futures;
+        QStringList paths;
+        for (int i = 0; i < 24; ++i) {
+            paths << photo(QStringLiteral("many_%1.jpg").arg(i), 300 + i, 200);
+            futures << loader.loadThumbnail(ImageItem(paths.last()), 128);
+        }
+        for (int i = 0; i < futures.size(); ++i) {
+            QCOMPARE(waitFor(futures[i]).width(), 128);
+            QVERIFY(loader.cachedThumbnail(paths[i]).has_value());
+        }
+        QCOMPARE(loader.decodeJobCount(), 24);
+        // The queue itself: pending jobs run newest first, on a pool it may share.
+        QThreadPool pool;
+        pool.setMaxThreadCount(1);
+        QSemaphore release;
+        pool.start([&] { release.acquire(); }); // keeps the only worker busy
+        ThumbnailJobQueue queue(&pool);
+        QMutex mutex;
+        QList<int> order;
+        for (int i = 1; i <= 5; ++i)
+            queue.push([&, i] {
+                QMutexLocker locker(&mutex);
+                order << i;
+            });
+        QCOMPARE(queue.pendingCount(), 5);
+        release.release();
+        pool.waitForDone();
+        QCOMPARE(order, (QList<int>{5, 4, 3, 2, 1}));
+        QCOMPARE(queue.pendingCount(), 0);
+    }
+
+    // A loader going away waits for its own running decode, not for the other
+    // work of the pool it shares.
+    void destroyingWaitsOnlyForItsOwnJobs()
+    {
+        WorkQueues queues;
+        queues.decode().setMaxThreadCount(2);
+        QSemaphore otherJobMayEnd, loaderGone;
+        queues.decode().start([&] { otherJobMayEnd.acquire(); }); // another user's job
+        bool releasedByWatchdog = false;
+        std::thread watchdog([&] {
+            releasedByWatchdog = !loaderGone.tryAcquire(1, 10000);
+            otherJobMayEnd.release();
+        });
+        auto loader = std::make_unique<ImageLoader>(queues);
+        loader->setDiskCacheRoot({});
+        loader->loadThumbnail(ImageItem(photo(QStringLiteral("own.jpg"))), 64);
+        loader.reset();
+        loaderGone.release();
+        watchdog.join();
+        QVERIFY(!releasedByWatchdog);
     }
 
     // Large pictures are turned by hand into memory of their own: pixel for
-    // pixel what Qt's transforms give.
+    // pixel what Qt's transforms give (mirror, horizontally or vertically for
+    // 4, then turn clockwise).
     void largePicturesTurnAsQtTurnsThem_data()
     {
-        // Qt's way to each orientation: mirror (horizontally, or vertically
-        // for 4), then turn clockwise.
         QTest::addColumn<int>("orientation");
         QTest::addColumn<bool>("mirrored");
         QTest::addColumn<int>("degrees");
-        QTest::addRow("2") << 2 << true << 0;
-        QTest::addRow("3") << 3 << false << 180;
-        QTest::addRow("4") << 4 << true << 0;
-        QTest::addRow("5") << 5 << true << 270;
-        QTest::addRow("6") << 6 << false << 90;
-        QTest::addRow("7") << 7 << true << 90;
-        QTest::addRow("8") << 8 << false << 270;
+        const int turns[9][2] = {{},       {},      {1, 0},  {0, 180}, {1, 0},
+                                 {1, 270}, {0, 90}, {1, 90}, {0, 270}};
+        for (int n = 2; n <= 8; ++n)
+            QTest::addRow("%d", n) << n << bool(turns[n][0]) << turns[n][1];
     }
     void largePicturesTurnAsQtTurnsThem()
     {
@@ -660,105 +685,6 @@ private Q_SLOTS:
         QCOMPARE(kept.constScanLine(size.height() - 1)[kept.bytesPerLine() - 1],
                  uchar((size.height() - 1) & 0xFF));
         QCOMPARE(kept.copy(0, 7, 1, 1).constBits()[0], uchar(7));
-    }
-
-    void cacheIsBoundedByMemoryLeastRecentlyUsedFirst()
-    {
-        ImageLoader loader;
-        // Room for two 320 x 213 thumbnails (about 266 KiB each), not three.
-        loader.setCacheLimitBytes(600 * 1024);
-        const ImageItem a(photo(QStringLiteral("lru-a.jpg")));
-        const ImageItem b(photo(QStringLiteral("lru-b.jpg")));
-        const ImageItem c(photo(QStringLiteral("lru-c.jpg")));
-        QVERIFY(!waitFor(loader.loadThumbnail(a, 320)).isNull());
-        QVERIFY(!waitFor(loader.loadThumbnail(b, 320)).isNull());
-        QVERIFY(loader.loadThumbnail(a, 320).isFinished()); // a is now the most recent
-        QVERIFY(!waitFor(loader.loadThumbnail(c, 320)).isNull());
-
-        QVERIFY(loader.cachedThumbnail(a.path()).has_value());
-        QVERIFY(!loader.cachedThumbnail(b.path()).has_value());
-        QVERIFY(loader.cachedThumbnail(c.path()).has_value());
-        QCOMPARE(loader.decodeJobCount(), 3);
-        // The dropped one is decoded again on request, not lost.
-        QVERIFY(!waitFor(loader.loadThumbnail(b, 320)).isNull());
-        QCOMPARE(loader.decodeJobCount(), 4);
-    }
-
-    void failuresAreRetried()
-    {
-        ImageLoader loader;
-        const QString path = file(QStringLiteral("not_an_image.jpg"));
-        QFile text(path);
-        QVERIFY(text.open(QIODevice::WriteOnly));
-        text.write("this is text, not a picture\n");
-        text.close();
-        const ImageItem item(path);
-        QSignalSpy ready(&loader, &ImageLoader::thumbnailReady);
-        QVERIFY(waitFor(loader.loadThumbnail(item, 320)).isNull());
-        QVERIFY(!loader.cachedThumbnail(path).has_value());
-        QVERIFY(!loader.isLoading(path));
-        QCOMPARE(ready.count(), 1);
-        QVERIFY(ready.at(0).at(1).value<QImage>().isNull());
-        // Now the file becomes a picture: the next request decodes again.
-        QVERIFY(!writeJpeg(path, quadrantPicture(400, 200)).isEmpty());
-        const QImage second = waitFor(loader.loadThumbnail(item, 320));
-        QCOMPARE(loader.decodeJobCount(), 2);
-        QCOMPARE(second.size(), QSize(320, 160));
-    }
-
-    void clearCacheKeepsJobsInFlight()
-    {
-        ImageLoader loader;
-        const ImageItem done(photo(QStringLiteral("done.jpg")));
-        QVERIFY(!waitFor(loader.loadThumbnail(done, 320)).isNull());
-        const ImageItem running(photo(QStringLiteral("running.jpg")));
-        QFuture<QImage> inFlight = loader.loadThumbnail(running, 320);
-        QVERIFY(loader.isLoading(running.path()));
-        QVERIFY(loader.clearThumbnailCache().isFinished());
-        QVERIFY(!loader.cachedThumbnail(done.path()).has_value());
-        QVERIFY(!waitFor(inFlight).isNull());
-        QVERIFY(loader.cachedThumbnail(running.path()).has_value()); // stored after the clear
-        // The cleared file decodes again.
-        QVERIFY(!waitFor(loader.loadThumbnail(done, 320)).isNull());
-        QCOMPARE(loader.decodeJobCount(), 3);
-    }
-
-    void manyFilesAllComplete()
-    {
-        ImageLoader loader;
-        QList<QFuture<QImage>> futures;
-        QStringList paths;
-        for (int i = 0; i < 24; ++i) {
-            paths << photo(QStringLiteral("many_%1.jpg").arg(i), 300 + i, 200);
-            futures << loader.loadThumbnail(ImageItem(paths.last()), 128);
-        }
-        for (int i = 0; i < futures.size(); ++i) {
-            const QImage image = waitFor(futures[i]);
-            QCOMPARE(image.width(), 128);
-            QVERIFY(loader.cachedThumbnail(paths[i]).has_value());
-        }
-        QCOMPARE(loader.decodeJobCount(), 24);
-    }
-
-    void newestPendingJobRunsFirst()
-    {
-        QThreadPool pool;
-        pool.setMaxThreadCount(1);
-        QSemaphore release;
-        pool.start([&] { release.acquire(); }); // keeps the only worker busy
-        ThumbnailJobQueue queue(&pool);
-        QMutex mutex;
-        QList<int> order;
-        for (int i = 1; i <= 5; ++i)
-            queue.push([&, i] {
-                QMutexLocker locker(&mutex);
-                order << i;
-            });
-        QCOMPARE(queue.pendingCount(), 5);
-        release.release();
-        pool.waitForDone();
-        QCOMPARE(order, (QList<int>{5, 4, 3, 2, 1}));
-        QCOMPARE(queue.pendingCount(), 0);
     }
 };
 

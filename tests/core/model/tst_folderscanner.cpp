@@ -3,6 +3,7 @@
 #include "model/FolderScanner.h"
 #include "model/LocalFileName.h"
 #include "model/NaturalOrder.h"
+#include "model/WorkQueues.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -273,7 +274,8 @@ void TestFolderScanner::namesEncodeBackToTheirBytes()
 void TestFolderScanner::scanRunsOffTheCallingThread()
 {
     touch(m_dir.path(), "a.jpg");
-    FolderScanner scanner;
+    WorkQueues queues;
+    FolderScanner scanner(queues);
     QFuture<FolderNode> first = scanner.scan(QUrl::fromLocalFile(m_dir.path()), true);
     QFuture<FolderNode> second = scanner.scan(QUrl::fromLocalFile(m_dir.path()), false);
     QCOMPARE(first.result().imageCount(), 1);

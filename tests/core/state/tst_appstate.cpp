@@ -1,4 +1,5 @@
 #include "TestFiles.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 
 #include <QDir>
@@ -45,6 +46,7 @@ private:
     ImageItem item(const QString &filename) const;
 
     QTemporaryDir m_dir;
+    WorkQueues m_queues;
     std::unique_ptr<AppState> m_state;
 };
 
@@ -52,8 +54,8 @@ void TestAppState::init()
 {
     m_dir = QTemporaryDir();
     QVERIFY(m_dir.isValid());
-    m_state =
-        std::make_unique<AppState>(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    m_state = std::make_unique<AppState>(m_queues, m_dir.path() + "/ratings.json",
+                                         m_dir.path() + "/settings.ini");
 }
 
 void TestAppState::cleanup()

@@ -4,6 +4,7 @@
 #include "imaging/ImageDecoder.h"
 #include "imaging/InFileRatingReader.h"
 #include "model/StarRatingStore.h"
+#include "model/WorkQueues.h"
 #include "state/ArchiveMover.h"
 
 #include <QDirIterator>
@@ -74,6 +75,7 @@ private:
     QStringList filesBelow(const QString &folder) const;
     static QString writeFile(const QString &path, const QByteArray &bytes);
 
+    WorkQueues m_queues;
     QTemporaryDir m_dir;
     QStringList m_mounts;
 };
@@ -577,7 +579,7 @@ void TestArchiveMover::sidecarThatCannotMoveKeepsItsPhoto()
 
 void TestArchiveMover::archiveCarriesSidecarsWhateverTheSyncSetting()
 {
-    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    AppState state(m_queues, m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
     const QString target = root() + "/批量归档";
     writeImage(root(), "IMG_1.jpg");
     writeFile(writeImage(root(), "IMG_2.jpg") + ".xmp", "<x:xmpmeta/>");
@@ -611,7 +613,7 @@ void TestArchiveMover::archiveCarriesSidecarsWhateverTheSyncSetting()
 
 void TestArchiveMover::archiveOfThreeSelectedImages()
 {
-    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    AppState state(m_queues, m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
     writeImage(root(), "IMG_1.jpg");
     writeImage(root(), "IMG_2.jpg");
     writeImage(root(), "sub/IMG_3.jpg");
@@ -656,7 +658,7 @@ void TestArchiveMover::archiveOfThreeSelectedImages()
 
 void TestArchiveMover::archiveWithNoImagesStillReports()
 {
-    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    AppState state(m_queues, m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
     writeImage(root(), "IMG_1.jpg");
     QVERIFY(BrowseFixtures::open(state, root()));
     QSignalSpy rescans(&state, &AppState::imagesChanged);
@@ -670,7 +672,7 @@ void TestArchiveMover::archiveWithNoImagesStillReports()
 
 void TestArchiveMover::archiveIntoAFileReportsAndKeepsEverything()
 {
-    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    AppState state(m_queues, m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
     writeImage(root(), "IMG_1.jpg");
     writeImage(root(), "IMG_2.jpg");
     QVERIFY(BrowseFixtures::open(state, root()));
@@ -706,7 +708,7 @@ void TestArchiveMover::archiveAfterTheOpenFolderWasDeletedCreatesNothing_data()
 void TestArchiveMover::archiveAfterTheOpenFolderWasDeletedCreatesNothing()
 {
     QFETCH(QString, target);
-    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    AppState state(m_queues, m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
     writeImage(root(), "IMG_1.jpg");
     QVERIFY(BrowseFixtures::open(state, root()));
     const QList<ImageItem> images = state.images();
@@ -721,7 +723,7 @@ void TestArchiveMover::archiveAfterTheOpenFolderWasDeletedCreatesNothing()
 
 void TestArchiveMover::archiveOfUnusableNamesStillReportsAndRescans()
 {
-    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    AppState state(m_queues, m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
     const QString longName = QString(251, QLatin1Char('n')) + ".jpg";
     writeImage(root(), longName);
     writeImage(root() + "/批量归档", longName, Qt::blue);
@@ -740,7 +742,7 @@ void TestArchiveMover::archiveOfUnusableNamesStillReportsAndRescans()
 
 void TestArchiveMover::secondArchiveIsRefusedWhileOneRuns()
 {
-    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    AppState state(m_queues, m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
     writeImage(root(), "IMG_1.jpg");
     writeImage(root(), "IMG_2.jpg");
     QVERIFY(BrowseFixtures::open(state, root()));
@@ -762,7 +764,7 @@ void TestArchiveMover::secondArchiveIsRefusedWhileOneRuns()
 
 void TestArchiveMover::folderOpenedMeanwhileKeepsItsFiltersAndSelection()
 {
-    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    AppState state(m_queues, m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
     writeImage(root(), "IMG_1.jpg");
     const QString elsewhere = m_dir.path() + "/elsewhere";
     writeImage(elsewhere, "DSC_1.jpg");
@@ -809,7 +811,7 @@ constexpr NoReplaceRename::SystemCalls kHoldingCalls{&renameThenWait, &::link};
 
 void TestArchiveMover::folderCleanUpDuringAnArchiveKeepsTheMovingRatings()
 {
-    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    AppState state(m_queues, m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
     const QString gone = writeImage(root(), "gone.jpg");
     writeImage(root(), "IMG_1.jpg");
     writeImage(root(), "IMG_2.jpg");
@@ -852,7 +854,7 @@ QTEST_GUILESS_MAIN(TestArchiveMover)
 // 💀 and 📷 are written in UTF-16 with a second unit in U+DC80..U+DCFF.
 void TestArchiveMover::namesWithEmojiWorkThroughout()
 {
-    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    AppState state(m_queues, m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
     const QString skull = writeImage(root(), "💀 skull.jpg");
     const QString gone = writeImage(root(), "gone.jpg");
     writeImage(root(), "plain.jpg");

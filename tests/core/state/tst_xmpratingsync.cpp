@@ -3,6 +3,7 @@
 #include "imaging/InFileRatingReader.h"
 #include "imaging/XmpSidecarWriter.h"
 #include "model/LocalFileName.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 #include "state/ArchiveMover.h"
 #include "state/InFileRatingCache.h"
@@ -58,6 +59,7 @@ class TestXmpRatingSync : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    WorkQueues m_queues;
     std::unique_ptr<AppState> m_state;
 
     QString folder() const { return m_dir.filePath("photos"); }
@@ -73,7 +75,7 @@ class TestXmpRatingSync : public QObject
     void makeState()
     {
         m_state.reset(); // one at a time, as the application
-        m_state = std::make_unique<AppState>(m_dir.filePath("ratings.json"), settingsFile());
+        m_state = std::make_unique<AppState>(m_queues, m_dir.filePath("ratings.json"), settingsFile());
     }
 
     // Opens the photos and waits for the ratings taken from their files.

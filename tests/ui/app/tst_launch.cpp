@@ -9,6 +9,7 @@
 #include "app/SubfolderPromptDialog.h"
 #include "imaging/XmpSidecarWriter.h"
 #include "model/AdvisoryFileLock.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 #include "state/XmpRatingSync.h"
 
@@ -108,6 +109,7 @@ private:
     // The real program, started as a second instance against `runtimeDir`.
     int runSecondStart(const QStringList &arguments, const QString &workingDirectory = {});
 
+    WorkQueues m_queues;
     QTemporaryDir m_dir;
 };
 
@@ -186,7 +188,7 @@ void TestLaunch::launchTargets()
 
 void TestLaunch::openingAFolderAsksAboutVisibleSubfolders()
 {
-    AppState state(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.conf");
+    AppState state(m_queues, m_dir.path() + "/ratings.json", m_dir.path() + "/settings.conf");
     QStringList asked;
     ImportFlow flow(state, std::make_unique<CountingDialogs>(asked));
     const QString flat = makeDir(m_dir.path(), "flat");
@@ -206,7 +208,7 @@ void TestLaunch::openingAFolderAsksAboutVisibleSubfolders()
 
 void TestLaunch::activateOpensFoldersAndImagesOrSaysWhyNot()
 {
-    KelvaneApp app(*qApp, std::make_unique<AppState>(m_dir.path() + "/ratings.json",
+    KelvaneApp app(*qApp, std::make_unique<AppState>(m_queues, m_dir.path() + "/ratings.json",
                                                      m_dir.path() + "/settings.conf"));
     AppState &state = app.state();
     const QString folder = makeDir(m_dir.path(), "photos");
@@ -296,7 +298,7 @@ void TestLaunch::staleSocketIsRecovered()
 
 void TestLaunch::handedOverFolderIsAskedAboutOnceTheConnectionIsDone()
 {
-    KelvaneApp app(*qApp, std::make_unique<AppState>(m_dir.path() + "/ratings.json",
+    KelvaneApp app(*qApp, std::make_unique<AppState>(m_queues, m_dir.path() + "/ratings.json",
                                                      m_dir.path() + "/settings.conf"));
     SingleInstance first(m_dir.path() + "/kelvane");
     QCOMPARE(first.start({}), SingleInstance::Role::primary);
@@ -340,7 +342,7 @@ void TestLaunch::qtDialogsSpeakChinese()
         QSKIP("Qt's Chinese translations are not installed (qt6-translations-l10n)");
     QFileSystemModel before;
     QCOMPARE(before.headerData(0, Qt::Horizontal).toString(), QString("Name"));
-    KelvaneApp app(*qApp, std::make_unique<AppState>(m_dir.path() + "/ratings.json",
+    KelvaneApp app(*qApp, std::make_unique<AppState>(m_queues, m_dir.path() + "/ratings.json",
                                                      m_dir.path() + "/settings.conf"));
     QFileSystemModel after;
     QCOMPARE(after.headerData(0, Qt::Horizontal).toString(), QString("名称"));

@@ -18,6 +18,7 @@
 #include "browse/ThumbnailGridView.h"
 #include "browse/ThumbnailListView.h"
 #include "editor/FrameExportView.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
 #include "viewer/ViewerStatusBar.h"
@@ -116,6 +117,7 @@ private:
     QStringList imageNames() const;
 
     QTemporaryDir m_dir;
+    WorkQueues m_queues;
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<MainWindow> m_window;
     ScriptedDialogs *m_dialogs = nullptr;
@@ -125,8 +127,8 @@ void TestMainWindow::init()
 {
     m_dir = QTemporaryDir();
     QVERIFY(m_dir.isValid());
-    m_state =
-        std::make_unique<AppState>(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    m_state = std::make_unique<AppState>(m_queues, m_dir.path() + "/ratings.json",
+                                         m_dir.path() + "/settings.ini");
     auto dialogs = std::make_unique<ScriptedDialogs>();
     m_dialogs = dialogs.get();
     m_window = std::make_unique<MainWindow>(*m_state, std::move(dialogs));

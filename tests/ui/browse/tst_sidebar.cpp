@@ -2,6 +2,7 @@
 #include "browse/FolderTreeView.h"
 #include "browse/HistoryListView.h"
 #include "browse/SidebarView.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 
 #include <QAbstractItemModelTester>
@@ -49,6 +50,7 @@ private:
     QStringList imageNames() const;
 
     QTemporaryDir m_dir;
+    WorkQueues m_queues;
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<SidebarView> m_sidebar;
 };
@@ -57,8 +59,8 @@ void TestSidebar::init()
 {
     m_dir = QTemporaryDir();
     QVERIFY(m_dir.isValid());
-    m_state =
-        std::make_unique<AppState>(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    m_state = std::make_unique<AppState>(m_queues, m_dir.path() + "/ratings.json",
+                                         m_dir.path() + "/settings.ini");
     m_sidebar = std::make_unique<SidebarView>(*m_state);
     m_sidebar->resize(240, 700);
     new QAbstractItemModelTester(m_sidebar->folderTreeView()->model(), m_sidebar.get());

@@ -12,6 +12,7 @@
 #include "common/BrowseStyle.h"
 #include "common/FileRevealer.h"
 #include "imaging/ImageLoader.h"
+#include "model/WorkQueues.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -99,6 +100,7 @@ private:
     ArchiveConfirmView *waitForSheet() const;
 
     QTemporaryDir m_dir;
+    WorkQueues m_queues;
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<ThumbnailGridView> m_grid;
     std::unique_ptr<QAbstractItemModelTester> m_tester;
@@ -109,8 +111,8 @@ void TestThumbnailGrid::init()
     m_dir = QTemporaryDir();
     QVERIFY(m_dir.isValid());
     QDir().mkpath(root());
-    m_state =
-        std::make_unique<AppState>(m_dir.path() + "/ratings.json", m_dir.path() + "/settings.ini");
+    m_state = std::make_unique<AppState>(m_queues, m_dir.path() + "/ratings.json",
+                                         m_dir.path() + "/settings.ini");
 }
 
 void TestThumbnailGrid::cleanup()

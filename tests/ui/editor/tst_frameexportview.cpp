@@ -13,6 +13,7 @@
 #include "export/LogoCatalogue.h"
 #include "export/PreviewScheduler.h"
 #include "imaging/RAWProcessor.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 
 #include <QColorDialog>
@@ -35,6 +36,7 @@ class TestFrameExportView : public QObject
 
 private:
     QTemporaryDir m_dir;
+    WorkQueues m_queues;
     std::unique_ptr<AppState> m_state;
     QString m_photo;
 
@@ -76,8 +78,9 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        m_state = std::make_unique<AppState>(m_dir.filePath(QStringLiteral("ratings.json")),
-                                             m_dir.filePath(QStringLiteral("settings.ini")));
+        m_state =
+            std::make_unique<AppState>(m_queues, m_dir.filePath(QStringLiteral("ratings.json")),
+                                       m_dir.filePath(QStringLiteral("settings.ini")));
         m_photo = writePhoto(m_dir.filePath(QStringLiteral("single/photo.jpg")), {900, 600},
                              {"NIKON CORPORATION", "NIKON Z 8", "NIKKOR Z 24-70mm f/2.8 S"});
     }
@@ -174,7 +177,7 @@ private Q_SLOTS:
         QVERIFY(!held.isFinished());
         QVERIFY(!m_state->isSheetPresented());
         gate.release();
-        RAWProcessor::waitForRetiredProcessors();
+        m_queues.processorRetirement().waitForDone();
     }
 
     void failureMessageIsRed()

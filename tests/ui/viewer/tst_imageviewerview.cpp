@@ -3,6 +3,7 @@
 #include "ImagingFixtures.h"
 #include "common/FileRevealer.h"
 #include "imaging/ImageLoadError.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
 #include "viewer/NeighbourPrefetchCache.h"
@@ -83,6 +84,7 @@ private:
     void waitLoaded();
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    WorkQueues m_queues;
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<ImageViewerView> m_viewer;
     QStringList m_revealed;
@@ -92,7 +94,7 @@ void TestImageViewerView::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    m_state = std::make_unique<AppState>(m_dir->filePath(QStringLiteral("ratings.json")),
+    m_state = std::make_unique<AppState>(m_queues, m_dir->filePath(QStringLiteral("ratings.json")),
                                          m_dir->filePath(QStringLiteral("settings.ini")));
     m_viewer = std::make_unique<ImageViewerView>(*m_state);
     m_viewer->setFileRevealer(std::make_unique<RecordingRevealer>(&m_revealed));

@@ -1,4 +1,4 @@
-#include "imaging/DecodeFailureMemory.h"
+#include "model/DecodeFailureMemory.h"
 
 #include "model/LocalFileName.h"
 
@@ -44,10 +44,4 @@ void DecodeFailureMemory::recordFailure(const QString &path, Use use, const Stam
         return;
     const QMutexLocker lock(&m_mutex);
     m_failures[int(use)].insert(path, stamp);
-}
-
-DecodeFailureMemory &DecodeFailureMemory::session()
-{
-    static DecodeFailureMemory memory;
-    return memory;
 }

@@ -7,7 +7,9 @@
 // Files that failed to decode in this session, so that a grid repainting a
 // placeholder, or a viewer stepping past a file and prefetching it, does not
 // decode it again and again. A file is known by its path, size and
-// modification time: once it changes it is tried again. Thread-safe.
+// modification time: once it changes it is tried again. Thread-safe. The
+// application keeps one (WorkQueues::decodeFailures()) for every decode it
+// runs; a decode given none remembers nothing.
 class DecodeFailureMemory
 {
 public:
@@ -37,9 +39,6 @@ public:
     static void noteTransientFailure();
     // Whether a note was made since the last call; clears it.
     static bool takeTransientFailure();
-
-    // The memory the decoding facade (ImageDecoder) consults, one per process.
-    static DecodeFailureMemory &session();
 
 private:
     mutable QMutex m_mutex;
