@@ -10,6 +10,7 @@
 // `ui_ms_per_rating` is what the rating itself costs the UI thread.
 #include "imaging/ImageDecoder.h"
 #include "model/StarRatingStore.h"
+#include "model/WorkQueues.h"
 #include "state/XmpRatingSync.h"
 
 #include <QCoreApplication>
@@ -102,7 +103,7 @@ struct Reader
 {
     explicit Reader(const QString &folder)
         : store(folder + QStringLiteral("/ratings.json"))
-        , sync(store, folder + QStringLiteral("/settings.ini"))
+        , sync(store, queues.fileOperations(), folder + QStringLiteral("/settings.ini"))
     {
         sync.setEnabled(true);
     }
@@ -123,6 +124,7 @@ struct Reader
     }
 
     StarRatingStore store;
+    WorkQueues queues;
     XmpRatingSync sync;
 };
 

@@ -56,7 +56,8 @@ AppState::AppState(QObject *parent)
     , m_folderScanner(std::make_unique<FolderScanner>())
     , m_imageLoader(std::make_unique<ImageLoader>())
     , m_starRatingStore(std::make_unique<StarRatingStore>())
-    , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, QString()))
+    , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore,
+                                                      m_workQueues.fileOperations(), QString()))
 {
     connectServices();
 }
@@ -67,7 +68,8 @@ AppState::AppState(const QString &ratingsFile, const QString &settingsFile, QObj
     , m_folderScanner(std::make_unique<FolderScanner>())
     , m_imageLoader(std::make_unique<ImageLoader>())
     , m_starRatingStore(std::make_unique<StarRatingStore>(ratingsFile))
-    , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, settingsFile))
+    , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore,
+                                                      m_workQueues.fileOperations(), settingsFile))
     , m_settingsFile(settingsFile)
 {
     connectServices();

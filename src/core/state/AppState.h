@@ -5,6 +5,7 @@
 #include "model/FolderScanner.h"
 #include "model/ImageItem.h"
 #include "model/StarRatingStore.h"
+#include "model/WorkQueues.h"
 #include "state/XmpRatingSync.h"
 
 #include <QFuture>
@@ -50,6 +51,7 @@ public:
     StarRatingStore &starRatingStore() { return *m_starRatingStore; }
     const StarRatingStore &starRatingStore() const { return *m_starRatingStore; }
     XmpRatingSync &xmpRatingSync() { return *m_xmpRatingSync; }
+    WorkQueues &workQueues() { return m_workQueues; }
     // The INI file the settings live in; empty: the application's own.
     const QString &settingsFile() const { return m_settingsFile; }
 
@@ -67,7 +69,7 @@ public:
     bool isSheetPresented() const { return m_isSheetPresented; }
     const std::optional<QString> &toastMessage() const { return m_toastMessage; }
     const QSet<QUuid> &selectedImageIDs() const { return m_selectedImageIDs; }
-    // Files of an archive are being moved (ArchiveMover::performArchive).
+    // Files of an archive are being moved (ArchiveFlow).
     bool isArchiving() const { return m_isArchiving; }
     // After a folder opened without its sub-folders showed no image of its
     // own: the number of images below it (else 0). Set before the status
@@ -180,6 +182,8 @@ private:
     std::unique_ptr<FolderScanner> m_folderScanner;
     std::unique_ptr<ImageLoader> m_imageLoader;
     std::unique_ptr<StarRatingStore> m_starRatingStore;
+    // Before the services that post to it: destroyed after them.
+    WorkQueues m_workQueues;
     std::unique_ptr<XmpRatingSync> m_xmpRatingSync; // after the store: destroyed first
     QString m_settingsFile;
     qsizetype m_imagesOnlyInSubfolders = 0;

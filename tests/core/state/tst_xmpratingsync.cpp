@@ -4,7 +4,7 @@
 #include "imaging/XmpSidecarWriter.h"
 #include "model/LocalFileName.h"
 #include "state/AppState.h"
-#include "state/ArchiveMover.h"
+#include "state/ArchiveFlow.h"
 #include "state/InFileRatingCache.h"
 
 #include <QDir>
@@ -375,7 +375,8 @@ private Q_SLOTS:
         QSemaphore held;
         QSemaphoreReleaser releaseOnFailure(held);
         m_state->xmpRatingSync().writerPool()->start([&held] { held.acquire(); });
-        QFuture<void> done = ArchiveMover::performArchive(*m_state, m_state->images(), target);
+        QFuture<void> done = ArchiveFlow(*m_state, m_state->workQueues().fileOperations())
+                                 .run(m_state->images(), target);
         m_state->updateRating(5, item(QStringLiteral("b.jpg"))); // while the photos move
         releaseOnFailure.cancel();
         held.release();
