@@ -23,6 +23,11 @@ QString prefixOf(Kind kind)
 // An export's file is created as any new file (the umask applies); an
 // archive's copy stays private until its content is complete and the source's
 // permissions are set on it.
+QString temporaryName(Kind kind)
+{
+    return TemporaryFileSweep::randomName(prefixOf(kind));
+}
+
 mode_t creationModeOf(Kind kind)
 {
     return kind == Kind::archiveCopy ? 0600 : 0666;
@@ -54,8 +59,7 @@ public:
     Temporary(const QString &folder, Kind kind)
     {
         for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
-            m_path = LocalFileName::encode(folder + QLatin1Char('/') +
-                                           SafePublisher::temporaryName(kind));
+            m_path = LocalFileName::encode(folder + QLatin1Char('/') + temporaryName(kind));
             m_fd = createExclusive(m_path, kind);
             if (m_fd < 0 && errno != EEXIST)
                 break;
@@ -167,17 +171,6 @@ QString SafePublisher::rename(const QByteArray &from, const NextName &nextName, 
             return {};
     }
     return {};
-}
-
-QString SafePublisher::temporaryName(Kind kind)
-{
-    return TemporaryFileSweep::randomName(prefixOf(kind));
-}
-
-bool SafePublisher::isTemporaryName(const QString &fileName)
-{
-    return TemporaryFileSweep::isName(fileName, prefixOf(Kind::exportedFile)) ||
-           TemporaryFileSweep::isName(fileName, prefixOf(Kind::archiveCopy));
 }
 
 int SafePublisher::removeStaleTemporaries(const QString &folder)

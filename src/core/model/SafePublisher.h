@@ -70,10 +70,6 @@ public:
     static QString rename(const QByteArray &from, const NextName &nextName, int attempts,
                           NoReplaceRename::Result *last);
 
-    // A new name for a temporary of `kind`.
-    static QString temporaryName(Kind kind);
-    // Whether `fileName` is a temporary's name of any kind.
-    static bool isTemporaryName(const QString &fileName);
     // Removes the temporaries of every kind in `folder` not written for
     // longer than their kind's stale age; returns how many went. Nothing else
     // is touched: not a file of another name, not a folder or a link.
