@@ -185,11 +185,11 @@ void TestArchiveMover::movesKeepEveryFileAndItsSidecars_data()
                "IMG_2.jpg | A/IMG_1.jpg A/IMG_1_1.jpg.xmp A/IMG_1_2.jpg<IMG_1.jpg "
                "A/IMG_1_2.jpg.xmp<IMG_1.jpg.xmp A/IMG_2.jpg<IMG_2.jpg"
             << noRenames;
+        QTest::addRow("%s: a RAW takes its stem sidecar, one number for both", how)
+            << "IMG.CR2 IMG.JPG IMG.xmp A/IMG.xmp | IMG.CR2 | IMG.JPG A/IMG.xmp "
+               "A/IMG_1.CR2<IMG.CR2 A/IMG_1.xmp<IMG.xmp"
+            << noRenames;
     }
-    QTest::newRow("a RAW takes its stem sidecar, one number for both")
-        << "IMG.CR2 IMG.JPG IMG.xmp A/IMG.xmp | IMG.CR2 | IMG.JPG A/IMG.xmp A/IMG_1.CR2<IMG.CR2 "
-           "A/IMG_1.xmp<IMG.xmp"
-        << false;
     QTest::newRow("a JPEG leaving its RAW takes nothing of it")
         << "MVI.CR2 MVI.xmp MVI.JPG | MVI.JPG | MVI.CR2 MVI.xmp A/MVI.JPG<MVI.JPG" << false;
     QTest::newRow("a pair keeps one number")
