@@ -103,7 +103,7 @@ struct Reader
 {
     explicit Reader(const QString &folder)
         : store(folder + QStringLiteral("/ratings.json"), queues)
-        , sync(store, folder + QStringLiteral("/settings.ini"))
+        , sync(store, queues.fileOperations(), folder + QStringLiteral("/settings.ini"))
     {
         sync.setEnabled(true);
     }
@@ -125,6 +125,7 @@ struct Reader
 
     WorkQueues queues;
     StarRatingStore store;
+    WorkQueues queues;
     XmpRatingSync sync;
 };
 

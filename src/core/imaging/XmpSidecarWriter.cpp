@@ -105,8 +105,9 @@ QString folderOf(const QString &path)
 
 } // namespace
 
-XmpSidecarWriter::XmpSidecarWriter(QObject *parent)
+XmpSidecarWriter::XmpSidecarWriter(QThreadPool &fileOperations, QObject *parent)
     : QObject(parent)
+    , m_fileOperations(fileOperations)
 {
     InFileRatingReader::initializeXmp();
 }
@@ -114,7 +115,7 @@ XmpSidecarWriter::XmpSidecarWriter(QObject *parent)
 XmpSidecarWriter::~XmpSidecarWriter()
 {
     // Drained here, while the signals can still be emitted on a whole object.
-    m_writer.waitForDone();
+    m_fileOperations.waitForDone();
 }
 
 bool XmpSidecarWriter::writeRatingNow(const QString &imagePath, int rating, QString *error)
@@ -209,12 +210,12 @@ void XmpSidecarWriter::writeRating(const QString &imagePath, int rating)
             ++m_unfinished[imagePath];
     }
     if (!alreadyQueued)
-        m_writer.post([this, imagePath] { writePending(imagePath); });
+        m_fileOperations.start([this, imagePath] { writePending(imagePath); });
 }
 
 void XmpSidecarWriter::waitForDone()
 {
-    m_writer.waitForDone();
+    m_fileOperations.waitForDone();
 }
 
 void XmpSidecarWriter::writePending(const QString &imagePath)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "model/SerialFileWriter.h"
 #include "model/SidecarIndex.h"
 
 #include <QHash>
@@ -8,6 +7,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QThreadPool>
 #include <array>
 #include <functional>
 
@@ -20,28 +20,30 @@
 // (temporary file + rename), never left half written, and never over a
 // change another program made after we read it; photos are never touched.
 //
-// writeRating returns at once: writes run on a thread of their own, one after
-// another. Ratings posted for a file before its write started are coalesced
+// writeRating returns at once: writes run on the file-operation queue it is
+// given (one thread, jobs in order), one after another, between the other
+// file work posted there. Ratings posted for a file before its write started are coalesced
 // into the last one, so a write never puts back an older value. The
-// destructor waits for every posted write.
+// destructor waits for the queue.
 class XmpSidecarWriter : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit XmpSidecarWriter(QObject *parent = nullptr);
+    explicit XmpSidecarWriter(QThreadPool &fileOperations, QObject *parent = nullptr);
     ~XmpSidecarWriter() override;
 
     // UI thread. 0 writes 0: cleared here stays cleared everywhere.
     void writeRating(const QString &imagePath, int rating);
-    // Blocks until every write posted so far has finished.
+    // Blocks until every write (and other job) posted to the queue so far
+    // has finished.
     void waitForDone();
     // Photos whose posted write has not finished yet: their sidecars may
     // still hold an older rating. Any thread.
     QSet<QString> unfinishedWrites() const;
-    // The writer's one thread: work started on it runs after every write
-    // posted before and before every write posted later.
-    QThreadPool *pool() { return m_writer.pool(); }
+    // The queue: work started on it runs after every write posted before
+    // and before every write posted later.
+    QThreadPool *pool() { return &m_fileOperations; }
 
     // The blocking write itself; any thread. On failure returns false and the
     // reason in `error` (may be null); every sidecar not yet written stays as it was. A
@@ -89,5 +91,5 @@ private:
     QHash<QString, int> m_pending;    // guarded by m_mutex
     QHash<QString, int> m_unfinished; // writes posted per photo; guarded by m_mutex
     FolderIndexes m_drainFolders;     // writer thread only; emptied when no write is pending
-    SerialFileWriter m_writer;        // last: destroyed (and drained) first
+    QThreadPool &m_fileOperations;
 };

@@ -4,6 +4,7 @@
 #include "model/LocalFileName.h"
 
 #include <QRandomGenerator>
+#include <algorithm>
 #include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,6 +46,11 @@ bool TemporaryFileSweep::isName(const QString &fileName, const QString &prefix)
 int TemporaryFileSweep::removeStale(const QString &folder, const QString &prefix,
                                     int minimumAgeSeconds)
 {
+    return removeStale(folder, QList<Kind>{{prefix, minimumAgeSeconds}});
+}
+
+int TemporaryFileSweep::removeStale(const QString &folder, const QList<Kind> &kinds)
+{
     const QByteArray encodedFolder = LocalFileName::encode(folder);
     const std::optional<QSet<QByteArray>> names = FolderListing::names(encodedFolder);
     if (!names)
@@ -52,12 +58,16 @@ int TemporaryFileSweep::removeStale(const QString &folder, const QString &prefix
     const time_t now = std::time(nullptr);
     int removed = 0;
     for (const QByteArray &name : *names) {
-        if (!isName(QString::fromLatin1(name), prefix))
+        const QString fileName = QString::fromLatin1(name);
+        const auto kind = std::find_if(kinds.cbegin(), kinds.cend(), [&fileName](const Kind &k) {
+            return isName(fileName, k.prefix);
+        });
+        if (kind == kinds.cend())
             continue;
         const QByteArray path = encodedFolder + '/' + name;
         struct stat info;
         if (::lstat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
-            now - info.st_mtime <= minimumAgeSeconds)
+            now - info.st_mtime <= kind->minimumAgeSeconds)
             continue;
         removed += ::unlink(path.constData()) == 0 ? 1 : 0;
     }

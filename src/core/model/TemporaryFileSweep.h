@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 // The hidden files our writers fill beside their final name and then rename
@@ -27,4 +28,13 @@ public:
     // returns how many went. Reads the folder once (byte-exact names, so
     // folders whose names are not UTF-8 are swept too).
     static int removeStale(const QString &folder, const QString &prefix, int minimumAgeSeconds);
+
+    // The temporaries of several prefixes, each with its own minimum age,
+    // in one reading of the folder.
+    struct Kind
+    {
+        QString prefix;
+        int minimumAgeSeconds = 0;
+    };
+    static int removeStale(const QString &folder, const QList<Kind> &kinds);
 };

@@ -58,7 +58,8 @@ AppState::AppState(WorkQueues &queues, QObject *parent)
     , m_folderScanner(std::make_unique<FolderScanner>(queues))
     , m_imageLoader(std::make_unique<ImageLoader>(queues))
     , m_starRatingStore(std::make_unique<StarRatingStore>(queues))
-    , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, QString()))
+    , m_xmpRatingSync(
+          std::make_unique<XmpRatingSync>(*m_starRatingStore, queues.fileOperations(), QString()))
 {
     connectServices();
 }
@@ -71,7 +72,8 @@ AppState::AppState(WorkQueues &queues, const QString &ratingsFile, const QString
     , m_folderScanner(std::make_unique<FolderScanner>(queues))
     , m_imageLoader(std::make_unique<ImageLoader>(queues))
     , m_starRatingStore(std::make_unique<StarRatingStore>(ratingsFile, queues))
-    , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, settingsFile))
+    , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, queues.fileOperations(),
+                                                      settingsFile))
     , m_settingsFile(settingsFile)
 {
     connectServices();

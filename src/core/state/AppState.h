@@ -71,7 +71,7 @@ public:
     bool isSheetPresented() const { return m_isSheetPresented; }
     const std::optional<QString> &toastMessage() const { return m_toastMessage; }
     const QSet<QUuid> &selectedImageIDs() const { return m_selectedImageIDs; }
-    // Files of an archive are being moved (ArchiveMover::performArchive).
+    // Files of an archive are being moved (ArchiveFlow).
     bool isArchiving() const { return m_isArchiving; }
     // After a folder opened without its sub-folders showed no image of its
     // own: the number of images below it (else 0). Set before the status

@@ -1,17 +1,13 @@
 #include "state/ArchiveMover.h"
 
-#include "model/BackgroundTask.h"
 #include "model/FileDescriptorWriter.h"
 #include "model/LocalFileName.h"
-#include "model/NoReplaceRename.h"
-#include "model/TemporaryFileSweep.h"
-#include "state/AppState.h"
+#include "model/SafePublisher.h"
 #include "state/ArchiveGroup.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QtConcurrent/QtConcurrentRun>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -108,21 +104,15 @@ Placement exactName(const QString &folder, const QString &fileName)
     return {folder, fileName, true};
 }
 
-// Publishes `from` under the name `placement` gives.
+SafePublisher::NextName nextNameFor(const Placement &placement)
+{
+    return [&placement] { return placement.candidate(); };
+}
+
+// Renames `from` to the name `placement` gives.
 QString publish(const QByteArray &from, const Placement &placement, Rename *last)
 {
-    *last = Rename::failed;
-    for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
-        const QString candidate = placement.candidate();
-        if (candidate.isEmpty())
-            return {};
-        *last = NoReplaceRename::rename(from, encoded(candidate));
-        if (*last == Rename::done)
-            return candidate;
-        if (*last != Rename::nameTaken)
-            return {};
-    }
-    return {};
+    return SafePublisher::rename(from, nextNameFor(placement), kMaxNameAttempts, last);
 }
 
 // Known not to be a folder any more; any other failure to look (EACCES, EIO)
@@ -161,12 +151,6 @@ public:
     Descriptor &operator=(const Descriptor &) = delete;
     int get() const { return m_fd; }
     bool isOpen() const { return m_fd >= 0; }
-    bool close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
 
 private:
     int m_fd;
@@ -187,92 +171,6 @@ bool copyBytes(int from, int to)
             return false;
     }
 }
-
-const QString kTemporaryPrefix = QStringLiteral("kelvane-archive");
-
-// A copy of a file being made in the destination folder, removed again
-// unless published: either a hidden file that gets its name afterwards, or,
-// where the file system cannot rename without replacing, the free name itself
-// taken with O_EXCL and filled in place. The source's times are set only by
-// finish(): until then the hidden file's modification time is that of its
-// last write, which tells another process's sweep that it is in use.
-class PartialCopy
-{
-public:
-    explicit PartialCopy(const QString &folder)
-    {
-        for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
-            m_path = encoded(folder + QLatin1Char('/') +
-                             TemporaryFileSweep::randomName(kTemporaryPrefix));
-            if (!create() && errno != EEXIST)
-                break;
-        }
-    }
-    explicit PartialCopy(const Placement &placement)
-    {
-        for (int attempt = 0; attempt < kMaxNameAttempts && m_fd < 0; ++attempt) {
-            m_name = placement.candidate();
-            if (m_name.isEmpty())
-                break;
-            m_path = encoded(m_name);
-            if (!create() && errno != EEXIST)
-                break;
-        }
-    }
-    ~PartialCopy()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        if (m_created && !m_published)
-            ::unlink(m_path.constData());
-    }
-    PartialCopy(const PartialCopy &) = delete;
-    PartialCopy &operator=(const PartialCopy &) = delete;
-
-    // Every byte of `source` on disk, with its permissions, or false.
-    bool fill(int source, const struct stat &sourceInfo)
-    {
-        if (m_fd < 0 || !copyBytes(source, m_fd) || ::fsync(m_fd) != 0)
-            return false;
-        struct stat copied;
-        if (::fstat(m_fd, &copied) != 0 || copied.st_size != sourceInfo.st_size)
-            return false;
-        ::fchmod(m_fd, sourceInfo.st_mode & 07777);
-        m_times[0] = sourceInfo.st_atim;
-        m_times[1] = sourceInfo.st_mtim;
-        return true;
-    }
-
-    // The source's times on the filled copy, and the copy closed (a late
-    // write error shows here on network file systems), or false.
-    bool finish()
-    {
-        ::futimens(m_fd, m_times);
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-    const QByteArray &path() const { return m_path; }
-    // The name taken in place (second constructor).
-    const QString &name() const { return m_name; }
-    void markPublished() { m_published = true; }
-
-private:
-    bool create()
-    {
-        m_fd = ::open(m_path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        m_created = m_fd >= 0;
-        return m_created;
-    }
-
-    QString m_name;
-    QByteArray m_path;
-    struct timespec m_times[2] = {};
-    int m_fd = -1;
-    bool m_created = false;
-    bool m_published = false;
-};
 
 struct OpenSource
 {
@@ -296,47 +194,49 @@ bool removeCopiedSource(const QString &source, const QString &folder)
     return ::unlink(encoded(source).constData()) == 0;
 }
 
-// The copy where no rename can refuse an existing name: the name itself is
-// created exclusively and filled.
-QString copyInPlace(const QString &source, const Placement &placement)
+// The content of a copy of the open source: every byte on disk, with the
+// source's permissions, and its times once the copy has its name (until then
+// a temporary's modification time is that of its last write, which tells
+// another process's sweep that it is in use).
+SafePublisher::Content copyOf(const OpenSource &input)
 {
-    OpenSource input(source);
-    if (!input.usable)
-        return {};
-    PartialCopy copy(placement);
-    if (!copy.fill(input.descriptor.get(), input.info) || !copy.finish())
-        return {};
-    copy.markPublished();
-    return copy.name();
+    const int source = input.descriptor.get();
+    const struct stat sourceInfo = input.info;
+    return {[source, sourceInfo](int fd) {
+                if (::lseek(source, 0, SEEK_SET) != 0 || !copyBytes(source, fd) || ::fsync(fd) != 0)
+                    return false;
+                struct stat copied;
+                if (::fstat(fd, &copied) != 0 || copied.st_size != sourceInfo.st_size)
+                    return false;
+                ::fchmod(fd, sourceInfo.st_mode & 07777);
+                return true;
+            },
+            [sourceInfo](int fd) {
+                const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
+                ::futimens(fd, times);
+            }};
 }
 
 // A complete, synced copy of `source` published under `placement`; the
-// source is left as it is.
-QString copyTo(const QString &source, const Placement &placement)
+// source is left as it is. `inPlace`: the file system is known to rename
+// only by replacing, so the free name itself is created and filled.
+QString copyTo(const QString &source, const Placement &placement, bool inPlace = false)
 {
-    OpenSource input(source);
+    const OpenSource input(source);
     if (!input.usable)
         return {};
-    PartialCopy copy(placement.folder);
-    if (!copy.fill(input.descriptor.get(), input.info))
-        return {};
-    Rename last = Rename::failed;
-    const QString published = publish(copy.path(), placement, &last);
-    if (published.isEmpty())
-        return last == Rename::unsupported ? copyInPlace(source, placement) : QString();
-    copy.markPublished();
-    if (!copy.finish()) {
-        ::unlink(encoded(published).constData());
-        return {};
-    }
-    return published;
+    constexpr auto kind = SafePublisher::Kind::archiveCopy;
+    return inPlace ? SafePublisher::writeInPlace(kind, copyOf(input), nextNameFor(placement),
+                                                 kMaxNameAttempts)
+                   : SafePublisher::write(kind, placement.folder, copyOf(input),
+                                          nextNameFor(placement), kMaxNameAttempts);
 }
 
 // The move across file systems, or where no rename refuses a name: copy,
 // verify, publish, then remove the source.
 QString moveByCopy(const QString &source, const Placement &placement, bool inPlace)
 {
-    const QString copied = inPlace ? copyInPlace(source, placement) : copyTo(source, placement);
+    const QString copied = copyTo(source, placement, inPlace);
     if (copied.isEmpty())
         return {};
     if (!removeCopiedSource(source, placement.folder)) {
@@ -474,11 +374,6 @@ QString ArchiveMover::uniqueURL(const QString &fileName, const QString &folder)
     return k < 0 ? QString() : folder + QLatin1Char('/') + numberedName(fileName, k);
 }
 
-int ArchiveMover::removeStaleTemporaries(const QString &folder)
-{
-    return TemporaryFileSweep::removeStale(folder, kTemporaryPrefix, staleTemporaryAgeSeconds);
-}
-
 bool ArchiveMover::createFolder(const QString &folder, QString *error)
 {
     const QString cleaned = QDir::cleanPath(folder);
@@ -531,82 +426,8 @@ ArchiveMover::Outcome ArchiveMover::moveFiles(const QStringList &sources, const 
     outcome.folderReady = createFolder(target, &outcome.folderError);
     if (!outcome.folderReady)
         return outcome;
-    removeStaleTemporaries(target);
+    SafePublisher::removeStaleTemporaries(target);
     for (const ArchiveGroup &group : ArchiveGroup::plan(sources))
         moveGroup(group, target, outcome);
     return outcome;
-}
-
-QFuture<void> ArchiveMover::performArchive(AppState &state, const QList<ImageItem> &images,
-                                           const QString &folder)
-{
-    auto done = std::make_shared<QPromise<void>>();
-    done->start();
-    if (state.isArchiving()) {
-        done->finish();
-        return done->future();
-    }
-    QStringList sources;
-    sources.reserve(images.size());
-    // What the moving sidecars hold, unless a write into them failed.
-    QHash<QString, int> ratingsBefore;
-    for (const ImageItem &item : images) {
-        sources << item.path();
-        ratingsBefore.insert(item.path(), state.starRatingStore().rating(item.path()));
-    }
-    const QString target = QDir::cleanPath(folder);
-    const QString openRoot = state.currentFolder() ? state.currentFolder()->path() : QString();
-    // A clean-up of a folder opened meanwhile must not take the photos that
-    // have already left for deleted ones.
-    state.starRatingStore().holdPaths(sources);
-    state.setArchiving(true);
-    const auto finish = [&state, done, sources] {
-        state.starRatingStore().releasePaths(sources);
-        state.setArchiving(false);
-        done->finish();
-    };
-    // Another folder opened meanwhile keeps its own filters and selection.
-    const auto rescanIfStillOpen = [&state, openRoot, finish] {
-        const std::optional<FolderNode> &open = state.currentFolder();
-        if (!open || open->path() != openRoot) {
-            finish();
-            return;
-        }
-        state.setStarFilter(0);
-        state.clearSelection();
-        // The rescan finishes on this thread too, so attaching here cannot race it.
-        state.refreshFolder(*open).then(&state, finish);
-    };
-    // With the sync on, the moves run on the sidecar writer's thread: every
-    // rating given before the archive is in the sidecar that moves, and none
-    // given during it is written beside a photo that has left.
-    XmpRatingSync &sync = state.xmpRatingSync();
-    QThreadPool *pool = sync.isEnabled() ? sync.writerPool() : QThreadPool::globalInstance();
-    BackgroundTask::run(
-        pool, &state,
-        [sources, target, openRoot] { return ArchiveMover::moveFiles(sources, target, openRoot); },
-        [&state, target, ratingsBefore, finish, rescanIfStillOpen](const Outcome &outcome) {
-            if (!outcome.folderReady) {
-                state.setToastMessage(outcome.openFolderGone
-                                          ? QStringLiteral("文件夹已不存在，无法归档")
-                                          : QStringLiteral("创建文件夹失败：") +
-                                                outcome.folderError);
-                finish();
-                return;
-            }
-            // Ratings follow their files to their new place.
-            state.starRatingStore().moveRatings(outcome.movedSources, outcome.destinations);
-            state.xmpRatingSync().followMovedFiles(outcome.movedSources, outcome.destinations,
-                                                   ratingsBefore);
-            state.setToastMessage(QStringLiteral("已归档 %1 张图片到「%2」")
-                                      .arg(outcome.movedSources.size())
-                                      .arg(QFileInfo(target).fileName()));
-            rescanIfStillOpen();
-        },
-        [&state, rescanIfStillOpen] {
-            // Some files may have moved before the error: show the folder as it is now.
-            state.setToastMessage(QStringLiteral("归档时出错"));
-            rescanIfStillOpen();
-        });
-    return done->future();
 }

@@ -1,24 +1,18 @@
 #pragma once
 
-#include "model/ImageItem.h"
-
-#include <QFuture>
-#include <QList>
 #include <QString>
 #include <QStringList>
 
-class AppState;
-
 // Moves image files into an archive folder without ever losing or replacing a
-// file. Every function except performArchive is free of UI state and safe on
-// any thread.
+// file. Free of UI state; every function is safe on any thread.
 //
 // A move is a no-replace rename within a file system. Across file systems it
-// is a copy into a hidden temporary file in the destination, synced and
-// checked against the source's size, published under a free name without
-// replacing anything, and only then is the original removed. Where the file
-// system can rename only by replacing (FUSE mounts, exFAT, some network
-// shares), the free name is created exclusively and the copy made into it.
+// is a copy (SafePublisher: a hidden temporary file in the destination,
+// synced and checked against the source's size, published under a free name
+// without replacing anything), and only then is the original removed. Where
+// the file system can rename only by replacing (FUSE mounts, exFAT, some
+// network shares), the free name is created exclusively and the copy made
+// into it.
 // Whatever fails, the file ends up in exactly one place: the destination or
 // where it was.
 class ArchiveMover
@@ -49,15 +43,6 @@ public:
     // On failure returns false and the system's description in `error`.
     static bool createFolder(const QString &folder, QString *error);
 
-    // A copy (across file systems, or of a shared sidecar) is written to a
-    // hidden temporary file in the destination first. One that a killed
-    // archive left there is removed by the next archive into that folder once
-    // it has not been written for this long: a full-size copy onto a slow
-    // card can spend minutes in its final sync, and another process's copy
-    // must never be taken from it. Returns how many went.
-    static constexpr int staleTemporaryAgeSeconds = 60 * 60;
-    static int removeStaleTemporaries(const QString &folder);
-
     // Moves one file into `folder` under a free name. Returns the new path, or
     // an empty string when the file stayed where it was.
     static QString moveFile(const QString &source, const QString &folder);
@@ -73,20 +58,11 @@ public:
     // otherwise. A photo whose sidecars cannot follow stays where it is, and
     // so do photos of a folder that cannot be listed.
     //
+    // Stale temporaries of ours in `folder` go first (SafePublisher).
+    //
     // `openFolder`, when given, is the folder the photos were chosen from:
     // when it is no longer there (deleted, renamed, its disk gone), nothing
     // is done, and the archive folder is not created either.
     static Outcome moveFiles(const QStringList &sources, const QString &folder,
                              const QString &openFolder = QString());
-
-    // The whole archive of the grid: file work on a worker thread, then on the
-    // UI thread the moved files' ratings move with them and the toast reports
-    // the result; if the folder open at the start is still open, the star
-    // filter and the selection are reset and it is rescanned. The future
-    // finishes after the rescan (or at once after a failure to create the
-    // folder, or when the open folder has gone, which change nothing else).
-    // AppState::isArchiving is true until then; while it is, a second archive
-    // is refused (nothing happens).
-    static QFuture<void> performArchive(AppState &state, const QList<ImageItem> &images,
-                                        const QString &folder);
 };

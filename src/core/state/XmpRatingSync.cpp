@@ -24,17 +24,19 @@ std::unique_ptr<QSettings> openSettings(const QString &settingsFile)
 
 } // namespace
 
-XmpRatingSync::XmpRatingSync(StarRatingStore &store, const QString &settingsFile, QObject *parent)
-    : XmpRatingSync(store, settingsFile, InFileRatingCache::filePathBeside(store.filePath()),
-                    parent)
+XmpRatingSync::XmpRatingSync(StarRatingStore &store, QThreadPool &fileOperations,
+                             const QString &settingsFile, QObject *parent)
+    : XmpRatingSync(store, fileOperations, settingsFile,
+                    InFileRatingCache::filePathBeside(store.filePath()), parent)
 {}
 
-XmpRatingSync::XmpRatingSync(StarRatingStore &store, const QString &settingsFile,
-                             const QString &cacheFile, QObject *parent)
+XmpRatingSync::XmpRatingSync(StarRatingStore &store, QThreadPool &fileOperations,
+                             const QString &settingsFile, const QString &cacheFile, QObject *parent)
     : QObject(parent)
     , m_store(store)
     , m_settingsFile(settingsFile)
     , m_cache(std::make_shared<SharedCache>())
+    , m_writer(fileOperations)
 {
     m_cache->path = cacheFile;
     m_importer.setMaxThreadCount(1);

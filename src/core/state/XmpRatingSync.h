@@ -31,11 +31,13 @@ class XmpRatingSync : public QObject
 
 public:
     // The setting is kept in `settingsFile` (INI), or in the application's
-    // settings when it is empty.
-    XmpRatingSync(StarRatingStore &store, const QString &settingsFile, QObject *parent = nullptr);
-    // The cache of what was read from the files lives in `cacheFile`.
-    XmpRatingSync(StarRatingStore &store, const QString &settingsFile, const QString &cacheFile,
+    // settings when it is empty. Sidecars are written on `fileOperations`
+    // (WorkQueues::fileOperations: one thread, jobs in order).
+    XmpRatingSync(StarRatingStore &store, QThreadPool &fileOperations, const QString &settingsFile,
                   QObject *parent = nullptr);
+    // The cache of what was read from the files lives in `cacheFile`.
+    XmpRatingSync(StarRatingStore &store, QThreadPool &fileOperations, const QString &settingsFile,
+                  const QString &cacheFile, QObject *parent = nullptr);
     ~XmpRatingSync() override;
 
     static QString settingKey();
@@ -70,8 +72,7 @@ public:
     const QSet<QString> &failedFiles() const { return m_failedFiles; }
     // Blocks until every write posted so far is finished.
     void waitForDone();
-    // The sidecar writer's one thread, for work that moves photos (their
-    // sidecars must not be written meanwhile).
+    // The file-operation queue the sidecars are written on.
     QThreadPool *writerPool() { return m_writer.pool(); }
 
 Q_SIGNALS:

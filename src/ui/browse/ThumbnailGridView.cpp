@@ -7,7 +7,8 @@
 #include "browse/ThumbnailListView.h"
 #include "common/FileRevealer.h"
 #include "state/AppState.h"
-#include "state/ArchiveMover.h"
+#include "state/ArchiveFlow.h"
+#include "model/WorkQueues.h"
 
 #include <QFrame>
 #include <QTimer>
@@ -161,5 +162,5 @@ void ThumbnailGridView::presentArchive(const ArchiveItem &plan)
 QFuture<void> ThumbnailGridView::performArchive(const QList<ImageItem> &images,
                                                 const QString &folder)
 {
-    return ArchiveMover::performArchive(m_state, images, folder);
+    return ArchiveFlow(m_state, m_state.workQueues().fileOperations()).run(images, folder);
 }

@@ -50,7 +50,7 @@ public:
     // Opens the confirmation sheet for `plan` (what "归档" and "批量归档" do);
     // nothing while an archive runs.
     void presentArchive(const ArchiveItem &plan);
-    // Moves `images` into `folder`, then reports and rescans; see ArchiveMover.
+    // Moves `images` into `folder`, then reports and rescans; see ArchiveFlow.
     QFuture<void> performArchive(const QList<ImageItem> &images, const QString &folder);
 
 Q_SIGNALS:

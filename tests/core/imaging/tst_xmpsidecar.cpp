@@ -3,6 +3,7 @@
 #include "imaging/InFileRatingReader.h"
 #include "imaging/XmpSidecarWriter.h"
 #include "model/LocalFileName.h"
+#include "model/WorkQueues.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -464,7 +465,8 @@ private Q_SLOTS:
         QString lastWritten;
         int lastRating = -1;
         {
-            XmpSidecarWriter writer;
+            WorkQueues queues;
+            XmpSidecarWriter writer(queues.fileOperations());
             QSignalSpy failed(&writer, &XmpSidecarWriter::writeFailed);
             connect(
                 &writer, &XmpSidecarWriter::written, &writer,

@@ -5,7 +5,7 @@
 #include "model/LocalFileName.h"
 #include "model/WorkQueues.h"
 #include "state/AppState.h"
-#include "state/ArchiveMover.h"
+#include "state/ArchiveFlow.h"
 #include "state/InFileRatingCache.h"
 
 #include <QDir>
@@ -304,7 +304,8 @@ private Q_SLOTS:
         QSemaphore held;
         QSemaphoreReleaser releaseOnFailure(held);
         sync().writerPool()->start([&held] { held.acquire(); });
-        QFuture<void> done = ArchiveMover::performArchive(*m_state, m_state->images(), target);
+        QFuture<void> done = ArchiveFlow(*m_state, m_state->workQueues().fileOperations())
+                                 .run(m_state->images(), target);
         m_state->updateRating(5, item("b.jpg")); // while the photos move
         releaseOnFailure.cancel();
         held.release();
