@@ -9,7 +9,7 @@ Q_DECLARE_METATYPE(std::optional<Category>)
 
 namespace {
 
-// Names and the ratings stored for them; "-" stands for no stored rating.
+// Names and the ratings stored for them; -1: none stored.
 const QStringList kNames{"a.jpg", "b.jpg", "c.heif", "d.HEIC", "e.png", "f.jpg", "g.DNG"};
 const QList<int> kRatings{2, 3, 4, 0, 3, -1, 5};
 
@@ -35,6 +35,7 @@ private Q_SLOTS:
     void oneRatingMovesTheCountsOfEveryItemOfItsFile();
 
 private:
+    QThreadPool m_discards;
     QHash<QString, int> m_ratings;
     QList<ImageItem> m_images;
     std::unique_ptr<ImageListPipeline> m_list;
@@ -50,8 +51,7 @@ void TestImageListPipeline::init()
             m_ratings.insert(m_images.last().path(), kRatings[i]);
     }
     m_list = std::make_unique<ImageListPipeline>(
-        [this](const QString &path) { return m_ratings.value(path, 0); },
-        *QThreadPool::globalInstance());
+        [this](const QString &path) { return m_ratings.value(path, 0); }, m_discards);
     m_list->setImages(m_images);
 }
 
