@@ -1,4 +1,5 @@
 #include "TestFiles.h"
+#include "model/BackgroundTask.h"
 #include "state/AppState.h"
 
 #include <QDir>
@@ -244,9 +245,13 @@ void TestAppState::imagesBelowAreCountedAfterTheOpen()
     touch(root(), "trip/day 2/b.jpg");
     touch(root(), "other/c.jpg");
     TestFiles::makeDir(root(), "empty/inside");
-    // A tree without any image opens, empty.
-    open(root() + "/empty");
+    // A tree without any image opens, empty, and counts none below: no hint.
+    open(root() + "/empty", false);
     QVERIFY(m_state->currentFolder());
+    QObject context;
+    QFuture<void> counted = BackgroundTask::run(
+        &m_state->folderScanner().countExecutor(), &context, [] { return 0; }, [](int) {});
+    QTRY_VERIFY(counted.isFinished()); // applied after the count's result
     QCOMPARE(m_state->statusMessage(), QStringLiteral("共 0 张图片"));
     // The count's thread is held, so the open can only finish without it.
     QSemaphore held;
