@@ -1,52 +1,29 @@
 #include "state/AppState.h"
 
 #include "imaging/ImageLoader.h"
-#include "model/BackgroundTask.h"
-#include "model/NaturalOrder.h"
 #include "model/WorkQueues.h"
+#include "state/FolderSession.h"
 
 #include <QThreadPool>
-#include <algorithm>
-#include <atomic>
 #include <utility>
 
 namespace {
-
-// Lists of items compare by identity, element by element.
-bool sameItems(const QList<ImageItem> &a, const QList<ImageItem> &b)
-{
-    return a.size() == b.size() && std::equal(a.cbegin(), a.cend(), b.cbegin());
-}
 
 bool sameItem(const std::optional<ImageItem> &a, const std::optional<ImageItem> &b)
 {
     return a.has_value() == b.has_value() && (!a || *a == *b);
 }
 
-// Drops the last reference to `value` on `pool`. Containers of items are
-// implicitly shared, so whoever else still holds them keeps them alive. The
-// scans' own thread is the pool: it allocated the items, and freeing them
-// there, between scans, keeps the next scan's allocations from contending
-// with a concurrent free for the same malloc arena (which cost an open of
-// 100,000 images about a third of its time).
-template <typename T>
-void discardLater(QThreadPool &pool, T &&value)
-{
-    if (value.size() < 10000)
-        return;
-    pool.start([doomed = std::move(value)]() mutable { T().swap(doomed); });
-}
-
+// Drops the last reference to the tree on `pool`: whoever else still holds it
+// keeps it alive. The scanner's own thread is the pool: it allocated the
+// nodes, and freeing them there, between scans, keeps the next scan's
+// allocations from contending with a concurrent free for the same malloc arena
+// (which cost an open of 100,000 images about a third of its time).
 void discardLater(QThreadPool &pool, std::optional<FolderNode> &&folder)
 {
     if (!folder || folder->imageCount() < 10000)
         return;
     pool.start([doomed = std::move(*folder)]() mutable { doomed = FolderNode(); });
-}
-
-QString imageCountText(qsizetype count)
-{
-    return QStringLiteral("共 ") + QString::number(count) + QStringLiteral(" 张图片");
 }
 
 } // namespace
@@ -60,6 +37,8 @@ AppState::AppState(WorkQueues &queues, QObject *parent)
     , m_starRatingStore(std::make_unique<StarRatingStore>(queues))
     , m_xmpRatingSync(
           std::make_unique<XmpRatingSync>(*m_starRatingStore, queues.fileOperations(), QString()))
+    , m_list([this](const QString &path) { return m_starRatingStore->rating(path); },
+             m_folderScanner->executor())
 {
     connectServices();
 }
@@ -75,36 +54,38 @@ AppState::AppState(WorkQueues &queues, const QString &ratingsFile, const QString
     , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, queues.fileOperations(),
                                                       settingsFile))
     , m_settingsFile(settingsFile)
+    , m_list([this](const QString &path) { return m_starRatingStore->rating(path); },
+             m_folderScanner->executor())
 {
     connectServices();
 }
 
-AppState::~AppState()
-{
-    // Quitting never waits for a count of a large tree.
-    stopImagesBelowCount();
-}
+AppState::~AppState() = default;
 
 void AppState::connectServices()
 {
-    connect(m_xmpRatingSync.get(), &XmpRatingSync::statusReport, this, &AppState::setStatusMessage);
-    connect(m_xmpRatingSync.get(), &XmpRatingSync::importFinished, this,
-            &AppState::reportImportedRatings);
-    connect(m_xmpRatingSync.get(), &XmpRatingSync::enabledChanged, this, [this](bool enabled) {
-        if (enabled)
-            writeSidecarsOfRatedImages();
-    });
+    m_session = std::make_unique<FolderSession>(*this, m_folderScanner->executor(),
+                                                m_folderScanner->countExecutor());
     connect(m_starRatingStore.get(), &StarRatingStore::ratingChanged, this,
-            &AppState::onRatingChanged);
+            [this](const QString &path, int oldRating, int newRating) {
+                notify(m_list.ratingChanged(path, oldRating, newRating));
+            });
     connect(m_starRatingStore.get(), &StarRatingStore::saveFailed, this,
             [this](const QString &reason) {
                 setStatusMessage(QStringLiteral("无法保存评分：") + reason);
             });
-    connect(m_starRatingStore.get(), &StarRatingStore::ratingsRemoved, this, [this] {
-        recountRatings();
-        if (m_starFilter != 0)
-            updateFilteredImages();
-    });
+    connect(m_starRatingStore.get(), &StarRatingStore::ratingsRemoved, this,
+            [this] { notify(m_list.ratingsReplaced()); });
+}
+
+void AppState::notify(const ImageListPipeline::Changes &changes)
+{
+    if (changes.ratingCounts)
+        Q_EMIT ratingsChanged();
+    if (changes.images)
+        Q_EMIT imagesChanged();
+    if (changes.filtered)
+        Q_EMIT filteredImagesChanged();
 }
 
 // ---- Setters: notify only on a real change -------------------------------
@@ -123,31 +104,12 @@ void AppState::setCurrentFolder(const std::optional<FolderNode> &folder)
 
 void AppState::setImages(const QList<ImageItem> &images)
 {
-    if (sameItems(m_images, images))
-        return;
-    applyImages(images, countImagesPerPath(images));
-}
-
-QHash<QString, int> AppState::countImagesPerPath(const QList<ImageItem> &images)
-{
-    QHash<QString, int> counts;
-    counts.reserve(images.size());
-    for (const ImageItem &item : images)
-        ++counts[item.path()];
-    return counts;
+    notify(m_list.setImages(images));
 }
 
 void AppState::applyImages(const QList<ImageItem> &images, QHash<QString, int> imagesPerPath)
 {
-    if (sameItems(m_images, images))
-        return;
-    // Freeing 100,000 items takes a while; let the scanner's thread do it, not the UI.
-    discardLater(m_workQueues.folderScans(), std::exchange(m_images, images));
-    discardLater(m_workQueues.folderScans(),
-                 std::exchange(m_imagesPerPath, std::move(imagesPerPath)));
-    recountRatings();
-    Q_EMIT imagesChanged();
-    updateFilteredImages();
+    notify(m_list.setImages(images, std::move(imagesPerPath)));
 }
 
 void AppState::setSelectedImage(const std::optional<ImageItem> &image)
@@ -200,20 +162,20 @@ void AppState::setSelectedFolderURL(const std::optional<QUrl> &url)
 
 void AppState::setStarFilter(int filter)
 {
-    if (m_starFilter == filter)
+    if (starFilter() == filter)
         return;
-    m_starFilter = filter;
+    const ImageListPipeline::Changes changes = m_list.setStarFilter(filter);
     Q_EMIT starFilterChanged(filter);
-    updateFilteredImages();
+    notify(changes);
 }
 
 void AppState::setFormatFilter(std::optional<FormatCategory> filter)
 {
-    if (m_formatFilter == filter)
+    if (formatFilter() == filter)
         return;
-    m_formatFilter = filter;
+    const ImageListPipeline::Changes changes = m_list.setFormatFilter(filter);
     Q_EMIT formatFilterChanged();
-    updateFilteredImages();
+    notify(changes);
 }
 
 void AppState::setSheetPresented(bool presented)
@@ -250,102 +212,16 @@ void AppState::setArchiving(bool archiving)
 
 // ---- Derived lists --------------------------------------------------------
 
-bool AppState::passesFilters(const ImageItem &item) const
-{
-    if (m_starFilter == -1 && rating(item) != 0)
-        return false;
-    if (m_starFilter >= 1 && rating(item) != m_starFilter)
-        return false;
-    return !m_formatFilter || item.formatCategory() == *m_formatFilter;
-}
-
-void AppState::updateFilteredImages()
-{
-    QList<ImageItem> filtered;
-    if (m_starFilter == 0 && !m_formatFilter) {
-        filtered = m_images; // shares the data, no copy
-    } else {
-        filtered.reserve(m_images.size());
-        for (const ImageItem &item : std::as_const(m_images)) {
-            if (passesFilters(item))
-                filtered.append(item);
-        }
-    }
-    if (sameItems(filtered, m_filteredImages))
-        return;
-    discardLater(m_workQueues.folderScans(), std::exchange(m_filteredImages, std::move(filtered)));
-    Q_EMIT filteredImagesChanged();
-}
-
-QList<AppState::FormatCategory> AppState::availableFormats() const
-{
-    std::array<bool, ImageItem::allFormatCategories.size()> present{};
-    for (const ImageItem &item : m_images)
-        present[size_t(item.formatCategory())] = true;
-    QList<FormatCategory> formats;
-    for (const FormatCategory category : ImageItem::allFormatCategories) {
-        if (present[size_t(category)])
-            formats << category;
-    }
-    return formats;
-}
-
-QList<int> AppState::availableStarRatings() const
-{
-    QList<int> ratings;
-    for (int stars = 0; stars <= 5; ++stars) {
-        if (m_ratingCounts[stars] > 0)
-            ratings << stars;
-    }
-    return ratings;
-}
-
 QList<ImageItem> AppState::selectedImages() const
 {
     QList<ImageItem> selected;
     if (m_selectedImageIDs.isEmpty())
         return selected;
-    for (const ImageItem &item : m_images) {
+    for (const ImageItem &item : images()) {
         if (m_selectedImageIDs.contains(item.id()))
             selected << item;
     }
     return selected;
-}
-
-void AppState::recountRatings()
-{
-    std::array<qsizetype, 6> counts{};
-    for (const ImageItem &item : std::as_const(m_images))
-        ++counts[std::clamp(rating(item), 0, 5)];
-    if (counts == m_ratingCounts)
-        return;
-    m_ratingCounts = counts;
-    Q_EMIT ratingsChanged();
-}
-
-void AppState::writeSidecarsOfRatedImages()
-{
-    QHash<QString, int> rated;
-    for (const ImageItem &item : std::as_const(m_images)) {
-        const QString &path = item.path();
-        if (const int rating = m_starRatingStore->rating(path); rating > 0)
-            rated.insert(path, rating);
-    }
-    m_xmpRatingSync->writeAll(rated);
-}
-
-void AppState::onRatingChanged(const QString &path, int oldRating, int newRating)
-{
-    const int shown = m_imagesPerPath.value(path, 0);
-    const int from = std::clamp(oldRating, 0, 5);
-    const int to = std::clamp(newRating, 0, 5);
-    if (shown == 0 || from == to)
-        return;
-    m_ratingCounts[from] -= shown;
-    m_ratingCounts[to] += shown;
-    Q_EMIT ratingsChanged();
-    if (m_starFilter != 0)
-        updateFilteredImages();
 }
 
 // ---- Selection ------------------------------------------------------------
@@ -361,8 +237,8 @@ void AppState::toggleSelection(const QUuid &id)
 void AppState::selectAllVisible()
 {
     QSet<QUuid> ids;
-    ids.reserve(m_filteredImages.size());
-    for (const ImageItem &item : std::as_const(m_filteredImages))
+    ids.reserve(filteredImages().size());
+    for (const ImageItem &item : filteredImages())
         ids.insert(item.id());
     setSelectedImageIDs(ids);
 }
@@ -374,170 +250,40 @@ void AppState::clearSelection()
 
 // ---- Folders --------------------------------------------------------------
 
-AppState::ScannedFolder AppState::prepareScannedFolder(const FolderNode &node)
-{
-    ScannedFolder scanned{node, collectImages(node), {}};
-    scanned.imagesPerPath = countImagesPerPath(scanned.images);
-    collectSidecars(node, scanned.sidecars);
-    scanned.imagePaths.reserve(scanned.images.size());
-    for (const ImageItem &image : std::as_const(scanned.images))
-        scanned.imagePaths.append(image.path());
-    return scanned;
-}
-
-void AppState::collectSidecars(const FolderNode &node, QStringList &sidecars)
-{
-    sidecars += node.sidecars;
-    for (const FolderNode &child : node.children)
-        collectSidecars(child, sidecars);
-}
-
-void AppState::reportImportedRatings(qsizetype taken)
-{
-    setStatusMessage(imageCountText(m_images.size()));
-    if (taken > 0)
-        setToastMessage(QStringLiteral("已从文件读取 ") + QString::number(taken) +
-                        QStringLiteral(" 个评分"));
-}
-
-QList<ImageItem> AppState::collectImages(const FolderNode &node)
-{
-    QList<ImageItem> images = node.allImages();
-    NaturalOrder().sortByFilename(images);
-    return images;
-}
-
-AppState::ScannedFolder AppState::scanAndPrepare(const QUrl &url, bool includeSubfolders)
-{
-    if (!FolderScanner::canList(url))
-        return {};
-    ScannedFolder scanned = prepareScannedFolder(FolderScanner::scanFolder(url, includeSubfolders));
-    scanned.listed = true;
-    return scanned;
-}
-
-void AppState::countImagesBelow(const QUrl &url)
-{
-    // The whole tree may be large (a home folder, a share's root): the open
-    // is shown at once and the hint follows when the count arrives.
-    auto stop = std::make_shared<std::atomic_bool>(false);
-    m_stopImagesBelowCount = stop;
-    BackgroundTask::run(
-        &m_folderScanner->countExecutor(), this,
-        [url, stop] { return FolderScanner::countImages(url, *stop); },
-        [this, url, stop](qsizetype count) {
-            if (*stop || !m_currentFolder || m_currentFolder->url != url || count == 0)
-                return;
-            m_imagesOnlyInSubfolders = count;
-            setStatusMessage(subfolderImagesText(count));
-        });
-}
-
-void AppState::stopImagesBelowCount()
-{
-    if (m_stopImagesBelowCount)
-        *std::exchange(m_stopImagesBelowCount, nullptr) = true;
-}
-
-void AppState::reportFailedScan(const QUrl &url, bool unreadable)
-{
-    // The previous folder stays as it was; only the busy state ends.
-    const QString name = FolderNode::displayName(url.toLocalFile());
-    setLoading(false);
-    setStatusMessage(unreadable
-                         ? QStringLiteral("无法读取文件夹「") + name + QStringLiteral("」")
-                         : QStringLiteral("扫描文件夹「") + name + QStringLiteral("」时出错"));
-}
-
-QString AppState::subfolderImagesText(qsizetype count)
-{
-    return QStringLiteral("此文件夹没有图片，子文件夹中有 ") + QString::number(count) +
-           QStringLiteral(" 张");
-}
-
 QFuture<void> AppState::openFolder(const QUrl &url, bool includeSubfolders)
 {
-    stopImagesBelowCount();
-    setLoading(true);
-    setStatusMessage(QStringLiteral("正在扫描文件夹..."));
-    m_imageLoader->clearThumbnailCache();
-    // The sort runs on the scanner's thread too, so the UI thread only applies the result.
-    return BackgroundTask::run(
-        &m_folderScanner->executor(), this,
-        [url, includeSubfolders] { return scanAndPrepare(url, includeSubfolders); },
-        [this, url, includeSubfolders](ScannedFolder scanned) {
-            if (!scanned.listed) {
-                reportFailedScan(url, true);
-                return;
-            }
-            const FolderNode &node = scanned.node;
-            setCurrentFolder(node);
-            setSelectedFolderURL(node.url);
-            applyImages(scanned.images, std::move(scanned.imagesPerPath));
-            m_folderHistory->add(url);
-            resetFilters();
-            setSelectedImage(std::nullopt);
-            setSelectedImageIDs({});
-            m_starRatingStore->cleanupStaleEntries(url.toLocalFile());
-            setLoading(false);
-            m_imagesOnlyInSubfolders = 0;
-            setStatusMessage(imageCountText(m_images.size()));
-            if (!includeSubfolders && m_images.isEmpty())
-                countImagesBelow(node.url);
-            m_xmpRatingSync->importRatings(scanned.imagePaths, scanned.sidecars);
-        },
-        [this, url] { reportFailedScan(url, false); });
+    return m_session->open(url, includeSubfolders);
 }
 
 QFuture<void> AppState::refreshFolder(const FolderNode &node)
 {
-    stopImagesBelowCount();
-    setLoading(true);
-    setStatusMessage(QStringLiteral("正在刷新..."));
-    const QUuid target = node.id;
-    return BackgroundTask::run(
-        &m_folderScanner->executor(), this, [url = node.url] { return scanAndPrepare(url, true); },
-        [this, target, url = node.url](ScannedFolder scanned) {
-            if (!scanned.listed) {
-                reportFailedScan(url, true);
-                return;
-            }
-            const FolderNode &fresh = scanned.node;
-            if (m_currentFolder)
-                setCurrentFolder(m_currentFolder->replacingNode(target, fresh));
-            setSelectedFolderURL(fresh.url);
-            applyImages(scanned.images, std::move(scanned.imagesPerPath));
-            resetFilters();
-            setViewerActive(false);
-            setSelectedImage(std::nullopt);
-            setSelectedImageIDs({});
-            setLoading(false);
-            m_imagesOnlyInSubfolders = 0;
-            setStatusMessage(imageCountText(m_images.size()));
-        },
-        [this, url = node.url] { reportFailedScan(url, false); });
+    return m_session->refresh(node);
 }
 
-void AppState::resetFilters()
+qsizetype AppState::imagesOnlyInSubfolders() const
 {
-    setStarFilter(0);
-    setFormatFilter(std::nullopt);
+    return m_session->imagesOnlyInSubfolders();
+}
+
+QString AppState::subfolderImagesText(qsizetype count)
+{
+    return FolderSession::subfolderImagesText(count);
 }
 
 // ---- Viewer and ratings ---------------------------------------------------
 
 void AppState::selectImage(int index)
 {
-    if (index < 0 || index >= m_filteredImages.size())
+    if (index < 0 || index >= filteredImages().size())
         return;
     setCurrentIndex(index);
-    setSelectedImage(m_filteredImages[index]);
+    setSelectedImage(filteredImages()[index]);
     setViewerActive(true);
 }
 
 void AppState::nextImage()
 {
-    if (m_currentIndex < m_filteredImages.size() - 1)
+    if (m_currentIndex < filteredImages().size() - 1)
         selectImage(m_currentIndex + 1);
     else
         setStatusMessage(QStringLiteral("已是最后一张"));
@@ -562,23 +308,23 @@ void AppState::updateRating(int rating, const ImageItem &item)
                                     : QStringLiteral("已标记 ") + QString::number(rating) +
                                           QStringLiteral(" 星"));
     }
-    if (!m_isViewerActive || m_starFilter == 0)
+    if (!m_isViewerActive || starFilter() == 0)
         return;
 
     // Keep the viewer on an image the filter still shows. The store's change
     // signal has already refiltered the list (onRatingChanged), so it is not
     // filtered a second time here.
-    if (m_filteredImages.isEmpty()) {
+    if (filteredImages().isEmpty()) {
         setViewerActive(false);
         return;
     }
-    const qsizetype position = m_filteredImages.indexOf(item);
+    const qsizetype position = filteredImages().indexOf(item);
     if (position >= 0) {
         setCurrentIndex(int(position));
         setSelectedImage(item);
         return;
     }
-    const int index = std::min(m_currentIndex, int(m_filteredImages.size()) - 1);
+    const int index = std::min(m_currentIndex, int(filteredImages().size()) - 1);
     setCurrentIndex(index);
-    setSelectedImage(m_filteredImages[index]);
+    setSelectedImage(filteredImages()[index]);
 }

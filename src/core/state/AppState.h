@@ -5,6 +5,7 @@
 #include "model/FolderScanner.h"
 #include "model/ImageItem.h"
 #include "model/StarRatingStore.h"
+#include "state/ImageListPipeline.h"
 #include "state/XmpRatingSync.h"
 
 #include <QFuture>
@@ -13,11 +14,10 @@
 #include <QSet>
 #include <QUrl>
 #include <QUuid>
-#include <array>
-#include <atomic>
 #include <memory>
 #include <optional>
 
+class FolderSession;
 class ImageLoader;
 class WorkQueues;
 
@@ -30,7 +30,9 @@ class WorkQueues;
 // The derived lists (filteredImages, availableFormats, availableStarRatings,
 // selectedImages) always equal a fresh computation from the state, but are kept
 // up to date when their inputs change instead of being rebuilt on every read:
-// a grid of 100,000 images reads them per painted cell.
+// a grid of 100,000 images reads them per painted cell. The steps from images
+// to filteredImages are ImageListPipeline's; opening and refreshing folders is
+// FolderSession's.
 class AppState : public QObject
 {
     Q_OBJECT
@@ -59,15 +61,15 @@ public:
 
     // Observable state.
     const std::optional<FolderNode> &currentFolder() const { return m_currentFolder; }
-    const QList<ImageItem> &images() const { return m_images; }
+    const QList<ImageItem> &images() const { return m_list.images(); }
     const std::optional<ImageItem> &selectedImage() const { return m_selectedImage; }
     bool isViewerActive() const { return m_isViewerActive; }
     int currentIndex() const { return m_currentIndex; }
     bool isLoading() const { return m_isLoading; }
     const QString &statusMessage() const { return m_statusMessage; }
     const std::optional<QUrl> &selectedFolderURL() const { return m_selectedFolderURL; }
-    int starFilter() const { return m_starFilter; }
-    std::optional<FormatCategory> formatFilter() const { return m_formatFilter; }
+    int starFilter() const { return m_list.starFilter(); }
+    std::optional<FormatCategory> formatFilter() const { return m_list.formatFilter(); }
     bool isSheetPresented() const { return m_isSheetPresented; }
     const std::optional<QString> &toastMessage() const { return m_toastMessage; }
     const QSet<QUuid> &selectedImageIDs() const { return m_selectedImageIDs; }
@@ -76,7 +78,7 @@ public:
     // After a folder opened without its sub-folders showed no image of its
     // own: the number of images below it (else 0). Set before the status
     // line says so with subfolderImagesText().
-    qsizetype imagesOnlyInSubfolders() const { return m_imagesOnlyInSubfolders; }
+    qsizetype imagesOnlyInSubfolders() const;
     static QString subfolderImagesText(qsizetype count);
 
     void setCurrentFolder(const std::optional<FolderNode> &folder);
@@ -95,9 +97,9 @@ public:
     void setArchiving(bool archiving);
 
     // Derived lists.
-    const QList<ImageItem> &filteredImages() const { return m_filteredImages; }
-    QList<FormatCategory> availableFormats() const;
-    QList<int> availableStarRatings() const;
+    const QList<ImageItem> &filteredImages() const { return m_list.filteredImages(); }
+    QList<FormatCategory> availableFormats() const { return m_list.availableFormats(); }
+    QList<int> availableStarRatings() const { return m_list.availableStarRatings(); }
     QList<ImageItem> selectedImages() const;
 
     // The rating of an item: its stored value, 0 when none.
@@ -145,40 +147,12 @@ Q_SIGNALS:
     void ratingsChanged();
 
 private:
-    // A scan result made ready off the UI thread, so that applying it there
-    // stays short even for 100,000 images.
-    struct ScannedFolder
-    {
-        FolderNode node;
-        QList<ImageItem> images; // sorted by file name
-        QHash<QString, int> imagesPerPath;
-        bool listed = false;      // false: the folder could not be listed at all
-        QStringList sidecars{};   // every .xmp file of the tree
-        QStringList imagePaths{}; // of `images`, in order
-    };
+    friend class FolderSession; // applies a scan's images with their counts per path
 
     void connectServices();
-    void writeSidecarsOfRatedImages();
-    static void collectSidecars(const FolderNode &node, QStringList &sidecars);
-    void reportImportedRatings(qsizetype taken);
-    // Every image of the subtree, sorted by file name.
-    static QList<ImageItem> collectImages(const FolderNode &node);
-    static ScannedFolder prepareScannedFolder(const FolderNode &node);
-    static ScannedFolder scanAndPrepare(const QUrl &url, bool includeSubfolders);
-    void reportFailedScan(const QUrl &url, bool unreadable);
-    // For a folder opened without its sub-folders and without images of its
-    // own: counts those below on the scanner's count thread and shows the
-    // hint, if the folder is still the open one. A newer open or refresh
-    // stops it.
-    void countImagesBelow(const QUrl &url);
-    void stopImagesBelowCount();
-    static QHash<QString, int> countImagesPerPath(const QList<ImageItem> &images);
     void applyImages(const QList<ImageItem> &images, QHash<QString, int> imagesPerPath);
-    void resetFilters();
-    void updateFilteredImages();
-    void recountRatings();
-    void onRatingChanged(const QString &path, int oldRating, int newRating);
-    bool passesFilters(const ImageItem &item) const;
+    // Tells the observers what an input of the list changed.
+    void notify(const ImageListPipeline::Changes &changes);
 
     WorkQueues &m_workQueues;
     std::unique_ptr<FolderHistory> m_folderHistory;
@@ -187,26 +161,18 @@ private:
     std::unique_ptr<StarRatingStore> m_starRatingStore;
     std::unique_ptr<XmpRatingSync> m_xmpRatingSync; // after the store: destroyed first
     QString m_settingsFile;
-    qsizetype m_imagesOnlyInSubfolders = 0;
-    std::shared_ptr<std::atomic_bool> m_stopImagesBelowCount; // of the pending count
+    ImageListPipeline m_list; // images, filters and what derives from them
+    std::unique_ptr<FolderSession> m_session;
 
     std::optional<FolderNode> m_currentFolder;
-    QList<ImageItem> m_images;
     std::optional<ImageItem> m_selectedImage;
     bool m_isViewerActive = false;
     int m_currentIndex = 0;
     bool m_isLoading = false;
     QString m_statusMessage;
     std::optional<QUrl> m_selectedFolderURL;
-    int m_starFilter = 0;
-    std::optional<FormatCategory> m_formatFilter;
     bool m_isSheetPresented = false;
     std::optional<QString> m_toastMessage;
     QSet<QUuid> m_selectedImageIDs;
     bool m_isArchiving = false;
-
-    // Derived state, kept in step with the inputs above.
-    QList<ImageItem> m_filteredImages;
-    QHash<QString, int> m_imagesPerPath;       // how many items of `images` show each file
-    std::array<qsizetype, 6> m_ratingCounts{}; // images per rating 0..5
 };

@@ -47,6 +47,7 @@ class TestFolderScanner : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void init() { QVERIFY(m_dir.isValid()); }
     void cleanup()
     {
@@ -54,17 +55,11 @@ private Q_SLOTS:
         m_dir = QTemporaryDir();
     }
 
-    void directImagesOnlyWithoutSubfolders();
-    void sidecarsAreNeverImages();
-    void hiddenEntriesAreNeverListed();
-    void emptySubtreesArePruned();
-    void subfoldersInNaturalOrder();
-    void symbolicLinksAreNotFollowed();
-    void missingOrNonFolderPathsGiveAnEmptyRoot_data();
-    void missingOrNonFolderPathsGiveAnEmptyRoot();
+    void treeShape_data();
+    void treeShape();
+    void missingEmptyOrNonFolderPathsGiveAnEmptyRoot_data();
+    void missingEmptyOrNonFolderPathsGiveAnEmptyRoot();
     void unreadableSubfolderIsLeftOut();
-    void rescansGiveFreshIdentities();
-    void unusualNamesSurvive();
     void namesEncodeBackToTheirBytes_data();
     void namesEncodeBackToTheirBytes();
     void scanRunsOffTheCallingThread();
@@ -73,126 +68,107 @@ private Q_SLOTS:
     void naturalOrderOfFileNames();
 
 private:
+    QTemporaryDir m_tree; // the fixture of treeShape, built once
     QTemporaryDir m_dir;
 };
 
-void TestFolderScanner::directImagesOnlyWithoutSubfolders()
+void TestFolderScanner::initTestCase()
 {
-    const QString root = m_dir.path();
-    touch(root, "a.jpg");
-    touch(root, "b.CR3");
-    touch(root, "notes.txt");
-    touch(root, "README");
-    touch(root, "sub/c.png");
-
-    const FolderNode node = scan(root, false);
-    QCOMPARE(names(node.images), (QStringList{"a.jpg", "b.CR3"}));
-    QVERIFY(node.children.isEmpty());
-    QCOMPARE(node.imageCount(), 2);
-    QCOMPARE(node.name, QFileInfo(root).fileName());
-    QCOMPARE(node.url, QUrl::fromLocalFile(root));
-}
-
-void TestFolderScanner::sidecarsAreNeverImages()
-{
-    const QString root = m_dir.path();
-    touch(root, "a.jpg");
-    touch(root, "a.jpg.xmp");
-    touch(root, "a.xmp");
-    touch(root, "B.CR3.XMP");
-    touch(root, "sub/c.png");
-    touch(root, "sub/c.png.xmp");
-    touch(root, "only-sidecars/d.jpg.xmp");
-
-    const FolderNode node = scan(root, true);
-    QCOMPARE(names(node.images), QStringList{"a.jpg"});
-    QStringList sidecars = node.sidecars;
-    sidecars.sort();
-    QCOMPARE(sidecars, (QStringList{root + "/B.CR3.XMP", root + "/a.jpg.xmp", root + "/a.xmp"}));
-    // A folder holding only sidecars holds no image.
-    QCOMPARE(node.children.size(), 1);
-    QCOMPARE(names(node.children.first().images), QStringList{"c.png"});
-    QCOMPARE(node.children.first().sidecars, QStringList{root + "/sub/c.png.xmp"});
-}
-
-void TestFolderScanner::hiddenEntriesAreNeverListed()
-{
-    const QString root = m_dir.path();
-    touch(root, ".hidden.jpg");
-    touch(root, ".cache/in-hidden-folder.jpg");
-    touch(root, "visible/.also-hidden.png");
-    touch(root, "visible/shown.png");
-
-    const FolderNode node = scan(root, true);
-    QVERIFY(node.images.isEmpty());
-    QCOMPARE(childNames(node), QStringList{"visible"});
-    QCOMPARE(names(node.children[0].images), QStringList{"shown.png"});
-    QCOMPARE(node.imageCount(), 1);
-}
-
-void TestFolderScanner::emptySubtreesArePruned()
-{
-    const QString root = m_dir.path();
+    const QString root = m_tree.path();
+    const QString files = QStringLiteral(
+        "a.jpg b.CR3 notes.txt README a.jpg.xmp a.xmp B.CR3.XMP .hidden.jpg sub/c.png "
+        "sub/c.png.xmp only-sidecars/d.jpg.xmp .cache/in-hidden-folder.jpg "
+        "visible/.also-hidden.png "
+        "visible/shown.png only-text/readme.txt parent/child/grandchild.heic real/photo.jpg "
+        "day10/x.jpg day9/x.jpg Day2/x.jpg IMG_100/x.jpg IMG_20/x.jpg");
+    for (const QString &file : files.split(' '))
+        touch(root, file);
+    touch(root, QStringLiteral("sub/2024 旅行 \"quoted\"/-leading dash 照片.jpg"));
     makeDir(root, "empty");
     makeDir(root, "deep/empty/too");
-    touch(root, "only-text/readme.txt");
-    touch(root, "parent/child/grandchild.heic");
-
-    const FolderNode node = scan(root, true);
-    QCOMPARE(childNames(node), QStringList{"parent"});
-    const FolderNode &parent = node.children[0];
-    QVERIFY(parent.images.isEmpty());
-    QCOMPARE(parent.imageCount(), 1);
-    QCOMPARE(childNames(parent), QStringList{"child"});
-    QCOMPARE(names(parent.children[0].images), QStringList{"grandchild.heic"});
-
-    // Only an empty sub-folder: an empty root, still returned.
-    QTemporaryDir other;
-    makeDir(other.path(), "nothing");
-    const FolderNode empty = scan(other.path(), true);
-    QVERIFY(empty.children.isEmpty());
-    QVERIFY(empty.images.isEmpty());
-    QCOMPARE(empty.imageCount(), 0);
-}
-
-void TestFolderScanner::subfoldersInNaturalOrder()
-{
-    const QString root = m_dir.path();
-    for (const char *name : {"day10", "day9", "day1", "Day2", "IMG_100", "IMG_20"})
-        touch(root, QString::fromLatin1(name) + "/x.jpg");
-    const FolderNode node = scan(root, true);
-    QCOMPARE(childNames(node), (QStringList{"day1", "Day2", "day9", "day10", "IMG_20", "IMG_100"}));
-}
-
-void TestFolderScanner::symbolicLinksAreNotFollowed()
-{
-    const QString root = m_dir.path();
-    touch(root, "real/photo.jpg");
     QVERIFY(QFile::link(root + "/real", root + "/real/loop"));          // a cycle
     QVERIFY(QFile::link(root + "/real/photo.jpg", root + "/link.jpg")); // a link to an image
-
-    const FolderNode node = scan(root, true);
-    QVERIFY(node.images.isEmpty());
-    QCOMPARE(childNames(node), QStringList{"real"});
-    QVERIFY(node.children[0].children.isEmpty());
-    QCOMPARE(node.imageCount(), 1);
 }
 
-void TestFolderScanner::missingOrNonFolderPathsGiveAnEmptyRoot_data()
+void TestFolderScanner::treeShape_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QStringList>("images");
+    QTest::addColumn<QStringList>("children");
+    QTest::addColumn<QStringList>("sidecars");
+    QTest::addColumn<qsizetype>("imageCount");
+    // No hidden entry, no symbolic link, no folder without an image below;
+    // sidecars are never images; sub-folders in natural order.
+    QTest::newRow("root") << "" << QStringList{"a.jpg", "b.CR3"}
+                          << QStringList{"Day2",   "day9", "day10", "IMG_20", "IMG_100",
+                                         "parent", "real", "sub",   "visible"}
+                          << QStringList{"B.CR3.XMP", "a.jpg.xmp", "a.xmp"} << qsizetype(12);
+    QTest::newRow("only below") << "parent" << QStringList{} << QStringList{"child"}
+                                << QStringList{} << qsizetype(1);
+    QTest::newRow("deepest") << "parent/child" << QStringList{"grandchild.heic"} << QStringList{}
+                             << QStringList{} << qsizetype(1);
+    QTest::newRow("cycle") << "real" << QStringList{"photo.jpg"} << QStringList{} << QStringList{}
+                           << qsizetype(1);
+    QTest::newRow("sidecar below")
+        << "sub" << QStringList{"c.png"} << QStringList{"2024 旅行 \"quoted\""}
+        << QStringList{"c.png.xmp"} << qsizetype(2);
+    QTest::newRow("unusual names")
+        << "sub/2024 旅行 \"quoted\"" << QStringList{"-leading dash 照片.jpg"} << QStringList{}
+        << QStringList{} << qsizetype(1);
+    QTest::newRow("hidden file") << "visible" << QStringList{"shown.png"} << QStringList{}
+                                 << QStringList{} << qsizetype(1);
+}
+
+void TestFolderScanner::treeShape()
+{
+    QFETCH(QString, folder);
+    QFETCH(QStringList, images);
+    QFETCH(QStringList, children);
+    QFETCH(QStringList, sidecars);
+    QFETCH(qsizetype, imageCount);
+    const FolderNode tree = scan(m_tree.path(), true);
+    const FolderNode *node = &tree;
+    for (const QString &name : folder.split('/', Qt::SkipEmptyParts)) {
+        const auto child = std::find_if(node->children.cbegin(), node->children.cend(),
+                                        [&](const FolderNode &c) { return c.name == name; });
+        QVERIFY2(child != node->children.cend(), qPrintable(name));
+        node = &*child;
+    }
+    const QString path = folder.isEmpty() ? m_tree.path() : m_tree.path() + "/" + folder;
+    QCOMPARE(node->url, QUrl::fromLocalFile(path));
+    QCOMPARE(names(node->images), images);
+    QCOMPARE(childNames(*node), children);
+    QStringList expectedSidecars;
+    for (const QString &sidecar : sidecars)
+        expectedSidecars << path + "/" + sidecar;
+    QStringList foundSidecars = node->sidecars;
+    foundSidecars.sort();
+    QCOMPARE(foundSidecars, expectedSidecars);
+    QCOMPARE(node->imageCount(), imageCount);
+    for (const ImageItem &item : node->images) {
+        QCOMPARE(item.path(), path + "/" + item.filename());
+        QVERIFY(QFileInfo::exists(item.path()));
+    }
+}
+
+void TestFolderScanner::missingEmptyOrNonFolderPathsGiveAnEmptyRoot_data()
 {
     QTest::addColumn<QString>("relative");
     QTest::newRow("missing") << "does-not-exist";
     QTest::newRow("a file") << "file.jpg";
+    QTest::newRow("only an empty sub-folder") << "bare";
 }
 
-void TestFolderScanner::missingOrNonFolderPathsGiveAnEmptyRoot()
+void TestFolderScanner::missingEmptyOrNonFolderPathsGiveAnEmptyRoot()
 {
     QFETCH(QString, relative);
     touch(m_dir.path(), "file.jpg");
+    makeDir(m_dir.path(), "bare/nothing");
     const FolderNode node = scan(m_dir.path() + "/" + relative, true);
     QCOMPARE(node.name, relative);
     QVERIFY(node.images.isEmpty());
     QVERIFY(node.children.isEmpty());
+    QCOMPARE(node.imageCount(), 0);
     QVERIFY(!node.id.isNull());
 }
 
@@ -208,31 +184,6 @@ void TestFolderScanner::unreadableSubfolderIsLeftOut()
     QFile::setPermissions(root + "/locked",
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QCOMPARE(childNames(node), QStringList{"open"});
-}
-
-void TestFolderScanner::rescansGiveFreshIdentities()
-{
-    touch(m_dir.path(), "sub/a.jpg");
-    const FolderNode first = scan(m_dir.path(), true);
-    const FolderNode second = scan(m_dir.path(), true);
-    QVERIFY(first != second);
-    QVERIFY(first.children[0] != second.children[0]);
-    QVERIFY(first.children[0].images[0] != second.children[0].images[0]);
-    QCOMPARE(first.children[0].images[0].path(), second.children[0].images[0].path());
-}
-
-void TestFolderScanner::unusualNamesSurvive()
-{
-    const QString root = m_dir.path();
-    const QString folder = QStringLiteral("2024 旅行 \"quoted\"");
-    const QString file = QStringLiteral("-leading dash 照片.jpg");
-    touch(root, folder + "/" + file);
-    const FolderNode node = scan(root, true);
-    QCOMPARE(childNames(node), QStringList{folder});
-    const ImageItem &item = node.children[0].images[0];
-    QCOMPARE(item.filename(), file);
-    QCOMPARE(item.path(), root + "/" + folder + "/" + file);
-    QVERIFY(QFileInfo::exists(item.path()));
 }
 
 void TestFolderScanner::namesEncodeBackToTheirBytes_data()
@@ -300,32 +251,33 @@ void TestFolderScanner::listabilityAndTheRootsName()
     QVERIFY(!FolderScanner::canList(QUrl::fromLocalFile(touch(m_dir.path(), "file.jpg"))));
     QCOMPARE(scan("/", false).name, QStringLiteral("/"));
     QCOMPARE(scan(m_dir.path() + "/", false).name, QFileInfo(m_dir.path()).fileName());
+    // Without sub-folders: the folder's own images alone.
+    const FolderNode flat = scan(m_tree.path(), false);
+    QCOMPARE(names(flat.images), (QStringList{"a.jpg", "b.CR3"}));
+    QVERIFY(flat.children.isEmpty());
+    QCOMPARE(flat.imageCount(), 2);
+    QCOMPARE(flat.name, QFileInfo(m_tree.path()).fileName());
 }
 
 void TestFolderScanner::treeEditing()
 {
-    const QString root = m_dir.path();
-    touch(root, "a/1.jpg");
-    touch(root, "a/deeper/2.jpg");
-    touch(root, "b/3.jpg");
-    touch(root, "0.jpg");
-    const FolderNode tree = scan(root, true);
-    QCOMPARE(names(tree.allImages()), (QStringList{"0.jpg", "1.jpg", "2.jpg", "3.jpg"}));
+    const FolderNode tree = scan(m_tree.path(), true);
+    const FolderNode &parent = tree.children[5];
+    QCOMPARE(tree.allImages().size(), 12);
+    QCOMPARE(names(parent.allImages()), QStringList{"grandchild.heic"});
 
-    touch(root, "a/deeper/4.jpg");
-    const FolderNode &deeper = tree.children[0].children[0];
-    const FolderNode fresh = scan(deeper.path(), true);
-    const FolderNode edited = tree.replacingNode(deeper.id, fresh);
+    const FolderNode fresh = scan(m_tree.path() + "/sub", true); // two images
+    const FolderNode edited = tree.replacingNode(parent.children[0].id, fresh);
     QCOMPARE(edited.id, tree.id);
-    QCOMPARE(edited.children[0].id, tree.children[0].id);
-    QCOMPARE(edited.children[1].id, tree.children[1].id);
-    QCOMPARE(edited.children[0].children[0].id, fresh.id);
-    QCOMPARE(edited.imageCount(), 5);
-    QCOMPARE(edited.find(fresh.id), &edited.children[0].children[0]);
+    QCOMPARE(edited.children[5].id, parent.id);
+    QCOMPARE(edited.children[6].id, tree.children[6].id);
+    QCOMPARE(edited.children[5].children[0].id, fresh.id);
+    QCOMPARE(edited.imageCount(), 13);
+    QCOMPARE(edited.find(fresh.id), &edited.children[5].children[0]);
 
     const FolderNode untouched = tree.replacingNode(QUuid::createUuid(), fresh);
     QCOMPARE(untouched.imageCount(), tree.imageCount());
-    QCOMPARE(untouched.find(deeper.id)->id, deeper.id);
+    QCOMPARE(untouched.find(parent.id)->id, parent.id);
 }
 
 void TestFolderScanner::naturalOrderOfFileNames()

@@ -1,0 +1,169 @@
+#include "state/ImageListPipeline.h"
+
+#include <QThreadPool>
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// Lists of items compare by identity, element by element.
+bool sameItems(const QList<ImageItem> &a, const QList<ImageItem> &b)
+{
+    return a.size() == b.size() && std::equal(a.cbegin(), a.cend(), b.cbegin());
+}
+
+// Drops the last reference to `value` on `pool`. Containers of items are
+// implicitly shared, so whoever else still holds them keeps them alive.
+// Freeing 100,000 items takes a while; the scanner's thread does it between
+// scans, which also keeps the next scan's allocations from contending with a
+// concurrent free for the same malloc arena.
+template <typename T>
+void discardLater(QThreadPool &pool, T &&value)
+{
+    if (value.size() < 10000)
+        return;
+    pool.start([doomed = std::move(value)]() mutable { T().swap(doomed); });
+}
+
+int clampedRating(int rating)
+{
+    return std::clamp(rating, 0, 5);
+}
+
+} // namespace
+
+ImageListPipeline::Changes &ImageListPipeline::Changes::operator|=(const Changes &other)
+{
+    images |= other.images;
+    ratingCounts |= other.ratingCounts;
+    filtered |= other.filtered;
+    return *this;
+}
+
+ImageListPipeline::ImageListPipeline(StarFilterStep::RatingLookup rating, QThreadPool &discards)
+    : m_rating(rating)
+    , m_discards(discards)
+    , m_starStep(std::move(rating))
+{}
+
+ImageListPipeline::Changes ImageListPipeline::setImages(const QList<ImageItem> &images)
+{
+    if (sameItems(m_images, images))
+        return {};
+    return setImages(images, countImagesPerPath(images));
+}
+
+ImageListPipeline::Changes ImageListPipeline::setImages(const QList<ImageItem> &images,
+                                                        QHash<QString, int> imagesPerPath)
+{
+    if (sameItems(m_images, images))
+        return {};
+    discardLater(m_discards, std::exchange(m_images, images));
+    discardLater(m_discards, std::exchange(m_imagesPerPath, std::move(imagesPerPath)));
+    Changes changes = recountRatings();
+    changes.images = true;
+    return changes |= runSteps();
+}
+
+QHash<QString, int> ImageListPipeline::countImagesPerPath(const QList<ImageItem> &images)
+{
+    QHash<QString, int> counts;
+    counts.reserve(images.size());
+    for (const ImageItem &item : images)
+        ++counts[item.path()];
+    return counts;
+}
+
+ImageListPipeline::Changes ImageListPipeline::setStarFilter(int stars)
+{
+    if (m_starStep.stars() == stars)
+        return {};
+    m_starStep.setStars(stars);
+    return runSteps();
+}
+
+ImageListPipeline::Changes ImageListPipeline::setFormatFilter(std::optional<FormatCategory> format)
+{
+    if (m_formatStep.format() == format)
+        return {};
+    m_formatStep.setFormat(format);
+    return runSteps();
+}
+
+ImageListPipeline::Changes ImageListPipeline::ratingChanged(const QString &path, int oldRating,
+                                                            int newRating)
+{
+    const int shown = m_imagesPerPath.value(path, 0);
+    const int from = clampedRating(oldRating);
+    const int to = clampedRating(newRating);
+    if (shown == 0 || from == to)
+        return {};
+    m_ratingCounts[from] -= shown;
+    m_ratingCounts[to] += shown;
+    Changes changes{.ratingCounts = true};
+    if (readsRatings())
+        changes |= runSteps();
+    return changes;
+}
+
+ImageListPipeline::Changes ImageListPipeline::ratingsReplaced()
+{
+    Changes changes = recountRatings();
+    if (readsRatings())
+        changes |= runSteps();
+    return changes;
+}
+
+ImageListPipeline::Changes ImageListPipeline::runSteps()
+{
+    QList<ImageItem> list = m_images; // shares the data, no copy
+    for (const ImageListStep *step : m_steps) {
+        if (step->isActive())
+            list = step->apply(list);
+    }
+    if (sameItems(list, m_filteredImages))
+        return {};
+    discardLater(m_discards, std::exchange(m_filteredImages, std::move(list)));
+    return {.filtered = true};
+}
+
+bool ImageListPipeline::readsRatings() const
+{
+    return std::any_of(m_steps.cbegin(), m_steps.cend(), [](const ImageListStep *step) {
+        return step->isActive() && step->readsRatings();
+    });
+}
+
+ImageListPipeline::Changes ImageListPipeline::recountRatings()
+{
+    std::array<qsizetype, 6> counts{};
+    for (const ImageItem &item : std::as_const(m_images))
+        ++counts[clampedRating(m_rating(item.path()))];
+    if (counts == m_ratingCounts)
+        return {};
+    m_ratingCounts = counts;
+    return {.ratingCounts = true};
+}
+
+QList<ImageListPipeline::FormatCategory> ImageListPipeline::availableFormats() const
+{
+    std::array<bool, ImageItem::allFormatCategories.size()> present{};
+    for (const ImageItem &item : m_images)
+        present[size_t(item.formatCategory())] = true;
+    QList<FormatCategory> formats;
+    for (const FormatCategory category : ImageItem::allFormatCategories) {
+        if (present[size_t(category)])
+            formats << category;
+    }
+    return formats;
+}
+
+QList<int> ImageListPipeline::availableStarRatings() const
+{
+    QList<int> ratings;
+    for (int stars = 0; stars <= 5; ++stars) {
+        if (m_ratingCounts[stars] > 0)
+            ratings << stars;
+    }
+    return ratings;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "model/ImageItem.h"
+
+#include <QList>
+
+// One step of ImageListPipeline between a folder's images and the list the
+// grid shows: a filter today; a sort or a grouping fits the same shape. A step
+// holds its own setting (the stars to keep, the format, a sort key) and reads
+// nothing else but the items and the lookups it was built with.
+class ImageListStep
+{
+public:
+    virtual ~ImageListStep() = default;
+
+    // False while the step would hand its input on unchanged: the pipeline
+    // then skips it, and a list no step changes is shared, not copied.
+    virtual bool isActive() const = 0;
+    // Whether a change of an image's rating can change the step's output;
+    // the pipeline then runs again when a rating changes.
+    virtual bool readsRatings() const { return false; }
+    // The output for `input`; called only while active.
+    virtual QList<ImageItem> apply(const QList<ImageItem> &input) const = 0;
+
+protected:
+    // The items of `input` that `keeps` accepts, in their order.
+    template <typename Predicate>
+    static QList<ImageItem> keepIf(const QList<ImageItem> &input, Predicate keeps)
+    {
+        QList<ImageItem> kept;
+        kept.reserve(input.size());
+        for (const ImageItem &item : input) {
+            if (keeps(item))
+                kept.append(item);
+        }
+        return kept;
+    }
+};
