@@ -1,8 +1,5 @@
 #include "viewer/ScaledRendition.h"
 
-#include "model/BackgroundTask.h"
-
-#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
 ScaledRendition::ScaledRendition(QObject *parent)
@@ -19,47 +16,47 @@ ScaledRendition::~ScaledRendition()
 void ScaledRendition::request(const QImage &picture, const QRect &sourceRect,
                               const QSize &targetSize)
 {
-    Request next{picture, sourceRect.intersected(picture.rect()), targetSize};
-    if (next.sourceRect.isEmpty() || next.targetSize.isEmpty())
+    const QRect region = sourceRect.intersected(picture.rect());
+    if (region.isEmpty() || targetSize.isEmpty())
         return;
-    if (m_building) {
-        m_queued = std::move(next);
+    const qint64 key = picture.cacheKey();
+    m_pictureKey = key;
+    LatestRequestRunner::Request<Result> build;
+    build.start = [this, picture, region, targetSize, key] {
+        return LatestRequestRunner::run<Result>(
+            &m_pool, [picture, region, targetSize, key](const auto &stopRequested) {
+                if (stopRequested())
+                    return Result{};
+                return Result{resample(picture, region, targetSize), key, region};
+            });
+    };
+    build.deliver = [this](const QFuture<Result> &done) {
+        if (done.resultCount() > 0)
+            take(done.result());
+    };
+    // Superseded by a request for another region of the same picture: still a
+    // better rendition than none while the newer one builds.
+    build.salvage = [this](const QFuture<Result> &done) {
+        if (done.resultCount() > 0 && done.result().sourceKey == m_pictureKey)
+            take(done.result());
+    };
+    build.stopWhenSuperseded = false;
+    m_builds.submit(std::move(build));
+}
+
+void ScaledRendition::take(const Result &result)
+{
+    if (result.image.isNull())
         return;
-    }
-    start(std::move(next));
+    m_current = result;
+    Q_EMIT ready();
 }
 
 void ScaledRendition::clear()
 {
-    ++m_generation;
+    m_pictureKey = 0;
     m_current = {};
-    m_queued.reset();
-    m_building = false;
-}
-
-void ScaledRendition::start(Request request)
-{
-    m_building = true;
-    const quint64 generation = m_generation;
-    const qint64 key = request.picture.cacheKey();
-    const QRect sourceRect = request.sourceRect;
-    BackgroundTask::run(
-        &m_pool, this,
-        [request = std::move(request)] {
-            return resample(request.picture, request.sourceRect, request.targetSize);
-        },
-        [this, generation, key, sourceRect](const QImage &image) {
-            if (generation != m_generation)
-                return; // made for a picture no longer shown
-            m_building = false;
-            m_current = Result{image, key, sourceRect};
-            Q_EMIT ready();
-            if (m_queued) {
-                Request next = std::move(*m_queued);
-                m_queued.reset();
-                start(std::move(next));
-            }
-        });
+    m_builds.abandon();
 }
 
 void ScaledRendition::adopt(Result result)

@@ -1,17 +1,18 @@
 #pragma once
 
-#include <QFuture>
+#include "model/LatestRequestRunner.h"
+
 #include <QImage>
 #include <QObject>
 #include <QRect>
 #include <QSize>
 #include <QThreadPool>
-#include <optional>
 
 // A screen-sized, area-averaged copy of one region of a large picture, built
 // off the UI thread so that painting never resamples the full bitmap. The
 // newest request wins: while a build runs, later requests only replace the
-// one waiting to run next, so at most one build is in flight and one queued.
+// one waiting to run next, so at most one build is in flight and one queued;
+// a superseded build of the same picture still becomes the current rendition.
 // UI thread only.
 class ScaledRendition : public QObject
 {
@@ -50,23 +51,16 @@ public:
     static QSize fittedSize(QSize picture, QSizeF view, qreal devicePixelRatio);
 
     const Result &current() const { return m_current; }
-    bool isBuilding() const { return m_building; }
+    bool isBuilding() const { return m_builds.isBusy(); }
 
 Q_SIGNALS:
     void ready();
 
 private:
-    struct Request
-    {
-        QImage picture;
-        QRect sourceRect;
-        QSize targetSize;
-    };
-    void start(Request request);
+    void take(const Result &result);
 
     QThreadPool m_pool; // one thread: builds never compete with each other
     Result m_current;
-    std::optional<Request> m_queued;
-    bool m_building = false;
-    quint64 m_generation = 0;
+    qint64 m_pictureKey = 0; // of the picture asked for last
+    LatestRequestRunner m_builds;
 };

@@ -2,13 +2,12 @@
 
 #include "imaging/ViewPicture.h"
 #include "model/ImageItem.h"
+#include "model/LatestRequestRunner.h"
 
-#include <QFuture>
 #include <QImage>
 #include <QObject>
 #include <QUuid>
 #include <memory>
-#include <optional>
 
 class RAWProcessor;
 struct ImageLoadResult;
@@ -42,9 +41,9 @@ public:
     // (and a load that has shown its stand-in stops there).
     void cancel();
 
-    bool isBusy() const { return m_running.has_value(); }
+    bool isBusy() const { return m_jobs.isBusy(); }
     // Jobs started so far (each decodes one file once).
-    int startedJobs() const { return m_startedJobs; }
+    int startedJobs() const { return m_jobs.startedJobs(); }
 
 Q_SIGNALS:
     void standInLoaded(const QUuid &id, const ViewPicture &standIn);
@@ -56,25 +55,11 @@ Q_SIGNALS:
     void discarded();
 
 private:
-    enum class Kind { load, decodeRAW };
-    struct Request
-    {
-        ImageItem item;
-        Kind kind;
-        quint64 token;
-        QSize view;
-    };
-
-    void submit(const ImageItem &item, Kind kind, QSize view);
-    void start(Request request);
-    void startLoad(const Request &request);
-    void startDecodeRAW(const Request &request);
-    void finish(const Request &request, const ImageLoadResult &result);
+    template <typename T>
+    void deliver(const ImageItem &item, const QFuture<T> &done,
+                 void (ShownImageLoader::*succeeded)(const QUuid &, const QImage &),
+                 void (ShownImageLoader::*failed)(const QUuid &, const QString &));
 
     std::unique_ptr<RAWProcessor> m_processor;
-    std::optional<Request> m_running;
-    QFuture<ViewPicture> m_runningLoad; // cancelled when superseded
-    std::optional<Request> m_waiting;
-    quint64 m_currentToken = 0; // the request whose result is wanted
-    int m_startedJobs = 0;
+    LatestRequestRunner m_jobs;
 };
