@@ -8,9 +8,9 @@
 #include "imaging/RAWProcessor.h"
 #include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
-#include "viewer/NeighbourPrefetchCache.h"
-#include "viewer/ShownImageLoader.h"
-#include "viewer/ZoomableImageView.h"
+#include "viewing/NeighbourPrefetchCache.h"
+#include "viewing/ShownImageLoader.h"
+#include "common/ZoomableImageView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -5,7 +5,7 @@
 #include "ScreenshotScene.h"
 #include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
-#include "viewer/ZoomableImageView.h"
+#include "common/ZoomableImageView.h"
 
 #include <QCoreApplication>
 #include <QDir>

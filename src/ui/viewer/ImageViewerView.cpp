@@ -5,13 +5,13 @@
 #include "common/Symbols.h"
 #include "imaging/ImageLoadError.h"
 #include "state/AppState.h"
-#include "viewer/NeighbourPrefetchCache.h"
+#include "viewing/NeighbourPrefetchCache.h"
 #include "viewer/RawDecodeControl.h"
 #include "viewer/RoundSymbolButton.h"
-#include "viewer/ShownImageLoader.h"
+#include "viewing/ShownImageLoader.h"
 #include "viewer/ViewerButtonStyle.h"
 #include "viewer/ViewerStatusBar.h"
-#include "viewer/ZoomableImageView.h"
+#include "common/ZoomableImageView.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

@@ -5,12 +5,12 @@
 #include "imaging/ImageLoadError.h"
 #include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
-#include "viewer/NeighbourPrefetchCache.h"
+#include "viewing/NeighbourPrefetchCache.h"
 #include "viewer/RawDecodeControl.h"
 #include "viewer/RoundSymbolButton.h"
-#include "viewer/ShownImageLoader.h"
+#include "viewing/ShownImageLoader.h"
 #include "viewer/ViewerStatusBar.h"
-#include "viewer/ZoomableImageView.h"
+#include "common/ZoomableImageView.h"
 
 #include <QAction>
 #include <QApplication>

@@ -41,7 +41,7 @@ public:
     // picture replacing its stand-in (same pixel size).
     void setImage(const QImage &image);
     // setImage(), with the rendition of the fitted picture made ahead of time
-    // (ScaledRendition::fittedSize), so the first frame needs no resampling.
+    // (Resampler::fittedSize), so the first frame needs no resampling.
     void setImage(const QImage &image, const QImage &fittedRendition);
     // Shows `standIn`, a reduced decode, in place of a picture of `fullSize`
     // pixels: fitted, zoomed and sized as that picture, which replaces it

@@ -1,7 +1,8 @@
-#include "viewer/ZoomableImageView.h"
+#include "common/ZoomableImageView.h"
 
-#include "viewer/EffectivePixelSize.h"
-#include "viewer/ScaledRendition.h"
+#include "common/EffectivePixelSize.h"
+#include "common/ScaledRendition.h"
+#include "viewing/Resampler.h"
 
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
@@ -198,7 +199,7 @@ bool ZoomableImageView::hasExactRendition() const
     const ScaledRendition::Result &result = m_rendition->current();
     if (!renditionCovers(visibleSourceRect()))
         return false;
-    return result.image.size() == ScaledRendition::sizeFor(result.sourceRect, scale);
+    return result.image.size() == Resampler::sizeFor(result.sourceRect, scale);
 }
 
 bool ZoomableImageView::event(QEvent *event)
@@ -373,5 +374,5 @@ void ZoomableImageView::rebuildRendition()
                       visible.width() * renditionMargin, visible.height() * renditionMargin)
             .toAlignedRect()
             .intersected(QRect(QPoint(0, 0), m_image.size()));
-    m_rendition->request(m_image, region, ScaledRendition::sizeFor(region, deviceScale()));
+    m_rendition->request(m_image, region, Resampler::sizeFor(region, deviceScale()));
 }

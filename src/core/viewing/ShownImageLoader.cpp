@@ -1,4 +1,4 @@
-#include "viewer/ShownImageLoader.h"
+#include "viewing/ShownImageLoader.h"
 
 #include "imaging/ImageLoadResult.h"
 #include "imaging/RAWProcessor.h"

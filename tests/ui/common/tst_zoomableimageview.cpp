@@ -1,7 +1,7 @@
 // Magnification, fitting, centring and input rules of the zoomable view.
 #include "ImagingFixtures.h"
-#include "viewer/EffectivePixelSize.h"
-#include "viewer/ZoomableImageView.h"
+#include "common/EffectivePixelSize.h"
+#include "common/ZoomableImageView.h"
 
 #include <QApplication>
 #include <QNativeGestureEvent>
