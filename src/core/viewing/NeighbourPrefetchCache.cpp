@@ -14,12 +14,11 @@ qint64 imageBytes(const QImage &image)
 
 } // namespace
 
-NeighbourPrefetchCache::NeighbourPrefetchCache(QObject *parent)
+NeighbourPrefetchCache::NeighbourPrefetchCache(QThreadPool &fitPool, QObject *parent)
     : QObject(parent)
     , m_processor(std::make_unique<RAWProcessor>())
-{
-    m_fitPool.setMaxThreadCount(1);
-}
+    , m_fitPool(fitPool)
+{}
 
 // The processor lets a running decode finish on its own thread.
 NeighbourPrefetchCache::~NeighbourPrefetchCache() = default;
@@ -72,6 +71,13 @@ void NeighbourPrefetchCache::dropUnkeptRenditions()
 bool NeighbourPrefetchCache::isPrefetching(const ImageItem &item) const
 {
     return m_loadingItem && *m_loadingItem == item;
+}
+
+std::optional<QFuture<ViewPicture>> NeighbourPrefetchCache::decodeOf(const ImageItem &item) const
+{
+    if (!isPrefetching(item))
+        return std::nullopt;
+    return m_loadingJob;
 }
 
 void NeighbourPrefetchCache::retainAndPrefetch(const QList<ImageItem> &wanted,

@@ -12,15 +12,12 @@ ShownImageLoader::ShownImageLoader(QObject *parent)
 
 ShownImageLoader::~ShownImageLoader() = default;
 
-void ShownImageLoader::load(const ImageItem &item, QSize view)
+LatestRequestRunner::Request<ViewPicture> ShownImageLoader::loadRequest(const ImageItem &item)
 {
     LatestRequestRunner::Request<ViewPicture> request;
     // Asked again for what is being decoded (a step back and forth): its
     // result is the one wanted.
     request.key = QStringLiteral("load ") + item.id().toString();
-    request.start = [this, path = item.path(), view] {
-        return m_processor->loadForView(path, view);
-    };
     request.onResult = [this, id = item.id()](const ViewPicture &picture) {
         if (picture.isStandIn())
             Q_EMIT standInLoaded(id, picture);
@@ -28,6 +25,32 @@ void ShownImageLoader::load(const ImageItem &item, QSize view)
     request.deliver = [this, item](const QFuture<ViewPicture> &done) {
         deliver(item, done, &ShownImageLoader::loaded, &ShownImageLoader::loadFailed);
     };
+    return request;
+}
+
+void ShownImageLoader::load(const ImageItem &item, QSize view)
+{
+    LatestRequestRunner::Request<ViewPicture> request = loadRequest(item);
+    request.start = [this, path = item.path(), view] {
+        ++m_startedDecodes;
+        return m_processor->loadForView(path, view);
+    };
+    m_jobs.submit(std::move(request));
+}
+
+void ShownImageLoader::follow(const ImageItem &item, const QFuture<ViewPicture> &decoding,
+                              QSize view)
+{
+    LatestRequestRunner::Request<ViewPicture> request = loadRequest(item);
+    request.start = [decoding] { return decoding; };
+    request.deliver = [this, item, view](const QFuture<ViewPicture> &done) {
+        if (done.resultCount() == 0 && !ImageLoadResult::from(done).failed())
+            load(item, view); // stopped before it delivered
+        else
+            deliver(item, done, &ShownImageLoader::loaded, &ShownImageLoader::loadFailed);
+    };
+    // Not ours to stop: the prefetch may still want it for a neighbour.
+    request.stopWhenSuperseded = false;
     m_jobs.submit(std::move(request));
 }
 
@@ -35,7 +58,10 @@ void ShownImageLoader::decodeRAW(const ImageItem &item)
 {
     LatestRequestRunner::Request<QImage> request;
     request.key = QStringLiteral("develop ") + item.id().toString();
-    request.start = [this, path = item.path()] { return m_processor->decodeRAW(path); };
+    request.start = [this, path = item.path()] {
+        ++m_startedDecodes;
+        return m_processor->decodeRAW(path);
+    };
     request.deliver = [this, item](const QFuture<QImage> &done) {
         deliver(item, done, &ShownImageLoader::decoded, &ShownImageLoader::decodeFailed);
     };

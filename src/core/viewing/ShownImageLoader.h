@@ -37,13 +37,17 @@ public:
     void load(const ImageItem &item, QSize view = {});
     // The full development of the RAW file `item`.
     void decodeRAW(const ImageItem &item);
+    // load(), waiting for `decoding` (the same file's decode started
+    // elsewhere, e.g. by the neighbour prefetch) instead of decoding it twice;
+    // loads it after all if that decode is stopped.
+    void follow(const ImageItem &item, const QFuture<ViewPicture> &decoding, QSize view = {});
     // Drops the waiting request; the result of the running one is discarded
     // (and a load that has shown its stand-in stops there).
     void cancel();
 
     bool isBusy() const { return m_jobs.isBusy(); }
-    // Jobs started so far (each decodes one file once).
-    int startedJobs() const { return m_jobs.startedJobs(); }
+    // Decodes started so far (each decodes one file once).
+    int startedJobs() const { return m_startedDecodes; }
 
 Q_SIGNALS:
     void standInLoaded(const QUuid &id, const ViewPicture &standIn);
@@ -60,6 +64,9 @@ private:
                  void (ShownImageLoader::*succeeded)(const QUuid &, const QImage &),
                  void (ShownImageLoader::*failed)(const QUuid &, const QString &));
 
+    LatestRequestRunner::Request<ViewPicture> loadRequest(const ImageItem &item);
+
     std::unique_ptr<RAWProcessor> m_processor;
     LatestRequestRunner m_jobs;
+    int m_startedDecodes = 0;
 };

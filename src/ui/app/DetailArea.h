@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/WorkQueues.h"
+
 #include <QList>
 #include <QStackedWidget>
 
@@ -41,6 +43,8 @@ private:
     void placeOverThisArea(FrameExportView &editor) const;
 
     AppState &m_state;
+    // The viewer's pools, until the application hands one owner to every screen.
+    WorkQueues m_workQueues;
     WelcomeView *m_welcome;
     ThumbnailGridView *m_grid;
     ImageViewerView *m_viewer;

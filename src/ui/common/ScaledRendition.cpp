@@ -4,16 +4,13 @@
 
 #include <algorithm>
 
-ScaledRendition::ScaledRendition(QObject *parent)
+ScaledRendition::ScaledRendition(QThreadPool &pool, QObject *parent)
     : QObject(parent)
-{
-    m_pool.setMaxThreadCount(1);
-}
+    , m_pool(pool)
+{}
 
-ScaledRendition::~ScaledRendition()
-{
-    m_pool.waitForDone();
-}
+// A build in flight holds its own copy of the picture; its result goes nowhere.
+ScaledRendition::~ScaledRendition() = default;
 
 void ScaledRendition::request(const QImage &picture, const QRect &sourceRect,
                               const QSize &targetSize)

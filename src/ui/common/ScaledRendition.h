@@ -26,7 +26,8 @@ public:
         QRect sourceRect;     // the region of the picture, in its pixels
     };
 
-    explicit ScaledRendition(QObject *parent = nullptr);
+    // Builds run on `pool`.
+    explicit ScaledRendition(QThreadPool &pool, QObject *parent = nullptr);
     ~ScaledRendition() override;
 
     // Builds `sourceRect` of `picture` resampled to `targetSize` pixels.
@@ -45,7 +46,7 @@ Q_SIGNALS:
 private:
     void take(const Result &result);
 
-    QThreadPool m_pool; // one thread: builds never compete with each other
+    QThreadPool &m_pool;
     Result m_current;
     qint64 m_pictureKey = 0; // of the picture asked for last
     LatestRequestRunner m_builds;

@@ -2,6 +2,7 @@
 
 #include "common/EffectivePixelSize.h"
 #include "common/ScaledRendition.h"
+#include "model/WorkQueues.h"
 #include "viewing/Resampler.h"
 
 #include <QMouseEvent>
@@ -42,10 +43,10 @@ qreal constrainedAxis(qreal origin, qreal documentLength, qreal viewLength)
 
 } // namespace
 
-ZoomableImageView::ZoomableImageView(QWidget *parent)
+ZoomableImageView::ZoomableImageView(WorkQueues &queues, QWidget *parent)
     : QWidget(parent)
     , m_fitAnimation(new QVariantAnimation(this))
-    , m_rendition(new ScaledRendition(this))
+    , m_rendition(new ScaledRendition(queues.decode(), this))
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::ClickFocus);

@@ -2,6 +2,7 @@
 #include "ImagingFixtures.h"
 #include "common/EffectivePixelSize.h"
 #include "common/ZoomableImageView.h"
+#include "model/WorkQueues.h"
 
 #include <QApplication>
 #include <QNativeGestureEvent>
@@ -38,12 +39,13 @@ private Q_SLOTS:
 
 private:
     void sendWheel(QPoint pixelDelta, QPoint angleDelta, Qt::KeyboardModifiers modifiers = {});
+    WorkQueues m_queues;
     std::unique_ptr<ZoomableImageView> m_view;
 };
 
 void TestZoomableImageView::init()
 {
-    m_view = std::make_unique<ZoomableImageView>();
+    m_view = std::make_unique<ZoomableImageView>(m_queues);
     m_view->resize(1200, 800);
     m_view->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));

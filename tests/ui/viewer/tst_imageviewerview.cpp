@@ -2,15 +2,16 @@
 // that late results of images the user has left never reach the screen.
 #include "ImagingFixtures.h"
 #include "common/FileRevealer.h"
+#include "common/ZoomableImageView.h"
 #include "imaging/ImageLoadError.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
-#include "viewing/NeighbourPrefetchCache.h"
 #include "viewer/RawDecodeControl.h"
 #include "viewer/RoundSymbolButton.h"
-#include "viewing/ShownImageLoader.h"
 #include "viewer/ViewerStatusBar.h"
-#include "common/ZoomableImageView.h"
+#include "viewing/NeighbourPrefetchCache.h"
+#include "viewing/ShownImageLoader.h"
 
 #include <QAction>
 #include <QApplication>
@@ -83,6 +84,7 @@ private:
     void waitLoaded();
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    WorkQueues m_queues;
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<ImageViewerView> m_viewer;
     QStringList m_revealed;
@@ -94,7 +96,7 @@ void TestImageViewerView::init()
     QVERIFY(m_dir->isValid());
     m_state = std::make_unique<AppState>(m_dir->filePath(QStringLiteral("ratings.json")),
                                          m_dir->filePath(QStringLiteral("settings.ini")));
-    m_viewer = std::make_unique<ImageViewerView>(*m_state);
+    m_viewer = std::make_unique<ImageViewerView>(*m_state, m_queues);
     m_viewer->setFileRevealer(std::make_unique<RecordingRevealer>(&m_revealed));
     m_viewer->resize(1200, 800);
     m_viewer->show();
