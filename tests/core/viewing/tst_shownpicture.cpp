@@ -210,6 +210,11 @@ void TestShownPicture::developmentReplacesThePreviewOrSaysWhy()
     QCOMPARE(m_picture->state(), realRaw ? State::developed : State::full);
     if (realRaw) {
         QCOMPARE(m_picture->image().size(), QSize(640, 480));
+        // Moving on starts over: the next RAW shows its preview, undeveloped.
+        m_picture->show(dng(QStringLiteral("next.dng")));
+        waitLoaded();
+        QCOMPARE(m_picture->state(), State::full);
+        QCOMPARE(m_picture->image().size(), QSize(160, 120));
     } else {
         QCOMPARE(failed.count(), 1);
         QCOMPARE(failed[0][0].toString(),
