@@ -125,7 +125,6 @@ struct Reader
 
     WorkQueues queues;
     StarRatingStore store;
-    WorkQueues queues;
     XmpRatingSync sync;
 };
 

@@ -3,15 +3,15 @@
 // after a pause that lets the neighbour prefetch finish. Also how long the
 // export editor opened from the viewer takes to close while it still loads.
 #include "ImagingFixtures.h"
+#include "common/ZoomableImageView.h"
 #include "editor/FrameExportView.h"
 #include "export/LogoCatalogue.h"
 #include "imaging/RAWProcessor.h"
 #include "model/WorkQueues.h"
 #include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
-#include "viewer/NeighbourPrefetchCache.h"
-#include "viewer/ShownImageLoader.h"
-#include "viewer/ZoomableImageView.h"
+#include "viewing/NeighbourPrefetchCache.h"
+#include "viewing/ShownImageLoader.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -60,7 +60,8 @@ void paintOnce(ZoomableImageView &view, QImage &target)
 void BM_ViewerPaint24MP(benchmark::State &state)
 {
     const bool zoomed = state.range(0) == 2;
-    ZoomableImageView view;
+    WorkQueues queues;
+    ZoomableImageView view(queues);
     view.resize(viewSize);
     view.show();
     view.setImage(photo24MP(1));
@@ -165,7 +166,7 @@ struct StepFixture
         appState = std::make_unique<AppState>(queues, dir.filePath(QStringLiteral("r.json")),
                                               dir.filePath(QStringLiteral("s.ini")));
         appState->setImages(items);
-        viewer = std::make_unique<ImageViewerView>(*appState);
+        viewer = std::make_unique<ImageViewerView>(*appState, queues);
         viewer->resize(screenSize);
         viewer->show();
     }

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Checks that includes point one way through the source tree.
 
-    src/core/{model,imaging,state,export}   kelvane_core: no widgets
+    src/core/{model,imaging,state,export,viewing}   kelvane_core: no widgets
     src/ui/{common,browse,viewer,editor,app} kelvane_ui
 
 model includes nothing else of ours; imaging only model; state adds imaging;
-export adds state. Nothing in core includes a UI folder or a QtWidgets header.
+export adds state; viewing sees model and imaging. Nothing in core includes a UI folder or a QtWidgets header.
 common sees core only; a screen (browse, viewer, editor) sees core, common and
 itself; app sees everything. Every include of ours names its folder.
 
@@ -19,15 +19,16 @@ import sys
 import tempfile
 
 LIBRARY_OF = {
-    'model': 'core', 'imaging': 'core', 'state': 'core', 'export': 'core',
+    'model': 'core', 'imaging': 'core', 'state': 'core', 'export': 'core', 'viewing': 'core',
     'common': 'ui', 'browse': 'ui', 'viewer': 'ui', 'editor': 'ui', 'app': 'ui',
 }
-CORE = {'model', 'imaging', 'state', 'export'}
+CORE = {'model', 'imaging', 'state', 'export', 'viewing'}
 ALLOWED = {
     'model': {'model'},
     'imaging': {'model', 'imaging'},
     'state': {'model', 'imaging', 'state'},
     'export': {'model', 'imaging', 'state', 'export'},
+    'viewing': {'model', 'imaging', 'viewing'},
     'common': CORE | {'common'},
     'browse': CORE | {'common', 'browse'},
     'viewer': CORE | {'common', 'viewer'},
@@ -98,11 +99,16 @@ def self_test(qtwidgets_dir):
         'ui/editor/H.h': ('#include "app/AppMain.h"', 'editor may not include app/'),
         'ui/common/I.h': ('#include "viewer/F.h"', 'common may not include viewer/'),
         'ui/browse/J.h': ('#include "Sibling.h"', 'name the folder'),
+        'core/viewing/N.h': ('#include "state/C.h"', 'viewing may not include state/'),
+        'core/export/O.h': ('#include "viewing/N.h"', 'export may not include viewing/'),
+        'core/viewing/P.h': ('#include "common/Theme.h"', 'core includes the UI library'),
     }
     clean = {
         'core/export/K.h': '#include "state/C.h"\n#include <QImage>',
         'ui/app/L.h': '#include "viewer/F.h"\n#include "editor/H.h"\n#include <QWidget>',
         'ui/browse/M.h': '#include "common/Theme.h"\n#include "state/C.h"',
+        'core/viewing/Q.h': '#include "imaging/B.h"\n#include "model/A.h"',
+        'ui/common/R.h': '#include "viewing/Q.h"',
     }
     with tempfile.TemporaryDirectory() as root:
         for relative, text in list(clean.items()) + [(k, v[0]) for k, v in cases.items()]:

@@ -3,10 +3,10 @@
 // question asked before exporting a decoded RAW.
 #include "ImagingFixtures.h"
 #include "ScreenshotScene.h"
+#include "common/ZoomableImageView.h"
 #include "model/WorkQueues.h"
 #include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
-#include "viewer/ZoomableImageView.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -27,7 +27,7 @@ struct ViewerScene
         for (const QString &file : files)
             items.append(ImageItem(file));
         appState.setImages(items);
-        viewer = std::make_unique<ImageViewerView>(appState);
+        viewer = std::make_unique<ImageViewerView>(appState, queues);
         viewer->resize(1200, 800);
         viewer->show();
     }

@@ -2,7 +2,6 @@
 
 #include "export/FrameExportModel.h"
 #include "export/RenderPipeline.h"
-#include "model/BackgroundTask.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -30,15 +29,14 @@ void PreviewScheduler::setPreviewBound(const QSize &bound)
 
 void PreviewScheduler::schedulePreviewUpdate()
 {
-    ++m_request;
+    m_renders.cancel();
     m_debounce.start();
 }
 
 void PreviewScheduler::cancel()
 {
     m_debounce.stop();
-    ++m_request;
-    m_queued = false;
+    m_renders.cancel();
 }
 
 void PreviewScheduler::updatePreview()
@@ -48,28 +46,32 @@ void PreviewScheduler::updatePreview()
         Q_EMIT previewUpdated();
         return;
     }
-    if (m_running) {
-        m_queued = true; // started as soon as the running render returns
-        return;
-    }
-    startRender();
+    LatestRequestRunner::Request<Result> render;
+    // The settings are read when the render starts, not when it is asked for.
+    render.start = [this] { return startRender(); };
+    render.deliver = [this](const QFuture<Result> &done) {
+        keepScaledSource(done);
+        if (done.resultCount() == 0)
+            return;
+        m_model.setPreviewImage(done.result().preview);
+        Q_EMIT previewUpdated();
+    };
+    render.salvage = [this](const QFuture<Result> &done) { keepScaledSource(done); };
+    // A stale render still yields the scaled copy the next one reuses.
+    render.stopWhenSuperseded = false;
+    m_renders.submit(std::move(render));
 }
 
-void PreviewScheduler::startRender()
+QFuture<PreviewScheduler::Result> PreviewScheduler::startRender()
 {
-    const quint64 request = m_request;
     const QImage source = m_model.sourceImage();
     const qint64 sourceKey = source.cacheKey();
     const QSize bound = m_bound;
     const QImage cached =
         (sourceKey == m_scaledSourceKey && bound == m_scaledBound) ? m_scaledSource : QImage();
     const RenderInputs inputs = m_model.renderInputs();
-    m_running = true;
-    ++m_renderCount;
-
-    BackgroundTask::run(
-        QThreadPool::globalInstance(), this,
-        [source, sourceKey, bound, cached, inputs] {
+    return QtConcurrent::run(
+        QThreadPool::globalInstance(), [source, sourceKey, bound, cached, inputs] {
             Result result;
             result.scaledSource =
                 cached.isNull() ? RenderPipeline::previewSource(source, bound) : cached;
@@ -77,23 +79,15 @@ void PreviewScheduler::startRender()
             result.bound = bound;
             result.preview = RenderPipeline::render(result.scaledSource, inputs);
             return result;
-        },
-        [this, request](const Result &result) { finishRender(request, result); });
+        });
 }
 
-void PreviewScheduler::finishRender(quint64 request, const Result &result)
+void PreviewScheduler::keepScaledSource(const QFuture<Result> &done)
 {
-    m_running = false;
+    if (done.resultCount() == 0)
+        return;
+    const Result &result = done.result();
     m_scaledSource = result.scaledSource;
     m_scaledSourceKey = result.sourceKey;
     m_scaledBound = result.bound;
-    if (m_queued) {
-        m_queued = false;
-        startRender();
-        return;
-    }
-    if (request != m_request)
-        return; // a later change is pending behind the debounce
-    m_model.setPreviewImage(result.preview);
-    Q_EMIT previewUpdated();
 }

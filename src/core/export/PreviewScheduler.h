@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/LatestRequestRunner.h"
+
 #include <QImage>
 #include <QObject>
 #include <QSize>
@@ -35,7 +37,7 @@ public:
     void cancel();
 
     // How many renders have been started (for tests of the debounce).
-    int renderCount() const { return m_renderCount; }
+    int renderCount() const { return m_renders.startedJobs(); }
 
 Q_SIGNALS:
     // A render request has been answered: applied to the model, or nothing to
@@ -51,16 +53,13 @@ private:
         QSize bound;
     };
 
-    void startRender();
-    void finishRender(quint64 request, const Result &result);
+    QFuture<Result> startRender();
+    void keepScaledSource(const QFuture<Result> &done);
 
     FrameExportModel &m_model;
     QTimer m_debounce;
     QSize m_bound{1600, 1600};
-    quint64 m_request = 0; // the newest request; older results are stale
-    bool m_running = false;
-    bool m_queued = false;
-    int m_renderCount = 0;
+    LatestRequestRunner m_renders;
 
     // Scaled copy of the model's source image, reused while source and bound stay.
     QImage m_scaledSource;

@@ -12,7 +12,7 @@ DetailArea::DetailArea(AppState &state, QWidget *parent)
     , m_welcome(new WelcomeView(this))
     // The grid and the viewer are built once and follow the state from then on.
     , m_grid(new ThumbnailGridView(state, this))
-    , m_viewer(new ImageViewerView(state, this))
+    , m_viewer(new ImageViewerView(state, state.workQueues(), this))
 {
     addWidget(m_welcome);
     addWidget(m_grid);

@@ -3,15 +3,13 @@
 #include "common/BusyIndicator.h"
 #include "common/DesktopFileRevealer.h"
 #include "common/Symbols.h"
-#include "imaging/ImageLoadError.h"
+#include "common/ZoomableImageView.h"
 #include "state/AppState.h"
-#include "viewer/NeighbourPrefetchCache.h"
 #include "viewer/RawDecodeControl.h"
 #include "viewer/RoundSymbolButton.h"
-#include "viewer/ShownImageLoader.h"
 #include "viewer/ViewerButtonStyle.h"
 #include "viewer/ViewerStatusBar.h"
-#include "viewer/ZoomableImageView.h"
+#include "viewing/ShownPicture.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -44,11 +42,6 @@ int backGlyph()
 int arrowGlyph()
 {
     return ViewerButtonStyle::glyphSize(TextStyle::title2);
-}
-
-QString unknownFailureText()
-{
-    return ImageLoadError::decodeFailed().errorDescription();
 }
 
 QWidget *makeLoadingColumn(QWidget *parent)
@@ -95,15 +88,14 @@ void defaultRawExportConfirmation(QWidget *parent, std::function<void(bool)> ans
 
 } // namespace
 
-ImageViewerView::ImageViewerView(AppState &appState, QWidget *parent)
+ImageViewerView::ImageViewerView(AppState &appState, WorkQueues &queues, QWidget *parent)
     : QWidget(parent)
     , m_appState(appState)
-    , m_loader(new ShownImageLoader(appState.workQueues(), this))
-    , m_prefetch(new NeighbourPrefetchCache(appState.workQueues(), this))
+    , m_picture(new ShownPicture(queues, this))
     , m_revealer(std::make_unique<DesktopFileRevealer>(
           [this](const QString &text) { m_appState.setToastMessage(text); }))
     , m_confirmRawExport(defaultRawExportConfirmation)
-    , m_zoomView(new ZoomableImageView(this))
+    , m_zoomView(new ZoomableImageView(queues, this))
     , m_loadingColumn(makeLoadingColumn(this))
     , m_errorText(new QLabel)
     , m_statusBar(new ViewerStatusBar(this))
@@ -146,8 +138,8 @@ ImageViewerView::ImageViewerView(AppState &appState, QWidget *parent)
     connect(m_exportButton, &QPushButton::clicked, this, &ImageViewerView::requestFrameExport);
     connect(m_rawControl, &RawDecodeControl::decodeRequested, this, &ImageViewerView::decodeRAW);
     connect(m_statusBar, &ViewerStatusBar::ratingChosen, this, [this](int rating) {
-        if (m_item)
-            m_appState.updateRating(rating, *m_item);
+        if (item())
+            m_appState.updateRating(rating, *item());
     });
 
     connect(&m_appState, &AppState::selectedImageChanged, this, &ImageViewerView::followSelection);
@@ -159,16 +151,15 @@ ImageViewerView::ImageViewerView(AppState &appState, QWidget *parent)
             &ImageViewerView::updateRating);
     connect(&m_appState.starRatingStore(), &StarRatingStore::ratingsRemoved, this,
             &ImageViewerView::updateRating);
-    connectLoader();
-    connect(m_prefetch, &NeighbourPrefetchCache::prefetched, this,
-            [this](const QUuid &id, const QImage &image) {
-                if (m_awaitingPrefetch && m_item && m_item->id() == id)
-                    finishLoad(m_generation, image);
-            });
-    connect(m_prefetch, &NeighbourPrefetchCache::prefetchFailed, this, [this](const QUuid &id) {
-        // Load it here after all: that reports the error text of this file.
-        if (m_awaitingPrefetch && m_item && m_item->id() == id)
-            load();
+    m_picture->setNeighbourhood([this](const ImageItem &shown) { return neighbourhood(shown); });
+    connect(m_picture, &ShownPicture::changed, this, &ImageViewerView::updateScreen);
+    connect(m_picture, &ShownPicture::staleResultDiscarded, this,
+            &ImageViewerView::staleResultDiscarded);
+    connect(m_picture, &ShownPicture::developed, this,
+            [this] { m_appState.setToastMessage(QStringLiteral("RAW 解码成功")); });
+    // The preview stays on screen, so the reason goes to the toast.
+    connect(m_picture, &ShownPicture::developmentFailed, this, [this](const QString &message) {
+        m_appState.setToastMessage(QStringLiteral("RAW 解码失败: ") + message);
     });
 
     followSelection();
@@ -179,6 +170,28 @@ ImageViewerView::~ImageViewerView()
     // Leaving the screen with the editor open must not leave keys paused.
     if (m_showFrameExport)
         m_appState.setSheetPresented(false);
+}
+
+bool ImageViewerView::showsPicture() const
+{
+    return !m_picture->image().isNull() || m_picture->standIn().isStandIn();
+}
+
+std::optional<QString> ImageViewerView::errorMessage() const
+{
+    if (m_picture->state() != ShownPicture::State::failed)
+        return std::nullopt;
+    return m_picture->errorMessage();
+}
+
+NeighbourPrefetchCache &ImageViewerView::prefetchCache() const
+{
+    return m_picture->prefetchCache();
+}
+
+const ShownImageLoader &ImageViewerView::shownImageLoader() const
+{
+    return m_picture->loader();
 }
 
 void ImageViewerView::setFileRevealer(std::unique_ptr<FileRevealer> revealer)
@@ -210,7 +223,7 @@ QMessageBox *ImageViewerView::createRawExportAlert(QWidget *parent)
 
 QMenu *ImageViewerView::createContextMenu(QWidget *parent)
 {
-    if (m_displayImage.isNull())
+    if (displayImage().isNull())
         return nullptr;
     auto *menu = new QMenu(parent);
     menu->addAction(QStringLiteral("在访达中显示"), this, &ImageViewerView::revealInFileManager);
@@ -238,41 +251,37 @@ void ImageViewerView::showNext()
 
 void ImageViewerView::requestFrameExport()
 {
-    if (!m_item || m_isLoading || m_displayImage.isNull())
+    if (!item() || isLoading() || displayImage().isNull())
         return;
-    if (!m_rawDecoded) {
+    if (!isRawDecoded()) {
         setShowFrameExport(true);
         return;
     }
-    const quint64 generation = m_generation;
+    // Opened only if the answer comes while the development is still shown.
     QPointer<ImageViewerView> self(this);
-    m_confirmRawExport(this, [self, generation](bool proceed) {
-        if (self && proceed && generation == self->m_generation && !self->m_displayImage.isNull())
+    m_confirmRawExport(this, [self, shown = displayImage().cacheKey()](bool proceed) {
+        if (self && proceed && self->isRawDecoded() && self->displayImage().cacheKey() == shown)
             self->setShowFrameExport(true);
     });
 }
 
 void ImageViewerView::decodeRAW()
 {
-    if (!m_item || !m_item->isRAW() || m_isLoading || m_isDecodingRAW)
-        return;
-    m_isDecodingRAW = true;
-    updateScreen();
-    m_loader->decodeRAW(*m_item);
+    m_picture->develop();
 }
 
 void ImageViewerView::revealInFileManager()
 {
-    if (m_item && m_revealer)
-        m_revealer->reveal(m_item->path());
+    if (item() && m_revealer)
+        m_revealer->reveal(item()->path());
 }
 
 void ImageViewerView::copyImage()
 {
-    if (m_displayImage.isNull())
+    if (displayImage().isNull())
         return;
     QGuiApplication::clipboard()->clear();
-    QGuiApplication::clipboard()->setImage(m_displayImage);
+    QGuiApplication::clipboard()->setImage(displayImage());
 }
 
 void ImageViewerView::frameExportClosed()
@@ -295,205 +304,25 @@ void ImageViewerView::followSelection()
 {
     const std::optional<ImageItem> &selected = m_appState.selectedImage();
     if (!m_appState.isViewerActive() || !selected) {
-        release();
+        m_picture->clear();
         return;
     }
-    showItem(*selected);
+    m_picture->setView(m_zoomView->size(), m_zoomView->devicePixelRatioF());
+    m_picture->show(*selected);
 }
 
-void ImageViewerView::showItem(const ImageItem &item)
-{
-    if (m_item && *m_item == item)
-        return;
-    m_item = item;
-    load();
-}
-
-void ImageViewerView::release()
-{
-    if (!m_item)
-        return;
-    ++m_generation;
-    m_item.reset();
-    m_displayImage = {};
-    m_standIn = {};
-    m_fittedRendition = {};
-    m_errorMessage.reset();
-    m_isLoading = m_isDecodingRAW = m_rawDecoded = m_awaitingPrefetch = false;
-    m_loader->cancel();
-    m_prefetch->clear();
-    m_zoomView->setImage({});
-    updateScreen();
-}
-
-void ImageViewerView::load()
-{
-    const quint64 generation = ++m_generation;
-    m_isLoading = true;
-    m_errorMessage.reset();
-    m_displayImage = {};
-    m_isDecodingRAW = false;
-    m_rawDecoded = false;
-    m_awaitingPrefetch = false;
-    m_standIn = {};
-    m_fittedRendition = {};
-    m_prefetch->setView(m_zoomView->size(), m_zoomView->devicePixelRatioF());
-    m_prefetch->focusOn(neighbourhood());
-
-    if (const auto kept = m_prefetch->image(*m_item)) {
-        // Whatever the loader still decodes is for an image left behind.
-        m_loader->cancel();
-        m_fittedRendition = m_prefetch->fittedRendition(*m_item);
-        finishLoad(generation, *kept);
-        return;
-    }
-    updateScreen();
-    if (m_prefetch->isPrefetching(*m_item)) {
-        m_loader->cancel();
-        m_awaitingPrefetch = true;
-        return;
-    }
-    // Supersedes whatever the loader decodes, unless that is this image.
-    m_loader->load(*m_item, viewPixels());
-}
-
-QSize ImageViewerView::viewPixels() const
-{
-    return (QSizeF(m_zoomView->size()) * m_zoomView->devicePixelRatioF()).toSize();
-}
-
-void ImageViewerView::connectLoader()
-{
-    const auto isShownLoad = [this](const QUuid &id) {
-        return m_item && m_item->id() == id && m_isLoading && !m_awaitingPrefetch;
-    };
-    const auto isShownDecode = [this](const QUuid &id) {
-        return m_item && m_item->id() == id && m_isDecodingRAW;
-    };
-    connect(m_loader, &ShownImageLoader::standInLoaded, this,
-            [this, isShownLoad](const QUuid &id, const ViewPicture &standIn) {
-                if (!isShownLoad(id))
-                    return;
-                m_standIn = standIn;
-                updateScreen();
-            });
-    connect(m_loader, &ShownImageLoader::loaded, this,
-            [this, isShownLoad](const QUuid &id, const QImage &image) {
-                if (isShownLoad(id))
-                    finishLoad(m_generation, image);
-                else
-                    Q_EMIT staleResultDiscarded();
-            });
-    connect(m_loader, &ShownImageLoader::loadFailed, this,
-            [this, isShownLoad](const QUuid &id, const QString &message) {
-                if (isShownLoad(id))
-                    failLoad(m_generation, message);
-                else
-                    Q_EMIT staleResultDiscarded();
-            });
-    connect(m_loader, &ShownImageLoader::decoded, this,
-            [this, isShownDecode](const QUuid &id, const QImage &image) {
-                if (isShownDecode(id))
-                    finishDecode(m_generation, image);
-                else
-                    Q_EMIT staleResultDiscarded();
-            });
-    connect(m_loader, &ShownImageLoader::decodeFailed, this,
-            [this, isShownDecode](const QUuid &id, const QString &message) {
-                if (isShownDecode(id))
-                    failDecode(m_generation, message);
-                else
-                    Q_EMIT staleResultDiscarded();
-            });
-    connect(m_loader, &ShownImageLoader::discarded, this, &ImageViewerView::staleResultDiscarded);
-}
-
-bool ImageViewerView::isStale(quint64 generation)
-{
-    if (generation == m_generation)
-        return false;
-    // The user has moved on: this result belongs to another image.
-    Q_EMIT staleResultDiscarded();
-    return true;
-}
-
-void ImageViewerView::finishLoad(quint64 generation, const QImage &image)
-{
-    if (isStale(generation))
-        return;
-    if (image.isNull()) {
-        failLoad(generation, unknownFailureText());
-        return;
-    }
-    m_awaitingPrefetch = false;
-    m_displayImage = image;
-    m_standIn = {};
-    m_isLoading = false;
-    updateScreen();
-    prefetchNeighbours();
-}
-
-void ImageViewerView::failLoad(quint64 generation, const QString &message)
-{
-    if (isStale(generation))
-        return;
-    m_awaitingPrefetch = false;
-    m_errorMessage = message;
-    m_standIn = {};
-    m_isLoading = false;
-    updateScreen();
-    prefetchNeighbours();
-}
-
-void ImageViewerView::finishDecode(quint64 generation, const QImage &image)
-{
-    if (isStale(generation))
-        return;
-    if (image.isNull()) {
-        failDecode(generation, unknownFailureText());
-        return;
-    }
-    m_displayImage = image;
-    m_rawDecoded = true;
-    m_isDecodingRAW = false;
-    m_appState.setToastMessage(QStringLiteral("RAW 解码成功"));
-    updateScreen();
-}
-
-void ImageViewerView::failDecode(quint64 generation, const QString &message)
-{
-    if (isStale(generation))
-        return;
-    // The preview stays on screen, so the reason goes to the toast; the
-    // button comes back for another try.
-    m_errorMessage = message;
-    m_isDecodingRAW = false;
-    m_appState.setToastMessage(QStringLiteral("RAW 解码失败: ") + message);
-    updateScreen();
-}
-
-QList<ImageItem> ImageViewerView::neighbourhood() const
+QList<ImageItem> ImageViewerView::neighbourhood(const ImageItem &shown) const
 {
     const QList<ImageItem> &images = m_appState.filteredImages();
     const int index = m_appState.currentIndex();
-    if (!m_item || index < 0 || index >= images.size() || images[index] != *m_item)
+    if (index < 0 || index >= images.size() || images[index] != shown)
         return {};
-    QList<ImageItem> items{*m_item};
+    QList<ImageItem> items{shown};
     if (index + 1 < images.size())
         items.append(images[index + 1]);
     if (index >= 1)
         items.append(images[index - 1]);
     return items;
-}
-
-void ImageViewerView::prefetchNeighbours()
-{
-    const QList<ImageItem> wanted = neighbourhood();
-    if (wanted.isEmpty())
-        return;
-    // The shown picture is kept unless it is a full RAW decode (not a preview).
-    const QImage shown = m_rawDecoded ? QImage() : m_displayImage;
-    m_prefetch->retainAndPrefetch(wanted, *m_item, shown);
 }
 
 void ImageViewerView::setShowFrameExport(bool shown)
@@ -503,29 +332,31 @@ void ImageViewerView::setShowFrameExport(bool shown)
     m_showFrameExport = shown;
     m_appState.setSheetPresented(shown);
     if (shown)
-        Q_EMIT exportRequested(*m_item, m_displayImage);
+        Q_EMIT exportRequested(*item(), displayImage());
 }
 
 void ImageViewerView::updateScreen()
 {
-    const bool hasImage = !m_displayImage.isNull();
-    const bool showsStandIn = !hasImage && m_standIn.isStandIn();
+    const ShownPicture &picture = *m_picture;
+    const bool hasImage = !picture.image().isNull();
+    const bool showsStandIn = !hasImage && picture.standIn().isStandIn();
     if (showsStandIn)
-        m_zoomView->setStandIn(m_standIn.image, m_standIn.fullSize);
+        m_zoomView->setStandIn(picture.standIn().image, picture.standIn().fullSize);
     else
-        m_zoomView->setImage(m_displayImage, m_fittedRendition);
+        m_zoomView->setImage(picture.image(), picture.fittedRendition());
     m_zoomView->setVisible(hasImage || showsStandIn);
-    m_loadingColumn->setVisible(m_item && m_isLoading && !showsStandIn);
-    m_errorColumn->setVisible(m_item && !m_isLoading && !hasImage && m_errorMessage);
-    m_errorText->setText(m_errorMessage.value_or(QString()));
+    const bool loading = picture.isLoading();
+    m_loadingColumn->setVisible(loading && !showsStandIn);
+    m_errorColumn->setVisible(picture.state() == ShownPicture::State::failed);
+    m_errorText->setText(picture.errorMessage());
 
-    const bool isRAW = m_item && m_item->isRAW();
-    m_statusBar->setFile(m_item ? m_item->filename() : QString(), isRAW);
-    m_exportButton->setVisible(m_item && !m_isLoading && hasImage);
-    m_rawControl->setVisible(isRAW && !m_isLoading);
-    m_rawControl->setForm(m_isDecodingRAW ? RawDecodeControl::Form::decoding
-                          : m_rawDecoded  ? RawDecodeControl::Form::decoded
-                                          : RawDecodeControl::Form::decodeButton);
+    const bool isRAW = item() && item()->isRAW();
+    m_statusBar->setFile(item() ? item()->filename() : QString(), isRAW);
+    m_exportButton->setVisible(item() && !loading && hasImage);
+    m_rawControl->setVisible(isRAW && !loading);
+    m_rawControl->setForm(isDecodingRAW()  ? RawDecodeControl::Form::decoding
+                          : isRawDecoded() ? RawDecodeControl::Form::decoded
+                                           : RawDecodeControl::Form::decodeButton);
     updateRating();
     updateNavigation();
 }
@@ -542,7 +373,7 @@ void ImageViewerView::updateNavigation()
 
 void ImageViewerView::updateRating()
 {
-    m_statusBar->setRating(m_item ? m_appState.rating(*m_item) : 0);
+    m_statusBar->setRating(item() ? m_appState.rating(*item()) : 0);
 }
 
 void ImageViewerView::layoutOverlays()

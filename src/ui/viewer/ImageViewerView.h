@@ -1,7 +1,7 @@
 #pragma once
 
-#include "imaging/ViewPicture.h"
 #include "model/ImageItem.h"
+#include "viewing/ShownPicture.h"
 
 #include <QImage>
 #include <QWidget>
@@ -19,7 +19,9 @@ class QPushButton;
 class RawDecodeControl;
 class RoundSymbolButton;
 class ShownImageLoader;
+class ShownPicture;
 class ViewerStatusBar;
+class WorkQueues;
 class ZoomableImageView;
 
 // The single-image screen over black: the zoomable picture, the loading and
@@ -27,11 +29,10 @@ class ZoomableImageView;
 // the "边框水印" export button and, for RAW files, the control that replaces
 // the quick preview with a full development.
 //
-// It follows AppState::selectedImage while AppState::isViewerActive, starting
-// over whenever the item changes. Loads and decodes run off the UI thread,
-// bounded by the loader (newest request wins); a result that arrives after the
-// user has moved to another image is discarded. Keys are left to the window: nothing here takes
-// keyboard focus.
+// It follows AppState::selectedImage while AppState::isViewerActive and shows
+// what its ShownPicture has (which loads, develops and prefetches off the UI
+// thread, the newest request winning). Keys are left to the window: nothing
+// here takes keyboard focus.
 class ImageViewerView : public QWidget
 {
     Q_OBJECT
@@ -42,19 +43,20 @@ public:
     using RawExportConfirmation =
         std::function<void(QWidget *parent, std::function<void(bool)> answer)>;
 
-    explicit ImageViewerView(AppState &appState, QWidget *parent = nullptr);
+    // Decodes and renditions run on the pools of `queues`.
+    ImageViewerView(AppState &appState, WorkQueues &queues, QWidget *parent = nullptr);
     ~ImageViewerView() override;
 
     // Screen state.
-    const std::optional<ImageItem> &item() const { return m_item; }
-    const QImage &displayImage() const { return m_displayImage; }
+    const std::optional<ImageItem> &item() const { return m_picture->item(); }
+    const QImage &displayImage() const { return m_picture->image(); }
     // Until the full picture is there; a stand-in may show meanwhile.
-    bool isLoading() const { return m_isLoading; }
+    bool isLoading() const { return m_picture->isLoading(); }
     // Whether a picture (full or stand-in) is on screen.
-    bool showsPicture() const { return !m_displayImage.isNull() || m_standIn.isStandIn(); }
-    bool isDecodingRAW() const { return m_isDecodingRAW; }
-    bool isRawDecoded() const { return m_rawDecoded; }
-    const std::optional<QString> &errorMessage() const { return m_errorMessage; }
+    bool showsPicture() const;
+    bool isDecodingRAW() const { return m_picture->isDeveloping(); }
+    bool isRawDecoded() const { return m_picture->state() == ShownPicture::State::developed; }
+    std::optional<QString> errorMessage() const;
     bool isFrameExportShown() const { return m_showFrameExport; }
 
     // Parts, for the window's layout and for tests.
@@ -67,8 +69,9 @@ public:
     RoundSymbolButton *nextButton() const { return m_nextButton; }
     QWidget *loadingColumn() const { return m_loadingColumn; }
     QWidget *errorColumn() const { return m_errorColumn; }
-    NeighbourPrefetchCache &prefetchCache() const { return *m_prefetch; }
-    const ShownImageLoader &shownImageLoader() const { return *m_loader; }
+    ShownPicture &shownPicture() const { return *m_picture; }
+    NeighbourPrefetchCache &prefetchCache() const;
+    const ShownImageLoader &shownImageLoader() const;
 
     void setFileRevealer(std::unique_ptr<FileRevealer> revealer);
     void setRawExportConfirmation(RawExportConfirmation confirmation);
@@ -104,19 +107,8 @@ protected:
 
 private:
     void followSelection();
-    void showItem(const ImageItem &item);
-    void release();
-    void load();
-    QSize viewPixels() const;
-    void connectLoader();
-    bool isStale(quint64 generation);
-    void finishLoad(quint64 generation, const QImage &image);
-    void failLoad(quint64 generation, const QString &message);
-    void finishDecode(quint64 generation, const QImage &image);
-    void failDecode(quint64 generation, const QString &message);
     // The shown image and its neighbours in the filtered list.
-    QList<ImageItem> neighbourhood() const;
-    void prefetchNeighbours();
+    QList<ImageItem> neighbourhood(const ImageItem &shown) const;
     void setShowFrameExport(bool shown);
 
     void updateScreen();
@@ -126,24 +118,8 @@ private:
 
     AppState &m_appState;
 
-    // Screen state.
-    std::optional<ImageItem> m_item;
-    QImage m_displayImage;
-    ViewPicture m_standIn;    // shown while the full picture decodes
-    QImage m_fittedRendition; // of a prefetched picture, made ahead
-    bool m_isLoading = false;
-    bool m_isDecodingRAW = false;
-    bool m_rawDecoded = false;
-    std::optional<QString> m_errorMessage;
+    ShownPicture *m_picture;
     bool m_showFrameExport = false;
-    // Bumped whenever the item changes: results tagged with an older value
-    // belong to an image no longer shown.
-    quint64 m_generation = 0;
-    // Waiting for the prefetch of this item instead of loading it twice.
-    bool m_awaitingPrefetch = false;
-
-    ShownImageLoader *m_loader;
-    NeighbourPrefetchCache *m_prefetch;
     std::unique_ptr<FileRevealer> m_revealer;
     RawExportConfirmation m_confirmRawExport;
 

@@ -35,6 +35,7 @@ public:
     static constexpr int maxEntries = 3;
     static constexpr qint64 defaultByteBudget = qint64(512) << 20;
 
+    // `fitPool` makes the fitted renditions.
     // Decodes with the application's `shared` queues, which outlive it.
     explicit NeighbourPrefetchCache(WorkQueues &shared, QObject *parent = nullptr);
     ~NeighbourPrefetchCache() override;
@@ -42,13 +43,15 @@ public:
     // A kept picture of `item`, if any.
     std::optional<QImage> image(const ImageItem &item) const;
     // The kept picture of `item` resampled to fit the view (see setView()),
-    // made ahead on a thread of the cache's own; null until it is ready.
+    // made ahead on the fit pool; null until it is ready.
     QImage fittedRendition(const ImageItem &item) const;
     // The view the pictures will be fitted into.
     void setView(QSizeF size, qreal devicePixelRatio);
     // Whether the cache is decoding `item` right now; prefetched() or
     // prefetchFailed() follows.
     bool isPrefetching(const ImageItem &item) const;
+    // The decode of `item` in flight, if any (see isPrefetching()).
+    std::optional<QFuture<ViewPicture>> decodeOf(const ImageItem &item) const;
 
     // Keeps only pictures of `wanted` (the shown image and its neighbours),
     // then decodes those of `wanted` not yet kept, in order, one at a time,
@@ -86,7 +89,7 @@ private:
     std::unique_ptr<RAWProcessor> m_processor;
     QHash<QUuid, QImage> m_images;
     QHash<QUuid, QImage> m_fitted; // by item; made from the kept picture
-    QThreadPool m_fitPool;         // one thread
+    QThreadPool &m_fitPool;
     QSizeF m_viewSize;
     qreal m_devicePixelRatio = 1.0;
     QList<ImageItem> m_wanted;

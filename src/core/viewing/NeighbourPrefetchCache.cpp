@@ -1,9 +1,10 @@
-#include "viewer/NeighbourPrefetchCache.h"
+#include "viewing/NeighbourPrefetchCache.h"
 
 #include "imaging/ImageLoadResult.h"
 #include "imaging/RAWProcessor.h"
 #include "model/BackgroundTask.h"
-#include "viewer/ScaledRendition.h"
+#include "model/WorkQueues.h"
+#include "viewing/Resampler.h"
 
 namespace {
 
@@ -17,9 +18,8 @@ qint64 imageBytes(const QImage &image)
 NeighbourPrefetchCache::NeighbourPrefetchCache(WorkQueues &shared, QObject *parent)
     : QObject(parent)
     , m_processor(std::make_unique<RAWProcessor>(shared))
-{
-    m_fitPool.setMaxThreadCount(1);
-}
+    , m_fitPool(shared.decode())
+{}
 
 // The processor lets a running decode finish on its own thread.
 NeighbourPrefetchCache::~NeighbourPrefetchCache() = default;
@@ -48,18 +48,17 @@ void NeighbourPrefetchCache::setView(QSizeF size, qreal devicePixelRatio)
 
 void NeighbourPrefetchCache::makeFittedRendition(const ImageItem &item, const QImage &image)
 {
-    const QSize size = ScaledRendition::fittedSize(image.size(), m_viewSize, m_devicePixelRatio);
+    const QSize size = Resampler::fittedSize(image.size(), m_viewSize, m_devicePixelRatio);
     if (size.isEmpty() || !m_images.contains(item.id()))
         return;
     const qint64 key = image.cacheKey();
     BackgroundTask::run(
-        &m_fitPool, this,
-        [image, size] { return ScaledRendition::resample(image, image.rect(), size); },
+        &m_fitPool, this, [image, size] { return Resampler::resample(image, image.rect(), size); },
         [this, id = item.id(), key, size](const QImage &fitted) {
             // Only for the picture still kept, fitted into the view as it is now.
             const auto kept = m_images.constFind(id);
             if (kept != m_images.cend() && kept->cacheKey() == key &&
-                size == ScaledRendition::fittedSize(kept->size(), m_viewSize, m_devicePixelRatio))
+                size == Resampler::fittedSize(kept->size(), m_viewSize, m_devicePixelRatio))
                 m_fitted.insert(id, fitted);
         });
 }
@@ -73,6 +72,13 @@ void NeighbourPrefetchCache::dropUnkeptRenditions()
 bool NeighbourPrefetchCache::isPrefetching(const ImageItem &item) const
 {
     return m_loadingItem && *m_loadingItem == item;
+}
+
+std::optional<QFuture<ViewPicture>> NeighbourPrefetchCache::decodeOf(const ImageItem &item) const
+{
+    if (!isPrefetching(item))
+        return std::nullopt;
+    return m_loadingJob;
 }
 
 void NeighbourPrefetchCache::retainAndPrefetch(const QList<ImageItem> &wanted,

@@ -1,7 +1,9 @@
-#include "viewer/ZoomableImageView.h"
+#include "common/ZoomableImageView.h"
 
-#include "viewer/EffectivePixelSize.h"
-#include "viewer/ScaledRendition.h"
+#include "common/EffectivePixelSize.h"
+#include "common/ScaledRendition.h"
+#include "model/WorkQueues.h"
+#include "viewing/Resampler.h"
 
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
@@ -41,10 +43,10 @@ qreal constrainedAxis(qreal origin, qreal documentLength, qreal viewLength)
 
 } // namespace
 
-ZoomableImageView::ZoomableImageView(QWidget *parent)
+ZoomableImageView::ZoomableImageView(WorkQueues &queues, QWidget *parent)
     : QWidget(parent)
     , m_fitAnimation(new QVariantAnimation(this))
-    , m_rendition(new ScaledRendition(this))
+    , m_rendition(new ScaledRendition(queues.decode(), this))
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::ClickFocus);
@@ -198,7 +200,7 @@ bool ZoomableImageView::hasExactRendition() const
     const ScaledRendition::Result &result = m_rendition->current();
     if (!renditionCovers(visibleSourceRect()))
         return false;
-    return result.image.size() == ScaledRendition::sizeFor(result.sourceRect, scale);
+    return result.image.size() == Resampler::sizeFor(result.sourceRect, scale);
 }
 
 bool ZoomableImageView::event(QEvent *event)
@@ -373,5 +375,5 @@ void ZoomableImageView::rebuildRendition()
                       visible.width() * renditionMargin, visible.height() * renditionMargin)
             .toAlignedRect()
             .intersected(QRect(QPoint(0, 0), m_image.size()));
-    m_rendition->request(m_image, region, ScaledRendition::sizeFor(region, deviceScale()));
+    m_rendition->request(m_image, region, Resampler::sizeFor(region, deviceScale()));
 }

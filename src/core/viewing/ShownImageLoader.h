@@ -2,13 +2,12 @@
 
 #include "imaging/ViewPicture.h"
 #include "model/ImageItem.h"
+#include "model/LatestRequestRunner.h"
 
-#include <QFuture>
 #include <QImage>
 #include <QObject>
 #include <QUuid>
 #include <memory>
-#include <optional>
 
 class RAWProcessor;
 class WorkQueues;
@@ -40,13 +39,17 @@ public:
     void load(const ImageItem &item, QSize view = {});
     // The full development of the RAW file `item`.
     void decodeRAW(const ImageItem &item);
+    // load(), waiting for `decoding` (the same file's decode started
+    // elsewhere, e.g. by the neighbour prefetch) instead of decoding it twice;
+    // loads it after all if that decode is stopped.
+    void follow(const ImageItem &item, const QFuture<ViewPicture> &decoding, QSize view = {});
     // Drops the waiting request; the result of the running one is discarded
     // (and a load that has shown its stand-in stops there).
     void cancel();
 
-    bool isBusy() const { return m_running.has_value(); }
-    // Jobs started so far (each decodes one file once).
-    int startedJobs() const { return m_startedJobs; }
+    bool isBusy() const { return m_jobs.isBusy(); }
+    // Decodes started so far (each decodes one file once).
+    int startedJobs() const { return m_startedDecodes; }
 
 Q_SIGNALS:
     void standInLoaded(const QUuid &id, const ViewPicture &standIn);
@@ -58,26 +61,15 @@ Q_SIGNALS:
     void discarded();
 
 private:
-    enum class Kind { load, decodeRAW };
-    struct Request
-    {
-        ImageItem item;
-        Kind kind;
-        quint64 token;
-        QSize view;
-    };
+    template <typename T>
+    void deliver(const ImageItem &item, const QFuture<T> &done,
+                 void (ShownImageLoader::*succeeded)(const QUuid &, const QImage &),
+                 void (ShownImageLoader::*failed)(const QUuid &, const QString &));
 
-    void submit(const ImageItem &item, Kind kind, QSize view);
-    void start(Request request);
-    void startLoad(const Request &request);
-    void startDecodeRAW(const Request &request);
-    void finish(const Request &request, const ImageLoadResult &result);
+    LatestRequestRunner::Request<ViewPicture> loadRequest(const ImageItem &item);
 
     WorkQueues &m_shared;
     std::unique_ptr<RAWProcessor> m_processor;
-    std::optional<Request> m_running;
-    QFuture<ViewPicture> m_runningLoad; // cancelled when superseded
-    std::optional<Request> m_waiting;
-    quint64 m_currentToken = 0; // the request whose result is wanted
-    int m_startedJobs = 0;
+    LatestRequestRunner m_jobs;
+    int m_startedDecodes = 0;
 };

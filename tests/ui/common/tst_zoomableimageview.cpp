@@ -1,7 +1,8 @@
 // Magnification, fitting, centring and input rules of the zoomable view.
 #include "ImagingFixtures.h"
-#include "viewer/EffectivePixelSize.h"
-#include "viewer/ZoomableImageView.h"
+#include "common/EffectivePixelSize.h"
+#include "common/ZoomableImageView.h"
+#include "model/WorkQueues.h"
 
 #include <QApplication>
 #include <QNativeGestureEvent>
@@ -22,13 +23,10 @@ private Q_SLOTS:
     void fitsLargeAndSmallImages();
     void centresTheSmallerAxis();
     void effectivePixelSizeIgnoresDeviceRatio();
-    void wheelRule_data();
-    void wheelRule();
-    void wheelNotchAndTinyDeltas();
-    void zoomIsClampedAtTheLimits();
+    void zoomInputs_data();
+    void zoomInputs();
     void zoomKeepsThePointUnderThePointer();
     void shiftOrCtrlWheelScrolls();
-    void pinchZooms();
     void refitsOnResizeOnlyWhenFitted();
     void sameImageKeepsZoomNewImageResets();
     void fullPictureReplacesItsStandInInPlace();
@@ -38,12 +36,13 @@ private Q_SLOTS:
 
 private:
     void sendWheel(QPoint pixelDelta, QPoint angleDelta, Qt::KeyboardModifiers modifiers = {});
+    WorkQueues m_queues;
     std::unique_ptr<ZoomableImageView> m_view;
 };
 
 void TestZoomableImageView::init()
 {
-    m_view = std::make_unique<ZoomableImageView>();
+    m_view = std::make_unique<ZoomableImageView>(m_queues);
     m_view->resize(1200, 800);
     m_view->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
@@ -111,53 +110,60 @@ void TestZoomableImageView::effectivePixelSizeIgnoresDeviceRatio()
     QCOMPARE(effectivePixelSize(QImage()), QSizeF(0, 0));
 }
 
-void TestZoomableImageView::wheelRule_data()
+void TestZoomableImageView::zoomInputs_data()
 {
-    QTest::addColumn<int>("delta");
+    // Each input `times` times at the centre: w wheel pixel delta (angle 8x),
+    // n mouse notch (angle only), h horizontal wheel, d zoomByWheelDelta, p pinch.
+    QTest::addColumn<QChar>("input");
+    QTest::addColumn<qreal>("value");
+    QTest::addColumn<int>("times");
     QTest::addColumn<qreal>("expected");
-    QTest::newRow("+5") << 5 << 1.1;
-    QTest::newRow("-5") << -5 << 0.9;
-    QTest::newRow("+1") << 1 << 1.02;
+    const qreal least = ZoomableImageView::minimumMagnification;
+    const qreal most = ZoomableImageView::maximumMagnification;
+    QTest::newRow("wheel +5") << QChar(u'w') << 5.0 << 1 << 1.1;
+    QTest::newRow("wheel -5") << QChar(u'w') << -5.0 << 1 << 0.9;
+    QTest::newRow("wheel +1") << QChar(u'w') << 1.0 << 1 << 1.02;
+    QTest::newRow("notch") << QChar(u'n') << 120.0 << 1 << 1.1;
+    QTest::newRow("horizontal does not zoom") << QChar(u'h') << 7.0 << 1 << 1.0;
+    QTest::newRow("tiny delta") << QChar(u'd') << 0.005 << 1 << 1.0;
+    QTest::newRow("clamped low") << QChar(u'd') << -10.0 << 200 << least;
+    QTest::newRow("clamped high") << QChar(u'd') << 40.0 << 400 << most;
+    QTest::newRow("past -50 stops at the minimum") << QChar(u'd') << -80.0 << 1 << least;
+    QTest::newRow("pinch") << QChar(u'p') << 0.5 << 1 << 1.5;
+    QTest::newRow("huge pinch") << QChar(u'p') << 100.0 << 1 << most;
 }
 
-void TestZoomableImageView::wheelRule()
+void TestZoomableImageView::zoomInputs()
 {
-    QFETCH(int, delta);
+    QFETCH(QChar, input);
+    QFETCH(qreal, value);
+    QFETCH(int, times);
     QFETCH(qreal, expected);
     m_view->setImage(ImagingFixtures::quadrantPicture(600, 400));
     QSignalSpy changed(m_view.get(), &ZoomableImageView::magnificationChanged);
-    sendWheel(QPoint(0, delta), QPoint(0, delta * 8));
-    QVERIFY(qFuzzyCompare(m_view->magnification(), expected));
-    QCOMPARE(changed.count(), 1);
-}
-
-void TestZoomableImageView::wheelNotchAndTinyDeltas()
-{
-    m_view->setImage(ImagingFixtures::quadrantPicture(600, 400));
-    m_view->zoomByWheelDelta(0.005, QPointF(600, 400));
-    m_view->zoomByWheelDelta(-0.01, QPointF(600, 400));
-    QCOMPARE(m_view->magnification(), 1.0);
-    QCOMPARE(m_view->scrollOrigin(), QPointF(0, 0));
-    // Horizontal deltas do not zoom.
-    sendWheel(QPoint(7, 0), QPoint(56, 0));
-    QCOMPARE(m_view->magnification(), 1.0);
-    // A mouse notch (no pixel delta) zooms by 10 %.
-    sendWheel(QPoint(), QPoint(0, 120));
-    QVERIFY(qFuzzyCompare(m_view->magnification(), 1.1));
-}
-
-void TestZoomableImageView::zoomIsClampedAtTheLimits()
-{
-    m_view->setImage(ImagingFixtures::quadrantPicture(600, 400));
-    for (int i = 0; i < 200; ++i)
-        m_view->zoomByWheelDelta(-10, QPointF(600, 400));
-    QCOMPARE(m_view->magnification(), ZoomableImageView::minimumMagnification);
-    for (int i = 0; i < 400; ++i)
-        m_view->zoomByWheelDelta(40, QPointF(600, 400));
-    QCOMPARE(m_view->magnification(), ZoomableImageView::maximumMagnification);
-    // A delta past -50 would make the factor negative: it stops at the minimum.
-    m_view->zoomByWheelDelta(-80, QPointF(600, 400));
-    QCOMPARE(m_view->magnification(), ZoomableImageView::minimumMagnification);
+    const QPointF at(600, 400);
+    const int delta = int(value);
+    for (int i = 0; i < times; ++i) {
+        if (input == u'w')
+            sendWheel(QPoint(0, delta), QPoint(0, delta * 8));
+        else if (input == u'n')
+            sendWheel(QPoint(), QPoint(0, delta));
+        else if (input == u'h')
+            sendWheel(QPoint(delta, 0), QPoint(delta * 8, 0));
+        else if (input == u'd')
+            m_view->zoomByWheelDelta(value, at);
+        else {
+            QNativeGestureEvent pinch(Qt::ZoomNativeGesture,
+                                      QPointingDevice::primaryPointingDevice(), 2, at, at,
+                                      m_view->mapToGlobal(at), value, QPointF());
+            QApplication::sendEvent(m_view.get(), &pinch);
+        }
+    }
+    QVERIFY2(qFuzzyCompare(m_view->magnification(), expected),
+             qPrintable(QString::number(m_view->magnification())));
+    QCOMPARE(changed.isEmpty(), expected == 1.0);
+    if (expected == 1.0)
+        QCOMPARE(m_view->scrollOrigin(), QPointF(0, 0));
 }
 
 void TestZoomableImageView::zoomKeepsThePointUnderThePointer()
@@ -191,20 +197,6 @@ void TestZoomableImageView::shiftOrCtrlWheelScrolls()
     sendWheel(QPoint(0, -30), QPoint(0, -240), Qt::ControlModifier);
     QCOMPARE(m_view->magnification(), 4.0);
     QCOMPARE(m_view->scrollOrigin().y(), 30.0);
-}
-
-void TestZoomableImageView::pinchZooms()
-{
-    m_view->setImage(ImagingFixtures::quadrantPicture(6000, 4000));
-    const QPointF at(600, 400);
-    QNativeGestureEvent pinch(Qt::ZoomNativeGesture, QPointingDevice::primaryPointingDevice(), 2,
-                              at, at, m_view->mapToGlobal(at), 0.5, QPointF());
-    QApplication::sendEvent(m_view.get(), &pinch);
-    QCOMPARE(m_view->magnification(), 1.5);
-    QNativeGestureEvent huge(Qt::ZoomNativeGesture, QPointingDevice::primaryPointingDevice(), 2, at,
-                             at, m_view->mapToGlobal(at), 100.0, QPointF());
-    QApplication::sendEvent(m_view.get(), &huge);
-    QCOMPARE(m_view->magnification(), ZoomableImageView::maximumMagnification);
 }
 
 void TestZoomableImageView::refitsOnResizeOnlyWhenFitted()

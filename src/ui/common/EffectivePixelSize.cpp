@@ -1,4 +1,4 @@
-#include "viewer/EffectivePixelSize.h"
+#include "common/EffectivePixelSize.h"
 
 QSizeF effectivePixelSize(const QImage &image)
 {

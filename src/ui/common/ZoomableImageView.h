@@ -8,6 +8,7 @@
 
 class QVariantAnimation;
 class ScaledRendition;
+class WorkQueues;
 
 // One picture on black, fitted to the widget at magnification 1.0 and zoomed
 // from there: magnification 2.0 shows it at twice the fitted size. Sizes and
@@ -33,7 +34,8 @@ public:
     static constexpr int renditionDelayMs = 100;
     static constexpr int fitAnimationMs = 250;
 
-    explicit ZoomableImageView(QWidget *parent = nullptr);
+    // Renditions are built on the decode pool of `queues`.
+    explicit ZoomableImageView(WorkQueues &queues, QWidget *parent = nullptr);
     ~ZoomableImageView() override;
 
     // Shows `image` fitted. Handing in the same image object again (same
@@ -41,7 +43,7 @@ public:
     // picture replacing its stand-in (same pixel size).
     void setImage(const QImage &image);
     // setImage(), with the rendition of the fitted picture made ahead of time
-    // (ScaledRendition::fittedSize), so the first frame needs no resampling.
+    // (Resampler::fittedSize), so the first frame needs no resampling.
     void setImage(const QImage &image, const QImage &fittedRendition);
     // Shows `standIn`, a reduced decode, in place of a picture of `fullSize`
     // pixels: fitted, zoomed and sized as that picture, which replaces it
