@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QTest>
 #include <QUrl>
+#include <memory>
 
 // Real photo folders for the browsing tests: small JPEG and PNG files that
 // the image loader decodes, written into a temporary folder.
@@ -25,6 +26,13 @@ inline QString writeImage(const QString &root, const QString &relativePath,
     if (!image.save(path))
         return {};
     return path;
+}
+
+// The state the screens are tested on, its stores kept in `folder`.
+inline std::unique_ptr<AppState> makeState(const QString &folder)
+{
+    return std::make_unique<AppState>(folder + QStringLiteral("/ratings.json"),
+                                      folder + QStringLiteral("/settings.ini"));
 }
 
 inline QByteArray contents(const QString &path)
