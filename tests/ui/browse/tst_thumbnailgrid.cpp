@@ -66,7 +66,6 @@ private Q_SLOTS:
     void modelFollowsFilteredImages();
     void ratingChangeRedrawsWithoutReloading();
     void clickOpensTheViewerOrToggles();
-    void selectionBadgeTogglesWithNothingSelected();
     void dragsShorterThanEightPointsAreClicks();
     void rubberBandAddsToTheStartingSelection();
     void rubberBandCornerOverlapAndGap();
@@ -246,11 +245,28 @@ void TestThumbnailGrid::ratingChangeRedrawsWithoutReloading()
 void TestThumbnailGrid::clickOpensTheViewerOrToggles()
 {
     openGridWith(6);
+    // The badge toggles even with nothing selected; a tooltip says which way.
+    const QPoint badge = ThumbnailCell::selectionBadgeRect(slot(1)).center();
+    QVERIFY(ThumbnailCell::pictureRect(slot(1)).contains(badge));
+    const auto tooltipAt = [this](const QPoint &pos) {
+        QHelpEvent help(QEvent::ToolTip, pos, viewport()->mapToGlobal(pos));
+        QApplication::sendEvent(viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    QCOMPARE(tooltipAt(badge), QStringLiteral("选择"));
+    click(badge);
+    QCOMPARE(m_state->selectedImageIDs(), ids({1}));
+    QCOMPARE(tooltipAt(badge), QStringLiteral("取消选择"));
+    click(badge);
+    QVERIFY(m_state->selectedImageIDs().isEmpty());
+    QVERIFY(!m_state->isViewerActive());
+
     click(pictureCentre(2));
     QVERIFY(m_state->isViewerActive());
     QCOMPARE(m_state->currentIndex(), 2);
     QCOMPARE(m_state->selectedImage()->id(), m_state->filteredImages().at(2).id());
 
+    // With a selection, a click on the picture toggles it.
     m_state->setViewerActive(false);
     m_state->toggleSelection(m_state->filteredImages().at(0).id());
     click(pictureCentre(4));
@@ -261,26 +277,6 @@ void TestThumbnailGrid::clickOpensTheViewerOrToggles()
     // The gap between tiles is no tile.
     click(QPoint(slot(1).left() + 1, pictureCentre(1).y()));
     QCOMPARE(m_state->selectedImageIDs(), ids({0}));
-}
-
-void TestThumbnailGrid::selectionBadgeTogglesWithNothingSelected()
-{
-    openGridWith(3);
-    const QPoint badge = ThumbnailCell::selectionBadgeRect(slot(1)).center();
-    QVERIFY(ThumbnailCell::pictureRect(slot(1)).contains(badge));
-    const auto tooltipAt = [this](const QPoint &pos) {
-        QHelpEvent help(QEvent::ToolTip, pos, viewport()->mapToGlobal(pos));
-        QApplication::sendEvent(viewport(), &help);
-        return QToolTip::isVisible() ? QToolTip::text() : QString();
-    };
-    QCOMPARE(tooltipAt(badge), QStringLiteral("选择"));
-    click(badge);
-    QVERIFY(!m_state->isViewerActive());
-    QCOMPARE(m_state->selectedImageIDs(), ids({1}));
-    QCOMPARE(tooltipAt(badge), QStringLiteral("取消选择"));
-    click(badge);
-    QVERIFY(m_state->selectedImageIDs().isEmpty());
-    QVERIFY(!m_state->isViewerActive());
 }
 
 void TestThumbnailGrid::dragsShorterThanEightPointsAreClicks()
