@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 
 #include <QColor>
@@ -10,6 +11,7 @@
 #include <QImage>
 #include <QTest>
 #include <QUrl>
+#include <memory>
 
 // Real photo folders for the browsing tests: small JPEG and PNG files that
 // the image loader decodes, written into a temporary folder.
@@ -25,6 +27,14 @@ inline QString writeImage(const QString &root, const QString &relativePath,
     if (!image.save(path))
         return {};
     return path;
+}
+
+// The state the screens are tested on, its stores kept in `folder`; `queues`
+// must outlive it.
+inline std::unique_ptr<AppState> makeState(WorkQueues &queues, const QString &folder)
+{
+    return std::make_unique<AppState>(queues, folder + QStringLiteral("/ratings.json"),
+                                      folder + QStringLiteral("/settings.ini"));
 }
 
 inline QByteArray contents(const QString &path)

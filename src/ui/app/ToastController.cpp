@@ -35,6 +35,11 @@ ToastController::ToastController(AppState &state, ToastView *view)
     onMessageChanged();
 }
 
+void ToastController::setDisplayTime(std::chrono::milliseconds time)
+{
+    m_dismissTimer.setInterval(time);
+}
+
 int ToastController::remainingTime() const
 {
     return m_dismissTimer.isActive() ? m_dismissTimer.remainingTime() : -1;

@@ -4,6 +4,7 @@
 #include <QParallelAnimationGroup>
 #include <QPoint>
 #include <QTimer>
+#include <chrono>
 
 class AppState;
 class QPropertyAnimation;
@@ -24,6 +25,11 @@ public:
     static constexpr int topOffset = 60;
 
     ToastController(AppState &state, ToastView *view);
+
+    // How long a new text stays before it is cleared (dismissDelayMs unless set);
+    // applies from the next text on.
+    void setDisplayTime(std::chrono::milliseconds time);
+    std::chrono::milliseconds displayTime() const { return m_dismissTimer.intervalAsDuration(); }
 
     // True from a text's arrival until the message is cleared (the slide-out
     // may still be running).

@@ -1,7 +1,6 @@
 #include "BrowseFixtures.h"
 #include "TestFiles.h"
 #include "app/CommandLine.h"
-#include "app/ImportFlow.h"
 #include "app/KelvaneApp.h"
 #include "app/LaunchTarget.h"
 #include "app/MainWindow.h"
@@ -9,7 +8,6 @@
 #include "app/SubfolderPromptDialog.h"
 #include "imaging/XmpSidecarWriter.h"
 #include "model/AdvisoryFileLock.h"
-#include "model/WorkQueues.h"
 #include "state/AppState.h"
 #include "state/XmpRatingSync.h"
 
@@ -39,22 +37,6 @@ using TestFiles::makeDir;
 using TestFiles::touch;
 
 namespace {
-
-// Answers the sub-folder question with "仅当前文件夹" and records that it was asked.
-class CountingDialogs : public ImportDialogs
-{
-public:
-    QStringList &asked;
-    explicit CountingDialogs(QStringList &askedNames)
-        : asked(askedNames)
-    {}
-    std::optional<QUrl> chooseFolder() override { return std::nullopt; }
-    SubfolderChoice askIncludeSubfolders(const QString &folderName) override
-    {
-        asked << folderName;
-        return SubfolderChoice::currentFolderOnly;
-    }
-};
 
 // What a crash leaves behind: a socket file with nobody listening on it.
 bool leaveStaleSocket(const QString &path)
@@ -97,10 +79,8 @@ private Q_SLOTS:
     void commandLine_data();
     void commandLine();
     void launchTargets();
-    void openingAFolderAsksAboutVisibleSubfolders();
     void activateOpensFoldersAndImagesOrSaysWhyNot();
-    void secondStartHandsItsFolderToTheFirst();
-    void staleSocketIsRecovered();
+    void secondStartHandsItsFolderToTheFirstThroughAStaleSocket();
     void handedOverFolderIsAskedAboutOnceTheConnectionIsDone();
     void qtDialogsSpeakChinese();
     void terminationSignalStillSavesRatings();
@@ -161,21 +141,18 @@ void TestLaunch::launchTargets()
     const QString photo = writeImage(folder, "a.jpg");
     const QString notes = touch(folder, "notes.txt");
 
-    const LaunchTarget asFolder = LaunchTarget::fromPath(folder);
-    QCOMPARE(asFolder.folder(), folder);
-    QVERIFY(asFolder.image().isEmpty());
-
-    const LaunchTarget asImage = LaunchTarget::fromPath(photo);
-    QCOMPARE(asImage.folder(), folder);
-    QCOMPARE(asImage.image(), photo);
-
-    for (const QString &path : {notes, m_dir.path() + "/missing"}) {
+    QCOMPARE(LaunchTarget::fromPath(folder).folder(), folder);
+    QVERIFY(LaunchTarget::fromPath(folder).image().isEmpty());
+    QCOMPARE(LaunchTarget::fromPath(photo).folder(), folder);
+    QCOMPARE(LaunchTarget::fromPath(photo).image(), photo);
+    const QString missing = m_dir.path() + "/missing";
+    for (const auto &[path, problem] :
+         {std::pair(notes, "不是文件夹"), {missing, "文件夹不存在"}}) {
         const LaunchTarget target = LaunchTarget::fromPath(path);
         QVERIFY(!target.isValid());
         QVERIFY(target.problem().contains(path));
+        QVERIFY(target.problem().endsWith(QString::fromUtf8(problem)));
     }
-    QVERIFY(LaunchTarget::fromPath(notes).problem().endsWith("不是文件夹"));
-    QVERIFY(LaunchTarget::fromPath(m_dir.path() + "/missing").problem().endsWith("文件夹不存在"));
 
     if (::geteuid() != 0) { // root reads any folder
         const QString locked = makeDir(m_dir.path(), "locked");
@@ -186,30 +163,9 @@ void TestLaunch::launchTargets()
     }
 }
 
-void TestLaunch::openingAFolderAsksAboutVisibleSubfolders()
-{
-    AppState state(m_queues, m_dir.path() + "/ratings.json", m_dir.path() + "/settings.conf");
-    QStringList asked;
-    ImportFlow flow(state, std::make_unique<CountingDialogs>(asked));
-    const QString flat = makeDir(m_dir.path(), "flat");
-    writeImage(flat, "a.jpg");
-    const QString nested = makeDir(m_dir.path(), "nested");
-    writeImage(nested, "sub/b.jpg");
-
-    flow.openFolder(QUrl::fromLocalFile(flat));
-    QVERIFY(asked.isEmpty());
-    QTRY_VERIFY(state.currentFolder() && state.currentFolder()->url.toLocalFile() == flat);
-
-    flow.openFolder(QUrl::fromLocalFile(nested));
-    QCOMPARE(asked, QStringList{"nested"});
-    QTRY_VERIFY(state.currentFolder() && state.currentFolder()->url.toLocalFile() == nested);
-    QVERIFY(state.images().isEmpty()); // "仅当前文件夹": b.jpg is below
-}
-
 void TestLaunch::activateOpensFoldersAndImagesOrSaysWhyNot()
 {
-    KelvaneApp app(*qApp, std::make_unique<AppState>(m_queues, m_dir.path() + "/ratings.json",
-                                                     m_dir.path() + "/settings.conf"));
+    KelvaneApp app(*qApp, BrowseFixtures::makeState(m_queues, m_dir.path()));
     AppState &state = app.state();
     const QString folder = makeDir(m_dir.path(), "photos");
     writeImage(folder, "a.jpg");
@@ -259,8 +215,9 @@ int TestLaunch::runSecondStart(const QStringList &arguments, const QString &work
     return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1;
 }
 
-void TestLaunch::secondStartHandsItsFolderToTheFirst()
+void TestLaunch::secondStartHandsItsFolderToTheFirstThroughAStaleSocket()
 {
+    QVERIFY(leaveStaleSocket(m_dir.path() + "/kelvane"));
     SingleInstance first(m_dir.path() + "/kelvane");
     QCOMPARE(first.start({}), SingleInstance::Role::primary);
     QSignalSpy requests(&first, &SingleInstance::activationRequested);
@@ -284,22 +241,9 @@ void TestLaunch::secondStartHandsItsFolderToTheFirst()
     QTRY_COMPARE(requests.count(), 4);
 }
 
-void TestLaunch::staleSocketIsRecovered()
-{
-    const QString name = m_dir.path() + "/kelvane";
-    QVERIFY(leaveStaleSocket(name));
-    SingleInstance recovered(name);
-    QCOMPARE(recovered.start({}), SingleInstance::Role::primary);
-    QSignalSpy requests(&recovered, &SingleInstance::activationRequested);
-    QCOMPARE(runSecondStart({m_dir.path()}), 0);
-    QTRY_COMPARE(requests.count(), 1);
-    QCOMPARE(requests.at(0).at(0).toString(), m_dir.path());
-}
-
 void TestLaunch::handedOverFolderIsAskedAboutOnceTheConnectionIsDone()
 {
-    KelvaneApp app(*qApp, std::make_unique<AppState>(m_queues, m_dir.path() + "/ratings.json",
-                                                     m_dir.path() + "/settings.conf"));
+    KelvaneApp app(*qApp, BrowseFixtures::makeState(m_queues, m_dir.path()));
     SingleInstance first(m_dir.path() + "/kelvane");
     QCOMPARE(first.start({}), SingleInstance::Role::primary);
     app.takeRequestsFrom(first);
@@ -342,8 +286,7 @@ void TestLaunch::qtDialogsSpeakChinese()
         QSKIP("Qt's Chinese translations are not installed (qt6-translations-l10n)");
     QFileSystemModel before;
     QCOMPARE(before.headerData(0, Qt::Horizontal).toString(), QString("Name"));
-    KelvaneApp app(*qApp, std::make_unique<AppState>(m_queues, m_dir.path() + "/ratings.json",
-                                                     m_dir.path() + "/settings.conf"));
+    KelvaneApp app(*qApp, BrowseFixtures::makeState(m_queues, m_dir.path()));
     QFileSystemModel after;
     QCOMPARE(after.headerData(0, Qt::Horizontal).toString(), QString("名称"));
 }

@@ -1,8 +1,8 @@
+#include "BrowseFixtures.h"
 #include "TestFiles.h"
 #include "browse/FolderTreeView.h"
 #include "browse/HistoryListView.h"
 #include "browse/SidebarView.h"
-#include "model/WorkQueues.h"
 #include "state/AppState.h"
 
 #include <QAbstractItemModelTester>
@@ -26,19 +26,12 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
-    void withoutAFolderOnlyHistoryShows();
-    void sectionTitlesAreExact();
-    void emptyHistoryHasTextAndNoMenu();
-    void clearAllFromTheMenu();
-    void contextMenuRemovesOneEntry();
-    void rowsCountDirectImages();
-    void exactlyOneRowIsHighlighted();
-    void clickRefreshesTheFolderAndKeepsExpansion();
-    void arrowExpandsWithoutRefreshing();
-    void historyClickOnADeletedFolderOnlyReports();
-    void historyClickReopensWithSubfolders();
-    void historyEntryThatIsAFileIsReported();
-    void rowsFollowEveryScanAndEachOpenBuildsOnce();
+    void withoutAFolderOnlyTheEmptyHistoryShows();
+    void historyMenusClearAllOrRemoveOne();
+    void rowsCountDirectImagesAndOneIsHighlighted();
+    void clickRefreshesTheFolderAndTheArrowOnlyExpands();
+    void historyClick_data();
+    void historyClick();
     void historyFollowsTheTreeInOneList();
 
 private:
@@ -47,10 +40,10 @@ private:
     void clickHistoryRow(int row);
     QModelIndex rowOf(const QString &folderPath) const;
     QStringList highlightedPaths() const;
-    QStringList imageNames() const;
+    QStringList imageNames() const { return BrowseFixtures::filenames(m_state->images()); }
 
-    QTemporaryDir m_dir;
     WorkQueues m_queues;
+    QTemporaryDir m_dir;
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<SidebarView> m_sidebar;
 };
@@ -59,8 +52,7 @@ void TestSidebar::init()
 {
     m_dir = QTemporaryDir();
     QVERIFY(m_dir.isValid());
-    m_state = std::make_unique<AppState>(m_queues, m_dir.path() + "/ratings.json",
-                                         m_dir.path() + "/settings.ini");
+    m_state = BrowseFixtures::makeState(m_queues, m_dir.path());
     m_sidebar = std::make_unique<SidebarView>(*m_state);
     m_sidebar->resize(240, 700);
     new QAbstractItemModelTester(m_sidebar->folderTreeView()->model(), m_sidebar.get());
@@ -74,8 +66,7 @@ void TestSidebar::cleanup()
 
 void TestSidebar::open(const QString &folder)
 {
-    QFuture<void> done = m_state->openFolder(QUrl::fromLocalFile(folder), true);
-    QTRY_VERIFY(done.isFinished());
+    QVERIFY(BrowseFixtures::open(*m_state, folder));
 }
 
 void TestSidebar::clickHistoryRow(int row)
@@ -108,60 +99,48 @@ QStringList TestSidebar::highlightedPaths() const
     return paths;
 }
 
-QStringList TestSidebar::imageNames() const
-{
-    QStringList names;
-    for (const ImageItem &image : m_state->images())
-        names << image.filename();
-    return names;
-}
-
-void TestSidebar::withoutAFolderOnlyHistoryShows()
-{
-    QVERIFY(m_sidebar->folderSection()->isHidden());
-    QVERIFY(!m_sidebar->historyListView()->isHidden());
-    QCOMPARE(m_sidebar->folderTreeView()->model()->rowCount(), 0);
-
-    touch(m_dir.path(), ("p/a.jpg"));
-    open(path("p"));
-    QVERIFY(!m_sidebar->folderSection()->isHidden());
-    QCOMPARE(m_sidebar->folderTreeView()->model()->rowCount(), 1);
-}
-
-void TestSidebar::sectionTitlesAreExact()
+void TestSidebar::withoutAFolderOnlyTheEmptyHistoryShows()
 {
     QStringList texts;
-    for (QLabel *label : m_sidebar->findChildren<QLabel *>())
-        texts << label->text();
-    QVERIFY(texts.contains(QStringLiteral("Kelvane")));
-    QVERIFY(texts.contains(QStringLiteral("当前文件夹")));
-    QVERIFY(texts.contains(QStringLiteral("最近打开")));
     for (QLabel *label : m_sidebar->findChildren<QLabel *>()) {
+        texts << label->text();
         if (label->text() == QStringLiteral("最近打开"))
             QCOMPARE(label->font().capitalization(), QFont::MixedCase);
     }
-}
-
-void TestSidebar::emptyHistoryHasTextAndNoMenu()
-{
+    for (const char *title : {"Kelvane", "当前文件夹", "最近打开"})
+        QVERIFY(texts.contains(QString::fromUtf8(title)));
     HistoryListView *history = m_sidebar->historyListView();
     QCOMPARE(history->emptyLabel()->text(), QStringLiteral("暂无历史记录"));
     QVERIFY(history->emptyLabel()->isVisibleTo(history));
     QVERIFY(!history->listView()->isVisibleTo(history));
     QVERIFY(m_sidebar->historyMenuButton()->isHidden());
+    QVERIFY(m_sidebar->folderSection()->isHidden());
+    QCOMPARE(m_sidebar->folderTreeView()->model()->rowCount(), 0);
+
+    touch(m_dir.path(), "p/a.jpg");
+    open(path("p"));
+    QVERIFY(!m_sidebar->folderSection()->isHidden());
+    QCOMPARE(m_sidebar->folderTreeView()->model()->rowCount(), 1);
 }
 
-void TestSidebar::clearAllFromTheMenu()
+void TestSidebar::historyMenusClearAllOrRemoveOne()
 {
-    m_state->folderHistory().add(QUrl::fromLocalFile(path("one")));
-    m_state->folderHistory().add(QUrl::fromLocalFile(path("two")));
-    QToolButton *button = m_sidebar->historyMenuButton();
-    QVERIFY(!button->isHidden());
+    for (const char *name : {"one", "two", "three"})
+        m_state->folderHistory().add(QUrl::fromLocalFile(path(name)));
     HistoryListView *history = m_sidebar->historyListView();
     QVERIFY(history->listView()->isVisibleTo(history));
+    QCOMPARE(history->listView()->model()->index(0, 0).data().toString(), QStringLiteral("three"));
+    std::unique_ptr<QMenu> menu = history->createContextMenu(1);
+    QVERIFY(menu);
+    QCOMPARE(menu->actions().size(), 1);
+    QCOMPARE(menu->actions().first()->text(), QStringLiteral("移除"));
+    menu->actions().first()->trigger();
     QCOMPARE(history->listView()->model()->rowCount(), 2);
-    QCOMPARE(history->listView()->model()->index(0, 0).data().toString(), QStringLiteral("two"));
+    QCOMPARE(m_state->folderHistory().folders().last().name, QStringLiteral("one"));
+    QVERIFY(!history->createContextMenu(5));
 
+    QToolButton *button = m_sidebar->historyMenuButton();
+    QVERIFY(!button->isHidden());
     const QList<QAction *> actions = button->menu()->actions();
     QCOMPARE(actions.size(), 1);
     QCOMPARE(actions.first()->text(), QStringLiteral("清除全部历史"));
@@ -171,27 +150,14 @@ void TestSidebar::clearAllFromTheMenu()
     QVERIFY(history->emptyLabel()->isVisibleTo(history));
 }
 
-void TestSidebar::contextMenuRemovesOneEntry()
-{
-    m_state->folderHistory().add(QUrl::fromLocalFile(path("one")));
-    m_state->folderHistory().add(QUrl::fromLocalFile(path("two")));
-    std::unique_ptr<QMenu> menu = m_sidebar->historyListView()->createContextMenu(1);
-    QVERIFY(menu);
-    QCOMPARE(menu->actions().size(), 1);
-    QCOMPARE(menu->actions().first()->text(), QStringLiteral("移除"));
-    menu->actions().first()->trigger();
-    QCOMPARE(m_state->folderHistory().folders().size(), 1);
-    QCOMPARE(m_state->folderHistory().folders().first().name, QStringLiteral("two"));
-    QCOMPARE(m_sidebar->historyListView()->listView()->model()->rowCount(), 1);
-    QVERIFY(!m_sidebar->historyListView()->createContextMenu(5));
-}
-
-void TestSidebar::rowsCountDirectImages()
+void TestSidebar::rowsCountDirectImagesAndOneIsHighlighted()
 {
     for (int i = 1; i <= 3; ++i)
-        touch(m_dir.path(), (QStringLiteral("root/own_%1.jpg").arg(i)));
+        touch(m_dir.path(), QStringLiteral("root/own_%1.jpg").arg(i));
     for (int i = 1; i <= 10; ++i)
-        touch(m_dir.path(), (QStringLiteral("root/sub/s_%1.png").arg(i)));
+        touch(m_dir.path(), QStringLiteral("root/sub/s_%1.png").arg(i));
+    touch(m_dir.path(), "root/other/c.jpg");
+    QVERIFY(highlightedPaths().isEmpty());
     open(path("root"));
 
     const QModelIndex root = rowOf(path("root"));
@@ -201,134 +167,102 @@ void TestSidebar::rowsCountDirectImages()
     QCOMPARE(root.data().toString(), QStringLiteral("root"));
     QCOMPARE(root.data(FolderTreeView::DirectImageCountRole).toInt(), 3);
     QCOMPARE(sub.data(FolderTreeView::DirectImageCountRole).toInt(), 10);
-    // Groups start collapsed.
-    QVERIFY(!m_sidebar->folderTreeView()->isExpanded(root));
-}
+    QVERIFY(!m_sidebar->folderTreeView()->isExpanded(root)); // groups start collapsed
 
-void TestSidebar::exactlyOneRowIsHighlighted()
-{
-    touch(m_dir.path(), ("root/a.jpg"));
-    touch(m_dir.path(), ("root/sub/b.jpg"));
-    touch(m_dir.path(), ("root/other/c.jpg"));
-    QVERIFY(highlightedPaths().isEmpty());
-    open(path("root"));
     QCOMPARE(highlightedPaths(), QStringList({path("root")}));
-
     m_state->setSelectedFolderURL(QUrl::fromLocalFile(path("root/sub")));
     QCOMPARE(highlightedPaths(), QStringList({path("root/sub")}));
     m_state->setSelectedFolderURL(std::nullopt);
     QVERIFY(highlightedPaths().isEmpty());
 }
 
-void TestSidebar::clickRefreshesTheFolderAndKeepsExpansion()
+void TestSidebar::clickRefreshesTheFolderAndTheArrowOnlyExpands()
 {
-    touch(m_dir.path(), ("root/a.jpg"));
-    touch(m_dir.path(), ("root/sub/b.jpg"));
-    touch(m_dir.path(), ("root/sub/c.jpg"));
-    open(path("root"));
+    touch(m_dir.path(), "root/a.jpg");
+    touch(m_dir.path(), "root/sub/b.jpg");
+    touch(m_dir.path(), "root/sub/c.jpg");
     FolderTreeView *tree = m_sidebar->folderTreeView();
+    QSignalSpy resets(tree->model(), &QAbstractItemModel::modelReset);
+    open(path("root"));
+    QCOMPARE(resets.count(), 1); // an open builds the rows once
     m_sidebar->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_sidebar.get()));
-    tree->expand(rowOf(path("root")));
+    QSignalSpy refreshing(m_state.get(), &AppState::statusMessageChanged);
+    // The disclosure arrow sits in the indentation left of the row's own rectangle.
+    const QRect rootRect = tree->visualRect(rowOf(path("root")));
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                      QPoint(rootRect.left() - tree->indentation() / 2, rootRect.center().y()));
+    QVERIFY(tree->isExpanded(rowOf(path("root"))));
+    QVERIFY(refreshing.isEmpty());
 
     const QRect subRect = tree->visualRect(rowOf(path("root/sub")));
     QVERIFY(subRect.isValid());
     QTRY_VERIFY(tree->viewport()->rect().contains(subRect.center())); // the tree grew
-    QSignalSpy refreshing(m_state.get(), &AppState::statusMessageChanged);
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, subRect.center());
     QVERIFY(!refreshing.isEmpty());
     QCOMPARE(refreshing.first().first().toString(), QStringLiteral("正在刷新..."));
     QTRY_VERIFY(!m_state->isLoading());
-
     QCOMPARE(m_state->selectedFolderURL(), QUrl::fromLocalFile(path("root/sub")));
     QCOMPARE(imageNames(), QStringList({"b.jpg", "c.jpg"}));
     QCOMPARE(highlightedPaths(), QStringList({path("root/sub")}));
     QVERIFY(tree->isExpanded(rowOf(path("root"))));
-}
 
-void TestSidebar::arrowExpandsWithoutRefreshing()
-{
-    touch(m_dir.path(), ("root/a.jpg"));
-    touch(m_dir.path(), ("root/sub/b.jpg"));
-    open(path("root"));
-    FolderTreeView *tree = m_sidebar->folderTreeView();
-    m_sidebar->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_sidebar.get()));
-    const QModelIndex root = rowOf(path("root"));
-    const QRect rowRect = tree->visualRect(root);
-    QSignalSpy refreshing(m_state.get(), &AppState::statusMessageChanged);
-    // The disclosure arrow sits in the indentation left of the row's own rectangle.
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
-                      QPoint(rowRect.left() - tree->indentation() / 2, rowRect.center().y()));
-    QVERIFY(tree->isExpanded(root));
-    QVERIFY(refreshing.isEmpty());
-}
-
-void TestSidebar::historyClickOnADeletedFolderOnlyReports()
-{
-    touch(m_dir.path(), ("kept/a.jpg"));
-    open(path("kept"));
-    const QUuid openRoot = m_state->currentFolder()->id;
-    touch(m_dir.path(), ("vanished/b.jpg"));
-    m_state->folderHistory().add(QUrl::fromLocalFile(path("vanished")));
-    QVERIFY(QDir(path("vanished")).removeRecursively());
-
-    clickHistoryRow(0);
-    QCOMPARE(m_state->statusMessage(), QStringLiteral("文件夹不存在: vanished"));
-    QVERIFY(!m_state->isLoading());
-    QCOMPARE(m_state->currentFolder()->id, openRoot);
-    QCOMPARE(m_state->folderHistory().folders().size(), 2);
-    QCOMPARE(m_state->folderHistory().folders().first().path, path("vanished"));
-}
-
-void TestSidebar::historyClickReopensWithSubfolders()
-{
-    touch(m_dir.path(), ("trip/a.jpg"));
-    touch(m_dir.path(), ("trip/day2/b.jpg"));
-    m_state->folderHistory().add(QUrl::fromLocalFile(path("trip")));
-    QSignalSpy opening(m_state.get(), &AppState::statusMessageChanged);
-    clickHistoryRow(0);
-    QVERIFY(!opening.isEmpty());
-    QCOMPARE(opening.first().first().toString(), QStringLiteral("正在扫描文件夹..."));
-    QTRY_VERIFY(!m_state->isLoading());
-    QCOMPARE(m_state->currentFolder()->path(), path("trip"));
-    QCOMPARE(imageNames(), QStringList({"a.jpg", "b.jpg"}));
-}
-
-void TestSidebar::historyEntryThatIsAFileIsReported()
-{
-    const QString file = touch(m_dir.path(), ("not-a-folder.jpg"));
-    m_state->folderHistory().add(QUrl::fromLocalFile(file));
-    clickHistoryRow(0);
-    QTRY_VERIFY(!m_state->isLoading());
-    QVERIFY(!m_state->currentFolder());
-    QCOMPARE(m_state->statusMessage(), QStringLiteral("无法读取文件夹「not-a-folder.jpg」"));
-}
-
-void TestSidebar::rowsFollowEveryScanAndEachOpenBuildsOnce()
-{
-    touch(m_dir.path(), "root/a.jpg");
-    const QString shot = touch(m_dir.path(), "root/sub/b.jpg");
-    QSignalSpy resets(m_sidebar->folderTreeView()->model(), &QAbstractItemModel::modelReset);
-    open(path("root"));
-    QCOMPARE(resets.count(), 1);
-
-    // A sub-folder emptied on disk and refreshed twice: its row must still act.
-    QVERIFY(QFile::remove(shot));
-    FolderTreeView *tree = m_sidebar->folderTreeView();
-    for (int round = 0; round < 3; ++round) {
+    // Emptied on disk and refreshed again and again, the row still acts.
+    QVERIFY(QFile::remove(path("root/sub/b.jpg")) && QFile::remove(path("root/sub/c.jpg")));
+    for (int round = 0; round < 2; ++round) {
         const QModelIndex sub = rowOf(path("root/sub"));
-        QVERIFY(sub.isValid());
         QVERIFY(m_state->currentFolder()->find(sub.data(FolderTreeView::NodeIdRole).toUuid()));
-        m_sidebar->show();
         tree->expand(rowOf(path("root")));
-        const QRect rect = tree->visualRect(rowOf(path("root/sub")));
+        const QRect rect = tree->visualRect(sub);
         QTRY_VERIFY(tree->viewport()->rect().contains(rect.center()));
-        QSignalSpy refreshing(m_state.get(), &AppState::loadingChanged);
+        QSignalSpy again(m_state.get(), &AppState::loadingChanged);
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, rect.center());
-        QVERIFY(!refreshing.isEmpty());
+        QVERIFY(!again.isEmpty());
         QTRY_VERIFY(!m_state->isLoading());
     }
+    QVERIFY(imageNames().isEmpty());
+}
+
+void TestSidebar::historyClick_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("images");
+    QTest::newRow("a folder reopens with its sub-folders")
+        << "trip"
+        << "共 2 张图片" << QStringList{"a.jpg", "b.jpg"};
+    QTest::newRow("a deleted folder is only reported")
+        << "vanished"
+        << "文件夹不存在: vanished" << QStringList{"kept.jpg"};
+    QTest::newRow("a file is reported") << "not-a-folder.jpg"
+                                        << "无法读取文件夹「not-a-folder.jpg」" << QStringList();
+}
+
+void TestSidebar::historyClick()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, message);
+    QFETCH(QStringList, images);
+    touch(m_dir.path(), "trip/a.jpg");
+    touch(m_dir.path(), "trip/day2/b.jpg");
+    touch(m_dir.path(), "not-a-folder.jpg");
+    if (entry == "vanished") {
+        touch(m_dir.path(), "kept/kept.jpg");
+        open(path("kept"));
+    }
+    m_state->folderHistory().add(QUrl::fromLocalFile(path(entry)));
+    const int entries = m_state->folderHistory().folders().size();
+    QVERIFY(QDir(path("vanished")).removeRecursively());
+    QSignalSpy status(m_state.get(), &AppState::statusMessageChanged);
+    clickHistoryRow(0);
+    QTRY_VERIFY(!m_state->isLoading());
+    QVERIFY(!status.isEmpty());
+    if (entry == "trip")
+        QCOMPARE(status.first().first().toString(), QStringLiteral("正在扫描文件夹..."));
+    QCOMPARE(m_state->statusMessage(), message);
+    QCOMPARE(imageNames(), images);
+    QCOMPARE(m_state->folderHistory().folders().size(), entries);
+    QCOMPARE(m_state->folderHistory().folders().first().path, path(entry));
 }
 
 void TestSidebar::historyFollowsTheTreeInOneList()
