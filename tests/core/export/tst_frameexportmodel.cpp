@@ -81,6 +81,7 @@ private Q_SLOTS:
         QCOMPARE(catalogue.loadLogo(QStringLiteral("  sony\n")).width(), 200);
         QCOMPARE(catalogue.loadLogo(QStringLiteral("SONY Alpha 7")).width(), 200); // first word
         QCOMPARE(catalogue.loadLogo(QStringLiteral("PENTAX Corporation")).width(), 160);
+        QCOMPARE(catalogue.loadLogo(QStringLiteral("Camera SONY")).width(), 200); // containment
         // Only PNG files; a match that does not load; blanks; no match.
         for (const char *make : {"Fuji", "RICOH", "   ", "Olympus"})
             QVERIFY2(catalogue.loadLogo(QString::fromLatin1(make)).isNull(), make);
