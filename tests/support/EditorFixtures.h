@@ -13,11 +13,15 @@
 // Photos and logo folders for the export editor's tests, written in code.
 namespace EditorFixtures {
 
+// The camera EXIF of a test photo; no make, no EXIF at all.
 struct Camera
 {
     std::string make;
     std::string model;
     std::string lens;
+    uint32_t focalLength = 35;   // mm
+    uint32_t exposureOver = 500; // 1/500 s
+    std::string dateTaken = {};  // "2024:05:01 14:03:22"
 };
 
 // A gradient photo: encodes like a picture, and no two rows look alike.
@@ -32,7 +36,7 @@ inline QImage photo(int width, int height)
     return image;
 }
 
-// A JPEG with camera EXIF (35mm, f/2.8, 1/500 s, ISO 200 when a make is given).
+// A JPEG with the camera's EXIF (f/2.8, ISO 200 when a make is given).
 inline QString writePhoto(const QString &path, const QSize &size, const Camera &camera = {})
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -46,10 +50,12 @@ inline QString writePhoto(const QString &path, const QSize &size, const Camera &
     exif["Exif.Image.Make"] = camera.make;
     exif["Exif.Image.Model"] = camera.model;
     exif["Exif.Photo.LensModel"] = camera.lens;
-    exif["Exif.Photo.FocalLength"] = Exiv2::URational(35, 1);
+    exif["Exif.Photo.FocalLength"] = Exiv2::URational(camera.focalLength, 1);
     exif["Exif.Photo.FNumber"] = Exiv2::URational(28, 10);
-    exif["Exif.Photo.ExposureTime"] = Exiv2::URational(1, 500);
+    exif["Exif.Photo.ExposureTime"] = Exiv2::URational(1, camera.exposureOver);
     exif["Exif.Photo.ISOSpeedRatings"] = uint16_t(200);
+    if (!camera.dateTaken.empty())
+        exif["Exif.Photo.DateTimeOriginal"] = camera.dateTaken;
     file->setExifData(exif);
     file->writeMetadata();
     return path;

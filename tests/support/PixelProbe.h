@@ -79,4 +79,21 @@ inline QImage plainImage(int width, int height, QColor colour,
     return image;
 }
 
+// How many pixels of two images of one size differ by more than `tolerance`
+// in a channel, alpha included.
+inline int differingPixels(const QImage &first, const QImage &second, int tolerance)
+{
+    const QImage a = first.convertToFormat(QImage::Format_ARGB32);
+    const QImage b = second.convertToFormat(QImage::Format_ARGB32);
+    int differing = 0;
+    for (int y = 0; y < std::min(a.height(), b.height()); ++y) {
+        for (int x = 0; x < std::min(a.width(), b.width()); ++x) {
+            const QRgb pa = a.pixel(x, y), pb = b.pixel(x, y);
+            if (differs(pa, pb, tolerance) || std::abs(qAlpha(pa) - qAlpha(pb)) > tolerance)
+                ++differing;
+        }
+    }
+    return differing;
+}
+
 } // namespace PixelProbe

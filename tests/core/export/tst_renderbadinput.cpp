@@ -1,5 +1,6 @@
 #include "PixelProbe.h"
 #include "export/FrameRenderer.h"
+#include "export/RenderPipeline.h"
 #include "export/WatermarkRenderer.h"
 
 #include <QFile>
@@ -12,6 +13,8 @@ using namespace PixelProbe;
 namespace {
 
 const QColor kPhoto(40, 90, 160);
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
 EXIFData fullExif()
 {
@@ -27,13 +30,14 @@ EXIFData fullExif()
     return exif;
 }
 
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+WatermarkConfig watermark(WatermarkConfig::Kind kind, const QString &logo = {},
+                          const QString &text = QStringLiteral("© Kelvane"))
 {
-    QFile file(dir.filePath(name));
-    if (!file.open(QIODevice::WriteOnly))
-        return {};
-    file.write(bytes);
-    return file.fileName();
+    WatermarkConfig config;
+    config.kind = kind;
+    config.imageURL = logo;
+    config.text = text;
+    return config;
 }
 
 // Every byte of a literal, embedded NULs included, without its terminator.
@@ -50,178 +54,187 @@ QByteArray bytes(const char (&literal)[N])
 class TestRenderBadInput : public QObject
 {
     Q_OBJECT
+    QTemporaryDir m_dir;
 
-private slots:
-    void nullAndEmptyPhotos();
-    void corruptAndMissingLogos();
-    void veryLongAndEmptyTexts();
-    void extremeSliderValues_data();
-    void extremeSliderValues();
-    void impossibleFrameStyles_data();
-    void impossibleFrameStyles();
-    void tinyPhotos();
-};
+private Q_SLOTS:
+    void initTestCase()
+    {
+        const auto write = [this](const char *name, const QByteArray &content) {
+            QFile file(m_dir.filePath(name));
+            return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+        };
+        QVERIFY(write("corrupt.png", bytes("\x89PNG\r\n\x1a\n garbage")));
+        QVERIFY(write("cut.jpg", bytes("\xff\xd8\xff\xe0\x00\x10JFIF")));
+        QVERIFY(write("empty.png", {}));
+        QVERIFY(QDir(m_dir.path()).mkdir("folder.png"));
+    }
 
-void TestRenderBadInput::nullAndEmptyPhotos()
-{
-    for (const QImage &photo :
-         {QImage(), QImage(0, 0, QImage::Format_RGB32), QImage(0, 100, QImage::Format_ARGB32)}) {
-        QVERIFY(!FrameRenderer::composeFramedImage(photo, fullExif(), FrameStyle()));
-        for (auto kind : WatermarkConfig::allKinds) {
-            WatermarkConfig config;
-            config.kind = kind;
-            QVERIFY(!WatermarkRenderer::apply(photo, config));
+    void nullAndEmptyPhotos()
+    {
+        RenderInputs inputs;
+        inputs.mode = EditMode::both;
+        for (const QImage &photo : {QImage(), QImage(0, 0, QImage::Format_RGB32),
+                                    QImage(0, 100, QImage::Format_ARGB32)}) {
+            QVERIFY(!FrameRenderer::composeFramedImage(photo, fullExif(), FrameStyle()));
+            for (auto kind : WatermarkConfig::allKinds)
+                QVERIFY(!WatermarkRenderer::apply(photo, watermark(kind)));
+            QVERIFY(RenderPipeline::render(photo, inputs).isNull());
         }
     }
-}
 
-void TestRenderBadInput::corruptAndMissingLogos()
-{
-    QTemporaryDir dir;
-    const QString corrupt = writeFile(dir, "logo.png", bytes("\x89PNG\r\n\x1a\n garbage"));
-    const QString truncated = writeFile(dir, "cut.jpg", bytes("\xff\xd8\xff\xe0\x00\x10JFIF"));
-    const QString empty = writeFile(dir, "empty.png", {});
-    const QImage photo = plainImage(300, 200, kPhoto);
-
-    for (const QString &logo :
-         {corrupt, truncated, empty, dir.filePath("missing.png"), dir.path()}) {
-        WatermarkConfig image;
-        image.kind = WatermarkConfig::Kind::image;
-        image.imageURL = logo;
-        const auto plain = WatermarkRenderer::apply(photo, image);
-        QVERIFY(plain);
-        QVERIFY(changedBounds(*plain, kPhoto, 0).isEmpty());
-
-        WatermarkConfig tiled = image;
-        tiled.kind = WatermarkConfig::Kind::tiled;
-        WatermarkConfig textTiles = tiled;
-        textTiles.imageURL.clear();
-        QCOMPARE(WatermarkRenderer::apply(photo, tiled),
-                 WatermarkRenderer::apply(photo, textTiles));
+    void unusableLogos_data()
+    {
+        QTest::addColumn<QString>("logo");
+        for (const char *name :
+             {"corrupt.png", "cut.jpg", "empty.png", "missing.png", "folder.png"})
+            QTest::newRow(name) << QString::fromLatin1(name);
     }
-    // A null logo image in the frame is no logo.
-    const auto framed = FrameRenderer::composeFramedImage(photo, fullExif(), FrameStyle(),
-                                                          QImage(0, 5, QImage::Format_ARGB32));
-    QCOMPARE(framed, FrameRenderer::composeFramedImage(photo, fullExif(), FrameStyle()));
-}
 
-void TestRenderBadInput::veryLongAndEmptyTexts()
-{
-    const QImage photo = plainImage(400, 300, kPhoto);
-    const QString longText = QString("很长的文字 Long text ").repeated(2000);
-    EXIFData exif = fullExif();
-    exif.cameraModel = longText;
-    exif.lensModel = longText;
-    const auto framed = FrameRenderer::composeFramedImage(photo, exif, FrameStyle(), {}, longText);
-    QVERIFY(framed);
-    QCOMPARE(framed->size(), QSize(400, 332));
+    // A logo that does not load: the single logo is left out, tiles fall back to
+    // the text, and the frame is drawn as without a watermark.
+    void unusableLogos()
+    {
+        QFETCH(QString, logo);
+        const QImage photo = plainImage(300, 200, kPhoto);
+        const QString path = m_dir.filePath(logo);
+        const auto single =
+            WatermarkRenderer::apply(photo, watermark(WatermarkConfig::Kind::image, path));
+        QVERIFY(single);
+        QVERIFY(changedBounds(*single, kPhoto, 0).isEmpty());
+        QCOMPARE(WatermarkRenderer::apply(photo, watermark(WatermarkConfig::Kind::tiled, path)),
+                 WatermarkRenderer::apply(photo, watermark(WatermarkConfig::Kind::tiled)));
+        RenderInputs inputs;
+        inputs.mode = EditMode::both;
+        for (auto kind : {WatermarkConfig::Kind::image, WatermarkConfig::Kind::tiled}) {
+            inputs.watermark = watermark(kind, path);
+            QCOMPARE(RenderPipeline::render(photo, inputs).size(), QSize(300, 224));
+        }
+    }
 
-    QCOMPARE(FrameRenderer::composeFramedImage(photo, EXIFData(), FrameStyle())->size(),
-             QSize(400, 332));
+    void nothingToDrawStillCopies()
+    {
+        const QImage photo = plainImage(300, 200, kPhoto);
+        const QString missing = m_dir.filePath("missing.png");
+        for (const WatermarkConfig &config :
+             {watermark(WatermarkConfig::Kind::text, {}, {}),
+              watermark(WatermarkConfig::Kind::tiled, missing, {})}) {
+            const auto result = WatermarkRenderer::apply(photo, config);
+            QVERIFY(result);
+            QCOMPARE(result->size(), photo.size());
+            QVERIFY(changedBounds(*result, kPhoto, 0).isEmpty());
+        }
+        // A null logo image in the frame is no logo, and an empty EXIF still gives a bar.
+        const auto framed = FrameRenderer::composeFramedImage(photo, fullExif(), FrameStyle(),
+                                                              QImage(0, 5, QImage::Format_ARGB32));
+        QCOMPARE(framed, FrameRenderer::composeFramedImage(photo, fullExif(), FrameStyle()));
+        QCOMPARE(FrameRenderer::composeFramedImage(photo, EXIFData(), FrameStyle())->size(),
+                 QSize(300, 224));
+    }
 
-    for (auto kind : {WatermarkConfig::Kind::text, WatermarkConfig::Kind::tiled}) {
-        WatermarkConfig config;
-        config.kind = kind;
-        config.text = longText;
+    void veryLongTexts()
+    {
+        const QImage photo = plainImage(400, 300, kPhoto);
+        const QString longText = QString("很长的文字 Long text ").repeated(2000);
+        EXIFData exif = fullExif();
+        exif.cameraModel = longText;
+        exif.lensModel = longText;
+        const auto framed =
+            FrameRenderer::composeFramedImage(photo, exif, FrameStyle(), {}, longText);
+        QVERIFY(framed);
+        QCOMPARE(framed->size(), QSize(400, 332));
+        for (auto kind : {WatermarkConfig::Kind::text, WatermarkConfig::Kind::tiled}) {
+            const auto result = WatermarkRenderer::apply(photo, watermark(kind, {}, longText));
+            QVERIFY(result);
+            QCOMPARE(result->size(), photo.size());
+        }
+        // A tile that would need gigabytes is not made as a bitmap; it is drawn in
+        // place (here its line passes beside the photo, which is kept as is).
+        const WatermarkConfig tiled =
+            watermark(WatermarkConfig::Kind::tiled, {}, QString("W").repeated(200000));
+        QVERIFY(!WatermarkRenderer::makeRotatedTile(tiled, photo.size()));
+        QVERIFY(changedBounds(*WatermarkRenderer::apply(photo, tiled), kPhoto, 0).isEmpty());
+    }
+
+    void extremeSliderValues_data()
+    {
+        QTest::addColumn<WatermarkConfig::Kind>("kind");
+        QTest::addColumn<double>("fontSize");
+        QTest::addColumn<double>("tileSpacing");
+        QTest::addColumn<double>("rotation");
+        QTest::addColumn<double>("opacity");
+        const auto tiled = WatermarkConfig::Kind::tiled;
+        const auto text = WatermarkConfig::Kind::text;
+        QTest::newRow("largest font") << tiled << 0.1 << 0.15 << -30.0 << 0.85;
+        QTest::newRow("densest rows") << tiled << 0.035 << 0.05 << -30.0 << 0.85;
+        QTest::newRow("rotation +90") << tiled << 0.1 << 0.05 << 90.0 << 0.1;
+        QTest::newRow("rotation -90") << tiled << 0.1 << 0.05 << -90.0 << 0.1;
+        QTest::newRow("faint text") << text << 0.1 << 0.05 << 0.0 << 0.1;
+        // Values no slider offers: nothing drawn, no endless tiling.
+        QTest::newRow("zero font") << tiled << 0.0 << 0.15 << 0.0 << 1.0;
+        QTest::newRow("negative spacing") << tiled << 0.035 << -1.0 << 0.0 << 1.0;
+        QTest::newRow("nan") << tiled << kNaN << kNaN << kInf << kNaN;
+        QTest::newRow("huge font") << tiled << 1e12 << 0.15 << 0.0 << 1.0;
+        QTest::newRow("huge text") << text << 1e12 << 0.15 << 0.0 << 1.0;
+        QTest::newRow("large text") << text << 20.0 << 0.15 << 0.0 << 1.0;
+    }
+
+    void extremeSliderValues()
+    {
+        QFETCH(WatermarkConfig::Kind, kind);
+        QFETCH(double, fontSize);
+        QFETCH(double, tileSpacing);
+        QFETCH(double, rotation);
+        QFETCH(double, opacity);
+        WatermarkConfig config = watermark(kind);
+        config.fontSize = fontSize;
+        config.tileSpacing = tileSpacing;
+        config.tileRotationDegrees = rotation;
+        config.opacity = opacity;
+        const QImage photo = plainImage(600, 400, kPhoto);
         const auto result = WatermarkRenderer::apply(photo, config);
         QVERIFY(result);
         QCOMPARE(result->size(), photo.size());
     }
-    // A tile that would need gigabytes is not made as a bitmap; it is drawn in
-    // place (here its line passes beside the photo, which is kept as is).
-    WatermarkConfig tiled;
-    tiled.kind = WatermarkConfig::Kind::tiled;
-    tiled.text = QString("W").repeated(200000);
-    QVERIFY(!WatermarkRenderer::makeRotatedTile(tiled, photo.size()));
-    QVERIFY(changedBounds(*WatermarkRenderer::apply(photo, tiled), kPhoto, 0).isEmpty());
-}
 
-void TestRenderBadInput::extremeSliderValues_data()
-{
-    QTest::addColumn<WatermarkConfig::Kind>("kind");
-    QTest::addColumn<double>("fontSize");
-    QTest::addColumn<double>("tileSpacing");
-    QTest::addColumn<double>("rotation");
-    QTest::addColumn<double>("opacity");
-    const auto tiled = WatermarkConfig::Kind::tiled;
-    QTest::newRow("largest font") << tiled << 0.1 << 0.15 << -30.0 << 0.85;
-    QTest::newRow("densest rows") << tiled << 0.035 << 0.05 << -30.0 << 0.85;
-    QTest::newRow("rotation +90") << tiled << 0.1 << 0.05 << 90.0 << 0.1;
-    QTest::newRow("rotation -90") << tiled << 0.1 << 0.05 << -90.0 << 0.1;
-    QTest::newRow("faint text") << WatermarkConfig::Kind::text << 0.1 << 0.05 << 0.0 << 0.1;
-    // Values no slider offers: nothing drawn, no endless tiling.
-    QTest::newRow("zero font") << tiled << 0.0 << 0.15 << 0.0 << 1.0;
-    QTest::newRow("negative spacing") << tiled << 0.035 << -1.0 << 0.0 << 1.0;
-    QTest::newRow("nan") << tiled << std::numeric_limits<double>::quiet_NaN()
-                         << std::numeric_limits<double>::quiet_NaN()
-                         << std::numeric_limits<double>::infinity()
-                         << std::numeric_limits<double>::quiet_NaN();
-    QTest::newRow("huge font") << tiled << 1e12 << 0.15 << 0.0 << 1.0;
-    QTest::newRow("huge text") << WatermarkConfig::Kind::text << 1e12 << 0.15 << 0.0 << 1.0;
-    QTest::newRow("large text") << WatermarkConfig::Kind::text << 20.0 << 0.15 << 0.0 << 1.0;
-}
+    void impossibleFrameStyles_data()
+    {
+        QTest::addColumn<double>("barHeight");
+        QTest::addColumn<double>("borderWidth");
+        QTest::newRow("bar taller than any bitmap") << 1e9 << 1.0;
+        QTest::newRow("border wider than any bitmap") << 0.08 << 1e12;
+        QTest::newRow("nan bar") << kNaN << 1.0;
+        QTest::newRow("nan border") << 0.08 << kNaN;
+        QTest::newRow("negative bar") << -5.0 << 1.0;
+        QTest::newRow("infinite border") << 0.08 << kInf;
+    }
 
-void TestRenderBadInput::extremeSliderValues()
-{
-    QFETCH(WatermarkConfig::Kind, kind);
-    QFETCH(double, fontSize);
-    QFETCH(double, tileSpacing);
-    QFETCH(double, rotation);
-    QFETCH(double, opacity);
-    WatermarkConfig config;
-    config.kind = kind;
-    config.fontSize = fontSize;
-    config.tileSpacing = tileSpacing;
-    config.tileRotationDegrees = rotation;
-    config.opacity = opacity;
-    const QImage photo = plainImage(600, 400, kPhoto);
-    const auto result = WatermarkRenderer::apply(photo, config);
-    QVERIFY(result);
-    QCOMPARE(result->size(), photo.size());
-}
-
-void TestRenderBadInput::impossibleFrameStyles_data()
-{
-    QTest::addColumn<double>("barHeight");
-    QTest::addColumn<double>("borderWidth");
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    QTest::newRow("bar taller than any bitmap") << 1e9 << 1.0;
-    QTest::newRow("border wider than any bitmap") << 0.08 << 1e12;
-    QTest::newRow("nan bar") << nan << 1.0;
-    QTest::newRow("nan border") << 0.08 << nan;
-    QTest::newRow("negative bar") << -5.0 << 1.0;
-    QTest::newRow("infinite border") << 0.08 << std::numeric_limits<double>::infinity();
-}
-
-void TestRenderBadInput::impossibleFrameStyles()
-{
-    QFETCH(double, barHeight);
-    QFETCH(double, borderWidth);
-    FrameStyle style;
-    style.barHeight = barHeight;
-    style.borderWidth = borderWidth;
-    style.borderEnabled = true;
-    QVERIFY(!FrameRenderer::composeFramedImage(plainImage(100, 80, kPhoto), fullExif(), style));
-}
-
-void TestRenderBadInput::tinyPhotos()
-{
-    for (const QSize size : {QSize(1, 1), QSize(1, 5000), QSize(3000, 1)}) {
-        const QImage photo = plainImage(size.width(), size.height(), kPhoto);
+    void impossibleFrameStyles()
+    {
         FrameStyle style;
+        QFETCH(double, barHeight);
+        QFETCH(double, borderWidth);
+        style.barHeight = barHeight;
+        style.borderWidth = borderWidth;
         style.borderEnabled = true;
-        const auto framed = FrameRenderer::composeFramedImage(photo, fullExif(), style);
-        QVERIFY(framed);
-        QVERIFY(framed->width() >= size.width());
-        for (auto kind : WatermarkConfig::allKinds) {
-            WatermarkConfig config;
-            config.kind = kind;
-            const auto result = WatermarkRenderer::apply(photo, config);
-            QVERIFY(result);
-            QCOMPARE(result->size(), size);
+        QVERIFY(!FrameRenderer::composeFramedImage(plainImage(100, 80, kPhoto), fullExif(), style));
+    }
+
+    void tinyPhotos()
+    {
+        for (const QSize size : {QSize(1, 1), QSize(1, 5000), QSize(3000, 1)}) {
+            const QImage photo = plainImage(size.width(), size.height(), kPhoto);
+            FrameStyle style;
+            style.borderEnabled = true;
+            const auto framed = FrameRenderer::composeFramedImage(photo, fullExif(), style);
+            QVERIFY(framed && framed->width() >= size.width());
+            for (auto kind : WatermarkConfig::allKinds) {
+                const auto result = WatermarkRenderer::apply(photo, watermark(kind));
+                QVERIFY(result);
+                QCOMPARE(result->size(), size);
+            }
         }
     }
-}
+};
 
 QTEST_MAIN(TestRenderBadInput)
 #include "tst_renderbadinput.moc"
