@@ -2,11 +2,11 @@
 #   - ccache, where installed, shared between checkouts of the same sources;
 #   - mold, else lld, as the linker where installed (dozens of test programs
 #     each link the two static libraries with their debug information);
-#   - precompiled Qt and standard headers: kelvane_core compiles one header
-#     set without widgets, kelvane_ui one with them, and every other target
-#     that links one of the two reuses that library's set instead of
-#     compiling its own (kelvane_share_precompiled_headers, called once all
-#     targets exist).
+#   - precompiled Qt and standard headers: one set without widgets for
+#     kelvane_core, one with them for kelvane_ui, each compiled once and
+#     reused by every target that links that library instead of compiling
+#     its own (kelvane_share_precompiled_headers, called once all targets
+#     exist).
 # KELVANE_FAST_LINKER=OFF and KELVANE_PRECOMPILED_HEADERS=OFF turn the last
 # two off (the latter shows a source file that misses an #include).
 
@@ -72,20 +72,35 @@ function(kelvane_targets_below dir out)
     set(${out} ${targets} PARENT_SCOPE)
 endfunction()
 
-# Gives kelvane_core and kelvane_ui their header sets and lets every program
-# and library that links one of them (tests, benchmarks, tools, the app)
-# reuse it. Targets added later in any CMakeLists.txt are covered as well.
+# Compiles the two header sets once, each in a target of its own that has
+# nothing but the Qt modules' usage requirements (a set is only valid where
+# every macro defined when it was compiled is defined alike, so a library's
+# private definitions must stay out of it), and lets kelvane_core,
+# kelvane_ui and every program and library that links one of them (tests,
+# benchmarks, tools, the app) reuse the matching set. Targets added later in
+# any CMakeLists.txt are covered as well.
 function(kelvane_share_precompiled_headers)
     if(NOT KELVANE_PRECOMPILED_HEADERS)
         return()
     endif()
-    target_precompile_headers(kelvane_core PRIVATE ${KELVANE_CORE_PCH_HEADERS})
-    target_precompile_headers(kelvane_ui PRIVATE ${KELVANE_UI_PCH_HEADERS})
+    set(empty ${CMAKE_BINARY_DIR}/kelvane_pch.cpp)
+    file(CONFIGURE OUTPUT ${empty} CONTENT "// Only the precompiled headers are built here.\n")
+    add_library(kelvane_pch_core OBJECT ${empty})
+    target_link_libraries(kelvane_pch_core PRIVATE Qt6::Core Qt6::Gui Qt6::Concurrent)
+    target_precompile_headers(kelvane_pch_core PRIVATE ${KELVANE_CORE_PCH_HEADERS})
+    add_library(kelvane_pch_ui OBJECT ${empty})
+    target_link_libraries(kelvane_pch_ui PRIVATE
+        Qt6::Core Qt6::Gui Qt6::Concurrent Qt6::Widgets Qt6::Svg Qt6::DBus Qt6::Network)
+    target_precompile_headers(kelvane_pch_ui PRIVATE ${KELVANE_UI_PCH_HEADERS})
+    set_target_properties(kelvane_pch_core kelvane_pch_ui PROPERTIES AUTOMOC OFF AUTORCC OFF)
+    target_precompile_headers(kelvane_core REUSE_FROM kelvane_pch_core)
+    target_precompile_headers(kelvane_ui REUSE_FROM kelvane_pch_ui)
+
     kelvane_targets_below(${PROJECT_SOURCE_DIR} targets)
     foreach(target IN LISTS targets)
         get_target_property(type ${target} TYPE)
         if(NOT type MATCHES "^(EXECUTABLE|STATIC_LIBRARY|OBJECT_LIBRARY)$"
-           OR target STREQUAL "kelvane_core" OR target STREQUAL "kelvane_ui")
+           OR target MATCHES "^kelvane_(core|ui|pch_core|pch_ui)$")
             continue()
         endif()
         get_target_property(own ${target} PRECOMPILE_HEADERS)
@@ -98,9 +113,9 @@ function(kelvane_share_precompiled_headers)
             continue()
         endif()
         if("kelvane_ui" IN_LIST libraries)
-            target_precompile_headers(${target} REUSE_FROM kelvane_ui)
+            target_precompile_headers(${target} REUSE_FROM kelvane_pch_ui)
         elseif("kelvane_core" IN_LIST libraries OR "bench_corpus" IN_LIST libraries)
-            target_precompile_headers(${target} REUSE_FROM kelvane_core)
+            target_precompile_headers(${target} REUSE_FROM kelvane_pch_core)
         endif()
     endforeach()
 endfunction()
