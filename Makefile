@@ -45,9 +45,16 @@ sanitize: deps
 	@cmake --build --preset asan -j $(JOBS)
 	@ctest --preset asan -j $(JOBS)
 
+# Every benchmark program, then the time each took. KELVANE_BENCH=viewer runs
+# only the programs whose name contains "viewer"; KELVANE_BENCH_FILTER=regex
+# only the benchmarks it matches (Google Benchmark's --benchmark_filter);
+# KELVANE_BENCH_ARGS goes to every program (e.g. --benchmark_repetitions=3).
+KELVANE_BENCH ?=
+KELVANE_BENCH_FILTER ?=
+KELVANE_BENCH_ARGS ?=
 bench: configure
 	@cmake --build --preset default -j $(JOBS) --target benchmarks
-	@for b in build/default/bench/*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; done
+	@bash bench/run-benchmarks.sh build/default/bench "$(KELVANE_BENCH)" "$(KELVANE_BENCH_FILTER)" $(KELVANE_BENCH_ARGS)
 
 # PNGs of the real widgets (offscreen) in build/screenshots/; SCALE=2 renders
 # them at device pixel ratio 2 (a HiDPI screen) into build/screenshots@2x/.

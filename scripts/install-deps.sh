@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
     # toolchain
     cmake ninja-build g++ make pkg-config python3 ccache
+    # a quicker linker (the build falls back to lld or the system linker without it)
+    mold
     # Qt 6 Widgets, SVG, the TIFF/WebP image plugins
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-image-formats-plugins libgl-dev
     # decoders and metadata
