@@ -32,7 +32,7 @@ StarRatingStore::StarRatingStore(WorkQueues &queues, QObject *parent)
 StarRatingStore::StarRatingStore(const QString &filePath, WorkQueues &queues, QObject *parent)
     : QObject(parent)
     , m_checks(queues.background())
-    , m_file(filePath, isStoredRating, queues.fileOperations())
+    , m_file(filePath, isStoredRating, queues.storeWrites())
 {
     const JsonStoreFile::Entries stored = m_file.load();
     m_ratings.reserve(stored.size());

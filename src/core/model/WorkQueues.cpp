@@ -7,6 +7,9 @@ WorkQueues::WorkQueues()
     m_fileOperations.setMaxThreadCount(1);
     // Kept alive: the queue sees a write after nearly every key press.
     m_fileOperations.setExpiryTimeout(-1);
+    m_storeWrites.setMaxThreadCount(1);
+    m_storeWrites.setExpiryTimeout(-1); // a save follows nearly every key press
+    m_renditions.setMaxThreadCount(1);
     m_folderScans.setMaxThreadCount(1);
     m_folderCounts.setMaxThreadCount(1);
 }
@@ -18,6 +21,8 @@ WorkQueues::~WorkQueues()
     m_processorRetirement.waitForDone();
     m_background.waitForDone();
     m_fileOperations.waitForDone();
+    m_storeWrites.waitForDone();
+    m_renditions.waitForDone();
     m_folderCounts.waitForDone();
     m_folderScans.waitForDone();
     m_decode.waitForDone();

@@ -33,9 +33,17 @@ public:
     // destroyed while a job ran, off the UI thread. One thread: a retired
     // worker runs at most its current job, so each wait is short.
     QThreadPool &processorRetirement() { return m_processorRetirement; }
-    // File operations that must not overlap or reorder (ratings and sidecar
-    // writes, archive moves): one thread, jobs run in the order posted.
+    // File operations that must not overlap or reorder (sidecar writes,
+    // archive moves): one thread, jobs run in the order posted.
     QThreadPool &fileOperations() { return m_fileOperations; }
+    // Saves of the application's own stores (the ratings file): one thread,
+    // in order, apart from fileOperations() so that a rating given during a
+    // long archive move or a sidecar rewrite of a whole folder is on disk
+    // within moments, not after them.
+    QThreadPool &storeWrites() { return m_storeWrites; }
+    // Screen-sized renditions of the picture being shown (fitting, zooming),
+    // one at a time: never queued behind a grid full of thumbnails.
+    QThreadPool &renditions() { return m_renditions; }
     // Folder scans, one at a time in the order asked (a refresh never
     // overtakes the open before it). The items a scan allocated are freed
     // here too, between scans, which keeps the next scan from contending
@@ -58,6 +66,8 @@ private:
     QThreadPool m_standIns;
     QThreadPool m_processorRetirement;
     QThreadPool m_fileOperations;
+    QThreadPool m_storeWrites;
+    QThreadPool m_renditions;
     QThreadPool m_folderScans;
     QThreadPool m_folderCounts;
     QThreadPool m_background;

@@ -18,7 +18,7 @@ qint64 imageBytes(const QImage &image)
 NeighbourPrefetchCache::NeighbourPrefetchCache(WorkQueues &shared, QObject *parent)
     : QObject(parent)
     , m_processor(std::make_unique<RAWProcessor>(shared))
-    , m_fitPool(shared.decode())
+    , m_fitPool(shared.renditions())
 {}
 
 // The processor lets a running decode finish on its own thread.

@@ -50,8 +50,10 @@ void ShownImageLoader::follow(const ImageItem &item, const QFuture<ViewPicture> 
         else
             deliver(item, done, &ShownImageLoader::loaded, &ShownImageLoader::loadFailed);
     };
-    // Not ours to stop: the prefetch may still want it for a neighbour.
+    // Not ours to stop: the prefetch may still want it for a neighbour. Nor
+    // to wait for: a newer request starts at once, the prefetch keeps this one.
     request.stopWhenSuperseded = false;
+    request.letGo = [] {};
     m_jobs.submit(std::move(request));
 }
 

@@ -157,7 +157,10 @@ void ShownPicture::finishDevelopment(const QImage &image)
 
 void ShownPicture::failDevelopment(const QString &message)
 {
-    // The preview stays; the development may be tried again.
+    // The preview stays; the development may be tried again. Without a
+    // preview the error shown is the development's.
+    if (m_state == State::failed)
+        m_error = message;
     m_developing = false;
     Q_EMIT changed();
     Q_EMIT developmentFailed(message);

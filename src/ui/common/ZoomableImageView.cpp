@@ -46,7 +46,7 @@ qreal constrainedAxis(qreal origin, qreal documentLength, qreal viewLength)
 ZoomableImageView::ZoomableImageView(WorkQueues &queues, QWidget *parent)
     : QWidget(parent)
     , m_fitAnimation(new QVariantAnimation(this))
-    , m_rendition(new ScaledRendition(queues.decode(), this))
+    , m_rendition(new ScaledRendition(queues.renditions(), this))
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::ClickFocus);

@@ -9,6 +9,7 @@
 #include "viewing/ShownPicture.h"
 
 #include <QFile>
+#include <QPromise>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,6 +33,8 @@ private Q_SLOTS:
     void neighboursArePrefetchedWithinBounds();
     void prefetchInFlightIsHandedOver_data();
     void prefetchInFlightIsHandedOver();
+    void followedDecodeIsNotWaitedFor();
+    void failedDevelopmentWithoutPreviewSaysWhy();
 
 private:
     ImageItem jpeg(const QString &name, int width, int height);
@@ -296,6 +299,37 @@ void TestShownPicture::prefetchInFlightIsHandedOver()
     // neighbour, and then not again and again.
     QTRY_VERIFY(!cache.isPrefetching(items[0]));
     QCOMPARE(cache.startedDecodes(), 2);
+}
+
+void TestShownPicture::followedDecodeIsNotWaitedFor()
+{
+    // The prefetch owns a followed decode: stepping on starts the next
+    // picture at once, whatever that decode still does.
+    ShownImageLoader loader(*m_queues);
+    QPromise<ViewPicture> decoding;
+    decoding.start();
+    const ImageItem followed = jpeg(QStringLiteral("a.jpg"), 320, 200);
+    const ImageItem next = jpeg(QStringLiteral("b.jpg"), 321, 200);
+    QSignalSpy loaded(&loader, &ShownImageLoader::loaded);
+    loader.follow(followed, decoding.future());
+    loader.load(next);
+    QCOMPARE(loader.startedJobs(), 1);
+    QTRY_COMPARE(loaded.count(), 1);
+    QCOMPARE(loaded[0][0].toUuid(), next.id());
+    decoding.finish();
+}
+
+void TestShownPicture::failedDevelopmentWithoutPreviewSaysWhy()
+{
+    m_picture->show(file(QStringLiteral("DSC_0002.NEF"), "neither a preview nor raw data"));
+    waitLoaded();
+    QCOMPARE(m_picture->state(), State::failed);
+    const QString previewError = m_picture->errorMessage();
+    QSignalSpy failed(m_picture.get(), &ShownPicture::developmentFailed);
+    m_picture->develop();
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 30000);
+    QCOMPARE(m_picture->errorMessage(), failed[0][0].toString());
+    QVERIFY(m_picture->errorMessage() != previewError);
 }
 
 QTEST_MAIN(TestShownPicture)
