@@ -158,8 +158,7 @@ private Q_SLOTS:
         QCOMPARE(quick.error, QString());
         QCOMPARE(quick.image.size(), rotated ? QSize(200, 300) : QSize(300, 200));
         QVERIFY(colourNear(quick.image.pixelColor(50, 50), Qt::green, 30));
-        QCOMPARE(processor.rawContextCount(),
-                 0); // the quick load does not need LibRaw
+        QCOMPARE(processor.rawContextCount(), 0); // the quick load needs no LibRaw
         for (int twice = 0; twice < 2; ++twice) {
             const Outcome developed = outcomeOf(processor.decodeRAW(path));
             QCOMPARE(developed.error, QString());
