@@ -11,8 +11,7 @@ namespace {
 
 QByteArray le16(quint16 v)
 {
-    const char bytes[2] = {char(v), char(v >> 8)};
-    return QByteArray(bytes, 2);
+    return QByteArray(1, char(v)) + char(v >> 8);
 }
 
 QByteArray le32(quint32 v)

@@ -10,36 +10,25 @@
 // file does: built byte by byte, each costing next to nothing to make.
 namespace HostileFiles {
 
-// `value` as four big-endian bytes.
 QByteArray bigEndian32(quint32 value);
-
 // A PNG chunk: length, type, data and CRC.
 QByteArray pngChunkOf(const QByteArray &type, const QByteArray &data);
-
 // A zlib stream of `count` zero bytes, 13 bits per 258 of them.
 QByteArray zlibZeros(qint64 count);
-
-// A 1-bit greyscale PNG of `size`, all black; `texts` are tEXt chunks
+// A 1-bit greyscale PNG of `size`, all black, with `texts` as tEXt chunks
 // (keyword, text) before the picture data.
 QByteArray flatPng(QSize size, const QList<QPair<QByteArray, QByteArray>> &texts = {});
-
 // A 1-bit TIFF of `size`, all white, in one deflated strip.
 QByteArray flatTiff(QSize size);
-
 // A GIF of 35 bytes whose logical screen is `canvas`, holding one pixel.
 QByteArray tinyGif(QSize canvas);
-
 // A progressive greyscale JPEG of `stored` pixels whose frame header declares
 // `declared`, with `emptyScans` scans of no data before its end.
 QByteArray progressiveJpeg(QSize stored, QSize declared, int emptyScans);
-
-// The start of a Phase One IIQ file whose directory lies in zeroed bytes:
-// LibRaw's parser counts its entries down from 2^32. Padded with zeros to
-// `size` bytes.
+// The start of a Phase One IIQ file whose directory lies in zeroed bytes (LibRaw
+// counts its entries down from 2^32), padded with zeros to `size` bytes.
 QByteArray damagedIiq(qint64 size);
-
-// Writes `bytes` to `path` and extends the file, sparsely, to `size` bytes
-// (no disk is used for the hole). False on failure.
+// `bytes` at `path`, extended sparsely to `size` bytes (the hole uses no disk).
 bool writeSparse(const QString &path, const QByteArray &bytes, qint64 size);
 
 } // namespace HostileFiles

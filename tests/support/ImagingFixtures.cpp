@@ -3,7 +3,6 @@
 #include <QBuffer>
 #include <QFile>
 #include <QHash>
-#include <QImageWriter>
 #include <QPainter>
 #include <algorithm>
 #include <cstdio>
@@ -51,9 +50,8 @@ QImage storedForOrientation(const QImage &upright, int orientation)
 
 bool colourNear(QColor actual, QColor expected, int tolerance)
 {
-    return qAbs(actual.red() - expected.red()) <= tolerance &&
-           qAbs(actual.green() - expected.green()) <= tolerance &&
-           qAbs(actual.blue() - expected.blue()) <= tolerance;
+    return qMax(qMax(qAbs(actual.red() - expected.red()), qAbs(actual.green() - expected.green())),
+                qAbs(actual.blue() - expected.blue())) <= tolerance;
 }
 
 QColor colourAtFraction(const QImage &image, qreal fx, qreal fy)
@@ -86,15 +84,12 @@ QByteArray readBytes(const QString &path)
 
 QString writeJpeg(const QString &path, const QImage &image, int quality)
 {
-    QImageWriter writer(path, "jpeg");
-    writer.setQuality(quality);
-    return writer.write(image) ? path : QString();
+    return image.save(path, "jpeg", quality) ? path : QString();
 }
 
 QString writePng(const QString &path, const QImage &image)
 {
-    QImageWriter writer(path, "png");
-    return writer.write(image) ? path : QString();
+    return image.save(path, "png") ? path : QString();
 }
 
 bool writePlainJpeg(const QString &path, int width, int height, QColor colour)
@@ -107,19 +102,15 @@ bool writePlainJpeg(const QString &path, int width, int height, QColor colour)
     info.err = jpeg_std_error(&errors);
     jpeg_create_compress(&info);
     jpeg_stdio_dest(&info, out);
-    info.image_width = JDIMENSION(width);
-    info.image_height = JDIMENSION(height);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
+    info.image_width = JDIMENSION(width), info.image_height = JDIMENSION(height);
+    info.input_components = 3, info.in_color_space = JCS_RGB;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, 80, TRUE);
     jpeg_start_compress(&info, TRUE);
-    std::vector<JSAMPLE> row(size_t(width) * 3);
-    for (int x = 0; x < width; ++x) {
-        row[size_t(x) * 3] = JSAMPLE(colour.red());
-        row[size_t(x) * 3 + 1] = JSAMPLE(colour.green());
-        row[size_t(x) * 3 + 2] = JSAMPLE(colour.blue());
-    }
+    std::vector<JSAMPLE> row;
+    for (int x = 0; x < width; ++x)
+        row.insert(row.end(),
+                   {JSAMPLE(colour.red()), JSAMPLE(colour.green()), JSAMPLE(colour.blue())});
     JSAMPROW rows[1] = {row.data()};
     while (info.next_scanline < info.image_height)
         jpeg_write_scanlines(&info, rows, 1);
@@ -130,13 +121,10 @@ bool writePlainJpeg(const QString &path, int width, int height, QColor colour)
 
 QByteArray jpegBytes(const QImage &image, int quality)
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
+    QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(quality);
-    writer.write(image);
-    return bytes;
+    image.save(&buffer, "jpeg", quality);
+    return buffer.data();
 }
 
 void editExif(const QString &path, const std::function<void(Exiv2::ExifData &)> &edit)
@@ -168,6 +156,19 @@ heif_image *heifPicture(const QImage &image, bool alpha)
     return picture;
 }
 
+using HeifContext = std::unique_ptr<heif_context, decltype(&heif_context_free)>;
+
+// An encoder at quality 90, or null; the caller releases it.
+heif_encoder *heifEncoder(const HeifContext &context, bool avif)
+{
+    heif_encoder *encoder = nullptr;
+    if (heif_context_get_encoder_for_format(
+            context.get(), avif ? heif_compression_AV1 : heif_compression_HEVC, &encoder)
+            .code == heif_error_Ok)
+        heif_encoder_set_lossy_quality(encoder, 90);
+    return encoder;
+}
+
 QByteArray exifBlockWithOrientation(int orientation)
 {
     Exiv2::ExifData exif;
@@ -187,16 +188,11 @@ bool writeHeif(const QString &path, const QImage &image, bool avif, int orientat
                int exifOrientation, int nclxPrimaries, int thumbnailSize,
                const QByteArray &iccProfile)
 {
-    std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(),
-                                                                        &heif_context_free);
-    heif_encoder *encoder = nullptr;
-    if (heif_context_get_encoder_for_format(
-            context.get(), avif ? heif_compression_AV1 : heif_compression_HEVC, &encoder)
-            .code != heif_error_Ok)
+    const HeifContext context(heif_context_alloc(), &heif_context_free);
+    heif_encoder *encoder = heifEncoder(context, avif);
+    if (!encoder)
         return false;
-    heif_encoder_set_lossy_quality(encoder, 90);
     heif_image *picture = heifPicture(image, false);
-
     heif_color_profile_nclx *nclx = heif_nclx_color_profile_alloc();
     nclx->color_primaries = heif_color_primaries(nclxPrimaries);
     nclx->transfer_characteristics = heif_transfer_characteristic_IEC_61966_2_1;
@@ -206,7 +202,6 @@ bool writeHeif(const QString &path, const QImage &image, bool avif, int orientat
     if (!iccProfile.isEmpty())
         heif_image_set_raw_color_profile(picture, "prof", iccProfile.constData(),
                                          size_t(iccProfile.size()));
-
     heif_encoding_options *options = heif_encoding_options_alloc();
     options->output_nclx_profile = nclx;
     options->image_orientation = heif_orientation(orientation);
@@ -276,13 +271,10 @@ bool writeGainMapHeic(const QString &path, const QImage &image, int thumbnailSiz
     // libheif writes the parts: an opaque alpha plane becomes an auxiliary
     // image linked by 'auxl', and an item of type 'tmap' can only be added as
     // metadata (linked by 'cdsc').
-    std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(),
-                                                                        &heif_context_free);
-    heif_encoder *encoder = nullptr;
-    if (heif_context_get_encoder_for_format(context.get(), heif_compression_HEVC, &encoder).code !=
-        heif_error_Ok)
+    const HeifContext context(heif_context_alloc(), &heif_context_free);
+    heif_encoder *encoder = heifEncoder(context, false);
+    if (!encoder)
         return false;
-    heif_encoder_set_lossy_quality(encoder, 90);
     heif_image *picture = heifPicture(image, true);
     heif_image_handle *handle = nullptr;
     heif_image_handle *thumbnail = nullptr;
@@ -305,7 +297,6 @@ bool writeGainMapHeic(const QString &path, const QImage &image, int thumbnailSiz
     if (!ok || !file.open(QIODevice::ReadWrite))
         return false;
     QByteArray data = file.readAll();
-
     // Then the links as an iPhone writes them since iOS 18: the auxiliary image
     // (there, the HDR gain map) belongs to the primary picture and to the
     // 'tmap' item, which is derived ('dimg') from the two.
@@ -338,7 +329,6 @@ bool writeGainMapHeic(const QString &path, const QImage &image, int thumbnailSiz
     const QByteArray newIref =
         bigEndian(quint32(references.size() + 12), 4) + "iref" + bigEndian(0, 4) + references;
     const qsizetype growth = newIref.size() - read32(data, iref);
-
     // The item directory grows: the pictures' data after it move by as much.
     // libheif writes iloc version 0 with 4-byte offsets, lengths and base offsets.
     const int itemCount = read16(data, iloc + 14);
@@ -351,20 +341,27 @@ bool writeGainMapHeic(const QString &path, const QImage &image, int thumbnailSiz
     return file.seek(0) && file.write(data) == data.size();
 }
 
+namespace {
+
+// Scalar fields as tag, value, tag, value...; varargs promote each value to int.
+void setFields(TIFF *tif, std::initializer_list<int> tagsAndValues)
+{
+    for (auto it = tagsAndValues.begin(); it + 1 < tagsAndValues.end(); it += 2)
+        TIFFSetField(tif, ttag_t(it[0]), it[1]);
+}
+
+} // namespace
+
 bool writeTiledTiff16(const QString &path, const QImage &image, int tileSide)
 {
     TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
     if (!tif)
         return false;
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(image.width()));
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(image.height()));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-    TIFFSetField(tif, TIFFTAG_TILEWIDTH, uint32_t(tileSide));
-    TIFFSetField(tif, TIFFTAG_TILELENGTH, uint32_t(tileSide));
+    setFields(tif, {TIFFTAG_IMAGEWIDTH, image.width(), TIFFTAG_IMAGELENGTH, image.height(),
+                    TIFFTAG_BITSPERSAMPLE, 16, TIFFTAG_SAMPLESPERPIXEL, 3, TIFFTAG_PHOTOMETRIC,
+                    PHOTOMETRIC_RGB, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG, TIFFTAG_COMPRESSION,
+                    COMPRESSION_ADOBE_DEFLATE, TIFFTAG_TILEWIDTH, tileSide, TIFFTAG_TILELENGTH,
+                    tileSide});
     bool ok = true;
     std::vector<uint16_t> tile(size_t(tileSide) * size_t(tileSide) * 3);
     for (int top = 0; top < image.height(); top += tileSide) {
@@ -372,11 +369,10 @@ bool writeTiledTiff16(const QString &path, const QImage &image, int tileSide)
             std::fill(tile.begin(), tile.end(), 0);
             for (int y = top; y < qMin(top + tileSide, image.height()); ++y) {
                 for (int x = left; x < qMin(left + tileSide, image.width()); ++x) {
-                    const QColor colour = image.pixelColor(x, y);
+                    const QRgb colour = image.pixel(x, y);
                     uint16_t *pixel = &tile[(size_t(y - top) * tileSide + (x - left)) * 3];
-                    pixel[0] = uint16_t(colour.red() * 257);
-                    pixel[1] = uint16_t(colour.green() * 257);
-                    pixel[2] = uint16_t(colour.blue() * 257);
+                    for (const int value : {qRed(colour), qGreen(colour), qBlue(colour)})
+                        *pixel++ = uint16_t(value * 257);
                 }
             }
             ok = ok && TIFFWriteTile(tif, tile.data(), uint32_t(left), uint32_t(top), 0, 0) > 0;
@@ -393,30 +389,25 @@ bool writeDng(const QString &path, int width, int height, const QImage &preview,
     if (!tif)
         return false;
     const QByteArray previewJpeg = jpegBytes(preview, 90);
-
-    // IFD0: the preview, as DNG writers store it (a reduced-resolution JPEG).
+    // IFD0: the preview, as DNG writers store it (a reduced-resolution JPEG);
+    // illuminant 21 is D65.
     toff_t subIfdOffset = 0;
     const uint8_t dngVersion[4] = {1, 4, 0, 0};
-    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(preview.width()));
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(preview.height()));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(preview.height()));
-    TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(orientation));
+    const int side[] = {preview.width(), preview.height()};
+    setFields(tif, {TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE, TIFFTAG_IMAGEWIDTH, side[0],
+                    TIFFTAG_IMAGELENGTH, side[1], TIFFTAG_ROWSPERSTRIP, side[1]});
+    setFields(tif, {TIFFTAG_BITSPERSAMPLE, 8, TIFFTAG_SAMPLESPERPIXEL, 3, TIFFTAG_COMPRESSION,
+                    COMPRESSION_JPEG, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR, TIFFTAG_PLANARCONFIG,
+                    PLANARCONFIG_CONTIG, TIFFTAG_ORIENTATION, orientation,
+                    TIFFTAG_CALIBRATIONILLUMINANT1, 21});
     TIFFSetField(tif, TIFFTAG_MAKE, "Kelvane");
     TIFFSetField(tif, TIFFTAG_MODEL, "Test Bayer");
     TIFFSetField(tif, TIFFTAG_UNIQUECAMERAMODEL, "Kelvane Test Bayer");
     TIFFSetField(tif, TIFFTAG_DNGVERSION, dngVersion);
     TIFFSetField(tif, TIFFTAG_DNGBACKWARDVERSION, dngVersion);
-    const float colorMatrix[9] = {1.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
+    const float colorMatrix[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1}, neutral[3] = {1, 1, 1};
     TIFFSetField(tif, TIFFTAG_COLORMATRIX1, 9, colorMatrix);
-    const float neutral[3] = {1.0f, 1.0f, 1.0f};
     TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, neutral);
-    TIFFSetField(tif, TIFFTAG_CALIBRATIONILLUMINANT1, 21); // D65
     TIFFSetField(tif, TIFFTAG_SUBIFD, 1, &subIfdOffset);
     if (TIFFWriteRawStrip(tif, 0, const_cast<char *>(previewJpeg.constData()), previewJpeg.size()) <
             0 ||
@@ -424,20 +415,15 @@ bool writeDng(const QString &path, int width, int height, const QImage &preview,
         TIFFClose(tif);
         return false;
     }
-
-    // SubIFD: the sensor data, RGGB Bayer mosaic, 16-bit, uncompressed. A
+    // SubIFD: the sensor data, RGGB Bayer mosaic (photometric 32803: CFA), 16-bit,
+    // uncompressed. A
     // flat mid-grey scene with a little texture so the result is not constant.
     const uint16_t cfaDim[2] = {2, 2};
     const uint8_t cfaPattern[4] = {0, 1, 1, 2};
-    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(width));
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(height));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, 32803); // CFA
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(height));
+    setFields(tif, {TIFFTAG_SUBFILETYPE, 0, TIFFTAG_IMAGEWIDTH, width, TIFFTAG_IMAGELENGTH, height,
+                    TIFFTAG_BITSPERSAMPLE, 16, TIFFTAG_SAMPLESPERPIXEL, 1, TIFFTAG_COMPRESSION,
+                    COMPRESSION_NONE, TIFFTAG_PHOTOMETRIC, 32803, TIFFTAG_PLANARCONFIG,
+                    PLANARCONFIG_CONTIG, TIFFTAG_ROWSPERSTRIP, height});
     TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, cfaDim);
     TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, cfaPattern);
     const float white = 65535.0f;

@@ -9,19 +9,18 @@ using namespace ImagingFixtures;
 
 namespace {
 
-using Edit = std::function<void(Exiv2::ExifData &)>;
-
-Exiv2::URationalValue rationals(std::initializer_list<std::pair<uint32_t, uint32_t>> values)
+// One EXIF entry as Exiv2 reads it from text ("8/1000", "3200 6400").
+struct Tag
 {
-    Exiv2::URationalValue value;
-    for (const auto &[n, d] : values)
-        value.value_.push_back({n, d});
-    return value;
-}
+    const char *key;
+    Exiv2::TypeId type;
+    const char *value;
+};
+using Tags = QList<Tag>;
 
 } // namespace
 
-Q_DECLARE_METATYPE(Edit)
+Q_DECLARE_METATYPE(Tags)
 
 class TestEXIFReader : public QObject
 {
@@ -30,141 +29,112 @@ class TestEXIFReader : public QObject
 private:
     QTemporaryDir m_dir;
     int m_counter = 0;
-
     // A JPEG written by Qt, its EXIF written by Exiv2.
-    QString jpegWithExif(const Edit &edit)
+    QString jpegWithExif(const Tags &tags)
     {
         const QString path =
             writeJpeg(m_dir.filePath(QStringLiteral("exif_%1.jpg").arg(++m_counter)),
                       quadrantPicture(64, 48));
-        editExif(path, edit);
+        editExif(path, [&](Exiv2::ExifData &exif) {
+            for (const Tag &tag : tags) {
+                const auto value = Exiv2::Value::create(tag.type);
+                value->read(tag.value);
+                exif.add(Exiv2::ExifKey(tag.key), value.get());
+            }
+        });
         return path;
     }
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
-
     void formatting_data()
     {
-        QTest::addColumn<Edit>("edit");
+        QTest::addColumn<Tags>("tags");
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("expected");
-        auto row = [](const char *name, Edit edit, const char *field, const char *expected) {
-            QTest::newRow(name) << edit << QString::fromLatin1(field)
+        constexpr auto rational = Exiv2::unsignedRational, text = Exiv2::asciiString;
+        const auto row = [](const char *name, Tags tags, const char *field, const char *expected) {
+            QTest::newRow(name) << tags << QString::fromLatin1(field)
                                 << QString::fromUtf8(expected);
         };
-        auto rational = [](const char *key, uint32_t n, uint32_t d) {
-            return Edit([=](Exiv2::ExifData &e) { e[key] = Exiv2::URational(n, d); });
+        const auto shutter = [&](const char *name, const char *value, const char *expected) {
+            row(name, {{"Exif.Photo.ExposureTime", rational, value}}, "shutterSpeed", expected);
         };
-        row("shutter 0.008", rational("Exif.Photo.ExposureTime", 8, 1000), "shutterSpeed",
-            "1/125s");
-        row("shutter 0.3", rational("Exif.Photo.ExposureTime", 3, 10), "shutterSpeed", "1/3s");
-        row("shutter 0.5", rational("Exif.Photo.ExposureTime", 1, 2), "shutterSpeed", "1/2s");
-        row("shutter half away from zero", rational("Exif.Photo.ExposureTime", 2, 5),
-            "shutterSpeed", "1/3s");
-        row("shutter 1.0", rational("Exif.Photo.ExposureTime", 1, 1), "shutterSpeed", "1.0s");
-        row("shutter 2.5", rational("Exif.Photo.ExposureTime", 5, 2), "shutterSpeed", "2.5s");
-        row("shutter 30", rational("Exif.Photo.ExposureTime", 30, 1), "shutterSpeed", "30.0s");
-        row("shutter zero", rational("Exif.Photo.ExposureTime", 0, 1), "shutterSpeed", "");
-        row("shutter zero denominator", rational("Exif.Photo.ExposureTime", 1, 0), "shutterSpeed",
-            "");
-        row("shutter negative", Edit([](Exiv2::ExifData &e) {
-                Exiv2::RationalValue v;
-                v.value_.push_back({-1, 100});
-                e["Exif.Photo.ExposureTime"] = v;
-            }),
+        shutter("shutter 0.008", "8/1000", "1/125s");
+        shutter("shutter 0.3", "3/10", "1/3s");
+        shutter("shutter 0.5", "1/2", "1/2s");
+        shutter("shutter half away from zero", "2/5", "1/3s");
+        shutter("shutter 1.0", "1/1", "1.0s");
+        shutter("shutter 2.5", "5/2", "2.5s");
+        shutter("shutter 30", "30/1", "30.0s");
+        shutter("shutter zero", "0/1", "");
+        shutter("shutter zero denominator", "1/0", "");
+        shutter("shutter tiny", "1/400000000", "1/400000000s");
+        row("shutter negative", {{"Exif.Photo.ExposureTime", Exiv2::signedRational, "-1/100"}},
             "shutterSpeed", "");
-        row("shutter tiny", rational("Exif.Photo.ExposureTime", 1, 400000000), "shutterSpeed",
-            "1/400000000s");
-        row("focal 23.9 truncated", rational("Exif.Photo.FocalLength", 239, 10), "focalLength",
-            "23mm");
-        row("focal 50.7", rational("Exif.Photo.FocalLength", 507, 10), "focalLength", "50mm");
-        row("focal zero denominator", rational("Exif.Photo.FocalLength", 5, 0), "focalLength", "");
-        row("aperture 2", rational("Exif.Photo.FNumber", 2, 1), "aperture", "f/2.0");
-        row("aperture 1.8", rational("Exif.Photo.FNumber", 18, 10), "aperture", "f/1.8");
-        row("aperture 11", rational("Exif.Photo.FNumber", 11, 1), "aperture", "f/11.0");
-        row("aperture as text", Edit([](Exiv2::ExifData &e) {
-                Exiv2::AsciiValue v("2.8");
-                e.add(Exiv2::ExifKey("Exif.Photo.FNumber"), &v);
-            }),
-            "aperture", "");
-        row("iso first of list", Edit([](Exiv2::ExifData &e) {
-                Exiv2::UShortValue v;
-                v.value_ = {3200, 6400};
-                e["Exif.Photo.ISOSpeedRatings"] = v;
-            }),
-            "iso", "ISO 3200");
-        row("iso as rational", rational("Exif.Photo.ISOSpeedRatings", 100, 1), "iso", "");
-        row("date", Edit([](Exiv2::ExifData &e) {
-                e["Exif.Photo.DateTimeOriginal"] = std::string("2023:12:31 23:59:59");
-            }),
-            "dateTaken", "2023-12-31");
-        row("date with runs of blanks", Edit([](Exiv2::ExifData &e) {
-                e["Exif.Photo.DateTimeOriginal"] = std::string("  2024:05:01   14:03:22 ");
-            }),
-            "dateTaken", "2024-05-01");
-        row("date only blanks",
-            Edit([](Exiv2::ExifData &e) { e["Exif.Photo.DateTimeOriginal"] = std::string("   "); }),
-            "dateTaken", "   ");
-        row("make trimmed",
-            Edit([](Exiv2::ExifData &e) { e["Exif.Image.Make"] = std::string("  Canon \n"); }),
-            "cameraMake", "Canon");
-        row("make as number", Edit([](Exiv2::ExifData &e) { e["Exif.Image.Make"] = uint16_t(5); }),
-            "cameraMake", "");
-        row("model keeps make", Edit([](Exiv2::ExifData &e) {
-                e["Exif.Image.Make"] = std::string("Canon");
-                e["Exif.Image.Model"] = std::string("Canon EOS R5 ");
-            }),
-            "cameraModel", "Canon EOS R5");
-        row("lens trimmed", Edit([](Exiv2::ExifData &e) {
-                e["Exif.Photo.LensModel"] = std::string("\tRF24-70mm F2.8 L IS USM\n");
-            }),
-            "lensModel", "RF24-70mm F2.8 L IS USM");
-        row("artist not trimmed",
-            Edit([](Exiv2::ExifData &e) { e["Exif.Image.Artist"] = std::string(" 张三 "); }),
-            "author", " 张三 ");
-        auto gps = [&](const char *latRef, const char *lonRef, bool withLongitudeRef) {
-            return Edit([=](Exiv2::ExifData &e) {
-                e["Exif.GPSInfo.GPSLatitude"] = rationals({{33, 1}, {52, 1}, {768, 100}});
-                e["Exif.GPSInfo.GPSLatitudeRef"] = std::string(latRef);
-                e["Exif.GPSInfo.GPSLongitude"] = rationals({{151, 1}, {12, 1}, {3348, 100}});
-                if (withLongitudeRef)
-                    e["Exif.GPSInfo.GPSLongitudeRef"] = std::string(lonRef);
-            });
+        const auto focal = [&](const char *name, const char *value, const char *expected) {
+            row(name, {{"Exif.Photo.FocalLength", rational, value}}, "focalLength", expected);
         };
-        row("gps south east", gps("S", "E", true), "location", "-33.8688, 151.2093");
-        row("gps north west", gps("N", "W", true), "location", "33.8688, -151.2093");
-        row("gps lower-case ref not negated", gps("s", "w", true), "location", "33.8688, 151.2093");
-        row("gps without longitude ref", gps("S", "E", false), "location", "");
-        row("gps latitude as text", Edit([](Exiv2::ExifData &e) {
-                Exiv2::AsciiValue v("33.8688");
-                e.add(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitude"), &v);
-                e["Exif.GPSInfo.GPSLatitudeRef"] = std::string("N");
-                e["Exif.GPSInfo.GPSLongitude"] = rationals({{151, 1}, {0, 1}, {0, 1}});
-                e["Exif.GPSInfo.GPSLongitudeRef"] = std::string("E");
-            }),
-            "location", "");
+        focal("focal 23.9 truncated", "239/10", "23mm");
+        focal("focal 50.7", "507/10", "50mm");
+        focal("focal zero denominator", "5/0", "");
+        const auto aperture = [&](const char *name, Exiv2::TypeId type, const char *value,
+                                  const char *expected) {
+            row(name, {{"Exif.Photo.FNumber", type, value}}, "aperture", expected);
+        };
+        aperture("aperture 2", rational, "2/1", "f/2.0");
+        aperture("aperture 1.8", rational, "18/10", "f/1.8");
+        aperture("aperture 11", rational, "11/1", "f/11.0");
+        aperture("aperture as text", text, "2.8", "");
+        row("iso first of list",
+            {{"Exif.Photo.ISOSpeedRatings", Exiv2::unsignedShort, "3200 6400"}}, "iso", "ISO 3200");
+        row("iso as rational", {{"Exif.Photo.ISOSpeedRatings", rational, "100/1"}}, "iso", "");
+        const auto date = [&](const char *name, const char *value, const char *expected) {
+            row(name, {{"Exif.Photo.DateTimeOriginal", text, value}}, "dateTaken", expected);
+        };
+        date("date", "2023:12:31 23:59:59", "2023-12-31");
+        date("date with runs of blanks", "  2024:05:01   14:03:22 ", "2024-05-01");
+        date("date only blanks", "   ", "   ");
+        row("make trimmed", {{"Exif.Image.Make", text, "  Canon \n"}}, "cameraMake", "Canon");
+        row("make as number", {{"Exif.Image.Make", Exiv2::unsignedShort, "5"}}, "cameraMake", "");
+        row("model keeps make",
+            {{"Exif.Image.Make", text, "Canon"}, {"Exif.Image.Model", text, "Canon EOS R5 "}},
+            "cameraModel", "Canon EOS R5");
+        row("lens trimmed", {{"Exif.Photo.LensModel", text, "\tRF24-70mm F2.8 L IS USM\n"}},
+            "lensModel", "RF24-70mm F2.8 L IS USM");
+        row("artist not trimmed", {{"Exif.Image.Artist", text, " 张三 "}}, "author", " 张三 ");
+        const auto gps = [&](const char *name, Tag latitude, const char *latRef, const char *lonRef,
+                             const char *expected) {
+            Tags tags{latitude,
+                      {"Exif.GPSInfo.GPSLatitudeRef", text, latRef},
+                      {"Exif.GPSInfo.GPSLongitude", rational, "151/1 12/1 3348/100"}};
+            if (*lonRef)
+                tags.append({"Exif.GPSInfo.GPSLongitudeRef", text, lonRef});
+            row(name, tags, "location", expected);
+        };
+        const Tag latitude{"Exif.GPSInfo.GPSLatitude", rational, "33/1 52/1 768/100"};
+        gps("gps south east", latitude, "S", "E", "-33.8688, 151.2093");
+        gps("gps north west", latitude, "N", "W", "33.8688, -151.2093");
+        gps("gps lower-case ref not negated", latitude, "s", "w", "33.8688, 151.2093");
+        gps("gps without longitude ref", latitude, "S", "", "");
+        gps("gps latitude as text", {"Exif.GPSInfo.GPSLatitude", text, "33.8688"}, "N", "E", "");
     }
     void formatting()
     {
-        QFETCH(Edit, edit);
+        QFETCH(Tags, tags);
         QFETCH(QString, field);
         QFETCH(QString, expected);
-        const EXIFData data = EXIFReader::read(jpegWithExif(edit));
-        const QHash<QString, QString> fields{{QStringLiteral("cameraMake"), data.cameraMake},
-                                             {QStringLiteral("cameraModel"), data.cameraModel},
-                                             {QStringLiteral("lensModel"), data.lensModel},
-                                             {QStringLiteral("focalLength"), data.focalLength},
-                                             {QStringLiteral("aperture"), data.aperture},
-                                             {QStringLiteral("shutterSpeed"), data.shutterSpeed},
-                                             {QStringLiteral("iso"), data.iso},
-                                             {QStringLiteral("dateTaken"), data.dateTaken},
-                                             {QStringLiteral("location"), data.location},
-                                             {QStringLiteral("author"), data.author}};
-        QVERIFY(fields.contains(field));
-        QCOMPARE(fields.value(field), expected);
+        const EXIFData data = EXIFReader::read(jpegWithExif(tags));
+        const QStringList names =
+            QStringLiteral("cameraMake cameraModel lensModel focalLength aperture shutterSpeed iso "
+                           "dateTaken location author")
+                .split(u' ');
+        const QStringList values{
+            data.cameraMake,   data.cameraModel, data.lensModel, data.focalLength, data.aperture,
+            data.shutterSpeed, data.iso,         data.dateTaken, data.location,    data.author};
+        QVERIFY(names.contains(field));
+        QCOMPARE(values.at(names.indexOf(field)), expected);
     }
-
     void formattersRejectNonFinite()
     {
         QCOMPARE(EXIFReader::formatFocalLength(qInf()), QString());
@@ -174,28 +144,20 @@ private Q_SLOTS:
         QCOMPARE(EXIFReader::formatShutterSpeed(-0.5), QString());
         QCOMPARE(EXIFReader::formatDate(QString()), QString());
     }
-
     void parameterLineJoinsPresentValues()
     {
-        const EXIFData some = EXIFReader::read(jpegWithExif([](Exiv2::ExifData &e) {
-            e["Exif.Photo.FNumber"] = Exiv2::URational(4, 1);
-            Exiv2::UShortValue iso;
-            iso.value_ = {200};
-            e["Exif.Photo.ISOSpeedRatings"] = iso;
-            e["Exif.Image.Make"] = std::string("Nikon");
-        }));
+        const EXIFData some = EXIFReader::read(
+            jpegWithExif({{"Exif.Photo.FNumber", Exiv2::unsignedRational, "4/1"},
+                          {"Exif.Photo.ISOSpeedRatings", Exiv2::unsignedShort, "200"},
+                          {"Exif.Image.Make", Exiv2::asciiString, "Nikon"}}));
         QCOMPARE(some.parameterLine(), QStringLiteral("f/4.0  ISO 200"));
-        const EXIFData all = EXIFReader::read(jpegWithExif([](Exiv2::ExifData &e) {
-            e["Exif.Photo.FocalLength"] = Exiv2::URational(50, 1);
-            e["Exif.Photo.FNumber"] = Exiv2::URational(18, 10);
-            e["Exif.Photo.ExposureTime"] = Exiv2::URational(1, 125);
-            Exiv2::UShortValue iso;
-            iso.value_ = {100};
-            e["Exif.Photo.ISOSpeedRatings"] = iso;
-        }));
+        const EXIFData all = EXIFReader::read(
+            jpegWithExif({{"Exif.Photo.FocalLength", Exiv2::unsignedRational, "50/1"},
+                          {"Exif.Photo.FNumber", Exiv2::unsignedRational, "18/10"},
+                          {"Exif.Photo.ExposureTime", Exiv2::unsignedRational, "1/125"},
+                          {"Exif.Photo.ISOSpeedRatings", Exiv2::unsignedShort, "100"}}));
         QCOMPARE(all.parameterLine(), QStringLiteral("50mm  f/1.8  1/125s  ISO 100"));
     }
-
     void fileWithoutMetadataGivesEmptyRecord()
     {
         const QString png =
@@ -204,12 +166,7 @@ private Q_SLOTS:
         QCOMPARE(data, EXIFData());
         QVERIFY(data.parameterLine().isEmpty());
         QCOMPARE(EXIFReader::read(m_dir.filePath(QStringLiteral("missing.jpg"))), EXIFData());
-        QFile empty(m_dir.filePath(QStringLiteral("empty.jpg")));
-        QVERIFY(empty.open(QIODevice::WriteOnly));
-        empty.close();
-        QCOMPARE(EXIFReader::read(empty.fileName()), EXIFData());
     }
-
     void heifMetadataIsRead()
     {
         const QString path = m_dir.filePath(QStringLiteral("exif.heic"));
@@ -218,25 +175,19 @@ private Q_SLOTS:
         QCOMPARE(data.cameraMake, QStringLiteral("HeifCam"));
         QCOMPARE(data.aperture, QStringLiteral("f/2.8"));
     }
-
     void cameraSamples()
     {
         const QString canon = sample(QStringLiteral("jpeg/canon_eos600d_lens_artist_gps_nw.jpg"));
         if (!QFile::exists(canon))
             QSKIP("sample pictures not available");
         const EXIFData data = EXIFReader::read(canon);
-        QCOMPARE(data.cameraMake, QStringLiteral("Canon"));
-        QCOMPARE(data.cameraModel, QStringLiteral("Canon EOS 600D"));
-        QCOMPARE(data.focalLength, QStringLiteral("85mm"));
-        QCOMPARE(data.aperture, QStringLiteral("f/5.6"));
-        QCOMPARE(data.shutterSpeed, QStringLiteral("1/1250s"));
-        QCOMPARE(data.iso, QStringLiteral("ISO 160"));
-        QCOMPARE(data.dateTaken, QStringLiteral("2015-06-12"));
-        QCOMPARE(data.author, QStringLiteral("Patrik"));
+        QCOMPARE((QStringList{data.cameraMake, data.cameraModel, data.focalLength, data.aperture,
+                              data.shutterSpeed, data.iso, data.dateTaken, data.author}),
+                 (QStringList{"Canon", "Canon EOS 600D", "85mm", "f/5.6", "1/1250s", "ISO 160",
+                              "2015-06-12", "Patrik"}));
         QVERIFY2(data.location.startsWith(QStringLiteral("37.74")) &&
                      data.location.contains(QStringLiteral(", -119.5")),
                  qPrintable(data.location));
-
         const EXIFData iphone =
             EXIFReader::read(sample(QStringLiteral("heif/apple_iphone11promax_gps.heic")));
         QCOMPARE(iphone.cameraMake, QStringLiteral("Apple"));
@@ -244,7 +195,6 @@ private Q_SLOTS:
         QVERIFY2(iphone.location.startsWith(QStringLiteral("39.05")) &&
                      iphone.location.contains(QStringLiteral(", -94.2")),
                  qPrintable(iphone.location));
-
         const EXIFData nikon =
             EXIFReader::read(sample(QStringLiteral("raw/nikon_d70_stripped.nef")));
         QCOMPARE(nikon.parameterLine(), QStringLiteral("18mm  f/3.5  1/20s  ISO 200"));

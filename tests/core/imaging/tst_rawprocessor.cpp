@@ -65,7 +65,6 @@ private:
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
-
     void loadImageIsFullSizeAndUpright_data()
     {
         QTest::addColumn<QString>("format");
@@ -104,7 +103,6 @@ private Q_SLOTS:
         if (result.image.format() == QImage::Format_RGB32) // padding byte must be opaque
             QCOMPARE(int(result.image.constBits()[3]), 0xFF);
     }
-
     void displayP3IsConvertedToSRGB_data()
     {
         QTest::addColumn<QString>("format");
@@ -141,7 +139,6 @@ private Q_SLOTS:
         if (!untagged)
             QVERIFY(full.colorSpace() == QColorSpace(QColorSpace::SRgb));
     }
-
     void rawPreviewAndFullDevelopment_data()
     {
         QTest::addColumn<int>("orientation");
@@ -161,8 +158,7 @@ private Q_SLOTS:
         QCOMPARE(quick.error, QString());
         QCOMPARE(quick.image.size(), rotated ? QSize(200, 300) : QSize(300, 200));
         QVERIFY(colourNear(quick.image.pixelColor(50, 50), Qt::green, 30));
-        QCOMPARE(processor.rawContextCount(),
-                 0); // the quick load does not need LibRaw
+        QCOMPARE(processor.rawContextCount(), 0); // the quick load needs no LibRaw
         for (int twice = 0; twice < 2; ++twice) {
             const Outcome developed = outcomeOf(processor.decodeRAW(path));
             QCOMPARE(developed.error, QString());
@@ -176,7 +172,6 @@ private Q_SLOTS:
         }
         QCOMPARE(processor.rawContextCount(), 1); // created once, reused
     }
-
     // A full-size JPEG preview shows as quickly as a JPEG file: reduced
     // first, turned as the RAW file says, then in full.
     void largePreviewShowsAStandInFirst()
@@ -195,7 +190,6 @@ private Q_SLOTS:
         QCOMPARE(full.image.size(), QSize(4000, 3000));
         QVERIFY(hasUprightQuadrants(full.image));
     }
-
     void destroyingReturnsWhileAJobRuns()
     {
         // A read of a FIFO holds the job until the test closes the other end.
@@ -215,7 +209,6 @@ private Q_SLOTS:
         QCOMPARE(outcomeOf(held).error, decodeFailed); // an empty file
         m_queues.processorRetirement().waitForDone();
     }
-
     // What the quick load and the development give for each kind of file:
     // generated ones (named by what they are) and, when present, camera samples.
     void outcomesOfEachKindOfFile_data()
@@ -226,10 +219,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("developError");
         QTest::newRow("missing") << file(QStringLiteral("missing.nef")) << QSize() << sourceFailed
                                  << sourceFailed;
-        QFile text(file(QStringLiteral("text.nef")));
-        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("no picture in here\n") > 0);
+        QVERIFY(writeBytes(file(QStringLiteral("text.nef")), "no picture in here\n"));
         QTest::newRow("text named nef")
-            << text.fileName() << QSize() << decodeFailed << sourceFailed;
+            << file(QStringLiteral("text.nef")) << QSize() << decodeFailed << sourceFailed;
         QTest::newRow("jpeg") << writeJpeg(file(QStringLiteral("plain.jpg")),
                                            quadrantPicture(80, 60))
                               << QSize(80, 60) << QString() << sourceFailed;

@@ -6,7 +6,6 @@
 #include "model/WorkQueues.h"
 
 #include <QCryptographicHash>
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,10 +25,8 @@ namespace {
 
 Exiv2::XmpData decodeFile(const QString &path)
 {
-    QFile file(path);
     Exiv2::XmpData xmp;
-    if (file.open(QIODevice::ReadOnly))
-        Exiv2::XmpParser::decode(xmp, file.readAll().toStdString());
+    Exiv2::XmpParser::decode(xmp, readBytes(path).toStdString());
     return xmp;
 }
 
@@ -37,9 +34,7 @@ void encodeFile(const QString &path, const Exiv2::XmpData &xmp)
 {
     std::string packet;
     Exiv2::XmpParser::encode(packet, xmp);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(packet.data(), static_cast<qint64>(packet.size()));
+    QVERIFY(writeBytes(path, QByteArray::fromStdString(packet)));
 }
 
 void writeSidecarRating(const QString &path, const char *rating)
@@ -76,10 +71,9 @@ Exiv2::XmpData foreignSidecar()
 QMap<std::string, std::string> withoutRating(const Exiv2::XmpData &xmp)
 {
     QMap<std::string, std::string> properties;
-    for (const auto &datum : xmp) {
-        if (datum.key() != "Xmp.xmp.Rating")
-            properties.insert(datum.key(), datum.toString());
-    }
+    for (const auto &datum : xmp)
+        properties.insert(datum.key(), datum.toString());
+    properties.remove("Xmp.xmp.Rating");
     return properties;
 }
 
@@ -90,6 +84,20 @@ std::string sidecarValue(const QString &path, const char *key)
     return it == xmp.end() ? std::string() : it->toString();
 }
 
+const QString succeeded = QStringLiteral("succeeded");
+
+// `succeeded`, or the writer's reason for failing.
+QString writeNow(const QString &photo, int rating)
+{
+    QString error;
+    return XmpSidecarWriter::writeRatingNow(photo, rating, &error) ? succeeded : error;
+}
+
+bool failedWithReason(const QString &outcome)
+{
+    return !outcome.isEmpty() && outcome != succeeded;
+}
+
 QStringList sortedListing(const QString &folder)
 {
     return QDir(folder).entryList(
@@ -98,10 +106,7 @@ QStringList sortedListing(const QString &folder)
 
 QByteArray digest(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly)
-               ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
-               : QByteArray();
+    return QCryptographicHash::hash(readBytes(path), QCryptographicHash::Sha256);
 }
 
 } // namespace
@@ -113,14 +118,12 @@ class TestXmpSidecar : public QObject
 private:
     QTemporaryDir m_dir;
     int m_counter = 0;
-
     QString freshFolder()
     {
         const QString folder = m_dir.filePath(QString::number(++m_counter));
         QDir().mkpath(folder);
         return folder;
     }
-
     // A Qt JPEG with EXIF Rating and an embedded xmp:Rating, both by Exiv2.
     static QString ratedJpeg(const QString &path, int exifRating, const char *xmpRating)
     {
@@ -137,7 +140,6 @@ private:
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
-
     void sidecarNames()
     {
         QCOMPARE(InFileRatingReader::fullNameSidecar(QStringLiteral("/p/IMG_0001.CR2")),
@@ -147,49 +149,36 @@ private Q_SLOTS:
         QCOMPARE(InFileRatingReader::stemSidecar(QStringLiteral("/p/a.b.jpg")),
                  QStringLiteral("/p/a.b.xmp"));
     }
-
     void valuesOutsideOneToFiveMeanNoneOrNothing()
     {
-        QCOMPARE(InFileRatingReader::ratingFromText(QStringLiteral("4")), 4);
-        QCOMPARE(InFileRatingReader::ratingFromText(QStringLiteral("5.0")), 5);
-        QCOMPARE(InFileRatingReader::ratingFromText(QStringLiteral("0")), 0);
-        QCOMPARE(InFileRatingReader::ratingFromText(QStringLiteral("-1")), 0);
-        QCOMPARE(InFileRatingReader::ratingFromText(QStringLiteral("9")), std::nullopt);
-        QCOMPARE(InFileRatingReader::ratingFromText(QStringLiteral("2.5")), std::nullopt);
-        QCOMPARE(InFileRatingReader::ratingFromText(QStringLiteral("x")), std::nullopt);
+        QList<std::optional<int>> read;
+        for (const char *text : {"4", "5.0", "0", "-1", "9", "2.5", "x"})
+            read << InFileRatingReader::ratingFromText(QString::fromLatin1(text));
+        QCOMPARE(read, (QList<std::optional<int>>{4, 5, 0, 0, {}, {}, {}}));
     }
-
     void firstSourceHoldingARatingDecides()
     {
         const QString folder = freshFolder();
         const QString photo = ratedJpeg(folder + QStringLiteral("/IMG.jpg"), 2, nullptr);
         QCOMPARE(InFileRatingReader::read(photo), 2);
-
         ratedJpeg(photo, 2, "3");
         QCOMPARE(InFileRatingReader::read(photo), 3);
-
         const QString stem = folder + QStringLiteral("/IMG.xmp");
         writeSidecarRating(stem, "4");
         QCOMPARE(InFileRatingReader::read(photo), 4);
         // Only listed sidecars are looked at.
         QCOMPARE(InFileRatingReader::read(photo, {}), 3);
-
         const QString full = folder + QStringLiteral("/IMG.jpg.xmp");
-        writeSidecarRating(full, "5");
-        QCOMPARE(InFileRatingReader::read(photo), 5);
-        writeSidecarRating(full, "9"); // ignored: the next source decides
-        QCOMPARE(InFileRatingReader::read(photo), 4);
-        writeSidecarRating(full, "-1");
-        QCOMPARE(InFileRatingReader::read(photo), 0);
-        writeSidecarRating(full, "0"); // hides the 4 and 3 behind it
-        QCOMPARE(InFileRatingReader::read(photo), 0);
-
+        // 9 is ignored, so the next source decides; 0 hides the 4 and 3 behind it.
+        for (const auto &[text, rating] : {std::pair{"5", 5}, {"9", 4}, {"-1", 0}, {"0", 0}}) {
+            writeSidecarRating(full, text);
+            QCOMPARE(InFileRatingReader::read(photo), rating);
+        }
         QFile::remove(full);
         QFile::remove(stem);
         ratedJpeg(photo, 0, "-1");
         QCOMPARE(InFileRatingReader::read(photo), 0);
     }
-
     void damagedOrMissingFilesHoldNoRating()
     {
         const QString folder = freshFolder();
@@ -199,7 +188,6 @@ private Q_SLOTS:
         QCOMPARE(InFileRatingReader::read(photo), 0);
         QCOMPARE(InFileRatingReader::read(folder + QStringLiteral("/absent.jpg")), 0);
     }
-
     void foreignSidecarKeepsEverythingButTheRating()
     {
         const QString folder = freshFolder();
@@ -211,10 +199,8 @@ private Q_SLOTS:
         for (const char *key : {"Xmp.dc.subject", "Xmp.xmp.Label", "Xmp.crs.Exposure2012",
                                 "Xmp.xmpMM.History[1]/stEvt:softwareAgent"})
             QVERIFY2(expected.contains(key), key);
-
         for (int rating : {1, 4, 0}) {
-            QString error;
-            QVERIFY2(XmpSidecarWriter::writeRatingNow(photo, rating, &error), qPrintable(error));
+            QCOMPARE(writeNow(photo, rating), succeeded);
             Exiv2::XmpData written = decodeFile(sidecar);
             QCOMPARE(written["Xmp.xmp.Rating"].toString(), std::to_string(rating));
             QCOMPARE(withoutRating(written), expected);
@@ -225,7 +211,6 @@ private Q_SLOTS:
         // The cleared rating hides the photo's embedded 5.
         QCOMPARE(InFileRatingReader::read(photo), 0);
     }
-
     void unparsableSidecarIsLeftAlone()
     {
         const QString folder = freshFolder();
@@ -233,14 +218,10 @@ private Q_SLOTS:
         const QString sidecar = photo + QStringLiteral(".xmp");
         QVERIFY(writeBytes(sidecar, "<x:xmpmeta><rdf:RDF"));
         const QByteArray before = digest(sidecar);
-        QString error;
-        QVERIFY(!XmpSidecarWriter::writeRatingNow(photo, 3, &error));
-        QVERIFY(!error.isEmpty());
-        QVERIFY(!XmpSidecarWriter::writeRatingNow(photo, 3,
-                                                  nullptr)); // no reason wanted
+        QVERIFY(failedWithReason(writeNow(photo, 3)));
+        QVERIFY(!XmpSidecarWriter::writeRatingNow(photo, 3, nullptr)); // no reason wanted
         QCOMPARE(digest(sidecar), before);
     }
-
     // Sidecars are found without regard to case, each is written, and a new
     // one is made only when none exists, under the name the programs that
     // read that kind of file look for.
@@ -273,7 +254,6 @@ private Q_SLOTS:
         QTest::newRow("RAW beside a JPEG, with its sidecar")
             << list("IMG.CR2 IMG.JPG") << list("IMG.XMP") << QString() << none;
     }
-
     void sidecarsFoundInAnyCaseOrCreatedUnderTheReadName()
     {
         QFETCH(QStringList, photos);
@@ -281,29 +261,23 @@ private Q_SLOTS:
         QFETCH(QString, created);
         QFETCH(QStringList, others);
         const QString folder = freshFolder();
+        const auto at = [&](const QString &name) { return folder + QLatin1Char('/') + name; };
         for (const QString &photo : std::as_const(photos))
             TestFiles::touch(folder, photo);
         for (const QString &sidecar : sidecars + others)
-            writeSidecarRating(folder + QLatin1Char('/') + sidecar, "2");
-        const QString rated = folder + QLatin1Char('/') + photos.first();
+            writeSidecarRating(at(sidecar), "2");
+        const QString rated = at(photos.first());
         QCOMPARE(InFileRatingReader::read(rated), sidecars.isEmpty() ? 0 : 2);
-        QString error;
-        QVERIFY2(
-            XmpSidecarWriter::writeRatingNow(folder + QLatin1Char('/') + photos.first(), 5, &error),
-            qPrintable(error));
-        QStringList written = sidecars;
-        if (!created.isEmpty())
-            written.append(created);
+        QCOMPARE(writeNow(rated, 5), succeeded);
+        const QStringList written = created.isEmpty() ? sidecars : sidecars + QStringList{created};
         QStringList expected = photos + written + others;
         expected.sort();
         QCOMPARE(sortedListing(folder), expected);
-        for (const QString &sidecar : std::as_const(written))
-            QCOMPARE(InFileRatingReader::sidecarRating(folder + QLatin1Char('/') + sidecar), 5);
-        for (const QString &sidecar : std::as_const(others))
-            QCOMPARE(InFileRatingReader::sidecarRating(folder + QLatin1Char('/') + sidecar), 2);
-        QCOMPARE(InFileRatingReader::read(folder + QLatin1Char('/') + photos.first()), 5);
+        for (const QString &sidecar : written + others)
+            QCOMPARE(InFileRatingReader::sidecarRating(at(sidecar)),
+                     written.contains(sidecar) ? 5 : 2);
+        QCOMPARE(InFileRatingReader::read(rated), 5);
     }
-
     // Temporaries of a killed write go; another process's running one stays.
     void staleTemporariesOfKilledWritesAreSwept()
     {
@@ -313,18 +287,13 @@ private Q_SLOTS:
             TestFiles::touch(folder, QStringLiteral(".kelvane-xmp-00000000000000ab.part"));
         const QString running =
             TestFiles::touch(folder, QStringLiteral(".kelvane-xmp-00000000000000cd.part"));
-        QFile file(stale);
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addDays(-1),
-                                 QFileDevice::FileModificationTime));
-        file.close();
-        QString error;
-        QVERIFY2(XmpSidecarWriter::writeRatingNow(photo, 3, &error), qPrintable(error));
+        const struct timespec dayOld[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 86400, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(stale).constData(), dayOld, 0), 0);
+        QCOMPARE(writeNow(photo, 3), succeeded);
         QVERIFY(!QFileInfo::exists(stale));
         QVERIFY(QFileInfo::exists(running));
         QCOMPARE(InFileRatingReader::read(photo), 3);
     }
-
     void namesThatAreNotUtf8AreWrittenAndRead()
     {
         const QString folder = freshFolder();
@@ -338,13 +307,11 @@ private Q_SLOTS:
             ::unlink((photoBytes + ".xmp").constData());
         });
         const QString photo = LocalFileName::decode(photoBytes);
-        QString error;
-        QVERIFY2(XmpSidecarWriter::writeRatingNow(photo, 4, &error), qPrintable(error));
+        QCOMPARE(writeNow(photo, 4), succeeded);
         struct stat info;
         QCOMPARE(::stat((photoBytes + ".xmp").constData(), &info), 0);
         QCOMPARE(InFileRatingReader::read(photo), 4);
     }
-
     // Whatever sits at a sidecar's name that is not a small regular file is
     // neither read nor replaced, and the write says so; nothing waits on it.
     void unusableSidecarsAreLeftAloneAndReported_data()
@@ -354,7 +321,6 @@ private Q_SLOTS:
         QTest::newRow("over 16 MB") << "large";
         QTest::newRow("dangling symbolic link") << "dangling";
     }
-
     void unusableSidecarsAreLeftAloneAndReported()
     {
         QFETCH(QString, kind);
@@ -367,26 +333,15 @@ private Q_SLOTS:
             QCOMPARE(::mkfifo(encoded.constData(), 0644), 0);
         } else if (kind == QLatin1String("large")) {
             writeSidecarRating(sidecar, "5"); // then white space to 17 MB
-            QFile file(sidecar);
-            QVERIFY(file.open(QIODevice::Append));
-            file.write(QByteArray(17 << 20, ' '));
+            QVERIFY(writeBytes(sidecar, readBytes(sidecar) + QByteArray(17 << 20, ' ')));
         } else {
             QVERIFY(QFile::link(elsewhere + QStringLiteral("/IMG.jpg.xmp"), sidecar));
         }
         const QStringList before = sortedListing(folder);
         const QByteArray digestBefore = kind == QLatin1String("large") ? digest(sidecar) : "";
-        struct Outcome
-        {
-            int read = -1;
-            bool written = false;
-            QString error;
-        };
-        QFuture<Outcome> outcome = QtConcurrent::run([photo] {
-            Outcome result;
-            result.read = InFileRatingReader::read(photo);
-            result.written = XmpSidecarWriter::writeRatingNow(photo, 4, &result.error);
-            return result;
-        });
+        // The rating read, and the write's reason for failing.
+        QFuture<std::pair<int, QString>> outcome = QtConcurrent::run(
+            [photo] { return std::pair(InFileRatingReader::read(photo), writeNow(photo, 4)); });
         const auto releaseReader = qScopeGuard([&] {
             // A reader blocked in open() on the FIFO gets its writer and ends.
             while (!outcome.isFinished()) {
@@ -397,15 +352,13 @@ private Q_SLOTS:
             }
         });
         QTRY_VERIFY_WITH_TIMEOUT(outcome.isFinished(), 10000);
-        QCOMPARE(outcome.result().read, 3); // the photo's EXIF, the sidecar unread
-        QVERIFY(!outcome.result().written);
-        QVERIFY(!outcome.result().error.isEmpty());
+        QCOMPARE(outcome.result().first, 3); // the photo's EXIF, the sidecar unread
+        QVERIFY(failedWithReason(outcome.result().second));
         QCOMPARE(sortedListing(folder), before);
         QVERIFY(QDir(elsewhere).isEmpty());
         if (kind == QLatin1String("large"))
             QCOMPARE(digest(sidecar), digestBefore);
     }
-
     // Another program's change between our read and our replacing the file
     // is read again and kept.
     void sidecarChangedMeanwhileIsReadAgain()
@@ -424,13 +377,11 @@ private Q_SLOTS:
             encodeFile(sidecar, xmp);
         });
         const auto restore = qScopeGuard([] { XmpSidecarWriter::setBeforeReplace({}); });
-        QString error;
-        QVERIFY2(XmpSidecarWriter::writeRatingNow(photo, 4, &error), qPrintable(error));
+        QCOMPARE(writeNow(photo, 4), succeeded);
         QCOMPARE(calls, 2);
         QCOMPARE(sidecarValue(sidecar, "Xmp.xmp.Label"), "Green, set by the other program");
         QCOMPARE(sidecarValue(sidecar, "Xmp.xmp.Rating"), "4");
     }
-
     // Windows keeps its own percentage beside the stars: 1-5 stars are 1, 25,
     // 50, 75 and 99. It is kept in step where present, never added.
     void microsoftPhotoRatingFollowsWherePresent()
@@ -445,15 +396,13 @@ private Q_SLOTS:
         const QList<std::pair<int, const char *>> expected = {{1, "1"},  {2, "25"}, {3, "50"},
                                                               {4, "75"}, {5, "99"}, {0, "0"}};
         for (const auto &[stars, percent] : expected) {
-            QString error;
-            QVERIFY2(XmpSidecarWriter::writeRatingNow(photo, stars, &error), qPrintable(error));
+            QCOMPARE(writeNow(photo, stars), succeeded);
             QCOMPARE(sidecarValue(photo + QStringLiteral(".xmp"), "Xmp.MicrosoftPhoto.Rating"),
                      percent);
-            QVERIFY2(XmpSidecarWriter::writeRatingNow(other, stars, &error), qPrintable(error));
+            QCOMPARE(writeNow(other, stars), succeeded);
             QCOMPARE(sidecarValue(other + QStringLiteral(".xmp"), "Xmp.MicrosoftPhoto.Rating"), "");
         }
     }
-
     void backgroundWritesAreCoalescedInOrderAndFailuresReported()
     {
         const QString folder = freshFolder();
@@ -475,8 +424,7 @@ private Q_SLOTS:
                     lastRating = rating;
                 },
                 Qt::DirectConnection);
-            writer.writeRating(gone,
-                               3); // a photo that has left gets nothing: not written
+            writer.writeRating(gone, 3); // a photo that has left gets nothing: not written
             for (int rating : {1, 2, 3, 4})
                 writer.writeRating(photo, rating);
             writer.writeRating(unwritable, 5);
@@ -488,7 +436,6 @@ private Q_SLOTS:
             QCOMPARE(failed.first().at(0).toString(), gone);
             QCOMPARE(failed.last().at(0).toString(), unwritable);
             QVERIFY(!failed.last().at(1).toString().isEmpty());
-
             // Destroying the writer right after a change still writes it.
             writer.writeRating(photo, 2);
         }
