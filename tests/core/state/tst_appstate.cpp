@@ -86,8 +86,7 @@ private Q_SLOTS:
         QSignalSpy selected(m_state.get(), &AppState::selectedImageChanged);
         m_state->selectImage(-1);
         m_state->selectImage(3);
-        QVERIFY(!m_state->isViewerActive());
-        QVERIFY(!m_state->selectedImage());
+        QVERIFY(!m_state->isViewerActive() && !m_state->selectedImage());
         m_state->selectImage(1);
         m_state->selectImage(1);
         QCOMPARE(selected.count(), 1);
@@ -112,16 +111,15 @@ private Q_SLOTS:
     {
         showImages({"a.jpg"});
         const ImageItem a = item(0);
-        m_state->updateRating(3, a);
-        QCOMPARE(m_state->rating(a), 3);
-        QCOMPARE(m_state->statusMessage(), QStringLiteral("已标记 3 星"));
-        m_state->updateRating(3, a);
-        QCOMPARE(m_state->rating(a), 0);
-        QCOMPARE(m_state->statusMessage(), QStringLiteral("已取消标记"));
-        m_state->updateRating(5, a);
-        m_state->updateRating(0, a);
-        QCOMPARE(m_state->rating(a), 0);
-        QCOMPARE(m_state->statusMessage(), QStringLiteral("已取消标记"));
+        // The same stars again clear the rating.
+        for (const auto &[stars, rating, status] : {std::tuple{3, 3, "已标记 3 星"},
+                                                    {3, 0, "已取消标记"},
+                                                    {5, 5, "已标记 5 星"},
+                                                    {0, 0, "已取消标记"}}) {
+            m_state->updateRating(stars, a);
+            QCOMPARE(m_state->rating(a), rating);
+            QCOMPARE(m_state->statusMessage(), QString::fromUtf8(status));
+        }
         // A ratings file that cannot be used is reported after the rating's own line.
         m_state->starRatingStore().waitForSaved();
         QVERIFY(QFile::remove(m_dir.path() + "/ratings.json"));
