@@ -15,13 +15,6 @@
 
 namespace {
 
-// Marks as a store of flags and colour labels keeps them (path -> object),
-// and plain numbers as the ratings are.
-bool isMarkOrNumber(const QJsonValue &value)
-{
-    return value.isObject() || value.isDouble();
-}
-
 const QJsonValue removed(QJsonValue::Undefined);
 
 QByteArray contentOf(const QString &path)
@@ -43,6 +36,10 @@ class TestJsonStoreFile : public QObject
     QJsonObject stored() const { return QJsonDocument::fromJson(contentOf(path())).object(); }
     std::unique_ptr<JsonStoreFile> openFile()
     {
+        // Marks as a store of flags and labels keeps them, and numbers as the ratings are.
+        const auto isMarkOrNumber = [](const QJsonValue &v) {
+            return v.isObject() || v.isDouble();
+        };
         return std::make_unique<JsonStoreFile>(path(), isMarkOrNumber, m_queues->fileOperations());
     }
     void save(JsonStoreFile &file, const QJsonObject &changes)

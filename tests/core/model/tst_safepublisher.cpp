@@ -25,15 +25,6 @@ QByteArray contents(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// "@name" is a dangling symbolic link called name.
-void occupy(const QString &folder, const QString &name)
-{
-    if (name.startsWith(QLatin1Char('@')))
-        QVERIFY(QFile::link(folder + "/missing-target", folder + "/" + name.mid(1)));
-    else
-        TestFiles::touch(folder, name, "someone else's");
-}
-
 SafePublisher::NextName offering(const QString &folder, QStringList names)
 {
     return [folder, names]() mutable {
@@ -88,8 +79,12 @@ private Q_SLOTS:
         QFETCH(int, failingFill);
         QFETCH(QString, published);
         QTemporaryDir dir;
-        for (const QString &name : std::as_const(taken))
-            occupy(dir.path(), name);
+        for (const QString &name : std::as_const(taken)) {
+            if (name.startsWith(QLatin1Char('@'))) // a dangling symbolic link
+                QVERIFY(QFile::link(dir.filePath("missing-target"), dir.filePath(name.mid(1))));
+            else
+                TestFiles::touch(dir.path(), name, "someone else's");
+        }
         std::optional<WithoutNoReplaceRenames> fallback;
         if (noRenames)
             fallback.emplace();
