@@ -72,39 +72,25 @@ private Q_SLOTS:
     }
     void treeShape_data()
     {
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QStringList>("images");
-        QTest::addColumn<QStringList>("children");
-        QTest::addColumn<QStringList>("sidecars");
-        QTest::addColumn<qsizetype>("imageCount");
-        // No hidden entry, no symbolic link, no folder without an image below;
-        // sidecars are never images; sub-folders in natural order.
-        QTest::newRow("root") << "" << QStringList{"a.jpg", "b.CR3"}
-                              << QStringList{"Day2",   "day9", "day10", "IMG_20", "IMG_100",
-                                             "parent", "real", "sub",   "visible"}
-                              << QStringList{"B.CR3.XMP", "a.jpg.xmp", "a.xmp"} << qsizetype(12);
-        QTest::newRow("only below")
-            << "parent" << QStringList{} << QStringList{"child"} << QStringList{} << qsizetype(1);
-        QTest::newRow("deepest") << "parent/child" << QStringList{"grandchild.heic"}
-                                 << QStringList{} << QStringList{} << qsizetype(1);
-        QTest::newRow("cycle") << "real" << QStringList{"photo.jpg"} << QStringList{}
-                               << QStringList{} << qsizetype(1);
-        QTest::newRow("sidecar below")
-            << "sub" << QStringList{"c.png"} << QStringList{"2024 旅行 \"quoted\""}
-            << QStringList{"c.png.xmp"} << qsizetype(2);
-        QTest::newRow("unusual names")
-            << "sub/2024 旅行 \"quoted\"" << QStringList{"-leading dash 照片.jpg"} << QStringList{}
-            << QStringList{} << qsizetype(1);
-        QTest::newRow("hidden file") << "visible" << QStringList{"shown.png"} << QStringList{}
-                                     << QStringList{} << qsizetype(1);
+        // "folder|images|children|sidecars|image count", names split at ','. No hidden
+        // entry, no symbolic link, no folder without an image below; sidecars are never
+        // images; sub-folders in natural order.
+        QTest::addColumn<QString>("row");
+        QTest::newRow("root") << "|a.jpg,b.CR3|Day2,day9,day10,IMG_20,IMG_100,parent,real,sub,"
+                                 "visible|B.CR3.XMP,a.jpg.xmp,a.xmp|12";
+        QTest::newRow("only below") << "parent||child||1";
+        QTest::newRow("deepest") << "parent/child|grandchild.heic|||1";
+        QTest::newRow("cycle") << "real|photo.jpg|||1";
+        QTest::newRow("sidecar below") << "sub|c.png|2024 旅行 \"quoted\"|c.png.xmp|2";
+        QTest::newRow("unusual names") << "sub/2024 旅行 \"quoted\"|-leading dash 照片.jpg|||1";
+        QTest::newRow("hidden file") << "visible|shown.png|||1";
     }
     void treeShape()
     {
-        QFETCH(QString, folder);
-        QFETCH(QStringList, images);
-        QFETCH(QStringList, children);
-        QFETCH(QStringList, sidecars);
-        QFETCH(qsizetype, imageCount);
+        QFETCH(QString, row);
+        const QStringList parts = row.split('|');
+        const auto list = [&](int i) { return parts[i].split(',', Qt::SkipEmptyParts); };
+        const QString folder = parts[0];
         const FolderNode tree = scan(m_tree.path(), true);
         const FolderNode *node = &tree;
         for (const QString &name : folder.split('/', Qt::SkipEmptyParts)) {
@@ -115,15 +101,15 @@ private Q_SLOTS:
         }
         const QString path = folder.isEmpty() ? m_tree.path() : m_tree.path() + "/" + folder;
         QCOMPARE(node->url, QUrl::fromLocalFile(path));
-        QCOMPARE(names(node->images), images);
-        QCOMPARE(childNames(*node), children);
+        QCOMPARE(names(node->images), list(1));
+        QCOMPARE(childNames(*node), list(2));
         QStringList expectedSidecars;
-        for (const QString &sidecar : sidecars)
+        for (const QString &sidecar : list(3))
             expectedSidecars << path + "/" + sidecar;
         QStringList foundSidecars = node->sidecars;
         foundSidecars.sort();
         QCOMPARE(foundSidecars, expectedSidecars);
-        QCOMPARE(node->imageCount(), imageCount);
+        QCOMPARE(node->imageCount(), parts[4].toLongLong());
         for (const ImageItem &item : node->images) {
             QCOMPARE(item.path(), path + "/" + item.filename());
             QVERIFY(QFileInfo::exists(item.path()));
