@@ -42,42 +42,34 @@ class TestSafePublisher : public QObject
 private Q_SLOTS:
     void publishesUnderTheFirstFreeName_data()
     {
-        QTest::addColumn<QStringList>("taken");
-        QTest::addColumn<QStringList>("offered");
-        QTest::addColumn<int>("attempts");
-        QTest::addColumn<bool>("noRenames");  // a file system without RENAME_NOREPLACE or links
-        QTest::addColumn<int>("failingFill"); // which call of the content's fill fails, 0: none
-        QTest::addColumn<QString>("published");
-        const QStringList none;
+        // "taken|offered|attempts|failing fill|published", names split at ','; "@name": a
+        // dangling link; the failing fill: which call of the content's fill fails, 0: none.
+        QTest::addColumn<QString>("row");
+        QTest::addColumn<bool>("noRenames"); // a file system without RENAME_NOREPLACE or links
         for (const bool noRenames : {false, true}) {
             const char *how = noRenames ? "in place: " : "renamed: ";
-            QTest::addRow("%sfree", how)
-                << none << QStringList{"a.jpg"} << 100 << noRenames << 0 << QString("a.jpg");
+            QTest::addRow("%sfree", how) << "|a.jpg|100|0|a.jpg" << noRenames;
             QTest::addRow("%staken, the next", how)
-                << QStringList{"a.jpg", "a_1.jpg"} << QStringList{"a.jpg", "a_1.jpg", "a_2.jpg"}
-                << 100 << noRenames << 0 << QString("a_2.jpg");
-            QTest::addRow("%staken, no other", how) << QStringList{"a.jpg"} << QStringList{"a.jpg"}
-                                                    << 100 << noRenames << 0 << QString();
-            QTest::addRow("%sattempts run out", how)
-                << QStringList{"a.jpg"} << QStringList{"a.jpg", "a_1.jpg"} << 1 << noRenames << 0
-                << QString();
+                << "a.jpg,a_1.jpg|a.jpg,a_1.jpg,a_2.jpg|100|0|a_2.jpg" << noRenames;
+            QTest::addRow("%staken, no other", how) << "a.jpg|a.jpg|100|0|" << noRenames;
+            QTest::addRow("%sattempts run out", how) << "a.jpg|a.jpg,a_1.jpg|1|0|" << noRenames;
             QTest::addRow("%sa dangling link takes the name", how)
-                << QStringList{"@a.jpg"} << QStringList{"a.jpg"} << 100 << noRenames << 0
-                << QString();
+                << "@a.jpg|a.jpg|100|0|" << noRenames;
             // The temporary's fill, or the second one in place, fails: nothing is left.
-            QTest::addRow("%sa failed fill", how) << none << QStringList{"a.jpg"} << 100
-                                                  << noRenames << (noRenames ? 2 : 1) << QString();
+            QTest::addRow("%sa failed fill", how)
+                << QString("|a.jpg|100|%1|").arg(noRenames ? 2 : 1) << noRenames;
         }
-        QTest::newRow("no name at all") << none << none << 100 << false << 0 << QString();
+        QTest::newRow("no name at all") << "||100|0|" << false;
     }
     void publishesUnderTheFirstFreeName()
     {
-        QFETCH(QStringList, taken);
-        QFETCH(QStringList, offered);
-        QFETCH(int, attempts);
+        QFETCH(QString, row);
         QFETCH(bool, noRenames);
-        QFETCH(int, failingFill);
-        QFETCH(QString, published);
+        const QStringList parts = row.split('|');
+        const QStringList taken = parts[0].split(',', Qt::SkipEmptyParts);
+        const QStringList offered = parts[1].split(',', Qt::SkipEmptyParts);
+        const int attempts = parts[2].toInt(), failingFill = parts[3].toInt();
+        const QString published = parts[4];
         QTemporaryDir dir;
         for (const QString &name : std::as_const(taken)) {
             if (name.startsWith(QLatin1Char('@'))) // a dangling symbolic link
