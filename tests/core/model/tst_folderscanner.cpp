@@ -47,258 +47,203 @@ class TestFolderScanner : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase()
+    {
+        const QString root = m_tree.path();
+        const QString files = QStringLiteral(
+            "a.jpg b.CR3 notes.txt README a.jpg.xmp a.xmp B.CR3.XMP .hidden.jpg sub/c.png "
+            "sub/c.png.xmp only-sidecars/d.jpg.xmp .cache/in-hidden-folder.jpg "
+            "visible/.also-hidden.png "
+            "visible/shown.png only-text/readme.txt parent/child/grandchild.heic real/photo.jpg "
+            "day10/x.jpg day9/x.jpg Day2/x.jpg IMG_100/x.jpg IMG_20/x.jpg");
+        for (const QString &file : files.split(' '))
+            touch(root, file);
+        touch(root, QStringLiteral("sub/2024 旅行 \"quoted\"/-leading dash 照片.jpg"));
+        makeDir(root, "empty");
+        makeDir(root, "deep/empty/too");
+        QVERIFY(QFile::link(root + "/real", root + "/real/loop"));          // a cycle
+        QVERIFY(QFile::link(root + "/real/photo.jpg", root + "/link.jpg")); // a link to an image
+    }
     void init() { QVERIFY(m_dir.isValid()); }
     void cleanup()
     {
         QVERIFY(QDir(m_dir.path()).removeRecursively());
         m_dir = QTemporaryDir();
     }
-
-    void treeShape_data();
-    void treeShape();
-    void missingEmptyOrNonFolderPathsGiveAnEmptyRoot_data();
-    void missingEmptyOrNonFolderPathsGiveAnEmptyRoot();
-    void unreadableSubfolderIsLeftOut();
-    void namesEncodeBackToTheirBytes_data();
-    void namesEncodeBackToTheirBytes();
-    void scanRunsOffTheCallingThread();
-    void listabilityAndTheRootsName();
-    void treeEditing();
-    void naturalOrderOfFileNames();
+    void treeShape_data()
+    {
+        // "folder|images|children|sidecars|image count", names split at ','. No hidden
+        // entry, no symbolic link, no folder without an image below; sidecars are never
+        // images; sub-folders in natural order.
+        QTest::addColumn<QString>("row");
+        QTest::newRow("root") << "|a.jpg,b.CR3|Day2,day9,day10,IMG_20,IMG_100,parent,real,sub,"
+                                 "visible|B.CR3.XMP,a.jpg.xmp,a.xmp|12";
+        QTest::newRow("only below") << "parent||child||1";
+        QTest::newRow("deepest") << "parent/child|grandchild.heic|||1";
+        QTest::newRow("cycle") << "real|photo.jpg|||1";
+        QTest::newRow("sidecar below") << "sub|c.png|2024 旅行 \"quoted\"|c.png.xmp|2";
+        QTest::newRow("unusual names") << "sub/2024 旅行 \"quoted\"|-leading dash 照片.jpg|||1";
+        QTest::newRow("hidden file") << "visible|shown.png|||1";
+    }
+    void treeShape()
+    {
+        QFETCH(QString, row);
+        const QStringList parts = row.split('|');
+        const auto list = [&](int i) { return parts[i].split(',', Qt::SkipEmptyParts); };
+        const QString folder = parts[0];
+        const FolderNode tree = scan(m_tree.path(), true);
+        const FolderNode *node = &tree;
+        for (const QString &name : folder.split('/', Qt::SkipEmptyParts)) {
+            const auto child = std::find_if(node->children.cbegin(), node->children.cend(),
+                                            [&](const FolderNode &c) { return c.name == name; });
+            QVERIFY2(child != node->children.cend(), qPrintable(name));
+            node = &*child;
+        }
+        const QString path = folder.isEmpty() ? m_tree.path() : m_tree.path() + "/" + folder;
+        QCOMPARE(node->url, QUrl::fromLocalFile(path));
+        QCOMPARE(names(node->images), list(1));
+        QCOMPARE(childNames(*node), list(2));
+        QStringList expectedSidecars;
+        for (const QString &sidecar : list(3))
+            expectedSidecars << path + "/" + sidecar;
+        QStringList foundSidecars = node->sidecars;
+        foundSidecars.sort();
+        QCOMPARE(foundSidecars, expectedSidecars);
+        QCOMPARE(node->imageCount(), parts[4].toLongLong());
+        for (const ImageItem &item : node->images) {
+            QCOMPARE(item.path(), path + "/" + item.filename());
+            QVERIFY(QFileInfo::exists(item.path()));
+        }
+    }
+    void missingEmptyOrNonFolderPathsGiveAnEmptyRoot()
+    {
+        touch(m_dir.path(), "file.jpg");
+        makeDir(m_dir.path(), "bare/nothing");
+        for (const QString relative : {"does-not-exist", "file.jpg", "bare"}) {
+            const FolderNode node = scan(m_dir.path() + "/" + relative, true);
+            QCOMPARE(node.name, relative);
+            QVERIFY(node.images.isEmpty() && node.children.isEmpty() && !node.id.isNull());
+            QCOMPARE(node.imageCount(), 0);
+        }
+        const auto canList = [&](const char *relative) {
+            return FolderScanner::canList(QUrl::fromLocalFile(m_dir.path() + "/" + relative));
+        };
+        QVERIFY(canList("") && canList("bare") && !canList("does-not-exist") &&
+                !canList("file.jpg"));
+    }
+    void unreadableSubfolderIsLeftOut()
+    {
+        if (geteuid() == 0)
+            QSKIP("Running as root: permissions do not stop reading a folder");
+        const QString root = m_dir.path();
+        touch(root, "open/a.jpg");
+        touch(root, "locked/b.jpg");
+        QFile::setPermissions(root + "/locked", QFileDevice::Permissions());
+        const FolderNode node = scan(root, true);
+        QFile::setPermissions(root + "/locked", QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                    QFileDevice::ExeOwner);
+        QCOMPARE(childNames(node), QStringList{"open"});
+    }
+    void namesEncodeBackToTheirBytes_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        // Characters of every plane, chiefly those whose second UTF-16 unit lies
+        // in U+DC80..U+DCFF, where a lone unit stands for a raw byte.
+        for (const char32_t c : {U'\u00e9', U'\u4e2d', U'\ufffd', U'\ue000', U'\U0001f480',
+                                 U'\U0001f4f7', U'\U0001f4c1', U'\U0001f4ff', U'\U00020089'}) {
+            QTest::addRow("U+%X", uint(c)) << QString::fromUcs4(&c, 1).toUtf8();
+        }
+        for (char32_t plane = 1; plane <= 16; ++plane) {
+            for (const char32_t low : {0x000, 0x080, 0x0ff, 0x3ff}) {
+                const char32_t c = plane << 16 | low;
+                QTest::addRow("U+%X", uint(c)) << QString::fromUcs4(&c, 1).toUtf8();
+            }
+        }
+        // Not UTF-8: an encoded surrogate, a cut emoji, an overlong slash.
+        QTest::newRow("surrogate") << QByteArray("\xed\xb2\x80");
+        QTest::newRow("cut emoji") << QByteArray("\xf0\x9f\x92");
+        QTest::newRow("overlong") << QByteArray("\xc0\xaf");
+    }
+    void namesEncodeBackToTheirBytes()
+    {
+        QFETCH(QByteArray, name);
+        const auto roundTrips = [](const QByteArray &bytes) {
+            return LocalFileName::encode(LocalFileName::decode(bytes)) == bytes;
+        };
+        QVERIFY(roundTrips(name));
+        QVERIFY(roundTrips("IMG " + name + " x.jpg"));
+        for (int byte = 0x80; byte <= 0xff; ++byte) {
+            const QByteArray lone(1, char(byte));
+            QVERIFY2(roundTrips(lone + name + lone), lone.toHex().constData());
+            QVERIFY2(roundTrips(name + lone + name + lone + lone), lone.toHex().constData());
+        }
+    }
+    void scanRunsOffTheCallingThread()
+    {
+        touch(m_dir.path(), "a.jpg");
+        WorkQueues queues;
+        FolderScanner scanner(queues);
+        QFuture<FolderNode> first = scanner.scan(QUrl::fromLocalFile(m_dir.path()), true);
+        QFuture<FolderNode> second = scanner.scan(QUrl::fromLocalFile(m_dir.path()), false);
+        QCOMPARE(first.result().imageCount(), 1);
+        QCOMPARE(second.result().imageCount(), 1);
+        // A job that throws still hands back: its caller's failure path runs.
+        QObject context;
+        int applied = 0;
+        int failed = 0;
+        QFuture<void> done = BackgroundTask::run(
+            &scanner.executor(), &context, []() -> FolderNode { throw std::bad_alloc(); },
+            [&](const FolderNode &) { ++applied; }, [&] { ++failed; });
+        QTRY_VERIFY(done.isFinished());
+        QCOMPARE(applied, 0);
+        QCOMPARE(failed, 1);
+    }
+    void theRootsNameAndTheFlatScan()
+    {
+        QCOMPARE(scan("/", false).name, QStringLiteral("/"));
+        QCOMPARE(scan(m_dir.path() + "/", false).name, QFileInfo(m_dir.path()).fileName());
+        // Without sub-folders: the folder's own images alone.
+        const FolderNode flat = scan(m_tree.path(), false);
+        QCOMPARE(names(flat.images), (QStringList{"a.jpg", "b.CR3"}));
+        QVERIFY(flat.children.isEmpty());
+        QCOMPARE(flat.imageCount(), 2);
+        QCOMPARE(flat.name, QFileInfo(m_tree.path()).fileName());
+    }
+    void treeEditing()
+    {
+        const FolderNode tree = scan(m_tree.path(), true);
+        const FolderNode &parent = tree.children[5];
+        QCOMPARE(tree.allImages().size(), 12);
+        QCOMPARE(names(parent.allImages()), QStringList{"grandchild.heic"});
+        const FolderNode fresh = scan(m_tree.path() + "/sub", true); // two images
+        const FolderNode edited = tree.replacingNode(parent.children[0].id, fresh);
+        QCOMPARE(edited.id, tree.id);
+        QCOMPARE(edited.children[5].id, parent.id);
+        QCOMPARE(edited.children[6].id, tree.children[6].id);
+        QCOMPARE(edited.children[5].children[0].id, fresh.id);
+        QCOMPARE(edited.imageCount(), 13);
+        QCOMPARE(edited.find(fresh.id), &edited.children[5].children[0]);
+        const FolderNode untouched = tree.replacingNode(QUuid::createUuid(), fresh);
+        QCOMPARE(untouched.imageCount(), tree.imageCount());
+        QCOMPARE(untouched.find(parent.id)->id, parent.id);
+    }
+    void naturalOrderOfFileNames()
+    {
+        QList<ImageItem> images;
+        for (const char *path : {"/x/IMG_10.JPG", "/x/img_2.jpg", "/x/IMG_1.JPG", "/x/b.png",
+                                 "/x/a.png", "/x/twin.jpg", "/y/twin.jpg"})
+            images << ImageItem(QString::fromUtf8(path));
+        const QList<ImageItem> collected = images;
+        NaturalOrder().sortByFilename(images);
+        // Stable: equal names keep their collected order.
+        QCOMPARE(images, (QList<ImageItem>{collected[4], collected[3], collected[2], collected[1],
+                                           collected[0], collected[5], collected[6]}));
+    }
 
 private:
     QTemporaryDir m_tree; // the fixture of treeShape, built once
     QTemporaryDir m_dir;
 };
-
-void TestFolderScanner::initTestCase()
-{
-    const QString root = m_tree.path();
-    const QString files = QStringLiteral(
-        "a.jpg b.CR3 notes.txt README a.jpg.xmp a.xmp B.CR3.XMP .hidden.jpg sub/c.png "
-        "sub/c.png.xmp only-sidecars/d.jpg.xmp .cache/in-hidden-folder.jpg "
-        "visible/.also-hidden.png "
-        "visible/shown.png only-text/readme.txt parent/child/grandchild.heic real/photo.jpg "
-        "day10/x.jpg day9/x.jpg Day2/x.jpg IMG_100/x.jpg IMG_20/x.jpg");
-    for (const QString &file : files.split(' '))
-        touch(root, file);
-    touch(root, QStringLiteral("sub/2024 旅行 \"quoted\"/-leading dash 照片.jpg"));
-    makeDir(root, "empty");
-    makeDir(root, "deep/empty/too");
-    QVERIFY(QFile::link(root + "/real", root + "/real/loop"));          // a cycle
-    QVERIFY(QFile::link(root + "/real/photo.jpg", root + "/link.jpg")); // a link to an image
-}
-
-void TestFolderScanner::treeShape_data()
-{
-    QTest::addColumn<QString>("folder");
-    QTest::addColumn<QStringList>("images");
-    QTest::addColumn<QStringList>("children");
-    QTest::addColumn<QStringList>("sidecars");
-    QTest::addColumn<qsizetype>("imageCount");
-    // No hidden entry, no symbolic link, no folder without an image below;
-    // sidecars are never images; sub-folders in natural order.
-    QTest::newRow("root") << "" << QStringList{"a.jpg", "b.CR3"}
-                          << QStringList{"Day2",   "day9", "day10", "IMG_20", "IMG_100",
-                                         "parent", "real", "sub",   "visible"}
-                          << QStringList{"B.CR3.XMP", "a.jpg.xmp", "a.xmp"} << qsizetype(12);
-    QTest::newRow("only below") << "parent" << QStringList{} << QStringList{"child"}
-                                << QStringList{} << qsizetype(1);
-    QTest::newRow("deepest") << "parent/child" << QStringList{"grandchild.heic"} << QStringList{}
-                             << QStringList{} << qsizetype(1);
-    QTest::newRow("cycle") << "real" << QStringList{"photo.jpg"} << QStringList{} << QStringList{}
-                           << qsizetype(1);
-    QTest::newRow("sidecar below")
-        << "sub" << QStringList{"c.png"} << QStringList{"2024 旅行 \"quoted\""}
-        << QStringList{"c.png.xmp"} << qsizetype(2);
-    QTest::newRow("unusual names")
-        << "sub/2024 旅行 \"quoted\"" << QStringList{"-leading dash 照片.jpg"} << QStringList{}
-        << QStringList{} << qsizetype(1);
-    QTest::newRow("hidden file") << "visible" << QStringList{"shown.png"} << QStringList{}
-                                 << QStringList{} << qsizetype(1);
-}
-
-void TestFolderScanner::treeShape()
-{
-    QFETCH(QString, folder);
-    QFETCH(QStringList, images);
-    QFETCH(QStringList, children);
-    QFETCH(QStringList, sidecars);
-    QFETCH(qsizetype, imageCount);
-    const FolderNode tree = scan(m_tree.path(), true);
-    const FolderNode *node = &tree;
-    for (const QString &name : folder.split('/', Qt::SkipEmptyParts)) {
-        const auto child = std::find_if(node->children.cbegin(), node->children.cend(),
-                                        [&](const FolderNode &c) { return c.name == name; });
-        QVERIFY2(child != node->children.cend(), qPrintable(name));
-        node = &*child;
-    }
-    const QString path = folder.isEmpty() ? m_tree.path() : m_tree.path() + "/" + folder;
-    QCOMPARE(node->url, QUrl::fromLocalFile(path));
-    QCOMPARE(names(node->images), images);
-    QCOMPARE(childNames(*node), children);
-    QStringList expectedSidecars;
-    for (const QString &sidecar : sidecars)
-        expectedSidecars << path + "/" + sidecar;
-    QStringList foundSidecars = node->sidecars;
-    foundSidecars.sort();
-    QCOMPARE(foundSidecars, expectedSidecars);
-    QCOMPARE(node->imageCount(), imageCount);
-    for (const ImageItem &item : node->images) {
-        QCOMPARE(item.path(), path + "/" + item.filename());
-        QVERIFY(QFileInfo::exists(item.path()));
-    }
-}
-
-void TestFolderScanner::missingEmptyOrNonFolderPathsGiveAnEmptyRoot_data()
-{
-    QTest::addColumn<QString>("relative");
-    QTest::newRow("missing") << "does-not-exist";
-    QTest::newRow("a file") << "file.jpg";
-    QTest::newRow("only an empty sub-folder") << "bare";
-}
-
-void TestFolderScanner::missingEmptyOrNonFolderPathsGiveAnEmptyRoot()
-{
-    QFETCH(QString, relative);
-    touch(m_dir.path(), "file.jpg");
-    makeDir(m_dir.path(), "bare/nothing");
-    const FolderNode node = scan(m_dir.path() + "/" + relative, true);
-    QCOMPARE(node.name, relative);
-    QVERIFY(node.images.isEmpty());
-    QVERIFY(node.children.isEmpty());
-    QCOMPARE(node.imageCount(), 0);
-    QVERIFY(!node.id.isNull());
-}
-
-void TestFolderScanner::unreadableSubfolderIsLeftOut()
-{
-    if (geteuid() == 0)
-        QSKIP("Running as root: permissions do not stop reading a folder");
-    const QString root = m_dir.path();
-    touch(root, "open/a.jpg");
-    touch(root, "locked/b.jpg");
-    QFile::setPermissions(root + "/locked", QFileDevice::Permissions());
-    const FolderNode node = scan(root, true);
-    QFile::setPermissions(root + "/locked",
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QCOMPARE(childNames(node), QStringList{"open"});
-}
-
-void TestFolderScanner::namesEncodeBackToTheirBytes_data()
-{
-    QTest::addColumn<QByteArray>("name");
-    // Characters of every plane, chiefly those whose second UTF-16 unit lies
-    // in U+DC80..U+DCFF, where a lone unit stands for a raw byte.
-    for (const char32_t c : {U'\u00e9', U'\u4e2d', U'\ufffd', U'\ue000', U'\U0001f480',
-                             U'\U0001f4f7', U'\U0001f4c1', U'\U0001f4ff', U'\U00020089'}) {
-        QTest::addRow("U+%X", uint(c)) << QString::fromUcs4(&c, 1).toUtf8();
-    }
-    for (char32_t plane = 1; plane <= 16; ++plane) {
-        for (const char32_t low : {0x000, 0x080, 0x0ff, 0x3ff}) {
-            const char32_t c = plane << 16 | low;
-            QTest::addRow("U+%X", uint(c)) << QString::fromUcs4(&c, 1).toUtf8();
-        }
-    }
-    // Not UTF-8: an encoded surrogate, a cut emoji, an overlong slash.
-    QTest::newRow("surrogate") << QByteArray("\xed\xb2\x80");
-    QTest::newRow("cut emoji") << QByteArray("\xf0\x9f\x92");
-    QTest::newRow("overlong") << QByteArray("\xc0\xaf");
-}
-
-void TestFolderScanner::namesEncodeBackToTheirBytes()
-{
-    QFETCH(QByteArray, name);
-    const auto roundTrips = [](const QByteArray &bytes) {
-        return LocalFileName::encode(LocalFileName::decode(bytes)) == bytes;
-    };
-    QVERIFY(roundTrips(name));
-    QVERIFY(roundTrips("IMG " + name + " x.jpg"));
-    for (int byte = 0x80; byte <= 0xff; ++byte) {
-        const QByteArray lone(1, char(byte));
-        QVERIFY2(roundTrips(lone + name + lone), lone.toHex().constData());
-        QVERIFY2(roundTrips(name + lone + name + lone + lone), lone.toHex().constData());
-    }
-}
-
-void TestFolderScanner::scanRunsOffTheCallingThread()
-{
-    touch(m_dir.path(), "a.jpg");
-    WorkQueues queues;
-    FolderScanner scanner(queues);
-    QFuture<FolderNode> first = scanner.scan(QUrl::fromLocalFile(m_dir.path()), true);
-    QFuture<FolderNode> second = scanner.scan(QUrl::fromLocalFile(m_dir.path()), false);
-    QCOMPARE(first.result().imageCount(), 1);
-    QCOMPARE(second.result().imageCount(), 1);
-
-    // A job that throws still hands back: its caller's failure path runs.
-    QObject context;
-    int applied = 0;
-    int failed = 0;
-    QFuture<void> done = BackgroundTask::run(
-        &scanner.executor(), &context, []() -> FolderNode { throw std::bad_alloc(); },
-        [&](const FolderNode &) { ++applied; }, [&] { ++failed; });
-    QTRY_VERIFY(done.isFinished());
-    QCOMPARE(applied, 0);
-    QCOMPARE(failed, 1);
-}
-
-void TestFolderScanner::listabilityAndTheRootsName()
-{
-    QVERIFY(FolderScanner::canList(QUrl::fromLocalFile(m_dir.path())));
-    QVERIFY(!FolderScanner::canList(QUrl::fromLocalFile(m_dir.path() + "/missing")));
-    QVERIFY(!FolderScanner::canList(QUrl::fromLocalFile(touch(m_dir.path(), "file.jpg"))));
-    QCOMPARE(scan("/", false).name, QStringLiteral("/"));
-    QCOMPARE(scan(m_dir.path() + "/", false).name, QFileInfo(m_dir.path()).fileName());
-    // Without sub-folders: the folder's own images alone.
-    const FolderNode flat = scan(m_tree.path(), false);
-    QCOMPARE(names(flat.images), (QStringList{"a.jpg", "b.CR3"}));
-    QVERIFY(flat.children.isEmpty());
-    QCOMPARE(flat.imageCount(), 2);
-    QCOMPARE(flat.name, QFileInfo(m_tree.path()).fileName());
-}
-
-void TestFolderScanner::treeEditing()
-{
-    const FolderNode tree = scan(m_tree.path(), true);
-    const FolderNode &parent = tree.children[5];
-    QCOMPARE(tree.allImages().size(), 12);
-    QCOMPARE(names(parent.allImages()), QStringList{"grandchild.heic"});
-
-    const FolderNode fresh = scan(m_tree.path() + "/sub", true); // two images
-    const FolderNode edited = tree.replacingNode(parent.children[0].id, fresh);
-    QCOMPARE(edited.id, tree.id);
-    QCOMPARE(edited.children[5].id, parent.id);
-    QCOMPARE(edited.children[6].id, tree.children[6].id);
-    QCOMPARE(edited.children[5].children[0].id, fresh.id);
-    QCOMPARE(edited.imageCount(), 13);
-    QCOMPARE(edited.find(fresh.id), &edited.children[5].children[0]);
-
-    const FolderNode untouched = tree.replacingNode(QUuid::createUuid(), fresh);
-    QCOMPARE(untouched.imageCount(), tree.imageCount());
-    QCOMPARE(untouched.find(parent.id)->id, parent.id);
-}
-
-void TestFolderScanner::naturalOrderOfFileNames()
-{
-    QList<ImageItem> images;
-    for (const char *name : {"IMG_10.JPG", "img_2.jpg", "IMG_1.JPG", "b.png", "a.png"})
-        images << ImageItem(QStringLiteral("/x/") + QLatin1String(name));
-    const ImageItem firstTwin(QStringLiteral("/x/twin.jpg"));
-    const ImageItem secondTwin(QStringLiteral("/y/twin.jpg"));
-    images << firstTwin << secondTwin;
-
-    NaturalOrder().sortByFilename(images);
-    QStringList sorted;
-    for (const ImageItem &item : images)
-        sorted << item.filename();
-    QCOMPARE(sorted, (QStringList{"a.png", "b.png", "IMG_1.JPG", "img_2.jpg", "IMG_10.JPG",
-                                  "twin.jpg", "twin.jpg"}));
-    // Stable: equal names keep their collected order.
-    QCOMPARE(images[5], firstTwin);
-    QCOMPARE(images[6], secondTwin);
-}
 
 QTEST_GUILESS_MAIN(TestFolderScanner)
 #include "tst_folderscanner.moc"

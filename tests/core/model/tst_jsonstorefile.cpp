@@ -15,13 +15,6 @@
 
 namespace {
 
-// Marks as a store of flags and colour labels keeps them (path -> object),
-// and plain numbers as the ratings are.
-bool isMarkOrNumber(const QJsonValue &value)
-{
-    return value.isObject() || value.isDouble();
-}
-
 const QJsonValue removed(QJsonValue::Undefined);
 
 QByteArray contentOf(const QString &path)
@@ -43,6 +36,10 @@ class TestJsonStoreFile : public QObject
     QJsonObject stored() const { return QJsonDocument::fromJson(contentOf(path())).object(); }
     std::unique_ptr<JsonStoreFile> openFile()
     {
+        // Marks as a store of flags and labels keeps them, and numbers as the ratings are.
+        const auto isMarkOrNumber = [](const QJsonValue &v) {
+            return v.isObject() || v.isDouble();
+        };
         return std::make_unique<JsonStoreFile>(path(), isMarkOrNumber, m_queues->fileOperations());
     }
     void save(JsonStoreFile &file, const QJsonObject &changes)
@@ -60,7 +57,6 @@ private Q_SLOTS:
         m_dir = QTemporaryDir();
         QVERIFY(m_dir.isValid());
     }
-
     void writesWhatQtWritesAtomicallyAndReadsItBack()
     {
         const QJsonObject pick{{"flag", "pick"}, {"label", "红"}};
@@ -77,7 +73,6 @@ private Q_SLOTS:
         QCOMPARE(entries.size(), expected.size());
         for (auto it = expected.constBegin(); it != expected.constEnd(); ++it)
             QCOMPARE(entries.value(it.key()), it.value());
-
         // A reader holding the old file keeps it whole: the new one replaces it.
         QFile old(path());
         QVERIFY(old.open(QIODevice::ReadOnly));
@@ -88,7 +83,6 @@ private Q_SLOTS:
         QCOMPARE(old.readAll(), QJsonDocument(expected).toJson(QJsonDocument::Compact));
         QCOMPARE(contentOf(path()), QByteArray("{}"));
     }
-
     // Merging itself, with the lock, is exercised by the two processes below.
     void othersChangesComeBackUnlessAnOwnChangeIsNewer()
     {
@@ -110,7 +104,6 @@ private Q_SLOTS:
                  (JsonStoreFile::Entries{{"/p/gone.jpg", removed}, {"/p/b.jpg", 3}}));
         QCOMPARE(stored(), (QJsonObject{{"/p/b.jpg", 3}, {"/p/c.jpg", 5}, {"/p/d.jpg", 1}}));
     }
-
     void damagedFileIsSetAsideBeforeTheFirstSave_data()
     {
         QTest::addColumn<QByteArray>("damaged");
@@ -121,7 +114,6 @@ private Q_SLOTS:
         // An earlier copy is never replaced.
         QTest::newRow("earlier copy aside") << QByteArray("second{") << ".damaged.1";
     }
-
     void damagedFileIsSetAsideBeforeTheFirstSave()
     {
         QFETCH(QByteArray, damaged);
@@ -132,7 +124,6 @@ private Q_SLOTS:
         auto file = openFile();
         QCOMPARE(file->load().size(), 0);
         QCOMPARE(contentOf(path()), damaged); // reading alone keeps it as it is
-
         save(*file, {{"/p/new.jpg", 5}});
         QCOMPARE(contentOf(path() + aside), damaged);
         if (aside != ".damaged")
@@ -142,7 +133,6 @@ private Q_SLOTS:
         QCOMPARE(QDir(m_dir.path() + "/data").entryList({"*.damaged*"}).size(),
                  aside == ".damaged" ? 1 : 2);
     }
-
     void unusableFileKeepsChangesPendingAndSaysSoOnce_data()
     {
         QTest::addColumn<QString>("unusable");
@@ -153,7 +143,6 @@ private Q_SLOTS:
         QTest::newRow("read-only folder") << "read-only folder" << QStringList{name + ".away"};
         QTest::newRow("unreadable file") << "unreadable file" << QStringList{name, name + ".lock"};
     }
-
     void unusableFileKeepsChangesPendingAndSaysSoOnce()
     {
         QFETCH(QString, unusable);
@@ -180,7 +169,6 @@ private Q_SLOTS:
             QVERIFY(::chmod(folderName.constData(), 0555) == 0);
         if (unusable == "folder")
             QVERIFY(QDir().mkdir(path()));
-
         QSignalSpy failed(file.get(), &JsonStoreFile::saveFailed);
         save(*file, {{"/p/a.jpg", 5}});
         save(*file, {{"/p/b.jpg", 3}});
@@ -191,7 +179,6 @@ private Q_SLOTS:
             QCOMPARE(contentOf(path()), known); // it may hold everyone's entries
         QCOMPARE(failed.size(), 1);
         QVERIFY(!failed.at(0).at(0).toString().isEmpty());
-
         // Once the file can be used again, the next save brings every pending change.
         QVERIFY(QDir().rmdir(path()) == (unusable == "folder"));
         QCOMPARE(::rename(QFile::encodeName(elsewhere).constData(), fileName.constData()), 0);
@@ -206,7 +193,6 @@ private Q_SLOTS:
                  QJsonValue(1));
         QCOMPARE(failed.size(), 1);
     }
-
     // Real processes with the ratings store on one file (KELVANE_RATING_PEER).
     void twoProcessesKeepEachOthersEntries()
     {
@@ -231,7 +217,6 @@ private Q_SLOTS:
         }
         QCOMPARE(stored().size(), 40);
         QCOMPARE(ask(b, "count"), "40");
-
         // Both at once, as fast as they can: only the lock keeps their
         // read-merge-write rounds from overlapping.
         a.write("burst 300 1 /a/burst-\n");
@@ -244,7 +229,6 @@ private Q_SLOTS:
         }
         QCOMPARE(stored().size(), 640);
         QCOMPARE(stored().value("/b/burst-299.jpg"), QJsonValue(2));
-
         // The same file rated by both ends with the later change, also a removal.
         QCOMPARE(ask(a, "set 2 /shared.jpg"), "ok");
         QCOMPARE(ask(b, "set 4 /shared.jpg"), "ok");

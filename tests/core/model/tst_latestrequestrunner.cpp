@@ -16,97 +16,91 @@ class TestLatestRequestRunner : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void requestSequences_data();
-    void requestSequences();
-};
-
-void TestLatestRequestRunner::requestSequences_data()
-{
-    QTest::addColumn<QString>("steps");
-    QTest::addColumn<QString>("log");
-    QTest::newRow("the newest replaces the waiting one") << "s1 s2 s3 f1 f3"
-                                                         << "+1 x1 +3 =3";
-    QTest::newRow("a superseded job is told to stop") << "s1 s2 w1 f2"
-                                                      << "+1 x1 +2 =2";
-    QTest::newRow("asking again for the running job keeps it") << "s1 s1 f1"
-                                                               << "+1 =1";
-    QTest::newRow("a long job is let go, the next starts at once") << "l1 s2 w1 f2"
-                                                                   << "+1 -1 +2 x1 =2";
-    QTest::newRow("cancel drops the waiting and the running result") << "s1 s2 c f1"
-                                                                     << "+1 x1";
-    QTest::newRow("abandon starts the next at once") << "r1 a s2 f2 f1"
-                                                     << "+1 +2 =2 ~1";
-    QTest::newRow("a job that runs on is salvaged") << "r1 s2 f1 f2"
-                                                    << "+1 ~1 +2 =2";
-}
-
-void TestLatestRequestRunner::requestSequences()
-{
-    QFETCH(QString, steps);
-    QFETCH(QString, log);
-
-    QThreadPool pool;
-    pool.setMaxThreadCount(4);
-    // Opened on the way out, so that a failed step leaves no job blocked.
-    struct Gates : std::array<QSemaphore, 4>
+    void requestSequences_data()
     {
-        ~Gates()
-        {
-            for (QSemaphore &gate : *this)
-                gate.release(8);
-        }
-    } gates;
-    LatestRequestRunner runner;
-    QSignalSpy discarded(&runner, &LatestRequestRunner::discarded);
-    QStringList events;
-    QSet<int> ended;
-
-    const auto submit = [&](QChar kind, int n) {
-        LatestRequestRunner::Request<int> request;
-        request.key = QString::number(n);
-        request.start = [&, n] {
-            events << QStringLiteral("+%1").arg(n);
-            return LatestRequestRunner::run<int>(&pool, [&gates, n](auto stopRequested) {
-                while (!gates[n].tryAcquire(1, 2))
-                    if (stopRequested())
-                        return -n;
-                return n;
-            });
-        };
-        request.deliver = [&, n](const QFuture<int> &done) {
-            QCOMPARE(done.result(), n);
-            events << QStringLiteral("=%1").arg(n);
-            ended << n;
-        };
-        request.salvage = [&, n](const QFuture<int> &done) {
-            events
-                << QStringLiteral("%1%2").arg(QChar(done.resultCount() > 0 ? u'~' : u'x')).arg(n);
-            ended << n;
-        };
-        if (kind == u'l')
-            request.letGo = [&, n] { events << QStringLiteral("-%1").arg(n); };
-        request.stopWhenSuperseded = kind != u'r';
-        runner.submit(std::move(request));
-    };
-
-    for (const QString &step : steps.split(u' ')) {
-        const QChar kind = step.front();
-        const int n = step.mid(1).toInt();
-        if (kind == u'c')
-            runner.cancel();
-        else if (kind == u'a')
-            runner.abandon();
-        else if (kind == u'f' || kind == u'w') {
-            if (kind == u'f')
-                gates[n].release();
-            QTRY_VERIFY(ended.contains(n));
-        } else
-            submit(kind, n);
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("log");
+        QTest::newRow("the newest replaces the waiting one") << "s1 s2 s3 f1 f3"
+                                                             << "+1 x1 +3 =3";
+        QTest::newRow("a superseded job is told to stop") << "s1 s2 w1 f2"
+                                                          << "+1 x1 +2 =2";
+        QTest::newRow("asking again for the running job keeps it") << "s1 s1 f1"
+                                                                   << "+1 =1";
+        QTest::newRow("a long job is let go, the next starts at once") << "l1 s2 w1 f2"
+                                                                       << "+1 -1 +2 x1 =2";
+        QTest::newRow("cancel drops the waiting and the running result") << "s1 s2 c f1"
+                                                                         << "+1 x1";
+        QTest::newRow("abandon starts the next at once") << "r1 a s2 f2 f1"
+                                                         << "+1 +2 =2 ~1";
+        QTest::newRow("a job that runs on is salvaged") << "r1 s2 f1 f2"
+                                                        << "+1 ~1 +2 =2";
     }
-    QCOMPARE(events.join(u' '), log);
-    QCOMPARE(discarded.count(), log.count(u'x') + log.count(u'~'));
-    QCOMPARE(runner.startedJobs(), log.count(u'+'));
-}
+    void requestSequences()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, log);
+        QThreadPool pool;
+        pool.setMaxThreadCount(4);
+        // Opened on the way out, so that a failed step leaves no job blocked.
+        struct Gates : std::array<QSemaphore, 4>
+        {
+            ~Gates()
+            {
+                for (QSemaphore &gate : *this)
+                    gate.release(8);
+            }
+        } gates;
+        LatestRequestRunner runner;
+        QSignalSpy discarded(&runner, &LatestRequestRunner::discarded);
+        QStringList events;
+        QSet<int> ended;
+        const auto submit = [&](QChar kind, int n) {
+            LatestRequestRunner::Request<int> request;
+            request.key = QString::number(n);
+            request.start = [&, n] {
+                events << QStringLiteral("+%1").arg(n);
+                return LatestRequestRunner::run<int>(&pool, [&gates, n](auto stopRequested) {
+                    while (!gates[n].tryAcquire(1, 2))
+                        if (stopRequested())
+                            return -n;
+                    return n;
+                });
+            };
+            request.deliver = [&, n](const QFuture<int> &done) {
+                QCOMPARE(done.result(), n);
+                events << QStringLiteral("=%1").arg(n);
+                ended << n;
+            };
+            request.salvage = [&, n](const QFuture<int> &done) {
+                events << QStringLiteral("%1%2")
+                              .arg(QChar(done.resultCount() > 0 ? u'~' : u'x'))
+                              .arg(n);
+                ended << n;
+            };
+            if (kind == u'l')
+                request.letGo = [&, n] { events << QStringLiteral("-%1").arg(n); };
+            request.stopWhenSuperseded = kind != u'r';
+            runner.submit(std::move(request));
+        };
+        for (const QString &step : steps.split(u' ')) {
+            const QChar kind = step.front();
+            const int n = step.mid(1).toInt();
+            if (kind == u'c')
+                runner.cancel();
+            else if (kind == u'a')
+                runner.abandon();
+            else if (kind == u'f' || kind == u'w') {
+                if (kind == u'f')
+                    gates[n].release();
+                QTRY_VERIFY(ended.contains(n));
+            } else
+                submit(kind, n);
+        }
+        QCOMPARE(events.join(u' '), log);
+        QCOMPARE(discarded.count(), log.count(u'x') + log.count(u'~'));
+        QCOMPARE(runner.startedJobs(), log.count(u'+'));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestLatestRequestRunner)
 #include "tst_latestrequestrunner.moc"

@@ -25,15 +25,6 @@ QByteArray contents(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// "@name" is a dangling symbolic link called name.
-void occupy(const QString &folder, const QString &name)
-{
-    if (name.startsWith(QLatin1Char('@')))
-        QVERIFY(QFile::link(folder + "/missing-target", folder + "/" + name.mid(1)));
-    else
-        TestFiles::touch(folder, name, "someone else's");
-}
-
 SafePublisher::NextName offering(const QString &folder, QStringList names)
 {
     return [folder, names]() mutable {
@@ -49,142 +40,133 @@ class TestSafePublisher : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void publishesUnderTheFirstFreeName_data();
-    void publishesUnderTheFirstFreeName();
-    void renameGivesAFileTheFirstFreeName();
-    void sweepRemovesOnlyOurStaleTemporaries_data();
-    void sweepRemovesOnlyOurStaleTemporaries();
+    void publishesUnderTheFirstFreeName_data()
+    {
+        // "taken|offered|attempts|failing fill|published", names split at ','; "@name": a
+        // dangling link; the failing fill: which call of the content's fill fails, 0: none.
+        QTest::addColumn<QString>("row");
+        QTest::addColumn<bool>("noRenames"); // a file system without RENAME_NOREPLACE or links
+        for (const bool noRenames : {false, true}) {
+            const char *how = noRenames ? "in place: " : "renamed: ";
+            QTest::addRow("%sfree", how) << "|a.jpg|100|0|a.jpg" << noRenames;
+            QTest::addRow("%staken, the next", how)
+                << "a.jpg,a_1.jpg|a.jpg,a_1.jpg,a_2.jpg|100|0|a_2.jpg" << noRenames;
+            QTest::addRow("%staken, no other", how) << "a.jpg|a.jpg|100|0|" << noRenames;
+            QTest::addRow("%sattempts run out", how) << "a.jpg|a.jpg,a_1.jpg|1|0|" << noRenames;
+            QTest::addRow("%sa dangling link takes the name", how)
+                << "@a.jpg|a.jpg|100|0|" << noRenames;
+            // The temporary's fill, or the second one in place, fails: nothing is left.
+            QTest::addRow("%sa failed fill", how)
+                << QString("|a.jpg|100|%1|").arg(noRenames ? 2 : 1) << noRenames;
+        }
+        QTest::newRow("no name at all") << "||100|0|" << false;
+    }
+    void publishesUnderTheFirstFreeName()
+    {
+        QFETCH(QString, row);
+        QFETCH(bool, noRenames);
+        const QStringList parts = row.split('|');
+        const QStringList taken = parts[0].split(',', Qt::SkipEmptyParts);
+        const QStringList offered = parts[1].split(',', Qt::SkipEmptyParts);
+        const int attempts = parts[2].toInt(), failingFill = parts[3].toInt();
+        const QString published = parts[4];
+        QTemporaryDir dir;
+        for (const QString &name : std::as_const(taken)) {
+            if (name.startsWith(QLatin1Char('@'))) // a dangling symbolic link
+                QVERIFY(QFile::link(dir.filePath("missing-target"), dir.filePath(name.mid(1))));
+            else
+                TestFiles::touch(dir.path(), name, "someone else's");
+        }
+        std::optional<WithoutNoReplaceRenames> fallback;
+        if (noRenames)
+            fallback.emplace();
+        bool namedWhenPublished = false;
+        int fills = 0;
+        const SafePublisher::Content content{
+            [&](int fd) { return ::write(fd, "new bytes", 9) == 9 && ++fills != failingFill; },
+            [&](int) { namedWhenPublished = QFile::exists(dir.filePath(published)); }};
+        const QString written =
+            SafePublisher::write(SafePublisher::Kind::exportedFile, dir.path(), content,
+                                 offering(dir.path(), offered), attempts);
+        fallback.reset();
+        QCOMPARE(written, published.isEmpty() ? QString() : dir.filePath(published));
+        QCOMPARE(namedWhenPublished, !published.isEmpty());
+        QStringList expected;
+        for (const QString &name : std::as_const(taken)) {
+            expected << QString(name).remove(QLatin1Char('@'));
+            if (!name.startsWith(QLatin1Char('@')))
+                QCOMPARE(contents(dir.filePath(name)), QByteArray("someone else's"));
+        }
+        if (!published.isEmpty()) {
+            expected << published;
+            QCOMPARE(contents(written), QByteArray("new bytes"));
+        }
+        expected.sort();
+        QCOMPARE(allEntries(dir.path()), expected); // no temporary left, no link followed
+    }
+    void renameGivesAFileTheFirstFreeName()
+    {
+        QTemporaryDir dir;
+        TestFiles::touch(dir.path(), "from.jpg", "moving");
+        TestFiles::touch(dir.path(), "a.jpg", "someone else's");
+        NoReplaceRename::Result last;
+        const QByteArray from = QFile::encodeName(dir.filePath("from.jpg"));
+        QCOMPARE(SafePublisher::rename(from, offering(dir.path(), {"a.jpg"}), 100, &last),
+                 QString());
+        QCOMPARE(last, NoReplaceRename::Result::nameTaken);
+        QCOMPARE(
+            SafePublisher::rename(from, offering(dir.path(), {"a.jpg", "a_1.jpg"}), 100, &last),
+            dir.filePath("a_1.jpg"));
+        QCOMPARE(last, NoReplaceRename::Result::done);
+        QCOMPARE(contents(dir.filePath("a.jpg")), QByteArray("someone else's"));
+        QCOMPARE(allEntries(dir.path()), (QStringList{"a.jpg", "a_1.jpg"}));
+    }
+    void sweepRemovesOnlyOurStaleTemporaries_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<char>("type"); // file, directory or link
+        QTest::addColumn<int>("minutesAgo");
+        QTest::addColumn<bool>("removed");
+        const QString exported = ".kelvane-0123456789abcdef.part";
+        const QString archived = ".kelvane-archive-0123456789abcdef.part";
+        QTest::newRow("an export's, crashed") << exported << 'f' << 2 << true;
+        QTest::newRow("an export's, being written") << exported << 'f' << 0 << false;
+        QTest::newRow("an archive's, killed mid-copy") << archived << 'f' << 120 << true;
+        QTest::newRow("an archive's, still syncing") << archived << 'f' << 30 << false;
+        QTest::newRow("look-alike export") << ".kelvane-notours.part" << 'f' << 120 << false;
+        QTest::newRow("look-alike archive")
+            << ".kelvane-archive-notours.part" << 'f' << 120 << false;
+        QTest::newRow("upper-case digits")
+            << ".kelvane-0123456789ABCDEF.part" << 'f' << 120 << false;
+        QTest::newRow("a sidecar writer's")
+            << ".kelvane-xmp-0123456789abcdef.part" << 'f' << 120 << false;
+        QTest::newRow("someone's .part") << "photo.part" << 'f' << 120 << false;
+        QTest::newRow("a folder") << archived << 'd' << 120 << false;
+        QTest::newRow("a link") << exported << 'l' << 120 << false;
+    }
+    void sweepRemovesOnlyOurStaleTemporaries()
+    {
+        QFETCH(QString, name);
+        QFETCH(char, type);
+        QFETCH(int, minutesAgo);
+        QFETCH(bool, removed);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name);
+        TestFiles::touch(dir.path(), "photo.jpg", "a photo");
+        if (type == 'd')
+            QVERIFY(QDir().mkdir(path));
+        else if (type == 'l')
+            QVERIFY(QFile::link(dir.filePath("photo.jpg"), path));
+        else
+            TestFiles::touch(dir.path(), name, "half a file");
+        const timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 60 * minutesAgo, 0}};
+        QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times,
+                            AT_SYMLINK_NOFOLLOW) == 0);
+        QCOMPARE(SafePublisher::removeStaleTemporaries(dir.path()), removed ? 1 : 0);
+        QCOMPARE(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), !removed);
+        QCOMPARE(contents(dir.filePath("photo.jpg")), QByteArray("a photo"));
+    }
 };
-
-void TestSafePublisher::publishesUnderTheFirstFreeName_data()
-{
-    QTest::addColumn<QStringList>("taken");
-    QTest::addColumn<QStringList>("offered");
-    QTest::addColumn<int>("attempts");
-    QTest::addColumn<bool>("noRenames");  // a file system without RENAME_NOREPLACE or links
-    QTest::addColumn<int>("failingFill"); // which call of the content's fill fails, 0: none
-    QTest::addColumn<QString>("published");
-    const QStringList none;
-    for (const bool noRenames : {false, true}) {
-        const char *how = noRenames ? "in place: " : "renamed: ";
-        QTest::addRow("%sfree", how)
-            << none << QStringList{"a.jpg"} << 100 << noRenames << 0 << QString("a.jpg");
-        QTest::addRow("%staken, the next", how)
-            << QStringList{"a.jpg", "a_1.jpg"} << QStringList{"a.jpg", "a_1.jpg", "a_2.jpg"} << 100
-            << noRenames << 0 << QString("a_2.jpg");
-        QTest::addRow("%staken, no other", how)
-            << QStringList{"a.jpg"} << QStringList{"a.jpg"} << 100 << noRenames << 0 << QString();
-        QTest::addRow("%sattempts run out", how)
-            << QStringList{"a.jpg"} << QStringList{"a.jpg", "a_1.jpg"} << 1 << noRenames << 0
-            << QString();
-        QTest::addRow("%sa dangling link takes the name", how)
-            << QStringList{"@a.jpg"} << QStringList{"a.jpg"} << 100 << noRenames << 0 << QString();
-        // The temporary's fill, or the second one in place, fails: nothing is left.
-        QTest::addRow("%sa failed fill", how)
-            << none << QStringList{"a.jpg"} << 100 << noRenames << (noRenames ? 2 : 1) << QString();
-    }
-    QTest::newRow("no name at all") << none << none << 100 << false << 0 << QString();
-}
-
-void TestSafePublisher::publishesUnderTheFirstFreeName()
-{
-    QFETCH(QStringList, taken);
-    QFETCH(QStringList, offered);
-    QFETCH(int, attempts);
-    QFETCH(bool, noRenames);
-    QFETCH(int, failingFill);
-    QFETCH(QString, published);
-    QTemporaryDir dir;
-    for (const QString &name : std::as_const(taken))
-        occupy(dir.path(), name);
-    std::optional<WithoutNoReplaceRenames> fallback;
-    if (noRenames)
-        fallback.emplace();
-    bool namedWhenPublished = false;
-    int fills = 0;
-    const SafePublisher::Content content{
-        [&](int fd) { return ::write(fd, "new bytes", 9) == 9 && ++fills != failingFill; },
-        [&](int) { namedWhenPublished = QFile::exists(dir.filePath(published)); }};
-    const QString written = SafePublisher::write(SafePublisher::Kind::exportedFile, dir.path(),
-                                                 content, offering(dir.path(), offered), attempts);
-    fallback.reset();
-
-    QCOMPARE(written, published.isEmpty() ? QString() : dir.filePath(published));
-    QCOMPARE(namedWhenPublished, !published.isEmpty());
-    QStringList expected;
-    for (const QString &name : std::as_const(taken)) {
-        expected << QString(name).remove(QLatin1Char('@'));
-        if (!name.startsWith(QLatin1Char('@')))
-            QCOMPARE(contents(dir.filePath(name)), QByteArray("someone else's"));
-    }
-    if (!published.isEmpty()) {
-        expected << published;
-        QCOMPARE(contents(written), QByteArray("new bytes"));
-    }
-    expected.sort();
-    QCOMPARE(allEntries(dir.path()), expected); // no temporary left, no link followed
-}
-
-void TestSafePublisher::renameGivesAFileTheFirstFreeName()
-{
-    QTemporaryDir dir;
-    TestFiles::touch(dir.path(), "from.jpg", "moving");
-    TestFiles::touch(dir.path(), "a.jpg", "someone else's");
-    NoReplaceRename::Result last;
-    const QByteArray from = QFile::encodeName(dir.filePath("from.jpg"));
-    QCOMPARE(SafePublisher::rename(from, offering(dir.path(), {"a.jpg"}), 100, &last), QString());
-    QCOMPARE(last, NoReplaceRename::Result::nameTaken);
-    QCOMPARE(SafePublisher::rename(from, offering(dir.path(), {"a.jpg", "a_1.jpg"}), 100, &last),
-             dir.filePath("a_1.jpg"));
-    QCOMPARE(last, NoReplaceRename::Result::done);
-    QCOMPARE(contents(dir.filePath("a.jpg")), QByteArray("someone else's"));
-    QCOMPARE(allEntries(dir.path()), (QStringList{"a.jpg", "a_1.jpg"}));
-}
-
-void TestSafePublisher::sweepRemovesOnlyOurStaleTemporaries_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<char>("type"); // file, directory or link
-    QTest::addColumn<int>("minutesAgo");
-    QTest::addColumn<bool>("removed");
-    const QString exported = ".kelvane-0123456789abcdef.part";
-    const QString archived = ".kelvane-archive-0123456789abcdef.part";
-    QTest::newRow("an export's, crashed") << exported << 'f' << 2 << true;
-    QTest::newRow("an export's, being written") << exported << 'f' << 0 << false;
-    QTest::newRow("an archive's, killed mid-copy") << archived << 'f' << 120 << true;
-    QTest::newRow("an archive's, still syncing") << archived << 'f' << 30 << false;
-    QTest::newRow("look-alike export") << ".kelvane-notours.part" << 'f' << 120 << false;
-    QTest::newRow("look-alike archive") << ".kelvane-archive-notours.part" << 'f' << 120 << false;
-    QTest::newRow("upper-case digits") << ".kelvane-0123456789ABCDEF.part" << 'f' << 120 << false;
-    QTest::newRow("a sidecar writer's")
-        << ".kelvane-xmp-0123456789abcdef.part" << 'f' << 120 << false;
-    QTest::newRow("someone's .part") << "photo.part" << 'f' << 120 << false;
-    QTest::newRow("a folder") << archived << 'd' << 120 << false;
-    QTest::newRow("a link") << exported << 'l' << 120 << false;
-}
-
-void TestSafePublisher::sweepRemovesOnlyOurStaleTemporaries()
-{
-    QFETCH(QString, name);
-    QFETCH(char, type);
-    QFETCH(int, minutesAgo);
-    QFETCH(bool, removed);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(name);
-    TestFiles::touch(dir.path(), "photo.jpg", "a photo");
-    if (type == 'd')
-        QVERIFY(QDir().mkdir(path));
-    else if (type == 'l')
-        QVERIFY(QFile::link(dir.filePath("photo.jpg"), path));
-    else
-        TestFiles::touch(dir.path(), name, "half a file");
-    const timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 60 * minutesAgo, 0}};
-    QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times,
-                        AT_SYMLINK_NOFOLLOW) == 0);
-    QCOMPARE(SafePublisher::removeStaleTemporaries(dir.path()), removed ? 1 : 0);
-    QCOMPARE(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), !removed);
-    QCOMPARE(contents(dir.filePath("photo.jpg")), QByteArray("a photo"));
-}
 
 QTEST_GUILESS_MAIN(TestSafePublisher)
 #include "tst_safepublisher.moc"

@@ -29,9 +29,8 @@ namespace {
 
 const QString kLongName = QString(251, QLatin1Char('n')) + ".jpg"; // no room for _1
 
-// Another process's archive sweeping the destination just before each
-// rename, or the file work held after its first rename until the test lets it
-// go on; either way the thread it runs on is noted.
+// Before each rename another archive sweeps the destination, or the first
+// rename holds until the test lets it go on; the renaming thread is noted.
 enum class Hook { sweep, hold };
 std::atomic<Hook> g_hook = Hook::sweep;
 QString g_sweptFolder;
@@ -60,412 +59,363 @@ void age(const QString &path, qint64 seconds)
 
 } // namespace
 
-// The archive's file work on real folders (ArchiveMover), and the archive as
-// the user sees it against AppState (ArchiveFlow).
 class TestArchiveMover : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
+    void init()
+    {
+        m_dir = QTemporaryDir();
+        QVERIFY(m_dir.isValid());
+        QDir().mkpath(root());
+    }
+    void cleanup() { NoReplaceRename::setSystemCalls(nullptr); }
 
-    void freeNames_data();
-    void freeNames();
-    void aFileWhereTheFolderGoesIsReported();
-    void movesKeepEveryFileAndItsSidecars_data();
-    void movesKeepEveryFileAndItsSidecars();
-    void sidecarThatCannotMoveKeepsItsPhoto();
-    void movesOntoAnotherFileSystem();
-    void staleCopiesGoButNotOneBeingPublished();
-
-    void archiveOfSelectedImages();
-    void archiveThatMovesNothingReports_data();
-    void archiveThatMovesNothingReports();
-    void folderOpenedDuringAnArchiveKeepsItsOwnState();
-    void movesAndSidecarWritesShareTheFileQueue();
+    void freeNames_data()
+    {
+        // "taken fileName expected"; "@": a dangling link, "/": a folder.
+        QTest::addColumn<QString>("row");
+        QTest::newRow("taken, the count goes on") << "IMG.JPG IMG_1.JPG IMG_1.JPG";
+        QTest::newRow("after the last dot") << "a.b.jpg a.b.jpg a.b_1.jpg";
+        QTest::newRow("by a folder") << "x.png/ x.png x_1.png";
+        QTest::newRow("by a dangling link") << "@link.jpg link.jpg link_1.jpg";
+    }
+    void freeNames()
+    {
+        QFETCH(QString, row);
+        const QStringList names = row.split(' ');
+        if (names[0].startsWith('@'))
+            QVERIFY(QFile::link(root() + "/nowhere", root() + "/" + names[0].mid(1)));
+        else if (names[0].endsWith('/'))
+            QVERIFY(QDir().mkpath(root() + "/" + names[0]));
+        else
+            TestFiles::touch(root(), names[0]);
+        QCOMPARE(ArchiveMover::uniqueURL(names[1], root()), root() + "/" + names[2]);
+    }
+    void movesKeepEveryFileAndItsSidecars_data()
+    {
+        // "files | archived | after": the files below the open folder, each
+        // holding its own path ("A/": already in the archive folder; "LONG": a
+        // name with no room for a number), the photos archived, and every file
+        // afterwards, "new<old" when moved there with old's bytes.
+        QTest::addColumn<QString>("row");
+        QTest::addColumn<bool>("noRenames"); // no RENAME_NOREPLACE, no links: copied in place
+        for (const bool noRenames : {false, true}) {
+            const char *how = noRenames ? "copied" : "moved";
+            QTest::addRow("%s: clashes, same names, a vanished photo, no free name", how)
+                << "IMG_1.jpg A/IMG_1.jpg A/IMG_1_1.jpg a/DSC_7.jpg b/DSC_7.jpg LONG A/LONG | "
+                   "vanished.jpg IMG_1.jpg a/DSC_7.jpg b/DSC_7.jpg LONG | A/DSC_7.jpg<a/DSC_7.jpg "
+                   "A/DSC_7_1.jpg<b/DSC_7.jpg A/IMG_1.jpg A/IMG_1_1.jpg A/IMG_1_2.jpg<IMG_1.jpg "
+                   "A/LONG LONG"
+                << noRenames;
+            QTest::addRow("%s: own sidecar under the photo's number", how)
+                << "IMG_1.jpg IMG_1.jpg.xmp IMG_2.jpg A/IMG_1.jpg A/IMG_1_1.jpg.xmp | IMG_1.jpg "
+                   "IMG_2.jpg | A/IMG_1.jpg A/IMG_1_1.jpg.xmp A/IMG_1_2.jpg<IMG_1.jpg "
+                   "A/IMG_1_2.jpg.xmp<IMG_1.jpg.xmp A/IMG_2.jpg<IMG_2.jpg"
+                << noRenames;
+            QTest::addRow("%s: a RAW takes its stem sidecar, one number for both", how)
+                << "IMG.CR2 IMG.JPG IMG.xmp A/IMG.xmp | IMG.CR2 | IMG.JPG A/IMG.xmp "
+                   "A/IMG_1.CR2<IMG.CR2 A/IMG_1.xmp<IMG.xmp"
+                << noRenames;
+        }
+        QTest::newRow("a JPEG leaving its RAW takes nothing of it")
+            << "MVI.CR2 MVI.xmp MVI.JPG | MVI.JPG | MVI.CR2 MVI.xmp A/MVI.JPG<MVI.JPG" << false;
+        QTest::newRow("a pair keeps one number") << "DSC.CR2 DSC.JPG DSC.XMP A/DSC.JPG | DSC.CR2 "
+                                                    "DSC.JPG | A/DSC.JPG A/DSC_1.CR2<DSC.CR2 "
+                                                    "A/DSC_1.JPG<DSC.JPG A/DSC_1.XMP<DSC.XMP"
+                                                 << false;
+        QTest::newRow("own sidecar found and kept in any case")
+            << "img_3.cr2 IMG_3.CR2.XMP A/img_3.cr2 | img_3.cr2 | A/IMG_3_1.CR2.XMP<IMG_3.CR2.XMP "
+               "A/img_3.cr2 A/img_3_1.cr2<img_3.cr2"
+            << false;
+    }
+    void movesKeepEveryFileAndItsSidecars()
+    {
+        QFETCH(QString, row);
+        QFETCH(bool, noRenames);
+        const QStringList parts =
+            row.replace("A/", "批量归档/").replace("LONG", kLongName).split(" | ");
+        for (const QString &file : parts[0].split(' '))
+            TestFiles::touch(root(), file, file.toUtf8());
+        QStringList sources;
+        for (const QString &photo : parts[1].split(' '))
+            sources << root() + "/" + photo;
+        std::optional<WithoutNoReplaceRenames> fallback;
+        if (noRenames)
+            fallback.emplace();
+        const auto outcome = ArchiveMover::moveFiles(sources, target() + "/");
+        fallback.reset();
+        QVERIFY(outcome.folderReady);
+        QStringList expected;
+        qsizetype photosMoved = 0;
+        for (const QString &entry : parts[2].split(' ')) {
+            expected << entry.section('<', 0, 0);
+            QCOMPARE(contents(root() + "/" + expected.last()), entry.section('<', -1).toUtf8());
+            photosMoved +=
+                entry.contains('<') && sources.contains(root() + "/" + entry.section('<', 1));
+        }
+        expected.sort();
+        QCOMPARE(filesBelow(root()), expected);
+        QCOMPARE(outcome.movedSources.size(), photosMoved);
+        QCOMPARE(outcome.destinations.size(), photosMoved);
+        for (qsizetype i = 0; i < photosMoved; ++i)
+            QCOMPARE(contents(outcome.destinations.at(i)),
+                     QDir(root()).relativeFilePath(outcome.movedSources.at(i)).toUtf8());
+    }
+    void sidecarThatCannotMoveKeepsItsPhoto()
+    {
+        const QString photo = TestFiles::touch(root(), "IMG_1.jpg", "photo");
+        const QString sidecar = TestFiles::touch(root(), "IMG_1.jpg.xmp", "<x:xmpmeta/>");
+        for (const QString &locked : {sidecar, photo}) {
+            const ImmutableFlag immutable(locked);
+            if (!immutable.isActive())
+                QSKIP("The immutable attribute cannot be set here (needs root and a file system "
+                      "keeping it): a sidecar or photo that cannot move is not exercised");
+            // A locked sidecar keeps the photo; a locked photo brings its moved sidecar back.
+            QVERIFY(ArchiveMover::moveFiles({photo}, target()).movedSources.isEmpty());
+            QCOMPARE(filesBelow(root()), (QStringList{"IMG_1.jpg", "IMG_1.jpg.xmp"}));
+            QCOMPARE(contents(sidecar), QByteArray("<x:xmpmeta/>"));
+        }
+    }
+    void movesOntoAnotherFileSystem()
+    {
+        const QString mount = TestFiles::makeDir(m_dir.path(), "card");
+        if (::geteuid() != 0 || ::mount("kelvane-test", QFile::encodeName(mount).constData(),
+                                        "tmpfs", 0, "size=64k") != 0)
+            QSKIP("Cannot mount a tmpfs here (needs root and mount rights): moves across file "
+                  "systems are not exercised");
+        const auto unmount =
+            qScopeGuard([&] { ::umount2(QFile::encodeName(mount).constData(), MNT_DETACH); });
+        const QString source = writeImage(root(), "IMG_9.jpg");
+        const QByteArray bytes = contents(source);
+        QVERIFY(::chmod(QFile::encodeName(source).constData(), 0640) == 0);
+        age(source, 3600);
+        const QDateTime modified = QFileInfo(source).lastModified();
+        const QString clash = TestFiles::touch(mount, "IMG_9.jpg", "already there");
+        // Larger than the card: the copy runs out of space.
+        const QString big = TestFiles::touch(root(), "big.raw", QByteArray(80 * 1024, 'x'));
+        const ArchiveMover::Outcome outcome = ArchiveMover::moveFiles({big, source}, mount);
+        QCOMPARE(outcome.movedSources, QStringList{source});
+        QCOMPARE(outcome.destinations, QStringList{mount + "/IMG_9_1.jpg"});
+        const QFileInfo moved(mount + "/IMG_9_1.jpg");
+        QCOMPARE(contents(moved.filePath()), bytes);
+        QCOMPARE(moved.lastModified(), modified);
+        QCOMPARE(int(moved.permissions() & (QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup |
+                                            QFile::WriteGroup | QFile::ReadOther)),
+                 int(QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup));
+        QCOMPARE(contents(clash), QByteArray("already there"));
+        QCOMPARE(filesBelow(mount), (QStringList{"IMG_9.jpg", "IMG_9_1.jpg"}));
+        QCOMPARE(filesBelow(root()), QStringList{"big.raw"});
+    }
+    void staleCopiesGoButNotOneBeingPublished()
+    {
+        // A crashed export's leftover goes. A RAW leaves another RAW of its stem
+        // behind: their shared sidecar, last changed long ago, is copied while
+        // another archive sweeps the folder, and takes its times once published.
+        age(TestFiles::touch(target(), ".kelvane-0123456789abcdef.part", "half"), 7200);
+        TestFiles::touch(root(), "IMG.CR2", "raw");
+        const QString dng = TestFiles::touch(root(), "IMG.DNG", "raw");
+        const QString sidecar = TestFiles::touch(root(), "IMG.xmp", "<x:xmpmeta/>");
+        age(sidecar, 365 * 86400);
+        g_sweptFolder = target();
+        g_hook = Hook::sweep;
+        NoReplaceRename::setSystemCalls(&kHookedCalls);
+        QCOMPARE(ArchiveMover::moveFiles({dng}, target()).movedSources, QStringList{dng});
+        NoReplaceRename::setSystemCalls(nullptr);
+        QCOMPARE(contents(target() + "/IMG.xmp"), QByteArray("<x:xmpmeta/>"));
+        QCOMPARE(QFileInfo(target() + "/IMG.xmp").lastModified(),
+                 QFileInfo(sidecar).lastModified());
+        QCOMPARE(filesBelow(target()), (QStringList{"IMG.DNG", "IMG.xmp"}));
+    }
+    void archiveOfSelectedImages()
+    {
+        // 💀 and 📷 are written in UTF-16 with a second unit in U+DC80..U+DCFF.
+        const auto state =
+            openState({"💀 skull.jpg", "IMG_2.jpg", "📷 Camera/IMG_3.jpg", "IMG_4.jpg"});
+        QVERIFY(state);
+        QVERIFY(!ImageDecoder::thumbnail(root() + "/💀 skull.jpg", 320).isNull());
+        QList<ImageItem> chosen;
+        for (const char *name : {"💀 skull.jpg", "IMG_2.jpg", "IMG_3.jpg"}) {
+            chosen << BrowseFixtures::item(*state, QString::fromUtf8(name));
+            state->updateRating(4, chosen.last());
+            state->toggleSelection(chosen.last().id());
+        }
+        state->setStarFilter(4);
+        QSignalSpy batches(&state->starRatingStore(), &StarRatingStore::ratingsRemoved);
+        QSignalSpy changes(&state->starRatingStore(), &StarRatingStore::ratingChanged);
+        QSignalSpy archiving(state.get(), &AppState::archivingChanged);
+        QFuture<void> done = archive(*state, state->selectedImages(), target());
+        QVERIFY(state->isArchiving());
+        QVERIFY(archive(*state, state->images(), root() + "/又一个").isFinished()); // refused
+        QTRY_VERIFY(done.isFinished());
+        QCOMPARE(state->toastMessage().value_or(QString()),
+                 QStringLiteral("已归档 3 张图片到「批量归档」"));
+        QCOMPARE(archiving.count(), 2);
+        QVERIFY(!QFileInfo::exists(root() + "/又一个"));
+        QVERIFY(state->selectedImageIDs().isEmpty() && state->starFilter() == 0);
+        QCOMPARE(filesBelow(target()), (QStringList{"IMG_2.jpg", "IMG_3.jpg", "💀 skull.jpg"}));
+        // The ratings moved with their files, in one batch.
+        QCOMPARE(QList({batches.size(), changes.size()}), QList<qsizetype>({1, 0}));
+        for (const ImageItem &old : chosen)
+            QCOMPARE(state->starRatingStore().rating(old.path()), 0);
+        // The rescan lists the moved images again, from the archive folder, rated.
+        QCOMPARE(state->images().size(), 4);
+        for (const char *name : {"💀 skull.jpg", "IMG_3.jpg"}) {
+            const ImageItem moved = BrowseFixtures::item(*state, QString::fromUtf8(name));
+            QCOMPARE(moved.path(), target() + "/" + QString::fromUtf8(name));
+            QCOMPARE(state->rating(moved), 4);
+        }
+    }
+    void archiveThatMovesNothingReports_data()
+    {
+        // Before the archive: ' ' nothing (no images are archived), 'f' a file
+        // where the folder goes ('F': where its parent goes), 'g' the open folder
+        // gone; the toast ('f', 'F': how it starts).
+        QTest::addColumn<char>("before");
+        QTest::addColumn<QString>("folder"); // below the temporary folder
+        QTest::addColumn<QString>("toast");
+        QTest::newRow("no images, new parents")
+            << ' ' << QString("photos/a/归档-2星") << "已归档 0 张图片到「归档-2星」";
+        QTest::newRow("a file in the way")
+            << 'f' << QString("photos/批量归档") << "创建文件夹失败：";
+        QTest::newRow("a file above")
+            << 'F' << QString("photos/批量归档/归档") << "创建文件夹失败：";
+        QTest::newRow("gone") << 'g' << QString("photos/批量归档") << "文件夹已不存在，无法归档";
+        QTest::newRow("gone, elsewhere")
+            << 'g' << QString("picked/归档") << "文件夹已不存在，无法归档";
+    }
+    void archiveThatMovesNothingReports()
+    {
+        QFETCH(char, before);
+        QFETCH(QString, folder);
+        QFETCH(QString, toast);
+        const auto state = openState({"IMG_1.jpg"});
+        QVERIFY(state);
+        const ImageItem first = BrowseFixtures::item(*state, "IMG_1.jpg");
+        state->updateRating(2, first);
+        state->setStarFilter(2);
+        state->toggleSelection(first.id());
+        if (before == 'f' || before == 'F')
+            TestFiles::touch(root(), "批量归档", "");
+        if (before == 'g')
+            QVERIFY(QDir(root()).removeRecursively()); // by another program
+        QSignalSpy rescanned(state.get(), &AppState::imagesChanged);
+        const QList<ImageItem> images = before == ' ' ? QList<ImageItem>() : QList{first};
+        QFuture<void> done = archive(*state, images, m_dir.path() + "/" + folder);
+        QTRY_VERIFY(done.isFinished());
+        const QString shown = state->toastMessage().value_or(QString());
+        const bool blocked = before == 'f' || before == 'F', none = before == ' ';
+        QVERIFY2(blocked ? shown.startsWith(toast) && shown.size() > toast.size() : shown == toast,
+                 qPrintable(shown));
+        QVERIFY(!state->isArchiving());
+        QCOMPARE(QFileInfo::exists(first.path()), before != 'g');
+        QCOMPARE(QFileInfo(m_dir.path() + "/" + folder).isDir(), none);
+        // Nothing else changes when the archive could not start.
+        QCOMPARE(QList({int(rescanned.count()), state->starFilter(),
+                        int(state->selectedImageIDs().size())}),
+                 none ? QList({1, 0, 0}) : QList({0, 2, 1}));
+    }
+    void folderOpenedDuringAnArchiveKeepsItsOwnState()
+    {
+        const auto state = openState({"gone.jpg", "💀 skull.jpg", "IMG_2.jpg"});
+        QVERIFY(state);
+        QList<ImageItem> moving;
+        for (const auto &[name, stars] :
+             {std::pair{"💀 skull.jpg", 5}, {"IMG_2.jpg", 3}, {"gone.jpg", 1}}) {
+            moving << BrowseFixtures::item(*state, QString::fromUtf8(name));
+            state->updateRating(stars, moving.last());
+        }
+        const QString gone = moving.takeLast().path();
+        QVERIFY(QFile::remove(gone));
+        bool held = true;
+        const auto letGo = qScopeGuard([&] {
+            if (held)
+                g_goOn.release();
+            state->workQueues().fileOperations().waitForDone();
+        });
+        g_renames = 0;
+        g_hook = Hook::hold;
+        NoReplaceRename::setSystemCalls(&kHookedCalls);
+        QFuture<void> done = archive(*state, moving, target());
+        QVERIFY(g_firstMoved.tryAcquire(1, 10000));
+        // The folder above opened while one photo has left and the other not yet:
+        // its clean-up keeps the moving ratings, its filter and selection stay.
+        writeImage(m_dir.path() + "/other", "DSC_1.jpg");
+        QVERIFY(BrowseFixtures::open(*state, m_dir.path()));
+        QTRY_COMPARE(state->starRatingStore().rating(gone), 0); // the clean-up is through
+        const ImageItem chosen = BrowseFixtures::item(*state, "DSC_1.jpg");
+        state->updateRating(4, chosen);
+        state->setStarFilter(4);
+        state->toggleSelection(chosen.id());
+        QSignalSpy rescans(state.get(), &AppState::imagesChanged);
+        held = false;
+        g_goOn.release();
+        QTRY_VERIFY(done.isFinished());
+        QCOMPARE(state->toastMessage().value_or(QString()),
+                 QStringLiteral("已归档 2 张图片到「批量归档」"));
+        QCOMPARE(state->starRatingStore().rating(target() + "/💀 skull.jpg"), 5);
+        QCOMPARE(state->starRatingStore().rating(target() + "/IMG_2.jpg"), 3);
+        QCOMPARE(QList({state->starFilter(), int(rescans.count())}), QList({4, 0}));
+        QCOMPARE(state->selectedImageIDs(), QSet<QUuid>{chosen.id()});
+        QCOMPARE(state->currentFolder()->path(), m_dir.path());
+    }
+    void movesAndSidecarWritesShareTheFileQueue()
+    {
+        const auto state = openState({"IMG_1.jpg", "IMG_2.jpg"});
+        QVERIFY(state);
+        // With the setting off the moves run on the file queue all the same.
+        QThread *queueThread = nullptr;
+        state->workQueues().fileOperations().start([&] { queueThread = QThread::currentThread(); });
+        g_renamingThread = nullptr;
+        g_sweptFolder = target();
+        g_hook = Hook::sweep;
+        NoReplaceRename::setSystemCalls(&kHookedCalls);
+        QFuture<void> done = archive(*state, {BrowseFixtures::item(*state, "IMG_2.jpg")}, target());
+        QTRY_VERIFY(done.isFinished());
+        NoReplaceRename::setSystemCalls(nullptr);
+        QCOMPARE(g_renamingThread.load(), queueThread);
+        // A rating given just before the archive is in the sidecar that moves.
+        state->xmpRatingSync().setEnabled(true);
+        const ImageItem first = BrowseFixtures::item(*state, "IMG_1.jpg");
+        state->updateRating(4, first);
+        done = archive(*state, {first}, target());
+        QTRY_VERIFY(done.isFinished());
+        QCOMPARE(InFileRatingReader::sidecarRating(target() + "/IMG_1.jpg.xmp"),
+                 std::optional<int>(4));
+        QCOMPARE(state->starRatingStore().rating(target() + "/IMG_1.jpg"), 4);
+    }
 
 private:
     QString root() const { return m_dir.path() + QStringLiteral("/photos"); }
     QString target() const { return root() + QStringLiteral("/批量归档"); }
-    QStringList filesBelow(const QString &folder) const;
-    std::unique_ptr<AppState> openState(const QStringList &images);
+
+    QStringList filesBelow(const QString &folder) const
+    {
+        QStringList names;
+        QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            names << QDir(folder).relativeFilePath(it.next());
+        names.sort();
+        return names;
+    }
+    std::unique_ptr<AppState> openState(const QStringList &images)
+    {
+        auto state = std::make_unique<AppState>(m_queues, m_dir.path() + "/ratings.json",
+                                                m_dir.path() + "/settings.ini");
+        for (const QString &image : images)
+            writeImage(root(), image);
+        return BrowseFixtures::open(*state, root()) ? std::move(state) : nullptr;
+    }
     static QFuture<void> archive(AppState &state, const QList<ImageItem> &images,
                                  const QString &folder)
     {
         return ArchiveFlow(state, state.workQueues().fileOperations()).run(images, folder);
     }
-
     WorkQueues m_queues;
     QTemporaryDir m_dir;
 };
-
-void TestArchiveMover::init()
-{
-    m_dir = QTemporaryDir();
-    QVERIFY(m_dir.isValid());
-    QDir().mkpath(root());
-}
-
-void TestArchiveMover::cleanup()
-{
-    NoReplaceRename::setSystemCalls(nullptr);
-}
-
-QStringList TestArchiveMover::filesBelow(const QString &folder) const
-{
-    QStringList names;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        names << QDir(folder).relativeFilePath(it.next());
-    names.sort();
-    return names;
-}
-
-std::unique_ptr<AppState> TestArchiveMover::openState(const QStringList &images)
-{
-    auto state = std::make_unique<AppState>(m_queues, m_dir.path() + "/ratings.json",
-                                            m_dir.path() + "/settings.ini");
-    for (const QString &image : images)
-        writeImage(root(), image);
-    return BrowseFixtures::open(*state, root()) ? std::move(state) : nullptr;
-}
-
-void TestArchiveMover::freeNames_data()
-{
-    // "taken fileName expected"; "@": a dangling link, "/": a folder.
-    QTest::addColumn<QString>("row");
-    QTest::newRow("taken, the count goes on") << "IMG.JPG IMG_1.JPG IMG_1.JPG";
-    QTest::newRow("after the last dot") << "a.b.jpg a.b.jpg a.b_1.jpg";
-    QTest::newRow("by a folder") << "x.png/ x.png x_1.png";
-    QTest::newRow("by a dangling link") << "@link.jpg link.jpg link_1.jpg";
-}
-
-void TestArchiveMover::freeNames()
-{
-    QFETCH(QString, row);
-    const QStringList names = row.split(' ');
-    if (names[0].startsWith('@'))
-        QVERIFY(QFile::link(root() + "/nowhere", root() + "/" + names[0].mid(1)));
-    else if (names[0].endsWith('/'))
-        QVERIFY(QDir().mkpath(root() + "/" + names[0]));
-    else
-        TestFiles::touch(root(), names[0]);
-    QCOMPARE(ArchiveMover::uniqueURL(names[1], root()), root() + "/" + names[2]);
-}
-
-void TestArchiveMover::aFileWhereTheFolderGoesIsReported()
-{
-    const QString blocker = TestFiles::touch(root(), "批量归档", "not a folder");
-    QString error;
-    QVERIFY(!ArchiveMover::createFolder(blocker + "/inner", &error) && !error.isEmpty());
-    QVERIFY(ArchiveMover::createFolder(root() + "/a/b", &error) &&
-            QFileInfo(root() + "/a/b").isDir());
-    QCOMPARE(contents(blocker), QByteArray("not a folder"));
-}
-
-void TestArchiveMover::movesKeepEveryFileAndItsSidecars_data()
-{
-    // "files | archived | after": the files below the open folder, each
-    // holding its own path ("A/": already in the archive folder; "LONG": a
-    // name with no room for a number), the photos archived, and every file
-    // afterwards, "new<old" when moved there with old's bytes.
-    QTest::addColumn<QString>("row");
-    QTest::addColumn<bool>("noRenames"); // no RENAME_NOREPLACE, no links: copied in place
-    for (const bool noRenames : {false, true}) {
-        const char *how = noRenames ? "copied" : "moved";
-        QTest::addRow("%s: clashes, same names, a vanished photo, no free name", how)
-            << "IMG_1.jpg A/IMG_1.jpg A/IMG_1_1.jpg a/DSC_7.jpg b/DSC_7.jpg LONG A/LONG | "
-               "vanished.jpg IMG_1.jpg a/DSC_7.jpg b/DSC_7.jpg LONG | A/DSC_7.jpg<a/DSC_7.jpg "
-               "A/DSC_7_1.jpg<b/DSC_7.jpg A/IMG_1.jpg A/IMG_1_1.jpg A/IMG_1_2.jpg<IMG_1.jpg "
-               "A/LONG LONG"
-            << noRenames;
-        QTest::addRow("%s: own sidecar under the photo's number", how)
-            << "IMG_1.jpg IMG_1.jpg.xmp IMG_2.jpg A/IMG_1.jpg A/IMG_1_1.jpg.xmp | IMG_1.jpg "
-               "IMG_2.jpg | A/IMG_1.jpg A/IMG_1_1.jpg.xmp A/IMG_1_2.jpg<IMG_1.jpg "
-               "A/IMG_1_2.jpg.xmp<IMG_1.jpg.xmp A/IMG_2.jpg<IMG_2.jpg"
-            << noRenames;
-        QTest::addRow("%s: a RAW takes its stem sidecar, one number for both", how)
-            << "IMG.CR2 IMG.JPG IMG.xmp A/IMG.xmp | IMG.CR2 | IMG.JPG A/IMG.xmp "
-               "A/IMG_1.CR2<IMG.CR2 A/IMG_1.xmp<IMG.xmp"
-            << noRenames;
-    }
-    QTest::newRow("a JPEG leaving its RAW takes nothing of it")
-        << "MVI.CR2 MVI.xmp MVI.JPG | MVI.JPG | MVI.CR2 MVI.xmp A/MVI.JPG<MVI.JPG" << false;
-    QTest::newRow("a pair keeps one number")
-        << "DSC.CR2 DSC.JPG DSC.XMP A/DSC.JPG | DSC.CR2 DSC.JPG | A/DSC.JPG A/DSC_1.CR2<DSC.CR2 "
-           "A/DSC_1.JPG<DSC.JPG A/DSC_1.XMP<DSC.XMP"
-        << false;
-    QTest::newRow("own sidecar found and kept in any case")
-        << "img_3.cr2 IMG_3.CR2.XMP A/img_3.cr2 | img_3.cr2 | A/IMG_3_1.CR2.XMP<IMG_3.CR2.XMP "
-           "A/img_3.cr2 A/img_3_1.cr2<img_3.cr2"
-        << false;
-}
-
-void TestArchiveMover::movesKeepEveryFileAndItsSidecars()
-{
-    QFETCH(QString, row);
-    QFETCH(bool, noRenames);
-    const QStringList parts =
-        row.replace("A/", "批量归档/").replace("LONG", kLongName).split(" | ");
-    for (const QString &file : parts[0].split(' '))
-        TestFiles::touch(root(), file, file.toUtf8());
-    QStringList sources;
-    for (const QString &photo : parts[1].split(' '))
-        sources << root() + "/" + photo;
-    std::optional<WithoutNoReplaceRenames> fallback;
-    if (noRenames)
-        fallback.emplace();
-    const ArchiveMover::Outcome outcome = ArchiveMover::moveFiles(sources, target() + "/");
-    fallback.reset();
-
-    QVERIFY(outcome.folderReady);
-    QStringList expected;
-    qsizetype photosMoved = 0;
-    for (const QString &entry : parts[2].split(' ')) {
-        expected << entry.section('<', 0, 0);
-        QCOMPARE(contents(root() + "/" + expected.last()), entry.section('<', -1).toUtf8());
-        photosMoved +=
-            entry.contains('<') && sources.contains(root() + "/" + entry.section('<', 1));
-    }
-    expected.sort();
-    QCOMPARE(filesBelow(root()), expected);
-    QCOMPARE(outcome.movedSources.size(), photosMoved);
-    QCOMPARE(outcome.destinations.size(), photosMoved);
-    for (qsizetype i = 0; i < photosMoved; ++i)
-        QCOMPARE(contents(outcome.destinations.at(i)),
-                 QDir(root()).relativeFilePath(outcome.movedSources.at(i)).toUtf8());
-}
-
-void TestArchiveMover::sidecarThatCannotMoveKeepsItsPhoto()
-{
-    const QString photo = TestFiles::touch(root(), "IMG_1.jpg", "photo");
-    const QString sidecar = TestFiles::touch(root(), "IMG_1.jpg.xmp", "<x:xmpmeta/>");
-    for (const QString &locked : {sidecar, photo}) {
-        const ImmutableFlag immutable(locked);
-        if (!immutable.isActive())
-            QSKIP("The immutable attribute cannot be set here (needs root and a file system "
-                  "keeping it): a sidecar or photo that cannot move is not exercised");
-        // A locked sidecar keeps the photo; a locked photo brings its moved sidecar back.
-        QVERIFY(ArchiveMover::moveFiles({photo}, target()).movedSources.isEmpty());
-        QCOMPARE(filesBelow(root()), (QStringList{"IMG_1.jpg", "IMG_1.jpg.xmp"}));
-        QCOMPARE(contents(sidecar), QByteArray("<x:xmpmeta/>"));
-    }
-}
-
-void TestArchiveMover::movesOntoAnotherFileSystem()
-{
-    const QString mount = TestFiles::makeDir(m_dir.path(), "card");
-    if (::geteuid() != 0 ||
-        ::mount("kelvane-test", QFile::encodeName(mount).constData(), "tmpfs", 0, "size=64k") != 0)
-        QSKIP("Cannot mount a tmpfs here (needs root and mount rights): moves across file "
-              "systems are not exercised");
-    const auto unmount =
-        qScopeGuard([&] { ::umount2(QFile::encodeName(mount).constData(), MNT_DETACH); });
-    const QString source = writeImage(root(), "IMG_9.jpg");
-    const QByteArray bytes = contents(source);
-    QVERIFY(::chmod(QFile::encodeName(source).constData(), 0640) == 0);
-    age(source, 3600);
-    const QDateTime modified = QFileInfo(source).lastModified();
-    const QString clash = TestFiles::touch(mount, "IMG_9.jpg", "already there");
-    // Larger than the card: the copy runs out of space.
-    const QString big = TestFiles::touch(root(), "big.raw", QByteArray(80 * 1024, 'x'));
-
-    const ArchiveMover::Outcome outcome = ArchiveMover::moveFiles({big, source}, mount);
-    QCOMPARE(outcome.movedSources, QStringList{source});
-    QCOMPARE(outcome.destinations, QStringList{mount + "/IMG_9_1.jpg"});
-    const QFileInfo moved(mount + "/IMG_9_1.jpg");
-    QCOMPARE(contents(moved.filePath()), bytes);
-    QCOMPARE(moved.lastModified(), modified);
-    QCOMPARE(int(moved.permissions() & (QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup |
-                                        QFile::WriteGroup | QFile::ReadOther)),
-             int(QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup));
-    QCOMPARE(contents(clash), QByteArray("already there"));
-    QCOMPARE(filesBelow(mount), (QStringList{"IMG_9.jpg", "IMG_9_1.jpg"}));
-    QCOMPARE(filesBelow(root()), QStringList{"big.raw"});
-}
-
-void TestArchiveMover::staleCopiesGoButNotOneBeingPublished()
-{
-    // A crashed export's leftover goes. A RAW leaves another RAW of its stem
-    // behind: their shared sidecar, last changed long ago, is copied while
-    // another archive sweeps the folder, and takes its times once published.
-    age(TestFiles::touch(target(), ".kelvane-0123456789abcdef.part", "half"), 7200);
-    TestFiles::touch(root(), "IMG.CR2", "raw");
-    const QString dng = TestFiles::touch(root(), "IMG.DNG", "raw");
-    const QString sidecar = TestFiles::touch(root(), "IMG.xmp", "<x:xmpmeta/>");
-    age(sidecar, 365 * 86400);
-    g_sweptFolder = target();
-    g_hook = Hook::sweep;
-    NoReplaceRename::setSystemCalls(&kHookedCalls);
-    QCOMPARE(ArchiveMover::moveFiles({dng}, target()).movedSources, QStringList{dng});
-    NoReplaceRename::setSystemCalls(nullptr);
-    QCOMPARE(contents(target() + "/IMG.xmp"), QByteArray("<x:xmpmeta/>"));
-    QCOMPARE(QFileInfo(target() + "/IMG.xmp").lastModified(), QFileInfo(sidecar).lastModified());
-    QCOMPARE(filesBelow(target()), (QStringList{"IMG.DNG", "IMG.xmp"}));
-}
-
-void TestArchiveMover::archiveOfSelectedImages()
-{
-    // 💀 and 📷 are written in UTF-16 with a second unit in U+DC80..U+DCFF.
-    const auto state = openState({"💀 skull.jpg", "IMG_2.jpg", "📷 Camera/IMG_3.jpg", "IMG_4.jpg"});
-    QVERIFY(state);
-    QVERIFY(!ImageDecoder::thumbnail(root() + "/💀 skull.jpg", 320).isNull());
-    QList<ImageItem> chosen;
-    for (const char *name : {"💀 skull.jpg", "IMG_2.jpg", "IMG_3.jpg"}) {
-        chosen << BrowseFixtures::item(*state, QString::fromUtf8(name));
-        state->updateRating(4, chosen.last());
-        state->toggleSelection(chosen.last().id());
-    }
-    state->setStarFilter(4);
-    QSignalSpy batches(&state->starRatingStore(), &StarRatingStore::ratingsRemoved);
-    QSignalSpy changes(&state->starRatingStore(), &StarRatingStore::ratingChanged);
-    QSignalSpy archiving(state.get(), &AppState::archivingChanged);
-    QFuture<void> done = archive(*state, state->selectedImages(), target());
-    QVERIFY(state->isArchiving());
-    QVERIFY(archive(*state, state->images(), root() + "/又一个").isFinished()); // refused
-    QTRY_VERIFY(done.isFinished());
-
-    QCOMPARE(state->toastMessage().value_or(QString()),
-             QStringLiteral("已归档 3 张图片到「批量归档」"));
-    QCOMPARE(archiving.count(), 2);
-    QVERIFY(!QFileInfo::exists(root() + "/又一个"));
-    QVERIFY(state->selectedImageIDs().isEmpty());
-    QCOMPARE(state->starFilter(), 0);
-    QCOMPARE(filesBelow(target()), (QStringList{"IMG_2.jpg", "IMG_3.jpg", "💀 skull.jpg"}));
-    // The ratings moved with their files, in one batch.
-    QCOMPARE(batches.size(), 1);
-    QCOMPARE(changes.size(), 0);
-    for (const ImageItem &old : chosen)
-        QCOMPARE(state->starRatingStore().rating(old.path()), 0);
-    // The rescan lists the moved images again, from the archive folder, rated.
-    QCOMPARE(state->images().size(), 4);
-    const ImageItem moved = BrowseFixtures::item(*state, "IMG_3.jpg");
-    QCOMPARE(moved.path(), target() + "/IMG_3.jpg");
-    QCOMPARE(state->rating(moved), 4);
-    QCOMPARE(state->rating(BrowseFixtures::item(*state, "💀 skull.jpg")), 4);
-}
-
-void TestArchiveMover::archiveThatMovesNothingReports_data()
-{
-    // Before the archive: ' ' nothing (no images are archived), 'f' a file
-    // where the folder goes ('F': where its parent goes), 'g' the open folder
-    // gone; the toast ('f', 'F': how it starts).
-    QTest::addColumn<char>("before");
-    QTest::addColumn<QString>("folder"); // below the temporary folder
-    QTest::addColumn<QString>("toast");
-    QTest::newRow("no images, new parents")
-        << ' ' << QString("photos/a/归档-2星") << "已归档 0 张图片到「归档-2星」";
-    QTest::newRow("a file in the way") << 'f' << QString("photos/批量归档") << "创建文件夹失败：";
-    QTest::newRow("a file above") << 'F' << QString("photos/批量归档/归档") << "创建文件夹失败：";
-    QTest::newRow("gone") << 'g' << QString("photos/批量归档") << "文件夹已不存在，无法归档";
-    QTest::newRow("gone, elsewhere") << 'g' << QString("picked/归档") << "文件夹已不存在，无法归档";
-}
-
-void TestArchiveMover::archiveThatMovesNothingReports()
-{
-    QFETCH(char, before);
-    QFETCH(QString, folder);
-    QFETCH(QString, toast);
-    const auto state = openState({"IMG_1.jpg"});
-    QVERIFY(state);
-    const ImageItem first = BrowseFixtures::item(*state, "IMG_1.jpg");
-    state->updateRating(2, first);
-    state->setStarFilter(2);
-    state->toggleSelection(first.id());
-    if (before == 'f' || before == 'F')
-        TestFiles::touch(root(), "批量归档", "");
-    if (before == 'g')
-        QVERIFY(QDir(root()).removeRecursively()); // by another program
-    QSignalSpy rescanned(state.get(), &AppState::imagesChanged);
-    const QList<ImageItem> images = before == ' ' ? QList<ImageItem>() : QList{first};
-    QFuture<void> done = archive(*state, images, m_dir.path() + "/" + folder);
-    QTRY_VERIFY(done.isFinished());
-    const QString shown = state->toastMessage().value_or(QString());
-    QVERIFY2(before == 'f' || before == 'F' ? shown.startsWith(toast) && shown.size() > toast.size()
-                                            : shown == toast,
-             qPrintable(shown));
-    QVERIFY(!state->isArchiving());
-    QCOMPARE(QFileInfo::exists(first.path()), before != 'g');
-    QCOMPARE(QFileInfo(m_dir.path() + "/" + folder).isDir(), before == ' ');
-    QCOMPARE(rescanned.count(), before == ' ' ? 1 : 0);
-    // Nothing else changes when the archive could not start.
-    QCOMPARE(state->starFilter(), before == ' ' ? 0 : 2);
-    QCOMPARE(state->selectedImageIDs().size(), before == ' ' ? 0 : 1);
-}
-
-void TestArchiveMover::folderOpenedDuringAnArchiveKeepsItsOwnState()
-{
-    const auto state = openState({"gone.jpg", "💀 skull.jpg", "IMG_2.jpg"});
-    QVERIFY(state);
-    const QList<ImageItem> moving{BrowseFixtures::item(*state, "💀 skull.jpg"),
-                                  BrowseFixtures::item(*state, "IMG_2.jpg")};
-    state->updateRating(5, moving[0]);
-    state->updateRating(3, moving[1]);
-    const QString gone = BrowseFixtures::item(*state, "gone.jpg").path();
-    state->updateRating(1, BrowseFixtures::item(*state, "gone.jpg"));
-    QVERIFY(QFile::remove(gone));
-    bool held = true;
-    const auto letGo = qScopeGuard([&] {
-        if (held)
-            g_goOn.release();
-        state->workQueues().fileOperations().waitForDone();
-    });
-    g_renames = 0;
-    g_hook = Hook::hold;
-    NoReplaceRename::setSystemCalls(&kHookedCalls);
-    QFuture<void> done = archive(*state, moving, target());
-    QVERIFY(g_firstMoved.tryAcquire(1, 10000));
-
-    // The folder above opened while one photo has left and the other not yet:
-    // its clean-up keeps the moving ratings, its filter and selection stay.
-    writeImage(m_dir.path() + "/other", "DSC_1.jpg");
-    QVERIFY(BrowseFixtures::open(*state, m_dir.path()));
-    QTRY_COMPARE(state->starRatingStore().rating(gone), 0); // the clean-up is through
-    const ImageItem chosen = BrowseFixtures::item(*state, "DSC_1.jpg");
-    state->updateRating(4, chosen);
-    state->setStarFilter(4);
-    state->toggleSelection(chosen.id());
-    QSignalSpy rescans(state.get(), &AppState::imagesChanged);
-    held = false;
-    g_goOn.release();
-    QTRY_VERIFY(done.isFinished());
-    QCOMPARE(state->toastMessage().value_or(QString()),
-             QStringLiteral("已归档 2 张图片到「批量归档」"));
-    QCOMPARE(state->starRatingStore().rating(target() + "/💀 skull.jpg"), 5);
-    QCOMPARE(state->starRatingStore().rating(target() + "/IMG_2.jpg"), 3);
-    QCOMPARE(state->starFilter(), 4);
-    QCOMPARE(state->selectedImageIDs(), QSet<QUuid>{chosen.id()});
-    QCOMPARE(rescans.count(), 0);
-    QCOMPARE(state->currentFolder()->path(), m_dir.path());
-}
-
-void TestArchiveMover::movesAndSidecarWritesShareTheFileQueue()
-{
-    const auto state = openState({"IMG_1.jpg", "IMG_2.jpg"});
-    QVERIFY(state);
-    // With the setting off the moves run on the file queue all the same.
-    QThread *queueThread = nullptr;
-    state->workQueues().fileOperations().start([&] { queueThread = QThread::currentThread(); });
-    g_renamingThread = nullptr;
-    g_sweptFolder = target();
-    g_hook = Hook::sweep;
-    NoReplaceRename::setSystemCalls(&kHookedCalls);
-    QFuture<void> done = archive(*state, {BrowseFixtures::item(*state, "IMG_2.jpg")}, target());
-    QTRY_VERIFY(done.isFinished());
-    NoReplaceRename::setSystemCalls(nullptr);
-    QCOMPARE(g_renamingThread.load(), queueThread);
-
-    // A rating given just before the archive is in the sidecar that moves.
-    state->xmpRatingSync().setEnabled(true);
-    const ImageItem first = BrowseFixtures::item(*state, "IMG_1.jpg");
-    state->updateRating(4, first);
-    done = archive(*state, {first}, target());
-    QTRY_VERIFY(done.isFinished());
-    QCOMPARE(InFileRatingReader::sidecarRating(target() + "/IMG_1.jpg.xmp"), std::optional<int>(4));
-    QCOMPARE(state->starRatingStore().rating(target() + "/IMG_1.jpg"), 4);
-}
 
 QTEST_GUILESS_MAIN(TestArchiveMover)
 #include "tst_archivemover.moc"

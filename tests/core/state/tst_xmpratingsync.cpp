@@ -1,3 +1,4 @@
+#include "BrowseFixtures.h"
 #include "FileSystemFixtures.h"
 #include "TestFiles.h"
 #include "imaging/InFileRatingReader.h"
@@ -12,7 +13,6 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSemaphore>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -64,7 +64,6 @@ class TestXmpRatingSync : public QObject
 
     QString folder() const { return m_dir.filePath("photos"); }
     QString photo(const QString &name) const { return folder() + '/' + name; }
-    QString settingsFile() const { return m_dir.filePath("settings.ini"); }
     QStringList listing() const
     {
         return QDir(folder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
@@ -75,9 +74,8 @@ class TestXmpRatingSync : public QObject
     void makeState()
     {
         m_state.reset(); // one at a time, as the application
-        m_state = std::make_unique<AppState>(m_queues, m_dir.filePath("ratings.json"), settingsFile());
+        m_state = BrowseFixtures::makeState(m_queues, m_dir.path());
     }
-
     // Opens the photos and waits for the ratings taken from their files.
     void openPhotos(bool waitForImport = false)
     {
@@ -87,15 +85,7 @@ class TestXmpRatingSync : public QObject
         if (waitForImport)
             QTRY_COMPARE(imported.size(), 1);
     }
-
-    ImageItem item(const QString &name) const
-    {
-        for (const ImageItem &image : m_state->images()) {
-            if (image.filename() == name)
-                return image;
-        }
-        return {};
-    }
+    ImageItem item(const QString &name) const { return BrowseFixtures::item(*m_state, name); }
 
 private Q_SLOTS:
     void init()
@@ -118,26 +108,20 @@ private Q_SLOTS:
         m_state->updateRating(3, item("a.jpg"));
         sync().waitForDone();
         QCOMPARE(listing(), before);
-
         // Only the rated file gets a sidecar.
         sync().setEnabled(true);
         QTRY_COMPARE(m_state->statusMessage(), QStringLiteral("已将 1 个评分写入 XMP 附属文件"));
         QCOMPARE(listing(), QStringList({"a.jpg", "a.jpg.xmp", "b.jpg", "b.jpg.xmp"}));
         QCOMPARE(InFileRatingReader::read(photo("a.jpg")), 3);
         QCOMPARE(*InFileRatingReader::sidecarRating(photo("b.jpg.xmp")), 4);
-
         m_state->updateRating(2, item("b.jpg"));
         m_state->updateRating(5, item("b.jpg"));
         m_state->updateRating(5, item("b.jpg")); // the same star again clears it
         m_state.reset();                         // quitting at once
         QCOMPARE(*InFileRatingReader::sidecarRating(photo("b.jpg.xmp")), 0);
-        QVERIFY(QSettings(settingsFile(), QSettings::IniFormat)
-                    .value(XmpRatingSync::settingKey())
-                    .toBool());
         makeState();
         QVERIFY(sync().isEnabled());
     }
-
     void openingTakesChangedInFileRatingsInOneBatch()
     {
         // However few threads the global pool has (one on a one-core machine).
@@ -163,19 +147,16 @@ private Q_SLOTS:
         QVERIFY(createFile(cafe + ".jpg", "x") &&
                 createFile(cafe + ".xmp", lightroomSidecarRated(3)));
         sync().setEnabled(true);
-
         QSignalSpy batches(&store(), &StarRatingStore::ratingsRemoved);
         openPhotos();
         QTRY_COMPARE(m_state->toastMessage(),
                      std::optional<QString>(QStringLiteral("已从文件读取 3 个评分")));
         QCOMPARE(batches.size(), 1);
-        QCOMPARE(store().rating(photo("a.jpg")), 4);
-        QCOMPARE(store().rating(photo("b.jpg")), 3);
-        QCOMPARE(store().rating(raw), 3);
-        QCOMPARE(store().rating(jpeg), 0);
-        QCOMPARE(store().rating(LocalFileName::decode(cafe + ".jpg")), 3);
+        QCOMPARE(QList({store().rating(photo("a.jpg")), store().rating(photo("b.jpg")),
+                        store().rating(raw), store().rating(jpeg),
+                        store().rating(LocalFileName::decode(cafe + ".jpg"))}),
+                 QList({4, 3, 3, 0, 3}));
         QCOMPARE(m_state->statusMessage(), QStringLiteral("共 5 张图片"));
-
         // A sidecar changed without a new size or time is not read again.
         const QByteArray sidecar = QFile::encodeName(photo("a.jpg.xmp"));
         struct stat written;
@@ -190,24 +171,18 @@ private Q_SLOTS:
         QCOMPARE(store().rating(photo("a.jpg")), 4);
         QVERIFY(!m_state->toastMessage());
     }
-
     void cacheMergesWithAnotherProcessAndSetsADamagedOneAside()
     {
         const QString file = m_dir.filePath("in-file-ratings.json");
         const QByteArray damaged = "{\"files\":{\"/p/theirs.jpg\":[\"1:2.0\",2]},\"unwri";
-        for (const QString &aside : {file + ".damaged", file + ".damaged.1"}) {
-            TestFiles::touch(m_dir.path(), "in-file-ratings.json", damaged);
-            InFileRatingCache mine = InFileRatingCache::load(file);
-            mine.entries.insert("/p/mine.jpg", {"1:2.0", 4});
-            QVERIFY(mine.save(file));
-            QFile kept(aside);
-            QVERIFY(kept.open(QIODevice::ReadOnly));
-            QCOMPARE(kept.readAll(), damaged);
-            QCOMPARE(InFileRatingCache::load(file).entries.value("/p/mine.jpg").rating, 4);
-        }
-        QVERIFY(QFile::remove(file));
-
+        TestFiles::touch(m_dir.path(), "in-file-ratings.json", damaged);
         InFileRatingCache mine = InFileRatingCache::load(file);
+        mine.entries.insert("/p/mine.jpg", {"1:2.0", 4});
+        QVERIFY(mine.save(file));
+        QCOMPARE(BrowseFixtures::contents(file + ".damaged"), damaged);
+        QCOMPARE(InFileRatingCache::load(file).entries.value("/p/mine.jpg").rating, 4);
+        QVERIFY(QFile::remove(file));
+        mine = InFileRatingCache::load(file);
         mine.entries.insert("/p/mine.jpg", {"1:2.0", 4});
         mine.unwritten.insert("/p/mine-failed.jpg");
         QProcess peer;
@@ -219,7 +194,6 @@ private Q_SLOTS:
         peer.closeWriteChannel();
         QVERIFY(peer.waitForFinished());
         QCOMPARE(peer.readAll(), QByteArray("ok\n"));
-
         // Each side keeps what the other saved, also its failed photos.
         QVERIFY(mine.save(file));
         mine.unwritten.remove("/p/mine-failed.jpg");
@@ -229,14 +203,12 @@ private Q_SLOTS:
         QCOMPARE(stored.entries.value("/p/mine.jpg").rating, 4);
         QCOMPARE(stored.unwritten, QSet<QString>{"/p/their-failed.jpg"});
         QCOMPARE(mine.entries.size(), 2);
-
         // A folder where the file should be cannot be read: not damaged, nothing written.
         QVERIFY(QFile::remove(file) && QDir().mkdir(file));
         QVERIFY(!mine.save(file));
         QVERIFY(QFileInfo(file).isDir());
-        QVERIFY(!QFileInfo::exists(file + ".damaged.2"));
+        QVERIFY(!QFileInfo::exists(file + ".damaged.1"));
     }
-
     // A folder opened again and again, and left at any moment, always ends
     // with the ratings its Lightroom sidecars hold.
     void lightroomSidecarsAreImportedHoweverOftenTheFolderIsLeft()
@@ -281,7 +253,6 @@ private Q_SLOTS:
         sync().waitForDone();
         QCOMPARE(InFileRatingReader::read(photo("a.jpg")), 3);
     }
-
     // What is not yet in a photo's sidecar when it is archived (a failed
     // write, a rating given while it moves) is written at its new place.
     void archivedPhotosTakeUnwrittenRatingsAlong()
@@ -316,14 +287,12 @@ private Q_SLOTS:
         QCOMPARE(InFileRatingReader::read(target + "/b.jpg"), 5);
         QCOMPARE(sync().failedFiles(), QSet<QString>());
     }
-
     void failedWritesKeepTheRatingAndAreReportedOncePerFolder_data()
     {
         QTest::addColumn<bool>("readOnlyFolder");
         QTest::newRow("a folder where the sidecar would go") << false;
         QTest::newRow("read-only folder") << true;
     }
-
     void failedWritesKeepTheRatingAndAreReportedOncePerFolder()
     {
         QFETCH(bool, readOnlyFolder);
@@ -352,7 +321,6 @@ private Q_SLOTS:
         sync().setEnabled(true);
         m_state->updateRating(3, item("a.jpg"));
         m_state.reset(); // quitting before the failure came back
-
         makeState();
         openPhotos(true);
         QCOMPARE(store().rating(photo("a.jpg")), 3);
