@@ -128,7 +128,7 @@ private Q_SLOTS:
         QCOMPARE(model.renderInputs().logo.isNull(), brand.isEmpty());
         // The right main text starts as the parameter line, so the user can edit it.
         QCOMPARE(model.rightMainText(), QStringLiteral("35mm  f/2.8  1/500s  ISO 200"));
-        if (!logoFolder)
+        if (!logoFolder || !brand.isEmpty())
             return;
         // A brand the user picks replaces the make; the custom marker keeps it for editing.
         model.setExifField(&EXIFData::cameraMake, QStringLiteral("My Brand"));
