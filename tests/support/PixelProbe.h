@@ -19,56 +19,39 @@ inline bool near(QRgb a, QRgb b, int tolerance)
     return !differs(a, b, tolerance);
 }
 
-// Bounding box of the pixels inside `region` that differ from `plain`.
-inline QRect changedBounds(const QImage &image, const QRect &region, QColor plain,
-                           int tolerance = 8)
+// Bounding box of the pixels inside `region` that differ from `colour`
+// (`matching` false) or are close to it (`matching` true).
+inline QRect bounds(const QImage &image, const QRect &region, QColor colour, int tolerance,
+                    bool matching)
 {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
     const QRect area = region.intersected(rgb.rect());
-    const QRgb base = plain.rgb();
-    int left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN;
+    QRect found;
     for (int y = area.top(); y <= area.bottom(); ++y) {
         const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
         for (int x = area.left(); x <= area.right(); ++x) {
-            if (differs(line[x], base, tolerance)) {
-                left = std::min(left, x);
-                right = std::max(right, x);
-                top = std::min(top, y);
-                bottom = std::max(bottom, y);
-            }
+            if (near(line[x], colour.rgb(), tolerance) == matching)
+                found |= QRect(x, y, 1, 1);
         }
     }
-    if (left == INT_MAX)
-        return {};
-    return QRect(QPoint(left, top), QPoint(right, bottom));
+    return found;
+}
+
+inline QRect changedBounds(const QImage &image, const QRect &region, QColor plain,
+                           int tolerance = 8)
+{
+    return bounds(image, region, plain, tolerance, false);
 }
 
 inline QRect changedBounds(const QImage &image, QColor plain, int tolerance = 8)
 {
-    return changedBounds(image, image.rect(), plain, tolerance);
+    return bounds(image, image.rect(), plain, tolerance, false);
 }
 
-// Bounding box of the pixels inside `region` close to `colour`.
 inline QRect colourBounds(const QImage &image, const QRect &region, QColor colour,
                           int tolerance = 8)
 {
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    const QRect area = region.intersected(rgb.rect());
-    int left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
-        for (int x = area.left(); x <= area.right(); ++x) {
-            if (near(line[x], colour.rgb(), tolerance)) {
-                left = std::min(left, x);
-                right = std::max(right, x);
-                top = std::min(top, y);
-                bottom = std::max(bottom, y);
-            }
-        }
-    }
-    if (left == INT_MAX)
-        return {};
-    return QRect(QPoint(left, top), QPoint(right, bottom));
+    return bounds(image, region, colour, tolerance, true);
 }
 
 inline QImage plainImage(int width, int height, QColor colour,
@@ -89,8 +72,8 @@ inline int differingPixels(const QImage &first, const QImage &second, int tolera
     for (int y = 0; y < std::min(a.height(), b.height()); ++y) {
         for (int x = 0; x < std::min(a.width(), b.width()); ++x) {
             const QRgb pa = a.pixel(x, y), pb = b.pixel(x, y);
-            if (differs(pa, pb, tolerance) || std::abs(qAlpha(pa) - qAlpha(pb)) > tolerance)
-                ++differing;
+            differing +=
+                differs(pa, pb, tolerance) || std::abs(qAlpha(pa) - qAlpha(pb)) > tolerance;
         }
     }
     return differing;

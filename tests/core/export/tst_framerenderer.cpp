@@ -15,17 +15,11 @@ namespace {
 
 const QColor kPhoto(30, 60, 200);
 const QColor kLogo(230, 20, 20);
-const QColor kBarWhite(Qt::white);
 
-// 1500 x 1000 photo: bar 120 px high, padding 30 px, primary 33.6 px,
-// secondary 24 px; without border the bar occupies rows 1000..1119.
-constexpr int kW = 1500;
-constexpr int kH = 1000;
-constexpr qreal kBarH = 120;
-constexpr qreal kPad = 30;
-constexpr qreal kP = 33.6;
-constexpr qreal kS = 24;
-constexpr qreal kBarTop = kH; // y-down
+// 1500 x 1000 photo: bar 120 px high (rows 1000..1119 without border), padding
+// 30 px, primary text 33.6 px, secondary 24 px.
+constexpr int kW = 1500, kH = 1000;
+constexpr qreal kBarH = 120, kPad = 30, kP = 33.6, kS = 24, kBarTop = kH;
 constexpr qreal kBarMid = kBarTop + kBarH / 2;
 
 QImage framed(const EXIFData &exif, const FrameStyle &style = {}, const QImage &logo = {},
@@ -43,12 +37,11 @@ QImage logo(int w, int h)
 
 QRect barInk(const QImage &image, int fromX, int toX, int top = int(kBarTop), int rows = kBarH)
 {
-    return changedBounds(image, QRect(QPoint(fromX, top), QPoint(toX, top + rows - 1)), kBarWhite,
+    return changedBounds(image, QRect(QPoint(fromX, top), QPoint(toX, top + rows - 1)), Qt::white,
                          40);
 }
 
-// The light-gray vertical line in the bar: columns that are gray over the
-// middle half of the bar (anti-aliased glyph edges are gray only here and there).
+// The light-gray vertical line: columns gray over the bar's whole middle half.
 QRect separatorBounds(const QImage &image)
 {
     const QColor gray(170, 170, 170);
@@ -64,8 +57,7 @@ QRect separatorBounds(const QImage &image)
     return bounds;
 }
 
-// Runs of columns holding dark (primary black) ink in rows [top, bottom] from
-// `fromX` on; the red logo and the light-gray separator are not dark.
+// Runs of columns with black ink in rows [top, bottom] (not the logo or separator).
 QList<QPair<int, int>> darkRuns(const QImage &image, int top, int bottom, int fromX)
 {
     QList<QPair<int, int>> runs;
@@ -129,10 +121,8 @@ private Q_SLOTS:
         style.borderWidth = 10;
         const QImage result = framed({}, style, {}, QString(), 600, 400);
         QCOMPARE(result.size(), QSize(612, 466));
-
         QCOMPARE(colourBounds(result, result.rect(), kPhoto, 2), QRect(6, 6, 600, 400));
-        // Stroke of light gray at 30 % over white covers the band around the photo
-        // (the last point is between photo and bar)...
+        // Light gray around the photo (the last point between photo and bar)...
         for (const QPoint at : {QPoint(3, 200), QPoint(609, 200), QPoint(300, 2), QPoint(300, 409)})
             QVERIFY2(near(result.pixel(at), QColor(230, 230, 230).rgb(), 3),
                      qPrintable(QString::number(at.y())));
@@ -194,11 +184,8 @@ private Q_SLOTS:
 
     void textBaselines_data()
     {
-        // Model, lens, ISO and date; the block and line measured (0 the whole
-        // bar, 1 its upper, 2 its lower half); that line's baseline; whether it
-        // is in the secondary gray. Capitals only, so that the ink ends on the
-        // baseline; glyphs sit on whole-pixel baselines with one anti-aliased
-        // row: 2 px tolerance.
+        // Line 0 is the whole bar, 1 its upper, 2 its lower half. Capitals end on
+        // the baseline; one anti-aliased row: 2 px tolerance.
         QTest::addColumn<QStringList>("texts");
         QTest::addColumn<bool>("right");
         QTest::addColumn<int>("line");
@@ -244,28 +231,22 @@ private Q_SLOTS:
             QVERIFY(std::abs(ink.right() + 1 - (kW - kPad - 0.075 * kP)) <= 0.075 * kP + 1);
     }
 
-    void emptyRightMainTextHidesRightBlock()
-    {
-        EXIFData exif;
-        exif.focalLength = QStringLiteral("50mm");
-        exif.author = QStringLiteral("Ada");
-        QVERIFY(barInk(framed(exif, {}, {}, QString()), kW / 2, kW - 1).isEmpty());
-        QVERIFY(!barInk(framed(exif, {}, {}, std::nullopt), kW / 2, kW - 1).isEmpty());
-        QVERIFY(!barInk(framed(exif, {}, {}, QStringLiteral("Custom")), kW / 2, kW - 1).isEmpty());
-    }
-
-    // The right block's second line: the author, else the date, else the place.
-    void rightSecondaryTextPrecedence()
+    // An empty right main text hides the right block; its second line is the
+    // author, else the date, else the place.
+    void rightBlockTexts()
     {
         EXIFData exif;
         exif.iso = QStringLiteral("ISO 100");
+        exif.author = QStringLiteral("Ada");
+        QVERIFY(barInk(framed(exif, {}, {}, QString()), kW / 2, kW - 1).isEmpty());
+        QVERIFY(!barInk(framed(exif, {}, {}, QStringLiteral("Custom")), kW / 2, kW - 1).isEmpty());
+        exif.author.clear();
         exif.dateTaken = QStringLiteral("2024-05-01");
         exif.location = QStringLiteral("39.9042, 116.4074");
         const QImage dateWins = framed(exif);
         EXIFData dateOnly = exif;
         dateOnly.location.clear();
         QCOMPARE(framed(dateOnly), dateWins);
-
         exif.author = QStringLiteral("张三"); // CJK author
         const QImage authorWins = framed(exif);
         QVERIFY(authorWins != dateWins);
@@ -292,9 +273,7 @@ private Q_SLOTS:
         const QImage leftAlone = framed(exif, {}, wordmark, QString(), w, h);
         QVERIFY(!both.isNull());
         const int top = h, bottom = both.height() - 1;
-
-        // Left of the widest gap the model, right of it the parameter line; the
-        // gap is at least one padding.
+        // The widest gap, between model and parameter line, is at least one padding.
         const auto runs = darkRuns(both, top, bottom, 0);
         QVERIFY(runs.size() > 2);
         int gapAt = 1;
@@ -320,7 +299,6 @@ private Q_SLOTS:
         const QRect leftHalf(0, top, w / 2, bottom - top + 1);
         QCOMPARE(colourBounds(both, leftHalf, kLogo, 12).height(),
                  colourBounds(leftAlone, leftHalf, kLogo, 12).height());
-
         // The same texts on the landscape photo fit and are left as they are.
         const QImage landscape = framed(exif, {}, wordmark, parameters, h, w);
         const QImage landscapeRight = framed({}, {}, {}, parameters, h, w);
@@ -342,8 +320,7 @@ private Q_SLOTS:
             QVERIFY2(!run.glyphIndexes().contains(0), "missing glyph (tofu)");
         }
         QVERIFY(cjkCovered);
-        // Latin text in Helvetica Neue where installed, else in Liberation Sans
-        // (not in whatever fontconfig substitutes for the missing family).
+        // Latin text in Helvetica Neue where installed, else in Liberation Sans.
         const QString expected = QFontDatabase::hasFamily(QStringLiteral("Helvetica Neue"))
                                      ? QStringLiteral("Helvetica Neue")
                                      : QStringLiteral("Liberation Sans");

@@ -1,3 +1,4 @@
+#include "EditorFixtures.h"
 #include "PixelProbe.h"
 #include "export/FrameRenderer.h"
 #include "model/FolderListing.h"
@@ -33,12 +34,6 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 } // namespace
 
 // Writing exported files: names, folder, contents, and never replacing a file.
@@ -46,164 +41,145 @@ class TestJpegExport : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void outputNamesAcrossThreeExports();
-    void jpegReadableAtExpectedSize();
-    void blockedDestinationFolder();
-    void badImagesWriteNothing();
-    void folderNameThatIsNotUtf8();
-    void longNamesAreShortenedToFit_data();
-    void longNamesAreShortenedToFit();
-};
-
-void TestJpegExport::outputNamesAcrossThreeExports()
-{
-    QTemporaryDir dir;
-    const QString source = dir.filePath("IMG_0001.JPG");
-    QVERIFY(writeBytes(source, "source bytes"));
-    const QImage image = plainImage(64, 48, kRed);
-
-    QStringList written;
-    for (int i = 0; i < 3; ++i)
-        written << FrameRenderer::exportToOutputFolder(image, source);
-    const QString folder = dir.filePath("图片边框");
-    QCOMPARE(written,
-             QStringList({folder + "/IMG_0001_framed.jpg", folder + "/IMG_0001_framed_1.jpg",
-                          folder + "/IMG_0001_framed_2.jpg"}));
-    QCOMPARE(allEntries(folder), QStringList({"IMG_0001_framed.jpg", "IMG_0001_framed_1.jpg",
-                                              "IMG_0001_framed_2.jpg"}));
-    // The caller-driven flow, outputURL then exportAsJPEG, continues the sequence.
-    const QString fourth = FrameRenderer::outputURL(source);
-    QCOMPARE(fourth, folder + "/IMG_0001_framed_3.jpg");
-    QVERIFY(FrameRenderer::exportAsJPEG(image, fourth));
-    const QByteArray fourthBytes = readAll(fourth);
-    QVERIFY(!FrameRenderer::exportAsJPEG(plainImage(8, 8, kRed), fourth)); // never replaced
-    QCOMPARE(readAll(fourth), fourthBytes);
-    QCOMPARE(readAll(source), QByteArray("source bytes"));
-    // Names keep inner dots; nested sources get their own folder; others' files stay.
-    QCOMPARE(FrameRenderer::outputURL(dir.filePath("trip.day1.heic")),
-             folder + "/trip.day1_framed.jpg");
-    QCOMPARE(FrameRenderer::outputURL(dir.filePath("noext")), folder + "/noext_framed.jpg");
-    QCOMPARE(FrameRenderer::outputURL(dir.filePath("a/b/c.jpg")),
-             dir.filePath("a/b/图片边框/c_framed.jpg"));
-    QVERIFY(QFileInfo(dir.filePath("a/b/图片边框")).isDir());
-}
-
-void TestJpegExport::jpegReadableAtExpectedSize()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("out.jpg");
-    const mode_t previous = ::umask(022);
-    QVERIFY(FrameRenderer::exportAsJPEG(plainImage(60, 40, kRed), path));
-    ::umask(previous);
-    QImageReader reader(path);
-    QCOMPARE(reader.format(), QByteArray("jpeg"));
-    QCOMPARE(reader.size(), QSize(60, 40));
-    QVERIFY(near(reader.read().pixel(30, 20), kRed.rgb(), 6));
-    QVERIFY(QFileInfo(path).permissions().testFlag(QFileDevice::ReadOther)); // umask applies
-    QCOMPARE(allEntries(dir.path()), QStringList({"out.jpg"}));
-
-    // Higher quality, larger file: the quality argument reaches the encoder.
-    QImage noisy(256, 256, QImage::Format_RGB32);
-    for (int y = 0; y < 256; ++y)
-        for (int x = 0; x < 256; ++x)
-            noisy.setPixel(x, y, qRgb((x * 7 + y * 13) % 256, (x * y) % 256, (x ^ y) % 256));
-    QVERIFY(FrameRenderer::exportAsJPEG(noisy, dir.filePath("q50.jpg"), 0.5));
-    QVERIFY(FrameRenderer::exportAsJPEG(noisy, dir.filePath("q95.jpg")));
-    QVERIFY(QFileInfo(dir.filePath("q95.jpg")).size() > QFileInfo(dir.filePath("q50.jpg")).size());
-}
-
-void TestJpegExport::blockedDestinationFolder()
-{
-    QTemporaryDir dir;
-    // A file where the "图片边框" folder should be: the folder cannot be made.
-    const QString blocker = dir.filePath("图片边框");
-    QVERIFY(writeBytes(blocker, "not a folder"));
-    const QString source = dir.filePath("photo.jpg");
-    const QString path = FrameRenderer::outputURL(source);
-    QVERIFY(!path.isEmpty());
-    QVERIFY(!FrameRenderer::exportAsJPEG(plainImage(32, 32, kRed), path));
-    QVERIFY(FrameRenderer::exportToOutputFolder(plainImage(32, 32, kRed), source).isEmpty());
-    QCOMPARE(readAll(blocker), QByteArray("not a folder"));
-    QCOMPARE(allEntries(dir.path()), QStringList({"图片边框"}));
-
-    QVERIFY(
-        !FrameRenderer::exportAsJPEG(plainImage(8, 8, kRed), dir.filePath("no/such/dir/x.jpg")));
-    QVERIFY(!FrameRenderer::exportAsJPEG(plainImage(8, 8, kRed), QString()));
-}
-
-void TestJpegExport::badImagesWriteNothing()
-{
-    QTemporaryDir dir;
-    QVERIFY(!FrameRenderer::exportAsJPEG(QImage(), dir.filePath("null.jpg")));
-    QVERIFY(!FrameRenderer::exportAsJPEG(QImage(0, 10, QImage::Format_RGB32),
-                                         dir.filePath("empty.jpg")));
-    QVERIFY(FrameRenderer::exportToOutputFolder(QImage(), dir.filePath("x.jpg")).isEmpty());
-    // Formats other than 32-bit are converted, not rejected.
-    QImage gray(16, 16, QImage::Format_Grayscale8);
-    gray.fill(128);
-    QVERIFY(FrameRenderer::exportAsJPEG(gray, dir.filePath("gray.jpg")));
-    QCOMPARE(QImageReader(dir.filePath("gray.jpg")).size(), QSize(16, 16));
-    QVERIFY(!QFileInfo::exists(dir.filePath("null.jpg")));
-    QVERIFY(!QFileInfo::exists(dir.filePath("empty.jpg")));
-    const QStringList entries = allEntries(dir.path());
-    QCOMPARE(entries.filter(".part").size(), 0);
-}
-
-void TestJpegExport::folderNameThatIsNotUtf8()
-{
-    QTemporaryDir dir;
-    // QDir cannot remove a name that is not UTF-8.
-    const auto removeAll = qScopeGuard([&] { QProcess::execute("rm", {"-rf", dir.path()}); });
-    const QByteArray folder = QFile::encodeName(dir.path()) + "/Kr\xf6ller";
-    QVERIFY(::mkdir(folder.constData(), 0777) == 0);
-    // Stale temporaries of a crashed export and a killed archive there go.
-    QVERIFY(::mkdir((folder + "/图片边框").constData(), 0777) == 0);
-    const QByteArrayList stale{folder + "/图片边框/.kelvane-0123456789abcdef.part",
-                               folder + "/图片边框/.kelvane-archive-0123456789abcdef.part"};
-    for (const QByteArray &path : stale) {
-        QVERIFY(::close(::open(path.constData(), O_CREAT | O_WRONLY, 0666)) == 0);
-        const timespec old[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 7200, 0}};
-        QVERIFY(::utimensat(AT_FDCWD, path.constData(), old, 0) == 0);
+private Q_SLOTS:
+    void outputNamesAcrossThreeExports()
+    {
+        QTemporaryDir dir;
+        const QString source = dir.filePath("IMG_0001.JPG");
+        QVERIFY(!EditorFixtures::writeBytes(source, "source bytes").isEmpty());
+        const QImage image = plainImage(64, 48, kRed);
+        QStringList written;
+        for (int i = 0; i < 3; ++i)
+            written << FrameRenderer::exportToOutputFolder(image, source);
+        const QString folder = dir.filePath("图片边框");
+        QCOMPARE(written,
+                 QStringList({folder + "/IMG_0001_framed.jpg", folder + "/IMG_0001_framed_1.jpg",
+                              folder + "/IMG_0001_framed_2.jpg"}));
+        QCOMPARE(allEntries(folder), QStringList({"IMG_0001_framed.jpg", "IMG_0001_framed_1.jpg",
+                                                  "IMG_0001_framed_2.jpg"}));
+        // The caller-driven flow, outputURL then exportAsJPEG, continues the sequence.
+        const QString fourth = FrameRenderer::outputURL(source);
+        QCOMPARE(fourth, folder + "/IMG_0001_framed_3.jpg");
+        QVERIFY(FrameRenderer::exportAsJPEG(image, fourth));
+        const QByteArray fourthBytes = readAll(fourth);
+        QVERIFY(!FrameRenderer::exportAsJPEG(plainImage(8, 8, kRed), fourth)); // never replaced
+        QCOMPARE(readAll(fourth), fourthBytes);
+        QCOMPARE(readAll(source), QByteArray("source bytes"));
+        // Names keep inner dots; nested sources get their own folder; others' files stay.
+        QCOMPARE(FrameRenderer::outputURL(dir.filePath("trip.day1.heic")),
+                 folder + "/trip.day1_framed.jpg");
+        QCOMPARE(FrameRenderer::outputURL(dir.filePath("noext")), folder + "/noext_framed.jpg");
+        QCOMPARE(FrameRenderer::outputURL(dir.filePath("a/b/c.jpg")),
+                 dir.filePath("a/b/图片边框/c_framed.jpg"));
+        QVERIFY(QFileInfo(dir.filePath("a/b/图片边框")).isDir());
     }
-    const QString source = LocalFileName::decode(folder) + "/photo.jpg";
-    const QString written = FrameRenderer::exportToOutputFolder(plainImage(8, 8, kRed), source);
-    QCOMPARE(LocalFileName::encode(written), folder + "/图片边框/photo_framed.jpg");
-    struct stat info;
-    QVERIFY(::stat(LocalFileName::encode(written).constData(), &info) == 0);
-    QCOMPARE(FolderListing::names(QFile::encodeName(dir.path()))->size(), 1); // no look-alike
-    QCOMPARE(FolderListing::names(folder + "/图片边框")->size(), 1);
-}
 
-void TestJpegExport::longNamesAreShortenedToFit_data()
-{
-    QTest::addColumn<QString>("stem");
-    QTest::newRow("Latin, 251 bytes") << QString(251, QLatin1Char('a'));
-    QTest::newRow("CJK, 249 bytes") << QString(83, QChar(0x56FE));
-    QTest::newRow("emoji, 248 bytes") << QString::fromUtf8("\xF0\x9F\x98\x80").repeated(62);
-}
+    void jpegReadableAtExpectedSize()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("out.jpg");
+        const mode_t previous = ::umask(022);
+        QVERIFY(FrameRenderer::exportAsJPEG(plainImage(60, 40, kRed), path));
+        ::umask(previous);
+        QImageReader reader(path);
+        QCOMPARE(reader.format(), QByteArray("jpeg"));
+        QCOMPARE(reader.size(), QSize(60, 40));
+        QVERIFY(near(reader.read().pixel(30, 20), kRed.rgb(), 6));
+        QVERIFY(QFileInfo(path).permissions().testFlag(QFileDevice::ReadOther)); // umask applies
+        QCOMPARE(allEntries(dir.path()), QStringList({"out.jpg"}));
+        // Higher quality, larger file: the quality argument reaches the encoder.
+        QImage noisy(256, 256, QImage::Format_RGB32);
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 256; ++x)
+                noisy.setPixel(x, y, qRgb((x * 7 + y * 13) % 256, (x * y) % 256, (x ^ y) % 256));
+        QVERIFY(FrameRenderer::exportAsJPEG(noisy, dir.filePath("q50.jpg"), 0.5));
+        QVERIFY(FrameRenderer::exportAsJPEG(noisy, dir.filePath("q95.jpg")));
+        QVERIFY(QFileInfo(dir.filePath("q95.jpg")).size() >
+                QFileInfo(dir.filePath("q50.jpg")).size());
+    }
 
-void TestJpegExport::longNamesAreShortenedToFit()
-{
-    QFETCH(QString, stem);
-    QTemporaryDir dir;
-    const QString source = dir.filePath(stem + ".jpg");
-    QVERIFY(writeBytes(source, "source bytes"));
-    QStringList names;
-    for (int i = 0; i < 3; ++i) {
+    // Nothing written for a blocked folder (a file named "图片边框"), a missing
+    // folder, no path, or an image without pixels; other formats are converted.
+    void refusedWritesLeaveNothing()
+    {
+        QTemporaryDir dir;
+        const QString blocker = dir.filePath("图片边框");
+        QVERIFY(!EditorFixtures::writeBytes(blocker, "not a folder").isEmpty());
+        const QString source = dir.filePath("photo.jpg");
+        const QImage image = plainImage(32, 32, kRed);
+        QVERIFY(!FrameRenderer::outputURL(source).isEmpty());
+        QVERIFY(!FrameRenderer::exportAsJPEG(image, FrameRenderer::outputURL(source)));
+        QVERIFY(FrameRenderer::exportToOutputFolder(image, source).isEmpty());
+        QCOMPARE(readAll(blocker), QByteArray("not a folder"));
+        QVERIFY(!FrameRenderer::exportAsJPEG(image, dir.filePath("no/such/dir/x.jpg")));
+        QVERIFY(!FrameRenderer::exportAsJPEG(image, QString()));
+        QVERIFY(!FrameRenderer::exportAsJPEG(QImage(), dir.filePath("null.jpg")));
+        QVERIFY(!FrameRenderer::exportAsJPEG(QImage(0, 10, QImage::Format_RGB32),
+                                             dir.filePath("empty.jpg")));
+        QVERIFY(FrameRenderer::exportToOutputFolder(QImage(), dir.filePath("x.jpg")).isEmpty());
+        QCOMPARE(allEntries(dir.path()), QStringList({"图片边框"}));
+        QImage gray(16, 16, QImage::Format_Grayscale8);
+        gray.fill(128);
+        QVERIFY(FrameRenderer::exportAsJPEG(gray, dir.filePath("gray.jpg")));
+        QCOMPARE(QImageReader(dir.filePath("gray.jpg")).size(), QSize(16, 16));
+    }
+
+    void folderNameThatIsNotUtf8()
+    {
+        QTemporaryDir dir;
+        // QDir cannot remove a name that is not UTF-8.
+        const auto removeAll = qScopeGuard([&] { QProcess::execute("rm", {"-rf", dir.path()}); });
+        const QByteArray folder = QFile::encodeName(dir.path()) + "/Kr\xf6ller";
+        QVERIFY(::mkdir(folder.constData(), 0777) == 0);
+        // Stale temporaries of a crashed export and a killed archive there go.
+        QVERIFY(::mkdir((folder + "/图片边框").constData(), 0777) == 0);
+        const QByteArrayList stale{folder + "/图片边框/.kelvane-0123456789abcdef.part",
+                                   folder + "/图片边框/.kelvane-archive-0123456789abcdef.part"};
+        for (const QByteArray &path : stale) {
+            QVERIFY(::close(::open(path.constData(), O_CREAT | O_WRONLY, 0666)) == 0);
+            const timespec old[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 7200, 0}};
+            QVERIFY(::utimensat(AT_FDCWD, path.constData(), old, 0) == 0);
+        }
+        const QString source = LocalFileName::decode(folder) + "/photo.jpg";
         const QString written = FrameRenderer::exportToOutputFolder(plainImage(8, 8, kRed), source);
-        QVERIFY2(!written.isEmpty(), qPrintable(QString::number(i)));
-        names << QFileInfo(written).fileName();
+        QCOMPARE(LocalFileName::encode(written), folder + "/图片边框/photo_framed.jpg");
+        struct stat info;
+        QVERIFY(::stat(LocalFileName::encode(written).constData(), &info) == 0);
+        QCOMPARE(FolderListing::names(QFile::encodeName(dir.path()))->size(), 1); // no look-alike
+        QCOMPARE(FolderListing::names(folder + "/图片边框")->size(), 1);
     }
-    QCOMPARE(allEntries(dir.filePath("图片边框")).size(), 3);
-    QCOMPARE(names.removeDuplicates(), 0);
-    for (const QString &name : std::as_const(names)) {
-        QVERIFY(name.toUtf8().size() <= 255);
-        QVERIFY(name.isValidUtf16()); // whole characters only
-        const QString kept = name.left(name.indexOf("_framed"));
-        QVERIFY(stem.startsWith(kept) && kept.size() > stem.size() / 2);
+
+    void longNamesAreShortenedToFit_data()
+    {
+        QTest::addColumn<QString>("stem");
+        QTest::newRow("Latin, 251 bytes") << QString(251, QLatin1Char('a'));
+        QTest::newRow("CJK, 249 bytes") << QString(83, QChar(0x56FE));
+        QTest::newRow("emoji, 248 bytes") << QString::fromUtf8("\xF0\x9F\x98\x80").repeated(62);
     }
-}
+
+    void longNamesAreShortenedToFit()
+    {
+        QFETCH(QString, stem);
+        QTemporaryDir dir;
+        const QString source = dir.filePath(stem + ".jpg");
+        QVERIFY(!EditorFixtures::writeBytes(source, "source bytes").isEmpty());
+        QStringList names;
+        for (int i = 0; i < 3; ++i) {
+            const QString written =
+                FrameRenderer::exportToOutputFolder(plainImage(8, 8, kRed), source);
+            QVERIFY2(!written.isEmpty(), qPrintable(QString::number(i)));
+            names << QFileInfo(written).fileName();
+        }
+        QCOMPARE(allEntries(dir.filePath("图片边框")).size(), 3);
+        QCOMPARE(names.removeDuplicates(), 0);
+        for (const QString &name : std::as_const(names)) {
+            QVERIFY(name.toUtf8().size() <= 255);
+            QVERIFY(name.isValidUtf16()); // whole characters only
+            const QString kept = name.left(name.indexOf("_framed"));
+            QVERIFY(stem.startsWith(kept) && kept.size() > stem.size() / 2);
+        }
+    }
+};
 
 QTEST_MAIN(TestJpegExport)
 #include "tst_jpegexport.moc"

@@ -4,6 +4,8 @@
 #include "export/WatermarkRenderer.h"
 
 #include <QFile>
+#include <QLinearGradient>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <limits>
@@ -47,10 +49,23 @@ QByteArray bytes(const char (&literal)[N])
     return QByteArray(literal, qsizetype(N - 1));
 }
 
+// A gradient photo, translucent at one corner unless the format is opaque.
+QImage gradientPhoto(QSize size, QImage::Format format)
+{
+    QImage photo(size, format);
+    photo.fill(Qt::transparent);
+    QPainter painter(&photo);
+    QLinearGradient gradient(0, 0, size.width(), size.height());
+    gradient.setColorAt(0, QColor(30, 90, 200, format == QImage::Format_RGB32 ? 255 : 180));
+    gradient.setColorAt(1, QColor(240, 180, 40));
+    painter.fillRect(photo.rect(), gradient);
+    return photo;
+}
+
 } // namespace
 
-// Broken or extreme inputs: the renderers fall back (nothing, or an
-// undecorated copy) and never crash.
+// The render pipeline's modes, and broken or extreme inputs: the renderers
+// fall back (nothing, or an undecorated copy) and never crash.
 class TestRenderBadInput : public QObject
 {
     Q_OBJECT
@@ -69,16 +84,26 @@ private Q_SLOTS:
         QVERIFY(QDir(m_dir.path()).mkdir("folder.png"));
     }
 
-    void nullAndEmptyPhotos()
+    // Photos without pixels give nothing; one pixel wide or high still renders.
+    void emptyAndTinyPhotos()
     {
         RenderInputs inputs;
         inputs.mode = EditMode::both;
-        for (const QImage &photo : {QImage(), QImage(0, 0, QImage::Format_RGB32),
-                                    QImage(0, 100, QImage::Format_ARGB32)}) {
-            QVERIFY(!FrameRenderer::composeFramedImage(photo, fullExif(), FrameStyle()));
-            for (auto kind : WatermarkConfig::allKinds)
-                QVERIFY(!WatermarkRenderer::apply(photo, watermark(kind)));
-            QVERIFY(RenderPipeline::render(photo, inputs).isNull());
+        FrameStyle border;
+        border.borderEnabled = true;
+        for (const QImage &photo :
+             {QImage(), QImage(0, 0, QImage::Format_RGB32), QImage(0, 100, QImage::Format_ARGB32),
+              plainImage(1, 1, kPhoto), plainImage(1, 5000, kPhoto), plainImage(3000, 1, kPhoto)}) {
+            const bool empty = photo.isNull();
+            const auto framed = FrameRenderer::composeFramedImage(photo, fullExif(), border);
+            QCOMPARE(bool(framed), !empty);
+            QVERIFY(empty || framed->width() >= photo.width());
+            for (auto kind : WatermarkConfig::allKinds) {
+                const auto result = WatermarkRenderer::apply(photo, watermark(kind));
+                QCOMPARE(bool(result), !empty);
+                QVERIFY(empty || result->size() == photo.size());
+            }
+            QCOMPARE(RenderPipeline::render(photo, inputs).isNull(), empty);
         }
     }
 
@@ -196,43 +221,86 @@ private Q_SLOTS:
         QCOMPARE(result->size(), photo.size());
     }
 
-    void impossibleFrameStyles_data()
-    {
-        QTest::addColumn<double>("barHeight");
-        QTest::addColumn<double>("borderWidth");
-        QTest::newRow("bar taller than any bitmap") << 1e9 << 1.0;
-        QTest::newRow("border wider than any bitmap") << 0.08 << 1e12;
-        QTest::newRow("nan bar") << kNaN << 1.0;
-        QTest::newRow("nan border") << 0.08 << kNaN;
-        QTest::newRow("negative bar") << -5.0 << 1.0;
-        QTest::newRow("infinite border") << 0.08 << kInf;
-    }
-
     void impossibleFrameStyles()
     {
         FrameStyle style;
-        QFETCH(double, barHeight);
-        QFETCH(double, borderWidth);
-        style.barHeight = barHeight;
-        style.borderWidth = borderWidth;
         style.borderEnabled = true;
-        QVERIFY(!FrameRenderer::composeFramedImage(plainImage(100, 80, kPhoto), fullExif(), style));
+        // Bar or border beyond any bitmap, NaN, negative, infinite: pairs of bar, border.
+        const double values[] = {1e9,  1.0,  0.08, 1e12, kNaN, 1.0,
+                                 0.08, kNaN, -5.0, 1.0,  0.08, kInf};
+        for (int i = 0; i < 12; i += 2) {
+            const double bar = values[i], border = values[i + 1];
+            style.barHeight = bar;
+            style.borderWidth = border;
+            QVERIFY2(
+                !FrameRenderer::composeFramedImage(plainImage(100, 80, kPhoto), fullExif(), style),
+                qPrintable(QStringLiteral("%1 %2").arg(bar).arg(border)));
+        }
     }
 
-    void tinyPhotos()
+    // Mode "both" paints the watermark onto the photo inside the framed canvas;
+    // it must give the same pixels as watermarking the photo and framing the copy.
+    void bothEqualsWatermarkThenFrame_data()
     {
-        for (const QSize size : {QSize(1, 1), QSize(1, 5000), QSize(3000, 1)}) {
-            const QImage photo = plainImage(size.width(), size.height(), kPhoto);
-            FrameStyle style;
-            style.borderEnabled = true;
-            const auto framed = FrameRenderer::composeFramedImage(photo, fullExif(), style);
-            QVERIFY(framed && framed->width() >= size.width());
-            for (auto kind : WatermarkConfig::allKinds) {
-                const auto result = WatermarkRenderer::apply(photo, watermark(kind));
-                QVERIFY(result);
-                QCOMPARE(result->size(), size);
-            }
-        }
+        QTest::addColumn<QImage::Format>("format");
+        QTest::addColumn<WatermarkConfig::Kind>("kind");
+        QTest::addColumn<bool>("border");
+        QTest::newRow("opaque photo, text")
+            << QImage::Format_RGB32 << WatermarkConfig::Kind::text << false;
+        QTest::newRow("opaque photo, tiled, border")
+            << QImage::Format_RGB32 << WatermarkConfig::Kind::tiled << true;
+        QTest::newRow("translucent photo, text")
+            << QImage::Format_ARGB32_Premultiplied << WatermarkConfig::Kind::text << false;
+    }
+
+    void bothEqualsWatermarkThenFrame()
+    {
+        QFETCH(QImage::Format, format);
+        QFETCH(WatermarkConfig::Kind, kind);
+        QFETCH(bool, border);
+        const QImage photo = gradientPhoto(QSize(1200, 800), format);
+        RenderInputs inputs;
+        inputs.mode = EditMode::both;
+        inputs.exif.cameraMake = QStringLiteral("FUJIFILM");
+        inputs.exif.cameraModel = QStringLiteral("X-T5");
+        inputs.exif.focalLength = QStringLiteral("35mm");
+        inputs.rightMainText = inputs.exif.parameterLine();
+        inputs.style.borderEnabled = border;
+        inputs.style.borderWidth = 3.0;
+        inputs.watermark.kind = kind;
+        inputs.watermark.text = QStringLiteral("© 测试 Kelvane");
+        inputs.watermark.position = WatermarkConfig::Position::bottomLeft;
+        const auto frame = [&inputs](const QImage &image) {
+            return FrameRenderer::composeFramedImage(image, inputs.exif, inputs.style, inputs.logo,
+                                                     inputs.rightMainText)
+                .value();
+        };
+
+        const QImage inPlace = RenderPipeline::render(photo, inputs);
+        const QImage expected = frame(WatermarkRenderer::apply(photo, inputs.watermark).value());
+        QCOMPARE(inPlace.size(), expected.size());
+        QCOMPARE(PixelProbe::differingPixels(inPlace, expected, 2), 0);
+        // And the watermark is really there: the photo area differs from the bare photo.
+        QVERIFY(PixelProbe::differingPixels(inPlace, frame(photo), 2) > 0);
+    }
+
+    // One mode alone leaves the rest of the photo as it is.
+    void singleModesKeepThePhotoPixels()
+    {
+        const QImage photo = gradientPhoto(QSize(600, 400), QImage::Format_RGB32);
+        RenderInputs inputs;
+        inputs.mode = EditMode::frame;
+        const QImage framed = RenderPipeline::render(photo, inputs);
+        QCOMPARE(framed.size(), QSize(600, 400 + int(0.08 * 600)));
+        // The photo sits unscaled at the top-left corner, pixel for pixel.
+        QCOMPARE(framed.copy(0, 0, 600, 400).convertToFormat(QImage::Format_RGB32), photo);
+        // The bar below it is the background colour.
+        QCOMPARE(QColor(framed.pixel(5, 400 + 2)), FrameStyle().backgroundColor);
+
+        inputs.mode = EditMode::watermark;
+        const QImage watermarked = RenderPipeline::render(photo, inputs);
+        QCOMPARE(watermarked, WatermarkRenderer::apply(photo, inputs.watermark).value());
+        QVERIFY(watermarked != photo);
     }
 };
 

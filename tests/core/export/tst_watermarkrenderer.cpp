@@ -17,8 +17,7 @@ QImage watermarked(const QImage &photo, const WatermarkConfig &config)
     return WatermarkRenderer::apply(photo, config).value_or(QImage());
 }
 
-// A fully opaque red logo of w x h, or fully opaque text: the ink box is
-// measured, not its faint edges.
+// Opaque text, or an opaque red logo of w x h, so that the whole ink box is measured.
 WatermarkConfig opaque(WatermarkConfig::Kind kind, const QTemporaryDir &dir = {}, int w = 0,
                        int h = 0)
 {
@@ -59,10 +58,9 @@ private Q_SLOTS:
     {
         for (auto kind : WatermarkConfig::allKinds)
             QCOMPARE(WatermarkConfig::kindFromRawValue(WatermarkConfig::rawValue(kind)), kind);
-        for (auto position : WatermarkConfig::allPositions) {
-            const QString raw = WatermarkConfig::rawValue(position);
-            QCOMPARE(WatermarkConfig::positionFromRawValue(raw), position);
-        }
+        for (auto position : WatermarkConfig::allPositions)
+            QCOMPARE(WatermarkConfig::positionFromRawValue(WatermarkConfig::rawValue(position)),
+                     position);
         QCOMPARE(WatermarkConfig::rawValue(WatermarkConfig::Kind::tiled), QStringLiteral("tiled"));
         const auto midRight = WatermarkConfig::Position::midRight;
         QCOMPARE(WatermarkConfig::rawValue(midRight), QStringLiteral("midRight"));
@@ -103,64 +101,49 @@ private Q_SLOTS:
                  qPrintable(QString::number(top)));
     }
 
-    void logoSizeAndOpacity_data()
-    {
-        QTest::addColumn<double>("opacity");
-        QTest::newRow("0.1") << 0.1;
-        QTest::newRow("0.5") << 0.5;
-        QTest::newRow("1") << 1.0;
-    }
-
     // The logo's width is a fraction of the photo's width, whatever its
     // height; its opacity scales an opaque logo's pixels.
     void logoSizeAndOpacity()
     {
-        QFETCH(double, opacity);
         QTemporaryDir dir;
         WatermarkConfig config = opaque(WatermarkConfig::Kind::image, dir, 200, 100);
         config.position = WatermarkConfig::Position::midCenter;
         config.imageScale = 0.5;
-        config.opacity = opacity;
-        const QImage result = watermarked(plainImage(400, 600, kBlue), config);
-        QCOMPARE(changedBounds(result, kBlue, 10), QRect(100, 250, 200, 100));
-        const QRgb centre = result.pixel(200, 300);
-        QVERIFY(std::abs(qRed(centre) - 255 * opacity) <= 2);
-        QVERIFY(std::abs(qBlue(centre) - 255 * (1 - opacity)) <= 2);
+        for (const double opacity : {0.1, 0.5, 1.0}) {
+            config.opacity = opacity;
+            const QImage result = watermarked(plainImage(400, 600, kBlue), config);
+            QCOMPARE(changedBounds(result, kBlue, 10), QRect(100, 250, 200, 100));
+            const QRgb centre = result.pixel(200, 300);
+            QVERIFY2(std::abs(qRed(centre) - 255 * opacity) <= 2 &&
+                         std::abs(qBlue(centre) - 255 * (1 - opacity)) <= 2,
+                     qPrintable(QString::number(opacity)));
+        }
     }
 
-    void tileSizeFollowsRotation_data()
-    {
-        QTest::addColumn<double>("degrees");
-        QTest::newRow("90") << 90.0;
-        QTest::newRow("-90") << -90.0;
-    }
-
+    // Sides swap (up to one pixel from rounding up); the text reads upwards at
+    // +90 (counter-clockwise) and downwards at -90: the "©" at its start, the
+    // widest glyph across the line, is at the bottom, respectively the top.
     void tileSizeFollowsRotation()
     {
-        QFETCH(double, degrees);
-        const QSizeF canvas(3000, 2000);
         WatermarkConfig config;
         config.tileRotationDegrees = 0;
-        const std::optional<QImage> flat = WatermarkRenderer::makeRotatedTile(config, canvas);
+        const std::optional<QImage> flat = WatermarkRenderer::makeRotatedTile(config, {3000, 2000});
         QVERIFY(flat && flat->width() > flat->height());
-
-        config.tileRotationDegrees = degrees;
-        const std::optional<QImage> turned = WatermarkRenderer::makeRotatedTile(config, canvas);
-        QVERIFY(turned);
-        // Sides swap, up to one extra pixel from rounding up.
-        QVERIFY(turned->width() - flat->height() >= 0 && turned->width() - flat->height() <= 1);
-        QVERIFY(turned->height() - flat->width() >= 0 && turned->height() - flat->width() <= 1);
-
-        // The text reads upwards at +90 (counter-clockwise) and downwards at -90:
-        // the "©" at the start of the text, the widest glyph across the line, is
-        // at the bottom, respectively the top.
-        const int quarter = turned->height() / 4;
-        const QRect first =
-            changedBounds(*turned, QRect(0, 0, turned->width(), quarter), Qt::transparent, 60);
-        const QRect last = changedBounds(*turned, QRect(0, 3 * quarter, turned->width(), quarter),
-                                         Qt::transparent, 60);
-        QVERIFY(!first.isEmpty() && !last.isEmpty());
-        QCOMPARE(last.width() > first.width(), degrees > 0);
+        for (const double degrees : {90.0, -90.0}) {
+            config.tileRotationDegrees = degrees;
+            const auto turned = WatermarkRenderer::makeRotatedTile(config, {3000, 2000});
+            QVERIFY(turned);
+            QVERIFY(turned->width() - flat->height() >= 0 && turned->width() - flat->height() <= 1);
+            QVERIFY(turned->height() - flat->width() >= 0 && turned->height() - flat->width() <= 1);
+            const int quarter = turned->height() / 4;
+            const auto inkWidth = [&](int from) {
+                return changedBounds(*turned, QRect(0, from, turned->width(), quarter),
+                                     Qt::transparent, 60)
+                    .width();
+            };
+            QVERIFY(inkWidth(0) > 0 && inkWidth(3 * quarter) > 0);
+            QCOMPARE(inkWidth(3 * quarter) > inkWidth(0), degrees > 0);
+        }
     }
 
     void tilesAreStaggered()
@@ -172,7 +155,6 @@ private Q_SLOTS:
         config.imageScale = 0.1;
         config.tileRotationDegrees = 0;
         const QImage result = watermarked(plainImage(1000, 500, kBlue), config);
-
         // Row 2 (even, y-down 100..150): tiles from x = -100 every 140.
         for (int x : {40, 180, 320, 880})
             QVERIFY2(result.pixel(x + 50, 125) == kRed.rgb(), qPrintable(QString::number(x)));
@@ -190,9 +172,8 @@ private Q_SLOTS:
 
     void hugeTilesReachTheExportLikeThePreview()
     {
-        // A 45 MP photo, a long text at the largest font at -30 degrees: one tile
-        // would be about 19,000 x 11,600 pixels. The preview renders from a copy
-        // scaled to 1600 pixels; the export at full size must look the same.
+        // 45 MP, a long text at the largest font: a tile of about 19,000 x 11,600
+        // pixels. The export must look like the preview made from a 1600 px copy.
         WatermarkConfig config = opaque(WatermarkConfig::Kind::tiled);
         config.text = QStringLiteral("© Kelvane Photography 2026 · All rights reserved");
         config.fontSize = 0.1;
@@ -206,11 +187,7 @@ private Q_SLOTS:
             watermarked(plainImage(preview.width(), preview.height(), kPhoto), config), kPhoto, 8);
         qreal total = 0;
         for (int i = 0; i < inPreview.size(); ++i) {
-            QVERIFY2(std::abs(inExport[i] - inPreview[i]) < 0.08,
-                     qPrintable(QStringLiteral("block %1: export %2, preview %3")
-                                    .arg(i)
-                                    .arg(inExport[i])
-                                    .arg(inPreview[i])));
+            QVERIFY2(std::abs(inExport[i] - inPreview[i]) < 0.08, qPrintable(QString::number(i)));
             total += inExport[i];
         }
         QVERIFY2(total / inExport.size() > 0.01, "no watermark in the export");

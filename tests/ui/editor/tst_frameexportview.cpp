@@ -1,5 +1,5 @@
 // The export editor window: texts, modes, the colour panel link, Escape and
-// closing rules, and an end-to-end batch through the export button.
+// closing rules, and a batch through the export button.
 #include "EditorFixtures.h"
 #include "FifoGate.h"
 #include "common/Theme.h"
@@ -60,10 +60,10 @@ private:
     {
         QList<CustomColorButton *> swatches(2, nullptr);
         for (auto *swatch : editor.findChildren<CustomColorButton *>()) {
-            for (int i : {0, 1}) {
-                if (swatch->accessibleName() == QStringList{"主文字颜色", "副文字颜色"}[i])
-                    swatches[i] = swatch;
-            }
+            const qsizetype i =
+                QStringList{"主文字颜色", "副文字颜色"}.indexOf(swatch->accessibleName());
+            if (i >= 0)
+                swatches[i] = swatch;
         }
         return swatches;
     }
@@ -114,54 +114,48 @@ private Q_SLOTS:
         QCOMPARE(batch.exportButton()->text(), QStringLiteral("应用到 7 张"));
     }
 
-    void loadingLastsUntilTheFirstImageIsPreviewed()
+    void firstImageHeldBack_data()
     {
-        // The batch's first picture arrives only after the 80 ms debounce has
-        // run out: the editor's decoder takes one job at a time, and a read of
-        // a FIFO holds it until the test opens the FIFO's other end.
-        FifoGate gate(m_dir.filePath(QStringLiteral("gate.fifo")));
+        QTest::addColumn<bool>("close");
+        QTest::newRow("loading until previewed") << false;
+        QTest::newRow("closing returns at once") << true;
+    }
+
+    // A read of a FIFO holds the editor's decoder (one job at a time) until the
+    // test opens the FIFO's other end; the batch's first image waits behind it.
+    void firstImageHeldBack()
+    {
+        QFETCH(bool, close);
+        FifoGate gate(m_dir.filePath(QStringLiteral("gate_%1.fifo").arg(close)));
         QVERIFY(gate.isMade());
-        FrameExportView editor(*m_state, LogoCatalogue());
-        QVERIFY(editor.previewPane()->isLoading());
-        const QFuture<QImage> held = editor.rawProcessor().loadImage(gate.path());
-
-        QSignalSpy answered(&editor.previewScheduler(), &PreviewScheduler::previewUpdated);
-        editor.init(items(2, QStringLiteral("held")));
+        auto editor = std::make_unique<FrameExportView>(*m_state, LogoCatalogue());
+        QVERIFY(editor->previewPane()->isLoading());
+        const QFuture<QImage> held = editor->rawProcessor().loadImage(gate.path());
+        QSignalSpy answered(&editor->previewScheduler(), &PreviewScheduler::previewUpdated);
+        editor->init(items(close ? 1 : 2, QStringLiteral("held_%1").arg(close)));
+        QTRY_VERIFY(gate.isHeld());
+        if (close) {
+            editor->reject();
+            editor.reset(); // returns with the load still held
+            QVERIFY(!held.isFinished());
+            QVERIFY(!m_state->isSheetPresented());
+            gate.release();
+            m_queues.processorRetirement().waitForDone();
+            return;
+        }
         QVERIFY(answered.wait(5000)); // the debounced update, with nothing to render yet
-        QVERIFY(editor.model().sourceImage().isNull());
-        QVERIFY(editor.model().isInitialLoading());
-        QVERIFY(editor.previewPane()->isLoading());
-
+        QVERIFY(editor->model().sourceImage().isNull());
+        QVERIFY(editor->model().isInitialLoading());
+        QVERIFY(editor->previewPane()->isLoading());
         gate.release();
-        QTRY_VERIFY(!editor.model().isInitialLoading());
-        QVERIFY(!editor.model().sourceImage().isNull());
-        QVERIFY(!editor.model().previewImage().isNull());
-        QVERIFY(!editor.previewPane()->isLoading());
+        QTRY_VERIFY(!editor->model().isInitialLoading());
+        QVERIFY(!editor->model().sourceImage().isNull());
+        QVERIFY(!editor->model().previewImage().isNull());
+        QVERIFY(!editor->previewPane()->isLoading());
         QVERIFY(held.isFinished());
     }
 
-    void closingWhileTheFirstImageLoadsReturnsAtOnce()
-    {
-        // A read of a FIFO holds the editor's decoder (one job at a time)
-        // until the test closes the FIFO's other end; the first image waits
-        // behind it.
-        FifoGate gate(m_dir.filePath(QStringLiteral("first.fifo")));
-        QVERIFY(gate.isMade());
-        auto editor = std::make_unique<FrameExportView>(*m_state, LogoCatalogue());
-        const QFuture<QImage> held = editor->rawProcessor().loadImage(gate.path());
-        editor->init(items(1, QStringLiteral("closed")));
-        QTRY_VERIFY(gate.isHeld());
-        QVERIFY(editor->model().isInitialLoading());
-
-        editor->reject();
-        editor.reset(); // returns with the load still held
-        QVERIFY(!held.isFinished());
-        QVERIFY(!m_state->isSheetPresented());
-        gate.release();
-        m_queues.processorRetirement().waitForDone();
-    }
-
-    void failureMessageIsRed()
+    void modesShowTheirSettingsAndMessages()
     {
         auto editor = singleEditor();
         editor->show();
@@ -172,12 +166,6 @@ private Q_SLOTS:
         QCOMPARE(editor->messageLabel()->palette().color(QPalette::WindowText).green(), 0x9d);
         editor->model().setExportMessage(QString());
         QVERIFY(!editor->messageLabel()->isVisible());
-    }
-
-    void modesShowTheirSettings()
-    {
-        auto editor = singleEditor();
-        editor->show();
         auto *rotation = editor->findChild<SliderRow *>(QStringLiteral("旋转角度"));
         auto *margin = editor->findChild<SliderRow *>(QStringLiteral("边距"));
         QVERIFY(rotation && margin);
@@ -201,17 +189,12 @@ private Q_SLOTS:
         opacity->slider()->setValue(opacity->slider()->maximum());
         QCOMPARE(opacity->valueText(), QStringLiteral("100%"));
         QCOMPARE(editor->model().watermark().opacity, 1.0);
-    }
 
-    void wheelGoesToThePaneUnlessTheSliderHasFocus()
-    {
-        auto editor = singleEditor();
-        editor->show();
+        // The wheel goes to the scrolling pane unless the slider has focus.
         editor->model().setEditMode(EditMode::both);
         auto *size = editor->findChild<SliderRow *>(QStringLiteral("文字大小"));
         QVERIFY(size);
         const double before = size->value();
-        // Whether the slider took the wheel; one it leaves goes on to the scrolling pane.
         auto wheelTaken = [&] {
             const QPointF at = QRectF(size->slider()->rect()).center();
             QWheelEvent event(at, size->slider()->mapToGlobal(at), QPoint(), QPoint(0, -120),
@@ -246,39 +229,30 @@ private Q_SLOTS:
         QCOMPARE(swatches[1]->color(), QColor(200, 0, 0));
     }
 
-    void escapeRules()
+    // Escape and the close box do nothing while exporting, Escape nothing while
+    // the colour panel is open; a closed editor lets go of the panel.
+    void escapeAndClosingRules()
     {
         auto editor = singleEditor();
         QSignalSpy sheet(m_state.get(), &AppState::sheetPresentedChanged);
         editor->open();
         QVERIFY(m_state->isSheetPresented());
-
-        // Colour panel open: Escape does nothing here.
-        QTest::mouseClick(frameSwatches(*editor)[0], Qt::LeftButton);
-        QTest::keyClick(editor.get(), Qt::Key_Escape);
-        QVERIFY(editor->isVisible());
-        panel()->hide();
-
-        // Exporting: neither Escape nor the close box closes the editor.
         editor->model().setExporting(true);
         QTest::keyClick(editor.get(), Qt::Key_Escape);
         QVERIFY(editor->isVisible());
         QVERIFY(!editor->close());
         QVERIFY(!editor->cancelButton()->isEnabled());
         editor->model().setExporting(false);
-
         QTest::keyClick(editor.get(), Qt::Key_Escape);
         QVERIFY(!editor->isVisible());
         QVERIFY(!m_state->isSheetPresented());
-        QCOMPARE(sheet.count(), 2);
-    }
 
-    void closedEditorIgnoresThePanel()
-    {
-        auto editor = singleEditor();
         editor->open();
         QTest::mouseClick(frameSwatches(*editor)[0], Qt::LeftButton);
+        QTest::keyClick(editor.get(), Qt::Key_Escape);
+        QVERIFY(editor->isVisible());
         editor->reject();
+        QCOMPARE(sheet.count(), 4);
         QVERIFY(!editor->colorCoordinator().hasHandler());
         QVERIFY(SharedColorPanel::instance().target() == nullptr);
         panel()->setCurrentColor(QColor(0, 0, 255)); // the panel stays open, changes go nowhere
