@@ -11,7 +11,6 @@
 #include "app/SubfolderPromptDialog.h"
 #include "app/ToastController.h"
 #include "app/ToastView.h"
-#include "browse/FolderTreeView.h"
 #include "browse/HistoryListView.h"
 #include "browse/SelectionActionBar.h"
 #include "browse/SidebarView.h"

@@ -6,12 +6,10 @@
 #include "state/AppState.h"
 
 #include <QAbstractItemModelTester>
-#include <QDir>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
 #include <QSignalSpy>
-#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
