@@ -79,15 +79,15 @@ private Q_SLOTS:
     void commandLine_data();
     void commandLine();
     void launchTargets();
-    void activateOpensFoldersAndImagesOrSaysWhyNot();
+    void activateOpensFoldersAndImagesOrSaysWhyNotAndQtSpeaksChinese();
     void secondStartHandsItsFolderToTheFirstThroughAStaleSocket();
     void handedOverFolderIsAskedAboutOnceTheConnectionIsDone();
-    void qtDialogsSpeakChinese();
     void terminationSignalStillSavesRatings();
 
 private:
-    // The real program, started as a second instance against `runtimeDir`.
-    int runSecondStart(const QStringList &arguments, const QString &workingDirectory = {});
+    // The real program, its stores and sockets in the test's folder.
+    void prepare(QProcess &program, bool display);
+    int runSecondStart(const QStringList &arguments);
 
     WorkQueues m_queues;
     QTemporaryDir m_dir;
@@ -141,16 +141,17 @@ void TestLaunch::launchTargets()
     const QString photo = writeImage(folder, "a.jpg");
     const QString notes = touch(folder, "notes.txt");
 
-    QCOMPARE(LaunchTarget::fromPath(folder).folder(), folder);
-    QVERIFY(LaunchTarget::fromPath(folder).image().isEmpty());
-    QCOMPARE(LaunchTarget::fromPath(photo).folder(), folder);
-    QCOMPARE(LaunchTarget::fromPath(photo).image(), photo);
+    for (const QString &image : {QString(), photo}) {
+        const LaunchTarget target = LaunchTarget::fromPath(image.isEmpty() ? folder : image);
+        QVERIFY(target.isValid());
+        QCOMPARE(target.folder(), folder);
+        QCOMPARE(target.image(), image);
+    }
     const QString missing = m_dir.path() + "/missing";
     for (const auto &[path, problem] :
          {std::pair(notes, "不是文件夹"), {missing, "文件夹不存在"}}) {
         const LaunchTarget target = LaunchTarget::fromPath(path);
-        QVERIFY(!target.isValid());
-        QVERIFY(target.problem().contains(path));
+        QVERIFY(!target.isValid() && target.problem().contains(path));
         QVERIFY(target.problem().endsWith(QString::fromUtf8(problem)));
     }
 
@@ -163,9 +164,14 @@ void TestLaunch::launchTargets()
     }
 }
 
-void TestLaunch::activateOpensFoldersAndImagesOrSaysWhyNot()
+void TestLaunch::activateOpensFoldersAndImagesOrSaysWhyNotAndQtSpeaksChinese()
 {
+    const bool translated = QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
+                                              "/qtbase_zh_CN.qm"); // qt6-translations-l10n
+    QCOMPARE(QFileSystemModel().headerData(0, Qt::Horizontal).toString(), QString("Name"));
     KelvaneApp app(*qApp, BrowseFixtures::makeState(m_queues, m_dir.path()));
+    QCOMPARE(QFileSystemModel().headerData(0, Qt::Horizontal).toString(),
+             translated ? QString("名称") : QString("Name"));
     AppState &state = app.state();
     const QString folder = makeDir(m_dir.path(), "photos");
     writeImage(folder, "a.jpg");
@@ -178,13 +184,11 @@ void TestLaunch::activateOpensFoldersAndImagesOrSaysWhyNot()
         question.show();
         QTRY_VERIFY(QApplication::activeModalWidget() == &question);
         app.activate(folder);
-        QVERIFY(!state.isLoading()); // an open sets it at once
-        QVERIFY(!state.currentFolder());
+        QVERIFY(!state.isLoading() && !state.currentFolder()); // an open sets loading at once
     }
 
     app.activate(m_dir.path() + "/missing");
-    QVERIFY(app.window().isVisible());
-    QVERIFY(!state.currentFolder());
+    QVERIFY(app.window().isVisible() && !state.currentFolder());
     QVERIFY(state.statusMessage().contains("文件夹不存在"));
 
     // "Open with" on a photo: its folder opens with that photo in the viewer.
@@ -194,19 +198,26 @@ void TestLaunch::activateOpensFoldersAndImagesOrSaysWhyNot()
     QCOMPARE(state.selectedImage()->path(), second);
 }
 
-int TestLaunch::runSecondStart(const QStringList &arguments, const QString &workingDirectory)
+void TestLaunch::prepare(QProcess &program, bool display)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "DISPLAY",
+                             "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(name);
+    environment.insert("HOME", m_dir.path()); // never the user's own stores
+    environment.insert("XDG_RUNTIME_DIR", m_dir.path());
+    environment.insert("XDG_CACHE_HOME", m_dir.path() + "/.cache");
+    if (display) // a second start needs none
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(environment);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+}
+
+int TestLaunch::runSecondStart(const QStringList &arguments)
 {
     QProcess second;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_RUNTIME_DIR", m_dir.path());
-    environment.insert("HOME", m_dir.path()); // never the user's own stores
-    environment.remove("DISPLAY");            // a second start needs no display
-    environment.remove("WAYLAND_DISPLAY");
-    environment.remove("QT_QPA_PLATFORM");
-    second.setProcessEnvironment(environment);
-    if (!workingDirectory.isEmpty())
-        second.setWorkingDirectory(workingDirectory);
-    second.setProcessChannelMode(QProcess::ForwardedChannels);
+    prepare(second, false);
+    second.setWorkingDirectory(m_dir.path());
     // The event loop must run meanwhile: this process is the one that answers.
     QSignalSpy finished(&second, &QProcess::finished);
     second.start(QStringLiteral(KELVANE_PROGRAM), arguments);
@@ -223,7 +234,7 @@ void TestLaunch::secondStartHandsItsFolderToTheFirstThroughAStaleSocket()
     QSignalSpy requests(&first, &SingleInstance::activationRequested);
     const QString folder = makeDir(m_dir.path(), "旅行\n2024"); // any character of a path
 
-    QCOMPARE(runSecondStart({"旅行\n2024"}, m_dir.path()), 0);
+    QCOMPARE(runSecondStart({"旅行\n2024"}), 0); // relative to its working folder
     QTRY_COMPARE(requests.count(), 1);
     QCOMPARE(requests.at(0).at(0).toString(), folder);
 
@@ -278,19 +289,6 @@ void TestLaunch::handedOverFolderIsAskedAboutOnceTheConnectionIsDone()
     }
 }
 
-void TestLaunch::qtDialogsSpeakChinese()
-{
-    const QString catalogue =
-        QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_zh_CN.qm";
-    if (!QFileInfo::exists(catalogue))
-        QSKIP("Qt's Chinese translations are not installed (qt6-translations-l10n)");
-    QFileSystemModel before;
-    QCOMPARE(before.headerData(0, Qt::Horizontal).toString(), QString("Name"));
-    KelvaneApp app(*qApp, BrowseFixtures::makeState(m_queues, m_dir.path()));
-    QFileSystemModel after;
-    QCOMPARE(after.headerData(0, Qt::Horizontal).toString(), QString("名称"));
-}
-
 void TestLaunch::terminationSignalStillSavesRatings()
 {
     if (!QFileInfo::exists("/proc/locks"))
@@ -304,15 +302,7 @@ void TestLaunch::terminationSignalStillSavesRatings()
     const QString ratings = makeDir(home, ".local/share/Kelvane") + "/star-ratings.json";
 
     QProcess kelvane;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME"})
-        environment.remove(name);
-    environment.insert("HOME", home);
-    environment.insert("XDG_RUNTIME_DIR", home);
-    environment.insert("XDG_CACHE_HOME", home + "/.cache");
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    kelvane.setProcessEnvironment(environment);
-    kelvane.setProcessChannelMode(QProcess::ForwardedChannels);
+    prepare(kelvane, true);
     QSignalSpy finished(&kelvane, &QProcess::finished);
     // The save waits behind the lock, as behind another Kelvane saving a large table.
     std::optional<AdvisoryFileLock> otherSaver(std::in_place, ratings + ".lock");
@@ -323,9 +313,7 @@ void TestLaunch::terminationSignalStillSavesRatings()
 
     QVERIFY(finished.wait(20000));
     QCOMPARE(kelvane.exitStatus(), QProcess::NormalExit);
-    QFile saved(ratings);
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(QJsonDocument::fromJson(saved.readAll()).object().toVariantHash(),
+    QCOMPARE(QJsonDocument::fromJson(BrowseFixtures::contents(ratings)).object().toVariantHash(),
              (QVariantHash{{photo, 4}}));
 }
 

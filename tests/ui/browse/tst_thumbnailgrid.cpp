@@ -33,16 +33,13 @@ using State = ThumbnailListModel::ThumbnailState;
 namespace {
 
 // Hands the paths over to the test instead of a file manager.
-class RecordingRevealer : public FileRevealer
+struct RecordingRevealer : FileRevealer
 {
-public:
-    explicit RecordingRevealer(QStringList *revealed)
-        : m_revealed(revealed)
+    QStringList *revealed;
+    explicit RecordingRevealer(QStringList *list)
+        : revealed(list)
     {}
-    void reveal(const QString &path) override { *m_revealed << path; }
-
-private:
-    QStringList *m_revealed;
+    void reveal(const QString &path) override { *revealed << path; }
 };
 
 State stateOf(const QModelIndex &index)
@@ -61,28 +58,22 @@ class TestThumbnailGrid : public QObject
 
 private Q_SLOTS:
     void init();
-    void cleanup();
+    void cleanup() { m_tester.reset(), m_grid.reset(), m_state.reset(); }
 
-    void modelFollowsFilteredImages();
-    void ratingChangeRedrawsWithoutReloading();
+    void modelFollowsFilteredImagesAndRatingsRedrawWithoutReloading();
     void clickOpensTheViewerOrToggles();
-    void dragsShorterThanEightPointsAreClicks();
     void rubberBandAddsToTheStartingSelection();
-    void rubberBandCornerOverlapAndGap();
     void filterBarOffersWhatTheImagesHaveAndSetsTheFilters();
     void selectionBarFollowsTheSelection();
-    void thumbnailsOnlyForCellsOnScreen();
-    void undecodableFileShowsThePlaceholder();
+    void thumbnailsOnlyForCellsOnScreenAndTheLastViewedImageComesBack();
+    void rescanRepaintsEditedPicturesAndRetriesFailedOnes();
     void storedThumbnailGivesWayToTheSharpOne();
     void hiDpiCellsAskForSharperThumbnails();
     void loadingTileHasNoFill();
-    void reopenedFolderPaintsTheEditedPicture();
     void contextMenuRevealsAndCopies();
-    void returnsToTheLastViewedImage();
 
     void archiveThroughTheSheet_data();
     void archiveThroughTheSheet();
-    void escapeCancelsTheSheet();
 
 private:
     QString root() const { return m_dir.path() + QStringLiteral("/photos"); }
@@ -95,10 +86,9 @@ private:
     void press(const QPoint &pos) { mouse(QEvent::MouseButtonPress, pos); }
     void move(const QPoint &pos) { mouse(QEvent::MouseMove, pos); }
     void release(const QPoint &pos) { mouse(QEvent::MouseButtonRelease, pos); }
-    void click(const QPoint &pos);
+    void click(const QPoint &pos) { press(pos), release(pos); }
     QSet<QUuid> ids(std::initializer_list<int> rows) const;
     QStringList filesBelow(const QString &folder) const;
-    ArchiveConfirmView *waitForSheet() const;
     QImage paintCell(const QModelIndex &index, qreal devicePixelRatio = 1) const;
 
     WorkQueues m_queues;
@@ -114,13 +104,6 @@ void TestThumbnailGrid::init()
     QVERIFY(m_dir.isValid());
     QDir().mkpath(root());
     m_state = BrowseFixtures::makeState(m_queues, m_dir.path());
-}
-
-void TestThumbnailGrid::cleanup()
-{
-    m_tester.reset();
-    m_grid.reset();
-    m_state.reset();
 }
 
 void TestThumbnailGrid::openGrid(int width, int height)
@@ -143,17 +126,10 @@ void TestThumbnailGrid::openGridWith(int images, int width, int height)
 
 void TestThumbnailGrid::mouse(QEvent::Type type, const QPoint &pos)
 {
-    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    const Qt::MouseButtons held =
-        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(Qt::LeftButton);
-    QMouseEvent event(type, pos, viewport()->mapToGlobal(pos), button, held, Qt::NoModifier);
+    QMouseEvent event(type, pos, viewport()->mapToGlobal(pos),
+                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, {});
     QApplication::sendEvent(viewport(), &event);
-}
-
-void TestThumbnailGrid::click(const QPoint &pos)
-{
-    press(pos);
-    release(pos);
 }
 
 QSet<QUuid> TestThumbnailGrid::ids(std::initializer_list<int> rows) const
@@ -174,14 +150,6 @@ QStringList TestThumbnailGrid::filesBelow(const QString &folder) const
     return names;
 }
 
-ArchiveConfirmView *TestThumbnailGrid::waitForSheet() const
-{
-    if (!QTest::qWaitFor(
-            [this] { return m_grid->archiveSheet() && m_grid->archiveSheet()->isVisible(); }))
-        return nullptr;
-    return m_grid->archiveSheet();
-}
-
 // One cell painted alone on white, as the view would at `devicePixelRatio`.
 QImage TestThumbnailGrid::paintCell(const QModelIndex &index, qreal devicePixelRatio) const
 {
@@ -196,51 +164,36 @@ QImage TestThumbnailGrid::paintCell(const QModelIndex &index, qreal devicePixelR
     return canvas;
 }
 
-void TestThumbnailGrid::modelFollowsFilteredImages()
+void TestThumbnailGrid::modelFollowsFilteredImagesAndRatingsRedrawWithoutReloading()
 {
     writeImage(root(), "shot.png");
     openGridWith(3);
     ThumbnailListModel &model = m_grid->model();
     QCOMPARE(model.rowCount(), 4);
-    m_state->updateRating(2, BrowseFixtures::item(*m_state, "IMG_3.jpg"));
+    QTRY_VERIFY(std::ranges::all_of(
+        QList{0, 1, 2, 3}, [&](int row) { return stateOf(model.index(row)) == State::Ready; }));
+    const int decodes = m_state->imageLoader().decodeJobCount();
+    QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+    const ImageItem rated = m_state->filteredImages().at(1);
+    m_state->updateRating(2, rated);
+    QCOMPARE(changes.count(), 1);
+    QCOMPARE(changes.first().at(2).value<QList<int>>(), QList<int>{ThumbnailListModel::RatingRole});
+    QCOMPARE(model.index(1).data(ThumbnailListModel::RatingRole).toInt(), 2);
+    viewport()->repaint();
+    QCOMPARE(m_state->imageLoader().decodeJobCount(), decodes);
+    QCOMPARE(stateOf(model.index(1)), State::Ready);
 
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
     m_state->setStarFilter(2);
     QCOMPARE(resets.count(), 1);
     QCOMPARE(model.rowCount(), 1);
-    QCOMPARE(model.index(0).data().toString(), QStringLiteral("IMG_3.jpg"));
-    QCOMPARE(model.index(0).data(ThumbnailListModel::RatingRole).toInt(), 2);
+    QCOMPARE(model.index(0).data().toString(), rated.filename());
     m_state->setStarFilter(0);
     m_state->setFormatFilter(ImageItem::FormatCategory::png);
     QCOMPARE(model.index(0).data(ThumbnailListModel::ItemRole).value<ImageItem>().filename(),
              QStringLiteral("shot.png"));
-    // A write that changes nothing resets nothing.
-    m_state->setFormatFilter(ImageItem::FormatCategory::png);
+    m_state->setFormatFilter(ImageItem::FormatCategory::png); // unchanged: no reset
     QCOMPARE(resets.count(), 3);
-}
-
-void TestThumbnailGrid::ratingChangeRedrawsWithoutReloading()
-{
-    openGridWith(4);
-    ThumbnailListModel &model = m_grid->model();
-    // Newest requests are served first, so every row is waited for.
-    const auto allReady = [&model] {
-        for (int row = 0; row < model.rowCount(); ++row) {
-            if (stateOf(model.index(row)) != State::Ready)
-                return false;
-        }
-        return true;
-    };
-    QTRY_VERIFY(allReady());
-    const int decodes = m_state->imageLoader().decodeJobCount();
-    QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
-    m_state->updateRating(5, m_state->filteredImages().at(1));
-    QCOMPARE(changes.count(), 1);
-    QCOMPARE(changes.first().at(2).value<QList<int>>(), QList<int>{ThumbnailListModel::RatingRole});
-    QCOMPARE(model.index(1).data(ThumbnailListModel::RatingRole).toInt(), 5);
-    viewport()->repaint();
-    QCOMPARE(m_state->imageLoader().decodeJobCount(), decodes);
-    QCOMPARE(stateOf(model.index(1)), State::Ready);
 }
 
 void TestThumbnailGrid::clickOpensTheViewerOrToggles()
@@ -261,8 +214,11 @@ void TestThumbnailGrid::clickOpensTheViewerOrToggles()
     click(badge);
     QVERIFY(m_state->selectedImageIDs().isEmpty());
     QVERIFY(!m_state->isViewerActive());
-
-    click(pictureCentre(2));
+    // A drag shorter than eight points is a click.
+    press(pictureCentre(2));
+    move(pictureCentre(2) + QPoint(7, 0));
+    QVERIFY(m_grid->listView().rubberBand().isNull());
+    release(pictureCentre(2) + QPoint(7, 0));
     QVERIFY(m_state->isViewerActive());
     QCOMPARE(m_state->currentIndex(), 2);
     QCOMPARE(m_state->selectedImage()->id(), m_state->filteredImages().at(2).id());
@@ -275,31 +231,7 @@ void TestThumbnailGrid::clickOpensTheViewerOrToggles()
     QCOMPARE(m_state->selectedImageIDs(), ids({0, 4}));
     click(pictureCentre(4));
     QCOMPARE(m_state->selectedImageIDs(), ids({0}));
-    // The gap between tiles is no tile.
-    click(QPoint(slot(1).left() + 1, pictureCentre(1).y()));
-    QCOMPARE(m_state->selectedImageIDs(), ids({0}));
-}
-
-void TestThumbnailGrid::dragsShorterThanEightPointsAreClicks()
-{
-    openGridWith(2);
-    const QPoint start = pictureCentre(0);
-    press(start);
-    move(start + QPoint(7, 0));
-    QVERIFY(m_grid->listView().rubberBand().isNull());
-    release(start + QPoint(7, 0));
-    QVERIFY(m_state->isViewerActive());
-    QCOMPARE(m_state->currentIndex(), 0);
-
-    m_state->setViewerActive(false);
-    m_state->setSelectedImage(std::nullopt);
-    press(start);
-    move(start + QPoint(8, 0));
-    QCOMPARE(m_grid->listView().rubberBand().width(), 8);
-    QCOMPARE(m_state->selectedImageIDs(), ids({0}));
-    release(start + QPoint(8, 0));
-    QVERIFY(!m_state->isViewerActive());
-    QVERIFY(m_grid->listView().rubberBand().isNull());
+    click(QPoint(slot(1).left() + 1, pictureCentre(1).y())); // the gap between tiles
     QCOMPARE(m_state->selectedImageIDs(), ids({0}));
 }
 
@@ -308,9 +240,27 @@ void TestThumbnailGrid::rubberBandAddsToTheStartingSelection()
     openGridWith(12);
     const int columns = m_grid->listView().columnCount();
     QVERIFY(columns >= 4);
+    const QRect frame1 = ThumbnailCell::cellFrame(slot(1));
+    QVERIFY(ThumbnailCell::cellFrame(slot(2)).left() - frame1.right() > 4);
+    // A band of eight points wholly inside the gap between columns selects nothing.
+    const QPoint gapTop(frame1.right() + 2, frame1.top() + 5);
+    press(gapTop);
+    move(gapTop + QPoint(0, 8));
+    QCOMPARE(m_grid->listView().rubberBand().height(), 8);
+    move(gapTop + QPoint(1, 60));
+    QVERIFY(m_state->selectedImageIDs().isEmpty());
+    release(gapTop + QPoint(1, 60));
+    QVERIFY(m_grid->listView().rubberBand().isNull());
+    QVERIFY(!m_state->isViewerActive());
+    // One that only clips the bottom-right corner of a tile selects it.
+    const QPoint corner = frame1.bottomRight();
+    press(corner + QPoint(6, 3));
+    move(corner - QPoint(1, 1));
+    QCOMPARE(m_state->selectedImageIDs(), ids({1}));
+    release(corner - QPoint(1, 1));
+
     const int c = columns + 1, d = columns + 2; // second line, columns 1 and 2
     m_state->setSelectedImageIDs(ids({0, 1}));
-
     // From the gap left of C, across C into D, then back into the gap between them.
     const QPoint start(slot(c).left() + 2, pictureCentre(c).y() - 30);
     press(start);
@@ -330,28 +280,6 @@ void TestThumbnailGrid::rubberBandAddsToTheStartingSelection()
     QVERIFY(!m_state->isViewerActive());
 }
 
-void TestThumbnailGrid::rubberBandCornerOverlapAndGap()
-{
-    openGridWith(8);
-    const QRect frame1 = ThumbnailCell::cellFrame(slot(1));
-    QVERIFY(ThumbnailCell::cellFrame(slot(2)).left() - frame1.right() > 4);
-
-    // A band wholly inside the gap between two columns selects nothing.
-    const QPoint gapTop(frame1.right() + 2, frame1.top() + 5);
-    press(gapTop);
-    move(gapTop + QPoint(1, 60));
-    QVERIFY(!m_grid->listView().rubberBand().isNull());
-    QVERIFY(m_state->selectedImageIDs().isEmpty());
-    release(gapTop + QPoint(1, 60));
-
-    // A band that only clips the bottom-right corner of tile 1 selects it.
-    const QPoint corner = frame1.bottomRight();
-    press(corner + QPoint(6, 3)); // in the gaps, 8 points away
-    move(corner - QPoint(1, 1));
-    QCOMPARE(m_state->selectedImageIDs(), ids({1}));
-    release(corner - QPoint(1, 1));
-}
-
 void TestThumbnailGrid::filterBarOffersWhatTheImagesHaveAndSetsTheFilters()
 {
     openGrid();
@@ -361,25 +289,24 @@ void TestThumbnailGrid::filterBarOffersWhatTheImagesHaveAndSetsTheFilters()
     for (int i = 1; i <= 4; ++i)
         writeImage(root(), QStringLiteral("IMG_%1.jpg").arg(i));
     QVERIFY(BrowseFixtures::open(*m_state, root()));
-    QCOMPARE(bar.starButtonLabels(), (QStringList{"全部", "无星"}));
     QVERIFY(bar.formatButtonLabels().isEmpty()); // one format: no format section
-    m_state->updateRating(3, BrowseFixtures::item(*m_state, "IMG_2.jpg"));
-    m_state->updateRating(3, BrowseFixtures::item(*m_state, "IMG_4.jpg"));
+    for (const char *name : {"IMG_2.jpg", "IMG_4.jpg"})
+        m_state->updateRating(3, BrowseFixtures::item(*m_state, name));
     QCOMPARE(bar.starButtonLabels(), (QStringList{"全部", "无星", "3星"}));
     QVERIFY(!bar.archiveButton()->isVisible());
-
-    QTest::mouseClick(bar.starButton("3星"), Qt::LeftButton);
+    const auto clickStar = [&](const QString &label, const QString &status) {
+        QTest::mouseClick(bar.starButton(label), Qt::LeftButton);
+        QCOMPARE(m_state->statusMessage(), status);
+    };
+    clickStar("3星", "3星: 2 张");
     QCOMPARE(m_state->starFilter(), 3);
-    QCOMPARE(m_state->statusMessage(), QStringLiteral("3星: 2 张"));
     QCOMPARE(bar.countsText(), QStringLiteral("2 / 4 张"));
     QVERIFY(bar.archiveButton()->isVisible());
     QVERIFY(bar.starButton("3星")->isActive());
-    QTest::mouseClick(bar.starButton("无星"), Qt::LeftButton);
-    QCOMPARE(m_state->statusMessage(), QStringLiteral("无星: 2 张"));
+    clickStar("无星", "无星: 2 张");
     QVERIFY(!bar.archiveButton()->isVisible());
-    QTest::mouseClick(bar.starButton("全部"), Qt::LeftButton);
+    clickStar("全部", "共 4 张图片");
     QCOMPARE(m_state->starFilter(), 0);
-    QCOMPARE(m_state->statusMessage(), QStringLiteral("共 4 张图片"));
 
     writeImage(root(), "IMG_5.png");
     writeImage(root(), "IMG_6.tif");
@@ -388,8 +315,7 @@ void TestThumbnailGrid::filterBarOffersWhatTheImagesHaveAndSetsTheFilters()
     QVERIFY(bar.formatButton("全部")->isActive());
     QTest::mouseClick(bar.formatButton("PNG"), Qt::LeftButton);
     QCOMPARE(m_state->formatFilter(), std::optional(ImageItem::FormatCategory::png));
-    QVERIFY(bar.formatButton("PNG")->isActive());
-    QVERIFY(!bar.formatButton("全部")->isActive());
+    QVERIFY(bar.formatButton("PNG")->isActive() && !bar.formatButton("全部")->isActive());
     QCOMPARE(bar.countsText(), QStringLiteral("1 / 6 张"));
 }
 
@@ -402,24 +328,21 @@ void TestThumbnailGrid::selectionBarFollowsTheSelection()
     click(ThumbnailCell::selectionBadgeRect(slot(0)).center());
     QVERIFY(bar.isVisible());
     QCOMPARE(bar.countText(), QStringLiteral("已选 1 张"));
-
     m_state->setFormatFilter(ImageItem::FormatCategory::jpeg);
     QTest::mouseClick(bar.selectAllButton(), Qt::LeftButton);
     QCOMPARE(bar.countText(), QStringLiteral("已选 2 张"));
     QCOMPARE(filenames(m_state->selectedImages()), (QStringList{"IMG_1.jpg", "IMG_2.jpg"}));
-
     QSignalSpy exports(m_grid.get(), &ThumbnailGridView::batchExportRequested);
     QTest::mouseClick(bar.exportButton(), Qt::LeftButton);
     QCOMPARE(exports.count(), 1);
     QCOMPARE(filenames(exports.first().first().value<QList<ImageItem>>()),
              (QStringList{"IMG_1.jpg", "IMG_2.jpg"}));
-
     QTest::mouseClick(bar.clearButton(), Qt::LeftButton);
     QVERIFY(m_state->selectedImageIDs().isEmpty());
     QVERIFY(!bar.isVisible());
 }
 
-void TestThumbnailGrid::thumbnailsOnlyForCellsOnScreen()
+void TestThumbnailGrid::thumbnailsOnlyForCellsOnScreenAndTheLastViewedImageComesBack()
 {
     openGridWith(240, 800, 500);
     ThumbnailListModel &model = m_grid->model();
@@ -433,30 +356,52 @@ void TestThumbnailGrid::thumbnailsOnlyForCellsOnScreen()
     QCOMPARE(loader.decodeJobCount(), onScreen);
     for (int row = 0; row < onScreen; ++row)
         QVERIFY(!model.index(row).data(ThumbnailListModel::ThumbnailRole).value<QImage>().isNull());
-    QVERIFY(!loader.cachedThumbnail(m_state->filteredImages().last().path()));
-
+    const QString last = m_state->filteredImages().last().path();
+    QVERIFY(!loader.cachedThumbnail(last));
     // Jumping to the end asks for the cells shown there, not for those passed over.
     view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum());
-    QTRY_VERIFY(loader.cachedThumbnail(m_state->filteredImages().last().path()));
+    QTRY_VERIFY(loader.cachedThumbnail(last));
     QVERIFY(loader.decodeJobCount() <= 2 * onScreen + view.columnCount());
+
+    m_state->selectImage(150);
+    m_grid->hide();
+    m_state->setViewerActive(false);
+    m_grid->show();
+    QTRY_VERIFY(viewport()->rect().contains(slot(150).center()));
+    QVERIFY(std::abs(slot(150).center().y() - viewport()->rect().center().y()) <=
+            slot(150).height() / 2);
+    // A window restored from the dock shows the grid again where the user left it.
+    view.verticalScrollBar()->setValue(0);
+    m_grid->hide();
+    m_grid->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_grid.get()));
+    QCoreApplication::processEvents();
+    QCOMPARE(view.verticalScrollBar()->value(), 0);
 }
 
-void TestThumbnailGrid::undecodableFileShowsThePlaceholder()
+// A rescan makes new cells: an edited picture is painted anew and a file
+// that failed is tried again, while a shown one is never retried.
+void TestThumbnailGrid::rescanRepaintsEditedPicturesAndRetriesFailedOnes()
 {
-    writeImage(root(), "IMG_1.jpg");
+    writeImage(root(), "IMG_1.jpg", Qt::red);
     QFile broken(root() + "/IMG_2.jpg");
-    QVERIFY(broken.open(QIODevice::WriteOnly));
-    broken.write("this is not a JPEG");
+    QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("this is not a JPEG") > 0);
     broken.close();
     openGrid();
+    const auto paintedNear = [&](QColor colour) {
+        const QColor painted =
+            viewport()->grab().toImage().pixelColor(pictureCentre(0) + QPoint(0, 30));
+        return ImagingFixtures::colourNear(painted, colour, 40);
+    };
+    QTRY_VERIFY(paintedNear(Qt::red));
     QTRY_COMPARE(stateOf(m_grid->model().index(1)), State::Failed);
     const int decodes = m_state->imageLoader().decodeJobCount();
     viewport()->repaint();
-    QCOMPARE(m_state->imageLoader().decodeJobCount(), decodes); // no retry while shown
-    // A rescan makes new cells, which try again.
+    QCOMPARE(m_state->imageLoader().decodeJobCount(), decodes);
+    writeImage(root(), "IMG_1.jpg", Qt::blue);
     QVERIFY(BrowseFixtures::open(*m_state, root()));
-    viewport()->repaint();
-    QTRY_VERIFY(m_state->imageLoader().decodeJobCount() > decodes);
+    QTRY_VERIFY(paintedNear(Qt::blue));
+    QTRY_VERIFY(m_state->imageLoader().decodeJobCount() > decodes + 1);
 }
 
 void TestThumbnailGrid::storedThumbnailGivesWayToTheSharpOne()
@@ -476,10 +421,8 @@ void TestThumbnailGrid::storedThumbnailGivesWayToTheSharpOne()
     connect(&m_state->imageLoader(), &ImageLoader::thumbnailReady, this,
             [&] { states << m_grid->model().thumbnailState(m_state->filteredImages().at(0)); });
     openGrid();
-    const auto centreColour = [&] {
-        return viewport()->grab().toImage().pixelColor(pictureCentre(0));
-    };
-    QTRY_VERIFY(ImagingFixtures::colourNear(centreColour(), Qt::red, 40));
+    QTRY_VERIFY(ImagingFixtures::colourNear(
+        viewport()->grab().toImage().pixelColor(pictureCentre(0)), Qt::red, 40));
     QCOMPARE(m_grid->model().thumbnail(m_state->filteredImages().at(0)).size(), QSize(320, 240));
     // The stored one, then the sharp one, and never the spinner in between.
     QCOMPARE(states, (QList<State>{State::Ready, State::Ready}));
@@ -493,8 +436,8 @@ void TestThumbnailGrid::hiDpiCellsAskForSharperThumbnails()
     openGrid();
     ImageLoader &loader = m_state->imageLoader();
     QTRY_COMPARE(loader.cachedThumbnail(path).value_or(QImage()).size(), QSize(320, 213));
-    // The same cell painted at device pixel ratio 2: its 280-pixel square,
-    // aspect-filled by a 3:2 picture, needs a longer side of 420.
+    // At device pixel ratio 2 the 280-pixel square, aspect-filled by a 3:2
+    // picture, needs a longer side of 420.
     paintCell(m_grid->model().index(0), 2);
     QTRY_COMPARE(loader.cachedThumbnail(path).value_or(QImage()).width(), 420);
     QVERIFY(qAbs(loader.cachedThumbnail(path)->height() - 280) <= 1);
@@ -506,8 +449,7 @@ void TestThumbnailGrid::loadingTileHasNoFill()
 {
     writeImage(root(), "IMG_1.jpg");
     QVERIFY(BrowseFixtures::open(*m_state, root()));
-    // Not shown, so nothing has asked for the thumbnail yet: the tile is loading.
-    m_grid = std::make_unique<ThumbnailGridView>(*m_state);
+    m_grid = std::make_unique<ThumbnailGridView>(*m_state); // not shown: nothing asked yet
     const QModelIndex index = m_grid->model().index(0);
     QCOMPARE(stateOf(index), State::Loading);
     const QImage canvas = paintCell(index);
@@ -518,22 +460,6 @@ void TestThumbnailGrid::loadingTileHasNoFill()
           picture.bottomLeft() + QPoint(10, -10)})
         QCOMPARE(canvas.pixelColor(probe), QColor(Qt::white));
     QCoreApplication::processEvents(); // let the request painting made settle
-}
-
-void TestThumbnailGrid::reopenedFolderPaintsTheEditedPicture()
-{
-    writeImage(root(), "IMG_1.jpg", Qt::red);
-    openGrid();
-    const QPoint probe = pictureCentre(0) + QPoint(0, 30);
-    const auto paintedNear = [&](QColor colour) {
-        return ImagingFixtures::colourNear(viewport()->grab().toImage().pixelColor(probe), colour,
-                                           40);
-    };
-    QTRY_VERIFY(paintedNear(Qt::red));
-    // Edited outside the app, then the folder is opened again.
-    writeImage(root(), "IMG_1.jpg", Qt::blue);
-    QVERIFY(BrowseFixtures::open(*m_state, root()));
-    QTRY_VERIFY(paintedNear(Qt::blue));
 }
 
 void TestThumbnailGrid::contextMenuRevealsAndCopies()
@@ -547,10 +473,8 @@ void TestThumbnailGrid::contextMenuRevealsAndCopies()
     QCOMPARE(actions.size(), 2);
     QCOMPARE(actions[0]->text(), QStringLiteral("在访达中显示"));
     QCOMPARE(actions[1]->text(), QStringLiteral("复制图片"));
-
     actions[0]->trigger();
     QCOMPARE(revealed, QStringList{root() + "/IMG_1.jpg"});
-
     QTRY_VERIFY(!index.data(ThumbnailListModel::ThumbnailRole).value<QImage>().isNull());
     const QImage thumbnail = index.data(ThumbnailListModel::ThumbnailRole).value<QImage>();
     QApplication::clipboard()->clear();
@@ -558,27 +482,6 @@ void TestThumbnailGrid::contextMenuRevealsAndCopies()
     const QImage copied = QApplication::clipboard()->image();
     QCOMPARE(copied.size(), thumbnail.size());
     QCOMPARE(copied.pixelColor(10, 10).name(), thumbnail.pixelColor(10, 10).name());
-}
-
-void TestThumbnailGrid::returnsToTheLastViewedImage()
-{
-    openGridWith(200, 800, 500);
-    m_state->selectImage(150);
-    m_grid->hide();
-    m_state->setViewerActive(false);
-    m_grid->show();
-    QTRY_VERIFY(viewport()->rect().contains(slot(150).center()));
-    QVERIFY(std::abs(slot(150).center().y() - viewport()->rect().center().y()) <=
-            slot(150).height() / 2);
-
-    // A window restored from the dock shows the grid again where the user left it.
-    QScrollBar *bar = m_grid->listView().verticalScrollBar();
-    bar->setValue(0);
-    m_grid->hide();
-    m_grid->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_grid.get()));
-    QCoreApplication::processEvents();
-    QCOMPARE(bar->value(), 0);
 }
 
 // The moving itself (names, ratings, toasts, rescans) is ArchiveMover's; here
@@ -589,6 +492,7 @@ void TestThumbnailGrid::archiveThroughTheSheet_data()
     QTest::addColumn<QString>("sentence");
     QTest::addColumn<QString>("target");
     QTest::addColumn<QStringList>("after");
+    const QString one = "将 1 张选中的图片移动到：";
     QTest::newRow("selection") << "selection"
                                << "将 2 张选中的图片移动到："
                                << "批量归档"
@@ -600,10 +504,11 @@ void TestThumbnailGrid::archiveThroughTheSheet_data()
         << "归档-2星"
         << QStringList{"IMG_1.jpg", "IMG_2.jpg", "trip/IMG_7.jpg", "归档-2星/IMG_8.jpg"};
     QTest::newRow("a folder chosen with 更改")
-        << "chosen"
-        << "将 1 张选中的图片移动到："
-        << "elsewhere"
+        << "chosen" << one << "elsewhere"
         << QStringList{"IMG_1.jpg", "elsewhere/IMG_2.jpg", "trip/IMG_7.jpg", "trip/IMG_8.jpg"};
+    QTest::newRow("cancelled with Escape after a cancelled chooser")
+        << "escape" << one << "批量归档"
+        << QStringList{"IMG_1.jpg", "IMG_2.jpg", "trip/IMG_7.jpg", "trip/IMG_8.jpg"};
 }
 
 void TestThumbnailGrid::archiveThroughTheSheet()
@@ -619,7 +524,7 @@ void TestThumbnailGrid::archiveThroughTheSheet()
     QString askedFrom;
     m_grid->setArchiveFolderChooser([&](QWidget *, const QString &start) {
         askedFrom = start;
-        return QDir().mkpath(elsewhere) ? elsewhere : QString();
+        return plan == "chosen" && QDir().mkpath(elsewhere) ? elsewhere : QString();
     });
     QPushButton *archiveButton = m_grid->selectionBar().archiveButton();
     if (plan == "rating") {
@@ -634,30 +539,38 @@ void TestThumbnailGrid::archiveThroughTheSheet()
         m_state->setSelectedImageIDs(plan == "selection" ? ids({0, 1}) : ids({1}));
     }
     QTest::mouseClick(archiveButton, Qt::LeftButton);
-    ArchiveConfirmView *sheet = waitForSheet();
-    QVERIFY(sheet);
+    ArchiveConfirmView *sheet = nullptr;
+    QTRY_VERIFY((sheet = m_grid->archiveSheet()) && sheet->isVisible());
     QCOMPARE(sheet->sentence(), sentence);
-    if (plan == "chosen") {
+    if (plan == "chosen" || plan == "escape") {
         QCOMPARE(sheet->targetPath(), root() + "/批量归档");
         QTest::mouseClick(sheet->changeButton(), Qt::LeftButton);
         QCOMPARE(askedFrom, root());
     }
     QCOMPARE(sheet->targetPath(), root() + '/' + target);
     QCOMPARE(sheet->shownPath(), root() + '/' + target);
-
+    if (plan == "escape") {
+        QVERIFY(m_grid->archiveItem());
+        QTest::keyClick(sheet, Qt::Key_Escape);
+        QTRY_VERIFY(!m_grid->archiveSheet());
+        QVERIFY(!m_grid->archiveItem());
+        QCOMPARE(filesBelow(root()), after);
+        QVERIFY(!QFileInfo::exists(root() + "/批量归档"));
+        QCOMPARE(m_state->selectedImageIDs().size(), 1);
+        return;
+    }
     QSignalSpy finished(m_grid.get(), &ThumbnailGridView::archiveFinished);
     if (plan == "rating")
         QTest::keyClick(sheet, Qt::Key_Return);
     else
         QTest::mouseClick(sheet->confirmButton(), Qt::LeftButton);
     QVERIFY(!m_grid->archiveItem());
-    // The files are on the move: the grid says so and takes no orders. A click
-    // on a tile lands on the veil (checked without running the event loop,
-    // which could let the archive finish first).
-    QVERIFY(m_state->isArchiving());
-    QVERIFY(m_grid->busyVeil().isVisible());
-    QVERIFY(!m_grid->selectionBar().archiveButton()->isEnabled());
-    QVERIFY(!m_grid->selectionBar().exportButton()->isEnabled());
+    // On the move the grid says so and takes no orders: a click on a tile lands
+    // on the veil (checked without running the event loop, which could let the
+    // archive finish first).
+    QVERIFY(m_state->isArchiving() && m_grid->busyVeil().isVisible());
+    QVERIFY(!m_grid->selectionBar().archiveButton()->isEnabled() &&
+            !m_grid->selectionBar().exportButton()->isEnabled());
     QWidget *hit = m_grid->childAt(viewport()->mapTo(m_grid.get(), pictureCentre(0)));
     QVERIFY(hit == &m_grid->busyVeil() || m_grid->busyVeil().isAncestorOf(hit));
     ArchiveItem again;
@@ -666,35 +579,13 @@ void TestThumbnailGrid::archiveThroughTheSheet()
     QVERIFY(!m_grid->archiveItem());
 
     QVERIFY(finished.wait(10000));
-    QVERIFY(!m_grid->busyVeil().isVisible());
-    QVERIFY(m_grid->filterBar().isEnabled());
+    QVERIFY(!m_grid->busyVeil().isVisible() && m_grid->filterBar().isEnabled());
     QCOMPARE(m_state->toastMessage().value_or(QString()),
              QStringLiteral("已归档 %1 张图片到「%2」").arg(sentence.mid(2, 1), target));
     QCOMPARE(filesBelow(root()), after);
-    // The whole open tree again.
-    QCOMPARE(m_state->images().size(), 4);
+    QCOMPARE(m_state->images().size(), 4); // the whole open tree again
     QCOMPARE(m_state->selectedFolderURL(), std::optional(QUrl::fromLocalFile(root())));
     QVERIFY(!m_grid->selectionBar().isVisible());
-}
-
-void TestThumbnailGrid::escapeCancelsTheSheet()
-{
-    openGridWith(1);
-    m_state->setSelectedImageIDs(ids({0}));
-    QTest::mouseClick(m_grid->selectionBar().archiveButton(), Qt::LeftButton);
-    ArchiveConfirmView *sheet = waitForSheet();
-    QVERIFY(sheet);
-    // A chooser that is cancelled changes nothing.
-    m_grid->archiveSheet()->setFolderChooser([](QWidget *, const QString &) { return QString(); });
-    QTest::mouseClick(sheet->changeButton(), Qt::LeftButton);
-    QCOMPARE(sheet->targetPath(), root() + "/批量归档");
-    QVERIFY(m_grid->archiveItem());
-    QTest::keyClick(sheet, Qt::Key_Escape);
-    QTRY_VERIFY(!m_grid->archiveSheet());
-    QVERIFY(!m_grid->archiveItem());
-    QCOMPARE(filesBelow(root()), QStringList{"IMG_1.jpg"});
-    QVERIFY(!QFileInfo::exists(root() + "/批量归档"));
-    QCOMPARE(m_state->selectedImageIDs().size(), 1);
 }
 
 QTEST_MAIN(TestThumbnailGrid)
