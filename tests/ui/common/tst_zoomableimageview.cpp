@@ -63,6 +63,7 @@ private Q_SLOTS:
         image.fill(Qt::red);
         image.setDevicePixelRatio(2.0); // counted in pixels all the same
         m_view->setImage(image);
+        QCOMPARE(m_view->imagePixelSize(), QSizeF(pixels));
         QCOMPARE(m_view->magnification(), 1.0);
         QCOMPARE(m_view->fittedSize(), fitted);
         // Centred on the smaller axis, black on both sides.
