@@ -6,6 +6,8 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -71,6 +73,19 @@ private Q_SLOTS:
         QCOMPARE(other->count(), 3);
         QCOMPARE(taken.size(), 3);
         QVERIFY(taken.contains(QVariantList{photo, 0, 4}));
+    }
+    void savesNeverWaitForOtherFileOperations()
+    {
+        // A long archive move or sidecar rewrite holds the file queue.
+        auto store = openStore();
+        QSemaphore held;
+        m_queues.fileOperations().start([&held] { held.acquire(); });
+        const auto release = qScopeGuard([&] {
+            held.release();
+            m_queues.fileOperations().waitForDone();
+        });
+        store->setRating(3, QStringLiteral("/p/during-a-move.jpg"));
+        QTRY_COMPARE(storedObject(), (QJsonObject{{"/p/during-a-move.jpg", 3}}));
     }
     void defaultLocation()
     {

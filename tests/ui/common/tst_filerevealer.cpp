@@ -5,29 +5,26 @@
 namespace {
 
 // The desktop's two services, as a session with or without them answers.
-class StandInDesktop : public DesktopFileRevealer::Desktop
+struct StandInDesktop : DesktopFileRevealer::Desktop
 {
-public:
-    StandInDesktop(bool fileManagerAnswers, bool folderHandlerAnswers, QStringList *calls)
-        : m_fileManagerAnswers(fileManagerAnswers)
-        , m_folderHandlerAnswers(folderHandlerAnswers)
-        , m_calls(calls)
+    bool fileManagerAnswers;
+    bool folderHandlerAnswers;
+    QStringList *calls;
+    StandInDesktop(bool fileManager, bool folderHandler, QStringList *made)
+        : fileManagerAnswers(fileManager)
+        , folderHandlerAnswers(folderHandler)
+        , calls(made)
     {}
     void showInFileManager(const QString &path, std::function<void(bool)> answered) override
     {
-        m_calls->append(QStringLiteral("show ") + path);
-        answered(m_fileManagerAnswers);
+        calls->append(QStringLiteral("show ") + path);
+        answered(fileManagerAnswers);
     }
     bool openFolder(const QString &folder) override
     {
-        m_calls->append(QStringLiteral("open ") + folder);
-        return m_folderHandlerAnswers;
+        calls->append(QStringLiteral("open ") + folder);
+        return folderHandlerAnswers;
     }
-
-private:
-    bool m_fileManagerAnswers;
-    bool m_folderHandlerAnswers;
-    QStringList *m_calls;
 };
 
 } // namespace

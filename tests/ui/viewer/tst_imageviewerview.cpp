@@ -18,377 +18,284 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QFile>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace ImagingFixtures;
+using Form = RawDecodeControl::Form;
+
 namespace {
-
-class RecordingRevealer : public FileRevealer
+struct RecordingRevealer : FileRevealer
 {
-public:
-    explicit RecordingRevealer(QStringList *revealed)
-        : m_revealed(revealed)
-    {}
-    void reveal(const QString &absolutePath) override { m_revealed->append(absolutePath); }
-
-private:
-    QStringList *m_revealed;
+    QStringList revealed;
+    void reveal(const QString &absolutePath) override { revealed.append(absolutePath); }
 };
-
-QString loadFailureText(ImageLoadError (*make)())
-{
-    return make().errorDescription();
-}
-
 } // namespace
 
 class TestImageViewerView : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void init();
-    void cleanup();
-
-    void arrowsAndPositionFollowTheList();
-    void showsLoadingThenPictureOrError_data();
-    void showsLoadingThenPictureOrError();
-    void rawDecodeThenExportAsksFirst();
-    void failedRawDecodeSaysWhyAndKeepsThePreview();
-    void staleLoadIsDiscarded();
-    void largeJpegShowsAStandInThenSharpensInPlace();
-    void contextMenuCopiesAndReveals();
-    void starsShowAndSetTheRating();
-    void longNameIsElidedAndTheBarKeepsItsParts();
-    void backButtonLeavesTheViewer();
-
-private:
-    ImageItem addJpeg(const QString &name, int width, int height);
-    ImageItem addDng(const QString &name);
-    void setImages(const QList<ImageItem> &items);
-    void showAt(int index);
-    void waitLoaded();
-
     WorkQueues m_queues;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<ImageViewerView> m_viewer;
-    QStringList m_revealed;
+    RecordingRevealer *m_revealer = nullptr; // owned by the viewer
+
+    ImageItem addJpeg(const QString &name, int width, int height)
+    {
+        return ImageItem(writeJpeg(m_dir->filePath(name), quadrantPicture(width, height)));
+    }
+    void setImages(const QList<ImageItem> &items)
+    {
+        m_state->setImages(items);
+        QCOMPARE(m_state->filteredImages().size(), items.size());
+    }
+    void showAt(int index)
+    {
+        m_state->selectImage(index);
+        QVERIFY(m_state->isViewerActive());
+    }
+    void waitLoaded() { QTRY_VERIFY(!m_viewer->isLoading()); }
+    QString toast() const { return m_state->toastMessage().value_or(QString()); }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_state =
+            std::make_unique<AppState>(m_queues, m_dir->filePath(QStringLiteral("ratings.json")),
+                                       m_dir->filePath(QStringLiteral("settings.ini")));
+        m_viewer = std::make_unique<ImageViewerView>(*m_state, m_queues);
+        auto revealer = std::make_unique<RecordingRevealer>();
+        m_revealer = revealer.get();
+        m_viewer->setFileRevealer(std::move(revealer));
+        m_viewer->resize(1200, 800);
+        m_viewer->show();
+    }
+    void cleanup()
+    {
+        m_viewer.reset();
+        m_state.reset();
+        m_dir.reset();
+    }
+
+    void arrowsAndPositionFollowTheList()
+    {
+        QList<ImageItem> items;
+        for (int i = 0; i < 119; ++i)
+            items.append(ImageItem(m_dir->filePath(QStringLiteral("IMG_%1.jpg").arg(i))));
+        const QString longName = QString(240, QLatin1Char('x')) + QStringLiteral("_END.CR3");
+        setImages(items << ImageItem(m_dir->filePath(longName)));
+        const auto arrowsShown = [this] {
+            return std::pair(m_viewer->previousButton()->isVisible(),
+                             m_viewer->nextButton()->isVisible());
+        };
+        showAt(0);
+        QCOMPARE(arrowsShown(), std::pair(false, true));
+        QCOMPARE(m_viewer->statusBar()->positionText(), QStringLiteral("第 1 / 120 张"));
+        m_viewer->showPrevious();
+        QCOMPARE(m_state->statusMessage(), QStringLiteral("已是第一张"));
+        QTest::mouseClick(m_viewer->nextButton(), Qt::LeftButton);
+        QTest::mouseClick(m_viewer->nextButton(), Qt::LeftButton);
+        QCOMPARE(m_viewer->statusBar()->positionText(), QStringLiteral("第 3 / 120 张"));
+        QCOMPARE(m_viewer->statusBar()->filenameText(), QStringLiteral("IMG_2.jpg"));
+        QTest::mouseClick(m_viewer->previousButton(), Qt::LeftButton);
+        QCOMPARE(m_viewer->item()->filename(), QStringLiteral("IMG_1.jpg"));
+        // The last one has a long RAW name: elided in the middle, the bar keeps its parts.
+        showAt(119);
+        ViewerStatusBar *bar = m_viewer->statusBar();
+        QTRY_VERIFY(bar->isVisible());
+        QCOMPARE(bar->positionText(), QStringLiteral("第 120 / 120 张"));
+        QCOMPARE(arrowsShown(), std::pair(true, false));
+        QCOMPARE(bar->filenameText(), longName);
+        const QString shown = bar->shownFilenameText();
+        QVERIFY2(shown.contains(QChar(0x2026)) && shown.startsWith(QStringLiteral("xxx")) &&
+                     shown.endsWith(QStringLiteral("_END.CR3")),
+                 qPrintable(shown));
+        QVERIFY(bar->isRawBadgeShown());
+        QVERIFY(bar->rect().contains(bar->positionGeometry()) &&
+                bar->rect().contains(bar->rawBadgeGeometry()));
+        QVERIFY(bar->positionGeometry().right() < bar->rawBadgeGeometry().left());
+    }
+
+    void showsLoadingThenPictureOrError_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("jpeg") << QByteArray() << QString();
+        QTest::newRow("corrupt") << QByteArray("\xFF\xD8\xFF\xE0 not really a jpeg")
+                                 << ImageLoadError::decodeFailed().errorDescription();
+    }
+    void showsLoadingThenPictureOrError()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, message);
+        const ImageItem item = addJpeg(QStringLiteral("photo.jpg"), 600, 400);
+        QVERIFY(content.isEmpty() || writeBytes(item.path(), content));
+        QSignalSpy requested(m_viewer.get(), &ImageViewerView::exportRequested);
+        setImages({item});
+        showAt(0);
+        QVERIFY(m_viewer->isLoading() && m_viewer->loadingColumn()->isVisible());
+        QVERIFY(!m_viewer->exportButton()->isVisible());
+        waitLoaded();
+        QVERIFY(!m_viewer->loadingColumn()->isVisible());
+        QVERIFY(!m_viewer->statusBar()->isRawBadgeShown() && !m_viewer->rawControl()->isVisible());
+        QCOMPARE(m_viewer->errorMessage().value_or(QString()), message);
+        QCOMPARE(m_viewer->errorColumn()->isVisible(), !message.isEmpty());
+        QCOMPARE(m_viewer->zoomableView()->isVisible(), message.isEmpty());
+        QCOMPARE(m_viewer->exportButton()->isVisible(), message.isEmpty());
+        if (!message.isEmpty())
+            return;
+        const qint64 shown = m_viewer->displayImage().cacheKey();
+        QCOMPARE(m_viewer->zoomableView()->image().cacheKey(), shown);
+        // Not a decoded RAW: the editor opens without a question.
+        m_viewer->setRawExportConfirmation(
+            [](QWidget *, std::function<void(bool)>) { QFAIL("asked"); });
+        QTest::mouseClick(m_viewer->exportButton(), Qt::LeftButton);
+        QCOMPARE(requested.count(), 1);
+        QCOMPARE(requested[0][0].value<ImageItem>(), item);
+        QCOMPARE(requested[0][1].value<QImage>().cacheKey(), shown);
+        QVERIFY(m_state->isSheetPresented());
+        m_viewer->frameExportClosed();
+        QVERIFY(!m_state->isSheetPresented());
+        QTest::mouseClick(m_viewer->backButton(), Qt::LeftButton);
+        QVERIFY(!m_state->isViewerActive() && m_state->selectedImage().has_value());
+        QVERIFY(m_viewer->displayImage().isNull()); // memory released with the screen
+        QVERIFY(m_viewer->shownPicture().state() == ShownPicture::State::empty);
+        QCOMPARE(m_viewer->prefetchCache().keptCount(), 0);
+    }
+
+    void rawDecodeThenExportAsksFirstOrSaysWhyItFailed()
+    {
+        const QString path = m_dir->filePath(QStringLiteral("raw.dng"));
+        QVERIFY(writeDng(path, 640, 480, quadrantPicture(160, 120)));
+        QVERIFY(ImageItem(path).isRAW());
+        QList<std::function<void(bool)>> answers;
+        m_viewer->setRawExportConfirmation(
+            [&](QWidget *, std::function<void(bool)> answer) { answers.append(answer); });
+        QSignalSpy requested(m_viewer.get(), &ImageViewerView::exportRequested);
+        setImages({ImageItem(path), addJpeg(QStringLiteral("DSC_1.NEF"), 600, 400)});
+        showAt(0);
+        QVERIFY(!m_viewer->rawControl()->isVisible()); // not while loading
+        waitLoaded();
+        QCOMPARE(m_viewer->displayImage().size(), QSize(160, 120)); // the stored preview
+        QVERIFY(m_viewer->statusBar()->isRawBadgeShown() && m_viewer->rawControl()->isVisible());
+        QCOMPARE(m_viewer->rawControl()->form(), Form::decodeButton);
+        m_viewer->decodeRAW();
+        QVERIFY(m_viewer->isDecodingRAW());
+        QCOMPARE(m_viewer->rawControl()->form(), Form::decoding);
+        QTRY_VERIFY_WITH_TIMEOUT(m_viewer->isRawDecoded(), 30000);
+        QVERIFY(!m_viewer->isDecodingRAW());
+        QCOMPARE(m_viewer->rawControl()->form(), Form::decoded);
+        QCOMPARE(m_viewer->displayImage().size(), QSize(640, 480));
+        QCOMPARE(toast(), QStringLiteral("RAW 解码成功"));
+        QCOMPARE(m_viewer->zoomableView()->image().cacheKey(), m_viewer->displayImage().cacheKey());
+        // "取消": nothing opens.
+        m_viewer->requestFrameExport();
+        QCOMPARE(answers.size(), 1);
+        QCOMPARE(requested.count(), 0);
+        answers.takeFirst()(false);
+        QCOMPARE(requested.count(), 0);
+        QVERIFY(!m_state->isSheetPresented());
+        // "继续": the editor gets the decoded picture.
+        m_viewer->requestFrameExport();
+        answers.takeFirst()(true);
+        QCOMPARE(requested.count(), 1);
+        QCOMPARE(requested[0][1].value<QImage>().size(), QSize(640, 480));
+        QVERIFY(m_state->isSheetPresented());
+        m_viewer->frameExportClosed();
+        // JPEG data named .NEF: a preview, but no sensor data to develop.
+        showAt(1);
+        waitLoaded();
+        QCOMPARE(m_viewer->rawControl()->form(), Form::decodeButton);
+        m_viewer->decodeRAW();
+        QCOMPARE(m_viewer->rawControl()->form(), Form::decoding);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_viewer->isDecodingRAW(), 30000);
+        QCOMPARE(toast(), QStringLiteral("RAW 解码失败: ") +
+                              ImageLoadError::sourceCreationFailed().errorDescription());
+        QVERIFY(!m_viewer->displayImage().isNull() && !m_viewer->errorColumn()->isVisible());
+        QCOMPARE(m_viewer->rawControl()->form(), Form::decodeButton);
+    }
+
+    void staleLoadIsDroppedAndALargeJpegSharpensInPlace()
+    {
+        // 4000 x 3000 fitted into 1200 x 800: a 3/8 decode (1500 x 1125) covers it.
+        // A small picture first, left at once: its result comes too late to be shown.
+        setImages({addJpeg(QStringLiteral("small.jpg"), 320, 200),
+                   addJpeg(QStringLiteral("large.jpg"), 4000, 3000)});
+        QSignalSpy discarded(m_viewer.get(), &ImageViewerView::staleResultDiscarded);
+        ZoomableImageView *view = m_viewer->zoomableView();
+        int standIns = 0;
+        QRectF zoomedFrame;
+        // Runs after the viewer's own handler has put the stand-in on screen.
+        connect(&m_viewer->shownImageLoader(), &ShownImageLoader::standInLoaded, this, [&] {
+            ++standIns;
+            QVERIFY(view->showsStandIn() && view->isVisible());
+            QCOMPARE(view->imagePixelSize(), QSizeF(4000, 3000));
+            QVERIFY(m_viewer->isLoading() && !m_viewer->loadingColumn()->isVisible());
+            // The editor and the clipboard only ever get the full picture.
+            QVERIFY(m_viewer->displayImage().isNull() && !m_viewer->exportButton()->isVisible());
+            // The user zooms in before the full picture arrives.
+            view->setMagnification(2.0, QPointF(300, 200));
+            zoomedFrame = view->imageRectInView();
+        });
+        showAt(0);
+        showAt(1);
+        waitLoaded();
+        QTRY_COMPARE(discarded.count(), 1);
+        QCOMPARE(standIns, 1);
+        QCOMPARE(m_viewer->displayImage().size(), QSize(4000, 3000));
+        QVERIFY(!view->showsStandIn());
+        QCOMPARE(view->magnification(), 2.0);
+        QCOMPARE(view->imageRectInView(), zoomedFrame);
+    }
+
+    void contextMenuAndStarsActOnTheShownPhoto()
+    {
+        const ImageItem photo = addJpeg(QStringLiteral("photo.jpg"), 600, 400);
+        setImages({photo});
+        showAt(0);
+        QVERIFY(m_viewer->createContextMenu(nullptr) == nullptr); // nothing on screen yet
+        waitLoaded();
+        std::unique_ptr<QMenu> menu(m_viewer->createContextMenu(nullptr));
+        QVERIFY(menu);
+        const QList<QAction *> actions = menu->actions();
+        QCOMPARE(actions.size(), 2);
+        QCOMPARE(actions[0]->text(), QStringLiteral("在访达中显示"));
+        QCOMPARE(actions[1]->text(), QStringLiteral("复制图片"));
+        QGuiApplication::clipboard()->clear();
+        actions[1]->trigger();
+        const QImage copied = QGuiApplication::clipboard()->image();
+        QCOMPARE(copied.size(), QSize(600, 400));
+        QCOMPARE(copied.convertToFormat(QImage::Format_RGB32),
+                 m_viewer->displayImage().convertToFormat(QImage::Format_RGB32));
+        actions[0]->trigger();
+        QCOMPARE(m_revealer->revealed, QStringList{photo.path()});
+        // The menu opens over the picture, not over the bars and buttons on it.
+        const auto requestMenuOn = [](QWidget *widget) {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, widget->rect().center(),
+                                    widget->mapToGlobal(widget->rect().center()));
+            QApplication::sendEvent(widget, &event);
+            QWidget *popup = QApplication::activePopupWidget();
+            return popup && popup->close();
+        };
+        QVERIFY(!requestMenuOn(m_viewer->statusBar()));
+        QVERIFY(!requestMenuOn(m_viewer->backButton()));
+        QVERIFY(requestMenuOn(m_viewer->zoomableView()));
+        // The stars show the rating; a chosen one goes to the state and shows back.
+        QCOMPARE(m_viewer->statusBar()->shownRating(), 0);
+        m_state->updateRating(4, photo);
+        QCOMPARE(m_viewer->statusBar()->shownRating(), 4);
+        Q_EMIT m_viewer->statusBar()->ratingChosen(2);
+        QCOMPARE(m_state->rating(photo), 2);
+        QCOMPARE(m_viewer->statusBar()->shownRating(), 2);
+    }
 };
 
-void TestImageViewerView::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_state = std::make_unique<AppState>(m_queues, m_dir->filePath(QStringLiteral("ratings.json")),
-                                         m_dir->filePath(QStringLiteral("settings.ini")));
-    m_viewer = std::make_unique<ImageViewerView>(*m_state, m_queues);
-    m_viewer->setFileRevealer(std::make_unique<RecordingRevealer>(&m_revealed));
-    m_viewer->resize(1200, 800);
-    m_viewer->show();
-    m_revealed.clear();
-}
-
-void TestImageViewerView::cleanup()
-{
-    m_viewer.reset();
-    m_state.reset();
-    m_dir.reset();
-}
-
-ImageItem TestImageViewerView::addJpeg(const QString &name, int width, int height)
-{
-    const QString path = ImagingFixtures::writeJpeg(
-        m_dir->filePath(name), ImagingFixtures::quadrantPicture(width, height));
-    return ImageItem(path);
-}
-
-ImageItem TestImageViewerView::addDng(const QString &name)
-{
-    const QString path = m_dir->filePath(name);
-    if (!ImagingFixtures::writeDng(path, 640, 480, ImagingFixtures::quadrantPicture(160, 120)))
-        return {};
-    return ImageItem(path);
-}
-
-void TestImageViewerView::setImages(const QList<ImageItem> &items)
-{
-    m_state->setImages(items);
-    QCOMPARE(m_state->filteredImages().size(), items.size());
-}
-
-void TestImageViewerView::showAt(int index)
-{
-    m_state->selectImage(index);
-    QVERIFY(m_state->isViewerActive());
-}
-
-void TestImageViewerView::waitLoaded()
-{
-    QTRY_VERIFY(!m_viewer->isLoading());
-}
-
-void TestImageViewerView::arrowsAndPositionFollowTheList()
-{
-    QList<ImageItem> items;
-    for (int i = 0; i < 120; ++i)
-        items.append(ImageItem(m_dir->filePath(QStringLiteral("IMG_%1.jpg").arg(i))));
-    setImages(items);
-
-    showAt(0);
-    QVERIFY(!m_viewer->previousButton()->isVisible());
-    QVERIFY(m_viewer->nextButton()->isVisible());
-    QCOMPARE(m_viewer->statusBar()->positionText(), QStringLiteral("第 1 / 120 张"));
-    QCOMPARE(m_viewer->backButton()->toolTip(), QStringLiteral("返回网格视图 (Esc)"));
-    m_viewer->showPrevious();
-    QCOMPARE(m_state->statusMessage(), QStringLiteral("已是第一张"));
-    QTest::mouseClick(m_viewer->nextButton(), Qt::LeftButton);
-    QTest::mouseClick(m_viewer->nextButton(), Qt::LeftButton);
-    QCOMPARE(m_viewer->statusBar()->positionText(), QStringLiteral("第 3 / 120 张"));
-    QCOMPARE(m_viewer->statusBar()->filenameText(), QStringLiteral("IMG_2.jpg"));
-    QTest::mouseClick(m_viewer->previousButton(), Qt::LeftButton);
-    QCOMPARE(m_viewer->item()->filename(), QStringLiteral("IMG_1.jpg"));
-
-    showAt(119);
-    QCOMPARE(m_viewer->statusBar()->positionText(), QStringLiteral("第 120 / 120 张"));
-    QVERIFY(m_viewer->previousButton()->isVisible());
-    QVERIFY(!m_viewer->nextButton()->isVisible());
-}
-
-void TestImageViewerView::showsLoadingThenPictureOrError_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("jpeg") << QByteArray() << QString();
-    QTest::newRow("corrupt") << QByteArray("\xFF\xD8\xFF\xE0 not really a jpeg")
-                             << loadFailureText(&ImageLoadError::decodeFailed);
-}
-
-void TestImageViewerView::showsLoadingThenPictureOrError()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(QString, message);
-    ImageItem item = addJpeg(QStringLiteral("photo.jpg"), 600, 400);
-    if (!content.isEmpty()) {
-        QFile file(item.path());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(content);
-    }
-    setImages({item});
-    QSignalSpy requested(m_viewer.get(), &ImageViewerView::exportRequested);
-    showAt(0);
-    QVERIFY(m_viewer->isLoading() && m_viewer->loadingColumn()->isVisible());
-    QVERIFY(!m_viewer->exportButton()->isVisible());
-    waitLoaded();
-    QVERIFY(!m_viewer->loadingColumn()->isVisible());
-    QVERIFY(!m_viewer->statusBar()->isRawBadgeShown() && !m_viewer->rawControl()->isVisible());
-    QCOMPARE(m_viewer->errorMessage().value_or(QString()), message);
-    QCOMPARE(m_viewer->errorColumn()->isVisible(), !message.isEmpty());
-    QCOMPARE(m_viewer->zoomableView()->isVisible(), message.isEmpty());
-    QCOMPARE(m_viewer->exportButton()->isVisible(), message.isEmpty());
-    if (!message.isEmpty())
-        return;
-    QCOMPARE(m_viewer->zoomableView()->image().cacheKey(), m_viewer->displayImage().cacheKey());
-    QCOMPARE(m_viewer->exportButton()->text(), QStringLiteral("边框水印"));
-    // Not a decoded RAW: the editor opens without a question.
-    m_viewer->setRawExportConfirmation(
-        [](QWidget *, std::function<void(bool)>) { QFAIL("asked"); });
-    QTest::mouseClick(m_viewer->exportButton(), Qt::LeftButton);
-    QCOMPARE(requested.count(), 1);
-    QCOMPARE(requested[0][0].value<ImageItem>(), item);
-    QCOMPARE(requested[0][1].value<QImage>().cacheKey(), m_viewer->displayImage().cacheKey());
-    QVERIFY(m_state->isSheetPresented());
-    m_viewer->frameExportClosed();
-    QVERIFY(!m_state->isSheetPresented());
-}
-
-void TestImageViewerView::rawDecodeThenExportAsksFirst()
-{
-    const ImageItem dng = addDng(QStringLiteral("raw.dng"));
-    QVERIFY(!dng.isNull());
-    QVERIFY(dng.isRAW());
-    setImages({dng});
-    QList<std::function<void(bool)>> pendingAnswers;
-    m_viewer->setRawExportConfirmation(
-        [&](QWidget *, std::function<void(bool)> answer) { pendingAnswers.append(answer); });
-    QSignalSpy requested(m_viewer.get(), &ImageViewerView::exportRequested);
-
-    showAt(0);
-    QVERIFY(!m_viewer->rawControl()->isVisible()); // not while loading
-    waitLoaded();
-    QCOMPARE(m_viewer->displayImage().size(), QSize(160, 120)); // the stored preview
-    QVERIFY(m_viewer->statusBar()->isRawBadgeShown());
-    QVERIFY(m_viewer->rawControl()->isVisible());
-    QCOMPARE(m_viewer->rawControl()->form(), RawDecodeControl::Form::decodeButton);
-
-    m_viewer->decodeRAW();
-    QVERIFY(m_viewer->isDecodingRAW());
-    QCOMPARE(m_viewer->rawControl()->form(), RawDecodeControl::Form::decoding);
-    QTRY_VERIFY_WITH_TIMEOUT(m_viewer->isRawDecoded(), 30000);
-    QVERIFY(!m_viewer->isDecodingRAW());
-    QCOMPARE(m_viewer->rawControl()->form(), RawDecodeControl::Form::decoded);
-    QCOMPARE(m_viewer->displayImage().size(), QSize(640, 480));
-    QCOMPARE(m_state->toastMessage().value_or(QString()), QStringLiteral("RAW 解码成功"));
-    QCOMPARE(m_viewer->zoomableView()->image().cacheKey(), m_viewer->displayImage().cacheKey());
-
-    // "取消": nothing opens.
-    m_viewer->requestFrameExport();
-    QCOMPARE(pendingAnswers.size(), 1);
-    QCOMPARE(requested.count(), 0);
-    pendingAnswers.takeFirst()(false);
-    QCOMPARE(requested.count(), 0);
-    QVERIFY(!m_state->isSheetPresented());
-
-    // "继续": the editor gets the decoded picture.
-    m_viewer->requestFrameExport();
-    pendingAnswers.takeFirst()(true);
-    QCOMPARE(requested.count(), 1);
-    QCOMPARE(requested[0][1].value<QImage>().size(), QSize(640, 480));
-    QVERIFY(m_state->isSheetPresented());
-}
-void TestImageViewerView::failedRawDecodeSaysWhyAndKeepsThePreview()
-{
-    // JPEG data named .NEF: a preview, but no sensor data to develop.
-    setImages({ImageItem(ImagingFixtures::writeJpeg(m_dir->filePath(QStringLiteral("DSC_1.NEF")),
-                                                    ImagingFixtures::quadrantPicture(600, 400)))});
-    showAt(0);
-    waitLoaded();
-    m_viewer->decodeRAW();
-    QCOMPARE(m_viewer->rawControl()->form(), RawDecodeControl::Form::decoding);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_viewer->isDecodingRAW(), 30000);
-    QCOMPARE(m_state->toastMessage().value_or(QString()),
-             QStringLiteral("RAW 解码失败: ") +
-                 loadFailureText(&ImageLoadError::sourceCreationFailed));
-    QVERIFY(!m_viewer->displayImage().isNull() && !m_viewer->errorColumn()->isVisible());
-    QCOMPARE(m_viewer->rawControl()->form(), RawDecodeControl::Form::decodeButton);
-}
-
-void TestImageViewerView::staleLoadIsDiscarded()
-{
-    setImages({addJpeg(QStringLiteral("big.jpg"), 4000, 3000),
-               addJpeg(QStringLiteral("small.jpg"), 320, 200)});
-    QSignalSpy discarded(m_viewer.get(), &ImageViewerView::staleResultDiscarded);
-    showAt(0);
-    showAt(1);
-    waitLoaded();
-    QVERIFY(discarded.count() > 0 || discarded.wait(20000));
-    QCOMPARE(m_viewer->zoomableView()->imagePixelSize(), QSizeF(320, 200));
-}
-
-void TestImageViewerView::largeJpegShowsAStandInThenSharpensInPlace()
-{
-    // 4000 x 3000 fitted into 1200 x 800: a 3/8 decode (1500 x 1125) covers it.
-    setImages({addJpeg(QStringLiteral("large.jpg"), 4000, 3000)});
-    ZoomableImageView *view = m_viewer->zoomableView();
-    int standIns = 0;
-    QRectF zoomedFrame;
-    // Runs after the viewer's own handler has put the stand-in on screen.
-    connect(&m_viewer->shownImageLoader(), &ShownImageLoader::standInLoaded, this, [&] {
-        ++standIns;
-        QVERIFY(view->showsStandIn() && view->isVisible());
-        QCOMPARE(view->imagePixelSize(), QSizeF(4000, 3000));
-        QVERIFY(m_viewer->isLoading() && !m_viewer->loadingColumn()->isVisible());
-        // The editor and the clipboard only ever get the full picture.
-        QVERIFY(m_viewer->displayImage().isNull());
-        QVERIFY(!m_viewer->exportButton()->isVisible());
-        // The user zooms in before the full picture arrives.
-        view->setMagnification(2.0, QPointF(300, 200));
-        zoomedFrame = view->imageRectInView();
-    });
-    showAt(0);
-    waitLoaded();
-    QCOMPARE(standIns, 1);
-    QCOMPARE(m_viewer->displayImage().size(), QSize(4000, 3000));
-    QVERIFY(!view->showsStandIn());
-    QCOMPARE(view->magnification(), 2.0);
-    QCOMPARE(view->imageRectInView(), zoomedFrame);
-}
-void TestImageViewerView::contextMenuCopiesAndReveals()
-{
-    const ImageItem photo = addJpeg(QStringLiteral("photo.jpg"), 600, 400);
-    setImages({photo});
-    showAt(0);
-    QVERIFY(m_viewer->createContextMenu(nullptr) == nullptr); // nothing on screen yet
-    waitLoaded();
-
-    std::unique_ptr<QMenu> menu(m_viewer->createContextMenu(nullptr));
-    QVERIFY(menu);
-    const QList<QAction *> actions = menu->actions();
-    QCOMPARE(actions.size(), 2);
-    QCOMPARE(actions[0]->text(), QStringLiteral("在访达中显示"));
-    QCOMPARE(actions[1]->text(), QStringLiteral("复制图片"));
-
-    QGuiApplication::clipboard()->clear();
-    actions[1]->trigger();
-    const QImage copied = QGuiApplication::clipboard()->image();
-    QCOMPARE(copied.size(), QSize(600, 400));
-    QCOMPARE(copied.convertToFormat(QImage::Format_RGB32),
-             m_viewer->displayImage().convertToFormat(QImage::Format_RGB32));
-
-    actions[0]->trigger();
-    QCOMPARE(m_revealed, QStringList{photo.path()});
-
-    // The menu opens over the picture, not over the bars and buttons on it.
-    const auto requestMenuOn = [](QWidget *widget) {
-        QContextMenuEvent event(QContextMenuEvent::Mouse, widget->rect().center(),
-                                widget->mapToGlobal(widget->rect().center()));
-        QApplication::sendEvent(widget, &event);
-        QWidget *popup = QApplication::activePopupWidget();
-        if (popup)
-            popup->close();
-        return popup != nullptr;
-    };
-    QVERIFY(!requestMenuOn(m_viewer->statusBar()));
-    QVERIFY(!requestMenuOn(m_viewer->backButton()));
-    QVERIFY(requestMenuOn(m_viewer->zoomableView()));
-}
-void TestImageViewerView::starsShowAndSetTheRating()
-{
-    const ImageItem photo = addJpeg(QStringLiteral("photo.jpg"), 300, 200);
-    setImages({photo});
-    showAt(0);
-    QCOMPARE(m_viewer->statusBar()->shownRating(), 0);
-    m_state->updateRating(4, photo);
-    QCOMPARE(m_viewer->statusBar()->shownRating(), 4);
-
-    // The control reports a choice; the state takes it and shows it back.
-    Q_EMIT m_viewer->statusBar()->ratingChosen(2);
-    QCOMPARE(m_state->rating(photo), 2);
-    QCOMPARE(m_viewer->statusBar()->shownRating(), 2);
-}
-void TestImageViewerView::longNameIsElidedAndTheBarKeepsItsParts()
-{
-    const QString name = QString(240, QLatin1Char('x')) + QStringLiteral("_END.CR3");
-    setImages(
-        {ImageItem(m_dir->filePath(name)), ImageItem(m_dir->filePath(QStringLiteral("b.jpg")))});
-    showAt(0);
-    ViewerStatusBar *bar = m_viewer->statusBar();
-    QTRY_VERIFY(bar->isVisible());
-    QCOMPARE(bar->filenameText(), name);
-    const QString shown = bar->shownFilenameText();
-    QVERIFY2(shown.contains(QChar(0x2026)) && shown.startsWith(QStringLiteral("xxx")) &&
-                 shown.endsWith(QStringLiteral("_END.CR3")),
-             qPrintable(shown));
-    QVERIFY(bar->isRawBadgeShown());
-    QVERIFY(bar->rect().contains(bar->positionGeometry()));
-    QVERIFY(bar->rect().contains(bar->rawBadgeGeometry()));
-    QVERIFY(bar->positionGeometry().right() < bar->rawBadgeGeometry().left());
-}
-void TestImageViewerView::backButtonLeavesTheViewer()
-{
-    setImages({addJpeg(QStringLiteral("photo.jpg"), 300, 200)});
-    showAt(0);
-    waitLoaded();
-    QTest::mouseClick(m_viewer->backButton(), Qt::LeftButton);
-    QVERIFY(!m_state->isViewerActive());
-    QVERIFY(m_state->selectedImage().has_value());
-    QVERIFY(m_viewer->displayImage().isNull()); // memory released with the screen
-    QVERIFY(m_viewer->shownPicture().state() == ShownPicture::State::empty);
-    QCOMPARE(m_viewer->prefetchCache().keptCount(), 0);
-}
 QTEST_MAIN(TestImageViewerView)
 #include "tst_imageviewerview.moc"
