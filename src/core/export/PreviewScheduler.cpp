@@ -5,9 +5,10 @@
 
 #include <QtConcurrent/QtConcurrentRun>
 
-PreviewScheduler::PreviewScheduler(FrameExportModel &model, QObject *parent)
+PreviewScheduler::PreviewScheduler(FrameExportModel &model, QThreadPool &pool, QObject *parent)
     : QObject(parent)
     , m_model(model)
+    , m_pool(pool)
 {
     m_debounce.setSingleShot(true);
     m_debounce.setInterval(debounceMs);
@@ -70,16 +71,15 @@ QFuture<PreviewScheduler::Result> PreviewScheduler::startRender()
     const QImage cached =
         (sourceKey == m_scaledSourceKey && bound == m_scaledBound) ? m_scaledSource : QImage();
     const RenderInputs inputs = m_model.renderInputs();
-    return QtConcurrent::run(
-        QThreadPool::globalInstance(), [source, sourceKey, bound, cached, inputs] {
-            Result result;
-            result.scaledSource =
-                cached.isNull() ? RenderPipeline::previewSource(source, bound) : cached;
-            result.sourceKey = sourceKey;
-            result.bound = bound;
-            result.preview = RenderPipeline::render(result.scaledSource, inputs);
-            return result;
-        });
+    return QtConcurrent::run(&m_pool, [source, sourceKey, bound, cached, inputs] {
+        Result result;
+        result.scaledSource =
+            cached.isNull() ? RenderPipeline::previewSource(source, bound) : cached;
+        result.sourceKey = sourceKey;
+        result.bound = bound;
+        result.preview = RenderPipeline::render(result.scaledSource, inputs);
+        return result;
+    });
 }
 
 void PreviewScheduler::keepScaledSource(const QFuture<Result> &done)

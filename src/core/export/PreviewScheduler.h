@@ -8,6 +8,7 @@
 #include <QTimer>
 
 class FrameExportModel;
+class QThreadPool;
 
 // Keeps the model's preview in step with its settings: every change restarts
 // an 80 ms debounce; when it runs out, the render pipeline runs on a worker
@@ -22,7 +23,8 @@ class PreviewScheduler : public QObject
 public:
     static constexpr int debounceMs = 80;
 
-    explicit PreviewScheduler(FrameExportModel &model, QObject *parent = nullptr);
+    // Renders on `pool` (the application's background work).
+    PreviewScheduler(FrameExportModel &model, QThreadPool &pool, QObject *parent = nullptr);
 
     // The largest preview bitmap needed (the preview area in device pixels).
     // Growing beyond the current one re-renders from a larger copy.
@@ -57,6 +59,7 @@ private:
     void keepScaledSource(const QFuture<Result> &done);
 
     FrameExportModel &m_model;
+    QThreadPool &m_pool;
     QTimer m_debounce;
     QSize m_bound{1600, 1600};
     LatestRequestRunner m_renders;

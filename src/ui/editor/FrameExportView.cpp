@@ -15,6 +15,7 @@
 #include "imaging/ImageLoadResult.h"
 #include "imaging/RAWProcessor.h"
 #include "model/BackgroundTask.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 
 #include <QCloseEvent>
@@ -59,7 +60,7 @@ FrameExportView::FrameExportView(AppState &state, const LogoCatalogue &catalogue
     , m_state(state)
     , m_rawProcessor(std::make_unique<RAWProcessor>(state.workQueues()))
     , m_model(new FrameExportModel(catalogue, this))
-    , m_scheduler(new PreviewScheduler(*m_model, this))
+    , m_scheduler(new PreviewScheduler(*m_model, state.workQueues().background(), this))
     , m_exporter(new FrameExporter(*m_model, state, *m_rawProcessor, this))
     , m_coordinator(new ColorPanelCoordinator(this))
 {

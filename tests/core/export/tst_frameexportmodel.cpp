@@ -169,8 +169,9 @@ private Q_SLOTS:
     // Quick edits give one scaled preview; a render outdated while it runs is dropped.
     void previewIsDebouncedScaledAndCurrent()
     {
+        WorkQueues queues;
         FrameExportModel model{LogoCatalogue(m_logos)};
-        PreviewScheduler scheduler(model);
+        PreviewScheduler scheduler(model, queues.background());
         model.startSingle(photoItem("preview.jpg", {"Canon", "R5", ""}), photo(3000, 2000));
         scheduler.setPreviewBound({600, 600});
         QSignalSpy updated(&scheduler, &PreviewScheduler::previewUpdated);
