@@ -67,7 +67,8 @@ void runUntil(Sender *sender, Signal signal, Start start)
 void BM_PreviewUpdate24MP(benchmark::State &state)
 {
     FrameExportModel model;
-    PreviewScheduler scheduler(model);
+    WorkQueues queues;
+    PreviewScheduler scheduler(model, queues.background());
     // A 1100 x 720 editor on a 2x screen: the preview area in device pixels.
     scheduler.setPreviewBound({1536, 1536});
     model.setSourceImage(photo24MP());
@@ -99,7 +100,8 @@ void BM_FirstPreview24MP(benchmark::State &state)
     const QImage source = photo24MP();
     for (auto _ : state) {
         FrameExportModel model;
-        PreviewScheduler scheduler(model);
+        WorkQueues queues;
+        PreviewScheduler scheduler(model, queues.background());
         scheduler.setPreviewBound({1536, 1536});
         model.setExifData(cameraExif());
         model.setSourceImage(source.copy(0, 0, 6000, 4000)); // a new image: no cached copy
