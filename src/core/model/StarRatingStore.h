@@ -31,7 +31,12 @@ public:
     static QString defaultFilePath();
     const QString &filePath() const { return m_file.filePath(); }
 
-    int rating(const QString &path) const { return m_ratings.value(path, 0); }
+    // An empty table answers without hashing the path: opening a folder asks
+    // once per image.
+    int rating(const QString &path) const
+    {
+        return m_ratings.isEmpty() ? 0 : m_ratings.value(path, 0);
+    }
     int rating(const QUrl &url) const { return rating(url.toLocalFile()); }
 
     // 0 removes the entry; anything else is clamped to 1..5. Always saves.
