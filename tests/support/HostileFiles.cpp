@@ -7,8 +7,6 @@
 
 namespace HostileFiles {
 
-namespace {
-
 QByteArray le16(quint16 v)
 {
     return QByteArray(1, char(v)) + char(v >> 8);
@@ -18,6 +16,8 @@ QByteArray le32(quint32 v)
 {
     return le16(quint16(v)) + le16(quint16(v >> 16));
 }
+
+namespace {
 
 quint32 crc32(const QByteArray &data)
 {
@@ -29,38 +29,6 @@ quint32 crc32(const QByteArray &data)
     }
     return ~crc;
 }
-
-// Deflate's bit order: values least significant bit first, Huffman codes
-// most significant bit first.
-class BitWriter
-{
-public:
-    void put(quint32 value, int count)
-    {
-        m_bits |= quint64(value) << m_used;
-        m_used += count;
-        for (; m_used >= 8; m_used -= 8, m_bits >>= 8)
-            m_out += char(m_bits & 0xFF);
-    }
-    void putCode(quint32 code, int count)
-    {
-        quint32 reversed = 0;
-        for (int i = 0; i < count; ++i)
-            reversed |= ((code >> i) & 1u) << (count - 1 - i);
-        put(reversed, count);
-    }
-    QByteArray finish()
-    {
-        if (m_used > 0)
-            put(0, 8 - m_used);
-        return m_out;
-    }
-
-private:
-    QByteArray m_out;
-    quint64 m_bits = 0;
-    int m_used = 0;
-};
 
 } // namespace
 
@@ -75,26 +43,10 @@ QByteArray pngChunkOf(const QByteArray &type, const QByteArray &data)
     return bigEndian32(quint32(data.size())) + type + data + bigEndian32(crc32(type + data));
 }
 
-QByteArray zlibZeros(qint64 count)
+// A zlib stream of `count` zero bytes (deflate keeps about one byte in a thousand).
+static QByteArray zlibZeros(qint64 count)
 {
-    // One block in deflate's fixed codes: a literal zero, then copies of
-    // 258 bytes at distance 1, then the rest as literals.
-    BitWriter bits;
-    bits.put(1, 1); // final block
-    bits.put(1, 2); // fixed Huffman codes
-    const quint32 literalZero = 0x30;
-    bits.putCode(literalZero, 8);
-    const qint64 rest = count - 1;
-    for (qint64 copies = rest / 258; copies > 0; --copies) {
-        bits.putCode(0xC5, 8); // length 258 (code 285)
-        bits.putCode(0, 5);    // distance 1
-    }
-    for (qint64 literals = rest % 258; literals > 0; --literals)
-        bits.putCode(literalZero, 8);
-    bits.putCode(0, 7); // end of block
-    // Adler-32 of zeros: the sum of ones stays 1, the sum of sums counts.
-    const quint32 adler = quint32(count % 65521) << 16 | 1u;
-    return QByteArray("\x78\x01", 2) + bits.finish() + bigEndian32(adler);
+    return qCompress(QByteArray(count, '\0'), 9).mid(4); // without Qt's length prefix
 }
 
 QByteArray flatPng(QSize size, const QList<QPair<QByteArray, QByteArray>> &texts)

@@ -7,14 +7,14 @@
 #include <QString>
 
 // Small files that declare far more than they hold, as a hostile or damaged
-// file does: built byte by byte, each costing next to nothing to make.
+// file does: built in memory, each small on disk.
 namespace HostileFiles {
 
 QByteArray bigEndian32(quint32 value);
+QByteArray le16(quint16 value);
+QByteArray le32(quint32 value);
 // A PNG chunk: length, type, data and CRC.
 QByteArray pngChunkOf(const QByteArray &type, const QByteArray &data);
-// A zlib stream of `count` zero bytes, 13 bits per 258 of them.
-QByteArray zlibZeros(qint64 count);
 // A 1-bit greyscale PNG of `size`, all black, with `texts` as tEXt chunks
 // (keyword, text) before the picture data.
 QByteArray flatPng(QSize size, const QList<QPair<QByteArray, QByteArray>> &texts = {});

@@ -54,20 +54,23 @@ bool colourNear(QColor actual, QColor expected, int tolerance)
                 qAbs(actual.blue() - expected.blue())) <= tolerance;
 }
 
-QColor colourAtFraction(const QImage &image, qreal fx, qreal fy)
+QImage filled(QSize size, QColor colour, QImage::Format format)
 {
-    return image.pixelColor(qBound(0, int(image.width() * fx), image.width() - 1),
-                            qBound(0, int(image.height() * fy), image.height() - 1));
+    QImage image(size, format);
+    image.fill(colour);
+    return image;
 }
 
 bool hasUprightQuadrants(const QImage &image, int tolerance)
 {
     if (image.isNull() || image.width() <= image.height())
         return false;
-    return colourNear(colourAtFraction(image, 0.25, 0.25), Qt::red, tolerance) &&
-           colourNear(colourAtFraction(image, 0.75, 0.25), Qt::green, tolerance) &&
-           colourNear(colourAtFraction(image, 0.25, 0.75), Qt::blue, tolerance) &&
-           colourNear(colourAtFraction(image, 0.75, 0.75), Qt::white, tolerance);
+    const auto near = [&](qreal fx, qreal fy, QColor expected) {
+        return colourNear(image.pixelColor(int(image.width() * fx), int(image.height() * fy)),
+                          expected, tolerance);
+    };
+    return near(0.25, 0.25, Qt::red) && near(0.75, 0.25, Qt::green) && near(0.25, 0.75, Qt::blue) &&
+           near(0.75, 0.75, Qt::white);
 }
 
 bool writeBytes(const QString &path, const QByteArray &bytes)
@@ -85,11 +88,6 @@ QByteArray readBytes(const QString &path)
 QString writeJpeg(const QString &path, const QImage &image, int quality)
 {
     return image.save(path, "jpeg", quality) ? path : QString();
-}
-
-QString writePng(const QString &path, const QImage &image)
-{
-    return image.save(path, "png") ? path : QString();
 }
 
 bool writePlainJpeg(const QString &path, int width, int height, QColor colour)
@@ -135,6 +133,13 @@ void editExif(const QString &path, const std::function<void(Exiv2::ExifData &)> 
     edit(exif);
     file->setExifData(exif);
     file->writeMetadata();
+}
+
+void setExifOrientation(const QString &path, int orientation)
+{
+    editExif(path, [&](Exiv2::ExifData &exif) {
+        exif["Exif.Image.Orientation"] = uint16_t(orientation);
+    });
 }
 
 namespace {
@@ -415,9 +420,8 @@ bool writeDng(const QString &path, int width, int height, const QImage &preview,
         TIFFClose(tif);
         return false;
     }
-    // SubIFD: the sensor data, RGGB Bayer mosaic (photometric 32803: CFA), 16-bit,
-    // uncompressed. A
-    // flat mid-grey scene with a little texture so the result is not constant.
+    // SubIFD: the sensor data, an uncompressed 16-bit RGGB mosaic (photometric
+    // 32803: CFA) of a mid-grey scene with a little texture.
     const uint16_t cfaDim[2] = {2, 2};
     const uint8_t cfaPattern[4] = {0, 1, 1, 2};
     setFields(tif, {TIFFTAG_SUBFILETYPE, 0, TIFFTAG_IMAGEWIDTH, width, TIFFTAG_IMAGELENGTH, height,

@@ -19,17 +19,17 @@ QImage storedForOrientation(const QImage &upright, int orientation);
 // A decoded picture is landscape and its quadrants match the upright pattern.
 bool hasUprightQuadrants(const QImage &image, int tolerance = 40);
 bool colourNear(QColor actual, QColor expected, int tolerance);
-QColor colourAtFraction(const QImage &image, qreal fx, qreal fy);
+QImage filled(QSize size, QColor colour, QImage::Format format = QImage::Format_RGB32);
 
 // `bytes` as the whole file at `path`; false when it cannot be written.
 bool writeBytes(const QString &path, const QByteArray &bytes);
 QByteArray readBytes(const QString &path);
 QString writeJpeg(const QString &path, const QImage &image, int quality = 90);
-QString writePng(const QString &path, const QImage &image);
 // One colour written row by row: hundreds of megapixels cost one row of memory.
 bool writePlainJpeg(const QString &path, int width, int height, QColor colour);
 // Adds EXIF written by Exiv2 to an existing file.
 void editExif(const QString &path, const std::function<void(Exiv2::ExifData &)> &edit);
+void setExifOrientation(const QString &path, int orientation);
 QByteArray jpegBytes(const QImage &image, int quality = 90);
 
 // HEIC (HEVC) or AVIF (AV1) through libheif. orientation goes into the

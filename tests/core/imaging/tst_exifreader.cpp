@@ -137,14 +137,15 @@ private Q_SLOTS:
     }
     void formattersRejectNonFinite()
     {
-        QCOMPARE(EXIFReader::formatFocalLength(qInf()), QString());
-        QCOMPARE(EXIFReader::formatFocalLength(1e30), QString());
-        QCOMPARE(EXIFReader::formatAperture(qQNaN()), QString());
-        QCOMPARE(EXIFReader::formatShutterSpeed(1e-300), QString());
-        QCOMPARE(EXIFReader::formatShutterSpeed(-0.5), QString());
-        QCOMPARE(EXIFReader::formatDate(QString()), QString());
+        QCOMPARE((QStringList{
+                     EXIFReader::formatFocalLength(qInf()), EXIFReader::formatFocalLength(1e30),
+                     EXIFReader::formatAperture(qQNaN()), EXIFReader::formatShutterSpeed(1e-300),
+                     EXIFReader::formatShutterSpeed(-0.5), EXIFReader::formatDate({})}),
+                 QStringList(6));
     }
-    void parameterLineJoinsPresentValues()
+    // Present values joined; a file without metadata, or none at all, gives
+    // an empty record. HEIF carries EXIF in an item of its own.
+    void recordsOfWholeFiles()
     {
         const EXIFData some = EXIFReader::read(
             jpegWithExif({{"Exif.Photo.FNumber", Exiv2::unsignedRational, "4/1"},
@@ -157,23 +158,15 @@ private Q_SLOTS:
                           {"Exif.Photo.ExposureTime", Exiv2::unsignedRational, "1/125"},
                           {"Exif.Photo.ISOSpeedRatings", Exiv2::unsignedShort, "100"}}));
         QCOMPARE(all.parameterLine(), QStringLiteral("50mm  f/1.8  1/125s  ISO 100"));
-    }
-    void fileWithoutMetadataGivesEmptyRecord()
-    {
-        const QString png =
-            writePng(m_dir.filePath(QStringLiteral("plain.png")), quadrantPicture(40, 30));
-        const EXIFData data = EXIFReader::read(png);
-        QCOMPARE(data, EXIFData());
-        QVERIFY(data.parameterLine().isEmpty());
+        const QString png = m_dir.filePath(QStringLiteral("plain.png"));
+        QVERIFY(quadrantPicture(40, 30).save(png));
+        QCOMPARE(EXIFReader::read(png), EXIFData());
+        QVERIFY(EXIFData().parameterLine().isEmpty());
         QCOMPARE(EXIFReader::read(m_dir.filePath(QStringLiteral("missing.jpg"))), EXIFData());
-    }
-    void heifMetadataIsRead()
-    {
-        const QString path = m_dir.filePath(QStringLiteral("exif.heic"));
-        QVERIFY(writeHeif(path, quadrantPicture(64, 48), false, 1, 6));
-        const EXIFData data = EXIFReader::read(path);
-        QCOMPARE(data.cameraMake, QStringLiteral("HeifCam"));
-        QCOMPARE(data.aperture, QStringLiteral("f/2.8"));
+        const QString heic = m_dir.filePath(QStringLiteral("exif.heic"));
+        QVERIFY(writeHeif(heic, quadrantPicture(64, 48), false, 1, 6));
+        const EXIFData heif = EXIFReader::read(heic);
+        QCOMPARE((QStringList{heif.cameraMake, heif.aperture}), (QStringList{"HeifCam", "f/2.8"}));
     }
     void cameraSamples()
     {

@@ -1,12 +1,8 @@
 #include "ImagingFixtures.h"
-#include "imaging/ImageBuffer.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/ImageLoader.h"
-#include "imaging/ImageOrientation.h"
-#include "imaging/JpegDecoder.h"
 #include "imaging/ThumbnailDiskCache.h"
 #include "imaging/ThumbnailJobQueue.h"
-#include "model/FolderScanner.h"
 #include "model/WorkQueues.h"
 
 #include <QCryptographicHash>
@@ -14,16 +10,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace ImagingFixtures;
 
@@ -72,17 +65,6 @@ private:
     {
         return writeJpeg(file(name), quadrantPicture(width, height));
     }
-    // The quadrant picture of `size` stored as a camera does with EXIF orientation n.
-    QString orientedPhoto(const QString &name, QSize size, int n, const char *format = "jpeg")
-    {
-        const QString path = file(name);
-        if (!storedForOrientation(quadrantPicture(size.width(), size.height()), n)
-                 .save(path, format))
-            return {};
-        editExif(path,
-                 [&](Exiv2::ExifData &exif) { exif["Exif.Image.Orientation"] = uint16_t(n); });
-        return path;
-    }
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
@@ -111,73 +93,54 @@ private Q_SLOTS:
                   source.width(), source.height());
         QCOMPARE(ImageLoader::decodeThumbnail(path, maxSize).size(), expected);
     }
-    // The EXIF orientation of every container that carries one.
+    // The EXIF orientation of every container that carries one (0: no tag),
+    // and every pixel layout the readers turn into 8-bit BGRA.
     void thumbnailsAreUpright_data()
     {
         QTest::addColumn<QString>("format");
         QTest::addColumn<int>("orientation");
+        QTest::addColumn<QImage::Format>("pixels");
         for (int n = 1; n <= 8; ++n)
-            QTest::addRow("jpeg %d", n) << "jpeg" << n;
-        for (int n : {3, 6, 8}) {
-            QTest::addRow("webp %d", n) << "webp" << n;
-            QTest::addRow("tiff %d", n) << "tiff" << n;
-        }
+            QTest::addRow("jpeg %d", n) << "jpeg" << n << QImage::Format_RGB32;
+        for (int n : {3, 6, 8})
+            for (const char *format : {"webp", "tiff"})
+                QTest::addRow("%s %d", format, n)
+                    << QString::fromLatin1(format) << n << QImage::Format_RGB32;
+        for (const char *format : {"png", "bmp", "tiff", "webp"}) // Qt writes no GIF
+            QTest::newRow(format) << QString::fromLatin1(format) << 0 << QImage::Format_RGB32;
+        QTest::newRow("png palette") << "png" << 0 << QImage::Format_Indexed8;
+        QTest::newRow("png 16-bit") << "png" << 0 << QImage::Format_RGBX64;
+        QTest::newRow("png alpha") << "png" << 0 << QImage::Format_ARGB32;
+        // Qt's reader refuses 16-bit tiles wider than the picture (Pixelmator writes them).
+        QTest::newRow("tiff 16-bit wide tiles") << "tif" << 0 << QImage::Format_RGBX64;
     }
     void thumbnailsAreUpright()
     {
         QFETCH(QString, format);
         QFETCH(int, orientation);
+        QFETCH(QImage::Format, pixels);
         const QString path =
-            orientedPhoto(QStringLiteral("orient%1.%2").arg(orientation).arg(format),
-                          QSize(600, 400), orientation, format.toLatin1().constData());
-        QVERIFY(!path.isEmpty());
+            file(QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_') + u'.' + format);
+        const QImage stored = storedForOrientation(quadrantPicture(600, 400), orientation);
+        if (format == QLatin1String("tif"))
+            QVERIFY(writeTiledTiff16(path, stored, 1024));
+        else
+            QVERIFY(stored.convertToFormat(pixels).save(path, format.toLatin1().constData()));
+        if (orientation > 0)
+            setExifOrientation(path, orientation);
         const QImage thumbnail = ImageLoader::decodeThumbnail(path, 320);
         QCOMPARE(thumbnail.size(), QSize(320, 213));
         QVERIFY(hasUprightQuadrants(thumbnail));
-    }
-    // The viewer's quick first picture: the smallest DCT scale that still has
-    // a pixel for every view pixel once fitted, upright, with the full size.
-    void standInCoversTheView_data()
-    {
-        QTest::addColumn<QSize>("view");
-        QTest::addColumn<int>("orientation");
-        QTest::addColumn<QSize>("standIn"); // 0 x 0: none, decode in full
-        QTest::addRow("quarter") << QSize(800, 600) << 1 << QSize(1000, 750);
-        QTest::addRow("three eighths") << QSize(1100, 800) << 1 << QSize(1500, 1125);
-        // Stored 3000 x 4000: fitted unrotated, a quarter would do.
-        QTest::addRow("rotated") << QSize(1100, 800) << 6 << QSize(1500, 1125);
-        QTest::addRow("view nearly as large") << QSize(2500, 1900) << 1 << QSize(0, 0);
-    }
-    void standInCoversTheView()
-    {
-        QFETCH(QSize, view);
-        QFETCH(int, orientation);
-        QFETCH(QSize, standIn);
-        const QByteArray data = readBytes(orientedPhoto(
-            QStringLiteral("cover%1.jpg").arg(orientation), QSize(4000, 3000), orientation));
-        const ViewPicture picture = JpegDecoder::decodeCovering(data, 200'000'000, view);
-        QCOMPARE(picture.image.size(), standIn);
-        if (!standIn.isEmpty()) {
-            QCOMPARE(picture.fullSize, QSize(4000, 3000));
-            QVERIFY(picture.isStandIn());
-            QVERIFY(hasUprightQuadrants(picture.image));
-        }
-        // A decode asked to stop gives nothing, however far it got.
-        int asked = 0;
-        QVERIFY(JpegDecoder::decode(data, 200'000'000, 0, JpegDecoder::Orientation::applyTag,
-                                    [&](qreal) { return ++asked < 3; })
-                    .isNull());
-        QCOMPARE(asked, 3);
+        QCOMPARE(thumbnail.hasAlphaChannel(), pixels == QImage::Format_ARGB32);
+        if (format == QLatin1String("tif"))
+            QVERIFY(hasUprightQuadrants(ImageDecoder::fullImage(path), 4));
     }
     void smallStoredThumbnailIsShownThenReplacedBySharpOne()
     {
         // The main picture is red, the stored EXIF thumbnail green.
-        QImage main(2000, 1500, QImage::Format_RGB32);
-        main.fill(Qt::red);
-        const QString path = writeJpeg(file(QStringLiteral("with_thumb.jpg")), main);
-        QImage small(160, 120, QImage::Format_RGB32);
-        small.fill(Qt::green);
-        const QByteArray thumb = jpegBytes(small);
+        const QString path =
+            writeJpeg(file(QStringLiteral("with_thumb.jpg")), filled(QSize(2000, 1500), Qt::red));
+        const QByteArray thumb = jpegBytes(filled(QSize(160, 120), Qt::green));
         editExif(path, [&](Exiv2::ExifData &exif) {
             Exiv2::ExifThumb(exif).setJpegThumbnail(
                 reinterpret_cast<const Exiv2::byte *>(thumb.constData()), long(thumb.size()));
@@ -202,13 +165,13 @@ private Q_SLOTS:
         QCOMPARE(shown[0].cacheKey(), first.cacheKey());
         QCOMPARE(shown[1].size(), QSize(320, 240)); // too small for the cell: the main picture
         QVERIFY(colourNear(shown[1].pixelColor(160, 120), Qt::red, 30));
-        // Cached from the first moment on, so a cell never falls back to the
-        // spinner; loading only until the sharp one is there.
+        // Cached from the first moment on (a cell never falls back to the
+        // spinner), loading only until the sharp one is there.
         QCOMPARE(cachedWhenShown, (QList<bool>{true, true}));
         QCOMPARE(loadingWhenShown, (QList<bool>{true, false}));
         QCOMPARE(loader.decodeJobCount(), 1);
-        // A larger request later (a HiDPI screen) decodes a sharper one behind
-        // the cached one, which is served at once meanwhile.
+        // A larger request (a HiDPI screen) is served the cached one at once
+        // and decodes a sharper one behind it.
         QFuture<QImage> larger = loader.loadThumbnail(ImageItem(path), 640);
         QVERIFY(larger.isFinished());
         QCOMPARE(larger.result().size(), QSize(320, 240));
@@ -217,37 +180,25 @@ private Q_SLOTS:
         QCOMPARE(loader.cachedThumbnail(path)->size(), QSize(640, 480));
         QVERIFY(!loader.wouldRefine(path, 640));
     }
-    void rawWithoutUsablePreviewIsDevelopedAtHalfSize()
+    // A RAW file's 8 x 8 green preview is no thumbnail: the grey sensor data is
+    // developed instead. 250 megapixels of JPEG, over the limit in full, are
+    // decoded at an eighth.
+    void thumbnailsOfRawAndPanoramas()
     {
-        // An 8 x 8 green preview is no thumbnail; the sensor data is grey.
-        QImage stub(8, 8, QImage::Format_RGB32);
-        stub.fill(Qt::green);
-        const QString path = file(QStringLiteral("stub_preview.dng"));
-        QVERIFY(writeDng(path, 1000, 700, stub));
-        const QImage thumbnail = ImageLoader::decodeThumbnail(path, 320);
-        QCOMPARE(thumbnail.size(), QSize(320, 224));
-        const QColor centre = thumbnail.pixelColor(160, 112);
+        const QString raw = file(QStringLiteral("stub_preview.dng"));
+        QVERIFY(writeDng(raw, 1000, 700, filled(QSize(8, 8), Qt::green)));
+        const QImage developed = ImageLoader::decodeThumbnail(raw, 320);
+        QCOMPARE(developed.size(), QSize(320, 224));
+        const QColor centre = developed.pixelColor(160, 112);
         QVERIFY2(qAbs(centre.red() - centre.green()) < 40 &&
                      qAbs(centre.blue() - centre.green()) < 40,
-                 "developed from the grey sensor data, not the green preview");
-        QCOMPARE(ImageLoader::decodeThumbnail(path, 100).size(), QSize(100, 70));
-    }
-    void panoramaOverThePixelLimitGetsAThumbnail()
-    {
-        // 250 megapixels: more than the limit at full size, a few megabytes
-        // when decoded at an eighth.
-        const QString path = file(QStringLiteral("panorama.jpg"));
-        QVERIFY(writePlainJpeg(path, 20000, 12500, QColor(30, 90, 200)));
-        const QImage thumbnail = ImageLoader::decodeThumbnail(path, 320);
+                 qPrintable(centre.name()));
+        QCOMPARE(ImageLoader::decodeThumbnail(raw, 100).size(), QSize(100, 70));
+        const QString panorama = file(QStringLiteral("panorama.jpg"));
+        QVERIFY(writePlainJpeg(panorama, 20000, 12500, QColor(30, 90, 200)));
+        const QImage thumbnail = ImageLoader::decodeThumbnail(panorama, 320);
         QCOMPARE(thumbnail.size(), QSize(320, 200));
         QVERIFY(colourNear(thumbnail.pixelColor(160, 100), QColor(30, 90, 200), 12));
-        QFile::remove(path);
-        // Shown in full, such a picture comes at the largest DCT scale under
-        // the limit: here 5/8 of 2000 x 1000 under one megapixel.
-        const QImage reduced =
-            JpegDecoder::decode(jpegBytes(quadrantPicture(2000, 1000)), 1'000'000);
-        QCOMPARE(reduced.size(), QSize(1250, 625));
-        QVERIFY(hasUprightQuadrants(reduced));
     }
     // The stored thumbnail is offered first, then refined; one that reaches
     // the size asked is not. A phone's gain map linked to two items made older
@@ -276,94 +227,29 @@ private Q_SLOTS:
             ImageDecoder::thumbnail(path, 320, [&](const QImage &image) { interim = image; });
         QCOMPARE(interim.width(), stored);
         QVERIFY(qAbs(interim.height() - stored * 2 / 3) <= 1);
-        QVERIFY(hasUprightQuadrants(interim));
-        QCOMPARE(thumbnail.size(), QSize(320, 213));
-        QVERIFY(hasUprightQuadrants(thumbnail));
         const QImage full = ImageDecoder::fullImage(path);
         QCOMPARE(full.size(), QSize(1200, 800));
-        QVERIFY(hasUprightQuadrants(full));
+        QCOMPARE(thumbnail.size(), QSize(320, 213));
+        QVERIFY(hasUprightQuadrants(interim) && hasUprightQuadrants(thumbnail) &&
+                hasUprightQuadrants(full));
         bool offered = false;
         const auto offer = [&](const QImage &) { offered = true; };
         QCOMPARE(ImageDecoder::thumbnail(path, stored, offer).width(), stored);
         QVERIFY(!offered);
     }
-    void otherFormatsDecode_data()
-    {
-        QTest::addColumn<QString>("format");
-        QTest::addColumn<QImage::Format>("pixels");
-        for (const char *format : {"png", "bmp", "tiff", "webp"}) // Qt writes no GIF
-            QTest::newRow(format) << QString::fromLatin1(format) << QImage::Format_RGB32;
-        // PNG is read row by row: every layout its reader turns into 8-bit BGRA.
-        QTest::newRow("png palette") << "png" << QImage::Format_Indexed8;
-        QTest::newRow("png 16-bit") << "png" << QImage::Format_RGBX64;
-        QTest::newRow("png alpha") << "png" << QImage::Format_ARGB32;
-        // Qt's reader refuses 16-bit tiles wider than the picture (Pixelmator writes them).
-        QTest::newRow("tiff 16-bit wide tiles") << "tif" << QImage::Format_RGBX64;
-    }
-    void otherFormatsDecode()
-    {
-        QFETCH(QString, format);
-        QFETCH(QImage::Format, pixels);
-        const QString path = file(QStringLiteral("picture_%1.").arg(int(pixels)) + format);
-        const QImage picture = quadrantPicture(900, 600);
-        if (format == QLatin1String("tif"))
-            QVERIFY(writeTiledTiff16(path, picture, 1024));
-        else
-            QVERIFY(picture.convertToFormat(pixels).save(path, format.toLatin1().constData()));
-        const QImage thumbnail = ImageLoader::decodeThumbnail(path, 320);
-        QCOMPARE(thumbnail.size(), QSize(320, 213));
-        QVERIFY(hasUprightQuadrants(thumbnail));
-        QCOMPARE(thumbnail.hasAlphaChannel(), pixels == QImage::Format_ARGB32);
-        if (format == QLatin1String("tif"))
-            QVERIFY(hasUprightQuadrants(ImageDecoder::fullImage(path), 4));
-    }
-    void sampleFormatsDecode_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("landscape"); // -1: either
-        for (const char *name :
-             {"other/static.gif", "other/animated.gif", "other/rgb8.tif", "other/rgb16.tiff",
-              "other/rgb24.bmp", "other/rgba32.bmp", "other/rgba_alpha.png", "other/logo.svg",
-              "other/multisize_16_32_48.ico", "webp/photo_lossy_vp8.webp",
-              "webp/alpha_lossless_vp8l.webp", "webp/animated_lossy.webp", "jpeg/no_exif.jpg",
-              "heif/apple_iphone11promax_gps.heic", "avif/olympus_epl8_exif.avif"})
-            QTest::newRow(name) << QString::fromLatin1(name) << -1;
-        for (int n = 0; n <= 8; ++n) {
-            QTest::addRow("landscape_%d", n)
-                << QStringLiteral("orientation/landscape_%1.jpg").arg(n) << 1;
-            QTest::addRow("portrait_%d", n)
-                << QStringLiteral("orientation/portrait_%1.jpg").arg(n) << 0;
-        }
-    }
-    void sampleFormatsDecode()
-    {
-        QFETCH(QString, name);
-        QFETCH(int, landscape);
-        const QString path = sample(name);
-        if (!QFile::exists(path))
-            QSKIP("sample pictures not available");
-        const qreal size = landscape < 0 ? 64 : 320;
-        const QImage thumbnail = ImageLoader::decodeThumbnail(path, size);
-        QVERIFY(!thumbnail.isNull());
-        QVERIFY(qMax(thumbnail.width(), thumbnail.height()) <= size);
-        if (landscape >= 0) {
-            QCOMPARE(qMax(thumbnail.width(), thumbnail.height()), 320);
-            QCOMPARE(thumbnail.width() > thumbnail.height(), landscape == 1);
-        }
-    }
     void sharedCacheEntriesAreUsedOnlyWhileTheyMatch()
     {
         const QString root = file(QStringLiteral("cache/thumbnails"));
         const QString path = photo(QStringLiteral("shared_cache.jpg"), 1600, 1200);
+        const QString uri = QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded());
+        const QString entry = sharedEntry(root, QStringLiteral("x-large"), path);
         // Written by another program: green, with the standard's keys.
         const auto writeEntry = [&](qint64 mtime) {
-            QImage entry(512, 384, QImage::Format_RGB32);
-            entry.fill(Qt::green);
-            entry.setText(QStringLiteral("Thumb::URI"),
-                          QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded()));
-            entry.setText(QStringLiteral("Thumb::MTime"), QString::number(mtime));
+            QImage green = filled(QSize(512, 384), Qt::green);
+            green.setText(QStringLiteral("Thumb::URI"), uri);
+            green.setText(QStringLiteral("Thumb::MTime"), QString::number(mtime));
             QDir().mkpath(root + QStringLiteral("/x-large"));
-            QVERIFY(entry.save(sharedEntry(root, QStringLiteral("x-large"), path), "PNG"));
+            QVERIFY(green.save(entry, "PNG"));
         };
         const auto loaded = [&](qreal size) {
             ImageLoader loader(m_queues);
@@ -372,35 +258,30 @@ private Q_SLOTS:
         };
         writeEntry(mtimeOf(path));
         QVERIFY(colourNear(loaded(320).pixelColor(160, 120), Qt::green, 10));
-        // The file changed since: the entry is stale, the picture is decoded
-        // and the entry replaced by one that matches.
+        // Stale once the file changed: decoded, and replaced by a matching entry
+        // of the folder's own size, private to the user.
         writeEntry(mtimeOf(path) - 10);
         const QImage decoded = loaded(320);
         QCOMPARE(decoded.size(), QSize(320, 240));
-        QVERIFY(hasUprightQuadrants(decoded));
-        const QString entry = sharedEntry(root, QStringLiteral("x-large"), path);
         const QImage written(entry);
-        QCOMPARE(written.size(), QSize(512, 384)); // the folder's own size
-        QVERIFY(hasUprightQuadrants(written));
-        QCOMPARE(written.text(QStringLiteral("Thumb::URI")),
-                 QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded()));
-        QCOMPARE(written.text(QStringLiteral("Thumb::MTime")), QString::number(mtimeOf(path)));
-        QCOMPARE(written.text(QStringLiteral("Thumb::Size")),
-                 QString::number(QFileInfo(path).size()));
+        QCOMPARE(written.size(), QSize(512, 384));
+        QVERIFY(hasUprightQuadrants(decoded) && hasUprightQuadrants(written));
+        QCOMPARE((QStringList{written.text(QStringLiteral("Thumb::URI")),
+                              written.text(QStringLiteral("Thumb::MTime")),
+                              written.text(QStringLiteral("Thumb::Size"))}),
+                 (QStringList{uri, QString::number(mtimeOf(path)),
+                              QString::number(QFileInfo(path).size())}));
         QVERIFY(!written.text(QStringLiteral("Software")).isEmpty());
         QCOMPARE(QFileInfo(entry).permissions() & (QFile::ReadGroup | QFile::ReadOther),
                  QFile::Permissions());
-        // A HiDPI cell's size goes to the larger folder.
-        QCOMPARE(loaded(640).size(), QSize(640, 480));
+        QCOMPARE(loaded(640).size(), QSize(640, 480)); // a HiDPI cell's: the larger folder
         QVERIFY(QFile::exists(sharedEntry(root, QStringLiteral("xx-large"), path)));
         // Transparency survives the cache's own writer and a folder opened again.
         const ThumbnailDiskCache disk(root);
         const ThumbnailDiskCache::Stamp stamp = disk.stampOf(path);
-        QImage translucent(512, 256, QImage::Format_ARGB32);
-        translucent.fill(QColor(250, 20, 10, 100));
-        disk.store(stamp, translucent, true);
-        QCOMPARE(QImage(disk.thumbnailPath(stamp, 512)).pixelColor(300, 200),
-                 QColor(250, 20, 10, 100));
+        const QColor translucent(250, 20, 10, 100);
+        disk.store(stamp, filled(QSize(512, 256), translucent, QImage::Format_ARGB32), true);
+        QCOMPARE(QImage(disk.thumbnailPath(stamp, 512)).pixelColor(300, 200), translucent);
         const ThumbnailDiskCache::Lookup found = disk.find(stamp, 320);
         QCOMPARE(found.verdict, ThumbnailDiskCache::Verdict::hit);
         QCOMPARE(found.image.size(), QSize(512, 256));
@@ -416,12 +297,11 @@ private Q_SLOTS:
         ImageLoader loader(m_queues);
         loader.setDiskCacheRoot(root);
         QVERIFY(waitFor(loader.loadThumbnail(ImageItem(path), 320)).isNull());
-        const QStringList failed =
-            QDir(root + QStringLiteral("/fail")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-        QCOMPARE(failed.size(), 1);
-        const QString fileName = QFileInfo(sharedEntry(root, QString(), path)).fileName();
-        const QImage mark(root + QStringLiteral("/fail/") + failed[0] + QLatin1Char('/') +
-                          fileName);
+        const QDir failed(root + QStringLiteral("/fail"));
+        const QStringList apps = failed.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(apps.size(), 1);
+        const QImage mark(failed.filePath(apps[0] + QLatin1Char('/') +
+                                          QFileInfo(sharedEntry(root, {}, path)).fileName()));
         QCOMPARE(mark.text(QStringLiteral("Thumb::URI")),
                  QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded()));
         // Repaired: a new request decodes it, and its thumbnail is written.
@@ -437,15 +317,14 @@ private Q_SLOTS:
         const mode_t umask = ::umask(0022);
         const QString cache = file(QStringLiteral("private-cache"));
         const ThumbnailDiskCache disk(cache + QStringLiteral("/thumbnails"));
-        const ThumbnailDiskCache::Stamp stamp = disk.stampOf(path);
-        disk.store(stamp, quadrantPicture(512, 384), false);
-        disk.recordFailure(stamp);
+        disk.store(disk.stampOf(path), quadrantPicture(512, 384), false);
+        disk.recordFailure(disk.stampOf(path));
         ::umask(umask);
         for (const char *folder : {"", "/thumbnails", "/thumbnails/x-large", "/thumbnails/fail",
                                    "/thumbnails/fail/Kelvane-1"}) {
             struct stat info;
-            QVERIFY(::stat(QFile::encodeName(cache + QLatin1String(folder)).constData(), &info) ==
-                    0);
+            QCOMPARE(::stat(QFile::encodeName(cache + QLatin1String(folder)).constData(), &info),
+                     0);
             QCOMPARE(info.st_mode & 0777, mode_t(0700));
         }
     }
@@ -457,9 +336,10 @@ private Q_SLOTS:
         const QByteArray picture = jpegBytes(quadrantPicture(400, 200));
         const QDateTime stamp = QDateTime::currentDateTime().addSecs(-60);
         writeDated(path, QByteArray(picture.size(), 'x'), stamp);
-        WorkQueues first;
-        ImageLoader remembering(first);
+        WorkQueues first, second;
+        ImageLoader remembering(first), fresh(second);
         remembering.setDiskCacheRoot({});
+        fresh.setDiskCacheRoot({});
         QSignalSpy ready(&remembering, &ImageLoader::thumbnailReady);
         QVERIFY(waitFor(remembering.loadThumbnail(ImageItem(path), 320)).isNull());
         QCOMPARE(ready.count(), 1); // announced, and neither cached nor loading
@@ -468,47 +348,14 @@ private Q_SLOTS:
         // Repaired behind the program's back, with the same size and time.
         writeDated(path, picture, stamp);
         QVERIFY(waitFor(remembering.loadThumbnail(ImageItem(path), 320)).isNull());
-        WorkQueues second;
-        ImageLoader fresh(second);
-        fresh.setDiskCacheRoot({});
         QCOMPARE(waitFor(fresh.loadThumbnail(ImageItem(path), 320)).size(), QSize(320, 160));
-        // Once it changes, the first queues' loaders try it again.
         writeDated(path, picture, stamp.addSecs(1));
         QCOMPARE(waitFor(remembering.loadThumbnail(ImageItem(path), 320)).size(), QSize(320, 160));
         QCOMPARE(remembering.decodeJobCount(), 3);
     }
-    void namesThatAreNotUtf8AreListedAndLoad()
-    {
-        // "café/été.jpg" in Latin-1, as an old camera card or a Windows share
-        // leaves it: bytes that are not UTF-8.
-        const QByteArray parent = QFile::encodeName(file(QStringLiteral("latin1")));
-        const QByteArray folder = parent + "/caf\xE9";
-        const QByteArray name = folder + "/\xE9t\xE9.jpg";
-        QVERIFY(::mkdir(parent.constData(), 0700) == 0);
-        QVERIFY(::mkdir(folder.constData(), 0700) == 0);
-        const QByteArray bytes = jpegBytes(quadrantPicture(600, 400));
-        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-        QVERIFY(fd >= 0);
-        QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
-        ::close(fd);
-        const FolderNode tree =
-            FolderScanner::scanFolder(QUrl::fromLocalFile(QFile::decodeName(parent)), true);
-        QCOMPARE(tree.children.size(), 1);
-        const FolderNode &child = tree.children[0];
-        QCOMPARE(child.images.size(), 1);
-        QVERIFY(FolderScanner::canList(child.url));
-        QCOMPARE(FolderScanner::scanFolder(child.url, false).images.size(), 1);
-        const QString path = child.images[0].path();
-        QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
-        QVERIFY(hasUprightQuadrants(ImageDecoder::fullImage(path)));
-        ImageLoader loader(m_queues);
-        loader.setDiskCacheRoot(file(QStringLiteral("latin1-cache")));
-        QVERIFY(!waitFor(loader.loadThumbnail(child.images[0], 320)).isNull());
-        // QDir cannot remove what it cannot name.
-        QCOMPARE(::unlink(name.constData()), 0);
-        QCOMPARE(::rmdir(folder.constData()), 0);
-    }
-    void concurrentRequestsShareOneDecodeAndItsCachedResult()
+    // Concurrent requests share one decode and its result; any later size is
+    // served at once from the memory cache, bounded least recently used first.
+    void requestsShareDecodesAndTheBoundedCache()
     {
         ImageLoader loader(m_queues);
         const ImageItem item(photo(QStringLiteral("shared.jpg")));
@@ -518,57 +365,45 @@ private Q_SLOTS:
         QVERIFY(loader.isLoading(item.path()));
         const QImage a = waitFor(first);
         QCOMPARE(a.size(), QSize(320, 213));
-        QCOMPARE(waitFor(second).cacheKey(), a.cacheKey()); // the very same image
+        QCOMPARE(waitFor(second).cacheKey(), a.cacheKey());
         QTRY_COMPARE(ready.count(), 1);
         QCOMPARE(ready.at(0).at(0).toString(), item.path());
         QVERIFY(!loader.isLoading(item.path()));
-        // Any later size is served at once from the cache, without a job.
         QFuture<QImage> again = loader.loadThumbnail(item, 100);
         QVERIFY(again.isFinished());
         QCOMPARE(again.result().cacheKey(), a.cacheKey());
         QCOMPARE(loader.decodeJobCount(), 1);
-    }
-    void cacheIsBoundedByMemoryLeastRecentlyUsedFirst()
-    {
-        ImageLoader loader(m_queues);
         // Room for two 320 x 213 thumbnails (about 266 KiB each), not three.
         loader.setCacheLimitBytes(600 * 1024);
-        const ImageItem a(photo(QStringLiteral("lru-a.jpg")));
-        const ImageItem b(photo(QStringLiteral("lru-b.jpg")));
-        const ImageItem c(photo(QStringLiteral("lru-c.jpg")));
-        QVERIFY(!waitFor(loader.loadThumbnail(a, 320)).isNull());
+        const ImageItem b(photo(QStringLiteral("lru-b.jpg"))),
+            c(photo(QStringLiteral("lru-c.jpg")));
         QVERIFY(!waitFor(loader.loadThumbnail(b, 320)).isNull());
-        QVERIFY(loader.loadThumbnail(a, 320).isFinished()); // a is now the most recent
+        QVERIFY(loader.loadThumbnail(item, 320).isFinished()); // the most recent again
         QVERIFY(!waitFor(loader.loadThumbnail(c, 320)).isNull());
-        QVERIFY(loader.cachedThumbnail(a.path()).has_value());
-        QVERIFY(!loader.cachedThumbnail(b.path()).has_value());
-        QVERIFY(loader.cachedThumbnail(c.path()).has_value());
-        // The dropped one is decoded again on request, not lost.
-        QVERIFY(!waitFor(loader.loadThumbnail(b, 320)).isNull());
+        QVERIFY(loader.cachedThumbnail(item.path()) && loader.cachedThumbnail(c.path()));
+        QVERIFY(!loader.cachedThumbnail(b.path()));
+        QVERIFY(!waitFor(loader.loadThumbnail(b, 320)).isNull()); // decoded again, not lost
         QCOMPARE(loader.decodeJobCount(), 4);
         // Clearing keeps the jobs in flight: their results are stored after it.
         const ImageItem running(photo(QStringLiteral("running.jpg")));
         QFuture<QImage> inFlight = loader.loadThumbnail(running, 320);
         QVERIFY(loader.clearThumbnailCache().isFinished());
-        QVERIFY(!loader.cachedThumbnail(a.path()).has_value());
+        QVERIFY(!loader.cachedThumbnail(item.path()).has_value());
         QVERIFY(!waitFor(inFlight).isNull());
         QVERIFY(loader.cachedThumbnail(running.path()).has_value());
     }
+    // Every one of many requests completes; the queue runs pending jobs newest
+    // first, on a pool it may share.
     void manyRequestsAllCompleteNewestFirst()
     {
         ImageLoader loader(m_queues);
         QList<QFuture<QImage>> futures;
-        QStringList paths;
-        for (int i = 0; i < 24; ++i) {
-            paths << photo(QStringLiteral("many_%1.jpg").arg(i), 300 + i, 200);
-            futures << loader.loadThumbnail(ImageItem(paths.last()), 128);
-        }
-        for (int i = 0; i < futures.size(); ++i) {
-            QCOMPARE(waitFor(futures[i]).width(), 128);
-            QVERIFY(loader.cachedThumbnail(paths[i]).has_value());
-        }
+        for (int i = 0; i < 24; ++i)
+            futures << loader.loadThumbnail(
+                ImageItem(photo(QStringLiteral("many_%1.jpg").arg(i), 300 + i, 200)), 128);
+        for (const QFuture<QImage> &future : std::as_const(futures))
+            QCOMPARE(waitFor(future).width(), 128);
         QCOMPARE(loader.decodeJobCount(), 24);
-        // The queue itself: pending jobs run newest first, on a pool it may share.
         QThreadPool pool;
         pool.setMaxThreadCount(1);
         QSemaphore release;
@@ -607,60 +442,6 @@ private Q_SLOTS:
         loaderGone.release();
         watchdog.join();
         QVERIFY(!releasedByWatchdog);
-    }
-    // Large pictures are turned by hand into memory of their own: pixel for
-    // pixel what Qt's transforms give (mirror, horizontally or vertically for
-    // 4, then turn clockwise).
-    void largePicturesTurnAsQtTurnsThem_data()
-    {
-        QTest::addColumn<int>("orientation");
-        QTest::addColumn<bool>("mirrored");
-        QTest::addColumn<int>("degrees");
-        const int turns[9][2] = {{},       {},      {1, 0},  {0, 180}, {1, 0},
-                                 {1, 270}, {0, 90}, {1, 90}, {0, 270}};
-        for (int n = 2; n <= 8; ++n)
-            QTest::addRow("%d", n) << n << bool(turns[n][0]) << turns[n][1];
-    }
-    void largePicturesTurnAsQtTurnsThem()
-    {
-        QFETCH(int, orientation);
-        QFETCH(bool, mirrored);
-        QFETCH(int, degrees);
-        QImage stored(1601, 1203, QImage::Format_ARGB32);
-        QRandomGenerator random(orientation);
-        for (int y = 0; y < stored.height(); ++y)
-            random.fillRange(reinterpret_cast<quint32 *>(stored.scanLine(y)), stored.width());
-        QVERIFY(stored.sizeInBytes() >= ImageBuffer::largeBytes);
-        QImage expected = mirrored ? stored.mirrored(orientation != 4, orientation == 4) : stored;
-        if (degrees != 0)
-            expected = expected.transformed(QTransform().rotate(degrees));
-        QCOMPARE(ImageOrientation::apply(stored, orientation), expected);
-    }
-    void largePicturesGetWholeRowsOfTheirOwn_data()
-    {
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<QImage::Format>("format");
-        QTest::newRow("24 MP RGB32") << QSize(6000, 4000) << QImage::Format_RGB32;
-        QTest::newRow("odd RGB888 rows") << QSize(3001, 1999) << QImage::Format_RGB888;
-        QTest::newRow("small") << QSize(300, 200) << QImage::Format_ARGB32;
-    }
-    void largePicturesGetWholeRowsOfTheirOwn()
-    {
-        QFETCH(QSize, size);
-        QFETCH(QImage::Format, format);
-        QImage image = ImageBuffer::allocate(size, format);
-        QCOMPARE(image.size(), size);
-        QCOMPARE(image.bytesPerLine(), QImage(size, format).bytesPerLine());
-        // Every byte is writable (a short mapping would fault), and the
-        // picture survives being copied and dropped on another thread.
-        for (int y = 0; y < image.height(); ++y)
-            memset(image.scanLine(y), y & 0xFF, size_t(image.bytesPerLine()));
-        std::thread([copy = image]() mutable { copy = QImage(); }).join();
-        const QImage kept = image;
-        image = QImage();
-        QCOMPARE(kept.constScanLine(size.height() - 1)[kept.bytesPerLine() - 1],
-                 uchar((size.height() - 1) & 0xFF));
-        QCOMPARE(kept.copy(0, 7, 1, 1).constBits()[0], uchar(7));
     }
 };
 

@@ -1,15 +1,21 @@
 #include "FifoGate.h"
 #include "ImagingFixtures.h"
+#include "imaging/ImageBuffer.h"
 #include "imaging/ImageLoadError.h"
+#include "imaging/ImageOrientation.h"
+#include "imaging/JpegDecoder.h"
 #include "imaging/RAWProcessor.h"
 #include "model/WorkQueues.h"
 
 #include <QColorSpace>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtConcurrent/QtConcurrentRun>
 #include <lcms2.h>
+#include <thread>
 
 using namespace ImagingFixtures;
 
@@ -86,9 +92,7 @@ private Q_SLOTS:
             file(QStringLiteral("full_%1_%2.%3").arg(format).arg(orientation).arg(format));
         if (format == QLatin1String("jpeg")) {
             QVERIFY(!writeJpeg(path, stored).isEmpty());
-            editExif(path, [&](Exiv2::ExifData &e) {
-                e["Exif.Image.Orientation"] = uint16_t(orientation);
-            });
+            setExifOrientation(path, orientation);
         } else if (format == QLatin1String("heic") || format == QLatin1String("avif")) {
             // The container carries the orientation; a contradicting EXIF tag
             // inside must not be applied a second time.
@@ -117,8 +121,7 @@ private Q_SLOTS:
         const bool untagged = format.startsWith(QLatin1String("untagged"));
         const QColor expected = untagged ? p3Red : p3ToSRGB(p3Red);
         QVERIFY2(untagged || qAbs(expected.red() - p3Red.red()) > 10, "the colour must move");
-        QImage picture(256, 256, QImage::Format_RGB32);
-        picture.fill(p3Red);
+        QImage picture = filled(QSize(256, 256), p3Red);
         const QString ext = format.section(QLatin1Char(' '), -1).section(QLatin1Char('-'), 0, 0);
         const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_');
         const QString path = file(QStringLiteral("p3_%1.%2").arg(tag, ext));
@@ -139,38 +142,32 @@ private Q_SLOTS:
         if (!untagged)
             QVERIFY(full.colorSpace() == QColorSpace(QColorSpace::SRgb));
     }
-    void rawPreviewAndFullDevelopment_data()
-    {
-        QTest::addColumn<int>("orientation");
-        QTest::newRow("landscape") << 1;
-        QTest::newRow("rotated") << 6;
-    }
+    // The preview as it is stored, and the sensor data developed by one
+    // LibRaw context for the processor, turned as the file says.
     void rawPreviewAndFullDevelopment()
     {
-        QFETCH(int, orientation);
-        const QString path = file(QStringLiteral("bayer_%1.dng").arg(orientation));
-        QImage preview(300, 200, QImage::Format_RGB32);
-        preview.fill(Qt::green);
-        QVERIFY(writeDng(path, 600, 400, preview, orientation));
-        const bool rotated = orientation == 6;
-        RAWProcessor processor(m_queues);
-        const Outcome quick = outcomeOf(processor.loadImage(path));
-        QCOMPARE(quick.error, QString());
-        QCOMPARE(quick.image.size(), rotated ? QSize(200, 300) : QSize(300, 200));
-        QVERIFY(colourNear(quick.image.pixelColor(50, 50), Qt::green, 30));
-        QCOMPARE(processor.rawContextCount(), 0); // the quick load needs no LibRaw
-        for (int twice = 0; twice < 2; ++twice) {
-            const Outcome developed = outcomeOf(processor.decodeRAW(path));
-            QCOMPARE(developed.error, QString());
-            QCOMPARE(developed.image.size(), rotated ? QSize(400, 600) : QSize(600, 400));
-            // A grey scene stays grey with as-shot (neutral) white balance.
-            const QColor centre = developed.image.pixelColor(developed.image.width() / 2,
-                                                             developed.image.height() / 2);
-            QVERIFY2(qAbs(centre.red() - centre.green()) < 30 &&
-                         qAbs(centre.blue() - centre.green()) < 30,
-                     qPrintable(centre.name()));
+        for (const bool rotated : {false, true}) {
+            const QString path = file(QStringLiteral("bayer_%1.dng").arg(rotated));
+            QVERIFY(writeDng(path, 600, 400, filled(QSize(300, 200), Qt::green), rotated ? 6 : 1));
+            RAWProcessor processor(m_queues);
+            const Outcome quick = outcomeOf(processor.loadImage(path));
+            QCOMPARE(quick.error, QString());
+            QCOMPARE(quick.image.size(), rotated ? QSize(200, 300) : QSize(300, 200));
+            QVERIFY(colourNear(quick.image.pixelColor(50, 50), Qt::green, 30));
+            QCOMPARE(processor.rawContextCount(), 0); // the quick load needs no LibRaw
+            for (int twice = 0; twice < 2; ++twice) {
+                const Outcome developed = outcomeOf(processor.decodeRAW(path));
+                QCOMPARE(developed.error, QString());
+                QCOMPARE(developed.image.size(), rotated ? QSize(400, 600) : QSize(600, 400));
+                // A grey scene stays grey with as-shot (neutral) white balance.
+                const QColor centre =
+                    developed.image.pixelColor(rotated ? 200 : 300, rotated ? 300 : 200);
+                QVERIFY2(qAbs(centre.red() - centre.green()) < 30 &&
+                             qAbs(centre.blue() - centre.green()) < 30,
+                         qPrintable(centre.name()));
+            }
+            QCOMPARE(processor.rawContextCount(), 1);
         }
-        QCOMPARE(processor.rawContextCount(), 1); // created once, reused
     }
     // A full-size JPEG preview shows as quickly as a JPEG file: reduced
     // first, turned as the RAW file says, then in full.
@@ -189,6 +186,102 @@ private Q_SLOTS:
         const ViewPicture full = loading.resultAt(1);
         QCOMPARE(full.image.size(), QSize(4000, 3000));
         QVERIFY(hasUprightQuadrants(full.image));
+    }
+    // The viewer's quick first picture: the smallest DCT scale that still has
+    // a pixel for every view pixel once fitted, upright, with the full size.
+    void standInCoversTheView_data()
+    {
+        QTest::addColumn<QSize>("view");
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<QSize>("standIn"); // 0 x 0: none, decode in full
+        QTest::addRow("quarter") << QSize(800, 600) << 1 << QSize(1000, 750);
+        QTest::addRow("three eighths") << QSize(1100, 800) << 1 << QSize(1500, 1125);
+        // Stored 3000 x 4000: fitted unrotated, a quarter would do.
+        QTest::addRow("rotated") << QSize(1100, 800) << 6 << QSize(1500, 1125);
+        QTest::addRow("view nearly as large") << QSize(2500, 1900) << 1 << QSize(0, 0);
+    }
+    void standInCoversTheView()
+    {
+        QFETCH(QSize, view);
+        QFETCH(int, orientation);
+        QFETCH(QSize, standIn);
+        const QString path =
+            writeJpeg(file(QStringLiteral("cover%1.jpg").arg(orientation)),
+                      storedForOrientation(quadrantPicture(4000, 3000), orientation));
+        setExifOrientation(path, orientation);
+        const QByteArray data = readBytes(path);
+        const ViewPicture picture = JpegDecoder::decodeCovering(data, 200'000'000, view);
+        QCOMPARE(picture.image.size(), standIn);
+        if (!standIn.isEmpty()) {
+            QCOMPARE(picture.fullSize, QSize(4000, 3000));
+            QVERIFY(picture.isStandIn());
+            QVERIFY(hasUprightQuadrants(picture.image));
+        }
+        // A decode asked to stop gives nothing, however far it got.
+        int asked = 0;
+        QVERIFY(JpegDecoder::decode(data, 200'000'000, 0, JpegDecoder::Orientation::applyTag,
+                                    [&](qreal) { return ++asked < 3; })
+                    .isNull());
+        QCOMPARE(asked, 3);
+        // Over the pixel limit in full: the largest DCT scale under it, 5/8 here.
+        const QImage reduced =
+            JpegDecoder::decode(jpegBytes(quadrantPicture(2000, 1000)), 1'000'000);
+        QCOMPARE(reduced.size(), QSize(1250, 625));
+        QVERIFY(hasUprightQuadrants(reduced));
+    }
+    // Large pictures are turned by hand into memory of their own: pixel for
+    // pixel what Qt's transforms give (mirror, horizontally or vertically for
+    // 4, then turn clockwise).
+    void largePicturesTurnAsQtTurnsThem_data()
+    {
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<bool>("mirrored");
+        QTest::addColumn<int>("degrees");
+        const int turns[9][2] = {{},       {},      {1, 0},  {0, 180}, {1, 0},
+                                 {1, 270}, {0, 90}, {1, 90}, {0, 270}};
+        for (int n = 2; n <= 8; ++n)
+            QTest::addRow("%d", n) << n << bool(turns[n][0]) << turns[n][1];
+    }
+    void largePicturesTurnAsQtTurnsThem()
+    {
+        QFETCH(int, orientation);
+        QFETCH(bool, mirrored);
+        QFETCH(int, degrees);
+        QImage stored(1601, 1203, QImage::Format_ARGB32);
+        QRandomGenerator random(orientation);
+        for (int y = 0; y < stored.height(); ++y)
+            random.fillRange(reinterpret_cast<quint32 *>(stored.scanLine(y)), stored.width());
+        QVERIFY(stored.sizeInBytes() >= ImageBuffer::largeBytes);
+        QImage expected = mirrored ? stored.mirrored(orientation != 4, orientation == 4) : stored;
+        if (degrees != 0)
+            expected = expected.transformed(QTransform().rotate(degrees));
+        QCOMPARE(ImageOrientation::apply(stored, orientation), expected);
+    }
+    // Every byte is writable (a short mapping would fault), and the picture
+    // survives being copied and dropped on another thread.
+    void largePicturesGetWholeRowsOfTheirOwn_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QImage::Format>("format");
+        QTest::newRow("24 MP RGB32") << QSize(6000, 4000) << QImage::Format_RGB32;
+        QTest::newRow("odd RGB888 rows") << QSize(3001, 1999) << QImage::Format_RGB888;
+        QTest::newRow("small") << QSize(300, 200) << QImage::Format_ARGB32;
+    }
+    void largePicturesGetWholeRowsOfTheirOwn()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QImage::Format, format);
+        QImage image = ImageBuffer::allocate(size, format);
+        QCOMPARE(image.size(), size);
+        QCOMPARE(image.bytesPerLine(), QImage(size, format).bytesPerLine());
+        for (int y = 0; y < image.height(); ++y)
+            memset(image.scanLine(y), y & 0xFF, size_t(image.bytesPerLine()));
+        std::thread([copy = image]() mutable { copy = QImage(); }).join();
+        const QImage kept = image;
+        image = QImage();
+        QCOMPARE(kept.constScanLine(size.height() - 1)[kept.bytesPerLine() - 1],
+                 uchar((size.height() - 1) & 0xFF));
+        QCOMPARE(kept.copy(0, 7, 1, 1).constBits()[0], uchar(7));
     }
     void destroyingReturnsWhileAJobRuns()
     {
@@ -263,13 +356,9 @@ private Q_SLOTS:
         QCOMPARE(quick.error, previewError);
         QCOMPARE(quick.image.size(), previewSize.isEmpty() ? QSize(0, 0) : previewSize);
         QCOMPARE(outcomeOf(m_processor.decodeRAW(path)).error, developError);
-        QString syncError; // the synchronous load fails alike
-        try {
-            RAWProcessor::loadImageSync(path);
-        } catch (const ImageLoadError &error) {
-            syncError = error.errorDescription();
-        }
-        QCOMPARE(syncError, previewError);
+        // The synchronous load fails alike.
+        QCOMPARE(outcomeOf(QtConcurrent::run(&RAWProcessor::loadImageSync, path)).error,
+                 previewError);
     }
 };
 
