@@ -187,17 +187,18 @@ QByteArray exifBlockWithOrientation(int orientation)
     return block;
 }
 
-} // namespace
-
-bool writeHeif(const QString &path, const QImage &image, bool avif, int orientation,
-               int exifOrientation, int nclxPrimaries, int thumbnailSize,
-               const QByteArray &iccProfile)
+// With gainMapParts, the parts of a phone's gain map libheif writes: an opaque
+// alpha plane becomes an auxiliary image linked by 'auxl', and an item of type
+// 'tmap' can only be added as metadata (linked by 'cdsc').
+bool encodeHeif(const QString &path, const QImage &image, bool avif, int orientation,
+                int exifOrientation, int nclxPrimaries, int thumbnailSize,
+                const QByteArray &iccProfile, bool gainMapParts)
 {
     const HeifContext context(heif_context_alloc(), &heif_context_free);
     heif_encoder *encoder = heifEncoder(context, avif);
     if (!encoder)
         return false;
-    heif_image *picture = heifPicture(image, false);
+    heif_image *picture = heifPicture(image, gainMapParts);
     heif_color_profile_nclx *nclx = heif_nclx_color_profile_alloc();
     nclx->color_primaries = heif_color_primaries(nclxPrimaries);
     nclx->transfer_characteristics = heif_transfer_characteristic_IEC_61966_2_1;
@@ -222,6 +223,11 @@ bool writeHeif(const QString &path, const QImage &image, bool avif, int orientat
         if (thumbnail)
             heif_image_handle_release(thumbnail);
     }
+    const QByteArray toneMap(8, '\0');
+    if (ok && gainMapParts)
+        ok = heif_context_add_generic_metadata(context.get(), handle, toneMap.constData(),
+                                               int(toneMap.size()), "tmap", nullptr)
+                 .code == heif_error_Ok;
     if (ok && exifOrientation > 0) {
         const QByteArray block = exifBlockWithOrientation(exifOrientation);
         ok = heif_context_add_exif_metadata(context.get(), handle, block.constData(),
@@ -238,6 +244,16 @@ bool writeHeif(const QString &path, const QImage &image, bool avif, int orientat
     heif_image_release(picture);
     heif_encoder_release(encoder);
     return ok;
+}
+
+} // namespace
+
+bool writeHeif(const QString &path, const QImage &image, bool avif, int orientation,
+               int exifOrientation, int nclxPrimaries, int thumbnailSize,
+               const QByteArray &iccProfile)
+{
+    return encodeHeif(path, image, avif, orientation, exifOrientation, nclxPrimaries, thumbnailSize,
+                      iccProfile, false);
 }
 
 namespace {
@@ -273,33 +289,9 @@ QHash<QByteArray, qsizetype> childBoxes(const QByteArray &data, qsizetype from, 
 
 bool writeGainMapHeic(const QString &path, const QImage &image, int thumbnailSize)
 {
-    // libheif writes the parts: an opaque alpha plane becomes an auxiliary
-    // image linked by 'auxl', and an item of type 'tmap' can only be added as
-    // metadata (linked by 'cdsc').
-    const HeifContext context(heif_context_alloc(), &heif_context_free);
-    heif_encoder *encoder = heifEncoder(context, false);
-    if (!encoder)
-        return false;
-    heif_image *picture = heifPicture(image, true);
-    heif_image_handle *handle = nullptr;
-    heif_image_handle *thumbnail = nullptr;
-    const QByteArray toneMap(8, '\0');
-    bool ok = heif_context_encode_image(context.get(), picture, encoder, nullptr, &handle).code ==
-                  heif_error_Ok &&
-              heif_context_encode_thumbnail(context.get(), picture, handle, encoder, nullptr,
-                                            thumbnailSize, &thumbnail)
-                      .code == heif_error_Ok &&
-              heif_context_add_generic_metadata(context.get(), handle, toneMap.constData(),
-                                                int(toneMap.size()), "tmap", nullptr)
-                      .code == heif_error_Ok &&
-              heif_context_write_to_file(context.get(), QFile::encodeName(path).constData()).code ==
-                  heif_error_Ok;
-    heif_image_handle_release(thumbnail);
-    heif_image_handle_release(handle);
-    heif_image_release(picture);
-    heif_encoder_release(encoder);
     QFile file(path);
-    if (!ok || !file.open(QIODevice::ReadWrite))
+    if (!encodeHeif(path, image, false, 1, 0, 1, thumbnailSize, {}, true) ||
+        !file.open(QIODevice::ReadWrite))
         return false;
     QByteArray data = file.readAll();
     // Then the links as an iPhone writes them since iOS 18: the auxiliary image
