@@ -29,6 +29,8 @@ using namespace HostileFiles;
 
 namespace {
 
+constexpr std::optional decodeFailed = ImageLoadError::Kind::decodeFailed;
+
 // The outcome of a full load: an image, or the error's kind.
 struct FullLoad
 {
@@ -93,9 +95,7 @@ private:
         const QImage thumbnail = ImageLoader::decodeThumbnail(path, 320);
         QVERIFY(thumbnail.isNull() || qMax(thumbnail.width(), thumbnail.height()) <= 320);
         const FullLoad full = loadFull(path);
-        QVERIFY(full.error || !full.image.isNull());
-        if (full.error)
-            QCOMPARE(*full.error, ImageLoadError::Kind::decodeFailed);
+        QVERIFY(full.error ? full.error == decodeFailed : !full.image.isNull());
         const auto developed = developError(m_processor, path);
         QVERIFY(!developed || *developed != ImageLoadError::Kind::unsupportedFormat);
         EXIFReader::read(path);
@@ -117,8 +117,7 @@ private Q_SLOTS:
         const QString path = file(QStringLiteral("empty.") + extension);
         QVERIFY(writeBytes(path, {}));
         QVERIFY(ImageLoader::decodeThumbnail(path, 320).isNull());
-        const FullLoad full = loadFull(path);
-        QCOMPARE(full.error, std::optional(ImageLoadError::Kind::decodeFailed));
+        QCOMPARE(loadFull(path).error, decodeFailed);
         QCOMPARE(developError(m_processor, path),
                  std::optional(ImageLoadError::Kind::sourceCreationFailed));
         QCOMPARE(EXIFReader::read(path), EXIFData());
@@ -167,8 +166,7 @@ private Q_SLOTS:
     }
     void failedDecodesAreRememberedUntilTheFileChanges()
     {
-        // A 12-bit JPEG, which libjpeg built for 8 bits refuses, and the same
-        // bytes as a good 8-bit one.
+        // A 12-bit JPEG (libjpeg built for 8 bits refuses it), then a good 8-bit one.
         const QByteArray good = jpegBytes(quadrantPicture(64, 48));
         QByteArray twelveBit = good;
         twelveBit[twelveBit.indexOf("\xFF\xC0") + 4] = 12; // SOF0 precision
@@ -177,7 +175,7 @@ private Q_SLOTS:
         DecodeFailureMemory memory;
         const auto thumbnail = [&] { return ImageDecoder::thumbnail(path, 320, {}, {}, &memory); };
         QVERIFY(thumbnail().isNull());
-        QCOMPARE(loadFull(path, &memory).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        QCOMPARE(loadFull(path, &memory).error, decodeFailed);
         struct stat failed;
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &failed), 0);
         // Good bytes behind the same size and time: the failure is not tried again.
@@ -185,7 +183,7 @@ private Q_SLOTS:
         const struct timespec times[2] = {failed.st_atim, failed.st_mtim};
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
         QVERIFY(thumbnail().isNull());
-        QCOMPARE(loadFull(path, &memory).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        QCOMPARE(loadFull(path, &memory).error, decodeFailed);
         // Without a memory, nothing is remembered.
         QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
         // Changed on disk (a new time): decoded again.
@@ -208,7 +206,7 @@ private Q_SLOTS:
         DecodeFailureMemory memory;
         RawWorkLimit::setTimeLimitForTests(std::chrono::milliseconds(0));
         auto restore = qScopeGuard([] { RawWorkLimit::setTimeLimitForTests(std::nullopt); });
-        QCOMPARE(loadFull(path, &memory).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        QCOMPARE(loadFull(path, &memory).error, decodeFailed);
         QVERIFY(ImageDecoder::thumbnail(path, 100, {}, {}, &memory).isNull());
         restore.dismiss();
         RawWorkLimit::setTimeLimitForTests(std::nullopt);
@@ -261,7 +259,7 @@ private Q_SLOTS:
         const QString path = file(name);
         QVERIFY(writeBytes(path, bytes));
         QVERIFY(ImageLoader::decodeThumbnail(path, 320).isNull());
-        QCOMPARE(loadFull(path).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        QCOMPARE(loadFull(path).error, decodeFailed);
     }
     void decodesStopWhenNoLongerWanted_data()
     {
@@ -296,12 +294,11 @@ private Q_SLOTS:
     }
     void carvedFilesAreNotReadWhole()
     {
-        // A photo at the start of 2 GB, as a recovery tool carves it (sparse:
-        // the hole costs no disk).
+        // A photo at the start of 2 GB (sparse), as a recovery tool carves it.
         const QString carved = file(QStringLiteral("carved.jpg"));
         QVERIFY(writeSparse(carved, jpegBytes(quadrantPicture(640, 480)), qint64(2) << 30));
         QVERIFY(ImageLoader::decodeThumbnail(carved, 320).isNull());
-        QCOMPARE(loadFull(carved).error, std::optional(ImageLoadError::Kind::decodeFailed));
+        QCOMPARE(loadFull(carved).error, decodeFailed);
         // Within the limit the photo shows, read no further than its frame can use.
         QVERIFY(QFile::resize(carved, qint64(600) << 20));
         QImage thumbnail;
@@ -336,8 +333,7 @@ private Q_SLOTS:
         // LibRaw counts the entries of a zeroed Phase One directory down from 2^32.
         const QString damaged = file(QStringLiteral("damaged.iiq"));
         QVERIFY(writeBytes(damaged, damagedIiq(3364)));
-        QCOMPARE(developError(m_processor, damaged),
-                 std::optional(ImageLoadError::Kind::decodeFailed));
+        QCOMPARE(developError(m_processor, damaged), decodeFailed);
         const QString namedNef = file(QStringLiteral("damaged.nef"));
         QVERIFY(writeBytes(namedNef, damagedIiq(3364)));
         exerciseAll(namedNef);
@@ -371,8 +367,7 @@ private Q_SLOTS:
     }
     void namesThatAreNotUtf8AreListedAndLoad()
     {
-        // "café/été.jpg" in Latin-1, as an old camera card or a Windows share
-        // leaves it: bytes that are not UTF-8.
+        // "café/été.jpg" in Latin-1 (an old camera card, a Windows share): not UTF-8.
         const QByteArray parent = QFile::encodeName(file(QStringLiteral("latin1")));
         const QByteArray folder = parent + "/caf\xE9", name = folder + "/\xE9t\xE9.jpg";
         QVERIFY(::mkdir(parent.constData(), 0700) == 0 && ::mkdir(folder.constData(), 0700) == 0);
@@ -435,8 +430,7 @@ private Q_SLOTS:
                 QVERIFY(developError(m_processor, path).has_value());
             for (const char *unloadable : {"bomb", "header_only", "seek_too_large", "garbage"})
                 if (name.contains(QLatin1String(unloadable)))
-                    QCOMPARE(loadFull(path).error,
-                             std::optional(ImageLoadError::Kind::decodeFailed));
+                    QCOMPARE(loadFull(path).error, decodeFailed);
             return;
         }
         const QImage thumbnail = ImageLoader::decodeThumbnail(path, landscape < 0 ? 64 : 320);

@@ -229,8 +229,7 @@ private Q_SLOTS:
         QTest::newRow("two RAWs share the stem")
             << list("IMG_0001.CR2 IMG_0001.dng") << none << "IMG_0001.CR2.xmp" << none;
         QTest::newRow("JPEG") << list("IMG_0001.JPG") << none << "IMG_0001.JPG.xmp" << none;
-        // Beside a RAW, <stem>.xmp is the RAW's: a JPEG neither reads nor writes
-        // it.
+        // Beside a RAW, <stem>.xmp is the RAW's: a JPEG neither reads nor writes it.
         QTest::newRow("JPEG beside a RAW with its sidecar")
             << list("IMG.JPG IMG.CR2") << none << "IMG.JPG.xmp" << list("IMG.XMP");
         QTest::newRow("RAW beside a JPEG, with its sidecar")
