@@ -66,7 +66,6 @@ private Q_SLOTS:
         shutter("shutter half away from zero", "2/5", "1/3s");
         shutter("shutter 1.0", "1/1", "1.0s");
         shutter("shutter 2.5", "5/2", "2.5s");
-        shutter("shutter 30", "30/1", "30.0s");
         shutter("shutter zero", "0/1", "");
         shutter("shutter zero denominator", "1/0", "");
         shutter("shutter tiny", "1/400000000", "1/400000000s");
@@ -76,7 +75,6 @@ private Q_SLOTS:
             row(name, {{"Exif.Photo.FocalLength", rational, value}}, "focalLength", expected);
         };
         focal("focal 23.9 truncated", "239/10", "23mm");
-        focal("focal 50.7", "507/10", "50mm");
         focal("focal zero denominator", "5/0", "");
         const auto aperture = [&](const char *name, Exiv2::TypeId type, const char *value,
                                   const char *expected) {
@@ -84,7 +82,6 @@ private Q_SLOTS:
         };
         aperture("aperture 2", rational, "2/1", "f/2.0");
         aperture("aperture 1.8", rational, "18/10", "f/1.8");
-        aperture("aperture 11", rational, "11/1", "f/11.0");
         aperture("aperture as text", text, "2.8", "");
         row("iso first of list",
             {{"Exif.Photo.ISOSpeedRatings", Exiv2::unsignedShort, "3200 6400"}}, "iso", "ISO 3200");
