@@ -11,18 +11,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using TestFiles::contents;
+
 namespace {
 
 QStringList allEntries(const QString &folder)
 {
     return QDir(folder).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 SafePublisher::NextName offering(const QString &folder, QStringList names)
@@ -123,33 +119,31 @@ private Q_SLOTS:
     }
     void sweepRemovesOnlyOurStaleTemporaries_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<char>("type"); // file, directory or link
-        QTest::addColumn<int>("minutesAgo");
-        QTest::addColumn<bool>("removed");
-        const QString exported = ".kelvane-0123456789abcdef.part";
-        const QString archived = ".kelvane-archive-0123456789abcdef.part";
-        QTest::newRow("an export's, crashed") << exported << 'f' << 2 << true;
-        QTest::newRow("an export's, being written") << exported << 'f' << 0 << false;
-        QTest::newRow("an archive's, killed mid-copy") << archived << 'f' << 120 << true;
-        QTest::newRow("an archive's, still syncing") << archived << 'f' << 30 << false;
-        QTest::newRow("look-alike export") << ".kelvane-notours.part" << 'f' << 120 << false;
-        QTest::newRow("look-alike archive")
-            << ".kelvane-archive-notours.part" << 'f' << 120 << false;
-        QTest::newRow("upper-case digits")
-            << ".kelvane-0123456789ABCDEF.part" << 'f' << 120 << false;
-        QTest::newRow("a sidecar writer's")
-            << ".kelvane-xmp-0123456789abcdef.part" << 'f' << 120 << false;
-        QTest::newRow("someone's .part") << "photo.part" << 'f' << 120 << false;
-        QTest::newRow("a folder") << archived << 'd' << 120 << false;
-        QTest::newRow("a link") << exported << 'l' << 120 << false;
+        // "name type minutesAgo removed"; type: f(ile), d(irectory) or l(ink); "E": an
+        // export's temporary, "A": an archive's.
+        QTest::addColumn<QString>("row");
+        QTest::newRow("an export's, crashed") << "E f 2 1";
+        QTest::newRow("an export's, being written") << "E f 0 0";
+        QTest::newRow("an archive's, killed mid-copy") << "A f 120 1";
+        QTest::newRow("an archive's, still syncing") << "A f 30 0";
+        QTest::newRow("look-alike export") << ".kelvane-notours.part f 120 0";
+        QTest::newRow("look-alike archive") << ".kelvane-archive-notours.part f 120 0";
+        QTest::newRow("upper-case digits") << ".kelvane-0123456789ABCDEF.part f 120 0";
+        QTest::newRow("a sidecar writer's") << ".kelvane-xmp-0123456789abcdef.part f 120 0";
+        QTest::newRow("someone's .part") << "photo.part f 120 0";
+        QTest::newRow("a folder") << "A d 120 0";
+        QTest::newRow("a link") << "E l 120 0";
     }
     void sweepRemovesOnlyOurStaleTemporaries()
     {
-        QFETCH(QString, name);
-        QFETCH(char, type);
-        QFETCH(int, minutesAgo);
-        QFETCH(bool, removed);
+        QFETCH(QString, row);
+        const QStringList parts = row.split(' ');
+        const QString name = parts[0] == "E"   ? ".kelvane-0123456789abcdef.part"
+                             : parts[0] == "A" ? ".kelvane-archive-0123456789abcdef.part"
+                                               : parts[0];
+        const char type = parts[1][0].toLatin1();
+        const int minutesAgo = parts[2].toInt();
+        const bool removed = parts[3] == "1";
         QTemporaryDir dir;
         const QString path = dir.filePath(name);
         TestFiles::touch(dir.path(), "photo.jpg", "a photo");
