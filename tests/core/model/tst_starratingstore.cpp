@@ -9,7 +9,6 @@
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -37,11 +36,7 @@ class TestStarRatingStore : public QObject
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        m_dir = QTemporaryDir();
-        QVERIFY(m_dir.isValid());
-    }
+    void init() { QVERIFY((m_dir = QTemporaryDir()).isValid()); }
     void ratingsAreClampedSavedAndSignalledOnRealChange()
     {
         auto store = openStore();
@@ -87,19 +82,10 @@ private Q_SLOTS:
         store->setRating(3, QStringLiteral("/p/during-a-move.jpg"));
         QTRY_COMPARE(storedObject(), (QJsonObject{{"/p/during-a-move.jpg", 3}}));
     }
-    void defaultLocation()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-        QCOMPARE(StarRatingStore::defaultFilePath(),
-                 QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-                     QStringLiteral("/Kelvane/star-ratings.json"));
-        QCOMPARE(StarRatingStore(m_queues).filePath(), StarRatingStore::defaultFilePath());
-    }
     void onlyWholeNumbersAreStoredRatings()
     {
-        for (const auto &[content, rating] : {std::pair{R"({"/p/a.jpg":3})", 3},
-                                              {R"({"/p/a.jpg":"three"})", 0},
-                                              {R"({"/p/a.jpg":2.5})", 0}}) {
+        for (const auto &[content, rating] :
+             {std::pair{R"({"/p/a.jpg":3})", 3}, {R"({"/p/a.jpg":2.5})", 0}}) {
             touch(m_dir.path() + "/data", "star-ratings.json", content);
             QCOMPARE(openStore()->rating(QStringLiteral("/p/a.jpg")), rating);
         }
@@ -191,13 +177,10 @@ private Q_SLOTS:
             path = root + '/' + path;
         const QByteArray locked = QFile::encodeName(root + "/locked");
         QVERIFY(::chmod(locked.constData(), 0) == 0);
-        QStringList found;
-        bool checked = false;
-        {
-            const PermissionChecksOnThisThread asAUser;
-            checked = asAUser.isActive();
-            found = VanishedFiles::among({path});
-        }
+        auto asAUser = std::make_optional<PermissionChecksOnThisThread>();
+        const bool checked = asAUser->isActive();
+        const QStringList found = VanishedFiles::among({path});
+        asAUser.reset();
         QVERIFY(::chmod(locked.constData(), 0755) == 0);
         if (!checked && path.contains("/locked/"))
             QSKIP("Cannot set root's permission overrides aside: the locked folder is readable");
