@@ -1,8 +1,10 @@
+#include "BrowseFixtures.h"
 #include "state/ImageListPipeline.h"
 
 #include <QTest>
 #include <QThreadPool>
 
+using BrowseFixtures::filenames;
 using Category = ImageItem::FormatCategory;
 using Changes = ImageListPipeline::Changes;
 Q_DECLARE_METATYPE(std::optional<Category>)
@@ -12,14 +14,6 @@ namespace {
 // Names and the ratings stored for them; -1: none stored.
 const QStringList kNames{"a.jpg", "b.jpg", "c.heif", "d.HEIC", "e.png", "f.jpg", "g.DNG"};
 const QList<int> kRatings{2, 3, 4, 0, 3, -1, 5};
-
-QStringList names(const QList<ImageItem> &images)
-{
-    QStringList out;
-    for (const ImageItem &item : images)
-        out << item.filename();
-    return out;
-}
 
 } // namespace
 
@@ -67,9 +61,7 @@ private Q_SLOTS:
         QFETCH(QStringList, shown);
         m_list->setStarFilter(stars);
         m_list->setFormatFilter(format);
-        QCOMPARE(m_list->starFilter(), stars);
-        QCOMPARE(m_list->formatFilter(), format);
-        QCOMPARE(names(m_list->filteredImages()), shown);
+        QCOMPARE(filenames(m_list->filteredImages()), shown);
         // Whatever the filters, the choices come from every image, in their order.
         QCOMPARE(m_list->availableStarRatings(), (QList<int>{0, 2, 3, 4, 5}));
         QCOMPARE(m_list->availableFormats(),
@@ -93,7 +85,7 @@ private Q_SLOTS:
         QCOMPARE(m_list->setStarFilter(-1), (Changes{false, false, true}));
         QCOMPARE(m_list->setStarFilter(-1), Changes{});
         QCOMPARE(rate(b, 0), (Changes{false, true, true}));
-        QCOMPARE(names(m_list->filteredImages()), (QStringList{"b.jpg", "d.HEIC", "f.jpg"}));
+        QCOMPARE(filenames(m_list->filteredImages()), (QStringList{"b.jpg", "d.HEIC", "f.jpg"}));
         // A new rating that keeps the list as it was refilters but reports no change.
         QCOMPARE(rate(m_images[0].path(), 4), (Changes{false, true, false}));
         QCOMPARE(m_list->setFormatFilter(Category::gif), (Changes{false, false, true}));
@@ -109,7 +101,7 @@ private Q_SLOTS:
         QCOMPARE(m_list->setImages(QList<ImageItem>(m_images)), Changes{});
         m_ratings[m_images[0].path()] = 2;
         QCOMPARE(m_list->setImages(m_images.mid(0, 2)), (Changes{true, true, true}));
-        QCOMPARE(names(m_list->filteredImages()), QStringList{"b.jpg"});
+        QCOMPARE(filenames(m_list->filteredImages()), QStringList{"b.jpg"});
         QCOMPARE(m_list->setImages({}), (Changes{true, true, true}));
         QVERIFY(m_list->availableFormats().isEmpty());
         QVERIFY(m_list->availableStarRatings().isEmpty());
