@@ -13,6 +13,8 @@
 #include <memory>
 #include <sys/stat.h>
 
+using TestFiles::contents;
+
 static const QJsonValue removed(QJsonValue::Undefined);
 
 class TestJsonStoreFile : public QObject
@@ -23,10 +25,7 @@ class TestJsonStoreFile : public QObject
     std::unique_ptr<WorkQueues> m_queues; // per test: its writer thread starts with the test
 
     QString path() const { return m_dir.path() + QStringLiteral("/data/culling-marks.json"); }
-    QJsonObject stored() const
-    {
-        return QJsonDocument::fromJson(TestFiles::contents(path())).object();
-    }
+    QJsonObject stored() const { return QJsonDocument::fromJson(contents(path())).object(); }
     std::unique_ptr<JsonStoreFile> openFile()
     {
         // Marks as a store of flags and labels keeps them, and numbers as the ratings are.
@@ -60,8 +59,7 @@ private Q_SLOTS:
         auto file = openFile();
         QCOMPARE(file->load().size(), 0);
         save(*file, expected);
-        QCOMPARE(TestFiles::contents(path()),
-                 QJsonDocument(expected).toJson(QJsonDocument::Compact));
+        QCOMPARE(contents(path()), QJsonDocument(expected).toJson(QJsonDocument::Compact));
         JsonStoreFile::Entries entries = openFile()->load();
         QCOMPARE(entries.size(), expected.size());
         for (auto it = expected.constBegin(); it != expected.constEnd(); ++it)
@@ -74,7 +72,7 @@ private Q_SLOTS:
             none.insert(key, QJsonValue::Null);
         save(*file, none);
         QCOMPARE(old.readAll(), QJsonDocument(expected).toJson(QJsonDocument::Compact));
-        QCOMPARE(TestFiles::contents(path()), QByteArray("{}"));
+        QCOMPARE(contents(path()), QByteArray("{}"));
     }
     // Merging itself, with the lock, is exercised by the two processes below.
     void othersChangesComeBackUnlessAnOwnChangeIsNewer()
@@ -116,10 +114,10 @@ private Q_SLOTS:
         TestFiles::touch(m_dir.path() + "/data", "culling-marks.json", damaged);
         auto file = openFile();
         QCOMPARE(file->load().size(), 0);
-        QCOMPARE(TestFiles::contents(path()), damaged); // reading alone keeps it as it is
+        QCOMPARE(contents(path()), damaged); // reading alone keeps it as it is
         save(*file, {{"/p/new.jpg", 5}});
-        QCOMPARE(TestFiles::contents(path() + aside), damaged);
-        QCOMPARE(TestFiles::contents(path() + ".damaged"), aside == ".damaged" ? damaged : "first");
+        QCOMPARE(contents(path() + aside), damaged);
+        QCOMPARE(contents(path() + ".damaged"), aside == ".damaged" ? damaged : "first");
         save(*file, {{"/p/other.jpg", 1}});
         QCOMPARE(stored(), (QJsonObject{{"/p/new.jpg", 5}, {"/p/other.jpg", 1}}));
         QCOMPARE(QDir(m_dir.path() + "/data").entryList({"*.damaged*"}).size(),
@@ -168,7 +166,7 @@ private Q_SLOTS:
         ::chmod(fileName.constData(), 0644);
         QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), listing);
         if (unusable == "unreadable file")
-            QCOMPARE(TestFiles::contents(path()), known); // it may hold everyone's entries
+            QCOMPARE(contents(path()), known); // it may hold everyone's entries
         QCOMPARE(failed.size(), 1);
         QVERIFY(!failed.at(0).at(0).toString().isEmpty());
         // Once the file can be used again, the next save brings every pending change.

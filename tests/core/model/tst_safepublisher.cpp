@@ -100,23 +100,6 @@ private Q_SLOTS:
         expected.sort();
         QCOMPARE(allEntries(dir.path()), expected); // no temporary left, no link followed
     }
-    void renameGivesAFileTheFirstFreeName()
-    {
-        QTemporaryDir dir;
-        TestFiles::touch(dir.path(), "from.jpg", "moving");
-        TestFiles::touch(dir.path(), "a.jpg", "someone else's");
-        NoReplaceRename::Result last;
-        const QByteArray from = QFile::encodeName(dir.filePath("from.jpg"));
-        QCOMPARE(SafePublisher::rename(from, offering(dir.path(), {"a.jpg"}), 100, &last),
-                 QString());
-        QCOMPARE(last, NoReplaceRename::Result::nameTaken);
-        QCOMPARE(
-            SafePublisher::rename(from, offering(dir.path(), {"a.jpg", "a_1.jpg"}), 100, &last),
-            dir.filePath("a_1.jpg"));
-        QCOMPARE(last, NoReplaceRename::Result::done);
-        QCOMPARE(contents(dir.filePath("a.jpg")), QByteArray("someone else's"));
-        QCOMPARE(allEntries(dir.path()), (QStringList{"a.jpg", "a_1.jpg"}));
-    }
     void sweepRemovesOnlyOurStaleTemporaries_data()
     {
         // "name type minutesAgo removed"; type: f(ile), d(irectory) or l(ink); "E": an

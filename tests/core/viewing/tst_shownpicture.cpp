@@ -1,6 +1,4 @@
-// The loading rules of one shown picture, without widgets: newest request
-// wins, stand-in then full, stale results dropped, RAW development, the
-// neighbour prefetch and failures, on real files written by the test.
+// The loading rules of one shown picture, without widgets, on real files.
 #include "ImagingFixtures.h"
 #include "imaging/ImageLoadError.h"
 #include "model/WorkQueues.h"
