@@ -41,6 +41,13 @@ private Q_SLOTS:
     {
         auto store = openStore();
         auto other = openStore(); // as another process's
+        // Saves never wait for a long archive move or sidecar rewrite on the file queue.
+        QSemaphore held;
+        m_queues.fileOperations().start([&held] { held.acquire(); });
+        const auto release = qScopeGuard([&] {
+            held.release();
+            m_queues.fileOperations().waitForDone();
+        });
         QSignalSpy changed(store.get(), &StarRatingStore::ratingChanged);
         const QString photo = QStringLiteral("/照片/with space.jpg");
         store->setRating(4, QUrl::fromLocalFile(photo));
@@ -56,9 +63,9 @@ private Q_SLOTS:
         QCOMPARE(changed.at(1), (QVariantList{QStringLiteral("/p/high.jpg"), 0, 5}));
         QCOMPARE(changed.at(4), (QVariantList{QStringLiteral("/p/cleared.jpg"), 2, 0}));
         QCOMPARE(store->rating(QUrl::fromLocalFile(QStringLiteral("/p/low.jpg"))), 1);
-        store->waitForSaved();
         const QJsonObject expected{{photo, 4}, {"/p/high.jpg", 5}, {"/p/low.jpg", 1}};
-        QCOMPARE(storedObject(), expected);
+        QTRY_COMPARE(storedObject(), expected);
+        store->waitForSaved();
         // The other store takes them in, announced per file; its clearing of
         // a rating it never held saves nothing.
         QSignalSpy taken(other.get(), &StarRatingStore::ratingChanged);
@@ -68,19 +75,6 @@ private Q_SLOTS:
         QCOMPARE(other->count(), 3);
         QCOMPARE(taken.size(), 3);
         QVERIFY(taken.contains(QVariantList{photo, 0, 4}));
-    }
-    void savesNeverWaitForOtherFileOperations()
-    {
-        // A long archive move or sidecar rewrite holds the file queue.
-        auto store = openStore();
-        QSemaphore held;
-        m_queues.fileOperations().start([&held] { held.acquire(); });
-        const auto release = qScopeGuard([&] {
-            held.release();
-            m_queues.fileOperations().waitForDone();
-        });
-        store->setRating(3, QStringLiteral("/p/during-a-move.jpg"));
-        QTRY_COMPARE(storedObject(), (QJsonObject{{"/p/during-a-move.jpg", 3}}));
     }
     void onlyWholeNumbersAreStoredRatings()
     {
