@@ -349,9 +349,10 @@ private Q_SLOTS:
         QTRY_VERIFY(done.isFinished());
         QCOMPARE(state->toastMessage().value_or(QString()),
                  QStringLiteral("已归档 2 张图片到「批量归档」"));
-        QCOMPARE(state->starRatingStore().rating(target() + "/💀 skull.jpg"), 5);
-        QCOMPARE(state->starRatingStore().rating(target() + "/IMG_2.jpg"), 3);
-        QCOMPARE(QList({state->starFilter(), int(rescans.count())}), QList({4, 0}));
+        QCOMPARE(QList({state->starRatingStore().rating(target() + "/💀 skull.jpg"),
+                        state->starRatingStore().rating(target() + "/IMG_2.jpg"),
+                        state->starFilter(), int(rescans.count())}),
+                 QList({5, 3, 4, 0}));
         QCOMPARE(state->selectedImageIDs(), QSet<QUuid>{chosen.id()});
         QCOMPARE(state->currentFolder()->path(), m_dir.path());
     }
@@ -372,8 +373,7 @@ private:
     }
     std::unique_ptr<AppState> openState(const QStringList &images)
     {
-        auto state = std::make_unique<AppState>(m_queues, m_dir.path() + "/ratings.json",
-                                                m_dir.path() + "/settings.ini");
+        auto state = BrowseFixtures::makeState(m_queues, m_dir.path());
         for (const QString &image : images)
             writeImage(root(), image);
         return BrowseFixtures::open(*state, root()) ? std::move(state) : nullptr;
