@@ -29,8 +29,7 @@ namespace {
 
 const QString kLongName = QString(251, QLatin1Char('n')) + ".jpg"; // no room for _1
 
-// Before each rename another archive sweeps the destination, or the first
-// rename holds until the test lets it go on; the renaming thread is noted.
+// Before each rename another archive sweeps the destination, or the first waits for the test.
 enum class Hook { sweep, hold };
 std::atomic<Hook> g_hook = Hook::sweep;
 QString g_sweptFolder;
@@ -162,8 +161,7 @@ private Q_SLOTS:
         for (const QString &locked : {sidecar, photo}) {
             const ImmutableFlag immutable(locked);
             if (!immutable.isActive())
-                QSKIP("The immutable attribute cannot be set here (needs root and a file system "
-                      "keeping it): a sidecar or photo that cannot move is not exercised");
+                QSKIP("No immutable attribute here (needs root and a file system keeping it)");
             // A locked sidecar keeps the photo; a locked photo brings its moved sidecar back.
             QVERIFY(ArchiveMover::moveFiles({photo}, target()).movedSources.isEmpty());
             QCOMPARE(filesBelow(root()), (QStringList{"IMG_1.jpg", "IMG_1.jpg.xmp"}));
@@ -175,8 +173,7 @@ private Q_SLOTS:
         const QString mount = TestFiles::makeDir(m_dir.path(), "card");
         if (::geteuid() != 0 || ::mount("kelvane-test", QFile::encodeName(mount).constData(),
                                         "tmpfs", 0, "size=64k") != 0)
-            QSKIP("Cannot mount a tmpfs here (needs root and mount rights): moves across file "
-                  "systems are not exercised");
+            QSKIP("Cannot mount a tmpfs here (needs root and mount rights)");
         const auto unmount =
             qScopeGuard([&] { ::umount2(QFile::encodeName(mount).constData(), MNT_DETACH); });
         const QString source = writeImage(root(), "IMG_9.jpg");
@@ -200,9 +197,8 @@ private Q_SLOTS:
     }
     void staleCopiesGoButNotOneBeingPublished()
     {
-        // A crashed export's leftover goes. A RAW leaves another RAW of its stem
-        // behind: their shared sidecar, last changed long ago, is copied while
-        // another archive sweeps the folder, and takes its times once published.
+        // A crashed export's leftover goes. The sidecar shared with a RAW left behind is
+        // copied while another archive sweeps the folder, and takes its times when published.
         age(TestFiles::touch(target(), ".kelvane-0123456789abcdef.part", "half"), 7200);
         TestFiles::touch(root(), "IMG.CR2", "raw");
         const QString dng = TestFiles::touch(root(), "IMG.DNG", "raw");

@@ -204,8 +204,7 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(file).isDir());
         QVERIFY(!QFileInfo::exists(file + ".damaged.1"));
     }
-    // A folder opened again and again, and left at any moment, always ends
-    // with the ratings its Lightroom sidecars hold.
+    // However often the folder is left while it is read, its sidecars' ratings arrive.
     void lightroomSidecarsAreImportedHoweverOftenTheFolderIsLeft()
     {
         QStringList photos;
@@ -291,8 +290,7 @@ private Q_SLOTS:
             if (::geteuid() == 0
                     ? !immutable.emplace(folder()).isActive()
                     : !QFile::setPermissions(folder(), QFile::ReadOwner | QFile::ExeOwner))
-                QSKIP("Root cannot make a folder read-only here (the file system keeps no "
-                      "immutable attribute): the read-only folder is not exercised");
+                QSKIP("Root cannot make a folder read-only here (no immutable attribute)");
         } else {
             // Fails even for root.
             TestFiles::makeDir(folder(), "a.jpg.xmp");
