@@ -1,5 +1,6 @@
 #include "model/LatestRequestRunner.h"
 
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
@@ -33,15 +34,12 @@ private Q_SLOTS:
         const QString steps = row.section(" | ", 0, 0), log = row.section(" | ", 1);
         QThreadPool pool;
         pool.setMaxThreadCount(4);
+        std::array<QSemaphore, 4> gates;
         // Opened on the way out, so that a failed step leaves no job blocked.
-        struct Gates : std::array<QSemaphore, 4>
-        {
-            ~Gates()
-            {
-                for (QSemaphore &gate : *this)
-                    gate.release(8);
-            }
-        } gates;
+        const auto openGates = qScopeGuard([&gates] {
+            for (QSemaphore &gate : gates)
+                gate.release(8);
+        });
         LatestRequestRunner runner;
         QSignalSpy discarded(&runner, &LatestRequestRunner::discarded);
         QStringList events;

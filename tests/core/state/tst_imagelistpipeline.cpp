@@ -102,27 +102,22 @@ private Q_SLOTS:
         m_ratings[m_images[0].path()] = 2;
         QCOMPARE(m_list->setImages(m_images.mid(0, 2)), (Changes{true, true, true}));
         QCOMPARE(filenames(m_list->filteredImages()), QStringList{"b.jpg"});
-        QCOMPARE(m_list->setImages({}), (Changes{true, true, true}));
-        QVERIFY(m_list->availableFormats().isEmpty());
-        QVERIFY(m_list->availableStarRatings().isEmpty());
-    }
-    void oneRatingMovesTheCountsOfEveryItemOfItsFile()
-    {
-        // The same file shown twice (a rescan's items beside the old ones).
-        const ImageItem twin("/photos/a.jpg");
+        // One rating moves the counts of every item of its file (a rescan's beside the old).
+        const ImageItem twin(m_images[0].path());
+        m_ratings[m_images[6].path()] = 5;
         m_list->setImages({m_images[0], twin, m_images[6]});
         m_list->setStarFilter(2);
         QCOMPARE(m_list->filteredImages(), (QList<ImageItem>{m_images[0], twin}));
-        m_ratings[twin.path()] = 5;
-        m_list->ratingChanged(twin.path(), 2, 5);
+        rate(twin.path(), 5);
         QCOMPARE(m_list->availableStarRatings(), QList<int>{5});
         QVERIFY(m_list->filteredImages().isEmpty());
         // Ratings beyond the range count as their nearest end.
-        m_ratings[twin.path()] = 9;
-        QCOMPARE(m_list->ratingChanged(twin.path(), 5, 9), Changes{});
-        m_ratings[twin.path()] = -3;
-        m_list->ratingChanged(twin.path(), 9, -3);
+        QCOMPARE(rate(twin.path(), 9), Changes{});
+        rate(twin.path(), -3);
         QCOMPARE(m_list->availableStarRatings(), (QList<int>{0, 5}));
+        QCOMPARE(m_list->setImages({}), (Changes{true, true, false})); // none shown before
+        QVERIFY(m_list->availableFormats().isEmpty());
+        QVERIFY(m_list->availableStarRatings().isEmpty());
     }
 
 private:
