@@ -181,13 +181,11 @@ private Q_SLOTS:
         QCOMPARE(InFileRatingCache::load(file).entries.value("/p/mine.jpg").rating, 4);
         mine.unwritten.insert("/p/mine-failed.jpg");
         QProcess peer;
-        peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         peer.start(KELVANE_RATING_PEER, {file + ".unused"});
-        QVERIFY2(peer.waitForStarted(), qPrintable(peer.errorString()));
         peer.write(
             QStringLiteral("cache %1 /p/theirs.jpg 2 /p/their-failed.jpg\n").arg(file).toUtf8());
         peer.closeWriteChannel();
-        QVERIFY(peer.waitForFinished());
+        QVERIFY2(peer.waitForFinished(), qPrintable(peer.errorString()));
         QCOMPARE(peer.readAll(), QByteArray("ok\n"));
         // Each side keeps what the other saved, also its failed photos.
         QVERIFY(mine.save(file));
