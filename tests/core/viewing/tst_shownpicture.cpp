@@ -33,11 +33,10 @@ class TestShownPicture : public QObject
             writeBytes(m_dir->filePath(name), content);
         return ImageItem(m_dir->filePath(name));
     }
-    ImageItem dng(const QString &name, int width = 640, int height = 480)
+    ImageItem dng(const QString &name) // 640 x 480, with a 160 x 120 preview
     {
         const QString path = m_dir->filePath(name);
-        return writeDng(path, width, height, quadrantPicture(160, 120)) ? ImageItem(path)
-                                                                        : ImageItem();
+        return writeDng(path, 640, 480, quadrantPicture(160, 120)) ? ImageItem(path) : ImageItem();
     }
     void waitLoaded() { QTRY_VERIFY_WITH_TIMEOUT(!m_picture->isLoading(), 20000); }
     static QString error(ImageLoadError (*make)()) { return make().errorDescription(); }
