@@ -13,23 +13,6 @@
 
 using TestFiles::contents;
 
-namespace {
-
-QStringList allEntries(const QString &folder)
-{
-    return QDir(folder).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-SafePublisher::NextName offering(const QString &folder, QStringList names)
-{
-    return [folder, names]() mutable {
-        return names.isEmpty() ? QString() : folder + "/" + names.takeFirst();
-    };
-}
-
-} // namespace
-
 // Publishing without replacing, its fallback, and the sweep of our leftovers.
 class TestSafePublisher : public QObject
 {
@@ -63,7 +46,7 @@ private Q_SLOTS:
         QFETCH(bool, noRenames);
         const QStringList parts = row.split('|');
         const QStringList taken = parts[0].split(',', Qt::SkipEmptyParts);
-        const QStringList offered = parts[1].split(',', Qt::SkipEmptyParts);
+        QStringList offered = parts[1].split(',', Qt::SkipEmptyParts);
         const int attempts = parts[2].toInt(), failingFill = parts[3].toInt();
         const QString published = parts[4];
         QTemporaryDir dir;
@@ -78,12 +61,14 @@ private Q_SLOTS:
             fallback.emplace();
         bool namedWhenPublished = false;
         int fills = 0;
+        const auto next = [&] {
+            return offered.isEmpty() ? QString() : dir.filePath(offered.takeFirst());
+        };
         const SafePublisher::Content content{
             [&](int fd) { return ::write(fd, "new bytes", 9) == 9 && ++fills != failingFill; },
             [&](int) { namedWhenPublished = QFile::exists(dir.filePath(published)); }};
-        const QString written =
-            SafePublisher::write(SafePublisher::Kind::exportedFile, dir.path(), content,
-                                 offering(dir.path(), offered), attempts);
+        const QString written = SafePublisher::write(SafePublisher::Kind::exportedFile, dir.path(),
+                                                     content, next, attempts);
         fallback.reset();
         QCOMPARE(written, published.isEmpty() ? QString() : dir.filePath(published));
         QCOMPARE(namedWhenPublished, !published.isEmpty());
@@ -98,7 +83,8 @@ private Q_SLOTS:
             QCOMPARE(contents(written), QByteArray("new bytes"));
         }
         expected.sort();
-        QCOMPARE(allEntries(dir.path()), expected); // no temporary left, no link followed
+        const auto all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+        QCOMPARE(QDir(dir.path()).entryList(all, QDir::Name), expected); // no temporary, no link
     }
     void sweepRemovesOnlyOurStaleTemporaries_data()
     {
