@@ -29,10 +29,8 @@ class TestJsonStoreFile : public QObject
     std::unique_ptr<JsonStoreFile> openFile()
     {
         // Marks as a store of flags and labels keeps them, and numbers as the ratings are.
-        const auto isMarkOrNumber = [](const QJsonValue &v) {
-            return v.isObject() || v.isDouble();
-        };
-        return std::make_unique<JsonStoreFile>(path(), isMarkOrNumber, m_queues->fileOperations());
+        const auto accepts = [](const QJsonValue &v) { return v.isObject() || v.isDouble(); };
+        return std::make_unique<JsonStoreFile>(path(), accepts, m_queues->fileOperations());
     }
     void save(JsonStoreFile &file, const QJsonObject &changes)
     {
