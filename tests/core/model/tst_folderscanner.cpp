@@ -8,11 +8,9 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <new>
-#include <unistd.h>
 
 using TestFiles::makeDir;
 using TestFiles::touch;
