@@ -12,9 +12,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-// Plays, for the lifetime of the object, a file system that can neither
-// rename without replacing nor make hard links (FUSE mounts, exFAT, some
-// network shares), the way such file systems answer.
+// While it lives: a file system that can neither rename without replacing nor
+// make hard links (FUSE mounts, exFAT, some network shares), answering as they do.
 class WithoutNoReplaceRenames
 {
 public:
@@ -37,9 +36,8 @@ private:
     static constexpr NoReplaceRename::SystemCalls kCalls{&refuseFlag, &refuseLink};
 };
 
-// File permissions as an ordinary user meets them, on this thread: root's
-// overrides of read, write and search permission are set aside while the
-// object lives (nothing to do for other users).
+// While it lives, file permissions on this thread as an ordinary user meets them:
+// root's overrides of read, write and search permission are set aside.
 class PermissionChecksOnThisThread
 {
 public:
@@ -64,10 +62,9 @@ private:
     bool m_active = false;
 };
 
-// The immutable attribute (chattr +i) on a file or folder while the object
-// lives: nobody, root included, can rename or remove it, or add, remove or
-// rename entries of the folder. Needs root and a file system that keeps the
-// attribute; isActive() says whether it is set.
+// While it lives, the immutable attribute (chattr +i) on a file or folder: nobody
+// can rename or remove it, or change the folder's entries. Needs root and a file
+// system that keeps the attribute; isActive() says whether it is set.
 class ImmutableFlag
 {
 public:

@@ -20,6 +20,12 @@ inline QString touch(const QString &root, const QString &relativePath, const QBy
     return path;
 }
 
+inline QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 inline QString makeDir(const QString &root, const QString &relativePath)
 {
     const QString path = root + QLatin1Char('/') + relativePath;

@@ -1,14 +1,9 @@
-// A second process sharing a ratings file with the test: reads one command a
-// line from stdin and answers each with one line once it is done.
-//   set <rating> <path>   rates and waits until the save is merged -> "ok"
-//   burst <n> <rating> <prefix>
-//                         rates <prefix>0.jpg .. <prefix>(n-1).jpg as fast as
-//                         it can, then waits for the saves -> "ok"
-//   get <path>            -> the rating this process holds
-//   count                 -> how many ratings this process holds
-//   cache <file> <photo> <rating> <unwritten photo>
-//                         adds an entry and a photo whose sidecar write
-//                         failed to the in-file ratings cache <file> -> "ok"
+// A second process sharing a ratings file with the test: one command a line on
+// stdin, one answer line each once it is done. "set <rating> <path>" and
+// "burst <n> <rating> <prefix>" (rates <prefix>0.jpg .. <prefix>(n-1).jpg as fast
+// as it can) wait until the saves are merged -> "ok"; "get <path>", "count" ->
+// what this process holds; "cache <file> <photo> <rating> <unwritten photo>"
+// adds both to the in-file ratings cache <file> -> "ok".
 #include "model/StarRatingStore.h"
 #include "model/WorkQueues.h"
 #include "state/InFileRatingCache.h"

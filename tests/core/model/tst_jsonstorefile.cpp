@@ -13,17 +13,9 @@
 #include <memory>
 #include <sys/stat.h>
 
-namespace {
+using TestFiles::contents;
 
-const QJsonValue removed(QJsonValue::Undefined);
-
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-} // namespace
+static const QJsonValue removed(QJsonValue::Undefined);
 
 class TestJsonStoreFile : public QObject
 {
@@ -33,14 +25,12 @@ class TestJsonStoreFile : public QObject
     std::unique_ptr<WorkQueues> m_queues; // per test: its writer thread starts with the test
 
     QString path() const { return m_dir.path() + QStringLiteral("/data/culling-marks.json"); }
-    QJsonObject stored() const { return QJsonDocument::fromJson(contentOf(path())).object(); }
+    QJsonObject stored() const { return QJsonDocument::fromJson(contents(path())).object(); }
     std::unique_ptr<JsonStoreFile> openFile()
     {
         // Marks as a store of flags and labels keeps them, and numbers as the ratings are.
-        const auto isMarkOrNumber = [](const QJsonValue &v) {
-            return v.isObject() || v.isDouble();
-        };
-        return std::make_unique<JsonStoreFile>(path(), isMarkOrNumber, m_queues->fileOperations());
+        const auto accepts = [](const QJsonValue &v) { return v.isObject() || v.isDouble(); };
+        return std::make_unique<JsonStoreFile>(path(), accepts, m_queues->fileOperations());
     }
     void save(JsonStoreFile &file, const QJsonObject &changes)
     {
@@ -54,8 +44,7 @@ private Q_SLOTS:
     void init()
     {
         m_queues = std::make_unique<WorkQueues>();
-        m_dir = QTemporaryDir();
-        QVERIFY(m_dir.isValid());
+        QVERIFY((m_dir = QTemporaryDir()).isValid());
     }
     void writesWhatQtWritesAtomicallyAndReadsItBack()
     {
@@ -68,7 +57,7 @@ private Q_SLOTS:
         auto file = openFile();
         QCOMPARE(file->load().size(), 0);
         save(*file, expected);
-        QCOMPARE(contentOf(path()), QJsonDocument(expected).toJson(QJsonDocument::Compact));
+        QCOMPARE(contents(path()), QJsonDocument(expected).toJson(QJsonDocument::Compact));
         JsonStoreFile::Entries entries = openFile()->load();
         QCOMPARE(entries.size(), expected.size());
         for (auto it = expected.constBegin(); it != expected.constEnd(); ++it)
@@ -81,7 +70,7 @@ private Q_SLOTS:
             none.insert(key, QJsonValue::Null);
         save(*file, none);
         QCOMPARE(old.readAll(), QJsonDocument(expected).toJson(QJsonDocument::Compact));
-        QCOMPARE(contentOf(path()), QByteArray("{}"));
+        QCOMPARE(contents(path()), QByteArray("{}"));
     }
     // Merging itself, with the lock, is exercised by the two processes below.
     void othersChangesComeBackUnlessAnOwnChangeIsNewer()
@@ -123,11 +112,10 @@ private Q_SLOTS:
         TestFiles::touch(m_dir.path() + "/data", "culling-marks.json", damaged);
         auto file = openFile();
         QCOMPARE(file->load().size(), 0);
-        QCOMPARE(contentOf(path()), damaged); // reading alone keeps it as it is
+        QCOMPARE(contents(path()), damaged); // reading alone keeps it as it is
         save(*file, {{"/p/new.jpg", 5}});
-        QCOMPARE(contentOf(path() + aside), damaged);
-        if (aside != ".damaged")
-            QCOMPARE(contentOf(path() + ".damaged"), QByteArray("first"));
+        QCOMPARE(contents(path() + aside), damaged);
+        QCOMPARE(contents(path() + ".damaged"), aside == ".damaged" ? damaged : "first");
         save(*file, {{"/p/other.jpg", 1}});
         QCOMPARE(stored(), (QJsonObject{{"/p/new.jpg", 5}, {"/p/other.jpg", 1}}));
         QCOMPARE(QDir(m_dir.path() + "/data").entryList({"*.damaged*"}).size(),
@@ -176,7 +164,7 @@ private Q_SLOTS:
         ::chmod(fileName.constData(), 0644);
         QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), listing);
         if (unusable == "unreadable file")
-            QCOMPARE(contentOf(path()), known); // it may hold everyone's entries
+            QCOMPARE(contents(path()), known); // it may hold everyone's entries
         QCOMPARE(failed.size(), 1);
         QVERIFY(!failed.at(0).at(0).toString().isEmpty());
         // Once the file can be used again, the next save brings every pending change.
@@ -184,11 +172,9 @@ private Q_SLOTS:
         QCOMPARE(::rename(QFile::encodeName(elsewhere).constData(), fileName.constData()), 0);
         QSignalSpy found(file.get(), &JsonStoreFile::othersChanged);
         save(*file, {{"/p/c.jpg", 2}});
-        QCOMPARE(stored(), (QJsonObject{{"/p/known.jpg", 4},
-                                        {"/p/others.jpg", 1},
-                                        {"/p/a.jpg", 5},
-                                        {"/p/b.jpg", 3},
-                                        {"/p/c.jpg", 2}}));
+        const auto all =
+            R"({"/p/known.jpg":4,"/p/others.jpg":1,"/p/a.jpg":5,"/p/b.jpg":3,"/p/c.jpg":2})";
+        QCOMPARE(stored(), QJsonDocument::fromJson(all).object());
         QCOMPARE(found.at(0).at(0).value<JsonStoreFile::Entries>().value("/p/others.jpg"),
                  QJsonValue(1));
         QCOMPARE(failed.size(), 1);
@@ -197,13 +183,15 @@ private Q_SLOTS:
     void twoProcessesKeepEachOthersEntries()
     {
         QProcess a, b;
-        const auto ask = [](QProcess &peer, const QString &command) {
-            peer.write(command.toUtf8() + '\n');
-            while (!peer.canReadLine()) {
+        const auto answer = [](QProcess &peer) {
+            while (!peer.canReadLine())
                 if (!peer.waitForReadyRead(60000))
-                    return QStringLiteral("<no answer to %1>").arg(command);
-            }
+                    return QStringLiteral("<no answer>");
             return QString::fromUtf8(peer.readLine()).trimmed();
+        };
+        const auto ask = [&](QProcess &peer, const QString &command) {
+            peer.write(command.toUtf8() + '\n');
+            return answer(peer);
         };
         for (QProcess *peer : {&a, &b}) {
             peer->setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -222,11 +210,7 @@ private Q_SLOTS:
         a.write("burst 300 1 /a/burst-\n");
         b.write("burst 300 2 /b/burst-\n");
         QVERIFY(a.waitForBytesWritten() && b.waitForBytesWritten()); // both start now
-        for (QProcess *peer : {&a, &b}) {
-            while (!peer->canReadLine())
-                QVERIFY(peer->waitForReadyRead(60000));
-            QCOMPARE(peer->readLine(), QByteArray("ok\n"));
-        }
+        QCOMPARE(answer(a) + answer(b), "okok");
         QCOMPARE(stored().size(), 640);
         QCOMPARE(stored().value("/b/burst-299.jpg"), QJsonValue(2));
         // The same file rated by both ends with the later change, also a removal.

@@ -1,5 +1,6 @@
 #include "model/LatestRequestRunner.h"
 
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
@@ -18,38 +19,27 @@ class TestLatestRequestRunner : public QObject
 private Q_SLOTS:
     void requestSequences_data()
     {
-        QTest::addColumn<QString>("steps");
-        QTest::addColumn<QString>("log");
-        QTest::newRow("the newest replaces the waiting one") << "s1 s2 s3 f1 f3"
-                                                             << "+1 x1 +3 =3";
-        QTest::newRow("a superseded job is told to stop") << "s1 s2 w1 f2"
-                                                          << "+1 x1 +2 =2";
-        QTest::newRow("asking again for the running job keeps it") << "s1 s1 f1"
-                                                                   << "+1 =1";
-        QTest::newRow("a long job is let go, the next starts at once") << "l1 s2 w1 f2"
-                                                                       << "+1 -1 +2 x1 =2";
-        QTest::newRow("cancel drops the waiting and the running result") << "s1 s2 c f1"
-                                                                         << "+1 x1";
-        QTest::newRow("abandon starts the next at once") << "r1 a s2 f2 f1"
-                                                         << "+1 +2 =2 ~1";
-        QTest::newRow("a job that runs on is salvaged") << "r1 s2 f1 f2"
-                                                        << "+1 ~1 +2 =2";
+        QTest::addColumn<QString>("row"); // "steps | log"
+        QTest::newRow("the newest replaces the waiting one") << "s1 s2 s3 f1 f3 | +1 x1 +3 =3";
+        QTest::newRow("a superseded job is told to stop") << "s1 s2 w1 f2 | +1 x1 +2 =2";
+        QTest::newRow("asking again for the running job keeps it") << "s1 s1 f1 | +1 =1";
+        QTest::newRow("a long job is let go, the next starts") << "l1 s2 w1 f2 | +1 -1 +2 x1 =2";
+        QTest::newRow("cancel drops the waiting and the running result") << "s1 s2 c f1 | +1 x1";
+        QTest::newRow("abandon starts the next at once") << "r1 a s2 f2 f1 | +1 +2 =2 ~1";
+        QTest::newRow("a job that runs on is salvaged") << "r1 s2 f1 f2 | +1 ~1 +2 =2";
     }
     void requestSequences()
     {
-        QFETCH(QString, steps);
-        QFETCH(QString, log);
+        QFETCH(QString, row);
+        const QString steps = row.section(" | ", 0, 0), log = row.section(" | ", 1);
         QThreadPool pool;
         pool.setMaxThreadCount(4);
+        std::array<QSemaphore, 4> gates;
         // Opened on the way out, so that a failed step leaves no job blocked.
-        struct Gates : std::array<QSemaphore, 4>
-        {
-            ~Gates()
-            {
-                for (QSemaphore &gate : *this)
-                    gate.release(8);
-            }
-        } gates;
+        const auto openGates = qScopeGuard([&gates] {
+            for (QSemaphore &gate : gates)
+                gate.release(8);
+        });
         LatestRequestRunner runner;
         QSignalSpy discarded(&runner, &LatestRequestRunner::discarded);
         QStringList events;

@@ -11,28 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-QStringList allEntries(const QString &folder)
-{
-    return QDir(folder).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-SafePublisher::NextName offering(const QString &folder, QStringList names)
-{
-    return [folder, names]() mutable {
-        return names.isEmpty() ? QString() : folder + "/" + names.takeFirst();
-    };
-}
-
-} // namespace
+using TestFiles::contents;
 
 // Publishing without replacing, its fallback, and the sweep of our leftovers.
 class TestSafePublisher : public QObject
@@ -67,7 +46,7 @@ private Q_SLOTS:
         QFETCH(bool, noRenames);
         const QStringList parts = row.split('|');
         const QStringList taken = parts[0].split(',', Qt::SkipEmptyParts);
-        const QStringList offered = parts[1].split(',', Qt::SkipEmptyParts);
+        QStringList offered = parts[1].split(',', Qt::SkipEmptyParts);
         const int attempts = parts[2].toInt(), failingFill = parts[3].toInt();
         const QString published = parts[4];
         QTemporaryDir dir;
@@ -82,12 +61,14 @@ private Q_SLOTS:
             fallback.emplace();
         bool namedWhenPublished = false;
         int fills = 0;
+        const auto next = [&] {
+            return offered.isEmpty() ? QString() : dir.filePath(offered.takeFirst());
+        };
         const SafePublisher::Content content{
             [&](int fd) { return ::write(fd, "new bytes", 9) == 9 && ++fills != failingFill; },
             [&](int) { namedWhenPublished = QFile::exists(dir.filePath(published)); }};
-        const QString written =
-            SafePublisher::write(SafePublisher::Kind::exportedFile, dir.path(), content,
-                                 offering(dir.path(), offered), attempts);
+        const QString written = SafePublisher::write(SafePublisher::Kind::exportedFile, dir.path(),
+                                                     content, next, attempts);
         fallback.reset();
         QCOMPARE(written, published.isEmpty() ? QString() : dir.filePath(published));
         QCOMPARE(namedWhenPublished, !published.isEmpty());
@@ -102,54 +83,36 @@ private Q_SLOTS:
             QCOMPARE(contents(written), QByteArray("new bytes"));
         }
         expected.sort();
-        QCOMPARE(allEntries(dir.path()), expected); // no temporary left, no link followed
-    }
-    void renameGivesAFileTheFirstFreeName()
-    {
-        QTemporaryDir dir;
-        TestFiles::touch(dir.path(), "from.jpg", "moving");
-        TestFiles::touch(dir.path(), "a.jpg", "someone else's");
-        NoReplaceRename::Result last;
-        const QByteArray from = QFile::encodeName(dir.filePath("from.jpg"));
-        QCOMPARE(SafePublisher::rename(from, offering(dir.path(), {"a.jpg"}), 100, &last),
-                 QString());
-        QCOMPARE(last, NoReplaceRename::Result::nameTaken);
-        QCOMPARE(
-            SafePublisher::rename(from, offering(dir.path(), {"a.jpg", "a_1.jpg"}), 100, &last),
-            dir.filePath("a_1.jpg"));
-        QCOMPARE(last, NoReplaceRename::Result::done);
-        QCOMPARE(contents(dir.filePath("a.jpg")), QByteArray("someone else's"));
-        QCOMPARE(allEntries(dir.path()), (QStringList{"a.jpg", "a_1.jpg"}));
+        const auto all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+        QCOMPARE(QDir(dir.path()).entryList(all, QDir::Name), expected); // no temporary, no link
     }
     void sweepRemovesOnlyOurStaleTemporaries_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<char>("type"); // file, directory or link
-        QTest::addColumn<int>("minutesAgo");
-        QTest::addColumn<bool>("removed");
-        const QString exported = ".kelvane-0123456789abcdef.part";
-        const QString archived = ".kelvane-archive-0123456789abcdef.part";
-        QTest::newRow("an export's, crashed") << exported << 'f' << 2 << true;
-        QTest::newRow("an export's, being written") << exported << 'f' << 0 << false;
-        QTest::newRow("an archive's, killed mid-copy") << archived << 'f' << 120 << true;
-        QTest::newRow("an archive's, still syncing") << archived << 'f' << 30 << false;
-        QTest::newRow("look-alike export") << ".kelvane-notours.part" << 'f' << 120 << false;
-        QTest::newRow("look-alike archive")
-            << ".kelvane-archive-notours.part" << 'f' << 120 << false;
-        QTest::newRow("upper-case digits")
-            << ".kelvane-0123456789ABCDEF.part" << 'f' << 120 << false;
-        QTest::newRow("a sidecar writer's")
-            << ".kelvane-xmp-0123456789abcdef.part" << 'f' << 120 << false;
-        QTest::newRow("someone's .part") << "photo.part" << 'f' << 120 << false;
-        QTest::newRow("a folder") << archived << 'd' << 120 << false;
-        QTest::newRow("a link") << exported << 'l' << 120 << false;
+        // "name type minutesAgo removed"; type: f(ile), d(irectory) or l(ink); "E": an
+        // export's temporary, "A": an archive's.
+        QTest::addColumn<QString>("row");
+        QTest::newRow("an export's, crashed") << "E f 2 1";
+        QTest::newRow("an export's, being written") << "E f 0 0";
+        QTest::newRow("an archive's, killed mid-copy") << "A f 120 1";
+        QTest::newRow("an archive's, still syncing") << "A f 30 0";
+        QTest::newRow("look-alike export") << ".kelvane-notours.part f 120 0";
+        QTest::newRow("look-alike archive") << ".kelvane-archive-notours.part f 120 0";
+        QTest::newRow("upper-case digits") << ".kelvane-0123456789ABCDEF.part f 120 0";
+        QTest::newRow("a sidecar writer's") << ".kelvane-xmp-0123456789abcdef.part f 120 0";
+        QTest::newRow("someone's .part") << "photo.part f 120 0";
+        QTest::newRow("a folder") << "A d 120 0";
+        QTest::newRow("a link") << "E l 120 0";
     }
     void sweepRemovesOnlyOurStaleTemporaries()
     {
-        QFETCH(QString, name);
-        QFETCH(char, type);
-        QFETCH(int, minutesAgo);
-        QFETCH(bool, removed);
+        QFETCH(QString, row);
+        const QStringList parts = row.split(' ');
+        const QString name = parts[0] == "E"   ? ".kelvane-0123456789abcdef.part"
+                             : parts[0] == "A" ? ".kelvane-archive-0123456789abcdef.part"
+                                               : parts[0];
+        const char type = parts[1][0].toLatin1();
+        const int minutesAgo = parts[2].toInt();
+        const bool removed = parts[3] == "1";
         QTemporaryDir dir;
         const QString path = dir.filePath(name);
         TestFiles::touch(dir.path(), "photo.jpg", "a photo");

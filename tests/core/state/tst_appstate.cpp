@@ -23,20 +23,19 @@ class TestAppState : public QObject
 private Q_SLOTS:
     void init()
     {
-        m_dir = QTemporaryDir();
-        QVERIFY(m_dir.isValid());
+        QVERIFY((m_dir = QTemporaryDir()).isValid());
         m_state = BrowseFixtures::makeState(m_queues, m_dir.path());
     }
     void cleanup() { m_state.reset(); }
 
-    void listChangesReachTheObservers()
+    void listChangesSelectionAndStepping()
     {
         QSignalSpy images(m_state.get(), &AppState::imagesChanged);
         QSignalSpy filtered(m_state.get(), &AppState::filteredImagesChanged);
         QSignalSpy ratings(m_state.get(), &AppState::ratingsChanged);
         QSignalSpy stars(m_state.get(), &AppState::starFilterChanged);
         QSignalSpy formats(m_state.get(), &AppState::formatFilterChanged);
-        showImages({"a.jpg", "b.jpg", "c.png", "d.jpg"});
+        showImages({"1.jpg", "2.jpg", "x.png", "3.jpg"});
         m_state->setImages(m_state->images());
         QCOMPARE(counts({&images, &filtered, &ratings}), QList({1, 1, 1}));
         m_state->setStarFilter(5);
@@ -50,7 +49,7 @@ private Q_SLOTS:
             m_state->updateRating(5, item(i));
             paths << item(i).path();
         }
-        QCOMPARE(filteredNames(), (QStringList{"a.jpg", "b.jpg", "c.png"}));
+        QCOMPARE(filteredNames(), (QStringList{"1.jpg", "2.jpg", "x.png"}));
         QCOMPARE(m_state->availableStarRatings(), (QList<int>{0, 5}));
         // Ratings removed in one batch: one refilter, one recount.
         filtered.clear();
@@ -59,97 +58,78 @@ private Q_SLOTS:
         QVERIFY(m_state->filteredImages().isEmpty());
         QCOMPARE(m_state->availableStarRatings(), QList<int>{0});
         QCOMPARE(counts({&filtered, &ratings}), QList({1, 1}));
-    }
-    void selectionOperations()
-    {
-        showImages({"a.jpg", "b.png", "c.jpg"});
-        const ImageItem b = item(1);
-        m_state->toggleSelection(item(2).id());
-        m_state->toggleSelection(b.id());
-        QCOMPARE(m_state->selectedImages(), (QList<ImageItem>{b, item(2)})); // in images order
-        m_state->setFormatFilter(ImageItem::FormatCategory::png);
+        // Selection and stepping.
+        m_state->setStarFilter(0);
+        m_state->setStatusMessage(QString());
+        const ImageItem png = item(2);
+        m_state->toggleSelection(item(3).id());
+        m_state->toggleSelection(png.id());
+        QCOMPARE(m_state->selectedImages(), (QList<ImageItem>{png, item(3)})); // in images order
+        m_state->setFormatFilter(ImageItem::FormatCategory::jpeg);
         QCOMPARE(m_state->selectedImages().size(), 2); // hidden ones still count
         m_state->selectAllVisible();
-        QCOMPARE(m_state->selectedImageIDs(), QSet<QUuid>{b.id()});
-        m_state->toggleSelection(b.id());
-        QVERIFY(m_state->selectedImageIDs().isEmpty());
-        m_state->toggleSelection(b.id());
+        QCOMPARE(m_state->selectedImageIDs(), (QSet{item(0).id(), item(1).id(), item(3).id()}));
+        m_state->toggleSelection(item(3).id());
+        QCOMPARE(m_state->selectedImageIDs().size(), 2);
         m_state->clearSelection();
         QVERIFY(m_state->selectedImages().isEmpty());
-    }
-    void selectImageAndStepping()
-    {
         // Steps go through the filtered list: the png is skipped.
-        showImages({"1.jpg", "2.jpg", "x.png", "3.jpg"});
-        m_state->setFormatFilter(ImageItem::FormatCategory::jpeg);
         const QList<ImageItem> shown = m_state->filteredImages();
         QSignalSpy selected(m_state.get(), &AppState::selectedImageChanged);
         m_state->selectImage(-1);
         m_state->selectImage(3);
         QVERIFY(!m_state->isViewerActive() && !m_state->selectedImage());
+        const auto shows = [&](int index, const QString &status) {
+            return m_state->currentIndex() == index && m_state->selectedImage() == shown[index] &&
+                   m_state->statusMessage() == status;
+        };
         m_state->selectImage(1);
         m_state->selectImage(1);
         QCOMPARE(selected.count(), 1);
-        QVERIFY(m_state->isViewerActive());
-        QCOMPARE(m_state->selectedImage(), shown[1]);
+        QVERIFY(m_state->isViewerActive() && shows(1, QString()));
         m_state->nextImage();
-        QCOMPARE(m_state->currentIndex(), 2);
-        QCOMPARE(m_state->selectedImage(), shown[2]);
-        m_state->setStatusMessage(QString());
+        QVERIFY(shows(2, QString()));
         m_state->nextImage();
-        QCOMPARE(m_state->currentIndex(), 2);
-        QCOMPARE(m_state->statusMessage(), QStringLiteral("已是最后一张"));
+        QVERIFY(shows(2, QStringLiteral("已是最后一张")));
         m_state->previousImage();
-        QCOMPARE(m_state->currentIndex(), 1);
+        QVERIFY(shows(1, QStringLiteral("已是最后一张")));
         m_state->selectImage(0);
         m_state->previousImage();
-        QCOMPARE(m_state->currentIndex(), 0);
-        QCOMPARE(m_state->selectedImage(), shown[0]);
-        QCOMPARE(m_state->statusMessage(), QStringLiteral("已是第一张"));
+        QVERIFY(shows(0, QStringLiteral("已是第一张")));
     }
-    void updateRatingTogglesAndReportsInTheStatusLine()
+    void ratingTogglesReportsAndKeepsTheViewerUnderAStarFilter()
     {
-        showImages({"a.jpg"});
-        const ImageItem a = item(0);
+        showImages({"1.jpg", "2.jpg", "3.jpg"});
         // The same stars again clear the rating.
         for (const auto &[stars, rating, status] : {std::tuple{3, 3, "已标记 3 星"},
                                                     {3, 0, "已取消标记"},
                                                     {5, 5, "已标记 5 星"},
                                                     {0, 0, "已取消标记"}}) {
-            m_state->updateRating(stars, a);
-            QCOMPARE(m_state->rating(a), rating);
+            m_state->updateRating(stars, item(0));
+            QCOMPARE(m_state->rating(item(0)), rating);
             QCOMPARE(m_state->statusMessage(), QString::fromUtf8(status));
         }
-        // A ratings file that cannot be used is reported after the rating's own line.
-        m_state->starRatingStore().waitForSaved();
-        QVERIFY(QFile::remove(m_dir.path() + "/ratings.json"));
-        QVERIFY(QDir().mkdir(m_dir.path() + "/ratings.json"));
-        m_state->updateRating(2, a);
-        QTRY_VERIFY(m_state->statusMessage().startsWith(QStringLiteral("无法保存评分：")));
-    }
-    void ratingInTheViewerUnderAStarFilter()
-    {
-        showImages({"1.jpg", "2.jpg", "3.jpg"});
         for (int i = 0; i < 3; ++i)
             m_state->updateRating(4, item(i));
         m_state->setStarFilter(4);
         m_state->selectImage(1);
         m_state->updateRating(2, *m_state->selectedImage());
-        QCOMPARE(m_state->currentIndex(), 1);
-        QCOMPARE(m_state->selectedImage(), item(2));
+        QVERIFY(m_state->currentIndex() == 1 && m_state->selectedImage() == item(2));
         m_state->updateRating(1, *m_state->selectedImage()); // the last one goes away
-        QCOMPARE(m_state->currentIndex(), 0);
-        QCOMPARE(m_state->selectedImage(), item(0));
+        QVERIFY(m_state->currentIndex() == 0 && m_state->selectedImage() == item(0));
         QVERIFY(m_state->isViewerActive());
         m_state->updateRating(3, *m_state->selectedImage());
         QVERIFY(!m_state->isViewerActive());
+        // A ratings file that cannot be used is reported after the rating's own line.
+        m_state->starRatingStore().waitForSaved();
+        QVERIFY(QFile::remove(m_dir.path() + "/ratings.json"));
+        QVERIFY(QDir().mkdir(m_dir.path() + "/ratings.json"));
+        m_state->updateRating(2, item(0));
+        QTRY_VERIFY(m_state->statusMessage().startsWith(QStringLiteral("无法保存评分：")));
     }
     void openFollowsItsSteps()
     {
-        touch(root(), "IMG_10.jpg");
-        touch(root(), "IMG_2.jpg");
-        touch(root(), "sub/IMG_1.heic");
-        touch(root(), "notes.txt");
+        touchAll({"IMG_10.jpg", "IMG_2.jpg", "sub/IMG_1.heic", "notes.txt"});
         m_state->setStarFilter(3);
         m_state->setFormatFilter(ImageItem::FormatCategory::gif);
         m_state->setSelectedImageIDs({QUuid::createUuid()});
@@ -167,12 +147,15 @@ private Q_SLOTS:
         QCOMPARE(filteredNames(), (QStringList{"IMG_1.heic", "IMG_2.jpg", "IMG_10.jpg"}));
         QCOMPARE(m_state->folderHistory().folders().size(), 1);
         QCOMPARE(m_state->folderHistory().folders()[0].path, root());
+        // One scanner runs overlapping opens in order: the last one ends last.
+        QFuture<void> first = m_state->openFolder(QUrl::fromLocalFile(root()), false);
+        QFuture<void> second = m_state->openFolder(QUrl::fromLocalFile(root() + "/sub"), false);
+        QTRY_VERIFY(first.isFinished() && second.isFinished());
+        QCOMPARE(summary(), "stars 0 format -1 selected 0 viewer 1 loading 0: 共 1 张图片");
     }
     void imagesBelowAreCountedAfterTheOpen()
     {
-        touch(root(), "trip/day 1/a.jpg");
-        touch(root(), "trip/day 2/b.jpg");
-        touch(root(), "other/c.jpg");
+        touchAll({"trip/day 1/a.jpg", "trip/day 2/b.jpg", "other/c.jpg"});
         TestFiles::makeDir(root(), "empty/inside");
         // A tree without any image opens, empty, and counts none below: no hint.
         open(root() + "/empty", false);
@@ -204,46 +187,9 @@ private Q_SLOTS:
                      QStringLiteral("此文件夹没有图片，子文件夹中有 2 张"));
         QCOMPARE(m_state->imagesOnlyInSubfolders(), 2);
     }
-    void folderThatCannotBeListedKeepsTheOpenOne()
-    {
-        touch(root(), "a.jpg");
-        touch(root(), "sub/b.jpg");
-        open(root());
-        const FolderNode before = *m_state->currentFolder();
-        const QList<ImageItem> images = m_state->images();
-        // A vanished folder or a file where a folder was: the scan has nothing to list.
-        open(m_dir.path() + "/vanished");
-        QCOMPARE(summary(),
-                 "stars 0 format -1 selected 0 viewer 0 loading 0: 无法读取文件夹「vanished」");
-        QCOMPARE(m_state->currentFolder()->id, before.id);
-        QCOMPARE(m_state->images(), images);
-        QCOMPARE(m_state->folderHistory().folders().size(), 1);
-        QVERIFY(QDir(root() + "/sub").removeRecursively());
-        QVERIFY(QFile(root() + "/sub").open(QIODevice::WriteOnly));
-        QFuture<void> done = m_state->refreshFolder(before.children[0]);
-        QTRY_VERIFY(done.isFinished());
-        QCOMPARE(summary(),
-                 "stars 0 format -1 selected 0 viewer 0 loading 0: 无法读取文件夹「sub」");
-        QCOMPARE(m_state->currentFolder()->children[0].id, before.children[0].id);
-        QCOMPARE(m_state->images(), images);
-    }
-    void overlappingOpensEndWithTheLastToFinish()
-    {
-        touch(root(), "a/1.jpg");
-        touch(root(), "b/2.jpg");
-        touch(root(), "b/3.jpg");
-        QFuture<void> first = m_state->openFolder(QUrl::fromLocalFile(root() + "/a"), false);
-        QFuture<void> second = m_state->openFolder(QUrl::fromLocalFile(root() + "/b"), false);
-        QTRY_VERIFY(first.isFinished() && second.isFinished());
-        // One scanner runs scans in order, so the second finishes last.
-        QCOMPARE(m_state->images().size(), 2);
-        QCOMPARE(summary(), "stars 0 format -1 selected 0 viewer 0 loading 0: 共 2 张图片");
-    }
     void refreshReplacesOnlyTheSubtree()
     {
-        touch(root(), "top.jpg");
-        touch(root(), "day1/a.jpg");
-        touch(root(), "day2/b.jpg");
+        touchAll({"top.jpg", "day1/a.jpg", "day2/b.jpg"});
         open(root());
         const FolderNode before = *m_state->currentFolder();
         const FolderNode day1 = before.children[0];
@@ -268,6 +214,21 @@ private Q_SLOTS:
         QVERIFY(!m_state->selectedImage());
         QCOMPARE(summary(), "stars 0 format -1 selected 0 viewer 0 loading 0: 共 2 张图片");
         QCOMPARE(m_state->folderHistory().folders().size(), 1);
+        // A vanished folder or a file where a folder was: nothing to list, the open one stays.
+        const QList<ImageItem> images = m_state->images();
+        open(m_dir.path() + "/vanished");
+        QCOMPARE(summary(),
+                 "stars 0 format -1 selected 0 viewer 0 loading 0: 无法读取文件夹「vanished」");
+        QCOMPARE(m_state->currentFolder()->id, before.id);
+        QCOMPARE(m_state->folderHistory().folders().size(), 1);
+        QVERIFY(QDir(root() + "/day2").removeRecursively());
+        QVERIFY(QFile(root() + "/day2").open(QIODevice::WriteOnly));
+        done = m_state->refreshFolder(before.children[1]);
+        QTRY_VERIFY(done.isFinished());
+        QCOMPARE(summary(),
+                 "stars 0 format -1 selected 0 viewer 0 loading 0: 无法读取文件夹「day2」");
+        QCOMPARE(m_state->currentFolder()->children[1].id, before.children[1].id);
+        QCOMPARE(m_state->images(), images);
     }
     void openDropsVanishedRatings()
     {
@@ -322,6 +283,11 @@ private:
         return BrowseFixtures::filenames(m_state->filteredImages());
     }
     QString root() const { return m_dir.path() + QStringLiteral("/photos"); }
+    void touchAll(const QStringList &files) const
+    {
+        for (const QString &file : files)
+            touch(root(), file);
+    }
 
     void open(const QString &path, bool includeSubfolders = true)
     {
