@@ -30,11 +30,6 @@ QImage framed(const EXIFData &exif, const FrameStyle &style = {}, const QImage &
     return result.value_or(QImage());
 }
 
-QImage logo(int w, int h)
-{
-    return plainImage(w, h, kLogo, QImage::Format_ARGB32);
-}
-
 QRect barInk(const QImage &image, int fromX, int toX, int top = int(kBarTop), int rows = kBarH)
 {
     return changedBounds(image, QRect(QPoint(fromX, top), QPoint(toX, top + rows - 1)), Qt::white,
@@ -148,13 +143,11 @@ private Q_SLOTS:
     {
         QFETCH(QString, make);
         QFETCH(double, logoScale);
-        EXIFData exif;
-        exif.cameraMake = make;
-        exif.cameraModel = QStringLiteral("Z8");
+        const EXIFData exif{.cameraMake = make, .cameraModel = "Z8"};
         FrameStyle style;
         style.logoScale = logoScale;
         const QImage result =
-            framed(exif, style, logoScale > 0 ? logo(200, 100) : QImage(), QString());
+            framed(exif, style, logoScale > 0 ? plainImage(200, 100, kLogo) : QImage(), QString());
         const QRect left = barInk(result, 0, kW / 2);
         QVERIFY2(left.left() >= kPad - 1 && left.left() <= kPad + 0.15 * kP,
                  qPrintable(QString::number(left.left())));
@@ -213,12 +206,10 @@ private Q_SLOTS:
         QFETCH(int, line);
         QFETCH(qreal, baseline);
         QFETCH(bool, gray);
-        EXIFData exif;
-        exif.cameraModel = texts[0];
-        exif.lensModel = texts[1];
-        exif.iso = texts[2];
-        exif.dateTaken = texts[3];
-        const QImage result = framed(exif);
+        const QImage result = framed({.cameraModel = texts[0],
+                                      .lensModel = texts[1],
+                                      .iso = texts[2],
+                                      .dateTaken = texts[3]});
         const int top = int(line == 2 ? kBarMid + 2 : kBarTop);
         const int rows = int(line == 0 ? kBarH : kBarH / 2 - (line == 2 ? 2 : 0));
         const QRect ink = right ? barInk(result, kW / 2, kW - 1, top, rows)
@@ -235,9 +226,7 @@ private Q_SLOTS:
     // author, else the date, else the place.
     void rightBlockTexts()
     {
-        EXIFData exif;
-        exif.iso = QStringLiteral("ISO 100");
-        exif.author = QStringLiteral("Ada");
+        EXIFData exif{.iso = "ISO 100", .author = "Ada"};
         QVERIFY(barInk(framed(exif, {}, {}, QString()), kW / 2, kW - 1).isEmpty());
         QVERIFY(!barInk(framed(exif, {}, {}, QStringLiteral("Custom")), kW / 2, kW - 1).isEmpty());
         exif.author.clear();
@@ -264,14 +253,11 @@ private Q_SLOTS:
         // high from row 2048, padding 30.72 px.
         constexpr int w = 1536, h = 2048;
         constexpr qreal pad = 0.02 * w;
-        EXIFData exif;
-        exif.cameraMake = QStringLiteral("Canon");
-        exif.cameraModel = QStringLiteral("Canon PowerShot SX60 HS");
+        const EXIFData exif{.cameraMake = "Canon", .cameraModel = "Canon PowerShot SX60 HS"};
         const QString parameters = QStringLiteral("57mm  f/5.6  1/60s  ISO 800");
-        const QImage wordmark = logo(240, 60);
+        const QImage wordmark = plainImage(240, 60, kLogo);
         const QImage both = framed(exif, {}, wordmark, parameters, w, h);
         const QImage leftAlone = framed(exif, {}, wordmark, QString(), w, h);
-        QVERIFY(!both.isNull());
         const int top = h, bottom = both.height() - 1;
         // The widest gap, between model and parameter line, is at least one padding.
         const auto runs = darkRuns(both, top, bottom, 0);
