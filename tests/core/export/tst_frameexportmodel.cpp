@@ -201,66 +201,63 @@ private Q_SLOTS:
     }
 
     // Every batch output equals the single export of its photo with the same
-    // edits; an undecodable photo is skipped; the selection is cleared.
-    void batchUsesEachPhotosOwnDataExceptEdits_data()
-    {
-        QTest::addColumn<bool>("handPicked");
-        QTest::newRow("own data, typed author") << false;
-        QTest::newRow("hand-picked brand and right text") << true;
-    }
-
+    // edits (a typed author; a hand-picked brand and right text); an
+    // undecodable photo is skipped; the selection is cleared.
     void batchUsesEachPhotosOwnDataExceptEdits()
     {
-        QFETCH(bool, handPicked);
-        const QString root = m_dir.filePath(QStringLiteral("own_%1").arg(handPicked));
-        const QStringList paths{writePhoto(root + QStringLiteral("/a/canon.jpg"), {600, 400},
-                                           {"Canon", "Canon EOS R6", "RF70-200mm F2.8 L IS USM"}),
-                                writePhoto(root + QStringLiteral("/a/nikon.jpg"), {600, 400},
-                                           {"NIKON CORPORATION", "NIKON D800E", "85mm f/1.4", 85,
-                                            60, "2023:07:14 09:30:00"}),
-                                writePhoto(root + QStringLiteral("/b/plain.jpg"), {300, 500})};
-        const QString broken = writeBytes(root + QStringLiteral("/b/broken.jpg"), "broken bytes");
-        const auto edit = [handPicked](FrameExportModel &model) {
-            model.setExifField(&EXIFData::author, QStringLiteral("Zhang San"));
-            if (handPicked) {
-                model.setSelectedBrand(QStringLiteral("Leica"));
-                model.setRightMainText(QStringLiteral("Summer trip"));
+        for (const bool handPicked : {false, true}) {
+            const QString root = m_dir.filePath(QStringLiteral("own_%1").arg(handPicked));
+            const QStringList paths{
+                writePhoto(root + QStringLiteral("/a/canon.jpg"), {600, 400},
+                           {"Canon", "Canon EOS R6", "RF70-200mm F2.8 L IS USM"}),
+                writePhoto(root + QStringLiteral("/a/nikon.jpg"), {600, 400},
+                           {"NIKON CORPORATION", "NIKON D800E", "85mm f/1.4", 85, 60,
+                            "2023:07:14 09:30:00"}),
+                writePhoto(root + QStringLiteral("/b/plain.jpg"), {300, 500})};
+            const QString broken =
+                writeBytes(root + QStringLiteral("/b/broken.jpg"), "broken bytes");
+            const auto edit = [handPicked](FrameExportModel &model) {
+                model.setExifField(&EXIFData::author, QStringLiteral("Zhang San"));
+                if (handPicked) {
+                    model.setSelectedBrand(QStringLiteral("Leica"));
+                    model.setRightMainText(QStringLiteral("Summer trip"));
+                }
+            };
+            const auto framedOf = [](const QString &path) {
+                return QImage(QFileInfo(path).path() + "/图片边框/" +
+                              QFileInfo(path).completeBaseName() + "_framed.jpg");
+            };
+            QList<QImage> expected;
+            for (const QString &path : paths) {
+                Editor alone(m_dir, m_logos);
+                alone.model.startSingle(ImageItem(path), RAWProcessor::loadImageSync(path));
+                edit(alone.model);
+                QVERIFY(alone.run(&FrameExporter::singleExport));
+                expected << framedOf(path);
+                QVERIFY(QDir(QFileInfo(path).path() + "/图片边框").removeRecursively());
             }
-        };
-        const auto framedOf = [](const QString &path) {
-            return QImage(QFileInfo(path).path() + "/图片边框/" +
-                          QFileInfo(path).completeBaseName() + "_framed.jpg");
-        };
-        QList<QImage> expected;
-        for (const QString &path : paths) {
-            Editor alone(m_dir, m_logos);
-            alone.model.startSingle(ImageItem(path), RAWProcessor::loadImageSync(path));
-            edit(alone.model);
-            QVERIFY(alone.run(&FrameExporter::singleExport));
-            expected << framedOf(path);
-            QVERIFY(QDir(QFileInfo(path).path() + "/图片边框").removeRecursively());
-        }
 
-        Editor editor(m_dir, m_logos);
-        const QList<ImageItem> items{ImageItem(paths[0]), ImageItem(paths[1]), ImageItem(broken),
-                                     ImageItem(paths[2])};
-        editor.state.setImages(items);
-        editor.state.setSelectedImageIDs({items[0].id(), items[3].id()});
-        editor.model.startBatch(items);
-        editor.model.setSourceImage(RAWProcessor::loadImageSync(paths[0]));
-        edit(editor.model);
-        QSignalSpy progress(&editor.model, &FrameExportModel::exportMessageChanged);
-        QVERIFY(editor.run(&FrameExporter::batchExport));
-        QCOMPARE(progress.size(), items.size());
-        for (int i = 0; i < items.size(); ++i)
-            QCOMPARE(progress.at(i).first(), QStringLiteral("正在处理 %1 / 4").arg(i + 1));
-        for (int i = 0; i < paths.size(); ++i)
-            QCOMPARE(framedOf(paths[i]), expected[i]);
-        QCOMPARE(framedOf(paths[2]).size(), QSize(300, 540)); // the portrait's own size
-        QCOMPARE(framedFiles(root + QStringLiteral("/b")), QStringList{"plain_framed.jpg"});
-        QCOMPARE(editor.toast(),
-                 QStringLiteral("已套壳 3 / 4 张，保存在 2 个文件夹的「图片边框」中"));
-        QVERIFY(editor.state.selectedImageIDs().isEmpty() && !editor.model.isExporting());
+            Editor editor(m_dir, m_logos);
+            const QList<ImageItem> items{ImageItem(paths[0]), ImageItem(paths[1]),
+                                         ImageItem(broken), ImageItem(paths[2])};
+            editor.state.setImages(items);
+            editor.state.setSelectedImageIDs({items[0].id(), items[3].id()});
+            editor.model.startBatch(items);
+            editor.model.setSourceImage(RAWProcessor::loadImageSync(paths[0]));
+            edit(editor.model);
+            QSignalSpy progress(&editor.model, &FrameExportModel::exportMessageChanged);
+            QVERIFY(editor.run(&FrameExporter::batchExport));
+            QCOMPARE(progress.size(), items.size());
+            for (int i = 0; i < items.size(); ++i)
+                QCOMPARE(progress.at(i).first(), QStringLiteral("正在处理 %1 / 4").arg(i + 1));
+            for (int i = 0; i < paths.size(); ++i)
+                QCOMPARE(framedOf(paths[i]), expected[i]);
+            QCOMPARE(framedOf(paths[2]).size(), QSize(300, 540)); // the portrait's own size
+            QCOMPARE(framedFiles(root + QStringLiteral("/b")), QStringList{"plain_framed.jpg"});
+            QCOMPARE(editor.toast(),
+                     QStringLiteral("已套壳 3 / 4 张，保存在 2 个文件夹的「图片边框」中"));
+            QVERIFY(editor.state.selectedImageIDs().isEmpty() && !editor.model.isExporting());
+        }
     }
 
     // A watermarked single export: the photo's size, the framed name, a toast.

@@ -84,28 +84,21 @@ class TestFrameRenderer : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void canvasSize_data()
-    {
-        QTest::addColumn<QSize>("photo");
-        QTest::addColumn<bool>("border");
-        QTest::addColumn<QSize>("canvas");
-        QTest::newRow("24MP landscape") << QSize(6000, 4000) << false << QSize(6000, 4480);
-        QTest::newRow("24MP landscape, border") << QSize(6000, 4000) << true << QSize(6012, 4498);
-        // Bar from the longer side (6000 * 0.08), border from the width.
-        QTest::newRow("portrait") << QSize(400, 600) << false << QSize(400, 648);
-        QTest::newRow("portrait, border") << QSize(1000, 1500) << true << QSize(1002, 1623);
-        // b = 0.6: 601.2 x 449.8 truncated.
-        QTest::newRow("fractional border truncated") << QSize(600, 400) << true << QSize(601, 449);
-    }
-
+    // Photo, border, canvas. The bar comes from the longer side, the border from
+    // the width; a fractional border (b = 0.6: 601.2 x 449.8) is truncated.
     void canvasSize()
     {
-        QFETCH(QSize, photo);
-        QFETCH(bool, border);
-        QFETCH(QSize, canvas);
-        FrameStyle style;
-        style.borderEnabled = border;
-        QCOMPARE(framed({}, style, {}, std::nullopt, photo.width(), photo.height()).size(), canvas);
+        const std::tuple<QSize, bool, QSize> rows[] = {{{6000, 4000}, false, {6000, 4480}},
+                                                       {{6000, 4000}, true, {6012, 4498}},
+                                                       {{400, 600}, false, {400, 648}},
+                                                       {{1000, 1500}, true, {1002, 1623}},
+                                                       {{600, 400}, true, {601, 449}}};
+        for (const auto &[photo, border, canvas] : rows) {
+            FrameStyle style;
+            style.borderEnabled = border;
+            QCOMPARE(framed({}, style, {}, std::nullopt, photo.width(), photo.height()).size(),
+                     canvas);
+        }
     }
 
     void photoAndBorderBands()
@@ -143,7 +136,9 @@ private Q_SLOTS:
     {
         QFETCH(QString, make);
         QFETCH(double, logoScale);
-        const EXIFData exif{.cameraMake = make, .cameraModel = "Z8"};
+        EXIFData exif;
+        exif.cameraMake = make;
+        exif.cameraModel = QStringLiteral("Z8");
         FrameStyle style;
         style.logoScale = logoScale;
         const QImage result =
@@ -206,10 +201,12 @@ private Q_SLOTS:
         QFETCH(int, line);
         QFETCH(qreal, baseline);
         QFETCH(bool, gray);
-        const QImage result = framed({.cameraModel = texts[0],
-                                      .lensModel = texts[1],
-                                      .iso = texts[2],
-                                      .dateTaken = texts[3]});
+        EXIFData exif;
+        exif.cameraModel = texts[0];
+        exif.lensModel = texts[1];
+        exif.iso = texts[2];
+        exif.dateTaken = texts[3];
+        const QImage result = framed(exif);
         const int top = int(line == 2 ? kBarMid + 2 : kBarTop);
         const int rows = int(line == 0 ? kBarH : kBarH / 2 - (line == 2 ? 2 : 0));
         const QRect ink = right ? barInk(result, kW / 2, kW - 1, top, rows)
@@ -226,7 +223,9 @@ private Q_SLOTS:
     // author, else the date, else the place.
     void rightBlockTexts()
     {
-        EXIFData exif{.iso = "ISO 100", .author = "Ada"};
+        EXIFData exif;
+        exif.iso = QStringLiteral("ISO 100");
+        exif.author = QStringLiteral("Ada");
         QVERIFY(barInk(framed(exif, {}, {}, QString()), kW / 2, kW - 1).isEmpty());
         QVERIFY(!barInk(framed(exif, {}, {}, QStringLiteral("Custom")), kW / 2, kW - 1).isEmpty());
         exif.author.clear();
@@ -253,7 +252,9 @@ private Q_SLOTS:
         // high from row 2048, padding 30.72 px.
         constexpr int w = 1536, h = 2048;
         constexpr qreal pad = 0.02 * w;
-        const EXIFData exif{.cameraMake = "Canon", .cameraModel = "Canon PowerShot SX60 HS"};
+        EXIFData exif;
+        exif.cameraMake = QStringLiteral("Canon");
+        exif.cameraModel = QStringLiteral("Canon PowerShot SX60 HS");
         const QString parameters = QStringLiteral("57mm  f/5.6  1/60s  ISO 800");
         const QImage wordmark = plainImage(240, 60, kLogo);
         const QImage both = framed(exif, {}, wordmark, parameters, w, h);

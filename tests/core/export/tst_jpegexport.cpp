@@ -144,34 +144,28 @@ private Q_SLOTS:
         QCOMPARE(FolderListing::names(folder + "/图片边框")->size(), 1);
     }
 
-    void longNamesAreShortenedToFit_data()
-    {
-        QTest::addColumn<QString>("stem");
-        QTest::newRow("Latin, 251 bytes") << QString(251, QLatin1Char('a'));
-        QTest::newRow("CJK, 249 bytes") << QString(83, QChar(0x56FE));
-        QTest::newRow("emoji, 248 bytes") << QString::fromUtf8("\xF0\x9F\x98\x80").repeated(62);
-    }
-
+    // Latin (251 bytes), CJK (249 bytes) and emoji (248 bytes) stems.
     void longNamesAreShortenedToFit()
     {
-        QFETCH(QString, stem);
-        QTemporaryDir dir;
-        const QString source = dir.filePath(stem + ".jpg");
-        QVERIFY(!EditorFixtures::writeBytes(source, "source bytes").isEmpty());
-        QStringList names;
-        for (int i = 0; i < 3; ++i) {
-            const QString written =
-                FrameRenderer::exportToOutputFolder(plainImage(8, 8, kRed), source);
-            QVERIFY2(!written.isEmpty(), qPrintable(QString::number(i)));
-            names << QFileInfo(written).fileName();
-        }
-        QCOMPARE(allEntries(dir.filePath("图片边框")).size(), 3);
-        QCOMPARE(names.removeDuplicates(), 0);
-        for (const QString &name : std::as_const(names)) {
-            QVERIFY(name.toUtf8().size() <= 255);
-            QVERIFY(name.isValidUtf16()); // whole characters only
-            const QString kept = name.left(name.indexOf("_framed"));
-            QVERIFY(stem.startsWith(kept) && kept.size() > stem.size() / 2);
+        for (const QString &stem : {QString(251, QLatin1Char('a')), QString(83, QChar(0x56FE)),
+                                    QString::fromUtf8("\xF0\x9F\x98\x80").repeated(62)}) {
+            QTemporaryDir dir;
+            const QString source = dir.filePath(stem + ".jpg");
+            QVERIFY(!EditorFixtures::writeBytes(source, "source bytes").isEmpty());
+            QStringList names;
+            for (int i = 0; i < 3; ++i) {
+                const QString written =
+                    FrameRenderer::exportToOutputFolder(plainImage(8, 8, kRed), source);
+                QVERIFY2(!written.isEmpty(), qPrintable(QString::number(i)));
+                names << QFileInfo(written).fileName();
+            }
+            QCOMPARE(allEntries(dir.filePath("图片边框")).size(), 3);
+            QCOMPARE(names.removeDuplicates(), 0);
+            for (const QString &name : std::as_const(names)) {
+                QVERIFY(name.toUtf8().size() <= 255 && name.isValidUtf16()); // whole characters
+                const QString kept = name.left(name.indexOf("_framed"));
+                QVERIFY(stem.startsWith(kept) && kept.size() > stem.size() / 2);
+            }
         }
     }
 };

@@ -198,46 +198,39 @@ private Q_SLOTS:
 
     // Mode "both" paints the watermark onto the photo inside the framed canvas;
     // it must give the same pixels as watermarking the photo and framing the copy.
-    void bothEqualsWatermarkThenFrame_data()
-    {
-        QTest::addColumn<QImage::Format>("format");
-        QTest::addColumn<WatermarkConfig::Kind>("kind");
-        QTest::addColumn<bool>("border");
-        QTest::newRow("opaque photo, text")
-            << QImage::Format_RGB32 << WatermarkConfig::Kind::text << false;
-        QTest::newRow("opaque photo, tiled, border")
-            << QImage::Format_RGB32 << WatermarkConfig::Kind::tiled << true;
-        QTest::newRow("translucent photo, text")
-            << QImage::Format_ARGB32_Premultiplied << WatermarkConfig::Kind::text << false;
-    }
-
     void bothEqualsWatermarkThenFrame()
     {
-        QFETCH(QImage::Format, format);
-        QFETCH(WatermarkConfig::Kind, kind);
-        QFETCH(bool, border);
-        const QImage photo = gradientPhoto(QSize(1200, 800), format);
-        RenderInputs inputs;
-        inputs.mode = EditMode::both;
-        inputs.exif = {.cameraMake = "FUJIFILM", .cameraModel = "X-T5", .focalLength = "35mm"};
-        inputs.rightMainText = inputs.exif.parameterLine();
-        inputs.style.borderEnabled = border;
-        inputs.style.borderWidth = 3.0;
-        inputs.watermark = {.kind = kind,
-                            .text = QStringLiteral("© 测试 Kelvane"),
-                            .position = WatermarkConfig::Position::bottomLeft};
-        const auto frame = [&inputs](const QImage &image) {
-            return FrameRenderer::composeFramedImage(image, inputs.exif, inputs.style, inputs.logo,
-                                                     inputs.rightMainText)
-                .value();
-        };
-
-        const QImage inPlace = RenderPipeline::render(photo, inputs);
-        const QImage expected = frame(WatermarkRenderer::apply(photo, inputs.watermark).value());
-        QCOMPARE(inPlace.size(), expected.size());
-        QCOMPARE(PixelProbe::differingPixels(inPlace, expected, 2), 0);
-        // And the watermark is really there: the photo area differs from the bare photo.
-        QVERIFY(PixelProbe::differingPixels(inPlace, frame(photo), 2) > 0);
+        const auto text = WatermarkConfig::Kind::text, tiled = WatermarkConfig::Kind::tiled;
+        const std::tuple<QImage::Format, WatermarkConfig::Kind, bool> rows[] = {
+            {QImage::Format_RGB32, text, false},
+            {QImage::Format_RGB32, tiled, true}, // with a border
+            {QImage::Format_ARGB32_Premultiplied, text, false}};
+        for (const auto &[format, kind, border] : rows) {
+            const QImage photo = gradientPhoto(QSize(1200, 800), format);
+            RenderInputs inputs;
+            inputs.mode = EditMode::both;
+            inputs.exif.cameraMake = QStringLiteral("FUJIFILM");
+            inputs.exif.cameraModel = QStringLiteral("X-T5");
+            inputs.exif.focalLength = QStringLiteral("35mm");
+            inputs.rightMainText = inputs.exif.parameterLine();
+            inputs.style.borderEnabled = border;
+            inputs.style.borderWidth = 3.0;
+            inputs.watermark.kind = kind;
+            inputs.watermark.text = QStringLiteral("© 测试 Kelvane");
+            inputs.watermark.position = WatermarkConfig::Position::bottomLeft;
+            const auto frame = [&inputs](const QImage &image) {
+                return FrameRenderer::composeFramedImage(image, inputs.exif, inputs.style,
+                                                         inputs.logo, inputs.rightMainText)
+                    .value();
+            };
+            const QImage inPlace = RenderPipeline::render(photo, inputs);
+            const QImage expected =
+                frame(WatermarkRenderer::apply(photo, inputs.watermark).value());
+            QCOMPARE(inPlace.size(), expected.size());
+            QCOMPARE(PixelProbe::differingPixels(inPlace, expected, 2), 0);
+            // And the watermark is really there: the photo area differs from the bare photo.
+            QVERIFY(PixelProbe::differingPixels(inPlace, frame(photo), 2) > 0);
+        }
     }
 
     // One mode alone leaves the rest of the photo as it is.

@@ -97,42 +97,37 @@ private Q_SLOTS:
                  QStringList({"批量边框水印（7 张）", "应用到 7 张"}));
     }
 
-    void firstImageHeldBack_data()
-    {
-        QTest::addColumn<bool>("close");
-        QTest::newRow("loading until previewed") << false;
-        QTest::newRow("closing returns at once") << true;
-    }
-
     // A read of a FIFO holds the editor's decoder (one job at a time) until the
-    // test opens the FIFO's other end; the batch's first image waits behind it.
+    // test opens the FIFO's other end; the batch's first image waits behind it,
+    // loading until previewed, and closing the editor returns at once.
     void firstImageHeldBack()
     {
-        QFETCH(bool, close);
-        FifoGate gate(m_dir.filePath(QStringLiteral("gate_%1.fifo").arg(close)));
-        QVERIFY(gate.isMade());
-        auto editor = std::make_unique<FrameExportView>(*m_state, LogoCatalogue());
-        QVERIFY(editor->previewPane()->isLoading());
-        const QFuture<QImage> held = editor->rawProcessor().loadImage(gate.path());
-        QSignalSpy answered(&editor->previewScheduler(), &PreviewScheduler::previewUpdated);
-        editor->init(items(close ? 1 : 2, QStringLiteral("held_%1").arg(close)));
-        QTRY_VERIFY(gate.isHeld());
-        if (close) {
-            editor->reject();
-            editor.reset(); // returns with the load still held
-            QVERIFY(!held.isFinished() && !m_state->isSheetPresented());
+        for (const bool close : {false, true}) {
+            FifoGate gate(m_dir.filePath(QStringLiteral("gate_%1.fifo").arg(close)));
+            QVERIFY(gate.isMade());
+            auto editor = std::make_unique<FrameExportView>(*m_state, LogoCatalogue());
+            QVERIFY(editor->previewPane()->isLoading());
+            const QFuture<QImage> held = editor->rawProcessor().loadImage(gate.path());
+            QSignalSpy answered(&editor->previewScheduler(), &PreviewScheduler::previewUpdated);
+            editor->init(items(close ? 1 : 2, QStringLiteral("held_%1").arg(close)));
+            QTRY_VERIFY(gate.isHeld());
+            if (close) {
+                editor->reject();
+                editor.reset(); // returns with the load still held
+                QVERIFY(!held.isFinished() && !m_state->isSheetPresented());
+                gate.release();
+                m_queues.processorRetirement().waitForDone();
+                continue;
+            }
+            QVERIFY(answered.wait(5000)); // the debounced update, with nothing to render yet
+            QVERIFY(editor->model().sourceImage().isNull() && editor->model().isInitialLoading());
+            QVERIFY(editor->previewPane()->isLoading());
             gate.release();
-            m_queues.processorRetirement().waitForDone();
-            return;
+            QTRY_VERIFY(!editor->model().isInitialLoading());
+            QVERIFY(!editor->model().sourceImage().isNull() &&
+                    !editor->model().previewImage().isNull());
+            QVERIFY(!editor->previewPane()->isLoading() && held.isFinished());
         }
-        QVERIFY(answered.wait(5000)); // the debounced update, with nothing to render yet
-        QVERIFY(editor->model().sourceImage().isNull() && editor->model().isInitialLoading());
-        QVERIFY(editor->previewPane()->isLoading());
-        gate.release();
-        QTRY_VERIFY(!editor->model().isInitialLoading());
-        QVERIFY(!editor->model().sourceImage().isNull() &&
-                !editor->model().previewImage().isNull());
-        QVERIFY(!editor->previewPane()->isLoading() && held.isFinished());
     }
 
     void modesShowTheirSettingsAndMessages()
@@ -232,39 +227,34 @@ private Q_SLOTS:
         QCOMPARE(editor->model().primaryColor(), QColor(Qt::black));
     }
 
-    void batchThroughTheExportButton_data()
-    {
-        QTest::addColumn<bool>("firstBroken");
-        QTest::newRow("exported, then closed") << false;
-        QTest::newRow("first image undecodable") << true;
-    }
-
     // The button runs the model's batch flow and closes the editor when done;
     // it stays disabled while the first image loads, and for good if it fails.
     void batchThroughTheExportButton()
     {
-        QFETCH(bool, firstBroken);
-        const QString folder = QStringLiteral("viewbatch_%1").arg(firstBroken);
-        QList<ImageItem> list = items(2, folder);
-        if (firstBroken)
-            list[0] = ImageItem(writeBytes(m_dir.filePath(folder + "/0.jpg"), "garbage"));
-        FrameExportView editor(*m_state, LogoCatalogue());
-        editor.init(list);
-        QVERIFY(!editor.exportButton()->isEnabled());
-        QTRY_VERIFY(!editor.model().isInitialLoading());
-        QVERIFY(!editor.previewPane()->isLoading());
-        QCOMPARE(editor.model().previewImage().isNull(), firstBroken);
-        QTRY_COMPARE(editor.exportButton()->isEnabled(), !firstBroken);
-        if (firstBroken)
-            return;
-        editor.open();
-        QSignalSpy finished(&editor, &QDialog::finished);
-        QTest::mouseClick(editor.exportButton(), Qt::LeftButton);
-        QVERIFY(editor.model().isExporting() && !editor.exportButton()->isVisible());
-        QVERIFY(finished.wait(10000));
-        QCOMPARE(m_state->toastMessage().value_or(QString()), QStringLiteral("已套壳 2 / 2 张"));
-        QVERIFY(!m_state->isSheetPresented());
-        QCOMPARE(framedFiles(m_dir.filePath(folder)).size(), 2);
+        for (const bool firstBroken : {false, true}) {
+            const QString folder = QStringLiteral("viewbatch_%1").arg(firstBroken);
+            QList<ImageItem> list = items(2, folder);
+            if (firstBroken)
+                list[0] = ImageItem(writeBytes(m_dir.filePath(folder + "/0.jpg"), "garbage"));
+            FrameExportView editor(*m_state, LogoCatalogue());
+            editor.init(list);
+            QVERIFY(!editor.exportButton()->isEnabled());
+            QTRY_VERIFY(!editor.model().isInitialLoading());
+            QVERIFY(!editor.previewPane()->isLoading());
+            QCOMPARE(editor.model().previewImage().isNull(), firstBroken);
+            QTRY_COMPARE(editor.exportButton()->isEnabled(), !firstBroken);
+            if (firstBroken)
+                continue;
+            editor.open();
+            QSignalSpy finished(&editor, &QDialog::finished);
+            QTest::mouseClick(editor.exportButton(), Qt::LeftButton);
+            QVERIFY(editor.model().isExporting() && !editor.exportButton()->isVisible());
+            QVERIFY(finished.wait(10000));
+            QCOMPARE(m_state->toastMessage().value_or(QString()),
+                     QStringLiteral("已套壳 2 / 2 张"));
+            QVERIFY(!m_state->isSheetPresented());
+            QCOMPARE(framedFiles(m_dir.filePath(folder)).size(), 2);
+        }
     }
 };
 
