@@ -98,35 +98,29 @@ private Q_SLOTS:
         QVERIFY(LogoCatalogue(candidates.last()).loadAvailableBrands().contains("Nikon"));
     }
 
-    void brandPreselectionAndChoice_data()
-    {
-        QTest::addColumn<QString>("make");
-        QTest::addColumn<bool>("logoFolder");
-        QTest::addColumn<QString>("brand"); // empty: the custom marker, the make kept
-        QTest::newRow("containment") << "NIKON CORPORATION" << true << QStringLiteral("Nikon");
-        QTest::newRow("no match") << "Acme Optics" << true << QString();
-        QTest::newRow("no logo folder") << "NIKON CORPORATION" << false << QString();
-    }
-
+    // Make, logo folder, preselected brand (empty: the custom marker, the make kept).
     void brandPreselectionAndChoice()
     {
-        QFETCH(QString, make);
-        QFETCH(bool, logoFolder);
-        QFETCH(QString, brand);
-        FrameExportModel model{LogoCatalogue(logoFolder ? m_logos : QString())};
-        model.startBatch({photoItem(QStringLiteral("pre_%1.jpg").arg(QTest::currentDataTag()),
-                                    {make.toStdString(), "Z 8", "NIKKOR Z 35mm f/1.8 S"})});
-        QCOMPARE(model.availableBrands().isEmpty(), !logoFolder);
-        QCOMPARE(model.selectedBrand(),
-                 brand.isEmpty() ? FrameExportModel::customBrandMarker() : brand);
-        QCOMPARE(model.exifData().cameraMake, brand.isEmpty() ? make : brand);
-        QCOMPARE(model.isCustomBrand(), brand.isEmpty());
-        QCOMPARE(model.renderInputs().logo.isNull(), brand.isEmpty());
-        // The right main text starts as the parameter line, so the user can edit it.
-        QCOMPARE(model.rightMainText(), QStringLiteral("35mm  f/2.8  1/500s  ISO 200"));
-        if (!logoFolder || !brand.isEmpty())
-            return;
+        const std::tuple<QString, bool, QString> rows[] = {
+            {"NIKON CORPORATION", true, "Nikon"}, // containment
+            {"Acme Optics", true, {}},            // no match
+            {"NIKON CORPORATION", false, {}}};    // no logo folder
+        for (const auto &[make, logoFolder, brand] : rows) {
+            FrameExportModel model{LogoCatalogue(logoFolder ? m_logos : QString())};
+            model.startBatch({photoItem(QStringLiteral("pre_%1_%2.jpg").arg(make).arg(logoFolder),
+                                        {make.toStdString(), "Z 8", "NIKKOR Z 35mm f/1.8 S"})});
+            QCOMPARE(model.availableBrands().isEmpty(), !logoFolder);
+            QCOMPARE(model.selectedBrand(),
+                     brand.isEmpty() ? FrameExportModel::customBrandMarker() : brand);
+            QCOMPARE(model.exifData().cameraMake, brand.isEmpty() ? make : brand);
+            QCOMPARE(model.isCustomBrand(), brand.isEmpty());
+            QCOMPARE(model.renderInputs().logo.isNull(), brand.isEmpty());
+            // The right main text starts as the parameter line, so the user can edit it.
+            QCOMPARE(model.rightMainText(), QStringLiteral("35mm  f/2.8  1/500s  ISO 200"));
+        }
         // A brand the user picks replaces the make; the custom marker keeps it for editing.
+        FrameExportModel model{LogoCatalogue(m_logos)};
+        model.startBatch({photoItem(QStringLiteral("pick.jpg"), {"Acme", "Z 8", ""})});
         model.setExifField(&EXIFData::cameraMake, QStringLiteral("My Brand"));
         model.setSelectedBrand(QStringLiteral("Leica"));
         QCOMPARE(model.exifData().cameraMake, QStringLiteral("Leica"));

@@ -241,9 +241,7 @@ private Q_SLOTS:
         inputs.mode = EditMode::frame;
         const QImage framed = RenderPipeline::render(photo, inputs);
         QCOMPARE(framed.size(), QSize(600, 400 + int(0.08 * 600)));
-        // The photo sits unscaled at the top-left corner, pixel for pixel.
         QCOMPARE(framed.copy(0, 0, 600, 400).convertToFormat(QImage::Format_RGB32), photo);
-        // The bar below it is the background colour.
         QCOMPARE(QColor(framed.pixel(5, 400 + 2)), FrameStyle().backgroundColor);
 
         inputs.mode = EditMode::watermark;
