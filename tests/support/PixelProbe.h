@@ -8,19 +8,15 @@
 // Measures rendered images: which pixels differ from a plain colour.
 namespace PixelProbe {
 
-inline bool differs(QRgb a, QRgb b, int tolerance)
-{
-    return std::abs(qRed(a) - qRed(b)) > tolerance || std::abs(qGreen(a) - qGreen(b)) > tolerance ||
-           std::abs(qBlue(a) - qBlue(b)) > tolerance;
-}
-
 inline bool near(QRgb a, QRgb b, int tolerance)
 {
-    return !differs(a, b, tolerance);
+    return std::abs(qRed(a) - qRed(b)) <= tolerance &&
+           std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
+           std::abs(qBlue(a) - qBlue(b)) <= tolerance;
 }
 
-// Bounding box of the pixels inside `region` that differ from `colour`
-// (`matching` false) or are close to it (`matching` true).
+// Bounding box of the pixels inside `region` that are close to `colour`
+// (`matching` true) or differ from it (`matching` false).
 inline QRect bounds(const QImage &image, const QRect &region, QColor colour, int tolerance,
                     bool matching)
 {
@@ -28,9 +24,8 @@ inline QRect bounds(const QImage &image, const QRect &region, QColor colour, int
     const QRect area = region.intersected(rgb.rect());
     QRect found;
     for (int y = area.top(); y <= area.bottom(); ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
         for (int x = area.left(); x <= area.right(); ++x) {
-            if (near(line[x], colour.rgb(), tolerance) == matching)
+            if (near(rgb.pixel(x, y), colour.rgb(), tolerance) == matching)
                 found |= QRect(x, y, 1, 1);
         }
     }
@@ -72,8 +67,7 @@ inline int differingPixels(const QImage &first, const QImage &second, int tolera
     for (int y = 0; y < std::min(a.height(), b.height()); ++y) {
         for (int x = 0; x < std::min(a.width(), b.width()); ++x) {
             const QRgb pa = a.pixel(x, y), pb = b.pixel(x, y);
-            differing +=
-                differs(pa, pb, tolerance) || std::abs(qAlpha(pa) - qAlpha(pb)) > tolerance;
+            differing += !near(pa, pb, tolerance) || std::abs(qAlpha(pa) - qAlpha(pb)) > tolerance;
         }
     }
     return differing;

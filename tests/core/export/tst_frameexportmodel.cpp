@@ -79,11 +79,10 @@ private Q_SLOTS:
         writeBytes(folder + "/Ricoh.png", "not a png at all");
         QImage(50, 50, QImage::Format_RGB32).save(folder + "/Fuji.jpg");
         const LogoCatalogue catalogue(folder);
-        QCOMPARE(catalogue.loadLogo(QStringLiteral("Sony")).width(), 200); // equality, any case
-        QCOMPARE(catalogue.loadLogo(QStringLiteral("  sony\n")).width(), 200);
-        QCOMPARE(catalogue.loadLogo(QStringLiteral("SONY Alpha 7")).width(), 200); // first word
+        // Equality in any case, else the first word, else containment.
+        for (const char *make : {"Sony", "  sony\n", "SONY Alpha 7", "Camera SONY"})
+            QVERIFY2(catalogue.loadLogo(QString::fromLatin1(make)).width() == 200, make);
         QCOMPARE(catalogue.loadLogo(QStringLiteral("PENTAX Corporation")).width(), 160);
-        QCOMPARE(catalogue.loadLogo(QStringLiteral("Camera SONY")).width(), 200); // containment
         for (const char *make : {"Fuji", "RICOH", "   ", "Olympus"})
             QVERIFY2(catalogue.loadLogo(QString::fromLatin1(make)).isNull(), make);
         const QString first = m_dir.filePath(QStringLiteral("first"));
@@ -95,50 +94,39 @@ private Q_SLOTS:
         QCOMPARE(LogoCatalogue::firstExistingFolder({missing}), QString());
         // The executable's folder, the installed share folder, ..., the source tree.
         const QStringList candidates = LogoCatalogue::defaultCandidates();
-        QVERIFY(candidates.size() >= 3);
-        QVERIFY(candidates.at(1).endsWith(QStringLiteral("share/kelvane/Logos")));
+        QVERIFY(candidates.size() >= 3 && candidates.at(1).endsWith("share/kelvane/Logos"));
         QVERIFY(LogoCatalogue(candidates.last()).loadAvailableBrands().contains("Nikon"));
     }
 
-    void brandPreselectionAndChoice_data()
-    {
-        QTest::addColumn<QString>("make");
-        QTest::addColumn<bool>("logoFolder");
-        QTest::addColumn<QString>("brand"); // empty: the custom marker, the make kept
-        QTest::newRow("containment") << "NIKON CORPORATION" << true << QStringLiteral("Nikon");
-        QTest::newRow("leica") << "Leica Camera AG" << true << QStringLiteral("Leica");
-        QTest::newRow("equality") << "canon" << true << QStringLiteral("Canon");
-        QTest::newRow("no match") << "Acme Optics" << true << QString();
-        QTest::newRow("no logo folder") << "NIKON CORPORATION" << false << QString();
-    }
-
+    // Make, logo folder, preselected brand (empty: the custom marker, the make kept).
     void brandPreselectionAndChoice()
     {
-        QFETCH(QString, make);
-        QFETCH(bool, logoFolder);
-        QFETCH(QString, brand);
-        FrameExportModel model{LogoCatalogue(logoFolder ? m_logos : QString())};
-        model.startBatch({photoItem(QStringLiteral("pre_%1.jpg").arg(QTest::currentDataTag()),
-                                    {make.toStdString(), "Z 8", "NIKKOR Z 35mm f/1.8 S"})});
-        QCOMPARE(model.availableBrands().isEmpty(), !logoFolder);
-        QCOMPARE(model.selectedBrand(),
-                 brand.isEmpty() ? FrameExportModel::customBrandMarker() : brand);
-        QCOMPARE(model.exifData().cameraMake, brand.isEmpty() ? make : brand);
-        QCOMPARE(model.isCustomBrand(), brand.isEmpty());
-        QCOMPARE(model.renderInputs().logo.isNull(), brand.isEmpty());
-        // The right main text starts as the parameter line, so the user can edit it.
-        QCOMPARE(model.rightMainText(), QStringLiteral("35mm  f/2.8  1/500s  ISO 200"));
-        if (!logoFolder || !brand.isEmpty())
-            return;
+        const std::tuple<QString, bool, QString> rows[] = {
+            {"NIKON CORPORATION", true, "Nikon"}, // containment
+            {"Acme Optics", true, {}},            // no match
+            {"NIKON CORPORATION", false, {}}};    // no logo folder
+        for (const auto &[make, logoFolder, brand] : rows) {
+            FrameExportModel model{LogoCatalogue(logoFolder ? m_logos : QString())};
+            model.startBatch({photoItem(QStringLiteral("pre_%1_%2.jpg").arg(make).arg(logoFolder),
+                                        {make.toStdString(), "Z 8", "NIKKOR Z 35mm f/1.8 S"})});
+            QCOMPARE(model.availableBrands().isEmpty(), !logoFolder);
+            QCOMPARE(model.selectedBrand(),
+                     brand.isEmpty() ? FrameExportModel::customBrandMarker() : brand);
+            QCOMPARE(model.exifData().cameraMake, brand.isEmpty() ? make : brand);
+            QCOMPARE(model.isCustomBrand(), brand.isEmpty());
+            QCOMPARE(model.renderInputs().logo.isNull(), brand.isEmpty());
+            // The right main text starts as the parameter line, so the user can edit it.
+            QCOMPARE(model.rightMainText(), QStringLiteral("35mm  f/2.8  1/500s  ISO 200"));
+        }
         // A brand the user picks replaces the make; the custom marker keeps it for editing.
+        FrameExportModel model{LogoCatalogue(m_logos)};
+        model.startBatch({photoItem(QStringLiteral("pick.jpg"), {"Acme", "Z 8", ""})});
         model.setExifField(&EXIFData::cameraMake, QStringLiteral("My Brand"));
         model.setSelectedBrand(QStringLiteral("Leica"));
         QCOMPARE(model.exifData().cameraMake, QStringLiteral("Leica"));
-        QVERIFY(!model.isCustomBrand());
-        QVERIFY(!model.renderInputs().logo.isNull());
+        QVERIFY(!model.isCustomBrand() && !model.renderInputs().logo.isNull());
         model.setSelectedBrand(FrameExportModel::customBrandMarker());
-        QVERIFY(model.isCustomBrand());
-        QCOMPARE(model.exifData().cameraMake, QStringLiteral("Leica"));
+        QVERIFY(model.isCustomBrand() && model.exifData().cameraMake == QStringLiteral("Leica"));
         // An emptied right main text stays empty (no parameter line instead).
         model.setRightMainText(QString());
         QCOMPARE(model.renderInputs().rightMainText, QString());
@@ -191,118 +179,97 @@ private Q_SLOTS:
         QCOMPARE(model.previewImage().size(), QSize(600, 400)); // no bar
     }
 
-    void singleExport_data()
+    // A failed export: a message in the editor, which stays usable, no toast
+    // and nothing half-written.
+    void singleExportIntoABlockedFolder()
     {
-        QTest::addColumn<bool>("blocked");
-        QTest::newRow("watermark only, inner dots") << false;
-        QTest::newRow("destination folder blocked") << true;
-    }
-
-    // Success: the photo's size, the framed name, a toast. Failure: a message
-    // in the editor, which stays usable, and nothing half-written.
-    void singleExport()
-    {
-        QFETCH(bool, blocked);
         Editor editor(m_dir, m_logos);
-        const QString folder = m_dir.filePath(QStringLiteral("single_%1").arg(blocked));
-        const QString path = writePhoto(folder + QStringLiteral("/shot.one.jpg"), {800, 500});
-        if (blocked) // a file where the destination folder should be
-            writeBytes(folder + QStringLiteral("/图片边框"), "in the way");
+        const QString folder = m_dir.filePath(QStringLiteral("blocked"));
+        const QString path = writePhoto(folder + QStringLiteral("/shot.jpg"), {800, 500});
+        writeBytes(folder + QStringLiteral("/图片边框"), "in the way"); // where the folder goes
         editor.model.startSingle(ImageItem(path), QImage(path));
-        editor.model.setEditMode(EditMode::watermark);
-        QCOMPARE(editor.run(&FrameExporter::singleExport), !blocked);
-        QVERIFY(!editor.model.isExporting());
-        QCOMPARE(editor.toast(), blocked ? QString() : FrameExporter::successMessage());
-        QCOMPARE(editor.model.exportMessage(), blocked ? QStringLiteral("导出失败") : QString());
-        if (blocked) {
-            QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
-            return;
-        }
-        QCOMPARE(framedFiles(folder), QStringList{QStringLiteral("shot.one_framed.jpg")});
-        QCOMPARE(QImage(folder + QStringLiteral("/图片边框/shot.one_framed.jpg")).size(),
-                 QSize(800, 500));
+        QVERIFY(!editor.run(&FrameExporter::singleExport));
+        QVERIFY(!editor.model.isExporting() && editor.toast().isEmpty());
+        QCOMPARE(editor.model.exportMessage(), QStringLiteral("导出失败"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
     }
 
     // Every batch output equals the single export of its photo with the same
-    // edits; an undecodable photo is skipped; the selection is cleared.
-    void batchUsesEachPhotosOwnDataExceptEdits_data()
-    {
-        QTest::addColumn<bool>("handPicked");
-        QTest::newRow("own data, typed author") << false;
-        QTest::newRow("hand-picked brand and right text") << true;
-    }
-
+    // edits (a typed author; a hand-picked brand and right text); an
+    // undecodable photo is skipped; the selection is cleared.
     void batchUsesEachPhotosOwnDataExceptEdits()
     {
-        QFETCH(bool, handPicked);
-        const QString root = m_dir.filePath(QStringLiteral("own_%1").arg(handPicked));
-        const QStringList paths{writePhoto(root + QStringLiteral("/a/canon.jpg"), {600, 400},
-                                           {"Canon", "Canon EOS R6", "RF70-200mm F2.8 L IS USM"}),
-                                writePhoto(root + QStringLiteral("/a/nikon.jpg"), {600, 400},
-                                           {"NIKON CORPORATION", "NIKON D800E", "85mm f/1.4", 85,
-                                            60, "2023:07:14 09:30:00"}),
-                                writePhoto(root + QStringLiteral("/b/plain.jpg"), {300, 500})};
-        const QString broken = writeBytes(root + QStringLiteral("/b/broken.jpg"), "broken bytes");
-        const auto edit = [handPicked](FrameExportModel &model) {
-            model.setExifField(&EXIFData::author, QStringLiteral("Zhang San"));
-            if (handPicked) {
-                model.setSelectedBrand(QStringLiteral("Leica"));
-                model.setRightMainText(QStringLiteral("Summer trip"));
+        for (const bool handPicked : {false, true}) {
+            const QString root = m_dir.filePath(QStringLiteral("own_%1").arg(handPicked));
+            const QStringList paths{
+                writePhoto(root + QStringLiteral("/a/canon.jpg"), {600, 400},
+                           {"Canon", "Canon EOS R6", "RF70-200mm F2.8 L IS USM"}),
+                writePhoto(root + QStringLiteral("/a/nikon.jpg"), {600, 400},
+                           {"NIKON CORPORATION", "NIKON D800E", "85mm f/1.4", 85, 60,
+                            "2023:07:14 09:30:00"}),
+                writePhoto(root + QStringLiteral("/b/plain.jpg"), {300, 500})};
+            const QString broken =
+                writeBytes(root + QStringLiteral("/b/broken.jpg"), "broken bytes");
+            const auto edit = [handPicked](FrameExportModel &model) {
+                model.setExifField(&EXIFData::author, QStringLiteral("Zhang San"));
+                if (handPicked) {
+                    model.setSelectedBrand(QStringLiteral("Leica"));
+                    model.setRightMainText(QStringLiteral("Summer trip"));
+                }
+            };
+            const auto framedOf = [](const QString &path) {
+                return QImage(QFileInfo(path).path() + "/图片边框/" +
+                              QFileInfo(path).completeBaseName() + "_framed.jpg");
+            };
+            QList<QImage> expected;
+            for (const QString &path : paths) {
+                Editor alone(m_dir, m_logos);
+                alone.model.startSingle(ImageItem(path), RAWProcessor::loadImageSync(path));
+                edit(alone.model);
+                QVERIFY(alone.run(&FrameExporter::singleExport));
+                expected << framedOf(path);
+                QVERIFY(QDir(QFileInfo(path).path() + "/图片边框").removeRecursively());
             }
-        };
-        const auto framedOf = [](const QString &path) {
-            return QImage(QFileInfo(path).path() + "/图片边框/" +
-                          QFileInfo(path).completeBaseName() + "_framed.jpg");
-        };
-        QList<QImage> expected;
-        for (const QString &path : paths) {
-            Editor alone(m_dir, m_logos);
-            alone.model.startSingle(ImageItem(path), RAWProcessor::loadImageSync(path));
-            edit(alone.model);
-            QVERIFY(alone.run(&FrameExporter::singleExport));
-            expected << framedOf(path);
-            QVERIFY(QDir(QFileInfo(path).path() + "/图片边框").removeRecursively());
-        }
 
-        Editor editor(m_dir, m_logos);
-        const QList<ImageItem> items{ImageItem(paths[0]), ImageItem(paths[1]), ImageItem(broken),
-                                     ImageItem(paths[2])};
-        editor.state.setImages(items);
-        editor.state.setSelectedImageIDs({items[0].id(), items[3].id()});
-        editor.model.startBatch(items);
-        editor.model.setSourceImage(RAWProcessor::loadImageSync(paths[0]));
-        edit(editor.model);
-        QStringList progress, expectedProgress;
-        connect(&editor.model, &FrameExportModel::exportMessageChanged, this,
-                [&progress](const QString &message) { progress << message; });
-        QVERIFY(editor.run(&FrameExporter::batchExport));
-        for (int i = 1; i <= items.size(); ++i)
-            expectedProgress << QStringLiteral("正在处理 %1 / 4").arg(i);
-        QCOMPARE(progress, expectedProgress);
-        for (int i = 0; i < paths.size(); ++i)
-            QCOMPARE(framedOf(paths[i]), expected[i]);
-        QCOMPARE(framedOf(paths[2]).size(), QSize(300, 540)); // the portrait's own size
-        QCOMPARE(framedFiles(root + QStringLiteral("/b")), QStringList{"plain_framed.jpg"});
-        QCOMPARE(editor.toast(),
-                 QStringLiteral("已套壳 3 / 4 张，保存在 2 个文件夹的「图片边框」中"));
-        QVERIFY(editor.state.selectedImageIDs().isEmpty());
-        QVERIFY(!editor.model.isExporting());
+            Editor editor(m_dir, m_logos);
+            const QList<ImageItem> items{ImageItem(paths[0]), ImageItem(paths[1]),
+                                         ImageItem(broken), ImageItem(paths[2])};
+            editor.state.setImages(items);
+            editor.state.setSelectedImageIDs({items[0].id(), items[3].id()});
+            editor.model.startBatch(items);
+            editor.model.setSourceImage(RAWProcessor::loadImageSync(paths[0]));
+            edit(editor.model);
+            QSignalSpy progress(&editor.model, &FrameExportModel::exportMessageChanged);
+            QVERIFY(editor.run(&FrameExporter::batchExport));
+            QCOMPARE(progress.size(), items.size());
+            for (int i = 0; i < items.size(); ++i)
+                QCOMPARE(progress.at(i).first(), QStringLiteral("正在处理 %1 / 4").arg(i + 1));
+            for (int i = 0; i < paths.size(); ++i)
+                QCOMPARE(framedOf(paths[i]), expected[i]);
+            QCOMPARE(framedOf(paths[2]).size(), QSize(300, 540)); // the portrait's own size
+            QCOMPARE(framedFiles(root + QStringLiteral("/b")), QStringList{"plain_framed.jpg"});
+            QCOMPARE(editor.toast(),
+                     QStringLiteral("已套壳 3 / 4 张，保存在 2 个文件夹的「图片边框」中"));
+            QVERIFY(editor.state.selectedImageIDs().isEmpty() && !editor.model.isExporting());
+        }
     }
 
-    // An export keeps its source's EXIF, upright and without the source's
-    // thumbnail, and is tagged as sRGB.
-    void exportKeepsTheSourcesMetadata()
+    // A watermarked single export: the photo's size, the framed name, a toast.
+    // It keeps its source's EXIF, upright and without the source's thumbnail,
+    // and is tagged as sRGB.
+    void singleExportKeepsTheSourcesMetadata()
     {
         Editor editor(m_dir, m_logos);
-        const QString path = writePhoto(m_dir.filePath(QStringLiteral("meta/meta.jpg")), {600, 400},
-                                        {"Canon", "Canon EOS R6", "RF24-70mm F2.8 L IS USM"});
+        const QString folder = m_dir.filePath(QStringLiteral("meta"));
+        const QString path = writePhoto(
+            folder + QStringLiteral("/meta.one.jpg"), {600, 400},
+            {"Canon", "Canon EOS R6", "RF24-70mm F2.8 L IS USM", 35, 500, "2024:05:01 14:03:22"});
         {
             auto file = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
             file->readMetadata();
             Exiv2::ExifData &exif = file->exifData();
             exif["Exif.Image.Orientation"] = uint16_t(6);
             exif["Exif.Image.Artist"] = std::string("Li Lei");
-            exif["Exif.Photo.DateTimeOriginal"] = std::string("2024:05:01 14:03:22");
             exif["Exif.GPSInfo.GPSLatitudeRef"] = std::string("S");
             exif["Exif.GPSInfo.GPSLatitude"] = std::string("33/1 52/1 776/100");
             exif["Exif.GPSInfo.GPSLongitudeRef"] = std::string("E");
@@ -315,8 +282,13 @@ private Q_SLOTS:
             file->writeMetadata();
         }
         editor.model.startSingle(ImageItem(path), QImage(path));
+        editor.model.setEditMode(EditMode::watermark);
         QVERIFY(editor.run(&FrameExporter::singleExport));
-        const QString written = m_dir.filePath(QStringLiteral("meta/图片边框/meta_framed.jpg"));
+        QVERIFY(!editor.model.isExporting() && editor.model.exportMessage().isEmpty());
+        QCOMPARE(editor.toast(), FrameExporter::successMessage());
+        QCOMPARE(framedFiles(folder), QStringList{QStringLiteral("meta.one_framed.jpg")});
+        const QString written = folder + QStringLiteral("/图片边框/meta.one_framed.jpg");
+        QCOMPARE(QImage(written).size(), QImage(path).size());
         const EXIFData source = EXIFReader::read(path);
         QVERIFY(!source.location.isEmpty() && !source.author.isEmpty());
         QCOMPARE(EXIFReader::read(written), source);

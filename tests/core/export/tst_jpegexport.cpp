@@ -88,12 +88,9 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(path).permissions().testFlag(QFileDevice::ReadOther)); // umask applies
         QCOMPARE(allEntries(dir.path()), QStringList({"out.jpg"}));
         // Higher quality, larger file: the quality argument reaches the encoder.
-        QImage noisy(256, 256, QImage::Format_RGB32);
-        for (int y = 0; y < 256; ++y)
-            for (int x = 0; x < 256; ++x)
-                noisy.setPixel(x, y, qRgb((x * 7 + y * 13) % 256, (x * y) % 256, (x ^ y) % 256));
-        QVERIFY(FrameRenderer::exportAsJPEG(noisy, dir.filePath("q50.jpg"), 0.5));
-        QVERIFY(FrameRenderer::exportAsJPEG(noisy, dir.filePath("q95.jpg")));
+        const QImage photo = EditorFixtures::photo(256, 256);
+        QVERIFY(FrameRenderer::exportAsJPEG(photo, dir.filePath("q50.jpg"), 0.5));
+        QVERIFY(FrameRenderer::exportAsJPEG(photo, dir.filePath("q95.jpg")));
         QVERIFY(QFileInfo(dir.filePath("q95.jpg")).size() >
                 QFileInfo(dir.filePath("q50.jpg")).size());
     }
@@ -111,11 +108,12 @@ private Q_SLOTS:
         QVERIFY(!FrameRenderer::exportAsJPEG(image, FrameRenderer::outputURL(source)));
         QVERIFY(FrameRenderer::exportToOutputFolder(image, source).isEmpty());
         QCOMPARE(readAll(blocker), QByteArray("not a folder"));
-        QVERIFY(!FrameRenderer::exportAsJPEG(image, dir.filePath("no/such/dir/x.jpg")));
-        QVERIFY(!FrameRenderer::exportAsJPEG(image, QString()));
-        QVERIFY(!FrameRenderer::exportAsJPEG(QImage(), dir.filePath("null.jpg")));
-        QVERIFY(!FrameRenderer::exportAsJPEG(QImage(0, 10, QImage::Format_RGB32),
-                                             dir.filePath("empty.jpg")));
+        for (const auto &[refused, path] :
+             {std::pair{image, dir.filePath("no/such/dir/x.jpg")},
+              {image, QString()},
+              {QImage(), dir.filePath("null.jpg")},
+              {QImage(0, 10, QImage::Format_RGB32), dir.filePath("empty.jpg")}})
+            QVERIFY2(!FrameRenderer::exportAsJPEG(refused, path), qPrintable(path));
         QVERIFY(FrameRenderer::exportToOutputFolder(QImage(), dir.filePath("x.jpg")).isEmpty());
         QCOMPARE(allEntries(dir.path()), QStringList({"图片边框"}));
         QImage gray(16, 16, QImage::Format_Grayscale8);
@@ -131,15 +129,12 @@ private Q_SLOTS:
         const auto removeAll = qScopeGuard([&] { QProcess::execute("rm", {"-rf", dir.path()}); });
         const QByteArray folder = QFile::encodeName(dir.path()) + "/Kr\xf6ller";
         QVERIFY(::mkdir(folder.constData(), 0777) == 0);
-        // Stale temporaries of a crashed export and a killed archive there go.
+        // A crashed export's stale temporary there goes.
         QVERIFY(::mkdir((folder + "/图片边框").constData(), 0777) == 0);
-        const QByteArrayList stale{folder + "/图片边框/.kelvane-0123456789abcdef.part",
-                                   folder + "/图片边框/.kelvane-archive-0123456789abcdef.part"};
-        for (const QByteArray &path : stale) {
-            QVERIFY(::close(::open(path.constData(), O_CREAT | O_WRONLY, 0666)) == 0);
-            const timespec old[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 7200, 0}};
-            QVERIFY(::utimensat(AT_FDCWD, path.constData(), old, 0) == 0);
-        }
+        const QByteArray stale = folder + "/图片边框/.kelvane-0123456789abcdef.part";
+        QVERIFY(::close(::open(stale.constData(), O_CREAT | O_WRONLY, 0666)) == 0);
+        const timespec old[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 7200, 0}};
+        QVERIFY(::utimensat(AT_FDCWD, stale.constData(), old, 0) == 0);
         const QString source = LocalFileName::decode(folder) + "/photo.jpg";
         const QString written = FrameRenderer::exportToOutputFolder(plainImage(8, 8, kRed), source);
         QCOMPARE(LocalFileName::encode(written), folder + "/图片边框/photo_framed.jpg");
@@ -149,34 +144,28 @@ private Q_SLOTS:
         QCOMPARE(FolderListing::names(folder + "/图片边框")->size(), 1);
     }
 
-    void longNamesAreShortenedToFit_data()
-    {
-        QTest::addColumn<QString>("stem");
-        QTest::newRow("Latin, 251 bytes") << QString(251, QLatin1Char('a'));
-        QTest::newRow("CJK, 249 bytes") << QString(83, QChar(0x56FE));
-        QTest::newRow("emoji, 248 bytes") << QString::fromUtf8("\xF0\x9F\x98\x80").repeated(62);
-    }
-
+    // Latin (251 bytes), CJK (249 bytes) and emoji (248 bytes) stems.
     void longNamesAreShortenedToFit()
     {
-        QFETCH(QString, stem);
-        QTemporaryDir dir;
-        const QString source = dir.filePath(stem + ".jpg");
-        QVERIFY(!EditorFixtures::writeBytes(source, "source bytes").isEmpty());
-        QStringList names;
-        for (int i = 0; i < 3; ++i) {
-            const QString written =
-                FrameRenderer::exportToOutputFolder(plainImage(8, 8, kRed), source);
-            QVERIFY2(!written.isEmpty(), qPrintable(QString::number(i)));
-            names << QFileInfo(written).fileName();
-        }
-        QCOMPARE(allEntries(dir.filePath("图片边框")).size(), 3);
-        QCOMPARE(names.removeDuplicates(), 0);
-        for (const QString &name : std::as_const(names)) {
-            QVERIFY(name.toUtf8().size() <= 255);
-            QVERIFY(name.isValidUtf16()); // whole characters only
-            const QString kept = name.left(name.indexOf("_framed"));
-            QVERIFY(stem.startsWith(kept) && kept.size() > stem.size() / 2);
+        for (const QString &stem : {QString(251, QLatin1Char('a')), QString(83, QChar(0x56FE)),
+                                    QString::fromUtf8("\xF0\x9F\x98\x80").repeated(62)}) {
+            QTemporaryDir dir;
+            const QString source = dir.filePath(stem + ".jpg");
+            QVERIFY(!EditorFixtures::writeBytes(source, "source bytes").isEmpty());
+            QStringList names;
+            for (int i = 0; i < 3; ++i) {
+                const QString written =
+                    FrameRenderer::exportToOutputFolder(plainImage(8, 8, kRed), source);
+                QVERIFY2(!written.isEmpty(), qPrintable(QString::number(i)));
+                names << QFileInfo(written).fileName();
+            }
+            QCOMPARE(allEntries(dir.filePath("图片边框")).size(), 3);
+            QCOMPARE(names.removeDuplicates(), 0);
+            for (const QString &name : std::as_const(names)) {
+                QVERIFY(name.toUtf8().size() <= 255 && name.isValidUtf16()); // whole characters
+                const QString kept = name.left(name.indexOf("_framed"));
+                QVERIFY(stem.startsWith(kept) && kept.size() > stem.size() / 2);
+            }
         }
     }
 };

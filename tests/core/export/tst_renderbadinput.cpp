@@ -1,9 +1,9 @@
+#include "EditorFixtures.h"
 #include "PixelProbe.h"
 #include "export/FrameRenderer.h"
 #include "export/RenderPipeline.h"
 #include "export/WatermarkRenderer.h"
 
-#include <QFile>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -18,28 +18,14 @@ const QColor kPhoto(40, 90, 160);
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-EXIFData fullExif()
-{
-    EXIFData exif;
-    exif.cameraMake = "SONY";
-    exif.cameraModel = "ILCE-7M4";
-    exif.lensModel = "FE 24-70mm F2.8 GM II";
-    exif.focalLength = "35mm";
-    exif.aperture = "f/2.8";
-    exif.shutterSpeed = "1/250s";
-    exif.iso = "ISO 200";
-    exif.author = "李四";
-    return exif;
-}
+const EXIFData kFullExif{
+    "SONY", "ILCE-7M4", "FE 24-70mm F2.8 GM II", "35mm", "f/2.8", "1/250s", "ISO 200", {},
+    {},     "李四"};
 
 WatermarkConfig watermark(WatermarkConfig::Kind kind, const QString &logo = {},
                           const QString &text = QStringLiteral("© Kelvane"))
 {
-    WatermarkConfig config;
-    config.kind = kind;
-    config.imageURL = logo;
-    config.text = text;
-    return config;
+    return {.kind = kind, .text = text, .imageURL = logo};
 }
 
 // Every byte of a literal, embedded NULs included, without its terminator.
@@ -74,13 +60,12 @@ class TestRenderBadInput : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        const auto write = [this](const char *name, const QByteArray &content) {
-            QFile file(m_dir.filePath(name));
-            return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-        };
-        QVERIFY(write("corrupt.png", bytes("\x89PNG\r\n\x1a\n garbage")));
-        QVERIFY(write("cut.jpg", bytes("\xff\xd8\xff\xe0\x00\x10JFIF")));
-        QVERIFY(write("empty.png", {}));
+        const std::pair<const char *, QByteArray> files[] = {
+            {"corrupt.png", bytes("\x89PNG\r\n\x1a\n garbage")},
+            {"cut.jpg", bytes("\xff\xd8\xff\xe0\x00\x10JFIF")},
+            {"empty.png", {}}};
+        for (const auto &[name, content] : files)
+            QVERIFY(!EditorFixtures::writeBytes(m_dir.filePath(name), content).isEmpty());
         QVERIFY(QDir(m_dir.path()).mkdir("folder.png"));
     }
 
@@ -95,7 +80,7 @@ private Q_SLOTS:
              {QImage(), QImage(0, 0, QImage::Format_RGB32), QImage(0, 100, QImage::Format_ARGB32),
               plainImage(1, 1, kPhoto), plainImage(1, 5000, kPhoto), plainImage(3000, 1, kPhoto)}) {
             const bool empty = photo.isNull();
-            const auto framed = FrameRenderer::composeFramedImage(photo, fullExif(), border);
+            const auto framed = FrameRenderer::composeFramedImage(photo, kFullExif, border);
             QCOMPARE(bool(framed), !empty);
             QVERIFY(empty || framed->width() >= photo.width());
             for (auto kind : WatermarkConfig::allKinds) {
@@ -107,32 +92,25 @@ private Q_SLOTS:
         }
     }
 
-    void unusableLogos_data()
-    {
-        QTest::addColumn<QString>("logo");
-        for (const char *name :
-             {"corrupt.png", "cut.jpg", "empty.png", "missing.png", "folder.png"})
-            QTest::newRow(name) << QString::fromLatin1(name);
-    }
-
     // A logo that does not load: the single logo is left out, tiles fall back to
     // the text, and the frame is drawn as without a watermark.
     void unusableLogos()
     {
-        QFETCH(QString, logo);
         const QImage photo = plainImage(300, 200, kPhoto);
-        const QString path = m_dir.filePath(logo);
-        const auto single =
-            WatermarkRenderer::apply(photo, watermark(WatermarkConfig::Kind::image, path));
-        QVERIFY(single);
-        QVERIFY(changedBounds(*single, kPhoto, 0).isEmpty());
-        QCOMPARE(WatermarkRenderer::apply(photo, watermark(WatermarkConfig::Kind::tiled, path)),
-                 WatermarkRenderer::apply(photo, watermark(WatermarkConfig::Kind::tiled)));
         RenderInputs inputs;
         inputs.mode = EditMode::both;
-        for (auto kind : {WatermarkConfig::Kind::image, WatermarkConfig::Kind::tiled}) {
-            inputs.watermark = watermark(kind, path);
-            QCOMPARE(RenderPipeline::render(photo, inputs).size(), QSize(300, 224));
+        for (const char *name :
+             {"corrupt.png", "cut.jpg", "empty.png", "missing.png", "folder.png"}) {
+            const QString path = m_dir.filePath(name);
+            const auto single =
+                WatermarkRenderer::apply(photo, watermark(WatermarkConfig::Kind::image, path));
+            QVERIFY2(single && changedBounds(*single, kPhoto, 0).isEmpty(), name);
+            QCOMPARE(WatermarkRenderer::apply(photo, watermark(WatermarkConfig::Kind::tiled, path)),
+                     WatermarkRenderer::apply(photo, watermark(WatermarkConfig::Kind::tiled)));
+            for (auto kind : {WatermarkConfig::Kind::image, WatermarkConfig::Kind::tiled}) {
+                inputs.watermark = watermark(kind, path);
+                QCOMPARE(RenderPipeline::render(photo, inputs).size(), QSize(300, 224));
+            }
         }
     }
 
@@ -148,19 +126,17 @@ private Q_SLOTS:
             QCOMPARE(result->size(), photo.size());
             QVERIFY(changedBounds(*result, kPhoto, 0).isEmpty());
         }
-        // A null logo image in the frame is no logo, and an empty EXIF still gives a bar.
-        const auto framed = FrameRenderer::composeFramedImage(photo, fullExif(), FrameStyle(),
-                                                              QImage(0, 5, QImage::Format_ARGB32));
-        QCOMPARE(framed, FrameRenderer::composeFramedImage(photo, fullExif(), FrameStyle()));
-        QCOMPARE(FrameRenderer::composeFramedImage(photo, EXIFData(), FrameStyle())->size(),
-                 QSize(300, 224));
+        // A null logo image in the frame is no logo.
+        QCOMPARE(FrameRenderer::composeFramedImage(photo, kFullExif, FrameStyle(),
+                                                   QImage(0, 5, QImage::Format_ARGB32)),
+                 FrameRenderer::composeFramedImage(photo, kFullExif, FrameStyle()));
     }
 
     void veryLongTexts()
     {
         const QImage photo = plainImage(400, 300, kPhoto);
         const QString longText = QString("很长的文字 Long text ").repeated(2000);
-        EXIFData exif = fullExif();
+        EXIFData exif = kFullExif;
         exif.cameraModel = longText;
         exif.lensModel = longText;
         const auto framed =
@@ -180,108 +156,81 @@ private Q_SLOTS:
         QVERIFY(changedBounds(*WatermarkRenderer::apply(photo, tiled), kPhoto, 0).isEmpty());
     }
 
-    void extremeSliderValues_data()
-    {
-        QTest::addColumn<WatermarkConfig::Kind>("kind");
-        QTest::addColumn<double>("fontSize");
-        QTest::addColumn<double>("tileSpacing");
-        QTest::addColumn<double>("rotation");
-        QTest::addColumn<double>("opacity");
-        const auto tiled = WatermarkConfig::Kind::tiled;
-        const auto text = WatermarkConfig::Kind::text;
-        QTest::newRow("largest font") << tiled << 0.1 << 0.15 << -30.0 << 0.85;
-        QTest::newRow("densest rows") << tiled << 0.035 << 0.05 << -30.0 << 0.85;
-        QTest::newRow("rotation +90") << tiled << 0.1 << 0.05 << 90.0 << 0.1;
-        QTest::newRow("rotation -90") << tiled << 0.1 << 0.05 << -90.0 << 0.1;
-        QTest::newRow("faint text") << text << 0.1 << 0.05 << 0.0 << 0.1;
-        // Values no slider offers: nothing drawn, no endless tiling.
-        QTest::newRow("zero font") << tiled << 0.0 << 0.15 << 0.0 << 1.0;
-        QTest::newRow("negative spacing") << tiled << 0.035 << -1.0 << 0.0 << 1.0;
-        QTest::newRow("nan") << tiled << kNaN << kNaN << kInf << kNaN;
-        QTest::newRow("huge font") << tiled << 1e12 << 0.15 << 0.0 << 1.0;
-        QTest::newRow("huge text") << text << 1e12 << 0.15 << 0.0 << 1.0;
-        QTest::newRow("large text") << text << 20.0 << 0.15 << 0.0 << 1.0;
-    }
-
     void extremeSliderValues()
     {
-        QFETCH(WatermarkConfig::Kind, kind);
-        QFETCH(double, fontSize);
-        QFETCH(double, tileSpacing);
-        QFETCH(double, rotation);
-        QFETCH(double, opacity);
-        WatermarkConfig config = watermark(kind);
-        config.fontSize = fontSize;
-        config.tileSpacing = tileSpacing;
-        config.tileRotationDegrees = rotation;
-        config.opacity = opacity;
+        const auto tiled = WatermarkConfig::Kind::tiled, text = WatermarkConfig::Kind::text;
+        // Kind, font size, tile spacing, rotation, opacity; from "zero font" on,
+        // values no slider offers: nothing drawn, no endless tiling.
+        const std::tuple<WatermarkConfig::Kind, double, double, double, double> rows[] = {
+            {tiled, 0.1, 0.15, -30.0, 0.85},   // largest font
+            {tiled, 0.035, 0.05, -30.0, 0.85}, // densest rows
+            {tiled, 0.1, 0.05, 90.0, 0.1},     {tiled, 0.1, 0.05, -90.0, 0.1},
+            {text, 0.1, 0.05, 0.0, 0.1},       {tiled, 0.0, 0.15, 0.0, 1.0},
+            {tiled, 0.035, -1.0, 0.0, 1.0},    {tiled, kNaN, kNaN, kInf, kNaN},
+            {tiled, 1e12, 0.15, 0.0, 1.0},     {text, 1e12, 0.15, 0.0, 1.0},
+            {text, 20.0, 0.15, 0.0, 1.0}};
         const QImage photo = plainImage(600, 400, kPhoto);
-        const auto result = WatermarkRenderer::apply(photo, config);
-        QVERIFY(result);
-        QCOMPARE(result->size(), photo.size());
+        for (const auto &row : rows) {
+            WatermarkConfig config;
+            std::tie(config.kind, config.fontSize, config.tileSpacing, config.tileRotationDegrees,
+                     config.opacity) = row;
+            const auto result = WatermarkRenderer::apply(photo, config);
+            QVERIFY2(result && result->size() == photo.size(),
+                     qPrintable(QString::number(config.fontSize)));
+        }
     }
 
+    // Bar or border beyond any bitmap, NaN, negative, infinite.
     void impossibleFrameStyles()
     {
         FrameStyle style;
         style.borderEnabled = true;
-        // Bar or border beyond any bitmap, NaN, negative, infinite: pairs of bar, border.
-        const double values[] = {1e9,  1.0,  0.08, 1e12, kNaN, 1.0,
-                                 0.08, kNaN, -5.0, 1.0,  0.08, kInf};
-        for (int i = 0; i < 12; i += 2) {
-            const double bar = values[i], border = values[i + 1];
+        const std::pair<double, double> barsAndBorders[] = {
+            {1e9, 1.0}, {0.08, 1e12}, {kNaN, 1.0}, {0.08, kNaN}, {-5.0, 1.0}, {0.08, kInf}};
+        for (const auto &[bar, border] : barsAndBorders) {
             style.barHeight = bar;
             style.borderWidth = border;
             QVERIFY2(
-                !FrameRenderer::composeFramedImage(plainImage(100, 80, kPhoto), fullExif(), style),
+                !FrameRenderer::composeFramedImage(plainImage(100, 80, kPhoto), kFullExif, style),
                 qPrintable(QStringLiteral("%1 %2").arg(bar).arg(border)));
         }
     }
 
     // Mode "both" paints the watermark onto the photo inside the framed canvas;
     // it must give the same pixels as watermarking the photo and framing the copy.
-    void bothEqualsWatermarkThenFrame_data()
-    {
-        QTest::addColumn<QImage::Format>("format");
-        QTest::addColumn<WatermarkConfig::Kind>("kind");
-        QTest::addColumn<bool>("border");
-        QTest::newRow("opaque photo, text")
-            << QImage::Format_RGB32 << WatermarkConfig::Kind::text << false;
-        QTest::newRow("opaque photo, tiled, border")
-            << QImage::Format_RGB32 << WatermarkConfig::Kind::tiled << true;
-        QTest::newRow("translucent photo, text")
-            << QImage::Format_ARGB32_Premultiplied << WatermarkConfig::Kind::text << false;
-    }
-
     void bothEqualsWatermarkThenFrame()
     {
-        QFETCH(QImage::Format, format);
-        QFETCH(WatermarkConfig::Kind, kind);
-        QFETCH(bool, border);
-        const QImage photo = gradientPhoto(QSize(1200, 800), format);
-        RenderInputs inputs;
-        inputs.mode = EditMode::both;
-        inputs.exif.cameraMake = QStringLiteral("FUJIFILM");
-        inputs.exif.cameraModel = QStringLiteral("X-T5");
-        inputs.exif.focalLength = QStringLiteral("35mm");
-        inputs.rightMainText = inputs.exif.parameterLine();
-        inputs.style.borderEnabled = border;
-        inputs.style.borderWidth = 3.0;
-        inputs.watermark.kind = kind;
-        inputs.watermark.text = QStringLiteral("© 测试 Kelvane");
-        inputs.watermark.position = WatermarkConfig::Position::bottomLeft;
-        const auto frame = [&inputs](const QImage &image) {
-            return FrameRenderer::composeFramedImage(image, inputs.exif, inputs.style, inputs.logo,
-                                                     inputs.rightMainText)
-                .value();
-        };
-
-        const QImage inPlace = RenderPipeline::render(photo, inputs);
-        const QImage expected = frame(WatermarkRenderer::apply(photo, inputs.watermark).value());
-        QCOMPARE(inPlace.size(), expected.size());
-        QCOMPARE(PixelProbe::differingPixels(inPlace, expected, 2), 0);
-        // And the watermark is really there: the photo area differs from the bare photo.
-        QVERIFY(PixelProbe::differingPixels(inPlace, frame(photo), 2) > 0);
+        const auto text = WatermarkConfig::Kind::text, tiled = WatermarkConfig::Kind::tiled;
+        const std::tuple<QImage::Format, WatermarkConfig::Kind, bool> rows[] = {
+            {QImage::Format_RGB32, text, false},
+            {QImage::Format_RGB32, tiled, true}, // with a border
+            {QImage::Format_ARGB32_Premultiplied, text, false}};
+        for (const auto &[format, kind, border] : rows) {
+            const QImage photo = gradientPhoto(QSize(1200, 800), format);
+            RenderInputs inputs;
+            inputs.mode = EditMode::both;
+            inputs.exif.cameraMake = QStringLiteral("FUJIFILM");
+            inputs.exif.cameraModel = QStringLiteral("X-T5");
+            inputs.exif.focalLength = QStringLiteral("35mm");
+            inputs.rightMainText = inputs.exif.parameterLine();
+            inputs.style.borderEnabled = border;
+            inputs.style.borderWidth = 3.0;
+            inputs.watermark.kind = kind;
+            inputs.watermark.text = QStringLiteral("© 测试 Kelvane");
+            inputs.watermark.position = WatermarkConfig::Position::bottomLeft;
+            const auto frame = [&inputs](const QImage &image) {
+                return FrameRenderer::composeFramedImage(image, inputs.exif, inputs.style,
+                                                         inputs.logo, inputs.rightMainText)
+                    .value();
+            };
+            const QImage inPlace = RenderPipeline::render(photo, inputs);
+            const QImage expected =
+                frame(WatermarkRenderer::apply(photo, inputs.watermark).value());
+            QCOMPARE(inPlace.size(), expected.size());
+            QCOMPARE(PixelProbe::differingPixels(inPlace, expected, 2), 0);
+            // And the watermark is really there: the photo area differs from the bare photo.
+            QVERIFY(PixelProbe::differingPixels(inPlace, frame(photo), 2) > 0);
+        }
     }
 
     // One mode alone leaves the rest of the photo as it is.
@@ -292,9 +241,7 @@ private Q_SLOTS:
         inputs.mode = EditMode::frame;
         const QImage framed = RenderPipeline::render(photo, inputs);
         QCOMPARE(framed.size(), QSize(600, 400 + int(0.08 * 600)));
-        // The photo sits unscaled at the top-left corner, pixel for pixel.
         QCOMPARE(framed.copy(0, 0, 600, 400).convertToFormat(QImage::Format_RGB32), photo);
-        // The bar below it is the background colour.
         QCOMPARE(QColor(framed.pixel(5, 400 + 2)), FrameStyle().backgroundColor);
 
         inputs.mode = EditMode::watermark;

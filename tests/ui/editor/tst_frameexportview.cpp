@@ -47,25 +47,10 @@ private:
     QList<ImageItem> items(int count, const QString &folderName)
     {
         QList<ImageItem> list;
-        for (int i = 0; i < count; ++i) {
-            list << ImageItem(
-                writePhoto(m_dir.filePath(QStringLiteral("%1/%2.jpg").arg(folderName).arg(i + 1)),
-                           {320, 200}));
-        }
+        for (int i = 1; i <= count; ++i)
+            list << ImageItem(writePhoto(
+                m_dir.filePath(folderName + QStringLiteral("/%1.jpg").arg(i)), {320, 200}));
         return list;
-    }
-
-    // The main text's swatch, then the secondary text's.
-    static QList<CustomColorButton *> frameSwatches(FrameExportView &editor)
-    {
-        QList<CustomColorButton *> swatches(2, nullptr);
-        for (auto *swatch : editor.findChildren<CustomColorButton *>()) {
-            const qsizetype i =
-                QStringList{"主文字颜色", "副文字颜色"}.indexOf(swatch->accessibleName());
-            if (i >= 0)
-                swatches[i] = swatch;
-        }
-        return swatches;
     }
 
     static QColorDialog *panel() { return SharedColorPanel::instance().panel(); }
@@ -98,102 +83,91 @@ private Q_SLOTS:
         const int body = QFontInfo(QApplication::font()).pixelSize();
         for (const QLabel *label : single->findChildren<QLabel *>()) {
             const int size = QFontInfo(label->font()).pixelSize();
-            QVERIFY2(size >= 9, qPrintable(label->text()));
-            if (label->text() == QStringLiteral("边框水印")) // the headline
-                QVERIFY2(size > body, qPrintable(QString::number(size)));
+            const bool headline = label->text() == QStringLiteral("边框水印");
+            QVERIFY2(size >= 9 && (!headline || size > body), qPrintable(label->text()));
         }
-        QCOMPARE(single->titleText(), QStringLiteral("边框水印"));
-        QCOMPARE(single->exportButton()->text(), QStringLiteral("导出"));
+        QCOMPARE(QStringList({single->titleText(), single->exportButton()->text()}),
+                 QStringList({"边框水印", "导出"}));
         QTRY_VERIFY(!single->previewPane()->isLoading()); // the first preview arrived
-        QVERIFY(!single->previewPane()->previewImage().isNull());
-        QVERIFY(single->exportButton()->isEnabled());
-
+        QVERIFY(!single->previewPane()->previewImage().isNull() &&
+                single->exportButton()->isEnabled());
         FrameExportView batch(*m_state, LogoCatalogue());
         batch.init(items(7, QStringLiteral("seven")));
-        QCOMPARE(batch.titleText(), QStringLiteral("批量边框水印（7 张）"));
-        QCOMPARE(batch.exportButton()->text(), QStringLiteral("应用到 7 张"));
-    }
-
-    void firstImageHeldBack_data()
-    {
-        QTest::addColumn<bool>("close");
-        QTest::newRow("loading until previewed") << false;
-        QTest::newRow("closing returns at once") << true;
+        QCOMPARE(QStringList({batch.titleText(), batch.exportButton()->text()}),
+                 QStringList({"批量边框水印（7 张）", "应用到 7 张"}));
     }
 
     // A read of a FIFO holds the editor's decoder (one job at a time) until the
-    // test opens the FIFO's other end; the batch's first image waits behind it.
+    // test opens the FIFO's other end; the batch's first image waits behind it,
+    // loading until previewed, and closing the editor returns at once.
     void firstImageHeldBack()
     {
-        QFETCH(bool, close);
-        FifoGate gate(m_dir.filePath(QStringLiteral("gate_%1.fifo").arg(close)));
-        QVERIFY(gate.isMade());
-        auto editor = std::make_unique<FrameExportView>(*m_state, LogoCatalogue());
-        QVERIFY(editor->previewPane()->isLoading());
-        const QFuture<QImage> held = editor->rawProcessor().loadImage(gate.path());
-        QSignalSpy answered(&editor->previewScheduler(), &PreviewScheduler::previewUpdated);
-        editor->init(items(close ? 1 : 2, QStringLiteral("held_%1").arg(close)));
-        QTRY_VERIFY(gate.isHeld());
-        if (close) {
-            editor->reject();
-            editor.reset(); // returns with the load still held
-            QVERIFY(!held.isFinished());
-            QVERIFY(!m_state->isSheetPresented());
+        for (const bool close : {false, true}) {
+            FifoGate gate(m_dir.filePath(QStringLiteral("gate_%1.fifo").arg(close)));
+            QVERIFY(gate.isMade());
+            auto editor = std::make_unique<FrameExportView>(*m_state, LogoCatalogue());
+            QVERIFY(editor->previewPane()->isLoading());
+            const QFuture<QImage> held = editor->rawProcessor().loadImage(gate.path());
+            QSignalSpy answered(&editor->previewScheduler(), &PreviewScheduler::previewUpdated);
+            editor->init(items(close ? 1 : 2, QStringLiteral("held_%1").arg(close)));
+            QTRY_VERIFY(gate.isHeld());
+            if (close) {
+                editor->reject();
+                editor.reset(); // returns with the load still held
+                QVERIFY(!held.isFinished() && !m_state->isSheetPresented());
+                gate.release();
+                m_queues.processorRetirement().waitForDone();
+                continue;
+            }
+            QVERIFY(answered.wait(5000)); // the debounced update, with nothing to render yet
+            QVERIFY(editor->model().sourceImage().isNull() && editor->model().isInitialLoading());
+            QVERIFY(editor->previewPane()->isLoading());
             gate.release();
-            m_queues.processorRetirement().waitForDone();
-            return;
+            QTRY_VERIFY(!editor->model().isInitialLoading());
+            QVERIFY(!editor->model().sourceImage().isNull() &&
+                    !editor->model().previewImage().isNull());
+            QVERIFY(!editor->previewPane()->isLoading() && held.isFinished());
         }
-        QVERIFY(answered.wait(5000)); // the debounced update, with nothing to render yet
-        QVERIFY(editor->model().sourceImage().isNull());
-        QVERIFY(editor->model().isInitialLoading());
-        QVERIFY(editor->previewPane()->isLoading());
-        gate.release();
-        QTRY_VERIFY(!editor->model().isInitialLoading());
-        QVERIFY(!editor->model().sourceImage().isNull());
-        QVERIFY(!editor->model().previewImage().isNull());
-        QVERIFY(!editor->previewPane()->isLoading());
-        QVERIFY(held.isFinished());
     }
 
     void modesShowTheirSettingsAndMessages()
     {
         auto editor = singleEditor();
         editor->show();
+        QLabel *message = editor->messageLabel();
         editor->model().setExportMessage(QStringLiteral("导出失败"));
-        QVERIFY(editor->messageLabel()->isVisible());
-        QCOMPARE(editor->messageLabel()->palette().color(QPalette::WindowText).red(), 0xd7);
+        QVERIFY(message->isVisible());
+        QCOMPARE(message->palette().color(QPalette::WindowText).red(), 0xd7);
         editor->model().setExportMessage(QStringLiteral("完成"));
-        QCOMPARE(editor->messageLabel()->palette().color(QPalette::WindowText).green(), 0x9d);
+        QCOMPARE(message->palette().color(QPalette::WindowText).green(), 0x9d);
         editor->model().setExportMessage(QString());
-        QVERIFY(!editor->messageLabel()->isVisible());
-        auto *rotation = editor->findChild<SliderRow *>(QStringLiteral("旋转角度"));
-        auto *margin = editor->findChild<SliderRow *>(QStringLiteral("边距"));
-        QVERIFY(rotation && margin);
+        QVERIFY(!message->isVisible());
+        const auto row = [&editor](const char *name) {
+            return editor->findChild<SliderRow *>(QString::fromUtf8(name));
+        };
+        SliderRow *rotation = row("旋转角度"), *margin = row("边距"), *opacity = row("不透明度");
+        SliderRow *size = row("文字大小");
+        auto *brandPicker = editor->findChild<QWidget *>(QStringLiteral("brandPicker"));
+        QVERIFY(rotation && margin && opacity && size && brandPicker);
         QVERIFY(!rotation->isVisible());
         editor->model().setEditMode(EditMode::watermark);
-        auto *brandPicker = editor->findChild<QWidget *>(QStringLiteral("brandPicker"));
-        QVERIFY(brandPicker && !brandPicker->isVisible());
+        QVERIFY(!brandPicker->isVisible());
         editor->model().setEditMode(EditMode::frame);
         QVERIFY(brandPicker->isVisible());
         editor->model().setEditMode(EditMode::watermark);
         WatermarkConfig config = editor->model().watermark();
         config.kind = WatermarkConfig::Kind::tiled;
         editor->model().setWatermark(config);
-        QVERIFY(rotation->isVisible());
-        QVERIFY(!margin->isVisible()); // tiles ignore position and margin
+        QVERIFY(rotation->isVisible() && !margin->isVisible()); // tiles ignore position, margin
         rotation->slider()->setValue(rotation->slider()->minimum());
-        QCOMPARE(rotation->valueText(), QStringLiteral("-90°"));
-        QCOMPARE(editor->model().watermark().tileRotationDegrees, -90.0);
-        auto *opacity = editor->findChild<SliderRow *>(QStringLiteral("不透明度"));
-        QVERIFY(opacity);
         opacity->slider()->setValue(opacity->slider()->maximum());
-        QCOMPARE(opacity->valueText(), QStringLiteral("100%"));
+        QCOMPARE(QStringList({rotation->valueText(), opacity->valueText()}),
+                 QStringList({"-90°", "100%"}));
+        QCOMPARE(editor->model().watermark().tileRotationDegrees, -90.0);
         QCOMPARE(editor->model().watermark().opacity, 1.0);
 
         // The wheel goes to the scrolling pane unless the slider has focus.
         editor->model().setEditMode(EditMode::both);
-        auto *size = editor->findChild<SliderRow *>(QStringLiteral("文字大小"));
-        QVERIFY(size);
         const double before = size->value();
         auto wheelTaken = [&] {
             const QPointF at = QRectF(size->slider()->rect()).center();
@@ -210,28 +184,10 @@ private Q_SLOTS:
         QVERIFY(size->value() != before);
     }
 
-    void colourGoesOnlyToTheLastClickedSwatch()
-    {
-        auto editor = singleEditor();
-        editor->show();
-        const auto swatches = frameSwatches(*editor);
-        QVERIFY(swatches[0] && swatches[1]);
-        editor->model().setSecondaryColor(QColor(10, 200, 30));
-        QTest::mouseClick(swatches[0], Qt::LeftButton);
-        QVERIFY(panel()->isVisible());
-        QCOMPARE(panel()->currentColor(), QColor(Qt::black)); // opens at the swatch's colour
-        QVERIFY(!panel()->testOption(QColorDialog::ShowAlphaChannel));
-        QTest::mouseClick(swatches[1], Qt::LeftButton);
-        QCOMPARE(panel()->currentColor(), QColor(10, 200, 30));
-        panel()->setCurrentColor(QColor(200, 0, 0));
-        QCOMPARE(editor->model().secondaryColor(), QColor(200, 0, 0));
-        QCOMPARE(editor->model().primaryColor(), QColor(Qt::black));
-        QCOMPARE(swatches[1]->color(), QColor(200, 0, 0));
-    }
-
     // Escape and the close box do nothing while exporting, Escape nothing while
-    // the colour panel is open; a closed editor lets go of the panel.
-    void escapeAndClosingRules()
+    // the colour panel is open; the panel's colour goes only to the last clicked
+    // swatch, and a closed editor lets go of the panel.
+    void colourPanelEscapeAndClosingRules()
     {
         auto editor = singleEditor();
         QSignalSpy sheet(m_state.get(), &AppState::sheetPresentedChanged);
@@ -239,56 +195,66 @@ private Q_SLOTS:
         QVERIFY(m_state->isSheetPresented());
         editor->model().setExporting(true);
         QTest::keyClick(editor.get(), Qt::Key_Escape);
-        QVERIFY(editor->isVisible());
-        QVERIFY(!editor->close());
-        QVERIFY(!editor->cancelButton()->isEnabled());
+        QVERIFY(editor->isVisible() && !editor->close() && !editor->cancelButton()->isEnabled());
         editor->model().setExporting(false);
         QTest::keyClick(editor.get(), Qt::Key_Escape);
-        QVERIFY(!editor->isVisible());
-        QVERIFY(!m_state->isSheetPresented());
+        QVERIFY(!editor->isVisible() && !m_state->isSheetPresented());
 
         editor->open();
-        QTest::mouseClick(frameSwatches(*editor)[0], Qt::LeftButton);
+        CustomColorButton *swatches[2] = {}; // the main text's, the secondary text's
+        for (auto *swatch : editor->findChildren<CustomColorButton *>()) {
+            if (const int i =
+                    QStringList{"主文字颜色", "副文字颜色"}.indexOf(swatch->accessibleName());
+                i >= 0)
+                swatches[i] = swatch;
+        }
+        QVERIFY(swatches[0] && swatches[1]);
+        editor->model().setSecondaryColor(QColor(10, 200, 30));
+        QTest::mouseClick(swatches[0], Qt::LeftButton);
+        QVERIFY(panel()->isVisible() && !panel()->testOption(QColorDialog::ShowAlphaChannel));
+        QCOMPARE(panel()->currentColor(), QColor(Qt::black)); // opens at the swatch's colour
+        QTest::mouseClick(swatches[1], Qt::LeftButton);
+        QCOMPARE(panel()->currentColor(), QColor(10, 200, 30));
+        panel()->setCurrentColor(QColor(200, 0, 0));
+        QCOMPARE(editor->model().secondaryColor(), QColor(200, 0, 0));
+        QCOMPARE(swatches[1]->color(), QColor(200, 0, 0));
         QTest::keyClick(editor.get(), Qt::Key_Escape);
         QVERIFY(editor->isVisible());
         editor->reject();
         QCOMPARE(sheet.count(), 4);
-        QVERIFY(!editor->colorCoordinator().hasHandler());
-        QVERIFY(SharedColorPanel::instance().target() == nullptr);
+        QVERIFY(!editor->colorCoordinator().hasHandler() && !SharedColorPanel::instance().target());
         panel()->setCurrentColor(QColor(0, 0, 255)); // the panel stays open, changes go nowhere
         QCOMPARE(editor->model().primaryColor(), QColor(Qt::black));
     }
 
-    void batchWhoseFirstImageCannotBeLoaded()
-    {
-        QList<ImageItem> list{
-            ImageItem(writeBytes(m_dir.filePath(QStringLiteral("badfirst/1.jpg")), "garbage")),
-            ImageItem(writePhoto(m_dir.filePath(QStringLiteral("badfirst/2.jpg")), {300, 200}))};
-        FrameExportView editor(*m_state, LogoCatalogue());
-        editor.init(list);
-        QVERIFY(!editor.exportButton()->isEnabled());
-        QTRY_VERIFY(!editor.model().isInitialLoading());
-        QVERIFY(editor.model().previewImage().isNull());
-        QVERIFY(!editor.exportButton()->isEnabled());
-        QVERIFY(!editor.previewPane()->isLoading());
-    }
-
-    // The button runs the model's batch flow and closes the editor when done.
+    // The button runs the model's batch flow and closes the editor when done;
+    // it stays disabled while the first image loads, and for good if it fails.
     void batchThroughTheExportButton()
     {
-        const QList<ImageItem> list = items(2, QStringLiteral("viewbatch"));
-        FrameExportView editor(*m_state, LogoCatalogue());
-        editor.init(list);
-        editor.open();
-        QTRY_VERIFY(editor.exportButton()->isEnabled());
-        QSignalSpy finished(&editor, &QDialog::finished);
-        QTest::mouseClick(editor.exportButton(), Qt::LeftButton);
-        QVERIFY(editor.model().isExporting());
-        QVERIFY(!editor.exportButton()->isVisible());
-        QVERIFY(finished.wait(10000));
-        QCOMPARE(m_state->toastMessage().value_or(QString()), QStringLiteral("已套壳 2 / 2 张"));
-        QVERIFY(!m_state->isSheetPresented());
-        QCOMPARE(framedFiles(m_dir.filePath(QStringLiteral("viewbatch"))).size(), 2);
+        for (const bool firstBroken : {false, true}) {
+            const QString folder = QStringLiteral("viewbatch_%1").arg(firstBroken);
+            QList<ImageItem> list = items(2, folder);
+            if (firstBroken)
+                list[0] = ImageItem(writeBytes(m_dir.filePath(folder + "/0.jpg"), "garbage"));
+            FrameExportView editor(*m_state, LogoCatalogue());
+            editor.init(list);
+            QVERIFY(!editor.exportButton()->isEnabled());
+            QTRY_VERIFY(!editor.model().isInitialLoading());
+            QVERIFY(!editor.previewPane()->isLoading());
+            QCOMPARE(editor.model().previewImage().isNull(), firstBroken);
+            QTRY_COMPARE(editor.exportButton()->isEnabled(), !firstBroken);
+            if (firstBroken)
+                continue;
+            editor.open();
+            QSignalSpy finished(&editor, &QDialog::finished);
+            QTest::mouseClick(editor.exportButton(), Qt::LeftButton);
+            QVERIFY(editor.model().isExporting() && !editor.exportButton()->isVisible());
+            QVERIFY(finished.wait(10000));
+            QCOMPARE(m_state->toastMessage().value_or(QString()),
+                     QStringLiteral("已套壳 2 / 2 张"));
+            QVERIFY(!m_state->isSheetPresented());
+            QCOMPARE(framedFiles(m_dir.filePath(folder)).size(), 2);
+        }
     }
 };
 
