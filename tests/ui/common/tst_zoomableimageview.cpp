@@ -152,9 +152,10 @@ private Q_SLOTS:
         QVERIFY(qAbs(before.x() - after.x()) < 1e-9 && qAbs(before.y() - after.y()) < 1e-9);
     }
 
-    void refitsOnResizeOnlyWhenFitted()
+    void refitsOnResizeOnlyWhenFittedAndKeepsZoomForTheSameImage()
     {
-        m_view->setImage(quadrantPicture(6000, 4000));
+        const QImage picture = quadrantPicture(6000, 4000);
+        m_view->setImage(picture);
         m_view->resize(600, 600);
         QCOMPARE(m_view->fittedSize(), QSizeF(600, 400));
         m_view->setMagnification(2.0, QPointF(300, 300));
@@ -165,12 +166,7 @@ private Q_SLOTS:
         m_view->setMagnification(1.0, QPointF(0, 0));
         m_view->resize(1200, 800);
         QCOMPARE(m_view->fittedSize(), QSizeF(1200, 800));
-    }
-
-    void sameImageKeepsZoomNewImageResets()
-    {
-        const QImage picture = quadrantPicture(6000, 4000);
-        m_view->setImage(picture);
+        // The same picture again keeps the zoom, a new one is fitted.
         m_view->setMagnification(2.5, QPointF(100, 100));
         m_view->scrollBy(QPointF(40, 30));
         const QPointF origin = m_view->scrollOrigin();
