@@ -188,20 +188,6 @@ private Q_SLOTS:
                                           : std::optional(QUrl::fromLocalFile(path("trip"))));
     }
 
-    void folderWithImagesOnlyInSubfoldersOffersThem()
-    {
-        for (const char *name : {"trip/day 1/a.jpg", "trip/day 2/b.jpg", "trip/day 2/c.jpg"})
-            touch(m_dir.path(), name);
-        showWindow();
-        importFolder(path("trip"), Choice::currentFolderOnly);
-        StatusBarView *pill = m_window->statusBarView();
-        QTRY_VERIFY(pill->isVisible() && !pill->linkRect().isEmpty());
-        QVERIFY(pill->rect().contains(pill->linkRect()) && m_state->images().isEmpty());
-        QTest::mouseClick(pill, Qt::LeftButton, {}, pill->linkRect().center());
-        QTRY_COMPARE(m_state->images().size(), 3);
-        QVERIFY(pill->linkRect().isEmpty());
-    }
-
     void subfolderCheckAndPromptCancel()
     {
         touch(m_dir.path(), "plain.jpg");
@@ -367,15 +353,25 @@ private Q_SLOTS:
         QTRY_VERIFY(toast->isHidden());
     }
 
-    void statusBarStaysClearOfTilesAndTheViewerBar()
+    // A folder with images only in sub-folders offers them through a link; the
+    // status line stays clear of the tiles and of the viewer's bar.
+    void statusLineOffersSubfoldersAndStaysClear()
     {
+        for (const char *name : {"trip/day 1/a.jpg", "trip/day 2/b.jpg", "trip/day 2/c.jpg"})
+            touch(m_dir.path(), name);
+        showWindow();
+        importFolder(path("trip"), Choice::currentFolderOnly);
+        StatusBarView *pill = m_window->statusBarView();
+        QTRY_VERIFY(pill->isVisible() && !pill->linkRect().isEmpty());
+        QVERIFY(pill->rect().contains(pill->linkRect()) && m_state->images().isEmpty());
+        QTest::mouseClick(pill, Qt::LeftButton, {}, pill->linkRect().center());
+        QTRY_COMPARE(m_state->images().size(), 3);
+        QVERIFY(pill->linkRect().isEmpty());
         for (int i = 0; i < 40; ++i)
             touch(m_dir.path(), QStringLiteral("many/IMG_%1.jpg").arg(i, 4, 10, QChar('0')));
         touch(m_dir.path(), "many/ZZ_" + QString(70, QChar('x')) + ".jpg"); // a long name, last
         importFolder(path("many"));
         QTRY_COMPARE(m_state->images().size(), 41);
-        showWindow();
-        StatusBarView *pill = m_window->statusBarView();
         QTRY_VERIFY(pill->isVisible());
         const auto inWindow = [this](QWidget *widget) {
             return QRect(widget->mapTo(m_window.get(), QPoint(0, 0)), widget->size());
