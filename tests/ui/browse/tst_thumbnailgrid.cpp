@@ -164,40 +164,10 @@ private Q_SLOTS:
         QTRY_VERIFY(m_state->imageLoader().decodeJobCount() > decodes + 1);
     }
 
-    void clickOpensTheViewerOrTogglesAndTheBandSelects()
+    void bandSelectsAndAClickOpensTheViewerOrToggles()
     {
         openGrid(12);
-        // The badge toggles even with nothing selected; a tooltip says which way.
-        const QPoint badge = ThumbnailCell::selectionBadgeRect(slot(1)).center();
-        const auto tooltipAt = [this](const QPoint &pos) {
-            QHelpEvent help(QEvent::ToolTip, pos, viewport()->mapToGlobal(pos));
-            QApplication::sendEvent(viewport(), &help);
-            return QToolTip::isVisible() ? QToolTip::text() : QString();
-        };
-        QCOMPARE(tooltipAt(badge), QStringLiteral("选择"));
-        click(badge);
-        QCOMPARE(m_state->selectedImageIDs(), ids({1}));
-        QCOMPARE(tooltipAt(badge), QStringLiteral("取消选择"));
-        click(badge);
-        QVERIFY(m_state->selectedImageIDs().isEmpty() && !m_state->isViewerActive());
-        // A drag shorter than eight points is a click.
-        press(pictureCentre(2));
-        move(pictureCentre(2) + QPoint(7, 0));
-        release(pictureCentre(2) + QPoint(7, 0));
-        QVERIFY(m_state->isViewerActive());
-        QCOMPARE(m_state->currentIndex(), 2);
-        // With a selection a click on the picture toggles it, one between tiles does nothing.
-        m_state->setViewerActive(false);
-        m_state->setSelectedImageIDs(ids({0}));
-        click(pictureCentre(4));
-        QVERIFY(!m_state->isViewerActive());
-        QCOMPARE(m_state->selectedImageIDs(), ids({0, 4}));
-        click(pictureCentre(4));
-        click(QPoint(slot(1).left() + 1, pictureCentre(1).y()));
-        QCOMPARE(m_state->selectedImageIDs(), ids({0}));
-
         // The rubber band adds to the selection it started from.
-        m_state->setSelectedImageIDs({});
         const int columns = m_grid->listView().columnCount();
         QVERIFY(columns >= 4);
         const QRect frame1 = ThumbnailCell::cellFrame(slot(1));
@@ -234,6 +204,36 @@ private Q_SLOTS:
         move(between);
         release(between);
         QCOMPARE(m_state->selectedImageIDs(), ids({0, 1, c}));
+
+        // The badge toggles even with nothing selected; a tooltip says which way.
+        m_state->setSelectedImageIDs({});
+        const QPoint badge = ThumbnailCell::selectionBadgeRect(slot(1)).center();
+        const auto tooltipAt = [this](const QPoint &pos) {
+            QHelpEvent help(QEvent::ToolTip, pos, viewport()->mapToGlobal(pos));
+            QApplication::sendEvent(viewport(), &help);
+            return QToolTip::isVisible() ? QToolTip::text() : QString();
+        };
+        QCOMPARE(tooltipAt(badge), QStringLiteral("选择"));
+        click(badge);
+        QCOMPARE(m_state->selectedImageIDs(), ids({1}));
+        QCOMPARE(tooltipAt(badge), QStringLiteral("取消选择"));
+        click(badge);
+        QVERIFY(m_state->selectedImageIDs().isEmpty() && !m_state->isViewerActive());
+        // A drag shorter than eight points is a click.
+        press(pictureCentre(2));
+        move(pictureCentre(2) + QPoint(7, 0));
+        release(pictureCentre(2) + QPoint(7, 0));
+        QVERIFY(m_state->isViewerActive());
+        QCOMPARE(m_state->currentIndex(), 2);
+        // With a selection a click on the picture toggles it, one between tiles does nothing.
+        m_state->setViewerActive(false);
+        m_state->setSelectedImageIDs(ids({0}));
+        click(pictureCentre(4));
+        QVERIFY(!m_state->isViewerActive());
+        QCOMPARE(m_state->selectedImageIDs(), ids({0, 4}));
+        click(pictureCentre(4));
+        click(QPoint(slot(1).left() + 1, pictureCentre(1).y()));
+        QCOMPARE(m_state->selectedImageIDs(), ids({0}));
     }
 
     void filterBarOffersWhatTheImagesHaveAndSetsTheFilters()
