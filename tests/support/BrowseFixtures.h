@@ -24,9 +24,7 @@ inline QString writeImage(const QString &root, const QString &relativePath,
     QDir().mkpath(QFileInfo(path).absolutePath());
     QImage image(96, 64, QImage::Format_RGB32);
     image.fill(color);
-    if (!image.save(path))
-        return {};
-    return path;
+    return image.save(path) ? path : QString();
 }
 
 // The state the screens are tested on, its stores kept in `folder`; `queues`
@@ -52,11 +50,9 @@ inline bool open(AppState &state, const QString &path, bool includeSubfolders = 
 
 inline ImageItem item(const AppState &state, const QString &filename)
 {
-    for (const ImageItem &image : state.images()) {
-        if (image.filename() == filename)
-            return image;
-    }
-    return {};
+    const QList<ImageItem> &images = state.images();
+    const auto found = std::ranges::find(images, filename, &ImageItem::filename);
+    return found == images.end() ? ImageItem() : *found;
 }
 
 inline QStringList filenames(const QList<ImageItem> &items)

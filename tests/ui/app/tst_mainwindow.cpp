@@ -23,8 +23,6 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QElapsedTimer>
-#include <QLabel>
-#include <QListView>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -65,29 +63,28 @@ class TestMainWindow : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void init();
-    void cleanup() { m_window.reset(), m_state.reset(); }
-    void startsOnTheWelcomeViewAndTheGearOpensASheet();
-    void ctrlWAndCtrlQCloseAndThePlacementComesBack_data();
-    void ctrlWAndCtrlQCloseAndThePlacementComesBack();
-    void subfolderAnswers_data();
-    void subfolderAnswers();
-    void folderWithImagesOnlyInSubfoldersOffersThem();
-    void checkForSubfolders();
-    void subfolderPromptCancelsByButtonOrEscape();
-    void keysReachOnlyAViewerInFront_data();
-    void keysReachOnlyAViewerInFront();
-    void loadingOverlayHidesTheStatusLineAndSwallowsClicks();
-    void statusBarStaysClearOfTilesAndTheViewerBar();
-    void toastSlidesInCentredAboveTheOverlayAndWaitsAnewOnlyForANewText();
-    void editorIsASheetBesideTheSidebar_data();
-    void editorIsASheetBesideTheSidebar();
+    WorkQueues m_queues;
+    QTemporaryDir m_dir;
+    std::unique_ptr<AppState> m_state;
+    std::unique_ptr<MainWindow> m_window;
+    ScriptedDialogs *m_dialogs = nullptr;
 
-private:
     QString path(const QString &relative) const { return m_dir.path() + '/' + relative; }
-    void importFolder(const QString &folder, Choice answer = Choice::cancel);
-    void openSecondOfThreeInViewer();
+    void importFolder(const QString &folder, Choice answer = Choice::cancel)
+    {
+        m_dialogs->folder = QUrl::fromLocalFile(folder);
+        m_dialogs->answer = answer;
+        m_window->importFlow().importFolder();
+    }
+    void openSecondOfThreeInViewer()
+    {
+        for (const char *name : {"three/a1.jpg", "three/a2.jpg", "three/a3.jpg"})
+            writeImage(m_dir.path(), name);
+        importFolder(path("three"));
+        QTRY_COMPARE(m_state->images().size(), 3);
+        m_state->selectImage(1);
+        QVERIFY(m_state->isViewerActive());
+    }
     void showWindow()
     {
         m_window->show();
@@ -95,425 +92,354 @@ private:
     }
     QStringList imageNames() const { return BrowseFixtures::filenames(m_state->images()); }
 
-    WorkQueues m_queues;
-    QTemporaryDir m_dir;
-    std::unique_ptr<AppState> m_state;
-    std::unique_ptr<MainWindow> m_window;
-    ScriptedDialogs *m_dialogs = nullptr;
-};
-
-void TestMainWindow::init()
-{
-    m_dir = QTemporaryDir();
-    QVERIFY(m_dir.isValid());
-    m_state = BrowseFixtures::makeState(m_queues, m_dir.path());
-    auto dialogs = std::make_unique<ScriptedDialogs>();
-    m_dialogs = dialogs.get();
-    m_window = std::make_unique<MainWindow>(*m_state, std::move(dialogs));
-}
-
-void TestMainWindow::importFolder(const QString &folder, Choice answer)
-{
-    m_dialogs->folder = QUrl::fromLocalFile(folder);
-    m_dialogs->answer = answer;
-    m_window->importFlow().importFolder();
-}
-
-void TestMainWindow::openSecondOfThreeInViewer()
-{
-    for (const char *name : {"three/a1.jpg", "three/a2.jpg", "three/a3.jpg"})
-        writeImage(m_dir.path(), name);
-    importFolder(path("three"));
-    QTRY_COMPARE(m_state->images().size(), 3);
-    m_state->selectImage(1);
-    QVERIFY(m_state->isViewerActive());
-}
-
-void TestMainWindow::startsOnTheWelcomeViewAndTheGearOpensASheet()
-{
-    QCOMPARE(m_window->detailArea()->currentPage(), Page::welcome);
-    m_window->importFlow().importFolder(); // no folder chosen: nothing happens
-    QVERIFY(m_dialogs->askedNames.isEmpty() && !m_state->isLoading() && !m_state->currentFolder());
-    showWindow();
-    QWidget *veil = m_window->sheetVeil();
-    QVERIFY(veil->isHidden());
-    QTest::mouseClick(m_window->settingsButton(), Qt::LeftButton);
-    SettingsDialog *dialog = nullptr;
-    QTRY_VERIFY((dialog = m_window->findChild<SettingsDialog *>()) && dialog->isVisible());
-    QCOMPARE(dialog->windowTitle(), QStringLiteral("设置"));
-    // Without a window manager's title bar the dialog still says what it is.
-    const QList<QLabel *> labels = dialog->findChildren<QLabel *>();
-    QVERIFY(std::any_of(labels.cbegin(), labels.cend(),
-                        [](QLabel *label) { return label->text() == QStringLiteral("设置"); }));
-    QTRY_VERIFY(veil->isVisible());
-    QCOMPARE(veil->geometry(), m_window->rect());
-    QCOMPARE(m_window->childAt(m_window->rect().center()), veil); // above everything
-
-    QCheckBox *box = dialog->xmpSyncCheckBox();
-    QCOMPARE(box->text(), QStringLiteral("将评分同步到 XMP 附属文件"));
-    for (const bool enabled : {true, false}) {
-        box->click();
-        QCOMPARE(m_state->xmpRatingSync().isEnabled(), enabled);
-    }
-    dialog->reject();
-    QTRY_VERIFY(veil->isHidden());
-    QTRY_VERIFY(!m_window->findChild<SettingsDialog *>());
-}
-
-void TestMainWindow::ctrlWAndCtrlQCloseAndThePlacementComesBack_data()
-{
-    QTest::addColumn<int>("key");
-    QTest::newRow("Ctrl+W") << int(Qt::Key_W);
-    QTest::newRow("Ctrl+Q") << int(Qt::Key_Q);
-}
-
-void TestMainWindow::ctrlWAndCtrlQCloseAndThePlacementComesBack()
-{
-    QFETCH(int, key);
-    const QRect placed(40, 30, 720, 520);
-    m_window->setGeometry(placed);
-    showWindow();
-    QTest::keyClick(m_window.get(), Qt::Key(key), Qt::ControlModifier);
-    QTRY_VERIFY(!m_window->isVisible());
-
-    auto next = std::make_unique<MainWindow>(*m_state);
-    QCOMPARE(next->geometry(), placed);
-    next->showMaximized();
-    QTRY_VERIFY(next->isMaximized());
-    QVERIFY(next->close());
-    next = std::make_unique<MainWindow>(*m_state);
-    next->show();
-    QVERIFY(next->isMaximized());
-    next->showNormal();
-    QTRY_COMPARE(next->geometry(), placed);
-}
-
-void TestMainWindow::subfolderAnswers_data()
-{
-    QTest::addColumn<Choice>("answer");
-    QTest::addColumn<QStringList>("expected");
-    QTest::newRow("包含子文件夹") << Choice::includeSubfolders << QStringList({"a.jpg", "b.jpg"});
-    QTest::newRow("仅当前文件夹") << Choice::currentFolderOnly << QStringList({"a.jpg"});
-    QTest::newRow("取消 keeps the open folder") << Choice::cancel << QStringList({"first.jpg"});
-}
-
-void TestMainWindow::subfolderAnswers()
-{
-    QFETCH(Choice, answer);
-    QFETCH(QStringList, expected);
-    // Neither a hidden sub-folder nor other files ask or count.
-    for (const char *name : {"first/first.jpg", "first/notes.txt", "first/.cache/c.jpg"})
-        touch(m_dir.path(), name);
-    QSignalSpy loading(m_state.get(), &AppState::loadingChanged);
-    importFolder(path("first"), Choice::includeSubfolders);
-    QVERIFY(m_dialogs->askedNames.isEmpty());
-    QCOMPARE(loading.value(0).value(0), QVariant(true));
-    QTRY_VERIFY(m_state->currentFolder().has_value() && !m_state->isLoading());
-    QCOMPARE(imageNames(), QStringList({"first.jpg"}));
-    QCOMPARE(m_window->statusBarView()->message(), QStringLiteral("共 1 张图片"));
-    const QUuid firstRoot = m_state->currentFolder()->id;
-    for (const char *name : {"trip/a.jpg", "trip/day 2/b.jpg"})
-        touch(m_dir.path(), name);
-    makeDir(m_dir.path(), "trip/empty");
-
-    importFolder(path("trip"), answer);
-    QCOMPARE(m_dialogs->askedNames, QStringList({"trip"}));
-    QTRY_VERIFY(!m_state->isLoading());
-    QCOMPARE(imageNames(), expected);
-    const bool cancelled = answer == Choice::cancel;
-    QCOMPARE(m_state->currentFolder()->id == firstRoot, cancelled);
-    QCOMPARE(m_state->folderHistory().folders().size(), cancelled ? 1 : 2);
-    // The open answers leave the pending folder as it was; a cancel forgets it.
-    QCOMPARE(m_window->importFlow().pendingFolderURL(),
-             cancelled ? std::nullopt : std::optional(QUrl::fromLocalFile(path("trip"))));
-}
-
-void TestMainWindow::folderWithImagesOnlyInSubfoldersOffersThem()
-{
-    for (const char *name : {"trip/day 1/a.jpg", "trip/day 2/b.jpg", "trip/day 2/c.jpg"})
-        touch(m_dir.path(), name);
-    importFolder(path("trip"), Choice::currentFolderOnly);
-    QTRY_COMPARE(m_state->statusMessage(), QStringLiteral("此文件夹没有图片，子文件夹中有 3 张"));
-    QVERIFY(m_state->images().isEmpty());
-    showWindow();
-    StatusBarView *pill = m_window->statusBarView();
-    QTRY_VERIFY(pill->isVisible());
-    QVERIFY(!pill->linkRect().isEmpty() && pill->rect().contains(pill->linkRect()));
-    QTest::mouseClick(pill, Qt::LeftButton, {}, pill->linkRect().center());
-    QTRY_COMPARE(m_state->images().size(), 3);
-    QCOMPARE(m_state->statusMessage(), QStringLiteral("共 3 张图片"));
-    QVERIFY(pill->linkRect().isEmpty());
-}
-
-void TestMainWindow::checkForSubfolders()
-{
-    touch(m_dir.path(), "plain.jpg");
-    makeDir(m_dir.path(), "nested/inner");
-    touch(m_dir.path(), "hidden/.cache/b.jpg");
-    makeDir(m_dir.path(), "locked/inner");
-    QFile::setPermissions(path("locked"), QFileDevice::WriteOwner);
-    QStringList found;
+private Q_SLOTS:
+    void init()
     {
-        const PermissionChecksOnThisThread asAUser;
-        for (const char *target : {"nested", "hidden", "plain.jpg", "missing", "locked"}) {
-            if (ImportFlow::checkForSubfolders(QUrl::fromLocalFile(path(target))))
-                found << target;
+        m_dir = QTemporaryDir();
+        QVERIFY(m_dir.isValid());
+        m_state = BrowseFixtures::makeState(m_queues, m_dir.path());
+        auto dialogs = std::make_unique<ScriptedDialogs>();
+        m_dialogs = dialogs.get();
+        m_window = std::make_unique<MainWindow>(*m_state, std::move(dialogs));
+    }
+    void cleanup() { m_window.reset(), m_state.reset(); }
+
+    void startsOnTheWelcomeViewAndTheGearOpensASheet()
+    {
+        QCOMPARE(m_window->detailArea()->currentPage(), Page::welcome);
+        m_window->importFlow().importFolder(); // no folder chosen: nothing happens
+        QVERIFY(m_dialogs->askedNames.isEmpty() && !m_state->isLoading() &&
+                !m_state->currentFolder());
+        showWindow();
+        QWidget *veil = m_window->sheetVeil();
+        QTest::mouseClick(m_window->settingsButton(), Qt::LeftButton);
+        SettingsDialog *dialog = nullptr;
+        QTRY_VERIFY((dialog = m_window->findChild<SettingsDialog *>()) && dialog->isVisible());
+        QTRY_VERIFY(veil->isVisible());
+        QCOMPARE(veil->geometry(), m_window->rect());
+        QCOMPARE(m_window->childAt(m_window->rect().center()), veil); // above everything
+
+        for (const bool enabled : {true, false}) {
+            dialog->xmpSyncCheckBox()->click();
+            QCOMPARE(m_state->xmpRatingSync().isEnabled(), enabled);
         }
-        if (!asAUser.isActive())
-            found.removeAll("locked"); // root's overrides stay: the folder is readable
+        dialog->reject();
+        QTRY_VERIFY(veil->isHidden() && !m_window->findChild<SettingsDialog *>());
     }
-    QFile::setPermissions(path("locked"),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QCOMPARE(found, QStringList{"nested"});
-}
 
-// The two open answers are clicked by tst_launch through a real hand-over.
-void TestMainWindow::subfolderPromptCancelsByButtonOrEscape()
-{
-    const QString name = ImportFlow::folderName(QUrl::fromLocalFile(path("旅行") + '/'));
-    QCOMPARE(SubfolderPromptDialog::message(name),
-             QStringLiteral("是否同时导入「旅行」中的子文件夹？"));
-    for (const bool escape : {false, true}) {
-        SubfolderPromptDialog dialog(name);
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("导入子文件夹"));
-        const QList<QPushButton *> buttons = dialog.findChildren<QPushButton *>();
-        QCOMPARE(buttons.size(), 3);
-        QCOMPARE(buttons.last()->text(), QStringLiteral("取消"));
-        dialog.open();
-        escape ? QTest::keyClick(&dialog, Qt::Key_Escape) : buttons.last()->click();
-        QVERIFY(!dialog.isVisible() && dialog.choice() == Choice::cancel);
+    void ctrlWAndCtrlQCloseAndThePlacementComesBack_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Ctrl+W") << int(Qt::Key_W);
+        QTest::newRow("Ctrl+Q") << int(Qt::Key_Q);
     }
-}
+    void ctrlWAndCtrlQCloseAndThePlacementComesBack()
+    {
+        QFETCH(int, key);
+        const QRect placed(40, 30, 720, 520);
+        m_window->setGeometry(placed);
+        showWindow();
+        QTest::keyClick(m_window.get(), Qt::Key(key), Qt::ControlModifier);
+        QTRY_VERIFY(!m_window->isVisible());
 
-// The key rules themselves (stepping, ratings) are the state's; here only
-// that the window hands them on whichever child has focus, and only to a
-// viewer in front.
-void TestMainWindow::keysReachOnlyAViewerInFront_data()
-{
-    QTest::addColumn<KeyBlocker>("blocker");
-    QTest::newRow("nothing") << KeyBlocker::none;
-    QTest::newRow("the grid shows") << KeyBlocker::grid;
-    QTest::newRow("a folder opened from the viewer") << KeyBlocker::folderOpenedFromTheViewer;
-    QTest::newRow("a sheet is open") << KeyBlocker::sheet;
-    QTest::newRow("a modal dialog is open") << KeyBlocker::modalDialog;
-}
+        auto next = std::make_unique<MainWindow>(*m_state);
+        QCOMPARE(next->geometry(), placed);
+        next->showMaximized();
+        QTRY_VERIFY(next->isMaximized());
+        QVERIFY(next->close());
+        next = std::make_unique<MainWindow>(*m_state);
+        next->show();
+        QVERIFY(next->isMaximized());
+        next->showNormal();
+        QTRY_COMPARE(next->geometry(), placed);
+    }
+    void subfolderAnswers_data()
+    {
+        QTest::addColumn<Choice>("answer");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("包含子文件夹")
+            << Choice::includeSubfolders << QStringList({"a.jpg", "b.jpg"});
+        QTest::newRow("仅当前文件夹") << Choice::currentFolderOnly << QStringList({"a.jpg"});
+        QTest::newRow("取消 keeps the open folder") << Choice::cancel << QStringList({"first.jpg"});
+    }
+    void subfolderAnswers()
+    {
+        QFETCH(Choice, answer);
+        QFETCH(QStringList, expected);
+        // Neither a hidden sub-folder nor other files ask or count.
+        for (const char *name : {"first/first.jpg", "first/notes.txt", "first/.cache/c.jpg"})
+            touch(m_dir.path(), name);
+        importFolder(path("first"), Choice::includeSubfolders);
+        QVERIFY(m_dialogs->askedNames.isEmpty());
+        QTRY_VERIFY(m_state->currentFolder().has_value() && !m_state->isLoading());
+        QCOMPARE(imageNames(), QStringList({"first.jpg"}));
+        QCOMPARE(m_window->statusBarView()->message(), QStringLiteral("共 1 张图片"));
+        for (const char *name : {"trip/a.jpg", "trip/day 2/b.jpg"})
+            touch(m_dir.path(), name);
+        makeDir(m_dir.path(), "trip/empty");
 
-void TestMainWindow::keysReachOnlyAViewerInFront()
-{
-    QFETCH(KeyBlocker, blocker);
-    openSecondOfThreeInViewer();
-    QWidget *target = m_window->sidebarView()->historyListView()->listView();
-    QDialog dialog(m_window.get());
-    switch (blocker) {
-    case KeyBlocker::none:
-        break;
-    case KeyBlocker::grid:
-        m_state->setViewerActive(false);
-        break;
-    case KeyBlocker::folderOpenedFromTheViewer:
-        touch(m_dir.path(), "other/b1.jpg");
-        importFolder(path("other"));
+        importFolder(path("trip"), answer);
+        QCOMPARE(m_dialogs->askedNames, QStringList({"trip"}));
         QTRY_VERIFY(!m_state->isLoading());
-        // The viewer needs an image as well as the flag.
-        QVERIFY(m_state->isViewerActive() && !m_state->selectedImage());
-        QCOMPARE(m_window->detailArea()->currentPage(), Page::grid);
-        break;
-    case KeyBlocker::sheet:
-        m_state->setSheetPresented(true);
-        break;
-    case KeyBlocker::modalDialog:
-        dialog.setModal(true);
-        dialog.open();
-        target = &dialog;
-        break;
+        QCOMPARE(imageNames(), expected);
+        // The open answers leave the pending folder as it was; a cancel forgets it.
+        QCOMPARE(m_window->importFlow().pendingFolderURL(),
+                 answer == Choice::cancel ? std::nullopt
+                                          : std::optional(QUrl::fromLocalFile(path("trip"))));
     }
-    const bool blocked = blocker != KeyBlocker::none;
-    const Page page = m_window->detailArea()->currentPage();
-    const bool viewerActive = m_state->isViewerActive();
-    const std::optional<ImageItem> shown = m_state->selectedImage();
-    m_state->setStatusMessage(QStringLiteral("unchanged"));
-    QTest::keyClick(target, Qt::Key_Right);
-    QTest::keyClick(target, Qt::Key_Right);
-    QCOMPARE(m_state->currentIndex(), blocked ? 1 : 2);
-    QTest::keyClick(blocked ? target : m_window.get(), Qt::Key_Left);
-    QCOMPARE(m_state->currentIndex(), 1);
-    for (int key : {Qt::Key_3, Qt::Key_6, Qt::Key_0, Qt::Key_A})
-        QTest::keyClick(target, Qt::Key(key));
-    QCOMPARE(m_state->statusMessage(),
-             blocked ? QStringLiteral("unchanged") : QStringLiteral("已标记 3 星"));
-    QList<int> ratings;
-    for (const ImageItem &image : m_state->images())
-        ratings << m_state->rating(image);
-    QCOMPARE(ratings, blocked ? QList<int>(ratings.size(), 0) : (QList<int>{0, 3, 0}));
-    QTest::keyClick(target, Qt::Key_Escape);
-    QCOMPARE(m_window->detailArea()->currentPage(), blocked ? page : Page::grid);
-    QCOMPARE(m_state->isViewerActive(), blocked && viewerActive);
-    QCOMPARE(m_state->selectedImage().has_value(), shown.has_value());
-    QVERIFY(!dialog.isVisible()); // Escape closed the dialog, not the viewer
-}
 
-void TestMainWindow::loadingOverlayHidesTheStatusLineAndSwallowsClicks()
-{
-    // A history entry whose click would write the status line.
-    makeDir(m_dir.path(), "gone");
-    m_state->folderHistory().add(QUrl::fromLocalFile(path("gone")));
-    QVERIFY(QDir(path("gone")).removeRecursively());
-    showWindow();
-    StatusBarView *statusBar = m_window->statusBarView();
-    LoadingOverlay *overlay = m_window->loadingOverlay();
-    m_state->setStatusMessage(QStringLiteral("已是最后一张"));
-    QVERIFY(statusBar->isVisible());
-    QCOMPARE(statusBar->message(), QStringLiteral("已是最后一张"));
+    void subfolderCheckAndPromptCancel()
+    {
+        touch(m_dir.path(), "plain.jpg");
+        makeDir(m_dir.path(), "nested/inner");
+        touch(m_dir.path(), "hidden/.cache/b.jpg");
+        makeDir(m_dir.path(), "locked/inner");
+        QFile::setPermissions(path("locked"), QFileDevice::WriteOwner);
+        QStringList found;
+        {
+            const PermissionChecksOnThisThread asAUser;
+            for (const char *target : {"nested", "hidden", "plain.jpg", "missing", "locked"}) {
+                if (ImportFlow::checkForSubfolders(QUrl::fromLocalFile(path(target))))
+                    found << target;
+            }
+            if (!asAUser.isActive())
+                found.removeAll("locked"); // root's overrides stay: the folder is readable
+        }
+        QFile::setPermissions(path("locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner);
+        QCOMPARE(found, QStringList{"nested"});
 
-    QListView *list = m_window->sidebarView()->historyListView()->listView();
-    const QPoint rowCentre = list->visualRect(list->model()->index(0, 0)).center();
-    const QPoint inWindow = list->viewport()->mapTo(m_window.get(), rowCentre);
-    m_state->setLoading(true);
-    m_state->setStatusMessage(QStringLiteral("正在扫描文件夹..."));
-    QVERIFY(statusBar->isHidden() && overlay->isVisible());
-    QCOMPARE(overlay->message(), QStringLiteral("正在扫描文件夹..."));
-    QCOMPARE(overlay->geometry(), m_window->rect());
-    QWidget *hit = m_window->childAt(inWindow);
-    QVERIFY(hit == overlay || overlay->isAncestorOf(hit));
-    QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {}, inWindow);
-    QCOMPARE(m_state->statusMessage(), QStringLiteral("正在扫描文件夹..."));
-
-    // The same click reaches the row once the scan is over.
-    m_state->setLoading(false);
-    QVERIFY(overlay->isHidden() && statusBar->isVisible());
-    QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {}, inWindow);
-    QCOMPARE(m_state->statusMessage(), QStringLiteral("文件夹不存在: gone"));
-    m_state->setStatusMessage(QString());
-    QVERIFY(statusBar->isHidden());
-}
-
-void TestMainWindow::statusBarStaysClearOfTilesAndTheViewerBar()
-{
-    for (int i = 0; i < 40; ++i)
-        touch(m_dir.path(), QStringLiteral("many/IMG_%1.jpg").arg(i, 4, 10, QChar('0')));
-    touch(m_dir.path(), "many/ZZ_" + QString(70, QChar('x')) + ".jpg"); // a long name, last
-    importFolder(path("many"));
-    QTRY_COMPARE(m_state->images().size(), 41);
-    showWindow();
-    StatusBarView *pill = m_window->statusBarView();
-    QTRY_VERIFY(pill->isVisible());
-    const auto inWindow = [this](QWidget *widget) {
-        return QRect(widget->mapTo(m_window.get(), QPoint(0, 0)), widget->size());
-    };
-    ThumbnailListView &tiles = m_window->detailArea()->gridView()->listView();
-    tiles.scrollToBottom();
-    QVERIFY(!inWindow(tiles.viewport()).intersects(pill->geometry()));
-
-    m_state->selectImage(40);
-    QTRY_COMPARE(m_window->detailArea()->currentPage(), Page::viewer);
-    QTRY_VERIFY(pill->isVisible());
-    ViewerStatusBar *bar = m_window->detailArea()->viewerView()->statusBar();
-    QTRY_VERIFY(bar->isVisible());
-    QVERIFY(!inWindow(bar).intersects(pill->geometry()));
-    QTest::keyClick(m_window.get(), Qt::Key_Escape);
-    QTRY_VERIFY(!inWindow(tiles.viewport()).intersects(pill->geometry()));
-}
-
-void TestMainWindow::toastSlidesInCentredAboveTheOverlayAndWaitsAnewOnlyForANewText()
-{
-    showWindow();
-    ToastView *toast = m_window->toastView();
-    ToastController *controller = m_window->toastController();
-    QCOMPARE(controller->displayTime(), std::chrono::milliseconds(ToastController::dismissDelayMs));
-    m_state->setLoading(true);
-    m_state->setToastMessage(QStringLiteral("短"));
-    QTRY_VERIFY(toast->opacity() > 0.1);
-    QVERIFY(toast->opacity() < 1.0); // still sliding
-    const QString wide = QStringLiteral("已归档 3 张图片到「归档」，一条宽得多的提示");
-    m_state->setToastMessage(wide);
-    QCOMPARE(toast->message(), wide);
-    // The overlay's text changes while it shows; the toast must stay on top.
-    m_state->setStatusMessage(QStringLiteral("正在刷新..."));
-    m_state->setStatusMessage(QStringLiteral("正在扫描文件夹..."));
-    QTRY_COMPARE(toast->opacity(), 1.0);
-    QCOMPARE(toast->mapTo(m_window.get(), toast->bubbleRect().topLeft()).y(),
-             ToastController::topOffset);
-    const int left = toast->x(), right = m_window->width() - (toast->x() + toast->width());
-    QVERIFY2(std::abs(left - right) <= 1,
-             qPrintable(QStringLiteral("%1 vs %2").arg(left).arg(right)));
-    // Siblings stack in the order of their parent's children, the last on top.
-    const QObjectList &stack = m_window->children();
-    QVERIFY(stack.indexOf(toast) > stack.indexOf(m_window->loadingOverlay()));
-    // Cleared elsewhere, it leaves at once.
-    m_state->setToastMessage(std::nullopt);
-    QVERIFY(!controller->isPresented());
-    QCOMPARE(controller->remainingTime(), -1);
-    QTRY_VERIFY(toast->isHidden());
-
-    const auto shownFor = 300ms;
-    controller->setDisplayTime(shownFor);
-    m_state->setToastMessage(QStringLiteral("first"));
-    QTRY_VERIFY(controller->remainingTime() <= 150);
-    QElapsedTimer sinceSecond;
-    sinceSecond.start();
-    m_state->setToastMessage(QStringLiteral("second"));
-    QVERIFY(controller->remainingTime() > 150);
-    QCOMPARE(toast->message(), QStringLiteral("second"));
-    QTRY_VERIFY(controller->remainingTime() <= 150);
-    m_state->setToastMessage(QStringLiteral("second"));
-    QVERIFY(controller->remainingTime() <= 150);
-    QTRY_VERIFY(!m_state->toastMessage().has_value());
-    QVERIFY(sinceSecond.elapsed() >= shownFor.count());
-    QTRY_VERIFY(toast->isHidden());
-}
-
-void TestMainWindow::editorIsASheetBesideTheSidebar_data()
-{
-    QTest::addColumn<QSize>("windowSize");
-    QTest::addColumn<bool>("fromViewer");
-    QTest::newRow("batch, default size") << QSize(1200, 800) << false;
-    QTest::newRow("batch, smallest size") << QSize() << false;
-    QTest::newRow("the viewer's image") << QSize(1200, 800) << true;
-}
-
-void TestMainWindow::editorIsASheetBesideTheSidebar()
-{
-    QFETCH(QSize, windowSize);
-    QFETCH(bool, fromViewer);
-    openSecondOfThreeInViewer();
-    m_window->resize(windowSize.isValid() ? windowSize : m_window->minimumSizeHint());
-    showWindow();
-    if (fromViewer) {
-        ImageViewerView *viewer = m_window->detailArea()->viewerView();
-        QTRY_VERIFY(viewer->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(!viewer->displayImage().isNull(), 10000);
-        viewer->requestFrameExport();
-    } else {
-        m_state->setViewerActive(false);
-        m_state->selectAllVisible();
-        QPushButton *button = m_window->detailArea()->gridView()->selectionBar().exportButton();
-        QTRY_VERIFY(button->isVisible());
-        QTest::mouseClick(button, Qt::LeftButton);
+        // The prompt's two open answers are clicked by tst_launch through a real hand-over.
+        const QString name = ImportFlow::folderName(QUrl::fromLocalFile(path("旅行") + '/'));
+        QCOMPARE(name, QStringLiteral("旅行"));
+        for (const bool escape : {false, true}) {
+            SubfolderPromptDialog dialog(name);
+            const QList<QPushButton *> buttons = dialog.findChildren<QPushButton *>();
+            QCOMPARE(buttons.size(), 3);
+            QCOMPARE(buttons.last()->text(), QStringLiteral("取消"));
+            dialog.open();
+            escape ? QTest::keyClick(&dialog, Qt::Key_Escape) : buttons.last()->click();
+            QVERIFY(!dialog.isVisible() && dialog.choice() == Choice::cancel);
+        }
     }
-    FrameExportView *editor = nullptr;
-    QTRY_VERIFY((editor = m_window->findChild<FrameExportView *>()) && editor->isVisible());
-    QCOMPARE(editor->titleText(),
-             fromViewer ? QStringLiteral("边框水印") : QStringLiteral("批量边框水印（3 张）"));
-    QVERIFY(m_state->isSheetPresented());
-    QTRY_VERIFY(m_window->sheetVeil()->isVisible());
-    const QRect detail(m_window->detailArea()->mapToGlobal(QPoint(0, 0)),
-                       m_window->detailArea()->size());
-    QVERIFY(detail.contains(editor->frameGeometry()));
-    // Whatever is cut from its minimum size is reached by scrolling.
-    const QSize content = editor->scrollArea()->widget()->size();
-    QVERIFY(content.width() >= FrameExportView::minimumContentSize.width());
-    QVERIFY(content.height() >= FrameExportView::minimumContentSize.height());
-    const QSize shown = editor->scrollArea()->viewport()->size();
-    QCOMPARE(editor->scrollArea()->horizontalScrollBar()->maximum(),
-             std::max(0, content.width() - shown.width()));
-    QCOMPARE(editor->scrollArea()->verticalScrollBar()->maximum(),
-             std::max(0, content.height() - shown.height()));
-    // Keys belong to the sheet while it is open: Escape closes it, not the viewer.
-    QTest::keyClick(editor, Qt::Key_Escape);
-    QTRY_VERIFY(!m_state->isSheetPresented());
-    QCOMPARE(m_state->isViewerActive(), fromViewer);
-    QTRY_VERIFY(!m_window->findChild<FrameExportView *>()); // deleted on close
-}
+
+    // The key rules are the state's; here the window hands them on whichever
+    // child has focus, and only to a viewer in front.
+    void keysReachOnlyAViewerInFront_data()
+    {
+        QTest::addColumn<KeyBlocker>("blocker");
+        QTest::newRow("nothing") << KeyBlocker::none;
+        QTest::newRow("the grid shows") << KeyBlocker::grid;
+        QTest::newRow("a folder opened from the viewer") << KeyBlocker::folderOpenedFromTheViewer;
+        QTest::newRow("a sheet is open") << KeyBlocker::sheet;
+        QTest::newRow("a modal dialog is open") << KeyBlocker::modalDialog;
+    }
+    void keysReachOnlyAViewerInFront()
+    {
+        QFETCH(KeyBlocker, blocker);
+        openSecondOfThreeInViewer();
+        QWidget *target = m_window->sidebarView()->historyListView()->listView();
+        QDialog dialog(m_window.get());
+        switch (blocker) {
+        case KeyBlocker::none:
+            break;
+        case KeyBlocker::grid:
+            m_state->setViewerActive(false);
+            break;
+        case KeyBlocker::folderOpenedFromTheViewer:
+            touch(m_dir.path(), "other/b1.jpg");
+            importFolder(path("other"));
+            QTRY_VERIFY(!m_state->isLoading());
+            // The viewer needs an image as well as the flag.
+            QVERIFY(m_state->isViewerActive() && !m_state->selectedImage());
+            QCOMPARE(m_window->detailArea()->currentPage(), Page::grid);
+            break;
+        case KeyBlocker::sheet:
+            m_state->setSheetPresented(true);
+            break;
+        case KeyBlocker::modalDialog:
+            dialog.setModal(true);
+            dialog.open();
+            target = &dialog;
+            break;
+        }
+        const bool blocked = blocker != KeyBlocker::none;
+        const Page page = m_window->detailArea()->currentPage();
+        const bool viewerActive = m_state->isViewerActive();
+        QTest::keyClick(target, Qt::Key_Right);
+        QTest::keyClick(target, Qt::Key_Right);
+        QCOMPARE(m_state->currentIndex(), blocked ? 1 : 2);
+        QTest::keyClick(blocked ? target : m_window.get(), Qt::Key_Left);
+        QCOMPARE(m_state->currentIndex(), 1);
+        for (int key : {Qt::Key_3, Qt::Key_6, Qt::Key_0, Qt::Key_A})
+            QTest::keyClick(target, Qt::Key(key));
+        QCOMPARE(m_state->rating(m_state->images().at(1)), blocked ? 0 : 3);
+        QTest::keyClick(target, Qt::Key_Escape);
+        QCOMPARE(m_window->detailArea()->currentPage(), blocked ? page : Page::grid);
+        QCOMPARE(m_state->isViewerActive(), blocked && viewerActive);
+        QVERIFY(!dialog.isVisible()); // Escape closed the dialog, not the viewer
+    }
+
+    void loadingOverlayAndToast()
+    {
+        // A history entry whose click would write the status line.
+        makeDir(m_dir.path(), "gone");
+        m_state->folderHistory().add(QUrl::fromLocalFile(path("gone")));
+        QVERIFY(QDir(path("gone")).removeRecursively());
+        showWindow();
+        StatusBarView *statusBar = m_window->statusBarView();
+        LoadingOverlay *overlay = m_window->loadingOverlay();
+
+        QListView *list = m_window->sidebarView()->historyListView()->listView();
+        const QPoint rowCentre = list->visualRect(list->model()->index(0, 0)).center();
+        const QPoint inWindow = list->viewport()->mapTo(m_window.get(), rowCentre);
+        m_state->setLoading(true);
+        m_state->setStatusMessage(QStringLiteral("正在扫描文件夹..."));
+        QVERIFY(statusBar->isHidden() && overlay->isVisible());
+        QCOMPARE(overlay->message(), QStringLiteral("正在扫描文件夹..."));
+        QCOMPARE(overlay->geometry(), m_window->rect());
+        QWidget *hit = m_window->childAt(inWindow);
+        QVERIFY(hit == overlay || overlay->isAncestorOf(hit));
+        QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {}, inWindow);
+        QCOMPARE(m_state->statusMessage(), QStringLiteral("正在扫描文件夹..."));
+
+        // The same click reaches the row once the scan is over.
+        m_state->setLoading(false);
+        QVERIFY(overlay->isHidden() && statusBar->isVisible());
+        QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {}, inWindow);
+        QCOMPARE(m_state->statusMessage(), QStringLiteral("文件夹不存在: gone"));
+        m_state->setStatusMessage(QString());
+        QVERIFY(statusBar->isHidden());
+
+        // The toast slides in centred above the overlay and waits anew only for a new text.
+        ToastView *toast = m_window->toastView();
+        ToastController *controller = m_window->toastController();
+        m_state->setLoading(true);
+        m_state->setToastMessage(QStringLiteral("短"));
+        QTRY_VERIFY(toast->opacity() > 0.1);
+        QVERIFY(toast->opacity() < 1.0); // still sliding
+        const QString wide = QStringLiteral("已归档 3 张图片到「归档」，一条宽得多的提示");
+        m_state->setToastMessage(wide);
+        QCOMPARE(toast->message(), wide);
+        // The overlay's text changes while it shows; the toast must stay on top.
+        m_state->setStatusMessage(QStringLiteral("正在刷新..."));
+        m_state->setStatusMessage(QStringLiteral("正在扫描文件夹..."));
+        QTRY_COMPARE(toast->opacity(), 1.0);
+        QCOMPARE(toast->mapTo(m_window.get(), toast->bubbleRect().topLeft()).y(),
+                 ToastController::topOffset);
+        const int left = toast->x(), right = m_window->width() - (toast->x() + toast->width());
+        QVERIFY(std::abs(left - right) <= 1);
+        // Siblings stack in the order of their parent's children, the last on top.
+        const QObjectList &stack = m_window->children();
+        QVERIFY(stack.indexOf(toast) > stack.indexOf(m_window->loadingOverlay()));
+        // Cleared elsewhere, it leaves at once.
+        m_state->setToastMessage(std::nullopt);
+        QVERIFY(!controller->isPresented() && controller->remainingTime() == -1);
+        QTRY_VERIFY(toast->isHidden());
+
+        const auto shownFor = 300ms;
+        controller->setDisplayTime(shownFor);
+        m_state->setToastMessage(QStringLiteral("first"));
+        QTRY_VERIFY(controller->remainingTime() <= 150);
+        QElapsedTimer sinceSecond;
+        sinceSecond.start();
+        m_state->setToastMessage(QStringLiteral("second"));
+        QVERIFY(controller->remainingTime() > 150);
+        QTRY_VERIFY(controller->remainingTime() <= 150);
+        m_state->setToastMessage(QStringLiteral("second"));
+        QVERIFY(controller->remainingTime() <= 150);
+        QTRY_VERIFY(!m_state->toastMessage().has_value());
+        QVERIFY(sinceSecond.elapsed() >= shownFor.count());
+        QTRY_VERIFY(toast->isHidden());
+    }
+
+    // A folder with images only in sub-folders offers them through a link; the
+    // status line stays clear of the tiles and of the viewer's bar.
+    void statusLineOffersSubfoldersAndStaysClear()
+    {
+        for (const char *name : {"trip/day 1/a.jpg", "trip/day 2/b.jpg", "trip/day 2/c.jpg"})
+            touch(m_dir.path(), name);
+        showWindow();
+        importFolder(path("trip"), Choice::currentFolderOnly);
+        StatusBarView *pill = m_window->statusBarView();
+        QTRY_VERIFY(pill->isVisible() && !pill->linkRect().isEmpty());
+        QVERIFY(pill->rect().contains(pill->linkRect()) && m_state->images().isEmpty());
+        QTest::mouseClick(pill, Qt::LeftButton, {}, pill->linkRect().center());
+        QTRY_COMPARE(m_state->images().size(), 3);
+        QVERIFY(pill->linkRect().isEmpty());
+        for (int i = 0; i < 40; ++i)
+            touch(m_dir.path(), QStringLiteral("many/IMG_%1.jpg").arg(i, 4, 10, QChar('0')));
+        touch(m_dir.path(), "many/ZZ_" + QString(70, QChar('x')) + ".jpg"); // a long name, last
+        importFolder(path("many"));
+        QTRY_COMPARE(m_state->images().size(), 41);
+        QTRY_VERIFY(pill->isVisible());
+        const auto inWindow = [this](QWidget *widget) {
+            return QRect(widget->mapTo(m_window.get(), QPoint(0, 0)), widget->size());
+        };
+        ThumbnailListView &tiles = m_window->detailArea()->gridView()->listView();
+        tiles.scrollToBottom();
+        QVERIFY(!inWindow(tiles.viewport()).intersects(pill->geometry()));
+
+        m_state->selectImage(40);
+        QTRY_COMPARE(m_window->detailArea()->currentPage(), Page::viewer);
+        QTRY_VERIFY(pill->isVisible());
+        ViewerStatusBar *bar = m_window->detailArea()->viewerView()->statusBar();
+        QTRY_VERIFY(bar->isVisible());
+        QVERIFY(!inWindow(bar).intersects(pill->geometry()));
+        QTest::keyClick(m_window.get(), Qt::Key_Escape);
+        QTRY_VERIFY(!inWindow(tiles.viewport()).intersects(pill->geometry()));
+    }
+
+    void editorIsASheetBesideTheSidebar_data()
+    {
+        QTest::addColumn<QSize>("windowSize");
+        QTest::addColumn<bool>("fromViewer");
+        QTest::newRow("batch, default size") << QSize(1200, 800) << false;
+        QTest::newRow("batch, smallest size") << QSize() << false;
+        QTest::newRow("the viewer's image") << QSize(1200, 800) << true;
+    }
+    void editorIsASheetBesideTheSidebar()
+    {
+        QFETCH(QSize, windowSize);
+        QFETCH(bool, fromViewer);
+        openSecondOfThreeInViewer();
+        m_window->resize(windowSize.isValid() ? windowSize : m_window->minimumSizeHint());
+        showWindow();
+        if (fromViewer) {
+            ImageViewerView *viewer = m_window->detailArea()->viewerView();
+            QTRY_VERIFY_WITH_TIMEOUT(!viewer->displayImage().isNull(), 10000);
+            viewer->requestFrameExport();
+        } else {
+            m_state->setViewerActive(false);
+            m_state->selectAllVisible();
+            QPushButton *button = m_window->detailArea()->gridView()->selectionBar().exportButton();
+            QTRY_VERIFY(button->isVisible());
+            QTest::mouseClick(button, Qt::LeftButton);
+        }
+        FrameExportView *editor = nullptr;
+        QTRY_VERIFY((editor = m_window->findChild<FrameExportView *>()) && editor->isVisible());
+        QCOMPARE(editor->titleText(),
+                 fromViewer ? QStringLiteral("边框水印") : QStringLiteral("批量边框水印（3 张）"));
+        QVERIFY(m_state->isSheetPresented());
+        QTRY_VERIFY(m_window->sheetVeil()->isVisible());
+        const QRect detail(m_window->detailArea()->mapToGlobal(QPoint(0, 0)),
+                           m_window->detailArea()->size());
+        QVERIFY(detail.contains(editor->frameGeometry()));
+        // Whatever is cut from its minimum size is reached by scrolling.
+        const QSize content = editor->scrollArea()->widget()->size();
+        QCOMPARE(content.expandedTo(FrameExportView::minimumContentSize), content);
+        const QSize shown = editor->scrollArea()->viewport()->size();
+        QCOMPARE(editor->scrollArea()->horizontalScrollBar()->maximum(),
+                 std::max(0, content.width() - shown.width()));
+        QCOMPARE(editor->scrollArea()->verticalScrollBar()->maximum(),
+                 std::max(0, content.height() - shown.height()));
+        // Keys belong to the sheet while it is open: Escape closes it, not the viewer.
+        QTest::keyClick(editor, Qt::Key_Escape);
+        QTRY_VERIFY(!m_state->isSheetPresented());
+        QCOMPARE(m_state->isViewerActive(), fromViewer);
+        QTRY_VERIFY(!m_window->findChild<FrameExportView *>()); // deleted on close
+    }
+};
 
 QTEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"

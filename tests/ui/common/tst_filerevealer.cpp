@@ -7,14 +7,8 @@ namespace {
 // The desktop's two services, as a session with or without them answers.
 struct StandInDesktop : DesktopFileRevealer::Desktop
 {
-    bool fileManagerAnswers;
-    bool folderHandlerAnswers;
-    QStringList *calls;
-    StandInDesktop(bool fileManager, bool folderHandler, QStringList *made)
-        : fileManagerAnswers(fileManager)
-        , folderHandlerAnswers(folderHandler)
-        , calls(made)
-    {}
+    bool fileManagerAnswers = false, folderHandlerAnswers = false;
+    QStringList *calls = nullptr;
     void showInFileManager(const QString &path, std::function<void(bool)> answered) override
     {
         calls->append(QStringLiteral("show ") + path);
@@ -57,9 +51,12 @@ private Q_SLOTS:
         QFETCH(QString, told);
         QStringList made;
         QString toast;
-        DesktopFileRevealer revealer(
-            [&](const QString &text) { toast = text; },
-            std::make_unique<StandInDesktop>(fileManager, folderHandler, &made));
+        auto desktop = std::make_unique<StandInDesktop>();
+        desktop->fileManagerAnswers = fileManager;
+        desktop->folderHandlerAnswers = folderHandler;
+        desktop->calls = &made;
+        DesktopFileRevealer revealer([&](const QString &text) { toast = text; },
+                                     std::move(desktop));
         revealer.reveal(QStringLiteral("/photos/day 1/IMG_0001.JPG"));
         QCOMPARE(made, calls);
         QCOMPARE(toast, told);

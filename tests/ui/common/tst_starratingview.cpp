@@ -42,11 +42,9 @@ private Q_SLOTS:
         QCOMPARE(view.rating(), rating); // the owner sets it
     }
 
-    void keepsItsRatingUntilTheOwnerSetsIt()
+    void everyPointOfTheRowBelongsToAStar()
     {
         StarRatingView view(1, 5, 12);
-        view.setRating(4);
-        QCOMPARE(view.rating(), 4);
         // Every point of the row belongs to a star, the spacing included.
         QCOMPARE(view.starAt(QPointF(12.5, 5)), 1);
         QCOMPARE(view.starAt(QPointF(14.5, 5)), 2);

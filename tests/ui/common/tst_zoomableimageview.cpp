@@ -128,7 +128,7 @@ private Q_SLOTS:
             QCOMPARE(m_view->scrollOrigin(), QPointF(0, 0));
     }
 
-    void wheelZoomsAboutThePointerOrScrollsWithShiftOrCtrl()
+    void wheelZoomsAboutThePointerOrScrollsAndADragPans()
     {
         showLargeAt(4.0, QPointF(0, 0));
         QCOMPARE(m_view->scrollOrigin(), QPointF(0, 0));
@@ -150,71 +150,8 @@ private Q_SLOTS:
         m_view->zoomByWheelDelta(10, pointer);
         const QPointF after = pictureFraction();
         QVERIFY(qAbs(before.x() - after.x()) < 1e-9 && qAbs(before.y() - after.y()) < 1e-9);
-    }
 
-    void refitsOnResizeOnlyWhenFitted()
-    {
-        m_view->setImage(quadrantPicture(6000, 4000));
-        m_view->resize(600, 600);
-        QCOMPARE(m_view->fittedSize(), QSizeF(600, 400));
-        m_view->setMagnification(2.0, QPointF(300, 300));
-        m_view->resize(1000, 900);
-        QCOMPARE(m_view->fittedSize(), QSizeF(600, 400));
-        QCOMPARE(m_view->imageRectInView().size(), QSizeF(1200, 800));
-        // Back at exactly 1.0 counts as fitted again.
-        m_view->setMagnification(1.0, QPointF(0, 0));
-        m_view->resize(1200, 800);
-        QCOMPARE(m_view->fittedSize(), QSizeF(1200, 800));
-    }
-
-    void sameImageKeepsZoomNewImageResets()
-    {
-        const QImage picture = quadrantPicture(6000, 4000);
-        m_view->setImage(picture);
-        m_view->setMagnification(2.5, QPointF(100, 100));
-        m_view->scrollBy(QPointF(40, 30));
-        const QPointF origin = m_view->scrollOrigin();
-        m_view->setImage(QImage(picture)); // a shared copy: the same cache key
-        QCOMPARE(m_view->magnification(), 2.5);
-        QCOMPARE(m_view->scrollOrigin(), origin);
-        m_view->setImage(quadrantPicture(6000, 4000));
-        QCOMPARE(m_view->magnification(), 1.0);
-        QCOMPARE(m_view->imageRectInView(), QRectF(0, 0, 1200, 800));
-    }
-
-    void fullPictureReplacesItsStandInInPlace()
-    {
-        // A quarter-size stand-in, fitted and drawn as the 6000 x 4000 picture.
-        m_view->setStandIn(quadrantPicture(1500, 1000), QSize(6000, 4000));
-        QCOMPARE(m_view->imagePixelSize(), QSizeF(6000, 4000));
-        QVERIFY(hasUprightQuadrants(m_view->grab().toImage(), 10));
-        // Zoomed and panned before the full picture arrives: the quadrants meet
-        // at document (1200, 800), which is widget (860, 570) from origin (340, 230).
-        m_view->setMagnification(2.0, QPointF(300, 200));
-        m_view->scrollBy(QPointF(40, 30));
-        QCOMPARE(m_view->scrollOrigin(), QPointF(340, 230));
-        const auto showsQuadrantCorner = [this] {
-            return screenShows(QPoint(850, 560), Qt::red) &&
-                   screenShows(QPoint(870, 580), Qt::white);
-        };
-        QVERIFY(showsQuadrantCorner());
-        QSignalSpy zoomed(m_view.get(), &ZoomableImageView::magnificationChanged);
-        m_view->setImage(quadrantPicture(6000, 4000));
-        QVERIFY(!m_view->showsStandIn());
-        QCOMPARE(m_view->magnification(), 2.0);
-        QCOMPARE(m_view->scrollOrigin(), QPointF(340, 230));
-        QCOMPARE(zoomed.count(), 0);
-        QTRY_VERIFY(m_view->hasExactRendition());
-        QVERIFY(showsQuadrantCorner());
-        // A picture of another size is a new picture, fitted afresh.
-        m_view->setStandIn(quadrantPicture(1000, 1000), QSize(4000, 4000));
-        m_view->setImage(quadrantPicture(3000, 2000));
-        QCOMPARE(m_view->magnification(), 1.0);
-        QCOMPARE(m_view->imagePixelSize(), QSizeF(3000, 2000));
-    }
-
-    void dragPansAndDoubleClickAnimatesBackToFit()
-    {
+        // A drag pans, a double click animates back to the fitted size.
         showLargeAt(4.0, QPointF(600, 400));
         const QPointF start = m_view->scrollOrigin();
         const auto send = [this](QEvent::Type type, QPointF at, Qt::MouseButtons buttons) {
@@ -243,7 +180,33 @@ private Q_SLOTS:
         QCOMPARE(m_view->imageRectInView(), QRectF(0, 0, 1200, 800));
     }
 
-    void paintsThePictureAndBuildsARendition()
+    void refitsOnResizeOnlyWhenFittedAndKeepsZoomForTheSameImage()
+    {
+        const QImage picture = quadrantPicture(6000, 4000);
+        m_view->setImage(picture);
+        m_view->resize(600, 600);
+        QCOMPARE(m_view->fittedSize(), QSizeF(600, 400));
+        m_view->setMagnification(2.0, QPointF(300, 300));
+        m_view->resize(1000, 900);
+        QCOMPARE(m_view->fittedSize(), QSizeF(600, 400));
+        QCOMPARE(m_view->imageRectInView().size(), QSizeF(1200, 800));
+        // Back at exactly 1.0 counts as fitted again.
+        m_view->setMagnification(1.0, QPointF(0, 0));
+        m_view->resize(1200, 800);
+        QCOMPARE(m_view->fittedSize(), QSizeF(1200, 800));
+        // The same picture again keeps the zoom, a new one is fitted.
+        m_view->setMagnification(2.5, QPointF(100, 100));
+        m_view->scrollBy(QPointF(40, 30));
+        const QPointF origin = m_view->scrollOrigin();
+        m_view->setImage(QImage(picture)); // a shared copy: the same cache key
+        QCOMPARE(m_view->magnification(), 2.5);
+        QCOMPARE(m_view->scrollOrigin(), origin);
+        m_view->setImage(quadrantPicture(6000, 4000));
+        QCOMPARE(m_view->magnification(), 1.0);
+        QCOMPARE(m_view->imageRectInView(), QRectF(0, 0, 1200, 800));
+    }
+
+    void paintsThePictureAndBuildsRenditionsAndAStandInGivesWay()
     {
         m_view->setImage(quadrantPicture(6000, 4000));
         QTRY_VERIFY(m_view->hasExactRendition());
@@ -263,6 +226,33 @@ private Q_SLOTS:
         m_view->setImage(narrow);
         QCOMPARE(m_view->fittedSize().width(), 21.6);
         QTRY_VERIFY(m_view->hasExactRendition());
+        // A quarter-size stand-in of a new picture gives way to it in place.
+        m_view->setStandIn(quadrantPicture(1500, 1000), QSize(6000, 4000));
+        QCOMPARE(m_view->imagePixelSize(), QSizeF(6000, 4000));
+        QVERIFY(hasUprightQuadrants(m_view->grab().toImage(), 10));
+        // Zoomed and panned before the full picture arrives: the quadrants meet
+        // at document (1200, 800), which is widget (860, 570) from origin (340, 230).
+        m_view->setMagnification(2.0, QPointF(300, 200));
+        m_view->scrollBy(QPointF(40, 30));
+        QCOMPARE(m_view->scrollOrigin(), QPointF(340, 230));
+        const auto showsQuadrantCorner = [this] {
+            return screenShows(QPoint(850, 560), Qt::red) &&
+                   screenShows(QPoint(870, 580), Qt::white);
+        };
+        QVERIFY(showsQuadrantCorner());
+        QSignalSpy zoomed(m_view.get(), &ZoomableImageView::magnificationChanged);
+        m_view->setImage(quadrantPicture(6000, 4000));
+        QVERIFY(!m_view->showsStandIn());
+        QCOMPARE(m_view->magnification(), 2.0);
+        QCOMPARE(m_view->scrollOrigin(), QPointF(340, 230));
+        QCOMPARE(zoomed.count(), 0);
+        QTRY_VERIFY(m_view->hasExactRendition());
+        QVERIFY(showsQuadrantCorner());
+        // A picture of another size is a new picture, fitted afresh.
+        m_view->setStandIn(quadrantPicture(1000, 1000), QSize(4000, 4000));
+        m_view->setImage(quadrantPicture(3000, 2000));
+        QCOMPARE(m_view->magnification(), 1.0);
+        QCOMPARE(m_view->imagePixelSize(), QSizeF(3000, 2000));
     }
 };
 
