@@ -1,5 +1,8 @@
-// Magnification, fitting, centring and input rules of the zoomable view.
+// The shared widgets: the zoomable view (magnification, fitting, centring and
+// input rules), the star row, and showing a file in the file manager.
 #include "ImagingFixtures.h"
+#include "common/DesktopFileRevealer.h"
+#include "common/StarRatingView.h"
 #include "common/ZoomableImageView.h"
 #include "model/WorkQueues.h"
 
@@ -12,7 +15,28 @@
 
 using namespace ImagingFixtures;
 
-class TestZoomableImageView : public QObject
+namespace {
+
+// The desktop's two services, as a session with or without them answers.
+struct StandInDesktop : DesktopFileRevealer::Desktop
+{
+    bool fileManagerAnswers = false, folderHandlerAnswers = false;
+    QStringList *calls = nullptr;
+    void showInFileManager(const QString &path, std::function<void(bool)> answered) override
+    {
+        calls->append(QStringLiteral("show ") + path);
+        answered(fileManagerAnswers);
+    }
+    bool openFolder(const QString &folder) override
+    {
+        calls->append(QStringLiteral("open ") + folder);
+        return folderHandlerAnswers;
+    }
+};
+
+} // namespace
+
+class TestCommonWidgets : public QObject
 {
     Q_OBJECT
 
@@ -254,7 +278,83 @@ private Q_SLOTS:
         QCOMPARE(m_view->magnification(), 1.0);
         QCOMPARE(m_view->imagePixelSize(), QSizeF(3000, 2000));
     }
+
+    void clickingAStarAsksForItsRating_data()
+    {
+        QTest::addColumn<bool>("interactive");
+        QTest::addColumn<int>("rating");
+        QTest::addColumn<int>("star");
+        QTest::addColumn<QVariantList>("asked");
+        QTest::newRow("lit top star clears") << true << 3 << 3 << QVariantList{0};
+        QTest::newRow("higher star") << true << 3 << 5 << QVariantList{5};
+        QTest::newRow("lower star") << true << 3 << 1 << QVariantList{1};
+        QTest::newRow("first star from none") << true << 0 << 1 << QVariantList{1};
+        QTest::newRow("fifth star clears five") << true << 5 << 5 << QVariantList{0};
+        QTest::newRow("display only") << false << 2 << 4 << QVariantList{};
+    }
+    void clickingAStarAsksForItsRating()
+    {
+        QFETCH(bool, interactive);
+        QFETCH(int, rating);
+        QFETCH(int, star);
+        QFETCH(QVariantList, asked);
+        StarRatingView view(rating, 5, 12);
+        view.setInteractive(interactive);
+        view.resize(view.sizeHint());
+        QCOMPARE(view.sizeHint().width(), 5 * 12 + 4 * StarRatingView::starSpacing);
+        QSignalSpy spy(&view, &StarRatingView::rateRequested);
+        const qreal pitch = view.starSize() + StarRatingView::starSpacing;
+        const QPoint centre(int((star - 1) * pitch + view.starSize() / 2), view.height() / 2);
+        QTest::mouseClick(&view, Qt::LeftButton, {}, centre);
+        QCOMPARE(spy.count(), asked.size());
+        if (!asked.isEmpty())
+            QCOMPARE(spy.first(), asked);
+        QCOMPARE(view.rating(), rating); // the owner sets it
+    }
+
+    void everyPointOfTheRowBelongsToAStar()
+    {
+        StarRatingView view(1, 5, 12);
+        // Every point of the row belongs to a star, the spacing included.
+        QCOMPARE(view.starAt(QPointF(12.5, 5)), 1);
+        QCOMPARE(view.starAt(QPointF(14.5, 5)), 2);
+        QCOMPARE(view.starAt(QPointF(view.sizeHint().width() + 3, 5)), 0);
+        QCOMPARE(StarRatingView(0, 0, 20).maxRating(), 1); // at least one star
+    }
+
+    void fallsBackToTheFolderThenTellsTheUser_data()
+    {
+        QTest::addColumn<bool>("fileManager");
+        QTest::addColumn<bool>("folderHandler");
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<QString>("told");
+        const QString show = QStringLiteral("show /photos/day 1/IMG_0001.JPG");
+        const QString open = QStringLiteral("open /photos/day 1");
+        QTest::newRow("file manager shows it") << true << true << QStringList{show} << QString();
+        QTest::newRow("folder opened instead")
+            << false << true << QStringList{show, open} << QString();
+        QTest::newRow("neither: the user is told") << false << false << QStringList{show, open}
+                                                   << QStringLiteral("无法打开文件所在的文件夹");
+    }
+    void fallsBackToTheFolderThenTellsTheUser()
+    {
+        QFETCH(bool, fileManager);
+        QFETCH(bool, folderHandler);
+        QFETCH(QStringList, calls);
+        QFETCH(QString, told);
+        QStringList made;
+        QString toast;
+        auto desktop = std::make_unique<StandInDesktop>();
+        desktop->fileManagerAnswers = fileManager;
+        desktop->folderHandlerAnswers = folderHandler;
+        desktop->calls = &made;
+        DesktopFileRevealer revealer([&](const QString &text) { toast = text; },
+                                     std::move(desktop));
+        revealer.reveal(QStringLiteral("/photos/day 1/IMG_0001.JPG"));
+        QCOMPARE(made, calls);
+        QCOMPARE(toast, told);
+    }
 };
 
-QTEST_MAIN(TestZoomableImageView)
-#include "tst_zoomableimageview.moc"
+QTEST_MAIN(TestCommonWidgets)
+#include "tst_commonwidgets.moc"
