@@ -1,5 +1,3 @@
-// The export editor's logic without a window: brands and logos, change
-// tracking, the debounced preview and both export flows on real files.
 #include "EditorFixtures.h"
 #include "export/FrameExportModel.h"
 #include "export/FrameExporter.h"
@@ -18,7 +16,6 @@
 
 using namespace EditorFixtures;
 
-// A window-less editor: the model, its export flows and what they report to.
 struct Editor
 {
     Editor(const QTemporaryDir &dir, const QString &logos)
@@ -27,7 +24,6 @@ struct Editor
         , model{LogoCatalogue(logos)}
     {}
 
-    // Whether the export finished in time and succeeded.
     bool run(void (FrameExporter::*flow)())
     {
         QSignalSpy finished(&exporter, &FrameExporter::finished);
@@ -90,7 +86,6 @@ private Q_SLOTS:
         const QString missing = m_dir.filePath("nowhere");
         QCOMPARE(LogoCatalogue::firstExistingFolder({missing, second, first}), second);
         QCOMPARE(LogoCatalogue::firstExistingFolder({missing}), QString());
-        // The executable's folder, the installed share folder, ..., the source tree.
         const QStringList candidates = LogoCatalogue::defaultCandidates();
         QVERIFY(candidates.size() >= 3 && candidates.at(1).endsWith("share/kelvane/Logos"));
         QVERIFY(LogoCatalogue(candidates.last()).loadAvailableBrands().contains("Nikon"));
@@ -113,7 +108,7 @@ private Q_SLOTS:
             QCOMPARE(model.exifData().cameraMake, brand.isEmpty() ? make : brand);
             QCOMPARE(model.isCustomBrand(), brand.isEmpty());
             QCOMPARE(model.renderInputs().logo.isNull(), brand.isEmpty());
-            // The right main text starts as the parameter line, so the user can edit it.
+            // The right main text starts as the (editable) parameter line.
             QCOMPARE(model.rightMainText(), QStringLiteral("35mm  f/2.8  1/500s  ISO 200"));
         }
         // A brand the user picks replaces the make; the custom marker keeps it for editing.

@@ -28,8 +28,6 @@ WatermarkConfig watermark(WatermarkConfig::Kind kind, const QString &logo = {},
 
 } // namespace
 
-// The render pipeline's modes, and broken or extreme inputs: the renderers
-// fall back (nothing, or an undecorated copy) and never crash.
 class TestRenderBadInput : public QObject
 {
     Q_OBJECT
@@ -193,9 +191,7 @@ private Q_SLOTS:
                 frame(WatermarkRenderer::apply(photo, inputs.watermark).value());
             QCOMPARE(inPlace.size(), expected.size());
             QCOMPARE(differingPixels(inPlace, expected, 2), 0);
-            // And the watermark is really there: the photo area differs from the bare photo.
             QVERIFY(differingPixels(inPlace, frame(photo), 2) > 0);
-            // One mode alone is that renderer's image, the rest of the photo kept.
             inputs.mode = EditMode::frame;
             QCOMPARE(RenderPipeline::render(photo, inputs), frame(photo));
             inputs.mode = EditMode::watermark;

@@ -89,24 +89,6 @@ private Q_SLOTS:
         QCOMPARE(photo, before); // the caller's pixels are never painted on
     }
 
-    // The logo's width is a fraction of the photo's width, whatever its
-    // height; its opacity scales an opaque logo's pixels.
-    void logoSizeAndOpacity()
-    {
-        WatermarkConfig config = opaque(WatermarkConfig::Kind::image, 200, 100);
-        config.position = WatermarkConfig::Position::midCenter;
-        config.imageScale = 0.5;
-        for (const double opacity : {0.1, 0.5, 1.0}) {
-            config.opacity = opacity;
-            const QImage result = watermarked(plainImage(400, 600, kBlue), config);
-            QCOMPARE(changedBounds(result, kBlue, 10), QRect(100, 250, 200, 100));
-            const QRgb centre = result.pixel(200, 300);
-            QVERIFY2(std::abs(qRed(centre) - 255 * opacity) <= 2 &&
-                         std::abs(qBlue(centre) - 255 * (1 - opacity)) <= 2,
-                     qPrintable(QString::number(opacity)));
-        }
-    }
-
     // Sides swap (up to one pixel from rounding up); the text reads upwards at
     // +90 (counter-clockwise) and downwards at -90: the "©" at its start, the
     // widest glyph across the line, is at the bottom, respectively the top.
@@ -132,11 +114,25 @@ private Q_SLOTS:
         }
     }
 
-    void tilesAreStaggered()
+    // The logo's width is a fraction of the photo's width, whatever its
+    // height; its opacity scales an opaque logo's pixels. Tiles are staggered.
+    void logoSizeOpacityAndTiles()
     {
-        // Logo tile 100 x 50 on 1000 x 500 (imageScale 0.1), no rotation:
+        WatermarkConfig config = opaque(WatermarkConfig::Kind::image, 200, 100);
+        config.position = WatermarkConfig::Position::midCenter;
+        config.imageScale = 0.5;
+        for (const double opacity : {0.1, 0.5, 1.0}) {
+            config.opacity = opacity;
+            const QImage result = watermarked(plainImage(400, 600, kBlue), config);
+            QCOMPARE(changedBounds(result, kBlue, 10), QRect(100, 250, 200, 100));
+            const QRgb centre = result.pixel(200, 300);
+            QVERIFY2(std::abs(qRed(centre) - 255 * opacity) <= 2 &&
+                         std::abs(qBlue(centre) - 255 * (1 - opacity)) <= 2,
+                     qPrintable(QString::number(opacity)));
+        }
+        // Tiles: logo tile 100 x 50 on 1000 x 500 (imageScale 0.1), no rotation:
         // sx = 40 + 100, sy = 0.15 * 1000 + 50; rows (y-up) at -50, 150, 350.
-        WatermarkConfig config = opaque(WatermarkConfig::Kind::tiled, 200, 100);
+        config.kind = WatermarkConfig::Kind::tiled; // opacity 1 from the last row above
         config.imageScale = 0.1;
         config.tileRotationDegrees = 0;
         const QImage result = watermarked(plainImage(1000, 500, kBlue), config);

@@ -70,21 +70,6 @@ private Q_SLOTS:
             panel()->hide();
     }
 
-    void textsAndFirstPreview()
-    {
-        // The program sizes its application font in pixels, not in points.
-        const QFont before = QApplication::font();
-        const auto restore = qScopeGuard([&] { QApplication::setFont(before); });
-        QApplication::setFont(Theme::font(Theme::TextStyle::body));
-        QTest::failOnWarning(QRegularExpression(QStringLiteral("Point size")));
-        auto single = singleEditor();
-        QCOMPARE(QStringList({single->titleText(), single->exportButton()->text()}),
-                 QStringList({"边框水印", "导出"}));
-        QTRY_VERIFY(!single->previewPane()->isLoading()); // the first preview arrived
-        QVERIFY(!single->previewPane()->previewImage().isNull() &&
-                single->exportButton()->isEnabled());
-    }
-
     // A read of a FIFO holds the editor's decoder (one job at a time) until the
     // test opens the FIFO's other end; the batch's first image waits behind it,
     // loading until previewed, and closing the editor returns at once.
@@ -118,9 +103,19 @@ private Q_SLOTS:
         }
     }
 
-    void modesShowTheirSettingsAndMessages()
+    void textsModesSettingsAndMessages()
     {
+        // The program sizes its application font in pixels, not in points.
+        const QFont appFont = QApplication::font();
+        const auto restore = qScopeGuard([&] { QApplication::setFont(appFont); });
+        QApplication::setFont(Theme::font(Theme::TextStyle::body));
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("Point size")));
         auto editor = singleEditor();
+        QCOMPARE(QStringList({editor->titleText(), editor->exportButton()->text()}),
+                 QStringList({"边框水印", "导出"}));
+        QTRY_VERIFY(!editor->previewPane()->isLoading()); // the first preview arrived
+        QVERIFY(!editor->previewPane()->previewImage().isNull() &&
+                editor->exportButton()->isEnabled());
         editor->show();
         QLabel *message = editor->messageLabel();
         editor->model().setExportMessage(QStringLiteral("导出失败"));
