@@ -172,20 +172,6 @@ private Q_SLOTS:
         QCOMPARE(model.previewImage().size(), QSize(600, 400)); // no bar
     }
 
-    // A failed export: a message, no toast, nothing half-written.
-    void singleExportIntoABlockedFolder()
-    {
-        Editor editor(m_dir, m_logos);
-        const QString folder = m_dir.filePath(QStringLiteral("blocked"));
-        const QString path = writePhoto(folder + QStringLiteral("/shot.jpg"), {800, 500});
-        writeBytes(folder + QStringLiteral("/图片边框"), "in the way"); // where the folder goes
-        editor.model.startSingle(ImageItem(path), QImage(path));
-        QVERIFY(!editor.run(&FrameExporter::singleExport));
-        QVERIFY(!editor.model.isExporting() && editor.toast().isEmpty());
-        QCOMPARE(editor.model.exportMessage(), QStringLiteral("导出失败"));
-        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
-    }
-
     // Each batch output equals its photo's single export with the same edits;
     // an undecodable photo is skipped; the selection is cleared.
     void batchUsesEachPhotosOwnDataExceptEdits()
@@ -244,11 +230,20 @@ private Q_SLOTS:
         }
     }
 
-    // A watermarked single export keeps its source's EXIF, upright, without
-    // the thumbnail, tagged as sRGB.
-    void singleExportKeepsTheSourcesMetadata()
+    // A failed export: a message, no toast, nothing half-written, and the editor
+    // stays usable. A watermarked single export keeps its source's EXIF,
+    // upright, without the thumbnail, tagged as sRGB.
+    void singleExportFailsCleanlyOrKeepsTheMetadata()
     {
         Editor editor(m_dir, m_logos);
+        const QString blocked = m_dir.filePath(QStringLiteral("blocked"));
+        const QString shot = writePhoto(blocked + QStringLiteral("/shot.jpg"), {800, 500});
+        writeBytes(blocked + QStringLiteral("/图片边框"), "in the way"); // where the folder goes
+        editor.model.startSingle(ImageItem(shot), QImage(shot));
+        QVERIFY(!editor.run(&FrameExporter::singleExport));
+        QVERIFY(!editor.model.isExporting() && editor.toast().isEmpty());
+        QCOMPARE(editor.model.exportMessage(), QStringLiteral("导出失败"));
+        QCOMPARE(QDir(blocked).entryList(QDir::Files).size(), 2);
         const QString folder = m_dir.filePath(QStringLiteral("meta"));
         const QString path = writePhoto(
             folder + QStringLiteral("/meta.one.jpg"), {600, 400},

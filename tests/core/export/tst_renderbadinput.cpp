@@ -121,13 +121,14 @@ private Q_SLOTS:
         QVERIFY(changedBounds(*WatermarkRenderer::apply(photo, tiled), kPhoto, 0).isEmpty());
     }
 
-    void extremeSliderValues()
+    // Watermark and frame settings up to values no slider offers, NaN,
+    // negative, infinite; a bar or border beyond any bitmap gives no frame.
+    void extremeSettings()
     {
         const auto tiled = WatermarkConfig::Kind::tiled, text = WatermarkConfig::Kind::text;
         // Kind, font size, tile spacing, rotation, opacity; from "zero font" on,
-        // values no slider offers: nothing drawn, no endless tiling.
+        // nothing drawn, no endless tiling.
         const std::tuple<WatermarkConfig::Kind, double, double, double, double> rows[] = {
-            {tiled, 0.1, 0.15, -30.0, 0.85},   // largest font
             {tiled, 0.035, 0.05, -30.0, 0.85}, // densest rows
             {tiled, 0.1, 0.05, 90.0, 0.1},     {tiled, 0.1, 0.05, -90.0, 0.1},
             {text, 0.1, 0.05, 0.0, 0.1},       {tiled, 0.0, 0.15, 0.0, 1.0},
@@ -143,11 +144,6 @@ private Q_SLOTS:
             QVERIFY2(result && result->size() == photo.size(),
                      qPrintable(QString::number(config.fontSize)));
         }
-    }
-
-    // Bar or border beyond any bitmap, NaN, negative, infinite.
-    void impossibleFrameStyles()
-    {
         FrameStyle style;
         style.borderEnabled = true;
         const std::pair<double, double> barsAndBorders[] = {
