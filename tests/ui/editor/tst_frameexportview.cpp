@@ -35,13 +35,6 @@ private:
     std::unique_ptr<AppState> m_state;
     QString m_photo;
 
-    std::unique_ptr<FrameExportView> singleEditor()
-    {
-        auto editor = std::make_unique<FrameExportView>(*m_state, LogoCatalogue());
-        editor->init(ImageItem(m_photo), QImage(m_photo));
-        return editor;
-    }
-
     QList<ImageItem> items(int count, const QString &folderName)
     {
         QList<ImageItem> list;
@@ -62,12 +55,6 @@ private Q_SLOTS:
                                        m_dir.filePath(QStringLiteral("settings.ini")));
         m_photo = writePhoto(m_dir.filePath(QStringLiteral("single/photo.jpg")), {900, 600},
                              {"NIKON CORPORATION", "NIKON Z 8", "NIKKOR Z 24-70mm f/2.8 S"});
-    }
-
-    void cleanup()
-    {
-        if (SharedColorPanel::existing())
-            panel()->hide();
     }
 
     // A read of a FIFO holds the editor's decoder (one job at a time) until the
@@ -103,19 +90,58 @@ private Q_SLOTS:
         }
     }
 
-    void textsModesSettingsAndMessages()
+    // Texts; Escape and the close box do nothing while exporting, Escape nothing
+    // while the colour panel is open; the panel's colour goes only to the last
+    // clicked swatch, and a closed editor lets go of the panel; each mode's settings.
+    void textsPanelModesAndMessages()
     {
         // The program sizes its application font in pixels, not in points.
         const QFont appFont = QApplication::font();
         const auto restore = qScopeGuard([&] { QApplication::setFont(appFont); });
         QApplication::setFont(Theme::font(Theme::TextStyle::body));
         QTest::failOnWarning(QRegularExpression(QStringLiteral("Point size")));
-        auto editor = singleEditor();
+        auto editor = std::make_unique<FrameExportView>(*m_state, LogoCatalogue());
+        editor->init(ImageItem(m_photo), QImage(m_photo));
         QCOMPARE(QStringList({editor->titleText(), editor->exportButton()->text()}),
                  QStringList({"边框水印", "导出"}));
         QTRY_VERIFY(!editor->previewPane()->isLoading()); // the first preview arrived
         QVERIFY(!editor->previewPane()->previewImage().isNull() &&
                 editor->exportButton()->isEnabled());
+        QSignalSpy sheet(m_state.get(), &AppState::sheetPresentedChanged);
+        editor->open();
+        QVERIFY(m_state->isSheetPresented());
+        editor->model().setExporting(true);
+        QTest::keyClick(editor.get(), Qt::Key_Escape);
+        QVERIFY(editor->isVisible() && !editor->close() && !editor->cancelButton()->isEnabled());
+        editor->model().setExporting(false);
+        QTest::keyClick(editor.get(), Qt::Key_Escape);
+        QVERIFY(!editor->isVisible() && !m_state->isSheetPresented());
+
+        editor->open();
+        CustomColorButton *swatches[2] = {}; // the main text's, the secondary text's
+        for (auto *swatch : editor->findChildren<CustomColorButton *>()) {
+            if (const int i =
+                    QStringList{"主文字颜色", "副文字颜色"}.indexOf(swatch->accessibleName());
+                i >= 0)
+                swatches[i] = swatch;
+        }
+        QVERIFY(swatches[0] && swatches[1]);
+        editor->model().setSecondaryColor(QColor(10, 200, 30));
+        QTest::mouseClick(swatches[0], Qt::LeftButton);
+        QVERIFY(panel()->isVisible() && !panel()->testOption(QColorDialog::ShowAlphaChannel));
+        QCOMPARE(panel()->currentColor(), QColor(Qt::black)); // opens at the swatch's colour
+        QTest::mouseClick(swatches[1], Qt::LeftButton);
+        QCOMPARE(panel()->currentColor(), QColor(10, 200, 30));
+        panel()->setCurrentColor(QColor(200, 0, 0));
+        QCOMPARE(editor->model().secondaryColor(), QColor(200, 0, 0));
+        QCOMPARE(swatches[1]->color(), QColor(200, 0, 0));
+        QTest::keyClick(editor.get(), Qt::Key_Escape);
+        QVERIFY(editor->isVisible());
+        editor->reject();
+        QCOMPARE(sheet.count(), 4);
+        QVERIFY(!editor->colorCoordinator().hasHandler() && !SharedColorPanel::instance().target());
+        panel()->setCurrentColor(QColor(0, 0, 255)); // the panel stays open, changes go nowhere
+        QCOMPARE(editor->model().primaryColor(), QColor(Qt::black));
         editor->show();
         QLabel *message = editor->messageLabel();
         editor->model().setExportMessage(QStringLiteral("导出失败"));
@@ -158,49 +184,6 @@ private Q_SLOTS:
         QTRY_VERIFY(size->slider()->hasFocus());
         QVERIFY(wheelTaken());
         QVERIFY(size->value() != before);
-    }
-
-    // Escape and the close box do nothing while exporting, Escape nothing while
-    // the colour panel is open; the panel's colour goes only to the last clicked
-    // swatch, and a closed editor lets go of the panel.
-    void colourPanelEscapeAndClosingRules()
-    {
-        auto editor = singleEditor();
-        QSignalSpy sheet(m_state.get(), &AppState::sheetPresentedChanged);
-        editor->open();
-        QVERIFY(m_state->isSheetPresented());
-        editor->model().setExporting(true);
-        QTest::keyClick(editor.get(), Qt::Key_Escape);
-        QVERIFY(editor->isVisible() && !editor->close() && !editor->cancelButton()->isEnabled());
-        editor->model().setExporting(false);
-        QTest::keyClick(editor.get(), Qt::Key_Escape);
-        QVERIFY(!editor->isVisible() && !m_state->isSheetPresented());
-
-        editor->open();
-        CustomColorButton *swatches[2] = {}; // the main text's, the secondary text's
-        for (auto *swatch : editor->findChildren<CustomColorButton *>()) {
-            if (const int i =
-                    QStringList{"主文字颜色", "副文字颜色"}.indexOf(swatch->accessibleName());
-                i >= 0)
-                swatches[i] = swatch;
-        }
-        QVERIFY(swatches[0] && swatches[1]);
-        editor->model().setSecondaryColor(QColor(10, 200, 30));
-        QTest::mouseClick(swatches[0], Qt::LeftButton);
-        QVERIFY(panel()->isVisible() && !panel()->testOption(QColorDialog::ShowAlphaChannel));
-        QCOMPARE(panel()->currentColor(), QColor(Qt::black)); // opens at the swatch's colour
-        QTest::mouseClick(swatches[1], Qt::LeftButton);
-        QCOMPARE(panel()->currentColor(), QColor(10, 200, 30));
-        panel()->setCurrentColor(QColor(200, 0, 0));
-        QCOMPARE(editor->model().secondaryColor(), QColor(200, 0, 0));
-        QCOMPARE(swatches[1]->color(), QColor(200, 0, 0));
-        QTest::keyClick(editor.get(), Qt::Key_Escape);
-        QVERIFY(editor->isVisible());
-        editor->reject();
-        QCOMPARE(sheet.count(), 4);
-        QVERIFY(!editor->colorCoordinator().hasHandler() && !SharedColorPanel::instance().target());
-        panel()->setCurrentColor(QColor(0, 0, 255)); // the panel stays open, changes go nowhere
-        QCOMPARE(editor->model().primaryColor(), QColor(Qt::black));
     }
 
     // The button runs the model's batch flow and closes the editor when done;
