@@ -272,10 +272,6 @@ private Q_SLOTS:
             QVERIFY2(!run.glyphIndexes().contains(0), "missing glyph (tofu)");
         }
         QVERIFY(cjkCovered);
-        // Proportional metrics: twice the size, twice the advance.
-        QVERIFY(line.width() > 0);
-        QCOMPARE(TextLine(line.text(), 80, Qt::black, TextLine::Weight::Medium).width(),
-                 2 * line.width());
     }
 };
 

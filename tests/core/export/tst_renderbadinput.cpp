@@ -45,8 +45,9 @@ private Q_SLOTS:
         QVERIFY(QDir(m_dir.path()).mkdir("folder.png"));
     }
 
-    // Photos without pixels give nothing; one pixel wide or high still renders.
-    void emptyAndTinyPhotos()
+    // Photos without pixels give nothing; one pixel wide or high still renders,
+    // as do very long texts.
+    void extremePhotosAndTexts()
     {
         RenderInputs inputs;
         inputs.mode = EditMode::both;
@@ -66,6 +67,24 @@ private Q_SLOTS:
             }
             QCOMPARE(RenderPipeline::render(photo, inputs).isNull(), empty);
         }
+        const QImage photo = plainImage(400, 300, kPhoto);
+        const QString longText = QString("很长的文字 Long text ").repeated(2000);
+        EXIFData exif = kFullExif;
+        exif.cameraModel = longText;
+        exif.lensModel = longText;
+        QCOMPARE(FrameRenderer::composeFramedImage(photo, exif, FrameStyle(), {}, longText)
+                     .value_or(QImage())
+                     .size(),
+                 QSize(400, 332));
+        for (auto kind : {WatermarkConfig::Kind::text, WatermarkConfig::Kind::tiled})
+            QCOMPARE(WatermarkRenderer::apply(photo, watermark(kind, {}, longText))->size(),
+                     photo.size());
+        // A tile that would need gigabytes is not made as a bitmap; it is drawn in
+        // place (here its line passes beside the photo, which is kept as is).
+        const WatermarkConfig tiled =
+            watermark(WatermarkConfig::Kind::tiled, {}, QString("W").repeated(200000));
+        QVERIFY(!WatermarkRenderer::makeRotatedTile(tiled, photo.size()));
+        QVERIFY(changedBounds(*WatermarkRenderer::apply(photo, tiled), kPhoto, 0).isEmpty());
     }
 
     // A logo that does not load: the single logo is left out, tiles fall back to
@@ -97,28 +116,6 @@ private Q_SLOTS:
         QCOMPARE(FrameRenderer::composeFramedImage(photo, kFullExif, FrameStyle(),
                                                    QImage(0, 5, QImage::Format_ARGB32)),
                  FrameRenderer::composeFramedImage(photo, kFullExif, FrameStyle()));
-    }
-
-    void veryLongTexts()
-    {
-        const QImage photo = plainImage(400, 300, kPhoto);
-        const QString longText = QString("很长的文字 Long text ").repeated(2000);
-        EXIFData exif = kFullExif;
-        exif.cameraModel = longText;
-        exif.lensModel = longText;
-        const auto framed =
-            FrameRenderer::composeFramedImage(photo, exif, FrameStyle(), {}, longText);
-        QVERIFY(framed);
-        QCOMPARE(framed->size(), QSize(400, 332));
-        for (auto kind : {WatermarkConfig::Kind::text, WatermarkConfig::Kind::tiled})
-            QCOMPARE(WatermarkRenderer::apply(photo, watermark(kind, {}, longText))->size(),
-                     photo.size());
-        // A tile that would need gigabytes is not made as a bitmap; it is drawn in
-        // place (here its line passes beside the photo, which is kept as is).
-        const WatermarkConfig tiled =
-            watermark(WatermarkConfig::Kind::tiled, {}, QString("W").repeated(200000));
-        QVERIFY(!WatermarkRenderer::makeRotatedTile(tiled, photo.size()));
-        QVERIFY(changedBounds(*WatermarkRenderer::apply(photo, tiled), kPhoto, 0).isEmpty());
     }
 
     // Watermark and frame settings up to values no slider offers, NaN,
