@@ -83,10 +83,4 @@ inline QString writeBytes(const QString &path, const QByteArray &bytes)
     return path;
 }
 
-inline QStringList framedFiles(const QString &sourceFolder)
-{
-    return QDir(sourceFolder + QStringLiteral("/图片边框"))
-        .entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-}
-
 } // namespace EditorFixtures

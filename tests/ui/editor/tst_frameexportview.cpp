@@ -214,7 +214,7 @@ private Q_SLOTS:
             QCOMPARE(m_state->toastMessage().value_or(QString()),
                      QStringLiteral("已套壳 7 / 7 张"));
             QVERIFY(!m_state->isSheetPresented());
-            QCOMPARE(framedFiles(m_dir.filePath(folder)).size(), 7);
+            QCOMPARE(QDir(m_dir.filePath(folder + "/图片边框")).entryList(QDir::Files).size(), 7);
         }
     }
 };
