@@ -181,8 +181,7 @@ private Q_SLOTS:
         }
     }
 
-    // An empty right main text hides the right block; its second line is the
-    // author, else the date, else the place.
+    // An empty right main text hides the right block; line 2: author, date, place.
     void rightBlockTexts()
     {
         EXIFData exif;

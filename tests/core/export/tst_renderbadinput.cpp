@@ -87,9 +87,8 @@ private Q_SLOTS:
         QVERIFY(changedBounds(*WatermarkRenderer::apply(photo, tiled), kPhoto, 0).isEmpty());
     }
 
-    // A logo that does not load: the single logo is left out, tiles fall back to
-    // the text (nothing drawn without one), and the frame is drawn as without a
-    // watermark; a null logo in the frame is no logo.
+    // An unloadable logo: the single one is left out, tiles fall back to the text
+    // (none: nothing drawn), the frame is as without; a null frame logo is none.
     void unusableLogos()
     {
         const QImage photo = plainImage(300, 200, kPhoto);

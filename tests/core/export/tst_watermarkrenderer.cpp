@@ -89,9 +89,8 @@ private Q_SLOTS:
         QCOMPARE(photo, before); // the caller's pixels are never painted on
     }
 
-    // Sides swap (up to one pixel from rounding up); the text reads upwards at
-    // +90 (counter-clockwise) and downwards at -90: the "©" at its start, the
-    // widest glyph across the line, is at the bottom, respectively the top.
+    // Sides swap (within a pixel); at +90 the text reads upwards (its wide "©"
+    // at the bottom), at -90 downwards.
     void tileSizeFollowsRotation()
     {
         WatermarkConfig config;
@@ -153,8 +152,7 @@ private Q_SLOTS:
 
     void hugeTilesReachTheExportLikeThePreview()
     {
-        // 45 MP, a long text at the largest font: a tile of about 19,000 x 11,600
-        // pixels. The export must look like the preview made from a 1600 px copy.
+        // 45 MP, largest font, a tile of about 19,000 x 11,600 px: like the preview.
         WatermarkConfig config = opaque(WatermarkConfig::Kind::tiled);
         config.text = QStringLiteral("© Kelvane Photography 2026 · All rights reserved");
         config.fontSize = 0.1;

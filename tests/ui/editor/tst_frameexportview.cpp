@@ -57,9 +57,8 @@ private Q_SLOTS:
                              {"NIKON CORPORATION", "NIKON Z 8", "NIKKOR Z 24-70mm f/2.8 S"});
     }
 
-    // A read of a FIFO holds the editor's decoder (one job at a time) until the
-    // test opens the FIFO's other end; the batch's first image waits behind it,
-    // loading until previewed, and closing the editor returns at once.
+    // A FIFO read holds the editor's one decoder; the batch's first image waits
+    // behind it, loading until previewed, and closing the editor returns at once.
     void firstImageHeldBack()
     {
         for (const bool close : {false, true}) {
