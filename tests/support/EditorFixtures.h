@@ -10,7 +10,6 @@
 #include <QString>
 #include <exiv2/exiv2.hpp>
 
-// Photos and logo folders for the export editor's tests, written in code.
 namespace EditorFixtures {
 
 // The camera EXIF of a test photo; no make, no EXIF at all.
@@ -24,13 +23,15 @@ struct Camera
     std::string dateTaken = {};  // "2024:05:01 14:03:22"
 };
 
-// A gradient photo: encodes like a picture, and no two rows look alike.
-inline QImage photo(int width, int height)
+// A gradient photo: encodes like a picture, and no two rows look alike;
+// translucent at one corner in a format with alpha.
+inline QImage photo(int width, int height, QImage::Format format = QImage::Format_RGB32)
 {
-    QImage image(width, height, QImage::Format_RGB32);
+    QImage image(width, height, format);
+    image.fill(Qt::transparent);
     QPainter painter(&image);
     QLinearGradient gradient(0, 0, width, height);
-    gradient.setColorAt(0, QColor(40, 90, 160));
+    gradient.setColorAt(0, QColor(40, 90, 160, image.hasAlphaChannel() ? 180 : 255));
     gradient.setColorAt(1, QColor(220, 150, 60));
     painter.fillRect(image.rect(), gradient);
     return image;
@@ -80,12 +81,6 @@ inline QString writeBytes(const QString &path, const QByteArray &bytes)
         return {};
     file.write(bytes);
     return path;
-}
-
-inline QStringList framedFiles(const QString &sourceFolder)
-{
-    return QDir(sourceFolder + QStringLiteral("/图片边框"))
-        .entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 } // namespace EditorFixtures

@@ -5,7 +5,6 @@
 #include <QRect>
 #include <cstdlib>
 
-// Measures rendered images: which pixels differ from a plain colour.
 namespace PixelProbe {
 
 inline bool near(QRgb a, QRgb b, int tolerance)

@@ -4,8 +4,6 @@
 #include "export/RenderPipeline.h"
 #include "export/WatermarkRenderer.h"
 
-#include <QLinearGradient>
-#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <limits>
@@ -28,30 +26,8 @@ WatermarkConfig watermark(WatermarkConfig::Kind kind, const QString &logo = {},
     return {.kind = kind, .text = text, .imageURL = logo};
 }
 
-// Every byte of a literal, embedded NULs included, without its terminator.
-template <std::size_t N>
-QByteArray bytes(const char (&literal)[N])
-{
-    return QByteArray(literal, qsizetype(N - 1));
-}
-
-// A gradient photo, translucent at one corner unless the format is opaque.
-QImage gradientPhoto(QSize size, QImage::Format format)
-{
-    QImage photo(size, format);
-    photo.fill(Qt::transparent);
-    QPainter painter(&photo);
-    QLinearGradient gradient(0, 0, size.width(), size.height());
-    gradient.setColorAt(0, QColor(30, 90, 200, format == QImage::Format_RGB32 ? 255 : 180));
-    gradient.setColorAt(1, QColor(240, 180, 40));
-    painter.fillRect(photo.rect(), gradient);
-    return photo;
-}
-
 } // namespace
 
-// The render pipeline's modes, and broken or extreme inputs: the renderers
-// fall back (nothing, or an undecorated copy) and never crash.
 class TestRenderBadInput : public QObject
 {
     Q_OBJECT
@@ -61,16 +37,17 @@ private Q_SLOTS:
     void initTestCase()
     {
         const std::pair<const char *, QByteArray> files[] = {
-            {"corrupt.png", bytes("\x89PNG\r\n\x1a\n garbage")},
-            {"cut.jpg", bytes("\xff\xd8\xff\xe0\x00\x10JFIF")},
+            {"corrupt.png", QByteArray("\x89PNG\r\n\x1a\n garbage")},
+            {"cut.jpg", QByteArray("\xff\xd8\xff\xe0\x00\x10JFIF", 10)},
             {"empty.png", {}}};
         for (const auto &[name, content] : files)
             QVERIFY(!EditorFixtures::writeBytes(m_dir.filePath(name), content).isEmpty());
         QVERIFY(QDir(m_dir.path()).mkdir("folder.png"));
     }
 
-    // Photos without pixels give nothing; one pixel wide or high still renders.
-    void emptyAndTinyPhotos()
+    // Photos without pixels give nothing; one pixel wide or high still renders,
+    // as do very long texts.
+    void extremePhotosAndTexts()
     {
         RenderInputs inputs;
         inputs.mode = EditMode::both;
@@ -90,10 +67,28 @@ private Q_SLOTS:
             }
             QCOMPARE(RenderPipeline::render(photo, inputs).isNull(), empty);
         }
+        const QImage photo = plainImage(400, 300, kPhoto);
+        const QString longText = QString("很长的文字 Long text ").repeated(2000);
+        EXIFData exif = kFullExif;
+        exif.cameraModel = longText;
+        exif.lensModel = longText;
+        QCOMPARE(FrameRenderer::composeFramedImage(photo, exif, FrameStyle(), {}, longText)
+                     .value_or(QImage())
+                     .size(),
+                 QSize(400, 332));
+        for (auto kind : {WatermarkConfig::Kind::text, WatermarkConfig::Kind::tiled})
+            QCOMPARE(WatermarkRenderer::apply(photo, watermark(kind, {}, longText))->size(),
+                     photo.size());
+        // A tile that would need gigabytes is not made as a bitmap; it is drawn in
+        // place (here its line passes beside the photo, which is kept as is).
+        const WatermarkConfig tiled =
+            watermark(WatermarkConfig::Kind::tiled, {}, QString("W").repeated(200000));
+        QVERIFY(!WatermarkRenderer::makeRotatedTile(tiled, photo.size()));
+        QVERIFY(changedBounds(*WatermarkRenderer::apply(photo, tiled), kPhoto, 0).isEmpty());
     }
 
-    // A logo that does not load: the single logo is left out, tiles fall back to
-    // the text, and the frame is drawn as without a watermark.
+    // An unloadable logo: the single one is left out, tiles fall back to the text
+    // (none: nothing drawn), the frame is as without; a null frame logo is none.
     void unusableLogos()
     {
         const QImage photo = plainImage(300, 200, kPhoto);
@@ -112,57 +107,24 @@ private Q_SLOTS:
                 QCOMPARE(RenderPipeline::render(photo, inputs).size(), QSize(300, 224));
             }
         }
-    }
-
-    void nothingToDrawStillCopies()
-    {
-        const QImage photo = plainImage(300, 200, kPhoto);
-        const QString missing = m_dir.filePath("missing.png");
-        for (const WatermarkConfig &config :
-             {watermark(WatermarkConfig::Kind::text, {}, {}),
-              watermark(WatermarkConfig::Kind::tiled, missing, {})}) {
-            const auto result = WatermarkRenderer::apply(photo, config);
-            QVERIFY(result);
-            QCOMPARE(result->size(), photo.size());
-            QVERIFY(changedBounds(*result, kPhoto, 0).isEmpty());
+        for (auto kind : {WatermarkConfig::Kind::text, WatermarkConfig::Kind::tiled}) {
+            const auto config = watermark(kind, m_dir.filePath("missing.png"), {});
+            QVERIFY(changedBounds(WatermarkRenderer::apply(photo, config).value(), kPhoto, 0)
+                        .isEmpty());
         }
-        // A null logo image in the frame is no logo.
         QCOMPARE(FrameRenderer::composeFramedImage(photo, kFullExif, FrameStyle(),
                                                    QImage(0, 5, QImage::Format_ARGB32)),
                  FrameRenderer::composeFramedImage(photo, kFullExif, FrameStyle()));
     }
 
-    void veryLongTexts()
-    {
-        const QImage photo = plainImage(400, 300, kPhoto);
-        const QString longText = QString("很长的文字 Long text ").repeated(2000);
-        EXIFData exif = kFullExif;
-        exif.cameraModel = longText;
-        exif.lensModel = longText;
-        const auto framed =
-            FrameRenderer::composeFramedImage(photo, exif, FrameStyle(), {}, longText);
-        QVERIFY(framed);
-        QCOMPARE(framed->size(), QSize(400, 332));
-        for (auto kind : {WatermarkConfig::Kind::text, WatermarkConfig::Kind::tiled}) {
-            const auto result = WatermarkRenderer::apply(photo, watermark(kind, {}, longText));
-            QVERIFY(result);
-            QCOMPARE(result->size(), photo.size());
-        }
-        // A tile that would need gigabytes is not made as a bitmap; it is drawn in
-        // place (here its line passes beside the photo, which is kept as is).
-        const WatermarkConfig tiled =
-            watermark(WatermarkConfig::Kind::tiled, {}, QString("W").repeated(200000));
-        QVERIFY(!WatermarkRenderer::makeRotatedTile(tiled, photo.size()));
-        QVERIFY(changedBounds(*WatermarkRenderer::apply(photo, tiled), kPhoto, 0).isEmpty());
-    }
-
-    void extremeSliderValues()
+    // Watermark and frame settings up to values no slider offers, NaN,
+    // negative, infinite; a bar or border beyond any bitmap gives no frame.
+    void extremeSettings()
     {
         const auto tiled = WatermarkConfig::Kind::tiled, text = WatermarkConfig::Kind::text;
         // Kind, font size, tile spacing, rotation, opacity; from "zero font" on,
-        // values no slider offers: nothing drawn, no endless tiling.
+        // nothing drawn, no endless tiling.
         const std::tuple<WatermarkConfig::Kind, double, double, double, double> rows[] = {
-            {tiled, 0.1, 0.15, -30.0, 0.85},   // largest font
             {tiled, 0.035, 0.05, -30.0, 0.85}, // densest rows
             {tiled, 0.1, 0.05, 90.0, 0.1},     {tiled, 0.1, 0.05, -90.0, 0.1},
             {text, 0.1, 0.05, 0.0, 0.1},       {tiled, 0.0, 0.15, 0.0, 1.0},
@@ -178,11 +140,6 @@ private Q_SLOTS:
             QVERIFY2(result && result->size() == photo.size(),
                      qPrintable(QString::number(config.fontSize)));
         }
-    }
-
-    // Bar or border beyond any bitmap, NaN, negative, infinite.
-    void impossibleFrameStyles()
-    {
         FrameStyle style;
         style.borderEnabled = true;
         const std::pair<double, double> barsAndBorders[] = {
@@ -196,8 +153,8 @@ private Q_SLOTS:
         }
     }
 
-    // Mode "both" paints the watermark onto the photo inside the framed canvas;
-    // it must give the same pixels as watermarking the photo and framing the copy.
+    // Mode "both" paints the watermark onto the photo inside the framed canvas:
+    // the same pixels as watermarking the photo and framing the copy.
     void bothEqualsWatermarkThenFrame()
     {
         const auto text = WatermarkConfig::Kind::text, tiled = WatermarkConfig::Kind::tiled;
@@ -206,12 +163,10 @@ private Q_SLOTS:
             {QImage::Format_RGB32, tiled, true}, // with a border
             {QImage::Format_ARGB32_Premultiplied, text, false}};
         for (const auto &[format, kind, border] : rows) {
-            const QImage photo = gradientPhoto(QSize(1200, 800), format);
+            const QImage photo = EditorFixtures::photo(1200, 800, format);
             RenderInputs inputs;
             inputs.mode = EditMode::both;
-            inputs.exif.cameraMake = QStringLiteral("FUJIFILM");
-            inputs.exif.cameraModel = QStringLiteral("X-T5");
-            inputs.exif.focalLength = QStringLiteral("35mm");
+            inputs.exif = kFullExif;
             inputs.rightMainText = inputs.exif.parameterLine();
             inputs.style.borderEnabled = border;
             inputs.style.borderWidth = 3.0;
@@ -227,27 +182,14 @@ private Q_SLOTS:
             const QImage expected =
                 frame(WatermarkRenderer::apply(photo, inputs.watermark).value());
             QCOMPARE(inPlace.size(), expected.size());
-            QCOMPARE(PixelProbe::differingPixels(inPlace, expected, 2), 0);
-            // And the watermark is really there: the photo area differs from the bare photo.
-            QVERIFY(PixelProbe::differingPixels(inPlace, frame(photo), 2) > 0);
+            QCOMPARE(differingPixels(inPlace, expected, 2), 0);
+            QVERIFY(differingPixels(inPlace, frame(photo), 2) > 0);
+            inputs.mode = EditMode::frame;
+            QCOMPARE(RenderPipeline::render(photo, inputs), frame(photo));
+            inputs.mode = EditMode::watermark;
+            QCOMPARE(RenderPipeline::render(photo, inputs),
+                     WatermarkRenderer::apply(photo, inputs.watermark).value());
         }
-    }
-
-    // One mode alone leaves the rest of the photo as it is.
-    void singleModesKeepThePhotoPixels()
-    {
-        const QImage photo = gradientPhoto(QSize(600, 400), QImage::Format_RGB32);
-        RenderInputs inputs;
-        inputs.mode = EditMode::frame;
-        const QImage framed = RenderPipeline::render(photo, inputs);
-        QCOMPARE(framed.size(), QSize(600, 400 + int(0.08 * 600)));
-        QCOMPARE(framed.copy(0, 0, 600, 400).convertToFormat(QImage::Format_RGB32), photo);
-        QCOMPARE(QColor(framed.pixel(5, 400 + 2)), FrameStyle().backgroundColor);
-
-        inputs.mode = EditMode::watermark;
-        const QImage watermarked = RenderPipeline::render(photo, inputs);
-        QCOMPARE(watermarked, WatermarkRenderer::apply(photo, inputs.watermark).value());
-        QVERIFY(watermarked != photo);
     }
 };
 

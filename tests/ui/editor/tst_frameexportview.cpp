@@ -1,5 +1,3 @@
-// The export editor window: texts, modes, the colour panel link, Escape and
-// closing rules, and a batch through the export button.
 #include "EditorFixtures.h"
 #include "FifoGate.h"
 #include "common/Theme.h"
@@ -37,13 +35,6 @@ private:
     std::unique_ptr<AppState> m_state;
     QString m_photo;
 
-    std::unique_ptr<FrameExportView> singleEditor()
-    {
-        auto editor = std::make_unique<FrameExportView>(*m_state, LogoCatalogue());
-        editor->init(ImageItem(m_photo), QImage(m_photo));
-        return editor;
-    }
-
     QList<ImageItem> items(int count, const QString &folderName)
     {
         QList<ImageItem> list;
@@ -66,40 +57,8 @@ private Q_SLOTS:
                              {"NIKON CORPORATION", "NIKON Z 8", "NIKKOR Z 24-70mm f/2.8 S"});
     }
 
-    void cleanup()
-    {
-        if (SharedColorPanel::existing())
-            panel()->hide();
-    }
-
-    void textsForOneAndSevenItems()
-    {
-        // The program sizes its application font in pixels, not in points.
-        const QFont before = QApplication::font();
-        const auto restore = qScopeGuard([&] { QApplication::setFont(before); });
-        QApplication::setFont(Theme::font(Theme::TextStyle::body));
-        QTest::failOnWarning(QRegularExpression(QStringLiteral("Point size")));
-        auto single = singleEditor();
-        const int body = QFontInfo(QApplication::font()).pixelSize();
-        for (const QLabel *label : single->findChildren<QLabel *>()) {
-            const int size = QFontInfo(label->font()).pixelSize();
-            const bool headline = label->text() == QStringLiteral("边框水印");
-            QVERIFY2(size >= 9 && (!headline || size > body), qPrintable(label->text()));
-        }
-        QCOMPARE(QStringList({single->titleText(), single->exportButton()->text()}),
-                 QStringList({"边框水印", "导出"}));
-        QTRY_VERIFY(!single->previewPane()->isLoading()); // the first preview arrived
-        QVERIFY(!single->previewPane()->previewImage().isNull() &&
-                single->exportButton()->isEnabled());
-        FrameExportView batch(*m_state, LogoCatalogue());
-        batch.init(items(7, QStringLiteral("seven")));
-        QCOMPARE(QStringList({batch.titleText(), batch.exportButton()->text()}),
-                 QStringList({"批量边框水印（7 张）", "应用到 7 张"}));
-    }
-
-    // A read of a FIFO holds the editor's decoder (one job at a time) until the
-    // test opens the FIFO's other end; the batch's first image waits behind it,
-    // loading until previewed, and closing the editor returns at once.
+    // A FIFO read holds the editor's one decoder; the batch's first image waits
+    // behind it, loading until previewed, and closing the editor returns at once.
     void firstImageHeldBack()
     {
         for (const bool close : {false, true}) {
@@ -130,66 +89,23 @@ private Q_SLOTS:
         }
     }
 
-    void modesShowTheirSettingsAndMessages()
+    // Texts; Escape and the close box do nothing while exporting, Escape nothing
+    // while the colour panel is open; the panel's colour goes only to the last
+    // clicked swatch, and a closed editor lets go of the panel; each mode's settings.
+    void textsPanelModesAndMessages()
     {
-        auto editor = singleEditor();
-        editor->show();
-        QLabel *message = editor->messageLabel();
-        editor->model().setExportMessage(QStringLiteral("导出失败"));
-        QVERIFY(message->isVisible());
-        QCOMPARE(message->palette().color(QPalette::WindowText).red(), 0xd7);
-        editor->model().setExportMessage(QStringLiteral("完成"));
-        QCOMPARE(message->palette().color(QPalette::WindowText).green(), 0x9d);
-        editor->model().setExportMessage(QString());
-        QVERIFY(!message->isVisible());
-        const auto row = [&editor](const char *name) {
-            return editor->findChild<SliderRow *>(QString::fromUtf8(name));
-        };
-        SliderRow *rotation = row("旋转角度"), *margin = row("边距"), *opacity = row("不透明度");
-        SliderRow *size = row("文字大小");
-        auto *brandPicker = editor->findChild<QWidget *>(QStringLiteral("brandPicker"));
-        QVERIFY(rotation && margin && opacity && size && brandPicker);
-        QVERIFY(!rotation->isVisible());
-        editor->model().setEditMode(EditMode::watermark);
-        QVERIFY(!brandPicker->isVisible());
-        editor->model().setEditMode(EditMode::frame);
-        QVERIFY(brandPicker->isVisible());
-        editor->model().setEditMode(EditMode::watermark);
-        WatermarkConfig config = editor->model().watermark();
-        config.kind = WatermarkConfig::Kind::tiled;
-        editor->model().setWatermark(config);
-        QVERIFY(rotation->isVisible() && !margin->isVisible()); // tiles ignore position, margin
-        rotation->slider()->setValue(rotation->slider()->minimum());
-        opacity->slider()->setValue(opacity->slider()->maximum());
-        QCOMPARE(QStringList({rotation->valueText(), opacity->valueText()}),
-                 QStringList({"-90°", "100%"}));
-        QCOMPARE(editor->model().watermark().tileRotationDegrees, -90.0);
-        QCOMPARE(editor->model().watermark().opacity, 1.0);
-
-        // The wheel goes to the scrolling pane unless the slider has focus.
-        editor->model().setEditMode(EditMode::both);
-        const double before = size->value();
-        auto wheelTaken = [&] {
-            const QPointF at = QRectF(size->slider()->rect()).center();
-            QWheelEvent event(at, size->slider()->mapToGlobal(at), QPoint(), QPoint(0, -120),
-                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-            QApplication::sendEvent(size->slider(), &event);
-            return event.isAccepted();
-        };
-        QVERIFY(!wheelTaken());
-        QCOMPARE(size->value(), before);
-        size->slider()->setFocus();
-        QTRY_VERIFY(size->slider()->hasFocus());
-        QVERIFY(wheelTaken());
-        QVERIFY(size->value() != before);
-    }
-
-    // Escape and the close box do nothing while exporting, Escape nothing while
-    // the colour panel is open; the panel's colour goes only to the last clicked
-    // swatch, and a closed editor lets go of the panel.
-    void colourPanelEscapeAndClosingRules()
-    {
-        auto editor = singleEditor();
+        // The program sizes its application font in pixels, not in points.
+        const QFont appFont = QApplication::font();
+        const auto restore = qScopeGuard([&] { QApplication::setFont(appFont); });
+        QApplication::setFont(Theme::font(Theme::TextStyle::body));
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("Point size")));
+        auto editor = std::make_unique<FrameExportView>(*m_state, LogoCatalogue());
+        editor->init(ImageItem(m_photo), QImage(m_photo));
+        QCOMPARE(QStringList({editor->titleText(), editor->exportButton()->text()}),
+                 QStringList({"边框水印", "导出"}));
+        QTRY_VERIFY(!editor->previewPane()->isLoading()); // the first preview arrived
+        QVERIFY(!editor->previewPane()->previewImage().isNull() &&
+                editor->exportButton()->isEnabled());
         QSignalSpy sheet(m_state.get(), &AppState::sheetPresentedChanged);
         editor->open();
         QVERIFY(m_state->isSheetPresented());
@@ -225,6 +141,48 @@ private Q_SLOTS:
         QVERIFY(!editor->colorCoordinator().hasHandler() && !SharedColorPanel::instance().target());
         panel()->setCurrentColor(QColor(0, 0, 255)); // the panel stays open, changes go nowhere
         QCOMPARE(editor->model().primaryColor(), QColor(Qt::black));
+        editor->show();
+        QLabel *message = editor->messageLabel();
+        editor->model().setExportMessage(QStringLiteral("导出失败"));
+        QVERIFY(message->isVisible());
+        editor->model().setExportMessage(QString());
+        QVERIFY(!message->isVisible());
+        const auto row = [&editor](const char *name) {
+            return editor->findChild<SliderRow *>(QString::fromUtf8(name));
+        };
+        SliderRow *rotation = row("旋转角度"), *margin = row("边距"), *opacity = row("不透明度"),
+                  *size = row("文字大小");
+        auto *brandPicker = editor->findChild<QWidget *>(QStringLiteral("brandPicker"));
+        QVERIFY(rotation && margin && opacity && size && brandPicker);
+        QVERIFY(!rotation->isVisible() && brandPicker->isVisible());
+        editor->model().setEditMode(EditMode::watermark);
+        QVERIFY(!brandPicker->isVisible());
+        WatermarkConfig config = editor->model().watermark();
+        config.kind = WatermarkConfig::Kind::tiled;
+        editor->model().setWatermark(config);
+        QVERIFY(rotation->isVisible() && !margin->isVisible()); // tiles ignore position, margin
+        rotation->slider()->setValue(rotation->slider()->minimum());
+        opacity->slider()->setValue(opacity->slider()->maximum());
+        QCOMPARE(QStringList({rotation->valueText(), opacity->valueText()}),
+                 QStringList({"-90°", "100%"}));
+        QCOMPARE(editor->model().watermark().tileRotationDegrees, -90.0);
+
+        // The wheel goes to the scrolling pane unless the slider has focus.
+        editor->model().setEditMode(EditMode::both);
+        const double before = size->value();
+        auto wheelTaken = [&] {
+            const QPointF at = QRectF(size->slider()->rect()).center();
+            QWheelEvent event(at, size->slider()->mapToGlobal(at), QPoint(), QPoint(0, -120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(size->slider(), &event);
+            return event.isAccepted();
+        };
+        QVERIFY(!wheelTaken());
+        QCOMPARE(size->value(), before);
+        size->slider()->setFocus();
+        QTRY_VERIFY(size->slider()->hasFocus());
+        QVERIFY(wheelTaken());
+        QVERIFY(size->value() != before);
     }
 
     // The button runs the model's batch flow and closes the editor when done;
@@ -233,11 +191,13 @@ private Q_SLOTS:
     {
         for (const bool firstBroken : {false, true}) {
             const QString folder = QStringLiteral("viewbatch_%1").arg(firstBroken);
-            QList<ImageItem> list = items(2, folder);
+            QList<ImageItem> list = items(7, folder);
             if (firstBroken)
                 list[0] = ImageItem(writeBytes(m_dir.filePath(folder + "/0.jpg"), "garbage"));
             FrameExportView editor(*m_state, LogoCatalogue());
             editor.init(list);
+            QCOMPARE(QStringList({editor.titleText(), editor.exportButton()->text()}),
+                     QStringList({"批量边框水印（7 张）", "应用到 7 张"}));
             QVERIFY(!editor.exportButton()->isEnabled());
             QTRY_VERIFY(!editor.model().isInitialLoading());
             QVERIFY(!editor.previewPane()->isLoading());
@@ -251,9 +211,9 @@ private Q_SLOTS:
             QVERIFY(editor.model().isExporting() && !editor.exportButton()->isVisible());
             QVERIFY(finished.wait(10000));
             QCOMPARE(m_state->toastMessage().value_or(QString()),
-                     QStringLiteral("已套壳 2 / 2 张"));
+                     QStringLiteral("已套壳 7 / 7 张"));
             QVERIFY(!m_state->isSheetPresented());
-            QCOMPARE(framedFiles(m_dir.filePath(folder)).size(), 2);
+            QCOMPARE(QDir(m_dir.filePath(folder + "/图片边框")).entryList(QDir::Files).size(), 7);
         }
     }
 };
