@@ -75,11 +75,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("format");
         QTest::addColumn<int>("orientation");
-        for (int n : {1, 3, 6, 8}) {
+        for (int n : {1, 3, 6, 8})
             QTest::addRow("jpeg %d", n) << "jpeg" << n;
-            QTest::addRow("heic %d", n) << "heic" << n;
-        }
-        QTest::newRow("avif 6") << "avif" << 6;
+        QTest::newRow("heic 6") << "heic" << 6;
+        QTest::newRow("avif 3") << "avif" << 3;
         for (const char *format : {"png", "tiff", "webp"})
             QTest::newRow(format) << QString::fromLatin1(format) << 1;
     }
@@ -94,16 +93,14 @@ private Q_SLOTS:
             QVERIFY(!writeJpeg(path, stored).isEmpty());
             setExifOrientation(path, orientation);
         } else if (format == QLatin1String("heic") || format == QLatin1String("avif")) {
-            // The container carries the orientation; a contradicting EXIF tag
-            // inside must not be applied a second time.
+            // The container's orientation counts; a contradicting EXIF tag must not.
             QVERIFY(writeHeif(path, stored, format == QLatin1String("avif"), orientation, 8));
         } else {
             QVERIFY(stored.save(path, format.toLatin1().constData()));
         }
         const Outcome result = outcomeOf(m_processor.loadImage(path));
         QCOMPARE(result.error, QString());
-        QCOMPARE(result.image.size(), QSize(1200, 800));
-        QVERIFY(hasUprightQuadrants(result.image));
+        QVERIFY(hasUprightQuadrants(result.image) && result.image.width() == 1200);
         if (result.image.format() == QImage::Format_RGB32) // padding byte must be opaque
             QCOMPARE(int(result.image.constBits()[3]), 0xFF);
     }
@@ -142,35 +139,31 @@ private Q_SLOTS:
         if (!untagged)
             QVERIFY(full.colorSpace() == QColorSpace(QColorSpace::SRgb));
     }
-    // The preview as it is stored, and the sensor data developed by one
-    // LibRaw context for the processor, turned as the file says.
+    // The preview as it is stored, and the sensor data developed by one LibRaw
+    // context for the processor, both turned as the file says.
     void rawPreviewAndFullDevelopment()
     {
-        for (const bool rotated : {false, true}) {
-            const QString path = file(QStringLiteral("bayer_%1.dng").arg(rotated));
-            QVERIFY(writeDng(path, 600, 400, filled(QSize(300, 200), Qt::green), rotated ? 6 : 1));
-            RAWProcessor processor(m_queues);
-            const Outcome quick = outcomeOf(processor.loadImage(path));
-            QCOMPARE(quick.error, QString());
-            QCOMPARE(quick.image.size(), rotated ? QSize(200, 300) : QSize(300, 200));
-            QVERIFY(colourNear(quick.image.pixelColor(50, 50), Qt::green, 30));
-            QCOMPARE(processor.rawContextCount(), 0); // the quick load needs no LibRaw
-            for (int twice = 0; twice < 2; ++twice) {
-                const Outcome developed = outcomeOf(processor.decodeRAW(path));
-                QCOMPARE(developed.error, QString());
-                QCOMPARE(developed.image.size(), rotated ? QSize(400, 600) : QSize(600, 400));
-                // A grey scene stays grey with as-shot (neutral) white balance.
-                const QColor centre =
-                    developed.image.pixelColor(rotated ? 200 : 300, rotated ? 300 : 200);
-                QVERIFY2(qAbs(centre.red() - centre.green()) < 30 &&
-                             qAbs(centre.blue() - centre.green()) < 30,
-                         qPrintable(centre.name()));
-            }
-            QCOMPARE(processor.rawContextCount(), 1);
+        const QString path = file(QStringLiteral("bayer.dng"));
+        QVERIFY(writeDng(path, 600, 400, filled(QSize(300, 200), Qt::green), 6));
+        RAWProcessor processor(m_queues);
+        const Outcome quick = outcomeOf(processor.loadImage(path));
+        QCOMPARE(quick.error, QString());
+        QCOMPARE(quick.image.size(), QSize(200, 300));
+        QVERIFY(colourNear(quick.image.pixelColor(50, 50), Qt::green, 30));
+        QCOMPARE(processor.rawContextCount(), 0); // the quick load needs no LibRaw
+        for (int twice = 0; twice < 2; ++twice) {
+            const Outcome developed = outcomeOf(processor.decodeRAW(path));
+            QCOMPARE(developed.error, QString());
+            QCOMPARE(developed.image.size(), QSize(400, 600));
+            // A grey scene stays grey with as-shot (neutral) white balance.
+            const QColor centre = developed.image.pixelColor(200, 300);
+            QVERIFY2(qAbs(centre.red() - centre.green()) < 30 &&
+                         qAbs(centre.blue() - centre.green()) < 30,
+                     qPrintable(centre.name()));
         }
+        QCOMPARE(processor.rawContextCount(), 1);
     }
-    // A full-size JPEG preview shows as quickly as a JPEG file: reduced
-    // first, turned as the RAW file says, then in full.
+    // A full-size JPEG preview shows reduced first, turned as the RAW says, then in full.
     void largePreviewShowsAStandInFirst()
     {
         const QString path = file(QStringLiteral("full_preview.dng"));
@@ -187,14 +180,12 @@ private Q_SLOTS:
         QCOMPARE(full.image.size(), QSize(4000, 3000));
         QVERIFY(hasUprightQuadrants(full.image));
     }
-    // The viewer's quick first picture: the smallest DCT scale that still has
-    // a pixel for every view pixel once fitted, upright, with the full size.
+    // The viewer's first picture: the smallest DCT scale with a pixel per view pixel.
     void standInCoversTheView_data()
     {
         QTest::addColumn<QSize>("view");
         QTest::addColumn<int>("orientation");
         QTest::addColumn<QSize>("standIn"); // 0 x 0: none, decode in full
-        QTest::addRow("quarter") << QSize(800, 600) << 1 << QSize(1000, 750);
         QTest::addRow("three eighths") << QSize(1100, 800) << 1 << QSize(1500, 1125);
         // Stored 3000 x 4000: fitted unrotated, a quarter would do.
         QTest::addRow("rotated") << QSize(1100, 800) << 6 << QSize(1500, 1125);
@@ -229,9 +220,8 @@ private Q_SLOTS:
         QCOMPARE(reduced.size(), QSize(1250, 625));
         QVERIFY(hasUprightQuadrants(reduced));
     }
-    // Large pictures are turned by hand into memory of their own: pixel for
-    // pixel what Qt's transforms give (mirror, horizontally or vertically for
-    // 4, then turn clockwise).
+    // Large pictures turned by hand match Qt's transforms pixel for pixel
+    // (mirror, vertically for 4, then turn clockwise).
     void largePicturesTurnAsQtTurnsThem_data()
     {
         QTest::addColumn<int>("orientation");
@@ -257,8 +247,7 @@ private Q_SLOTS:
             expected = expected.transformed(QTransform().rotate(degrees));
         QCOMPARE(ImageOrientation::apply(stored, orientation), expected);
     }
-    // Every byte is writable (a short mapping would fault), and the picture
-    // survives being copied and dropped on another thread.
+    // Every byte is writable, and the picture survives a copy dropped on another thread.
     void largePicturesGetWholeRowsOfTheirOwn_data()
     {
         QTest::addColumn<QSize>("size");
@@ -302,8 +291,7 @@ private Q_SLOTS:
         QCOMPARE(outcomeOf(held).error, decodeFailed); // an empty file
         m_queues.processorRetirement().waitForDone();
     }
-    // What the quick load and the development give for each kind of file:
-    // generated ones (named by what they are) and, when present, camera samples.
+    // The quick load and the development of generated files and camera samples.
     void outcomesOfEachKindOfFile_data()
     {
         QTest::addColumn<QString>("path");
@@ -350,13 +338,12 @@ private Q_SLOTS:
         QFETCH(QSize, previewSize);
         QFETCH(QString, previewError);
         QFETCH(QString, developError);
-        if (path.startsWith(samplesDir()) && !QFile::exists(path))
+        if (path.startsWith(sample({})) && !QFile::exists(path))
             QSKIP("sample files not available");
         const Outcome quick = outcomeOf(m_processor.loadImage(path));
         QCOMPARE(quick.error, previewError);
         QCOMPARE(quick.image.size(), previewSize.isEmpty() ? QSize(0, 0) : previewSize);
         QCOMPARE(outcomeOf(m_processor.decodeRAW(path)).error, developError);
-        // The synchronous load fails alike.
         QCOMPARE(outcomeOf(QtConcurrent::run(&RAWProcessor::loadImageSync, path)).error,
                  previewError);
     }
