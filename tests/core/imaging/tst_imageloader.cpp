@@ -230,7 +230,7 @@ private Q_SLOTS:
         const QString path = photo(QStringLiteral("shared_cache.jpg"), 1600, 1200);
         const QString uri = QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded());
         const QString entry = sharedEntry(root, QStringLiteral("x-large"), path);
-        // Written by another program: green, with the standard's keys.
+        // Another program's entry: green.
         const auto writeEntry = [&](qint64 mtime) {
             QImage green = filled(QSize(512, 384), Qt::green);
             green.setText(QStringLiteral("Thumb::URI"), uri);
@@ -245,8 +245,7 @@ private Q_SLOTS:
         };
         writeEntry(mtimeOf(path));
         QVERIFY(colourNear(loaded(320).pixelColor(160, 120), Qt::green, 10));
-        // Stale once the file changed: decoded, and replaced by a matching entry
-        // of the folder's own size, private to the user.
+        // Stale: decoded, and replaced by a private entry of the folder's size.
         writeEntry(mtimeOf(path) - 10);
         const QImage decoded = loaded(320);
         QCOMPARE(decoded.size(), QSize(320, 240));
@@ -329,8 +328,7 @@ private Q_SLOTS:
             QCOMPARE(info.st_mode & 0777, mode_t(0700));
         }
     }
-    // Concurrent requests share one decode and its result; any later size is
-    // served at once from the memory cache, bounded least recently used first.
+    // Concurrent requests share one decode; later sizes come from the bounded cache.
     void requestsShareDecodesAndTheBoundedCache()
     {
         ImageLoader loader(m_queues);
@@ -368,18 +366,9 @@ private Q_SLOTS:
         QVERIFY(!waitFor(inFlight).isNull());
         QVERIFY(loader.cachedThumbnail(running.path()).has_value());
     }
-    // Every one of many requests completes; the queue runs pending jobs newest
-    // first, on a pool it may share.
-    void manyRequestsAllCompleteNewestFirst()
+    // Every pending job runs, newest first, on a pool the queue may share.
+    void pendingJobsAllRunNewestFirst()
     {
-        ImageLoader loader(m_queues);
-        QList<QFuture<QImage>> futures;
-        for (int i = 0; i < 24; ++i)
-            futures << loader.loadThumbnail(
-                ImageItem(photo(QStringLiteral("many_%1.jpg").arg(i), 300 + i, 200)), 128);
-        for (const QFuture<QImage> &future : std::as_const(futures))
-            QCOMPARE(waitFor(future).width(), 128);
-        QCOMPARE(loader.decodeJobCount(), 24);
         QThreadPool pool;
         pool.setMaxThreadCount(1);
         QSemaphore release;
@@ -398,8 +387,7 @@ private Q_SLOTS:
         QCOMPARE(order, (QList<int>{5, 4, 3, 2, 1}));
         QCOMPARE(queue.pendingCount(), 0);
     }
-    // A loader going away waits for its own running decode, not for the other
-    // work of the pool it shares.
+    // A loader going away waits for its own decode, not for the pool's other work.
     void destroyingWaitsOnlyForItsOwnJobs()
     {
         WorkQueues queues;
