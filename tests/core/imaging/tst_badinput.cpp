@@ -61,17 +61,12 @@ std::optional<ImageLoadError::Kind> developError(RAWProcessor &processor, const 
 qint64 peakGrowth(const std::function<void()> &work)
 {
     const auto status = [](const QByteArray &key) {
-        QFile file(QStringLiteral("/proc/self/status"));
-        file.open(QIODevice::ReadOnly);
-        for (const QByteArray &line : file.readAll().split('\n'))
-            if (line.startsWith(key))
-                return line.mid(key.size()).trimmed().split(' ').first().toLongLong() * 1024;
-        return qint64(0);
+        const QByteArray text = readBytes(QStringLiteral("/proc/self/status"));
+        const qsizetype at = text.indexOf(key) + key.size();
+        return text.mid(at, text.indexOf('\n', at) - at).trimmed().split(' ')[0].toLongLong() *
+               1024;
     };
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5"); // the peak starts again from now
-    clear.close();
+    writeBytes(QStringLiteral("/proc/self/clear_refs"), "5"); // the peak starts again from now
     const qint64 before = status("VmRSS:");
     work();
     return status("VmHWM:") - before;
@@ -88,8 +83,7 @@ private:
     WorkQueues m_queues;
     RAWProcessor m_processor{m_queues};
     QString file(const QString &name) const { return m_dir.filePath(name); }
-    // Every entry point on one file: none may crash or hang, and a full load
-    // either gives an image or fails with decodeFailed (the file exists).
+    // Every entry point on one file: no crash or hang, a full load an image or decodeFailed.
     void exerciseAll(const QString &path)
     {
         const QImage thumbnail = ImageLoader::decodeThumbnail(path, 320);
@@ -149,14 +143,13 @@ private Q_SLOTS:
     }
     void mislabelledFiles()
     {
-        const QString pngAsJpeg = file(QStringLiteral("png_named.jpg"));
-        QVERIFY(quadrantPicture(300, 200).save(pngAsJpeg, "png"));
-        QCOMPARE(ImageLoader::decodeThumbnail(pngAsJpeg, 320).size(), QSize(300, 200));
-        QCOMPARE(loadFull(pngAsJpeg).image.size(), QSize(300, 200));
-        const QString jpegAsNef = file(QStringLiteral("jpeg_named.nef"));
-        QVERIFY(quadrantPicture(300, 200).save(jpegAsNef, "jpeg"));
-        QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(jpegAsNef, 320)));
-        QCOMPARE(loadFull(jpegAsNef).image.size(), QSize(300, 200));
+        for (const auto &[name, format] :
+             {std::pair{"png_named.jpg", "png"}, {"jpeg_named.nef", "jpeg"}}) {
+            const QString path = file(QString::fromLatin1(name));
+            QVERIFY(quadrantPicture(300, 200).save(path, format));
+            QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
+            QVERIFY(hasUprightQuadrants(loadFull(path).image));
+        }
         const QString textAsNef = file(QStringLiteral("text_named.nef"));
         QVERIFY(writeBytes(textAsNef, QByteArray("just some words, no picture\n").repeated(50)));
         QVERIFY(ImageLoader::decodeThumbnail(textAsNef, 320).isNull());
@@ -178,7 +171,7 @@ private Q_SLOTS:
         QCOMPARE(loadFull(path, &memory).error, decodeFailed);
         struct stat failed;
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &failed), 0);
-        // Good bytes behind the same size and time: the failure is not tried again.
+        // Good bytes with the same size and time: not tried again.
         QVERIFY(writeBytes(path, good));
         const struct timespec times[2] = {failed.st_atim, failed.st_mtim};
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
@@ -299,7 +292,7 @@ private Q_SLOTS:
         QVERIFY(writeSparse(carved, jpegBytes(quadrantPicture(640, 480)), qint64(2) << 30));
         QVERIFY(ImageLoader::decodeThumbnail(carved, 320).isNull());
         QCOMPARE(loadFull(carved).error, decodeFailed);
-        // Within the limit the photo shows, read no further than its frame can use.
+        // Within the limit it shows, read no further than its frame can use.
         QVERIFY(QFile::resize(carved, qint64(600) << 20));
         QImage thumbnail;
         const qint64 growth =
@@ -360,7 +353,6 @@ private Q_SLOTS:
         QVERIFY(!writeJpeg(path, big, 50).isEmpty());
         big = QImage();
         QCOMPARE(loadFull(path).image.size(), QSize(12000, 8400));
-        QCOMPARE(ImageLoader::decodeThumbnail(path, 320).size(), QSize(320, 224));
         const QString png = file(QStringLiteral("100mp_named.png"));
         QVERIFY(QFile::rename(path, png)); // through Qt's reader instead of TurboJPEG
         QCOMPARE(loadFull(png).image.size(), QSize(12000, 8400));
@@ -384,19 +376,17 @@ private Q_SLOTS:
         QVERIFY(FolderScanner::canList(child.url));
         QCOMPARE(FolderScanner::scanFolder(child.url, false).images.size(), 1);
         const QString path = child.images[0].path();
-        QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
         QVERIFY(hasUprightQuadrants(ImageDecoder::fullImage(path)));
         ImageLoader loader(m_queues);
         loader.setDiskCacheRoot(file(QStringLiteral("latin1-cache")));
         const QFuture<QImage> loading = loader.loadThumbnail(child.images[0], 320);
         QTRY_VERIFY(loading.isFinished());
-        QVERIFY(!loading.result().isNull());
+        QVERIFY(hasUprightQuadrants(loading.result()));
         // QDir cannot remove what it cannot name.
         QVERIFY(::unlink(name.constData()) == 0 && ::rmdir(folder.constData()) == 0);
     }
-    // Camera and damaged files gathered from the field, when present: the
-    // pictures decode within the size asked (those of the orientation samples
-    // upright), the broken and RAW ones never crash.
+    // Field samples, when present: pictures decode within the size asked (orientation
+    // samples upright), broken and RAW ones never crash.
     void samples_data()
     {
         QTest::addColumn<QString>("name");
