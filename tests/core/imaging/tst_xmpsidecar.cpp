@@ -363,19 +363,12 @@ private Q_SLOTS:
         const QString unwritable = ratedJpeg(folder + QStringLiteral("/IMG2.jpg"), -1, nullptr);
         QVERIFY(QDir().mkdir(unwritable + QStringLiteral(".xmp")));
         const QString gone = folder + QStringLiteral("/gone.jpg");
-        QString lastWritten;
-        int lastRating = -1;
+        std::optional<QSignalSpy> written;
         {
             WorkQueues queues;
             XmpSidecarWriter writer(queues.fileOperations());
             QSignalSpy failed(&writer, &XmpSidecarWriter::writeFailed);
-            connect(
-                &writer, &XmpSidecarWriter::written, &writer,
-                [&](const QString &path, int rating) {
-                    lastWritten = path;
-                    lastRating = rating;
-                },
-                Qt::DirectConnection);
+            written.emplace(&writer, &XmpSidecarWriter::written);
             writer.writeRating(gone, 3); // a photo that has left gets nothing: not written
             for (int rating : {1, 2, 3, 4})
                 writer.writeRating(photo, rating);
@@ -383,7 +376,7 @@ private Q_SLOTS:
             writer.waitForDone();
             QVERIFY(!QFileInfo::exists(gone + QStringLiteral(".xmp")));
             QCOMPARE(InFileRatingReader::read(photo), 4);
-            QCOMPARE(lastRating, 4);
+            QCOMPARE(written->last(), (QVariantList{photo, 4}));
             QCOMPARE(failed.size(), 2);
             QCOMPARE(failed.first().at(0).toString(), gone);
             QCOMPARE(failed.last().at(0).toString(), unwritable);
@@ -392,7 +385,7 @@ private Q_SLOTS:
             writer.writeRating(photo, 2);
         }
         QCOMPARE(InFileRatingReader::read(photo), 2);
-        QCOMPARE(lastWritten, photo);
+        QCOMPARE(written->last(), (QVariantList{photo, 2}));
     }
 };
 
