@@ -96,7 +96,6 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
     void zeroByteFilesOfEveryFamily_data()
     {
         QTest::addColumn<QString>("extension");

@@ -48,7 +48,6 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
     void formatting_data()
     {
         QTest::addColumn<Tags>("tags");

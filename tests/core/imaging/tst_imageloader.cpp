@@ -67,7 +67,6 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
     void thumbnailSizeBounds_data()
     {
         QTest::addColumn<QSize>("source");

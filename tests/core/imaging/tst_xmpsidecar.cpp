@@ -135,7 +135,6 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
     void sidecarNamesAndRatingValues()
     {
         QCOMPARE((QStringList{InFileRatingReader::fullNameSidecar(QStringLiteral("/p/IMG.CR2")),
