@@ -214,13 +214,8 @@ private Q_SLOTS:
             return QString::fromLatin1(names).split(QLatin1Char(' '), Qt::SkipEmptyParts);
         };
         const QStringList none;
-        QTest::newRow("upper-case stem sidecar of a RAW")
-            << list("IMG_0002.CR2") << list("IMG_0002.XMP") << QString() << none;
-        QTest::newRow("upper-case full-name sidecar")
-            << list("IMG_0003.JPG") << list("IMG_0003.JPG.XMP") << QString() << none;
         QTest::newRow("both kinds in mixed case")
             << list("IMG.jpg") << list("IMG.jpg.Xmp img.XMP") << QString() << none;
-        QTest::newRow("RAW alone") << list("IMG_0001.CR2") << none << "IMG_0001.xmp" << none;
         QTest::newRow("RAW beside its JPEG")
             << list("IMG_0001.CR2 IMG_0001.JPG") << none << "IMG_0001.xmp" << none;
         QTest::newRow("two RAWs share the stem")
