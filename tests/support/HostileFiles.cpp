@@ -17,9 +17,7 @@ QByteArray le32(quint32 v)
     return le16(quint16(v)) + le16(quint16(v >> 16));
 }
 
-namespace {
-
-quint32 crc32(const QByteArray &data)
+static quint32 crc32(const QByteArray &data)
 {
     quint32 crc = 0xFFFFFFFFu;
     for (const char byte : data) {
@@ -29,8 +27,6 @@ quint32 crc32(const QByteArray &data)
     }
     return ~crc;
 }
-
-} // namespace
 
 QByteArray bigEndian32(quint32 v)
 {

@@ -143,6 +143,39 @@ void setExifOrientation(const QString &path, int orientation)
 
 namespace {
 
+quint32 read32(const QByteArray &data, qsizetype at)
+{
+    return quint32(uchar(data[at])) << 24 | quint32(uchar(data[at + 1])) << 16 |
+           quint32(uchar(data[at + 2])) << 8 | uchar(data[at + 3]);
+}
+quint16 read16(const QByteArray &data, qsizetype at)
+{
+    return quint16(uchar(data[at]) << 8 | uchar(data[at + 1]));
+}
+QByteArray bigEndian(quint32 value, int bytes)
+{
+    QByteArray out;
+    for (int i = bytes - 1; i >= 0; --i)
+        out.append(char(value >> (8 * i) & 0xFF));
+    return out;
+}
+
+// Where each direct child box of [from, to) starts, by type (32-bit sizes only).
+QHash<QByteArray, qsizetype> childBoxes(const QByteArray &data, qsizetype from, qsizetype to)
+{
+    QHash<QByteArray, qsizetype> boxes;
+    for (qsizetype at = from; at + 8 <= to && read32(data, at) >= 8; at += read32(data, at))
+        boxes.insert(data.mid(at + 4, 4), at);
+    return boxes;
+}
+
+// Scalar fields as tag, value, tag, value...
+void setFields(TIFF *tif, std::initializer_list<int> tagsAndValues)
+{
+    for (auto it = tagsAndValues.begin(); it + 1 < tagsAndValues.end(); it += 2)
+        TIFFSetField(tif, ttag_t(it[0]), it[1]);
+}
+
 heif_image *heifPicture(const QImage &image, bool alpha)
 {
     const QImage pixels =
@@ -252,36 +285,6 @@ bool writeHeif(const QString &path, const QImage &image, bool avif, int orientat
                       iccProfile, false);
 }
 
-namespace {
-
-quint32 read32(const QByteArray &data, qsizetype at)
-{
-    return quint32(uchar(data[at])) << 24 | quint32(uchar(data[at + 1])) << 16 |
-           quint32(uchar(data[at + 2])) << 8 | uchar(data[at + 3]);
-}
-quint16 read16(const QByteArray &data, qsizetype at)
-{
-    return quint16(uchar(data[at]) << 8 | uchar(data[at + 1]));
-}
-QByteArray bigEndian(quint32 value, int bytes)
-{
-    QByteArray out;
-    for (int i = bytes - 1; i >= 0; --i)
-        out.append(char(value >> (8 * i) & 0xFF));
-    return out;
-}
-
-// Where each direct child box of [from, to) starts, by type (32-bit sizes only).
-QHash<QByteArray, qsizetype> childBoxes(const QByteArray &data, qsizetype from, qsizetype to)
-{
-    QHash<QByteArray, qsizetype> boxes;
-    for (qsizetype at = from; at + 8 <= to && read32(data, at) >= 8; at += read32(data, at))
-        boxes.insert(data.mid(at + 4, 4), at);
-    return boxes;
-}
-
-} // namespace
-
 bool writeGainMapHeic(const QString &path, const QImage &image, int thumbnailSize)
 {
     QFile file(path);
@@ -329,17 +332,6 @@ bool writeGainMapHeic(const QString &path, const QImage &image, int thumbnailSiz
     data.replace(meta, 4, bigEndian(quint32(metaEnd - meta + growth), 4));
     return file.seek(0) && file.write(data) == data.size();
 }
-
-namespace {
-
-// Scalar fields as tag, value, tag, value...
-void setFields(TIFF *tif, std::initializer_list<int> tagsAndValues)
-{
-    for (auto it = tagsAndValues.begin(); it + 1 < tagsAndValues.end(); it += 2)
-        TIFFSetField(tif, ttag_t(it[0]), it[1]);
-}
-
-} // namespace
 
 bool writeTiledTiff16(const QString &path, const QImage &image, int tileSide)
 {

@@ -212,7 +212,6 @@ private Q_SLOTS:
         const QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunkOf("IHDR", ihdr) +
                                pngChunkOf("IDAT", QByteArray(16, '\0')) + pngChunkOf("IEND", {});
         QTest::newRow("png") << "bomb.png" << png;
-        // JPEG: a real small file whose frame header is patched to 65000 x 65000.
         QByteArray jpeg = jpegBytes(quadrantPicture(64, 48));
         const qsizetype sof = jpeg.indexOf("\xFF\xC0");
         QVERIFY(sof > 0);
@@ -220,11 +219,9 @@ private Q_SLOTS:
         jpeg[sof + 7] = char(0xFD), jpeg[sof + 8] = char(0xE8);
         QTest::newRow("jpeg") << "bomb.jpg" << jpeg;
         QTest::newRow("jpeg named nef") << "bomb.nef" << jpeg;
-        // BMP: a 54-byte header declaring 60000 x 60000 at 24 bits.
         const QByteArray bmp = "BM" + le32(54) + le32(0) + le32(54) + le32(40) + le32(60000) +
                                le32(60000) + le16(1) + le16(24) + QByteArray(24, '\0');
         QTest::newRow("bmp") << "bomb.bmp" << bmp;
-        // HEIC: a real small file whose image extents are patched to 4352 x 4352.
         QVERIFY(
             writeHeif(file(QStringLiteral("heic_source.heic")), quadrantPicture(64, 48), false));
         QByteArray heic = readBytes(file(QStringLiteral("heic_source.heic")));
@@ -396,7 +393,7 @@ private Q_SLOTS:
             for (const auto &[shape, landscape] : {std::pair{"landscape", 1}, {"portrait", 0}})
                 QTest::addRow("%s_%d", shape, n)
                     << QStringLiteral("orientation/%1_%2.jpg").arg(shape).arg(n) << landscape;
-        for (const QString folder : {QStringLiteral("broken"), QStringLiteral("raw")})
+        for (const QString &folder : {QStringLiteral("broken"), QStringLiteral("raw")})
             for (const QString &name : QDir(sample(folder)).entryList(QDir::Files))
                 QTest::newRow(qPrintable(name)) << folder + u'/' + name << -2;
     }
