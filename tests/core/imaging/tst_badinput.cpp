@@ -31,7 +31,6 @@ namespace {
 
 constexpr std::optional decodeFailed = ImageLoadError::Kind::decodeFailed;
 
-// The outcome of a full load: an image, or the error's kind.
 struct FullLoad
 {
     QImage image;
@@ -57,7 +56,7 @@ std::optional<ImageLoadError::Kind> developError(RAWProcessor &processor, const 
     }
 }
 
-// How far the resident memory's peak rises while `work` runs, in bytes.
+// The rise of the resident memory's peak while `work` runs, in bytes.
 qint64 peakGrowth(const std::function<void()> &work)
 {
     const auto status = [](const QByteArray &key) {
@@ -173,9 +172,7 @@ private Q_SLOTS:
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
         QVERIFY(thumbnail().isNull());
         QCOMPARE(loadFull(path, &memory).error, decodeFailed);
-        // Without a memory, nothing is remembered.
         QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
-        // Changed on disk (a new time): decoded again.
         const struct timespec later[2] = {failed.st_atim, {failed.st_mtim.tv_sec + 60, 0}};
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), later, 0), 0);
         QVERIFY(hasUprightQuadrants(thumbnail()));
@@ -251,7 +248,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
-        // Within the scan limit; every scan is a pass over the picture.
         QTest::newRow("progressive jpeg")
             << "stopped.jpg" << progressiveJpeg(QSize(64, 48), QSize(64, 48), 150);
         QBuffer png;
@@ -376,8 +372,7 @@ private Q_SLOTS:
         // QDir cannot remove what it cannot name.
         QVERIFY(::unlink(name.constData()) == 0 && ::rmdir(folder.constData()) == 0);
     }
-    // Field samples, when present: pictures decode within the size asked (orientation
-    // samples upright), broken and RAW ones never crash.
+    // Field samples, when present: pictures within the size asked, broken ones no crash.
     void samples_data()
     {
         QTest::addColumn<QString>("name");

@@ -31,7 +31,6 @@ class TestEXIFReader : public QObject
 private:
     QTemporaryDir m_dir;
     int m_counter = 0;
-    // A JPEG written by Qt, its EXIF written by Exiv2.
     QString jpegWithExif(const Tags &tags)
     {
         const QString path =
@@ -137,8 +136,7 @@ private Q_SLOTS:
                      EXIFReader::formatShutterSpeed(-0.5), EXIFReader::formatDate({})}),
                  QStringList(6));
     }
-    // Present values joined; a file without metadata, or none at all, gives
-    // an empty record. HEIF carries EXIF in an item of its own.
+    // Present values joined; no metadata or no file: an empty record; HEIF's EXIF item.
     void recordsOfWholeFiles()
     {
         const EXIFData some = EXIFReader::read(
@@ -163,7 +161,6 @@ private Q_SLOTS:
     }
     void cameraSamples()
     {
-        // A phone's HEIC (its location) and a camera's RAW file, when present.
         const QString iphone = sample(QStringLiteral("heif/apple_iphone11promax_gps.heic"));
         if (!QFile::exists(iphone))
             QSKIP("sample pictures not available");

@@ -42,7 +42,6 @@ qint64 mtimeOf(const QString &path)
     return QFileInfo(path).lastModified().toSecsSinceEpoch();
 }
 
-// `bytes` in a file last modified at `modified`.
 void writeDated(const QString &path, const QByteArray &bytes, const QDateTime &modified)
 {
     QVERIFY(writeBytes(path, bytes));
@@ -139,7 +138,6 @@ private Q_SLOTS:
             Exiv2::ExifThumb(exif).setJpegThumbnail(
                 reinterpret_cast<const Exiv2::byte *>(thumb.constData()), long(thumb.size()));
         });
-        // Large enough for a small request: used as it is.
         QVERIFY(
             colourNear(ImageLoader::decodeThumbnail(path, 100).pixelColor(50, 37), Qt::green, 30));
         ImageLoader loader(m_queues);
@@ -169,8 +167,7 @@ private Q_SLOTS:
         QCOMPARE(shown[2].size(), QSize(640, 480));
         QVERIFY(!loader.wouldRefine(path, 640));
     }
-    // A RAW's 8 x 8 preview is no thumbnail: the sensor data is developed instead.
-    // 250 megapixels of JPEG, over the limit in full, are decoded at an eighth.
+    // A RAW's 8 x 8 preview is no thumbnail; 250 MP of JPEG are decoded at an eighth.
     void thumbnailsOfRawAndPanoramas()
     {
         const QString raw = file(QStringLiteral("stub_preview.dng"));
@@ -187,8 +184,7 @@ private Q_SLOTS:
         QCOMPARE(thumbnail.size(), QSize(320, 200));
         QVERIFY(colourNear(thumbnail.pixelColor(160, 100), QColor(30, 90, 200), 12));
     }
-    // The stored thumbnail is offered first, then refined; one that reaches the size
-    // asked is not. A phone's gain map linked to two items made older libheif refuse it.
+    // The stored thumbnail first, refined unless large enough; phones' gain maps load.
     void heifStoredThumbnailIsShownThenRefined_data()
     {
         QTest::addColumn<QString>("kind");
@@ -229,7 +225,6 @@ private Q_SLOTS:
         const QString path = photo(QStringLiteral("shared_cache.jpg"), 1600, 1200);
         const QString uri = QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded());
         const QString entry = sharedEntry(root, QStringLiteral("x-large"), path);
-        // Another program's entry: green.
         const auto writeEntry = [&](qint64 mtime) {
             QImage green = filled(QSize(512, 384), Qt::green);
             green.setText(QStringLiteral("Thumb::URI"), uri);
@@ -270,8 +265,7 @@ private Q_SLOTS:
         QCOMPARE(shown.size(), QSize(320, 160));
         QCOMPARE(shown.pixelColor(160, 80).alpha(), 100);
     }
-    // A failure is marked in the shared cache and remembered by the loaders of the
-    // same queues until the file changes; other queues keep a memory of their own.
+    // A failure is marked on disk and remembered by its queues until the file changes.
     void failuresAreRememberedUntilTheFileChanges()
     {
         const QString root = file(QStringLiteral("failcache/thumbnails"));

@@ -122,8 +122,7 @@ private Q_SLOTS:
         if (!untagged)
             QVERIFY(full.colorSpace() == QColorSpace(QColorSpace::SRgb));
     }
-    // The preview as it is stored, and the sensor data developed by one LibRaw
-    // context for the processor, both turned as the file says.
+    // The stored preview, and the sensor data developed by one LibRaw context, turned.
     void rawPreviewAndFullDevelopment()
     {
         const QString path = file(QStringLiteral("bayer.dng"));
@@ -138,7 +137,6 @@ private Q_SLOTS:
             const Outcome developed = outcomeOf(processor.decodeRAW(path));
             QCOMPARE(developed.error, QString());
             QCOMPARE(developed.image.size(), QSize(400, 600));
-            // A grey scene stays grey with as-shot (neutral) white balance.
             const QColor centre = developed.image.pixelColor(200, 300);
             QVERIFY2(qAbs(centre.red() - centre.green()) < 30 &&
                          qAbs(centre.blue() - centre.green()) < 30,
@@ -197,8 +195,7 @@ private Q_SLOTS:
         QCOMPARE(reduced.size(), QSize(1250, 625));
         QVERIFY(hasUprightQuadrants(reduced));
     }
-    // Large pictures turned by hand match Qt's transforms pixel for pixel
-    // (mirror, vertically for 4, then turn clockwise).
+    // Large pictures turned by hand match Qt's transforms pixel for pixel.
     void largePicturesTurnAsQtTurnsThem_data()
     {
         QTest::addColumn<int>("orientation");
@@ -259,14 +256,12 @@ private Q_SLOTS:
         QTRY_VERIFY(gate.isHeld());
         processor.reset(); // must not wait for the held job
         QVERIFY(!held.isFinished());
-        // The job that had not started is dropped at once, without a result.
         QVERIFY(queued.isCanceled() && queued.isFinished());
         QCOMPARE(queued.resultCount(), 0);
         gate.release();
         QCOMPARE(outcomeOf(held).error, decodeFailed); // an empty file
         m_queues.processorRetirement().waitForDone();
     }
-    // The quick load and the development of generated files and camera samples.
     void outcomesOfEachKindOfFile_data()
     {
         QTest::addColumn<QString>("path");

@@ -44,7 +44,6 @@ void writeSidecarRating(const QString &path, const char *rating)
     encodeFile(path, xmp);
 }
 
-// Another program's sidecar: keywords, a label, a setting, an edit history.
 Exiv2::XmpData foreignSidecar()
 {
     Exiv2::XmpData xmp;
@@ -87,7 +86,6 @@ std::string sidecarValue(const QString &path, const char *key)
 
 const QString succeeded = QStringLiteral("succeeded");
 
-// `succeeded`, or the writer's reason for failing.
 QString writeNow(const QString &photo, int rating)
 {
     QString error;
@@ -120,7 +118,6 @@ private:
         QDir().mkpath(folder);
         return folder;
     }
-    // A Qt JPEG with EXIF Rating and an embedded xmp:Rating, both by Exiv2.
     static QString ratedJpeg(const QString &path, int exifRating, const char *xmpRating)
     {
         writeJpeg(path, quadrantPicture(32, 24));
@@ -196,7 +193,6 @@ private Q_SLOTS:
             QCOMPARE(written["Xmp.MicrosoftPhoto.Rating"].toString(), std::string(percent));
             QCOMPARE(withoutRating(written), expected);
         }
-        // The existing sidecar was updated; none was created beside it.
         QVERIFY(!QFile::exists(photo + QStringLiteral(".xmp")));
         QCOMPARE(digest(photo), photoBefore);
         // The cleared rating hides the photo's embedded 5.
@@ -217,8 +213,7 @@ private Q_SLOTS:
         QCOMPARE(sidecarValue(sidecar, "Xmp.xmp.Label"), "Green, set by the other program");
         QCOMPARE(sidecarValue(sidecar, "Xmp.xmp.Rating"), "4");
     }
-    // Sidecars are found in any case, each is written, and a new one is made only
-    // when none exists, under the name readers of that kind of file look for.
+    // Sidecars are found in any case; a new one only when none exists, as readers name it.
     void sidecarsFoundInAnyCaseOrCreatedUnderTheReadName_data()
     {
         QTest::addColumn<QStringList>("photos"); // the first one is rated
@@ -268,8 +263,7 @@ private Q_SLOTS:
             QCOMPARE(sidecarValue(at(created), "Xmp.MicrosoftPhoto.Rating"), "");
         QCOMPARE(InFileRatingReader::read(rated), 5);
     }
-    // A name that is not UTF-8 is written and read; temporaries of a killed write
-    // go, another process's running one stays.
+    // A non-UTF-8 name is written; stale temporaries go, a running one stays.
     void namesThatAreNotUtf8AreWrittenAndStaleTemporariesSwept()
     {
         const QString folder = freshFolder();
