@@ -17,9 +17,7 @@ QByteArray le32(quint32 v)
     return le16(quint16(v)) + le16(quint16(v >> 16));
 }
 
-namespace {
-
-quint32 crc32(const QByteArray &data)
+static quint32 crc32(const QByteArray &data)
 {
     quint32 crc = 0xFFFFFFFFu;
     for (const char byte : data) {
@@ -29,8 +27,6 @@ quint32 crc32(const QByteArray &data)
     }
     return ~crc;
 }
-
-} // namespace
 
 QByteArray bigEndian32(quint32 v)
 {
@@ -118,8 +114,7 @@ QByteArray progressiveJpeg(QSize stored, QSize declared, int emptyScans)
 
 QByteArray damagedIiq(qint64 size)
 {
-    // A TIFF header pointing at "IIII", the magic LibRaw takes for Phase
-    // One, whose directory (at 16 past it) lies in the zeroed bytes.
+    // A TIFF header pointing at "IIII", LibRaw's Phase One magic.
     const QByteArray header("II*\0\x08\0\0\0"
                             "IIIICwaR\x10\0\0\0",
                             20);

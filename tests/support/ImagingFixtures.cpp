@@ -29,8 +29,7 @@ QImage quadrantPicture(int width, int height)
 
 QImage storedForOrientation(const QImage &upright, int orientation)
 {
-    // Per tag: whether stored rows are upright columns (row 0 and column 0
-    // swap places), and whether the upright x or y then runs backwards.
+    // Per tag: whether rows and columns swap, whether upright x or y runs backwards.
     static const bool rules[9][3] = {{},        {0, 0, 0}, {0, 1, 0}, {0, 1, 1}, {0, 0, 1},
                                      {1, 0, 0}, {1, 1, 0}, {1, 1, 1}, {1, 0, 1}};
     const auto &[swap, backwardsX, backwardsY] =
@@ -144,7 +143,39 @@ void setExifOrientation(const QString &path, int orientation)
 
 namespace {
 
-// `image` as libheif's interleaved RGB or RGBA picture; the caller releases it.
+quint32 read32(const QByteArray &data, qsizetype at)
+{
+    return quint32(uchar(data[at])) << 24 | quint32(uchar(data[at + 1])) << 16 |
+           quint32(uchar(data[at + 2])) << 8 | uchar(data[at + 3]);
+}
+quint16 read16(const QByteArray &data, qsizetype at)
+{
+    return quint16(uchar(data[at]) << 8 | uchar(data[at + 1]));
+}
+QByteArray bigEndian(quint32 value, int bytes)
+{
+    QByteArray out;
+    for (int i = bytes - 1; i >= 0; --i)
+        out.append(char(value >> (8 * i) & 0xFF));
+    return out;
+}
+
+// Where each direct child box of [from, to) starts, by type (32-bit sizes only).
+QHash<QByteArray, qsizetype> childBoxes(const QByteArray &data, qsizetype from, qsizetype to)
+{
+    QHash<QByteArray, qsizetype> boxes;
+    for (qsizetype at = from; at + 8 <= to && read32(data, at) >= 8; at += read32(data, at))
+        boxes.insert(data.mid(at + 4, 4), at);
+    return boxes;
+}
+
+// Scalar fields as tag, value, tag, value...
+void setFields(TIFF *tif, std::initializer_list<int> tagsAndValues)
+{
+    for (auto it = tagsAndValues.begin(); it + 1 < tagsAndValues.end(); it += 2)
+        TIFFSetField(tif, ttag_t(it[0]), it[1]);
+}
+
 heif_image *heifPicture(const QImage &image, bool alpha)
 {
     const QImage pixels =
@@ -163,7 +194,6 @@ heif_image *heifPicture(const QImage &image, bool alpha)
 
 using HeifContext = std::unique_ptr<heif_context, decltype(&heif_context_free)>;
 
-// An encoder at quality 90, or null; the caller releases it.
 heif_encoder *heifEncoder(const HeifContext &context, bool avif)
 {
     heif_encoder *encoder = nullptr;
@@ -187,9 +217,8 @@ QByteArray exifBlockWithOrientation(int orientation)
     return block;
 }
 
-// With gainMapParts, the parts of a phone's gain map libheif writes: an opaque
-// alpha plane becomes an auxiliary image linked by 'auxl', and an item of type
-// 'tmap' can only be added as metadata (linked by 'cdsc').
+// gainMapParts: an alpha plane becomes the auxiliary image ('auxl'), and 'tmap' is
+// added as metadata ('cdsc'), as far as libheif writes a phone's gain map.
 bool encodeHeif(const QString &path, const QImage &image, bool avif, int orientation,
                 int exifOrientation, int nclxPrimaries, int thumbnailSize,
                 const QByteArray &iccProfile, bool gainMapParts)
@@ -256,37 +285,6 @@ bool writeHeif(const QString &path, const QImage &image, bool avif, int orientat
                       iccProfile, false);
 }
 
-namespace {
-
-quint32 read32(const QByteArray &data, qsizetype at)
-{
-    return quint32(uchar(data[at])) << 24 | quint32(uchar(data[at + 1])) << 16 |
-           quint32(uchar(data[at + 2])) << 8 | uchar(data[at + 3]);
-}
-quint16 read16(const QByteArray &data, qsizetype at)
-{
-    return quint16(uchar(data[at]) << 8 | uchar(data[at + 1]));
-}
-QByteArray bigEndian(quint32 value, int bytes)
-{
-    QByteArray out;
-    for (int i = bytes - 1; i >= 0; --i)
-        out.append(char(value >> (8 * i) & 0xFF));
-    return out;
-}
-
-// Where each direct child box of [from, to) starts, by type (32-bit sizes only,
-// as libheif writes them).
-QHash<QByteArray, qsizetype> childBoxes(const QByteArray &data, qsizetype from, qsizetype to)
-{
-    QHash<QByteArray, qsizetype> boxes;
-    for (qsizetype at = from; at + 8 <= to && read32(data, at) >= 8; at += read32(data, at))
-        boxes.insert(data.mid(at + 4, 4), at);
-    return boxes;
-}
-
-} // namespace
-
 bool writeGainMapHeic(const QString &path, const QImage &image, int thumbnailSize)
 {
     QFile file(path);
@@ -294,9 +292,7 @@ bool writeGainMapHeic(const QString &path, const QImage &image, int thumbnailSiz
         !file.open(QIODevice::ReadWrite))
         return false;
     QByteArray data = file.readAll();
-    // Then the links as an iPhone writes them since iOS 18: the auxiliary image
-    // (there, the HDR gain map) belongs to the primary picture and to the
-    // 'tmap' item, which is derived ('dimg') from the two.
+    // The auxiliary image also belongs to 'tmap', which is derived ('dimg') from the two.
     const qsizetype meta = childBoxes(data, 0, data.size()).value("meta", -1);
     if (meta < 0)
         return false;
@@ -326,8 +322,7 @@ bool writeGainMapHeic(const QString &path, const QImage &image, int thumbnailSiz
     const QByteArray newIref =
         bigEndian(quint32(references.size() + 12), 4) + "iref" + bigEndian(0, 4) + references;
     const qsizetype growth = newIref.size() - read32(data, iref);
-    // The item directory grows: the pictures' data after it move by as much.
-    // libheif writes iloc version 0 with 4-byte offsets, lengths and base offsets.
+    // The pictures' data after the grown directory move (iloc version 0, 4-byte fields).
     const int itemCount = read16(data, iloc + 14);
     for (qsizetype at = iloc + 16, i = 0; i < itemCount; ++i) {
         data.replace(at + 4, 4, bigEndian(quint32(read32(data, at + 4) + growth), 4));
@@ -337,17 +332,6 @@ bool writeGainMapHeic(const QString &path, const QImage &image, int thumbnailSiz
     data.replace(meta, 4, bigEndian(quint32(metaEnd - meta + growth), 4));
     return file.seek(0) && file.write(data) == data.size();
 }
-
-namespace {
-
-// Scalar fields as tag, value, tag, value...; varargs promote each value to int.
-void setFields(TIFF *tif, std::initializer_list<int> tagsAndValues)
-{
-    for (auto it = tagsAndValues.begin(); it + 1 < tagsAndValues.end(); it += 2)
-        TIFFSetField(tif, ttag_t(it[0]), it[1]);
-}
-
-} // namespace
 
 bool writeTiledTiff16(const QString &path, const QImage &image, int tileSide)
 {
@@ -386,8 +370,7 @@ bool writeDng(const QString &path, int width, int height, const QImage &preview,
     if (!tif)
         return false;
     const QByteArray previewJpeg = jpegBytes(preview, 90);
-    // IFD0: the preview, as DNG writers store it (a reduced-resolution JPEG);
-    // illuminant 21 is D65.
+    // IFD0: the preview as a reduced-resolution JPEG; illuminant 21 is D65.
     toff_t subIfdOffset = 0;
     const uint8_t dngVersion[4] = {1, 4, 0, 0};
     const int side[] = {preview.width(), preview.height()};
@@ -412,8 +395,7 @@ bool writeDng(const QString &path, int width, int height, const QImage &preview,
         TIFFClose(tif);
         return false;
     }
-    // SubIFD: the sensor data, an uncompressed 16-bit RGGB mosaic (photometric
-    // 32803: CFA) of a mid-grey scene with a little texture.
+    // SubIFD: an uncompressed RGGB mosaic (photometric 32803: CFA), grey with texture.
     const uint16_t cfaDim[2] = {2, 2};
     const uint8_t cfaPattern[4] = {0, 1, 1, 2};
     setFields(tif, {TIFFTAG_SUBFILETYPE, 0, TIFFTAG_IMAGEWIDTH, width, TIFFTAG_IMAGELENGTH, height,
@@ -434,14 +416,9 @@ bool writeDng(const QString &path, int width, int height, const QImage &preview,
     return ok;
 }
 
-QString samplesDir()
-{
-    return QStringLiteral(KELVANE_SAMPLES_DIR);
-}
-
 QString sample(const QString &relativePath)
 {
-    return samplesDir() + QLatin1Char('/') + relativePath;
+    return QStringLiteral(KELVANE_SAMPLES_DIR "/") + relativePath;
 }
 
 } // namespace ImagingFixtures

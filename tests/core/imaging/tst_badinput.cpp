@@ -31,7 +31,6 @@ namespace {
 
 constexpr std::optional decodeFailed = ImageLoadError::Kind::decodeFailed;
 
-// The outcome of a full load: an image, or the error's kind.
 struct FullLoad
 {
     QImage image;
@@ -57,21 +56,16 @@ std::optional<ImageLoadError::Kind> developError(RAWProcessor &processor, const 
     }
 }
 
-// How far the resident memory's peak rises while `work` runs, in bytes.
+// The rise of the resident memory's peak while `work` runs, in bytes.
 qint64 peakGrowth(const std::function<void()> &work)
 {
     const auto status = [](const QByteArray &key) {
-        QFile file(QStringLiteral("/proc/self/status"));
-        file.open(QIODevice::ReadOnly);
-        for (const QByteArray &line : file.readAll().split('\n'))
-            if (line.startsWith(key))
-                return line.mid(key.size()).trimmed().split(' ').first().toLongLong() * 1024;
-        return qint64(0);
+        const QByteArray text = readBytes(QStringLiteral("/proc/self/status"));
+        const qsizetype at = text.indexOf(key) + key.size();
+        return text.mid(at, text.indexOf('\n', at) - at).trimmed().split(' ')[0].toLongLong() *
+               1024;
     };
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5"); // the peak starts again from now
-    clear.close();
+    writeBytes(QStringLiteral("/proc/self/clear_refs"), "5"); // the peak starts again from now
     const qint64 before = status("VmRSS:");
     work();
     return status("VmHWM:") - before;
@@ -88,8 +82,7 @@ private:
     WorkQueues m_queues;
     RAWProcessor m_processor{m_queues};
     QString file(const QString &name) const { return m_dir.filePath(name); }
-    // Every entry point on one file: none may crash or hang, and a full load
-    // either gives an image or fails with decodeFailed (the file exists).
+    // Every entry point on one file: no crash or hang, a full load an image or decodeFailed.
     void exerciseAll(const QString &path)
     {
         const QImage thumbnail = ImageLoader::decodeThumbnail(path, 320);
@@ -102,7 +95,6 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
     void zeroByteFilesOfEveryFamily_data()
     {
         QTest::addColumn<QString>("extension");
@@ -149,17 +141,13 @@ private Q_SLOTS:
     }
     void mislabelledFiles()
     {
-        const QString pngAsJpeg = file(QStringLiteral("png_named.jpg"));
-        QVERIFY(quadrantPicture(300, 200).save(pngAsJpeg, "png"));
-        QCOMPARE(ImageLoader::decodeThumbnail(pngAsJpeg, 320).size(), QSize(300, 200));
-        QCOMPARE(loadFull(pngAsJpeg).image.size(), QSize(300, 200));
-        const QString jpegAsNef = file(QStringLiteral("jpeg_named.nef"));
-        QVERIFY(quadrantPicture(300, 200).save(jpegAsNef, "jpeg"));
-        QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(jpegAsNef, 320)));
-        QCOMPARE(loadFull(jpegAsNef).image.size(), QSize(300, 200));
-        const QString textAsNef = file(QStringLiteral("text_named.nef"));
-        QVERIFY(writeBytes(textAsNef, QByteArray("just some words, no picture\n").repeated(50)));
-        QVERIFY(ImageLoader::decodeThumbnail(textAsNef, 320).isNull());
+        for (const auto &[name, format] :
+             {std::pair{"png_named.jpg", "png"}, {"jpeg_named.nef", "jpeg"}}) {
+            const QString path = file(QString::fromLatin1(name));
+            QVERIFY(quadrantPicture(300, 200).save(path, format));
+            QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
+            QVERIFY(hasUprightQuadrants(loadFull(path).image));
+        }
         const QString heicAsPng = file(QStringLiteral("heic_named.png"));
         QVERIFY(writeHeif(heicAsPng, quadrantPicture(300, 200), false));
         QVERIFY(hasUprightQuadrants(loadFull(heicAsPng).image));
@@ -178,15 +166,13 @@ private Q_SLOTS:
         QCOMPARE(loadFull(path, &memory).error, decodeFailed);
         struct stat failed;
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &failed), 0);
-        // Good bytes behind the same size and time: the failure is not tried again.
+        // Good bytes with the same size and time: not tried again.
         QVERIFY(writeBytes(path, good));
         const struct timespec times[2] = {failed.st_atim, failed.st_mtim};
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
         QVERIFY(thumbnail().isNull());
         QCOMPARE(loadFull(path, &memory).error, decodeFailed);
-        // Without a memory, nothing is remembered.
         QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
-        // Changed on disk (a new time): decoded again.
         const struct timespec later[2] = {failed.st_atim, {failed.st_mtim.tv_sec + 60, 0}};
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), later, 0), 0);
         QVERIFY(hasUprightQuadrants(thumbnail()));
@@ -223,7 +209,6 @@ private Q_SLOTS:
         const QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunkOf("IHDR", ihdr) +
                                pngChunkOf("IDAT", QByteArray(16, '\0')) + pngChunkOf("IEND", {});
         QTest::newRow("png") << "bomb.png" << png;
-        // JPEG: a real small file whose frame header is patched to 65000 x 65000.
         QByteArray jpeg = jpegBytes(quadrantPicture(64, 48));
         const qsizetype sof = jpeg.indexOf("\xFF\xC0");
         QVERIFY(sof > 0);
@@ -231,11 +216,9 @@ private Q_SLOTS:
         jpeg[sof + 7] = char(0xFD), jpeg[sof + 8] = char(0xE8);
         QTest::newRow("jpeg") << "bomb.jpg" << jpeg;
         QTest::newRow("jpeg named nef") << "bomb.nef" << jpeg;
-        // BMP: a 54-byte header declaring 60000 x 60000 at 24 bits.
         const QByteArray bmp = "BM" + le32(54) + le32(0) + le32(54) + le32(40) + le32(60000) +
                                le32(60000) + le16(1) + le16(24) + QByteArray(24, '\0');
         QTest::newRow("bmp") << "bomb.bmp" << bmp;
-        // HEIC: a real small file whose image extents are patched to 4352 x 4352.
         QVERIFY(
             writeHeif(file(QStringLiteral("heic_source.heic")), quadrantPicture(64, 48), false));
         QByteArray heic = readBytes(file(QStringLiteral("heic_source.heic")));
@@ -265,7 +248,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
-        // Within the scan limit; every scan is a pass over the picture.
         QTest::newRow("progressive jpeg")
             << "stopped.jpg" << progressiveJpeg(QSize(64, 48), QSize(64, 48), 150);
         QBuffer png;
@@ -299,7 +281,7 @@ private Q_SLOTS:
         QVERIFY(writeSparse(carved, jpegBytes(quadrantPicture(640, 480)), qint64(2) << 30));
         QVERIFY(ImageLoader::decodeThumbnail(carved, 320).isNull());
         QCOMPARE(loadFull(carved).error, decodeFailed);
-        // Within the limit the photo shows, read no further than its frame can use.
+        // Within the limit it shows, read no further than its frame can use.
         QVERIFY(QFile::resize(carved, qint64(600) << 20));
         QImage thumbnail;
         const qint64 growth =
@@ -334,9 +316,7 @@ private Q_SLOTS:
         const QString damaged = file(QStringLiteral("damaged.iiq"));
         QVERIFY(writeBytes(damaged, damagedIiq(3364)));
         QCOMPARE(developError(m_processor, damaged), decodeFailed);
-        const QString namedNef = file(QStringLiteral("damaged.nef"));
-        QVERIFY(writeBytes(namedNef, damagedIiq(3364)));
-        exerciseAll(namedNef);
+        exerciseAll(damaged);
         // So large that its budget lasts minutes: it ends only when no longer wanted.
         const QString large = file(QStringLiteral("damaged_large.iiq"));
         QVERIFY(writeSparse(large, damagedIiq(16), qint64(1) << 28));
@@ -360,7 +340,6 @@ private Q_SLOTS:
         QVERIFY(!writeJpeg(path, big, 50).isEmpty());
         big = QImage();
         QCOMPARE(loadFull(path).image.size(), QSize(12000, 8400));
-        QCOMPARE(ImageLoader::decodeThumbnail(path, 320).size(), QSize(320, 224));
         const QString png = file(QStringLiteral("100mp_named.png"));
         QVERIFY(QFile::rename(path, png)); // through Qt's reader instead of TurboJPEG
         QCOMPARE(loadFull(png).image.size(), QSize(12000, 8400));
@@ -384,19 +363,16 @@ private Q_SLOTS:
         QVERIFY(FolderScanner::canList(child.url));
         QCOMPARE(FolderScanner::scanFolder(child.url, false).images.size(), 1);
         const QString path = child.images[0].path();
-        QVERIFY(hasUprightQuadrants(ImageLoader::decodeThumbnail(path, 320)));
         QVERIFY(hasUprightQuadrants(ImageDecoder::fullImage(path)));
         ImageLoader loader(m_queues);
         loader.setDiskCacheRoot(file(QStringLiteral("latin1-cache")));
         const QFuture<QImage> loading = loader.loadThumbnail(child.images[0], 320);
         QTRY_VERIFY(loading.isFinished());
-        QVERIFY(!loading.result().isNull());
+        QVERIFY(hasUprightQuadrants(loading.result()));
         // QDir cannot remove what it cannot name.
         QVERIFY(::unlink(name.constData()) == 0 && ::rmdir(folder.constData()) == 0);
     }
-    // Camera and damaged files gathered from the field, when present: the
-    // pictures decode within the size asked (those of the orientation samples
-    // upright), the broken and RAW ones never crash.
+    // Field samples, when present: pictures within the size asked, broken ones no crash.
     void samples_data()
     {
         QTest::addColumn<QString>("name");
@@ -412,7 +388,7 @@ private Q_SLOTS:
             for (const auto &[shape, landscape] : {std::pair{"landscape", 1}, {"portrait", 0}})
                 QTest::addRow("%s_%d", shape, n)
                     << QStringLiteral("orientation/%1_%2.jpg").arg(shape).arg(n) << landscape;
-        for (const QString folder : {QStringLiteral("broken"), QStringLiteral("raw")})
+        for (const QString &folder : {QStringLiteral("broken"), QStringLiteral("raw")})
             for (const QString &name : QDir(sample(folder)).entryList(QDir::Files))
                 QTest::newRow(qPrintable(name)) << folder + u'/' + name << -2;
     }

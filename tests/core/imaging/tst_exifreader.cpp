@@ -17,10 +17,12 @@ struct Tag
     const char *value;
 };
 using Tags = QList<Tag>;
+using Field = QString EXIFData::*;
 
 } // namespace
 
 Q_DECLARE_METATYPE(Tags)
+Q_DECLARE_METATYPE(Field)
 
 class TestEXIFReader : public QObject
 {
@@ -29,7 +31,6 @@ class TestEXIFReader : public QObject
 private:
     QTemporaryDir m_dir;
     int m_counter = 0;
-    // A JPEG written by Qt, its EXIF written by Exiv2.
     QString jpegWithExif(const Tags &tags)
     {
         const QString path =
@@ -46,22 +47,20 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
     void formatting_data()
     {
         QTest::addColumn<Tags>("tags");
-        QTest::addColumn<QString>("field");
+        QTest::addColumn<Field>("field");
         QTest::addColumn<QString>("expected");
         constexpr auto rational = Exiv2::unsignedRational, text = Exiv2::asciiString;
-        const auto row = [](const char *name, Tags tags, const char *field, const char *expected) {
-            QTest::newRow(name) << tags << QString::fromLatin1(field)
-                                << QString::fromUtf8(expected);
+        const auto row = [](const char *name, Tags tags, Field field, const char *expected) {
+            QTest::newRow(name) << tags << field << QString::fromUtf8(expected);
         };
         const auto shutter = [&](const char *name, const char *value, const char *expected) {
-            row(name, {{"Exif.Photo.ExposureTime", rational, value}}, "shutterSpeed", expected);
+            row(name, {{"Exif.Photo.ExposureTime", rational, value}}, &EXIFData::shutterSpeed,
+                expected);
         };
         shutter("shutter 0.008", "8/1000", "1/125s");
-        shutter("shutter 0.3", "3/10", "1/3s");
         shutter("shutter 0.5", "1/2", "1/2s");
         shutter("shutter half away from zero", "2/5", "1/3s");
         shutter("shutter 1.0", "1/1", "1.0s");
@@ -70,36 +69,42 @@ private Q_SLOTS:
         shutter("shutter zero denominator", "1/0", "");
         shutter("shutter tiny", "1/400000000", "1/400000000s");
         row("shutter negative", {{"Exif.Photo.ExposureTime", Exiv2::signedRational, "-1/100"}},
-            "shutterSpeed", "");
+            &EXIFData::shutterSpeed, "");
         const auto focal = [&](const char *name, const char *value, const char *expected) {
-            row(name, {{"Exif.Photo.FocalLength", rational, value}}, "focalLength", expected);
+            row(name, {{"Exif.Photo.FocalLength", rational, value}}, &EXIFData::focalLength,
+                expected);
         };
         focal("focal 23.9 truncated", "239/10", "23mm");
         focal("focal zero denominator", "5/0", "");
         const auto aperture = [&](const char *name, Exiv2::TypeId type, const char *value,
                                   const char *expected) {
-            row(name, {{"Exif.Photo.FNumber", type, value}}, "aperture", expected);
+            row(name, {{"Exif.Photo.FNumber", type, value}}, &EXIFData::aperture, expected);
         };
-        aperture("aperture 2", rational, "2/1", "f/2.0");
         aperture("aperture 1.8", rational, "18/10", "f/1.8");
         aperture("aperture as text", text, "2.8", "");
         row("iso first of list",
-            {{"Exif.Photo.ISOSpeedRatings", Exiv2::unsignedShort, "3200 6400"}}, "iso", "ISO 3200");
-        row("iso as rational", {{"Exif.Photo.ISOSpeedRatings", rational, "100/1"}}, "iso", "");
+            {{"Exif.Photo.ISOSpeedRatings", Exiv2::unsignedShort, "3200 6400"}}, &EXIFData::iso,
+            "ISO 3200");
+        row("iso as rational", {{"Exif.Photo.ISOSpeedRatings", rational, "100/1"}}, &EXIFData::iso,
+            "");
         const auto date = [&](const char *name, const char *value, const char *expected) {
-            row(name, {{"Exif.Photo.DateTimeOriginal", text, value}}, "dateTaken", expected);
+            row(name, {{"Exif.Photo.DateTimeOriginal", text, value}}, &EXIFData::dateTaken,
+                expected);
         };
         date("date", "2023:12:31 23:59:59", "2023-12-31");
         date("date with runs of blanks", "  2024:05:01   14:03:22 ", "2024-05-01");
         date("date only blanks", "   ", "   ");
-        row("make trimmed", {{"Exif.Image.Make", text, "  Canon \n"}}, "cameraMake", "Canon");
-        row("make as number", {{"Exif.Image.Make", Exiv2::unsignedShort, "5"}}, "cameraMake", "");
+        row("make trimmed", {{"Exif.Image.Make", text, "  Canon \n"}}, &EXIFData::cameraMake,
+            "Canon");
+        row("make as number", {{"Exif.Image.Make", Exiv2::unsignedShort, "5"}},
+            &EXIFData::cameraMake, "");
         row("model keeps make",
             {{"Exif.Image.Make", text, "Canon"}, {"Exif.Image.Model", text, "Canon EOS R5 "}},
-            "cameraModel", "Canon EOS R5");
+            &EXIFData::cameraModel, "Canon EOS R5");
         row("lens trimmed", {{"Exif.Photo.LensModel", text, "\tRF24-70mm F2.8 L IS USM\n"}},
-            "lensModel", "RF24-70mm F2.8 L IS USM");
-        row("artist not trimmed", {{"Exif.Image.Artist", text, " 张三 "}}, "author", " 张三 ");
+            &EXIFData::lensModel, "RF24-70mm F2.8 L IS USM");
+        row("artist not trimmed", {{"Exif.Image.Artist", text, " 张三 "}}, &EXIFData::author,
+            " 张三 ");
         const auto gps = [&](const char *name, Tag latitude, const char *latRef, const char *lonRef,
                              const char *expected) {
             Tags tags{latitude,
@@ -107,7 +112,7 @@ private Q_SLOTS:
                       {"Exif.GPSInfo.GPSLongitude", rational, "151/1 12/1 3348/100"}};
             if (*lonRef)
                 tags.append({"Exif.GPSInfo.GPSLongitudeRef", text, lonRef});
-            row(name, tags, "location", expected);
+            row(name, tags, &EXIFData::location, expected);
         };
         const Tag latitude{"Exif.GPSInfo.GPSLatitude", rational, "33/1 52/1 768/100"};
         gps("gps south east", latitude, "S", "E", "-33.8688, 151.2093");
@@ -119,18 +124,9 @@ private Q_SLOTS:
     void formatting()
     {
         QFETCH(Tags, tags);
-        QFETCH(QString, field);
+        QFETCH(Field, field);
         QFETCH(QString, expected);
-        const EXIFData data = EXIFReader::read(jpegWithExif(tags));
-        const QStringList names =
-            QStringLiteral("cameraMake cameraModel lensModel focalLength aperture shutterSpeed iso "
-                           "dateTaken location author")
-                .split(u' ');
-        const QStringList values{
-            data.cameraMake,   data.cameraModel, data.lensModel, data.focalLength, data.aperture,
-            data.shutterSpeed, data.iso,         data.dateTaken, data.location,    data.author};
-        QVERIFY(names.contains(field));
-        QCOMPARE(values.at(names.indexOf(field)), expected);
+        QCOMPARE(EXIFReader::read(jpegWithExif(tags)).*field, expected);
     }
     void formattersRejectNonFinite()
     {
@@ -140,8 +136,7 @@ private Q_SLOTS:
                      EXIFReader::formatShutterSpeed(-0.5), EXIFReader::formatDate({})}),
                  QStringList(6));
     }
-    // Present values joined; a file without metadata, or none at all, gives
-    // an empty record. HEIF carries EXIF in an item of its own.
+    // Present values joined; no metadata or no file: an empty record; HEIF's EXIF item.
     void recordsOfWholeFiles()
     {
         const EXIFData some = EXIFReader::read(
@@ -158,7 +153,6 @@ private Q_SLOTS:
         const QString png = m_dir.filePath(QStringLiteral("plain.png"));
         QVERIFY(quadrantPicture(40, 30).save(png));
         QCOMPARE(EXIFReader::read(png), EXIFData());
-        QVERIFY(EXIFData().parameterLine().isEmpty());
         QCOMPARE(EXIFReader::read(m_dir.filePath(QStringLiteral("missing.jpg"))), EXIFData());
         const QString heic = m_dir.filePath(QStringLiteral("exif.heic"));
         QVERIFY(writeHeif(heic, quadrantPicture(64, 48), false, 1, 6));
@@ -167,27 +161,13 @@ private Q_SLOTS:
     }
     void cameraSamples()
     {
-        const QString canon = sample(QStringLiteral("jpeg/canon_eos600d_lens_artist_gps_nw.jpg"));
-        if (!QFile::exists(canon))
+        const QString iphone = sample(QStringLiteral("heif/apple_iphone11promax_gps.heic"));
+        if (!QFile::exists(iphone))
             QSKIP("sample pictures not available");
-        const EXIFData data = EXIFReader::read(canon);
-        QCOMPARE((QStringList{data.cameraMake, data.cameraModel, data.focalLength, data.aperture,
-                              data.shutterSpeed, data.iso, data.dateTaken, data.author}),
-                 (QStringList{"Canon", "Canon EOS 600D", "85mm", "f/5.6", "1/1250s", "ISO 160",
-                              "2015-06-12", "Patrik"}));
-        QVERIFY2(data.location.startsWith(QStringLiteral("37.74")) &&
-                     data.location.contains(QStringLiteral(", -119.5")),
-                 qPrintable(data.location));
-        const EXIFData iphone =
-            EXIFReader::read(sample(QStringLiteral("heif/apple_iphone11promax_gps.heic")));
-        QCOMPARE(iphone.cameraMake, QStringLiteral("Apple"));
-        QVERIFY(!iphone.lensModel.isEmpty());
-        QVERIFY2(iphone.location.startsWith(QStringLiteral("39.05")) &&
-                     iphone.location.contains(QStringLiteral(", -94.2")),
-                 qPrintable(iphone.location));
-        const EXIFData nikon =
-            EXIFReader::read(sample(QStringLiteral("raw/nikon_d70_stripped.nef")));
-        QCOMPARE(nikon.parameterLine(), QStringLiteral("18mm  f/3.5  1/20s  ISO 200"));
+        QCOMPARE(EXIFReader::read(iphone).location, QStringLiteral("39.0513, -94.2888"));
+        QCOMPARE(
+            EXIFReader::read(sample(QStringLiteral("raw/nikon_d70_stripped.nef"))).parameterLine(),
+            QStringLiteral("18mm  f/3.5  1/20s  ISO 200"));
     }
 };
 

@@ -42,7 +42,6 @@ qint64 mtimeOf(const QString &path)
     return QFileInfo(path).lastModified().toSecsSinceEpoch();
 }
 
-// `bytes` in a file last modified at `modified`.
 void writeDated(const QString &path, const QByteArray &bytes, const QDateTime &modified)
 {
     QVERIFY(writeBytes(path, bytes));
@@ -67,20 +66,17 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
     void thumbnailSizeBounds_data()
     {
         QTest::addColumn<QSize>("source");
         QTest::addColumn<qreal>("maxSize");
         QTest::addColumn<QSize>("expected"); // 0 x 0: no image
         QTest::newRow("landscape") << QSize(1000, 500) << 320.0 << QSize(320, 160);
-        QTest::newRow("portrait") << QSize(500, 1000) << 320.0 << QSize(160, 320);
         QTest::newRow("square exact") << QSize(320, 320) << 320.0 << QSize(320, 320);
         QTest::newRow("small not enlarged") << QSize(200, 100) << 320.0 << QSize(200, 100);
         QTest::newRow("fractional size") << QSize(1000, 1000) << 99.7 << QSize(99, 99);
         QTest::newRow("one by many") << QSize(1, 3000) << 320.0 << QSize(1, 320);
         QTest::newRow("zero") << QSize(100, 80) << 0.0 << QSize(0, 0);
-        QTest::newRow("negative") << QSize(100, 80) << -5.0 << QSize(0, 0);
         QTest::newRow("NaN") << QSize(100, 80) << qQNaN() << QSize(0, 0);
     }
     void thumbnailSizeBounds()
@@ -93,8 +89,6 @@ private Q_SLOTS:
                   source.width(), source.height());
         QCOMPARE(ImageLoader::decodeThumbnail(path, maxSize).size(), expected);
     }
-    // The EXIF orientation of every container that carries one (0: no tag),
-    // and every pixel layout the readers turn into 8-bit BGRA.
     void thumbnailsAreUpright_data()
     {
         QTest::addColumn<QString>("format");
@@ -102,10 +96,9 @@ private Q_SLOTS:
         QTest::addColumn<QImage::Format>("pixels");
         for (int n = 1; n <= 8; ++n)
             QTest::addRow("jpeg %d", n) << "jpeg" << n << QImage::Format_RGB32;
-        for (int n : {3, 6, 8})
-            for (const char *format : {"webp", "tiff"})
-                QTest::addRow("%s %d", format, n)
-                    << QString::fromLatin1(format) << n << QImage::Format_RGB32;
+        for (const char *format : {"webp", "tiff"})
+            QTest::addRow("%s 6", format)
+                << QString::fromLatin1(format) << 6 << QImage::Format_RGB32;
         for (const char *format : {"png", "bmp", "tiff", "webp"}) // Qt writes no GIF
             QTest::newRow(format) << QString::fromLatin1(format) << 0 << QImage::Format_RGB32;
         QTest::newRow("png palette") << "png" << 0 << QImage::Format_Indexed8;
@@ -145,10 +138,8 @@ private Q_SLOTS:
             Exiv2::ExifThumb(exif).setJpegThumbnail(
                 reinterpret_cast<const Exiv2::byte *>(thumb.constData()), long(thumb.size()));
         });
-        // Large enough for a small request: used as it is.
-        const QImage asSmall = ImageLoader::decodeThumbnail(path, 100);
-        QCOMPARE(asSmall.size(), QSize(100, 75));
-        QVERIFY(colourNear(asSmall.pixelColor(50, 37), Qt::green, 30));
+        QVERIFY(
+            colourNear(ImageLoader::decodeThumbnail(path, 100).pixelColor(50, 37), Qt::green, 30));
         ImageLoader loader(m_queues);
         QList<QImage> shown;
         QList<bool> cachedWhenShown, loadingWhenShown;
@@ -159,30 +150,24 @@ private Q_SLOTS:
             loadingWhenShown << loader.isLoading(path);
         });
         const QImage first = waitFor(loader.loadThumbnail(ImageItem(path), 320));
-        QCOMPARE(first.size(), QSize(160, 120)); // at once, the stored one
-        QVERIFY(colourNear(first.pixelColor(80, 60), Qt::green, 30));
+        QVERIFY(colourNear(first.pixelColor(80, 60), Qt::green, 30)); // at once, the stored one
         QTRY_COMPARE(shown.size(), 2);
         QCOMPARE(shown[0].cacheKey(), first.cacheKey());
         QCOMPARE(shown[1].size(), QSize(320, 240)); // too small for the cell: the main picture
         QVERIFY(colourNear(shown[1].pixelColor(160, 120), Qt::red, 30));
-        // Cached from the first moment on (a cell never falls back to the
-        // spinner), loading only until the sharp one is there.
+        // Cached from the first moment on, loading only until the sharp one is there.
         QCOMPARE(cachedWhenShown, (QList<bool>{true, true}));
         QCOMPARE(loadingWhenShown, (QList<bool>{true, false}));
         QCOMPARE(loader.decodeJobCount(), 1);
-        // A larger request (a HiDPI screen) is served the cached one at once
-        // and decodes a sharper one behind it.
+        // A larger request (HiDPI) is served the cached one at once, then a sharper one.
         QFuture<QImage> larger = loader.loadThumbnail(ImageItem(path), 640);
         QVERIFY(larger.isFinished());
         QCOMPARE(larger.result().size(), QSize(320, 240));
         QTRY_COMPARE(shown.size(), 3);
         QCOMPARE(shown[2].size(), QSize(640, 480));
-        QCOMPARE(loader.cachedThumbnail(path)->size(), QSize(640, 480));
         QVERIFY(!loader.wouldRefine(path, 640));
     }
-    // A RAW file's 8 x 8 green preview is no thumbnail: the grey sensor data is
-    // developed instead. 250 megapixels of JPEG, over the limit in full, are
-    // decoded at an eighth.
+    // A RAW's 8 x 8 preview is no thumbnail; 250 MP of JPEG are decoded at an eighth.
     void thumbnailsOfRawAndPanoramas()
     {
         const QString raw = file(QStringLiteral("stub_preview.dng"));
@@ -193,16 +178,13 @@ private Q_SLOTS:
         QVERIFY2(qAbs(centre.red() - centre.green()) < 40 &&
                      qAbs(centre.blue() - centre.green()) < 40,
                  qPrintable(centre.name()));
-        QCOMPARE(ImageLoader::decodeThumbnail(raw, 100).size(), QSize(100, 70));
         const QString panorama = file(QStringLiteral("panorama.jpg"));
         QVERIFY(writePlainJpeg(panorama, 20000, 12500, QColor(30, 90, 200)));
         const QImage thumbnail = ImageLoader::decodeThumbnail(panorama, 320);
         QCOMPARE(thumbnail.size(), QSize(320, 200));
         QVERIFY(colourNear(thumbnail.pixelColor(160, 100), QColor(30, 90, 200), 12));
     }
-    // The stored thumbnail is offered first, then refined; one that reaches
-    // the size asked is not. A phone's gain map linked to two items made older
-    // libheif refuse the file.
+    // The stored thumbnail first, refined unless large enough; phones' gain maps load.
     void heifStoredThumbnailIsShownThenRefined_data()
     {
         QTest::addColumn<QString>("kind");
@@ -228,8 +210,8 @@ private Q_SLOTS:
         QCOMPARE(interim.width(), stored);
         QVERIFY(qAbs(interim.height() - stored * 2 / 3) <= 1);
         const QImage full = ImageDecoder::fullImage(path);
-        QCOMPARE(full.size(), QSize(1200, 800));
-        QCOMPARE(thumbnail.size(), QSize(320, 213));
+        QCOMPARE((QList<QSize>{thumbnail.size(), full.size()}),
+                 (QList<QSize>{QSize(320, 213), QSize(1200, 800)}));
         QVERIFY(hasUprightQuadrants(interim) && hasUprightQuadrants(thumbnail) &&
                 hasUprightQuadrants(full));
         bool offered = false;
@@ -243,7 +225,6 @@ private Q_SLOTS:
         const QString path = photo(QStringLiteral("shared_cache.jpg"), 1600, 1200);
         const QString uri = QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded());
         const QString entry = sharedEntry(root, QStringLiteral("x-large"), path);
-        // Written by another program: green, with the standard's keys.
         const auto writeEntry = [&](qint64 mtime) {
             QImage green = filled(QSize(512, 384), Qt::green);
             green.setText(QStringLiteral("Thumb::URI"), uri);
@@ -258,8 +239,7 @@ private Q_SLOTS:
         };
         writeEntry(mtimeOf(path));
         QVERIFY(colourNear(loaded(320).pixelColor(160, 120), Qt::green, 10));
-        // Stale once the file changed: decoded, and replaced by a matching entry
-        // of the folder's own size, private to the user.
+        // Stale: decoded, and replaced by a private entry of the folder's size.
         writeEntry(mtimeOf(path) - 10);
         const QImage decoded = loaded(320);
         QCOMPARE(decoded.size(), QSize(320, 240));
@@ -271,7 +251,6 @@ private Q_SLOTS:
                               written.text(QStringLiteral("Thumb::Size"))}),
                  (QStringList{uri, QString::number(mtimeOf(path)),
                               QString::number(QFileInfo(path).size())}));
-        QVERIFY(!written.text(QStringLiteral("Software")).isEmpty());
         QCOMPARE(QFileInfo(entry).permissions() & (QFile::ReadGroup | QFile::ReadOther),
                  QFile::Permissions());
         QCOMPARE(loaded(640).size(), QSize(640, 480)); // a HiDPI cell's: the larger folder
@@ -282,21 +261,27 @@ private Q_SLOTS:
         const QColor translucent(250, 20, 10, 100);
         disk.store(stamp, filled(QSize(512, 256), translucent, QImage::Format_ARGB32), true);
         QCOMPARE(QImage(disk.thumbnailPath(stamp, 512)).pixelColor(300, 200), translucent);
-        const ThumbnailDiskCache::Lookup found = disk.find(stamp, 320);
-        QCOMPARE(found.verdict, ThumbnailDiskCache::Verdict::hit);
-        QCOMPARE(found.image.size(), QSize(512, 256));
         const QImage shown = loaded(320);
         QCOMPARE(shown.size(), QSize(320, 160));
         QCOMPARE(shown.pixelColor(160, 80).alpha(), 100);
     }
-    void failuresAreRecordedUntilTheFileChanges()
+    // A failure is marked on disk and remembered by its queues until the file changes.
+    void failuresAreRememberedUntilTheFileChanges()
     {
         const QString root = file(QStringLiteral("failcache/thumbnails"));
         const QString path = file(QStringLiteral("broken.jpg"));
-        QVERIFY(writeBytes(path, "\xFF\xD8 not really a JPEG"));
-        ImageLoader loader(m_queues);
-        loader.setDiskCacheRoot(root);
-        QVERIFY(waitFor(loader.loadThumbnail(ImageItem(path), 320)).isNull());
+        const QByteArray picture = jpegBytes(quadrantPicture(400, 200));
+        const QDateTime stamp = QDateTime::currentDateTime().addSecs(-60);
+        writeDated(path, QByteArray(picture.size(), 'x'), stamp);
+        WorkQueues other;
+        ImageLoader remembering(m_queues), fresh(other);
+        remembering.setDiskCacheRoot(root);
+        fresh.setDiskCacheRoot({});
+        QSignalSpy ready(&remembering, &ImageLoader::thumbnailReady);
+        QVERIFY(waitFor(remembering.loadThumbnail(ImageItem(path), 320)).isNull());
+        QCOMPARE(ready.count(), 1); // announced, and neither cached nor loading
+        QVERIFY(ready.at(0).at(1).value<QImage>().isNull());
+        QVERIFY(!remembering.cachedThumbnail(path) && !remembering.isLoading(path));
         const QDir failed(root + QStringLiteral("/fail"));
         const QStringList apps = failed.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         QCOMPARE(apps.size(), 1);
@@ -304,14 +289,18 @@ private Q_SLOTS:
                                           QFileInfo(sharedEntry(root, {}, path)).fileName()));
         QCOMPARE(mark.text(QStringLiteral("Thumb::URI")),
                  QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded()));
-        // Repaired: a new request decodes it, and its thumbnail is written.
-        QVERIFY(!writeJpeg(path, quadrantPicture(400, 200)).isEmpty());
-        QCOMPARE(waitFor(loader.loadThumbnail(ImageItem(path), 320)).size(), QSize(320, 160));
+        // Repaired behind the program's back, with the same size and time.
+        writeDated(path, picture, stamp);
+        QVERIFY(waitFor(remembering.loadThumbnail(ImageItem(path), 320)).isNull());
+        QCOMPARE(waitFor(fresh.loadThumbnail(ImageItem(path), 320)).size(), QSize(320, 160));
+        // Changed: decoded again, and its thumbnail is written.
+        writeDated(path, picture, stamp.addSecs(1));
+        QCOMPARE(waitFor(remembering.loadThumbnail(ImageItem(path), 320)).size(), QSize(320, 160));
         QVERIFY(QFile::exists(sharedEntry(root, QStringLiteral("x-large"), path)));
         // Nothing is written for pictures inside the cache itself.
         const QString inside =
             writeJpeg(root + QStringLiteral("/x-large/picture.jpg"), quadrantPicture(600, 400));
-        QVERIFY(!waitFor(loader.loadThumbnail(ImageItem(inside), 320)).isNull());
+        QVERIFY(!waitFor(remembering.loadThumbnail(ImageItem(inside), 320)).isNull());
         QVERIFY(!QFile::exists(sharedEntry(root, QStringLiteral("x-large"), inside)));
         // Whatever the umask lets through, every folder made for the cache is 0700.
         const mode_t umask = ::umask(0022);
@@ -328,33 +317,7 @@ private Q_SLOTS:
             QCOMPARE(info.st_mode & 0777, mode_t(0700));
         }
     }
-    // A file known to fail is not decoded again by the loaders of the same
-    // queues until it changes; other queues keep a memory of their own.
-    void failedFilesAreRememberedByTheirQueuesAlone()
-    {
-        const QString path = file(QStringLiteral("remembered.jpg"));
-        const QByteArray picture = jpegBytes(quadrantPicture(400, 200));
-        const QDateTime stamp = QDateTime::currentDateTime().addSecs(-60);
-        writeDated(path, QByteArray(picture.size(), 'x'), stamp);
-        WorkQueues first, second;
-        ImageLoader remembering(first), fresh(second);
-        remembering.setDiskCacheRoot({});
-        fresh.setDiskCacheRoot({});
-        QSignalSpy ready(&remembering, &ImageLoader::thumbnailReady);
-        QVERIFY(waitFor(remembering.loadThumbnail(ImageItem(path), 320)).isNull());
-        QCOMPARE(ready.count(), 1); // announced, and neither cached nor loading
-        QVERIFY(ready.at(0).at(1).value<QImage>().isNull());
-        QVERIFY(!remembering.cachedThumbnail(path) && !remembering.isLoading(path));
-        // Repaired behind the program's back, with the same size and time.
-        writeDated(path, picture, stamp);
-        QVERIFY(waitFor(remembering.loadThumbnail(ImageItem(path), 320)).isNull());
-        QCOMPARE(waitFor(fresh.loadThumbnail(ImageItem(path), 320)).size(), QSize(320, 160));
-        writeDated(path, picture, stamp.addSecs(1));
-        QCOMPARE(waitFor(remembering.loadThumbnail(ImageItem(path), 320)).size(), QSize(320, 160));
-        QCOMPARE(remembering.decodeJobCount(), 3);
-    }
-    // Concurrent requests share one decode and its result; any later size is
-    // served at once from the memory cache, bounded least recently used first.
+    // Concurrent requests share one decode; later sizes come from the bounded cache.
     void requestsShareDecodesAndTheBoundedCache()
     {
         ImageLoader loader(m_queues);
@@ -392,18 +355,9 @@ private Q_SLOTS:
         QVERIFY(!waitFor(inFlight).isNull());
         QVERIFY(loader.cachedThumbnail(running.path()).has_value());
     }
-    // Every one of many requests completes; the queue runs pending jobs newest
-    // first, on a pool it may share.
-    void manyRequestsAllCompleteNewestFirst()
+    // Every pending job runs, newest first, on a pool the queue may share.
+    void pendingJobsAllRunNewestFirst()
     {
-        ImageLoader loader(m_queues);
-        QList<QFuture<QImage>> futures;
-        for (int i = 0; i < 24; ++i)
-            futures << loader.loadThumbnail(
-                ImageItem(photo(QStringLiteral("many_%1.jpg").arg(i), 300 + i, 200)), 128);
-        for (const QFuture<QImage> &future : std::as_const(futures))
-            QCOMPARE(waitFor(future).width(), 128);
-        QCOMPARE(loader.decodeJobCount(), 24);
         QThreadPool pool;
         pool.setMaxThreadCount(1);
         QSemaphore release;
@@ -422,8 +376,7 @@ private Q_SLOTS:
         QCOMPARE(order, (QList<int>{5, 4, 3, 2, 1}));
         QCOMPARE(queue.pendingCount(), 0);
     }
-    // A loader going away waits for its own running decode, not for the other
-    // work of the pool it shares.
+    // A loader going away waits for its own decode, not for the pool's other work.
     void destroyingWaitsOnlyForItsOwnJobs()
     {
         WorkQueues queues;

@@ -44,8 +44,6 @@ void writeSidecarRating(const QString &path, const char *rating)
     encodeFile(path, xmp);
 }
 
-// What another program leaves in a sidecar: keywords, a label, a development
-// setting and an edit history (a sequence of structures).
 Exiv2::XmpData foreignSidecar()
 {
     Exiv2::XmpData xmp;
@@ -88,7 +86,6 @@ std::string sidecarValue(const QString &path, const char *key)
 
 const QString succeeded = QStringLiteral("succeeded");
 
-// `succeeded`, or the writer's reason for failing.
 QString writeNow(const QString &photo, int rating)
 {
     QString error;
@@ -121,7 +118,6 @@ private:
         QDir().mkpath(folder);
         return folder;
     }
-    // A Qt JPEG with EXIF Rating and an embedded xmp:Rating, both by Exiv2.
     static QString ratedJpeg(const QString &path, int exifRating, const char *xmpRating)
     {
         writeJpeg(path, quadrantPicture(32, 24));
@@ -136,7 +132,6 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
     void sidecarNamesAndRatingValues()
     {
         QCOMPARE((QStringList{InFileRatingReader::fullNameSidecar(QStringLiteral("/p/IMG.CR2")),
@@ -198,15 +193,27 @@ private Q_SLOTS:
             QCOMPARE(written["Xmp.MicrosoftPhoto.Rating"].toString(), std::string(percent));
             QCOMPARE(withoutRating(written), expected);
         }
-        // The existing sidecar was updated; none was created beside it.
         QVERIFY(!QFile::exists(photo + QStringLiteral(".xmp")));
         QCOMPARE(digest(photo), photoBefore);
         // The cleared rating hides the photo's embedded 5.
         QCOMPARE(InFileRatingReader::read(photo), 0);
+        // Another program's change between our read and our replace is read again and kept.
+        int calls = 0;
+        XmpSidecarWriter::setBeforeReplace([&](const QString &path) {
+            QCOMPARE(path, sidecar);
+            if (++calls > 1)
+                return;
+            Exiv2::XmpData xmp = foreignSidecar();
+            xmp["Xmp.xmp.Label"] = "Green, set by the other program";
+            encodeFile(sidecar, xmp);
+        });
+        const auto restore = qScopeGuard([] { XmpSidecarWriter::setBeforeReplace({}); });
+        QCOMPARE(writeNow(photo, 4), succeeded);
+        QCOMPARE(calls, 2);
+        QCOMPARE(sidecarValue(sidecar, "Xmp.xmp.Label"), "Green, set by the other program");
+        QCOMPARE(sidecarValue(sidecar, "Xmp.xmp.Rating"), "4");
     }
-    // Sidecars are found without regard to case, each is written, and a new
-    // one is made only when none exists, under the name the programs that
-    // read that kind of file look for.
+    // Sidecars are found in any case; a new one only when none exists, as readers name it.
     void sidecarsFoundInAnyCaseOrCreatedUnderTheReadName_data()
     {
         QTest::addColumn<QStringList>("photos"); // the first one is rated
@@ -217,13 +224,8 @@ private Q_SLOTS:
             return QString::fromLatin1(names).split(QLatin1Char(' '), Qt::SkipEmptyParts);
         };
         const QStringList none;
-        QTest::newRow("upper-case stem sidecar of a RAW")
-            << list("IMG_0002.CR2") << list("IMG_0002.XMP") << QString() << none;
-        QTest::newRow("upper-case full-name sidecar")
-            << list("IMG_0003.JPG") << list("IMG_0003.JPG.XMP") << QString() << none;
         QTest::newRow("both kinds in mixed case")
             << list("IMG.jpg") << list("IMG.jpg.Xmp img.XMP") << QString() << none;
-        QTest::newRow("RAW alone") << list("IMG_0001.CR2") << none << "IMG_0001.xmp" << none;
         QTest::newRow("RAW beside its JPEG")
             << list("IMG_0001.CR2 IMG_0001.JPG") << none << "IMG_0001.xmp" << none;
         QTest::newRow("two RAWs share the stem")
@@ -261,42 +263,31 @@ private Q_SLOTS:
             QCOMPARE(sidecarValue(at(created), "Xmp.MicrosoftPhoto.Rating"), "");
         QCOMPARE(InFileRatingReader::read(rated), 5);
     }
-    // Temporaries of a killed write go; another process's running one stays.
-    void staleTemporariesOfKilledWritesAreSwept()
-    {
-        const QString folder = freshFolder();
-        const QString photo = TestFiles::touch(folder, QStringLiteral("IMG.jpg"));
-        const QString stale =
-            TestFiles::touch(folder, QStringLiteral(".kelvane-xmp-00000000000000ab.part"));
-        const QString running =
-            TestFiles::touch(folder, QStringLiteral(".kelvane-xmp-00000000000000cd.part"));
-        const struct timespec dayOld[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 86400, 0}};
-        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(stale).constData(), dayOld, 0), 0);
-        QCOMPARE(writeNow(photo, 3), succeeded);
-        QVERIFY(!QFileInfo::exists(stale));
-        QVERIFY(QFileInfo::exists(running));
-        QCOMPARE(InFileRatingReader::read(photo), 3);
-    }
-    void namesThatAreNotUtf8AreWrittenAndRead()
+    // A non-UTF-8 name is written; stale temporaries go, a running one stays.
+    void namesThatAreNotUtf8AreWrittenAndStaleTemporariesSwept()
     {
         const QString folder = freshFolder();
         const QByteArray photoBytes = LocalFileName::encode(folder) + "/caf\xe9.jpg";
         const int fd = ::open(photoBytes.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
         QVERIFY(fd >= 0);
         ::close(fd);
-        // Qt's own clean-up cannot name these files.
-        const auto removeFiles = qScopeGuard([&] {
+        const auto removeFiles = qScopeGuard([&] { // Qt's own clean-up cannot name them
             ::unlink(photoBytes.constData());
             ::unlink((photoBytes + ".xmp").constData());
         });
+        const QString stale =
+            TestFiles::touch(folder, QStringLiteral(".kelvane-xmp-00000000000000ab.part"));
+        const QString running =
+            TestFiles::touch(folder, QStringLiteral(".kelvane-xmp-00000000000000cd.part"));
+        const struct timespec dayOld[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 86400, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(stale).constData(), dayOld, 0), 0);
         const QString photo = LocalFileName::decode(photoBytes);
         QCOMPARE(writeNow(photo, 4), succeeded);
-        struct stat info;
-        QCOMPARE(::stat((photoBytes + ".xmp").constData(), &info), 0);
+        QCOMPARE(::access((photoBytes + ".xmp").constData(), F_OK), 0);
         QCOMPARE(InFileRatingReader::read(photo), 4);
+        QVERIFY(!QFileInfo::exists(stale) && QFileInfo::exists(running));
     }
-    // Whatever sits at a sidecar's name that is not a small regular file is
-    // neither read nor replaced, and the write says so; nothing waits on it.
+    // What is not a small regular file is neither read nor replaced; the write says so.
     void unusableSidecarsAreLeftAloneAndReported_data()
     {
         QTest::addColumn<QString>("kind");
@@ -326,7 +317,6 @@ private Q_SLOTS:
         }
         const QStringList before = sortedListing(folder);
         const QByteArray digestBefore = QFileInfo(sidecar).isFile() ? digest(sidecar) : "";
-        // The rating read, and the write's reason for failing.
         QFuture<std::pair<int, QString>> outcome = QtConcurrent::run(
             [photo] { return std::pair(InFileRatingReader::read(photo), writeNow(photo, 4)); });
         const auto releaseReader = qScopeGuard([&] {
@@ -346,29 +336,6 @@ private Q_SLOTS:
         if (!digestBefore.isEmpty())
             QCOMPARE(digest(sidecar), digestBefore);
     }
-    // Another program's change between our read and our replacing the file
-    // is read again and kept.
-    void sidecarChangedMeanwhileIsReadAgain()
-    {
-        const QString folder = freshFolder();
-        const QString photo = TestFiles::touch(folder, QStringLiteral("IMG.CR2"));
-        const QString sidecar = folder + QStringLiteral("/IMG.xmp");
-        encodeFile(sidecar, foreignSidecar());
-        int calls = 0;
-        XmpSidecarWriter::setBeforeReplace([&](const QString &path) {
-            QCOMPARE(path, sidecar);
-            if (++calls > 1)
-                return;
-            Exiv2::XmpData xmp = foreignSidecar();
-            xmp["Xmp.xmp.Label"] = "Green, set by the other program";
-            encodeFile(sidecar, xmp);
-        });
-        const auto restore = qScopeGuard([] { XmpSidecarWriter::setBeforeReplace({}); });
-        QCOMPARE(writeNow(photo, 4), succeeded);
-        QCOMPARE(calls, 2);
-        QCOMPARE(sidecarValue(sidecar, "Xmp.xmp.Label"), "Green, set by the other program");
-        QCOMPARE(sidecarValue(sidecar, "Xmp.xmp.Rating"), "4");
-    }
     void backgroundWritesAreCoalescedInOrderAndFailuresReported()
     {
         const QString folder = freshFolder();
@@ -377,19 +344,12 @@ private Q_SLOTS:
         const QString unwritable = ratedJpeg(folder + QStringLiteral("/IMG2.jpg"), -1, nullptr);
         QVERIFY(QDir().mkdir(unwritable + QStringLiteral(".xmp")));
         const QString gone = folder + QStringLiteral("/gone.jpg");
-        QString lastWritten;
-        int lastRating = -1;
+        std::optional<QSignalSpy> written;
         {
             WorkQueues queues;
             XmpSidecarWriter writer(queues.fileOperations());
             QSignalSpy failed(&writer, &XmpSidecarWriter::writeFailed);
-            connect(
-                &writer, &XmpSidecarWriter::written, &writer,
-                [&](const QString &path, int rating) {
-                    lastWritten = path;
-                    lastRating = rating;
-                },
-                Qt::DirectConnection);
+            written.emplace(&writer, &XmpSidecarWriter::written);
             writer.writeRating(gone, 3); // a photo that has left gets nothing: not written
             for (int rating : {1, 2, 3, 4})
                 writer.writeRating(photo, rating);
@@ -397,7 +357,7 @@ private Q_SLOTS:
             writer.waitForDone();
             QVERIFY(!QFileInfo::exists(gone + QStringLiteral(".xmp")));
             QCOMPARE(InFileRatingReader::read(photo), 4);
-            QCOMPARE(lastRating, 4);
+            QCOMPARE(written->last(), (QVariantList{photo, 4}));
             QCOMPARE(failed.size(), 2);
             QCOMPARE(failed.first().at(0).toString(), gone);
             QCOMPARE(failed.last().at(0).toString(), unwritable);
@@ -406,7 +366,7 @@ private Q_SLOTS:
             writer.writeRating(photo, 2);
         }
         QCOMPARE(InFileRatingReader::read(photo), 2);
-        QCOMPARE(lastWritten, photo);
+        QCOMPARE(written->last(), (QVariantList{photo, 2}));
     }
 };
 
