@@ -29,12 +29,12 @@ namespace {
 QByteArray lightroomSidecarRated(int rating)
 {
     return "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/"
-           "22-rdf-syntax-ns#\">\n <rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/"
-           "xap/1.0/\"\n   xmlns:crs=\"http://ns.adobe.com/camera-raw-settings/1.0/\">\n  "
+           "22-rdf-syntax-ns#\"><rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/"
+           "xap/1.0/\" xmlns:crs=\"http://ns.adobe.com/camera-raw-settings/1.0/\">\n  "
            "<xmp:Rating>" +
            QByteArray::number(rating) +
-           "</xmp:Rating>\n  <crs:Exposure2012>+0.35</crs:Exposure2012>\n"
-           " </rdf:Description>\n</rdf:RDF></x:xmpmeta>\n";
+           "</xmp:Rating> <crs:Exposure2012>+0.35</crs:Exposure2012>"
+           "</rdf:Description></rdf:RDF></x:xmpmeta>\n";
 }
 
 // A file whose name Qt cannot encode (not UTF-8).

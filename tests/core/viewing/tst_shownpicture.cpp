@@ -67,7 +67,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QSize>("size");
         QTest::addColumn<QString>("error");
-        QTest::newRow("jpeg") << "jpeg" << QSize(600, 400) << QString();
         // Fitted into 1200 x 800: a 3/8 decode (1500 x 1125) stands in first.
         QTest::newRow("large jpeg") << "large" << QSize(4000, 3000) << QString();
         QTest::newRow("raw shows its stored preview") << "dng" << QSize(160, 120) << QString();
@@ -108,22 +107,6 @@ private Q_SLOTS:
         m_picture->clear();
         QCOMPARE(m_picture->state(), State::empty);
         QVERIFY(m_picture->image().isNull() && !m_picture->item());
-    }
-    void burstOfRequestsDecodesOnlyTheNewest()
-    {
-        QSignalSpy discarded(m_picture.get(), &ShownPicture::staleResultDiscarded);
-        // Six requests in one turn of the event loop, as a held arrow key makes
-        // them: the first is in flight, each later one replaces the waiting one.
-        QList<ImageItem> burst;
-        for (int i = 0; i < 6; ++i)
-            burst.append(jpeg(QStringLiteral("burst%1.jpg").arg(i), 1600 + i, 1000));
-        for (const ImageItem &item : std::as_const(burst))
-            m_picture->show(item);
-        waitLoaded();
-        QCOMPARE(m_picture->image().width(), 1605);
-        QCOMPARE(m_picture->loader().startedJobs(), 2);
-        QCOMPARE(discarded.count(), 1);
-        QCOMPARE(m_picture->state(), State::full);
     }
     void developmentReplacesThePreviewOrSaysWhy_data()
     {
