@@ -62,9 +62,8 @@ private:
     bool m_active = false;
 };
 
-// While it lives, the immutable attribute (chattr +i) on a file or folder: nobody
-// can rename or remove it, or change the folder's entries. Needs root and a file
-// system that keeps the attribute; isActive() says whether it is set.
+// While it lives, the immutable attribute (chattr +i): nobody can rename, remove or
+// change it (a folder: its entries). Needs root and a file system keeping it.
 class ImmutableFlag
 {
 public:

@@ -227,9 +227,9 @@ private Q_SLOTS:
         }
     }
 
-    // A rating waiting to be written stays though its file still holds the old
-    // one; what is not yet in a photo's sidecar when it is archived (a failed
-    // write, a rating given while it moves) is written at its new place.
+    // A rating waiting to be written stays though its file holds the old one; what is
+    // not in a sidecar when archived (a failed write, a rating given while it moves)
+    // is written at its new place.
     void unwrittenRatingsStayAndFollowArchivedPhotos()
     {
         const QString target = photo("批量归档");
@@ -275,8 +275,7 @@ private Q_SLOTS:
     void failedWritesKeepTheRatingAndAreReportedOncePerFolder()
     {
         QFETCH(bool, readOnlyFolder);
-        // No entry can be added to the folder or replaced in it: for root, whom
-        // permissions do not stop, the immutable attribute.
+        // No entry can be added or replaced: for root, the immutable attribute.
         std::optional<ImmutableFlag> immutable;
         const auto unlock = qScopeGuard([&] {
             m_state.reset();

@@ -198,8 +198,7 @@ private Q_SLOTS:
                   broken ? file(QStringLiteral("l1.jpg"), "\xFF\xD8 not a JPEG")
                          : jpeg(QStringLiteral("l1.jpg"), 641, 480)};
         const ImageItem next = m_list[1];
-        // Stepped onto right after its prefetch has started (queued: before its
-        // result can arrive).
+        // Stepped onto right after its prefetch has started, before its result.
         connect(
             &cache, &NeighbourPrefetchCache::prefetchStarted, this,
             [this, next](const QUuid &id) {
@@ -218,15 +217,13 @@ private Q_SLOTS:
         QCOMPARE(m_picture->errorMessage(),
                  broken ? error(&ImageLoadError::decodeFailed) : QString());
         QCOMPARE(m_picture->image().width(), broken ? 0 : 641);
-        // The first picture, too large to keep, is decoded once more as a
-        // neighbour, and then not again and again.
+        // The first picture, too large to keep, is decoded once more as a neighbour, no more.
         QTRY_VERIFY(!cache.isPrefetching(m_list[0]));
         QCOMPARE(cache.startedDecodes(), 2);
     }
     void followedDecodeIsNotWaitedFor()
     {
-        // The prefetch owns a followed decode: stepping on starts the next
-        // picture at once, whatever that decode still does.
+        // The prefetch owns a followed decode: the next picture starts at once.
         ShownImageLoader loader(*m_queues);
         QPromise<ViewPicture> decoding;
         decoding.start();
