@@ -99,7 +99,6 @@ private Q_SLOTS:
 
     void offByDefaultThenWritesRatedFilesAndIsRemembered()
     {
-        QVERIFY(!sync().isEnabled());
         QVERIFY(writeSidecar(photo("b.jpg"), 4));
         openPhotos();
         QCOMPARE(store().rating(photo("b.jpg")), 0); // not read while off
