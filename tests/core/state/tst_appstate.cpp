@@ -61,12 +61,14 @@ private Q_SLOTS:
         QSignalSpy formats(m_state.get(), &AppState::formatFilterChanged);
         showImages({"1.jpg", "2.jpg", "x.png", "3.jpg"});
         m_state->setImages(m_state->images());
-        QCOMPARE(counts({&images, &filtered, &ratings}), QList({1, 1, 1}));
+        QCOMPARE(QList({images.count(), filtered.count(), ratings.count()}),
+                 QList<qsizetype>({1, 1, 1}));
         m_state->setStarFilter(5);
         m_state->setStarFilter(5);
         m_state->setFormatFilter(ImageItem::FormatCategory::png);
         // The png filter leaves the empty list as it was.
-        QCOMPARE(counts({&stars, &formats, &filtered}), QList({1, 1, 2}));
+        QCOMPARE(QList({stars.count(), formats.count(), filtered.count()}),
+                 QList<qsizetype>({1, 1, 2}));
         m_state->setFormatFilter(std::nullopt);
         QStringList paths;
         for (int i = 0; i < 3; ++i) {
@@ -81,7 +83,7 @@ private Q_SLOTS:
         m_state->starRatingStore().removeRatings(paths);
         QVERIFY(m_state->filteredImages().isEmpty());
         QCOMPARE(m_state->availableStarRatings(), QList<int>{0});
-        QCOMPARE(counts({&filtered, &ratings}), QList({1, 1}));
+        QCOMPARE(QList({filtered.count(), ratings.count()}), QList<qsizetype>({1, 1}));
         // Selection and stepping.
         m_state->setStarFilter(0);
         m_state->setStatusMessage(QString());
@@ -227,7 +229,7 @@ private Q_SLOTS:
         QCOMPARE(m_state->statusMessage(), QStringLiteral("正在刷新..."));
         QTRY_VERIFY(done.isFinished());
         // The rebuilt tree keeps its root's id: stored without a change of folder.
-        QCOMPARE(counts({&folder, &tree}), QList({0, 1}));
+        QCOMPARE(QList({folder.count(), tree.count()}), QList<qsizetype>({0, 1}));
         const FolderNode &after = *m_state->currentFolder();
         QCOMPARE(after.id, before.id);
         QCOMPARE(after.children[1].id, before.children[1].id);
@@ -368,13 +370,6 @@ private:
             .arg(m_state->isViewerActive())
             .arg(m_state->isLoading())
             .arg(m_state->statusMessage());
-    }
-    static QList<int> counts(const QList<QSignalSpy *> &spies)
-    {
-        QList<int> out;
-        for (const QSignalSpy *spy : spies)
-            out << spy->count();
-        return out;
     }
     const ImageItem &item(int index) const { return m_state->images()[index]; }
 

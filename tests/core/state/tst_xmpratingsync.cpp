@@ -37,21 +37,6 @@ QByteArray lightroomSidecarRated(int rating)
            "</rdf:Description></rdf:RDF></x:xmpmeta>\n";
 }
 
-// A file whose name Qt cannot encode (not UTF-8).
-bool createFile(const QByteArray &path, const QByteArray &content)
-{
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    const bool written =
-        fd >= 0 && ::write(fd, content.constData(), content.size()) == content.size();
-    return fd >= 0 && ::close(fd) == 0 && written;
-}
-
-bool writeSidecar(const QString &photo, int rating)
-{
-    QString error;
-    return XmpSidecarWriter::writeRatingNow(photo, rating, &error);
-}
-
 } // namespace
 
 class TestXmpRatingSync : public QObject
@@ -99,7 +84,7 @@ private Q_SLOTS:
 
     void offByDefaultThenWritesRatedFilesAndIsRemembered()
     {
-        QVERIFY(writeSidecar(photo("b.jpg"), 4));
+        QVERIFY(XmpSidecarWriter::writeRatingNow(photo("b.jpg"), 4, nullptr));
         openPhotos();
         QCOMPARE(store().rating(photo("b.jpg")), 0); // not read while off
         const QStringList before = listing();
@@ -128,12 +113,13 @@ private Q_SLOTS:
         const auto restoreThreads = qScopeGuard([&] { pool.setMaxThreadCount(threads); });
         store().setRating(2, photo("a.jpg"));
         store().setRating(3, photo("b.jpg"));
-        QVERIFY(writeSidecar(photo("a.jpg"), 4));
-        QVERIFY(writeSidecar(photo("b.jpg"), 0)); // "no rating": the table keeps its 3
+        QVERIFY(XmpSidecarWriter::writeRatingNow(photo("a.jpg"), 4, nullptr));
+        QVERIFY(XmpSidecarWriter::writeRatingNow(photo("b.jpg"), 0,
+                                                 nullptr)); // "no rating": the table keeps its 3
         // A RAW's <stem>.xmp gives its rating to the RAW, not to its JPEG.
         const QString raw = TestFiles::touch(folder(), "IMG.CR2");
         const QString jpeg = TestFiles::touch(folder(), "IMG.JPG");
-        QVERIFY(writeSidecar(raw, 3));
+        QVERIFY(XmpSidecarWriter::writeRatingNow(raw, 3, nullptr));
         QVERIFY(QFileInfo::exists(photo("IMG.xmp")));
         // Names that are not UTF-8 (Qt's own clean-up cannot name these files).
         const QByteArray cafe = LocalFileName::encode(folder()) + "/caf\xe9";
@@ -141,8 +127,12 @@ private Q_SLOTS:
             ::unlink((cafe + ".jpg").constData());
             ::unlink((cafe + ".xmp").constData());
         });
-        QVERIFY(createFile(cafe + ".jpg", "x") &&
-                createFile(cafe + ".xmp", lightroomSidecarRated(3)));
+        for (const auto &[name, content] : {std::pair{cafe + ".jpg", QByteArray("x")},
+                                            {cafe + ".xmp", lightroomSidecarRated(3)}}) {
+            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            QVERIFY(fd >= 0 && ::write(fd, content.constData(), content.size()) == content.size());
+            ::close(fd);
+        }
         sync().setEnabled(true);
         QSignalSpy batches(&store(), &StarRatingStore::ratingsRemoved);
         openPhotos();
@@ -158,7 +148,7 @@ private Q_SLOTS:
         const QByteArray sidecar = QFile::encodeName(photo("a.jpg.xmp"));
         struct stat written;
         QCOMPARE(::stat(sidecar.constData(), &written), 0);
-        QVERIFY(writeSidecar(photo("a.jpg"), 5));
+        QVERIFY(XmpSidecarWriter::writeRatingNow(photo("a.jpg"), 5, nullptr));
         const struct timespec times[2] = {written.st_atim, written.st_mtim};
         QCOMPARE(::utimensat(AT_FDCWD, sidecar.constData(), times, 0), 0);
         m_state->setToastMessage(std::nullopt);
@@ -282,7 +272,8 @@ private Q_SLOTS:
             QFile::setPermissions(folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         });
         if (readOnlyFolder) {
-            QVERIFY(writeSidecar(photo("a.jpg"), 2)); // an older rating, which must not come back
+            QVERIFY(XmpSidecarWriter::writeRatingNow(
+                photo("a.jpg"), 2, nullptr)); // an older rating, which must not come back
             if (::geteuid() == 0
                     ? !immutable.emplace(folder()).isActive()
                     : !QFile::setPermissions(folder(), QFile::ReadOwner | QFile::ExeOwner))
