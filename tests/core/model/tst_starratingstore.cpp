@@ -11,7 +11,6 @@
 #include <QSemaphore>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -271,20 +270,6 @@ private Q_SLOTS:
         const FolderHistory reloaded(settingsFile());
         QCOMPARE(names(reloaded), QStringList{"\"quoted\" -dash"});
         QCOMPARE(reloaded.folders()[0].path, folder(odd).toLocalFile());
-    }
-    void defaultSettingsLocationRoundTrip()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-        QCoreApplication::setOrganizationName(QStringLiteral("Kelvane"));
-        QCoreApplication::setApplicationName(QStringLiteral("Kelvane"));
-        {
-            FolderHistory history;
-            history.clearAll();
-            history.add(folder("default-location"));
-        }
-        FolderHistory reloaded;
-        QCOMPARE(names(reloaded), QStringList{"default-location"});
-        reloaded.clearAll();
     }
 };
 

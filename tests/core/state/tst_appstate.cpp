@@ -274,14 +274,11 @@ private Q_SLOTS:
         const std::optional<Category> all;
         QTest::newRow("all") << 0 << all << kNames;
         QTest::newRow("unrated: 0 and none") << -1 << all << QStringList{"d.HEIC", "f.jpg"};
-        QTest::newRow("exactly 3") << 3 << all << QStringList{"b.jpg", "e.png"};
         QTest::newRow("exactly 4, not 5") << 4 << all << QStringList{"c.heif"};
         QTest::newRow("no one has 1") << 1 << all << QStringList{};
         QTest::newRow("other values keep all") << -2 << all << kNames;
         QTest::newRow("heic in order")
             << 0 << std::optional(Category::heic) << QStringList{"c.heif", "d.HEIC"};
-        QTest::newRow("jpeg") << 0 << std::optional(Category::jpeg)
-                              << QStringList{"a.jpg", "b.jpg", "f.jpg"};
         QTest::newRow("3 and jpeg") << 3 << std::optional(Category::jpeg) << QStringList{"b.jpg"};
         QTest::newRow("unrated raw") << -1 << std::optional(Category::raw) << QStringList{};
     }

@@ -120,7 +120,6 @@ private Q_SLOTS:
         const QString raw = TestFiles::touch(folder(), "IMG.CR2");
         const QString jpeg = TestFiles::touch(folder(), "IMG.JPG");
         QVERIFY(XmpSidecarWriter::writeRatingNow(raw, 3, nullptr));
-        QVERIFY(QFileInfo::exists(photo("IMG.xmp")));
         // Names that are not UTF-8 (Qt's own clean-up cannot name these files).
         const QByteArray cafe = LocalFileName::encode(folder()) + "/caf\xe9";
         const auto removeFiles = qScopeGuard([&] {
@@ -143,7 +142,6 @@ private Q_SLOTS:
                         store().rating(raw), store().rating(jpeg),
                         store().rating(LocalFileName::decode(cafe + ".jpg"))}),
                  QList({4, 3, 3, 0, 3}));
-        QCOMPARE(m_state->statusMessage(), QStringLiteral("共 5 张图片"));
         // A sidecar changed without a new size or time is not read again.
         const QByteArray sidecar = QFile::encodeName(photo("a.jpg.xmp"));
         struct stat written;
