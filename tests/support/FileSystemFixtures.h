@@ -36,8 +36,7 @@ private:
     static constexpr NoReplaceRename::SystemCalls kCalls{&refuseFlag, &refuseLink};
 };
 
-// While it lives, file permissions on this thread as an ordinary user meets them:
-// root's overrides of read, write and search permission are set aside.
+// While it lives: permissions on this thread as a user meets them (root's overrides off).
 class PermissionChecksOnThisThread
 {
 public:

@@ -142,8 +142,7 @@ private Q_SLOTS:
     void namesEncodeBackToTheirBytes_data()
     {
         QTest::addColumn<QByteArray>("name");
-        // Characters of every plane, chiefly those whose second UTF-16 unit lies
-        // in U+DC80..U+DCFF, where a lone unit stands for a raw byte.
+        // Chiefly characters whose low surrogate lies in U+DC80..U+DCFF (as raw bytes do).
         for (const char32_t c : {U'\u00e9', U'\u4e2d', U'\ufffd', U'\ue000', U'\U0001f480'})
             QTest::addRow("U+%X", uint(c)) << QString::fromUcs4(&c, 1).toUtf8();
         for (char32_t plane = 1; plane <= 16; ++plane)

@@ -18,8 +18,7 @@
 
 using TestFiles::contents;
 
-// Publishing without replacing, its fallback, and the sweep of our leftovers;
-// LatestRequestRunner's sequences of requests.
+// SafePublisher's publishing, fallback and sweep; LatestRequestRunner's sequences.
 class TestSafePublisher : public QObject
 {
     Q_OBJECT
@@ -94,8 +93,7 @@ private Q_SLOTS:
     }
     void sweepRemovesOnlyOurStaleTemporaries_data()
     {
-        // "name type minutesAgo removed"; type: f(ile), d(irectory) or l(ink); "E": an
-        // export's temporary, "A": an archive's.
+        // "name type minutesAgo removed"; type f/d/l; "E"/"A": an export's/archive's temporary.
         QTest::addColumn<QString>("row");
         QTest::newRow("an export's, crashed") << "E f 2 1";
         QTest::newRow("an export's, being written") << "E f 0 0";
@@ -135,12 +133,10 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), !removed);
         QCOMPARE(contents(dir.filePath("photo.jpg")), QByteArray("a photo"));
     }
-    // Request sequences against jobs that each wait for their own gate. Steps:
-    // sN submit job N; rN submit it running on when superseded (its result
-    // salvaged); lN submit it to be let go when superseded; fN open N's gate and
-    // wait for its end; wN wait for N's end with the gate shut (it must stop by
-    // itself); c cancel(); a abandon(). The log: +N started, =N delivered, -N let
-    // go, xN discarded without a result, ~N discarded with its result salvaged.
+    // Jobs that each wait for their own gate. Steps: sN submit job N; rN submit it running
+    // on when superseded; lN to be let go when superseded; fN open N's gate and wait for its
+    // end; wN wait with the gate shut (it stops by itself); c cancel(); a abandon(). Log: +N
+    // started, =N delivered, -N let go, xN discarded, ~N discarded with its result salvaged.
     void requestSequences_data()
     {
         QTest::addColumn<QString>("row"); // "steps | log"

@@ -85,8 +85,7 @@ private Q_SLOTS:
         const QJsonObject expected{{photo, 4}, {"/p/high.jpg", 5}, {"/p/low.jpg", 1}};
         QTRY_COMPARE(storedObject(), expected);
         store->waitForSaved();
-        // The other store takes them in, announced per file; its clearing of
-        // a rating it never held saves nothing.
+        // The other store takes them in, one signal each; clearing an unknown one saves nothing.
         QSignalSpy taken(other.get(), &StarRatingStore::ratingChanged);
         other->setRating(0, photo);
         other->waitForSaved();

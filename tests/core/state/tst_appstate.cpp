@@ -27,9 +27,8 @@ const QList<int> kRatings{2, 3, 4, 0, 3, -1, 5};
 
 } // namespace
 
-// The state's own rules (selection, stepping, rating and the viewer under a
-// filter), that the list's changes reach the observers, and opening folders
-// (FolderSession); the filtering rules on ImageListPipeline alone.
+// The state's rules (selection, stepping, rating, the viewer under a filter), its
+// signals and opening folders; the filtering rules on ImageListPipeline alone.
 class TestAppState : public QObject
 {
     Q_OBJECT
@@ -198,8 +197,7 @@ private Q_SLOTS:
         open(root() + "/trip", false);
         QCOMPARE(m_state->statusMessage(), QStringLiteral("共 0 张图片"));
         QCOMPARE(m_state->imagesOnlyInSubfolders(), 0);
-        // A newer open drops the pending count, also one of the same folder whose
-        // result is on its way: the hint never shows.
+        // A newer open drops the pending count, even of the same folder: no hint.
         held.release();
         m_state->folderScanner().countExecutor().waitForDone(); // counted, not yet applied
         QSignalSpy status(m_state.get(), &AppState::statusMessageChanged);
@@ -303,8 +301,7 @@ private Q_SLOTS:
             m_ratings[path] = stars;
             return m_list->ratingChanged(path, old, stars);
         };
-        // Without a star filter a rating leaves the list alone; unfiltered, the
-        // list is the images themselves, not a copy.
+        // Without a star filter a rating leaves the list (the images, not a copy) alone.
         QCOMPARE(rate(b, 1), (Changes{false, true, false}));
         QCOMPARE(m_list->filteredImages().constData(), m_list->images().constData());
         QCOMPARE(rate(b, 1), Changes{});

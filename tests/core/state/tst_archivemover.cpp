@@ -195,8 +195,7 @@ private Q_SLOTS:
     }
     void staleCopiesGoButNotOneBeingPublished()
     {
-        // A crashed export's leftover goes. The sidecar shared with a RAW left behind is
-        // copied while another archive sweeps the folder, and takes its times when published.
+        // A crashed export's leftover goes; a shared sidecar is copied while swept, with its times.
         age(TestFiles::touch(target(), ".kelvane-0123456789abcdef.part", "half"), 7200);
         TestFiles::touch(root(), "IMG.CR2", "raw");
         const QString dng = TestFiles::touch(root(), "IMG.DNG", "raw");

@@ -214,9 +214,8 @@ private Q_SLOTS:
         }
     }
 
-    // A rating waiting to be written stays though its file holds the old one; what is
-    // not in a sidecar when archived (a failed write, a rating given while it moves)
-    // is written at its new place.
+    // A rating waiting to be written stays; what is not in a sidecar when archived (a
+    // failed write, a rating given while it moves) is written at its new place.
     void unwrittenRatingsStayAndFollowArchivedPhotos()
     {
         const QString target = photo("批量归档");

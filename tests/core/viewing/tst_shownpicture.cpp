@@ -44,8 +44,10 @@ class TestShownPicture : public QObject
 private Q_SLOTS:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
+        m_picture.reset(); // before the files and queues it uses
+        m_list.clear();
         m_queues = std::make_unique<WorkQueues>();
+        m_dir = std::make_unique<QTemporaryDir>();
         m_picture = std::make_unique<ShownPicture>(*m_queues);
         m_picture->setView(QSizeF(1200, 800), 1.0);
         m_picture->setNeighbourhood([this](const ImageItem &shown) {
@@ -54,13 +56,6 @@ private Q_SLOTS:
                          : QList<ImageItem>{shown} + m_list.mid(i + 1, 1) +
                                (i > 0 ? m_list.mid(i - 1, 1) : QList<ImageItem>());
         });
-    }
-    void cleanup()
-    {
-        m_picture.reset();
-        m_queues.reset();
-        m_dir.reset();
-        m_list.clear();
     }
     void loadEndsFullOrFailed_data()
     {
