@@ -32,7 +32,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("noRenames"); // a file system without RENAME_NOREPLACE or links
         for (const bool noRenames : {false, true}) {
             const char *how = noRenames ? "in place: " : "renamed: ";
-            QTest::addRow("%sfree", how) << "|a.jpg|100|0|a.jpg" << noRenames;
             QTest::addRow("%staken, the next", how)
                 << "a.jpg,a_1.jpg|a.jpg,a_1.jpg,a_2.jpg|100|0|a_2.jpg" << noRenames;
             QTest::addRow("%staken, no other", how) << "a.jpg|a.jpg|100|0|" << noRenames;
@@ -99,7 +98,6 @@ private Q_SLOTS:
         QTest::newRow("an export's, being written") << "E f 0 0";
         QTest::newRow("an archive's, killed mid-copy") << "A f 120 1";
         QTest::newRow("an archive's, still syncing") << "A f 30 0";
-        QTest::newRow("look-alike export") << ".kelvane-notours.part f 120 0";
         QTest::newRow("look-alike archive") << ".kelvane-archive-notours.part f 120 0";
         QTest::newRow("upper-case digits") << ".kelvane-0123456789ABCDEF.part f 120 0";
         QTest::newRow("a sidecar writer's") << ".kelvane-xmp-0123456789abcdef.part f 120 0";
