@@ -214,10 +214,10 @@ private Q_SLOTS:
         history.add(QUrl::fromLocalFile("/"));
         QCOMPARE(names(history), (QStringList{"/", "other", "trip", "other"}));
         QStringList newest;
-        for (int i = 0; i < 21; ++i)
+        for (int i = 0; i < 21; ++i) {
             newest.prepend(QStringLiteral("f%1").arg(i));
-        for (const QString &name : QStringList(newest.crbegin(), newest.crend()))
-            history.add(folder(name));
+            history.add(folder(newest.first()));
+        }
         // Removal matches by path only.
         RecentFolder stale = history.folders()[0];
         stale.lastOpened = stale.lastOpened.addDays(-3);
