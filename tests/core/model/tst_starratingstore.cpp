@@ -44,10 +44,7 @@ class TestStarRatingStore : public QObject
             out << entry.name;
         return out;
     }
-    QUrl folder(const QString &relative) const
-    {
-        return QUrl::fromLocalFile(m_dir.path() + QLatin1Char('/') + relative);
-    }
+    QUrl folder(const QString &name) const { return QUrl::fromLocalFile(m_dir.filePath(name)); }
     QString settingsFile() const { return m_dir.path() + QStringLiteral("/settings.ini"); }
     QByteArray storedValue() const
     {

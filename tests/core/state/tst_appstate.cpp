@@ -229,8 +229,6 @@ private Q_SLOTS:
         QCOMPARE(QList({folder.count(), tree.count()}), QList<qsizetype>({0, 1}));
         const FolderNode &after = *m_state->currentFolder();
         QCOMPARE(after.id, before.id);
-        QCOMPARE(after.children[1].id, before.children[1].id);
-        QVERIFY(after.children[0].id != day1.id);
         QCOMPARE(filteredNames(), (QStringList{"a.jpg", "new.png"}));
         QCOMPARE(*m_state->selectedFolderURL(), day1.url);
         QVERIFY(!m_state->selectedImage());
@@ -372,9 +370,9 @@ private:
             touch(root(), file);
     }
 
-    void open(const QString &path, bool includeSubfolders = true)
+    void open(const QString &path, bool sub = true)
     {
-        QVERIFY(BrowseFixtures::open(*m_state, path, includeSubfolders));
+        QVERIFY(BrowseFixtures::open(*m_state, path, sub));
     }
     QTemporaryDir m_dir;
     WorkQueues m_queues;
