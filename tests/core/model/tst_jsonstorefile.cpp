@@ -72,7 +72,6 @@ private Q_SLOTS:
         QCOMPARE(old.readAll(), QJsonDocument(expected).toJson(QJsonDocument::Compact));
         QCOMPARE(contents(path()), QByteArray("{}"));
     }
-    // Merging itself, with the lock, is exercised by the two processes below.
     void othersChangesComeBackUnlessAnOwnChangeIsNewer()
     {
         auto mine = openFile();
