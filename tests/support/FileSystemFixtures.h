@@ -23,17 +23,10 @@ public:
     WithoutNoReplaceRenames &operator=(const WithoutNoReplaceRenames &) = delete;
 
 private:
-    static int refuseFlag(const char *, const char *)
-    {
-        errno = EINVAL;
-        return -1;
-    }
-    static int refuseLink(const char *, const char *)
-    {
-        errno = EPERM;
-        return -1;
-    }
-    static constexpr NoReplaceRename::SystemCalls kCalls{&refuseFlag, &refuseLink};
+    static int refuse(int error) { return errno = error, -1; }
+    static constexpr NoReplaceRename::SystemCalls kCalls{
+        [](const char *, const char *) { return refuse(EINVAL); },
+        [](const char *, const char *) { return refuse(EPERM); }};
 };
 
 // While it lives: permissions on this thread as a user meets them (root's overrides off).

@@ -53,9 +53,9 @@ private Q_SLOTS:
         const QString files = QStringLiteral(
             "a.jpg b.CR3 notes.txt README a.jpg.xmp a.xmp B.CR3.XMP .hidden.jpg sub/c.png "
             "sub/c.png.xmp only-sidecars/d.jpg.xmp .cache/in-hidden-folder.jpg "
-            "visible/.also-hidden.png "
-            "visible/shown.png only-text/readme.txt parent/child/grandchild.heic real/photo.jpg "
-            "day10/x.jpg day9/x.jpg Day2/x.jpg IMG_100/x.jpg IMG_20/x.jpg");
+            "visible/.also-hidden.png visible/shown.png only-text/readme.txt "
+            "parent/child/grandchild.heic real/photo.jpg day10/x.jpg day9/x.jpg Day2/x.jpg "
+            "IMG_100/x.jpg IMG_20/x.jpg");
         for (const QString &file : files.split(' '))
             touch(root, file);
         touch(root, QStringLiteral("sub/2024 旅行 \"quoted\"/-leading dash 照片.jpg"));
