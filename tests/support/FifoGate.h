@@ -27,12 +27,10 @@ public:
     bool isMade() const { return m_made; }
     const QString &path() const { return m_path; }
 
-    // True once a reader holds the gate: only then does the writer end open.
-    // Opens once, so that QTRY_VERIFY may ask again.
+    // True once a reader holds the gate (only then does the writer end open).
     bool isHeld() { return m_writer >= 0 || openWriter(); }
 
-    // The reader reads the end of the file; waits for a reader to arrive
-    // when none holds the gate yet.
+    // The reader reads the end of the file; waits for one when none holds the gate.
     void release()
     {
         if (m_released)

@@ -23,21 +23,13 @@ public:
     WithoutNoReplaceRenames &operator=(const WithoutNoReplaceRenames &) = delete;
 
 private:
-    static int refuseFlag(const char *, const char *)
-    {
-        errno = EINVAL;
-        return -1;
-    }
-    static int refuseLink(const char *, const char *)
-    {
-        errno = EPERM;
-        return -1;
-    }
-    static constexpr NoReplaceRename::SystemCalls kCalls{&refuseFlag, &refuseLink};
+    static int refuse(int error) { return errno = error, -1; }
+    static constexpr NoReplaceRename::SystemCalls kCalls{
+        [](const char *, const char *) { return refuse(EINVAL); },
+        [](const char *, const char *) { return refuse(EPERM); }};
 };
 
-// While it lives, file permissions on this thread as an ordinary user meets them:
-// root's overrides of read, write and search permission are set aside.
+// While it lives: permissions on this thread as a user meets them (root's overrides off).
 class PermissionChecksOnThisThread
 {
 public:
@@ -62,9 +54,8 @@ private:
     bool m_active = false;
 };
 
-// While it lives, the immutable attribute (chattr +i) on a file or folder: nobody
-// can rename or remove it, or change the folder's entries. Needs root and a file
-// system that keeps the attribute; isActive() says whether it is set.
+// While it lives, the immutable attribute (chattr +i): nobody can rename, remove or
+// change it (a folder: its entries). Needs root and a file system keeping it.
 class ImmutableFlag
 {
 public:

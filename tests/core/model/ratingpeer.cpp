@@ -1,9 +1,6 @@
-// A second process sharing a ratings file with the test: one command a line on
-// stdin, one answer line each once it is done. "set <rating> <path>" and
-// "burst <n> <rating> <prefix>" (rates <prefix>0.jpg .. <prefix>(n-1).jpg as fast
-// as it can) wait until the saves are merged -> "ok"; "get <path>", "count" ->
-// what this process holds; "cache <file> <photo> <rating> <unwritten photo>"
-// adds both to the in-file ratings cache <file> -> "ok".
+// A second process on the test's ratings file, one command a line, one answer each: "set
+// <rating> <path>", "burst <n> <rating> <prefix>" (<prefix>0.jpg.. at once), "ok" once merged;
+// "get <path>", "count"; "cache <file> <photo> <rating> <unwritten>" adds to that cache.
 #include "model/StarRatingStore.h"
 #include "model/WorkQueues.h"
 #include "state/InFileRatingCache.h"

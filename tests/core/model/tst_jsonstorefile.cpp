@@ -72,7 +72,6 @@ private Q_SLOTS:
         QCOMPARE(old.readAll(), QJsonDocument(expected).toJson(QJsonDocument::Compact));
         QCOMPARE(contents(path()), QByteArray("{}"));
     }
-    // Merging itself, with the lock, is exercised by the two processes below.
     void othersChangesComeBackUnlessAnOwnChangeIsNewer()
     {
         auto mine = openFile();
@@ -205,8 +204,7 @@ private Q_SLOTS:
         }
         QCOMPARE(stored().size(), 40);
         QCOMPARE(ask(b, "count"), "40");
-        // Both at once, as fast as they can: only the lock keeps their
-        // read-merge-write rounds from overlapping.
+        // Both at once, as fast as they can: only the lock keeps their rounds apart.
         a.write("burst 300 1 /a/burst-\n");
         b.write("burst 300 2 /b/burst-\n");
         QVERIFY(a.waitForBytesWritten() && b.waitForBytesWritten()); // both start now
