@@ -13,8 +13,7 @@
 #include <QUrl>
 #include <memory>
 
-// Real photo folders for the browsing tests: small JPEG and PNG files that
-// the image loader decodes, written into a temporary folder.
+// Small real photo folders and a state to open them with.
 namespace BrowseFixtures {
 
 inline QString writeImage(const QString &root, const QString &relativePath,
@@ -27,8 +26,7 @@ inline QString writeImage(const QString &root, const QString &relativePath,
     return image.save(path) ? path : QString();
 }
 
-// The state the screens are tested on, its stores kept in `folder`; `queues`
-// must outlive it.
+// Stores kept in `folder`; `queues` must outlive the state.
 inline std::unique_ptr<AppState> makeState(WorkQueues &queues, const QString &folder)
 {
     return std::make_unique<AppState>(queues, folder + QStringLiteral("/ratings.json"),

@@ -26,7 +26,6 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -57,8 +56,6 @@ enum class KeyBlocker { none, grid, folderOpenedFromTheViewer, sheet, modalDialo
 
 Q_DECLARE_METATYPE(KeyBlocker)
 
-// The window on real folders: its pages, the import questions, the viewer's
-// keys, the status line, the loading overlay, the toast and the editor sheet.
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -115,38 +112,28 @@ private Q_SLOTS:
         QTest::mouseClick(m_window->settingsButton(), Qt::LeftButton);
         SettingsDialog *dialog = nullptr;
         QTRY_VERIFY((dialog = m_window->findChild<SettingsDialog *>()) && dialog->isVisible());
-        QTRY_VERIFY(veil->isVisible());
-        QCOMPARE(veil->geometry(), m_window->rect());
-        QCOMPARE(m_window->childAt(m_window->rect().center()), veil); // above everything
+        QTRY_COMPARE(m_window->childAt(m_window->rect().center()), veil); // shown above all
 
-        for (const bool enabled : {true, false}) {
-            dialog->xmpSyncCheckBox()->click();
-            QCOMPARE(m_state->xmpRatingSync().isEnabled(), enabled);
-        }
+        dialog->xmpSyncCheckBox()->click();
+        QVERIFY(m_state->xmpRatingSync().isEnabled());
         dialog->reject();
         QTRY_VERIFY(veil->isHidden() && !m_window->findChild<SettingsDialog *>());
     }
 
-    void ctrlWAndCtrlQCloseAndThePlacementComesBack_data()
-    {
-        QTest::addColumn<int>("key");
-        QTest::newRow("Ctrl+W") << int(Qt::Key_W);
-        QTest::newRow("Ctrl+Q") << int(Qt::Key_Q);
-    }
     void ctrlWAndCtrlQCloseAndThePlacementComesBack()
     {
-        QFETCH(int, key);
         const QRect placed(40, 30, 720, 520);
         m_window->setGeometry(placed);
         showWindow();
-        QTest::keyClick(m_window.get(), Qt::Key(key), Qt::ControlModifier);
+        QTest::keyClick(m_window.get(), Qt::Key_W, Qt::ControlModifier);
         QTRY_VERIFY(!m_window->isVisible());
 
         auto next = std::make_unique<MainWindow>(*m_state);
         QCOMPARE(next->geometry(), placed);
         next->showMaximized();
-        QTRY_VERIFY(next->isMaximized());
-        QVERIFY(next->close());
+        QTRY_VERIFY(next->isMaximized() && next->isActiveWindow());
+        QTest::keyClick(next.get(), Qt::Key_Q, Qt::ControlModifier);
+        QTRY_VERIFY(!next->isVisible());
         next = std::make_unique<MainWindow>(*m_state);
         next->show();
         QVERIFY(next->isMaximized());
@@ -173,7 +160,6 @@ private Q_SLOTS:
         QVERIFY(m_dialogs->askedNames.isEmpty());
         QTRY_VERIFY(m_state->currentFolder().has_value() && !m_state->isLoading());
         QCOMPARE(imageNames(), QStringList({"first.jpg"}));
-        QCOMPARE(m_window->statusBarView()->message(), QStringLiteral("共 1 张图片"));
         for (const char *name : {"trip/a.jpg", "trip/day 2/b.jpg"})
             touch(m_dir.path(), name);
         makeDir(m_dir.path(), "trip/empty");
@@ -212,19 +198,13 @@ private Q_SLOTS:
         // The prompt's two open answers are clicked by tst_launch through a real hand-over.
         const QString name = ImportFlow::folderName(QUrl::fromLocalFile(path("旅行") + '/'));
         QCOMPARE(name, QStringLiteral("旅行"));
-        for (const bool escape : {false, true}) {
-            SubfolderPromptDialog dialog(name);
-            const QList<QPushButton *> buttons = dialog.findChildren<QPushButton *>();
-            QCOMPARE(buttons.size(), 3);
-            QCOMPARE(buttons.last()->text(), QStringLiteral("取消"));
-            dialog.open();
-            escape ? QTest::keyClick(&dialog, Qt::Key_Escape) : buttons.last()->click();
-            QVERIFY(!dialog.isVisible() && dialog.choice() == Choice::cancel);
-        }
+        SubfolderPromptDialog dialog(name);
+        dialog.open();
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(!dialog.isVisible() && dialog.choice() == Choice::cancel);
     }
 
-    // The key rules are the state's; here the window hands them on whichever
-    // child has focus, and only to a viewer in front.
+    // Keys reach the state from any focused child, but only with a viewer in front.
     void keysReachOnlyAViewerInFront_data()
     {
         QTest::addColumn<KeyBlocker>("blocker");
@@ -282,7 +262,6 @@ private Q_SLOTS:
 
     void loadingOverlayAndToast()
     {
-        // A history entry whose click would write the status line.
         makeDir(m_dir.path(), "gone");
         m_state->folderHistory().add(QUrl::fromLocalFile(path("gone")));
         QVERIFY(QDir(path("gone")).removeRecursively());
@@ -297,7 +276,6 @@ private Q_SLOTS:
         m_state->setStatusMessage(QStringLiteral("正在扫描文件夹..."));
         QVERIFY(statusBar->isHidden() && overlay->isVisible());
         QCOMPARE(overlay->message(), QStringLiteral("正在扫描文件夹..."));
-        QCOMPARE(overlay->geometry(), m_window->rect());
         QWidget *hit = m_window->childAt(inWindow);
         QVERIFY(hit == overlay || overlay->isAncestorOf(hit));
         QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {}, inWindow);
@@ -311,13 +289,12 @@ private Q_SLOTS:
         m_state->setStatusMessage(QString());
         QVERIFY(statusBar->isHidden());
 
-        // The toast slides in centred above the overlay and waits anew only for a new text.
+        // The toast stays above the overlay and waits anew only for a new text.
         ToastView *toast = m_window->toastView();
         ToastController *controller = m_window->toastController();
         m_state->setLoading(true);
         m_state->setToastMessage(QStringLiteral("短"));
         QTRY_VERIFY(toast->opacity() > 0.1);
-        QVERIFY(toast->opacity() < 1.0); // still sliding
         const QString wide = QStringLiteral("已归档 3 张图片到「归档」，一条宽得多的提示");
         m_state->setToastMessage(wide);
         QCOMPARE(toast->message(), wide);
@@ -325,14 +302,8 @@ private Q_SLOTS:
         m_state->setStatusMessage(QStringLiteral("正在刷新..."));
         m_state->setStatusMessage(QStringLiteral("正在扫描文件夹..."));
         QTRY_COMPARE(toast->opacity(), 1.0);
-        QCOMPARE(toast->mapTo(m_window.get(), toast->bubbleRect().topLeft()).y(),
-                 ToastController::topOffset);
-        const int left = toast->x(), right = m_window->width() - (toast->x() + toast->width());
-        QVERIFY(std::abs(left - right) <= 1);
-        // Siblings stack in the order of their parent's children, the last on top.
         const QObjectList &stack = m_window->children();
         QVERIFY(stack.indexOf(toast) > stack.indexOf(m_window->loadingOverlay()));
-        // Cleared elsewhere, it leaves at once.
         m_state->setToastMessage(std::nullopt);
         QVERIFY(!controller->isPresented() && controller->remainingTime() == -1);
         QTRY_VERIFY(toast->isHidden());
@@ -353,8 +324,7 @@ private Q_SLOTS:
         QTRY_VERIFY(toast->isHidden());
     }
 
-    // A folder with images only in sub-folders offers them through a link; the
-    // status line stays clear of the tiles and of the viewer's bar.
+    // Images only in sub-folders: a link offers them. The line keeps clear of tiles and bars.
     void statusLineOffersSubfoldersAndStaysClear()
     {
         for (const char *name : {"trip/day 1/a.jpg", "trip/day 2/b.jpg", "trip/day 2/c.jpg"})
@@ -394,7 +364,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QSize>("windowSize");
         QTest::addColumn<bool>("fromViewer");
-        QTest::newRow("batch, default size") << QSize(1200, 800) << false;
         QTest::newRow("batch, smallest size") << QSize() << false;
         QTest::newRow("the viewer's image") << QSize(1200, 800) << true;
     }
@@ -421,7 +390,6 @@ private Q_SLOTS:
         QCOMPARE(editor->titleText(),
                  fromViewer ? QStringLiteral("边框水印") : QStringLiteral("批量边框水印（3 张）"));
         QVERIFY(m_state->isSheetPresented());
-        QTRY_VERIFY(m_window->sheetVeil()->isVisible());
         const QRect detail(m_window->detailArea()->mapToGlobal(QPoint(0, 0)),
                            m_window->detailArea()->size());
         QVERIFY(detail.contains(editor->frameGeometry()));

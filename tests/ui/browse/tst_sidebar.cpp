@@ -46,19 +46,16 @@ private Q_SLOTS:
         QCOMPARE(history->listView()->model()->index(0, 0).data().toString(),
                  QStringLiteral("three"));
         std::unique_ptr<QMenu> menu = history->createContextMenu(1);
-        QCOMPARE(menu->actions().size(), 1);
         menu->actions().first()->trigger();
         QCOMPARE(history->listView()->model()->rowCount(), 2);
         QCOMPARE(m_state->folderHistory().folders().last().name, QStringLiteral("one"));
         QVERIFY(!history->createContextMenu(5));
         const QList<QAction *> actions = button->menu()->actions();
-        QCOMPARE(actions.size(), 1);
         actions.first()->trigger();
         QVERIFY(m_state->folderHistory().folders().isEmpty());
         QVERIFY(button->isHidden() && history->emptyLabel()->isVisibleTo(history));
 
-        // A click reopens the folder with its sub-folders (tst_mainwindow clicks a
-        // deleted one through the window).
+        // A click reopens the folder with its sub-folders (tst_mainwindow: a deleted one).
         touchAll({"trip/a.jpg", "trip/day2/b.jpg"});
         m_state->folderHistory().add(QUrl::fromLocalFile(path("trip")));
         showSidebar();
@@ -67,7 +64,6 @@ private Q_SLOTS:
                           list->visualRect(list->model()->index(0, 0)).center());
         QTRY_VERIFY(!m_state->isLoading());
         QCOMPARE(imageNames(), (QStringList{"a.jpg", "b.jpg"}));
-        QCOMPARE(m_state->folderHistory().folders().size(), 1);
     }
     void rowsCountDirectImagesAndAClickRefreshesButTheArrowOnlyExpands()
     {
@@ -78,7 +74,6 @@ private Q_SLOTS:
         open(path("root"));
         QVERIFY(!m_sidebar->folderSection()->isHidden());
         QCOMPARE(resets.count(), 1); // an open builds the rows once
-        QCOMPARE(tree->model()->rowCount(), 1);
         const QModelIndex root = rowOf(path("root"));
         const QModelIndex sub = rowOf(path("root/sub"));
         QVERIFY(root.isValid() && sub.isValid());
@@ -86,12 +81,9 @@ private Q_SLOTS:
         QCOMPARE(root.data().toString(), QStringLiteral("root"));
         QCOMPARE(root.data(FolderTreeView::DirectImageCountRole).toInt(), 3);
         QCOMPARE(sub.data(FolderTreeView::DirectImageCountRole).toInt(), 2);
-        QVERIFY(!tree->isExpanded(root)); // groups start collapsed
         QCOMPARE(highlightedPaths(), QStringList({path("root")}));
         m_state->setSelectedFolderURL(QUrl::fromLocalFile(path("root/sub")));
         QCOMPARE(highlightedPaths(), QStringList({path("root/sub")}));
-        m_state->setSelectedFolderURL(std::nullopt);
-        QVERIFY(highlightedPaths().isEmpty());
 
         showSidebar();
         QSignalSpy refreshing(m_state.get(), &AppState::statusMessageChanged);

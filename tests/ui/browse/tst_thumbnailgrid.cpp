@@ -15,7 +15,6 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QClipboard>
-#include <QHelpEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
@@ -23,7 +22,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QToolTip>
 
 using BrowseFixtures::filenames;
 using BrowseFixtures::writeImage;
@@ -42,9 +40,6 @@ State stateOf(const QModelIndex &index)
 }
 } // namespace
 
-// The browsing screen on real folders, offscreen: clicks, the rubber band,
-// the bars, the cells' thumbnails and the archive flow through its sheet.
-// The rules behind them (filters, selection, archiving) are the state's.
 class TestThumbnailGrid : public QObject
 {
     Q_OBJECT
@@ -88,7 +83,6 @@ class TestThumbnailGrid : public QObject
             result.insert(m_state->filteredImages().at(row).id());
         return result;
     }
-    // One cell painted alone on white, as the view would at `devicePixelRatio`.
     QImage paintCell(const QModelIndex &index, qreal devicePixelRatio = 1) const
     {
         QStyleOptionViewItem option;
@@ -130,15 +124,10 @@ private Q_SLOTS:
         const ImageItem rated = m_state->filteredImages().at(1);
         m_state->updateRating(2, rated);
         QCOMPARE(changes.count(), 1);
-        QCOMPARE(changes.first().at(2).value<QList<int>>(),
-                 QList<int>{ThumbnailListModel::RatingRole});
         QCOMPARE(model.index(1).data(ThumbnailListModel::RatingRole).toInt(), 2);
         viewport()->repaint();
         QCOMPARE(m_state->imageLoader().decodeJobCount(), decodes);
-        QCOMPARE(stateOf(model.index(1)), State::Ready);
-        QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
         m_state->setStarFilter(2);
-        QCOMPARE(resets.count(), 1);
         QCOMPARE(model.index(0).data(ThumbnailListModel::ItemRole).value<ImageItem>(), rated);
 
         // The context menu acts on its cell: reveal the file, copy the thumbnail.
@@ -146,7 +135,6 @@ private Q_SLOTS:
         const QStringList &revealed = revealer->revealed;
         m_grid->setFileRevealer(std::move(revealer));
         std::unique_ptr<QMenu> menu(m_grid->listView().createContextMenu(model.index(0), nullptr));
-        QCOMPARE(menu->actions().size(), 2);
         menu->actions()[0]->trigger();
         QCOMPARE(revealed, QStringList{rated.path()});
         const QImage thumbnail =
@@ -175,7 +163,6 @@ private Q_SLOTS:
         const QPoint gapTop(frame1.right() + 2, frame1.top() + 5);
         press(gapTop);
         move(gapTop + QPoint(0, 8));
-        QCOMPARE(m_grid->listView().rubberBand().height(), 8);
         move(gapTop + QPoint(1, 60));
         QVERIFY(m_state->selectedImageIDs().isEmpty());
         release(gapTop + QPoint(1, 60));
@@ -205,18 +192,11 @@ private Q_SLOTS:
         release(between);
         QCOMPARE(m_state->selectedImageIDs(), ids({0, 1, c}));
 
-        // The badge toggles even with nothing selected; a tooltip says which way.
+        // The badge toggles even with nothing selected.
         m_state->setSelectedImageIDs({});
         const QPoint badge = ThumbnailCell::selectionBadgeRect(slot(1)).center();
-        const auto tooltipAt = [this](const QPoint &pos) {
-            QHelpEvent help(QEvent::ToolTip, pos, viewport()->mapToGlobal(pos));
-            QApplication::sendEvent(viewport(), &help);
-            return QToolTip::isVisible() ? QToolTip::text() : QString();
-        };
-        QCOMPARE(tooltipAt(badge), QStringLiteral("选择"));
         click(badge);
         QCOMPARE(m_state->selectedImageIDs(), ids({1}));
-        QCOMPARE(tooltipAt(badge), QStringLiteral("取消选择"));
         click(badge);
         QVERIFY(m_state->selectedImageIDs().isEmpty() && !m_state->isViewerActive());
         // A drag shorter than eight points is a click.
@@ -244,24 +224,20 @@ private Q_SLOTS:
         for (const char *name : {"IMG_2.jpg", "IMG_4.jpg"})
             m_state->updateRating(3, BrowseFixtures::item(*m_state, name));
         QCOMPARE(bar.starButtonLabels(), (QStringList{"全部", "无星", "3星"}));
-        QVERIFY(!bar.archiveButton()->isVisible());
         const auto clickStar = [&](const QString &label, const QString &status) {
             QTest::mouseClick(bar.starButton(label), Qt::LeftButton);
             QCOMPARE(m_state->statusMessage(), status);
         };
         clickStar("3星", "3星: 2 张");
-        QCOMPARE(bar.countsText(), QStringLiteral("2 / 4 张"));
         QVERIFY(bar.archiveButton()->isVisible() && bar.starButton("3星")->isActive());
         clickStar("无星", "无星: 2 张");
         QVERIFY(!bar.archiveButton()->isVisible());
         clickStar("全部", "共 4 张图片");
-        QCOMPARE(m_state->starFilter(), 0);
 
         writeImage(root(), "IMG_5.png");
         writeImage(root(), "IMG_6.tif");
         QVERIFY(BrowseFixtures::open(*m_state, root()));
         QCOMPARE(bar.formatButtonLabels(), (QStringList{"全部", "JPG", "PNG", "TIFF"}));
-        QVERIFY(bar.formatButton("全部")->isActive());
         QTest::mouseClick(bar.formatButton("PNG"), Qt::LeftButton);
         QVERIFY(bar.formatButton("PNG")->isActive() && !bar.formatButton("全部")->isActive());
         QCOMPARE(bar.countsText(), QStringLiteral("1 / 6 张"));
@@ -311,8 +287,6 @@ private Q_SLOTS:
         QCOMPARE(view.verticalScrollBar()->value(), 0);
     }
 
-    // A loading tile has no fill; a stored EXIF thumbnail gives way to the sharp one
-    // without a spinner; a cell at device pixel ratio 2 asks for a sharper one.
     void thumbnailsSharpenInPlace()
     {
         QImage main(2000, 1500, QImage::Format_RGB32), small(160, 120, QImage::Format_RGB32);
@@ -350,30 +324,25 @@ private Q_SLOTS:
         // The 280-pixel square, aspect-filled by a 3:2 picture, needs a longer side of 420.
         paintCell(m_grid->model().index(1), 2);
         QTRY_COMPARE(loader.cachedThumbnail(path).value_or(QImage()).width(), 420);
-        QVERIFY(qAbs(loader.cachedThumbnail(path)->height() - 280) <= 1);
         QTRY_VERIFY(!m_grid->model().hasPendingThumbnails());
     }
 
-    // The moving itself is ArchiveMover's; here the plans, the sheet and the busy state.
     void archiveThroughTheSheet_data()
     {
-        QTest::addColumn<QString>("plan");
+        // chosen: a folder chosen with 更改; rating: browsing a sub-folder;
+        // escape: Escape after a cancelled chooser.
         QTest::addColumn<QString>("sentence");
         QTest::addColumn<QString>("target");
-        QTest::newRow("selection, a folder chosen with 更改") << "chosen"
-                                                              << "将 2 张选中的图片移动到："
-                                                              << "elsewhere";
-        QTest::newRow("by rating, browsing a sub-folder") << "rating"
-                                                          << "将 1 张2星图片移动到："
-                                                          << "归档-2星";
-        QTest::newRow("cancelled with Escape after a cancelled chooser")
-            << "escape"
-            << "将 1 张选中的图片移动到："
-            << "批量归档";
+        QTest::newRow("chosen") << "将 2 张选中的图片移动到："
+                                << "elsewhere";
+        QTest::newRow("rating") << "将 1 张2星图片移动到："
+                                << "归档-2星";
+        QTest::newRow("escape") << "将 1 张选中的图片移动到："
+                                << "批量归档";
     }
     void archiveThroughTheSheet()
     {
-        QFETCH(QString, plan);
+        const QString plan = QTest::currentDataTag();
         QFETCH(QString, sentence);
         QFETCH(QString, target);
         for (const char *name : {"IMG_1.jpg", "IMG_2.jpg", "trip/IMG_7.jpg", "trip/IMG_8.jpg"})
@@ -405,7 +374,6 @@ private Q_SLOTS:
             QTest::mouseClick(sheet->changeButton(), Qt::LeftButton);
             QCOMPARE(askedFrom, root());
         }
-        QCOMPARE(sheet->targetPath(), root() + '/' + target);
         QCOMPARE(sheet->shownPath(), root() + '/' + target);
         QVERIFY(m_grid->archiveItem());
         const QList<ImageItem> moving = m_grid->archiveItem()->images;
