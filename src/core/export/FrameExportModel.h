@@ -42,7 +42,6 @@ public:
     void startBatch(const QList<ImageItem> &items);
 
     const QList<ImageItem> &items() const { return m_items; }
-    bool isBatch() const { return m_items.size() >= 2; }
     const LogoCatalogue &catalogue() const { return m_catalogue; }
 
     const QImage &sourceImage() const { return m_sourceImage; }

@@ -304,6 +304,12 @@ private Q_SLOTS:
         QTRY_COMPARE(toast->opacity(), 1.0);
         const QObjectList &stack = m_window->children();
         QVERIFY(stack.indexOf(toast) > stack.indexOf(m_window->loadingOverlay()));
+        const QImage bubble = toast->grab(toast->bubbleRect()).toImage();
+        int ink = 0; // the text, dark on the light bubble
+        for (int y = 0; y < bubble.height(); ++y)
+            for (int x = 0; x < bubble.width(); ++x)
+                ink += qGray(bubble.pixel(x, y)) < 100;
+        QVERIFY2(ink > 300, qPrintable(QString::number(ink)));
         m_state->setToastMessage(std::nullopt);
         QVERIFY(!controller->isPresented() && controller->remainingTime() == -1);
         QTRY_VERIFY(toast->isHidden());
@@ -334,6 +340,8 @@ private Q_SLOTS:
         StatusBarView *pill = m_window->statusBarView();
         QTRY_VERIFY(pill->isVisible() && !pill->linkRect().isEmpty());
         QVERIFY(pill->rect().contains(pill->linkRect()) && m_state->images().isEmpty());
+        QTest::mouseClick(pill, Qt::LeftButton, {}, QPoint(2, pill->height() / 2)); // beside it
+        QVERIFY(!m_state->isLoading());
         QTest::mouseClick(pill, Qt::LeftButton, {}, pill->linkRect().center());
         QTRY_COMPARE(m_state->images().size(), 3);
         QVERIFY(pill->linkRect().isEmpty());
