@@ -225,7 +225,9 @@ static void BM_FlingToEnd(benchmark::State &bench)
     ThumbnailListView &view = grid.listView();
     ThumbnailListModel &model = grid.model();
     int visibleCells = 0;
+    const QString sharedCache = qEnvironmentVariable("XDG_CACHE_HOME") + "/thumbnails";
     for (auto _ : bench) {
+        QDir(sharedCache).removeRecursively(); // every visible cell is decoded
         QFuture<void> opened = state.openFolder(QUrl::fromLocalFile(folder), false);
         waitUntil([&] { return opened.isFinished(); });
         if (model.rowCount() != kFlingImages) {
@@ -262,6 +264,9 @@ BENCHMARK(BM_FlingToEnd)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterat
 
 int main(int argc, char **argv)
 {
+    // The shared thumbnail cache of these runs is a temporary one, never the user's.
+    QTemporaryDir cacheHome;
+    qputenv("XDG_CACHE_HOME", cacheHome.path().toLocal8Bit());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -26,9 +26,13 @@ for bench in "$folder"/*; do
         [[ -n "$("$bench" --benchmark_list_tests "${args[@]}" 2>/dev/null)" ]] || continue
     fi
     echo "== $name"
+    # A shared thumbnail cache of its own for each program: never the user's,
+    # and never warmed by an earlier program or run.
+    cache=$(mktemp -d)
     start=$(date +%s.%N)
-    "$bench" "${args[@]}" "${extra[@]}"
+    XDG_CACHE_HOME="$cache" "$bench" "${args[@]}" "${extra[@]}"
     seconds=$(echo "$(date +%s.%N) - $start" | bc)
+    rm -rf "$cache"
     summary+=("$(printf '%-16s %7.1f s' "$name" "$seconds")")
     ran=$((ran + 1))
 done
