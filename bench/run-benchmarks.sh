@@ -29,6 +29,7 @@ for bench in "$folder"/*; do
     # A shared thumbnail cache of its own for each program: never the user's,
     # and never warmed by an earlier program or run.
     cache=$(mktemp -d)
+    trap 'rm -rf "$cache"' EXIT # also when a program fails
     start=$(date +%s.%N)
     XDG_CACHE_HOME="$cache" "$bench" "${args[@]}" "${extra[@]}"
     seconds=$(echo "$(date +%s.%N) - $start" | bc)
