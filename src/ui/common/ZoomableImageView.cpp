@@ -153,6 +153,41 @@ void ZoomableImageView::zoomByWheelDelta(qreal delta, QPointF anchor)
     setMagnification(m_magnification * (1.0 + delta * 0.02), anchor);
 }
 
+qreal ZoomableImageView::actualPixelsMagnification() const
+{
+    if (m_fittedSize.width() <= 0 || m_imagePixelSize.width() <= 0)
+        return 1.0;
+    return m_imagePixelSize.width() / (m_fittedSize.width() * devicePixelRatioF());
+}
+
+QPointF ZoomableImageView::relativePointAt(QPointF widgetPoint) const
+{
+    const QSizeF document = documentSize();
+    if (document.isEmpty())
+        return {0.5, 0.5};
+    const QPointF documentPoint = m_origin + widgetPoint;
+    return {documentPoint.x() / document.width(), documentPoint.y() / document.height()};
+}
+
+void ZoomableImageView::showRelativePoint(qreal magnification, QPointF relativePoint,
+                                          QPointF widgetPoint)
+{
+    m_fitAnimation->stop();
+    const qreal clamped = clampedMagnification(magnification);
+    const bool magnificationChanges = clamped != m_magnification;
+    const QPointF before = m_origin;
+    m_magnification = clamped;
+    const QSizeF document = documentSize();
+    m_origin =
+        QPointF(relativePoint.x() * document.width(), relativePoint.y() * document.height()) -
+        widgetPoint;
+    constrainOrigin();
+    if (magnificationChanges)
+        Q_EMIT magnificationChanged(m_magnification);
+    if (magnificationChanges || m_origin != before)
+        viewChanged();
+}
+
 void ZoomableImageView::animateToFit()
 {
     m_fitAnimation->stop();

@@ -59,6 +59,17 @@ public:
     void setMagnification(qreal magnification, QPointF anchor);
     // The wheel rule: factor 1 + delta x 0.02; |delta| <= 0.01 does nothing.
     void zoomByWheelDelta(qreal delta, QPointF anchor);
+    // The magnification at which one picture pixel covers one device pixel;
+    // 1.0 while nothing is shown.
+    qreal actualPixelsMagnification() const;
+    // The point of the picture under `widgetPoint`, as fractions of the
+    // picture's width and height (outside 0..1 beside the picture). Photos of
+    // different sizes are compared through these.
+    QPointF relativePointAt(QPointF widgetPoint) const;
+    // Shows the picture at `magnification` (clamped) with its point
+    // `relativePoint` under `widgetPoint`, as near as the picture's edges
+    // allow (a picture smaller than the view stays centred).
+    void showRelativePoint(qreal magnification, QPointF relativePoint, QPointF widgetPoint);
     // Animates back to the fitted view, as a double click does.
     void animateToFit();
     bool isAnimating() const;
