@@ -236,3 +236,15 @@ QByteArray HeifDecoder::exifBlock(const QString &path)
         return {};
     return block.mid(4 + offset);
 }
+
+QSize HeifDecoder::shownSize(const QString &path)
+{
+    const OpenFile open = openContext(path);
+    if (!open)
+        return {};
+    const HandlePtr primary = primaryHandle(open.context.get());
+    if (!primary)
+        return {};
+    return QSize(heif_image_handle_get_width(primary.get()),
+                 heif_image_handle_get_height(primary.get()));
+}

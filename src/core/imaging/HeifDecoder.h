@@ -20,4 +20,7 @@ public:
 
     // The EXIF block of the primary picture (TIFF header first), or empty.
     static QByteArray exifBlock(const QString &path);
+    // The primary picture's size as decode() shows it (the container's
+    // rotation applied); empty when the file cannot be read.
+    static QSize shownSize(const QString &path);
 };

@@ -111,6 +111,31 @@ QImage ImageOrientation::apply(const QImage &image, int exifOrientation)
     return turnedByQt(image, exifOrientation);
 }
 
+QRectF ImageOrientation::applyToRelative(const QRectF &stored, int exifOrientation)
+{
+    const qreal x = stored.x(), y = stored.y(), w = stored.width(), h = stored.height();
+    // The far edges seen from the opposite side.
+    const qreal fromRight = 1 - x - w, fromBottom = 1 - y - h;
+    switch (exifOrientation) {
+    case 2:
+        return {fromRight, y, w, h};
+    case 3:
+        return {fromRight, fromBottom, w, h};
+    case 4:
+        return {x, fromBottom, w, h};
+    case 5:
+        return {y, x, h, w};
+    case 6:
+        return {fromBottom, x, h, w};
+    case 7:
+        return {fromBottom, fromRight, h, w};
+    case 8:
+        return {y, fromRight, h, w};
+    default:
+        return stored;
+    }
+}
+
 int ImageOrientation::fromLibRawFlip(int flip)
 {
     switch (flip) {
