@@ -165,6 +165,9 @@ private Q_SLOTS:
                     {"Exif.Fujifilm.0x1023", u16, "15 10"},
                     {"Exif.Fujifilm.FocusWarning", u16, "0"}}
             << Areas{pointOn60x40(0.25, 0.25, true)};
+        QTest::newRow("Fujifilm FocusPixel alone")
+            << Tags{make("FUJIFILM"), {"Exif.Fujifilm.0x1023", u16, "45 10"}}
+            << Areas{pointOn60x40(0.75, 0.25, false)};
         QTest::newRow("Olympus AFPointSelected")
             << Tags{make("OM Digital Solutions"),
                     {"Exif.OlympusCs.AFPointSelected", Exiv2::signedRational,
