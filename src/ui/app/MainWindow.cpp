@@ -70,7 +70,8 @@ MainWindow::MainWindow(AppState &state, std::unique_ptr<ImportDialogs> dialogs, 
     splitter->setHandleWidth(1);
     splitter->setStyleSheet(QStringLiteral("QSplitter::handle { background: %1; }")
                                 .arg(Theme::separator().name(QColor::HexArgb)));
-    splitter->addWidget(makeSidebarColumn());
+    m_sidebarColumn = makeSidebarColumn();
+    splitter->addWidget(m_sidebarColumn);
     m_detailArea = new DetailArea(state, splitter);
     splitter->addWidget(m_detailArea);
     splitter->setStretchFactor(0, 0);
@@ -94,13 +95,16 @@ MainWindow::MainWindow(AppState &state, std::unique_ptr<ImportDialogs> dialogs, 
     keepStatusBarClearOfContent();
 
     m_keyHandler = new ViewerKeyHandler(state, this);
+    connectPageKeys();
     connect(m_detailArea, &DetailArea::importRequested, m_importFlow, &ImportFlow::importFolder);
     addWindowShortcuts();
     restorePlacement();
     // A quit that does not pass through closing the window (a signal, the session).
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
-        if (isVisible())
+        if (isVisible()) {
+            setFullScreenShown(false); // the next start opens on the grid
             savePlacement();
+        }
     });
 }
 
@@ -116,6 +120,51 @@ void MainWindow::keepStatusBarClearOfContent()
     };
     connect(m_detailArea, &QStackedWidget::currentChanged, this, followPage);
     followPage();
+}
+
+void MainWindow::connectPageKeys()
+{
+    ImageViewerView *viewer = m_detailArea->viewerView();
+    connect(m_keyHandler, &ViewerKeyHandler::fullScreenRequested, this,
+            &MainWindow::setFullScreenShown);
+    connect(viewer, &ImageViewerView::fullScreenToggleRequested, this,
+            [this] { setFullScreenShown(!isFullScreen()); });
+    connect(m_keyHandler, &ViewerKeyHandler::actualPixelsToggleRequested, this, [this, viewer] {
+        if (m_detailArea->currentPage() == DetailArea::Page::viewer)
+            viewer->toggleActualPixels();
+    });
+    connect(m_keyHandler, &ViewerKeyHandler::focusAreasToggleRequested, this, [this, viewer] {
+        if (m_detailArea->currentPage() == DetailArea::Page::viewer)
+            viewer->toggleFocusAreas();
+    });
+    // Back on the grid the sidebar is wanted again.
+    connect(m_detailArea, &QStackedWidget::currentChanged, this, [this] {
+        if (!DetailArea::canBeFullScreen(m_detailArea->currentPage()))
+            setFullScreenShown(false);
+    });
+}
+
+void MainWindow::setFullScreenShown(bool fullScreen)
+{
+    if (fullScreen == isFullScreen() ||
+        (fullScreen && !DetailArea::canBeFullScreen(m_detailArea->currentPage())))
+        return;
+    if (fullScreen) {
+        m_maximizedBeforeFullScreen = isMaximized();
+        showFullScreen();
+    } else if (m_maximizedBeforeFullScreen) {
+        showMaximized();
+    } else {
+        showNormal();
+    }
+}
+
+void MainWindow::showChromeForWindowState()
+{
+    const bool fullScreen = isFullScreen();
+    m_sidebarColumn->setVisible(!fullScreen);
+    m_statusBar->setSuppressed(fullScreen);
+    m_detailArea->viewerView()->setFullScreenShown(fullScreen);
 }
 
 void MainWindow::addWindowShortcuts()
@@ -152,15 +201,23 @@ bool MainWindow::event(QEvent *event)
     return QWidget::event(event);
 }
 
+void MainWindow::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::WindowStateChange)
+        showChromeForWindowState();
+    QWidget::changeEvent(event);
+}
+
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    setFullScreenShown(false); // the next start opens on the grid
     savePlacement();
     QWidget::closeEvent(event);
 }
 
 void MainWindow::showSettings()
 {
-    auto *dialog = new SettingsDialog(m_state.xmpRatingSync(), this);
+    auto *dialog = new SettingsDialog(m_state.xmpRatingSync(), m_state.viewerSettings(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }
