@@ -26,6 +26,7 @@
 #include <QSplitter>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace {
 
@@ -102,7 +103,7 @@ MainWindow::MainWindow(AppState &state, std::unique_ptr<ImportDialogs> dialogs, 
     // A quit that does not pass through closing the window (a signal, the session).
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         if (isVisible()) {
-            setFullScreenShown(false); // the next start opens on the grid
+            leavePhotoFullScreen(); // the next start opens on the grid
             savePlacement();
         }
     });
@@ -128,7 +129,7 @@ void MainWindow::connectPageKeys()
     connect(m_keyHandler, &ViewerKeyHandler::fullScreenRequested, this,
             &MainWindow::setFullScreenShown);
     connect(viewer, &ImageViewerView::fullScreenToggleRequested, this,
-            [this] { setFullScreenShown(!isFullScreen()); });
+            [this] { setFullScreenShown(!m_photoFullScreen); });
     connect(m_keyHandler, &ViewerKeyHandler::actualPixelsToggleRequested, this, [this, viewer] {
         if (m_detailArea->currentPage() == DetailArea::Page::viewer)
             viewer->toggleActualPixels();
@@ -139,32 +140,44 @@ void MainWindow::connectPageKeys()
     });
     // Back on the grid the sidebar is wanted again.
     connect(m_detailArea, &QStackedWidget::currentChanged, this, [this] {
-        if (!DetailArea::canBeFullScreen(m_detailArea->currentPage()))
+        if (m_photoFullScreen && !DetailArea::canBeFullScreen(m_detailArea->currentPage()))
             setFullScreenShown(false);
     });
 }
 
 void MainWindow::setFullScreenShown(bool fullScreen)
 {
-    if (fullScreen == isFullScreen() ||
-        (fullScreen && !DetailArea::canBeFullScreen(m_detailArea->currentPage())))
-        return;
     if (fullScreen) {
+        if (m_photoFullScreen || !DetailArea::canBeFullScreen(m_detailArea->currentPage()))
+            return;
+        m_photoFullScreen = true;
         m_maximizedBeforeFullScreen = isMaximized();
+        showChrome(false);
         showFullScreen();
-    } else if (m_maximizedBeforeFullScreen) {
-        showMaximized();
-    } else {
-        showNormal();
+        return;
     }
+    // Also a full screen the window manager made: F asks to leave it.
+    const bool wasPhotoFullScreen = std::exchange(m_photoFullScreen, false);
+    showChrome(true);
+    if (!isFullScreen())
+        return;
+    if (wasPhotoFullScreen && m_maximizedBeforeFullScreen)
+        showMaximized();
+    else
+        showNormal();
 }
 
-void MainWindow::showChromeForWindowState()
+void MainWindow::leavePhotoFullScreen()
 {
-    const bool fullScreen = isFullScreen();
-    m_sidebarColumn->setVisible(!fullScreen);
-    m_statusBar->setSuppressed(fullScreen);
-    m_detailArea->viewerView()->setFullScreenShown(fullScreen);
+    if (m_photoFullScreen)
+        setFullScreenShown(false);
+}
+
+void MainWindow::showChrome(bool shown)
+{
+    m_sidebarColumn->setVisible(shown);
+    m_statusBar->setSuppressed(!shown);
+    m_detailArea->viewerView()->setFullScreenShown(!shown);
 }
 
 void MainWindow::addWindowShortcuts()
@@ -203,14 +216,17 @@ bool MainWindow::event(QEvent *event)
 
 void MainWindow::changeEvent(QEvent *event)
 {
-    if (event->type() == QEvent::WindowStateChange)
-        showChromeForWindowState();
+    // The window manager took the window out of full screen.
+    if (event->type() == QEvent::WindowStateChange && m_photoFullScreen && !isFullScreen()) {
+        m_photoFullScreen = false;
+        showChrome(true);
+    }
     QWidget::changeEvent(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    setFullScreenShown(false); // the next start opens on the grid
+    leavePhotoFullScreen(); // the next start opens on the grid
     savePlacement();
     QWidget::closeEvent(event);
 }

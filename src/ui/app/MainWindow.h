@@ -54,8 +54,10 @@ public:
     SheetVeil *sheetVeil() const { return m_sheetVeil; }
     QWidget *sidebarColumn() const { return m_sidebarColumn; }
 
-    // Ignored while the page in front cannot be full screen.
+    // Entering is ignored while the page in front cannot be full screen;
+    // leaving also ends a full screen the window manager made.
     void setFullScreenShown(bool fullScreen);
+    bool isFullScreenShown() const { return m_photoFullScreen; }
 
 protected:
     bool event(QEvent *event) override;
@@ -72,9 +74,9 @@ private:
     void showSettings();
     QWidget *makeSidebarColumn();
     void connectPageKeys();
-    // Sidebar and status line follow the window's full-screen state, also
-    // when the window manager changes it.
-    void showChromeForWindowState();
+    // The sidebar column and the status line.
+    void showChrome(bool shown);
+    void leavePhotoFullScreen();
 
     AppState &m_state;
     ImportFlow *m_importFlow;
@@ -89,5 +91,7 @@ private:
     ToastController *m_toastController = nullptr;
     ViewerKeyHandler *m_keyHandler = nullptr;
     SheetVeil *m_sheetVeil = nullptr;
+    // Full screen entered for a photo page (not one the window manager made).
+    bool m_photoFullScreen = false;
     bool m_maximizedBeforeFullScreen = false;
 };
