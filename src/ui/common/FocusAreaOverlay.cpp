@@ -10,6 +10,14 @@ namespace {
 // A dark line beside each outline keeps it visible on bright pictures.
 const QColor halo(0, 0, 0, 110);
 
+// An area given as fractions of the picture, where the picture lies now.
+QRectF placed(const QRectF &fractions, const QRectF &picture)
+{
+    return QRectF(picture.x() + fractions.x() * picture.width(),
+                  picture.y() + fractions.y() * picture.height(),
+                  fractions.width() * picture.width(), fractions.height() * picture.height());
+}
+
 } // namespace
 
 QColor FocusAreaOverlay::inFocusColour()
@@ -43,9 +51,9 @@ void FocusAreaOverlay::setFocusPoints(const FocusPoints &points)
 QList<QRectF> FocusAreaOverlay::areasInView() const
 {
     const QRectF picture = m_view.imageRectInView();
-    QList<QRectF> areas = m_points.inPixels(picture.size());
-    for (QRectF &area : areas)
-        area.translate(picture.topLeft());
+    QList<QRectF> areas;
+    for (const FocusArea &area : m_points.areas)
+        areas.append(placed(area.rect, picture));
     return areas;
 }
 
@@ -62,16 +70,17 @@ void FocusAreaOverlay::paintEvent(QPaintEvent *)
         return;
     QPainter painter(this);
     painter.setBrush(Qt::NoBrush);
-    const QList<QRectF> areas = areasInView();
+    const QRectF picture = m_view.imageRectInView();
     // The others first: an area in focus is drawn over a neighbour it touches.
     for (bool inFocus : {false, true}) {
         const qreal width = inFocus ? inFocusWidth : otherWidth;
         const QColor colour = inFocus ? inFocusColour() : otherColour();
-        for (qsizetype i = 0; i < areas.size(); ++i) {
-            if (m_points.areas[i].inFocus != inFocus)
+        for (const FocusArea &area : m_points.areas) {
+            if (area.inFocus != inFocus)
                 continue;
             // Lines drawn inside the area's edge, so that a small area stays readable.
-            const QRectF line = areas[i].adjusted(width / 2, width / 2, -width / 2, -width / 2);
+            const QRectF line =
+                placed(area.rect, picture).adjusted(width / 2, width / 2, -width / 2, -width / 2);
             painter.setPen(QPen(halo, width));
             painter.drawRect(line.adjusted(-width, -width, width, width));
             painter.setPen(QPen(colour, width));
