@@ -115,7 +115,7 @@ KELVANE_SCREENSHOT_SCENE("shell-subfolder-alert")
 KELVANE_SCREENSHOT_SCENE("shell-settings-dialog")
 {
     Shell shell(context, QStringLiteral("settings"));
-    SettingsDialog dialog(shell.state.xmpRatingSync(), &shell.window);
+    SettingsDialog dialog(shell.state.xmpRatingSync(), shell.state.viewerSettings(), &shell.window);
     dialog.show();
     context.settle(200);
     context.save(&dialog, QStringLiteral("shell-settings-dialog"));

@@ -37,6 +37,7 @@ AppState::AppState(WorkQueues &queues, QObject *parent)
     , m_starRatingStore(std::make_unique<StarRatingStore>(queues))
     , m_xmpRatingSync(
           std::make_unique<XmpRatingSync>(*m_starRatingStore, queues.fileOperations(), QString()))
+    , m_viewerSettings(QString())
     , m_list([this](const QString &path) { return m_starRatingStore->rating(path); },
              m_folderScanner->executor())
 {
@@ -54,6 +55,7 @@ AppState::AppState(WorkQueues &queues, const QString &ratingsFile, const QString
     , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, queues.fileOperations(),
                                                       settingsFile))
     , m_settingsFile(settingsFile)
+    , m_viewerSettings(settingsFile)
     , m_list([this](const QString &path) { return m_starRatingStore->rating(path); },
              m_folderScanner->executor())
 {

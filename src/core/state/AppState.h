@@ -6,6 +6,7 @@
 #include "model/ImageItem.h"
 #include "model/StarRatingStore.h"
 #include "state/ImageListPipeline.h"
+#include "state/ViewerSettings.h"
 #include "state/XmpRatingSync.h"
 
 #include <QFuture>
@@ -56,6 +57,8 @@ public:
     StarRatingStore &starRatingStore() { return *m_starRatingStore; }
     const StarRatingStore &starRatingStore() const { return *m_starRatingStore; }
     XmpRatingSync &xmpRatingSync() { return *m_xmpRatingSync; }
+    ViewerSettings &viewerSettings() { return m_viewerSettings; }
+    const ViewerSettings &viewerSettings() const { return m_viewerSettings; }
     // The INI file the settings live in; empty: the application's own.
     const QString &settingsFile() const { return m_settingsFile; }
 
@@ -161,6 +164,7 @@ private:
     std::unique_ptr<StarRatingStore> m_starRatingStore;
     std::unique_ptr<XmpRatingSync> m_xmpRatingSync; // after the store: destroyed first
     QString m_settingsFile;
+    ViewerSettings m_viewerSettings;
     ImageListPipeline m_list; // images, filters and what derives from them
     std::unique_ptr<FolderSession> m_session;
 

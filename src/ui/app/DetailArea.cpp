@@ -36,6 +36,11 @@ DetailArea::Page DetailArea::pageFor(const AppState &state)
     return Page::grid;
 }
 
+bool DetailArea::canBeFullScreen(Page page)
+{
+    return page == Page::viewer;
+}
+
 DetailArea::Page DetailArea::currentPage() const
 {
     if (currentWidget() == m_viewer)

@@ -24,6 +24,9 @@ public:
     explicit DetailArea(AppState &state, QWidget *parent = nullptr);
 
     static Page pageFor(const AppState &state);
+    // The pages that may fill the screen (F): the window leaves full screen
+    // when another page comes to the front.
+    static bool canBeFullScreen(Page page);
     Page currentPage() const;
 
     WelcomeView *welcomeView() const { return m_welcome; }

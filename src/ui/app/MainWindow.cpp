@@ -26,6 +26,7 @@
 #include <QSplitter>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace {
 
@@ -70,7 +71,8 @@ MainWindow::MainWindow(AppState &state, std::unique_ptr<ImportDialogs> dialogs, 
     splitter->setHandleWidth(1);
     splitter->setStyleSheet(QStringLiteral("QSplitter::handle { background: %1; }")
                                 .arg(Theme::separator().name(QColor::HexArgb)));
-    splitter->addWidget(makeSidebarColumn());
+    m_sidebarColumn = makeSidebarColumn();
+    splitter->addWidget(m_sidebarColumn);
     m_detailArea = new DetailArea(state, splitter);
     splitter->addWidget(m_detailArea);
     splitter->setStretchFactor(0, 0);
@@ -94,13 +96,16 @@ MainWindow::MainWindow(AppState &state, std::unique_ptr<ImportDialogs> dialogs, 
     keepStatusBarClearOfContent();
 
     m_keyHandler = new ViewerKeyHandler(state, this);
+    connectPageKeys();
     connect(m_detailArea, &DetailArea::importRequested, m_importFlow, &ImportFlow::importFolder);
     addWindowShortcuts();
     restorePlacement();
     // A quit that does not pass through closing the window (a signal, the session).
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
-        if (isVisible())
+        if (isVisible()) {
+            leavePhotoFullScreen(); // the next start opens on the grid
             savePlacement();
+        }
     });
 }
 
@@ -116,6 +121,63 @@ void MainWindow::keepStatusBarClearOfContent()
     };
     connect(m_detailArea, &QStackedWidget::currentChanged, this, followPage);
     followPage();
+}
+
+void MainWindow::connectPageKeys()
+{
+    ImageViewerView *viewer = m_detailArea->viewerView();
+    connect(m_keyHandler, &ViewerKeyHandler::fullScreenRequested, this,
+            &MainWindow::setFullScreenShown);
+    connect(viewer, &ImageViewerView::fullScreenToggleRequested, this,
+            [this] { setFullScreenShown(!m_photoFullScreen); });
+    connect(m_keyHandler, &ViewerKeyHandler::actualPixelsToggleRequested, this, [this, viewer] {
+        if (m_detailArea->currentPage() == DetailArea::Page::viewer)
+            viewer->toggleActualPixels();
+    });
+    connect(m_keyHandler, &ViewerKeyHandler::focusAreasToggleRequested, this, [this, viewer] {
+        if (m_detailArea->currentPage() == DetailArea::Page::viewer)
+            viewer->toggleFocusAreas();
+    });
+    // Back on the grid the sidebar is wanted again.
+    connect(m_detailArea, &QStackedWidget::currentChanged, this, [this] {
+        if (m_photoFullScreen && !DetailArea::canBeFullScreen(m_detailArea->currentPage()))
+            setFullScreenShown(false);
+    });
+}
+
+void MainWindow::setFullScreenShown(bool fullScreen)
+{
+    if (fullScreen) {
+        if (m_photoFullScreen || !DetailArea::canBeFullScreen(m_detailArea->currentPage()))
+            return;
+        m_photoFullScreen = true;
+        m_maximizedBeforeFullScreen = isMaximized();
+        showChrome(false);
+        showFullScreen();
+        return;
+    }
+    // Also a full screen the window manager made: F asks to leave it.
+    const bool wasPhotoFullScreen = std::exchange(m_photoFullScreen, false);
+    showChrome(true);
+    if (!isFullScreen())
+        return;
+    if (wasPhotoFullScreen && m_maximizedBeforeFullScreen)
+        showMaximized();
+    else
+        showNormal();
+}
+
+void MainWindow::leavePhotoFullScreen()
+{
+    if (m_photoFullScreen)
+        setFullScreenShown(false);
+}
+
+void MainWindow::showChrome(bool shown)
+{
+    m_sidebarColumn->setVisible(shown);
+    m_statusBar->setSuppressed(!shown);
+    m_detailArea->viewerView()->setFullScreenShown(!shown);
 }
 
 void MainWindow::addWindowShortcuts()
@@ -152,15 +214,26 @@ bool MainWindow::event(QEvent *event)
     return QWidget::event(event);
 }
 
+void MainWindow::changeEvent(QEvent *event)
+{
+    // The window manager took the window out of full screen.
+    if (event->type() == QEvent::WindowStateChange && m_photoFullScreen && !isFullScreen()) {
+        m_photoFullScreen = false;
+        showChrome(true);
+    }
+    QWidget::changeEvent(event);
+}
+
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    leavePhotoFullScreen(); // the next start opens on the grid
     savePlacement();
     QWidget::closeEvent(event);
 }
 
 void MainWindow::showSettings()
 {
-    auto *dialog = new SettingsDialog(m_state.xmpRatingSync(), this);
+    auto *dialog = new SettingsDialog(m_state.xmpRatingSync(), m_state.viewerSettings(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }

@@ -23,6 +23,11 @@ class ViewerKeyHandler;
 // overlay and the toast. The viewer's keys work whichever child has focus;
 // Ctrl+W closes the window and Ctrl+Q quits. The window comes back where and
 // as large as it was left.
+//
+// Full screen is for the photo pages only: the window fills the screen with
+// the sidebar column and the status line hidden, so the page has it all (the
+// viewer keeps its own bar: the name and stars are what a culler reads). It
+// ends with F, F11 or Escape, and when any other page comes to the front.
 class MainWindow : public QWidget
 {
     Q_OBJECT
@@ -47,9 +52,16 @@ public:
     ToastView *toastView() const { return m_toastView; }
     ToastController *toastController() const { return m_toastController; }
     SheetVeil *sheetVeil() const { return m_sheetVeil; }
+    QWidget *sidebarColumn() const { return m_sidebarColumn; }
+
+    // Entering is ignored while the page in front cannot be full screen;
+    // leaving also ends a full screen the window manager made.
+    void setFullScreenShown(bool fullScreen);
+    bool isFullScreenShown() const { return m_photoFullScreen; }
 
 protected:
     bool event(QEvent *event) override;
+    void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -61,9 +73,14 @@ private:
     void savePlacement() const;
     void showSettings();
     QWidget *makeSidebarColumn();
+    void connectPageKeys();
+    // The sidebar column and the status line.
+    void showChrome(bool shown);
+    void leavePhotoFullScreen();
 
     AppState &m_state;
     ImportFlow *m_importFlow;
+    QWidget *m_sidebarColumn = nullptr;
     SidebarView *m_sidebar = nullptr;
     QToolButton *m_importButton = nullptr;
     QToolButton *m_settingsButton = nullptr;
@@ -74,4 +91,7 @@ private:
     ToastController *m_toastController = nullptr;
     ViewerKeyHandler *m_keyHandler = nullptr;
     SheetVeil *m_sheetVeil = nullptr;
+    // Full screen entered for a photo page (not one the window manager made).
+    bool m_photoFullScreen = false;
+    bool m_maximizedBeforeFullScreen = false;
 };

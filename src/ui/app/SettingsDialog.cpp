@@ -1,6 +1,7 @@
 #include "app/SettingsDialog.h"
 
 #include "common/Theme.h"
+#include "state/ViewerSettings.h"
 #include "state/XmpRatingSync.h"
 
 #include <QCheckBox>
@@ -9,7 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-SettingsDialog::SettingsDialog(XmpRatingSync &sync, QWidget *parent)
+SettingsDialog::SettingsDialog(XmpRatingSync &sync, ViewerSettings &viewer, QWidget *parent)
     : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("设置"));
@@ -31,6 +32,10 @@ SettingsDialog::SettingsDialog(XmpRatingSync &sync, QWidget *parent)
     palette.setColor(QPalette::WindowText, Theme::secondaryText());
     explanation->setPalette(palette);
 
+    m_autoAdvance = new QCheckBox(QStringLiteral("评分后自动跳到下一张"), this);
+    m_autoAdvance->setChecked(viewer.autoAdvance());
+    connect(m_autoAdvance, &QCheckBox::toggled, &viewer, &ViewerSettings::setAutoAdvance);
+
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     QPushButton *done = buttons->button(QDialogButtonBox::Close);
     done->setText(QStringLiteral("完成"));
@@ -44,6 +49,8 @@ SettingsDialog::SettingsDialog(XmpRatingSync &sync, QWidget *parent)
     layout->addSpacing(4);
     layout->addWidget(m_xmpSync);
     layout->addWidget(explanation);
+    layout->addSpacing(4);
+    layout->addWidget(m_autoAdvance);
     layout->addSpacing(6);
     layout->addWidget(buttons);
     setFixedWidth(460);

@@ -59,8 +59,14 @@ void StatusBarView::refresh()
     m_message = m_state.statusMessage();
     setCursor(offersSubfolders() ? Qt::PointingHandCursor : Qt::ArrowCursor);
     updatePlacement();
-    setVisible(shouldShow(m_state));
+    setVisible(!m_suppressed && shouldShow(m_state));
     QWidget::update();
+}
+
+void StatusBarView::setSuppressed(bool suppressed)
+{
+    m_suppressed = suppressed;
+    refresh();
 }
 
 QSize StatusBarView::sizeHint() const

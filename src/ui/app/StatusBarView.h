@@ -24,6 +24,10 @@ public:
 
     static bool shouldShow(const AppState &state);
 
+    // Keeps the capsule away (full screen); messages still arrive and the
+    // newest shows when it is allowed back.
+    void setSuppressed(bool suppressed);
+
     // Lifts the capsule by `pixels` above its place, clear of a bar that the
     // page below shows along the window's bottom edge (the viewer's).
     void setBottomInset(int pixels);
@@ -44,4 +48,5 @@ private:
     AppState &m_state;
     QString m_message;
     int m_bottomInset = 0;
+    bool m_suppressed = false;
 };

@@ -7,6 +7,21 @@
 #include <QKeyEvent>
 #include <QWidget>
 
+namespace {
+
+// A rating by key with the setting on moves on, unless the rating already
+// did (a star filter dropped the image and the viewer shows the next one) or
+// this is the last image.
+void advanceAfterRating(AppState &state, const ImageItem &rated)
+{
+    if (!state.viewerSettings().autoAdvance() || state.selectedImage() != rated)
+        return;
+    if (state.currentIndex() < state.filteredImages().size() - 1)
+        state.selectImage(state.currentIndex() + 1);
+}
+
+} // namespace
+
 ViewerKeyHandler::ViewerKeyHandler(AppState &state, QWidget *window)
     : QObject(window)
     , m_state(state)
@@ -39,12 +54,41 @@ bool ViewerKeyHandler::handleKey(AppState &state, int key, const QString &text)
     default:
         break;
     }
-    static const QString ratingKeys = QStringLiteral("12345");
+    static const QString ratingKeys = QStringLiteral("012345");
     if (text.size() != 1 || !ratingKeys.contains(text))
         return false;
-    if (const auto &shown = state.selectedImage())
+    if (const std::optional<ImageItem> shown = state.selectedImage()) {
         state.updateRating(text.toInt(), *shown);
+        advanceAfterRating(state, *shown);
+    }
     return true;
+}
+
+bool ViewerKeyHandler::handleWindowKey(const QKeyEvent &event)
+{
+    if (!DetailArea::canBeFullScreen(DetailArea::pageFor(m_state)) || m_state.isSheetPresented())
+        return false;
+    if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    switch (event.key()) {
+    case Qt::Key_F:
+    case Qt::Key_F11:
+        Q_EMIT fullScreenRequested(!m_window->isFullScreen());
+        return true;
+    case Qt::Key_Escape:
+        if (!m_window->isFullScreen())
+            return false;
+        Q_EMIT fullScreenRequested(false);
+        return true;
+    case Qt::Key_Z:
+        Q_EMIT actualPixelsToggleRequested();
+        return true;
+    case Qt::Key_A:
+        Q_EMIT focusAreasToggleRequested();
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool ViewerKeyHandler::isForWindow(QObject *receiver) const
@@ -59,7 +103,7 @@ bool ViewerKeyHandler::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::KeyPress && isForWindow(watched)) {
         auto *keyEvent = static_cast<QKeyEvent *>(event);
-        if (handleKey(m_state, keyEvent->key(), keyEvent->text())) {
+        if (handleWindowKey(*keyEvent) || handleKey(m_state, keyEvent->key(), keyEvent->text())) {
             keyEvent->accept();
             return true;
         }

@@ -167,6 +167,43 @@ void paintPhoto(QPainter &painter, const QRectF &box, const QColor &color)
     painter.drawPath(hills);
 }
 
+// Corner brackets around a dot.
+void paintViewfinder(QPainter &painter, const QRectF &box, const QPen &pen, const QColor &color)
+{
+    const QRectF r = box.adjusted(box.width() * 0.1, box.height() * 0.14, -box.width() * 0.1,
+                                  -box.height() * 0.14);
+    const qreal arm = r.width() * 0.26;
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    const QPointF corners[] = {r.topLeft(), r.topRight(), r.bottomRight(), r.bottomLeft()};
+    for (const QPointF &corner : corners) {
+        const qreal towardsX = corner.x() < r.center().x() ? arm : -arm;
+        const qreal towardsY = corner.y() < r.center().y() ? arm * 0.8 : -arm * 0.8;
+        painter.drawPolyline(
+            QPolygonF{corner + QPointF(0, towardsY), corner, corner + QPointF(towardsX, 0)});
+    }
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    painter.drawEllipse(r.center(), box.width() * 0.08, box.width() * 0.08);
+}
+
+// Two arrows from the middle out to opposite corners.
+void paintFullScreen(QPainter &painter, const QRectF &box, const QPen &pen)
+{
+    const QRectF r = box.adjusted(box.width() * 0.16, box.height() * 0.16, -box.width() * 0.16,
+                                  -box.height() * 0.16);
+    const qreal head = r.width() * 0.34;
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    const QPointF gap(r.width() * 0.1, r.height() * 0.1);
+    painter.drawLine(r.center() - gap, r.topLeft());
+    painter.drawPolyline(
+        QPolygonF{r.topLeft() + QPointF(0, head), r.topLeft(), r.topLeft() + QPointF(head, 0)});
+    painter.drawLine(r.center() + gap, r.bottomRight());
+    painter.drawPolyline(QPolygonF{r.bottomRight() - QPointF(0, head), r.bottomRight(),
+                                   r.bottomRight() - QPointF(head, 0)});
+}
+
 } // namespace
 
 void paint(QPainter &painter, Symbol symbol, const QRectF &box, const QColor &color, qreal weight)
@@ -219,6 +256,12 @@ void paint(QPainter &painter, Symbol symbol, const QRectF &box, const QColor &co
         break;
     case Symbol::Photo:
         paintPhoto(painter, box, color);
+        break;
+    case Symbol::Viewfinder:
+        paintViewfinder(painter, box, line, color);
+        break;
+    case Symbol::FullScreen:
+        paintFullScreen(painter, box, line);
         break;
     }
     painter.restore();

@@ -23,6 +23,10 @@ enum class Symbol {
     ChevronRight,
     WarningTriangle,
     Wand,
+    // The loupe's controls: a viewfinder (focus areas), diagonal arrows
+    // (full screen).
+    Viewfinder,
+    FullScreen,
 };
 
 // A five-pointed star filling `box` (centred, point up).

@@ -5,6 +5,7 @@
 #include "model/WorkQueues.h"
 #include "viewing/Resampler.h"
 
+#include <QCursor>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 #include <QPainter>
@@ -203,6 +204,39 @@ void ZoomableImageView::animateToFit()
     m_fitAnimation->setStartValue(start);
     m_fitAnimation->setEndValue(1.0);
     m_fitAnimation->start();
+}
+
+void ZoomableImageView::fit()
+{
+    m_fitAnimation->stop();
+    const bool magnificationChanges = m_magnification != 1.0;
+    m_magnification = 1.0;
+    fitImageViewToWindow();
+    if (magnificationChanges)
+        Q_EMIT magnificationChanged(m_magnification);
+    viewChanged();
+}
+
+void ZoomableImageView::toggleActualPixels(QPointF relativeCentre)
+{
+    if (m_image.isNull())
+        return;
+    if (!isFitted() || isAnimating()) {
+        fit();
+        return;
+    }
+    if (const std::optional<QPointF> pointer = pointerOverPicture())
+        showRelativePoint(actualPixelsMagnification(), relativePointAt(*pointer), *pointer);
+    else
+        showRelativePoint(actualPixelsMagnification(), relativeCentre, QRectF(rect()).center());
+}
+
+std::optional<QPointF> ZoomableImageView::pointerOverPicture() const
+{
+    const QPointF pointer = mapFromGlobal(QCursor::pos());
+    if (!rect().contains(pointer.toPoint()) || !imageRectInView().contains(pointer))
+        return std::nullopt;
+    return pointer;
 }
 
 bool ZoomableImageView::isAnimating() const

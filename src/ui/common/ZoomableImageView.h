@@ -5,6 +5,7 @@
 #include <QSizeF>
 #include <QTimer>
 #include <QWidget>
+#include <optional>
 
 class QVariantAnimation;
 class ScaledRendition;
@@ -72,6 +73,18 @@ public:
     void showRelativePoint(qreal magnification, QPointF relativePoint, QPointF widgetPoint);
     // Animates back to the fitted view, as a double click does.
     void animateToFit();
+    // Back to the fitted view at once.
+    void fit();
+    bool isFitted() const { return m_magnification == 1.0; }
+    // The loupe (key Z): from the fitted view to one picture pixel per device
+    // pixel, keeping the picture's point under the pointer when the pointer
+    // is over the picture, else with `relativeCentre` (fractions of the
+    // picture: a focus point, or its middle) in the middle of the view. From
+    // any other magnification back to the fitted view.
+    void toggleActualPixels(QPointF relativeCentre = {0.5, 0.5});
+    // Where the pointer is, in widget coordinates, while it is over the
+    // picture.
+    std::optional<QPointF> pointerOverPicture() const;
     bool isAnimating() const;
 
     // The picture's frame at magnification 1.0 (set by fitting; a resize

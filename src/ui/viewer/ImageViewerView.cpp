@@ -2,6 +2,7 @@
 
 #include "common/BusyIndicator.h"
 #include "common/DesktopFileRevealer.h"
+#include "common/FocusAreaDisplay.h"
 #include "common/Symbols.h"
 #include "common/ZoomableImageView.h"
 #include "state/AppState.h"
@@ -9,8 +10,10 @@
 #include "viewer/RoundSymbolButton.h"
 #include "viewer/ViewerButtonStyle.h"
 #include "viewer/ViewerStatusBar.h"
+#include "viewing/FocusPointCache.h"
 #include "viewing/ShownPicture.h"
 
+#include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -20,6 +23,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -75,6 +79,9 @@ QWidget *makeErrorColumn(QWidget *parent, QLabel *text)
     return column;
 }
 
+// The keys of the loupe, listed in the picture's menu.
+const char *const keyHints[] = {"Z 100% / 适合", "F 全屏", "A 对焦点", "0 清除评分"};
+
 void defaultRawExportConfirmation(QWidget *parent, std::function<void(bool)> answer)
 {
     QMessageBox *alert = ImageViewerView::createRawExportAlert(parent);
@@ -111,6 +118,8 @@ ImageViewerView::ImageViewerView(AppState &appState, WorkQueues &queues, QWidget
                                         ViewerButtonStyle::glyphSize(TextStyle::caption)),
                           QStringLiteral("边框水印"), m_actionRow))
     , m_rawControl(new RawDecodeControl(m_actionRow))
+    , m_focusPoints(new FocusPointCache(queues, this))
+    , m_focusAreas(new FocusAreaDisplay(*m_zoomView, *m_focusPoints, this))
 {
     m_errorColumn = makeErrorColumn(this, m_errorText);
     m_errorColumn->stackUnder(m_statusBar);
@@ -141,6 +150,13 @@ ImageViewerView::ImageViewerView(AppState &appState, WorkQueues &queues, QWidget
         if (item())
             m_appState.updateRating(rating, *item());
     });
+
+    connect(m_statusBar, &ViewerStatusBar::focusAreasToggleRequested, this,
+            &ImageViewerView::toggleFocusAreas);
+    connect(m_statusBar, &ViewerStatusBar::fullScreenToggleRequested, this,
+            &ImageViewerView::fullScreenToggleRequested);
+    connect(m_focusAreas, &FocusAreaDisplay::focusPointsMissing, this,
+            [this] { m_appState.setStatusMessage(QStringLiteral("没有对焦点信息")); });
 
     connect(&m_appState, &AppState::selectedImageChanged, this, &ImageViewerView::followSelection);
     connect(&m_appState, &AppState::viewerActiveChanged, this, &ImageViewerView::followSelection);
@@ -228,6 +244,14 @@ QMenu *ImageViewerView::createContextMenu(QWidget *parent)
     auto *menu = new QMenu(parent);
     menu->addAction(QStringLiteral("在访达中显示"), this, &ImageViewerView::revealInFileManager);
     menu->addAction(QStringLiteral("复制图片"), this, &ImageViewerView::copyImage);
+    menu->addSeparator();
+    QAction *focusAreas =
+        menu->addAction(QStringLiteral("显示对焦点"), this, &ImageViewerView::toggleFocusAreas);
+    focusAreas->setCheckable(true);
+    focusAreas->setChecked(m_focusAreas->isShown());
+    menu->addSeparator();
+    for (const char *hint : keyHints)
+        menu->addAction(QString::fromUtf8(hint))->setEnabled(false);
     return menu;
 }
 
@@ -289,6 +313,23 @@ void ImageViewerView::frameExportClosed()
     setShowFrameExport(false);
 }
 
+void ImageViewerView::toggleActualPixels()
+{
+    if (showsPicture())
+        m_zoomView->toggleActualPixels(m_focusAreas->loupeCentre());
+}
+
+void ImageViewerView::toggleFocusAreas()
+{
+    m_focusAreas->setShown(!m_focusAreas->isShown());
+    m_statusBar->focusAreasButton()->setChecked(m_focusAreas->isShown());
+}
+
+void ImageViewerView::setFullScreenShown(bool fullScreen)
+{
+    m_statusBar->fullScreenButton()->setChecked(fullScreen);
+}
+
 void ImageViewerView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -305,10 +346,14 @@ void ImageViewerView::followSelection()
     const std::optional<ImageItem> &selected = m_appState.selectedImage();
     if (!m_appState.isViewerActive() || !selected) {
         m_picture->clear();
+        m_focusAreas->setPath(QString());
         return;
     }
     m_picture->setView(m_zoomView->size(), m_zoomView->devicePixelRatioF());
     m_picture->show(*selected);
+    // Read for every photo shown: Z centres on the focus point even while
+    // the areas are not drawn.
+    m_focusAreas->setPath(selected->path());
 }
 
 QList<ImageItem> ImageViewerView::neighbourhood(const ImageItem &shown) const

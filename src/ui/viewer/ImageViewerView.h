@@ -11,6 +11,8 @@
 
 class AppState;
 class FileRevealer;
+class FocusAreaDisplay;
+class FocusPointCache;
 class NeighbourPrefetchCache;
 class QLabel;
 class QMenu;
@@ -33,6 +35,9 @@ class ZoomableImageView;
 // what its ShownPicture has (which loads, develops and prefetches off the UI
 // thread, the newest request winning). Keys are left to the window: nothing
 // here takes keyboard focus.
+//
+// The focus areas, once asked for, stay on for every photo shown until asked
+// off; each photo's areas are read off the UI thread when it is shown.
 class ImageViewerView : public QWidget
 {
     Q_OBJECT
@@ -70,6 +75,7 @@ public:
     QWidget *loadingColumn() const { return m_loadingColumn; }
     QWidget *errorColumn() const { return m_errorColumn; }
     ShownPicture &shownPicture() const { return *m_picture; }
+    FocusAreaDisplay &focusAreas() const { return *m_focusAreas; }
     NeighbourPrefetchCache &prefetchCache() const;
     const ShownImageLoader &shownImageLoader() const;
 
@@ -78,7 +84,8 @@ public:
     // The "提示" alert as the default confirmation shows it (window-modal).
     static QMessageBox *createRawExportAlert(QWidget *parent);
 
-    // "在访达中显示" and "复制图片"; null while no picture is on screen.
+    // "在访达中显示", "复制图片", "显示对焦点" and a list of the keys; null
+    // while no picture is on screen.
     QMenu *createContextMenu(QWidget *parent);
 
 public Q_SLOTS:
@@ -92,6 +99,14 @@ public Q_SLOTS:
     void copyImage();
     // The window calls this when the export editor it opened has closed.
     void frameExportClosed();
+    // Z: fitted <-> 100 %, at the pointer, else at the focus point when it is
+    // known, else at the middle.
+    void toggleActualPixels();
+    // A: the focus areas over the picture, or "没有对焦点信息" in the status
+    // line when the photo has none.
+    void toggleFocusAreas();
+    // The window tells whether it is full screen now.
+    void setFullScreenShown(bool fullScreen);
 
 Q_SIGNALS:
     // Open the export editor for `item` with `sourceImage` (the picture on
@@ -100,6 +115,8 @@ Q_SIGNALS:
     void exportRequested(const ImageItem &item, const QImage &sourceImage);
     // A load or decode finished for an image no longer shown and was dropped.
     void staleResultDiscarded();
+    // The full-screen button: the window decides.
+    void fullScreenToggleRequested();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -134,4 +151,6 @@ private:
     QWidget *m_actionRow;
     QPushButton *m_exportButton;
     RawDecodeControl *m_rawControl;
+    FocusPointCache *m_focusPoints;
+    FocusAreaDisplay *m_focusAreas;
 };

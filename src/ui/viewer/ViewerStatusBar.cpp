@@ -1,12 +1,14 @@
 #include "viewer/ViewerStatusBar.h"
 
 #include "common/StarRatingView.h"
+#include "common/Symbols.h"
 #include "common/Theme.h"
 #include "viewer/ElidedLabel.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QToolButton>
 
 namespace {
 
@@ -14,9 +16,29 @@ constexpr int starSize = 12;
 constexpr int maxRating = 5;
 constexpr int starLeadingSpace = 8;
 
+constexpr int buttonGlyph = 14;
+
 QFont captionFont()
 {
     return Theme::font(Theme::TextStyle::caption);
+}
+
+// A small white symbol, lit while checked.
+QToolButton *makeBarButton(Symbols::Symbol symbol, const QString &toolTip, QWidget *parent)
+{
+    auto *button = new QToolButton(parent);
+    button->setIcon(Symbols::icon(symbol, QColor(255, 255, 255, 204), buttonGlyph));
+    button->setIconSize(QSize(buttonGlyph, buttonGlyph));
+    button->setToolTip(toolTip);
+    button->setCheckable(true);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(QStringLiteral(
+        "QToolButton { border: none; border-radius: 4px; padding: 2px; background: transparent; }"
+        "QToolButton:hover { background: rgba(255, 255, 255, 30); }"
+        "QToolButton:checked { background: rgba(255, 255, 255, 64); }"));
+    return button;
 }
 
 } // namespace
@@ -27,9 +49,20 @@ ViewerStatusBar::ViewerStatusBar(QWidget *parent)
     , m_stars(new StarRatingView(0, maxRating, starSize, this))
     , m_position(new QLabel(this))
     , m_rawBadge(new QLabel(QStringLiteral("RAW"), this))
+    , m_focusAreasButton(
+          makeBarButton(Symbols::Symbol::Viewfinder, QStringLiteral("对焦点 (A)"), this))
+    , m_fullScreenButton(
+          makeBarButton(Symbols::Symbol::FullScreen, QStringLiteral("全屏 (F)"), this))
 {
     m_stars->setInteractive(true);
     connect(m_stars, &StarRatingView::rateRequested, this, &ViewerStatusBar::ratingChosen);
+    // The owner checks the buttons when the state really changes.
+    for (QToolButton *button : {m_focusAreasButton, m_fullScreenButton})
+        connect(button, &QToolButton::clicked, button, [button] { button->toggle(); });
+    connect(m_focusAreasButton, &QToolButton::clicked, this,
+            &ViewerStatusBar::focusAreasToggleRequested);
+    connect(m_fullScreenButton, &QToolButton::clicked, this,
+            &ViewerStatusBar::fullScreenToggleRequested);
     setAttribute(Qt::WA_TranslucentBackground);
     setFont(captionFont());
     const QString text = QStringLiteral("color: rgba(255, 255, 255, 204);");
@@ -47,6 +80,10 @@ ViewerStatusBar::ViewerStatusBar(QWidget *parent)
     row->addSpacing(starLeadingSpace);
     row->addWidget(m_stars);
     row->addStretch(1);
+    row->addWidget(m_focusAreasButton);
+    row->addSpacing(4);
+    row->addWidget(m_fullScreenButton);
+    row->addSpacing(12);
     row->addWidget(m_position);
     row->addSpacing(8);
     row->addWidget(m_rawBadge);

@@ -4,12 +4,13 @@
 
 class ElidedLabel;
 class QLabel;
+class QToolButton;
 class StarRatingView;
 
 // The viewer's bottom bar: file name, the star control (8 px after the name),
-// then on the right the position "第 i / n 张" and, for RAW files, a "RAW"
-// badge. White caption text on translucent black. A long name is elided in
-// the middle rather than pushing the position and the badge out.
+// then on the right the buttons for the focus areas and full screen, the
+// position "第 i / n 张" and, for RAW files, a "RAW" badge. White caption text on translucent
+// black. A long name is elided in the middle rather than pushing the position and the badge out.
 class ViewerStatusBar : public QWidget
 {
     Q_OBJECT
@@ -31,9 +32,15 @@ public:
     bool isRawBadgeShown() const;
     int shownRating() const;
 
+    // Checked while the focus areas are drawn / the window is full screen.
+    QToolButton *focusAreasButton() const { return m_focusAreasButton; }
+    QToolButton *fullScreenButton() const { return m_fullScreenButton; }
+
 Q_SIGNALS:
     // The user picked a rating in the star control (0 clears).
     void ratingChosen(int rating);
+    void focusAreasToggleRequested();
+    void fullScreenToggleRequested();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -43,4 +50,6 @@ private:
     StarRatingView *m_stars;
     QLabel *m_position;
     QLabel *m_rawBadge;
+    QToolButton *m_focusAreasButton;
+    QToolButton *m_fullScreenButton;
 };

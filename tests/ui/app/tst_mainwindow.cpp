@@ -16,8 +16,12 @@
 #include "browse/SidebarView.h"
 #include "browse/ThumbnailGridView.h"
 #include "browse/ThumbnailListView.h"
+#include "common/FocusAreaDisplay.h"
+#include "common/ZoomableImageView.h"
 #include "editor/FrameExportView.h"
+#include "state/ViewerSettings.h"
 #include "viewer/ImageViewerView.h"
+#include "viewer/RoundSymbolButton.h"
 #include "viewer/ViewerStatusBar.h"
 
 #include <QCheckBox>
@@ -116,6 +120,10 @@ private Q_SLOTS:
 
         dialog->xmpSyncCheckBox()->click();
         QVERIFY(m_state->xmpRatingSync().isEnabled());
+        QVERIFY(!dialog->autoAdvanceCheckBox()->isChecked());
+        dialog->autoAdvanceCheckBox()->click();
+        QVERIFY(m_state->viewerSettings().autoAdvance());
+        QVERIFY(ViewerSettings(path("settings.ini")).autoAdvance()); // kept for the next run
         dialog->reject();
         QTRY_VERIFY(veil->isHidden() && !m_window->findChild<SettingsDialog *>());
     }
@@ -218,6 +226,8 @@ private Q_SLOTS:
     {
         QFETCH(KeyBlocker, blocker);
         openSecondOfThreeInViewer();
+        const ImageItem shown = m_state->images().at(1);
+        m_state->starRatingStore().setRating(4, shown.path());
         QWidget *target = m_window->sidebarView()->historyListView()->listView();
         QDialog dialog(m_window.get());
         switch (blocker) {
@@ -251,13 +261,96 @@ private Q_SLOTS:
         QCOMPARE(m_state->currentIndex(), blocked ? 1 : 2);
         QTest::keyClick(blocked ? target : m_window.get(), Qt::Key_Left);
         QCOMPARE(m_state->currentIndex(), 1);
-        for (int key : {Qt::Key_3, Qt::Key_6, Qt::Key_0, Qt::Key_A})
+        for (int key : {Qt::Key_3, Qt::Key_6, Qt::Key_B})
             QTest::keyClick(target, Qt::Key(key));
-        QCOMPARE(m_state->rating(m_state->images().at(1)), blocked ? 0 : 3);
+        QCOMPARE(m_state->rating(shown), blocked ? 4 : 3);
+        QTest::keyClick(target, Qt::Key_0);
+        QCOMPARE(m_state->rating(shown), blocked ? 4 : 0);
         QTest::keyClick(target, Qt::Key_Escape);
         QCOMPARE(m_window->detailArea()->currentPage(), blocked ? page : Page::grid);
         QCOMPARE(m_state->isViewerActive(), blocked && viewerActive);
         QVERIFY(!dialog.isVisible()); // Escape closed the dialog, not the viewer
+    }
+
+    // A rating by key moves on when the setting says so, never past the last
+    // image; the star control's clicks never move.
+    void autoAdvanceAfterRatingKeys_data()
+    {
+        QTest::addColumn<bool>("autoAdvance");
+        QTest::newRow("off") << false;
+        QTest::newRow("on") << true;
+    }
+    void autoAdvanceAfterRatingKeys()
+    {
+        QFETCH(bool, autoAdvance);
+        m_state->viewerSettings().setAutoAdvance(autoAdvance);
+        openSecondOfThreeInViewer();
+        const QList<ImageItem> images = m_state->images();
+        // Unrated only: the rated image leaves the list, the viewer has moved on already.
+        m_state->setStarFilter(-1);
+        m_state->selectImage(0);
+        QTest::keyClick(m_window.get(), Qt::Key_4);
+        QCOMPARE(m_state->selectedImage(), std::optional(images[1]));
+        m_state->setStarFilter(0);
+        QTRY_COMPARE(m_state->filteredImages().size(), 3);
+        m_state->selectImage(1);
+        QTest::keyClick(m_window.get(), Qt::Key_2);
+        QCOMPARE(m_state->rating(images[1]), 2);
+        QCOMPARE(m_state->currentIndex(), autoAdvance ? 2 : 1);
+        QTest::keyClick(m_window.get(), Qt::Key_5);
+        QCOMPARE(m_state->rating(images[autoAdvance ? 2 : 1]), 5);
+        QCOMPARE(m_state->currentIndex(), autoAdvance ? 2 : 1); // the last stays
+        QCOMPARE(m_state->statusMessage(), QStringLiteral("已标记 5 星"));
+        Q_EMIT m_window->detailArea()->viewerView()->statusBar()->ratingChosen(1);
+        QCOMPARE(m_state->currentIndex(), autoAdvance ? 2 : 1);
+    }
+
+    // F and F11 fill the screen with the photo; Escape leaves full screen
+    // first, and leaving the viewer in any way leaves it too.
+    void fullScreenKeysAndEscapeOrder_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::newRow("F") << int(Qt::Key_F);
+        QTest::newRow("F11") << int(Qt::Key_F11);
+    }
+    void fullScreenKeysAndEscapeOrder()
+    {
+        QFETCH(int, key);
+        openSecondOfThreeInViewer();
+        showWindow();
+        ImageViewerView *viewer = m_window->detailArea()->viewerView();
+        const auto chromeShown = [this] {
+            return m_window->sidebarColumn()->isVisible() && m_window->importButton()->isVisible();
+        };
+        QVERIFY(chromeShown());
+        m_state->setStatusMessage(QStringLiteral("已标记 3 星"));
+        QTest::keyClick(m_window.get(), Qt::Key(key));
+        QVERIFY(m_window->isFullScreen() && !chromeShown());
+        QVERIFY(!m_window->statusBarView()->isVisible() && viewer->statusBar()->isVisible());
+        QVERIFY(viewer->statusBar()->fullScreenButton()->isChecked());
+        // The page's keys work in full screen.
+        QTRY_VERIFY_WITH_TIMEOUT(viewer->showsPicture() && !viewer->isLoading(), 10000);
+        QTest::keyClick(m_window.get(), Qt::Key_Z);
+        QVERIFY(!viewer->zoomableView()->isFitted());
+        QTest::keyClick(m_window.get(), Qt::Key_A);
+        QVERIFY(viewer->focusAreas().isShown());
+        QTest::keyClick(m_window.get(), Qt::Key(key));
+        QVERIFY(!m_window->isFullScreen() && chromeShown());
+        QVERIFY(m_window->statusBarView()->isVisible());
+
+        QTest::keyClick(m_window.get(), Qt::Key(key));
+        QTest::keyClick(m_window.get(), Qt::Key_Escape);
+        QVERIFY(!m_window->isFullScreen() && chromeShown() && m_state->isViewerActive());
+        QTest::keyClick(m_window.get(), Qt::Key_Escape);
+        QCOMPARE(m_window->detailArea()->currentPage(), Page::grid);
+        QTest::keyClick(m_window.get(), Qt::Key(key)); // not on the grid
+        QVERIFY(!m_window->isFullScreen());
+
+        m_state->selectImage(1);
+        QTest::mouseClick(viewer->statusBar()->fullScreenButton(), Qt::LeftButton);
+        QVERIFY(m_window->isFullScreen());
+        QTest::mouseClick(viewer->backButton(), Qt::LeftButton);
+        QVERIFY(!m_window->isFullScreen() && chromeShown());
     }
 
     void loadingOverlayAndToast()

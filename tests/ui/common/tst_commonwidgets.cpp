@@ -1,5 +1,6 @@
 #include "ImagingFixtures.h"
 #include "common/DesktopFileRevealer.h"
+#include "common/FocusAreaOverlay.h"
 #include "common/StarRatingView.h"
 #include "common/ZoomableImageView.h"
 #include "model/WorkQueues.h"
@@ -209,6 +210,67 @@ private Q_SLOTS:
         m_view->setImage(quadrantPicture(6000, 4000));
         QCOMPARE(m_view->magnification(), 1.0);
         QCOMPARE(m_view->imageRectInView(), QRectF(0, 0, 1200, 800));
+    }
+
+    // Z: one picture pixel per device pixel, at the pointer when it is over
+    // the picture, else with the given point in the middle; then fitted again.
+    void actualPixelsToggleKeepsThePointOrCentresTheGivenOne_data()
+    {
+        QTest::addColumn<QPoint>("pointer");
+        QTest::addColumn<QPointF>("anchor"); // where the picture's point stays or goes
+        QTest::addColumn<QPointF>("pointOfPicture");
+        QTest::newRow("over the picture")
+            << QPoint(300, 500) << QPointF(300, 500) << QPointF(0.2, 0.625);
+        QTest::newRow("outside the view")
+            << QPoint(-40, 300) << QPointF(600, 400) << QPointF(0.6, 0.4);
+        QTest::newRow("on the black beside it")
+            << QPoint(1150, 400) << QPointF(600, 400) << QPointF(0.6, 0.4);
+    }
+    void actualPixelsToggleKeepsThePointOrCentresTheGivenOne()
+    {
+        QFETCH(QPoint, pointer);
+        QFETCH(QPointF, anchor);
+        QFETCH(QPointF, pointOfPicture);
+        // 4000 x 3200 fits at 1000 x 800: black bands of 100 at the sides.
+        m_view->setImage(quadrantPicture(4000, 3200));
+        QTest::mouseMove(m_view.get(), pointer);
+        m_view->toggleActualPixels(QPointF(0.6, 0.4));
+        const qreal ratio = m_view->devicePixelRatioF();
+        QCOMPARE(m_view->imageRectInView().width() * ratio, 4000.0);
+        QCOMPARE(m_view->imageRectInView().height() * ratio, 3200.0);
+        const QPointF shown = m_view->relativePointAt(anchor);
+        QVERIFY2(std::abs(shown.x() - pointOfPicture.x()) < 1e-3 &&
+                     std::abs(shown.y() - pointOfPicture.y()) < 1e-3,
+                 qPrintable(QStringLiteral("%1, %2").arg(shown.x()).arg(shown.y())));
+        // Any zoom counts as zoomed: Z fits at once.
+        m_view->zoomByWheelDelta(5, anchor);
+        m_view->toggleActualPixels();
+        QVERIFY(m_view->isFitted() && !m_view->isAnimating());
+        QCOMPARE(m_view->imageRectInView(), QRectF(100, 0, 1000, 800));
+    }
+
+    // Outlines over the picture where its fractions lie, following zoom and pan.
+    void focusAreasAreDrawnWhereThePictureIs()
+    {
+        m_view->setImage(filled(QSize(1200, 800), QColor(60, 60, 60)));
+        FocusAreaOverlay overlay(*m_view);
+        overlay.setFocusPoints(
+            {{{QRectF(0.5, 0.5, 0.1, 0.1), true}, {QRectF(0.45, 0.45, 0.02, 0.02), false}}});
+        overlay.show();
+        // At 2x the picture's middle is at the view's: fraction f lies at 600 + (f - 0.5) x 2400.
+        m_view->showRelativePoint(2.0, QPointF(0.5, 0.5), QPointF(600, 400));
+        const auto near = [this](QPoint at, QColor colour) {
+            return colourNear(m_view->grab().toImage().pixel(at), colour, 30);
+        };
+        const QColor inFocus = FocusAreaOverlay::inFocusColour();
+        QVERIFY(near(QPoint(600, 500), inFocus) && near(QPoint(839, 500), inFocus));
+        QVERIFY(near(QPoint(700, 500), QColor(60, 60, 60))); // inside: the picture
+        const QColor dimLine = m_view->grab().toImage().pixel(QPoint(480, 336));
+        QVERIFY2(dimLine.green() > 140 && dimLine.green() < 210 && dimLine.red() == dimLine.green(),
+                 qPrintable(dimLine.name()));
+        m_view->scrollBy(QPointF(100, 60));
+        QVERIFY(near(QPoint(500, 440), inFocus) && !near(QPoint(600, 500), inFocus));
+        QCOMPARE(overlay.areasInView().first(), QRectF(500, 340, 240, 160));
     }
 
     void paintsThePictureAndBuildsRenditionsAndAStandInGivesWay()

@@ -2,6 +2,7 @@
 #include "BrowseFixtures.h"
 #include "ImagingFixtures.h"
 #include "common/FileRevealer.h"
+#include "common/FocusAreaDisplay.h"
 #include "common/ZoomableImageView.h"
 #include "imaging/ImageLoadError.h"
 #include "model/WorkQueues.h"
@@ -18,11 +19,13 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 using namespace ImagingFixtures;
 using Form = RawDecodeControl::Form;
@@ -219,6 +222,50 @@ private Q_SLOTS:
                               ImageLoadError::sourceCreationFailed().errorDescription());
         QVERIFY(!m_viewer->displayImage().isNull() && !m_viewer->errorColumn()->isVisible());
         QCOMPARE(m_viewer->rawControl()->form(), Form::decodeButton);
+    }
+
+    // Z and the focus areas as the window's keys and the bar's buttons reach them.
+    void loupeAndFocusAreasStayOnWhileStepping()
+    {
+        m_state->setImages({addJpeg(QStringLiteral("a.jpg"), 2400, 1600),
+                            addJpeg(QStringLiteral("b.jpg"), 600, 400)});
+        showAt(0);
+        waitLoaded();
+        QCursor::setPos(m_viewer->mapToGlobal(QPoint(-100, -100))); // away from the picture
+        ZoomableImageView *view = m_viewer->zoomableView();
+        // No focus point known: 100 % at the middle of the photo.
+        m_viewer->toggleActualPixels();
+        QCOMPARE(view->imageRectInView().width() * view->devicePixelRatioF(), 2400.0);
+        const QPointF middle = view->relativePointAt(QRectF(view->rect()).center());
+        QVERIFY(std::abs(middle.x() - 0.5) < 1e-3 && std::abs(middle.y() - 0.5) < 1e-3);
+        m_viewer->toggleActualPixels();
+        QVERIFY(view->isFitted());
+
+        const auto focusAction = [this] {
+            std::unique_ptr<QMenu> menu(m_viewer->createContextMenu(nullptr));
+            const QList<QAction *> actions = menu->actions();
+            const auto found =
+                std::ranges::find(actions, QStringLiteral("显示对焦点"), &QAction::text);
+            QVERIFY(found != actions.end() && (*found)->isCheckable());
+            QCOMPARE((*found)->isChecked(), m_viewer->focusAreas().isShown());
+            (*found)->trigger();
+        };
+        focusAction();
+        QTRY_COMPARE(m_state->statusMessage(), QStringLiteral("没有对焦点信息"));
+        QToolButton *button = m_viewer->statusBar()->focusAreasButton();
+        QVERIFY(button->isChecked());
+        m_state->setStatusMessage(QString());
+        showAt(1);
+        QTRY_COMPARE(m_state->statusMessage(), QStringLiteral("没有对焦点信息"));
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(!m_viewer->focusAreas().isShown() && !button->isChecked());
+        focusAction();
+        QVERIFY(m_viewer->focusAreas().isShown() && button->isChecked());
+        // Full screen is the window's: the button asks and stays as it was.
+        QSignalSpy fullScreen(m_viewer.get(), &ImageViewerView::fullScreenToggleRequested);
+        QTest::mouseClick(m_viewer->statusBar()->fullScreenButton(), Qt::LeftButton);
+        QCOMPARE(fullScreen.count(), 1);
+        QVERIFY(!m_viewer->statusBar()->fullScreenButton()->isChecked());
     }
 
     void staleLoadIsDroppedAndALargeJpegSharpensInPlace()
