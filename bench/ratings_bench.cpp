@@ -8,7 +8,11 @@
 // BM_RateBurstLargeTable: a burst of 100 ratings with 100,000 ratings
 // stored, timed until all of them are on disk.
 // `ui_ms_per_rating` is what the rating itself costs the UI thread.
+//
+// BM_MarkBurst: the same for 100 flag and label changes with 100,000 marks
+// stored; `ui_ms_per_change` is what one change costs the UI thread.
 #include "imaging/ImageDecoder.h"
+#include "model/CullingMarkStore.h"
 #include "model/StarRatingStore.h"
 #include "model/WorkQueues.h"
 #include "state/XmpRatingSync.h"
@@ -211,6 +215,53 @@ static void BM_RateBurstLargeTable(benchmark::State &state)
     state.counters["ui_ms_per_rating"] = double(uiNanoseconds) / 1e6 / (double(round) * kBurst);
 }
 BENCHMARK(BM_RateBurstLargeTable)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+static void BM_MarkBurst(benchmark::State &state)
+{
+    constexpr int kStored = 100000;
+    constexpr int kBurst = 100;
+    constexpr ColourLabel kLabels[] = {ColourLabel::red, ColourLabel::yellow, ColourLabel::green,
+                                       ColourLabel::blue, ColourLabel::purple};
+    QTemporaryDir dir;
+    const QString file = dir.path() + QStringLiteral("/culling-marks.json");
+    {
+        // As another session left the file (see BM_RateBurstLargeTable).
+        WorkQueues fillerQueues;
+        CullingMarkStore filler(file, fillerQueues);
+        QStringList picked, labelled;
+        for (int n = 0; n < kStored; ++n) {
+            const QString path = QStringLiteral("/home/user/Pictures/2024/%1/IMG_%2.CR3")
+                                     .arg(n / 1000, 3, 10, QLatin1Char('0'))
+                                     .arg(n, 6, 10, QLatin1Char('0'));
+            (n % 2 == 0 ? picked : labelled) << path;
+        }
+        filler.setFlags(picked, CullingFlag::pick);
+        filler.setLabels(labelled, ColourLabel::green);
+    }
+    WorkQueues queues;
+    CullingMarkStore store(file, queues);
+    qint64 uiNanoseconds = 0;
+    int round = 0;
+    for (auto _ : state) {
+        ++round;
+        const CullingFlag flag = round % 2 == 0 ? CullingFlag::pick : CullingFlag::reject;
+        const ColourLabel label = kLabels[round % 5];
+        QElapsedTimer ui;
+        ui.start();
+        for (int n = 0; n < kBurst; ++n) {
+            const QString path = QStringLiteral("/home/user/Pictures/burst/IMG_%1.jpg").arg(n);
+            if (n % 2 == 0)
+                store.setFlag(path, flag);
+            else
+                store.setLabel(path, label);
+        }
+        uiNanoseconds += ui.nsecsElapsed();
+        store.waitForSaved();
+    }
+    state.counters["stored"] = double(store.count());
+    state.counters["ui_ms_per_change"] = double(uiNanoseconds) / 1e6 / (double(round) * kBurst);
+}
+BENCHMARK(BM_MarkBurst)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char **argv)
 {
