@@ -53,7 +53,8 @@ private Q_SLOTS:
                                    {"/p/💀 skull.jpg", pick},
                                    {"/p/tab\tand\\\"q\".jpg", 2.5},
                                    {QStringLiteral("/p/caf") + QChar(0xDCE9) + ".jpg", -1},
-                                   {"/p/z\u007f\u2028.jpg", QJsonObject()}};
+                                   {"/p/z\u007f\u2028.jpg", QJsonObject()},
+                                   {"/p/mixed.jpg", QJsonObject{{"flag", "reject"}, {"n", 2}}}};
         auto file = openFile();
         QCOMPARE(file->load().size(), 0);
         save(*file, expected);
