@@ -70,8 +70,8 @@ void CullingMarkStore::editAll(const QStringList &paths, Edit edit)
 {
     QStringList changed;
     for (const QString &path : paths) {
-        const CullingMark old = m_table.value(path);
-        if (m_table.put(path, edit(old)) != edit(old))
+        const CullingMark now = edit(m_table.value(path));
+        if (m_table.put(path, now) != now)
             changed << path;
     }
     finishBatch(changed);
