@@ -1,6 +1,7 @@
 // Opening a folder of 100,000 photos through the application state, end to
 // end, while a UI-thread heartbeat records the longest stall of the event loop.
 #include "BenchCorpus.h"
+#include "StoreBursts.h"
 #include "model/StarRatingStore.h"
 #include "model/WorkQueues.h"
 #include "state/AppState.h"
@@ -57,19 +58,11 @@ static void BM_RateBurstLargeTable(benchmark::State &state)
     for (int n = 0; n < 100000; ++n)
         store.setRating(n % 5 + 1, prefix + QString::number(n) + QStringLiteral(".jpg"));
     store.waitForSaved();
-    double uiMs = 0;
-    int round = 0;
-    for (auto _ : state) {
-        ++round;
-        QElapsedTimer ui;
-        ui.start();
-        for (int n = 0; n < 100; ++n)
+    StoreBursts::time(state, store, "ui_ms_per_rating", [&](int round) {
+        for (int n = 0; n < StoreBursts::kChanges; ++n)
             store.setRating((n + round) % 5 + 1,
                             prefix + QString::number(n) + QStringLiteral(".jpg"));
-        uiMs += ui.nsecsElapsed() / 1e6;
-        store.waitForSaved();
-    }
-    state.counters["ui_ms_per_rating"] = uiMs / double(state.iterations()) / 100;
+    });
 }
 BENCHMARK(BM_RateBurstLargeTable)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -8,7 +8,12 @@
 // BM_RateBurstLargeTable: a burst of 100 ratings with 100,000 ratings
 // stored, timed until all of them are on disk.
 // `ui_ms_per_rating` is what the rating itself costs the UI thread.
+//
+// BM_MarkBurst: the same for 100 flag and label changes with 100,000 marks
+// stored; `ui_ms_per_change` is what one change costs the UI thread.
+#include "StoreBursts.h"
 #include "imaging/ImageDecoder.h"
+#include "model/CullingMarkStore.h"
 #include "model/StarRatingStore.h"
 #include "model/WorkQueues.h"
 #include "state/XmpRatingSync.h"
@@ -173,10 +178,27 @@ static void BM_Exiv2ReadMetadata(benchmark::State &state)
 }
 BENCHMARK(BM_Exiv2ReadMetadata)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+namespace {
+
+constexpr int kStoredEntries = 100000;
+
+// The n-th of the photos another session left entries for.
+QString storedPhoto(int n)
+{
+    return QStringLiteral("/home/user/Pictures/2024/%1/IMG_%2.CR3")
+        .arg(n / 1000, 3, 10, QLatin1Char('0'))
+        .arg(n, 6, 10, QLatin1Char('0'));
+}
+
+QString burstPhoto(int n)
+{
+    return QStringLiteral("/home/user/Pictures/burst/IMG_%1.jpg").arg(n);
+}
+
+} // namespace
+
 static void BM_RateBurstLargeTable(benchmark::State &state)
 {
-    constexpr int kStored = 100000;
-    constexpr int kBurst = 100;
     QTemporaryDir dir;
     const QString file = dir.path() + QStringLiteral("/star-ratings.json");
     {
@@ -185,32 +207,50 @@ static void BM_RateBurstLargeTable(benchmark::State &state)
         WorkQueues fillerQueues;
         StarRatingStore filler(file, fillerQueues);
         QHash<QString, int> stored;
-        stored.reserve(kStored);
-        for (int n = 0; n < kStored; ++n)
-            stored.insert(QStringLiteral("/home/user/Pictures/2024/%1/IMG_%2.CR3")
-                              .arg(n / 1000, 3, 10, QLatin1Char('0'))
-                              .arg(n, 6, 10, QLatin1Char('0')),
-                          n % 5 + 1);
+        stored.reserve(kStoredEntries);
+        for (int n = 0; n < kStoredEntries; ++n)
+            stored.insert(storedPhoto(n), n % 5 + 1);
         filler.setRatings(stored);
     }
     WorkQueues queues;
     StarRatingStore store(file, queues);
-    qint64 uiNanoseconds = 0;
-    int round = 0;
-    for (auto _ : state) {
-        ++round;
-        QElapsedTimer ui;
-        ui.start();
-        for (int n = 0; n < kBurst; ++n)
-            store.setRating(round % 5 + 1,
-                            QStringLiteral("/home/user/Pictures/burst/IMG_%1.jpg").arg(n));
-        uiNanoseconds += ui.nsecsElapsed();
-        store.waitForSaved();
-    }
-    state.counters["stored"] = double(store.count());
-    state.counters["ui_ms_per_rating"] = double(uiNanoseconds) / 1e6 / (double(round) * kBurst);
+    StoreBursts::time(state, store, "ui_ms_per_rating", [&store](int round) {
+        for (int n = 0; n < StoreBursts::kChanges; ++n)
+            store.setRating(round % 5 + 1, burstPhoto(n));
+    });
 }
 BENCHMARK(BM_RateBurstLargeTable)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+static void BM_MarkBurst(benchmark::State &state)
+{
+    constexpr ColourLabel kLabels[] = {ColourLabel::red, ColourLabel::yellow, ColourLabel::green,
+                                       ColourLabel::blue, ColourLabel::purple};
+    QTemporaryDir dir;
+    const QString file = dir.path() + QStringLiteral("/culling-marks.json");
+    {
+        // As another session left the file (see BM_RateBurstLargeTable).
+        WorkQueues fillerQueues;
+        CullingMarkStore filler(file, fillerQueues);
+        QStringList picked, labelled;
+        for (int n = 0; n < kStoredEntries; ++n)
+            (n % 2 == 0 ? picked : labelled) << storedPhoto(n);
+        filler.setFlags(picked, CullingFlag::pick);
+        filler.setLabels(labelled, ColourLabel::green);
+    }
+    WorkQueues queues;
+    CullingMarkStore store(file, queues);
+    // Half flags, half labels, each a real change.
+    StoreBursts::time(state, store, "ui_ms_per_change", [&store, &kLabels](int round) {
+        const CullingFlag flag = round % 2 == 0 ? CullingFlag::pick : CullingFlag::reject;
+        for (int n = 0; n < StoreBursts::kChanges; ++n) {
+            if (n % 2 == 0)
+                store.setFlag(burstPhoto(n), flag);
+            else
+                store.setLabel(burstPhoto(n), kLabels[round % 5]);
+        }
+    });
+}
+BENCHMARK(BM_MarkBurst)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char **argv)
 {

@@ -122,12 +122,33 @@ void appendJsonString(QByteArray &json, const QString &text)
     json += '"';
 }
 
+// An object of text members (a culling mark) as Qt writes it, members in key
+// order, without building a document for it; false for any other object.
+bool appendTextObject(QByteArray &json, const QJsonObject &object)
+{
+    const qsizetype start = json.size();
+    json += '{';
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        if (!it.value().isString()) {
+            json.truncate(start);
+            return false;
+        }
+        if (json.size() > start + 1)
+            json += ',';
+        appendJsonString(json, it.key());
+        json += ':';
+        appendJsonString(json, it.value().toString());
+    }
+    json += '}';
+    return true;
+}
+
 void appendJsonValue(QByteArray &json, const QJsonValue &value)
 {
     const double number = value.toDouble(qQNaN());
     if (value.isDouble() && number == std::trunc(number) && std::abs(number) < 1e15)
         json += QByteArray::number(value.toInteger());
-    else
+    else if (!value.isObject() || !appendTextObject(json, value.toObject()))
         appendAsQtWrites(json, value);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/JsonStoreFile.h"
+#include "model/PersistentPathTable.h"
 
 #include <QFuture>
 #include <QHash>
@@ -9,7 +10,6 @@
 #include <QStringList>
 #include <QUrl>
 
-class QThreadPool;
 class WorkQueues;
 
 // The user's 1-5 star ratings, keyed by each file's decoded absolute path, so
@@ -29,14 +29,11 @@ public:
     StarRatingStore(const QString &filePath, WorkQueues &queues, QObject *parent = nullptr);
 
     static QString defaultFilePath();
-    const QString &filePath() const { return m_file.filePath(); }
+    const QString &filePath() const { return m_table.file().filePath(); }
 
     // An empty table answers without hashing the path: opening a folder asks
     // once per image.
-    int rating(const QString &path) const
-    {
-        return m_ratings.isEmpty() ? 0 : m_ratings.value(path, 0);
-    }
+    int rating(const QString &path) const { return m_table.value(path); }
     int rating(const QUrl &url) const { return rating(url.toLocalFile()); }
 
     // 0 removes the entry; anything else is clamped to 1..5. Always saves.
@@ -54,8 +51,8 @@ public:
     // neither judges them nor drops their ratings, however the files look
     // meanwhile; moveRatings then carries the ratings along. Counted: a path
     // held twice stays held until released twice.
-    void holdPaths(const QStringList &paths);
-    void releasePaths(const QStringList &paths);
+    void holdPaths(const QStringList &paths) { m_table.hold(paths); }
+    void releasePaths(const QStringList &paths) { m_table.release(paths); }
 
     // Removes the ratings of `paths` with one save and one ratingsRemoved.
     void removeRatings(const QStringList &paths);
@@ -67,11 +64,11 @@ public:
     // ratingsRemoved, when any rating changed.
     void moveRatings(const QStringList &from, const QStringList &to);
 
-    qsizetype count() const { return m_ratings.size(); }
+    qsizetype count() const { return m_table.count(); }
 
     // Blocks until every change so far is on disk and the table in memory
     // holds what was merged from the file.
-    void waitForSaved() { m_file.waitForSaved(); }
+    void waitForSaved() { m_table.file().waitForSaved(); }
 
     static bool setAsideDamagedFile(const QString &path, QString *error)
     {
@@ -90,14 +87,8 @@ Q_SIGNALS:
     void saveFailed(const QString &reason);
 
 private:
-    // Stores `rating` (0 removes) and notes the change for the next save.
-    // Returns the old rating.
-    int put(const QString &path, int rating);
     // What other processes saved meanwhile (0 = removed), announced per file.
     void adoptOthersChanges(const JsonStoreFile::Entries &changes);
 
-    QHash<QString, int> m_ratings;
-    QHash<QString, int> m_held; // path -> how often held
-    QThreadPool &m_checks;
-    JsonStoreFile m_file;
+    PersistentPathTable<int> m_table;
 };

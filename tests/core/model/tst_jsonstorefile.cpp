@@ -1,4 +1,5 @@
 #include "FileSystemFixtures.h"
+#include "PeerProcess.h"
 #include "TestFiles.h"
 #include "model/JsonStoreFile.h"
 #include "model/WorkQueues.h"
@@ -6,7 +7,6 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -53,7 +53,8 @@ private Q_SLOTS:
                                    {"/p/💀 skull.jpg", pick},
                                    {"/p/tab\tand\\\"q\".jpg", 2.5},
                                    {QStringLiteral("/p/caf") + QChar(0xDCE9) + ".jpg", -1},
-                                   {"/p/z\u007f\u2028.jpg", QJsonObject()}};
+                                   {"/p/z\u007f\u2028.jpg", QJsonObject()},
+                                   {"/p/mixed.jpg", QJsonObject{{"flag", "reject"}, {"n", 2}}}};
         auto file = openFile();
         QCOMPARE(file->load().size(), 0);
         save(*file, expected);
@@ -181,51 +182,33 @@ private Q_SLOTS:
     // Real processes with the ratings store on one file (KELVANE_RATING_PEER).
     void twoProcessesKeepEachOthersEntries()
     {
-        QProcess a, b;
-        const auto answer = [](QProcess &peer) {
-            while (!peer.canReadLine())
-                if (!peer.waitForReadyRead(60000))
-                    return QStringLiteral("<no answer>");
-            return QString::fromUtf8(peer.readLine()).trimmed();
-        };
-        const auto ask = [&](QProcess &peer, const QString &command) {
-            peer.write(command.toUtf8() + '\n');
-            return answer(peer);
-        };
-        for (QProcess *peer : {&a, &b}) {
-            peer->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            peer->start(QStringLiteral(KELVANE_RATING_PEER), {path()});
+        PeerProcess a(QStringLiteral(KELVANE_RATING_PEER), {path()});
+        PeerProcess b(QStringLiteral(KELVANE_RATING_PEER), {path()});
+        for (PeerProcess *peer : {&a, &b})
             QVERIFY2(peer->waitForStarted(), qPrintable(peer->errorString()));
-        }
         // Strictly alternating: each save lands between two saves of the other.
         for (int n = 0; n < 20; ++n) {
-            QCOMPARE(ask(a, QStringLiteral("set %1 /a/%2.jpg").arg(n % 5 + 1).arg(n)), "ok");
-            QCOMPARE(ask(b, QStringLiteral("set %1 /b/%2.jpg").arg(n % 5 + 1).arg(n)), "ok");
+            QCOMPARE(a.ask(QStringLiteral("set %1 /a/%2.jpg").arg(n % 5 + 1).arg(n)), "ok");
+            QCOMPARE(b.ask(QStringLiteral("set %1 /b/%2.jpg").arg(n % 5 + 1).arg(n)), "ok");
         }
         QCOMPARE(stored().size(), 40);
-        QCOMPARE(ask(b, "count"), "40");
+        QCOMPARE(b.ask("count"), "40");
         // Both at once, as fast as they can: only the lock keeps their rounds apart.
-        a.write("burst 300 1 /a/burst-\n");
-        b.write("burst 300 2 /b/burst-\n");
-        QVERIFY(a.waitForBytesWritten() && b.waitForBytesWritten()); // both start now
-        QCOMPARE(answer(a) + answer(b), "okok");
+        QVERIFY(a.send("burst 300 1 /a/burst-") && b.send("burst 300 2 /b/burst-")); // both now
+        QCOMPARE(a.answer() + b.answer(), "okok");
         QCOMPARE(stored().size(), 640);
         QCOMPARE(stored().value("/b/burst-299.jpg"), QJsonValue(2));
         // The same file rated by both ends with the later change, also a removal.
-        QCOMPARE(ask(a, "set 2 /shared.jpg"), "ok");
-        QCOMPARE(ask(b, "set 4 /shared.jpg"), "ok");
+        QCOMPARE(a.ask("set 2 /shared.jpg"), "ok");
+        QCOMPARE(b.ask("set 4 /shared.jpg"), "ok");
         QCOMPARE(stored().value("/shared.jpg"), QJsonValue(4));
-        QCOMPARE(ask(a, "set 1 /a/0.jpg"), "ok");
-        QCOMPARE(ask(a, "get /shared.jpg"), "4");
-        QCOMPARE(ask(b, "set 0 /shared.jpg"), "ok");
-        QCOMPARE(ask(a, "set 1 /a/1.jpg"), "ok");
+        QCOMPARE(a.ask("set 1 /a/0.jpg"), "ok");
+        QCOMPARE(a.ask("get /shared.jpg"), "4");
+        QCOMPARE(b.ask("set 0 /shared.jpg"), "ok");
+        QCOMPARE(a.ask("set 1 /a/1.jpg"), "ok");
         QVERIFY(!stored().contains("/shared.jpg"));
-        QCOMPARE(ask(a, "count"), "640");
-        for (QProcess *peer : {&a, &b}) {
-            peer->closeWriteChannel();
-            QVERIFY(peer->waitForFinished());
-            QCOMPARE(peer->exitCode(), 0);
-        }
+        QCOMPARE(a.ask("count"), "640");
+        QVERIFY(a.finish() && b.finish());
     }
 };
 

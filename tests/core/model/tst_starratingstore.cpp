@@ -1,10 +1,13 @@
 #include "FileSystemFixtures.h"
+#include "PeerProcess.h"
 #include "TestFiles.h"
+#include "model/CullingMarkStore.h"
 #include "model/FolderHistory.h"
 #include "model/StarRatingStore.h"
 #include "model/VanishedFiles.h"
 #include "model/WorkQueues.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
@@ -16,7 +19,10 @@
 #include <memory>
 #include <sys/stat.h>
 
+using TestFiles::contents;
 using TestFiles::touch;
+using Flag = CullingFlag;
+using Label = ColourLabel;
 
 class TestStarRatingStore : public QObject
 {
@@ -35,6 +41,15 @@ class TestStarRatingStore : public QObject
     std::unique_ptr<StarRatingStore> openStore()
     {
         return std::make_unique<StarRatingStore>(storeFile(), m_queues);
+    }
+    QString marksFile() const { return m_dir.path() + QStringLiteral("/data/culling-marks.json"); }
+    QJsonObject storedMarks() const
+    {
+        return QJsonDocument::fromJson(contents(marksFile())).object();
+    }
+    std::unique_ptr<CullingMarkStore> openMarks()
+    {
+        return std::make_unique<CullingMarkStore>(marksFile(), m_queues);
     }
 
     static QStringList names(const FolderHistory &history)
@@ -154,6 +169,153 @@ private Q_SLOTS:
         store->waitForSaved();
         QCOMPARE(removed.size(), 1);
         QVERIFY(!QFileInfo::exists(storeFile()));
+    }
+    void markJsonForms_data()
+    {
+        QTest::addColumn<QByteArray>("json"); // an entry's value as stored
+        QTest::addColumn<CullingMark>("mark");
+        QTest::addColumn<QByteArray>("written"); // as written back; empty: no entry
+        QTest::newRow("both") << QByteArray(R"({"flag":"pick","label":"red"})")
+                              << CullingMark{Flag::pick, Label::red}
+                              << QByteArray(R"({"flag":"pick","label":"red"})");
+        QTest::newRow("any case, spaces") << QByteArray(R"({"flag":" Reject","label":"YELLOW "})")
+                                          << CullingMark{Flag::reject, Label::yellow}
+                                          << QByteArray(R"({"flag":"reject","label":"yellow"})");
+        QTest::newRow("unknown flag, newer keys")
+            << QByteArray(R"({"flag":"maybe","label":"purple","stack":7})")
+            << CullingMark{Flag::none, Label::purple} << QByteArray(R"({"label":"purple"})");
+        QTest::newRow("unknown label")
+            << QByteArray(R"({"flag":"pick","label":"orange"})") << CullingMark{Flag::pick}
+            << QByteArray(R"({"flag":"pick"})");
+        QTest::newRow("other types")
+            << QByteArray(R"({"flag":1,"label":["blue"]})") << CullingMark() << QByteArray();
+        QTest::newRow("a number") << QByteArray("3") << CullingMark() << QByteArray();
+    }
+    void markJsonForms()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(CullingMark, mark);
+        QFETCH(QByteArray, written);
+        const QJsonValue value = QJsonDocument::fromJson("[" + json + "]").array().at(0);
+        QCOMPARE(CullingMark::fromJson(value), mark);
+        const QJsonValue back = mark.toJson();
+        QCOMPARE(back.isUndefined()
+                     ? QByteArray()
+                     : QJsonDocument(QJsonArray{back}).toJson(QJsonDocument::Compact),
+                 written.isEmpty() ? QByteArray() : "[" + written + "]");
+    }
+    void xmpLabelsAreTheNamesOtherProgramsUse()
+    {
+        const QStringList names{"Red", "Yellow", "Green", "Blue", "Purple"};
+        for (int n = 0; n < names.size(); ++n) {
+            QCOMPARE(CullingMark::xmpLabel(Label(n + 1)), names[n]);
+            QCOMPARE(CullingMark::labelFromXmp(QString(u' ' + names[n].toUpper())), Label(n + 1));
+        }
+        QCOMPARE(CullingMark::labelFromXmp(u"Orange"), Label::none);
+    }
+    void marksAreSavedAndSignalledOnRealChange()
+    {
+        auto store = openMarks();
+        QSignalSpy changed(store.get(), &CullingMarkStore::markChanged);
+        QSignalSpy batches(store.get(), &CullingMarkStore::marksChanged);
+        const QString photo = QStringLiteral("/照片/💀 \"a\".jpg");
+        store->setFlag(photo, Flag::pick);
+        store->setLabel(photo, Label::green); // the flag stays
+        store->setLabel(photo, Label::green);
+        store->setFlag(QStringLiteral("/p/never-marked.jpg"), Flag::none);
+        store->setFlags({photo, "/p/b.jpg", "/p/c.jpg"}, Flag::pick);
+        store->setLabels({"/p/b.jpg"}, Label::blue);
+        store->setFlags({photo}, Flag::pick);
+        store->removeMarks({"/p/c.jpg", "/p/never-marked.jpg"});
+        // Files swapping places take their own marks along.
+        store->moveMarks({photo, "/p/b.jpg", "/p/never-marked.jpg"},
+                         {"/p/b.jpg", photo, "/q/d.jpg"});
+        QCOMPARE(changed.size(), 2);
+        const CullingMark pickedGreen{Flag::pick, Label::green};
+        QCOMPARE(changed.at(1), (QVariantList{photo, QVariant::fromValue(CullingMark{Flag::pick}),
+                                              QVariant::fromValue(pickedGreen)}));
+        QCOMPARE(batches.size(), 4);
+        QCOMPARE(batches.at(0).at(0).toStringList(), (QStringList{"/p/b.jpg", "/p/c.jpg"}));
+        QCOMPARE(batches.at(3).at(0).toStringList(), (QStringList{photo, "/p/b.jpg"}));
+        store->waitForSaved();
+        QCOMPARE(storedMarks(),
+                 (QJsonObject{{photo, QJsonObject{{"flag", "pick"}, {"label", "blue"}}},
+                              {"/p/b.jpg", QJsonObject{{"flag", "pick"}, {"label", "green"}}}}));
+        QCOMPARE(openMarks()->mark(QUrl::fromLocalFile("/p/b.jpg")), pickedGreen);
+    }
+    void damagedMarksFileIsSetAsideUnknownEntriesKept_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<CullingMark>("read"); // of /p/a.jpg
+        QTest::addColumn<bool>("damaged");
+        QTest::newRow("truncated")
+            << QByteArray("{\"/p/a.jpg\":{\"flag\":\"pick\"},\"/p/b.j") << CullingMark() << true;
+        QTest::newRow("array") << QByteArray(R"([{"/p/a.jpg":{"flag":"pick"}}])") << CullingMark()
+                               << true;
+        QTest::newRow("unknown values")
+            << QByteArray(R"({"/p/a.jpg":{"flag":"maybe","label":"red"},"/p/b.jpg":3})")
+            << CullingMark{Flag::none, Label::red} << false;
+    }
+    void damagedMarksFileIsSetAsideUnknownEntriesKept()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(CullingMark, read);
+        QFETCH(bool, damaged);
+        touch(m_dir.path() + "/data", "culling-marks.json", stored);
+        auto store = openMarks();
+        QCOMPARE(store->mark(QStringLiteral("/p/a.jpg")), read);
+        store->setFlag(QStringLiteral("/p/new.jpg"), Flag::pick);
+        store->waitForSaved();
+        QJsonObject expected = damaged ? QJsonObject() : QJsonDocument::fromJson(stored).object();
+        expected.insert("/p/new.jpg", QJsonObject{{"flag", "pick"}});
+        QCOMPARE(storedMarks(), expected);
+        QCOMPARE(contents(marksFile() + ".damaged"), damaged ? stored : QByteArray());
+    }
+    void marksOfCertainlyGoneUnheldFilesAreDropped()
+    {
+        const QString root = m_dir.path() + "/photos";
+        const QStringList files{touch(root, "gone.jpg"), touch(root, "held.jpg"),
+                                touch(root, "kept.jpg")};
+        auto store = openMarks();
+        store->setFlags(files, Flag::reject);
+        QVERIFY(QFile::remove(files[0]) && QFile::remove(files[1]));
+        store->holdPaths({files[1]});
+        QSignalSpy batches(store.get(), &CullingMarkStore::marksChanged);
+        const QFuture<void> done = store->cleanupStaleEntries(root);
+        QTRY_VERIFY(done.isFinished());
+        QCOMPARE(batches.size(), 1);
+        QCOMPARE(batches.at(0).at(0).toStringList(), QStringList{files[0]});
+        store->waitForSaved();
+        QCOMPARE(storedMarks().keys(), files.mid(1));
+    }
+    // A real second process on the same file (KELVANE_RATING_PEER).
+    void marksOfTwoProcessesMerge()
+    {
+        PeerProcess peer(QStringLiteral(KELVANE_RATING_PEER), {storeFile(), marksFile()});
+        QVERIFY2(peer.waitForStarted(), qPrintable(peer.errorString()));
+        auto store = openMarks();
+        QSignalSpy taken(store.get(), &CullingMarkStore::markChanged);
+        // Both at once, as fast as they can: only the lock keeps their rounds apart.
+        QVERIFY(peer.send("flags 300 reject /b/burst-"));
+        for (int n = 0; n < 300; ++n)
+            store->setLabel(QStringLiteral("/a/burst-%1.jpg").arg(n), Label::blue);
+        store->waitForSaved();
+        QCOMPARE(peer.answer(), "ok");
+        QCOMPARE(storedMarks().size(), 600);
+        // The later change of one file wins, also a clearing one.
+        store->setFlag(QStringLiteral("/shared.jpg"), Flag::pick);
+        store->waitForSaved();
+        QCOMPARE(peer.ask("flag reject /shared.jpg"), "ok");
+        QCOMPARE(storedMarks().value("/shared.jpg"), (QJsonObject{{"flag", "reject"}}));
+        QCOMPARE(peer.ask("flag none /shared.jpg"), "ok");
+        store->setLabel(QStringLiteral("/a/burst-0.jpg"), Label::red);
+        store->waitForSaved();
+        QCOMPARE(store->mark(QStringLiteral("/shared.jpg")), CullingMark());
+        QVERIFY(taken.contains(QVariantList{"/b/burst-7.jpg", QVariant::fromValue(CullingMark()),
+                                            QVariant::fromValue(CullingMark{Flag::reject})}));
+        QCOMPARE(store->count(), 600);
+        QCOMPARE(peer.ask("marks"), "600");
+        QVERIFY(peer.finish());
     }
     void filesBelowAFolder()
     {
