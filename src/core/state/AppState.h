@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 
+class CompareSession;
 class FolderSession;
 class ImageLoader;
 class WorkQueues;
@@ -56,6 +57,9 @@ public:
     StarRatingStore &starRatingStore() { return *m_starRatingStore; }
     const StarRatingStore &starRatingStore() const { return *m_starRatingStore; }
     XmpRatingSync &xmpRatingSync() { return *m_xmpRatingSync; }
+    // Two to four photos side by side, while open.
+    CompareSession &compare() { return *m_compare; }
+    const CompareSession &compare() const { return *m_compare; }
     // The INI file the settings live in; empty: the application's own.
     const QString &settingsFile() const { return m_settingsFile; }
 
@@ -163,6 +167,7 @@ private:
     QString m_settingsFile;
     ImageListPipeline m_list; // images, filters and what derives from them
     std::unique_ptr<FolderSession> m_session;
+    CompareSession *m_compare = nullptr; // a child
 
     std::optional<FolderNode> m_currentFolder;
     std::optional<ImageItem> m_selectedImage;
