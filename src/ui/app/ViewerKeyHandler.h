@@ -9,8 +9,9 @@ class QWidget;
 
 // The window's keys for the viewer: Right and Left step through the filtered
 // images, Escape leaves the viewer, 1 to 5 rate the shown image (the same
-// digit again clears it). Nothing is handled while the viewer is closed or a
-// sheet is open.
+// digit again clears it), C opens compare on the shown image. While compare
+// shows, its own keys apply (CompareSession::handleKey). Nothing is handled
+// while the grid shows or a sheet is open.
 //
 // Installed on the application, it sees key presses whichever widget of the
 // window has focus, but leaves alone keys meant for a modal dialog, a popup

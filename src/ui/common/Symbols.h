@@ -23,6 +23,7 @@ enum class Symbol {
     ChevronRight,
     WarningTriangle,
     Wand,
+    SideBySide, // two frames side by side: compare
 };
 
 // A five-pointed star filling `box` (centred, point up).

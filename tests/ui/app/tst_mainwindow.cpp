@@ -17,6 +17,7 @@
 #include "browse/ThumbnailGridView.h"
 #include "browse/ThumbnailListView.h"
 #include "editor/FrameExportView.h"
+#include "state/CompareSession.h"
 #include "viewer/ImageViewerView.h"
 #include "viewer/ViewerStatusBar.h"
 
@@ -258,6 +259,42 @@ private Q_SLOTS:
         QCOMPARE(m_window->detailArea()->currentPage(), blocked ? page : Page::grid);
         QCOMPARE(m_state->isViewerActive(), blocked && viewerActive);
         QVERIFY(!dialog.isVisible()); // Escape closed the dialog, not the viewer
+    }
+
+    // Compare opens from the viewer (C, "对比") and from the selection bar,
+    // takes the window's keys, and Escape goes back where it was opened.
+    void compareOpensFromViewerAndBarAndEscapeGoesBack()
+    {
+        openSecondOfThreeInViewer();
+        showWindow();
+        QWidget *target = m_window->sidebarView()->historyListView()->listView();
+        DetailArea *area = m_window->detailArea();
+        const auto compared = [this] {
+            return BrowseFixtures::filenames(m_state->compare().items());
+        };
+        QTest::keyClick(target, Qt::Key_C);
+        QCOMPARE(area->currentPage(), Page::compare);
+        QCOMPARE(compared(), (QStringList{"a2.jpg", "a3.jpg"}));
+        QTest::keyClick(target, Qt::Key_Up);
+        QCOMPARE(compared(), (QStringList{"a3.jpg", "a2.jpg"}));
+        QTest::keyClick(target, Qt::Key_Escape);
+        QCOMPARE(area->currentPage(), Page::viewer);
+        QCOMPARE(m_state->selectedImage()->filename(), QStringLiteral("a3.jpg")); // the select
+        QTest::mouseClick(area->viewerView()->compareButton(), Qt::LeftButton);
+        QCOMPARE(compared(), (QStringList{"a3.jpg", "a2.jpg"})); // the last: with the previous
+        QTest::keyClick(target, Qt::Key_Escape);
+        QTest::keyClick(target, Qt::Key_Escape);
+        QCOMPARE(area->currentPage(), Page::grid);
+        QPushButton *button = area->gridView()->selectionBar().compareButton();
+        m_state->toggleSelection(m_state->images()[2].id());
+        QVERIFY(!button->isEnabled());
+        m_state->toggleSelection(m_state->images()[0].id());
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(area->currentPage(), Page::compare);
+        QCOMPARE(compared(), (QStringList{"a1.jpg", "a3.jpg"}));
+        QTest::keyClick(target, Qt::Key_Escape);
+        QCOMPARE(area->currentPage(), Page::grid);
+        QCOMPARE(m_state->selectedImageIDs().size(), 2);
     }
 
     void loadingOverlayAndToast()
