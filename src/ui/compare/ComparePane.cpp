@@ -38,7 +38,7 @@ ComparePane::ComparePane(WorkQueues &queues, QWidget *parent)
     auto *row = new QHBoxLayout(m_bar);
     row->setContentsMargins(12, 0, 12, 0);
     row->setSpacing(8);
-    row->addWidget(m_role);
+    row->addWidget(m_role, 0, Qt::AlignVCenter);
     row->addWidget(m_filename, 1);
     row->addWidget(m_stars);
     m_message->setStyleSheet(QStringLiteral("color: rgba(255, 255, 255, 178);"));
