@@ -14,8 +14,8 @@ class ThumbnailGridView;
 class WelcomeView;
 
 // The right-hand column: the compare screen while compare is open, else the
-// viewer while it is active and an image is chosen, else the welcome view while no folder is open,
-// else the thumbnail grid.
+// viewer while it is active and an image is chosen, else the welcome view
+// while no folder is open, else the thumbnail grid.
 class DetailArea : public QStackedWidget
 {
     Q_OBJECT

@@ -1,12 +1,25 @@
 #include "compare/CompareZoomView.h"
 
 #include <QMouseEvent>
+#include <QNativeGestureEvent>
 #include <QWheelEvent>
 
 CompareZoomView::CompareZoomView(WorkQueues &queues, QWidget *parent)
     : ZoomableImageView(queues, parent)
 {
     setMouseTracking(true);
+}
+
+bool CompareZoomView::event(QEvent *event)
+{
+    if (event->type() != QEvent::NativeGesture)
+        return ZoomableImageView::event(event);
+    const qreal before = magnification();
+    const bool handled = ZoomableImageView::event(event);
+    if (magnification() != before)
+        Q_EMIT movedByUser(static_cast<QNativeGestureEvent *>(event)->position(),
+                           magnification() / before);
+    return handled;
 }
 
 void CompareZoomView::wheelEvent(QWheelEvent *event)

@@ -5,10 +5,11 @@
 #include <optional>
 
 // The zoomable view of one compare pane. It zooms and pans itself as any
-// zoomable view does and reports what the user did, so that the other panes
-// can follow; with Shift held the wheel zooms (rather than scrolls) this
-// pane alone, and a drag begun with Shift pans it alone: nothing is reported. Remembers where the
-// pointer is while it is over the view.
+// zoomable view does and reports what the user did (wheel, pinch, drag), so
+// that the other panes can follow; with Shift held the wheel zooms (rather
+// than scrolls) this pane alone, and a drag begun with Shift pans it alone:
+// nothing is reported. Remembers where the pointer is while it is over the
+// view.
 class CompareZoomView : public ZoomableImageView
 {
     Q_OBJECT
@@ -28,6 +29,7 @@ Q_SIGNALS:
     void pressed();
 
 protected:
+    bool event(QEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;

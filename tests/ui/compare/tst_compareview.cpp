@@ -12,6 +12,7 @@
 #include "state/CompareSession.h"
 
 #include <QApplication>
+#include <QNativeGestureEvent>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
@@ -99,6 +100,11 @@ private Q_SLOTS:
         // A double click fits them all.
         QTest::mouseDClick(zoom(1), Qt::LeftButton, Qt::NoModifier, at.toPoint());
         QTRY_VERIFY(zoom(0)->magnification() == 1.0 && zoom(1)->magnification() == 1.0);
+        // A pinch goes in step as well.
+        QNativeGestureEvent pinch(Qt::ZoomNativeGesture, QPointingDevice::primaryPointingDevice(),
+                                  2, at, at, zoom(0)->mapToGlobal(at), 0.5, QPointF());
+        QApplication::sendEvent(zoom(0), &pinch);
+        QCOMPARE(zoom(1)->magnification(), 1.5);
     }
     void aStepKeepsTheZoomAndTheClickedPaneIsRated()
     {
