@@ -350,10 +350,12 @@ private Q_SLOTS:
         QVERIFY(compare.openSelection());
         QCOMPARE(compare.activePane(), 0);
         QCOMPARE(press(Qt::Key_Up), "1 2 3 4 已取消标记");
+        QSignalSpy active(&compare, &CompareSession::activePaneChanged);
         for (const int expected : {1, 2, 3, 3}) {
             press(Qt::Key_Right);
             QCOMPARE(compare.activePane(), expected);
         }
+        QCOMPARE(active.count(), 3);
         press(Qt::Key_Left);
         QCOMPARE(compare.activeItem(), item(2));
         // A rescan gives new items: compare closes onto the grid.
