@@ -1,14 +1,20 @@
 // Viewer speed at 24 MP: one repaint of the zoomable view (fitted and at 2x),
 // and a culling step from nextImage() to the new picture painted, cold and
-// after a pause that lets the neighbour prefetch finish. Also how long the
-// export editor opened from the viewer takes to close while it still loads.
+// after a pause that lets the neighbour prefetch finish; the same step of the
+// compare screen's candidate, and a zoom step of four panes in step. Also how
+// long the export editor opened from the viewer takes to close while it
+// still loads.
 #include "ImagingFixtures.h"
 #include "common/ZoomableImageView.h"
+#include "compare/ComparePane.h"
+#include "compare/CompareView.h"
+#include "compare/CompareZoomView.h"
 #include "editor/FrameExportView.h"
 #include "export/LogoCatalogue.h"
 #include "imaging/RAWProcessor.h"
 #include "model/WorkQueues.h"
 #include "state/AppState.h"
+#include "state/CompareSession.h"
 #include "viewer/ImageViewerView.h"
 #include "viewing/NeighbourPrefetchCache.h"
 #include "viewing/ShownImageLoader.h"
@@ -20,6 +26,7 @@
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QWheelEvent>
 #include <benchmark/benchmark.h>
 #include <turbojpeg.h>
 
@@ -227,6 +234,105 @@ BENCHMARK(BM_ViewerStep24MP)
     ->UseManualTime()
     ->Iterations(6)
     ->Unit(benchmark::kMillisecond);
+
+// Compare: two panes over the same 2560 x 1440 screen, the candidate stepping
+// through the list beside a fixed select; or four panes zoomed in step.
+struct CompareFixture
+{
+    QTemporaryDir dir;
+    WorkQueues queues;
+    std::unique_ptr<AppState> appState;
+    std::unique_ptr<CompareView> view;
+
+    // Compares the first `panes` of `count` items over the shared files.
+    CompareFixture(int count, int panes)
+    {
+        QList<ImageItem> items;
+        for (int i = 0; i < count; ++i)
+            items.append(ImageItem(photoFiles()[i % photoFiles().size()]));
+        appState = std::make_unique<AppState>(queues, dir.filePath(QStringLiteral("r.json")),
+                                              dir.filePath(QStringLiteral("s.ini")));
+        appState->setImages(items);
+        view = std::make_unique<CompareView>(*appState, queues);
+        view->resize(screenSize);
+        view->show();
+        for (int i = 0; i < panes; ++i)
+            appState->toggleSelection(items[i].id());
+        open();
+    }
+    void open()
+    {
+        appState->compare().openSelection();
+        waitUntil([&] {
+            return std::ranges::all_of(view->panes(), [](ComparePane *pane) {
+                return pane->showsPicture() && !pane->picture().isLoading();
+            });
+        });
+    }
+    ComparePane &candidate() const { return *view->panes()[1]; }
+
+    // As StepFixture::step(), for the candidate: from the step to its first
+    // paint; wraps to the start.
+    double step(bool prefetched)
+    {
+        const QList<ImageItem> &images = appState->filteredImages();
+        if (appState->compare().items()[1] == images.last())
+            open();
+        const ImageItem next = images[images.indexOf(appState->compare().items()[1]) + 1];
+        waitUntil(
+            [&] { return !candidate().picture().prefetchCache().fittedRendition(next).isNull(); });
+        if (!prefetched)
+            candidate().picture().prefetchCache().clear();
+        QImage target(screenSize, QImage::Format_ARGB32_Premultiplied);
+        QElapsedTimer timer;
+        timer.start();
+        appState->compare().step(+1);
+        waitUntil([&] { return candidate().showsPicture(); });
+        QPainter painter(&target);
+        view->render(&painter);
+        const double firstPaint = timer.nsecsElapsed() / 1e9;
+        waitUntil([&] { return !candidate().picture().isLoading(); });
+        return firstPaint;
+    }
+};
+
+void BM_CompareStep24MP(benchmark::State &state)
+{
+    CompareFixture fixture(6, 2);
+    for (auto _ : state)
+        state.SetIterationTime(fixture.step(state.range(0) == 1));
+}
+BENCHMARK(BM_CompareStep24MP)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("paused")
+    ->UseManualTime()
+    ->Iterations(6)
+    ->Unit(benchmark::kMillisecond);
+
+// One wheel notch in the first of four 24 MP panes (alternately in and out,
+// around 2x), every pane following, then the screen painted.
+void BM_ComparePaintSynced4(benchmark::State &state)
+{
+    CompareFixture fixture(4, 4);
+    CompareZoomView *leader = fixture.view->panes()[0]->zoomView();
+    const QPointF at(leader->width() * 0.4, leader->height() * 0.45);
+    const auto notch = [&](int notches) {
+        QWheelEvent wheel(at, leader->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(leader, &wheel);
+    };
+    notch(10);
+    QImage target(screenSize, QImage::Format_ARGB32_Premultiplied);
+    int direction = 1;
+    for (auto _ : state) {
+        notch(direction);
+        direction = -direction;
+        QPainter painter(&target);
+        fixture.view->render(&painter);
+    }
+}
+BENCHMARK(BM_ComparePaintSynced4)->Unit(benchmark::kMillisecond);
 
 // Holding the arrow key: 90 steps at 30 per second, then release. Memory may
 // grow by the pictures in flight and kept, not by one per step; settle_ms is

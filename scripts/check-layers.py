@@ -2,11 +2,11 @@
 """Checks that includes point one way through the source tree.
 
     src/core/{model,imaging,state,export,viewing}   kelvane_core: no widgets
-    src/ui/{common,browse,viewer,editor,app} kelvane_ui
+    src/ui/{common,browse,viewer,editor,compare,app} kelvane_ui
 
 model includes nothing else of ours; imaging only model; state adds imaging;
 export adds state; viewing sees model and imaging. Nothing in core includes a UI folder or a QtWidgets header.
-common sees core only; a screen (browse, viewer, editor) sees core, common and
+common sees core only; a screen (browse, viewer, editor, compare) sees core, common and
 itself; app sees everything. Every include of ours names its folder.
 
 Usage: check-layers.py SRC_DIR QTWIDGETS_INCLUDE_DIR
@@ -20,7 +20,7 @@ import tempfile
 
 LIBRARY_OF = {
     'model': 'core', 'imaging': 'core', 'state': 'core', 'export': 'core', 'viewing': 'core',
-    'common': 'ui', 'browse': 'ui', 'viewer': 'ui', 'editor': 'ui', 'app': 'ui',
+    'common': 'ui', 'browse': 'ui', 'viewer': 'ui', 'editor': 'ui', 'compare': 'ui', 'app': 'ui',
 }
 CORE = {'model', 'imaging', 'state', 'export', 'viewing'}
 ALLOWED = {
@@ -33,6 +33,7 @@ ALLOWED = {
     'browse': CORE | {'common', 'browse'},
     'viewer': CORE | {'common', 'viewer'},
     'editor': CORE | {'common', 'editor'},
+    'compare': CORE | {'common', 'compare'},
     'app': set(LIBRARY_OF),
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
@@ -102,6 +103,8 @@ def self_test(qtwidgets_dir):
         'core/viewing/N.h': ('#include "state/C.h"', 'viewing may not include state/'),
         'core/export/O.h': ('#include "viewing/N.h"', 'export may not include viewing/'),
         'core/viewing/P.h': ('#include "common/Theme.h"', 'core includes the UI library'),
+        'ui/compare/S.h': ('#include "viewer/F.h"', 'compare may not include viewer/'),
+        'ui/viewer/T.h': ('#include "compare/U.h"', 'viewer may not include compare/'),
     }
     clean = {
         'core/export/K.h': '#include "state/C.h"\n#include <QImage>',
@@ -109,6 +112,7 @@ def self_test(qtwidgets_dir):
         'ui/browse/M.h': '#include "common/Theme.h"\n#include "state/C.h"',
         'core/viewing/Q.h': '#include "imaging/B.h"\n#include "model/A.h"',
         'ui/common/R.h': '#include "viewing/Q.h"',
+        'ui/compare/U.h': '#include "common/R.h"\n#include "state/C.h"\n#include "viewing/Q.h"',
     }
     with tempfile.TemporaryDirectory() as root:
         for relative, text in list(clean.items()) + [(k, v[0]) for k, v in cases.items()]:

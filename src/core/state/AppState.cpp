@@ -2,6 +2,7 @@
 
 #include "imaging/ImageLoader.h"
 #include "model/WorkQueues.h"
+#include "state/CompareSession.h"
 #include "state/FolderSession.h"
 
 #include <QThreadPool>
@@ -68,6 +69,7 @@ void AppState::connectServices()
 {
     m_session = std::make_unique<FolderSession>(*this, m_folderScanner->executor(),
                                                 m_folderScanner->countExecutor());
+    m_compare = new CompareSession(*this);
     connect(m_starRatingStore.get(), &StarRatingStore::ratingChanged, this,
             [this](const QString &path, int oldRating, int newRating) {
                 notify(m_list.ratingChanged(path, oldRating, newRating));

@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 
+class CompareSession;
 class FolderSession;
 class ImageLoader;
 class WorkQueues;
@@ -59,6 +60,9 @@ public:
     XmpRatingSync &xmpRatingSync() { return *m_xmpRatingSync; }
     ViewerSettings &viewerSettings() { return m_viewerSettings; }
     const ViewerSettings &viewerSettings() const { return m_viewerSettings; }
+    // Two to four photos side by side, while open.
+    CompareSession &compare() { return *m_compare; }
+    const CompareSession &compare() const { return *m_compare; }
     // The INI file the settings live in; empty: the application's own.
     const QString &settingsFile() const { return m_settingsFile; }
 
@@ -167,6 +171,7 @@ private:
     ViewerSettings m_viewerSettings;
     ImageListPipeline m_list; // images, filters and what derives from them
     std::unique_ptr<FolderSession> m_session;
+    CompareSession *m_compare = nullptr; // a child
 
     std::optional<FolderNode> m_currentFolder;
     std::optional<ImageItem> m_selectedImage;

@@ -2,8 +2,10 @@
 
 #include "app/WelcomeView.h"
 #include "browse/ThumbnailGridView.h"
+#include "compare/CompareView.h"
 #include "editor/FrameExportView.h"
 #include "state/AppState.h"
+#include "state/CompareSession.h"
 #include "viewer/ImageViewerView.h"
 
 DetailArea::DetailArea(AppState &state, QWidget *parent)
@@ -13,10 +15,12 @@ DetailArea::DetailArea(AppState &state, QWidget *parent)
     // The grid and the viewer are built once and follow the state from then on.
     , m_grid(new ThumbnailGridView(state, this))
     , m_viewer(new ImageViewerView(state, state.workQueues(), this))
+    , m_compare(new CompareView(state, state.workQueues(), this))
 {
     addWidget(m_welcome);
     addWidget(m_grid);
     addWidget(m_viewer);
+    addWidget(m_compare);
     connect(m_welcome, &WelcomeView::importRequested, this, &DetailArea::importRequested);
     connect(m_grid, &ThumbnailGridView::batchExportRequested, this, &DetailArea::openBatchExport);
     connect(m_viewer, &ImageViewerView::exportRequested, this, &DetailArea::openSingleExport);
@@ -24,11 +28,14 @@ DetailArea::DetailArea(AppState &state, QWidget *parent)
     connect(&m_state, &AppState::viewerActiveChanged, this, &DetailArea::showPageForState);
     connect(&m_state, &AppState::selectedImageChanged, this, &DetailArea::showPageForState);
     connect(&m_state, &AppState::currentFolderChanged, this, &DetailArea::showPageForState);
+    connect(&m_state.compare(), &CompareSession::openChanged, this, &DetailArea::showPageForState);
     showPageForState();
 }
 
 DetailArea::Page DetailArea::pageFor(const AppState &state)
 {
+    if (state.compare().isOpen())
+        return Page::compare;
     if (state.isViewerActive() && state.selectedImage())
         return Page::viewer;
     if (!state.currentFolder())
@@ -45,6 +52,8 @@ DetailArea::Page DetailArea::currentPage() const
 {
     if (currentWidget() == m_viewer)
         return Page::viewer;
+    if (currentWidget() == m_compare)
+        return Page::compare;
     if (currentWidget() == m_grid)
         return Page::grid;
     return Page::welcome;
@@ -61,6 +70,9 @@ void DetailArea::showPageForState()
         break;
     case Page::viewer:
         setCurrentWidget(m_viewer);
+        break;
+    case Page::compare:
+        setCurrentWidget(m_compare);
         break;
     }
 }

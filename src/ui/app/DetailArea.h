@@ -6,20 +6,22 @@
 class QImage;
 
 class AppState;
+class CompareView;
 class FrameExportView;
 class ImageItem;
 class ImageViewerView;
 class ThumbnailGridView;
 class WelcomeView;
 
-// The right-hand column: the viewer while it is active and an image is chosen,
-// else the welcome view while no folder is open, else the thumbnail grid.
+// The right-hand column: the compare screen while compare is open, else the
+// viewer while it is active and an image is chosen, else the welcome view
+// while no folder is open, else the thumbnail grid.
 class DetailArea : public QStackedWidget
 {
     Q_OBJECT
 
 public:
-    enum class Page { welcome, grid, viewer };
+    enum class Page { welcome, grid, viewer, compare };
 
     explicit DetailArea(AppState &state, QWidget *parent = nullptr);
 
@@ -32,6 +34,7 @@ public:
     WelcomeView *welcomeView() const { return m_welcome; }
     ThumbnailGridView *gridView() const { return m_grid; }
     ImageViewerView *viewerView() const { return m_viewer; }
+    CompareView *compareView() const { return m_compare; }
 
 Q_SIGNALS:
     void importRequested();
@@ -47,4 +50,5 @@ private:
     WelcomeView *m_welcome;
     ThumbnailGridView *m_grid;
     ImageViewerView *m_viewer;
+    CompareView *m_compare;
 };

@@ -14,6 +14,7 @@
 #include "browse/ThumbnailGridView.h"
 #include "browse/ThumbnailListView.h"
 #include "common/Theme.h"
+#include "compare/ComparePane.h"
 #include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
 #include "viewer/ViewerStatusBar.h"
@@ -116,8 +117,11 @@ void MainWindow::keepStatusBarClearOfContent()
     m_detailArea->gridView()->listView().setBottomInset(m_statusBar->footprint());
     const auto followPage = [this] {
         const bool viewer = m_detailArea->currentPage() == DetailArea::Page::viewer;
+        const bool compare = m_detailArea->currentPage() == DetailArea::Page::compare;
         m_statusBar->setBottomInset(
-            viewer ? m_detailArea->viewerView()->statusBar()->sizeHint().height() : 0);
+            viewer    ? m_detailArea->viewerView()->statusBar()->sizeHint().height()
+            : compare ? ComparePane::footerHeight
+                      : 0);
     };
     connect(m_detailArea, &QStackedWidget::currentChanged, this, followPage);
     followPage();

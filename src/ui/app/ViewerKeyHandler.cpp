@@ -2,6 +2,7 @@
 
 #include "app/DetailArea.h"
 #include "state/AppState.h"
+#include "state/CompareSession.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -37,6 +38,8 @@ ViewerKeyHandler::~ViewerKeyHandler()
 
 bool ViewerKeyHandler::handleKey(AppState &state, int key, const QString &text)
 {
+    if (DetailArea::pageFor(state) == DetailArea::Page::compare)
+        return CompareSession::handleKey(state, key, text);
     // The state can say "viewer active" while the grid shows (a folder opened
     // from the viewer clears the image); keys follow what is on screen.
     if (DetailArea::pageFor(state) != DetailArea::Page::viewer || state.isSheetPresented())
@@ -50,6 +53,9 @@ bool ViewerKeyHandler::handleKey(AppState &state, int key, const QString &text)
         return true;
     case Qt::Key_Escape:
         state.setViewerActive(false);
+        return true;
+    case Qt::Key_C:
+        state.compare().openFromViewer();
         return true;
     default:
         break;

@@ -3,6 +3,7 @@
 #include "common/BrowseStyle.h"
 #include "common/Symbols.h"
 #include "state/AppState.h"
+#include "state/CompareSession.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -43,6 +44,14 @@ SelectionActionBar::SelectionActionBar(AppState &state, QWidget *parent)
     connect(m_clear, &QPushButton::clicked, this, [this] { m_state.clearSelection(); });
     layout->addStretch(1);
 
+    m_compare = new QPushButton(QStringLiteral("对比"), this);
+    m_compare->setFont(callout);
+    m_compare->setIcon(
+        Symbols::icon(Symbols::Symbol::SideBySide, palette().color(QPalette::ButtonText), 14));
+    BrowseStyle::makeBordered(m_compare);
+    connect(m_compare, &QPushButton::clicked, this, [this] { m_state.compare().openSelection(); });
+    layout->addWidget(m_compare);
+
     m_archive = new QPushButton(QStringLiteral("批量归档"), this);
     m_archive->setFont(callout);
     m_archive->setIcon(
@@ -63,6 +72,8 @@ SelectionActionBar::SelectionActionBar(AppState &state, QWidget *parent)
 
     connect(&state, &AppState::selectedImageIDsChanged, this,
             &SelectionActionBar::updateFromSelection);
+    connect(&state, &AppState::filteredImagesChanged, this,
+            &SelectionActionBar::updateFromSelection);
     updateFromSelection();
 }
 
@@ -76,6 +87,7 @@ void SelectionActionBar::updateFromSelection()
     const qsizetype count = m_state.selectedImageIDs().size();
     m_count->setText(QStringLiteral("已选 %1 张").arg(count));
     setVisible(count > 0);
+    m_compare->setEnabled(!m_state.compare().selectionToCompare().isEmpty());
 }
 
 void SelectionActionBar::paintEvent(QPaintEvent *)

@@ -7,7 +7,8 @@ class QLabel;
 class QPushButton;
 
 // The bar shown while images are selected: the count, "全选", "清除", and the
-// batch actions. It shows and hides itself with the selection.
+// batch actions; "对比" opens compare on 2 to 4 selected images of the list.
+// It shows and hides itself with the selection.
 class SelectionActionBar : public QWidget
 {
     Q_OBJECT
@@ -20,6 +21,7 @@ public:
     QPushButton *clearButton() const { return m_clear; }
     QPushButton *archiveButton() const { return m_archive; }
     QPushButton *exportButton() const { return m_export; }
+    QPushButton *compareButton() const { return m_compare; }
 
 Q_SIGNALS:
     void batchArchiveRequested();
@@ -37,4 +39,5 @@ private:
     QPushButton *m_clear;
     QPushButton *m_archive;
     QPushButton *m_export;
+    QPushButton *m_compare;
 };

@@ -107,7 +107,8 @@ inline void makeBordered(QPushButton *button)
     button->setStyleSheet(QStringLiteral(
         "QPushButton { background: palette(button); color: palette(button-text);"
         " border: 1px solid rgba(128,128,128,0.35); border-radius: 6px; padding: 4px 12px; }"
-        " QPushButton:pressed { background: rgba(128,128,128,0.2); }"));
+        " QPushButton:pressed { background: rgba(128,128,128,0.2); }"
+        " QPushButton:disabled { color: rgba(128,128,128,0.6); }"));
 }
 
 // A borderless text button in the accent colour.

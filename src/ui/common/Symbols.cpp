@@ -204,6 +204,17 @@ void paintFullScreen(QPainter &painter, const QRectF &box, const QPen &pen)
                                    r.bottomRight() - QPointF(head, 0)});
 }
 
+void paintSideBySide(QPainter &painter, const QRectF &box, const QColor &color)
+{
+    const qreal w = box.width(), h = box.height();
+    painter.setPen(strokePen(color, box, 0.08));
+    painter.setBrush(Qt::NoBrush);
+    for (const qreal left : {0.06, 0.54})
+        painter.drawRoundedRect(
+            QRectF(box.left() + w * left, box.top() + h * 0.2, w * 0.40, h * 0.6), w * 0.06,
+            w * 0.06);
+}
+
 } // namespace
 
 void paint(QPainter &painter, Symbol symbol, const QRectF &box, const QColor &color, qreal weight)
@@ -262,6 +273,9 @@ void paint(QPainter &painter, Symbol symbol, const QRectF &box, const QColor &co
         break;
     case Symbol::FullScreen:
         paintFullScreen(painter, box, line);
+        break;
+    case Symbol::SideBySide:
+        paintSideBySide(painter, box, color);
         break;
     }
     painter.restore();

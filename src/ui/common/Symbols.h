@@ -27,6 +27,7 @@ enum class Symbol {
     // (full screen).
     Viewfinder,
     FullScreen,
+    SideBySide, // two frames side by side: compare
 };
 
 // A five-pointed star filling `box` (centred, point up).

@@ -6,6 +6,7 @@
 #include "common/Symbols.h"
 #include "common/ZoomableImageView.h"
 #include "state/AppState.h"
+#include "state/CompareSession.h"
 #include "viewer/RawDecodeControl.h"
 #include "viewer/RoundSymbolButton.h"
 #include "viewer/ViewerButtonStyle.h"
@@ -117,6 +118,7 @@ ImageViewerView::ImageViewerView(AppState &appState, WorkQueues &queues, QWidget
           new QPushButton(Symbols::icon(Symbol::ShareUp, Qt::white,
                                         ViewerButtonStyle::glyphSize(TextStyle::caption)),
                           QStringLiteral("边框水印"), m_actionRow))
+    , m_compareButton(new QPushButton(QStringLiteral("对比"), m_actionRow))
     , m_rawControl(new RawDecodeControl(m_actionRow))
     , m_focusPoints(new FocusPointCache(queues, this))
     , m_focusAreas(new FocusAreaDisplay(*m_zoomView, *m_focusPoints, this))
@@ -134,10 +136,13 @@ ImageViewerView::ImageViewerView(AppState &appState, WorkQueues &queues, QWidget
         }
     });
     ViewerButtonStyle::applyProminentSmall(m_exportButton);
+    ViewerButtonStyle::applyProminentSmall(m_compareButton);
+    m_compareButton->setToolTip(QStringLiteral("与下一张对比 (C)"));
     m_actionRow->setAttribute(Qt::WA_TranslucentBackground);
     auto *actions = new QHBoxLayout(m_actionRow);
     actions->setContentsMargins(0, 0, 0, 0);
     actions->setSpacing(8);
+    actions->addWidget(m_compareButton);
     actions->addWidget(m_exportButton);
     actions->addWidget(m_rawControl);
 
@@ -145,6 +150,8 @@ ImageViewerView::ImageViewerView(AppState &appState, WorkQueues &queues, QWidget
     connect(m_previousButton, &QAbstractButton::clicked, this, &ImageViewerView::showPrevious);
     connect(m_nextButton, &QAbstractButton::clicked, this, &ImageViewerView::showNext);
     connect(m_exportButton, &QPushButton::clicked, this, &ImageViewerView::requestFrameExport);
+    connect(m_compareButton, &QPushButton::clicked, this,
+            [this] { m_appState.compare().openFromViewer(); });
     connect(m_rawControl, &RawDecodeControl::decodeRequested, this, &ImageViewerView::decodeRAW);
     connect(m_statusBar, &ViewerStatusBar::ratingChosen, this, [this](int rating) {
         if (item())
@@ -398,6 +405,7 @@ void ImageViewerView::updateScreen()
     const bool isRAW = item() && item()->isRAW();
     m_statusBar->setFile(item() ? item()->filename() : QString(), isRAW);
     m_exportButton->setVisible(item() && !loading && hasImage);
+    m_compareButton->setVisible(item().has_value());
     m_rawControl->setVisible(isRAW && !loading);
     m_rawControl->setForm(isDecodingRAW()  ? RawDecodeControl::Form::decoding
                           : isRawDecoded() ? RawDecodeControl::Form::decoded

@@ -69,6 +69,8 @@ public:
     ViewerStatusBar *statusBar() const { return m_statusBar; }
     RawDecodeControl *rawControl() const { return m_rawControl; }
     QPushButton *exportButton() const { return m_exportButton; }
+    // "对比": compare with the next photo (CompareSession::openFromViewer).
+    QPushButton *compareButton() const { return m_compareButton; }
     RoundSymbolButton *backButton() const { return m_backButton; }
     RoundSymbolButton *previousButton() const { return m_previousButton; }
     RoundSymbolButton *nextButton() const { return m_nextButton; }
@@ -150,6 +152,7 @@ private:
     RoundSymbolButton *m_nextButton;
     QWidget *m_actionRow;
     QPushButton *m_exportButton;
+    QPushButton *m_compareButton;
     RawDecodeControl *m_rawControl;
     FocusPointCache *m_focusPoints;
     FocusAreaDisplay *m_focusAreas;

@@ -3,6 +3,7 @@
 #include "model/BackgroundTask.h"
 #include "model/WorkQueues.h"
 #include "state/AppState.h"
+#include "state/CompareSession.h"
 #include "state/ImageListPipeline.h"
 
 #include <QDir>
@@ -259,6 +260,109 @@ private Q_SLOTS:
         open(root());
         QCOMPARE(m_state->rating(m_state->images().value(0)), 3);
         QCOMPARE(ratings.count(), 0);
+    }
+    void compareOpensOnTwoToFourPhotos_data()
+    {
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<int>("viewerAt"); // -1: opened from the selection
+        QTest::addColumn<QStringList>("panes");
+        QTest::newRow("one selected") << QList<int>{2} << -1 << QStringList{};
+        QTest::newRow("in list order") << QList<int>{3, 0, 4} << -1 << QStringList{"1", "4", "5"};
+        QTest::newRow("five selected") << QList<int>{0, 1, 2, 3, 4} << -1 << QStringList{};
+        QTest::newRow("hidden ones out") << QList<int>{0, 5} << -1 << QStringList{};
+        QTest::newRow("viewer: the next") << QList<int>{} << 1 << QStringList{"2", "3"};
+        QTest::newRow("viewer: last, previous") << QList<int>{} << 4 << QStringList{"5", "4"};
+    }
+    void compareOpensOnTwoToFourPhotos()
+    {
+        QFETCH(QList<int>, selected);
+        QFETCH(int, viewerAt);
+        QFETCH(QStringList, panes);
+        showImages({"1.jpg", "2.jpg", "3.jpg", "4.jpg", "5.jpg", "6.png"});
+        m_state->setFormatFilter(Category::jpeg);
+        for (const int index : selected)
+            m_state->toggleSelection(item(index).id());
+        CompareSession &compare = m_state->compare();
+        QSignalSpy opened(&compare, &CompareSession::openChanged);
+        if (viewerAt >= 0)
+            m_state->selectImage(viewerAt);
+        QCOMPARE(viewerAt >= 0 ? compare.openFromViewer() : compare.openSelection(),
+                 !panes.isEmpty());
+        QStringList names = filenames(compare.items());
+        names.replaceInStrings(QStringLiteral(".jpg"), QString());
+        QCOMPARE(names, panes);
+        QCOMPARE(opened.count(), panes.isEmpty() ? 0 : 1);
+        if (panes.isEmpty())
+            return;
+        // The viewer lets go while compare shows, and comes back on the select.
+        QVERIFY(!m_state->isViewerActive());
+        QVERIFY(CompareSession::handleKey(*m_state, Qt::Key_Escape, QString()));
+        QVERIFY(!compare.isOpen());
+        QCOMPARE(m_state->isViewerActive(), viewerAt >= 0);
+        if (viewerAt >= 0)
+            QCOMPARE(*m_state->selectedImage(), item(viewerAt));
+        QCOMPARE(m_state->selectedImageIDs().size(), selected.size());
+    }
+    void compareStepsSwapsRatesAndClosesWhenItemsGo()
+    {
+        showImages({"1.jpg", "2.jpg", "3.jpg"});
+        CompareSession &compare = m_state->compare();
+        m_state->setImages({item(0)});
+        m_state->selectImage(0);
+        QVERIFY(!compare.openFromViewer());
+        QCOMPARE(m_state->statusMessage(), QStringLiteral("只有一张图片，无法对比"));
+        showImages({"1.jpg", "2.jpg", "3.jpg", "4.jpg"});
+        m_state->selectImage(1);
+        QVERIFY(compare.openFromViewer());
+        m_state->setStatusMessage(QString());
+        QSignalSpy items(&compare, &CompareSession::itemsChanged);
+        const auto press = [&](int key, const QString &text = QString()) {
+            if (!CompareSession::handleKey(*m_state, key, text))
+                return QStringLiteral("not handled");
+            QStringList names = filenames(compare.items());
+            names.replaceInStrings(QStringLiteral(".jpg"), QString());
+            return names.join(' ') + ' ' + m_state->statusMessage();
+        };
+        // The candidate steps around the select, to the ends of the list.
+        QCOMPARE(press(Qt::Key_Left), "2 1 ");
+        QCOMPARE(press(Qt::Key_Left), "2 1 已是第一张");
+        QCOMPARE(press(Qt::Key_Right), "2 3 已是第一张");
+        QCOMPARE(press(Qt::Key_Right), "2 4 已是第一张");
+        QCOMPARE(press(Qt::Key_Right), "2 4 已是最后一张");
+        QCOMPARE(items.count(), 3);
+        QCOMPARE(press(Qt::Key_Up), "4 2 已是最后一张");
+        QCOMPARE(press(Qt::Key_Right), "4 3 已是最后一张");
+        // Digits rate the active photo; the same digit or 0 clears it.
+        compare.setActivePane(1);
+        QCOMPARE(press(Qt::Key_3, "3"), "4 3 已标记 3 星");
+        QCOMPARE(m_state->rating(item(2)), 3);
+        QCOMPARE(press(Qt::Key_3, "3"), "4 3 已取消标记");
+        press(Qt::Key_5, "5");
+        QCOMPARE(press(Qt::Key_0, "0"), "4 3 已取消标记");
+        QCOMPARE(m_state->rating(item(2)), 0);
+        QVERIFY(!CompareSession::handleKey(*m_state, Qt::Key_6, "6"));
+        m_state->setSheetPresented(true);
+        QVERIFY(!CompareSession::handleKey(*m_state, Qt::Key_Right, QString()));
+        m_state->setSheetPresented(false);
+        // Four panes: the arrows move the active pane, Up swaps nothing.
+        for (int i = 0; i < 4; ++i)
+            m_state->toggleSelection(item(i).id());
+        QVERIFY(compare.openSelection());
+        QCOMPARE(compare.activePane(), 0);
+        QCOMPARE(press(Qt::Key_Up), "1 2 3 4 已取消标记");
+        QSignalSpy active(&compare, &CompareSession::activePaneChanged);
+        for (const int expected : {1, 2, 3, 3}) {
+            press(Qt::Key_Right);
+            QCOMPARE(compare.activePane(), expected);
+        }
+        QCOMPARE(active.count(), 3);
+        press(Qt::Key_Left);
+        QCOMPARE(compare.activeItem(), item(2));
+        // A rescan gives new items: compare closes onto the grid.
+        QSignalSpy opened(&compare, &CompareSession::openChanged);
+        showImages({"1.jpg", "2.jpg"});
+        QVERIFY(!compare.isOpen() && !m_state->isViewerActive());
+        QCOMPARE(opened.count(), 1);
     }
     void filters_data()
     {

@@ -1,0 +1,203 @@
+#include "compare/CompareView.h"
+
+#include "compare/ComparePane.h"
+#include "compare/CompareZoomView.h"
+#include "state/AppState.h"
+#include "state/CompareSession.h"
+#include "viewing/FocusPointCache.h"
+
+#include <QPainter>
+#include <algorithm>
+#include <tuple>
+
+CompareView::CompareView(AppState &state, WorkQueues &queues, QWidget *parent)
+    : QWidget(parent)
+    , m_state(state)
+    , m_focusPoints(new FocusPointCache(queues, this))
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    for (int i = 0; i < CompareSession::maximumPanes; ++i) {
+        auto *pane = new ComparePane(queues, this);
+        pane->hide();
+        m_panes.append(pane);
+        CompareZoomView *zoom = pane->zoomView();
+        connect(pane, &ComparePane::activated, this,
+                [this, pane] { m_state.compare().setActivePane(int(m_panes.indexOf(pane))); });
+        connect(pane, &ComparePane::ratingChosen, this, [this, pane](int rating) {
+            if (pane->item())
+                m_state.updateRating(rating, *pane->item());
+        });
+        connect(zoom, &CompareZoomView::movedByUser, this,
+                [this, zoom](QPointF anchor, qreal factor) { follow(zoom, anchor, factor); });
+        connect(zoom, &CompareZoomView::fitRequested, this, &CompareView::fitAll);
+    }
+    CompareSession &compare = m_state.compare();
+    connect(&compare, &CompareSession::itemsChanged, this, &CompareView::followSession);
+    connect(&compare, &CompareSession::activePaneChanged, this, &CompareView::followActivePane);
+    connect(&compare, &CompareSession::loupeToggleRequested, this,
+            &CompareView::toggleActualPixels);
+    connect(&m_state.starRatingStore(), &StarRatingStore::ratingChanged, this,
+            &CompareView::updateRatings);
+    connect(&m_state.starRatingStore(), &StarRatingStore::ratingsRemoved, this,
+            &CompareView::updateRatings);
+    followSession();
+}
+
+CompareView::~CompareView() = default;
+
+QList<ComparePane *> CompareView::panes() const
+{
+    return m_panes.first(m_state.compare().items().size());
+}
+
+void CompareView::followSession()
+{
+    const CompareSession &compare = m_state.compare();
+    const QList<ImageItem> &items = compare.items();
+    arrangePanes(items);
+    layoutPanes();
+    for (int i = 0; i < m_panes.size(); ++i) {
+        ComparePane *pane = m_panes[i];
+        if (i >= items.size()) {
+            pane->hide();
+            pane->clear();
+            continue;
+        }
+        pane->show();
+        // Only the candidate steps: its neighbours are decoded ahead.
+        pane->showItem(items[i],
+                       [this](const ImageItem &shown) { return candidateNeighbourhood(shown); });
+        pane->setRole(!compare.isTwoPane() ? QString()
+                      : i == 0             ? QStringLiteral("选定")
+                                           : QStringLiteral("候选"));
+        m_focusPoints->request(items[i].path());
+    }
+    followActivePane();
+    updateRatings();
+}
+
+void CompareView::arrangePanes(const QList<ImageItem> &items)
+{
+    // A pane that shows one of the items moves to its place (a swap moves
+    // pictures and views, nothing loads again); the others fill the gaps.
+    QList<ComparePane *> spare = m_panes;
+    QList<ComparePane *> arranged(items.size(), nullptr);
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const auto showing = std::ranges::find_if(
+            spare, [&](ComparePane *pane) { return pane->item() == items[i]; });
+        if (showing != spare.end()) {
+            arranged[i] = *showing;
+            spare.erase(showing);
+        }
+    }
+    for (ComparePane *&pane : arranged) {
+        if (!pane)
+            pane = spare.takeFirst();
+    }
+    m_panes = arranged + spare;
+}
+
+QList<ImageItem> CompareView::candidateNeighbourhood(const ImageItem &candidate) const
+{
+    const QList<ImageItem> &compared = m_state.compare().items();
+    const QList<ImageItem> &images = m_state.filteredImages();
+    const qsizetype index = images.indexOf(candidate);
+    if (compared.size() != 2 || compared[1] != candidate || index < 0)
+        return {};
+    QList<ImageItem> items{candidate};
+    for (const int direction : {+1, -1}) {
+        for (qsizetype i = index + direction; i >= 0 && i < images.size(); i += direction) {
+            if (images[i] != compared[0]) {
+                items.append(images[i]);
+                break;
+            }
+        }
+    }
+    return items;
+}
+
+void CompareView::followActivePane()
+{
+    const int active = m_state.compare().activePane();
+    for (int i = 0; i < m_panes.size(); ++i)
+        m_panes[i]->setActive(m_state.compare().isOpen() && i == active);
+}
+
+void CompareView::updateRatings()
+{
+    for (ComparePane *pane : m_panes)
+        pane->setRating(pane->item() ? m_state.rating(*pane->item()) : 0);
+}
+
+void CompareView::follow(const CompareZoomView *leader, QPointF anchor, qreal factor)
+{
+    const QPointF relativePoint = leader->relativePointAt(anchor);
+    for (ComparePane *pane : panes()) {
+        CompareZoomView *zoom = pane->zoomView();
+        if (zoom != leader && zoom->showsPicture())
+            zoom->showRelativePoint(zoom->magnification() * factor, relativePoint, anchor);
+    }
+}
+
+void CompareView::fitAll()
+{
+    for (ComparePane *pane : panes()) {
+        if (pane->zoomView()->magnification() != 1.0 && !pane->zoomView()->isAnimating())
+            pane->zoomView()->animateToFit();
+    }
+}
+
+void CompareView::toggleActualPixels()
+{
+    const QList<ComparePane *> shown = panes();
+    const bool allFitted = std::ranges::all_of(
+        shown, [](ComparePane *pane) { return pane->zoomView()->magnification() == 1.0; });
+    if (!allFitted) {
+        fitAll();
+        return;
+    }
+    std::optional<std::pair<QPointF, QPointF>> pointer; // relative point, place
+    for (ComparePane *pane : shown) {
+        if (const auto at = pane->zoomView()->pointerPosition())
+            pointer = std::pair(pane->zoomView()->relativePointAt(*at), *at);
+    }
+    for (ComparePane *pane : shown) {
+        CompareZoomView *zoom = pane->zoomView();
+        QPointF relativePoint(0.5, 0.5);
+        QPointF place = QRectF(zoom->rect()).center();
+        if (pointer) {
+            std::tie(relativePoint, place) = *pointer;
+        } else if (pane->item()) {
+            const auto focus = m_focusPoints->find(pane->item()->path());
+            if (focus && !focus->isEmpty())
+                relativePoint = focus->centre();
+        }
+        zoom->showRelativePoint(zoom->actualPixelsMagnification(), relativePoint, place);
+    }
+}
+
+void CompareView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+}
+
+void CompareView::resizeEvent(QResizeEvent *)
+{
+    layoutPanes();
+}
+
+void CompareView::layoutPanes()
+{
+    const qsizetype count = m_state.compare().items().size();
+    const int columns = 2;
+    const int rows = count > 2 ? 2 : 1;
+    const int width = (this->width() - paneSpacing * (columns - 1)) / columns;
+    const int height = (this->height() - paneSpacing * (rows - 1)) / rows;
+    for (int i = 0; i < m_panes.size(); ++i) {
+        const int row = i / columns;
+        const int column = i % columns;
+        m_panes[i]->setGeometry(column * (width + paneSpacing), row * (height + paneSpacing), width,
+                                height);
+    }
+}
