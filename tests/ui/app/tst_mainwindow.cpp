@@ -352,199 +352,200 @@ private Q_SLOTS:
         QVERIFY(m_window->isFullScreen());
         QTest::mouseClick(viewer->backButton(), Qt::LeftButton);
         QVERIFY(!m_window->isFullScreen() && chromeShown());
-        // Compare opens from the viewer (C, "对比") and from the selection bar,
-        // takes the window's keys, and Escape goes back where it was opened.
-        void compareOpensFromViewerAndBarAndEscapeGoesBack()
-        {
-            openSecondOfThreeInViewer();
-            showWindow();
-            QWidget *target = m_window->sidebarView()->historyListView()->listView();
-            DetailArea *area = m_window->detailArea();
-            const auto compared = [this] {
-                return BrowseFixtures::filenames(m_state->compare().items());
-            };
-            QTest::keyClick(target, Qt::Key_C);
-            QCOMPARE(area->currentPage(), Page::compare);
-            QCOMPARE(compared(), (QStringList{"a2.jpg", "a3.jpg"}));
-            QTest::keyClick(target, Qt::Key_Up);
-            QCOMPARE(compared(), (QStringList{"a3.jpg", "a2.jpg"}));
-            QTest::keyClick(target, Qt::Key_Escape);
-            QCOMPARE(area->currentPage(), Page::viewer);
-            QCOMPARE(m_state->selectedImage()->filename(), QStringLiteral("a3.jpg")); // the select
-            QTest::mouseClick(area->viewerView()->compareButton(), Qt::LeftButton);
-            QCOMPARE(compared(), (QStringList{"a3.jpg", "a2.jpg"})); // the last: with the previous
-            QTest::keyClick(target, Qt::Key_Escape);
-            QTest::keyClick(target, Qt::Key_Escape);
-            QCOMPARE(area->currentPage(), Page::grid);
-            QPushButton *button = area->gridView()->selectionBar().compareButton();
-            m_state->toggleSelection(m_state->images()[2].id());
-            QVERIFY(!button->isEnabled());
-            m_state->toggleSelection(m_state->images()[0].id());
+    }
+
+    // Compare opens from the viewer (C, "对比") and from the selection bar,
+    // takes the window's keys, and Escape goes back where it was opened.
+    void compareOpensFromViewerAndBarAndEscapeGoesBack()
+    {
+        openSecondOfThreeInViewer();
+        showWindow();
+        QWidget *target = m_window->sidebarView()->historyListView()->listView();
+        DetailArea *area = m_window->detailArea();
+        const auto compared = [this] {
+            return BrowseFixtures::filenames(m_state->compare().items());
+        };
+        QTest::keyClick(target, Qt::Key_C);
+        QCOMPARE(area->currentPage(), Page::compare);
+        QCOMPARE(compared(), (QStringList{"a2.jpg", "a3.jpg"}));
+        QTest::keyClick(target, Qt::Key_Up);
+        QCOMPARE(compared(), (QStringList{"a3.jpg", "a2.jpg"}));
+        QTest::keyClick(target, Qt::Key_Escape);
+        QCOMPARE(area->currentPage(), Page::viewer);
+        QCOMPARE(m_state->selectedImage()->filename(), QStringLiteral("a3.jpg")); // the select
+        QTest::mouseClick(area->viewerView()->compareButton(), Qt::LeftButton);
+        QCOMPARE(compared(), (QStringList{"a3.jpg", "a2.jpg"})); // the last: with the previous
+        QTest::keyClick(target, Qt::Key_Escape);
+        QTest::keyClick(target, Qt::Key_Escape);
+        QCOMPARE(area->currentPage(), Page::grid);
+        QPushButton *button = area->gridView()->selectionBar().compareButton();
+        m_state->toggleSelection(m_state->images()[2].id());
+        QVERIFY(!button->isEnabled());
+        m_state->toggleSelection(m_state->images()[0].id());
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(area->currentPage(), Page::compare);
+        QCOMPARE(compared(), (QStringList{"a1.jpg", "a3.jpg"}));
+        QTest::keyClick(target, Qt::Key_Escape);
+        QCOMPARE(area->currentPage(), Page::grid);
+        QCOMPARE(m_state->selectedImageIDs().size(), 2);
+    }
+
+    void loadingOverlayAndToast()
+    {
+        makeDir(m_dir.path(), "gone");
+        m_state->folderHistory().add(QUrl::fromLocalFile(path("gone")));
+        QVERIFY(QDir(path("gone")).removeRecursively());
+        showWindow();
+        StatusBarView *statusBar = m_window->statusBarView();
+        LoadingOverlay *overlay = m_window->loadingOverlay();
+
+        QListView *list = m_window->sidebarView()->historyListView()->listView();
+        const QPoint rowCentre = list->visualRect(list->model()->index(0, 0)).center();
+        const QPoint inWindow = list->viewport()->mapTo(m_window.get(), rowCentre);
+        m_state->setLoading(true);
+        m_state->setStatusMessage(QStringLiteral("正在扫描文件夹..."));
+        QVERIFY(statusBar->isHidden() && overlay->isVisible());
+        QCOMPARE(overlay->message(), QStringLiteral("正在扫描文件夹..."));
+        QWidget *hit = m_window->childAt(inWindow);
+        QVERIFY(hit == overlay || overlay->isAncestorOf(hit));
+        QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {}, inWindow);
+        QCOMPARE(m_state->statusMessage(), QStringLiteral("正在扫描文件夹..."));
+
+        // The same click reaches the row once the scan is over.
+        m_state->setLoading(false);
+        QVERIFY(overlay->isHidden() && statusBar->isVisible());
+        QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {}, inWindow);
+        QCOMPARE(m_state->statusMessage(), QStringLiteral("文件夹不存在: gone"));
+        m_state->setStatusMessage(QString());
+        QVERIFY(statusBar->isHidden());
+
+        // The toast stays above the overlay and waits anew only for a new text.
+        ToastView *toast = m_window->toastView();
+        ToastController *controller = m_window->toastController();
+        m_state->setLoading(true);
+        m_state->setToastMessage(QStringLiteral("短"));
+        QTRY_VERIFY(toast->opacity() > 0.1);
+        const QString wide = QStringLiteral("已归档 3 张图片到「归档」，一条宽得多的提示");
+        m_state->setToastMessage(wide);
+        QCOMPARE(toast->message(), wide);
+        // The overlay's text changes while it shows; the toast must stay on top.
+        m_state->setStatusMessage(QStringLiteral("正在刷新..."));
+        m_state->setStatusMessage(QStringLiteral("正在扫描文件夹..."));
+        QTRY_COMPARE(toast->opacity(), 1.0);
+        const QObjectList &stack = m_window->children();
+        QVERIFY(stack.indexOf(toast) > stack.indexOf(m_window->loadingOverlay()));
+        const QImage bubble = toast->grab(toast->bubbleRect()).toImage();
+        int ink = 0; // the text, dark on the light bubble
+        for (int y = 0; y < bubble.height(); ++y)
+            for (int x = 0; x < bubble.width(); ++x)
+                ink += qGray(bubble.pixel(x, y)) < 100;
+        QVERIFY2(ink > 300, qPrintable(QString::number(ink)));
+        m_state->setToastMessage(std::nullopt);
+        QVERIFY(!controller->isPresented() && controller->remainingTime() == -1);
+        QTRY_VERIFY(toast->isHidden());
+
+        const auto shownFor = 300ms;
+        controller->setDisplayTime(shownFor);
+        m_state->setToastMessage(QStringLiteral("first"));
+        QTRY_VERIFY(controller->remainingTime() <= 150);
+        QElapsedTimer sinceSecond;
+        sinceSecond.start();
+        m_state->setToastMessage(QStringLiteral("second"));
+        QVERIFY(controller->remainingTime() > 150);
+        QTRY_VERIFY(controller->remainingTime() <= 150);
+        m_state->setToastMessage(QStringLiteral("second"));
+        QVERIFY(controller->remainingTime() <= 150);
+        QTRY_VERIFY(!m_state->toastMessage().has_value());
+        QVERIFY(sinceSecond.elapsed() >= shownFor.count());
+        QTRY_VERIFY(toast->isHidden());
+    }
+
+    // Images only in sub-folders: a link offers them. The line keeps clear of tiles and bars.
+    void statusLineOffersSubfoldersAndStaysClear()
+    {
+        for (const char *name : {"trip/day 1/a.jpg", "trip/day 2/b.jpg", "trip/day 2/c.jpg"})
+            touch(m_dir.path(), name);
+        showWindow();
+        importFolder(path("trip"), Choice::currentFolderOnly);
+        StatusBarView *pill = m_window->statusBarView();
+        QTRY_VERIFY(pill->isVisible() && !pill->linkRect().isEmpty());
+        QVERIFY(pill->rect().contains(pill->linkRect()) && m_state->images().isEmpty());
+        QTest::mouseClick(pill, Qt::LeftButton, {}, QPoint(2, pill->height() / 2)); // beside it
+        QVERIFY(!m_state->isLoading());
+        QTest::mouseClick(pill, Qt::LeftButton, {}, pill->linkRect().center());
+        QTRY_COMPARE(m_state->images().size(), 3);
+        QVERIFY(pill->linkRect().isEmpty());
+        for (int i = 0; i < 40; ++i)
+            touch(m_dir.path(), QStringLiteral("many/IMG_%1.jpg").arg(i, 4, 10, QChar('0')));
+        touch(m_dir.path(), "many/ZZ_" + QString(70, QChar('x')) + ".jpg"); // a long name, last
+        importFolder(path("many"));
+        QTRY_COMPARE(m_state->images().size(), 41);
+        QTRY_VERIFY(pill->isVisible());
+        const auto inWindow = [this](QWidget *widget) {
+            return QRect(widget->mapTo(m_window.get(), QPoint(0, 0)), widget->size());
+        };
+        ThumbnailListView &tiles = m_window->detailArea()->gridView()->listView();
+        tiles.scrollToBottom();
+        QVERIFY(!inWindow(tiles.viewport()).intersects(pill->geometry()));
+
+        m_state->selectImage(40);
+        QTRY_COMPARE(m_window->detailArea()->currentPage(), Page::viewer);
+        QTRY_VERIFY(pill->isVisible());
+        ViewerStatusBar *bar = m_window->detailArea()->viewerView()->statusBar();
+        QTRY_VERIFY(bar->isVisible());
+        QVERIFY(!inWindow(bar).intersects(pill->geometry()));
+        QTest::keyClick(m_window.get(), Qt::Key_Escape);
+        QTRY_VERIFY(!inWindow(tiles.viewport()).intersects(pill->geometry()));
+    }
+
+    void editorIsASheetBesideTheSidebar_data()
+    {
+        QTest::addColumn<QSize>("windowSize");
+        QTest::addColumn<bool>("fromViewer");
+        QTest::newRow("batch, smallest size") << QSize() << false;
+        QTest::newRow("the viewer's image") << QSize(1200, 800) << true;
+    }
+    void editorIsASheetBesideTheSidebar()
+    {
+        QFETCH(QSize, windowSize);
+        QFETCH(bool, fromViewer);
+        openSecondOfThreeInViewer();
+        m_window->resize(windowSize.isValid() ? windowSize : m_window->minimumSizeHint());
+        showWindow();
+        if (fromViewer) {
+            ImageViewerView *viewer = m_window->detailArea()->viewerView();
+            QTRY_VERIFY_WITH_TIMEOUT(!viewer->displayImage().isNull(), 10000);
+            viewer->requestFrameExport();
+        } else {
+            m_state->setViewerActive(false);
+            m_state->selectAllVisible();
+            QPushButton *button = m_window->detailArea()->gridView()->selectionBar().exportButton();
+            QTRY_VERIFY(button->isVisible());
             QTest::mouseClick(button, Qt::LeftButton);
-            QCOMPARE(area->currentPage(), Page::compare);
-            QCOMPARE(compared(), (QStringList{"a1.jpg", "a3.jpg"}));
-            QTest::keyClick(target, Qt::Key_Escape);
-            QCOMPARE(area->currentPage(), Page::grid);
-            QCOMPARE(m_state->selectedImageIDs().size(), 2);
         }
+        FrameExportView *editor = nullptr;
+        QTRY_VERIFY((editor = m_window->findChild<FrameExportView *>()) && editor->isVisible());
+        QCOMPARE(editor->titleText(),
+                 fromViewer ? QStringLiteral("边框水印") : QStringLiteral("批量边框水印（3 张）"));
+        QVERIFY(m_state->isSheetPresented());
+        const QRect detail(m_window->detailArea()->mapToGlobal(QPoint(0, 0)),
+                           m_window->detailArea()->size());
+        QVERIFY(detail.contains(editor->frameGeometry()));
+        // Whatever is cut from its minimum size is reached by scrolling.
+        const QSize content = editor->scrollArea()->widget()->size();
+        QCOMPARE(content.expandedTo(FrameExportView::minimumContentSize), content);
+        const QSize shown = editor->scrollArea()->viewport()->size();
+        QCOMPARE(editor->scrollArea()->horizontalScrollBar()->maximum(),
+                 std::max(0, content.width() - shown.width()));
+        QCOMPARE(editor->scrollArea()->verticalScrollBar()->maximum(),
+                 std::max(0, content.height() - shown.height()));
+        // Keys belong to the sheet while it is open: Escape closes it, not the viewer.
+        QTest::keyClick(editor, Qt::Key_Escape);
+        QTRY_VERIFY(!m_state->isSheetPresented());
+        QCOMPARE(m_state->isViewerActive(), fromViewer);
+        QTRY_VERIFY(!m_window->findChild<FrameExportView *>()); // deleted on close
+    }
+};
 
-        void loadingOverlayAndToast()
-        {
-            makeDir(m_dir.path(), "gone");
-            m_state->folderHistory().add(QUrl::fromLocalFile(path("gone")));
-            QVERIFY(QDir(path("gone")).removeRecursively());
-            showWindow();
-            StatusBarView *statusBar = m_window->statusBarView();
-            LoadingOverlay *overlay = m_window->loadingOverlay();
-
-            QListView *list = m_window->sidebarView()->historyListView()->listView();
-            const QPoint rowCentre = list->visualRect(list->model()->index(0, 0)).center();
-            const QPoint inWindow = list->viewport()->mapTo(m_window.get(), rowCentre);
-            m_state->setLoading(true);
-            m_state->setStatusMessage(QStringLiteral("正在扫描文件夹..."));
-            QVERIFY(statusBar->isHidden() && overlay->isVisible());
-            QCOMPARE(overlay->message(), QStringLiteral("正在扫描文件夹..."));
-            QWidget *hit = m_window->childAt(inWindow);
-            QVERIFY(hit == overlay || overlay->isAncestorOf(hit));
-            QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {}, inWindow);
-            QCOMPARE(m_state->statusMessage(), QStringLiteral("正在扫描文件夹..."));
-
-            // The same click reaches the row once the scan is over.
-            m_state->setLoading(false);
-            QVERIFY(overlay->isHidden() && statusBar->isVisible());
-            QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {}, inWindow);
-            QCOMPARE(m_state->statusMessage(), QStringLiteral("文件夹不存在: gone"));
-            m_state->setStatusMessage(QString());
-            QVERIFY(statusBar->isHidden());
-
-            // The toast stays above the overlay and waits anew only for a new text.
-            ToastView *toast = m_window->toastView();
-            ToastController *controller = m_window->toastController();
-            m_state->setLoading(true);
-            m_state->setToastMessage(QStringLiteral("短"));
-            QTRY_VERIFY(toast->opacity() > 0.1);
-            const QString wide = QStringLiteral("已归档 3 张图片到「归档」，一条宽得多的提示");
-            m_state->setToastMessage(wide);
-            QCOMPARE(toast->message(), wide);
-            // The overlay's text changes while it shows; the toast must stay on top.
-            m_state->setStatusMessage(QStringLiteral("正在刷新..."));
-            m_state->setStatusMessage(QStringLiteral("正在扫描文件夹..."));
-            QTRY_COMPARE(toast->opacity(), 1.0);
-            const QObjectList &stack = m_window->children();
-            QVERIFY(stack.indexOf(toast) > stack.indexOf(m_window->loadingOverlay()));
-            const QImage bubble = toast->grab(toast->bubbleRect()).toImage();
-            int ink = 0; // the text, dark on the light bubble
-            for (int y = 0; y < bubble.height(); ++y)
-                for (int x = 0; x < bubble.width(); ++x)
-                    ink += qGray(bubble.pixel(x, y)) < 100;
-            QVERIFY2(ink > 300, qPrintable(QString::number(ink)));
-            m_state->setToastMessage(std::nullopt);
-            QVERIFY(!controller->isPresented() && controller->remainingTime() == -1);
-            QTRY_VERIFY(toast->isHidden());
-
-            const auto shownFor = 300ms;
-            controller->setDisplayTime(shownFor);
-            m_state->setToastMessage(QStringLiteral("first"));
-            QTRY_VERIFY(controller->remainingTime() <= 150);
-            QElapsedTimer sinceSecond;
-            sinceSecond.start();
-            m_state->setToastMessage(QStringLiteral("second"));
-            QVERIFY(controller->remainingTime() > 150);
-            QTRY_VERIFY(controller->remainingTime() <= 150);
-            m_state->setToastMessage(QStringLiteral("second"));
-            QVERIFY(controller->remainingTime() <= 150);
-            QTRY_VERIFY(!m_state->toastMessage().has_value());
-            QVERIFY(sinceSecond.elapsed() >= shownFor.count());
-            QTRY_VERIFY(toast->isHidden());
-        }
-
-        // Images only in sub-folders: a link offers them. The line keeps clear of tiles and bars.
-        void statusLineOffersSubfoldersAndStaysClear()
-        {
-            for (const char *name : {"trip/day 1/a.jpg", "trip/day 2/b.jpg", "trip/day 2/c.jpg"})
-                touch(m_dir.path(), name);
-            showWindow();
-            importFolder(path("trip"), Choice::currentFolderOnly);
-            StatusBarView *pill = m_window->statusBarView();
-            QTRY_VERIFY(pill->isVisible() && !pill->linkRect().isEmpty());
-            QVERIFY(pill->rect().contains(pill->linkRect()) && m_state->images().isEmpty());
-            QTest::mouseClick(pill, Qt::LeftButton, {}, QPoint(2, pill->height() / 2)); // beside it
-            QVERIFY(!m_state->isLoading());
-            QTest::mouseClick(pill, Qt::LeftButton, {}, pill->linkRect().center());
-            QTRY_COMPARE(m_state->images().size(), 3);
-            QVERIFY(pill->linkRect().isEmpty());
-            for (int i = 0; i < 40; ++i)
-                touch(m_dir.path(), QStringLiteral("many/IMG_%1.jpg").arg(i, 4, 10, QChar('0')));
-            touch(m_dir.path(), "many/ZZ_" + QString(70, QChar('x')) + ".jpg"); // a long name, last
-            importFolder(path("many"));
-            QTRY_COMPARE(m_state->images().size(), 41);
-            QTRY_VERIFY(pill->isVisible());
-            const auto inWindow = [this](QWidget *widget) {
-                return QRect(widget->mapTo(m_window.get(), QPoint(0, 0)), widget->size());
-            };
-            ThumbnailListView &tiles = m_window->detailArea()->gridView()->listView();
-            tiles.scrollToBottom();
-            QVERIFY(!inWindow(tiles.viewport()).intersects(pill->geometry()));
-
-            m_state->selectImage(40);
-            QTRY_COMPARE(m_window->detailArea()->currentPage(), Page::viewer);
-            QTRY_VERIFY(pill->isVisible());
-            ViewerStatusBar *bar = m_window->detailArea()->viewerView()->statusBar();
-            QTRY_VERIFY(bar->isVisible());
-            QVERIFY(!inWindow(bar).intersects(pill->geometry()));
-            QTest::keyClick(m_window.get(), Qt::Key_Escape);
-            QTRY_VERIFY(!inWindow(tiles.viewport()).intersects(pill->geometry()));
-        }
-
-        void editorIsASheetBesideTheSidebar_data()
-        {
-            QTest::addColumn<QSize>("windowSize");
-            QTest::addColumn<bool>("fromViewer");
-            QTest::newRow("batch, smallest size") << QSize() << false;
-            QTest::newRow("the viewer's image") << QSize(1200, 800) << true;
-        }
-        void editorIsASheetBesideTheSidebar()
-        {
-            QFETCH(QSize, windowSize);
-            QFETCH(bool, fromViewer);
-            openSecondOfThreeInViewer();
-            m_window->resize(windowSize.isValid() ? windowSize : m_window->minimumSizeHint());
-            showWindow();
-            if (fromViewer) {
-                ImageViewerView *viewer = m_window->detailArea()->viewerView();
-                QTRY_VERIFY_WITH_TIMEOUT(!viewer->displayImage().isNull(), 10000);
-                viewer->requestFrameExport();
-            } else {
-                m_state->setViewerActive(false);
-                m_state->selectAllVisible();
-                QPushButton *button =
-                    m_window->detailArea()->gridView()->selectionBar().exportButton();
-                QTRY_VERIFY(button->isVisible());
-                QTest::mouseClick(button, Qt::LeftButton);
-            }
-            FrameExportView *editor = nullptr;
-            QTRY_VERIFY((editor = m_window->findChild<FrameExportView *>()) && editor->isVisible());
-            QCOMPARE(editor->titleText(), fromViewer ? QStringLiteral("边框水印")
-                                                     : QStringLiteral("批量边框水印（3 张）"));
-            QVERIFY(m_state->isSheetPresented());
-            const QRect detail(m_window->detailArea()->mapToGlobal(QPoint(0, 0)),
-                               m_window->detailArea()->size());
-            QVERIFY(detail.contains(editor->frameGeometry()));
-            // Whatever is cut from its minimum size is reached by scrolling.
-            const QSize content = editor->scrollArea()->widget()->size();
-            QCOMPARE(content.expandedTo(FrameExportView::minimumContentSize), content);
-            const QSize shown = editor->scrollArea()->viewport()->size();
-            QCOMPARE(editor->scrollArea()->horizontalScrollBar()->maximum(),
-                     std::max(0, content.width() - shown.width()));
-            QCOMPARE(editor->scrollArea()->verticalScrollBar()->maximum(),
-                     std::max(0, content.height() - shown.height()));
-            // Keys belong to the sheet while it is open: Escape closes it, not the viewer.
-            QTest::keyClick(editor, Qt::Key_Escape);
-            QTRY_VERIFY(!m_state->isSheetPresented());
-            QCOMPARE(m_state->isViewerActive(), fromViewer);
-            QTRY_VERIFY(!m_window->findChild<FrameExportView *>()); // deleted on close
-        }
-    };
-
-    QTEST_MAIN(TestMainWindow)
+QTEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"
