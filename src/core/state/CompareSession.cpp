@@ -160,9 +160,6 @@ bool CompareSession::handleKey(AppState &state, int key, const QString &text)
     case Qt::Key_Escape:
         compare.close();
         return true;
-    case Qt::Key_Z:
-        Q_EMIT compare.loupeToggleRequested();
-        return true;
     default:
         break;
     }

@@ -51,15 +51,14 @@ public:
     // Two panes: the candidate becomes the select and the select the candidate.
     void swap();
 
-    // The keys of the compare screen; true when handled. Z only asks the
-    // screen (loupeToggleRequested()): zoom is the widgets' business.
+    // The keys of the compare screen; true when handled. Zoom (Z) and the
+    // focus areas (A) are the widgets' business and the window's keys.
     static bool handleKey(AppState &state, int key, const QString &text);
 
 Q_SIGNALS:
     void openChanged(bool open);
     void itemsChanged();
     void activePaneChanged(int pane);
-    void loupeToggleRequested();
 
 private:
     void open(const QList<ImageItem> &items, Origin origin);

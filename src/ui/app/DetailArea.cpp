@@ -45,7 +45,7 @@ DetailArea::Page DetailArea::pageFor(const AppState &state)
 
 bool DetailArea::canBeFullScreen(Page page)
 {
-    return page == Page::viewer;
+    return page == Page::viewer || page == Page::compare;
 }
 
 DetailArea::Page DetailArea::currentPage() const

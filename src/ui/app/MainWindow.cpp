@@ -13,8 +13,10 @@
 #include "browse/SidebarView.h"
 #include "browse/ThumbnailGridView.h"
 #include "browse/ThumbnailListView.h"
+#include "common/FocusAreaDisplay.h"
 #include "common/Theme.h"
 #include "compare/ComparePane.h"
+#include "compare/CompareView.h"
 #include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
 #include "viewer/ViewerStatusBar.h"
@@ -134,18 +136,31 @@ void MainWindow::connectPageKeys()
             &MainWindow::setFullScreenShown);
     connect(viewer, &ImageViewerView::fullScreenToggleRequested, this,
             [this] { setFullScreenShown(!m_photoFullScreen); });
-    connect(m_keyHandler, &ViewerKeyHandler::actualPixelsToggleRequested, this, [this, viewer] {
-        if (m_detailArea->currentPage() == DetailArea::Page::viewer)
-            viewer->toggleActualPixels();
-    });
-    connect(m_keyHandler, &ViewerKeyHandler::focusAreasToggleRequested, this, [this, viewer] {
-        if (m_detailArea->currentPage() == DetailArea::Page::viewer)
-            viewer->toggleFocusAreas();
-    });
-    // Back on the grid the sidebar is wanted again.
-    connect(m_detailArea, &QStackedWidget::currentChanged, this, [this] {
+    CompareView *compare = m_detailArea->compareView();
+    connect(m_keyHandler, &ViewerKeyHandler::actualPixelsToggleRequested, this,
+            [this, viewer, compare] {
+                if (m_detailArea->currentPage() == DetailArea::Page::viewer)
+                    viewer->toggleActualPixels();
+                else if (m_detailArea->currentPage() == DetailArea::Page::compare)
+                    compare->toggleActualPixels();
+            });
+    connect(m_keyHandler, &ViewerKeyHandler::focusAreasToggleRequested, this,
+            [this, viewer, compare] {
+                if (m_detailArea->currentPage() == DetailArea::Page::viewer)
+                    viewer->toggleFocusAreas();
+                else if (m_detailArea->currentPage() == DetailArea::Page::compare)
+                    compare->setFocusAreasShown(!compare->focusAreasShown());
+            });
+    connect(m_detailArea, &QStackedWidget::currentChanged, this, [this, viewer, compare] {
+        // Back on the grid the sidebar is wanted again.
         if (m_photoFullScreen && !DetailArea::canBeFullScreen(m_detailArea->currentPage()))
             setFullScreenShown(false);
+        // The focus areas stay asked for between the viewer and compare.
+        if (m_detailArea->currentPage() == DetailArea::Page::compare)
+            compare->setFocusAreasShown(viewer->focusAreas().isShown());
+        else if (m_detailArea->currentPage() == DetailArea::Page::viewer &&
+                 viewer->focusAreas().isShown() != compare->focusAreasShown())
+            viewer->toggleFocusAreas();
     });
 }
 

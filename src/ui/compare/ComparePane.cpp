@@ -1,5 +1,6 @@
 #include "compare/ComparePane.h"
 
+#include "common/FocusAreaDisplay.h"
 #include "common/StarRatingView.h"
 #include "common/Theme.h"
 #include "compare/CompareZoomView.h"
@@ -16,10 +17,11 @@ const QString barText = QStringLiteral("color: rgba(255, 255, 255, 204);");
 
 } // namespace
 
-ComparePane::ComparePane(WorkQueues &queues, QWidget *parent)
+ComparePane::ComparePane(WorkQueues &queues, FocusPointCache &focusPoints, QWidget *parent)
     : QWidget(parent)
     , m_picture(new ShownPicture(queues, this))
     , m_zoom(new CompareZoomView(queues, this))
+    , m_focusAreas(new FocusAreaDisplay(*m_zoom, focusPoints, this))
     , m_bar(new QWidget(this))
     , m_filename(new QLabel(m_bar))
     , m_stars(new StarRatingView(0, 5, starSize, m_bar))
@@ -66,6 +68,7 @@ void ComparePane::showItem(const ImageItem &item, ShownPicture::Neighbourhood ne
     m_picture->setNeighbourhood(std::move(neighbourhood));
     m_picture->setView(m_zoom->size(), m_zoom->devicePixelRatioF());
     m_picture->show(item);
+    m_focusAreas->setPath(item.path());
 }
 
 void ComparePane::clear()
@@ -73,6 +76,7 @@ void ComparePane::clear()
     m_carriedView.reset();
     m_filename->clear();
     m_picture->clear();
+    m_focusAreas->setPath(QString());
 }
 
 std::optional<ComparePane::ViewState> ComparePane::zoomedViewState() const

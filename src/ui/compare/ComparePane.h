@@ -7,6 +7,8 @@
 #include <optional>
 
 class CompareZoomView;
+class FocusAreaDisplay;
+class FocusPointCache;
 class QLabel;
 class StarRatingView;
 class WorkQueues;
@@ -29,7 +31,9 @@ public:
     // The bar under the picture with its outline.
     static constexpr int footerHeight = 30 + outlineWidth;
 
-    explicit ComparePane(WorkQueues &queues, QWidget *parent = nullptr);
+    // The focus areas come from `focusPoints`, the screen's, which outlives
+    // the pane.
+    ComparePane(WorkQueues &queues, FocusPointCache &focusPoints, QWidget *parent = nullptr);
 
     void showItem(const ImageItem &item, ShownPicture::Neighbourhood neighbourhood);
     void clear();
@@ -40,6 +44,7 @@ public:
     bool isActive() const { return m_active; }
 
     CompareZoomView *zoomView() const { return m_zoom; }
+    FocusAreaDisplay &focusAreas() const { return *m_focusAreas; }
     ShownPicture &picture() const { return *m_picture; }
     StarRatingView *stars() const { return m_stars; }
     QString filenameText() const;
@@ -69,6 +74,7 @@ private:
 
     ShownPicture *m_picture;
     CompareZoomView *m_zoom;
+    FocusAreaDisplay *m_focusAreas;
     QWidget *m_bar;
     QLabel *m_filename;
     StarRatingView *m_stars;

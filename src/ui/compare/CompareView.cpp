@@ -1,5 +1,6 @@
 #include "compare/CompareView.h"
 
+#include "common/FocusAreaDisplay.h"
 #include "compare/ComparePane.h"
 #include "compare/CompareZoomView.h"
 #include "state/AppState.h"
@@ -17,7 +18,11 @@ CompareView::CompareView(AppState &state, WorkQueues &queues, QWidget *parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     for (int i = 0; i < CompareSession::maximumPanes; ++i) {
-        auto *pane = new ComparePane(queues, this);
+        auto *pane = new ComparePane(queues, *m_focusPoints, this);
+        connect(&pane->focusAreas(), &FocusAreaDisplay::focusPointsMissing, this, [this, pane] {
+            if (pane->isActive())
+                m_state.setStatusMessage(QStringLiteral("没有对焦点信息"));
+        });
         pane->hide();
         m_panes.append(pane);
         CompareZoomView *zoom = pane->zoomView();
@@ -34,8 +39,6 @@ CompareView::CompareView(AppState &state, WorkQueues &queues, QWidget *parent)
     CompareSession &compare = m_state.compare();
     connect(&compare, &CompareSession::itemsChanged, this, &CompareView::followSession);
     connect(&compare, &CompareSession::activePaneChanged, this, &CompareView::followActivePane);
-    connect(&compare, &CompareSession::loupeToggleRequested, this,
-            &CompareView::toggleActualPixels);
     connect(&m_state.starRatingStore(), &StarRatingStore::ratingChanged, this,
             &CompareView::updateRatings);
     connect(&m_state.starRatingStore(), &StarRatingStore::ratingsRemoved, this,
@@ -70,7 +73,6 @@ void CompareView::followSession()
         pane->setRole(!compare.isTwoPane() ? QString()
                       : i == 0             ? QStringLiteral("选定")
                                            : QStringLiteral("候选"));
-        m_focusPoints->request(items[i].path());
     }
     followActivePane();
     updateRatings();
@@ -167,13 +169,22 @@ void CompareView::toggleActualPixels()
         QPointF place = QRectF(zoom->rect()).center();
         if (pointer) {
             std::tie(relativePoint, place) = *pointer;
-        } else if (pane->item()) {
-            const auto focus = m_focusPoints->find(pane->item()->path());
-            if (focus && !focus->isEmpty())
-                relativePoint = focus->centre();
+        } else {
+            relativePoint = pane->focusAreas().loupeCentre();
         }
         zoom->showRelativePoint(zoom->actualPixelsMagnification(), relativePoint, place);
     }
+}
+
+void CompareView::setFocusAreasShown(bool shown)
+{
+    for (ComparePane *pane : m_panes)
+        pane->focusAreas().setShown(shown);
+}
+
+bool CompareView::focusAreasShown() const
+{
+    return m_panes.first()->focusAreas().isShown();
 }
 
 void CompareView::paintEvent(QPaintEvent *)

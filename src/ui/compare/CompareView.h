@@ -18,8 +18,8 @@ class WorkQueues;
 // every other one, each putting the same point of its own photo (relative to
 // the photo's size, so different sizes stay comparable) under the pointer's
 // place; Shift keeps it to the pane under the pointer. A double click fits
-// them all. The keys are the window's (CompareSession::handleKey); Z comes
-// here through the session.
+// them all. The keys are the window's (CompareSession::handleKey); Z and A
+// come here from the window.
 class CompareView : public QWidget
 {
     Q_OBJECT
@@ -40,6 +40,10 @@ public:
     // when it is over a pane, else the photo's focus point when known, else
     // its centre.
     void toggleActualPixels();
+    // A: the focus areas of every pane ("没有对焦点信息" in the status line
+    // when the active photo has none).
+    void setFocusAreasShown(bool shown);
+    bool focusAreasShown() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -81,7 +81,7 @@ QWidget *makeErrorColumn(QWidget *parent, QLabel *text)
 }
 
 // The keys of the loupe, listed in the picture's menu.
-const char *const keyHints[] = {"Z 100% / 适合", "F 全屏", "A 对焦点", "0 清除评分"};
+const char *const keyHints[] = {"Z 100% / 适合", "F 全屏", "A 对焦点", "0 清除评分", "C 对比"};
 
 void defaultRawExportConfirmation(QWidget *parent, std::function<void(bool)> answer)
 {

@@ -18,6 +18,9 @@
 #include "browse/ThumbnailListView.h"
 #include "common/FocusAreaDisplay.h"
 #include "common/ZoomableImageView.h"
+#include "compare/ComparePane.h"
+#include "compare/CompareView.h"
+#include "compare/CompareZoomView.h"
 #include "editor/FrameExportView.h"
 #include "state/CompareSession.h"
 #include "state/ViewerSettings.h"
@@ -365,13 +368,28 @@ private Q_SLOTS:
         const auto compared = [this] {
             return BrowseFixtures::filenames(m_state->compare().items());
         };
+        QTest::keyClick(target, Qt::Key_A); // asked for in the viewer, kept in compare
         QTest::keyClick(target, Qt::Key_C);
         QCOMPARE(area->currentPage(), Page::compare);
         QCOMPARE(compared(), (QStringList{"a2.jpg", "a3.jpg"}));
+        // The loupe, focus-area and full-screen keys reach compare too.
+        CompareView *compareView = area->compareView();
+        QVERIFY(compareView->focusAreasShown());
+        QTest::keyClick(target, Qt::Key_F);
+        QVERIFY(m_window->isFullScreen());
+        QTRY_VERIFY_WITH_TIMEOUT(compareView->panes()[1]->showsPicture(), 10000);
+        QTest::keyClick(target, Qt::Key_Z);
+        QVERIFY(compareView->panes()[1]->zoomView()->magnification() != 1.0);
+        QTest::keyClick(target, Qt::Key_A);
+        QVERIFY(!compareView->focusAreasShown());
+        QTest::keyClick(target, Qt::Key_Escape);
+        QVERIFY(!m_window->isFullScreen());
+        QCOMPARE(area->currentPage(), Page::compare);
         QTest::keyClick(target, Qt::Key_Up);
         QCOMPARE(compared(), (QStringList{"a3.jpg", "a2.jpg"}));
         QTest::keyClick(target, Qt::Key_Escape);
         QCOMPARE(area->currentPage(), Page::viewer);
+        QVERIFY(!area->viewerView()->focusAreas().isShown());
         QCOMPARE(m_state->selectedImage()->filename(), QStringLiteral("a3.jpg")); // the select
         QTest::mouseClick(area->viewerView()->compareButton(), Qt::LeftButton);
         QCOMPARE(compared(), (QStringList{"a3.jpg", "a2.jpg"})); // the last: with the previous

@@ -148,7 +148,10 @@ private Q_SLOTS:
         compare({0, 1, 2});
         QCOMPARE(m_view->panes()[0]->roleText(), QString());
         QVERIFY(zoom(2)->mapTo(m_view.get(), QPoint()).y() > zoom(0)->height()); // 2 x 2
-        const auto pressZ = [this] { return CompareSession::handleKey(*m_state, Qt::Key_Z, "z"); };
+        const auto pressZ = [this] {
+            m_view->toggleActualPixels();
+            return true;
+        };
         const auto atActualPixels = [this](int pane) {
             return qFuzzyCompare(zoom(pane)->magnification(),
                                  zoom(pane)->actualPixelsMagnification());
