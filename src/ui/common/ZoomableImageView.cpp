@@ -285,6 +285,26 @@ bool ZoomableImageView::event(QEvent *event)
     return QWidget::event(event);
 }
 
+void ZoomableImageView::drawRendition(QPainter &painter, const QRectF &target,
+                                      const QImage &rendition, const QRectF &source) const
+{
+    // A rendition made for this view has one pixel per device pixel: drawn on
+    // whole device pixels it is a plain copy, where a fraction of a pixel
+    // would make the painter filter the whole area (several milliseconds).
+    const qreal dpr = devicePixelRatioF();
+    const QSizeF deviceTarget = target.size() * dpr;
+    if (std::abs(deviceTarget.width() - source.width()) < 1.0 &&
+        std::abs(deviceTarget.height() - source.height()) < 1.0) {
+        const QRect wholeSource = source.toRect();
+        const QPointF origin(std::round(target.x() * dpr) / dpr,
+                             std::round(target.y() * dpr) / dpr);
+        painter.drawImage(QRectF(origin, QSizeF(wholeSource.size()) / dpr), rendition, wholeSource);
+        return;
+    }
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, rendition, source);
+}
+
 void ZoomableImageView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -303,8 +323,7 @@ void ZoomableImageView::paintEvent(QPaintEvent *)
         const QRectF inRendition((source.x() - result.sourceRect.x()) * sx,
                                  (source.y() - result.sourceRect.y()) * sy, source.width() * sx,
                                  source.height() * sy);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(target, result.image, inRendition);
+        drawRendition(painter, target, result.image, inRendition);
         return;
     }
     // Until the rendition arrives: sample the picture per screen pixel

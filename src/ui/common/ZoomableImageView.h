@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <optional>
 
+class QPainter;
 class QVariantAnimation;
 class ScaledRendition;
 class WorkQueues;
@@ -124,6 +125,8 @@ private:
     // Device pixels per picture pixel at the current zoom.
     qreal deviceScale() const;
     bool renditionCovers(const QRectF &sourceRect) const;
+    void drawRendition(QPainter &painter, const QRectF &target, const QImage &rendition,
+                       const QRectF &source) const;
     void viewChanged();
     void rebuildRendition();
 

@@ -278,6 +278,14 @@ private Q_SLOTS:
         m_view->setImage(quadrantPicture(6000, 4000));
         QTRY_VERIFY(m_view->hasExactRendition());
         QVERIFY(hasUprightQuadrants(m_view->grab().toImage(), 10));
+        // Letterboxed: the rendition lies where the fitted picture is, on black.
+        m_view->setImage(quadrantPicture(6000, 2000));
+        QTRY_VERIFY(m_view->hasExactRendition());
+        QVERIFY(screenShows(QPoint(300, 250), Qt::red) &&
+                screenShows(QPoint(900, 550), Qt::white) &&
+                screenShows(QPoint(600, 100), Qt::black));
+        m_view->setImage(quadrantPicture(6000, 4000));
+        QTRY_VERIFY(m_view->hasExactRendition());
         // Zoomed to 2x at the centre: a new rendition of the visible part follows.
         m_view->setMagnification(2.0, QPointF(600, 400));
         QVERIFY(!m_view->hasExactRendition());
