@@ -279,8 +279,14 @@ struct CompareFixture
         if (appState->compare().items()[1] == images.last())
             open();
         const ImageItem next = images[images.indexOf(appState->compare().items()[1]) + 1];
-        waitUntil(
-            [&] { return !candidate().picture().prefetchCache().fittedRendition(next).isNull(); });
+        // A moment's look: the next candidate decoded ahead and the panes on
+        // screen drawn from their exact renditions.
+        waitUntil([&] {
+            return !candidate().picture().prefetchCache().fittedRendition(next).isNull() &&
+                   std::ranges::all_of(view->panes(), [](ComparePane *pane) {
+                       return pane->zoomView()->hasExactRendition();
+                   });
+        });
         if (!prefetched)
             candidate().picture().prefetchCache().clear();
         QImage target(screenSize, QImage::Format_ARGB32_Premultiplied);
