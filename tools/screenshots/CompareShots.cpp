@@ -10,9 +10,11 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QWheelEvent>
+#include <exiv2/exiv2.hpp>
 
 namespace {
 
@@ -29,6 +31,21 @@ QString photo24MP(const ScreenshotContext &context, int sample)
     writer.setQuality(90);
     writer.write(source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     return path;
+}
+
+// The camera's focus area over the sun of a landscape photo, as the EXIF
+// SubjectArea rectangle (centre, width, height in pixels).
+void markSunAsFocused(const QString &path)
+{
+    auto file = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+    file->readMetadata();
+    Exiv2::ExifData &exif = file->exifData();
+    exif["Exif.Photo.PixelXDimension"] = uint32_t(6000);
+    exif["Exif.Photo.PixelYDimension"] = uint32_t(4000);
+    Exiv2::UShortValue area;
+    area.read("4200 1200 360 360");
+    exif["Exif.Photo.SubjectArea"] = area;
+    file->writeMetadata();
 }
 
 struct CompareScene
@@ -82,4 +99,15 @@ KELVANE_SCREENSHOT_SCENE("compare-four-zoomed")
     QApplication::sendEvent(leader, &wheel);
     context.settle(400);
     context.save(scene.view.get(), QStringLiteral("compare-four-zoomed"));
+}
+
+KELVANE_SCREENSHOT_SCENE("compare-focus-areas")
+{
+    for (const int sample : {1, 2})
+        markSunAsFocused(photo24MP(context, sample));
+    CompareScene scene(context, {1, 2});
+    scene.view->setFocusAreasShown(true);
+    scene.view->toggleActualPixels(); // 100 % at the focus areas
+    context.settle(400);
+    context.save(scene.view.get(), QStringLiteral("compare-focus-areas"));
 }

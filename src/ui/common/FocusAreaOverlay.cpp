@@ -4,11 +4,12 @@
 
 #include <QEvent>
 #include <QPainter>
+#include <algorithm>
 
 namespace {
 
 // A dark line beside each outline keeps it visible on bright pictures.
-const QColor halo(0, 0, 0, 110);
+const QColor halo(0, 0, 0, 150);
 
 // An area given as fractions of the picture, where the picture lies now.
 QRectF placed(const QRectF &fractions, const QRectF &picture)
@@ -27,7 +28,7 @@ QColor FocusAreaOverlay::inFocusColour()
 
 QColor FocusAreaOverlay::otherColour()
 {
-    return QColor(255, 255, 255, 150);
+    return QColor(255, 255, 255, 200);
 }
 
 FocusAreaOverlay::FocusAreaOverlay(ZoomableImageView &view)
@@ -71,12 +72,18 @@ void FocusAreaOverlay::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setBrush(Qt::NoBrush);
     const QRectF picture = m_view.imageRectInView();
+    // Where the file marks no area as in focus (a subject area, a focus
+    // location), the areas it gives are where the camera focused.
+    const bool marksFocus = std::ranges::any_of(m_points.areas, &FocusArea::inFocus);
+    const auto drawnInFocus = [marksFocus](const FocusArea &area) {
+        return area.inFocus || !marksFocus;
+    };
     // The others first: an area in focus is drawn over a neighbour it touches.
     for (bool inFocus : {false, true}) {
         const qreal width = inFocus ? inFocusWidth : otherWidth;
         const QColor colour = inFocus ? inFocusColour() : otherColour();
         for (const FocusArea &area : m_points.areas) {
-            if (area.inFocus != inFocus)
+            if (drawnInFocus(area) != inFocus)
                 continue;
             // Lines drawn inside the area's edge, so that a small area stays readable.
             const QRectF line =
