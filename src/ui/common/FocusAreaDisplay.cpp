@@ -62,4 +62,6 @@ void FocusAreaDisplay::reportWhenMissing()
     const std::optional<FocusPoints> points = focusPoints();
     if (m_shown && points && points->isEmpty())
         Q_EMIT focusPointsMissing();
+    else if (m_shown && points)
+        Q_EMIT focusPointsDrawn();
 }

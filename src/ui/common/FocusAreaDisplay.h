@@ -40,6 +40,8 @@ Q_SIGNALS:
     // The areas are wanted and the photo has none: when they are asked for,
     // or when a photo shown while they are wanted has been read.
     void focusPointsMissing();
+    // The areas are wanted and drawn (a "none" said before is out of date).
+    void focusPointsDrawn();
 
 private:
     void update();

@@ -23,6 +23,10 @@ CompareView::CompareView(AppState &state, WorkQueues &queues, QWidget *parent)
             if (pane->isActive())
                 m_state.setStatusMessage(QStringLiteral("没有对焦点信息"));
         });
+        connect(&pane->focusAreas(), &FocusAreaDisplay::focusPointsDrawn, this, [this, pane] {
+            if (pane->isActive() && m_state.statusMessage() == QStringLiteral("没有对焦点信息"))
+                m_state.setStatusMessage(QString());
+        });
         pane->hide();
         m_panes.append(pane);
         CompareZoomView *zoom = pane->zoomView();

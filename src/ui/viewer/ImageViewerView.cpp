@@ -164,6 +164,10 @@ ImageViewerView::ImageViewerView(AppState &appState, WorkQueues &queues, QWidget
             &ImageViewerView::fullScreenToggleRequested);
     connect(m_focusAreas, &FocusAreaDisplay::focusPointsMissing, this,
             [this] { m_appState.setStatusMessage(QStringLiteral("没有对焦点信息")); });
+    connect(m_focusAreas, &FocusAreaDisplay::focusPointsDrawn, this, [this] {
+        if (m_appState.statusMessage() == QStringLiteral("没有对焦点信息"))
+            m_appState.setStatusMessage(QString());
+    });
 
     connect(&m_appState, &AppState::selectedImageChanged, this, &ImageViewerView::followSelection);
     connect(&m_appState, &AppState::viewerActiveChanged, this, &ImageViewerView::followSelection);

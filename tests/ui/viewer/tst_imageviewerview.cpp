@@ -3,6 +3,7 @@
 #include "ImagingFixtures.h"
 #include "common/FileRevealer.h"
 #include "common/FocusAreaDisplay.h"
+#include "common/FocusAreaOverlay.h"
 #include "common/ZoomableImageView.h"
 #include "imaging/ImageLoadError.h"
 #include "model/WorkQueues.h"
@@ -227,8 +228,14 @@ private Q_SLOTS:
     // Z and the focus areas as the window's keys and the bar's buttons reach them.
     void loupeAndFocusAreasStayOnWhileStepping()
     {
+        const ImageItem focused = addJpeg(QStringLiteral("c.jpg"), 600, 400);
+        editExif(focused.path(), [](Exiv2::ExifData &exif) {
+            Exiv2::UShortValue area;
+            area.read("300 200 60 40");
+            exif["Exif.Photo.SubjectArea"] = area;
+        });
         m_state->setImages({addJpeg(QStringLiteral("a.jpg"), 2400, 1600),
-                            addJpeg(QStringLiteral("b.jpg"), 600, 400)});
+                            addJpeg(QStringLiteral("b.jpg"), 600, 400), focused});
         showAt(0);
         waitLoaded();
         QCursor::setPos(m_viewer->mapToGlobal(QPoint(-100, -100))); // away from the picture
@@ -261,6 +268,10 @@ private Q_SLOTS:
         QVERIFY(!m_viewer->focusAreas().isShown() && !button->isChecked());
         focusAction();
         QVERIFY(m_viewer->focusAreas().isShown() && button->isChecked());
+        // A photo with a subject area: drawn, and the "none" of the last one goes.
+        showAt(2);
+        QTRY_VERIFY(!m_viewer->focusAreas().overlay()->isHidden());
+        QCOMPARE(m_state->statusMessage(), QString());
         // Full screen is the window's: the button asks and stays as it was.
         QSignalSpy fullScreen(m_viewer.get(), &ImageViewerView::fullScreenToggleRequested);
         QTest::mouseClick(m_viewer->statusBar()->fullScreenButton(), Qt::LeftButton);
