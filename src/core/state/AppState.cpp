@@ -5,6 +5,7 @@
 #include "state/CompareSession.h"
 #include "state/FolderSession.h"
 
+#include <QFileInfo>
 #include <QThreadPool>
 #include <utility>
 
@@ -36,6 +37,8 @@ AppState::AppState(WorkQueues &queues, QObject *parent)
     , m_folderScanner(std::make_unique<FolderScanner>(queues))
     , m_imageLoader(std::make_unique<ImageLoader>(queues))
     , m_starRatingStore(std::make_unique<StarRatingStore>(queues))
+    , m_cullingMarks(
+          std::make_unique<CullingMarkStore>(CullingMarkStore::defaultFilePath(), queues))
     , m_xmpRatingSync(
           std::make_unique<XmpRatingSync>(*m_starRatingStore, queues.fileOperations(), QString()))
     , m_viewerSettings(QString())
@@ -53,6 +56,8 @@ AppState::AppState(WorkQueues &queues, const QString &ratingsFile, const QString
     , m_folderScanner(std::make_unique<FolderScanner>(queues))
     , m_imageLoader(std::make_unique<ImageLoader>(queues))
     , m_starRatingStore(std::make_unique<StarRatingStore>(ratingsFile, queues))
+    , m_cullingMarks(std::make_unique<CullingMarkStore>(
+          QFileInfo(ratingsFile).path() + QStringLiteral("/culling-marks.json"), queues))
     , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, queues.fileOperations(),
                                                       settingsFile))
     , m_settingsFile(settingsFile)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/CullingMarkStore.h"
 #include "model/FolderHistory.h"
 #include "model/FolderNode.h"
 #include "model/FolderScanner.h"
@@ -58,6 +59,9 @@ public:
     StarRatingStore &starRatingStore() { return *m_starRatingStore; }
     const StarRatingStore &starRatingStore() const { return *m_starRatingStore; }
     XmpRatingSync &xmpRatingSync() { return *m_xmpRatingSync; }
+    // Flags and colour labels, in the file beside the ratings.
+    CullingMarkStore &cullingMarks() { return *m_cullingMarks; }
+    const CullingMarkStore &cullingMarks() const { return *m_cullingMarks; }
     ViewerSettings &viewerSettings() { return m_viewerSettings; }
     const ViewerSettings &viewerSettings() const { return m_viewerSettings; }
     // Two to four photos side by side, while open.
@@ -166,6 +170,7 @@ private:
     std::unique_ptr<FolderScanner> m_folderScanner;
     std::unique_ptr<ImageLoader> m_imageLoader;
     std::unique_ptr<StarRatingStore> m_starRatingStore;
+    std::unique_ptr<CullingMarkStore> m_cullingMarks;
     std::unique_ptr<XmpRatingSync> m_xmpRatingSync; // after the store: destroyed first
     QString m_settingsFile;
     ViewerSettings m_viewerSettings;
