@@ -85,6 +85,10 @@ void AppState::connectServices()
             });
     connect(m_starRatingStore.get(), &StarRatingStore::ratingsRemoved, this,
             [this] { notify(m_list.ratingsReplaced()); });
+    connect(m_cullingMarks.get(), &CullingMarkStore::saveFailed, this,
+            [this](const QString &reason) {
+                setStatusMessage(QStringLiteral("无法保存旗标和颜色标签：") + reason);
+            });
 }
 
 void AppState::notify(const ImageListPipeline::Changes &changes)
@@ -336,4 +340,86 @@ void AppState::updateRating(int rating, const ImageItem &item)
     const int index = std::min(m_currentIndex, int(filteredImages().size()) - 1);
     setCurrentIndex(index);
     setSelectedImage(filteredImages()[index]);
+}
+
+void AppState::setFlag(CullingFlag flag, const QList<ImageItem> &items)
+{
+    if (items.isEmpty())
+        return;
+    QStringList paths;
+    paths.reserve(items.size());
+    for (const ImageItem &item : items)
+        paths << item.path();
+    m_cullingMarks->setFlags(paths, flag);
+    switch (flag) {
+    case CullingFlag::pick:
+        setStatusMessage(QStringLiteral("已标记为留用"));
+        break;
+    case CullingFlag::reject:
+        setStatusMessage(QStringLiteral("已标记为排除"));
+        break;
+    case CullingFlag::none:
+        setStatusMessage(QStringLiteral("已清除旗标"));
+        break;
+    }
+}
+
+void AppState::setLabel(ColourLabel label, const QList<ImageItem> &items)
+{
+    if (items.isEmpty())
+        return;
+    QStringList paths;
+    paths.reserve(items.size());
+    bool allHaveIt = true;
+    for (const ImageItem &item : items) {
+        paths << item.path();
+        allHaveIt = allHaveIt && mark(item).label == label;
+    }
+    const ColourLabel applied = allHaveIt ? ColourLabel::none : label;
+    m_cullingMarks->setLabels(paths, applied);
+    setStatusMessage(applied == ColourLabel::none
+                         ? QStringLiteral("已清除颜色标签")
+                         : QStringLiteral("已标记为") + labelText(applied));
+}
+
+bool AppState::markByKey(int key, const QString &text, const ImageItem &item)
+{
+    switch (key) {
+    case Qt::Key_P:
+        setFlag(CullingFlag::pick, {item});
+        return true;
+    case Qt::Key_X:
+        setFlag(CullingFlag::reject, {item});
+        return true;
+    case Qt::Key_U:
+        setFlag(CullingFlag::none, {item});
+        return true;
+    default:
+        break;
+    }
+    static const QString labelKeys = QStringLiteral("6789");
+    const qsizetype digit = text.size() == 1 ? labelKeys.indexOf(text) : -1;
+    if (digit < 0)
+        return false;
+    setLabel(ColourLabel(int(ColourLabel::red) + int(digit)), {item});
+    return true;
+}
+
+QString AppState::labelText(ColourLabel label)
+{
+    switch (label) {
+    case ColourLabel::red:
+        return QStringLiteral("红色");
+    case ColourLabel::yellow:
+        return QStringLiteral("黄色");
+    case ColourLabel::green:
+        return QStringLiteral("绿色");
+    case ColourLabel::blue:
+        return QStringLiteral("蓝色");
+    case ColourLabel::purple:
+        return QStringLiteral("紫色");
+    case ColourLabel::none:
+        break;
+    }
+    return QString();
 }

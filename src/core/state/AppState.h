@@ -135,6 +135,18 @@ public:
     void previousImage(); // the window's Left key: stops at the first image
     void updateRating(int rating, const ImageItem &item);
 
+    // Flags and colour labels, one store batch per call. A label every item
+    // already has is cleared instead (the same key again takes it off).
+    CullingMark mark(const ImageItem &item) const { return m_cullingMarks->mark(item.path()); }
+    void setFlag(CullingFlag flag, const QList<ImageItem> &items);
+    void setLabel(ColourLabel label, const QList<ImageItem> &items);
+    // The marking keys of the viewer and compare for `item`: P picks, X
+    // rejects, U clears the flag, 6 to 9 put or take off red, yellow, green
+    // and blue. True when `key`/`text` is one of them.
+    bool markByKey(int key, const QString &text, const ImageItem &item);
+    // "红色" ... "紫色"; empty for none.
+    static QString labelText(ColourLabel label);
+
 Q_SIGNALS:
     void currentFolderChanged();
     // A tree was stored, also a rebuilt one with the same root id that

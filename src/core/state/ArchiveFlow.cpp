@@ -37,9 +37,11 @@ QFuture<void> ArchiveFlow::run(const QList<ImageItem> &images, const QString &fo
     // A clean-up of a folder opened meanwhile must not take the photos that
     // have already left for deleted ones.
     state.starRatingStore().holdPaths(sources);
+    state.cullingMarks().holdPaths(sources);
     state.setArchiving(true);
     const auto finish = [&state, done, sources] {
         state.starRatingStore().releasePaths(sources);
+        state.cullingMarks().releasePaths(sources);
         state.setArchiving(false);
         done->finish();
     };
@@ -68,8 +70,9 @@ QFuture<void> ArchiveFlow::run(const QList<ImageItem> &images, const QString &fo
                 finish();
                 return;
             }
-            // Ratings follow their files to their new place.
+            // Ratings, flags and labels follow their files to their new place.
             state.starRatingStore().moveRatings(outcome.movedSources, outcome.destinations);
+            state.cullingMarks().moveMarks(outcome.movedSources, outcome.destinations);
             state.xmpRatingSync().followMovedFiles(outcome.movedSources, outcome.destinations,
                                                    ratingsBefore);
             state.setToastMessage(QStringLiteral("已归档 %1 张图片到「%2」")

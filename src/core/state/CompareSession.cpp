@@ -163,6 +163,8 @@ bool CompareSession::handleKey(AppState &state, int key, const QString &text)
     default:
         break;
     }
+    if (state.markByKey(key, text, compare.activeItem()))
+        return true;
     static const QString ratingKeys = QStringLiteral("012345");
     if (text.size() != 1 || !ratingKeys.contains(text))
         return false;

@@ -110,6 +110,7 @@ void FolderSession::applyOpened(const QUrl &url, bool includeSubfolders, Scanned
     m_state.folderHistory().add(url);
     clearBrowsingState();
     m_state.starRatingStore().cleanupStaleEntries(url.toLocalFile());
+    m_state.cullingMarks().cleanupStaleEntries(url.toLocalFile());
     reportImageCount();
     if (!includeSubfolders && m_state.images().isEmpty())
         countImagesBelow(node.url);

@@ -10,7 +10,7 @@
 
 namespace {
 
-// A rating by key with the setting on moves on, unless the rating already
+// A rating, flag or label by key with the setting on moves on, unless the rating already
 // did (a star filter dropped the image and the viewer shows the next one) or
 // this is the last image.
 void advanceAfterRating(AppState &state, const ImageItem &rated)
@@ -60,10 +60,15 @@ bool ViewerKeyHandler::handleKey(AppState &state, int key, const QString &text)
     default:
         break;
     }
+    const std::optional<ImageItem> shown = state.selectedImage();
+    if (shown && state.markByKey(key, text, *shown)) {
+        advanceAfterRating(state, *shown);
+        return true;
+    }
     static const QString ratingKeys = QStringLiteral("012345");
     if (text.size() != 1 || !ratingKeys.contains(text))
         return false;
-    if (const std::optional<ImageItem> shown = state.selectedImage()) {
+    if (shown) {
         state.updateRating(text.toInt(), *shown);
         advanceAfterRating(state, *shown);
     }

@@ -10,12 +10,12 @@ class QWidget;
 
 // The window's keys for the viewer: Right and Left step through the filtered
 // images, Escape leaves the viewer, 1 to 5 rate the shown image (the same
-// digit again clears it) and 0 clears its rating; with the setting on, a
-// rating by key steps on to the next image. C opens compare on the shown
-// image; while compare shows, its own keys apply (CompareSession::handleKey).
-// Z, A, F and F11 ask the window for the loupe, the focus areas and full
-// screen; in full screen Escape leaves it before it leaves the screen. Nothing
-// is handled while the grid shows or a sheet is open.
+// digit again clears it) and 0 clears its rating; P, X and U pick, reject and
+// clear its flag, 6 to 9 toggle its colour label (AppState::markByKey); with
+// the setting on, a rating, flag or label by key steps on to the next image. C opens compare on the
+// shown image; while compare shows, its own keys apply (CompareSession::handleKey). Z, A, F and F11
+// ask the window for the loupe, the focus areas and full screen; in full screen Escape leaves it
+// before it leaves the screen. Nothing is handled while the grid shows or a sheet is open.
 //
 // Installed on the application, it sees key presses whichever widget of the
 // window has focus, but leaves alone keys meant for a modal dialog, a popup

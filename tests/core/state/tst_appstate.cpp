@@ -152,6 +152,67 @@ private Q_SLOTS:
         m_state->updateRating(2, item(0));
         QTRY_VERIFY(m_state->statusMessage().startsWith(QStringLiteral("无法保存评分：")));
     }
+    void markKeys_data()
+    {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("expected"); // flag, label and status after the last key
+        QTest::newRow("pick") << "p"
+                              << "pick  已标记为留用";
+        QTest::newRow("reject replaces pick") << "px"
+                                              << "reject  已标记为排除";
+        QTest::newRow("clear flag keeps label") << "x7u"
+                                                << "none yellow 已清除旗标";
+        QTest::newRow("label keeps flag") << "p8"
+                                          << "pick green 已标记为绿色";
+        QTest::newRow("each digit its colour") << "69"
+                                               << "none blue 已标记为蓝色";
+        QTest::newRow("own label again clears") << "66"
+                                                << "none  已清除颜色标签";
+        QTest::newRow("another label replaces") << "67"
+                                                << "none yellow 已标记为黄色";
+    }
+    void markKeys()
+    {
+        QFETCH(QString, keys);
+        QFETCH(QString, expected);
+        showImages({"1.jpg", "2.jpg"});
+        for (const QChar key : keys) // Qt's codes of letters and digits are their capitals
+            QVERIFY(m_state->markByKey(key.toUpper().unicode(), key, item(0)));
+        const CullingMark mark = m_state->mark(item(0));
+        const QString flag = CullingMark::flagName(mark.flag);
+        QCOMPARE(flag.isEmpty() ? QStringLiteral("none") : flag, expected.section(' ', 0, 0));
+        QCOMPARE(CullingMark::labelName(mark.label), expected.section(' ', 1, 1));
+        QCOMPARE(m_state->statusMessage(), expected.section(' ', 2));
+        QVERIFY(m_state->mark(item(1)).isEmpty());
+    }
+    void markBatchesAreOneStoreChange()
+    {
+        showImages({"1.jpg", "2.jpg", "3.jpg"});
+        QSignalSpy batches(&m_state->cullingMarks(), &CullingMarkStore::marksChanged);
+        m_state->setLabel(ColourLabel::red, {item(0)});
+        m_state->setFlag(CullingFlag::reject, {item(0), item(1)});
+        m_state->setLabel(ColourLabel::purple, {item(0), item(2)});
+        QCOMPARE(batches.count(), 3);
+        QCOMPARE(m_state->mark(item(1)), (CullingMark{CullingFlag::reject, ColourLabel::none}));
+        QCOMPARE(m_state->mark(item(0)), (CullingMark{CullingFlag::reject, ColourLabel::purple}));
+        // Only a label every item has is taken off.
+        m_state->setLabel(ColourLabel::purple, {item(0), item(2)});
+        QVERIFY(m_state->mark(item(2)).isEmpty());
+        QCOMPARE(m_state->statusMessage(), QStringLiteral("已清除颜色标签"));
+        QVERIFY(!m_state->markByKey(Qt::Key_5, "5", item(0)));
+    }
+    void openingAFolderDropsTheMarksOfItsVanishedFiles()
+    {
+        touchAll({"kept.jpg"});
+        CullingMarkStore &marks = m_state->cullingMarks();
+        marks.setFlag(root() + "/kept.jpg", CullingFlag::pick);
+        marks.setLabel(root() + "/gone.jpg", ColourLabel::green);
+        marks.setLabel(m_dir.path() + "/elsewhere/gone.jpg", ColourLabel::blue);
+        open(root());
+        QTRY_COMPARE(marks.count(), 2);
+        QVERIFY(marks.mark(root() + "/gone.jpg").isEmpty());
+        QCOMPARE(marks.mark(root() + "/kept.jpg").flag, CullingFlag::pick);
+    }
     void openFollowsItsSteps()
     {
         touchAll({"IMG_10.jpg", "IMG_2.jpg", "sub/IMG_1.heic", "notes.txt"});
@@ -337,10 +398,13 @@ private Q_SLOTS:
         QCOMPARE(press(Qt::Key_3, "3"), "4 3 已标记 3 星");
         QCOMPARE(m_state->rating(item(2)), 3);
         QCOMPARE(press(Qt::Key_3, "3"), "4 3 已取消标记");
+        // Marking keys act on the active photo.
+        QCOMPARE(press(Qt::Key_X, "x"), "4 3 已标记为排除");
+        QCOMPARE(m_state->mark(item(2)).flag, CullingFlag::reject);
         press(Qt::Key_5, "5");
         QCOMPARE(press(Qt::Key_0, "0"), "4 3 已取消标记");
         QCOMPARE(m_state->rating(item(2)), 0);
-        QVERIFY(!CompareSession::handleKey(*m_state, Qt::Key_6, "6"));
+        QVERIFY(!CompareSession::handleKey(*m_state, Qt::Key_W, "w"));
         m_state->setSheetPresented(true);
         QVERIFY(!CompareSession::handleKey(*m_state, Qt::Key_Right, QString()));
         m_state->setSheetPresented(false);

@@ -225,6 +225,8 @@ private Q_SLOTS:
             state->updateRating(4, chosen.last());
             state->toggleSelection(chosen.last().id());
         }
+        state->setFlag(CullingFlag::reject, {chosen[0], chosen[2]});
+        state->setLabel(ColourLabel::red, {chosen[0]});
         state->setStarFilter(4);
         QSignalSpy batches(&state->starRatingStore(), &StarRatingStore::ratingsRemoved);
         QSignalSpy changes(&state->starRatingStore(), &StarRatingStore::ratingChanged);
@@ -250,7 +252,7 @@ private Q_SLOTS:
         // The ratings moved with their files, in one batch.
         QCOMPARE(QList({batches.size(), changes.size()}), QList<qsizetype>({1, 0}));
         for (const ImageItem &old : chosen)
-            QCOMPARE(state->starRatingStore().rating(old.path()), 0);
+            QVERIFY(state->starRatingStore().rating(old.path()) == 0 && state->mark(old).isEmpty());
         // The rescan lists the moved images again, from the archive folder, rated.
         QCOMPARE(state->images().size(), 4);
         for (const char *name : {"💀 skull.jpg", "IMG_3.jpg"}) {
@@ -258,7 +260,10 @@ private Q_SLOTS:
             QCOMPARE(moved.path(), target() + "/" + QString::fromUtf8(name));
             QCOMPARE(state->rating(moved), 4);
             QCOMPARE(InFileRatingReader::read(moved.path()), 4);
+            QCOMPARE(state->mark(moved).flag, CullingFlag::reject); // and their marks
         }
+        QCOMPARE(state->mark(BrowseFixtures::item(*state, QString::fromUtf8("💀 skull.jpg"))).label,
+                 ColourLabel::red);
     }
     void archiveThatMovesNothingReports_data()
     {

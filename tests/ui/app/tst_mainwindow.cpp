@@ -270,13 +270,15 @@ private Q_SLOTS:
         QCOMPARE(m_state->rating(shown), blocked ? 4 : 3);
         QTest::keyClick(target, Qt::Key_0);
         QCOMPARE(m_state->rating(shown), blocked ? 4 : 0);
+        QTest::keyClick(target, Qt::Key_P);
+        QCOMPARE(m_state->mark(shown).flag, blocked ? CullingFlag::none : CullingFlag::pick);
         QTest::keyClick(target, Qt::Key_Escape);
         QCOMPARE(m_window->detailArea()->currentPage(), blocked ? page : Page::grid);
         QCOMPARE(m_state->isViewerActive(), blocked && viewerActive);
         QVERIFY(!dialog.isVisible()); // Escape closed the dialog, not the viewer
     }
 
-    // A rating by key moves on when the setting says so, never past the last
+    // A rating, flag or label by key moves on when the setting says so, never past the last
     // image; the star control's clicks never move.
     void autoAdvanceAfterRatingKeys_data()
     {
@@ -307,6 +309,11 @@ private Q_SLOTS:
         QCOMPARE(m_state->statusMessage(), QStringLiteral("已标记 5 星"));
         Q_EMIT m_window->detailArea()->viewerView()->statusBar()->ratingChosen(1);
         QCOMPARE(m_state->currentIndex(), autoAdvance ? 2 : 1);
+        // Flags and labels by key move on like ratings.
+        m_state->selectImage(0);
+        QTest::keyClick(m_window.get(), Qt::Key_X);
+        QCOMPARE(m_state->mark(images[0]).flag, CullingFlag::reject);
+        QCOMPARE(m_state->currentIndex(), autoAdvance ? 1 : 0);
     }
 
     // F and F11 fill the screen with the photo; Escape leaves full screen
