@@ -44,6 +44,8 @@ SelectionActionBar::SelectionActionBar(AppState &state, QWidget *parent)
     connect(m_clear, &QPushButton::clicked, this, [this] { m_state.clearSelection(); });
     layout->addStretch(1);
 
+    addFlagButtons(layout, callout);
+
     m_compare = new QPushButton(QStringLiteral("对比"), this);
     m_compare->setFont(callout);
     m_compare->setIcon(
@@ -75,6 +77,22 @@ SelectionActionBar::SelectionActionBar(AppState &state, QWidget *parent)
     connect(&state, &AppState::filteredImagesChanged, this,
             &SelectionActionBar::updateFromSelection);
     updateFromSelection();
+}
+
+void SelectionActionBar::addFlagButtons(QHBoxLayout *layout, const QFont &font)
+{
+    const auto addButton = [&](const QString &text, CullingFlag flag) {
+        auto *button = new QPushButton(text, this);
+        button->setFont(font);
+        BrowseStyle::makeBorderless(button);
+        connect(button, &QPushButton::clicked, this,
+                [this, flag] { m_state.setFlag(flag, m_state.selectedImages()); });
+        layout->addWidget(button);
+        return button;
+    };
+    m_pick = addButton(QStringLiteral("留用"), CullingFlag::pick);
+    m_reject = addButton(QStringLiteral("排除"), CullingFlag::reject);
+    m_clearFlag = addButton(QStringLiteral("清除旗标"), CullingFlag::none);
 }
 
 QString SelectionActionBar::countText() const

@@ -3,11 +3,14 @@
 #include <QWidget>
 
 class AppState;
+class QFont;
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 
 // The bar shown while images are selected: the count, "全选", "清除", and the
-// batch actions; "对比" opens compare on 2 to 4 selected images of the list.
+// batch actions; "留用", "排除" and "清除旗标" flag the selected images in one
+// batch; "对比" opens compare on 2 to 4 selected images of the list.
 // It shows and hides itself with the selection.
 class SelectionActionBar : public QWidget
 {
@@ -22,6 +25,9 @@ public:
     QPushButton *archiveButton() const { return m_archive; }
     QPushButton *exportButton() const { return m_export; }
     QPushButton *compareButton() const { return m_compare; }
+    QPushButton *pickButton() const { return m_pick; }
+    QPushButton *rejectButton() const { return m_reject; }
+    QPushButton *clearFlagButton() const { return m_clearFlag; }
 
 Q_SIGNALS:
     void batchArchiveRequested();
@@ -32,6 +38,7 @@ protected:
 
 private:
     void updateFromSelection();
+    void addFlagButtons(QHBoxLayout *layout, const QFont &font);
 
     AppState &m_state;
     QLabel *m_count;
@@ -40,4 +47,7 @@ private:
     QPushButton *m_archive;
     QPushButton *m_export;
     QPushButton *m_compare;
+    QPushButton *m_pick = nullptr;
+    QPushButton *m_reject = nullptr;
+    QPushButton *m_clearFlag = nullptr;
 };

@@ -85,9 +85,15 @@ void ThumbnailCell::paint(QPainter *painter, const QStyleOptionViewItem &option,
 
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
+    const CullingMark mark = state.mark(item);
+    if (mark.flag == CullingFlag::reject)
+        painter->setOpacity(rejectedOpacity);
     paintPicture(*painter, picture, row, item, option.palette);
+    painter->setOpacity(1);
     paintFormatBadge(*painter, picture, item);
     paintStars(*painter, picture, state.rating(item));
+    if (!mark.isEmpty())
+        paintMark(*painter, picture, mark);
     paintSelectionBadge(*painter, slot, selected, accent);
     if (selected) {
         painter->setPen(QPen(accent, ringWidth));
@@ -218,6 +224,33 @@ void ThumbnailCell::paintStars(QPainter &painter, const QRect &picture, int rati
                            star);
         painter.drawPath(Symbols::starPath(glyph));
     }
+}
+
+void ThumbnailCell::paintMark(QPainter &painter, const QRect &picture,
+                              const CullingMark &mark) const
+{
+    const QRectF badge = markBadgeRect(picture);
+    if (mark.flag != CullingFlag::none) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0, 0, 0, 128));
+        painter.drawRoundedRect(badge, 3, 3);
+        const bool rejected = mark.flag == CullingFlag::reject;
+        Symbols::paint(painter, rejected ? Symbols::Symbol::Cross : Symbols::Symbol::Flag,
+                       badge.adjusted(3, 3, -3, -3), Qt::white);
+    }
+    if (mark.label != ColourLabel::none) {
+        const qreal dot = 10;
+        const QRectF at(badge.right() + 4, badge.center().y() - dot / 2, dot, dot);
+        painter.setPen(QPen(Qt::white, 1.5));
+        painter.setBrush(BrowseStyle::labelColor(mark.label));
+        painter.drawEllipse(at);
+    }
+}
+
+QRectF ThumbnailCell::markBadgeRect(const QRect &picture)
+{
+    constexpr qreal side = 16;
+    return QRectF(picture.left() + 4, picture.bottom() + 1 - 4 - side, side, side);
 }
 
 void ThumbnailCell::paintSelectionBadge(QPainter &painter, const QRect &slot, bool selected,

@@ -5,11 +5,13 @@
 #include <QStyledItemDelegate>
 
 class ImageItem;
+struct CullingMark;
 class ThumbnailListModel;
 
 // Paints one tile of the grid: the 140 x 140 picture (aspect-filled, or a
 // spinner while it loads, or the "unsupported" placeholder), the format
-// badge, the star row, the selection badge, the selection ring and the file
+// badge, the star row, the flag badge and label dot (a rejected photo's
+// picture dimmed), the selection badge, the selection ring and the file
 // name under it. One delegate paints every cell; no widget per cell.
 //
 // The cell rectangle the view hands over is a whole grid slot (column width +
@@ -28,6 +30,7 @@ public:
     static constexpr int badgeInset = 6;
     static constexpr int cornerRadius = 6;
     static constexpr int ringWidth = 3;
+    static constexpr qreal rejectedOpacity = 0.35; // a rejected photo's picture
 
     explicit ThumbnailCell(ThumbnailListModel &model, QObject *parent = nullptr);
 
@@ -35,6 +38,9 @@ public:
     static QRect cellFrame(const QRect &slot);
     static QRect pictureRect(const QRect &slot);
     static QRect selectionBadgeRect(const QRect &slot);
+    // The flag's badge in the picture's lower left corner; the label's dot
+    // sits to its right.
+    static QRectF markBadgeRect(const QRect &picture);
     static int tileHeight();
 
     // The slot size for columns `columnWidth` wide.
@@ -62,6 +68,7 @@ private:
     void paintPlaceholder(QPainter &painter, const QRect &picture, const QPalette &palette) const;
     void paintFormatBadge(QPainter &painter, const QRect &picture, const ImageItem &item) const;
     void paintStars(QPainter &painter, const QRect &picture, int rating) const;
+    void paintMark(QPainter &painter, const QRect &picture, const CullingMark &mark) const;
     void paintSelectionBadge(QPainter &painter, const QRect &slot, bool selected,
                              const QColor &accent) const;
     void paintName(QPainter &painter, const QRect &slot, const ImageItem &item,

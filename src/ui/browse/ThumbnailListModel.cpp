@@ -21,6 +21,10 @@ ThumbnailListModel::ThumbnailListModel(AppState &state, QObject *parent)
             [this] { announceAllRows(RatingRole); });
     connect(&state.starRatingStore(), &StarRatingStore::ratingsRemoved, this,
             [this] { announceAllRows(RatingRole); });
+    connect(&state.cullingMarks(), &CullingMarkStore::markChanged, this,
+            [this] { announceAllRows(CullingMarkRole); });
+    connect(&state.cullingMarks(), &CullingMarkStore::marksChanged, this,
+            [this] { announceAllRows(CullingMarkRole); });
     connect(&state.imageLoader(), &ImageLoader::thumbnailReady, this,
             &ThumbnailListModel::onThumbnailReady);
 }
@@ -49,6 +53,8 @@ QVariant ThumbnailListModel::data(const QModelIndex &index, int role) const
         return thumbnail(item);
     case ThumbnailStateRole:
         return QVariant::fromValue(thumbnailState(item));
+    case CullingMarkRole:
+        return QVariant::fromValue(m_state.mark(item));
     default:
         return {};
     }
@@ -62,6 +68,7 @@ QHash<int, QByteArray> ThumbnailListModel::roleNames() const
     names.insert(SelectedRole, "selected");
     names.insert(ThumbnailRole, "thumbnail");
     names.insert(ThumbnailStateRole, "thumbnailState");
+    names.insert(CullingMarkRole, "cullingMark");
     return names;
 }
 

@@ -31,6 +31,7 @@ public:
         SelectedRole,                // bool
         ThumbnailRole,               // QImage, null while loading or after a failure
         ThumbnailStateRole,          // ThumbnailState
+        CullingMarkRole,             // CullingMark, empty when unmarked
     };
     enum class ThumbnailState { Loading, Ready, Failed };
     Q_ENUM(ThumbnailState)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/CullingMark.h"
 #include "model/ImageItem.h"
 
 #include <QColor>
@@ -80,6 +81,26 @@ inline QColor formatBadgeColor(ImageItem::FormatCategory category)
         break;
     }
     return QColor(0x8e, 0x8e, 0x93); // gray
+}
+
+// The dot of a colour label; invalid for none.
+inline QColor labelColor(ColourLabel label)
+{
+    switch (label) {
+    case ColourLabel::red:
+        return QColor(0xff, 0x3b, 0x30);
+    case ColourLabel::yellow:
+        return QColor(0xff, 0xcc, 0x00);
+    case ColourLabel::green:
+        return QColor(0x34, 0xc7, 0x59);
+    case ColourLabel::blue:
+        return QColor(0x00, 0x7a, 0xff);
+    case ColourLabel::purple:
+        return QColor(0xaf, 0x52, 0xde);
+    case ColourLabel::none:
+        break;
+    }
+    return QColor();
 }
 
 } // namespace BrowseStyle

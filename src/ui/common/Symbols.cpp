@@ -215,6 +215,30 @@ void paintSideBySide(QPainter &painter, const QRectF &box, const QColor &color)
             w * 0.06);
 }
 
+void paintFlag(QPainter &painter, const QRectF &box, const QColor &color)
+{
+    const qreal w = box.width(), h = box.height();
+    const qreal pole = box.left() + w * 0.22;
+    painter.setPen(strokePen(color, box, 0.12));
+    painter.drawLine(QPointF(pole, box.top() + h * 0.1), QPointF(pole, box.bottom() - h * 0.05));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    painter.drawPolygon(QPolygonF{QPointF(pole, box.top() + h * 0.1),
+                                  QPointF(box.right() - w * 0.08, box.top() + h * 0.3),
+                                  QPointF(pole, box.top() + h * 0.55)});
+}
+
+void paintCross(QPainter &painter, const QRectF &box, const QColor &color)
+{
+    const QRectF r = box.adjusted(box.width() * 0.18, box.height() * 0.18, -box.width() * 0.18,
+                                  -box.height() * 0.18);
+    QPen pen = strokePen(color, box, 0.16);
+    pen.setCapStyle(Qt::RoundCap);
+    painter.setPen(pen);
+    painter.drawLine(r.topLeft(), r.bottomRight());
+    painter.drawLine(r.topRight(), r.bottomLeft());
+}
+
 } // namespace
 
 void paint(QPainter &painter, Symbol symbol, const QRectF &box, const QColor &color, qreal weight)
@@ -276,6 +300,12 @@ void paint(QPainter &painter, Symbol symbol, const QRectF &box, const QColor &co
         break;
     case Symbol::SideBySide:
         paintSideBySide(painter, box, color);
+        break;
+    case Symbol::Flag:
+        paintFlag(painter, box, color);
+        break;
+    case Symbol::Cross:
+        paintCross(painter, box, color);
         break;
     }
     painter.restore();

@@ -28,6 +28,9 @@ enum class Symbol {
     Viewfinder,
     FullScreen,
     SideBySide, // two frames side by side: compare
+    // The culling flags: a pennant on its pole (pick), a diagonal cross (reject).
+    Flag,
+    Cross,
 };
 
 // A five-pointed star filling `box` (centred, point up).

@@ -1,5 +1,6 @@
 #include "BrowseFixtures.h"
 #include "ImagingFixtures.h"
+#include "PixelProbe.h"
 #include "browse/ArchiveBusyVeil.h"
 #include "browse/ArchiveConfirmView.h"
 #include "browse/FilterCapsuleButton.h"
@@ -9,6 +10,7 @@
 #include "browse/ThumbnailGridView.h"
 #include "browse/ThumbnailListModel.h"
 #include "browse/ThumbnailListView.h"
+#include "common/BrowseStyle.h"
 #include "common/FileRevealer.h"
 #include "imaging/ImageLoader.h"
 
@@ -250,6 +252,20 @@ private Q_SLOTS:
         QCOMPARE(actions.countText(), QStringLiteral("已选 4 张"));
         QCOMPARE(filenames(m_state->selectedImages()),
                  (QStringList{"IMG_1.jpg", "IMG_2.jpg", "IMG_3.jpg", "IMG_4.jpg"}));
+        // The flag commands mark every selected image in one batch.
+        QSignalSpy batches(&m_state->cullingMarks(), &CullingMarkStore::marksChanged);
+        for (QPushButton *button :
+             {actions.pickButton(), actions.rejectButton(), actions.clearFlagButton()}) {
+            QTest::mouseClick(button, Qt::LeftButton);
+            const CullingFlag flag = m_state->mark(m_state->selectedImages().last()).flag;
+            QCOMPARE(m_state->mark(m_state->selectedImages().first()).flag, flag);
+            QCOMPARE(CullingMark::flagName(flag) + m_state->statusMessage(),
+                     button == actions.pickButton()     ? QStringLiteral("pick已标记为留用")
+                     : button == actions.rejectButton() ? QStringLiteral("reject已标记为排除")
+                                                        : QStringLiteral("已清除旗标"));
+        }
+        QCOMPARE(batches.count(), 3);
+        QVERIFY(m_state->mark(m_state->images().at(4)).isEmpty()); // the png was not selected
         QTest::mouseClick(actions.clearButton(), Qt::LeftButton);
         QVERIFY(m_state->selectedImageIDs().isEmpty() && !actions.isVisible());
     }
@@ -325,6 +341,54 @@ private Q_SLOTS:
         paintCell(m_grid->model().index(1), 2);
         QTRY_COMPARE(loader.cachedThumbnail(path).value_or(QImage()).width(), 420);
         QTRY_VERIFY(!m_grid->model().hasPendingThumbnails());
+    }
+
+    // A mark repaints its cell: a badge for a flag, a dot for a label, a
+    // rejected picture faded into the background.
+    void marksPaintOnTheCell_data()
+    {
+        QTest::addColumn<CullingMark>("mark");
+        QTest::addColumn<bool>("badge");
+        QTest::newRow("none") << CullingMark{} << false;
+        QTest::newRow("pick") << CullingMark{CullingFlag::pick, ColourLabel::none} << true;
+        QTest::newRow("reject, red") << CullingMark{CullingFlag::reject, ColourLabel::red} << true;
+        QTest::newRow("purple only")
+            << CullingMark{CullingFlag::none, ColourLabel::purple} << false;
+    }
+    void marksPaintOnTheCell()
+    {
+        QFETCH(CullingMark, mark);
+        QFETCH(bool, badge);
+        const QColor fill(40, 120, 200);
+        writeImage(root(), "IMG_1.jpg", fill);
+        openGrid();
+        const QModelIndex index = m_grid->model().index(0);
+        QTRY_COMPARE(stateOf(index), State::Ready);
+        const QImage plain = paintCell(index);
+        QSignalSpy changes(&m_grid->model(), &QAbstractItemModel::dataChanged);
+        m_state->cullingMarks().setFlag(m_state->images().at(0).path(), mark.flag);
+        m_state->cullingMarks().setLabel(m_state->images().at(0).path(), mark.label);
+        QCOMPARE(changes.count(),
+                 int(mark.flag != CullingFlag::none) + int(mark.label != ColourLabel::none));
+        QCOMPARE(index.data(ThumbnailListModel::CullingMarkRole).value<CullingMark>(), mark);
+        const QImage marked = paintCell(index);
+        const QRect picture = ThumbnailCell::pictureRect(marked.rect());
+        const QRect badgeBox = ThumbnailCell::markBadgeRect(picture).toAlignedRect();
+        const auto differs = [&](const QRect &region) {
+            return PixelProbe::differingPixels(plain.copy(region), marked.copy(region), 24) > 0;
+        };
+        QCOMPARE(differs(badgeBox), badge);
+        const QPoint dot(badgeBox.right() + 1 + 4 + 5, badgeBox.center().y()); // the dot's centre
+        if (mark.label == ColourLabel::none)
+            QVERIFY(!differs(QRect(dot, QSize(1, 1))));
+        else
+            QVERIFY(ImagingFixtures::colourNear(marked.pixelColor(dot),
+                                                BrowseStyle::labelColor(mark.label), 24));
+        const qreal seen = mark.flag == CullingFlag::reject ? ThumbnailCell::rejectedOpacity : 1;
+        const QColor faded =
+            QColor::fromRgbF(fill.redF() * seen + (1 - seen), fill.greenF() * seen + (1 - seen),
+                             fill.blueF() * seen + (1 - seen));
+        QVERIFY(ImagingFixtures::colourNear(marked.pixelColor(picture.center()), faded, 24));
     }
 
     void archiveThroughTheSheet_data()
