@@ -1,5 +1,6 @@
 #include "compare/ComparePane.h"
 
+#include "common/CullingMarkBadge.h"
 #include "common/FocusAreaDisplay.h"
 #include "common/StarRatingView.h"
 #include "common/Theme.h"
@@ -25,6 +26,7 @@ ComparePane::ComparePane(WorkQueues &queues, FocusPointCache &focusPoints, QWidg
     , m_bar(new QWidget(this))
     , m_filename(new QLabel(m_bar))
     , m_stars(new StarRatingView(0, 5, starSize, m_bar))
+    , m_markView(new QLabel(m_bar))
     , m_role(new QLabel(m_bar))
     , m_message(new QLabel(this))
 {
@@ -43,6 +45,8 @@ ComparePane::ComparePane(WorkQueues &queues, FocusPointCache &focusPoints, QWidg
     row->addWidget(m_role, 0, Qt::AlignVCenter);
     row->addWidget(m_filename, 1);
     row->addWidget(m_stars);
+    row->addWidget(m_markView);
+    m_markView->hide();
     m_message->setStyleSheet(QStringLiteral("color: rgba(255, 255, 255, 178);"));
     m_message->setAlignment(Qt::AlignCenter);
     m_message->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -122,6 +126,15 @@ void ComparePane::updatePicture()
 void ComparePane::setRating(int rating)
 {
     m_stars->setRating(rating);
+}
+
+void ComparePane::setMark(const CullingMark &mark)
+{
+    if (mark == m_mark)
+        return;
+    m_mark = mark;
+    m_markView->setVisible(!mark.isEmpty());
+    m_markView->setPixmap(CullingMarkBadge::pixmap(mark, starSize, devicePixelRatioF()));
 }
 
 void ComparePane::setRole(const QString &role)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/CullingMark.h"
 #include "model/ImageItem.h"
 #include "viewing/ShownPicture.h"
 
@@ -39,6 +40,8 @@ public:
     void clear();
     const std::optional<ImageItem> &item() const { return m_picture->item(); }
     void setRating(int rating);
+    void setMark(const CullingMark &mark);
+    const CullingMark &shownMark() const { return m_mark; }
     void setRole(const QString &role);
     void setActive(bool active);
     bool isActive() const { return m_active; }
@@ -78,6 +81,8 @@ private:
     QWidget *m_bar;
     QLabel *m_filename;
     StarRatingView *m_stars;
+    QLabel *m_markView;
+    CullingMark m_mark;
     QLabel *m_role;
     QLabel *m_message;
     bool m_active = false;

@@ -47,6 +47,10 @@ CompareView::CompareView(AppState &state, WorkQueues &queues, QWidget *parent)
             &CompareView::updateRatings);
     connect(&m_state.starRatingStore(), &StarRatingStore::ratingsRemoved, this,
             &CompareView::updateRatings);
+    connect(&m_state.cullingMarks(), &CullingMarkStore::markChanged, this,
+            &CompareView::updateRatings);
+    connect(&m_state.cullingMarks(), &CullingMarkStore::marksChanged, this,
+            &CompareView::updateRatings);
     followSession();
 }
 
@@ -131,8 +135,10 @@ void CompareView::followActivePane()
 
 void CompareView::updateRatings()
 {
-    for (ComparePane *pane : m_panes)
+    for (ComparePane *pane : m_panes) {
         pane->setRating(pane->item() ? m_state.rating(*pane->item()) : 0);
+        pane->setMark(pane->item() ? m_state.mark(*pane->item()) : CullingMark());
+    }
 }
 
 void CompareView::follow(const CompareZoomView *leader, QPointF anchor, qreal factor)

@@ -53,7 +53,7 @@ private:
     void followSession();
     void arrangePanes(const QList<ImageItem> &items);
     void followActivePane();
-    void updateRatings();
+    void updateRatings(); // and the flags and labels beside the stars
     void layoutPanes();
     // The panes other than `leader` take its relative point under `anchor`,
     // their magnification changed by `factor`.

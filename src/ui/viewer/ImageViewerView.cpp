@@ -1,6 +1,7 @@
 #include "viewer/ImageViewerView.h"
 
 #include "common/BusyIndicator.h"
+#include "common/CullingMarkMenu.h"
 #include "common/DesktopFileRevealer.h"
 #include "common/FocusAreaDisplay.h"
 #include "common/Symbols.h"
@@ -178,6 +179,10 @@ ImageViewerView::ImageViewerView(AppState &appState, WorkQueues &queues, QWidget
             &ImageViewerView::updateRating);
     connect(&m_appState.starRatingStore(), &StarRatingStore::ratingsRemoved, this,
             &ImageViewerView::updateRating);
+    connect(&m_appState.cullingMarks(), &CullingMarkStore::markChanged, this,
+            &ImageViewerView::updateRating);
+    connect(&m_appState.cullingMarks(), &CullingMarkStore::marksChanged, this,
+            &ImageViewerView::updateRating);
     m_picture->setNeighbourhood([this](const ImageItem &shown) { return neighbourhood(shown); });
     connect(m_picture, &ShownPicture::changed, this, &ImageViewerView::updateScreen);
     connect(m_picture, &ShownPicture::staleResultDiscarded, this,
@@ -261,6 +266,10 @@ QMenu *ImageViewerView::createContextMenu(QWidget *parent)
     focusAreas->setCheckable(true);
     focusAreas->setChecked(m_focusAreas->isShown());
     menu->addSeparator();
+    if (item()) {
+        CullingMarkMenu::addEntries(*menu, m_appState, *item());
+        menu->addSeparator();
+    }
     for (const char *hint : keyHints)
         menu->addAction(QString::fromUtf8(hint))->setEnabled(false);
     return menu;
@@ -431,6 +440,7 @@ void ImageViewerView::updateNavigation()
 void ImageViewerView::updateRating()
 {
     m_statusBar->setRating(item() ? m_appState.rating(*item()) : 0);
+    m_statusBar->setMark(item() ? m_appState.mark(*item()) : CullingMark());
 }
 
 void ImageViewerView::layoutOverlays()

@@ -1,5 +1,6 @@
 #include "viewer/ViewerStatusBar.h"
 
+#include "common/CullingMarkBadge.h"
 #include "common/StarRatingView.h"
 #include "common/Symbols.h"
 #include "common/Theme.h"
@@ -47,6 +48,7 @@ ViewerStatusBar::ViewerStatusBar(QWidget *parent)
     : QWidget(parent)
     , m_filename(new ElidedLabel(this))
     , m_stars(new StarRatingView(0, maxRating, starSize, this))
+    , m_markView(new QLabel(this))
     , m_position(new QLabel(this))
     , m_rawBadge(new QLabel(QStringLiteral("RAW"), this))
     , m_focusAreasButton(
@@ -79,6 +81,8 @@ ViewerStatusBar::ViewerStatusBar(QWidget *parent)
     row->addWidget(m_filename, 0);
     row->addSpacing(starLeadingSpace);
     row->addWidget(m_stars);
+    row->addWidget(m_markView);
+    m_markView->hide();
     row->addStretch(1);
     row->addWidget(m_focusAreasButton);
     row->addSpacing(4);
@@ -101,6 +105,16 @@ void ViewerStatusBar::setFile(const QString &filename, bool isRAW)
 void ViewerStatusBar::setRating(int rating)
 {
     m_stars->setRating(rating);
+}
+
+void ViewerStatusBar::setMark(const CullingMark &mark)
+{
+    if (mark == m_mark)
+        return;
+    m_mark = mark;
+    m_markView->setVisible(!mark.isEmpty());
+    if (!mark.isEmpty())
+        m_markView->setPixmap(CullingMarkBadge::pixmap(mark, starSize, devicePixelRatioF()));
 }
 
 void ViewerStatusBar::setPosition(int index, qsizetype count)

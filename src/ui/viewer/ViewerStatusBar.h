@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/CullingMark.h"
+
 #include <QWidget>
 
 class ElidedLabel;
@@ -7,7 +9,8 @@ class QLabel;
 class QToolButton;
 class StarRatingView;
 
-// The viewer's bottom bar: file name, the star control (8 px after the name),
+// The viewer's bottom bar: file name, the star control (8 px after the name)
+// followed by the flag (a pennant or a cross) and the colour label's dot,
 // then on the right the buttons for the focus areas and full screen, the
 // position "第 i / n 张" and, for RAW files, a "RAW" badge. White caption text on translucent
 // black. A long name is elided in the middle rather than pushing the position and the badge out.
@@ -20,6 +23,7 @@ public:
 
     void setFile(const QString &filename, bool isRAW);
     void setRating(int rating);
+    void setMark(const CullingMark &mark);
     // `index` is zero-based; shown one-based.
     void setPosition(int index, qsizetype count);
 
@@ -31,6 +35,7 @@ public:
     QString positionText() const;
     bool isRawBadgeShown() const;
     int shownRating() const;
+    const CullingMark &shownMark() const { return m_mark; }
 
     // Checked while the focus areas are drawn / the window is full screen.
     QToolButton *focusAreasButton() const { return m_focusAreasButton; }
@@ -48,6 +53,8 @@ protected:
 private:
     ElidedLabel *m_filename;
     StarRatingView *m_stars;
+    QLabel *m_markView;
+    CullingMark m_mark;
     QLabel *m_position;
     QLabel *m_rawBadge;
     QToolButton *m_focusAreasButton;

@@ -137,6 +137,10 @@ private Q_SLOTS:
         QVERIFY(candidate->isActive() && !m_view->panes()[0]->isActive());
         QVERIFY(CompareSession::handleKey(*m_state, Qt::Key_4, "4"));
         QCOMPARE(candidate->stars()->rating(), 4);
+        QVERIFY(CompareSession::handleKey(*m_state, Qt::Key_P, "p"));
+        QVERIFY(CompareSession::handleKey(*m_state, Qt::Key_9, "9"));
+        QCOMPARE(candidate->shownMark(), (CullingMark{CullingFlag::pick, ColourLabel::blue}));
+        QVERIFY(m_view->panes()[0]->shownMark().isEmpty());
         StarRatingView *stars = m_view->panes()[0]->stars();
         QTest::mouseClick(stars, Qt::LeftButton, {}, stars->rect().center()); // the third star
         QCOMPARE(m_state->rating(m_state->images()[0]), 3);

@@ -172,6 +172,22 @@ private Q_SLOTS:
         Q_EMIT m_viewer->statusBar()->ratingChosen(2);
         QCOMPARE(m_state->rating(item), 2);
         QCOMPARE(m_viewer->statusBar()->shownRating(), 2);
+        // The flag and label show beside the stars; the menu sets them, purple too.
+        m_state->setFlag(CullingFlag::reject, {item});
+        const auto chooseInMenu = [&](const QString &text) {
+            std::unique_ptr<QMenu> marks(m_viewer->createContextMenu(nullptr));
+            const QList<QAction *> entries = marks->actions();
+            const auto found = std::ranges::find(entries, text, &QAction::text);
+            QVERIFY(found != entries.end());
+            (*found)->trigger();
+        };
+        chooseInMenu(QStringLiteral("紫色"));
+        QCOMPARE(m_viewer->statusBar()->shownMark(),
+                 (CullingMark{CullingFlag::reject, ColourLabel::purple}));
+        chooseInMenu(QStringLiteral("留用"));
+        chooseInMenu(QStringLiteral("紫色"));
+        QCOMPARE(m_state->mark(item), (CullingMark{CullingFlag::pick, ColourLabel::none}));
+        QCOMPARE(m_viewer->statusBar()->shownMark(), m_state->mark(item));
         QTest::mouseClick(m_viewer->backButton(), Qt::LeftButton);
         QVERIFY(!m_state->isViewerActive() && m_state->selectedImage().has_value());
         QVERIFY(m_viewer->displayImage().isNull()); // memory released with the screen

@@ -1,0 +1,15 @@
+#pragma once
+
+class AppState;
+class ImageItem;
+class QMenu;
+
+// The flag and colour label entries of a photo's context menu: "留用",
+// "排除", "清除旗标", then one entry per colour ("紫色" has no key), the
+// photo's own flag and label checked. Choosing its own label again takes it
+// off, as its key does.
+class CullingMarkMenu
+{
+public:
+    static void addEntries(QMenu &menu, AppState &state, const ImageItem &item);
+};
