@@ -1,9 +1,12 @@
 #include "ImagingFixtures.h"
 #include "imaging/EXIFReader.h"
+#include "imaging/ShootingDataReader.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 
 using namespace ImagingFixtures;
 
@@ -159,6 +162,94 @@ private Q_SLOTS:
         const EXIFData heif = EXIFReader::read(heic);
         QCOMPARE((QStringList{heif.cameraMake, heif.aperture}), (QStringList{"HeifCam", "f/2.8"}));
     }
+    // The expected record's capture time is filled with the file's time when
+    // it is to come from there.
+    void shootingData_data()
+    {
+        QTest::addColumn<Tags>("tags");
+        QTest::addColumn<ShootingData>("expected");
+        constexpr auto rational = Exiv2::unsignedRational, text = Exiv2::asciiString,
+                       uShort = Exiv2::unsignedShort;
+        const Tags dated{{"Exif.Photo.DateTimeOriginal", text, "2024:05:01 13:45:10"}};
+        ShootingData full;
+        full.captureTime = QDateTime(QDate(2024, 5, 1), QTime(13, 45, 10, 70), QTimeZone(9 * 3600));
+        full.timeSource = ShootingData::TimeSource::capture;
+        full.cameraMake = QStringLiteral("Canon");
+        full.cameraModel = QStringLiteral("Canon EOS R5");
+        full.lens = QStringLiteral("RF50mm F1.8 STM");
+        full.focalLength = 50.0;
+        full.aperture = 1.8;
+        full.exposureTime = 0.008;
+        full.iso = 400;
+        full.pixelSize = QSize(4000, 6000);
+        full.burstSequence = 3;
+        QTest::newRow("all values, quarter turn")
+            << Tags{dated.first(),
+                    {"Exif.Photo.SubSecTimeOriginal", text, "07"},
+                    {"Exif.Photo.OffsetTimeOriginal", text, "+09:00"},
+                    {"Exif.Image.Make", text, "Canon "},
+                    {"Exif.Image.Model", text, "Canon EOS R5"},
+                    {"Exif.Photo.LensModel", text, "RF50mm F1.8 STM"},
+                    {"Exif.Photo.FocalLength", rational, "50/1"},
+                    {"Exif.Photo.FNumber", rational, "18/10"},
+                    {"Exif.Photo.ExposureTime", rational, "1/125"},
+                    {"Exif.Photo.ISOSpeedRatings", uShort, "400 800"},
+                    {"Exif.Photo.PixelXDimension", Exiv2::unsignedLong, "6000"},
+                    {"Exif.Photo.PixelYDimension", Exiv2::unsignedLong, "4000"},
+                    {"Exif.Image.Orientation", uShort, "5"},
+                    {"Exif.CanonSi.Sequence", uShort, "3"}}
+            << full;
+        ShootingData local;
+        local.captureTime = QDateTime(QDate(2024, 5, 1), QTime(13, 45, 10));
+        local.timeSource = ShootingData::TimeSource::capture;
+        local.pixelSize = QSize(640, 480);
+        QTest::newRow("no offset: local time; image size when no pixel dimensions")
+            << Tags{dated.first(),
+                    {"Exif.Photo.OffsetTimeOriginal", text, "9:00"},
+                    {"Exif.Photo.SubSecTimeOriginal", text, "x"},
+                    {"Exif.Photo.PixelXDimension", Exiv2::unsignedLong, "0"},
+                    {"Exif.Image.ImageWidth", Exiv2::unsignedLong, "640"},
+                    {"Exif.Image.ImageLength", Exiv2::unsignedLong, "480"}}
+            << local;
+        ShootingData west = local;
+        west.captureTime =
+            QDateTime(QDate(2024, 5, 1), QTime(13, 45, 10, 123), QTimeZone(-(5 * 3600 + 1800)));
+        west.pixelSize = {};
+        QTest::newRow("western offset, sub-seconds cut to milliseconds")
+            << Tags{dated.first(),
+                    {"Exif.Photo.SubSecTimeOriginal", text, "12345"},
+                    {"Exif.Photo.OffsetTimeOriginal", text, "-05:30"}}
+            << west;
+        QTest::newRow("hostile values")
+            << Tags{{"Exif.Photo.DateTimeOriginal", text, "2024:13:45 99:00:00"},
+                    {"Exif.Photo.FNumber", rational, "18/0"},
+                    {"Exif.Photo.ExposureTime", Exiv2::signedRational, "-1/100"},
+                    {"Exif.Photo.FocalLength", Exiv2::tiffDouble, "inf"},
+                    {"Exif.Photo.ISOSpeedRatings", rational, "100/1"},
+                    {"Exif.Image.Make", uShort, "5"},
+                    {"Exif.Image.ImageWidth", Exiv2::signedLong, "-640"},
+                    {"Exif.Image.ImageLength", Exiv2::unsignedLong, "480"}}
+            << ShootingData();
+        const auto burst = [&](const char *make, const char *key, Exiv2::TypeId type,
+                               const char *value, std::optional<int> expected) {
+            ShootingData data;
+            data.cameraMake = QString::fromLatin1(make);
+            data.burstSequence = expected;
+            QTest::newRow(key) << Tags{{"Exif.Image.Make", text, make}, {key, type, value}} << data;
+        };
+        burst("SONY", "Exif.Sony1.SequenceNumber", Exiv2::unsignedLong, "12", 12);
+        burst("FUJIFILM", "Exif.Fujifilm.SequenceNumber", uShort, "4", 4);
+        burst("Panasonic", "Exif.Panasonic.SequenceNumber", Exiv2::unsignedLong, "7", 7);
+    }
+    void shootingData()
+    {
+        QFETCH(Tags, tags);
+        QFETCH(ShootingData, expected);
+        const QString path = jpegWithExif(tags);
+        if (expected.timeSource == ShootingData::TimeSource::fileModified)
+            expected.captureTime = QFileInfo(path).lastModified();
+        QCOMPARE(ShootingDataReader::read(path), expected);
+    }
     void cameraSamples()
     {
         const QString iphone = sample(QStringLiteral("heif/apple_iphone11promax_gps.heic"));
@@ -168,6 +259,20 @@ private Q_SLOTS:
         QCOMPARE(
             EXIFReader::read(sample(QStringLiteral("raw/nikon_d70_stripped.nef"))).parameterLine(),
             QStringLiteral("18mm  f/3.5  1/20s  ISO 200"));
+        const ShootingData canon = ShootingDataReader::read(
+            sample(QStringLiteral("jpeg/canon_eos600d_lens_artist_gps_nw.jpg")));
+        QCOMPARE(canon.timeSource, ShootingData::TimeSource::capture);
+        QCOMPARE(canon.captureTime.date(), QDate(2015, 6, 12));
+        QCOMPARE(canon.cameraModel, QStringLiteral("Canon EOS 600D"));
+        QCOMPARE((QList<double>{*canon.focalLength, *canon.aperture, 1 / *canon.exposureTime}),
+                 (QList<double>{85, 5.6, 1250}));
+        QCOMPARE(canon.iso, 160);
+        const ShootingData phone = ShootingDataReader::read(iphone);
+        QCOMPARE(phone.cameraMake, QStringLiteral("Apple"));
+        QVERIFY(phone.lens.contains(QStringLiteral("iPhone 11 Pro Max")));
+        const ShootingData none =
+            ShootingDataReader::read(sample(QStringLiteral("jpeg/no_exif.jpg")));
+        QCOMPARE(none.timeSource, ShootingData::TimeSource::fileModified);
     }
 };
 

@@ -1,0 +1,158 @@
+#include "imaging/ShootingDataReader.h"
+
+#include "imaging/EXIFReader.h"
+
+#include <QFileInfo>
+#include <QTimeZone>
+#include <cmath>
+#include <exiv2/exiv2.hpp>
+#include <limits>
+
+namespace {
+
+const Exiv2::Exifdatum *find(const Exiv2::ExifData &exif, const char *key)
+{
+    try {
+        const auto it = exif.findKey(Exiv2::ExifKey(key));
+        return it == exif.end() || it->count() < 1 ? nullptr : &*it;
+    } catch (const std::exception &) {
+        return nullptr; // a maker-note group this Exiv2 build does not know
+    }
+}
+
+QString text(const Exiv2::ExifData &exif, const char *key)
+{
+    const Exiv2::Exifdatum *datum = find(exif, key);
+    if (!datum || datum->typeId() != Exiv2::asciiString)
+        return {};
+    std::string value = datum->toString();
+    if (const auto nul = value.find('\0'); nul != std::string::npos)
+        value.resize(nul);
+    return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())).trimmed();
+}
+
+bool isInteger(Exiv2::TypeId type)
+{
+    return type == Exiv2::unsignedByte || type == Exiv2::unsignedShort ||
+           type == Exiv2::unsignedLong || type == Exiv2::signedByte || type == Exiv2::signedShort ||
+           type == Exiv2::signedLong;
+}
+
+// A finite, positive first component; zero denominators and other types give nothing.
+std::optional<double> positiveNumber(const Exiv2::ExifData &exif, const char *key)
+{
+    const Exiv2::Exifdatum *datum = find(exif, key);
+    if (!datum)
+        return std::nullopt;
+    const Exiv2::TypeId type = datum->typeId();
+    double value = 0;
+    if (type == Exiv2::unsignedRational || type == Exiv2::signedRational) {
+        const Exiv2::Rational r = datum->toRational(0);
+        if (r.second == 0)
+            return std::nullopt;
+        value = double(r.first) / double(r.second);
+    } else if (type == Exiv2::tiffFloat || type == Exiv2::tiffDouble) {
+        value = double(datum->toFloat(0));
+    } else if (isInteger(type)) {
+        value = double(datum->toLong(0));
+    } else {
+        return std::nullopt;
+    }
+    if (!std::isfinite(value) || value <= 0)
+        return std::nullopt;
+    return value;
+}
+
+// A non-negative integer that fits an int.
+std::optional<int> count(const Exiv2::ExifData &exif, const char *key)
+{
+    const Exiv2::Exifdatum *datum = find(exif, key);
+    if (!datum || !isInteger(datum->typeId()))
+        return std::nullopt;
+    const long value = datum->toLong(0);
+    if (value < 0 || value > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+QSize pixelSize(const Exiv2::ExifData &exif)
+{
+    auto width = count(exif, "Exif.Photo.PixelXDimension");
+    auto height = count(exif, "Exif.Photo.PixelYDimension");
+    if (!width || !height || *width == 0 || *height == 0) {
+        width = count(exif, "Exif.Image.ImageWidth");
+        height = count(exif, "Exif.Image.ImageLength");
+    }
+    if (!width || !height || *width == 0 || *height == 0)
+        return {};
+    const int orientation = count(exif, "Exif.Image.Orientation").value_or(1);
+    const bool quarterTurn = orientation >= 5 && orientation <= 8;
+    return quarterTurn ? QSize(*height, *width) : QSize(*width, *height);
+}
+
+std::optional<int> burstSequence(const Exiv2::ExifData &exif)
+{
+    for (const char *key : {"Exif.CanonSi.Sequence", "Exif.Sony1.SequenceNumber",
+                            "Exif.Fujifilm.SequenceNumber", "Exif.Panasonic.SequenceNumber"}) {
+        if (const auto sequence = count(exif, key))
+            return sequence;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+QDateTime ShootingDataReader::captureTime(const QString &dateTime, const QString &subSeconds,
+                                          const QString &offset)
+{
+    const QDateTime parsed =
+        QDateTime::fromString(dateTime.trimmed(), QStringLiteral("yyyy:MM:dd HH:mm:ss"));
+    if (!parsed.isValid())
+        return {};
+    QTime time = parsed.time();
+    const QString digits = subSeconds.trimmed();
+    bool ok = false;
+    const int milliseconds = digits.left(3).leftJustified(3, QLatin1Char('0')).toInt(&ok);
+    if (!digits.isEmpty() && ok && milliseconds >= 0)
+        time = time.addMSecs(milliseconds);
+    const QTime zone = QTime::fromString(offset.trimmed().mid(1), QStringLiteral("HH:mm"));
+    const QChar sign = offset.trimmed().isEmpty() ? QChar() : offset.trimmed().at(0);
+    if (zone.isValid() && (sign == QLatin1Char('+') || sign == QLatin1Char('-'))) {
+        const int seconds = (zone.hour() * 60 + zone.minute()) * 60;
+        return QDateTime(parsed.date(), time,
+                         QTimeZone(sign == QLatin1Char('-') ? -seconds : seconds));
+    }
+    return QDateTime(parsed.date(), time);
+}
+
+ShootingData ShootingDataReader::fromExif(const Exiv2::ExifData &exif,
+                                          const QDateTime &fileModified)
+{
+    ShootingData data;
+    data.captureTime = captureTime(text(exif, "Exif.Photo.DateTimeOriginal"),
+                                   text(exif, "Exif.Photo.SubSecTimeOriginal"),
+                                   text(exif, "Exif.Photo.OffsetTimeOriginal"));
+    data.timeSource = ShootingData::TimeSource::capture;
+    if (!data.captureTime.isValid()) {
+        data.captureTime = fileModified;
+        data.timeSource = ShootingData::TimeSource::fileModified;
+    }
+    data.cameraMake = text(exif, "Exif.Image.Make");
+    data.cameraModel = text(exif, "Exif.Image.Model");
+    data.lens = text(exif, "Exif.Photo.LensModel");
+    data.focalLength = positiveNumber(exif, "Exif.Photo.FocalLength");
+    data.aperture = positiveNumber(exif, "Exif.Photo.FNumber");
+    data.exposureTime = positiveNumber(exif, "Exif.Photo.ExposureTime");
+    if (const auto iso = count(exif, "Exif.Photo.ISOSpeedRatings"); iso && *iso > 0)
+        data.iso = iso;
+    data.pixelSize = pixelSize(exif);
+    data.burstSequence = burstSequence(exif);
+    return data;
+}
+
+ShootingData ShootingDataReader::read(const QString &path)
+{
+    Exiv2::ExifData exif;
+    EXIFReader::read(path, &exif);
+    return fromExif(exif, QFileInfo(path).lastModified());
+}
