@@ -160,6 +160,8 @@ private Q_SLOTS:
         touchAll({"IMG_10.jpg", "IMG_2.jpg", "sub/IMG_1.heic", "notes.txt"});
         m_state->setStarFilter(3);
         m_state->setFormatFilter(ImageItem::FormatCategory::gif);
+        m_state->setFlagFilter(FlagFilter::reject);
+        m_state->setLabelFilter(ColourLabel::red);
         m_state->setSelectedImageIDs({QUuid::createUuid()});
         m_state->setViewerActive(true);
         QSignalSpy loading(m_state.get(), &AppState::loadingChanged);
@@ -173,6 +175,7 @@ private Q_SLOTS:
         QCOMPARE(m_state->currentFolder()->url, QUrl::fromLocalFile(root()));
         QCOMPARE(*m_state->selectedFolderURL(), QUrl::fromLocalFile(root()));
         QCOMPARE(filteredNames(), (QStringList{"IMG_1.heic", "IMG_2.jpg", "IMG_10.jpg"}));
+        QVERIFY(m_state->flagFilter() == FlagFilter::all && !m_state->labelFilter());
         QCOMPARE(m_state->folderHistory().folders().size(), 1);
         QCOMPARE(m_state->folderHistory().folders()[0].path, root());
         // One scanner runs overlapping opens in order: the last one ends last.
