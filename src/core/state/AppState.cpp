@@ -43,7 +43,8 @@ AppState::AppState(WorkQueues &queues, QObject *parent)
           std::make_unique<XmpRatingSync>(*m_starRatingStore, queues.fileOperations(), QString()))
     , m_viewerSettings(QString())
     , m_list([this](const QString &path) { return m_starRatingStore->rating(path); },
-             m_folderScanner->executor())
+             m_folderScanner->executor(),
+             [this](const QString &path) { return m_cullingMarks->mark(path); })
 {
     connectServices();
 }
@@ -63,7 +64,8 @@ AppState::AppState(WorkQueues &queues, const QString &ratingsFile, const QString
     , m_settingsFile(settingsFile)
     , m_viewerSettings(settingsFile)
     , m_list([this](const QString &path) { return m_starRatingStore->rating(path); },
-             m_folderScanner->executor())
+             m_folderScanner->executor(),
+             [this](const QString &path) { return m_cullingMarks->mark(path); })
 {
     connectServices();
 }
@@ -89,6 +91,10 @@ void AppState::connectServices()
             [this](const QString &reason) {
                 setStatusMessage(QStringLiteral("无法保存旗标和颜色标签：") + reason);
             });
+    connect(m_cullingMarks.get(), &CullingMarkStore::markChanged, this,
+            [this](const QString &path) { notify(m_list.marksChanged({path})); });
+    connect(m_cullingMarks.get(), &CullingMarkStore::marksChanged, this,
+            [this](const QStringList &paths) { notify(m_list.marksChanged(paths)); });
 }
 
 void AppState::notify(const ImageListPipeline::Changes &changes)
@@ -188,6 +194,24 @@ void AppState::setFormatFilter(std::optional<FormatCategory> filter)
         return;
     const ImageListPipeline::Changes changes = m_list.setFormatFilter(filter);
     Q_EMIT formatFilterChanged();
+    notify(changes);
+}
+
+void AppState::setFlagFilter(FlagFilter filter)
+{
+    if (flagFilter() == filter)
+        return;
+    const ImageListPipeline::Changes changes = m_list.setFlagFilter(filter);
+    Q_EMIT flagFilterChanged(filter);
+    notify(changes);
+}
+
+void AppState::setLabelFilter(std::optional<ColourLabel> label)
+{
+    if (labelFilter() == label)
+        return;
+    const ImageListPipeline::Changes changes = m_list.setLabelFilter(label);
+    Q_EMIT labelFilterChanged();
     notify(changes);
 }
 

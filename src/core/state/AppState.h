@@ -81,6 +81,9 @@ public:
     const std::optional<QUrl> &selectedFolderURL() const { return m_selectedFolderURL; }
     int starFilter() const { return m_list.starFilter(); }
     std::optional<FormatCategory> formatFilter() const { return m_list.formatFilter(); }
+    FlagFilter flagFilter() const { return m_list.flagFilter(); }
+    // No value: every label; ColourLabel::none: the images without one.
+    std::optional<ColourLabel> labelFilter() const { return m_list.labelFilter(); }
     bool isSheetPresented() const { return m_isSheetPresented; }
     const std::optional<QString> &toastMessage() const { return m_toastMessage; }
     const QSet<QUuid> &selectedImageIDs() const { return m_selectedImageIDs; }
@@ -102,6 +105,8 @@ public:
     void setSelectedFolderURL(const std::optional<QUrl> &url);
     void setStarFilter(int filter);
     void setFormatFilter(std::optional<FormatCategory> filter);
+    void setFlagFilter(FlagFilter filter);
+    void setLabelFilter(std::optional<ColourLabel> label);
     void setSheetPresented(bool presented);
     void setToastMessage(const std::optional<QString> &message);
     void setSelectedImageIDs(const QSet<QUuid> &ids);
@@ -161,6 +166,8 @@ Q_SIGNALS:
     void selectedFolderURLChanged();
     void starFilterChanged(int filter);
     void formatFilterChanged();
+    void flagFilterChanged(FlagFilter filter);
+    void labelFilterChanged();
     void sheetPresentedChanged(bool presented);
     void toastMessageChanged();
     void selectedImageIDsChanged();

@@ -126,6 +126,8 @@ void FolderSession::applyRefreshed(const QUuid &target, ScannedFolder scanned)
     m_state.applyImages(scanned.images, std::move(scanned.imagesPerPath));
     m_state.setStarFilter(0);
     m_state.setFormatFilter(std::nullopt);
+    m_state.setFlagFilter(FlagFilter::all);
+    m_state.setLabelFilter(std::nullopt);
     m_state.setViewerActive(false);
     m_state.setSelectedImage(std::nullopt);
     m_state.setSelectedImageIDs({});
@@ -136,6 +138,8 @@ void FolderSession::clearBrowsingState()
 {
     m_state.setStarFilter(0);
     m_state.setFormatFilter(std::nullopt);
+    m_state.setFlagFilter(FlagFilter::all);
+    m_state.setLabelFilter(std::nullopt);
     m_state.setSelectedImage(std::nullopt);
     m_state.setSelectedImageIDs({});
 }

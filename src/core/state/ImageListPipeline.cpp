@@ -40,10 +40,24 @@ ImageListPipeline::Changes &ImageListPipeline::Changes::operator|=(const Changes
     return *this;
 }
 
-ImageListPipeline::ImageListPipeline(StarFilterStep::RatingLookup rating, QThreadPool &discards)
+namespace {
+
+FlagFilterStep::MarkLookup orUnmarked(FlagFilterStep::MarkLookup mark)
+{
+    if (mark)
+        return mark;
+    return [](const QString &) { return CullingMark(); };
+}
+
+} // namespace
+
+ImageListPipeline::ImageListPipeline(StarFilterStep::RatingLookup rating, QThreadPool &discards,
+                                     FlagFilterStep::MarkLookup mark)
     : m_rating(rating)
     , m_discards(discards)
     , m_starStep(std::move(rating))
+    , m_flagStep(orUnmarked(mark))
+    , m_labelStep(orUnmarked(mark))
 {}
 
 ImageListPipeline::Changes ImageListPipeline::setImages(const QList<ImageItem> &images)
@@ -90,6 +104,32 @@ ImageListPipeline::Changes ImageListPipeline::setFormatFilter(std::optional<Form
     return runSteps();
 }
 
+ImageListPipeline::Changes ImageListPipeline::setFlagFilter(FlagFilter filter)
+{
+    if (m_flagStep.filter() == filter)
+        return {};
+    m_flagStep.setFilter(filter);
+    return runSteps();
+}
+
+ImageListPipeline::Changes ImageListPipeline::setLabelFilter(std::optional<ColourLabel> label)
+{
+    if (m_labelStep.label() == label)
+        return {};
+    m_labelStep.setLabel(label);
+    return runSteps();
+}
+
+ImageListPipeline::Changes ImageListPipeline::marksChanged(const QStringList &paths)
+{
+    if (!readsMarks())
+        return {};
+    const bool anyShown = std::any_of(paths.cbegin(), paths.cend(), [this](const QString &path) {
+        return m_imagesPerPath.contains(path);
+    });
+    return anyShown ? runSteps() : Changes{};
+}
+
 ImageListPipeline::Changes ImageListPipeline::ratingChanged(const QString &path, int oldRating,
                                                             int newRating)
 {
@@ -131,6 +171,13 @@ bool ImageListPipeline::readsRatings() const
 {
     return std::any_of(m_steps.cbegin(), m_steps.cend(), [](const ImageListStep *step) {
         return step->isActive() && step->readsRatings();
+    });
+}
+
+bool ImageListPipeline::readsMarks() const
+{
+    return std::any_of(m_steps.cbegin(), m_steps.cend(), [](const ImageListStep *step) {
+        return step->isActive() && step->readsMarks();
     });
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "state/FlagFilterStep.h"
 #include "state/FormatFilterStep.h"
+#include "state/LabelFilterStep.h"
 #include "state/StarFilterStep.h"
 
 #include <QHash>
@@ -39,7 +41,9 @@ public:
     };
 
     // discards: where large lists that were replaced are freed, off the UI thread.
-    ImageListPipeline(StarFilterStep::RatingLookup rating, QThreadPool &discards);
+    // mark: the flag and label of a path; without it every image reads as unmarked.
+    ImageListPipeline(StarFilterStep::RatingLookup rating, QThreadPool &discards,
+                      FlagFilterStep::MarkLookup mark = {});
 
     // Inputs.
     Changes setImages(const QList<ImageItem> &images);
@@ -48,10 +52,14 @@ public:
     Changes setImages(const QList<ImageItem> &images, QHash<QString, int> imagesPerPath);
     Changes setStarFilter(int stars);
     Changes setFormatFilter(std::optional<FormatCategory> format);
+    Changes setFlagFilter(FlagFilter filter);
+    Changes setLabelFilter(std::optional<ColourLabel> label);
     // The store changed the rating of one file.
     Changes ratingChanged(const QString &path, int oldRating, int newRating);
     // The store changed many ratings at once.
     Changes ratingsReplaced();
+    // The store changed the flag or label of these files.
+    Changes marksChanged(const QStringList &paths);
 
     static QHash<QString, int> countImagesPerPath(const QList<ImageItem> &images);
 
@@ -60,6 +68,8 @@ public:
     const QList<ImageItem> &filteredImages() const { return m_filteredImages; }
     int starFilter() const { return m_starStep.stars(); }
     std::optional<FormatCategory> formatFilter() const { return m_formatStep.format(); }
+    FlagFilter flagFilter() const { return m_flagStep.filter(); }
+    std::optional<ColourLabel> labelFilter() const { return m_labelStep.label(); }
     // The categories among all images, in declaration order.
     QList<FormatCategory> availableFormats() const;
     // The ratings 0 to 5 among all images, ascending.
@@ -69,6 +79,7 @@ private:
     Changes runSteps();
     Changes recountRatings();
     bool readsRatings() const;
+    bool readsMarks() const;
 
     StarFilterStep::RatingLookup m_rating;
     QThreadPool &m_discards;
@@ -78,7 +89,10 @@ private:
 
     StarFilterStep m_starStep;
     FormatFilterStep m_formatStep;
-    const std::array<const ImageListStep *, 2> m_steps{&m_starStep, &m_formatStep}; // in order
+    FlagFilterStep m_flagStep;
+    LabelFilterStep m_labelStep;
+    const std::array<const ImageListStep *, 4> m_steps{&m_starStep, &m_formatStep, &m_flagStep,
+                                                       &m_labelStep}; // in order
 
     QList<ImageItem> m_filteredImages;
 };

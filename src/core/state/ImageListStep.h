@@ -19,6 +19,8 @@ public:
     // Whether a change of an image's rating can change the step's output;
     // the pipeline then runs again when a rating changes.
     virtual bool readsRatings() const { return false; }
+    // The same for a change of an image's flag or colour label.
+    virtual bool readsMarks() const { return false; }
     // The output for `input`; called only while active.
     virtual QList<ImageItem> apply(const QList<ImageItem> &input) const = 0;
 

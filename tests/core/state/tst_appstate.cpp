@@ -1,6 +1,7 @@
 #include "BrowseFixtures.h"
 #include "TestFiles.h"
 #include "model/BackgroundTask.h"
+#include "model/CullingMarkStore.h"
 #include "model/WorkQueues.h"
 #include "state/AppState.h"
 #include "state/CompareSession.h"
@@ -19,6 +20,8 @@ using TestFiles::touch;
 using Category = ImageItem::FormatCategory;
 using Changes = ImageListPipeline::Changes;
 Q_DECLARE_METATYPE(std::optional<Category>)
+Q_DECLARE_METATYPE(std::optional<ColourLabel>)
+Q_DECLARE_METATYPE(FlagFilter)
 
 namespace {
 
@@ -218,6 +221,8 @@ private Q_SLOTS:
         touchAll({"IMG_10.jpg", "IMG_2.jpg", "sub/IMG_1.heic", "notes.txt"});
         m_state->setStarFilter(3);
         m_state->setFormatFilter(ImageItem::FormatCategory::gif);
+        m_state->setFlagFilter(FlagFilter::reject);
+        m_state->setLabelFilter(ColourLabel::red);
         m_state->setSelectedImageIDs({QUuid::createUuid()});
         m_state->setViewerActive(true);
         QSignalSpy loading(m_state.get(), &AppState::loadingChanged);
@@ -231,6 +236,7 @@ private Q_SLOTS:
         QCOMPARE(m_state->currentFolder()->url, QUrl::fromLocalFile(root()));
         QCOMPARE(*m_state->selectedFolderURL(), QUrl::fromLocalFile(root()));
         QCOMPARE(filteredNames(), (QStringList{"IMG_1.heic", "IMG_2.jpg", "IMG_10.jpg"}));
+        QVERIFY(m_state->flagFilter() == FlagFilter::all && !m_state->labelFilter());
         QCOMPARE(m_state->folderHistory().folders().size(), 1);
         QCOMPARE(m_state->folderHistory().folders()[0].path, root());
         // One scanner runs overlapping opens in order: the last one ends last.
@@ -456,6 +462,61 @@ private Q_SLOTS:
         QCOMPARE(m_list->availableFormats(),
                  (QList<Category>{Category::raw, Category::jpeg, Category::png, Category::heic}));
     }
+    void markFilters_data()
+    {
+        QTest::addColumn<int>("stars");
+        QTest::addColumn<FlagFilter>("flag");
+        QTest::addColumn<std::optional<ColourLabel>>("label");
+        QTest::addColumn<QStringList>("shown");
+        const std::optional<ColourLabel> all;
+        const QStringList names{"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"};
+        QTest::newRow("all") << 0 << FlagFilter::all << all << names;
+        QTest::newRow("picks") << 0 << FlagFilter::pick << all << QStringList{"a.jpg", "d.jpg"};
+        QTest::newRow("unflagged")
+            << 0 << FlagFilter::unflagged << all << QStringList{"c.jpg", "e.jpg"};
+        QTest::newRow("rejects") << 0 << FlagFilter::reject << all << QStringList{"b.jpg"};
+        QTest::newRow("hide rejects") << 0 << FlagFilter::hideRejects << all
+                                      << QStringList{"a.jpg", "c.jpg", "d.jpg", "e.jpg"};
+        QTest::newRow("red") << 0 << FlagFilter::all << std::optional(ColourLabel::red)
+                             << QStringList{"a.jpg", "b.jpg"};
+        QTest::newRow("no label") << 0 << FlagFilter::all << std::optional(ColourLabel::none)
+                                  << QStringList{"d.jpg", "e.jpg"};
+        QTest::newRow("red, rejects hidden")
+            << 0 << FlagFilter::hideRejects << std::optional(ColourLabel::red)
+            << QStringList{"a.jpg"};
+        QTest::newRow("3 stars, rejects hidden")
+            << 3 << FlagFilter::hideRejects << all << QStringList{"a.jpg"};
+    }
+    void markFilters()
+    {
+        QFETCH(int, stars);
+        QFETCH(FlagFilter, flag);
+        QFETCH(std::optional<ColourLabel>, label);
+        QFETCH(QStringList, shown);
+        showMarkedImages();
+        QSignalSpy flags(m_state.get(), &AppState::flagFilterChanged);
+        m_state->setStarFilter(stars);
+        m_state->setFlagFilter(flag);
+        m_state->setLabelFilter(label);
+        QCOMPARE(filteredNames(), shown);
+        QCOMPARE(flags.count(), flag == FlagFilter::all ? 0 : 1);
+    }
+    void markChangeRefiltersUnderAMarkFilter()
+    {
+        showMarkedImages();
+        QSignalSpy filtered(m_state.get(), &AppState::filteredImagesChanged);
+        CullingMarkStore &marks = m_state->cullingMarks();
+        marks.setFlag(item(4).path(), CullingFlag::reject); // no mark filter: nothing to do
+        QCOMPARE(filtered.count(), 0);
+        m_state->setFlagFilter(FlagFilter::hideRejects);
+        QCOMPARE(filteredNames(), (QStringList{"a.jpg", "c.jpg", "d.jpg"}));
+        marks.setFlag(item(1).path(), CullingFlag::none);
+        QCOMPARE(filteredNames(), (QStringList{"a.jpg", "b.jpg", "c.jpg", "d.jpg"}));
+        m_state->setLabelFilter(ColourLabel::green);
+        marks.setLabels({item(0).path(), item(3).path()}, ColourLabel::green);
+        QCOMPARE(filteredNames(), (QStringList{"a.jpg", "c.jpg", "d.jpg"}));
+        QCOMPARE(filtered.count(), 4);
+    }
     void changesAreReportedOnlyWhenReal()
     {
         const QString b = m_images[1].path();
@@ -503,6 +564,18 @@ private Q_SLOTS:
     }
 
 private:
+    // a: pick red 3 stars, b: reject red 3 stars, c: green, d: pick, e: unmarked.
+    void showMarkedImages()
+    {
+        showImages({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"});
+        CullingMarkStore &marks = m_state->cullingMarks();
+        marks.setFlags({item(0).path(), item(3).path()}, CullingFlag::pick);
+        marks.setFlag(item(1).path(), CullingFlag::reject);
+        marks.setLabels({item(0).path(), item(1).path()}, ColourLabel::red);
+        marks.setLabel(item(2).path(), ColourLabel::green);
+        m_state->updateRating(3, item(0));
+        m_state->updateRating(3, item(1));
+    }
     void showImages(const QStringList &names)
     {
         QList<ImageItem> images;
