@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/CullingMark.h"
+
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -8,8 +10,10 @@
 // a sidecar (IMG_0001.CR2.xmp, then IMG_0001.xmp, in any case), then the XMP embedded in
 // the photo, then EXIF Exif.Image.Rating. The first source that holds a
 // rating decides, so a sidecar's 0 hides an embedded 4. 1..5 are ratings; 0
-// and -1 (rejected) mean none; any other value is treated as absent. Photos
-// are only read, never written. Safe on any thread.
+// and -1 (rejected) mean none; any other value is treated as absent. The
+// deciding -1 is also a reject, and xmp:Label a colour label (the first
+// known name among the sources read). Photos are only read, never written.
+// Safe on any thread.
 class InFileRatingReader
 {
 public:
@@ -27,6 +31,15 @@ public:
     static int read(const QString &imagePath, const QStringList &existingSidecars);
     // Looks for the sidecars itself.
     static int read(const QString &imagePath);
+
+    struct Found
+    {
+        int rating = 0;   // as read()
+        CullingMark mark; // a reject and a label, nothing else
+        bool operator==(const Found &) const = default;
+    };
+    // The rating with the reject and label found beside it.
+    static Found readAll(const QString &imagePath, const QStringList &existingSidecars);
 
     // The rating a source holds: 1..5, 0 for "none" (0 or -1), nothing when
     // it holds none or a value outside -1..5.

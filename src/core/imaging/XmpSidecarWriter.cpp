@@ -31,7 +31,28 @@ std::string microsoftPhotoRating(int rating)
     return std::to_string(percent.at(size_t(std::clamp(rating, 0, 5))));
 }
 
-bool withRating(const QByteArray &oldPacket, int rating, QByteArray *newPacket, QString *error)
+void putLabel(Exiv2::XmpData &xmp, ColourLabel label)
+{
+    if (label != ColourLabel::none) {
+        xmp["Xmp.xmp.Label"] = CullingMark::xmpLabel(label).toStdString();
+        return;
+    }
+    const auto old = xmp.findKey(Exiv2::XmpKey("Xmp.xmp.Label"));
+    if (old != xmp.end())
+        xmp.erase(old);
+}
+
+void putRating(Exiv2::XmpData &xmp, int rating)
+{
+    xmp["Xmp.xmp.Rating"] = std::to_string(rating);
+    // A reject has no percentage: none.
+    const auto windows = xmp.findKey(Exiv2::XmpKey("Xmp.MicrosoftPhoto.Rating"));
+    if (windows != xmp.end())
+        windows->setValue(microsoftPhotoRating(rating));
+}
+
+bool withValues(const QByteArray &oldPacket, const XmpSidecarWriter::Values &values,
+                QByteArray *newPacket, QString *error)
 {
     try {
         Exiv2::XmpData xmp;
@@ -40,10 +61,10 @@ bool withRating(const QByteArray &oldPacket, int rating, QByteArray *newPacket, 
             *error = QCoreApplication::translate("XmpSidecarWriter", "无法解析现有的 XMP 内容");
             return false;
         }
-        xmp["Xmp.xmp.Rating"] = std::to_string(rating);
-        const auto windows = xmp.findKey(Exiv2::XmpKey("Xmp.MicrosoftPhoto.Rating"));
-        if (windows != xmp.end())
-            windows->setValue(microsoftPhotoRating(rating));
+        if (values.rating)
+            putRating(xmp, *values.rating);
+        if (values.label)
+            putLabel(xmp, *values.label);
         std::string packet;
         if (Exiv2::XmpParser::encode(packet, xmp,
                                      Exiv2::XmpParser::omitPacketWrapper |
@@ -59,9 +80,10 @@ bool withRating(const QByteArray &oldPacket, int rating, QByteArray *newPacket, 
     }
 }
 
-// Puts the rating into the sidecar at `path`, or creates it there when
+// Puts the values into the sidecar at `path`, or creates it there when
 // `create`. A sidecar another program changes meanwhile is read again.
-bool writeOne(const QString &path, bool create, int rating, QString *error)
+bool writeOne(const QString &path, bool create, const XmpSidecarWriter::Values &values,
+              QString *error)
 {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         SidecarFile::Snapshot read;
@@ -72,7 +94,7 @@ bool writeOne(const QString &path, bool create, int rating, QString *error)
             read = std::move(*snapshot);
         }
         QByteArray packet;
-        if (!withRating(read.content, rating, &packet, error))
+        if (!withValues(read.content, values, &packet, error))
             return false;
         if (beforeReplace())
             beforeReplace()(path);
@@ -118,18 +140,35 @@ XmpSidecarWriter::~XmpSidecarWriter()
     m_fileOperations.waitForDone();
 }
 
-bool XmpSidecarWriter::writeRatingNow(const QString &imagePath, int rating, QString *error)
+void XmpSidecarWriter::Values::mergeLater(const Values &later)
 {
-    FolderIndexes folders;
-    return writeRatingNow(imagePath, rating, &folders, error);
+    if (later.rating)
+        rating = later.rating;
+    if (later.label)
+        label = later.label;
+    skipIfGone = skipIfGone && later.skipIfGone;
 }
 
-bool XmpSidecarWriter::writeRatingNow(const QString &imagePath, int rating, FolderIndexes *folders,
+bool XmpSidecarWriter::writeRatingNow(const QString &imagePath, int rating, QString *error)
+{
+    return writeValuesNow(imagePath, Values{rating, std::nullopt}, error);
+}
+
+bool XmpSidecarWriter::writeValuesNow(const QString &imagePath, const Values &values,
                                       QString *error)
+{
+    FolderIndexes folders;
+    return writeValuesNow(imagePath, values, &folders, error);
+}
+
+bool XmpSidecarWriter::writeValuesNow(const QString &imagePath, const Values &values,
+                                      FolderIndexes *folders, QString *error)
 {
     QString unwantedReason; // `error` may be null
     error = error ? error : &unwantedReason;
     if (isGone(imagePath)) {
+        if (values.skipIfGone)
+            return true;
         // Not written: a rating meant for it is in no sidecar.
         *error = QStringLiteral("图片已不存在");
         return false;
@@ -139,25 +178,25 @@ bool XmpSidecarWriter::writeRatingNow(const QString &imagePath, int rating, Fold
     ListedFolder *listed = listedFolder(folder, folders, error);
     if (!listed)
         return false;
-    const bool written = writeSidecars(imagePath, rating, &listed->index, error);
+    const bool written = writeSidecars(imagePath, values, &listed->index, error);
     // Our own renames changed the folder; the index still tells its sidecars.
     listed->stamp = stampOf(folder);
     return written;
 }
 
-bool XmpSidecarWriter::writeSidecars(const QString &imagePath, int rating, SidecarIndex *index,
-                                     QString *error)
+bool XmpSidecarWriter::writeSidecars(const QString &imagePath, const Values &values,
+                                     SidecarIndex *index, QString *error)
 {
     const QStringList sidecars = index->sidecarsOf(imagePath);
     if (sidecars.isEmpty()) {
         const QString created = index->newSidecarFor(imagePath);
-        if (!writeOne(created, true, rating, error))
+        if (!writeOne(created, true, values, error))
             return false;
         index->addSidecar(created);
         return true;
     }
     for (const QString &sidecar : sidecars) {
-        if (!writeOne(sidecar, false, rating, error))
+        if (!writeOne(sidecar, false, values, error))
             return false;
     }
     return true;
@@ -201,11 +240,20 @@ void XmpSidecarWriter::setBeforeReplace(std::function<void(const QString &)> hoo
 
 void XmpSidecarWriter::writeRating(const QString &imagePath, int rating)
 {
+    writeValues(imagePath, Values{rating, std::nullopt});
+}
+
+void XmpSidecarWriter::writeValues(const QString &imagePath, const Values &values)
+{
     bool alreadyQueued = false;
     {
         QMutexLocker lock(&m_mutex);
-        alreadyQueued = m_pending.contains(imagePath);
-        m_pending.insert(imagePath, rating);
+        const auto pending = m_pending.find(imagePath);
+        alreadyQueued = pending != m_pending.end();
+        if (alreadyQueued)
+            pending->mergeLater(values);
+        else
+            m_pending.insert(imagePath, values);
         if (!alreadyQueued)
             ++m_unfinished[imagePath];
     }
@@ -220,13 +268,13 @@ void XmpSidecarWriter::waitForDone()
 
 void XmpSidecarWriter::writePending(const QString &imagePath)
 {
-    int rating = 0;
+    Values values;
     {
         QMutexLocker lock(&m_mutex);
-        rating = m_pending.take(imagePath);
+        values = m_pending.take(imagePath);
     }
     QString error;
-    const bool done = writeRatingNow(imagePath, rating, &m_drainFolders, &error);
+    const bool done = writeValuesNow(imagePath, values, &m_drainFolders, &error);
     bool drained = false;
     {
         QMutexLocker lock(&m_mutex);
@@ -238,7 +286,7 @@ void XmpSidecarWriter::writePending(const QString &imagePath)
     if (drained)
         m_drainFolders.clear();
     if (done)
-        Q_EMIT written(imagePath, rating);
+        Q_EMIT written(imagePath);
     else
         Q_EMIT writeFailed(imagePath, error);
 }

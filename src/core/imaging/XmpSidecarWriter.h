@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/CullingMark.h"
 #include "model/SidecarIndex.h"
 
 #include <QHash>
@@ -10,15 +11,15 @@
 #include <QThreadPool>
 #include <array>
 #include <functional>
+#include <optional>
 
-// Writes xmp:Rating into the XMP sidecars of photos so that other programs
-// see ratings made here. Each sidecar that exists (IMG_0001.CR2.xmp,
-// IMG_0001.xmp, in any case) is updated keeping every other property it
-// holds, MicrosoftPhoto:Rating kept in step where present; when none exists,
-// one is created under the name the programs reading that kind of photo look
-// for (SidecarIndex::newSidecarFor). A sidecar is replaced atomically
-// (temporary file + rename), never left half written, and never over a
-// change another program made after we read it; photos are never touched.
+// Writes xmp:Rating (and xmp:Label) into the XMP sidecars of photos so that
+// other programs see ratings, rejects (-1) and colour labels made here. Each sidecar that exists
+// (IMG_0001.CR2.xmp, IMG_0001.xmp, in any case) is updated keeping every other property it holds,
+// MicrosoftPhoto:Rating kept in step where present; when none exists, one is created under the name
+// the programs reading that kind of photo look for (SidecarIndex::newSidecarFor). A sidecar is
+// replaced atomically (temporary file + rename), never left half written, and never over a change
+// another program made after we read it; photos are never touched.
 //
 // writeRating returns at once: writes run on the file-operation queue it is
 // given (one thread, jobs in order), one after another, between the other
@@ -30,11 +31,26 @@ class XmpSidecarWriter : public QObject
     Q_OBJECT
 
 public:
+    // What one write puts into a photo's sidecars; a part left empty stays
+    // as the sidecar holds it.
+    struct Values
+    {
+        std::optional<int> rating;        // -1 (rejected) .. 5
+        std::optional<ColourLabel> label; // none removes xmp:Label
+        // A photo found gone is no failure: nothing is written and nothing
+        // reported (marks of files that vanished or moved).
+        bool skipIfGone = false;
+        // Later parts replace earlier ones.
+        void mergeLater(const Values &later);
+    };
+
     explicit XmpSidecarWriter(QThreadPool &fileOperations, QObject *parent = nullptr);
     ~XmpSidecarWriter() override;
 
     // UI thread. 0 writes 0: cleared here stays cleared everywhere.
     void writeRating(const QString &imagePath, int rating);
+    // UI thread. Coalesced with the values posted for the photo before.
+    void writeValues(const QString &imagePath, const Values &values);
     // Blocks until every write (and other job) posted to the queue so far
     // has finished.
     void waitForDone();
@@ -51,6 +67,7 @@ public:
     // alone. A photo that is gone (archived, deleted) gets no sidecar, and
     // that is a failure: nothing was written.
     static bool writeRatingNow(const QString &imagePath, int rating, QString *error);
+    static bool writeValuesNow(const QString &imagePath, const Values &values, QString *error);
 
     // Called on the writing thread between reading a sidecar and replacing
     // it, where another program's write may fall; tests play one there.
@@ -59,7 +76,8 @@ public:
 
 Q_SIGNALS:
     // Emitted on the writer's thread; connect with the receiver's context.
-    void written(const QString &imagePath, int rating);
+    // Also for a photo skipped as gone (Values::skipIfGone).
+    void written(const QString &imagePath);
     void writeFailed(const QString &imagePath, const QString &reason);
 
 private:
@@ -79,16 +97,16 @@ private:
     // writeRatingNow with the folder indexes of the current run of writes;
     // a folder not among them, or changed since, is listed (the first time
     // also swept of our stale temporaries); a sidecar created is added.
-    static bool writeRatingNow(const QString &imagePath, int rating, FolderIndexes *folders,
-                               QString *error);
-    static bool writeSidecars(const QString &imagePath, int rating, SidecarIndex *index,
+    static bool writeValuesNow(const QString &imagePath, const Values &values,
+                               FolderIndexes *folders, QString *error);
+    static bool writeSidecars(const QString &imagePath, const Values &values, SidecarIndex *index,
                               QString *error);
     static FolderStamp stampOf(const QString &folder);
     static ListedFolder *listedFolder(const QString &folder, FolderIndexes *folders,
                                       QString *error);
 
     mutable QMutex m_mutex;
-    QHash<QString, int> m_pending;    // guarded by m_mutex
+    QHash<QString, Values> m_pending; // guarded by m_mutex
     QHash<QString, int> m_unfinished; // writes posted per photo; guarded by m_mutex
     FolderIndexes m_drainFolders;     // writer thread only; emptied when no write is pending
     QThreadPool &m_fileOperations;

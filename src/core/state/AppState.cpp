@@ -39,8 +39,8 @@ AppState::AppState(WorkQueues &queues, QObject *parent)
     , m_starRatingStore(std::make_unique<StarRatingStore>(queues))
     , m_cullingMarks(
           std::make_unique<CullingMarkStore>(CullingMarkStore::defaultFilePath(), queues))
-    , m_xmpRatingSync(
-          std::make_unique<XmpRatingSync>(*m_starRatingStore, queues.fileOperations(), QString()))
+    , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, *m_cullingMarks,
+                                                      queues.fileOperations(), QString()))
     , m_viewerSettings(QString())
     , m_list([this](const QString &path) { return m_starRatingStore->rating(path); },
              m_folderScanner->executor(),
@@ -59,8 +59,8 @@ AppState::AppState(WorkQueues &queues, const QString &ratingsFile, const QString
     , m_starRatingStore(std::make_unique<StarRatingStore>(ratingsFile, queues))
     , m_cullingMarks(std::make_unique<CullingMarkStore>(
           QFileInfo(ratingsFile).path() + QStringLiteral("/culling-marks.json"), queues))
-    , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, queues.fileOperations(),
-                                                      settingsFile))
+    , m_xmpRatingSync(std::make_unique<XmpRatingSync>(*m_starRatingStore, *m_cullingMarks,
+                                                      queues.fileOperations(), settingsFile))
     , m_settingsFile(settingsFile)
     , m_viewerSettings(settingsFile)
     , m_list([this](const QString &path) { return m_starRatingStore->rating(path); },

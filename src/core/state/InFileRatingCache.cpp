@@ -40,9 +40,10 @@ InFileRatingCache::FileState InFileRatingCache::read(const QString &path, InFile
     const QJsonObject entries = root.value(QStringLiteral("files")).toObject();
     cache.entries.reserve(entries.size());
     for (auto it = entries.begin(); it != entries.end(); ++it) {
-        const QJsonArray pair = it.value().toArray();
-        if (pair.size() == 2)
-            cache.entries.insert(it.key(), {pair.at(0).toString(), pair.at(1).toInt()});
+        const QJsonArray entry = it.value().toArray();
+        if (entry.size() == 2 || entry.size() == 3)
+            cache.entries.insert(it.key(), {entry.at(0).toString(), entry.at(1).toInt(),
+                                            CullingMark::fromJson(entry.at(2))});
     }
     for (const QJsonValue &unwritten : root.value(QStringLiteral("unwritten")).toArray())
         cache.unwritten.insert(unwritten.toString());
@@ -109,7 +110,10 @@ bool InFileRatingCache::write(const QString &path) const
     QJsonObject files;
     for (const QString &photo : std::as_const(paths)) {
         const Entry &entry = *entries.constFind(photo);
-        files.insert(photo, QJsonArray{entry.stamp, entry.rating});
+        QJsonArray stored{entry.stamp, entry.rating};
+        if (!entry.mark.isEmpty())
+            stored.append(entry.mark.toJson());
+        files.insert(photo, stored);
     }
     QStringList unwrittenPaths(unwritten.begin(), unwritten.end());
     std::sort(unwrittenPaths.begin(), unwrittenPaths.end());

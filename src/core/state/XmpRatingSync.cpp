@@ -2,6 +2,7 @@
 
 #include "imaging/InFileRatingReader.h"
 #include "model/BackgroundTask.h"
+#include "model/CullingMarkStore.h"
 #include "model/SidecarIndex.h"
 #include "model/StarRatingStore.h"
 
@@ -24,16 +25,19 @@ std::unique_ptr<QSettings> openSettings(const QString &settingsFile)
 
 } // namespace
 
-XmpRatingSync::XmpRatingSync(StarRatingStore &store, QThreadPool &fileOperations,
-                             const QString &settingsFile, QObject *parent)
-    : XmpRatingSync(store, fileOperations, settingsFile,
+XmpRatingSync::XmpRatingSync(StarRatingStore &store, CullingMarkStore &marks,
+                             QThreadPool &fileOperations, const QString &settingsFile,
+                             QObject *parent)
+    : XmpRatingSync(store, marks, fileOperations, settingsFile,
                     InFileRatingCache::filePathBeside(store.filePath()), parent)
 {}
 
-XmpRatingSync::XmpRatingSync(StarRatingStore &store, QThreadPool &fileOperations,
-                             const QString &settingsFile, const QString &cacheFile, QObject *parent)
+XmpRatingSync::XmpRatingSync(StarRatingStore &store, CullingMarkStore &marks,
+                             QThreadPool &fileOperations, const QString &settingsFile,
+                             const QString &cacheFile, QObject *parent)
     : QObject(parent)
     , m_store(store)
+    , m_marks(marks)
     , m_settingsFile(settingsFile)
     , m_cache(std::make_shared<SharedCache>())
     , m_writer(fileOperations)
@@ -48,9 +52,10 @@ XmpRatingSync::XmpRatingSync(StarRatingStore &store, QThreadPool &fileOperations
     });
     m_enabled = openSettings(m_settingsFile)->value(settingKey(), false).toBool();
     connect(&m_store, &StarRatingStore::ratingChanged, this, &XmpRatingSync::onRatingChanged);
+    connect(&m_marks, &CullingMarkStore::markChanged, this, &XmpRatingSync::onMarkChanged);
+    connect(&m_marks, &CullingMarkStore::marksChanged, this, &XmpRatingSync::onMarksChanged);
     // The writer's signals come from its thread; handle them here.
-    connect(&m_writer, &XmpSidecarWriter::written, this,
-            [this](const QString &path, int) { onWritten(path); });
+    connect(&m_writer, &XmpSidecarWriter::written, this, &XmpRatingSync::onWritten);
     connect(&m_writer, &XmpSidecarWriter::writeFailed, this, &XmpRatingSync::onWriteFailed);
 }
 
@@ -85,10 +90,39 @@ void XmpRatingSync::waitForDone()
     m_writer.waitForDone();
 }
 
-void XmpRatingSync::onRatingChanged(const QString &path, int, int newRating)
+int XmpRatingSync::sidecarRating(const QString &path) const
+{
+    return m_marks.mark(path).flag == CullingFlag::reject ? -1 : m_store.rating(path);
+}
+
+void XmpRatingSync::onRatingChanged(const QString &path, int, int)
 {
     if (m_enabled)
-        m_writer.writeRating(path, newRating);
+        m_writer.writeRating(path, sidecarRating(path));
+}
+
+void XmpRatingSync::onMarkChanged(const QString &path, const CullingMark &oldMark,
+                                  const CullingMark &newMark)
+{
+    if (!m_enabled)
+        return;
+    XmpSidecarWriter::Values values;
+    if ((oldMark.flag == CullingFlag::reject) != (newMark.flag == CullingFlag::reject))
+        values.rating = sidecarRating(path);
+    if (oldMark.label != newMark.label)
+        values.label = newMark.label;
+    if (values.rating || values.label)
+        m_writer.writeValues(path, values);
+}
+
+void XmpRatingSync::onMarksChanged(const QStringList &paths)
+{
+    if (!m_enabled)
+        return;
+    // The old marks are not told: both parts are written. Files that vanished
+    // or moved away lose their marks here too; they get no sidecar.
+    for (const QString &path : paths)
+        m_writer.writeValues(path, {sidecarRating(path), m_marks.mark(path).label, true});
 }
 
 void XmpRatingSync::writeAll(const QHash<QString, int> &ratings)
@@ -100,7 +134,7 @@ void XmpRatingSync::writeAll(const QHash<QString, int> &ratings)
             continue;
         m_bulkPending.insert(it.key());
         ++m_bulkTotal;
-        m_writer.writeRating(it.key(), it.value());
+        m_writer.writeRating(it.key(), sidecarRating(it.key()));
     }
 }
 
@@ -116,7 +150,7 @@ void XmpRatingSync::followMovedFiles(const QStringList &from, const QStringList 
         marksMoved |= failed;
         const int rating = m_store.rating(to.at(i));
         if (m_enabled && (failed || rating != ratingsBefore.value(from.at(i))))
-            m_writer.writeRating(to.at(i), rating);
+            m_writer.writeRating(to.at(i), sidecarRating(to.at(i)));
     }
     if (marksMoved)
         saveCache();
@@ -217,8 +251,12 @@ QFuture<void> XmpRatingSync::importRatings(const QStringList &imagePaths,
         return QtFuture::makeReadyFuture();
     QHash<QString, int> before;
     before.reserve(imagePaths.size());
-    for (const QString &path : imagePaths)
+    QHash<QString, CullingMark> marksBefore;
+    for (const QString &path : imagePaths) {
         before.insert(path, m_store.rating(path));
+        if (const CullingMark mark = m_marks.mark(path); !mark.isEmpty())
+            marksBefore.insert(path, mark);
+    }
     // The folder opened last is the one looked at: an earlier import stops.
     if (m_import)
         m_import->dropped = true;
@@ -231,9 +269,9 @@ QFuture<void> XmpRatingSync::importRatings(const QStringList &imagePaths,
         [imagePaths, sidecars, cache = m_cache, progress = m_import] {
             return readRatings(imagePaths, sidecars, cache, progress);
         },
-        [this, before, writing = m_writer.unfinishedWrites(),
+        [this, before, marksBefore, writing = m_writer.unfinishedWrites(),
          progress = m_import](const ImportResult &result) {
-            applyImport(result, before, writing, progress->dropped);
+            applyImport(result, {before, marksBefore, writing}, progress->dropped);
         });
 }
 
@@ -269,7 +307,8 @@ XmpRatingSync::readRatings(const QStringList &imagePaths, const QStringList &sid
         const auto cached = known.entries.constFind(read.path);
         if (!stamp.isEmpty() && (cached == known.entries.constEnd() || cached->stamp != stamp)) {
             read.opened = true;
-            read.entry = {stamp, InFileRatingReader::read(read.path, existing)};
+            const auto found = InFileRatingReader::readAll(read.path, existing);
+            read.entry = {stamp, found.rating, found.mark};
         }
         ++progress->done;
     });
@@ -284,9 +323,35 @@ XmpRatingSync::readRatings(const QStringList &imagePaths, const QStringList &sid
     return result;
 }
 
-void XmpRatingSync::applyImport(const ImportResult &result, const QHash<QString, int> &before,
-                                const QSet<QString> &writing, bool superseded)
+void XmpRatingSync::importMarks(const ImportResult &result, const ImportStart &start,
+                                const QSet<QString> &stillWriting)
 {
+    // Only parts the table leaves empty are filled: a mark given here wins,
+    // and so does one given or written while the files were read.
+    QStringList rejected;
+    QHash<ColourLabel, QStringList> labelled;
+    for (auto it = result.found.constBegin(); it != result.found.constEnd(); ++it) {
+        const QString &path = it.key();
+        const CullingMark before = start.marks.value(path);
+        const CullingMark now = m_marks.mark(path);
+        if (it->mark.isEmpty() || now != before || m_failedFiles.contains(path) ||
+            start.writing.contains(path) || stillWriting.contains(path))
+            continue;
+        if (it->mark.flag == CullingFlag::reject && now.flag == CullingFlag::none)
+            rejected << path;
+        if (it->mark.label != ColourLabel::none && now.label == ColourLabel::none)
+            labelled[it->mark.label] << path;
+    }
+    m_marks.setFlags(rejected, CullingFlag::reject);
+    for (auto it = labelled.constBegin(); it != labelled.constEnd(); ++it)
+        m_marks.setLabels(it.value(), it.key());
+}
+
+void XmpRatingSync::applyImport(const ImportResult &result, const ImportStart &start,
+                                bool superseded)
+{
+    const QHash<QString, int> &before = start.ratings;
+    const QSet<QString> &writing = start.writing;
     // A sidecar whose write was under way while it was read may have shown
     // the rating that write replaces.
     const QSet<QString> stillWriting = m_writer.unfinishedWrites();
@@ -306,6 +371,7 @@ void XmpRatingSync::applyImport(const ImportResult &result, const QHash<QString,
         taken.insert(path, inFile);
     }
     m_store.setRatings(taken);
+    importMarks(result, start, stillWriting);
     recordRead(result.found);
     // What a superseded import read still counts; the newer one reports.
     if (!superseded)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imaging/XmpSidecarWriter.h"
+#include "model/CullingMark.h"
 #include "model/SerialFileWriter.h"
 #include "state/InFileRatingCache.h"
 
@@ -15,11 +16,15 @@
 #include <memory>
 #include <optional>
 
+class CullingMarkStore;
 class StarRatingStore;
 
-// Keeps XMP sidecars in step with the rating store while the user's setting
-// "将评分同步到 XMP 附属文件" is on (off by default): every rating change is
-// also written into the photo's sidecars, in the background. With the setting
+// Keeps XMP sidecars in step with the rating store and the culling marks
+// while the user's setting "将评分同步到 XMP 附属文件" is on (off by
+// default): every rating, reject and colour label change is also written into
+// the photo's sidecars, in the background. A reject is written as the rating
+// -1 in place of the stars, which stay in the table and come back into the
+// sidecar when the reject is cleared; a pick is not written. With the setting
 // off it does nothing at all: no sidecar is read or written.
 //
 // A failed write keeps the rating in the store; it is reported once per
@@ -33,11 +38,11 @@ public:
     // The setting is kept in `settingsFile` (INI), or in the application's
     // settings when it is empty. Sidecars are written on `fileOperations`
     // (WorkQueues::fileOperations: one thread, jobs in order).
-    XmpRatingSync(StarRatingStore &store, QThreadPool &fileOperations, const QString &settingsFile,
-                  QObject *parent = nullptr);
+    XmpRatingSync(StarRatingStore &store, CullingMarkStore &marks, QThreadPool &fileOperations,
+                  const QString &settingsFile, QObject *parent = nullptr);
     // The cache of what was read from the files lives in `cacheFile`.
-    XmpRatingSync(StarRatingStore &store, QThreadPool &fileOperations, const QString &settingsFile,
-                  const QString &cacheFile, QObject *parent = nullptr);
+    XmpRatingSync(StarRatingStore &store, CullingMarkStore &marks, QThreadPool &fileOperations,
+                  const QString &settingsFile, const QString &cacheFile, QObject *parent = nullptr);
     ~XmpRatingSync() override;
 
     static QString settingKey();
@@ -52,7 +57,9 @@ public:
     // are the .xmp files the scan listed (no other file is looked for). Where
     // a photo's in-file rating (1..5) differs from the table, the table takes
     // it, all in one batch, unless the user changed the rating meanwhile or
-    // the photo's last sidecar write failed. Photos unchanged since they were
+    // the photo's last sidecar write failed. A reject (-1) or colour label
+    // in the files fills the flag or label the table leaves empty, under the
+    // same conditions. Photos unchanged since they were
     // last read and applied here are not opened. Progress goes to statusReport. Does nothing
     // while the setting is off. A newer import stops the reading of an older
     // one (what it read still counts; only the newer one reports).
@@ -108,18 +115,32 @@ private:
     static ImportResult readRatings(const QStringList &imagePaths, const QStringList &sidecars,
                                     const std::shared_ptr<SharedCache> &cache,
                                     const std::shared_ptr<ImportProgress> &progress);
-    void applyImport(const ImportResult &result, const QHash<QString, int> &before,
-                     const QSet<QString> &writing, bool superseded);
+    // The table as an import began.
+    struct ImportStart
+    {
+        QHash<QString, int> ratings;
+        QHash<QString, CullingMark> marks; // the photos with one
+        QSet<QString> writing;             // photos whose sidecar write was under way
+    };
+    void applyImport(const ImportResult &result, const ImportStart &start, bool superseded);
+    // Takes rejects and labels found in the files into the marks left empty.
+    void importMarks(const ImportResult &result, const ImportStart &start,
+                     const QSet<QString> &stillWriting);
     void saveCache();
     // Remembers what an import read, once the table has taken it: a file
     // read but never applied (the program quit first) is read again.
     void recordRead(const QHash<QString, InFileRatingCache::Entry> &read);
     void onRatingChanged(const QString &path, int oldRating, int newRating);
+    void onMarkChanged(const QString &path, const CullingMark &oldMark, const CullingMark &newMark);
+    void onMarksChanged(const QStringList &paths);
+    // The xmp:Rating a photo's sidecar gets: -1 when rejected, else its stars.
+    int sidecarRating(const QString &path) const;
     void onWritten(const QString &path);
     void onWriteFailed(const QString &path, const QString &reason);
     void countBulkWrite(const QString &path);
 
     StarRatingStore &m_store;
+    CullingMarkStore &m_marks;
     QString m_settingsFile;
     bool m_enabled = false;
     QSet<QString> m_failedFiles;

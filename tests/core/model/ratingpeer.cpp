@@ -41,7 +41,7 @@ int main(int argc, char *argv[])
             out << store.count() << '\n';
         } else if (command == QLatin1String("cache")) {
             InFileRatingCache cache = InFileRatingCache::load(word(1));
-            cache.entries.insert(word(2), {QStringLiteral("peer"), word(3).toInt()});
+            cache.entries.insert(word(2), {QStringLiteral("peer"), word(3).toInt(), {}});
             cache.unwritten.insert(word(4));
             out << (cache.save(word(1)) ? "ok\n" : "failed\n");
         } else if (marks &&

@@ -3,6 +3,7 @@
 #include "TestFiles.h"
 #include "imaging/InFileRatingReader.h"
 #include "imaging/XmpSidecarWriter.h"
+#include "model/CullingMarkStore.h"
 #include "model/LocalFileName.h"
 #include "model/WorkQueues.h"
 #include "state/AppState.h"
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThreadPool>
+#include <exiv2/exiv2.hpp>
 #include <fcntl.h>
 #include <memory>
 #include <optional>
@@ -35,6 +37,22 @@ QByteArray lightroomSidecarRated(int rating)
            QByteArray::number(rating) +
            "</xmp:Rating> <crs:Exposure2012>+0.35</crs:Exposure2012>"
            "</rdf:Description></rdf:RDF></x:xmpmeta>\n";
+}
+
+// The rating, label and Lightroom's exposure a sidecar holds, "" for absent.
+QStringList sidecarValues(const QString &sidecar)
+{
+    QFile file(sidecar);
+    if (!file.open(QIODevice::ReadOnly))
+        return {QStringLiteral("no sidecar")};
+    Exiv2::XmpData xmp;
+    Exiv2::XmpParser::decode(xmp, file.readAll().toStdString());
+    QStringList values;
+    for (const char *key : {"Xmp.xmp.Rating", "Xmp.xmp.Label", "Xmp.crs.Exposure2012"}) {
+        const auto it = xmp.findKey(Exiv2::XmpKey(key));
+        values << (it == xmp.end() ? QString() : QString::fromStdString(it->toString()));
+    }
+    return values;
 }
 
 } // namespace
@@ -104,6 +122,64 @@ private Q_SLOTS:
         makeState();
         QVERIFY(sync().isEnabled());
     }
+    // A reject takes the stars' place in the sidecar until it is cleared; a
+    // pick is not written; labels are put, changed and removed.
+    void marksAreWrittenAsRejectAndLabelKeepingTheRest()
+    {
+        TestFiles::touch(folder(), "a.jpg.xmp", lightroomSidecarRated(2));
+        openPhotos();
+        sync().setEnabled(true);
+        store().setRating(3, photo("a.jpg"));
+        CullingMarkStore &marks = m_state->cullingMarks();
+        const QString sidecar = photo("a.jpg.xmp");
+        const auto step = [&](const std::function<void()> &change, const QStringList &expected) {
+            change();
+            sync().waitForDone();
+            QCOMPARE(sidecarValues(sidecar), expected);
+        };
+        step([&] { marks.setLabel(photo("a.jpg"), ColourLabel::green); }, {"3", "Green", "+0.35"});
+        step([&] { marks.setFlag(photo("a.jpg"), CullingFlag::reject); }, {"-1", "Green", "+0.35"});
+        step([&] { store().setRating(4, photo("a.jpg")); }, {"-1", "Green", "+0.35"});
+        step([&] { marks.setLabel(photo("a.jpg"), ColourLabel::purple); },
+             {"-1", "Purple", "+0.35"});
+        step([&] { marks.setFlag(photo("a.jpg"), CullingFlag::pick); }, {"4", "Purple", "+0.35"});
+        step([&] { marks.setLabel(photo("a.jpg"), ColourLabel::none); }, {"4", "", "+0.35"});
+        // A batch writes both parts, and a photo gone meanwhile is no failure.
+        QVERIFY(QFile::remove(photo("a.jpg")));
+        step(
+            [&] {
+                marks.setFlags({photo("a.jpg"), photo("b.jpg")}, CullingFlag::reject);
+            },
+            {"4", "", "+0.35"});
+        QCOMPARE(sidecarValues(photo("b.jpg.xmp")), QStringList({"-1", "", ""}));
+        QCoreApplication::sendPostedEvents(); // the writes' outcomes
+        QCOMPARE(sync().failedFiles(), QSet<QString>());
+    }
+    // Rejects and labels fill only the marks left empty here.
+    void openingTakesRejectsAndLabelsFromTheFiles()
+    {
+        const auto sidecar = [](const char *rating, const char *label) {
+            return lightroomSidecarRated(0).replace("<xmp:Rating>0</xmp:Rating>",
+                                                    QByteArray("<xmp:Rating>") + rating +
+                                                        "</xmp:Rating><xmp:Label>" + label +
+                                                        "</xmp:Label>");
+        };
+        TestFiles::touch(folder(), "a.jpg.xmp", sidecar("-1", "Green"));
+        TestFiles::touch(folder(), "b.jpg.xmp", sidecar("2", "Red"));
+        TestFiles::touch(folder(), "c.jpg", "");
+        TestFiles::touch(folder(), "c.jpg.xmp", sidecar("-1", "Blue"));
+        CullingMarkStore &marks = m_state->cullingMarks();
+        marks.setLabel(photo("b.jpg"), ColourLabel::blue);
+        marks.setFlag(photo("c.jpg"), CullingFlag::pick);
+        sync().setEnabled(true);
+        openPhotos(true);
+        QCOMPARE(marks.mark(photo("a.jpg")),
+                 (CullingMark{CullingFlag::reject, ColourLabel::green}));
+        QCOMPARE(store().rating(photo("a.jpg")), 0);
+        QCOMPARE(marks.mark(photo("b.jpg")), (CullingMark{CullingFlag::none, ColourLabel::blue}));
+        QCOMPARE(store().rating(photo("b.jpg")), 2);
+        QCOMPARE(marks.mark(photo("c.jpg")), (CullingMark{CullingFlag::pick, ColourLabel::blue}));
+    }
     void openingTakesChangedInFileRatingsInOneBatch()
     {
         // However few threads the global pool has (one on a one-core machine).
@@ -162,10 +238,12 @@ private Q_SLOTS:
         const QByteArray damaged = "{\"files\":{\"/p/theirs.jpg\":[\"1:2.0\",2]},\"unwri";
         TestFiles::touch(m_dir.path(), "in-file-ratings.json", damaged);
         InFileRatingCache mine = InFileRatingCache::load(file);
-        mine.entries.insert("/p/mine.jpg", {"1:2.0", 4});
+        const CullingMark found{CullingFlag::reject, ColourLabel::green};
+        mine.entries.insert("/p/mine.jpg", {"1:2.0", 4, found});
         QVERIFY(mine.save(file));
         QCOMPARE(BrowseFixtures::contents(file + ".damaged"), damaged);
-        QCOMPARE(InFileRatingCache::load(file).entries.value("/p/mine.jpg").rating, 4);
+        QCOMPARE(InFileRatingCache::load(file).entries.value("/p/mine.jpg"),
+                 (InFileRatingCache::Entry{"1:2.0", 4, found}));
         mine.unwritten.insert("/p/mine-failed.jpg");
         QProcess peer;
         peer.start(KELVANE_RATING_PEER, {file + ".unused"});
