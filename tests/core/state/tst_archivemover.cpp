@@ -259,8 +259,11 @@ private Q_SLOTS:
             const ImageItem moved = BrowseFixtures::item(*state, QString::fromUtf8(name));
             QCOMPARE(moved.path(), target() + "/" + QString::fromUtf8(name));
             QCOMPARE(state->rating(moved), 4);
-            QCOMPARE(InFileRatingReader::read(moved.path()), 4);
             QCOMPARE(state->mark(moved).flag, CullingFlag::reject); // and their marks
+            // A reject's sidecar says -1; the stars stay in the table.
+            const InFileRatingReader::Found inFile =
+                InFileRatingReader::readAll(moved.path(), {moved.path() + ".xmp"});
+            QCOMPARE(inFile.mark.flag, CullingFlag::reject);
         }
         QCOMPARE(state->mark(BrowseFixtures::item(*state, QString::fromUtf8("💀 skull.jpg"))).label,
                  ColourLabel::red);
