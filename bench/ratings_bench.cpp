@@ -108,7 +108,8 @@ struct Reader
 {
     explicit Reader(const QString &folder)
         : store(folder + QStringLiteral("/ratings.json"), queues)
-        , sync(store, queues.fileOperations(), folder + QStringLiteral("/settings.ini"))
+        , marks(folder + QStringLiteral("/culling-marks.json"), queues)
+        , sync(store, marks, queues.fileOperations(), folder + QStringLiteral("/settings.ini"))
     {
         sync.setEnabled(true);
     }
@@ -130,6 +131,7 @@ struct Reader
 
     WorkQueues queues;
     StarRatingStore store;
+    CullingMarkStore marks;
     XmpRatingSync sync;
 };
 
