@@ -157,22 +157,32 @@ double residentMiB()
     return 0;
 }
 
-struct StepFixture
+// An application state over `count` items of the shared files (one file may
+// stand for several), its stores in a temporary folder.
+struct StateFixture
 {
     QTemporaryDir dir;
     WorkQueues queues;
     std::unique_ptr<AppState> appState;
-    std::unique_ptr<ImageViewerView> viewer;
 
-    // `count` items over the shared files (one file may stand for several).
-    explicit StepFixture(int count = 4)
+    explicit StateFixture(int count)
+        : appState(std::make_unique<AppState>(queues, dir.filePath(QStringLiteral("r.json")),
+                                              dir.filePath(QStringLiteral("s.ini"))))
     {
         QList<ImageItem> items;
         for (int i = 0; i < count; ++i)
             items.append(ImageItem(photoFiles()[i % photoFiles().size()]));
-        appState = std::make_unique<AppState>(queues, dir.filePath(QStringLiteral("r.json")),
-                                              dir.filePath(QStringLiteral("s.ini")));
         appState->setImages(items);
+    }
+};
+
+struct StepFixture : StateFixture
+{
+    std::unique_ptr<ImageViewerView> viewer;
+
+    explicit StepFixture(int count = 4)
+        : StateFixture(count)
+    {
         viewer = std::make_unique<ImageViewerView>(*appState, queues);
         viewer->resize(screenSize);
         viewer->show();
@@ -237,27 +247,19 @@ BENCHMARK(BM_ViewerStep24MP)
 
 // Compare: two panes over the same 2560 x 1440 screen, the candidate stepping
 // through the list beside a fixed select; or four panes zoomed in step.
-struct CompareFixture
+struct CompareFixture : StateFixture
 {
-    QTemporaryDir dir;
-    WorkQueues queues;
-    std::unique_ptr<AppState> appState;
     std::unique_ptr<CompareView> view;
 
     // Compares the first `panes` of `count` items over the shared files.
     CompareFixture(int count, int panes)
+        : StateFixture(count)
     {
-        QList<ImageItem> items;
-        for (int i = 0; i < count; ++i)
-            items.append(ImageItem(photoFiles()[i % photoFiles().size()]));
-        appState = std::make_unique<AppState>(queues, dir.filePath(QStringLiteral("r.json")),
-                                              dir.filePath(QStringLiteral("s.ini")));
-        appState->setImages(items);
         view = std::make_unique<CompareView>(*appState, queues);
         view->resize(screenSize);
         view->show();
         for (int i = 0; i < panes; ++i)
-            appState->toggleSelection(items[i].id());
+            appState->toggleSelection(appState->images()[i].id());
         open();
     }
     void open()

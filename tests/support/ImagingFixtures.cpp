@@ -134,6 +134,17 @@ void editExif(const QString &path, const std::function<void(Exiv2::ExifData &)> 
     file->writeMetadata();
 }
 
+void addExifTags(const QString &path, const QList<ExifTag> &tags)
+{
+    editExif(path, [&](Exiv2::ExifData &exif) {
+        for (const ExifTag &tag : tags) {
+            const auto value = Exiv2::Value::create(tag.type);
+            value->read(tag.value);
+            exif.add(Exiv2::ExifKey(tag.key), value.get());
+        }
+    });
+}
+
 void setExifOrientation(const QString &path, int orientation)
 {
     editExif(path, [&](Exiv2::ExifData &exif) {

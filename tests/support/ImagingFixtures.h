@@ -25,6 +25,15 @@ QString writeJpeg(const QString &path, const QImage &image, int quality = 90);
 bool writePlainJpeg(const QString &path, int width, int height, QColor colour);
 void editExif(const QString &path, const std::function<void(Exiv2::ExifData &)> &edit);
 void setExifOrientation(const QString &path, int orientation);
+// One EXIF or maker-note entry as Exiv2 reads it from text ("8/1000", "3200 6400").
+struct ExifTag
+{
+    const char *key;
+    Exiv2::TypeId type;
+    const char *value;
+};
+// Adds `tags` to the EXIF of the file at `path`.
+void addExifTags(const QString &path, const QList<ExifTag> &tags);
 QByteArray jpegBytes(const QImage &image, int quality = 90);
 
 // HEIC or AVIF: orientation in the container; a non-zero exifOrientation in an

@@ -121,6 +121,13 @@ bool readExif(const QString &path, Exiv2::ExifData *exif)
     } catch (const std::exception &) {
         // Falls through to the container-specific readers.
     }
+    return EXIFReader::readHeifExifBlock(path, exif);
+}
+
+} // namespace
+
+bool EXIFReader::readHeifExifBlock(const QString &path, Exiv2::ExifData *exif)
+{
     if (ImageFileType::detect(path) != ImageFileType::Kind::heif)
         return false;
     const QByteArray block = HeifDecoder::exifBlock(path);
@@ -135,8 +142,6 @@ bool readExif(const QString &path, Exiv2::ExifData *exif)
         return false;
     }
 }
-
-} // namespace
 
 QString EXIFReader::formatFocalLength(double millimetres)
 {

@@ -21,6 +21,10 @@ public:
     // the file has none), so a caller that copies it opens the file once.
     static EXIFData read(const QString &path, Exiv2::ExifData *metadata);
 
+    // The EXIF block libheif hands out of a HEIC or AVIF file whose container
+    // Exiv2 cannot parse; false for other files and when there is none.
+    static bool readHeifExifBlock(const QString &path, Exiv2::ExifData *exif);
+
     // The formatting rules, exposed for the values that do not come from a file.
     static QString formatFocalLength(double millimetres);
     static QString formatAperture(double fNumber);

@@ -1,9 +1,9 @@
 #include "imaging/FocusPointReader.h"
 
+#include "imaging/EXIFReader.h"
 #include "imaging/FocusTagParser.h"
 #include "imaging/HeifDecoder.h"
 #include "imaging/ImageDecoder.h"
-#include "imaging/ImageFileType.h"
 #include "imaging/ImageOrientation.h"
 #include "model/LocalFileName.h"
 
@@ -31,17 +31,11 @@ struct StoredMetadata
 // EXIF block libheif hands out.
 bool readHeifExif(const QString &path, StoredMetadata *metadata)
 {
-    if (ImageFileType::detect(path) != ImageFileType::Kind::heif)
+    if (!EXIFReader::readHeifExifBlock(path, &metadata->loose))
         return false;
-    const QByteArray block = HeifDecoder::exifBlock(path);
-    if (block.isEmpty())
-        return false;
-    Exiv2::ExifParser::decode(metadata->loose,
-                              reinterpret_cast<const Exiv2::byte *>(block.constData()),
-                              static_cast<uint32_t>(block.size()));
     metadata->exif = &metadata->loose;
     metadata->isHeif = true;
-    return !metadata->loose.empty();
+    return true;
 }
 
 bool readMetadata(const QString &path, StoredMetadata *metadata)

@@ -12,13 +12,7 @@ using namespace ImagingFixtures;
 
 namespace {
 
-// One EXIF entry as Exiv2 reads it from text ("8/1000", "3200 6400").
-struct Tag
-{
-    const char *key;
-    Exiv2::TypeId type;
-    const char *value;
-};
+using Tag = ExifTag;
 using Tags = QList<Tag>;
 using Field = QString EXIFData::*;
 
@@ -39,13 +33,7 @@ private:
         const QString path =
             writeJpeg(m_dir.filePath(QStringLiteral("exif_%1.jpg").arg(++m_counter)),
                       quadrantPicture(64, 48));
-        editExif(path, [&](Exiv2::ExifData &exif) {
-            for (const Tag &tag : tags) {
-                const auto value = Exiv2::Value::create(tag.type);
-                value->read(tag.value);
-                exif.add(Exiv2::ExifKey(tag.key), value.get());
-            }
-        });
+        addExifTags(path, tags);
         return path;
     }
 

@@ -14,13 +14,7 @@ using namespace ImagingFixtures;
 
 namespace {
 
-// One EXIF or maker-note entry as Exiv2 reads it from text.
-struct Tag
-{
-    const char *key;
-    Exiv2::TypeId type;
-    const char *value;
-};
+using Tag = ExifTag;
 using Tags = QList<Tag>;
 using Areas = QList<FocusArea>;
 
@@ -94,13 +88,7 @@ private:
     {
         const QString path =
             writeJpeg(m_dir.filePath(QStringLiteral("focus_%1.jpg").arg(++m_counter)), picture);
-        editExif(path, [&](Exiv2::ExifData &exif) {
-            for (const Tag &tag : tags) {
-                const auto value = Exiv2::Value::create(tag.type);
-                value->read(tag.value);
-                exif.add(Exiv2::ExifKey(tag.key), value.get());
-            }
-        });
+        addExifTags(path, tags);
         return path;
     }
     void compareAreas(const Areas &actual, const Areas &expected)
