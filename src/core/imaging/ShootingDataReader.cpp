@@ -28,7 +28,7 @@ QString text(const Exiv2::ExifData &exif, const char *key)
     std::string value = datum->toString();
     if (const auto nul = value.find('\0'); nul != std::string::npos)
         value.resize(nul);
-    return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())).trimmed();
+    return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())).simplified();
 }
 
 bool isInteger(Exiv2::TypeId type)
@@ -129,6 +129,7 @@ ShootingData ShootingDataReader::fromExif(const Exiv2::ExifData &exif,
                                           const QDateTime &fileModified)
 {
     ShootingData data;
+    data.fileModified = fileModified;
     data.captureTime = captureTime(text(exif, "Exif.Photo.DateTimeOriginal"),
                                    text(exif, "Exif.Photo.SubSecTimeOriginal"),
                                    text(exif, "Exif.Photo.OffsetTimeOriginal"));

@@ -1,6 +1,7 @@
 #include "model/FolderHistory.h"
 
 #include "model/FolderNode.h"
+#include "model/SettingsFile.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -58,9 +59,7 @@ FolderHistory::~FolderHistory() = default;
 // QSettings objects are reentrant, not shareable across threads: each use gets its own.
 std::unique_ptr<QSettings> FolderHistory::openSettings() const
 {
-    if (m_settingsFile.isEmpty())
-        return std::make_unique<QSettings>(QStringLiteral("Kelvane"), QStringLiteral("Kelvane"));
-    return std::make_unique<QSettings>(m_settingsFile, QSettings::IniFormat);
+    return SettingsFile::open(m_settingsFile);
 }
 
 void FolderHistory::waitForSaved()

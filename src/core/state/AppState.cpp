@@ -74,6 +74,7 @@ AppState::~AppState() = default;
 
 void AppState::connectServices()
 {
+    m_list.setSortOrder(SortOrder::load(m_settingsFile));
     m_session = std::make_unique<FolderSession>(*this, m_folderScanner->executor(),
                                                 m_folderScanner->countExecutor());
     m_compare = new CompareSession(*this);
@@ -103,8 +104,28 @@ void AppState::notify(const ImageListPipeline::Changes &changes)
         Q_EMIT ratingsChanged();
     if (changes.images)
         Q_EMIT imagesChanged();
-    if (changes.filtered)
+    if (changes.filtered) {
+        // New images are the folder session's to place the viewer on.
+        if (!changes.images)
+            keepViewerInList();
         Q_EMIT filteredImagesChanged();
+    }
+}
+
+void AppState::keepViewerInList()
+{
+    if (!m_isViewerActive || !m_selectedImage)
+        return;
+    const QList<ImageItem> &list = filteredImages();
+    if (list.isEmpty()) {
+        setViewerActive(false);
+        return;
+    }
+    const qsizetype position = list.indexOf(*m_selectedImage);
+    const int index =
+        position >= 0 ? int(position) : std::min(m_currentIndex, int(list.size()) - 1);
+    setCurrentIndex(index);
+    setSelectedImage(list[index]);
 }
 
 // ---- Setters: notify only on a real change -------------------------------
@@ -212,6 +233,35 @@ void AppState::setLabelFilter(std::optional<ColourLabel> label)
         return;
     const ImageListPipeline::Changes changes = m_list.setLabelFilter(label);
     Q_EMIT labelFilterChanged();
+    notify(changes);
+}
+
+void AppState::setShootingFilter(ShootingField field, const std::optional<QString> &value)
+{
+    if (shootingFilter(field) == value)
+        return;
+    const ImageListPipeline::Changes changes = m_list.setShootingFilter(field, value);
+    Q_EMIT shootingFilterChanged();
+    notify(changes);
+}
+
+void AppState::clearFilters()
+{
+    setStarFilter(0);
+    setFormatFilter(std::nullopt);
+    setFlagFilter(FlagFilter::all);
+    setLabelFilter(std::nullopt);
+    setShootingFilter(ShootingField::camera, std::nullopt);
+    setShootingFilter(ShootingField::lens, std::nullopt);
+}
+
+void AppState::setSortOrder(const SortOrder &order)
+{
+    if (sortOrder() == order)
+        return;
+    const ImageListPipeline::Changes changes = m_list.setSortOrder(order);
+    order.save(m_settingsFile);
+    Q_EMIT sortOrderChanged();
     notify(changes);
 }
 
@@ -345,25 +395,8 @@ void AppState::updateRating(int rating, const ImageItem &item)
                                     : QStringLiteral("已标记 ") + QString::number(rating) +
                                           QStringLiteral(" 星"));
     }
-    if (!m_isViewerActive || starFilter() == 0)
-        return;
-
-    // Keep the viewer on an image the filter still shows. The store's change
-    // signal has already refiltered the list (onRatingChanged), so it is not
-    // filtered a second time here.
-    if (filteredImages().isEmpty()) {
-        setViewerActive(false);
-        return;
-    }
-    const qsizetype position = filteredImages().indexOf(item);
-    if (position >= 0) {
-        setCurrentIndex(int(position));
-        setSelectedImage(item);
-        return;
-    }
-    const int index = std::min(m_currentIndex, int(filteredImages().size()) - 1);
-    setCurrentIndex(index);
-    setSelectedImage(filteredImages()[index]);
+    // The store's change signal has refiltered the list, and notify() kept
+    // the viewer on an image the list still shows.
 }
 
 void AppState::setFlag(CullingFlag flag, const QList<ImageItem> &items)

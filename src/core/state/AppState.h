@@ -42,6 +42,7 @@ class AppState : public QObject
 
 public:
     using FormatCategory = ImageItem::FormatCategory;
+    using ShootingField = ImageListPipeline::ShootingField;
 
     // The stores use their default locations. Work off the UI thread runs on
     // `queues`, which outlive the state.
@@ -84,6 +85,13 @@ public:
     FlagFilter flagFilter() const { return m_list.flagFilter(); }
     // No value: every label; ColourLabel::none: the images without one.
     std::optional<ColourLabel> labelFilter() const { return m_list.labelFilter(); }
+    // No value: every camera (lens); an empty text: the images naming none.
+    const std::optional<QString> &shootingFilter(ShootingField field) const
+    {
+        return m_list.shootingFilter(field);
+    }
+    // Kept in the settings across runs.
+    const SortOrder &sortOrder() const { return m_list.sortOrder(); }
     bool isSheetPresented() const { return m_isSheetPresented; }
     const std::optional<QString> &toastMessage() const { return m_toastMessage; }
     const QSet<QUuid> &selectedImageIDs() const { return m_selectedImageIDs; }
@@ -107,6 +115,10 @@ public:
     void setFormatFilter(std::optional<FormatCategory> filter);
     void setFlagFilter(FlagFilter filter);
     void setLabelFilter(std::optional<ColourLabel> label);
+    void setShootingFilter(ShootingField field, const std::optional<QString> &value);
+    // Every filter back to showing all images (the sort stays).
+    void clearFilters();
+    void setSortOrder(const SortOrder &order);
     void setSheetPresented(bool presented);
     void setToastMessage(const std::optional<QString> &message);
     void setSelectedImageIDs(const QSet<QUuid> &ids);
@@ -116,6 +128,10 @@ public:
     const QList<ImageItem> &filteredImages() const { return m_list.filteredImages(); }
     QList<FormatCategory> availableFormats() const { return m_list.availableFormats(); }
     QList<int> availableStarRatings() const { return m_list.availableStarRatings(); }
+    QList<ImageListPipeline::ValueCount> shootingValues(ShootingField field) const
+    {
+        return m_list.shootingValues(field);
+    }
     QList<ImageItem> selectedImages() const;
 
     // The rating of an item: its stored value, 0 when none.
@@ -168,6 +184,8 @@ Q_SIGNALS:
     void formatFilterChanged();
     void flagFilterChanged(FlagFilter filter);
     void labelFilterChanged();
+    void shootingFilterChanged();
+    void sortOrderChanged();
     void sheetPresentedChanged(bool presented);
     void toastMessageChanged();
     void selectedImageIDsChanged();
@@ -183,6 +201,9 @@ private:
     void applyImages(const QList<ImageItem> &images, QHash<QString, int> imagesPerPath);
     // Tells the observers what an input of the list changed.
     void notify(const ImageListPipeline::Changes &changes);
+    // Keeps the viewer on its image where the new list still shows it, else
+    // on the image that took its place.
+    void keepViewerInList();
 
     WorkQueues &m_workQueues;
     std::unique_ptr<FolderHistory> m_folderHistory;

@@ -124,10 +124,7 @@ void FolderSession::applyRefreshed(const QUuid &target, ScannedFolder scanned)
         m_state.setCurrentFolder(current->replacingNode(target, fresh));
     m_state.setSelectedFolderURL(fresh.url);
     m_state.applyImages(scanned.images, std::move(scanned.imagesPerPath));
-    m_state.setStarFilter(0);
-    m_state.setFormatFilter(std::nullopt);
-    m_state.setFlagFilter(FlagFilter::all);
-    m_state.setLabelFilter(std::nullopt);
+    m_state.clearFilters();
     m_state.setViewerActive(false);
     m_state.setSelectedImage(std::nullopt);
     m_state.setSelectedImageIDs({});
@@ -136,10 +133,7 @@ void FolderSession::applyRefreshed(const QUuid &target, ScannedFolder scanned)
 
 void FolderSession::clearBrowsingState()
 {
-    m_state.setStarFilter(0);
-    m_state.setFormatFilter(std::nullopt);
-    m_state.setFlagFilter(FlagFilter::all);
-    m_state.setLabelFilter(std::nullopt);
+    m_state.clearFilters();
     m_state.setSelectedImage(std::nullopt);
     m_state.setSelectedImageIDs({});
 }

@@ -49,15 +49,27 @@ FlagFilterStep::MarkLookup orUnmarked(FlagFilterStep::MarkLookup mark)
     return [](const QString &) { return CullingMark(); };
 }
 
+SortStep::ShootingDataLookup orUnknown(SortStep::ShootingDataLookup shootingData)
+{
+    if (shootingData)
+        return shootingData;
+    return [](const QString &) -> const ShootingData * { return nullptr; };
+}
+
 } // namespace
 
 ImageListPipeline::ImageListPipeline(StarFilterStep::RatingLookup rating, QThreadPool &discards,
-                                     FlagFilterStep::MarkLookup mark)
+                                     FlagFilterStep::MarkLookup mark,
+                                     SortStep::ShootingDataLookup shootingData)
     : m_rating(rating)
+    , m_shootingData(orUnknown(std::move(shootingData)))
     , m_discards(discards)
-    , m_starStep(std::move(rating))
+    , m_starStep(rating)
     , m_flagStep(orUnmarked(mark))
     , m_labelStep(orUnmarked(mark))
+    , m_cameraStep(ShootingField::camera, m_shootingData)
+    , m_lensStep(ShootingField::lens, m_shootingData)
+    , m_sortStep(std::move(rating), m_shootingData)
 {}
 
 ImageListPipeline::Changes ImageListPipeline::setImages(const QList<ImageItem> &images)
@@ -118,6 +130,34 @@ ImageListPipeline::Changes ImageListPipeline::setLabelFilter(std::optional<Colou
         return {};
     m_labelStep.setLabel(label);
     return runSteps();
+}
+
+ImageListPipeline::Changes ImageListPipeline::setShootingFilter(ShootingField field,
+                                                                const std::optional<QString> &value)
+{
+    ShootingDataFilterStep &step = field == ShootingField::camera ? m_cameraStep : m_lensStep;
+    if (step.value() == value)
+        return {};
+    step.setValue(value);
+    return runSteps();
+}
+
+ImageListPipeline::Changes ImageListPipeline::setSortOrder(const SortOrder &order)
+{
+    if (m_sortStep.order() == order)
+        return {};
+    m_sortStep.setOrder(order);
+    return runSteps();
+}
+
+ImageListPipeline::Changes ImageListPipeline::shootingDataChanged()
+{
+    return readsShootingData() ? runSteps() : Changes{};
+}
+
+const std::optional<QString> &ImageListPipeline::shootingFilter(ShootingField field) const
+{
+    return field == ShootingField::camera ? m_cameraStep.value() : m_lensStep.value();
 }
 
 ImageListPipeline::Changes ImageListPipeline::marksChanged(const QStringList &paths)
@@ -181,6 +221,13 @@ bool ImageListPipeline::readsMarks() const
     });
 }
 
+bool ImageListPipeline::readsShootingData() const
+{
+    return std::any_of(m_steps.cbegin(), m_steps.cend(), [](const ImageListStep *step) {
+        return step->isActive() && step->readsShootingData();
+    });
+}
+
 ImageListPipeline::Changes ImageListPipeline::recountRatings()
 {
     std::array<qsizetype, 6> counts{};
@@ -213,4 +260,23 @@ QList<int> ImageListPipeline::availableStarRatings() const
             ratings << stars;
     }
     return ratings;
+}
+
+QList<ImageListPipeline::ValueCount> ImageListPipeline::shootingValues(ShootingField field) const
+{
+    QHash<QString, qsizetype> counts;
+    for (const ImageItem &item : m_images) {
+        if (const ShootingData *data = m_shootingData(item.path()))
+            ++counts[ShootingDataFilterStep::valueOf(field, *data)];
+    }
+    QList<ValueCount> values;
+    values.reserve(counts.size());
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        values.append({it.key(), it.value()});
+    std::sort(values.begin(), values.end(), [](const ValueCount &a, const ValueCount &b) {
+        if (a.value.isEmpty() != b.value.isEmpty())
+            return b.value.isEmpty();
+        return a.value.localeAwareCompare(b.value) < 0;
+    });
+    return values;
 }

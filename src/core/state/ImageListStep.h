@@ -21,6 +21,9 @@ public:
     virtual bool readsRatings() const { return false; }
     // The same for a change of an image's flag or colour label.
     virtual bool readsMarks() const { return false; }
+    // The same for the shooting data of the images, read in the background
+    // after a folder opens.
+    virtual bool readsShootingData() const { return false; }
     // The output for `input`; called only while active.
     virtual QList<ImageItem> apply(const QList<ImageItem> &input) const = 0;
 

@@ -3,6 +3,7 @@
 #include "imaging/InFileRatingReader.h"
 #include "model/BackgroundTask.h"
 #include "model/CullingMarkStore.h"
+#include "model/SettingsFile.h"
 #include "model/SidecarIndex.h"
 #include "model/StarRatingStore.h"
 
@@ -13,17 +14,6 @@
 #include <QtConcurrent/QtConcurrentMap>
 #include <algorithm>
 #include <memory>
-
-namespace {
-
-std::unique_ptr<QSettings> openSettings(const QString &settingsFile)
-{
-    if (settingsFile.isEmpty())
-        return std::make_unique<QSettings>(QStringLiteral("Kelvane"), QStringLiteral("Kelvane"));
-    return std::make_unique<QSettings>(settingsFile, QSettings::IniFormat);
-}
-
-} // namespace
 
 XmpRatingSync::XmpRatingSync(StarRatingStore &store, CullingMarkStore &marks,
                              QThreadPool &fileOperations, const QString &settingsFile,
@@ -50,7 +40,7 @@ XmpRatingSync::XmpRatingSync(StarRatingStore &store, CullingMarkStore &marks,
                             QString::number(m_import->done.load()) + QStringLiteral(" / ") +
                             QString::number(m_importTotal));
     });
-    m_enabled = openSettings(m_settingsFile)->value(settingKey(), false).toBool();
+    m_enabled = SettingsFile::open(m_settingsFile)->value(settingKey(), false).toBool();
     connect(&m_store, &StarRatingStore::ratingChanged, this, &XmpRatingSync::onRatingChanged);
     connect(&m_marks, &CullingMarkStore::markChanged, this, &XmpRatingSync::onMarkChanged);
     connect(&m_marks, &CullingMarkStore::marksChanged, this, &XmpRatingSync::onMarksChanged);
@@ -81,7 +71,7 @@ void XmpRatingSync::setEnabled(bool enabled)
     if (enabled == m_enabled)
         return;
     m_enabled = enabled;
-    openSettings(m_settingsFile)->setValue(settingKey(), enabled);
+    SettingsFile::open(m_settingsFile)->setValue(settingKey(), enabled);
     Q_EMIT enabledChanged(enabled);
 }
 

@@ -17,6 +17,7 @@
 #include "common/Theme.h"
 #include "compare/ComparePane.h"
 #include "compare/CompareView.h"
+#include "model/SettingsFile.h"
 #include "state/AppState.h"
 #include "viewer/ImageViewerView.h"
 #include "viewer/ViewerStatusBar.h"
@@ -49,13 +50,6 @@ QToolButton *makeToolbarButton(QWidget *parent, const QString &objectName, const
 }
 
 const QString placementKey = QStringLiteral("window/geometry");
-
-std::unique_ptr<QSettings> openSettings(const QString &settingsFile)
-{
-    if (settingsFile.isEmpty())
-        return std::make_unique<QSettings>(QStringLiteral("Kelvane"), QStringLiteral("Kelvane"));
-    return std::make_unique<QSettings>(settingsFile, QSettings::IniFormat);
-}
 
 } // namespace
 
@@ -213,14 +207,14 @@ void MainWindow::addWindowShortcuts()
 void MainWindow::restorePlacement()
 {
     const QByteArray placement =
-        openSettings(m_state.settingsFile())->value(placementKey).toByteArray();
+        SettingsFile::open(m_state.settingsFile())->value(placementKey).toByteArray();
     if (!placement.isEmpty())
         restoreGeometry(placement);
 }
 
 void MainWindow::savePlacement() const
 {
-    openSettings(m_state.settingsFile())->setValue(placementKey, saveGeometry());
+    SettingsFile::open(m_state.settingsFile())->setValue(placementKey, saveGeometry());
 }
 
 bool MainWindow::event(QEvent *event)

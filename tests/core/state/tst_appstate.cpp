@@ -22,12 +22,14 @@ using Changes = ImageListPipeline::Changes;
 Q_DECLARE_METATYPE(std::optional<Category>)
 Q_DECLARE_METATYPE(std::optional<ColourLabel>)
 Q_DECLARE_METATYPE(FlagFilter)
+Q_DECLARE_METATYPE(SortOrder)
 
 namespace {
 
 // Names and the ratings stored for them; -1: none stored.
 const QStringList kNames{"a.jpg", "b.jpg", "c.heif", "d.HEIC", "e.png", "f.jpg", "g.DNG"};
 const QList<int> kRatings{2, 3, 4, 0, 3, -1, 5};
+const QStringList kShotNames{"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"};
 
 } // namespace
 
@@ -517,6 +519,139 @@ private Q_SLOTS:
         QCOMPARE(filteredNames(), (QStringList{"a.jpg", "c.jpg", "d.jpg"}));
         QCOMPARE(filtered.count(), 4);
     }
+    void sortOrders_data()
+    {
+        using Key = SortOrder::Key;
+        QTest::addColumn<SortOrder>("order");
+        QTest::addColumn<QStringList>("shown");
+        // Ratings: a 2, b 3, the others none. Capture times: b 10:00, c 09:00, a and e 11:00 (a tie), d unknown; the
+        // modification times run the other way round.
+        QTest::newRow("capture time, ties in name order, unknown last")
+            << SortOrder{Key::captureTime, false}
+            << QStringList{"c.jpg", "b.jpg", "a.jpg", "e.jpg", "d.jpg"};
+        QTest::newRow("capture time descending, unknown still last")
+            << SortOrder{Key::captureTime, true}
+            << QStringList{"a.jpg", "e.jpg", "b.jpg", "c.jpg", "d.jpg"};
+        QTest::newRow("rating descending")
+            << SortOrder{Key::rating, true}
+            << QStringList{"b.jpg", "a.jpg", "c.jpg", "d.jpg", "e.jpg"};
+        QTest::newRow("rating ascending")
+            << SortOrder{Key::rating, false}
+            << QStringList{"c.jpg", "d.jpg", "e.jpg", "a.jpg", "b.jpg"};
+        QTest::newRow("modified") << SortOrder{Key::modified, false}
+                                  << QStringList{"e.jpg", "c.jpg", "b.jpg", "a.jpg", "d.jpg"};
+        QTest::newRow("file name descending")
+            << SortOrder{Key::fileName, true}
+            << QStringList{"e.jpg", "d.jpg", "c.jpg", "b.jpg", "a.jpg"};
+    }
+    void sortOrders()
+    {
+        QFETCH(SortOrder, order);
+        QFETCH(QStringList, shown);
+        showShotImages();
+        m_state->setSortOrder(order);
+        QCOMPARE(filenames(m_shotList->filteredImages()), QStringList(kShotNames));
+        QCOMPARE(m_shotList->setSortOrder(order), (Changes{false, false, true}));
+        QCOMPARE(filenames(m_shotList->filteredImages()), shown);
+        // A filter before the sort keeps the order of what it leaves.
+        m_shotList->setFormatFilter(Category::jpeg);
+        QCOMPARE(filenames(m_shotList->filteredImages()), shown);
+        // The choice outlives the state.
+        m_state.reset();
+        m_state = BrowseFixtures::makeState(m_queues, m_dir.path());
+        QCOMPARE(m_state->sortOrder(), order);
+    }
+    void sortFollowsRatingsAndShootingData()
+    {
+        showShotImages();
+        m_shotList->setSortOrder({SortOrder::Key::rating, true});
+        m_ratings[m_shotImages[4].path()] = 5;
+        QCOMPARE(m_shotList->ratingChanged(m_shotImages[4].path(), 0, 5),
+                 (Changes{false, true, true}));
+        QCOMPARE(filenames(m_shotList->filteredImages()).first(), "e.jpg");
+        QCOMPARE(m_shotList->shootingDataChanged(), Changes{}); // a rating sort reads none
+        m_shotList->setSortOrder({SortOrder::Key::captureTime, false});
+        m_shot[m_shotImages[3].path()] = shotAt(8, "", "");
+        QCOMPARE(m_shotList->shootingDataChanged(), (Changes{false, false, true}));
+        QCOMPARE(filenames(m_shotList->filteredImages()).first(), "d.jpg");
+    }
+    void shootingFilters()
+    {
+        using Field = ImageListPipeline::ShootingField;
+        showShotImages();
+        using Values = QList<ImageListPipeline::ValueCount>;
+        // The data of d is not known: it is neither counted nor shown.
+        QCOMPARE(m_shotList->shootingValues(Field::camera),
+                 (Values{{"Canon EOS R5", 2}, {"SONY ILCE-7M4", 1}, {"", 1}}));
+        QCOMPARE(m_shotList->shootingValues(Field::lens),
+                 (Values{{"RF50mm F1.2 L USM", 1}, {"", 3}}));
+        QCOMPARE(m_shotList->setShootingFilter(Field::camera, "Canon EOS R5"),
+                 (Changes{false, false, true}));
+        QCOMPARE(filenames(m_shotList->filteredImages()), (QStringList{"a.jpg", "b.jpg"}));
+        QCOMPARE(m_shotList->setShootingFilter(Field::lens, ""), (Changes{false, false, true}));
+        QCOMPARE(filenames(m_shotList->filteredImages()), QStringList{"b.jpg"});
+        m_shotList->setShootingFilter(Field::camera, "");
+        QCOMPARE(filenames(m_shotList->filteredImages()), QStringList{"e.jpg"});
+        m_shotList->setShootingFilter(Field::camera, std::nullopt);
+        m_shotList->setShootingFilter(Field::lens, std::nullopt);
+        QCOMPARE(filenames(m_shotList->filteredImages()), QStringList(kShotNames));
+    }
+    void cameraNames_data()
+    {
+        QTest::addColumn<QString>("make");
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("model names the maker") << "NIKON CORPORATION"
+                                               << "NIKON D70"
+                                               << "NIKON D70";
+        QTest::newRow("in another case") << "Canon"
+                                         << "CANON EOS R5"
+                                         << "CANON EOS R5";
+        QTest::newRow("maker's first word in front") << "OLYMPUS IMAGING CORP."
+                                                     << "E-M1"
+                                                     << "OLYMPUS E-M1";
+        QTest::newRow("model only") << ""
+                                    << "X100V"
+                                    << "X100V";
+        QTest::newRow("maker only") << "Leica"
+                                    << ""
+                                    << "Leica";
+        QTest::newRow("neither") << ""
+                                 << ""
+                                 << "";
+    }
+    void cameraNames()
+    {
+        QFETCH(QString, make);
+        QFETCH(QString, model);
+        QFETCH(QString, name);
+        ShootingData data;
+        data.cameraMake = make;
+        data.cameraModel = model;
+        QCOMPARE(data.cameraName(), name);
+    }
+    void viewerKeepsItsPhotoWhenTheListChanges()
+    {
+        showMarkedImages();      // ratings a 3, b 3
+        m_state->selectImage(2); // c
+        m_state->setSortOrder({SortOrder::Key::rating, true});
+        QCOMPARE(m_state->currentIndex(), 2);
+        // Rated up, c moves to the front and the viewer goes with it.
+        m_state->updateRating(5, item(2));
+        QCOMPARE(filteredNames().first(), "c.jpg");
+        QCOMPARE(m_state->currentIndex(), 0);
+        QCOMPARE(m_state->selectedImage(), item(2));
+        // Rejected while rejects are hidden, it gives way to the photo after it.
+        m_state->setFlagFilter(FlagFilter::hideRejects);
+        m_state->setFlag(CullingFlag::reject, {item(2)});
+        QCOMPARE(m_state->currentIndex(), 0);
+        QCOMPARE(m_state->selectedImage(), item(0));
+        QVERIFY(m_state->isViewerActive());
+        // When nothing is left, the viewer closes.
+        m_state->setFlagFilter(FlagFilter::pick);
+        m_state->setFlag(CullingFlag::reject, {item(0), item(3)});
+        QVERIFY(!m_state->isViewerActive());
+    }
     void changesAreReportedOnlyWhenReal()
     {
         const QString b = m_images[1].path();
@@ -564,6 +699,42 @@ private Q_SLOTS:
     }
 
 private:
+    // Five images with shooting data (see sortOrders_data) in a pipeline of
+    // their own that reads m_shot and m_ratings.
+    void showShotImages()
+    {
+        showImages(kShotNames);
+        m_shotImages = m_state->images();
+        m_shot.clear();
+        const auto path = [this](int i) { return m_shotImages[i].path(); };
+        m_shot[path(0)] = shotAt(11, "Canon", "Canon EOS R5", "RF50mm F1.2 L USM", 4);
+        m_shot[path(1)] = shotAt(10, "Canon", "Canon EOS R5", "", 3);
+        m_shot[path(2)] = shotAt(9, "SONY", "ILCE-7M4", "", 2);
+        m_shot[path(4)] = shotAt(11, "", "", "", 1);
+        m_shotList = std::make_unique<ImageListPipeline>(
+            [this](const QString &path) { return m_ratings.value(path, 0); }, m_discards,
+            FlagFilterStep::MarkLookup(),
+            [this](const QString &path) -> const ShootingData * {
+                const auto found = m_shot.constFind(path);
+                return found == m_shot.cend() ? nullptr : &*found;
+            });
+        m_ratings.clear();
+        m_ratings[path(0)] = 2;
+        m_ratings[path(1)] = 3;
+        m_shotList->setImages(m_shotImages);
+    }
+    static ShootingData shotAt(int hour, const QString &make, const QString &model,
+                               const QString &lens = {}, int modifiedDay = 1)
+    {
+        ShootingData data;
+        data.captureTime = QDateTime(QDate(2024, 5, 1), QTime(hour, 0));
+        data.timeSource = ShootingData::TimeSource::capture;
+        data.fileModified = QDateTime(QDate(2024, 6, modifiedDay), QTime(12, 0));
+        data.cameraMake = make;
+        data.cameraModel = model;
+        data.lens = lens;
+        return data;
+    }
     // a: pick red 3 stars, b: reject red 3 stars, c: green, d: pick, e: unmarked.
     void showMarkedImages()
     {
@@ -615,6 +786,9 @@ private:
     QHash<QString, int> m_ratings;
     QList<ImageItem> m_images;
     std::unique_ptr<ImageListPipeline> m_list;
+    QList<ImageItem> m_shotImages;
+    QHash<QString, ShootingData> m_shot;
+    std::unique_ptr<ImageListPipeline> m_shotList;
 };
 
 QTEST_GUILESS_MAIN(TestAppState)
