@@ -255,6 +255,11 @@ void AppState::clearFilters()
     setShootingFilter(ShootingField::lens, std::nullopt);
 }
 
+bool AppState::isShootingDataComplete() const
+{
+    return false;
+}
+
 void AppState::setSortOrder(const SortOrder &order)
 {
     if (sortOrder() == order)

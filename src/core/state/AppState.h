@@ -90,6 +90,9 @@ public:
     {
         return m_list.shootingFilter(field);
     }
+    // Whether the shooting data of every image is read: until then the
+    // camera and lens filters and the time orders have nothing to go by.
+    bool isShootingDataComplete() const;
     // Kept in the settings across runs.
     const SortOrder &sortOrder() const { return m_list.sortOrder(); }
     bool isSheetPresented() const { return m_isSheetPresented; }
@@ -186,6 +189,8 @@ Q_SIGNALS:
     void labelFilterChanged();
     void shootingFilterChanged();
     void sortOrderChanged();
+    // The shooting data of every image is read.
+    void shootingDataCompleted();
     void sheetPresentedChanged(bool presented);
     void toastMessageChanged();
     void selectedImageIDsChanged();

@@ -62,7 +62,8 @@ void FilterCapsuleButton::paintEvent(QPaintEvent *)
                        BrowseStyle::starYellow());
         x += kStarSide + kIconSpacing;
     }
-    painter.setPen(palette().color(QPalette::ButtonText));
+    painter.setPen(isEnabled() ? palette().color(QPalette::ButtonText)
+                               : BrowseStyle::tertiaryText(palette()));
     painter.drawText(QRect(x, 0, width() - x - kHorizontalInset, height()),
                      Qt::AlignLeft | Qt::AlignVCenter, text());
 }

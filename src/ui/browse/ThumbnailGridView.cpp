@@ -1,14 +1,15 @@
 #include "browse/ThumbnailGridView.h"
 
 #include "browse/ArchiveBusyVeil.h"
+#include "browse/FilterMenuBar.h"
 #include "browse/SelectionActionBar.h"
 #include "browse/StarFilterBar.h"
 #include "browse/ThumbnailListModel.h"
 #include "browse/ThumbnailListView.h"
 #include "common/FileRevealer.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 #include "state/ArchiveFlow.h"
-#include "model/WorkQueues.h"
 
 #include <QFrame>
 #include <QTimer>
@@ -35,6 +36,7 @@ ThumbnailGridView::ThumbnailGridView(AppState &state, QWidget *parent)
     , m_state(state)
     , m_model(new ThumbnailListModel(state, this))
     , m_filterBar(new StarFilterBar(state, this))
+    , m_menuBar(new FilterMenuBar(state, this))
     , m_selectionBar(new SelectionActionBar(state, this))
     , m_view(new ThumbnailListView(state, *m_model, this))
     , m_busyVeil(new ArchiveBusyVeil(m_view, this))
@@ -43,6 +45,7 @@ ThumbnailGridView::ThumbnailGridView(AppState &state, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_filterBar);
+    layout->addWidget(m_menuBar);
     layout->addWidget(m_selectionBar);
     layout->addWidget(horizontalDivider(this));
     layout->addWidget(m_view, 1);
@@ -69,6 +72,7 @@ void ThumbnailGridView::showArchiving(bool archiving)
     // The bars stay readable but cannot start a second archive or an export
     // of files on the move; the veil keeps clicks off the tiles.
     m_filterBar->setEnabled(!archiving);
+    m_menuBar->setEnabled(!archiving);
     m_selectionBar->setEnabled(!archiving);
     m_busyVeil->setVisible(archiving);
     if (archiving)

@@ -15,6 +15,7 @@ class AppState;
 class ArchiveBusyVeil;
 class FileRevealer;
 class SelectionActionBar;
+class FilterMenuBar;
 class StarFilterBar;
 class ThumbnailListModel;
 class ThumbnailListView;
@@ -32,6 +33,7 @@ public:
     ~ThumbnailGridView() override;
 
     StarFilterBar &filterBar() const { return *m_filterBar; }
+    FilterMenuBar &filterMenuBar() const { return *m_menuBar; }
     SelectionActionBar &selectionBar() const { return *m_selectionBar; }
     ThumbnailListView &listView() const { return *m_view; }
     ThumbnailListModel &model() const { return *m_model; }
@@ -74,6 +76,7 @@ private:
     AppState &m_state;
     ThumbnailListModel *m_model;
     StarFilterBar *m_filterBar;
+    FilterMenuBar *m_menuBar;
     SelectionActionBar *m_selectionBar;
     ThumbnailListView *m_view;
     ArchiveBusyVeil *m_busyVeil;

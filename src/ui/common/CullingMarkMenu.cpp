@@ -7,9 +7,7 @@
 #include <QPainter>
 #include <QPixmap>
 
-namespace {
-
-QIcon labelIcon(ColourLabel label)
+QIcon CullingMarkMenu::labelIcon(ColourLabel label)
 {
     QPixmap pixmap(12, 12);
     pixmap.fill(Qt::transparent);
@@ -20,8 +18,6 @@ QIcon labelIcon(ColourLabel label)
     painter.drawEllipse(QRectF(1, 1, 10, 10));
     return QIcon(pixmap);
 }
-
-} // namespace
 
 void CullingMarkMenu::addEntries(QMenu &menu, AppState &state, const ImageItem &item)
 {

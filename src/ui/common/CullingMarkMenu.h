@@ -1,5 +1,9 @@
 #pragma once
 
+#include "model/CullingMark.h"
+
+#include <QIcon>
+
 class AppState;
 class ImageItem;
 class QMenu;
@@ -12,4 +16,6 @@ class CullingMarkMenu
 {
 public:
     static void addEntries(QMenu &menu, AppState &state, const ImageItem &item);
+    // The label's coloured dot, for menu entries.
+    static QIcon labelIcon(ColourLabel label);
 };

@@ -234,8 +234,9 @@ private Q_SLOTS:
         QFETCH(Tags, tags);
         QFETCH(ShootingData, expected);
         const QString path = jpegWithExif(tags);
+        expected.fileModified = QFileInfo(path).lastModified();
         if (expected.timeSource == ShootingData::TimeSource::fileModified)
-            expected.captureTime = QFileInfo(path).lastModified();
+            expected.captureTime = expected.fileModified;
         QCOMPARE(ShootingDataReader::read(path), expected);
     }
     void cameraSamples()
