@@ -100,6 +100,16 @@ std::optional<int> burstSequence(const Exiv2::ExifData &exif)
     return std::nullopt;
 }
 
+// The same moment and wall time with the local offset of that moment fixed:
+// sorting then reads each as a number without looking up the time zone
+// rules per image (about 3 us each, a third of a second for 100,000).
+QDateTime withFixedOffset(const QDateTime &time)
+{
+    if (!time.isValid() || time.timeSpec() != Qt::LocalTime)
+        return time;
+    return time.toOffsetFromUtc(time.offsetFromUtc());
+}
+
 } // namespace
 
 QDateTime ShootingDataReader::captureTime(const QString &dateTime, const QString &subSeconds,
@@ -129,13 +139,14 @@ ShootingData ShootingDataReader::fromExif(const Exiv2::ExifData &exif,
                                           const QDateTime &fileModified)
 {
     ShootingData data;
-    data.fileModified = fileModified;
+    data.fileModified = withFixedOffset(fileModified);
     data.captureTime = captureTime(text(exif, "Exif.Photo.DateTimeOriginal"),
                                    text(exif, "Exif.Photo.SubSecTimeOriginal"),
                                    text(exif, "Exif.Photo.OffsetTimeOriginal"));
+    data.captureTime = withFixedOffset(data.captureTime);
     data.timeSource = ShootingData::TimeSource::capture;
     if (!data.captureTime.isValid()) {
-        data.captureTime = fileModified;
+        data.captureTime = data.fileModified;
         data.timeSource = ShootingData::TimeSource::fileModified;
     }
     data.cameraMake = text(exif, "Exif.Image.Make");
