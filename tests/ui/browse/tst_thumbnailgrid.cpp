@@ -4,6 +4,7 @@
 #include "browse/ArchiveBusyVeil.h"
 #include "browse/ArchiveConfirmView.h"
 #include "browse/FilterCapsuleButton.h"
+#include "browse/FilterMenuBar.h"
 #include "browse/SelectionActionBar.h"
 #include "browse/StarFilterBar.h"
 #include "browse/ThumbnailCell.h"
@@ -270,6 +271,51 @@ private Q_SLOTS:
         QVERIFY(m_state->selectedImageIDs().isEmpty() && !actions.isVisible());
     }
 
+    void filterRowMenusSetTheFiltersAndTheSort()
+    {
+        using Choice = FilterMenuBar::Choice;
+        openGrid(4);
+        FilterMenuBar &row = m_grid->filterMenuBar();
+        const auto choose = [&](Choice choice, const QString &text) {
+            for (QAction *action : row.menu(choice)->actions()) {
+                if (action->text() == text && action->isEnabled())
+                    return action->trigger();
+            }
+            QFAIL(qPrintable("no enabled entry " + text));
+        };
+        const auto item = [&](const char *name) { return BrowseFixtures::item(*m_state, name); };
+        m_state->updateRating(2, item("IMG_1.jpg"));
+        m_state->updateRating(5, item("IMG_3.jpg"));
+
+        QTest::mouseClick(row.button(Choice::sort), Qt::LeftButton);
+        QTRY_VERIFY(row.menu(Choice::sort)->isVisible());
+        choose(Choice::sort, "评分");
+        row.menu(Choice::sort)->close();
+        choose(Choice::sort, "降序");
+        QCOMPARE(filenames(m_state->filteredImages()),
+                 (QStringList{"IMG_3.jpg", "IMG_1.jpg", "IMG_2.jpg", "IMG_4.jpg"}));
+        QCOMPARE(
+            filenames(
+                {m_grid->model().index(0).data(ThumbnailListModel::ItemRole).value<ImageItem>()}),
+            QStringList{"IMG_3.jpg"});
+        QCOMPARE(row.button(Choice::sort)->text(), QStringLiteral("评分 ↓ ▾"));
+        QVERIFY(row.button(Choice::sort)->isActive());
+
+        m_state->setFlag(CullingFlag::reject, {item("IMG_1.jpg")});
+        choose(Choice::flag, "隐藏排除");
+        QCOMPARE(filenames(m_state->filteredImages()),
+                 (QStringList{"IMG_3.jpg", "IMG_2.jpg", "IMG_4.jpg"}));
+        QCOMPARE(row.button(Choice::flag)->text(), QStringLiteral("隐藏排除 ▾"));
+        m_state->setLabel(ColourLabel::green, {item("IMG_4.jpg"), item("IMG_2.jpg")});
+        choose(Choice::label, "绿色");
+        QCOMPARE(filenames(m_state->filteredImages()), (QStringList{"IMG_2.jpg", "IMG_4.jpg"}));
+        QVERIFY(row.button(Choice::label)->isActive() && row.button(Choice::flag)->isActive());
+        // The menus follow filters set elsewhere, and the sort is not a filter.
+        m_state->clearFilters();
+        QVERIFY(!row.button(Choice::label)->isActive() && !row.button(Choice::flag)->isActive());
+        QCOMPARE(row.menu(Choice::flag)->actions().first()->isChecked(), true);
+        QVERIFY(row.button(Choice::sort)->isActive());
+    }
     void thumbnailsOnlyForCellsOnScreenAndTheLastViewedImageComesBack()
     {
         openGrid(240, 800, 500);
