@@ -110,6 +110,16 @@ void CullingMarkStore::removeMarks(const QStringList &paths)
     editAll(paths, [](const CullingMark &) { return CullingMark(); });
 }
 
+void CullingMarkStore::setMarks(const QHash<QString, CullingMark> &marks)
+{
+    QStringList changed;
+    for (auto it = marks.constBegin(); it != marks.constEnd(); ++it) {
+        if (m_table.put(it.key(), it.value()) != it.value())
+            changed << it.key();
+    }
+    finishBatch(changed);
+}
+
 void CullingMarkStore::moveMarks(const QStringList &from, const QStringList &to)
 {
     finishBatch(m_table.move(from, to));

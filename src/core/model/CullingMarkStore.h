@@ -4,6 +4,7 @@
 #include "model/PersistentPathTable.h"
 
 #include <QFuture>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -42,6 +43,9 @@ public:
     void setLabels(const QStringList &paths, ColourLabel label);
     // Removes the marks of `paths`, with one save and one marksChanged.
     void removeMarks(const QStringList &paths);
+    // Puts back whole marks (path -> mark, an empty one removes it), as an
+    // undo does, with one save and one marksChanged when any differs.
+    void setMarks(const QHash<QString, CullingMark> &marks);
     // Files that moved: each path of `from` hands its mark (none included) to
     // the path at the same place of `to`, with one save and one marksChanged,
     // when any mark changed.

@@ -74,6 +74,7 @@ AppState::~AppState() = default;
 
 void AppState::connectServices()
 {
+    m_undoHistory = std::make_unique<UndoHistory>(*m_starRatingStore, *m_cullingMarks);
     m_list.setSortOrder(SortOrder::load(m_settingsFile));
     m_session = std::make_unique<FolderSession>(*this, m_folderScanner->executor(),
                                                 m_folderScanner->countExecutor());
@@ -391,15 +392,18 @@ void AppState::previousImage()
 
 void AppState::updateRating(int rating, const ImageItem &item)
 {
-    if (this->rating(item) == rating) {
-        m_starRatingStore->setRating(0, item.path());
-        setStatusMessage(QStringLiteral("已取消标记"));
-    } else {
-        m_starRatingStore->setRating(rating, item.path());
-        setStatusMessage(rating < 1 ? QStringLiteral("已取消标记")
-                                    : QStringLiteral("已标记 ") + QString::number(rating) +
-                                          QStringLiteral(" 星"));
-    }
+    const int before = this->rating(item);
+    const int after = before == rating ? 0 : std::clamp(rating, 0, 5);
+    m_starRatingStore->setRating(after, item.path());
+    setStatusMessage(after < 1 ? QStringLiteral("已取消标记")
+                               : QStringLiteral("已标记 ") + QString::number(after) +
+                                     QStringLiteral(" 星"));
+    UndoStep step;
+    step.description =
+        after < 1 ? QStringLiteral("清除评分") : QStringLiteral("评分 %1 星").arg(after);
+    step.ratingsBefore.insert(item.path(), before);
+    step.ratingsAfter.insert(item.path(), this->rating(item));
+    m_undoHistory->record(step);
     // The store's change signal has refiltered the list, and notify() kept
     // the viewer on an image the list still shows.
 }
@@ -410,20 +414,27 @@ void AppState::setFlag(CullingFlag flag, const QList<ImageItem> &items)
         return;
     QStringList paths;
     paths.reserve(items.size());
-    for (const ImageItem &item : items)
+    QList<CullingMark> before;
+    before.reserve(items.size());
+    for (const ImageItem &item : items) {
         paths << item.path();
+        before << mark(item);
+    }
     m_cullingMarks->setFlags(paths, flag);
+    QString description;
     switch (flag) {
     case CullingFlag::pick:
-        setStatusMessage(QStringLiteral("已标记为留用"));
+        description = QStringLiteral("标记为留用");
         break;
     case CullingFlag::reject:
-        setStatusMessage(QStringLiteral("已标记为排除"));
+        description = QStringLiteral("标记为排除");
         break;
     case CullingFlag::none:
-        setStatusMessage(QStringLiteral("已清除旗标"));
+        description = QStringLiteral("清除旗标");
         break;
     }
+    setStatusMessage(QStringLiteral("已") + description);
+    recordMarkChange(description, paths, before);
 }
 
 void AppState::setLabel(ColourLabel label, const QList<ImageItem> &items)
@@ -432,16 +443,47 @@ void AppState::setLabel(ColourLabel label, const QList<ImageItem> &items)
         return;
     QStringList paths;
     paths.reserve(items.size());
+    QList<CullingMark> before;
+    before.reserve(items.size());
     bool allHaveIt = true;
     for (const ImageItem &item : items) {
         paths << item.path();
-        allHaveIt = allHaveIt && mark(item).label == label;
+        before << mark(item);
+        allHaveIt = allHaveIt && before.last().label == label;
     }
     const ColourLabel applied = allHaveIt ? ColourLabel::none : label;
     m_cullingMarks->setLabels(paths, applied);
-    setStatusMessage(applied == ColourLabel::none
-                         ? QStringLiteral("已清除颜色标签")
-                         : QStringLiteral("已标记为") + labelText(applied));
+    const QString description = applied == ColourLabel::none
+                                    ? QStringLiteral("清除颜色标签")
+                                    : QStringLiteral("标记为") + labelText(applied);
+    setStatusMessage(QStringLiteral("已") + description);
+    recordMarkChange(description, paths, before);
+}
+
+void AppState::recordMarkChange(const QString &description, const QStringList &paths,
+                                const QList<CullingMark> &before)
+{
+    UndoStep step;
+    step.description = paths.size() > 1
+                           ? QStringLiteral("%1（%2 张）").arg(description).arg(paths.size())
+                           : description;
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        step.marksBefore.insert(paths[i], before[i]);
+        step.marksAfter.insert(paths[i], m_cullingMarks->mark(paths[i]));
+    }
+    m_undoHistory->record(step);
+}
+
+void AppState::undo()
+{
+    if (const std::optional<QString> description = m_undoHistory->undo())
+        setStatusMessage(QStringLiteral("已撤销：") + *description);
+}
+
+void AppState::redo()
+{
+    if (const std::optional<QString> description = m_undoHistory->redo())
+        setStatusMessage(QStringLiteral("已重做：") + *description);
 }
 
 bool AppState::markByKey(int key, const QString &text, const ImageItem &item)

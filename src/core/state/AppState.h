@@ -7,6 +7,7 @@
 #include "model/ImageItem.h"
 #include "model/StarRatingStore.h"
 #include "state/ImageListPipeline.h"
+#include "state/UndoHistory.h"
 #include "state/ViewerSettings.h"
 #include "state/XmpRatingSync.h"
 
@@ -63,6 +64,8 @@ public:
     // Flags and colour labels, in the file beside the ratings.
     CullingMarkStore &cullingMarks() { return *m_cullingMarks; }
     const CullingMarkStore &cullingMarks() const { return *m_cullingMarks; }
+    // Ratings, flags and labels given since the start, to take back.
+    UndoHistory &undoHistory() { return *m_undoHistory; }
     ViewerSettings &viewerSettings() { return m_viewerSettings; }
     const ViewerSettings &viewerSettings() const { return m_viewerSettings; }
     // Two to four photos side by side, while open.
@@ -171,6 +174,11 @@ public:
     // "红色" ... "紫色"; empty for none.
     static QString labelText(ColourLabel label);
 
+    // Takes back (does again) the newest action of the undo history and says
+    // so in the status line ("已撤销：评分 3 星").
+    void undo();
+    void redo();
+
 Q_SIGNALS:
     void currentFolderChanged();
     // A tree was stored, also a rebuilt one with the same root id that
@@ -209,6 +217,10 @@ private:
     // Keeps the viewer on its image where the new list still shows it, else
     // on the image that took its place.
     void keepViewerInList();
+    // Puts the marks of `paths` (as they were before a change) and as they
+    // are now into the undo history under `description`.
+    void recordMarkChange(const QString &description, const QStringList &paths,
+                          const QList<CullingMark> &before);
 
     WorkQueues &m_workQueues;
     std::unique_ptr<FolderHistory> m_folderHistory;
@@ -217,6 +229,7 @@ private:
     std::unique_ptr<StarRatingStore> m_starRatingStore;
     std::unique_ptr<CullingMarkStore> m_cullingMarks;
     std::unique_ptr<XmpRatingSync> m_xmpRatingSync; // after the store: destroyed first
+    std::unique_ptr<UndoHistory> m_undoHistory;
     QString m_settingsFile;
     ViewerSettings m_viewerSettings;
     ImageListPipeline m_list; // images, filters and what derives from them

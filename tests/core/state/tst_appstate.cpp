@@ -524,8 +524,8 @@ private Q_SLOTS:
         using Key = SortOrder::Key;
         QTest::addColumn<SortOrder>("order");
         QTest::addColumn<QStringList>("shown");
-        // Ratings: a 2, b 3, the others none. Capture times: b 10:00, c 09:00, a and e 11:00 (a tie), d unknown; the
-        // modification times run the other way round.
+        // Ratings: a 2, b 3, the others none. Capture times: b 10:00, c 09:00, a and e 11:00 (a
+        // tie), d unknown; the modification times run the other way round.
         QTest::newRow("capture time, ties in name order, unknown last")
             << SortOrder{Key::captureTime, false}
             << QStringList{"c.jpg", "b.jpg", "a.jpg", "e.jpg", "d.jpg"};
@@ -651,6 +651,85 @@ private Q_SLOTS:
         m_state->setFlagFilter(FlagFilter::pick);
         m_state->setFlag(CullingFlag::reject, {item(0), item(3)});
         QVERIFY(!m_state->isViewerActive());
+    }
+    void undoAndRedoTakeBackRatingsAndMarks()
+    {
+        showImages({"a.jpg", "b.jpg", "c.jpg"});
+        UndoHistory &history = m_state->undoHistory();
+        // Each state: the ratings and flag/label names of a, b and c.
+        const auto snapshot = [&] {
+            QStringList parts;
+            for (int i = 0; i < 3; ++i) {
+                const CullingMark mark = m_state->mark(item(i));
+                parts << QStringLiteral("%1%2%3")
+                             .arg(m_state->rating(item(i)))
+                             .arg(CullingMark::flagName(mark.flag),
+                                  CullingMark::labelName(mark.label));
+            }
+            return parts.join(' ');
+        };
+        QStringList states{snapshot()};
+        const QList<std::function<void()>> actions{
+            [&] { m_state->updateRating(3, item(0)); },
+            [&] { m_state->updateRating(5, item(0)); },
+            [&] {
+                m_state->setFlag(CullingFlag::pick, {item(0), item(1)});
+            },
+            [&] { m_state->setLabel(ColourLabel::red, {item(1)}); },
+            [&] {
+                m_state->setFlag(CullingFlag::reject, {item(1), item(2)});
+            },
+            [&] { m_state->updateRating(5, item(0)); }, // the same digit clears
+        };
+        for (const auto &action : actions) {
+            action();
+            states << snapshot();
+        }
+        QCOMPARE(history.undoDescription(), QStringLiteral("清除评分"));
+        for (qsizetype i = states.size() - 2; i >= 0; --i) {
+            QVERIFY(history.canUndo());
+            m_state->undo();
+            QCOMPARE(snapshot(), states[i]);
+        }
+        QVERIFY(!history.canUndo() && history.canRedo());
+        QCOMPARE(m_state->statusMessage(), QStringLiteral("已撤销：评分 3 星"));
+        m_state->undo(); // nothing left: nothing changes
+        QCOMPARE(m_state->statusMessage(), QStringLiteral("已撤销：评分 3 星"));
+        for (qsizetype i = 1; i < states.size(); ++i) {
+            m_state->redo();
+            QCOMPARE(snapshot(), states[i]);
+            if (i == 5)
+                QCOMPARE(m_state->statusMessage(), QStringLiteral("已重做：标记为排除（2 张）"));
+        }
+        QVERIFY(!history.canRedo());
+        // A new action after an undo forgets the redo; one that changes nothing is not kept.
+        m_state->undo();
+        m_state->setLabel(ColourLabel::blue, {item(2)});
+        QVERIFY(!history.canRedo());
+        QCOMPARE(history.undoDescription(), QStringLiteral("标记为蓝色"));
+        m_state->setFlag(CullingFlag::reject, {item(2)}); // already rejected
+        QCOMPARE(history.undoDescription(), QStringLiteral("标记为蓝色"));
+        // Another folder keeps the history of these files.
+        showImages({"x.jpg"});
+        m_state->undo();
+        QCOMPARE(m_state->cullingMarks().mark(m_dir.path() + "/c.jpg").label, ColourLabel::none);
+    }
+    void undoHistoryKeepsTheNewestSteps()
+    {
+        showImages({"a.jpg"});
+        UndoHistory &history = m_state->undoHistory();
+        QSignalSpy changed(&history, &UndoHistory::changed);
+        for (qsizetype i = 0; i <= UndoHistory::capacity; ++i)
+            m_state->updateRating(1 + int(i % 2), item(0));
+        QCOMPARE(changed.count(), UndoHistory::capacity + 1);
+        qsizetype undone = 0;
+        while (history.canUndo()) {
+            m_state->undo();
+            ++undone;
+        }
+        QCOMPARE(undone, UndoHistory::capacity);
+        // The oldest step (none to 1 star) was forgotten: one star is left.
+        QCOMPARE(m_state->rating(item(0)), 1);
     }
     void changesAreReportedOnlyWhenReal()
     {
