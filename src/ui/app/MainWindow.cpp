@@ -204,6 +204,50 @@ void MainWindow::addWindowShortcuts()
     });
 }
 
+void MainWindow::addUndoControls(QLayout &toolbar, QWidget *column)
+{
+    m_undoButton =
+        makeToolbarButton(column, QStringLiteral("undoToolButton"), QStringLiteral("撤销"),
+                          QStringLiteral("arrow.uturn.backward"));
+    m_redoButton = makeToolbarButton(column, QStringLiteral("redoToolButton"),
+                                     QStringLiteral("重做"), QStringLiteral("arrow.uturn.forward"));
+    toolbar.addWidget(m_undoButton);
+    toolbar.addWidget(m_redoButton);
+    const auto undo = [this] {
+        if (canTakeBack())
+            m_state.undo();
+    };
+    const auto redo = [this] {
+        if (canTakeBack())
+            m_state.redo();
+    };
+    connect(m_undoButton, &QToolButton::clicked, this, undo);
+    connect(m_redoButton, &QToolButton::clicked, this, redo);
+    // A focused text field takes these keys for its own text first.
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this), &QShortcut::activated, this,
+            undo);
+    for (const QKeySequence keys :
+         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)})
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, redo);
+
+    connect(&m_state.undoHistory(), &UndoHistory::changed, this, &MainWindow::updateUndoButtons);
+    connect(&m_state, &AppState::archivingChanged, this, &MainWindow::updateUndoButtons);
+    connect(&m_state, &AppState::sheetPresentedChanged, this, &MainWindow::updateUndoButtons);
+    updateUndoButtons();
+}
+
+bool MainWindow::canTakeBack() const
+{
+    // Not while files move, nor under a sheet that keeps the window's keys.
+    return !m_state.isArchiving() && !m_state.isSheetPresented();
+}
+
+void MainWindow::updateUndoButtons()
+{
+    m_undoButton->setEnabled(canTakeBack() && m_state.undoHistory().canUndo());
+    m_redoButton->setEnabled(canTakeBack() && m_state.undoHistory().canRedo());
+}
+
 void MainWindow::restorePlacement()
 {
     const QByteArray placement =
@@ -267,6 +311,7 @@ QWidget *MainWindow::makeSidebarColumn()
 
     auto *toolbar = new QHBoxLayout;
     toolbar->setContentsMargins(8, 6, 8, 2);
+    addUndoControls(*toolbar, column);
     toolbar->addStretch(1);
     m_importButton = makeToolbarButton(column, QStringLiteral("importToolButton"),
                                        QStringLiteral("导入文件夹"), QStringLiteral("plus"));

@@ -47,6 +47,8 @@ public:
     SidebarView *sidebarView() const { return m_sidebar; }
     QToolButton *importButton() const { return m_importButton; }
     QToolButton *settingsButton() const { return m_settingsButton; }
+    QToolButton *undoButton() const { return m_undoButton; }
+    QToolButton *redoButton() const { return m_redoButton; }
     StatusBarView *statusBarView() const { return m_statusBar; }
     LoadingOverlay *loadingOverlay() const { return m_loadingOverlay; }
     ToastView *toastView() const { return m_toastView; }
@@ -66,6 +68,11 @@ protected:
 
 private:
     void addWindowShortcuts();
+    // Ctrl+Z, Ctrl+Shift+Z and Ctrl+Y in every screen, and the toolbar's
+    // undo and redo buttons.
+    void addUndoControls(QLayout &toolbar, QWidget *column);
+    void updateUndoButtons();
+    bool canTakeBack() const;
     // The status line never lies over the grid's tiles or the viewer's bar.
     void keepStatusBarClearOfContent();
     // Size, position and maximised state, kept in the application's settings.
@@ -84,6 +91,8 @@ private:
     SidebarView *m_sidebar = nullptr;
     QToolButton *m_importButton = nullptr;
     QToolButton *m_settingsButton = nullptr;
+    QToolButton *m_undoButton = nullptr;
+    QToolButton *m_redoButton = nullptr;
     DetailArea *m_detailArea = nullptr;
     StatusBarView *m_statusBar = nullptr;
     LoadingOverlay *m_loadingOverlay = nullptr;

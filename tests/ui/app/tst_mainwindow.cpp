@@ -316,6 +316,39 @@ private Q_SLOTS:
         QCOMPARE(m_state->currentIndex(), autoAdvance ? 1 : 0);
     }
 
+    // Ctrl+Z and Ctrl+Shift+Z / Ctrl+Y in the grid and the viewer, and the
+    // toolbar's buttons, disabled while nothing is to be taken back or a sheet is up.
+    void undoAndRedoByKeyAndButton()
+    {
+        openSecondOfThreeInViewer();
+        showWindow();
+        const ImageItem shown = *m_state->selectedImage();
+        QVERIFY(!m_window->undoButton()->isEnabled() && !m_window->redoButton()->isEnabled());
+        QTest::keyClick(m_window.get(), Qt::Key_3);
+        QTest::keyClick(m_window.get(), Qt::Key_P);
+        QVERIFY(m_window->undoButton()->isEnabled());
+        QTest::keyClick(m_window.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(m_state->mark(shown).flag, CullingFlag::none);
+        QCOMPARE(m_state->statusMessage(), QStringLiteral("已撤销：标记为留用"));
+        QCOMPARE(m_window->detailArea()->currentPage(), Page::viewer); // not a loupe key
+        m_state->setViewerActive(false);
+        QTRY_COMPARE(m_window->detailArea()->currentPage(), Page::grid);
+        QTest::keyClick(m_window.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(m_state->rating(shown), 0);
+        QVERIFY(!m_window->undoButton()->isEnabled() && m_window->redoButton()->isEnabled());
+        QTest::keyClick(m_window.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(m_state->rating(shown), 3);
+        QTest::keyClick(m_window.get(), Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(m_state->mark(shown).flag, CullingFlag::pick);
+        QCOMPARE(m_state->statusMessage(), QStringLiteral("已重做：标记为留用"));
+        m_window->undoButton()->click();
+        QCOMPARE(m_state->mark(shown).flag, CullingFlag::none);
+        m_state->setSheetPresented(true);
+        QVERIFY(!m_window->undoButton()->isEnabled() && !m_window->redoButton()->isEnabled());
+        QTest::keyClick(m_window.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(m_state->rating(shown), 3);
+    }
+
     // F and F11 fill the screen with the photo; Escape leaves full screen
     // first, and leaving the viewer in any way leaves it too.
     void fullScreenKeysAndEscapeOrder_data()
