@@ -1,6 +1,7 @@
 #include "imaging/ShootingDataReader.h"
 
 #include "imaging/EXIFReader.h"
+#include "model/LocalFileName.h"
 
 #include <QFileInfo>
 #include <QTimeZone>
@@ -152,7 +153,22 @@ ShootingData ShootingDataReader::fromExif(const Exiv2::ExifData &exif,
 
 ShootingData ShootingDataReader::read(const QString &path)
 {
+    return read(path, QFileInfo(path).lastModified());
+}
+
+ShootingData ShootingDataReader::read(const QString &path, const QDateTime &fileModified)
+{
+    try {
+        auto file = Exiv2::ImageFactory::open(LocalFileName::encode(path).toStdString());
+        if (file.get()) {
+            file->readMetadata();
+            if (!file->exifData().empty())
+                return fromExif(file->exifData(), fileModified);
+        }
+    } catch (const std::exception &) {
+        // A container Exiv2 cannot parse: libheif's EXIF block below.
+    }
     Exiv2::ExifData exif;
-    EXIFReader::read(path, &exif);
-    return fromExif(exif, QFileInfo(path).lastModified());
+    EXIFReader::readHeifExifBlock(path, &exif);
+    return fromExif(exif, fileModified);
 }

@@ -4,6 +4,7 @@
 #include "model/WorkQueues.h"
 #include "state/CompareSession.h"
 #include "state/FolderSession.h"
+#include "state/ShootingDataCache.h"
 
 #include <QFileInfo>
 #include <QThreadPool>
@@ -74,6 +75,9 @@ AppState::~AppState() = default;
 
 void AppState::connectServices()
 {
+    m_shootingData = std::make_unique<ShootingDataIndex>(
+        ShootingDataCache::filePathBeside(m_starRatingStore->filePath()),
+        m_workQueues.shootingData(), m_workQueues.storeWrites());
     m_session = std::make_unique<FolderSession>(*this, m_folderScanner->executor(),
                                                 m_folderScanner->countExecutor());
     m_compare = new CompareSession(*this);

@@ -7,6 +7,7 @@
 #include "model/ImageItem.h"
 #include "model/StarRatingStore.h"
 #include "state/ImageListPipeline.h"
+#include "state/ShootingDataIndex.h"
 #include "state/ViewerSettings.h"
 #include "state/XmpRatingSync.h"
 
@@ -64,6 +65,10 @@ public:
     const CullingMarkStore &cullingMarks() const { return *m_cullingMarks; }
     ViewerSettings &viewerSettings() { return m_viewerSettings; }
     const ViewerSettings &viewerSettings() const { return m_viewerSettings; }
+    // The shooting data of the images, read in the background after each
+    // open and refresh; cached beside the ratings.
+    ShootingDataIndex &shootingData() { return *m_shootingData; }
+    const ShootingDataIndex &shootingData() const { return *m_shootingData; }
     // Two to four photos side by side, while open.
     CompareSession &compare() { return *m_compare; }
     const CompareSession &compare() const { return *m_compare; }
@@ -193,7 +198,8 @@ private:
     std::unique_ptr<XmpRatingSync> m_xmpRatingSync; // after the store: destroyed first
     QString m_settingsFile;
     ViewerSettings m_viewerSettings;
-    ImageListPipeline m_list; // images, filters and what derives from them
+    ImageListPipeline m_list;                          // images, filters and what derives from them
+    std::unique_ptr<ShootingDataIndex> m_shootingData; // before the session that drives it
     std::unique_ptr<FolderSession> m_session;
     CompareSession *m_compare = nullptr; // a child
 
