@@ -147,15 +147,15 @@ static void BM_IndexShootingData(benchmark::State &state, bool warm)
     const double baselineMs = double(baseline.nsecsElapsed()) / 1e6;
     std::unique_ptr<ShootingDataIndex> index;
     if (warm) {
-        ShootingDataIndex first(cacheFile, queues.shootingData(), queues.storeWrites());
+        ShootingDataIndex first(cacheFile, queues.shootingData(), queues.background());
         indexAll(first, photos);
-        queues.storeWrites().waitForDone();
+        queues.background().waitForDone();
     }
     double indexMs = 0;
     qsizetype read = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        queues.storeWrites().waitForDone();
+        queues.background().waitForDone();
         index.reset();
         if (!warm)
             QFile::remove(cacheFile);
@@ -163,7 +163,7 @@ static void BM_IndexShootingData(benchmark::State &state, bool warm)
         state.ResumeTiming();
         timer.start();
         index = std::make_unique<ShootingDataIndex>(cacheFile, queues.shootingData(),
-                                                    queues.storeWrites());
+                                                    queues.background());
         indexAll(*index, photos);
         indexMs += double(timer.nsecsElapsed()) / 1e6;
         read = index->filesRead();

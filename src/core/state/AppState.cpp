@@ -77,7 +77,7 @@ void AppState::connectServices()
 {
     m_shootingData = std::make_unique<ShootingDataIndex>(
         ShootingDataCache::filePathBeside(m_starRatingStore->filePath()),
-        m_workQueues.shootingData(), m_workQueues.storeWrites());
+        m_workQueues.shootingData(), m_workQueues.background());
     m_session = std::make_unique<FolderSession>(*this, m_folderScanner->executor(),
                                                 m_folderScanner->countExecutor());
     m_compare = new CompareSession(*this);

@@ -27,7 +27,8 @@ class ShootingDataIndex : public QObject
 
 public:
     // The cache lives in `cacheFile`, loaded on first use and saved on
-    // `saves` (one thread, in order) when a set that needed reading completes.
+    // `saves` when a set that needed reading completes (WorkQueues::background:
+    // a save of a large cache must not hold up the ratings' saves).
     ShootingDataIndex(const QString &cacheFile, QThreadPool &readers, QThreadPool &saves,
                       QObject *parent = nullptr);
     ~ShootingDataIndex() override;

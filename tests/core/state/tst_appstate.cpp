@@ -358,7 +358,7 @@ private Q_SLOTS:
         QCOMPARE(m_state->shootingData().filesRead(), 3);
 
         m_state.reset();
-        m_queues.storeWrites().waitForDone();
+        m_queues.background().waitForDone();
         m_state = BrowseFixtures::makeState(m_queues, m_dir.path());
         QSignalSpy completed(&m_state->shootingData(), &ShootingDataIndex::completed);
         open(root());
