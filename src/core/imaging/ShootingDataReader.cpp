@@ -1,6 +1,7 @@
 #include "imaging/ShootingDataReader.h"
 
 #include "imaging/EXIFReader.h"
+#include "imaging/ImageDecoder.h"
 #include "model/LocalFileName.h"
 
 #include <QFileInfo>
@@ -219,6 +220,7 @@ ShootingData ShootingDataReader::read(const QString &path)
 
 ShootingData ShootingDataReader::read(const QString &path, const QDateTime &fileModified)
 {
+    ImageDecoder::initialiseLibraries();
     try {
         auto file = Exiv2::ImageFactory::open(LocalFileName::encode(path).toStdString());
         if (file.get()) {
