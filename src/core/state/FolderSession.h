@@ -17,8 +17,8 @@ class QThreadPool;
 // Opening and refreshing folders for AppState: the scan and the preparation of
 // its result off the UI thread, the result applied to the state in one go,
 // the clean-up of vanished ratings, the count of images below a folder that
-// has none of its own, and the import of ratings from sidecars with its
-// status texts. Lives on the UI thread, owned by the state it writes to.
+// has none of its own, the import of ratings from sidecars and the reading
+// of the images' shooting data, with their status texts. Lives on the UI thread, owned by the state it writes to.
 class FolderSession : public QObject
 {
     Q_OBJECT
