@@ -1,23 +1,56 @@
 #include "imaging/ShootingDataReader.h"
 
 #include "imaging/EXIFReader.h"
+#include "imaging/ImageDecoder.h"
+#include "model/LocalFileName.h"
 
 #include <QFileInfo>
 #include <QTimeZone>
+#include <algorithm>
 #include <cmath>
 #include <exiv2/exiv2.hpp>
+#include <initializer_list>
 #include <limits>
+#include <unordered_map>
 
 namespace {
 
+struct TagAddress
+{
+    int ifd = -1; // -1: a key this Exiv2 build does not know
+    uint16_t tag = 0;
+};
+
+// ExifKey finds a name by searching Exiv2's tag tables: each key is parsed
+// once per thread (the keys are the literals of this file).
+TagAddress addressOf(const char *key)
+{
+    thread_local std::unordered_map<const char *, TagAddress> parsed;
+    auto known = parsed.find(key);
+    if (known == parsed.end()) {
+        TagAddress address;
+        try {
+            const Exiv2::ExifKey exifKey(key);
+            address = {int(exifKey.ifdId()), exifKey.tag()};
+        } catch (const std::exception &) {
+            // A maker-note group or tag this Exiv2 build does not know.
+        }
+        known = parsed.emplace(key, address).first;
+    }
+    return known->second;
+}
+
 const Exiv2::Exifdatum *find(const Exiv2::ExifData &exif, const char *key)
 {
-    try {
-        const auto it = exif.findKey(Exiv2::ExifKey(key));
-        return it == exif.end() || it->count() < 1 ? nullptr : &*it;
-    } catch (const std::exception &) {
-        return nullptr; // a maker-note group this Exiv2 build does not know
-    }
+    const TagAddress address = addressOf(key);
+    if (address.ifd < 0)
+        return nullptr;
+    // By number: ExifData::findKey would build the key text of every entry,
+    // hundreds in a file with maker notes, for each value looked up.
+    const auto it = std::find_if(exif.begin(), exif.end(), [&](const Exiv2::Exifdatum &datum) {
+        return datum.tag() == address.tag && int(datum.ifdId()) == address.ifd;
+    });
+    return it == exif.end() || it->count() < 1 ? nullptr : &*it;
 }
 
 QString text(const Exiv2::ExifData &exif, const char *key)
@@ -110,29 +143,59 @@ QDateTime withFixedOffset(const QDateTime &time)
     return time.toOffsetFromUtc(time.offsetFromUtc());
 }
 
+// The number in `count` ASCII digits at `from`; -1 when one is not a digit.
+// (QDateTime::fromString builds a parser per call: as long as reading a
+// file's metadata.)
+int digitsAt(QStringView text, qsizetype from, qsizetype count)
+{
+    int value = 0;
+    for (qsizetype i = from; i < from + count; ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        value = value * 10 + (c - u'0');
+    }
+    return value;
+}
+
+bool hasSeparators(QStringView text, std::initializer_list<std::pair<qsizetype, char>> separators)
+{
+    return std::ranges::all_of(separators, [text](const auto &separator) {
+        return text.at(separator.first) == QLatin1Char(separator.second);
+    });
+}
+
 } // namespace
 
 QDateTime ShootingDataReader::captureTime(const QString &dateTime, const QString &subSeconds,
                                           const QString &offset)
 {
-    const QDateTime parsed =
-        QDateTime::fromString(dateTime.trimmed(), QStringLiteral("yyyy:MM:dd HH:mm:ss"));
-    if (!parsed.isValid())
+    const QStringView stamp = QStringView(dateTime).trimmed();
+    if (stamp.size() != 19 ||
+        !hasSeparators(stamp, {{4, ':'}, {7, ':'}, {10, ' '}, {13, ':'}, {16, ':'}}))
         return {};
-    QTime time = parsed.time();
+    const QDate date(digitsAt(stamp, 0, 4), digitsAt(stamp, 5, 2), digitsAt(stamp, 8, 2));
+    QTime time(digitsAt(stamp, 11, 2), digitsAt(stamp, 14, 2), digitsAt(stamp, 17, 2));
+    if (!date.isValid() || !time.isValid())
+        return {};
     const QString digits = subSeconds.trimmed();
     bool ok = false;
     const int milliseconds = digits.left(3).leftJustified(3, QLatin1Char('0')).toInt(&ok);
     if (!digits.isEmpty() && ok && milliseconds >= 0)
         time = time.addMSecs(milliseconds);
-    const QTime zone = QTime::fromString(offset.trimmed().mid(1), QStringLiteral("HH:mm"));
-    const QChar sign = offset.trimmed().isEmpty() ? QChar() : offset.trimmed().at(0);
-    if (zone.isValid() && (sign == QLatin1Char('+') || sign == QLatin1Char('-'))) {
-        const int seconds = (zone.hour() * 60 + zone.minute()) * 60;
-        return QDateTime(parsed.date(), time,
-                         QTimeZone(sign == QLatin1Char('-') ? -seconds : seconds));
+    const QStringView zone = QStringView(offset).trimmed();
+    const QChar sign = zone.isEmpty() ? QChar() : zone.at(0);
+    if (zone.size() == 6 && (sign == QLatin1Char('+') || sign == QLatin1Char('-')) &&
+        hasSeparators(zone, {{3, ':'}})) {
+        const int hours = digitsAt(zone, 1, 2);
+        const int minutes = digitsAt(zone, 4, 2);
+        if (QTime(hours, minutes).isValid()) {
+            const int seconds = (hours * 60 + minutes) * 60;
+            return QDateTime(date, time, QTimeZone(sign == QLatin1Char('-') ? -seconds : seconds));
+        }
     }
-    return QDateTime(parsed.date(), time);
+    const QDateTime local(date, time);
+    return local.isValid() ? local : QDateTime(); // a local time that does not exist
 }
 
 ShootingData ShootingDataReader::fromExif(const Exiv2::ExifData &exif,
@@ -164,7 +227,23 @@ ShootingData ShootingDataReader::fromExif(const Exiv2::ExifData &exif,
 
 ShootingData ShootingDataReader::read(const QString &path)
 {
+    return read(path, QFileInfo(path).lastModified());
+}
+
+ShootingData ShootingDataReader::read(const QString &path, const QDateTime &fileModified)
+{
+    ImageDecoder::initialiseLibraries();
+    try {
+        auto file = Exiv2::ImageFactory::open(LocalFileName::encode(path).toStdString());
+        if (file.get()) {
+            file->readMetadata();
+            if (!file->exifData().empty())
+                return fromExif(file->exifData(), fileModified);
+        }
+    } catch (const std::exception &) {
+        // A container Exiv2 cannot parse: libheif's EXIF block below.
+    }
     Exiv2::ExifData exif;
-    EXIFReader::read(path, &exif);
-    return fromExif(exif, QFileInfo(path).lastModified());
+    EXIFReader::readHeifExifBlock(path, &exif);
+    return fromExif(exif, fileModified);
 }

@@ -18,6 +18,10 @@ public:
     ShootingDataReader() = delete;
 
     static ShootingData read(const QString &path);
+    // read() for a caller that has already looked at the file: `fileModified`
+    // stands in for a missing capture time. Only the metadata is parsed; no
+    // display text is formatted.
+    static ShootingData read(const QString &path, const QDateTime &fileModified);
     // The values `exif` holds; `fileModified` stands in for a missing capture time.
     static ShootingData fromExif(const Exiv2::ExifData &exif, const QDateTime &fileModified);
     // "2024:05:01 13:45:10" with optional sub-second digits ("07" = 70 ms) and

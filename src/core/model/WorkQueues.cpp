@@ -20,6 +20,7 @@ WorkQueues::~WorkQueues()
     // scan's result may be freed on the scans' pool: the users first.
     m_processorRetirement.waitForDone();
     m_background.waitForDone();
+    m_shootingData.waitForDone();
     m_fileOperations.waitForDone();
     m_storeWrites.waitForDone();
     m_renditions.waitForDone();

@@ -53,6 +53,10 @@ public:
     // time, apart from the scans so that a long count never holds up the
     // next scan.
     QThreadPool &folderCounts() { return m_folderCounts; }
+    // Reading the shooting data of an open folder's photos (ShootingDataIndex):
+    // one thread per core, which the index runs at a lowered priority, so it
+    // is a pool of its own.
+    QThreadPool &shootingData() { return m_shootingData; }
     // Everything else that may take a while (exports, previews).
     QThreadPool &background() { return m_background; }
 
@@ -70,5 +74,6 @@ private:
     QThreadPool m_renditions;
     QThreadPool m_folderScans;
     QThreadPool m_folderCounts;
+    QThreadPool m_shootingData;
     QThreadPool m_background;
 };

@@ -4,6 +4,7 @@
 #include "model/WorkQueues.h"
 #include "state/CompareSession.h"
 #include "state/FolderSession.h"
+#include "state/ShootingDataCache.h"
 
 #include <QFileInfo>
 #include <QThreadPool>
@@ -44,7 +45,8 @@ AppState::AppState(WorkQueues &queues, QObject *parent)
     , m_viewerSettings(QString())
     , m_list([this](const QString &path) { return m_starRatingStore->rating(path); },
              m_folderScanner->executor(),
-             [this](const QString &path) { return m_cullingMarks->mark(path); })
+             [this](const QString &path) { return m_cullingMarks->mark(path); },
+             [this](const QString &path) { return m_shootingData->find(path); })
 {
     connectServices();
 }
@@ -65,7 +67,8 @@ AppState::AppState(WorkQueues &queues, const QString &ratingsFile, const QString
     , m_viewerSettings(settingsFile)
     , m_list([this](const QString &path) { return m_starRatingStore->rating(path); },
              m_folderScanner->executor(),
-             [this](const QString &path) { return m_cullingMarks->mark(path); })
+             [this](const QString &path) { return m_cullingMarks->mark(path); },
+             [this](const QString &path) { return m_shootingData->find(path); })
 {
     connectServices();
 }
@@ -75,7 +78,14 @@ AppState::~AppState() = default;
 void AppState::connectServices()
 {
     m_undoHistory = std::make_unique<UndoHistory>(*m_starRatingStore, *m_cullingMarks);
+    m_shootingData = std::make_unique<ShootingDataIndex>(
+        ShootingDataCache::filePathBeside(m_starRatingStore->filePath()),
+        m_workQueues.shootingData(), m_workQueues.background());
     m_list.setSortOrder(SortOrder::load(m_settingsFile));
+    connect(m_shootingData.get(), &ShootingDataIndex::completed, this, [this] {
+        notify(m_list.shootingDataChanged());
+        Q_EMIT shootingDataCompleted();
+    });
     m_session = std::make_unique<FolderSession>(*this, m_folderScanner->executor(),
                                                 m_folderScanner->countExecutor());
     m_compare = new CompareSession(*this);
@@ -258,7 +268,7 @@ void AppState::clearFilters()
 
 bool AppState::isShootingDataComplete() const
 {
-    return false;
+    return m_shootingData->isComplete();
 }
 
 void AppState::setSortOrder(const SortOrder &order)

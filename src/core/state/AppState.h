@@ -7,6 +7,7 @@
 #include "model/ImageItem.h"
 #include "model/StarRatingStore.h"
 #include "state/ImageListPipeline.h"
+#include "state/ShootingDataIndex.h"
 #include "state/UndoHistory.h"
 #include "state/ViewerSettings.h"
 #include "state/XmpRatingSync.h"
@@ -68,6 +69,10 @@ public:
     UndoHistory &undoHistory() { return *m_undoHistory; }
     ViewerSettings &viewerSettings() { return m_viewerSettings; }
     const ViewerSettings &viewerSettings() const { return m_viewerSettings; }
+    // The shooting data of the images, read in the background after each
+    // open and refresh; cached beside the ratings.
+    ShootingDataIndex &shootingData() { return *m_shootingData; }
+    const ShootingDataIndex &shootingData() const { return *m_shootingData; }
     // Two to four photos side by side, while open.
     CompareSession &compare() { return *m_compare; }
     const CompareSession &compare() const { return *m_compare; }
@@ -232,7 +237,8 @@ private:
     std::unique_ptr<UndoHistory> m_undoHistory;
     QString m_settingsFile;
     ViewerSettings m_viewerSettings;
-    ImageListPipeline m_list; // images, filters and what derives from them
+    ImageListPipeline m_list;                          // images, filters and what derives from them
+    std::unique_ptr<ShootingDataIndex> m_shootingData; // before the session that drives it
     std::unique_ptr<FolderSession> m_session;
     CompareSession *m_compare = nullptr; // a child
 

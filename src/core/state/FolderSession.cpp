@@ -29,6 +29,9 @@ FolderSession::FolderSession(AppState &state, QThreadPool &scans, QThreadPool &c
         if (enabled)
             writeSidecarsOfRatedImages();
     });
+    ShootingDataIndex &index = m_state.shootingData();
+    connect(&index, &ShootingDataIndex::progressChanged, this, &FolderSession::reportIndexProgress);
+    connect(&index, &ShootingDataIndex::completed, this, &FolderSession::reportIndexCompleted);
 }
 
 FolderSession::~FolderSession()
@@ -115,6 +118,7 @@ void FolderSession::applyOpened(const QUrl &url, bool includeSubfolders, Scanned
     if (!includeSubfolders && m_state.images().isEmpty())
         countImagesBelow(node.url);
     m_state.xmpRatingSync().importRatings(scanned.imagePaths, scanned.sidecars);
+    indexShootingData(scanned.imagePaths);
 }
 
 void FolderSession::applyRefreshed(const QUuid &target, ScannedFolder scanned)
@@ -129,6 +133,7 @@ void FolderSession::applyRefreshed(const QUuid &target, ScannedFolder scanned)
     m_state.setSelectedImage(std::nullopt);
     m_state.setSelectedImageIDs({});
     reportImageCount();
+    indexShootingData(scanned.imagePaths);
 }
 
 void FolderSession::clearBrowsingState()
@@ -161,6 +166,32 @@ void FolderSession::reportImportedRatings(qsizetype taken)
     if (taken > 0)
         m_state.setToastMessage(QStringLiteral("已从文件读取 ") + QString::number(taken) +
                                 QStringLiteral(" 个评分"));
+}
+
+void FolderSession::indexShootingData(const QStringList &imagePaths)
+{
+    m_indexStatus.clear();
+    m_state.shootingData().setPaths(imagePaths);
+}
+
+void FolderSession::reportIndexProgress(int done, int total)
+{
+    // A text anyone else put there (a rating, a failure, another reading's
+    // progress) stays; the index takes the line again once it shows the count.
+    const QString &shown = m_state.statusMessage();
+    if (done >= total ||
+        (shown != imageCountText(m_state.images().size()) && shown != m_indexStatus))
+        return;
+    m_indexStatus = QStringLiteral("正在读取拍摄信息 ") + QString::number(done) +
+                    QStringLiteral(" / ") + QString::number(total);
+    m_state.setStatusMessage(m_indexStatus);
+}
+
+void FolderSession::reportIndexCompleted()
+{
+    if (!m_indexStatus.isEmpty() && m_state.statusMessage() == m_indexStatus)
+        m_state.setStatusMessage(imageCountText(m_state.images().size()));
+    m_indexStatus.clear();
 }
 
 void FolderSession::writeSidecarsOfRatedImages()

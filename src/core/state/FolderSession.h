@@ -17,8 +17,8 @@ class QThreadPool;
 // Opening and refreshing folders for AppState: the scan and the preparation of
 // its result off the UI thread, the result applied to the state in one go,
 // the clean-up of vanished ratings, the count of images below a folder that
-// has none of its own, and the import of ratings from sidecars with its
-// status texts. Lives on the UI thread, owned by the state it writes to.
+// has none of its own, the import of ratings from sidecars and the reading
+// of the images' shooting data, with their status texts. Lives on the UI thread, owned by the state it writes to.
 class FolderSession : public QObject
 {
     Q_OBJECT
@@ -56,6 +56,10 @@ private:
     void reportFailedScan(const QUrl &url, bool unreadable);
     void reportImageCount();
     void reportImportedRatings(qsizetype taken);
+    // Starts reading the shooting data of the images just applied.
+    void indexShootingData(const QStringList &imagePaths);
+    void reportIndexProgress(int done, int total);
+    void reportIndexCompleted();
     void writeSidecarsOfRatedImages();
     // For a folder opened without its sub-folders and without images of its
     // own: counts those below on the count thread and shows the hint, if the
@@ -68,4 +72,7 @@ private:
     QThreadPool &m_counts;
     qsizetype m_imagesOnlyInSubfolders = 0;
     std::shared_ptr<std::atomic_bool> m_stopImagesBelowCount; // of the pending count
+    // The index's progress text last shown: the status line is the index's
+    // to change only while it shows this or the folder's count.
+    QString m_indexStatus;
 };

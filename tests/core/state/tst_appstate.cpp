@@ -1,4 +1,5 @@
 #include "BrowseFixtures.h"
+#include "ImagingFixtures.h"
 #include "TestFiles.h"
 #include "model/BackgroundTask.h"
 #include "model/CullingMarkStore.h"
@@ -6,6 +7,7 @@
 #include "state/AppState.h"
 #include "state/CompareSession.h"
 #include "state/ImageListPipeline.h"
+#include "state/ShootingDataIndex.h"
 
 #include <QDir>
 #include <QScopeGuard>
@@ -30,6 +32,24 @@ namespace {
 const QStringList kNames{"a.jpg", "b.jpg", "c.heif", "d.HEIC", "e.png", "f.jpg", "g.DNG"};
 const QList<int> kRatings{2, 3, 4, 0, 3, -1, 5};
 const QStringList kShotNames{"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"};
+
+// Keeps every thread of a pool busy until release() or the end of the scope.
+class HeldThreads
+{
+public:
+    explicit HeldThreads(QThreadPool &pool)
+        : m_count(pool.maxThreadCount())
+    {
+        for (int i = 0; i < m_count; ++i)
+            pool.start([held = m_held] { held->acquire(); });
+    }
+    ~HeldThreads() { release(); }
+    void release() { m_held->release(std::exchange(m_count, 0)); }
+
+private:
+    std::shared_ptr<QSemaphore> m_held = std::make_shared<QSemaphore>();
+    int m_count;
+};
 
 } // namespace
 
@@ -318,6 +338,91 @@ private Q_SLOTS:
                  "stars 0 format -1 selected 0 viewer 0 loading 0: 无法读取文件夹「day2」");
         QCOMPARE(m_state->currentFolder()->children[1].id, before.children[1].id);
         QCOMPARE(m_state->images(), images);
+    }
+    // Read once, kept beside the ratings (a damaged cache is rebuilt): a new
+    // session opens no unchanged photo, a refresh reads the changed one again.
+    void shootingDataIsReadOnceAndCached()
+    {
+        QVERIFY(ImagingFixtures::writeBytes(m_dir.path() + "/shooting-data.cache", "KSDI\1\2"));
+        const QString a = writeShot("a.jpg", "EOS R5");
+        const QString b = writeShot("b.jpg", "Z 9");
+        const QString bare = touch(root(), "c.jpg");
+        open(root());
+        QTRY_VERIFY(m_state->shootingData().isComplete());
+        const ShootingData *shot = m_state->shootingData().find(a);
+        QVERIFY(shot);
+        QCOMPARE(shot->cameraModel, QStringLiteral("EOS R5"));
+        QCOMPARE(shot->lens, QStringLiteral("RF50mm F1.8"));
+        QCOMPARE(shot->focalLength, 50.0);
+        QCOMPARE(shot->captureTime, QDateTime(QDate(2024, 5, 1), QTime(13, 45, 10)));
+        QCOMPARE(m_state->shootingData().find(bare)->timeSource,
+                 ShootingData::TimeSource::fileModified);
+        QCOMPARE(m_state->shootingData().filesRead(), 3);
+
+        m_state.reset();
+        m_queues.background().waitForDone();
+        m_state = BrowseFixtures::makeState(m_queues, m_dir.path());
+        QSignalSpy completed(&m_state->shootingData(), &ShootingDataIndex::completed);
+        open(root());
+        QTRY_COMPARE(completed.count(), 1);
+        QCOMPARE(m_state->shootingData().filesRead(), 0);
+        const ShootingData *cached = m_state->shootingData().find(a);
+        QCOMPARE(cached->cameraModel, QStringLiteral("EOS R5"));
+        QCOMPARE(cached->fileModified, QFileInfo(a).lastModified());
+        // Times come back with their offset fixed: sorting never asks the time zone.
+        QVERIFY(cached->captureTime.timeSpec() != Qt::LocalTime);
+        QVERIFY(m_state->shootingData().find(bare)->captureTime.timeSpec() != Qt::LocalTime);
+
+        writeShot("b.jpg", "Z 8");
+        QFile changed(b);
+        QVERIFY(changed.open(QIODevice::ReadWrite));
+        QVERIFY(changed.setFileTime(QDateTime::currentDateTime().addSecs(60),
+                                    QFileDevice::FileModificationTime));
+        QFuture<void> done = m_state->refreshFolder(*m_state->currentFolder());
+        QTRY_COMPARE(completed.count(), 2);
+        QVERIFY(done.isFinished());
+        QCOMPARE(m_state->shootingData().filesRead(), 1);
+        QCOMPARE(m_state->shootingData().find(b)->cameraModel, QStringLiteral("Z 8"));
+    }
+    // The reading waits behind held threads: a newer folder stops it before
+    // it lands; its progress takes the status line only from the count.
+    void shootingDataOfANewerFolderReplacesTheOlder()
+    {
+        const QString first = writeShot("first/a.jpg", "EOS R5");
+        const QString second = writeShot("second/b.jpg", "Z 9");
+        writeShot("second/c.jpg", "Z 9");
+        ShootingDataIndex &index = m_state->shootingData();
+        QSignalSpy completed(&index, &ShootingDataIndex::completed);
+        HeldThreads held(m_queues.shootingData());
+        open(root() + "/first");
+        QTRY_COMPARE(m_state->statusMessage(), QStringLiteral("正在读取拍摄信息 0 / 1"));
+        QVERIFY(!index.isComplete() && !index.find(first));
+        open(root() + "/second");
+        QTRY_COMPARE(m_state->statusMessage(), QStringLiteral("正在读取拍摄信息 0 / 2"));
+        held.release();
+        QTRY_COMPARE(m_state->statusMessage(), QStringLiteral("共 2 张图片"));
+        QCOMPARE(completed.count(), 1);
+        QVERIFY(!index.find(first));
+        QCOMPARE(index.find(second)->cameraModel, QStringLiteral("Z 9"));
+
+        // Data the older set's reading sent but the index has not taken yet never lands.
+        HeldThreads heldOnceMore(m_queues.shootingData());
+        open(root() + "/first");
+        heldOnceMore.release();
+        m_queues.shootingData().waitForDone();
+        index.setPaths({second});
+        QTRY_COMPARE(completed.count(), 2);
+        QVERIFY(!index.find(first));
+        QCOMPARE(index.doneCount(), 1);
+
+        // A message the user caused meanwhile stays.
+        HeldThreads heldAgain(m_queues.shootingData());
+        open(root() + "/second");
+        QTRY_COMPARE(m_state->statusMessage(), QStringLiteral("正在读取拍摄信息 0 / 2"));
+        m_state->updateRating(3, item(0));
+        heldAgain.release();
+        QTRY_COMPARE(completed.count(), 3);
+        QCOMPARE(m_state->statusMessage(), QStringLiteral("已标记 3 星"));
     }
     // Ratings follow the path into the new scan's items: the counts stay, no signal.
     void reopenKeepsRatingsWithoutASignal()
@@ -854,6 +959,20 @@ private:
             touch(root(), file);
     }
 
+    // A small JPEG with camera EXIF, taken 2024-05-01 13:45:10 at 50 mm.
+    QString writeShot(const QString &name, const char *model) const
+    {
+        const QString path = root() + "/" + name;
+        QDir().mkpath(QFileInfo(path).path());
+        if (ImagingFixtures::writeJpeg(path, ImagingFixtures::filled({32, 24}, Qt::gray)).isEmpty())
+            return {};
+        ImagingFixtures::addExifTags(
+            path, {{"Exif.Image.Model", Exiv2::asciiString, model},
+                   {"Exif.Photo.LensModel", Exiv2::asciiString, "RF50mm F1.8"},
+                   {"Exif.Photo.FocalLength", Exiv2::unsignedRational, "50/1"},
+                   {"Exif.Photo.DateTimeOriginal", Exiv2::asciiString, "2024:05:01 13:45:10"}});
+        return path;
+    }
     void open(const QString &path, bool sub = true)
     {
         QVERIFY(BrowseFixtures::open(*m_state, path, sub));
