@@ -6,9 +6,10 @@
 #include "browse/ThumbnailListModel.h"
 #include "browse/ThumbnailListView.h"
 #include "common/FileRevealer.h"
+#include "model/WorkQueues.h"
 #include "state/AppState.h"
 #include "state/ArchiveFlow.h"
-#include "model/WorkQueues.h"
+#include "state/RejectsArchive.h"
 
 #include <QFrame>
 #include <QTimer>
@@ -49,6 +50,8 @@ ThumbnailGridView::ThumbnailGridView(AppState &state, QWidget *parent)
 
     connect(m_filterBar, &StarFilterBar::archiveByRatingRequested, this,
             &ThumbnailGridView::archiveByRating);
+    connect(m_filterBar, &StarFilterBar::archiveRejectsRequested, this,
+            &ThumbnailGridView::archiveRejects);
     connect(m_selectionBar, &SelectionActionBar::batchArchiveRequested, this,
             &ThumbnailGridView::archiveSelection);
     connect(m_selectionBar, &SelectionActionBar::batchExportRequested, this,
@@ -128,6 +131,14 @@ void ThumbnailGridView::archiveSelection()
     plan.description = QStringLiteral("选中的图片");
     plan.images = m_state.selectedImages();
     presentArchive(plan);
+}
+
+void ThumbnailGridView::archiveRejects()
+{
+    const std::optional<FolderNode> &folder = m_state.currentFolder();
+    if (!folder)
+        return;
+    presentArchive(RejectsArchive::plan(m_state.images(), m_state.rejectedPaths(), folder->path()));
 }
 
 void ThumbnailGridView::presentArchive(const ArchiveItem &plan)
