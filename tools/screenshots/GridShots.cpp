@@ -238,7 +238,7 @@ KELVANE_SCREENSHOT_SCENE("grid-marks")
                                  {F::none, L::purple}, {F::reject, L::blue}, {F::pick, L::red},
                                  {F::none, L::green},  {F::none, L::none},   {F::pick, L::purple}};
     CullingMarkStore &store = scene.state.cullingMarks();
-    for (qsizetype i = 0; i < std::size(marks); ++i) {
+    for (int i = 0; i < int(std::size(marks)); ++i) {
         const QString path = scene.state.images().at(i).path();
         store.setFlag(path, marks[i].flag);
         store.setLabel(path, marks[i].label);

@@ -72,8 +72,9 @@ StarFilterBar::StarFilterBar(AppState &state, QWidget *parent)
 
     m_archiveRejectsButton = prominentArchiveButton(QStringLiteral("归档排除的照片"), this);
     connect(m_archiveRejectsButton, &QPushButton::clicked, this, [this] {
-        if (m_state.currentFolder())
-            Q_EMIT archiveRejectsRequested();
+        if (const std::optional<FolderNode> &folder = m_state.currentFolder())
+            Q_EMIT archiveRejectsRequested(
+                RejectsArchive::plan(m_state.images(), m_state.rejectedPaths(), folder->path()));
     });
     layout->addWidget(m_archiveRejectsButton);
     m_archiveButton = prominentArchiveButton(QStringLiteral("归档"), this);

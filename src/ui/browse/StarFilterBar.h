@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/ImageItem.h"
+#include "state/ArchiveItem.h"
 
 #include <QList>
 #include <QWidget>
@@ -38,8 +39,9 @@ public:
 Q_SIGNALS:
     // "归档" was pressed while a folder is open.
     void archiveByRatingRequested();
-    // "归档排除的照片" was pressed while a folder is open.
-    void archiveRejectsRequested();
+    // "归档排除的照片" was pressed while a folder is open: `plan` moves its
+    // rejected photos (RejectsArchive).
+    void archiveRejectsRequested(const ArchiveItem &plan);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

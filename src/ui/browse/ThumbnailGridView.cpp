@@ -9,7 +9,6 @@
 #include "model/WorkQueues.h"
 #include "state/AppState.h"
 #include "state/ArchiveFlow.h"
-#include "state/RejectsArchive.h"
 
 #include <QFrame>
 #include <QTimer>
@@ -51,7 +50,7 @@ ThumbnailGridView::ThumbnailGridView(AppState &state, QWidget *parent)
     connect(m_filterBar, &StarFilterBar::archiveByRatingRequested, this,
             &ThumbnailGridView::archiveByRating);
     connect(m_filterBar, &StarFilterBar::archiveRejectsRequested, this,
-            &ThumbnailGridView::archiveRejects);
+            &ThumbnailGridView::presentArchive);
     connect(m_selectionBar, &SelectionActionBar::batchArchiveRequested, this,
             &ThumbnailGridView::archiveSelection);
     connect(m_selectionBar, &SelectionActionBar::batchExportRequested, this,
@@ -131,14 +130,6 @@ void ThumbnailGridView::archiveSelection()
     plan.description = QStringLiteral("选中的图片");
     plan.images = m_state.selectedImages();
     presentArchive(plan);
-}
-
-void ThumbnailGridView::archiveRejects()
-{
-    const std::optional<FolderNode> &folder = m_state.currentFolder();
-    if (!folder)
-        return;
-    presentArchive(RejectsArchive::plan(m_state.images(), m_state.rejectedPaths(), folder->path()));
 }
 
 void ThumbnailGridView::presentArchive(const ArchiveItem &plan)

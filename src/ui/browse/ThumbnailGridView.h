@@ -69,7 +69,6 @@ protected:
 private:
     void archiveByRating();
     void archiveSelection();
-    void archiveRejects();
     void returnToLastViewedImage();
     void showArchiving(bool archiving);
 
