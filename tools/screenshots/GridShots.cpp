@@ -1,6 +1,6 @@
 // The browsing grid: mixed formats and ratings, each filter bar state, the
-// selection bar under a rubber band, loading and unsupported cells, and the
-// archive confirmation.
+// selection bar under a rubber band, loading and unsupported cells, flags and
+// colour labels with the archive of the rejects, and the archive confirmation.
 #include "ScreenshotScene.h"
 #include "browse/ArchiveConfirmView.h"
 #include "browse/FilterCapsuleButton.h"
@@ -28,7 +28,8 @@ struct GridScene
     ThumbnailGridView grid;
 
     GridScene(const ScreenshotContext &context, const QString &folder, const QString &name)
-        : state(queues, context.scratchDir + QStringLiteral("/%1-ratings.json").arg(name),
+        // Stores of its own (ratings, flags and labels): no scene sees another's marks.
+        : state(queues, context.scratchDir + QStringLiteral("/%1/ratings.json").arg(name),
                 context.scratchDir + QStringLiteral("/%1-settings.ini").arg(name))
         , grid(state)
     {
@@ -221,4 +222,40 @@ KELVANE_SCREENSHOT_SCENE("grid-camera-samples")
     GridScene scene(context, folder, QStringLiteral("grid-camera"));
     scene.showAndLoad(context);
     context.save(&scene.grid, QStringLiteral("grid-camera-samples"));
+}
+
+// Picks, rejects (dimmed, their stars still readable) and every colour label
+// on the cells; "归档排除的照片" on the filter bar, beside "归档" under a star
+// filter; its confirmation.
+KELVANE_SCREENSHOT_SCENE("grid-marks")
+{
+    GridScene scene(context, context.sampleFolder, QStringLiteral("grid-marks"));
+    scene.rateSome();
+    using F = CullingFlag;
+    using L = ColourLabel;
+    const CullingMark marks[] = {{F::reject, L::red},  {F::pick, L::none},   {F::reject, L::none},
+                                 {F::none, L::yellow}, {F::pick, L::green},  {F::none, L::blue},
+                                 {F::none, L::purple}, {F::reject, L::blue}, {F::pick, L::red},
+                                 {F::none, L::green},  {F::none, L::none},   {F::pick, L::purple}};
+    CullingMarkStore &store = scene.state.cullingMarks();
+    for (int i = 0; i < int(std::size(marks)); ++i) {
+        const QString path = scene.state.images().at(i).path();
+        store.setFlag(path, marks[i].flag);
+        store.setLabel(path, marks[i].label);
+    }
+    scene.state.toggleSelection(scene.state.images().at(4).id());
+    scene.showAndLoad(context);
+    context.save(&scene.grid, QStringLiteral("grid-marks"));
+
+    scene.state.clearSelection();
+    scene.grid.filterBar().starButton(QStringLiteral("3星"))->click();
+    context.settle(200);
+    context.save(&scene.grid, QStringLiteral("grid-marks-archive-buttons"));
+
+    scene.grid.filterBar().archiveRejectsButton()->click();
+    context.settle(100);
+    if (ArchiveConfirmView *sheet = scene.grid.archiveSheet()) {
+        context.save(sheet, QStringLiteral("archive-confirm-rejects"));
+        sheet->close();
+    }
 }

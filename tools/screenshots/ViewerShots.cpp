@@ -1,6 +1,7 @@
 // The image viewer: landscape and portrait photos, zoomed in, loading and
-// error states, a RAW file before, during and after its full decode, and the
-// question asked before exporting a decoded RAW.
+// error states, flags and colour labels in the status bar, a RAW file before,
+// during and after its full decode, and the question asked before exporting a
+// decoded RAW.
 #include "ImagingFixtures.h"
 #include "ScreenshotScene.h"
 #include "common/ZoomableImageView.h"
@@ -19,8 +20,10 @@ namespace {
 
 struct ViewerScene
 {
-    explicit ViewerScene(ScreenshotContext &context, const QStringList &files)
-        : appState(queues, context.scratchDir + QStringLiteral("/viewer-ratings.json"),
+    // `stores`: the folder of its ratings, flags and labels, inside the scratch space.
+    explicit ViewerScene(ScreenshotContext &context, const QStringList &files,
+                         const QString &stores = QStringLiteral("viewer"))
+        : appState(queues, context.scratchDir + QLatin1Char('/') + stores + "/ratings.json",
                    context.scratchDir + QStringLiteral("/viewer-settings.ini"))
     {
         QList<ImageItem> items;
@@ -78,6 +81,22 @@ KELVANE_SCREENSHOT_SCENE("viewer-landscape")
     scene.appState.updateRating(3, scene.appState.filteredImages()[2]);
     scene.showAndWait(2, context);
     context.save(scene.viewer.get(), QStringLiteral("viewer-landscape"));
+}
+
+KELVANE_SCREENSHOT_SCENE("viewer-marks")
+{
+    ViewerScene scene(context, samplePhotos(context), QStringLiteral("viewer-marks"));
+    const QList<ImageItem> &items = scene.appState.filteredImages();
+    scene.appState.updateRating(4, items[6]);
+    scene.appState.setFlag(CullingFlag::pick, {items[6]});
+    scene.appState.setLabel(ColourLabel::red, {items[6]});
+    scene.showAndWait(6, context);
+    context.save(scene.viewer.get(), QStringLiteral("viewer-marks-pick"));
+    scene.appState.updateRating(2, items[7]);
+    scene.appState.setFlag(CullingFlag::reject, {items[7]});
+    scene.appState.setLabel(ColourLabel::purple, {items[7]});
+    scene.showAndWait(7, context);
+    context.save(scene.viewer.get(), QStringLiteral("viewer-marks-reject"));
 }
 
 KELVANE_SCREENSHOT_SCENE("viewer-portrait")

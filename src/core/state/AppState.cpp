@@ -111,6 +111,8 @@ void AppState::connectServices()
 
 void AppState::notify(const ImageListPipeline::Changes &changes)
 {
+    if (changes.rejects)
+        Q_EMIT rejectedPathsChanged();
     if (changes.ratingCounts)
         Q_EMIT ratingsChanged();
     if (changes.images)

@@ -108,6 +108,8 @@ public:
     const QSet<QUuid> &selectedImageIDs() const { return m_selectedImageIDs; }
     // Files of an archive are being moved (ArchiveFlow).
     bool isArchiving() const { return m_isArchiving; }
+    // The paths of the rejected images, whatever the filters show.
+    const QSet<QString> &rejectedPaths() const { return m_list.rejectedPaths(); }
     // After a folder opened without its sub-folders showed no image of its
     // own: the number of images below it (else 0). Set before the status
     // line says so with subfolderImagesText().
@@ -211,6 +213,8 @@ Q_SIGNALS:
     void filteredImagesChanged();
     // The number of images per rating changed (availableStarRatings may differ).
     void ratingsChanged();
+    // A path joined or left rejectedPaths.
+    void rejectedPathsChanged();
 
 private:
     friend class FolderSession; // applies a scan's images with their counts per path

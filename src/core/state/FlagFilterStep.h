@@ -26,6 +26,8 @@ public:
     {}
 
     FlagFilter filter() const { return m_filter; }
+    // The stored mark of `path`, as the step reads it.
+    CullingMark mark(const QString &path) const { return m_mark(path); }
     void setFilter(FlagFilter filter) { m_filter = filter; }
 
     bool isActive() const override { return m_filter != FlagFilter::all; }

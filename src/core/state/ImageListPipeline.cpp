@@ -37,6 +37,7 @@ ImageListPipeline::Changes &ImageListPipeline::Changes::operator|=(const Changes
     images |= other.images;
     ratingCounts |= other.ratingCounts;
     filtered |= other.filtered;
+    rejects |= other.rejects;
     return *this;
 }
 
@@ -87,6 +88,7 @@ ImageListPipeline::Changes ImageListPipeline::setImages(const QList<ImageItem> &
     discardLater(m_discards, std::exchange(m_images, images));
     discardLater(m_discards, std::exchange(m_imagesPerPath, std::move(imagesPerPath)));
     Changes changes = recountRatings();
+    changes |= recountRejects();
     changes.images = true;
     return changes |= runSteps();
 }
@@ -162,12 +164,13 @@ const std::optional<QString> &ImageListPipeline::shootingFilter(ShootingField fi
 
 ImageListPipeline::Changes ImageListPipeline::marksChanged(const QStringList &paths)
 {
+    Changes changes = trackRejects(paths);
     if (!readsMarks())
-        return {};
+        return changes;
     const bool anyShown = std::any_of(paths.cbegin(), paths.cend(), [this](const QString &path) {
         return m_imagesPerPath.contains(path);
     });
-    return anyShown ? runSteps() : Changes{};
+    return anyShown ? changes |= runSteps() : changes;
 }
 
 ImageListPipeline::Changes ImageListPipeline::ratingChanged(const QString &path, int oldRating,
@@ -237,6 +240,36 @@ ImageListPipeline::Changes ImageListPipeline::recountRatings()
         return {};
     m_ratingCounts = counts;
     return {.ratingCounts = true};
+}
+
+ImageListPipeline::Changes ImageListPipeline::recountRejects()
+{
+    QSet<QString> rejected;
+    for (auto it = m_imagesPerPath.cbegin(); it != m_imagesPerPath.cend(); ++it) {
+        if (m_flagStep.mark(it.key()).flag == CullingFlag::reject)
+            rejected.insert(it.key());
+    }
+    if (rejected == m_rejectedPaths)
+        return {};
+    m_rejectedPaths = std::move(rejected);
+    return {.rejects = true};
+}
+
+ImageListPipeline::Changes ImageListPipeline::trackRejects(const QStringList &paths)
+{
+    bool changed = false;
+    for (const QString &path : paths) {
+        if (!m_imagesPerPath.contains(path))
+            continue;
+        if (m_flagStep.mark(path).flag == CullingFlag::reject) {
+            const qsizetype before = m_rejectedPaths.size();
+            m_rejectedPaths.insert(path);
+            changed |= m_rejectedPaths.size() != before;
+        } else {
+            changed |= m_rejectedPaths.remove(path);
+        }
+    }
+    return {.rejects = changed};
 }
 
 QList<ImageListPipeline::FormatCategory> ImageListPipeline::availableFormats() const

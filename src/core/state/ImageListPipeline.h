@@ -9,6 +9,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <array>
 #include <optional>
 
@@ -46,6 +47,7 @@ public:
         bool images = false;
         bool ratingCounts = false; // availableStarRatings may differ
         bool filtered = false;
+        bool rejects = false; // rejectedPaths differs
 
         Changes &operator|=(const Changes &other);
         friend bool operator==(const Changes &, const Changes &) = default;
@@ -85,6 +87,9 @@ public:
     // Outputs.
     const QList<ImageItem> &images() const { return m_images; }
     const QList<ImageItem> &filteredImages() const { return m_filteredImages; }
+    // The paths among all images whose flag is a reject, whatever the filters.
+    // Kept per changed path: a mark costs no pass over the images.
+    const QSet<QString> &rejectedPaths() const { return m_rejectedPaths; }
     int starFilter() const { return m_starStep.stars(); }
     std::optional<FormatCategory> formatFilter() const { return m_formatStep.format(); }
     FlagFilter flagFilter() const { return m_flagStep.filter(); }
@@ -102,6 +107,8 @@ public:
 private:
     Changes runSteps();
     Changes recountRatings();
+    Changes recountRejects();
+    Changes trackRejects(const QStringList &paths);
     bool readsRatings() const;
     bool readsMarks() const;
     bool readsShootingData() const;
@@ -125,4 +132,5 @@ private:
                                                        &m_sortStep}; // in order
 
     QList<ImageItem> m_filteredImages;
+    QSet<QString> m_rejectedPaths;
 };

@@ -4,6 +4,7 @@
 #include "common/BrowseStyle.h"
 #include "common/Symbols.h"
 #include "state/AppState.h"
+#include "state/RejectsArchive.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -38,6 +39,16 @@ QFrame *verticalDivider(QWidget *parent)
     return divider;
 }
 
+// A prominent archive button, as the filter bar's archive buttons look.
+QPushButton *prominentArchiveButton(const QString &text, QWidget *parent)
+{
+    auto *button = new QPushButton(text, parent);
+    button->setFont(BrowseStyle::callout(parent->font()));
+    button->setIcon(Symbols::icon(Symbols::Symbol::ArchiveBox, Qt::white, 14));
+    BrowseStyle::makeProminent(button);
+    return button;
+}
+
 } // namespace
 
 StarFilterBar::StarFilterBar(AppState &state, QWidget *parent)
@@ -59,10 +70,14 @@ StarFilterBar::StarFilterBar(AppState &state, QWidget *parent)
     layout->addWidget(m_formatSection);
     layout->addStretch(1);
 
-    m_archiveButton = new QPushButton(QStringLiteral("归档"), this);
-    m_archiveButton->setFont(BrowseStyle::callout(font()));
-    m_archiveButton->setIcon(Symbols::icon(Symbols::Symbol::ArchiveBox, Qt::white, 14));
-    BrowseStyle::makeProminent(m_archiveButton);
+    m_archiveRejectsButton = prominentArchiveButton(QStringLiteral("归档排除的照片"), this);
+    connect(m_archiveRejectsButton, &QPushButton::clicked, this, [this] {
+        if (const std::optional<FolderNode> &folder = m_state.currentFolder())
+            Q_EMIT archiveRejectsRequested(
+                RejectsArchive::plan(m_state.images(), m_state.rejectedPaths(), folder->path()));
+    });
+    layout->addWidget(m_archiveRejectsButton);
+    m_archiveButton = prominentArchiveButton(QStringLiteral("归档"), this);
     connect(m_archiveButton, &QPushButton::clicked, this, [this] {
         if (m_state.currentFolder())
             Q_EMIT archiveByRatingRequested();
@@ -80,10 +95,14 @@ StarFilterBar::StarFilterBar(AppState &state, QWidget *parent)
     connect(&state, &AppState::starFilterChanged, this, &StarFilterBar::updateActiveButtons);
     connect(&state, &AppState::formatFilterChanged, this, &StarFilterBar::updateActiveButtons);
     connect(&state, &AppState::filteredImagesChanged, this, &StarFilterBar::updateCounts);
+    for (const auto signal : {&AppState::rejectedPathsChanged, &AppState::currentFolderChanged})
+        connect(&state, signal, this, &StarFilterBar::updateArchiveRejectsButton);
+    connect(&state, &AppState::archivingChanged, this, &StarFilterBar::updateArchiveRejectsButton);
 
     rebuildStarButtons();
     rebuildFormatButtons();
     updateCounts();
+    updateArchiveRejectsButton();
 }
 
 QString StarFilterBar::formatLabel(ImageItem::FormatCategory category)
@@ -179,6 +198,15 @@ void StarFilterBar::updateCounts()
     m_counts->setText(QStringLiteral("%1 / %2 张")
                           .arg(m_state.filteredImages().size())
                           .arg(m_state.images().size()));
+}
+
+void StarFilterBar::updateArchiveRejectsButton()
+{
+    // Only the rejected paths are looked at, and only when they change.
+    const std::optional<FolderNode> &folder = m_state.currentFolder();
+    m_archiveRejectsButton->setVisible(
+        folder && !m_state.isArchiving() &&
+        RejectsArchive::hasPending(m_state.rejectedPaths(), folder->path()));
 }
 
 void StarFilterBar::chooseStarFilter(int value)

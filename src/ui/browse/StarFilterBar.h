@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/ImageItem.h"
+#include "state/ArchiveItem.h"
 
 #include <QList>
 #include <QWidget>
@@ -13,7 +14,9 @@ class QPushButton;
 
 // The bar over the grid: the star filter buttons ("全部", "无星", one per
 // rating that occurs), the format filter buttons when the images have two or
-// more formats, the "归档" button while a star filter is set, and the counts.
+// more formats, "归档排除的照片" while rejected photos wait outside their
+// archive folder (RejectsArchive) and no archive runs, the "归档" button while
+// a star filter is set, and the counts.
 // Buttons are rebuilt only when the ratings or formats on offer change.
 class StarFilterBar : public QWidget
 {
@@ -28,6 +31,7 @@ public:
     FilterCapsuleButton *starButton(const QString &label) const;
     FilterCapsuleButton *formatButton(const QString &label) const;
     QPushButton *archiveButton() const { return m_archiveButton; }
+    QPushButton *archiveRejectsButton() const { return m_archiveRejectsButton; }
     QString countsText() const;
 
     static QString formatLabel(ImageItem::FormatCategory category);
@@ -35,6 +39,9 @@ public:
 Q_SIGNALS:
     // "归档" was pressed while a folder is open.
     void archiveByRatingRequested();
+    // "归档排除的照片" was pressed while a folder is open: `plan` moves its
+    // rejected photos (RejectsArchive).
+    void archiveRejectsRequested(const ArchiveItem &plan);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -44,6 +51,7 @@ private:
     void rebuildFormatButtons();
     void updateActiveButtons();
     void updateCounts();
+    void updateArchiveRejectsButton();
     void chooseStarFilter(int value);
     FilterCapsuleButton *addStarButton(const QString &label, int value, bool withStar);
 
@@ -51,6 +59,7 @@ private:
     QHBoxLayout *m_starLayout;
     QWidget *m_formatSection;
     QHBoxLayout *m_formatLayout;
+    QPushButton *m_archiveRejectsButton;
     QPushButton *m_archiveButton;
     QLabel *m_counts;
     QList<FilterCapsuleButton *> m_starButtons;

@@ -52,6 +52,8 @@ ThumbnailGridView::ThumbnailGridView(AppState &state, QWidget *parent)
 
     connect(m_filterBar, &StarFilterBar::archiveByRatingRequested, this,
             &ThumbnailGridView::archiveByRating);
+    connect(m_filterBar, &StarFilterBar::archiveRejectsRequested, this,
+            &ThumbnailGridView::presentArchive);
     connect(m_selectionBar, &SelectionActionBar::batchArchiveRequested, this,
             &ThumbnailGridView::archiveSelection);
     connect(m_selectionBar, &SelectionActionBar::batchExportRequested, this,

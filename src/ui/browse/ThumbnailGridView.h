@@ -49,7 +49,8 @@ public:
     // Shown over the tiles while an archive moves files (AppState::isArchiving).
     ArchiveBusyVeil &busyVeil() const { return *m_busyVeil; }
 
-    // Opens the confirmation sheet for `plan` (what "归档" and "批量归档" do);
+    // Opens the confirmation sheet for `plan` (what "归档", "归档排除的照片" and
+    // "批量归档" do);
     // nothing while an archive runs.
     void presentArchive(const ArchiveItem &plan);
     // Moves `images` into `folder`, then reports and rescans; see ArchiveFlow.

@@ -7,6 +7,7 @@
 #include "state/AppState.h"
 #include "state/CompareSession.h"
 #include "state/ImageListPipeline.h"
+#include "state/RejectsArchive.h"
 #include "state/ShootingDataIndex.h"
 
 #include <QDir>
@@ -225,6 +226,39 @@ private Q_SLOTS:
         QVERIFY(m_state->mark(item(2)).isEmpty());
         QCOMPARE(m_state->statusMessage(), QStringLiteral("已清除颜色标签"));
         QVERIFY(!m_state->markByKey(Qt::Key_5, "5", item(0)));
+    }
+    // The rejects among the images follow each mark change, and what an archive
+    // of them takes leaves out those already in its folder.
+    void rejectsAreTrackedPerPathAndPlannedOutsideTheirFolder()
+    {
+        showImages({"a.jpg", "b.jpg", "归档-排除/c.jpg", "归档-排除旧/d.jpg"});
+        QSignalSpy rejects(m_state.get(), &AppState::rejectedPathsChanged);
+        CullingMarkStore &marks = m_state->cullingMarks();
+        marks.setFlag(item(0).path(), CullingFlag::pick);
+        marks.setLabel(item(1).path(), ColourLabel::red);
+        marks.setFlag(m_dir.path() + "/elsewhere.jpg", CullingFlag::reject); // not shown
+        QCOMPARE(rejects.count(), 0);
+        marks.setFlags({item(1).path(), item(2).path(), item(3).path()}, CullingFlag::reject);
+        QCOMPARE(rejects.count(), 1);
+        QCOMPARE(m_state->rejectedPaths(), (QSet{item(1).path(), item(2).path(), item(3).path()}));
+        const ArchiveItem plan =
+            RejectsArchive::plan(m_state->images(), m_state->rejectedPaths(), m_dir.path());
+        QCOMPARE(filenames(plan.images), (QStringList{"b.jpg", "d.jpg"}));
+        QCOMPARE(plan.targetPath, m_dir.path() + "/归档-排除");
+        marks.removeMarks({item(1).path()});
+        QVERIFY(RejectsArchive::hasPending(m_state->rejectedPaths(), m_dir.path())); // d waits
+        marks.setFlag(item(3).path(), CullingFlag::none);
+        QCOMPARE(rejects.count(), 3);
+        QCOMPARE(m_state->rejectedPaths(), QSet{item(2).path()});
+        QVERIFY(!RejectsArchive::hasPending(m_state->rejectedPaths(), m_dir.path()));
+        marks.setFlag(item(0).path(), CullingFlag::reject);
+        QVERIFY(RejectsArchive::hasPending(m_state->rejectedPaths(), m_dir.path()));
+        // New images are counted from the store; the same rejects again say nothing.
+        showImages({"a.jpg", "e.jpg"});
+        QCOMPARE(m_state->rejectedPaths(), QSet{item(0).path()});
+        QCOMPARE(rejects.count(), 5);
+        showImages({"a.jpg"});
+        QCOMPARE(rejects.count(), 5);
     }
     void openingAFolderDropsTheMarksOfItsVanishedFiles()
     {

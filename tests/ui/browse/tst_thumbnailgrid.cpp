@@ -437,6 +437,44 @@ private Q_SLOTS:
         QVERIFY(ImagingFixtures::colourNear(marked.pixelColor(picture.center()), faded, 24));
     }
 
+    // "归档排除的照片" shows while rejects wait, takes all of them whatever is
+    // shown, with their sidecars, into 归档-排除, and then hides.
+    void rejectsAreArchivedWhateverIsShown()
+    {
+        for (const char *name : {"IMG_1.jpg", "IMG_2.jpg", "IMG_3.jpg", "trip/IMG_4.jpg"})
+            writeImage(root(), name);
+        QVERIFY(ImagingFixtures::writeBytes(root() + "/IMG_1.jpg.xmp", "<x:xmpmeta/>"));
+        openGrid();
+        QPushButton *button = m_grid->filterBar().archiveRejectsButton();
+        const auto flag = [&](const char *name, CullingFlag flag) {
+            m_state->setFlag(flag, {BrowseFixtures::item(*m_state, name)});
+        };
+        flag("IMG_2.jpg", CullingFlag::pick);
+        QVERIFY(!button->isVisible());
+        flag("IMG_1.jpg", CullingFlag::reject);
+        QVERIFY(button->isVisible());
+        flag("IMG_1.jpg", CullingFlag::none);
+        QVERIFY(!button->isVisible());
+        flag("IMG_1.jpg", CullingFlag::reject);
+        flag("IMG_4.jpg", CullingFlag::reject);
+        m_state->setFlagFilter(FlagFilter::pick);
+        QTest::mouseClick(button, Qt::LeftButton);
+        ArchiveConfirmView *sheet = nullptr;
+        QTRY_VERIFY((sheet = m_grid->archiveSheet()) && sheet->isVisible());
+        QCOMPARE(sheet->sentence(), QStringLiteral("将 2 张排除的照片移动到："));
+        QSignalSpy finished(m_grid.get(), &ThumbnailGridView::archiveFinished);
+        QTest::mouseClick(sheet->confirmButton(), Qt::LeftButton);
+        QVERIFY(m_state->isArchiving() && !button->isVisible());
+        QVERIFY(finished.wait(10000));
+        const QDir archive(root() + "/归档-排除");
+        QCOMPARE(archive.entryList(QDir::Files, QDir::Name),
+                 (QStringList{"IMG_1.jpg", "IMG_1.jpg.xmp", "IMG_4.jpg"}));
+        QVERIFY(QFileInfo::exists(root() + "/IMG_2.jpg") &&
+                QFileInfo::exists(root() + "/IMG_3.jpg"));
+        QCOMPARE(m_state->images().size(), 4);
+        QVERIFY(!button->isVisible());
+    }
+
     void archiveThroughTheSheet_data()
     {
         // chosen: a folder chosen with 更改; rating: browsing a sub-folder;
