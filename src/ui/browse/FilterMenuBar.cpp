@@ -66,23 +66,32 @@ Field fieldOf(FilterMenuBar::Choice choice)
     return choice == FilterMenuBar::Choice::camera ? Field::camera : Field::lens;
 }
 
-// Fills `menu` anew with one checkable entry per choice, the current one checked.
+// A checkable entry of `group` carrying `value`; choosing it calls `choose`.
 template <typename Value, typename Choose>
-void addChoice(QMenu &menu, QActionGroup &group, const QString &text, const Value &value,
-               const Value &current, Choose choose, const QIcon &icon = {})
+QAction *addChoice(QMenu &menu, QActionGroup &group, const QString &text, const Value &value,
+                   Choose choose, const QIcon &icon = {})
 {
     QAction *action = menu.addAction(icon, text);
     action->setCheckable(true);
-    action->setChecked(value == current);
+    action->setData(QVariant::fromValue(value));
     group.addAction(action);
     QObject::connect(action, &QAction::triggered, &menu, [choose, value] { choose(value); });
+    return action;
 }
 
-QActionGroup *freshGroup(QMenu &menu)
+// Checks the entry of `group` whose value is `current`.
+template <typename Value>
+void checkValue(QActionGroup &group, const Value &current)
 {
-    menu.clear();
-    qDeleteAll(menu.findChildren<QActionGroup *>(Qt::FindDirectChildrenOnly));
-    return new QActionGroup(&menu);
+    for (QAction *action : group.actions()) {
+        if (action->data().value<Value>() == current)
+            action->setChecked(true);
+    }
+}
+
+QActionGroup &groupOf(QMenu &menu, int index = 0)
+{
+    return *menu.findChildren<QActionGroup *>(Qt::FindDirectChildrenOnly).at(index);
 }
 
 } // namespace
@@ -100,21 +109,20 @@ FilterMenuBar::FilterMenuBar(AppState &state, QWidget *parent)
     addCapsule(Choice::lens, QStringLiteral("镜头"));
     layout->addStretch(1);
     addCapsule(Choice::sort, QStringLiteral("排序"));
+    buildFlagMenu();
+    buildLabelMenu();
+    buildSortMenu();
+    rebuildShootingMenus();
 
-    connect(&state, &AppState::flagFilterChanged, this, &FilterMenuBar::rebuildFlagMenu);
-    connect(&state, &AppState::labelFilterChanged, this, &FilterMenuBar::rebuildLabelMenu);
-    connect(&state, &AppState::sortOrderChanged, this, &FilterMenuBar::rebuildSortMenu);
-    connect(&state, &AppState::shootingFilterChanged, this, &FilterMenuBar::rebuildShootingMenus);
+    connect(&state, &AppState::flagFilterChanged, this, &FilterMenuBar::showFlagFilter);
+    connect(&state, &AppState::labelFilterChanged, this, &FilterMenuBar::showLabelFilter);
+    connect(&state, &AppState::sortOrderChanged, this, &FilterMenuBar::showSortOrder);
+    connect(&state, &AppState::shootingFilterChanged, this, &FilterMenuBar::showShootingFilters);
     connect(&state, &AppState::imagesChanged, this, &FilterMenuBar::rebuildShootingMenus);
     connect(&state, &AppState::shootingDataCompleted, this, [this] {
         rebuildShootingMenus();
-        rebuildSortMenu();
+        showSortOrder();
     });
-
-    rebuildFlagMenu();
-    rebuildLabelMenu();
-    rebuildShootingMenus();
-    rebuildSortMenu();
 }
 
 FilterCapsuleButton *FilterMenuBar::addCapsule(Choice choice, const QString &caption)
@@ -151,100 +159,142 @@ QString FilterMenuBar::unknownValueText(Field field)
     return field == Field::camera ? QStringLiteral("未知相机") : QStringLiteral("未知镜头");
 }
 
-void FilterMenuBar::rebuildFlagMenu()
+void FilterMenuBar::buildFlagMenu()
 {
     QMenu &flagMenu = *menu(Choice::flag);
-    QActionGroup *group = freshGroup(flagMenu);
-    const FlagFilter current = m_state.flagFilter();
-    const auto choose = [this](FlagFilter filter) { m_state.setFlagFilter(filter); };
+    auto *group = new QActionGroup(&flagMenu);
+    const auto choose = [this](int filter) { m_state.setFlagFilter(FlagFilter(filter)); };
     for (const FlagFilter filter : {FlagFilter::all, FlagFilter::pick, FlagFilter::unflagged,
                                     FlagFilter::reject, FlagFilter::hideRejects}) {
         if (filter == FlagFilter::hideRejects)
             flagMenu.addSeparator();
-        addChoice(flagMenu, *group, flagText(filter), filter, current, choose);
+        addChoice(flagMenu, *group, flagText(filter), int(filter), choose);
     }
+    showFlagFilter();
+}
+
+void FilterMenuBar::showFlagFilter()
+{
+    const FlagFilter current = m_state.flagFilter();
+    checkValue(groupOf(*menu(Choice::flag)), int(current));
     button(Choice::flag)->setText(flagText(current) + kChevron);
     button(Choice::flag)->setActive(current != FlagFilter::all);
 }
 
-void FilterMenuBar::rebuildLabelMenu()
+void FilterMenuBar::buildLabelMenu()
 {
+    // Values: -1 for every label, else the ColourLabel (none: no label).
     QMenu &labelMenu = *menu(Choice::label);
-    QActionGroup *group = freshGroup(labelMenu);
-    const std::optional<ColourLabel> current = m_state.labelFilter();
-    const auto choose = [this](std::optional<ColourLabel> label) { m_state.setLabelFilter(label); };
-    addChoice(labelMenu, *group, kAll, std::optional<ColourLabel>(), current, choose);
-    addChoice(labelMenu, *group, labelFilterText(ColourLabel::none),
-              std::optional(ColourLabel::none), current, choose);
+    auto *group = new QActionGroup(&labelMenu);
+    const auto choose = [this](int value) {
+        m_state.setLabelFilter(value < 0 ? std::nullopt : std::optional(ColourLabel(value)));
+    };
+    addChoice(labelMenu, *group, kAll, -1, choose);
+    addChoice(labelMenu, *group, labelFilterText(ColourLabel::none), int(ColourLabel::none),
+              choose);
     labelMenu.addSeparator();
     for (const ColourLabel label : {ColourLabel::red, ColourLabel::yellow, ColourLabel::green,
                                     ColourLabel::blue, ColourLabel::purple}) {
-        addChoice(labelMenu, *group, AppState::labelText(label), std::optional(label), current,
-                  choose, CullingMarkMenu::labelIcon(label));
+        addChoice(labelMenu, *group, AppState::labelText(label), int(label), choose,
+                  CullingMarkMenu::labelIcon(label));
     }
+    showLabelFilter();
+}
+
+void FilterMenuBar::showLabelFilter()
+{
+    const std::optional<ColourLabel> current = m_state.labelFilter();
+    checkValue(groupOf(*menu(Choice::label)), current ? int(*current) : -1);
     button(Choice::label)->setText(labelFilterText(current) + kChevron);
     button(Choice::label)->setActive(current.has_value());
 }
 
-void FilterMenuBar::rebuildShootingMenus()
-{
-    rebuildShootingMenu(Choice::camera);
-    rebuildShootingMenu(Choice::lens);
-}
-
-void FilterMenuBar::rebuildShootingMenu(Choice choice)
-{
-    const Field field = fieldOf(choice);
-    QMenu &valueMenu = *menu(choice);
-    QActionGroup *group = freshGroup(valueMenu);
-    const std::optional<QString> &current = m_state.shootingFilter(field);
-    const auto choose = [this, field](const std::optional<QString> &value) {
-        m_state.setShootingFilter(field, value);
-    };
-    addChoice(valueMenu, *group, kAll, std::optional<QString>(), current, choose);
-    const QList<ImageListPipeline::ValueCount> values = m_state.shootingValues(field);
-    if (!values.isEmpty())
-        valueMenu.addSeparator();
-    for (const ImageListPipeline::ValueCount &entry : values) {
-        const QString name = entry.value.isEmpty() ? unknownValueText(field) : entry.value;
-        addChoice(valueMenu, *group, QStringLiteral("%1 (%2)").arg(name).arg(entry.count),
-                  std::optional(entry.value), current, choose);
-    }
-
-    FilterCapsuleButton *capsule = button(choice);
-    const bool ready = m_state.isShootingDataComplete();
-    capsule->setEnabled(ready);
-    capsule->setToolTip(ready ? QString() : kWaiting);
-    const QString shown = !current ? kAll : current->isEmpty() ? unknownValueText(field) : *current;
-    capsule->setText(shown + kChevron);
-    capsule->setActive(current.has_value());
-}
-
-void FilterMenuBar::rebuildSortMenu()
+void FilterMenuBar::buildSortMenu()
 {
     QMenu &sortMenu = *menu(Choice::sort);
-    QActionGroup *keys = freshGroup(sortMenu);
-    const SortOrder current = m_state.sortOrder();
-    const bool ready = m_state.isShootingDataComplete();
+    auto *keys = new QActionGroup(&sortMenu);
     for (const Key key : {Key::fileName, Key::captureTime, Key::rating, Key::modified}) {
-        addChoice(sortMenu, *keys, sortKeyText(key), key, current.key, [this](Key chosen) {
-            m_state.setSortOrder({chosen, m_state.sortOrder().descending});
+        addChoice(sortMenu, *keys, sortKeyText(key), int(key), [this](int chosen) {
+            m_state.setSortOrder({Key(chosen), m_state.sortOrder().descending});
         });
-        const bool needsShootingData = key == Key::captureTime || key == Key::modified;
-        sortMenu.actions().last()->setEnabled(ready || !needsShootingData);
     }
     sortMenu.addSeparator();
     auto *directions = new QActionGroup(&sortMenu);
     const auto chooseDirection = [this](bool descending) {
         m_state.setSortOrder({m_state.sortOrder().key, descending});
     };
-    addChoice(sortMenu, *directions, QStringLiteral("升序"), false, current.descending,
-              chooseDirection);
-    addChoice(sortMenu, *directions, QStringLiteral("降序"), true, current.descending,
-              chooseDirection);
+    addChoice(sortMenu, *directions, QStringLiteral("升序"), false, chooseDirection);
+    addChoice(sortMenu, *directions, QStringLiteral("降序"), true, chooseDirection);
+    showSortOrder();
+}
+
+void FilterMenuBar::showSortOrder()
+{
+    QMenu &sortMenu = *menu(Choice::sort);
+    const SortOrder current = m_state.sortOrder();
+    const bool ready = m_state.isShootingDataComplete();
+    QActionGroup &keys = groupOf(sortMenu, 0);
+    checkValue(keys, int(current.key));
+    checkValue(groupOf(sortMenu, 1), current.descending);
+    for (QAction *action : keys.actions()) {
+        const Key key = Key(action->data().toInt());
+        action->setEnabled(ready || (key != Key::captureTime && key != Key::modified));
+    }
     const QString arrow = current.descending ? QStringLiteral(" ↓") : QStringLiteral(" ↑");
     button(Choice::sort)->setText(sortKeyText(current.key) + arrow + kChevron);
     button(Choice::sort)->setActive(!current.isScannerOrder());
+}
+
+void FilterMenuBar::rebuildShootingMenus()
+{
+    rebuildShootingMenu(Choice::camera);
+    rebuildShootingMenu(Choice::lens);
+    showShootingFilters();
+}
+
+void FilterMenuBar::rebuildShootingMenu(Choice choice)
+{
+    // Values: no QString for every one, else the camera or lens (empty: none named).
+    const Field field = fieldOf(choice);
+    QMenu &valueMenu = *menu(choice);
+    valueMenu.clear();
+    qDeleteAll(valueMenu.findChildren<QActionGroup *>(Qt::FindDirectChildrenOnly));
+    auto *group = new QActionGroup(&valueMenu);
+    const auto choose = [this, field](const QVariant &value) {
+        m_state.setShootingFilter(field,
+                                  value.isNull() ? std::nullopt : std::optional(value.toString()));
+    };
+    addChoice(valueMenu, *group, kAll, QVariant(), choose);
+    const QList<ImageListPipeline::ValueCount> values = m_state.shootingValues(field);
+    if (!values.isEmpty())
+        valueMenu.addSeparator();
+    for (const ImageListPipeline::ValueCount &entry : values) {
+        const QString name = entry.value.isEmpty() ? unknownValueText(field) : entry.value;
+        addChoice(valueMenu, *group, QStringLiteral("%1 (%2)").arg(name).arg(entry.count),
+                  QVariant(entry.value.isNull() ? QStringLiteral("") : entry.value), choose);
+    }
+}
+
+void FilterMenuBar::showShootingFilters()
+{
+    const bool ready = m_state.isShootingDataComplete();
+    for (const Choice choice : {Choice::camera, Choice::lens}) {
+        const Field field = fieldOf(choice);
+        const std::optional<QString> &current = m_state.shootingFilter(field);
+        for (QAction *action : groupOf(*menu(choice)).actions()) {
+            const QVariant value = action->data();
+            if (value.isNull() ? !current : current && value.toString() == *current)
+                action->setChecked(true);
+        }
+        FilterCapsuleButton *capsule = button(choice);
+        capsule->setEnabled(ready);
+        capsule->setToolTip(ready ? QString() : kWaiting);
+        const QString shown = !current             ? kAll
+                              : current->isEmpty() ? unknownValueText(field)
+                                                   : *current;
+        capsule->setText(shown + kChevron);
+        capsule->setActive(current.has_value());
+    }
 }
 
 QSize FilterMenuBar::minimumSizeHint() const

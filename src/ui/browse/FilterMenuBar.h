@@ -12,6 +12,11 @@ class QMenu;
 // filters and the sort order, each a capsule that opens a menu of choices.
 // The camera and lens menus list what the folder's photos hold, with counts;
 // they and the time orders wait until the shooting data is read.
+//
+// An entry's action is never deleted while it is being triggered: the flag,
+// label and sort menus are built once and only their check marks follow the
+// state; the camera and lens entries are rebuilt only when the images or
+// their data change, never by a choice.
 class FilterMenuBar : public QWidget
 {
     Q_OBJECT
@@ -36,11 +41,15 @@ protected:
 
 private:
     FilterCapsuleButton *addCapsule(Choice choice, const QString &caption);
-    void rebuildFlagMenu();
-    void rebuildLabelMenu();
-    void rebuildShootingMenu(Choice choice);
-    void rebuildSortMenu();
+    void buildFlagMenu();
+    void buildLabelMenu();
+    void buildSortMenu();
     void rebuildShootingMenus();
+    void rebuildShootingMenu(Choice choice);
+    void showFlagFilter();
+    void showLabelFilter();
+    void showShootingFilters();
+    void showSortOrder();
 
     AppState &m_state;
     std::array<FilterCapsuleButton *, 5> m_buttons{};

@@ -316,6 +316,59 @@ private Q_SLOTS:
         QCOMPARE(row.menu(Choice::flag)->actions().first()->isChecked(), true);
         QVERIFY(row.button(Choice::sort)->isActive());
     }
+    // Real JPEGs with camera EXIF, read by the index: the camera and lens
+    // menus and the time orders wait for it, then list what the folder holds.
+    void cameraAndLensMenusAndTheCaptureOrderFollowTheIndex()
+    {
+        using Choice = FilterMenuBar::Choice;
+        struct Shot
+        {
+            const char *name, *model, *lens, *time;
+        };
+        for (const Shot &shot :
+             {Shot{"a.jpg", "EOS R5", "RF50mm F1.2 L USM", "2024:05:01 12:00:00"},
+              Shot{"b.jpg", "Z 9", "", "2024:05:01 09:30:00"},
+              Shot{"c.jpg", "EOS R5", "", "2024:05:01 10:15:00"}}) {
+            const QString path = writeImage(root(), shot.name);
+            QList<ImagingFixtures::ExifTag> tags{
+                {"Exif.Image.Model", Exiv2::asciiString, shot.model},
+                {"Exif.Photo.DateTimeOriginal", Exiv2::asciiString, shot.time}};
+            if (*shot.lens)
+                tags.append({"Exif.Photo.LensModel", Exiv2::asciiString, shot.lens});
+            ImagingFixtures::addExifTags(path, tags);
+        }
+        writeImage(root(), "d.png"); // no EXIF: its file time, no camera
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(".*")); // Exiv2 on the PNG, if any
+        openGrid();
+        FilterMenuBar &row = m_grid->filterMenuBar();
+        const auto entries = [&](Choice choice) {
+            QStringList texts;
+            for (const QAction *action : row.menu(choice)->actions()) {
+                if (!action->isSeparator())
+                    texts << action->text();
+            }
+            return texts;
+        };
+        QTRY_VERIFY(m_state->isShootingDataComplete());
+        QVERIFY(row.button(Choice::camera)->isEnabled());
+        QCOMPARE(entries(Choice::camera),
+                 (QStringList{"全部", "EOS R5 (2)", "Z 9 (1)", "未知相机 (1)"}));
+        QCOMPARE(entries(Choice::lens),
+                 (QStringList{"全部", "RF50mm F1.2 L USM (1)", "未知镜头 (3)"}));
+        row.menu(Choice::camera)->actions()[2]->trigger(); // EOS R5
+        QCOMPARE(filenames(m_state->filteredImages()), (QStringList{"a.jpg", "c.jpg"}));
+        QCOMPARE(row.button(Choice::camera)->text(), QStringLiteral("EOS R5 ▾"));
+        row.menu(Choice::camera)->actions().first()->trigger();
+        for (QAction *action : row.menu(Choice::sort)->actions()) {
+            if (action->text() == QStringLiteral("拍摄时间")) {
+                QVERIFY(action->isEnabled());
+                action->trigger();
+            }
+        }
+        // d.png was written last: its file time follows the capture times of 2024.
+        QCOMPARE(filenames(m_state->filteredImages()),
+                 (QStringList{"b.jpg", "c.jpg", "a.jpg", "d.png"}));
+    }
     void thumbnailsOnlyForCellsOnScreenAndTheLastViewedImageComesBack()
     {
         openGrid(240, 800, 500);
