@@ -4,6 +4,7 @@
 #include "ScreenshotScene.h"
 #include "browse/ArchiveConfirmView.h"
 #include "browse/FilterCapsuleButton.h"
+#include "browse/FilterMenuBar.h"
 #include "browse/StarFilterBar.h"
 #include "browse/ThumbnailCell.h"
 #include "browse/ThumbnailGridView.h"
@@ -16,7 +17,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QUrl>
 
 namespace {
@@ -204,6 +207,59 @@ KELVANE_SCREENSHOT_SCENE("grid-archiving")
     scene.state.setArchiving(true);
     context.settle(200);
     context.save(&scene.grid, QStringLiteral("grid-archiving"));
+}
+
+// Opens the filter row's `choice` menu and saves the grid with the menu
+// drawn where it popped up (a menu is a window of its own).
+void saveWithMenu(const ScreenshotContext &context, ThumbnailGridView &grid,
+                  FilterMenuBar::Choice choice, const QString &name)
+{
+    FilterMenuBar &row = grid.filterMenuBar();
+    row.button(choice)->click();
+    context.settle(150);
+    QMenu &menu = *row.menu(choice);
+    QImage shot = grid.grab().toImage();
+    {
+        QPainter painter(&shot);
+        painter.drawPixmap(menu.mapToGlobal(QPoint()) - grid.mapToGlobal(QPoint()), menu.grab());
+    }
+    context.save(shot, name);
+    menu.close();
+}
+
+// The filter row's menus over real camera files (the sample folder when there
+// are none): flags, labels, the cameras and lenses with their counts, the
+// sort; then the grid in capture order, newest first.
+KELVANE_SCREENSHOT_SCENE("grid-filter-menus")
+{
+    QString folder = context.scratchDir + QStringLiteral("/Camera Menus");
+    QDir().mkpath(folder);
+    const QDir samples(QStringLiteral(KELVANE_SAMPLES_DIR) + QStringLiteral("/jpeg"));
+    for (const QString &name : samples.entryList(QDir::Files))
+        QFile::copy(samples.filePath(name), folder + QLatin1Char('/') + name);
+    if (QDir(folder).isEmpty())
+        folder = context.sampleFolder;
+    GridScene scene(context, folder, QStringLiteral("grid-menus"));
+    while (!scene.state.isShootingDataComplete())
+        context.settle(50);
+    const QList<ImageItem> images = scene.state.images();
+    scene.state.setFlag(CullingFlag::pick, images.mid(0, 2));
+    scene.state.setFlag(CullingFlag::reject, images.mid(2, 1));
+    scene.state.setLabel(ColourLabel::green, images.mid(1, 2));
+    scene.showAndLoad(context);
+    using Choice = FilterMenuBar::Choice;
+    scene.state.setFlagFilter(FlagFilter::hideRejects);
+    saveWithMenu(context, scene.grid, Choice::flag, QStringLiteral("grid-menu-flag"));
+    scene.state.setFlagFilter(FlagFilter::all);
+    saveWithMenu(context, scene.grid, Choice::label, QStringLiteral("grid-menu-label"));
+    saveWithMenu(context, scene.grid, Choice::camera, QStringLiteral("grid-menu-camera"));
+    saveWithMenu(context, scene.grid, Choice::lens, QStringLiteral("grid-menu-lens"));
+    scene.state.setSortOrder({SortOrder::Key::captureTime, true});
+    context.settle(100);
+    while (scene.grid.model().hasPendingThumbnails())
+        context.settle(50);
+    saveWithMenu(context, scene.grid, Choice::sort, QStringLiteral("grid-menu-sort"));
+    context.save(&scene.grid, QStringLiteral("grid-sorted-capture-time"));
 }
 
 // Real camera files: JPEGs with their small EXIF thumbnails and RAW files of
