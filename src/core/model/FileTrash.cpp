@@ -166,7 +166,7 @@ TrashFolder trashFor(const QString &file, dev_t fileDevice)
     dev_t trashDevice = 0;
     if (!trash.path.isEmpty() && (!deviceOf(trash.path + QStringLiteral("/files"), &trashDevice) ||
                                   trashDevice != fileDevice))
-        trash = {{}, {}, QStringLiteral("废纸篓不在此文件所在的磁盘上")};
+        trash = {{}, {}, QStringLiteral("废纸篓在另一个磁盘上")};
     if (trash.path.isEmpty())
         trash.error = QStringLiteral("此文件所在的磁盘上无法使用废纸篓：") + trash.error;
     return trash;

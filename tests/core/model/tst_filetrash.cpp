@@ -68,15 +68,17 @@ class TestFileTrash : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dataHome;
-    QString homeTrash() const { return m_dataHome.path() + "/Trash"; }
+    // XDG_DATA_HOME, made anew by the first trashing of each test.
+    QString dataHome() const { return m_dataHome.path() + "/share"; }
+    QString homeTrash() const { return dataHome() + "/Trash"; }
 
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dataHome.isValid());
-        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dataHome.path()));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome()));
     }
-    void cleanup() { removeMade(homeTrash()); }
+    void cleanup() { removeMade(dataHome()); }
 
     void trashesIntoTheHomeTrashAndBack_data()
     {
@@ -146,31 +148,38 @@ private Q_SLOTS:
 
     void restoreRefusesATakenNameOrAMissingFile_data()
     {
-        QTest::addColumn<bool>("nameTaken"); // else the file is gone from the trash
+        QTest::addColumn<QString>("obstacle");
         QTest::addColumn<bool>("noRenames");
-        QTest::newRow("name taken") << true << false;
-        QTest::newRow("name taken, in place") << true << true;
-        QTest::newRow("gone from the trash") << false << false;
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("name taken") << "taken" << false << "原位置已有同名文件";
+        QTest::newRow("name taken, in place") << "taken" << true << "原位置已有同名文件";
+        QTest::newRow("gone from the trash") << "gone" << false << "废纸篓中已没有此文件";
+        QTest::newRow("folder gone") << "no folder" << false << "原来的文件夹已不存在";
     }
     void restoreRefusesATakenNameOrAMissingFile()
     {
-        QFETCH(bool, nameTaken);
+        QFETCH(QString, obstacle);
         QFETCH(bool, noRenames);
+        QFETCH(QString, reason);
         QTemporaryDir photos;
         const QString file = touch(photos.path(), "IMG.jpg", "photo");
         const FileTrash::Entry entry = FileTrash::moveToTrash(file).entry;
         QVERIFY(entry.isValid());
+        const bool nameTaken = obstacle == "taken";
         if (nameTaken)
             touch(photos.path(), "IMG.jpg", "newcomer");
-        else
+        else if (obstacle == "gone")
             QVERIFY(QFile::remove(entry.trashedPath));
+        else
+            QVERIFY(photos.remove());
         std::optional<WithoutNoReplaceRenames> fileSystem;
         if (noRenames)
             fileSystem.emplace();
 
-        QVERIFY(!FileTrash::restore(entry).isEmpty());
+        QCOMPARE(FileTrash::restore(entry), reason);
         QCOMPARE(contents(file), nameTaken ? QByteArray("newcomer") : QByteArray());
-        QCOMPARE(contents(entry.trashedPath), nameTaken ? QByteArray("photo") : QByteArray());
+        QCOMPARE(contents(entry.trashedPath),
+                 obstacle == "gone" ? QByteArray() : QByteArray("photo"));
         QCOMPARE(QFileInfo::exists(entry.infoPath), true);
     }
 
@@ -189,7 +198,7 @@ private Q_SLOTS:
         const QString file = touch(photos.path(), "IMG.jpg", "photo");
         PermissionChecksOnThisThread permissions;
         if (obstacle == "file") {
-            touch(m_dataHome.path(), "Trash");
+            touch(dataHome(), "Trash");
         } else if (obstacle == "read-only") {
             QVERIFY(permissions.isActive());
             QVERIFY(QDir().mkpath(homeTrash() + "/files") && QDir().mkpath(homeTrash() + "/info"));
