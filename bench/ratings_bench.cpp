@@ -106,6 +106,11 @@ const RatedFolder &ratedFolder()
 
 struct Reader
 {
+    WorkQueues queues; // first: the stores run on it and must go before it
+    StarRatingStore store;
+    CullingMarkStore marks;
+    XmpRatingSync sync;
+
     explicit Reader(const QString &folder)
         : store(folder + QStringLiteral("/ratings.json"), queues)
         , marks(folder + QStringLiteral("/culling-marks.json"), queues)
@@ -128,11 +133,6 @@ struct Reader
         QObject::disconnect(connection);
         return taken;
     }
-
-    WorkQueues queues;
-    StarRatingStore store;
-    CullingMarkStore marks;
-    XmpRatingSync sync;
 };
 
 } // namespace
