@@ -87,6 +87,7 @@ ImageListPipeline::Changes ImageListPipeline::setImages(const QList<ImageItem> &
         return {};
     discardLater(m_discards, std::exchange(m_images, images));
     discardLater(m_discards, std::exchange(m_imagesPerPath, std::move(imagesPerPath)));
+    m_sortStep.setFolderImages(m_images);
     Changes changes = recountRatings();
     changes |= recountRejects();
     changes.images = true;
@@ -154,6 +155,7 @@ ImageListPipeline::Changes ImageListPipeline::setSortOrder(const SortOrder &orde
 
 ImageListPipeline::Changes ImageListPipeline::shootingDataChanged()
 {
+    m_sortStep.shootingDataChanged();
     return readsShootingData() ? runSteps() : Changes{};
 }
 
@@ -183,6 +185,7 @@ ImageListPipeline::Changes ImageListPipeline::ratingChanged(const QString &path,
         return {};
     m_ratingCounts[from] -= shown;
     m_ratingCounts[to] += shown;
+    m_sortStep.ratingsChanged();
     Changes changes{.ratingCounts = true};
     if (readsRatings())
         changes |= runSteps();
@@ -191,6 +194,7 @@ ImageListPipeline::Changes ImageListPipeline::ratingChanged(const QString &path,
 
 ImageListPipeline::Changes ImageListPipeline::ratingsReplaced()
 {
+    m_sortStep.ratingsChanged();
     Changes changes = recountRatings();
     if (readsRatings())
         changes |= runSteps();

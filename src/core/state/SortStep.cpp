@@ -13,18 +13,70 @@ bool SortStep::readsShootingData() const
     return m_order.key == SortOrder::Key::captureTime || m_order.key == SortOrder::Key::modified;
 }
 
-std::optional<qint64> SortStep::keyOf(const ImageItem &item) const
+void SortStep::setOrder(const SortOrder &order)
+{
+    if (order.key != m_order.key)
+        forgetKeys();
+    m_order = order;
+}
+
+void SortStep::setFolderImages(const QList<ImageItem> &images)
+{
+    m_folderImages = images;
+    forgetKeys();
+}
+
+void SortStep::ratingsChanged()
 {
     if (m_order.key == SortOrder::Key::rating)
-        return m_rating(item.path());
+        forgetKeys();
+}
+
+void SortStep::shootingDataChanged()
+{
+    if (readsShootingData())
+        forgetKeys();
+}
+
+void SortStep::forgetKeys()
+{
+    std::vector<Key>().swap(m_folderKeys);
+}
+
+SortStep::Key SortStep::keyOf(const ImageItem &item) const
+{
+    if (m_order.key == SortOrder::Key::rating)
+        return {m_rating(item.path()), true};
     const ShootingData *data = m_shootingData(item.path());
     if (!data)
-        return std::nullopt;
+        return {};
     const QDateTime &time =
         m_order.key == SortOrder::Key::captureTime ? data->captureTime : data->fileModified;
     if (!time.isValid())
-        return std::nullopt;
-    return time.toMSecsSinceEpoch();
+        return {};
+    return {time.toMSecsSinceEpoch(), true};
+}
+
+std::vector<SortStep::Key> SortStep::keysOf(const QList<ImageItem> &input) const
+{
+    if (m_folderKeys.empty() && !m_folderImages.isEmpty()) {
+        // A lookup hashes a path: once per image, not once per sort.
+        m_folderKeys.reserve(size_t(m_folderImages.size()));
+        for (const ImageItem &item : m_folderImages)
+            m_folderKeys.push_back(keyOf(item));
+    }
+    std::vector<Key> keys;
+    keys.reserve(size_t(input.size()));
+    // The input is the folder's images in their order, some left out: walk both.
+    qsizetype at = 0;
+    for (const ImageItem &item : input) {
+        while (at < m_folderImages.size() && m_folderImages[at] != item)
+            ++at;
+        if (at == m_folderImages.size())
+            return {}; // not the folder's images: no kept keys apply
+        keys.push_back(m_folderKeys[size_t(at++)]);
+    }
+    return keys;
 }
 
 QList<ImageItem> SortStep::apply(const QList<ImageItem> &input) const
@@ -34,8 +86,12 @@ QList<ImageItem> SortStep::apply(const QList<ImageItem> &input) const
         return reversed;
     }
 
-    // The keys are looked up once per item, not once per comparison: a
-    // lookup hashes a path, and a sort makes n log n comparisons.
+    std::vector<Key> keys = keysOf(input);
+    if (keys.size() != size_t(input.size())) {
+        keys.clear();
+        for (const ImageItem &item : input)
+            keys.push_back(keyOf(item));
+    }
     struct Keyed
     {
         qint64 key;
@@ -43,11 +99,9 @@ QList<ImageItem> SortStep::apply(const QList<ImageItem> &input) const
         qsizetype index;
     };
     std::vector<Keyed> keyed;
-    keyed.reserve(size_t(input.size()));
-    for (qsizetype i = 0; i < input.size(); ++i) {
-        const std::optional<qint64> key = keyOf(input[i]);
-        keyed.push_back({key.value_or(0), key.has_value(), i});
-    }
+    keyed.reserve(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i)
+        keyed.push_back({keys[i].value, keys[i].known, qsizetype(i)});
     const bool descending = m_order.descending;
     std::sort(keyed.begin(), keyed.end(), [descending](const Keyed &a, const Keyed &b) {
         if (a.known != b.known)

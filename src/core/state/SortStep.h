@@ -5,6 +5,7 @@
 #include "state/SortOrder.h"
 
 #include <functional>
+#include <vector>
 
 // Orders the images by a SortOrder. Equal keys keep their input order (the
 // file names), and images whose key is unknown (no shooting data read yet)
@@ -20,7 +21,14 @@ public:
     SortStep(RatingLookup rating, ShootingDataLookup shootingData);
 
     const SortOrder &order() const { return m_order; }
-    void setOrder(const SortOrder &order) { m_order = order; }
+    void setOrder(const SortOrder &order);
+
+    // The keys are looked up once per folder and kept in the order of its
+    // images: an input is always these images or a filtered part of them,
+    // in their order. These calls forget the kept keys where they may differ.
+    void setFolderImages(const QList<ImageItem> &images);
+    void ratingsChanged();
+    void shootingDataChanged();
 
     bool isActive() const override { return !m_order.isScannerOrder(); }
     bool readsRatings() const override { return m_order.key == SortOrder::Key::rating; }
@@ -28,10 +36,22 @@ public:
     QList<ImageItem> apply(const QList<ImageItem> &input) const override;
 
 private:
-    // The key of one item as a number, empty when unknown.
-    std::optional<qint64> keyOf(const ImageItem &item) const;
+    void forgetKeys();
+
+    struct Key
+    {
+        qint64 value = 0;
+        bool known = false;
+    };
+
+    // The key of one item, unknown without data.
+    Key keyOf(const ImageItem &item) const;
+    // The keys of `input`'s items, from the kept keys of the folder's images.
+    std::vector<Key> keysOf(const QList<ImageItem> &input) const;
 
     RatingLookup m_rating;
     ShootingDataLookup m_shootingData;
     SortOrder m_order;
+    QList<ImageItem> m_folderImages;
+    mutable std::vector<Key> m_folderKeys; // empty until the first sort needs them
 };
