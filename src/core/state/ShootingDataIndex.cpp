@@ -31,7 +31,8 @@ void lowerThreadPriority()
 
 QDateTime fromNanoseconds(qint64 nanoseconds)
 {
-    return QDateTime::fromMSecsSinceEpoch(nanoseconds / 1000000);
+    // UTC: no local-time conversion on the readers (see ShootingDataReader).
+    return QDateTime::fromMSecsSinceEpoch(nanoseconds / 1000000, Qt::UTC);
 }
 
 } // namespace
