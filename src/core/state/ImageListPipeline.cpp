@@ -88,6 +88,8 @@ ImageListPipeline::Changes ImageListPipeline::setImages(const QList<ImageItem> &
     discardLater(m_discards, std::exchange(m_images, images));
     discardLater(m_discards, std::exchange(m_imagesPerPath, std::move(imagesPerPath)));
     m_sortStep.setFolderImages(m_images);
+    m_cameraStep.setFolderImages(m_images);
+    m_lensStep.setFolderImages(m_images);
     Changes changes = recountRatings();
     changes |= recountRejects();
     changes.images = true;
@@ -156,6 +158,8 @@ ImageListPipeline::Changes ImageListPipeline::setSortOrder(const SortOrder &orde
 ImageListPipeline::Changes ImageListPipeline::shootingDataChanged()
 {
     m_sortStep.shootingDataChanged();
+    m_cameraStep.shootingDataChanged();
+    m_lensStep.shootingDataChanged();
     return readsShootingData() ? runSteps() : Changes{};
 }
 

@@ -3,6 +3,7 @@
 #include "model/ImageItem.h"
 
 #include <QList>
+#include <vector>
 
 // One step of ImageListPipeline between a folder's images and the list the
 // grid shows: a filter today; a sort or a grouping fits the same shape. A step
@@ -28,6 +29,26 @@ public:
     virtual QList<ImageItem> apply(const QList<ImageItem> &input) const = 0;
 
 protected:
+    // Where each item of `input` stands in `folder`, when `input` is `folder`
+    // with some items left out and the rest in their order (what the filters
+    // make of a folder's images); empty otherwise. Steps that keep a value
+    // per folder image find their values by it without hashing a path.
+    static std::vector<qsizetype> positionsIn(const QList<ImageItem> &folder,
+                                              const QList<ImageItem> &input)
+    {
+        std::vector<qsizetype> positions;
+        positions.reserve(size_t(input.size()));
+        qsizetype at = 0;
+        for (const ImageItem &item : input) {
+            while (at < folder.size() && folder[at] != item)
+                ++at;
+            if (at == folder.size())
+                return {};
+            positions.push_back(at++);
+        }
+        return positions;
+    }
+
     // The items of `input` that `keeps` accepts, in their order.
     template <typename Predicate>
     static QList<ImageItem> keepIf(const QList<ImageItem> &input, Predicate keeps)

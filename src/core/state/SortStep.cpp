@@ -65,17 +65,11 @@ std::vector<SortStep::Key> SortStep::keysOf(const QList<ImageItem> &input) const
         for (const ImageItem &item : m_folderImages)
             m_folderKeys.push_back(keyOf(item));
     }
+    const std::vector<qsizetype> positions = positionsIn(m_folderImages, input);
     std::vector<Key> keys;
-    keys.reserve(size_t(input.size()));
-    // The input is the folder's images in their order, some left out: walk both.
-    qsizetype at = 0;
-    for (const ImageItem &item : input) {
-        while (at < m_folderImages.size() && m_folderImages[at] != item)
-            ++at;
-        if (at == m_folderImages.size())
-            return {}; // not the folder's images: no kept keys apply
-        keys.push_back(m_folderKeys[size_t(at++)]);
-    }
+    keys.reserve(positions.size());
+    for (const qsizetype at : positions)
+        keys.push_back(m_folderKeys[size_t(at)]);
     return keys;
 }
 

@@ -731,6 +731,10 @@ private Q_SLOTS:
         QCOMPARE(filenames(m_shotList->filteredImages()), QStringList{"b.jpg"});
         m_shotList->setShootingFilter(Field::camera, "");
         QCOMPARE(filenames(m_shotList->filteredImages()), QStringList{"e.jpg"});
+        // Data read later counts once the pipeline hears of it.
+        m_shot[m_shotImages[3].path()] = shotAt(8, "", "");
+        QCOMPARE(m_shotList->shootingDataChanged(), (Changes{false, false, true}));
+        QCOMPARE(filenames(m_shotList->filteredImages()), (QStringList{"d.jpg", "e.jpg"}));
         m_shotList->setShootingFilter(Field::camera, std::nullopt);
         m_shotList->setShootingFilter(Field::lens, std::nullopt);
         QCOMPARE(filenames(m_shotList->filteredImages()), QStringList(kShotNames));
