@@ -265,7 +265,9 @@ private Q_SLOTS:
         QVERIFY(view->isFitted());
 
         const auto focusAction = [this] {
+            waitLoaded(); // the picture's menu comes with a picture
             std::unique_ptr<QMenu> menu(m_viewer->createContextMenu(nullptr));
+            QVERIFY(menu);
             const QList<QAction *> actions = menu->actions();
             const auto found =
                 std::ranges::find(actions, QStringLiteral("显示对焦点"), &QAction::text);
