@@ -127,12 +127,7 @@ FilterMenuBar::FilterMenuBar(AppState &state, QWidget *parent)
 
 FilterCapsuleButton *FilterMenuBar::addCapsule(Choice choice, const QString &caption)
 {
-    auto *captionLabel = new QLabel(caption, this);
-    captionLabel->setFont(BrowseStyle::callout(captionLabel->font()));
-    QPalette palette = captionLabel->palette();
-    palette.setColor(QPalette::WindowText, BrowseStyle::secondaryText(palette));
-    captionLabel->setPalette(palette);
-    layout()->addWidget(captionLabel);
+    layout()->addWidget(BrowseStyle::secondaryLabel(caption, this));
 
     auto *button = new FilterCapsuleButton(QString(), false, this);
     auto *menu = new QMenu(button);
@@ -265,7 +260,11 @@ void FilterMenuBar::rebuildShootingMenu(Choice choice)
                                   value.isNull() ? std::nullopt : std::optional(value.toString()));
     };
     addChoice(valueMenu, *group, kAll, QVariant(), choose);
-    const QList<ImageListPipeline::ValueCount> values = m_state.shootingValues(field);
+    // Counting looks up every image: not while the data is still being read
+    // (the capsule is disabled then), only once it is complete.
+    const QList<ImageListPipeline::ValueCount> values =
+        m_state.isShootingDataComplete() ? m_state.shootingValues(field)
+                                         : QList<ImageListPipeline::ValueCount>();
     if (!values.isEmpty())
         valueMenu.addSeparator();
     for (const ImageListPipeline::ValueCount &entry : values) {

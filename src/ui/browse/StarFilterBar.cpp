@@ -17,16 +17,6 @@ namespace {
 constexpr char kValueProperty[] = "filterValue";
 constexpr char kCategoryProperty[] = "filterCategory"; // -1 for all formats
 
-QLabel *secondaryLabel(const QString &text, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setFont(BrowseStyle::callout(label->font()));
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, BrowseStyle::secondaryText(palette));
-    label->setPalette(palette);
-    return label;
-}
-
 QFrame *verticalDivider(QWidget *parent)
 {
     auto *divider = new QFrame(parent);
@@ -58,7 +48,7 @@ StarFilterBar::StarFilterBar(AppState &state, QWidget *parent)
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(14, 10, 14, 10);
     layout->setSpacing(10);
-    layout->addWidget(secondaryLabel(QStringLiteral("星级"), this));
+    layout->addWidget(BrowseStyle::secondaryLabel(QStringLiteral("星级"), this));
     m_starLayout = new QHBoxLayout;
     m_starLayout->setSpacing(10);
     layout->addLayout(m_starLayout);
@@ -83,7 +73,7 @@ StarFilterBar::StarFilterBar(AppState &state, QWidget *parent)
             Q_EMIT archiveByRatingRequested();
     });
     layout->addWidget(m_archiveButton);
-    m_counts = secondaryLabel(QString(), this);
+    m_counts = BrowseStyle::secondaryLabel(QString(), this);
     layout->addWidget(m_counts);
 
     connect(&state, &AppState::ratingsChanged, this, &StarFilterBar::rebuildStarButtons);
@@ -167,7 +157,7 @@ void StarFilterBar::rebuildFormatButtons()
     if (formats.size() < 2)
         return;
     m_formatLayout->addWidget(verticalDivider(m_formatSection));
-    m_formatLayout->addWidget(secondaryLabel(QStringLiteral("格式"), m_formatSection));
+    m_formatLayout->addWidget(BrowseStyle::secondaryLabel(QStringLiteral("格式"), m_formatSection));
     const auto addButton = [this](const QString &label,
                                   std::optional<ImageItem::FormatCategory> category) {
         auto *button = new FilterCapsuleButton(label, false, m_formatSection);

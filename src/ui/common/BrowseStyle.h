@@ -105,6 +105,7 @@ inline QColor labelColor(ColourLabel label)
 
 } // namespace BrowseStyle
 
+#include <QLabel>
 #include <QPushButton>
 
 namespace BrowseStyle {
@@ -142,6 +143,17 @@ inline void makeBorderless(QPushButton *button)
         QStringLiteral("QPushButton { color: %1; border: none; padding: 2px 2px; }"
                        " QPushButton:pressed { color: %2; }")
             .arg(tint.name(), tint.darker(130).name()));
+}
+
+// A caption or count beside the filter bars' buttons: callout size, secondary text.
+inline QLabel *secondaryLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setFont(callout(label->font()));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, secondaryText(palette));
+    label->setPalette(palette);
+    return label;
 }
 
 } // namespace BrowseStyle
