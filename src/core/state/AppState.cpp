@@ -3,6 +3,7 @@
 #include "imaging/ImageLoader.h"
 #include "model/WorkQueues.h"
 #include "state/CompareSession.h"
+#include "state/FileMoveFlow.h"
 #include "state/FolderSession.h"
 #include "state/ShootingDataCache.h"
 
@@ -307,12 +308,18 @@ void AppState::setSelectedImageIDs(const QSet<QUuid> &ids)
     Q_EMIT selectedImageIDsChanged();
 }
 
-void AppState::setArchiving(bool archiving)
+void AppState::beginFileWork(const QString &message)
 {
-    if (archiving == m_isArchiving)
-        return;
-    m_isArchiving = archiving;
-    Q_EMIT archivingChanged(archiving);
+    m_fileWorkMessage = message;
+    if (++m_fileWorks == 1)
+        Q_EMIT movingFilesChanged(true);
+}
+
+void AppState::endFileWork()
+{
+    Q_ASSERT(m_fileWorks > 0);
+    if (--m_fileWorks == 0)
+        Q_EMIT movingFilesChanged(false);
 }
 
 // ---- Derived lists --------------------------------------------------------
@@ -476,9 +483,7 @@ void AppState::recordMarkChange(const QString &description, const QStringList &p
                                 const QList<CullingMark> &before)
 {
     UndoStep step;
-    step.description = paths.size() > 1
-                           ? QStringLiteral("%1（%2 张）").arg(description).arg(paths.size())
-                           : description;
+    step.description = UndoStep::forCount(description, paths.size());
     for (qsizetype i = 0; i < paths.size(); ++i) {
         step.marksBefore.insert(paths[i], before[i]);
         step.marksAfter.insert(paths[i], m_cullingMarks->mark(paths[i]));
@@ -488,14 +493,51 @@ void AppState::recordMarkChange(const QString &description, const QStringList &p
 
 void AppState::undo()
 {
-    if (const std::optional<QString> description = m_undoHistory->undo())
+    if (isMovingFiles())
+        return;
+    if (m_undoHistory->undoMovesFiles())
+        FileMoveFlow(*this, m_workQueues.fileOperations()).undo();
+    else if (const std::optional<QString> description = m_undoHistory->undo())
         setStatusMessage(QStringLiteral("已撤销：") + *description);
 }
 
 void AppState::redo()
 {
-    if (const std::optional<QString> description = m_undoHistory->redo())
+    if (isMovingFiles())
+        return;
+    if (m_undoHistory->redoMovesFiles())
+        FileMoveFlow(*this, m_workQueues.fileOperations()).redo();
+    else if (const std::optional<QString> description = m_undoHistory->redo())
         setStatusMessage(QStringLiteral("已重做：") + *description);
+}
+
+QFuture<void> AppState::moveToTrash(const QList<ImageItem> &items)
+{
+    stepViewerOff(items);
+    return FileMoveFlow(*this, m_workQueues.fileOperations()).moveToTrash(items);
+}
+
+QFuture<void> AppState::reloadFolder()
+{
+    return m_session->reload();
+}
+
+void AppState::stepViewerOff(const QList<ImageItem> &leaving)
+{
+    if (!m_isViewerActive || !m_selectedImage || !leaving.contains(*m_selectedImage))
+        return;
+    const QSet<ImageItem> gone(leaving.cbegin(), leaving.cend());
+    const QList<ImageItem> &list = filteredImages();
+    const int size = int(list.size());
+    for (int step : {1, -1}) {
+        for (int i = m_currentIndex + step; i >= 0 && i < size; i += step) {
+            if (!gone.contains(list[i])) {
+                selectImage(i);
+                return;
+            }
+        }
+    }
+    setViewerActive(false);
 }
 
 bool AppState::markByKey(int key, const QString &text, const ImageItem &item)

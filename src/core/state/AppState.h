@@ -106,8 +106,11 @@ public:
     bool isSheetPresented() const { return m_isSheetPresented; }
     const std::optional<QString> &toastMessage() const { return m_toastMessage; }
     const QSet<QUuid> &selectedImageIDs() const { return m_selectedImageIDs; }
-    // Files of an archive are being moved (ArchiveFlow).
-    bool isArchiving() const { return m_isArchiving; }
+    // Files are being moved: an archive, a move to the Trash, or the undo or
+    // redo of one (ArchiveFlow, FileMoveFlow). fileWorkMessage() says which
+    // ("正在归档...").
+    bool isMovingFiles() const { return m_fileWorks > 0; }
+    const QString &fileWorkMessage() const { return m_fileWorkMessage; }
     // The paths of the rejected images, whatever the filters show.
     const QSet<QString> &rejectedPaths() const { return m_list.rejectedPaths(); }
     // After a folder opened without its sub-folders showed no image of its
@@ -135,7 +138,10 @@ public:
     void setSheetPresented(bool presented);
     void setToastMessage(const std::optional<QString> &message);
     void setSelectedImageIDs(const QSet<QUuid> &ids);
-    void setArchiving(bool archiving);
+    // Every begin is matched by one end; works may overlap (a Delete pressed
+    // again in the viewer while the previous photo is still on its way).
+    void beginFileWork(const QString &message);
+    void endFileWork();
 
     // Derived lists.
     const QList<ImageItem> &filteredImages() const { return m_list.filteredImages(); }
@@ -182,9 +188,19 @@ public:
     static QString labelText(ColourLabel label);
 
     // Takes back (does again) the newest action of the undo history and says
-    // so in the status line ("已撤销：评分 3 星").
+    // so in the status line ("已撤销：评分 3 星"). One that moved files runs
+    // as a file work (FileMoveFlow); none starts while files are moving.
     void undo();
     void redo();
+
+    // Moves `items` with their XMP sidecars to the Trash on the file
+    // operation queue (FileMoveFlow); a viewer showing one of them steps to
+    // the next photo at once. The future finishes once the folder shows the
+    // result; it can be undone.
+    QFuture<void> moveToTrash(const QList<ImageItem> &items);
+    // Rescans the open folder keeping the filters, and the selection, the
+    // viewer and compare on the files that are still there.
+    QFuture<void> reloadFolder();
 
 Q_SIGNALS:
     void currentFolderChanged();
@@ -209,7 +225,7 @@ Q_SIGNALS:
     void sheetPresentedChanged(bool presented);
     void toastMessageChanged();
     void selectedImageIDsChanged();
-    void archivingChanged(bool archiving);
+    void movingFilesChanged(bool moving);
     void filteredImagesChanged();
     // The number of images per rating changed (availableStarRatings may differ).
     void ratingsChanged();
@@ -226,6 +242,9 @@ private:
     // Keeps the viewer on its image where the new list still shows it, else
     // on the image that took its place.
     void keepViewerInList();
+    // Moves the viewer off photos about to leave: to the next photo staying,
+    // else the previous one; closes it when none stays.
+    void stepViewerOff(const QList<ImageItem> &leaving);
     // Puts the marks of `paths` (as they were before a change) and as they
     // are now into the undo history under `description`.
     void recordMarkChange(const QString &description, const QStringList &paths,
@@ -256,5 +275,6 @@ private:
     bool m_isSheetPresented = false;
     std::optional<QString> m_toastMessage;
     QSet<QUuid> m_selectedImageIDs;
-    bool m_isArchiving = false;
+    int m_fileWorks = 0;
+    QString m_fileWorkMessage;
 };

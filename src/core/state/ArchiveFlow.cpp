@@ -3,6 +3,7 @@
 #include "model/BackgroundTask.h"
 #include "state/AppState.h"
 #include "state/ArchiveMover.h"
+#include "state/FileMoveFlow.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -20,7 +21,7 @@ QFuture<void> ArchiveFlow::run(const QList<ImageItem> &images, const QString &fo
     AppState &state = m_state;
     auto done = std::make_shared<QPromise<void>>();
     done->start();
-    if (state.isArchiving()) {
+    if (state.isMovingFiles()) {
         done->finish();
         return done->future();
     }
@@ -38,11 +39,11 @@ QFuture<void> ArchiveFlow::run(const QList<ImageItem> &images, const QString &fo
     // have already left for deleted ones.
     state.starRatingStore().holdPaths(sources);
     state.cullingMarks().holdPaths(sources);
-    state.setArchiving(true);
+    state.beginFileWork(QStringLiteral("正在归档..."));
     const auto finish = [&state, done, sources] {
         state.starRatingStore().releasePaths(sources);
         state.cullingMarks().releasePaths(sources);
-        state.setArchiving(false);
+        state.endFileWork();
         done->finish();
     };
     // Another folder opened meanwhile keeps its own filters and selection.
@@ -75,6 +76,12 @@ QFuture<void> ArchiveFlow::run(const QList<ImageItem> &images, const QString &fo
             state.cullingMarks().moveMarks(outcome.movedSources, outcome.destinations);
             state.xmpRatingSync().followMovedFiles(outcome.movedSources, outcome.destinations,
                                                    ratingsBefore);
+            UndoStep step;
+            step.fileAction = UndoStep::FileAction::archive;
+            step.archiveFolder = target;
+            step.movedPhotos = outcome.moved;
+            step.description = FileMoveFlow::describe(step);
+            state.undoHistory().record(step);
             state.setToastMessage(QStringLiteral("已归档 %1 张图片到「%2」")
                                       .arg(outcome.movedSources.size())
                                       .arg(QFileInfo(target).fileName()));

@@ -27,7 +27,7 @@ public:
 
     // Archives `images` into `folder`. The future finishes after the rescan
     // (or at once after a failure to create the folder, or when the open
-    // folder has gone, which change nothing else). AppState::isArchiving is
+    // folder has gone, which change nothing else). AppState::isMovingFiles is
     // true until then; while it is, a second archive is refused (nothing
     // happens).
     QFuture<void> run(const QList<ImageItem> &images, const QString &folder);

@@ -2,6 +2,7 @@
 
 #include "model/FileDescriptorWriter.h"
 #include "model/LocalFileName.h"
+#include "model/MovedPhoto.h"
 #include "model/SafePublisher.h"
 #include "state/ArchiveGroup.h"
 
@@ -284,38 +285,42 @@ QStringList destinationNames(const ArchiveGroup &group, int k)
 }
 
 // The photo's own sidecars go first, so that a photo never arrives without
-// them; when the photo then cannot follow, they go back.
-QString movePhotoWithSidecars(const ArchiveGroup::Photo &photo, const QString &sourceFolder,
-                              const QString &target, int k)
+// them; when the photo then cannot follow, they go back. Returns the record
+// of the move, with an empty destination when the photo stayed.
+MovedPhoto movePhotoWithSidecars(const ArchiveGroup::Photo &photo, const QString &sourceFolder,
+                                 const QString &target, int k)
 {
     const QString name = QFileInfo(photo.path).fileName();
-    QList<std::pair<QString, QString>> movedSidecars; // original name, new path
+    MovedPhoto moved;
     bool sidecarsMoved = true;
     for (const QString &sidecar : photo.sidecars) {
-        const QString moved = moveTo(sourceFolder + QLatin1Char('/') + sidecar,
-                                     exactName(target, numberedSidecarName(sidecar, k)));
-        if (moved.isEmpty()) {
+        const QString from = sourceFolder + QLatin1Char('/') + sidecar;
+        const QString to = moveTo(from, exactName(target, numberedSidecarName(sidecar, k)));
+        if (to.isEmpty()) {
             sidecarsMoved = false;
             break;
         }
-        movedSidecars.append({sidecar, moved});
+        moved.sidecars << MovedPhoto::File::record(from, to);
     }
     const QString destination =
         sidecarsMoved ? moveTo(photo.path, exactName(target, numberedName(name, k))) : QString();
     if (destination.isEmpty()) {
         // Their old names were theirs a moment ago; only a race can take them.
-        for (const auto &[sidecar, moved] : std::as_const(movedSidecars))
-            moveTo(moved, exactName(sourceFolder, sidecar));
+        for (const MovedPhoto::File &sidecar : std::as_const(moved.sidecars))
+            moveTo(sidecar.to, exactName(sourceFolder, QFileInfo(sidecar.from).fileName()));
+        return {};
     }
-    return destination;
+    moved.photo = MovedPhoto::File::record(photo.path, destination);
+    return moved;
 }
 
-void addMove(ArchiveMover::Outcome &outcome, const QString &source, const QString &destination)
+void addMove(ArchiveMover::Outcome &outcome, const MovedPhoto &moved)
 {
-    if (destination.isEmpty())
+    if (moved.photo.to.isEmpty())
         return;
-    outcome.movedSources << source;
-    outcome.destinations << destination;
+    outcome.movedSources << moved.photo.from;
+    outcome.destinations << moved.photo.to;
+    outcome.moved << moved;
 }
 
 void removeFiles(const QStringList &paths)
@@ -335,7 +340,9 @@ void moveGroup(const ArchiveGroup &group, const QString &target, ArchiveMover::O
                        group.photos.first().sidecars.isEmpty();
     if (alone) {
         const QString source = group.photos.first().path;
-        addMove(outcome, source, moveTo(source, freeName(source, target)));
+        const QString destination = moveTo(source, freeName(source, target));
+        if (!destination.isEmpty())
+            addMove(outcome, {MovedPhoto::File::record(source, destination), {}});
         return;
     }
     const int k = firstFreeNumber([&group](int k) { return destinationNames(group, k); }, target);
@@ -351,17 +358,22 @@ void moveGroup(const ArchiveGroup &group, const QString &target, ArchiveMover::O
         }
         stemCopies << copy;
     }
-    qsizetype moved = 0;
-    for (const ArchiveGroup::Photo &photo : group.photos) {
-        const QString destination = movePhotoWithSidecars(photo, group.folder, target, k);
-        addMove(outcome, photo.path, destination);
-        moved += destination.isEmpty() ? 0 : 1;
-    }
+    const qsizetype first = outcome.moved.size();
+    for (const ArchiveGroup::Photo &photo : group.photos)
+        addMove(outcome, movePhotoWithSidecars(photo, group.folder, target, k));
+    const qsizetype moved = outcome.moved.size() - first;
     if (moved == 0) {
         removeFiles(stemCopies);
-    } else if (moved == group.photos.size() && group.stemSidecarsMove) {
-        for (const QString &sidecar : group.stemSidecars)
-            removeCopiedSource(group.folder + QLatin1Char('/') + sidecar, target);
+        return;
+    }
+    const bool originalsGo = moved == group.photos.size() && group.stemSidecarsMove;
+    // The shared sidecars go back with the group's first photo.
+    QList<MovedPhoto::File> &records = outcome.moved[first].sidecars;
+    for (qsizetype i = 0; i < group.stemSidecars.size(); ++i) {
+        const QString original = group.folder + QLatin1Char('/') + group.stemSidecars.at(i);
+        MovedPhoto::File record = MovedPhoto::File::record(original, stemCopies.at(i));
+        record.copied = !(originalsGo && removeCopiedSource(original, target));
+        records << record;
     }
 }
 
@@ -412,6 +424,12 @@ bool ArchiveMover::createFolder(const QString &folder, QString *error)
 QString ArchiveMover::moveFile(const QString &source, const QString &folder)
 {
     return moveTo(source, freeName(source, folder));
+}
+
+bool ArchiveMover::moveFileTo(const QString &source, const QString &destination)
+{
+    const QFileInfo target(destination);
+    return !moveTo(source, exactName(target.path(), target.fileName())).isEmpty();
 }
 
 ArchiveMover::Outcome ArchiveMover::moveFiles(const QStringList &sources, const QString &folder,

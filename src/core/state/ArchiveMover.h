@@ -1,5 +1,8 @@
 #pragma once
 
+#include "model/MovedPhoto.h"
+
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -27,6 +30,9 @@ public:
         QString folderError;      // the system's description when !folderReady
         QStringList movedSources; // source paths that now live in the folder
         QStringList destinations; // where each of them went, same order
+        // The same photos with the sidecars that went along (or were
+        // copied), for taking the archive back.
+        QList<MovedPhoto> moved;
     };
 
     ArchiveMover() = delete;
@@ -46,6 +52,9 @@ public:
     // Moves one file into `folder` under a free name. Returns the new path, or
     // an empty string when the file stayed where it was.
     static QString moveFile(const QString &source, const QString &folder);
+    // Moves one file to exactly `destination`, never over another file (the
+    // same care as moveFile). False when it stayed where it was.
+    static bool moveFileTo(const QString &source, const QString &destination);
 
     // The file work of an archive: the folder, then each file in order; files
     // that cannot be moved are skipped. Blocking; run it off the UI thread.

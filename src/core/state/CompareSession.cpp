@@ -105,7 +105,7 @@ void CompareSession::step(int direction)
         setActivePane(std::clamp(m_activePane + direction, 0, int(m_items.size()) - 1));
 }
 
-void CompareSession::stepCandidate(int direction)
+std::optional<ImageItem> CompareSession::candidateAfter(int direction) const
 {
     const QList<ImageItem> &images = m_state.filteredImages();
     const ImageItem &select = m_items[0];
@@ -113,13 +113,46 @@ void CompareSession::stepCandidate(int direction)
     if (index < 0) // the candidate left the filtered list: step from the select
         index = images.indexOf(select);
     for (index += direction; index >= 0 && index < images.size(); index += direction) {
-        if (images[index] != select) {
-            setItems({select, images[index]});
-            return;
-        }
+        if (images[index] != select)
+            return images[index];
     }
-    m_state.setStatusMessage(direction > 0 ? QStringLiteral("已是最后一张")
-                                           : QStringLiteral("已是第一张"));
+    return std::nullopt;
+}
+
+void CompareSession::stepCandidate(int direction)
+{
+    if (const std::optional<ImageItem> next = candidateAfter(direction))
+        setItems({m_items[0], *next});
+    else
+        m_state.setStatusMessage(direction > 0 ? QStringLiteral("已是最后一张")
+                                               : QStringLiteral("已是第一张"));
+}
+
+QFuture<void> CompareSession::moveActiveToTrash()
+{
+    if (!isOpen())
+        return QtFuture::makeReadyFuture();
+    const ImageItem leaving = activeItem();
+    if (!isTwoPane()) {
+        QList<ImageItem> staying = m_items;
+        staying.removeAt(m_activePane);
+        m_activePane = std::min(m_activePane, int(staying.size()) - 1);
+        setItems(staying);
+        Q_EMIT activePaneChanged(m_activePane);
+    } else {
+        // The photo left standing is the select; the next photo of the list
+        // (at the end the previous) comes in as the candidate.
+        if (m_activePane == 0)
+            swap();
+        std::optional<ImageItem> next = candidateAfter(+1);
+        if (!next)
+            next = candidateAfter(-1);
+        if (next)
+            setItems({m_items[0], *next});
+        else
+            close(); // onto the select
+    }
+    return m_state.moveToTrash({leaving});
 }
 
 void CompareSession::swap()
@@ -162,6 +195,10 @@ bool CompareSession::handleKey(AppState &state, int key, const QString &text)
         return true;
     default:
         break;
+    }
+    if (key == Qt::Key_Delete) {
+        compare.moveActiveToTrash();
+        return true;
     }
     if (state.markByKey(key, text, compare.activeItem()))
         return true;

@@ -2,8 +2,10 @@
 
 #include "model/ImageItem.h"
 
+#include <QFuture>
 #include <QList>
 #include <QObject>
+#include <optional>
 
 class AppState;
 
@@ -50,6 +52,11 @@ public:
     void step(int direction);
     // Two panes: the candidate becomes the select and the select the candidate.
     void swap();
+    // Delete: the active photo goes to the Trash (AppState::moveToTrash).
+    // With two panes the other photo is the select and the next photo of the
+    // list comes in as the candidate (compare closes when there is none);
+    // with three or four the pane goes.
+    QFuture<void> moveActiveToTrash();
 
     // The keys of the compare screen; true when handled. Zoom (Z) and the
     // focus areas (A) are the widgets' business and the window's keys.
@@ -63,6 +70,8 @@ Q_SIGNALS:
 private:
     void open(const QList<ImageItem> &items, Origin origin);
     void setItems(const QList<ImageItem> &items);
+    // The next photo of the filtered list for the candidate pane, never the select.
+    std::optional<ImageItem> candidateAfter(int direction) const;
     void stepCandidate(int direction);
     void closeIfItemsVanished();
 

@@ -15,6 +15,18 @@ QString imageCountText(qsizetype count)
     return QStringLiteral("共 ") + QString::number(count) + QStringLiteral(" 张图片");
 }
 
+// The node of `tree` showing `url`, or nullptr.
+const FolderNode *nodeAt(const FolderNode &tree, const QUrl &url)
+{
+    if (tree.url == url)
+        return &tree;
+    for (const FolderNode &child : tree.children) {
+        if (const FolderNode *found = nodeAt(child, url))
+            return found;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 FolderSession::FolderSession(AppState &state, QThreadPool &scans, QThreadPool &counts)
@@ -80,6 +92,27 @@ QFuture<void> FolderSession::refresh(const FolderNode &node)
         [this, url = node.url] { reportFailedScan(url, false); });
 }
 
+QFuture<void> FolderSession::reload()
+{
+    const std::optional<FolderNode> &open = m_state.currentFolder();
+    const std::optional<QUrl> &shown = m_state.selectedFolderURL();
+    const FolderNode *node = open && shown ? nodeAt(*open, *shown) : nullptr;
+    if (!node)
+        return QtFuture::makeReadyFuture();
+    return BackgroundTask::run(
+        &m_scans, this,
+        [url = node->url, subfolders = m_includeSubfolders] {
+            return scanAndPrepare(url, subfolders);
+        },
+        [this, target = node->id, url = node->url](ScannedFolder scanned) {
+            if (scanned.listed)
+                applyReloaded(target, std::move(scanned));
+            else
+                reportFailedScan(url, true);
+        },
+        [this, url = node->url] { reportFailedScan(url, false); });
+}
+
 FolderSession::ScannedFolder FolderSession::scanAndPrepare(const QUrl &url, bool includeSubfolders)
 {
     if (!FolderScanner::canList(url))
@@ -108,6 +141,7 @@ void FolderSession::applyOpened(const QUrl &url, bool includeSubfolders, Scanned
 {
     const FolderNode &node = scanned.node;
     m_state.setCurrentFolder(node);
+    m_includeSubfolders = includeSubfolders;
     m_state.setSelectedFolderURL(node.url);
     m_state.applyImages(scanned.images, std::move(scanned.imagesPerPath));
     m_state.folderHistory().add(url);
@@ -128,10 +162,39 @@ void FolderSession::applyRefreshed(const QUuid &target, ScannedFolder scanned)
         m_state.setCurrentFolder(current->replacingNode(target, fresh));
     m_state.setSelectedFolderURL(fresh.url);
     m_state.applyImages(scanned.images, std::move(scanned.imagesPerPath));
+    m_includeSubfolders = true;
     m_state.clearFilters();
     m_state.setViewerActive(false);
     m_state.setSelectedImage(std::nullopt);
     m_state.setSelectedImageIDs({});
+    reportImageCount();
+    indexShootingData(scanned.imagePaths);
+}
+
+void FolderSession::applyReloaded(const QUuid &target, ScannedFolder scanned)
+{
+    const std::optional<FolderNode> &current = m_state.currentFolder();
+    if (!current || !current->find(target))
+        return; // another folder was opened or chosen meanwhile
+    QMultiHash<QString, ImageItem> known;
+    known.reserve(m_state.images().size());
+    for (const ImageItem &item : m_state.images())
+        known.insert(item.path(), item);
+    for (ImageItem &item : scanned.images) {
+        if (const auto it = known.constFind(item.path()); it != known.cend()) {
+            item = *it;
+            known.erase(it);
+        }
+    }
+    m_state.setCurrentFolder(current->replacingNode(target, scanned.node));
+    m_state.applyImages(scanned.images, std::move(scanned.imagesPerPath));
+    QSet<QUuid> selected;
+    for (const ImageItem &item : std::as_const(scanned.images)) {
+        if (m_state.selectedImageIDs().contains(item.id()))
+            selected.insert(item.id());
+    }
+    m_state.setSelectedImageIDs(selected);
+    m_state.keepViewerInList();
     reportImageCount();
     indexShootingData(scanned.imagePaths);
 }

@@ -18,7 +18,8 @@ class QThreadPool;
 // its result off the UI thread, the result applied to the state in one go,
 // the clean-up of vanished ratings, the count of images below a folder that
 // has none of its own, the import of ratings from sidecars and the reading
-// of the images' shooting data, with their status texts. Lives on the UI thread, owned by the state it writes to.
+// of the images' shooting data, with their status texts. Lives on the UI thread, owned by the state
+// it writes to.
 class FolderSession : public QObject
 {
     Q_OBJECT
@@ -31,6 +32,11 @@ public:
     // See AppState::openFolder and AppState::refreshFolder.
     QFuture<void> open(const QUrl &url, bool includeSubfolders);
     QFuture<void> refresh(const FolderNode &node);
+    // Rescans the folder whose images show, as it was scanned last, keeping
+    // the filters;
+    // the files still there keep their items, so the selection, the viewer
+    // and compare stay on them.
+    QFuture<void> reload();
 
     qsizetype imagesOnlyInSubfolders() const { return m_imagesOnlyInSubfolders; }
     static QString subfolderImagesText(qsizetype count);
@@ -52,6 +58,7 @@ private:
     static void collectSidecars(const FolderNode &node, QStringList &sidecars);
     void applyOpened(const QUrl &url, bool includeSubfolders, ScannedFolder scanned);
     void applyRefreshed(const QUuid &target, ScannedFolder scanned);
+    void applyReloaded(const QUuid &target, ScannedFolder scanned);
     void clearBrowsingState();
     void reportFailedScan(const QUrl &url, bool unreadable);
     void reportImageCount();
@@ -75,4 +82,5 @@ private:
     // The index's progress text last shown: the status line is the index's
     // to change only while it shows this or the folder's count.
     QString m_indexStatus;
+    bool m_includeSubfolders = true; // how the open folder was scanned last
 };

@@ -32,7 +32,7 @@ void UndoHistory::record(const UndoStep &step)
 
 std::optional<QString> UndoHistory::undo()
 {
-    if (m_done.isEmpty())
+    if (m_done.isEmpty() || undoMovesFiles())
         return std::nullopt;
     m_undone.append(m_done.takeLast());
     const UndoStep &step = m_undone.last();
@@ -43,13 +43,47 @@ std::optional<QString> UndoHistory::undo()
 
 std::optional<QString> UndoHistory::redo()
 {
-    if (m_undone.isEmpty())
+    if (m_undone.isEmpty() || redoMovesFiles())
         return std::nullopt;
     m_done.append(m_undone.takeLast());
     const UndoStep &step = m_done.last();
     apply(step.ratingsAfter, step.marksAfter);
     Q_EMIT changed();
     return step.description;
+}
+
+UndoStep UndoHistory::takeFileUndo()
+{
+    Q_ASSERT(undoMovesFiles());
+    UndoStep step = m_done.takeLast();
+    Q_EMIT changed();
+    return step;
+}
+
+UndoStep UndoHistory::takeFileRedo()
+{
+    Q_ASSERT(redoMovesFiles());
+    UndoStep step = m_undone.takeLast();
+    Q_EMIT changed();
+    return step;
+}
+
+void UndoHistory::recordUndone(const UndoStep &step)
+{
+    if (!step.changesAnything())
+        return;
+    m_undone.append(step);
+    Q_EMIT changed();
+}
+
+void UndoHistory::recordRedone(const UndoStep &step)
+{
+    if (!step.changesAnything())
+        return;
+    m_done.append(step);
+    if (m_done.size() > capacity)
+        m_done.removeFirst();
+    Q_EMIT changed();
 }
 
 void UndoHistory::apply(const QHash<QString, int> &ratings,

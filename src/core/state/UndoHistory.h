@@ -13,6 +13,10 @@ class StarRatingStore;
 // redone. A new action forgets what could be redone, as every editor does.
 // Steps are keyed by file paths, not by the items of a folder, so opening
 // another folder keeps them. UI thread only.
+//
+// Ratings and marks are put back here at once. A step that moved files is
+// taken off (takeFileUndo, takeFileRedo) for the file work to run elsewhere,
+// which hands back what it managed (recordUndone, recordRedone).
 class UndoHistory : public QObject
 {
     Q_OBJECT
@@ -33,10 +37,20 @@ public:
     // A step that changes nothing is not kept.
     void record(const UndoStep &step);
     // Takes the newest step back and returns its description; none when
-    // there is nothing to undo.
+    // there is nothing to undo here (nothing at all, or a step moving files).
     std::optional<QString> undo();
     // Does the newest undone step again.
     std::optional<QString> redo();
+
+    // Whether the next undo (redo) moves files: take it off, then.
+    bool undoMovesFiles() const { return canUndo() && m_done.last().movesFiles(); }
+    bool redoMovesFiles() const { return canRedo() && m_undone.last().movesFiles(); }
+    UndoStep takeFileUndo();
+    UndoStep takeFileRedo();
+    // The part of a taken step whose files went back (went again): it can
+    // be redone (undone) in turn. A step that moved nothing is dropped.
+    void recordUndone(const UndoStep &step);
+    void recordRedone(const UndoStep &step);
 
 Q_SIGNALS:
     // canUndo, canRedo or a description changed.

@@ -226,12 +226,12 @@ void MainWindow::addUndoControls(QLayout &toolbar, QWidget *column)
     // A focused text field takes these keys for its own text first.
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this), &QShortcut::activated, this,
             undo);
-    for (const QKeySequence keys :
+    for (const QKeySequence &keys :
          {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)})
         connect(new QShortcut(keys, this), &QShortcut::activated, this, redo);
 
     connect(&m_state.undoHistory(), &UndoHistory::changed, this, &MainWindow::updateUndoButtons);
-    connect(&m_state, &AppState::archivingChanged, this, &MainWindow::updateUndoButtons);
+    connect(&m_state, &AppState::movingFilesChanged, this, &MainWindow::updateUndoButtons);
     connect(&m_state, &AppState::sheetPresentedChanged, this, &MainWindow::updateUndoButtons);
     updateUndoButtons();
 }
@@ -239,7 +239,7 @@ void MainWindow::addUndoControls(QLayout &toolbar, QWidget *column)
 bool MainWindow::canTakeBack() const
 {
     // Not while files move, nor under a sheet that keeps the window's keys.
-    return !m_state.isArchiving() && !m_state.isSheetPresented();
+    return !m_state.isMovingFiles() && !m_state.isSheetPresented();
 }
 
 void MainWindow::updateUndoButtons()

@@ -87,7 +87,8 @@ StarFilterBar::StarFilterBar(AppState &state, QWidget *parent)
     connect(&state, &AppState::filteredImagesChanged, this, &StarFilterBar::updateCounts);
     for (const auto signal : {&AppState::rejectedPathsChanged, &AppState::currentFolderChanged})
         connect(&state, signal, this, &StarFilterBar::updateArchiveRejectsButton);
-    connect(&state, &AppState::archivingChanged, this, &StarFilterBar::updateArchiveRejectsButton);
+    connect(&state, &AppState::movingFilesChanged, this,
+            &StarFilterBar::updateArchiveRejectsButton);
 
     rebuildStarButtons();
     rebuildFormatButtons();
@@ -195,7 +196,7 @@ void StarFilterBar::updateArchiveRejectsButton()
     // Only the rejected paths are looked at, and only when they change.
     const std::optional<FolderNode> &folder = m_state.currentFolder();
     m_archiveRejectsButton->setVisible(
-        folder && !m_state.isArchiving() &&
+        folder && !m_state.isMovingFiles() &&
         RejectsArchive::hasPending(m_state.rejectedPaths(), folder->path()));
 }
 

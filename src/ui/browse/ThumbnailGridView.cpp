@@ -65,8 +65,8 @@ ThumbnailGridView::ThumbnailGridView(AppState &state, QWidget *parent)
         if (isVisible())
             QTimer::singleShot(0, this, &ThumbnailGridView::returnToLastViewedImage);
     });
-    connect(&state, &AppState::archivingChanged, this, &ThumbnailGridView::showArchiving);
-    showArchiving(state.isArchiving());
+    connect(&state, &AppState::movingFilesChanged, this, &ThumbnailGridView::showArchiving);
+    showArchiving(state.isMovingFiles());
 }
 
 void ThumbnailGridView::showArchiving(bool archiving)
@@ -138,7 +138,7 @@ void ThumbnailGridView::archiveSelection()
 
 void ThumbnailGridView::presentArchive(const ArchiveItem &plan)
 {
-    if (m_state.isArchiving())
+    if (m_state.isMovingFiles())
         return; // one archive at a time
     if (m_archiveSheet)
         m_archiveSheet->close();

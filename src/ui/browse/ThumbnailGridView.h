@@ -46,7 +46,7 @@ public:
     void setFileRevealer(std::unique_ptr<FileRevealer> revealer);
     void setArchiveFolderChooser(ArchiveConfirmView::FolderChooser chooser);
 
-    // Shown over the tiles while an archive moves files (AppState::isArchiving).
+    // Shown over the tiles while an archive moves files (AppState::isMovingFiles).
     ArchiveBusyVeil &busyVeil() const { return *m_busyVeil; }
 
     // Opens the confirmation sheet for `plan` (what "归档", "归档排除的照片" and

@@ -230,14 +230,14 @@ private Q_SLOTS:
         state->setStarFilter(4);
         QSignalSpy batches(&state->starRatingStore(), &StarRatingStore::ratingsRemoved);
         QSignalSpy changes(&state->starRatingStore(), &StarRatingStore::ratingChanged);
-        QSignalSpy archiving(state.get(), &AppState::archivingChanged);
+        QSignalSpy archiving(state.get(), &AppState::movingFilesChanged);
         QThread *queueThread = nullptr; // the moves run on the file queue, after the writes
         state->workQueues().fileOperations().start([&] { queueThread = QThread::currentThread(); });
         g_sweptFolder = target();
         g_hook = Hook::sweep;
         NoReplaceRename::setSystemCalls(&kHookedCalls);
         QFuture<void> done = archive(*state, state->selectedImages(), target());
-        QVERIFY(state->isArchiving());
+        QVERIFY(state->isMovingFiles());
         QVERIFY(archive(*state, state->images(), root() + "/又一个").isFinished()); // refused
         QTRY_VERIFY(done.isFinished());
         QCOMPARE(state->toastMessage().value_or(QString()),
@@ -301,7 +301,7 @@ private Q_SLOTS:
         const QString shown = state->toastMessage().value_or(QString());
         QVERIFY2(blocked ? shown.startsWith(toast) && shown.size() > toast.size() : shown == toast,
                  qPrintable(shown));
-        QVERIFY(!state->isArchiving());
+        QVERIFY(!state->isMovingFiles());
         QCOMPARE(QFileInfo::exists(first.path()), !gone);
         QCOMPARE(QFileInfo(m_dir.path() + "/" + folder).isDir(), none);
         // Nothing else changes when the archive could not start.

@@ -517,7 +517,7 @@ private Q_SLOTS:
         QCOMPARE(sheet->sentence(), QStringLiteral("将 2 张排除的照片移动到："));
         QSignalSpy finished(m_grid.get(), &ThumbnailGridView::archiveFinished);
         QTest::mouseClick(sheet->confirmButton(), Qt::LeftButton);
-        QVERIFY(m_state->isArchiving() && !button->isVisible());
+        QVERIFY(m_state->isMovingFiles() && !button->isVisible());
         QVERIFY(finished.wait(10000));
         const QDir archive(root() + "/归档-排除");
         QCOMPARE(archive.entryList(QDir::Files, QDir::Name),
@@ -598,7 +598,7 @@ private Q_SLOTS:
         QVERIFY(!m_grid->archiveItem());
         // On the move the grid takes no orders: a click on a tile lands on the veil
         // (checked before the event loop runs, which could let the archive finish).
-        QVERIFY(m_state->isArchiving() && m_grid->busyVeil().isVisible());
+        QVERIFY(m_state->isMovingFiles() && m_grid->busyVeil().isVisible());
         QVERIFY(!m_grid->selectionBar().archiveButton()->isEnabled() &&
                 !m_grid->selectionBar().exportButton()->isEnabled());
         QWidget *hit = m_grid->childAt(viewport()->mapTo(m_grid.get(), pictureCentre(0)));
