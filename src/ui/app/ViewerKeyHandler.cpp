@@ -21,6 +21,19 @@ void advanceAfterRating(AppState &state, const ImageItem &rated)
         state.selectImage(state.currentIndex() + 1);
 }
 
+// The grid takes Delete (and the undo keys, as window shortcuts) only: the
+// selection goes to the Trash. Its veil is up while files move.
+bool trashGridSelection(AppState &state)
+{
+    if (DetailArea::pageFor(state) != DetailArea::Page::grid || state.isMovingFiles())
+        return false;
+    const QList<ImageItem> selected = state.selectedImages();
+    if (selected.isEmpty())
+        return false;
+    state.moveToTrash(selected);
+    return true;
+}
+
 } // namespace
 
 ViewerKeyHandler::ViewerKeyHandler(AppState &state, QWidget *window)
@@ -40,10 +53,12 @@ bool ViewerKeyHandler::handleKey(AppState &state, int key, const QString &text)
 {
     if (DetailArea::pageFor(state) == DetailArea::Page::compare)
         return CompareSession::handleKey(state, key, text);
+    if (state.isSheetPresented())
+        return false;
     // The state can say "viewer active" while the grid shows (a folder opened
     // from the viewer clears the image); keys follow what is on screen.
-    if (DetailArea::pageFor(state) != DetailArea::Page::viewer || state.isSheetPresented())
-        return false;
+    if (DetailArea::pageFor(state) != DetailArea::Page::viewer)
+        return key == Qt::Key_Delete && trashGridSelection(state);
     switch (key) {
     case Qt::Key_Right:
         state.nextImage();
@@ -56,6 +71,12 @@ bool ViewerKeyHandler::handleKey(AppState &state, int key, const QString &text)
         return true;
     case Qt::Key_C:
         state.compare().openFromViewer();
+        return true;
+    case Qt::Key_Delete:
+        // Not refused while the previous photo is still on its way: the
+        // viewer has already moved on to the next one.
+        if (state.selectedImage())
+            state.moveToTrash({*state.selectedImage()});
         return true;
     default:
         break;

@@ -32,9 +32,9 @@ ArchiveBusyVeil::ArchiveBusyVeil(QWidget *covered, QWidget *parent)
     auto *spinner = new BusyIndicator(16, pill);
     spinner->setColor(palette().color(QPalette::WindowText));
     pillLayout->addWidget(spinner);
-    auto *label = new QLabel(message(), pill);
-    label->setFont(BrowseStyle::callout());
-    pillLayout->addWidget(label);
+    m_message = new QLabel(QStringLiteral("正在归档..."), pill);
+    m_message->setFont(BrowseStyle::callout());
+    pillLayout->addWidget(m_message);
     row->addWidget(pill);
     row->addStretch();
     column->addLayout(row);
@@ -43,6 +43,16 @@ ArchiveBusyVeil::ArchiveBusyVeil(QWidget *covered, QWidget *parent)
     setGeometry(covered->geometry());
     covered->installEventFilter(this);
     hide();
+}
+
+QString ArchiveBusyVeil::message() const
+{
+    return m_message->text();
+}
+
+void ArchiveBusyVeil::setMessage(const QString &message)
+{
+    m_message->setText(message);
 }
 
 bool ArchiveBusyVeil::eventFilter(QObject *watched, QEvent *event)

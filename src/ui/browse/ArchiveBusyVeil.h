@@ -5,15 +5,17 @@
 class BusyIndicator;
 class QLabel;
 
-// Lies over the grid while an archive moves its files: the tiles show through
-// dimmed, a spinner and "正在归档..." say why, and clicks, drags and the wheel
-// stop here, so no file being moved can be opened or chosen again.
+// Lies over the grid while files move (an archive, a move to the Trash, an
+// undo of one): the tiles show through dimmed, a spinner and a text
+// ("正在归档...") say why, and clicks, drags and the wheel stop here, so no
+// file being moved can be opened or chosen again.
 class ArchiveBusyVeil : public QWidget
 {
     Q_OBJECT
 
 public:
-    static QString message() { return QStringLiteral("正在归档..."); }
+    QString message() const;
+    void setMessage(const QString &message);
 
     // Covers `covered` (a sibling: same parent) and follows its geometry.
     explicit ArchiveBusyVeil(QWidget *covered, QWidget *parent);
@@ -29,4 +31,5 @@ protected:
 
 private:
     QWidget *m_covered;
+    QLabel *m_message;
 };

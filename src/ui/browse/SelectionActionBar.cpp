@@ -65,6 +65,17 @@ SelectionActionBar::SelectionActionBar(AppState &state, QWidget *parent)
     });
     layout->addWidget(m_archive);
 
+    m_trash = new QPushButton(QStringLiteral("移到废纸篓"), this);
+    m_trash->setFont(callout);
+    m_trash->setIcon(
+        Symbols::icon(Symbols::Symbol::Trash, palette().color(QPalette::ButtonText), 14));
+    BrowseStyle::makeBordered(m_trash);
+    connect(m_trash, &QPushButton::clicked, this, [this] {
+        if (!m_state.isMovingFiles())
+            m_state.moveToTrash(m_state.selectedImages());
+    });
+    layout->addWidget(m_trash);
+
     m_export = new QPushButton(QStringLiteral("批量边框水印"), this);
     m_export->setFont(callout);
     m_export->setIcon(Symbols::icon(Symbols::Symbol::ShareUp, Qt::white, 14));

@@ -44,6 +44,7 @@ private:
     QLabel *m_count;
     QPushButton *m_selectAll;
     QPushButton *m_clear;
+    QPushButton *m_trash = nullptr;
     QPushButton *m_archive;
     QPushButton *m_export;
     QPushButton *m_compare;

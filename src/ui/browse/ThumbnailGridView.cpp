@@ -65,19 +65,20 @@ ThumbnailGridView::ThumbnailGridView(AppState &state, QWidget *parent)
         if (isVisible())
             QTimer::singleShot(0, this, &ThumbnailGridView::returnToLastViewedImage);
     });
-    connect(&state, &AppState::movingFilesChanged, this, &ThumbnailGridView::showArchiving);
-    showArchiving(state.isMovingFiles());
+    connect(&state, &AppState::movingFilesChanged, this, &ThumbnailGridView::showMovingFiles);
+    showMovingFiles(state.isMovingFiles());
 }
 
-void ThumbnailGridView::showArchiving(bool archiving)
+void ThumbnailGridView::showMovingFiles(bool moving)
 {
     // The bars stay readable but cannot start a second archive or an export
     // of files on the move; the veil keeps clicks off the tiles.
-    m_filterBar->setEnabled(!archiving);
-    m_menuBar->setEnabled(!archiving);
-    m_selectionBar->setEnabled(!archiving);
-    m_busyVeil->setVisible(archiving);
-    if (archiving)
+    m_filterBar->setEnabled(!moving);
+    m_menuBar->setEnabled(!moving);
+    m_selectionBar->setEnabled(!moving);
+    m_busyVeil->setMessage(m_state.fileWorkMessage());
+    m_busyVeil->setVisible(moving);
+    if (moving)
         m_busyVeil->raise();
 }
 

@@ -72,7 +72,7 @@ private:
     void archiveByRating();
     void archiveSelection();
     void returnToLastViewedImage();
-    void showArchiving(bool archiving);
+    void showMovingFiles(bool moving);
 
     AppState &m_state;
     ThumbnailListModel *m_model;

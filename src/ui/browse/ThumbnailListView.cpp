@@ -3,6 +3,7 @@
 #include "browse/ThumbnailCell.h"
 #include "browse/ThumbnailListModel.h"
 #include "common/BrowseStyle.h"
+#include "common/CullingMarkMenu.h"
 #include "common/DesktopFileRevealer.h"
 #include "imaging/ImageLoader.h"
 #include "state/AppState.h"
@@ -297,6 +298,12 @@ QMenu *ThumbnailListView::createContextMenu(const QModelIndex &index, QWidget *p
         if (thumbnail && !thumbnail->isNull())
             QApplication::clipboard()->setImage(*thumbnail);
     });
+    menu->addSeparator();
+    CullingMarkMenu::addEntries(*menu, m_state, item);
+    // On a selected photo the entry takes the whole selection, as Delete does.
+    const bool inSelection = m_state.selectedImageIDs().contains(item.id());
+    CullingMarkMenu::addTrashEntry(*menu, m_state,
+                                   inSelection ? m_state.selectedImages() : QList{item});
     return menu;
 }
 

@@ -40,3 +40,12 @@ void CullingMarkMenu::addEntries(QMenu &menu, AppState &state, const ImageItem &
         action->setChecked(mark.label == label);
     }
 }
+
+void CullingMarkMenu::addTrashEntry(QMenu &menu, AppState &state, const QList<ImageItem> &items)
+{
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("移到废纸篓"), &menu, [&state, items] {
+        if (!state.isMovingFiles())
+            state.moveToTrash(items);
+    });
+}

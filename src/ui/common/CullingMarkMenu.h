@@ -3,6 +3,7 @@
 #include "model/CullingMark.h"
 
 #include <QIcon>
+#include <QList>
 
 class AppState;
 class ImageItem;
@@ -16,6 +17,8 @@ class CullingMarkMenu
 {
 public:
     static void addEntries(QMenu &menu, AppState &state, const ImageItem &item);
+    // "移到废纸篓" for `items` (AppState::moveToTrash), after a separator.
+    static void addTrashEntry(QMenu &menu, AppState &state, const QList<ImageItem> &items);
     // The label's coloured dot, for menu entries.
     static QIcon labelIcon(ColourLabel label);
 };

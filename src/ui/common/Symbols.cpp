@@ -123,6 +123,30 @@ void paintArchiveBox(QPainter &painter, const QRectF &box, const QColor &color)
     painter.drawLine(QPointF(box.left() + w * 0.40, slotY), QPointF(box.left() + w * 0.60, slotY));
 }
 
+void paintTrash(QPainter &painter, const QRectF &box, const QColor &color)
+{
+    painter.setPen(strokePen(color, box));
+    painter.setBrush(Qt::NoBrush);
+    const qreal w = box.width(), h = box.height();
+    const qreal lidY = box.top() + h * 0.22;
+    painter.drawLine(QPointF(box.left() + w * 0.12, lidY), QPointF(box.left() + w * 0.88, lidY));
+    QPainterPath handle;
+    handle.moveTo(box.left() + w * 0.38, lidY);
+    handle.lineTo(box.left() + w * 0.38, box.top() + h * 0.10);
+    handle.lineTo(box.left() + w * 0.62, box.top() + h * 0.10);
+    handle.lineTo(box.left() + w * 0.62, lidY);
+    painter.drawPath(handle);
+    QPainterPath bin;
+    bin.moveTo(box.left() + w * 0.20, lidY);
+    bin.lineTo(box.left() + w * 0.26, box.top() + h * 0.90);
+    bin.lineTo(box.left() + w * 0.74, box.top() + h * 0.90);
+    bin.lineTo(box.left() + w * 0.80, lidY);
+    painter.drawPath(bin);
+    for (const qreal x : {0.42, 0.58})
+        painter.drawLine(QPointF(box.left() + w * x, box.top() + h * 0.38),
+                         QPointF(box.left() + w * x, box.top() + h * 0.76));
+}
+
 void paintShareUp(QPainter &painter, const QRectF &box, const QColor &color)
 {
     painter.setPen(strokePen(color, box));
@@ -288,6 +312,9 @@ void paint(QPainter &painter, Symbol symbol, const QRectF &box, const QColor &co
         break;
     case Symbol::ShareUp:
         paintShareUp(painter, box, color);
+        break;
+    case Symbol::Trash:
+        paintTrash(painter, box, color);
         break;
     case Symbol::Photo:
         paintPhoto(painter, box, color);

@@ -31,6 +31,7 @@ enum class Symbol {
     // The culling flags: a pennant on its pole (pick), a diagonal cross (reject).
     Flag,
     Cross,
+    Trash, // a bin with its lid: move to the Trash
 };
 
 // A five-pointed star filling `box` (centred, point up).

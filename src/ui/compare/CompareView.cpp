@@ -1,5 +1,6 @@
 #include "compare/CompareView.h"
 
+#include "common/CullingMarkMenu.h"
 #include "common/FocusAreaDisplay.h"
 #include "compare/ComparePane.h"
 #include "compare/CompareZoomView.h"
@@ -7,6 +8,7 @@
 #include "state/CompareSession.h"
 #include "viewing/FocusPointCache.h"
 
+#include <QMenu>
 #include <QPainter>
 #include <algorithm>
 #include <tuple>
@@ -39,6 +41,9 @@ CompareView::CompareView(AppState &state, WorkQueues &queues, QWidget *parent)
         connect(zoom, &CompareZoomView::movedByUser, this,
                 [this, zoom](QPointF anchor, qreal factor) { follow(zoom, anchor, factor); });
         connect(zoom, &CompareZoomView::fitRequested, this, &CompareView::fitAll);
+        pane->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(pane, &QWidget::customContextMenuRequested, this,
+                [this, pane](const QPoint &at) { showContextMenu(pane, pane->mapToGlobal(at)); });
     }
     CompareSession &compare = m_state.compare();
     connect(&compare, &CompareSession::itemsChanged, this, &CompareView::followSession);
@@ -55,6 +60,30 @@ CompareView::CompareView(AppState &state, WorkQueues &queues, QWidget *parent)
 }
 
 CompareView::~CompareView() = default;
+
+QMenu *CompareView::createContextMenu(ComparePane *pane)
+{
+    if (!pane->item())
+        return nullptr;
+    auto *menu = new QMenu(this);
+    CullingMarkMenu::addEntries(*menu, m_state, *pane->item());
+    menu->addSeparator();
+    // The pane's photo goes as Delete takes the active one, so the next
+    // candidate comes in.
+    menu->addAction(QStringLiteral("移到废纸篓"), this, [this, pane] {
+        m_state.compare().setActivePane(int(m_panes.indexOf(pane)));
+        m_state.compare().moveActiveToTrash();
+    });
+    return menu;
+}
+
+void CompareView::showContextMenu(ComparePane *pane, const QPoint &globalPosition)
+{
+    if (QMenu *menu = createContextMenu(pane)) {
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(globalPosition);
+    }
+}
 
 QList<ComparePane *> CompareView::panes() const
 {

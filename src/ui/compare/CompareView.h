@@ -5,6 +5,7 @@
 
 class AppState;
 class ComparePane;
+class QMenu;
 class CompareZoomView;
 class FocusPointCache;
 class ImageItem;
@@ -34,6 +35,9 @@ public:
     // The panes of the shown photos, in the session's order.
     QList<ComparePane *> panes() const;
     FocusPointCache &focusPoints() const { return *m_focusPoints; }
+    // The pane's right-click menu: flags, labels and "移到废纸篓"; none
+    // while the pane shows no photo. The caller owns it.
+    QMenu *createContextMenu(ComparePane *pane);
 
     // Z: every pane from fitted to 100 % (one picture pixel on one device
     // pixel) or back. At 100 % each pane shows the point under the pointer
@@ -50,6 +54,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void showContextMenu(ComparePane *pane, const QPoint &globalPosition);
     void followSession();
     void arrangePanes(const QList<ImageItem> &items);
     void followActivePane();

@@ -82,7 +82,8 @@ QWidget *makeErrorColumn(QWidget *parent, QLabel *text)
 }
 
 // The keys of the loupe, listed in the picture's menu.
-const char *const keyHints[] = {"Z 100% / 适合", "F 全屏", "A 对焦点", "0 清除评分", "C 对比"};
+const char *const keyHints[] = {"Z 100% / 适合", "F 全屏", "A 对焦点",
+                                "0 清除评分",    "C 对比", "Delete 移到废纸篓"};
 
 void defaultRawExportConfirmation(QWidget *parent, std::function<void(bool)> answer)
 {
@@ -268,6 +269,7 @@ QMenu *ImageViewerView::createContextMenu(QWidget *parent)
     menu->addSeparator();
     if (item()) {
         CullingMarkMenu::addEntries(*menu, m_appState, *item());
+        CullingMarkMenu::addTrashEntry(*menu, m_appState, {*item()});
         menu->addSeparator();
     }
     for (const char *hint : keyHints)

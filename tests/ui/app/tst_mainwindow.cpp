@@ -11,6 +11,7 @@
 #include "app/SubfolderPromptDialog.h"
 #include "app/ToastController.h"
 #include "app/ToastView.h"
+#include "browse/ArchiveBusyVeil.h"
 #include "browse/HistoryListView.h"
 #include "browse/SelectionActionBar.h"
 #include "browse/SidebarView.h"
@@ -31,7 +32,9 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -347,6 +350,80 @@ private Q_SLOTS:
         QVERIFY(!m_window->undoButton()->isEnabled() && !m_window->redoButton()->isEnabled());
         QTest::keyClick(m_window.get(), Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(m_state->rating(shown), 3);
+    }
+
+    // Delete in the viewer, compare and the grid, the menus' entries, and
+    // Ctrl+Z bringing the photos back; the Trash is a temporary one.
+    void deleteMovesToTheTrashInEveryScreen()
+    {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(path("data")));
+        const auto restoreDataHome = qScopeGuard([] { qunsetenv("XDG_DATA_HOME"); });
+        for (const char *name : {"five/a0.jpg", "five/a1.jpg", "five/a2.jpg", "five/a3.jpg",
+                                 "five/a4.jpg"})
+            writeImage(m_dir.path(), name);
+        importFolder(path("five"));
+        QTRY_COMPARE(m_state->images().size(), 5);
+        m_state->selectImage(2);
+        showWindow();
+        const auto waitForFiles = [this] { QTRY_VERIFY(!m_state->isMovingFiles()); };
+        const auto trashed = [this] {
+            return QDir(path("data/Trash/files")).entryList(QDir::Files);
+        };
+
+        QTest::keyClick(m_window.get(), Qt::Key_Delete);
+        QCOMPARE(m_state->selectedImage()->filename(), QStringLiteral("a3.jpg")); // at once
+        waitForFiles();
+        QCOMPARE(trashed(), QStringList{"a2.jpg"});
+        QCOMPARE(imageNames(), (QStringList{"a0.jpg", "a1.jpg", "a3.jpg", "a4.jpg"}));
+        QCOMPARE(m_window->detailArea()->currentPage(), Page::viewer);
+        QCOMPARE(m_state->selectedImage()->filename(), QStringLiteral("a3.jpg"));
+        std::unique_ptr<QMenu> viewerMenu(
+            m_window->detailArea()->viewerView()->createContextMenu(nullptr));
+        QVERIFY(std::ranges::any_of(viewerMenu->actions(), [](const QAction *action) {
+            return action->text() == QStringLiteral("移到废纸篓");
+        }));
+
+        // Compare: Delete takes the candidate, the next photo comes in.
+        QTest::keyClick(m_window.get(), Qt::Key_C);
+        QCOMPARE(m_window->detailArea()->currentPage(), Page::compare);
+        m_state->compare().setActivePane(1); // a4
+        QTest::keyClick(m_window.get(), Qt::Key_Delete);
+        waitForFiles();
+        QCOMPARE(trashed(), (QStringList{"a2.jpg", "a4.jpg"}));
+        QCOMPARE(BrowseFixtures::filenames(m_state->compare().items()),
+                 (QStringList{"a3.jpg", "a1.jpg"}));
+        QTest::keyClick(m_window.get(), Qt::Key_Escape);
+        QTest::keyClick(m_window.get(), Qt::Key_Escape);
+        QTRY_COMPARE(m_window->detailArea()->currentPage(), Page::grid);
+
+        // The grid: Delete takes the selection, under a veil saying so.
+        QTest::keyClick(m_window.get(), Qt::Key_Delete); // nothing selected: nothing happens
+        QVERIFY(!m_state->isMovingFiles());
+        for (const char *name : {"a0.jpg", "a1.jpg"})
+            m_state->toggleSelection(BrowseFixtures::item(*m_state, name).id());
+        QTest::keyClick(m_window.get(), Qt::Key_Delete);
+        QVERIFY(m_state->isMovingFiles());
+        QCOMPARE(m_window->detailArea()->gridView()->busyVeil().message(),
+                 QStringLiteral("正在移到废纸篓..."));
+        waitForFiles();
+        QCOMPARE(imageNames(), QStringList{"a3.jpg"});
+        QCOMPARE(m_state->toastMessage().value_or(QString()),
+                 QStringLiteral("已移到废纸篓 2 张，按 Ctrl+Z 撤销"));
+
+        QTest::keyClick(m_window.get(), Qt::Key_Z, Qt::ControlModifier);
+        waitForFiles();
+        QCOMPARE(imageNames(), (QStringList{"a0.jpg", "a1.jpg", "a3.jpg"}));
+        QCOMPARE(m_state->statusMessage(), QStringLiteral("已撤销：移到废纸篓（2 张）"));
+        // The selection bar's button does what Delete does.
+        m_state->toggleSelection(BrowseFixtures::item(*m_state, "a3.jpg").id());
+        auto *bar = m_window->findChild<SelectionActionBar *>();
+        const QList<QPushButton *> buttons = bar->findChildren<QPushButton *>();
+        const auto trashButton =
+            std::ranges::find(buttons, QStringLiteral("移到废纸篓"), &QPushButton::text);
+        QVERIFY(trashButton != buttons.end());
+        QTest::mouseClick(*trashButton, Qt::LeftButton);
+        waitForFiles();
+        QCOMPARE(imageNames(), (QStringList{"a0.jpg", "a1.jpg"}));
     }
 
     // F and F11 fill the screen with the photo; Escape leaves full screen
