@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using BrowseFixtures::item;
 
@@ -178,6 +179,32 @@ private Q_SLOTS:
         QTRY_VERIFY(!m_state->isMovingFiles());
         QCOMPARE(filesBelow(root()), before); // the unchanged copy went
         QCOMPARE(TestFiles::contents(root() + "/IMG_1.jpg.xmp"), QByteArray("own"));
+    }
+
+    // An archive onto another file system was copied; its undo copies back.
+    void archiveOnAnotherFileSystemComesBack()
+    {
+        QTemporaryDir card(QStringLiteral("/dev/shm/kelvane-card-XXXXXX"));
+        struct stat cardInfo, rootInfo;
+        if (!card.isValid() || ::stat(QFile::encodeName(card.path()), &cardInfo) != 0 ||
+            ::stat(QFile::encodeName(m_dir.path()), &rootInfo) != 0 ||
+            cardInfo.st_dev == rootInfo.st_dev)
+            QSKIP("No second writable file system (/dev/shm) here");
+        BrowseFixtures::writeImage(root(), "IMG_1.jpg");
+        TestFiles::touch(root(), "IMG_1.jpg.xmp", "own");
+        QVERIFY(BrowseFixtures::open(*m_state, root()));
+        const QByteArray bytes = TestFiles::contents(root() + "/IMG_1.jpg");
+        const QDateTime modified = QFileInfo(root() + "/IMG_1.jpg").lastModified();
+        QFuture<void> done = ArchiveFlow(*m_state, m_queues.fileOperations())
+                                 .run({item(*m_state, "IMG_1.jpg")}, card.path() + "/归档");
+        QTRY_VERIFY(done.isFinished());
+        QCOMPARE(filesBelow(card.path()), (QStringList{"归档/IMG_1.jpg", "归档/IMG_1.jpg.xmp"}));
+        m_state->undo();
+        QTRY_VERIFY(!m_state->isMovingFiles());
+        QCOMPARE(filesBelow(root()), (QStringList{"IMG_1.jpg", "IMG_1.jpg.xmp"}));
+        QVERIFY(filesBelow(card.path()).isEmpty());
+        QCOMPARE(TestFiles::contents(root() + "/IMG_1.jpg"), bytes);
+        QCOMPARE(QFileInfo(root() + "/IMG_1.jpg").lastModified(), modified);
     }
 
     void mixedActionsUndoneAndRedoneReachTheSameState()
