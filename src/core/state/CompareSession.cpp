@@ -136,9 +136,13 @@ QFuture<void> CompareSession::moveActiveToTrash()
     if (!isTwoPane()) {
         QList<ImageItem> staying = m_items;
         staying.removeAt(m_activePane);
-        m_activePane = std::min(m_activePane, int(staying.size()) - 1);
+        // The active pane is in range before anyone hears of the new items.
+        const int active = std::min(m_activePane, int(staying.size()) - 1);
+        const bool paneMoved = active != m_activePane;
+        m_activePane = active;
         setItems(staying);
-        Q_EMIT activePaneChanged(m_activePane);
+        if (paneMoved)
+            Q_EMIT activePaneChanged(active);
     } else {
         // The photo left standing is the select; the next photo of the list
         // (at the end the previous) comes in as the candidate.

@@ -250,6 +250,20 @@ private Q_SLOTS:
         QCOMPARE(BrowseFixtures::filenames(compare.items()),
                  (QStringList{"IMG_1.jpg", "IMG_3.jpg"}));
         QCOMPARE(filesBelow(root()), (QStringList{"IMG_1.jpg", "IMG_3.jpg", "IMG_4.jpg"}));
+
+        // With three or four panes the active one goes, the last one too.
+        BrowseFixtures::writeImage(root(), "IMG_5.jpg");
+        QVERIFY(BrowseFixtures::open(*m_state, root()));
+        m_state->selectAllVisible();
+        QVERIFY(compare.openSelection());
+        compare.setActivePane(3);
+        QSignalSpy active(&compare, &CompareSession::activePaneChanged);
+        done = compare.moveActiveToTrash();
+        QCOMPARE(BrowseFixtures::filenames(compare.items()),
+                 (QStringList{"IMG_1.jpg", "IMG_3.jpg", "IMG_4.jpg"}));
+        QCOMPARE(QList({compare.activePane(), int(active.count())}), QList({2, 1}));
+        QTRY_VERIFY(done.isFinished());
+        QCOMPARE(filesBelow(root()), (QStringList{"IMG_1.jpg", "IMG_3.jpg", "IMG_4.jpg"}));
     }
 
 private:
