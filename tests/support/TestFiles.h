@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
@@ -31,6 +32,18 @@ inline QString makeDir(const QString &root, const QString &relativePath)
     const QString path = root + QLatin1Char('/') + relativePath;
     QDir().mkpath(path);
     return path;
+}
+
+// Every file below `folder` (hidden ones too), relative to it, sorted.
+inline QStringList filesBelow(const QString &folder)
+{
+    QStringList names;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names << QDir(folder).relativeFilePath(it.next());
+    names.sort();
+    return names;
 }
 
 } // namespace TestFiles

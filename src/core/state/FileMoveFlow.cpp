@@ -13,28 +13,23 @@
 
 namespace {
 
-QStringList photosFrom(const QList<MovedPhoto> &moved)
+using File = MovedPhoto::File;
+using Side = QString MovedPhoto::File::*;
+
+// The photos' paths on one side of their moves (&File::from or &File::to).
+QStringList photos(const QList<MovedPhoto> &moved, Side side)
 {
     QStringList paths;
     paths.reserve(moved.size());
     for (const MovedPhoto &photo : moved)
-        paths << photo.photo.from;
+        paths << photo.photo.*side;
     return paths;
 }
 
-QStringList photosTo(const QList<MovedPhoto> &moved)
-{
-    QStringList paths;
-    paths.reserve(moved.size());
-    for (const MovedPhoto &photo : moved)
-        paths << photo.photo.to;
-    return paths;
-}
-
-// Every path the work touches, photos and sidecars, on both sides.
+// Every photo path the work touches, on both sides.
 QStringList pathsOf(const QList<MovedPhoto> &moved)
 {
-    return photosFrom(moved) + photosTo(moved);
+    return photos(moved, &MovedPhoto::File::from) + photos(moved, &MovedPhoto::File::to);
 }
 
 QString trashReport(qsizetype trashed, qsizetype stayed, const QString &error)
@@ -103,8 +98,9 @@ QFuture<void> FileMoveFlow::run(const QString &busyMessage, const QStringList &p
         &m_fileOperations, &state, std::move(work),
         [&state, way, ratingsBefore, report, reloadIfStillOpen](const Moved &outcome) {
             const QList<MovedPhoto> &moved = outcome.moved;
-            const QStringList from = way == Way::away ? photosFrom(moved) : photosTo(moved);
-            const QStringList to = way == Way::away ? photosTo(moved) : photosFrom(moved);
+            const bool away = way == Way::away;
+            const QStringList from = photos(moved, away ? &File::from : &File::to);
+            const QStringList to = photos(moved, away ? &File::to : &File::from);
             // Ratings, flags and labels follow their files, into the Trash too,
             // so that an undo brings them back with the file.
             state.starRatingStore().moveRatings(from, to);
@@ -169,7 +165,7 @@ QFuture<void> FileMoveFlow::redo()
 {
     AppState &state = m_state;
     const UndoStep step = state.undoHistory().takeFileRedo();
-    const QStringList sources = photosFrom(step.movedPhotos);
+    const QStringList sources = photos(step.movedPhotos, &File::from);
     return run(
         QStringLiteral("正在重做..."), sources, Way::away,
         [sources, step] {

@@ -23,11 +23,8 @@ void UndoHistory::record(const UndoStep &step)
 {
     if (!step.changesAnything())
         return;
-    m_done.append(step);
-    if (m_done.size() > capacity)
-        m_done.removeFirst();
     m_undone.clear();
-    Q_EMIT changed();
+    recordRedone(step);
 }
 
 std::optional<QString> UndoHistory::undo()

@@ -24,6 +24,7 @@
 
 using BrowseFixtures::contents;
 using BrowseFixtures::writeImage;
+using TestFiles::filesBelow;
 
 namespace {
 
@@ -358,16 +359,6 @@ private:
     QString root() const { return m_dir.path() + QStringLiteral("/photos"); }
     QString target() const { return root() + QStringLiteral("/批量归档"); }
 
-    QStringList filesBelow(const QString &folder) const
-    {
-        QStringList names;
-        QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext())
-            names << QDir(folder).relativeFilePath(it.next());
-        names.sort();
-        return names;
-    }
     std::unique_ptr<AppState> openState(const QStringList &images)
     {
         auto state = BrowseFixtures::makeState(m_queues, m_dir.path());

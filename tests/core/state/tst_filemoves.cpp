@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 using BrowseFixtures::item;
+using TestFiles::filesBelow;
 
 // Moves to the Trash and back, and the undo and redo of archives and
 // trashings, on real folders with a Trash in a temporary data home.
@@ -331,17 +332,6 @@ private:
 
     QString root() const { return m_dir.path() + QStringLiteral("/photos"); }
     QString trash() const { return m_dir.path() + QStringLiteral("/data/Trash"); }
-
-    static QStringList filesBelow(const QString &folder)
-    {
-        QStringList names;
-        QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext())
-            names << QDir(folder).relativeFilePath(it.next());
-        names.sort();
-        return names;
-    }
 
     WorkQueues m_queues;
     QTemporaryDir m_dir;
