@@ -50,6 +50,20 @@ FileMoveFlow::FileMoveFlow(AppState &state, QThreadPool &fileOperations)
     , m_fileOperations(fileOperations)
 {}
 
+FileMoveFlow::Moved FileMoveFlow::trash(const QStringList &photos)
+{
+    const PhotoTrash::Outcome trashed = PhotoTrash::moveToTrash(photos);
+    return {trashed.trashed, trashed.stayed.size(), trashed.error};
+}
+
+UndoStep FileMoveFlow::withMoves(const UndoStep &step, const QList<MovedPhoto> &moved)
+{
+    UndoStep part = step;
+    part.movedPhotos = moved;
+    part.description = describe(part);
+    return part;
+}
+
 QString FileMoveFlow::describe(const UndoStep &step)
 {
     const qsizetype count = step.movedPhotos.size();
@@ -125,10 +139,7 @@ QFuture<void> FileMoveFlow::moveToTrash(const QList<ImageItem> &items)
     AppState &state = m_state;
     return run(
         QStringLiteral("正在移到废纸篓..."), sources, Way::away,
-        [sources] {
-            const PhotoTrash::Outcome trashed = PhotoTrash::moveToTrash(sources);
-            return Moved{trashed.trashed, trashed.stayed.size(), trashed.error};
-        },
+        [sources] { return trash(sources); },
         [&state](const Moved &outcome) {
             UndoStep step;
             step.fileAction = UndoStep::FileAction::trash;
@@ -151,10 +162,7 @@ QFuture<void> FileMoveFlow::undo()
             return Moved{back.returned, back.stayed.size(), {}};
         },
         [&state, step](const Moved &outcome) {
-            UndoStep undone = step;
-            undone.movedPhotos = outcome.moved;
-            undone.description = describe(undone);
-            state.undoHistory().recordUndone(undone);
+            state.undoHistory().recordUndone(withMoves(step, outcome.moved));
             if (outcome.stayed > 0)
                 state.setToastMessage(QStringLiteral("%1 张无法恢复").arg(outcome.stayed));
             return QStringLiteral("已撤销：") + step.description;
@@ -169,20 +177,15 @@ QFuture<void> FileMoveFlow::redo()
     return run(
         QStringLiteral("正在重做..."), sources, Way::away,
         [sources, step] {
-            if (step.fileAction == UndoStep::FileAction::trash) {
-                const PhotoTrash::Outcome trashed = PhotoTrash::moveToTrash(sources);
-                return Moved{trashed.trashed, trashed.stayed.size(), trashed.error};
-            }
+            if (step.fileAction == UndoStep::FileAction::trash)
+                return trash(sources);
             const ArchiveMover::Outcome archived =
                 ArchiveMover::moveFiles(sources, step.archiveFolder);
             return Moved{archived.moved, sources.size() - archived.moved.size(),
                          archived.folderError};
         },
         [&state, step](const Moved &outcome) {
-            UndoStep redone = step;
-            redone.movedPhotos = outcome.moved;
-            redone.description = describe(redone);
-            state.undoHistory().recordRedone(redone);
+            state.undoHistory().recordRedone(withMoves(step, outcome.moved));
             if (outcome.stayed > 0)
                 state.setToastMessage(QStringLiteral("%1 张无法重做").arg(outcome.stayed));
             return QStringLiteral("已重做：") + step.description;

@@ -43,6 +43,10 @@ private:
         QString error; // why the first one stayed (a trash's reason)
     };
 
+    static Moved trash(const QStringList &photos);
+    // `step` with only the photos of `moved` (what an undo or redo managed).
+    static UndoStep withMoves(const UndoStep &step, const QList<MovedPhoto> &moved);
+
     // Starts `work` (returning Moved) and, when it is done, runs `report`
     // with its outcome after the ratings and marks followed it `way`; the
     // status text `report` returns (if any) shows once the folder is reloaded.
