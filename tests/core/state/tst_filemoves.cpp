@@ -1,17 +1,41 @@
 #include "BrowseFixtures.h"
 #include "TestFiles.h"
+#include "model/NoReplaceRename.h"
 #include "model/WorkQueues.h"
 #include "state/ArchiveFlow.h"
 #include "state/CompareSession.h"
 
 #include <QDirIterator>
 #include <QRandomGenerator>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using BrowseFixtures::item;
+
+namespace {
+
+// The first rename into the Trash holds until the test lets it go on.
+QSemaphore g_moved, g_goOn;
+std::atomic<bool> g_held = false;
+int holdingRename(const char *from, const char *to)
+{
+    const int result = ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+    if (!g_held.exchange(true)) {
+        g_moved.release();
+        g_goOn.acquire();
+    }
+    return result;
+}
+constexpr NoReplaceRename::SystemCalls kHoldingCalls{&holdingRename, &::link};
+
+} // namespace
 using TestFiles::filesBelow;
 
 // Moves to the Trash and back, and the undo and redo of archives and
@@ -38,7 +62,7 @@ private Q_SLOTS:
         for (const char *name : {"IMG_1.jpg", "IMG_2.JPG", "IMG_3.jpg", "IMG_4.jpg"})
             BrowseFixtures::writeImage(root(), name);
         TestFiles::touch(root(), "IMG_2.CR2", "raw");
-        TestFiles::touch(root(), "IMG_1.jpg.xmp", "own");
+        TestFiles::touch(root(), "IMG_1.jpg.xmp", ""); // empty, and still its own
         TestFiles::touch(root(), "IMG_2.xmp", "shared by the pair");
         TestFiles::touch(root(), "IMG_4.xmp", "stays with IMG_4");
         QVERIFY(BrowseFixtures::open(*m_state, root()));
@@ -55,6 +79,7 @@ private Q_SLOTS:
         QCOMPARE(m_state->selectedImage()->filename(), QStringLiteral("IMG_3.jpg"));
         QVERIFY(m_state->isMovingFiles());
         QTRY_VERIFY(done.isFinished());
+        QVERIFY(!done.isCanceled());
         QCOMPARE(m_state->toastMessage().value_or(QString()),
                  QStringLiteral("已移到废纸篓 3 张，按 Ctrl+Z 撤销"));
         QCOMPARE(filesBelow(root()), (QStringList{"IMG_3.jpg", "IMG_4.jpg", "IMG_4.xmp"}));
@@ -104,6 +129,64 @@ private Q_SLOTS:
         QCOMPARE(filesBelow(root()), (QStringList{"IMG_1.jpg", "IMG_2.jpg"}));
         QCOMPARE(m_state->images().size(), 2);
         QVERIFY(!m_state->undoHistory().canUndo());
+    }
+
+    // A photo that cannot go back (here its rename is refused) takes the
+    // sidecars that went ahead of it back to where they were.
+    void photoThatCannotGoBackKeepsItsSidecars()
+    {
+        BrowseFixtures::writeImage(root(), "IMG_1.jpg");
+        TestFiles::touch(root(), "IMG_1.jpg.xmp", "sidecar");
+        QVERIFY(BrowseFixtures::open(*m_state, root()));
+        QFuture<void> done = m_state->moveToTrash({item(*m_state, "IMG_1.jpg")});
+        QTRY_VERIFY(done.isFinished());
+        static constexpr NoReplaceRename::SystemCalls refusePhotos{
+            [](const char *from, const char *to) {
+                if (QByteArray(to).endsWith("/IMG_1.jpg"))
+                    return errno = EACCES, -1;
+                return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+            },
+            &::link};
+        NoReplaceRename::setSystemCalls(&refusePhotos);
+        const auto restoreCalls = qScopeGuard([] { NoReplaceRename::setSystemCalls(nullptr); });
+        m_state->undo();
+        QTRY_VERIFY(!m_state->isMovingFiles());
+        QCOMPARE(m_state->toastMessage().value_or(QString()), QStringLiteral("1 张无法恢复"));
+        QVERIFY(filesBelow(root()).isEmpty());
+        QCOMPARE(filesBelow(trash() + "/files"), (QStringList{"IMG_1.jpg", "IMG_1.jpg.xmp"}));
+        QCOMPARE(filesBelow(trash() + "/info").size(), 2);
+    }
+
+    // Another folder opened while files are on their way: they arrive, their
+    // ratings and marks with them (the new folder's clean-up keeps them), and
+    // the new folder keeps its own state.
+    void folderOpenedDuringATrashing()
+    {
+        BrowseFixtures::writeImage(root(), "IMG_1.jpg");
+        BrowseFixtures::writeImage(root(), "IMG_2.jpg");
+        QVERIFY(BrowseFixtures::open(*m_state, root()));
+        const ImageItem leaving = item(*m_state, "IMG_1.jpg");
+        m_state->updateRating(3, leaving);
+        m_state->setLabel(ColourLabel::green, {leaving});
+        g_held = false;
+        NoReplaceRename::setSystemCalls(&kHoldingCalls);
+        const auto restoreCalls = qScopeGuard([] { NoReplaceRename::setSystemCalls(nullptr); });
+        QFuture<void> done = m_state->moveToTrash({leaving});
+        QVERIFY(g_moved.tryAcquire(1, 10000)); // the photo is in the Trash, the UI not told yet
+        BrowseFixtures::writeImage(m_dir.path() + "/other", "DSC_1.jpg");
+        QVERIFY(BrowseFixtures::open(*m_state, m_dir.path()));
+        QSignalSpy rescans(m_state.get(), &AppState::imagesChanged);
+        g_goOn.release();
+        QTRY_VERIFY(done.isFinished());
+        QVERIFY(!m_state->isMovingFiles());
+        QCOMPARE(rescans.count(), 0); // the open folder is not the one the photo left
+        QCOMPARE(m_state->currentFolder()->path(), m_dir.path());
+        const QString trashed = trash() + "/files/IMG_1.jpg";
+        QCOMPARE(m_state->starRatingStore().rating(trashed), 3);
+        QCOMPARE(m_state->cullingMarks().mark(trashed).label, ColourLabel::green);
+        m_state->undo();
+        QTRY_VERIFY(!m_state->isMovingFiles());
+        QCOMPARE(m_state->starRatingStore().rating(root() + "/IMG_1.jpg"), 3);
     }
 
     void undoLeavesFilesChangedSinceOrWhoseNameIsTaken_data()
