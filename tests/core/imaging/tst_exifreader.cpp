@@ -239,6 +239,18 @@ private Q_SLOTS:
             expected.captureTime = expected.fileModified;
         QCOMPARE(ShootingDataReader::read(path), expected);
     }
+    // A file is read by what it holds, whatever its name says.
+    void shootingDataOfMisnamedFiles()
+    {
+        const QString png = m_dir.filePath(QStringLiteral("png_named.jpg"));
+        QVERIFY(quadrantPicture(40, 30).save(png, "PNG"));
+        addExifTags(png, {{"Exif.Image.Make", Exiv2::asciiString, "PngCam"}});
+        const QString heic = m_dir.filePath(QStringLiteral("heic_named.JPEG"));
+        QVERIFY(writeHeif(heic, quadrantPicture(64, 48), false, 1, 6));
+        QCOMPARE((QStringList{ShootingDataReader::read(png).cameraMake,
+                              ShootingDataReader::read(heic).cameraMake}),
+                 (QStringList{"PngCam", "HeifCam"}));
+    }
     void cameraSamples()
     {
         const QString iphone = sample(QStringLiteral("heif/apple_iphone11promax_gps.heic"));
