@@ -100,9 +100,9 @@ const QStringList &cameraPhotos()
         }
         // On disk before anything is measured: a write-back of the fresh
         // corpus would otherwise take the cores during the first passes.
-        QFile folder(root);
-        if (folder.open(QIODevice::ReadOnly))
-            ::syncfs(folder.handle());
+        QFile first(paths.first());
+        if (first.open(QIODevice::ReadOnly))
+            ::syncfs(first.handle());
         QFile(root + QStringLiteral("/.complete")).open(QIODevice::WriteOnly);
         return paths;
     }();
