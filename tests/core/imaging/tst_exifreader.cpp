@@ -218,6 +218,10 @@ private Q_SLOTS:
                     {"Exif.Image.ImageWidth", Exiv2::signedLong, "-640"},
                     {"Exif.Image.ImageLength", Exiv2::unsignedLong, "480"}}
             << ShootingData();
+        QTest::newRow("a zero side: no pixel size")
+            << Tags{{"Exif.Image.ImageWidth", Exiv2::unsignedLong, "640"},
+                    {"Exif.Image.ImageLength", Exiv2::unsignedLong, "0"}}
+            << ShootingData();
         const auto burst = [&](const char *make, const char *key, Exiv2::TypeId type,
                                const char *value, std::optional<int> expected) {
             ShootingData data;
