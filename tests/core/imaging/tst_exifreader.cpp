@@ -243,17 +243,22 @@ private Q_SLOTS:
             expected.captureTime = expected.fileModified;
         QCOMPARE(ShootingDataReader::read(path), expected);
     }
-    // A file is read by what it holds, whatever its name says.
+    // A file is read by what it holds, whatever its name says; a cut one
+    // gives no values.
     void shootingDataOfMisnamedFiles()
     {
+        const QString cut = m_dir.filePath(QStringLiteral("cut.jpg"));
+        const Tags make{{"Exif.Image.Make", Exiv2::asciiString, "CutCam"}};
+        QVERIFY(writeBytes(cut, readBytes(jpegWithExif(make)).left(200)));
         const QString png = m_dir.filePath(QStringLiteral("png_named.jpg"));
         QVERIFY(quadrantPicture(40, 30).save(png, "PNG"));
         addExifTags(png, {{"Exif.Image.Make", Exiv2::asciiString, "PngCam"}});
         const QString heic = m_dir.filePath(QStringLiteral("heic_named.JPEG"));
         QVERIFY(writeHeif(heic, quadrantPicture(64, 48), false, 1, 6));
-        QCOMPARE((QStringList{ShootingDataReader::read(png).cameraMake,
+        QCOMPARE((QStringList{ShootingDataReader::read(cut).cameraMake,
+                              ShootingDataReader::read(png).cameraMake,
                               ShootingDataReader::read(heic).cameraMake}),
-                 (QStringList{"PngCam", "HeifCam"}));
+                 (QStringList{"", "PngCam", "HeifCam"}));
     }
     void cameraSamples()
     {
