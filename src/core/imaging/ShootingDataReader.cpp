@@ -6,14 +6,61 @@
 
 #include <QFileInfo>
 #include <QTimeZone>
+#include <QVarLengthArray>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <exiv2/exiv2.hpp>
 #include <initializer_list>
 #include <limits>
-#include <unordered_map>
 
 namespace {
+
+// The tags fromExif() looks at, by the Exiv2 key each stands for.
+enum class Field {
+    dateTimeOriginal,
+    subSecTimeOriginal,
+    offsetTimeOriginal,
+    make,
+    model,
+    lensModel,
+    focalLength,
+    fNumber,
+    exposureTime,
+    isoSpeed,
+    pixelXDimension,
+    pixelYDimension,
+    imageWidth,
+    imageLength,
+    orientation,
+    canonSequence,
+    sonySequence,
+    fujifilmSequence,
+    panasonicSequence,
+    count
+};
+
+constexpr std::array<const char *, size_t(Field::count)> kKeys{
+    "Exif.Photo.DateTimeOriginal",
+    "Exif.Photo.SubSecTimeOriginal",
+    "Exif.Photo.OffsetTimeOriginal",
+    "Exif.Image.Make",
+    "Exif.Image.Model",
+    "Exif.Photo.LensModel",
+    "Exif.Photo.FocalLength",
+    "Exif.Photo.FNumber",
+    "Exif.Photo.ExposureTime",
+    "Exif.Photo.ISOSpeedRatings",
+    "Exif.Photo.PixelXDimension",
+    "Exif.Photo.PixelYDimension",
+    "Exif.Image.ImageWidth",
+    "Exif.Image.ImageLength",
+    "Exif.Image.Orientation",
+    "Exif.CanonSi.Sequence",
+    "Exif.Sony1.SequenceNumber",
+    "Exif.Fujifilm.SequenceNumber",
+    "Exif.Panasonic.SequenceNumber",
+};
 
 struct TagAddress
 {
@@ -21,47 +68,65 @@ struct TagAddress
     uint16_t tag = 0;
 };
 
-// ExifKey finds a name by searching Exiv2's tag tables: each key is parsed
-// once per thread (the keys are the literals of this file).
-TagAddress addressOf(const char *key)
+// ExifKey finds a name by searching Exiv2's tag tables: the keys are parsed
+// once.
+const std::array<TagAddress, size_t(Field::count)> &addresses()
 {
-    thread_local std::unordered_map<const char *, TagAddress> parsed;
-    auto known = parsed.find(key);
-    if (known == parsed.end()) {
-        TagAddress address;
-        try {
-            const Exiv2::ExifKey exifKey(key);
-            address = {int(exifKey.ifdId()), exifKey.tag()};
-        } catch (const std::exception &) {
-            // A maker-note group or tag this Exiv2 build does not know.
+    static const auto parsed = [] {
+        std::array<TagAddress, size_t(Field::count)> result;
+        for (size_t i = 0; i < kKeys.size(); ++i) {
+            try {
+                const Exiv2::ExifKey exifKey(kKeys[i]);
+                result[i] = {int(exifKey.ifdId()), exifKey.tag()};
+            } catch (const std::exception &) {
+                // A maker-note group or tag this Exiv2 build does not know.
+            }
         }
-        known = parsed.emplace(key, address).first;
+        return result;
+    }();
+    return parsed;
+}
+
+// The first entry of each field in one pass over the entries, by number:
+// ExifData::findKey would build the key text of every entry, hundreds in a
+// file with maker notes, for each value looked up.
+class Fields
+{
+public:
+    explicit Fields(const Exiv2::ExifData &exif)
+    {
+        const auto &wanted = addresses();
+        for (const Exiv2::Exifdatum &datum : exif) {
+            const uint16_t tag = datum.tag();
+            for (size_t i = 0; i < wanted.size(); ++i) {
+                if (wanted[i].tag == tag && !m_found[i] && wanted[i].ifd == int(datum.ifdId()))
+                    m_found[i] = &datum;
+            }
+        }
     }
-    return known->second;
-}
 
-const Exiv2::Exifdatum *find(const Exiv2::ExifData &exif, const char *key)
-{
-    const TagAddress address = addressOf(key);
-    if (address.ifd < 0)
-        return nullptr;
-    // By number: ExifData::findKey would build the key text of every entry,
-    // hundreds in a file with maker notes, for each value looked up.
-    const auto it = std::find_if(exif.begin(), exif.end(), [&](const Exiv2::Exifdatum &datum) {
-        return datum.tag() == address.tag && int(datum.ifdId()) == address.ifd;
-    });
-    return it == exif.end() || it->count() < 1 ? nullptr : &*it;
-}
+    // The field's entry when it holds at least one value.
+    const Exiv2::Exifdatum *operator[](Field field) const
+    {
+        const Exiv2::Exifdatum *datum = m_found[size_t(field)];
+        return datum && datum->count() >= 1 ? datum : nullptr;
+    }
 
-QString text(const Exiv2::ExifData &exif, const char *key)
+private:
+    std::array<const Exiv2::Exifdatum *, size_t(Field::count)> m_found{};
+};
+
+// An ASCII value up to its first NUL, from its bytes (Exifdatum::toString
+// goes through a string stream).
+QString text(const Fields &fields, Field field)
 {
-    const Exiv2::Exifdatum *datum = find(exif, key);
+    const Exiv2::Exifdatum *datum = fields[field];
     if (!datum || datum->typeId() != Exiv2::asciiString)
         return {};
-    std::string value = datum->toString();
-    if (const auto nul = value.find('\0'); nul != std::string::npos)
-        value.resize(nul);
-    return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())).simplified();
+    QVarLengthArray<char, 256> bytes(datum->size());
+    datum->copy(reinterpret_cast<Exiv2::byte *>(bytes.data()), Exiv2::invalidByteOrder);
+    const qsizetype length = std::find(bytes.cbegin(), bytes.cend(), '\0') - bytes.cbegin();
+    return QString::fromUtf8(bytes.data(), length).simplified();
 }
 
 bool isInteger(Exiv2::TypeId type)
@@ -72,9 +137,9 @@ bool isInteger(Exiv2::TypeId type)
 }
 
 // A finite, positive first component; zero denominators and other types give nothing.
-std::optional<double> positiveNumber(const Exiv2::ExifData &exif, const char *key)
+std::optional<double> positiveNumber(const Fields &fields, Field field)
 {
-    const Exiv2::Exifdatum *datum = find(exif, key);
+    const Exiv2::Exifdatum *datum = fields[field];
     if (!datum)
         return std::nullopt;
     const Exiv2::TypeId type = datum->typeId();
@@ -97,9 +162,9 @@ std::optional<double> positiveNumber(const Exiv2::ExifData &exif, const char *ke
 }
 
 // A non-negative integer that fits an int.
-std::optional<int> count(const Exiv2::ExifData &exif, const char *key)
+std::optional<int> count(const Fields &fields, Field field)
 {
-    const Exiv2::Exifdatum *datum = find(exif, key);
+    const Exiv2::Exifdatum *datum = fields[field];
     if (!datum || !isInteger(datum->typeId()))
         return std::nullopt;
     const long value = datum->toLong(0);
@@ -108,26 +173,26 @@ std::optional<int> count(const Exiv2::ExifData &exif, const char *key)
     return static_cast<int>(value);
 }
 
-QSize pixelSize(const Exiv2::ExifData &exif)
+QSize pixelSize(const Fields &fields)
 {
-    auto width = count(exif, "Exif.Photo.PixelXDimension");
-    auto height = count(exif, "Exif.Photo.PixelYDimension");
+    auto width = count(fields, Field::pixelXDimension);
+    auto height = count(fields, Field::pixelYDimension);
     if (!width || !height || *width == 0 || *height == 0) {
-        width = count(exif, "Exif.Image.ImageWidth");
-        height = count(exif, "Exif.Image.ImageLength");
+        width = count(fields, Field::imageWidth);
+        height = count(fields, Field::imageLength);
     }
     if (!width || !height || *width == 0 || *height == 0)
         return {};
-    const int orientation = count(exif, "Exif.Image.Orientation").value_or(1);
+    const int orientation = count(fields, Field::orientation).value_or(1);
     const bool quarterTurn = orientation >= 5 && orientation <= 8;
     return quarterTurn ? QSize(*height, *width) : QSize(*width, *height);
 }
 
-std::optional<int> burstSequence(const Exiv2::ExifData &exif)
+std::optional<int> burstSequence(const Fields &fields)
 {
-    for (const char *key : {"Exif.CanonSi.Sequence", "Exif.Sony1.SequenceNumber",
-                            "Exif.Fujifilm.SequenceNumber", "Exif.Panasonic.SequenceNumber"}) {
-        if (const auto sequence = count(exif, key))
+    for (const Field field : {Field::canonSequence, Field::sonySequence, Field::fujifilmSequence,
+                              Field::panasonicSequence}) {
+        if (const auto sequence = count(fields, field))
             return sequence;
     }
     return std::nullopt;
@@ -183,6 +248,40 @@ bool hasSeparators(QStringView text, std::initializer_list<std::pair<qsizetype, 
     });
 }
 
+bool hasJpegName(const QString &path)
+{
+    return path.endsWith(QLatin1String(".jpg"), Qt::CaseInsensitive) ||
+           path.endsWith(QLatin1String(".jpeg"), Qt::CaseInsensitive);
+}
+
+// The file with its metadata read, or nullptr when Exiv2 cannot read it.
+// ImageFactory::open opens the file twice more than readMetadata needs (its
+// type check and Image::good()), each with its own buffered read of the
+// start: a photo named as a JPEG is read as one straight away, and only
+// falls back to the factory's detection when it is not one.
+Exiv2::Image::AutoPtr readMetadata(const QString &path)
+{
+    const std::string name = LocalFileName::encode(path).toStdString();
+    if (hasJpegName(path)) {
+        try {
+            Exiv2::Image::AutoPtr jpeg(
+                new Exiv2::JpegImage(Exiv2::BasicIo::AutoPtr(new Exiv2::FileIo(name)), false));
+            jpeg->readMetadata();
+            return jpeg;
+        } catch (const std::exception &) {
+            // Another format under a JPEG name, or damaged: the factory decides.
+        }
+    }
+    try {
+        Exiv2::Image::AutoPtr file = Exiv2::ImageFactory::open(name);
+        if (file.get())
+            file->readMetadata();
+        return file;
+    } catch (const std::exception &) {
+        return Exiv2::Image::AutoPtr();
+    }
+}
+
 } // namespace
 
 QDateTime ShootingDataReader::captureTime(const QString &dateTime, const QString &subSeconds,
@@ -219,27 +318,28 @@ QDateTime ShootingDataReader::captureTime(const QString &dateTime, const QString
 ShootingData ShootingDataReader::fromExif(const Exiv2::ExifData &exif,
                                           const QDateTime &fileModified)
 {
+    const Fields fields(exif);
     ShootingData data;
     data.fileModified = withFixedOffset(fileModified);
-    data.captureTime = captureTime(text(exif, "Exif.Photo.DateTimeOriginal"),
-                                   text(exif, "Exif.Photo.SubSecTimeOriginal"),
-                                   text(exif, "Exif.Photo.OffsetTimeOriginal"));
+    data.captureTime =
+        captureTime(text(fields, Field::dateTimeOriginal), text(fields, Field::subSecTimeOriginal),
+                    text(fields, Field::offsetTimeOriginal));
     data.captureTime = withFixedOffset(data.captureTime);
     data.timeSource = ShootingData::TimeSource::capture;
     if (!data.captureTime.isValid()) {
         data.captureTime = data.fileModified;
         data.timeSource = ShootingData::TimeSource::fileModified;
     }
-    data.cameraMake = text(exif, "Exif.Image.Make");
-    data.cameraModel = text(exif, "Exif.Image.Model");
-    data.lens = text(exif, "Exif.Photo.LensModel");
-    data.focalLength = positiveNumber(exif, "Exif.Photo.FocalLength");
-    data.aperture = positiveNumber(exif, "Exif.Photo.FNumber");
-    data.exposureTime = positiveNumber(exif, "Exif.Photo.ExposureTime");
-    if (const auto iso = count(exif, "Exif.Photo.ISOSpeedRatings"); iso && *iso > 0)
+    data.cameraMake = text(fields, Field::make);
+    data.cameraModel = text(fields, Field::model);
+    data.lens = text(fields, Field::lensModel);
+    data.focalLength = positiveNumber(fields, Field::focalLength);
+    data.aperture = positiveNumber(fields, Field::fNumber);
+    data.exposureTime = positiveNumber(fields, Field::exposureTime);
+    if (const auto iso = count(fields, Field::isoSpeed); iso && *iso > 0)
         data.iso = iso;
-    data.pixelSize = pixelSize(exif);
-    data.burstSequence = burstSequence(exif);
+    data.pixelSize = pixelSize(fields);
+    data.burstSequence = burstSequence(fields);
     return data;
 }
 
@@ -251,16 +351,10 @@ ShootingData ShootingDataReader::read(const QString &path)
 ShootingData ShootingDataReader::read(const QString &path, const QDateTime &fileModified)
 {
     ImageDecoder::initialiseLibraries();
-    try {
-        auto file = Exiv2::ImageFactory::open(LocalFileName::encode(path).toStdString());
-        if (file.get()) {
-            file->readMetadata();
-            if (!file->exifData().empty())
-                return fromExif(file->exifData(), fileModified);
-        }
-    } catch (const std::exception &) {
-        // A container Exiv2 cannot parse: libheif's EXIF block below.
-    }
+    Exiv2::Image::AutoPtr file = readMetadata(path);
+    if (file.get() && !file->exifData().empty())
+        return fromExif(file->exifData(), fileModified);
+    // A container Exiv2 cannot parse: libheif's EXIF block.
     Exiv2::ExifData exif;
     EXIFReader::readHeifExifBlock(path, &exif);
     return fromExif(exif, fileModified);

@@ -218,6 +218,10 @@ private Q_SLOTS:
                     {"Exif.Image.ImageWidth", Exiv2::signedLong, "-640"},
                     {"Exif.Image.ImageLength", Exiv2::unsignedLong, "480"}}
             << ShootingData();
+        QTest::newRow("a zero side: no pixel size")
+            << Tags{{"Exif.Image.ImageWidth", Exiv2::unsignedLong, "640"},
+                    {"Exif.Image.ImageLength", Exiv2::unsignedLong, "0"}}
+            << ShootingData();
         const auto burst = [&](const char *make, const char *key, Exiv2::TypeId type,
                                const char *value, std::optional<int> expected) {
             ShootingData data;
@@ -238,6 +242,23 @@ private Q_SLOTS:
         if (expected.timeSource == ShootingData::TimeSource::fileModified)
             expected.captureTime = expected.fileModified;
         QCOMPARE(ShootingDataReader::read(path), expected);
+    }
+    // A file is read by what it holds, whatever its name says; a cut one
+    // gives no values.
+    void shootingDataOfMisnamedFiles()
+    {
+        const QString cut = m_dir.filePath(QStringLiteral("cut.jpg"));
+        const Tags make{{"Exif.Image.Make", Exiv2::asciiString, "CutCam"}};
+        QVERIFY(writeBytes(cut, readBytes(jpegWithExif(make)).left(200)));
+        const QString png = m_dir.filePath(QStringLiteral("png_named.jpg"));
+        QVERIFY(quadrantPicture(40, 30).save(png, "PNG"));
+        addExifTags(png, {{"Exif.Image.Make", Exiv2::asciiString, "PngCam"}});
+        const QString heic = m_dir.filePath(QStringLiteral("heic_named.JPEG"));
+        QVERIFY(writeHeif(heic, quadrantPicture(64, 48), false, 1, 6));
+        QCOMPARE((QStringList{ShootingDataReader::read(cut).cameraMake,
+                              ShootingDataReader::read(png).cameraMake,
+                              ShootingDataReader::read(heic).cameraMake}),
+                 (QStringList{"", "PngCam", "HeifCam"}));
     }
     void cameraSamples()
     {
