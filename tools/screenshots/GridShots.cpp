@@ -204,9 +204,18 @@ KELVANE_SCREENSHOT_SCENE("grid-archiving")
 {
     GridScene scene(context, context.sampleFolder, QStringLiteral("grid-archiving"));
     scene.showAndLoad(context);
-    scene.state.setArchiving(true);
+    scene.state.beginFileWork(QStringLiteral("正在归档..."));
     context.settle(200);
     context.save(&scene.grid, QStringLiteral("grid-archiving"));
+}
+
+KELVANE_SCREENSHOT_SCENE("grid-trashing")
+{
+    GridScene scene(context, context.sampleFolder, QStringLiteral("grid-trashing"));
+    scene.showAndLoad(context);
+    scene.state.beginFileWork(QStringLiteral("正在移到废纸篓..."));
+    context.settle(200);
+    context.save(&scene.grid, QStringLiteral("grid-trashing"));
 }
 
 // Opens the filter row's `choice` menu and saves the grid with the menu
