@@ -18,7 +18,8 @@ class AppState;
 //
 // Thumbnails are requested only for the cells that are painted
 // (requestThumbnail, called by the delegate), never by walking the rows;
-// arrivals are gathered and announced together a few milliseconds later.
+// arrivals are gathered and announced together a few milliseconds later,
+// each row on its own, so the view repaints those cells and no others.
 // UI thread only.
 class ThumbnailListModel : public QAbstractListModel
 {
@@ -82,7 +83,7 @@ private:
     // Files whose decode failed: the cell keeps its placeholder (no retry)
     // until the folder is scanned again.
     QSet<QString> m_failedPaths;
-    int m_firstArrivedRow = -1;
-    int m_lastArrivedRow = -1;
+    // Rows whose thumbnails arrived since the last announcement.
+    QSet<int> m_arrivedRows;
     QTimer m_arrivalTimer;
 };
