@@ -137,15 +137,20 @@ void ThumbnailListModel::onThumbnailReady(const QString &path, const QImage &ima
     if (row >= m_items.size() || m_items[row].path() != path)
         return;
     m_arrivedRows.insert(row);
-    if (!m_arrivalTimer.isActive())
-        m_arrivalTimer.start();
+    // The first arrival after a quiet spell, and the last one awaited, show
+    // at once; within a spell arrivals are gathered until it ends.
+    if (!m_arrivalTimer.isActive() || m_pendingRows.isEmpty())
+        announceArrivals();
 }
 
 void ThumbnailListModel::announceArrivals()
 {
+    if (m_arrivedRows.isEmpty())
+        return;
     const QSet<int> rows = std::exchange(m_arrivedRows, {});
     for (const int row : rows)
         Q_EMIT dataChanged(index(row), index(row), {ThumbnailRole, ThumbnailStateRole});
+    m_arrivalTimer.start(); // a spell begins
 }
 
 void ThumbnailListModel::announceAllRows(int role)

@@ -18,8 +18,9 @@ class AppState;
 //
 // Thumbnails are requested only for the cells that are painted
 // (requestThumbnail, called by the delegate), never by walking the rows;
-// arrivals are gathered and announced together a few milliseconds later,
-// each row on its own, so the view repaints those cells and no others.
+// arrivals are announced at most once every arrivalBatchMs (the first after
+// a quiet spell and the last one awaited at once, the others gathered), each
+// row on its own, so the view repaints those cells and no others.
 // UI thread only.
 class ThumbnailListModel : public QAbstractListModel
 {
@@ -40,7 +41,7 @@ public:
     // The longer side of the thumbnails the cells ask for at least, in
     // pixels; cells on a HiDPI screen ask for more (see thumbnailSizeFor).
     static constexpr int thumbnailSize = 320;
-    // How long arrivals are gathered before the view hears of them.
+    // The shortest time between two announcements of arrivals.
     static constexpr int arrivalBatchMs = 30;
 
     explicit ThumbnailListModel(AppState &state, QObject *parent = nullptr);

@@ -451,8 +451,19 @@ private Q_SLOTS:
         QTRY_VERIFY(counting.paints.size() == 12);
         counting.paints.clear();
         QTRY_VERIFY(counting.paints.value(11) >= 2); // two turns of the spinners
+        // The first arrival after a quiet spell and the last one awaited are
+        // announced at once, the others gathered for a moment.
+        QSignalSpy changes(&m_grid->model(), &QAbstractItemModel::dataChanged);
+        QList<bool> announcedAtOnce;
+        connect(&loader, &ImageLoader::thumbnailReady, this, [&](const QString &path) {
+            announcedAtOnce << std::ranges::any_of(changes, [&](const QList<QVariant> &change) {
+                return m_grid->model().item(change.at(0).toModelIndex().row()).path() == path;
+            });
+        });
         release.release(threads);
         QTRY_VERIFY(counting.shown.contains(QSet<int>{6, 7, 8, 9, 10, 11}));
+        QCOMPARE(announcedAtOnce.size(), 6);
+        QVERIFY(announcedAtOnce.first() && announcedAtOnce.last());
         for (int row = 0; row < 6; ++row)
             QCOMPARE(counting.paints.value(row), 0);
         m_grid->listView().setItemDelegate(&m_grid->listView().cell());
