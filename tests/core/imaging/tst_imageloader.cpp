@@ -379,56 +379,45 @@ private Q_SLOTS:
         QThreadPool pool;
         pool.setMaxThreadCount(1);
         QSemaphore release;
-        pool.start([&] { release.acquire(); }); // keeps the only worker busy
         ThumbnailJobQueue queue(&pool);
         QMutex mutex;
         QList<int> order;
-        for (int i = 1; i <= 5; ++i)
-            queue.push([&, i] {
+        const auto record = [&](int i) {
+            return [&, i] {
                 QMutexLocker locker(&mutex);
                 order << i;
-            });
-        QCOMPARE(queue.pendingCount(), 5);
-        release.release();
-        pool.waitForDone();
+            };
+        };
+        // Queued while the only worker is busy, then run.
+        const auto runQueued = [&](const std::function<void()> &enqueue) {
+            order.clear();
+            pool.start([&] { release.acquire(); });
+            enqueue();
+            release.release();
+            pool.waitForDone();
+        };
+        runQueued([&] {
+            for (int i = 1; i <= 5; ++i)
+                queue.push(record(i));
+            QCOMPARE(queue.pendingCount(), 5);
+        });
         QCOMPARE(order, (QList<int>{5, 4, 3, 2, 1}));
         QCOMPARE(queue.pendingCount(), 0);
         // Deferred jobs wait for every other one, oldest first, and outlive clear().
-        order.clear();
-        pool.start([&] { release.acquire(); });
-        for (int i = 1; i <= 4; ++i) {
-            const auto record = [&, i] {
-                QMutexLocker locker(&mutex);
-                order << i;
-            };
-            if (i % 2)
-                queue.pushDeferred(record);
-            else
-                queue.push(record);
-        }
-        queue.clear();
-        queue.push([&] {
-            QMutexLocker locker(&mutex);
-            order << 5;
+        runQueued([&] {
+            for (int i = 1; i <= 4; ++i)
+                i % 2 ? queue.pushDeferred(record(i)) : queue.push(record(i));
+            queue.clear();
+            queue.push(record(5));
         });
-        release.release();
-        pool.waitForDone();
         QCOMPARE(order, (QList<int>{5, 1, 3}));
         // A backlog of deferred jobs beyond the bound goes first.
-        order.clear();
-        pool.start([&] { release.acquire(); });
         const int backlog = int(ThumbnailJobQueue::maxDeferred) + 1;
-        for (int i = 0; i <= backlog; ++i) {
-            const auto record = [&, i] {
-                QMutexLocker locker(&mutex);
-                order << i;
-            };
-            i < backlog ? queue.pushDeferred(record) : queue.push(record);
-        }
-        release.release();
-        pool.waitForDone();
-        QCOMPARE(order.first(), 0);
-        QCOMPARE(order.at(1), backlog);
+        runQueued([&] {
+            for (int i = 0; i <= backlog; ++i)
+                i < backlog ? queue.pushDeferred(record(i)) : queue.push(record(i));
+        });
+        QCOMPARE(order.mid(0, 2), (QList<int>{0, backlog}));
     }
     // A loader going away waits for its own decode, not for the pool's other work.
     void destroyingWaitsOnlyForItsOwnJobs()
