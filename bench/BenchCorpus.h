@@ -10,6 +10,10 @@ namespace BenchCorpus {
 // non-image files per folder.
 QString scanTree();
 
+// `count` distinct 24-megapixel photo-like JPEGs (6000 x 4000, quality 90)
+// without EXIF thumbnails, alone in their folder: each one a whole decode.
+QString distinct24MP(int count);
+
 // The folder that holds the generated corpora.
 QString corpusRoot();
 

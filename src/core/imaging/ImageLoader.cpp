@@ -70,15 +70,16 @@ QFuture<QImage> ImageLoader::loadThumbnail(const ImageItem &item, qreal maxSize)
     return future;
 }
 
-QImage ImageLoader::runJob(const ThumbnailDiskCache &disk, DecodeFailureMemory &failures,
-                           const QString &path, qreal maxSize,
-                           const ImageDecoder::InterimHandler &onInterim,
-                           const ImageDecoder::StillWanted &stillWanted)
+ImageLoader::JobResult ImageLoader::runJob(const ThumbnailDiskCache &disk,
+                                           DecodeFailureMemory &failures, const QString &path,
+                                           qreal maxSize,
+                                           const ImageDecoder::InterimHandler &onInterim,
+                                           const ImageDecoder::StillWanted &stillWanted)
 {
     const ThumbnailDiskCache::Stamp stamp = disk.stampOf(path);
     const int bucket = ThumbnailDiskCache::bucketSide(maxSize);
     if (!stamp.isValid() || bucket == 0)
-        return ImageDecoder::thumbnail(path, maxSize, onInterim, stillWanted, &failures);
+        return {ImageDecoder::thumbnail(path, maxSize, onInterim, stillWanted, &failures)};
 
     ThumbnailDiskCache::Lookup found = disk.find(stamp, maxSize);
     if (found.verdict == ThumbnailDiskCache::Verdict::failed)
@@ -87,7 +88,7 @@ QImage ImageLoader::runJob(const ThumbnailDiskCache &disk, DecodeFailureMemory &
         // As decoded ones are: a transparent picture keeps its transparency.
         const QImage::Format format =
             found.image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
-        return ImageDecoder::scaledToFit(found.image.convertToFormat(format), maxSize);
+        return {ImageDecoder::scaledToFit(found.image.convertToFormat(format), maxSize)};
     }
 
     // Decoded at the cache folder's own size, so that file managers reading
@@ -103,29 +104,40 @@ QImage ImageLoader::runJob(const ThumbnailDiskCache &disk, DecodeFailureMemory &
         return {}; // stopped: no failure to record
     // The stamp was taken before decoding: a file changed meanwhile gets an
     // entry that no longer matches, never a stale one that does.
-    if (image.isNull())
+    if (image.isNull()) {
         disk.recordFailure(stamp);
-    else
-        disk.store(stamp, image, qMax(image.width(), image.height()) < bucket);
-    return ImageDecoder::scaledToFit(image, maxSize);
+        return {};
+    }
+    return {ImageDecoder::scaledToFit(image, maxSize), stamp, image,
+            qMax(image.width(), image.height()) < bucket};
 }
 
 void ImageLoader::startJob(const QString &path, qreal maxSize)
 {
     ++m_decodeJobCount;
-    m_queue->push(
-        [this, path, maxSize, disk = m_diskCache, &failures = m_failures, stopping = m_stopping] {
-            const auto onInterim = [this, path, maxSize](const QImage &interim) {
-                QMetaObject::invokeMethod(
-                    this, [this, path, interim, maxSize] { showInterim(path, interim, maxSize); },
-                    Qt::QueuedConnection);
-            };
-            const QImage image = runJob(disk, failures, path, maxSize, onInterim,
-                                        [stopping] { return !stopping->load(); });
+    m_queue->push([this, path, maxSize, disk = m_diskCache, &failures = m_failures,
+                   stopping = m_stopping] {
+        const auto onInterim = [this, path, maxSize](const QImage &interim) {
             QMetaObject::invokeMethod(
-                this, [this, path, image, maxSize] { finishJob(path, image, maxSize); },
+                this, [this, path, interim, maxSize] { showInterim(path, interim, maxSize); },
                 Qt::QueuedConnection);
-        });
+        };
+        JobResult result = runJob(disk, failures, path, maxSize, onInterim,
+                                  [stopping] { return !stopping->load(); });
+        QMetaObject::invokeMethod(
+            this,
+            [this, path, result = std::move(result), maxSize] { finishJob(path, result, maxSize); },
+            Qt::QueuedConnection);
+    });
+}
+
+void ImageLoader::writeEntryLater(const JobResult &result)
+{
+    if (result.entry.isNull())
+        return;
+    // Holds only values: it may run after the loader is gone.
+    m_queue->pushDeferred([disk = m_diskCache, stamp = result.stamp, entry = result.entry,
+                           whole = result.wholePicture] { disk.store(stamp, entry, whole); });
 }
 
 void ImageLoader::insertCached(const QString &path, const QImage &image, qreal maxSize)
@@ -151,11 +163,12 @@ void ImageLoader::showInterim(const QString &path, const QImage &image, qreal ma
     emit thumbnailReady(path, image);
 }
 
-void ImageLoader::finishJob(const QString &path, const QImage &image, qreal maxSize)
+void ImageLoader::finishJob(const QString &path, const JobResult &job, qreal maxSize)
 {
     // Leaving the in-flight table and entering the cache happen in one turn
     // of the UI thread, so a request always finds the file in one of them
     // (or, after a failure, in neither).
+    const QImage &image = job.image;
     const std::vector<Waiter> waiters = m_inflight.take(path);
     QImage result = image;
     if (!image.isNull())
@@ -167,6 +180,7 @@ void ImageLoader::finishJob(const QString &path, const QImage &image, qreal maxS
         waiter->finish();
     }
     emit thumbnailReady(path, result);
+    writeEntryLater(job);
 }
 
 QFuture<void> ImageLoader::clearThumbnailCache()

@@ -27,9 +27,11 @@ class WorkQueues;
 // decoded share that job: one decode per file.
 //
 // Before decoding, a job looks in the shared per-user thumbnail cache on disk
-// (ThumbnailDiskCache), and after decoding it writes there, so a folder opened
-// again, here or in a file manager, fills the memory cache cheaply. A file
-// that failed is recorded there and not decoded again until it changes.
+// (ThumbnailDiskCache), and what it decoded is written there, so a folder
+// opened again, here or in a file manager, fills the memory cache cheaply.
+// The write waits until the thumbnail has been handed out and no decode is
+// pending: it never stands between a decode and the screen. A file that
+// failed is recorded there and not decoded again until it changes.
 //
 // Decodes run on the application's WorkQueues::decode() and remember failed
 // files in its decodeFailures(); the queues outlive the loader.
@@ -89,13 +91,24 @@ private:
         qreal requestedSize = 0;
     };
 
+    // What a job made: the thumbnail to hand out and, when the shared cache
+    // lacks it, the entry to write there afterwards.
+    struct JobResult
+    {
+        QImage image;
+        ThumbnailDiskCache::Stamp stamp;
+        QImage entry; // null: nothing to write
+        bool wholePicture = false;
+    };
+
     void startJob(const QString &path, qreal maxSize);
-    static QImage runJob(const ThumbnailDiskCache &disk, DecodeFailureMemory &failures,
-                         const QString &path, qreal maxSize,
-                         const ImageDecoder::InterimHandler &onInterim,
-                         const ImageDecoder::StillWanted &stillWanted);
+    static JobResult runJob(const ThumbnailDiskCache &disk, DecodeFailureMemory &failures,
+                            const QString &path, qreal maxSize,
+                            const ImageDecoder::InterimHandler &onInterim,
+                            const ImageDecoder::StillWanted &stillWanted);
     void showInterim(const QString &path, const QImage &image, qreal maxSize);
-    void finishJob(const QString &path, const QImage &image, qreal maxSize);
+    void finishJob(const QString &path, const JobResult &result, qreal maxSize);
+    void writeEntryLater(const JobResult &result);
     void insertCached(const QString &path, const QImage &image, qreal maxSize);
     bool wantsSharper(const Cached &cached, qreal maxSize) const;
 

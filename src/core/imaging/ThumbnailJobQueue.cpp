@@ -10,8 +10,22 @@ void ThumbnailJobQueue::push(Job job)
         QMutexLocker locker(&m_pending->mutex);
         m_pending->jobs.push_back(std::move(job));
     }
-    // One pool task per job; each takes whatever is newest when it starts.
-    m_pool->start([pending = m_pending] { runNewest(pending); });
+    startWorker();
+}
+
+void ThumbnailJobQueue::pushDeferred(Job job)
+{
+    {
+        QMutexLocker locker(&m_pending->mutex);
+        m_pending->deferred.push_back(std::move(job));
+    }
+    startWorker();
+}
+
+void ThumbnailJobQueue::startWorker()
+{
+    // One pool task per job; each takes whatever comes first when it starts.
+    m_pool->start([pending = m_pending] { runNext(pending); });
 }
 
 void ThumbnailJobQueue::clear()
@@ -30,18 +44,24 @@ void ThumbnailJobQueue::waitForRunning()
 int ThumbnailJobQueue::pendingCount() const
 {
     QMutexLocker locker(&m_pending->mutex);
-    return static_cast<int>(m_pending->jobs.size());
+    return static_cast<int>(m_pending->jobs.size() + m_pending->deferred.size());
 }
 
-void ThumbnailJobQueue::runNewest(const std::shared_ptr<Pending> &pending)
+void ThumbnailJobQueue::runNext(const std::shared_ptr<Pending> &pending)
 {
     Job job;
     {
         QMutexLocker locker(&pending->mutex);
-        if (pending->jobs.empty())
+        const bool backlog = pending->deferred.size() > maxDeferred;
+        if (!pending->jobs.empty() && !backlog) {
+            job = std::move(pending->jobs.back());
+            pending->jobs.pop_back();
+        } else if (!pending->deferred.empty()) {
+            job = std::move(pending->deferred.front());
+            pending->deferred.pop_front();
+        } else {
             return;
-        job = std::move(pending->jobs.back());
-        pending->jobs.pop_back();
+        }
         ++pending->running;
     }
     job();

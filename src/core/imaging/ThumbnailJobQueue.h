@@ -3,13 +3,18 @@
 #include <QMutex>
 #include <QThreadPool>
 #include <QWaitCondition>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
 
 // Pending decode jobs served newest first: when the user scrolls through a
 // large grid, the cells now on screen were asked for last and must not wait
-// behind the ones scrolled past. Every job still runs. The mutex guards only
+// behind the ones scrolled past. Every job still runs. Deferred jobs (work
+// that nobody waits for, such as writing a finished thumbnail to disk) run
+// only when no other job is pending, oldest first, unless more than
+// maxDeferred of them wait: what they hold stays bounded while a long scroll
+// keeps the decodes coming. The mutex guards only
 // this list and the count of running jobs, which pool workers and the owner
 // share. The pool may be shared with other work: the queue waits only for
 // its own jobs.
@@ -17,12 +22,16 @@ class ThumbnailJobQueue
 {
 public:
     using Job = std::function<void()>;
+    static constexpr std::size_t maxDeferred = 32;
 
     explicit ThumbnailJobQueue(QThreadPool *pool);
 
     // Adds a job; a free pool worker takes the newest pending one.
     void push(Job job);
-    // Drops the jobs not started yet (for shutdown).
+    // Adds a job that runs once no job pushed with push() waits (or once
+    // more than maxDeferred deferred ones do).
+    void pushDeferred(Job job);
+    // Drops the jobs not started yet (for shutdown); deferred jobs still run.
     void clear();
     // Blocks until none of this queue's jobs runs (after clear(): until the
     // last one has finished).
@@ -35,10 +44,12 @@ private:
         mutable QMutex mutex;
         QWaitCondition idle;
         std::vector<Job> jobs;
+        std::deque<Job> deferred;
         int running = 0;
     };
 
-    static void runNewest(const std::shared_ptr<Pending> &pending);
+    static void runNext(const std::shared_ptr<Pending> &pending);
+    void startWorker();
 
     QThreadPool *m_pool;
     std::shared_ptr<Pending> m_pending = std::make_shared<Pending>();

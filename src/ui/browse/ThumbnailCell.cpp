@@ -67,6 +67,12 @@ QRect ThumbnailCell::selectionBadgeRect(const QRect &slot)
                  QSize(badgeSide, badgeSide));
 }
 
+QRect ThumbnailCell::spinnerRect(const QRect &slot)
+{
+    const QPoint centre = pictureRect(slot).center();
+    return QRect(centre - QPoint(11, 11), QSize(23, 23));
+}
+
 QSize ThumbnailCell::sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const
 {
     return m_slotSize;

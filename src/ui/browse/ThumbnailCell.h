@@ -38,6 +38,8 @@ public:
     static QRect cellFrame(const QRect &slot);
     static QRect pictureRect(const QRect &slot);
     static QRect selectionBadgeRect(const QRect &slot);
+    // Where a loading cell's spinner turns (with room for its antialiasing).
+    static QRect spinnerRect(const QRect &slot);
     // The flag's badge in the picture's lower left corner; the label's dot
     // sits to its right.
     static QRectF markBadgeRect(const QRect &picture);

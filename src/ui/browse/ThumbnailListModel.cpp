@@ -4,6 +4,7 @@
 #include "state/AppState.h"
 
 #include <cmath>
+#include <utility>
 
 ThumbnailListModel::ThumbnailListModel(AppState &state, QObject *parent)
     : QAbstractListModel(parent)
@@ -117,7 +118,7 @@ void ThumbnailListModel::resetRows()
     // Rows have moved: the cells painted after the reset ask again, which
     // joins the decodes still in flight.
     m_pendingRows.clear();
-    m_firstArrivedRow = m_lastArrivedRow = -1;
+    m_arrivedRows.clear();
     m_arrivalTimer.stop();
     endResetModel();
 }
@@ -135,20 +136,21 @@ void ThumbnailListModel::onThumbnailReady(const QString &path, const QImage &ima
         m_pendingRows.erase(pending);
     if (row >= m_items.size() || m_items[row].path() != path)
         return;
-    m_firstArrivedRow = m_firstArrivedRow < 0 ? row : std::min(m_firstArrivedRow, row);
-    m_lastArrivedRow = std::max(m_lastArrivedRow, row);
-    if (!m_arrivalTimer.isActive())
-        m_arrivalTimer.start();
+    m_arrivedRows.insert(row);
+    // The first arrival after a quiet spell, and the last one awaited, show
+    // at once; within a spell arrivals are gathered until it ends.
+    if (!m_arrivalTimer.isActive() || m_pendingRows.isEmpty())
+        announceArrivals();
 }
 
 void ThumbnailListModel::announceArrivals()
 {
-    if (m_firstArrivedRow < 0)
+    if (m_arrivedRows.isEmpty())
         return;
-    const QModelIndex first = index(m_firstArrivedRow);
-    const QModelIndex last = index(m_lastArrivedRow);
-    m_firstArrivedRow = m_lastArrivedRow = -1;
-    Q_EMIT dataChanged(first, last, {ThumbnailRole, ThumbnailStateRole});
+    const QSet<int> rows = std::exchange(m_arrivedRows, {});
+    for (const int row : rows)
+        Q_EMIT dataChanged(index(row), index(row), {ThumbnailRole, ThumbnailStateRole});
+    m_arrivalTimer.start(); // a spell begins
 }
 
 void ThumbnailListModel::announceAllRows(int role)

@@ -18,7 +18,9 @@ class AppState;
 //
 // Thumbnails are requested only for the cells that are painted
 // (requestThumbnail, called by the delegate), never by walking the rows;
-// arrivals are gathered and announced together a few milliseconds later.
+// arrivals are announced at most once every arrivalBatchMs (the first after
+// a quiet spell and the last one awaited at once, the others gathered), each
+// row on its own, so the view repaints those cells and no others.
 // UI thread only.
 class ThumbnailListModel : public QAbstractListModel
 {
@@ -39,7 +41,7 @@ public:
     // The longer side of the thumbnails the cells ask for at least, in
     // pixels; cells on a HiDPI screen ask for more (see thumbnailSizeFor).
     static constexpr int thumbnailSize = 320;
-    // How long arrivals are gathered before the view hears of them.
+    // The shortest time between two announcements of arrivals.
     static constexpr int arrivalBatchMs = 30;
 
     explicit ThumbnailListModel(AppState &state, QObject *parent = nullptr);
@@ -82,7 +84,7 @@ private:
     // Files whose decode failed: the cell keeps its placeholder (no retry)
     // until the folder is scanned again.
     QSet<QString> m_failedPaths;
-    int m_firstArrivedRow = -1;
-    int m_lastArrivedRow = -1;
+    // Rows whose thumbnails arrived since the last announcement.
+    QSet<int> m_arrivedRows;
     QTimer m_arrivalTimer;
 };

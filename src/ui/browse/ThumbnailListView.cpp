@@ -271,9 +271,28 @@ void ThumbnailListView::autoScroll()
     updateBand(m_lastViewport);
 }
 
+void ThumbnailListView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                                    const QList<int> &roles)
+{
+    // Every cell has the grid's size whatever its data, so no change of data
+    // moves one: the list's own handler, which lays out every row again and
+    // repaints the whole screen, is skipped; the changed cells repaint.
+    QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+}
+
 void ThumbnailListView::paintEvent(QPaintEvent *event)
 {
-    QListView::paintEvent(event);
+    // The list paints every cell that meets the bounding rectangle of what
+    // is dirty; scattered cells (spinners, arrivals) are painted one by one.
+    const QRegion &dirty = event->region();
+    if (dirty.rectCount() <= 1) {
+        QListView::paintEvent(event);
+    } else {
+        for (const QRect &rect : dirty) {
+            QPaintEvent part(rect);
+            QListView::paintEvent(&part);
+        }
+    }
     if (!m_dragging)
         return;
     QPainter painter(viewport());
@@ -335,5 +354,16 @@ void ThumbnailListView::advanceSpinners()
         return;
     m_spinnerPhase = (m_spinnerPhase + 1) % 12;
     m_cell->setSpinnerPhase(m_spinnerPhase);
-    viewport()->update();
+    // Only the spinners turn: the cells already shown are left alone.
+    const QRect screen = viewport()->rect();
+    const int slotHeight = std::max(1, gridSize().height());
+    const int first = std::max(0, verticalOffset() / slotHeight - 1) * laidOutColumns();
+    for (int row = first; row < m_model.rowCount(); ++row) {
+        const QRect slot = visualRect(m_model.index(row));
+        if (slot.top() > screen.bottom())
+            break;
+        if (slot.intersects(screen) && m_model.thumbnailState(m_model.item(row)) ==
+                                           ThumbnailListModel::ThumbnailState::Loading)
+            viewport()->update(ThumbnailCell::spinnerRect(slot));
+    }
 }

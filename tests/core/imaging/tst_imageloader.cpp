@@ -243,6 +243,8 @@ private Q_SLOTS:
         writeEntry(mtimeOf(path) - 10);
         const QImage decoded = loaded(320);
         QCOMPARE(decoded.size(), QSize(320, 240));
+        QTRY_COMPARE(QImage(entry).text(QStringLiteral("Thumb::MTime")),
+                     QString::number(mtimeOf(path)));
         const QImage written(entry);
         QCOMPARE(written.size(), QSize(512, 384));
         QVERIFY(hasUprightQuadrants(decoded) && hasUprightQuadrants(written));
@@ -254,7 +256,7 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(entry).permissions() & (QFile::ReadGroup | QFile::ReadOther),
                  QFile::Permissions());
         QCOMPARE(loaded(640).size(), QSize(640, 480)); // a HiDPI cell's: the larger folder
-        QVERIFY(QFile::exists(sharedEntry(root, QStringLiteral("xx-large"), path)));
+        QTRY_VERIFY(QFile::exists(sharedEntry(root, QStringLiteral("xx-large"), path)));
         // Transparency survives the cache's own writer and a folder opened again.
         const ThumbnailDiskCache disk(root);
         const ThumbnailDiskCache::Stamp stamp = disk.stampOf(path);
@@ -264,6 +266,22 @@ private Q_SLOTS:
         const QImage shown = loaded(320);
         QCOMPARE(shown.size(), QSize(320, 160));
         QCOMPARE(shown.pixelColor(160, 80).alpha(), 100);
+    }
+    // The decode's result reaches the screen before its shared entry is written.
+    void sharedCacheEntryIsWrittenAfterDelivery()
+    {
+        const QString root = file(QStringLiteral("late-cache/thumbnails"));
+        const QString path = photo(QStringLiteral("late.jpg"), 1600, 1200);
+        const QString entry = sharedEntry(root, QStringLiteral("x-large"), path);
+        ImageLoader loader(m_queues);
+        loader.setDiskCacheRoot(root);
+        QList<bool> existedWhenDelivered;
+        connect(&loader, &ImageLoader::thumbnailReady, this,
+                [&] { existedWhenDelivered << QFile::exists(entry); });
+        QCOMPARE(waitFor(loader.loadThumbnail(ImageItem(path), 320)).size(), QSize(320, 240));
+        QCOMPARE(existedWhenDelivered, QList<bool>{false});
+        QTRY_VERIFY(QFile::exists(entry));
+        QCOMPARE(QImage(entry).size(), QSize(512, 384));
     }
     // A failure is marked on disk and remembered by its queues until the file changes.
     void failuresAreRememberedUntilTheFileChanges()
@@ -296,7 +314,7 @@ private Q_SLOTS:
         // Changed: decoded again, and its thumbnail is written.
         writeDated(path, picture, stamp.addSecs(1));
         QCOMPARE(waitFor(remembering.loadThumbnail(ImageItem(path), 320)).size(), QSize(320, 160));
-        QVERIFY(QFile::exists(sharedEntry(root, QStringLiteral("x-large"), path)));
+        QTRY_VERIFY(QFile::exists(sharedEntry(root, QStringLiteral("x-large"), path)));
         // Nothing is written for pictures inside the cache itself.
         const QString inside =
             writeJpeg(root + QStringLiteral("/x-large/picture.jpg"), quadrantPicture(600, 400));
@@ -361,20 +379,45 @@ private Q_SLOTS:
         QThreadPool pool;
         pool.setMaxThreadCount(1);
         QSemaphore release;
-        pool.start([&] { release.acquire(); }); // keeps the only worker busy
         ThumbnailJobQueue queue(&pool);
         QMutex mutex;
         QList<int> order;
-        for (int i = 1; i <= 5; ++i)
-            queue.push([&, i] {
+        const auto record = [&](int i) {
+            return [&, i] {
                 QMutexLocker locker(&mutex);
                 order << i;
-            });
-        QCOMPARE(queue.pendingCount(), 5);
-        release.release();
-        pool.waitForDone();
+            };
+        };
+        // Queued while the only worker is busy, then run.
+        const auto runQueued = [&](const std::function<void()> &enqueue) {
+            order.clear();
+            pool.start([&] { release.acquire(); });
+            enqueue();
+            release.release();
+            pool.waitForDone();
+        };
+        runQueued([&] {
+            for (int i = 1; i <= 5; ++i)
+                queue.push(record(i));
+            QCOMPARE(queue.pendingCount(), 5);
+        });
         QCOMPARE(order, (QList<int>{5, 4, 3, 2, 1}));
         QCOMPARE(queue.pendingCount(), 0);
+        // Deferred jobs wait for every other one, oldest first, and outlive clear().
+        runQueued([&] {
+            for (int i = 1; i <= 4; ++i)
+                i % 2 ? queue.pushDeferred(record(i)) : queue.push(record(i));
+            queue.clear();
+            queue.push(record(5));
+        });
+        QCOMPARE(order, (QList<int>{5, 1, 3}));
+        // A backlog of deferred jobs beyond the bound goes first.
+        const int backlog = int(ThumbnailJobQueue::maxDeferred) + 1;
+        runQueued([&] {
+            for (int i = 0; i <= backlog; ++i)
+                i < backlog ? queue.pushDeferred(record(i)) : queue.push(record(i));
+        });
+        QCOMPARE(order.mid(0, 2), (QList<int>{0, backlog}));
     }
     // A loader going away waits for its own decode, not for the pool's other work.
     void destroyingWaitsOnlyForItsOwnJobs()

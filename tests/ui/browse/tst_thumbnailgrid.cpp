@@ -22,6 +22,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -41,6 +42,28 @@ State stateOf(const QModelIndex &index)
 {
     return index.data(ThumbnailListModel::ThumbnailStateRole).value<State>();
 }
+// Paints through the grid's own cell and counts the paints of each row.
+struct CountingCell : QStyledItemDelegate
+{
+    ThumbnailCell &cell;
+    mutable QHash<int, int> paints;
+    mutable QSet<int> shown; // rows painted with their thumbnail
+    explicit CountingCell(ThumbnailCell &own)
+        : cell(own)
+    {}
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
+    {
+        cell.paint(painter, option, index);
+        ++paints[index.row()];
+        if (stateOf(index) == State::Ready)
+            shown.insert(index.row());
+    }
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        return cell.sizeHint(option, index);
+    }
+};
 } // namespace
 
 class TestThumbnailGrid : public QObject
@@ -400,6 +423,50 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(m_grid.get()));
         QCoreApplication::processEvents();
         QCOMPARE(view.verticalScrollBar()->value(), 0);
+    }
+
+    // Spinner turns and arrivals repaint the cells still loading, never those already shown.
+    void onlyLoadingCellsRepaint()
+    {
+        for (int i = 1; i <= 12; ++i)
+            writeImage(root(), QStringLiteral("IMG_%1.jpg").arg(i, 2, 10, QLatin1Char('0')),
+                       QColor::fromHsv(i * 20, 200, 200));
+        QVERIFY(BrowseFixtures::open(*m_state, root()));
+        ImageLoader &loader = m_state->imageLoader();
+        for (int row = 0; row < 6; ++row)
+            loader.loadThumbnail(m_state->filteredImages().at(row), 320);
+        QTRY_VERIFY(loader.cachedThumbnail(m_state->filteredImages().at(5).path()) &&
+                    !loader.isLoading(m_state->filteredImages().at(5).path()));
+        // Every decoder busy: the other six cells keep loading until released.
+        QSemaphore release;
+        const int threads = m_queues.decode().maxThreadCount();
+        for (int i = 0; i < threads; ++i)
+            m_queues.decode().start([&] { release.acquire(); });
+        m_grid = std::make_unique<ThumbnailGridView>(*m_state);
+        CountingCell counting(m_grid->listView().cell());
+        m_grid->listView().setItemDelegate(&counting);
+        m_grid->resize(800, 600);
+        m_grid->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_grid.get()));
+        QTRY_VERIFY(counting.paints.size() == 12);
+        counting.paints.clear();
+        QTRY_VERIFY(counting.paints.value(11) >= 2); // two turns of the spinners
+        // The first arrival after a quiet spell and the last one awaited are
+        // announced at once, the others gathered for a moment.
+        QSignalSpy changes(&m_grid->model(), &QAbstractItemModel::dataChanged);
+        QList<bool> announcedAtOnce;
+        connect(&loader, &ImageLoader::thumbnailReady, this, [&](const QString &path) {
+            announcedAtOnce << std::ranges::any_of(changes, [&](const QList<QVariant> &change) {
+                return m_grid->model().item(change.at(0).toModelIndex().row()).path() == path;
+            });
+        });
+        release.release(threads);
+        QTRY_VERIFY(counting.shown.contains(QSet<int>{6, 7, 8, 9, 10, 11}));
+        QCOMPARE(announcedAtOnce.size(), 6);
+        QVERIFY(announcedAtOnce.first() && announcedAtOnce.last());
+        for (int row = 0; row < 6; ++row)
+            QCOMPARE(counting.paints.value(row), 0);
+        m_grid->listView().setItemDelegate(&m_grid->listView().cell());
     }
 
     void thumbnailsSharpenInPlace()
