@@ -264,11 +264,12 @@ private Q_SLOTS:
     {
         if (!ImageBuffer::keepsMemory())
             QSKIP("large pictures use Qt's allocation in this build");
-        const QSize size(5000, 3000);
+        // 200 and 96 MiB: larger than any other picture of these tests.
+        const QSize size(7000, 7500);
         QImage gone = ImageBuffer::allocate(size, QImage::Format_RGB32);
         memset(gone.bits(), 0x5A, size_t(gone.sizeInBytes()));
         std::thread([picture = std::move(gone)]() mutable { picture = QImage(); }).join();
-        const QImage standIn = ImageBuffer::allocate(QSize(2000, 1500), QImage::Format_RGB32);
+        const QImage standIn = ImageBuffer::allocate(QSize(5000, 5000), QImage::Format_RGB32);
         const QImage next = ImageBuffer::allocate(size, QImage::Format_RGB32);
         const qsizetype pages =
             (next.sizeInBytes() + sysconf(_SC_PAGESIZE) - 1) / sysconf(_SC_PAGESIZE);
