@@ -97,6 +97,11 @@ public:
     // grow past its bounds.
     void give(const Mapping &mapping)
     {
+        // Kept pages the system may take back when memory runs short (they
+        // come back zeroed, at the cost of their faults); until then they are
+        // reused as they are. Advised before the mapping can be taken again.
+        if (mapping.length <= size_t(ImageBuffer::poolBytes))
+            madvise(mapping.start, mapping.length, MADV_FREE);
         std::vector<Mapping> leaving;
         {
             const std::lock_guard lock(m_mutex);

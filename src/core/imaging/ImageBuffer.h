@@ -11,7 +11,8 @@
 // longer than decoding the JPEG. The memory of a picture that goes is kept
 // for the next one of about its size (a few, within poolBytes), so that
 // stepping through photos reuses resident memory instead of faulting in fresh
-// pages for every one. Smaller pictures, and builds checked by the address
+// pages for every one; the system may still take that memory back when it
+// runs short. Smaller pictures, and builds checked by the address
 // sanitizer, use Qt's own allocation.
 class ImageBuffer
 {
