@@ -14,7 +14,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtConcurrent/QtConcurrentRun>
+#include <sys/mman.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace ImagingFixtures;
 
@@ -33,6 +35,18 @@ Outcome outcomeOf(QFuture<QImage> future)
     } catch (const ImageLoadError &error) {
         return {{}, error.errorDescription()};
     }
+}
+
+// How many of the pages under `image` are in memory.
+qsizetype residentPages(const QImage &image)
+{
+    const qsizetype page = sysconf(_SC_PAGESIZE);
+    const auto first = reinterpret_cast<quintptr>(image.constBits()) & ~quintptr(page - 1);
+    const qsizetype length = qsizetype(quintptr(image.constBits()) - first) + image.sizeInBytes();
+    std::vector<unsigned char> pages(size_t((length + page - 1) / page));
+    if (mincore(reinterpret_cast<void *>(first), size_t(length), pages.data()) != 0)
+        return -1;
+    return std::ranges::count_if(pages, [](unsigned char flags) { return flags & 1; });
 }
 
 const QString sourceFailed = QStringLiteral("无法读取图片文件");
@@ -243,6 +257,39 @@ private Q_SLOTS:
         image = QImage();
         QCOMPARE(kept.constScanLine(size.height() - 1)[kept.bytesPerLine() - 1],
                  uchar((size.height() - 1) & 0xFF));
+    }
+    // The memory of a picture that went serves the next one of its size,
+    // already resident, and is not taken by a much smaller one meanwhile.
+    void goneLargePicturesLendTheirMemory()
+    {
+        if (!ImageBuffer::keepsMemory())
+            QSKIP("large pictures use Qt's allocation in this build");
+        // 200 and 96 MiB: larger than any other picture of these tests.
+        const QSize size(7000, 7500);
+        QImage gone = ImageBuffer::allocate(size, QImage::Format_RGB32);
+        memset(gone.bits(), 0x5A, size_t(gone.sizeInBytes()));
+        std::thread([picture = std::move(gone)]() mutable { picture = QImage(); }).join();
+        const QImage standIn = ImageBuffer::allocate(QSize(5000, 5000), QImage::Format_RGB32);
+        const QImage next = ImageBuffer::allocate(size, QImage::Format_RGB32);
+        const qsizetype pages =
+            (next.sizeInBytes() + sysconf(_SC_PAGESIZE) - 1) / sysconf(_SC_PAGESIZE);
+        QCOMPARE(residentPages(next), pages);
+        QVERIFY(!standIn.isNull());
+    }
+    // A few are kept, the newest; a picture larger than the bound never is.
+    void keptMemoryIsBounded()
+    {
+        if (!ImageBuffer::keepsMemory())
+            QSKIP("large pictures use Qt's allocation in this build");
+        const QSize size(4096, 3072); // 48 MiB
+        std::vector<QImage> pictures;
+        for (int i = 0; i < ImageBuffer::poolEntries + 2; ++i)
+            pictures.push_back(ImageBuffer::allocate(size, QImage::Format_RGB32));
+        pictures.clear();
+        const qsizetype kept = ImageBuffer::poolEntries * (qsizetype(48) << 20);
+        QCOMPARE(ImageBuffer::pooledBytes(), kept);
+        QVERIFY(!ImageBuffer::allocate(QSize(9000, 8000), QImage::Format_RGB32).isNull());
+        QCOMPARE(ImageBuffer::pooledBytes(), kept);
     }
     void destroyingReturnsWhileAJobRuns()
     {
