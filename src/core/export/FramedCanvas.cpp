@@ -8,8 +8,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <sys/mman.h>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -110,6 +112,20 @@ struct PaintedRows
 
     bool holds(int row) const { return row >= top && row < bottom; }
 };
+using Piece = std::shared_ptr<const PaintedRows>;
+
+// Null when the pixels cannot be allocated.
+Piece paintRows(const FramedCanvas &canvas, int top, int bottom)
+{
+    auto piece = std::make_shared<PaintedRows>();
+    piece->top = top;
+    piece->bottom = bottom;
+    piece->pixels = allocateImage(canvas.size().width(), bottom - top, canvas.format());
+    if (piece->pixels.isNull())
+        return {};
+    canvas.paint(piece->pixels, top);
+    return piece;
+}
 
 // What rows() hands out: painted pieces stay alive until a call no longer
 // needs them (the encoder reads a call's rows until the next call).
@@ -117,7 +133,23 @@ struct RowState
 {
     FramedCanvas canvas;
     QList<QRect> bands;
-    std::vector<std::shared_ptr<const PaintedRows>> live;
+    // The bands, painted on a thread of their own while the encoder works
+    // through the rows above them (bar and watermark lie low in most photos);
+    // taken when the first band row is asked for.
+    std::future<std::vector<Piece>> bandsAhead;
+    std::vector<Piece> bandPieces;
+    std::vector<Piece> live;
+
+    Piece band(qsizetype index)
+    {
+        if (bandsAhead.valid())
+            bandPieces = bandsAhead.get();
+        bandPieces.resize(size_t(bands.size()));
+        Piece &piece = bandPieces[size_t(index)];
+        if (!piece) // not painted ahead: now
+            piece = paintRows(canvas, bands.at(index).top(), bands.at(index).bottom() + 1);
+        return piece;
+    }
 };
 
 } // namespace
@@ -283,42 +315,45 @@ QList<QRect> FramedCanvas::bands() const
 
 JpegEncoder::RowSupplier FramedCanvas::rows() const
 {
-    auto state = std::make_shared<RowState>(RowState{*this, bands(), {}});
+    auto state = std::make_shared<RowState>(RowState{*this, bands(), {}, {}, {}});
+    if (!state->bands.isEmpty()) {
+        try {
+            state->bandsAhead =
+                std::async(std::launch::async, [canvas = *this, bands = state->bands] {
+                    std::vector<Piece> pieces;
+                    for (const QRect &band : bands)
+                        pieces.push_back(paintRows(canvas, band.top(), band.bottom() + 1));
+                    return pieces;
+                });
+        } catch (const std::system_error &) {
+            // No thread to spare: the bands are painted when they are reached.
+        }
+    }
     return [state](int top, int count, const uchar **rows) {
         const FramedCanvas &canvas = state->canvas;
         if (top < 0 || count < 0 || top + count > canvas.m_height)
             return false;
-        std::vector<std::shared_ptr<const PaintedRows>> previous = std::move(state->live);
+        std::vector<Piece> previous = std::move(state->live);
         state->live.clear();
-        const auto pieceFor = [&](int row) -> std::shared_ptr<const PaintedRows> {
+        const auto pieceFor = [&](int row) -> Piece {
             for (auto *list : {&state->live, &previous}) {
-                for (const auto &piece : *list) {
+                for (const Piece &piece : *list) {
                     if (piece->holds(row))
                         return piece;
                 }
             }
             // A band in one piece; elsewhere up to the next band, in small steps.
             int end = std::min(canvas.m_height, row + JpegEncoder::kRowsPerCall);
-            int start = row;
-            for (const QRect &band : state->bands) {
-                if (row >= band.top() && row <= band.bottom()) {
-                    start = band.top();
-                    end = band.bottom() + 1;
-                    break;
-                }
+            for (qsizetype i = 0; i < state->bands.size(); ++i) {
+                const QRect &band = state->bands.at(i);
+                if (row >= band.top() && row <= band.bottom())
+                    return state->band(i);
                 if (band.top() > row) {
                     end = std::min(end, band.top());
                     break;
                 }
             }
-            auto piece = std::make_shared<PaintedRows>();
-            piece->top = start;
-            piece->bottom = end;
-            piece->pixels = allocateImage(canvas.m_width, end - start, canvas.m_format);
-            if (piece->pixels.isNull())
-                return {};
-            canvas.paint(piece->pixels, start);
-            return piece;
+            return paintRows(canvas, row, end);
         };
         for (int i = 0; i < count; ++i) {
             const int row = top + i;
@@ -329,7 +364,7 @@ JpegEncoder::RowSupplier FramedCanvas::rows() const
                 rows[i] = canvas.m_photo.constScanLine(row - int(canvas.m_photoOrigin.y()));
                 continue;
             }
-            const std::shared_ptr<const PaintedRows> piece = pieceFor(row);
+            const Piece piece = pieceFor(row);
             if (!piece)
                 return false;
             if (std::find(state->live.begin(), state->live.end(), piece) == state->live.end())
