@@ -199,7 +199,12 @@ QRect FramedCanvas::overlayRect() const
 {
     if (!m_overlay.paint)
         return {};
-    const QRectF onPhoto = m_overlay.bounds & QRectF(QPointF(0, 0), m_photo.size());
+    const QRectF photo(QPointF(0, 0), m_photo.size());
+    const QRectF &bounds = m_overlay.bounds;
+    const bool finite = std::isfinite(bounds.x()) && std::isfinite(bounds.y()) &&
+                        std::isfinite(bounds.width()) && std::isfinite(bounds.height());
+    // Bounds that are no numbers (settings out of range) give no promise.
+    const QRectF onPhoto = finite ? bounds & photo : photo;
     if (onPhoto.isEmpty())
         return {};
     return onPhoto.translated(m_photoOrigin)

@@ -99,13 +99,15 @@ private Q_SLOTS:
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("position");
         QTest::addColumn<double>("quality");
+        QTest::addColumn<double>("margin");
         using Kind = WatermarkConfig::Kind;
         using Position = WatermarkConfig::Position;
         const QImage photo = EditorFixtures::photo(600, 400);
         const auto row = [](const char *name, const QImage &image, EditMode mode, bool border,
-                            Kind kind, Position position, double quality = 0.95) {
+                            Kind kind, Position position, double quality = 0.95,
+                            double margin = 0.03) {
             QTest::newRow(name) << image << int(mode) << border << int(kind) << int(position)
-                                << quality;
+                                << quality << margin;
         };
         row("both, text bottom right", photo, EditMode::both, false, Kind::text,
             Position::bottomRight);
@@ -120,6 +122,8 @@ private Q_SLOTS:
             EditMode::both, false, Kind::text, Position::topRight);
         row("tiled watermark", photo, EditMode::both, false, Kind::tiled, Position::bottomRight);
         row("watermark only", photo, EditMode::watermark, false, Kind::text, Position::bottomLeft);
+        row("margin out of range", photo, EditMode::both, false, Kind::text, Position::topLeft,
+            0.95, std::numeric_limits<double>::quiet_NaN());
     }
 
     void streamedExportIsTheWholeCanvasEncoded()
@@ -130,6 +134,7 @@ private Q_SLOTS:
         QFETCH(int, kind);
         QFETCH(int, position);
         QFETCH(double, quality);
+        QFETCH(double, margin);
         RenderInputs inputs;
         inputs.mode = EditMode(mode);
         inputs.style.borderEnabled = border;
@@ -141,6 +146,7 @@ private Q_SLOTS:
         inputs.watermark.kind = WatermarkConfig::Kind(kind);
         inputs.watermark.position = WatermarkConfig::Position(position);
         inputs.watermark.text = "© Kelvane 水印";
+        inputs.watermark.margin = margin;
         Exiv2::ExifData exif;
         exif["Exif.Image.Make"] = std::string("SONY");
         exif["Exif.Photo.ISOSpeedRatings"] = uint16_t(100);
