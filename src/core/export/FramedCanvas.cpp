@@ -34,17 +34,23 @@ int canvasSide(double side)
     return int(side);
 }
 
+// Where QPainter puts an unscaled image drawn at `origin`: it blits it at
+// whole pixels, each coordinate rounded with qRound.
+QPoint blitPosition(const QPointF &origin)
+{
+    return {qRound(origin.x()), qRound(origin.y())};
+}
+
 // Whether drawing `photo` at `origin` is exactly a copy of its rows: same
-// pixel format, whole-pixel position, opaque photo, inside the canvas. A plain
-// copy of a 24 MP photo is several times faster than QPainter's general blit.
+// pixel format, opaque photo, its columns inside the canvas (rows outside are
+// clipped). A plain copy of a 24 MP photo is several times faster than
+// QPainter's general blit, and it is the same in every band of the canvas.
 bool canCopyPixels(const QImage &photo, QImage::Format format, const QSize &canvas,
                    const QPointF &origin)
 {
-    const int x = int(origin.x());
-    const int y = int(origin.y());
+    const QPoint at = blitPosition(origin);
     return photo.format() == format && !photo.hasAlphaChannel() && photo.depth() == 32 &&
-           x == origin.x() && y == origin.y() && x >= 0 && y >= 0 &&
-           x + photo.width() <= canvas.width() && y + photo.height() <= canvas.height();
+           at.x() >= 0 && at.x() + photo.width() <= canvas.width();
 }
 
 // Copies the photo rows that fall into `target` when the photo's top-left
@@ -238,7 +244,7 @@ void FramedCanvas::paint(QImage &target, int top) const
     const QRect region(0, top, m_width, target.height());
     if (m_copiesPhoto) {
         // Every pixel is written once: background around the photo, then the photo.
-        const QPoint origin = m_photoOrigin.toPoint() - QPoint(0, top);
+        const QPoint origin = blitPosition(m_photoOrigin) - QPoint(0, top);
         fillAround(target, QRect(origin, m_photo.size()), m_style.backgroundColor);
         copyPixels(m_photo, target, origin);
     } else {
@@ -291,16 +297,21 @@ QImage FramedCanvas::render() const
 bool FramedCanvas::isPhotoRow(int row) const
 {
     // Only without a border does a canvas row hold nothing but photo pixels.
-    if (!m_copiesPhoto || m_width != m_photo.width() || m_photoOrigin.x() != 0)
+    const QPoint at = blitPosition(m_photoOrigin);
+    if (!m_copiesPhoto || !borderRect().isEmpty() || m_width != m_photo.width() || at.x() != 0)
         return false;
-    const int photoTop = int(m_photoOrigin.y());
+    const int photoTop = at.y();
     return row >= photoTop && row < photoTop + m_photo.height();
 }
 
 QList<QRect> FramedCanvas::bands() const
 {
-    QList<QRect> pieces;
     const QRect canvas(QPoint(0, 0), size());
+    // A photo that QPainter blends in (one with alpha) is not split: the
+    // whole canvas is one band, painted exactly as in one piece.
+    if (!m_copiesPhoto)
+        return {canvas};
+    QList<QRect> pieces;
     for (const QRect &rect : {overlayRect(), barRect()}) {
         const QRect rows = QRect(0, rect.top(), m_width, rect.height()) & canvas;
         if (!rect.isEmpty() && !rows.isEmpty())
@@ -366,7 +377,8 @@ JpegEncoder::RowSupplier FramedCanvas::rows() const
                 std::none_of(state->bands.begin(), state->bands.end(), [row](const QRect &band) {
                     return row >= band.top() && row <= band.bottom();
                 })) {
-                rows[i] = canvas.m_photo.constScanLine(row - int(canvas.m_photoOrigin.y()));
+                rows[i] =
+                    canvas.m_photo.constScanLine(row - blitPosition(canvas.m_photoOrigin).y());
                 continue;
             }
             const Piece piece = pieceFor(row);

@@ -117,6 +117,9 @@ private Q_SLOTS:
             false, Kind::text, Position::midCenter);
         row("portrait with border", EditorFixtures::photo(300, 500), EditMode::both, true,
             Kind::text, Position::bottomCenter);
+        // The photo's place on the canvas is (1.25, 0.5): rounded the same way in every band.
+        row("border at half a pixel", EditorFixtures::photo(1250, 800), EditMode::frame, true,
+            Kind::text, Position::bottomCenter);
         row("frame only", photo, EditMode::frame, false, Kind::text, Position::bottomRight);
         row("transparent photo", EditorFixtures::photo(600, 400, QImage::Format_ARGB32),
             EditMode::both, false, Kind::text, Position::topRight);
