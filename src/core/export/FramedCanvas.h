@@ -42,8 +42,10 @@ public:
     // The whole canvas at once; null when it cannot be allocated.
     QImage render() const;
     // The canvas's rows for JpegEncoder::encodeRows. The overlay and the bar
-    // are each painted as one band, the rest in small bands or, where a row is
-    // the photo's own, not at all.
+    // are each painted as one band, on a thread of their own while the rows
+    // above them are encoded (so the overlay's painter must own what it
+    // uses); the rest in small bands or, where a row is the photo's own, not
+    // at all. A photo with alpha makes the whole canvas one band.
     JpegEncoder::RowSupplier rows() const;
 
 private:
