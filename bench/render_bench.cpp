@@ -62,16 +62,20 @@ EXIFData sampleExif()
     return exif;
 }
 
-// Mode "both": text watermark first, then the frame with a logo around it.
 // The editor's render pipeline in mode both: text watermark and frame with logo.
-QImage renderBoth(const QImage &photo)
+RenderInputs bothInputs()
 {
     RenderInputs inputs;
     inputs.mode = EditMode::both;
     inputs.exif = sampleExif();
     inputs.logo = brandLogo();
     inputs.rightMainText = inputs.exif.parameterLine();
-    return RenderPipeline::render(photo, inputs);
+    return inputs;
+}
+
+QImage renderBoth(const QImage &photo)
+{
+    return RenderPipeline::render(photo, bothInputs());
 }
 
 const QImage &framed24MP()
@@ -118,8 +122,9 @@ void BM_ExportJpeg24MP(benchmark::State &state)
     const QImage &photo = photo24MP();
     const ExportMetadata metadata = cameraMetadata();
     for (auto _ : state) {
-        const QImage framed = renderBoth(photo);
-        if (!FrameRenderer::exportAsJPEG(framed, path, 0.95, metadata))
+        // Decoration and file as the export flows make them (render, encode,
+        // write, fsync, rename); the frame is painted as the encoder reads it.
+        if (!RenderPipeline::exportAsJPEG(photo, bothInputs(), path, 0.95, metadata))
             state.SkipWithError("export failed");
         state.PauseTiming();
         QFile::remove(path);

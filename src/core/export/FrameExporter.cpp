@@ -24,11 +24,8 @@ QString renderAndWrite(const QImage &photo, const QString &sourcePath, const Inp
 {
     Exiv2::ExifData metadata;
     const RenderInputs inputs = inputsFor(EXIFReader::read(sourcePath, &metadata));
-    const QImage decorated = RenderPipeline::render(photo, inputs);
-    if (decorated.isNull())
-        return {};
-    return FrameRenderer::exportToOutputFolder(decorated, sourcePath, 0.95,
-                                               ExportMetadata(metadata));
+    return RenderPipeline::exportToOutputFolder(photo, inputs, sourcePath, 0.95,
+                                                ExportMetadata(metadata));
 }
 
 } // namespace

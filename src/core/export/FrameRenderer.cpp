@@ -1,5 +1,6 @@
 #include "export/FrameRenderer.h"
 
+#include "export/FramedCanvas.h"
 #include "export/JpegEncoder.h"
 #include "export/NoReplaceFileWriter.h"
 #include "export/TextLine.h"
@@ -12,9 +13,6 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <sys/mman.h>
 #include <sys/stat.h>
 
 namespace {
@@ -24,14 +22,6 @@ const QColor kLightGray = QColor::fromRgbF(2.0 / 3, 2.0 / 3, 2.0 / 3);
 bool hasBitmap(const QImage &image)
 {
     return !image.isNull() && image.width() > 0 && image.height() > 0;
-}
-
-// A canvas side truncated to whole pixels, or 0 when it cannot be a bitmap side.
-int canvasSide(double side)
-{
-    if (!std::isfinite(side) || side < 1 || side > double(INT_MAX))
-        return 0;
-    return int(side);
 }
 
 QString baseNameWithoutLastExtension(const QString &fileName)
@@ -72,62 +62,6 @@ QString fittedName(QString stem, const QString &suffix)
     return stem + suffix;
 }
 
-// Whether drawing `photo` at `origin` is exactly a copy of its rows: same
-// pixel format, whole-pixel position, opaque photo, inside the canvas. A plain
-// copy of a 24 MP photo is several times faster than QPainter's general blit.
-bool canCopyPixels(const QImage &photo, const QImage &canvas, const QPointF &origin)
-{
-    const int x = int(origin.x());
-    const int y = int(origin.y());
-    return photo.format() == canvas.format() && !photo.hasAlphaChannel() && photo.depth() == 32 &&
-           x == origin.x() && y == origin.y() && x >= 0 && y >= 0 &&
-           x + photo.width() <= canvas.width() && y + photo.height() <= canvas.height();
-}
-
-void copyPixels(const QImage &photo, QImage &canvas, const QPoint &origin)
-{
-    const size_t rowBytes = size_t(photo.width()) * 4;
-    for (int row = 0; row < photo.height(); ++row) {
-        std::memcpy(canvas.scanLine(origin.y() + row) + size_t(origin.x()) * 4,
-                    photo.constScanLine(row), rowBytes);
-    }
-}
-
-// Fills every pixel of a 32-bit opaque canvas outside `hole` with `color`.
-void fillAround(QImage &canvas, const QRect &hole, const QColor &color)
-{
-    const quint32 pixel = color.rgb() | 0xff000000u;
-    for (int y = 0; y < canvas.height(); ++y) {
-        auto *line = reinterpret_cast<quint32 *>(canvas.scanLine(y));
-        if (y < hole.top() || y > hole.bottom()) {
-            std::fill_n(line, canvas.width(), pixel);
-            continue;
-        }
-        std::fill_n(line, hole.left(), pixel);
-        std::fill(line + hole.right() + 1, line + canvas.width(), pixel);
-    }
-}
-
-// A canvas backed by transparent huge pages where the kernel offers them: a
-// 24 MP canvas then takes about fifty page faults instead of 26,000, which
-// otherwise cost more than drawing the frame. Falls back to a plain QImage.
-QImage allocateCanvas(int width, int height, QImage::Format format)
-{
-    constexpr size_t hugePage = size_t(2) << 20;
-    const qsizetype bytesPerLine = qsizetype(width) * 4;
-    const size_t bytes = size_t(bytesPerLine) * size_t(height);
-    if (bytes < hugePage)
-        return QImage(width, height, format);
-    const size_t rounded = (bytes + hugePage - 1) / hugePage * hugePage;
-    void *memory = std::aligned_alloc(hugePage, rounded);
-    if (!memory)
-        return QImage(width, height, format);
-    ::madvise(memory, rounded, MADV_HUGEPAGE);
-    return QImage(
-        static_cast<uchar *>(memory), width, height, bytesPerLine, format,
-        [](void *data) { std::free(data); }, memory);
-}
-
 } // namespace
 
 std::optional<QImage> FrameRenderer::composeFramedImage(const QImage &image, const EXIFData &exif,
@@ -136,66 +70,15 @@ std::optional<QImage> FrameRenderer::composeFramedImage(const QImage &image, con
                                                         const std::optional<QString> &rightMainText,
                                                         const PhotoPainter &paintOverPhoto)
 {
-    if (!hasBitmap(image))
+    const FramedCanvas::Overlay overlay{paintOverPhoto, QRectF(QPointF(0, 0), image.size())};
+    const std::optional<FramedCanvas> canvas =
+        FramedCanvas::plan(image, exif, style, logoImage, rightMainText, overlay);
+    if (!canvas)
         return std::nullopt;
-
-    const double W = image.width();
-    const double H = image.height();
-    const double M = std::max(W, H);
-    const double b = style.borderEnabled ? (W / 1000) * style.borderWidth : 0;
-    const double barH = style.barHeight * M;
-    const double pad = style.padding * W;
-    if (!std::isfinite(b) || b < 0 || !std::isfinite(barH) || barH < 0)
+    QImage framed = canvas->render();
+    if (framed.isNull())
         return std::nullopt;
-
-    const int CW = canvasSide(W + 2 * b);
-    const int CH = canvasSide(barH + H + 3 * b);
-    if (CW == 0 || CH == 0)
-        return std::nullopt;
-    // An opaque photo on an opaque background needs no alpha channel; skipping
-    // it makes every blit of a 24 MP canvas a plain copy.
-    const bool opaque = !image.hasAlphaChannel() && style.backgroundColor.alpha() == 255;
-    QImage canvas =
-        allocateCanvas(CW, CH, opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
-    if (canvas.isNull())
-        return std::nullopt;
-
-    const YUpCanvas yUp(CH);
-    const QPointF photoOrigin = yUp.rect(b, barH + 2 * b, W, H).topLeft();
-    const bool copied = canCopyPixels(image, canvas, photoOrigin);
-    if (copied) {
-        // Every pixel is written once: background around the photo, then the photo.
-        fillAround(canvas, QRect(photoOrigin.toPoint(), image.size()), style.backgroundColor);
-        copyPixels(image, canvas, photoOrigin.toPoint());
-    } else {
-        canvas.fill(style.backgroundColor);
-    }
-    QPainter ctx(&canvas);
-    ctx.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
-                       QPainter::SmoothPixmapTransform);
-    if (!copied)
-        ctx.drawImage(photoOrigin, image);
-    if (paintOverPhoto) {
-        ctx.save();
-        ctx.translate(photoOrigin);
-        ctx.setClipRect(QRectF(0, 0, W, H));
-        paintOverPhoto(ctx, QSizeF(W, H));
-        ctx.restore();
-    }
-
-    if (style.borderEnabled && b > 0) {
-        QPen pen(kLightGray, b, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
-        QColor stroke = kLightGray;
-        stroke.setAlphaF(0.3f);
-        pen.setColor(stroke);
-        ctx.setPen(pen);
-        ctx.setBrush(Qt::NoBrush);
-        ctx.drawRect(yUp.rect(b - b / 2, barH + 2 * b - b / 2, W + b, H + b));
-    }
-
-    drawBarContent(ctx, yUp, QRectF(b, b, W, barH), exif, style, pad, logoImage, rightMainText);
-    ctx.end();
-    return canvas;
+    return framed;
 }
 
 namespace {
@@ -349,14 +232,35 @@ void FrameRenderer::drawBarContent(QPainter &ctx, const YUpCanvas &canvas, const
     }
 }
 
+namespace {
+
+// Encodes while writing: the stream goes to the file as it is compressed.
+NoReplaceFileWriter::Fill encodingFill(QSize size, const JpegEncoder::RowSupplier &rows,
+                                       double quality, const ExportMetadata &metadata)
+{
+    if (size.isEmpty() || !rows || !std::isfinite(quality))
+        return {};
+    return [size, rows, quality, segments = metadata.jpegSegments(size)](int fd) {
+        return JpegEncoder::encodeRows(fd, size, rows, quality, segments);
+    };
+}
+
+} // namespace
+
 bool FrameRenderer::exportAsJPEG(const QImage &image, const QString &path, double quality,
+                                 const ExportMetadata &metadata)
+{
+    return exportAsJPEG(image.size(), JpegEncoder::rowsOf(image), path, quality, metadata);
+}
+
+bool FrameRenderer::exportAsJPEG(QSize size, const JpegEncoder::RowSupplier &rows,
+                                 const QString &path, double quality,
                                  const ExportMetadata &metadata)
 {
     if (path.isEmpty())
         return false;
-    const QByteArray jpeg =
-        JpegEncoder::encode(image, quality, metadata.jpegSegments(image.size()));
-    return !jpeg.isEmpty() && NoReplaceFileWriter::write(jpeg, path);
+    const NoReplaceFileWriter::Fill fill = encodingFill(size, rows, quality, metadata);
+    return fill && NoReplaceFileWriter::write(fill, path);
 }
 
 QString FrameRenderer::outputURL(const QString &sourcePath)
@@ -375,9 +279,16 @@ QString FrameRenderer::outputURL(const QString &sourcePath)
 QString FrameRenderer::exportToOutputFolder(const QImage &image, const QString &sourcePath,
                                             double quality, const ExportMetadata &metadata)
 {
-    const QByteArray jpeg =
-        JpegEncoder::encode(image, quality, metadata.jpegSegments(image.size()));
-    if (jpeg.isEmpty())
+    return exportToOutputFolder(image.size(), JpegEncoder::rowsOf(image), sourcePath, quality,
+                                metadata);
+}
+
+QString FrameRenderer::exportToOutputFolder(QSize size, const JpegEncoder::RowSupplier &rows,
+                                            const QString &sourcePath, double quality,
+                                            const ExportMetadata &metadata)
+{
+    const NoReplaceFileWriter::Fill fill = encodingFill(size, rows, quality, metadata);
+    if (!fill)
         return {};
-    return NoReplaceFileWriter::writeUnderFreeName(jpeg, [&] { return outputURL(sourcePath); });
+    return NoReplaceFileWriter::writeUnderFreeName(fill, [&] { return outputURL(sourcePath); });
 }

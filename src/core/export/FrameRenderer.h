@@ -2,6 +2,7 @@
 
 #include "export/ExportMetadata.h"
 #include "export/FrameStyle.h"
+#include "export/JpegEncoder.h"
 #include "imaging/EXIFData.h"
 
 #include <QImage>
@@ -47,6 +48,10 @@ public:
     // leaves nothing behind. Returns whether the file was written.
     static bool exportAsJPEG(const QImage &image, const QString &path, double quality = 0.95,
                              const ExportMetadata &metadata = {});
+    // The same for a picture of `size` whose rows `rows` hands out as the
+    // encoder asks for them (a canvas painted a band at a time).
+    static bool exportAsJPEG(QSize size, const JpegEncoder::RowSupplier &rows, const QString &path,
+                             double quality, const ExportMetadata &metadata);
 
     // Destination of an export of `sourcePath`: "<folder>/图片边框/<base>_framed.jpg",
     // else "_framed_1", "_framed_2", … the first name not taken; a base too
@@ -60,8 +65,12 @@ public:
     // Returns the path written, empty on failure.
     static QString exportToOutputFolder(const QImage &image, const QString &sourcePath,
                                         double quality = 0.95, const ExportMetadata &metadata = {});
+    static QString exportToOutputFolder(QSize size, const JpegEncoder::RowSupplier &rows,
+                                        const QString &sourcePath, double quality,
+                                        const ExportMetadata &metadata);
 
 private:
+    friend class FramedCanvas; // paints the bar a band of the canvas at a time
     static void drawBarContent(QPainter &ctx, const YUpCanvas &canvas, const QRectF &rect,
                                const EXIFData &exif, const FrameStyle &style, qreal padding,
                                const QImage &logoImage,

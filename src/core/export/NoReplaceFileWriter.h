@@ -24,4 +24,13 @@ public:
     static QString writeUnderFreeName(QByteArrayView data,
                                       const std::function<QString()> &nextCandidate,
                                       int attempts = 100);
+
+    // The same with content produced while it is written: `fill` writes every
+    // byte to the descriptor (false on failure); it may be called again on a
+    // fresh descriptor when the file system cannot publish a temporary.
+    using Fill = std::function<bool(int fd)>;
+    static bool write(const Fill &fill, const QString &path);
+    static QString writeUnderFreeName(const Fill &fill,
+                                      const std::function<QString()> &nextCandidate,
+                                      int attempts = 100);
 };

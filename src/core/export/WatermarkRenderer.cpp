@@ -117,6 +117,25 @@ void WatermarkRenderer::paint(QPainter &ctx, const QSizeF &size, const Watermark
     ctx.restore();
 }
 
+QRectF WatermarkRenderer::paintedBounds(const QSizeF &photoSize, const WatermarkConfig &config)
+{
+    if (config.kind != WatermarkConfig::Kind::text)
+        return QRectF(QPointF(0, 0), photoSize);
+    if (config.text.isEmpty())
+        return {};
+    // As drawText places the line, with room for antialiasing around the ink.
+    const qreal M = std::max(photoSize.width(), photoSize.height());
+    const TextLine line = makeTextLine(config.text, M * config.fontSize, config.textColor);
+    const QRectF ink = line.inkBounds();
+    if (line.isEmpty() || ink.isEmpty())
+        return {};
+    const QPointF xy = placement(config, photoSize, ink.width(), ink.height());
+    const qreal slack = 2 + 0.1 * line.pixelSize();
+    return YUpCanvas(photoSize.height())
+        .rect(xy.x(), xy.y(), ink.width(), ink.height())
+        .adjusted(-slack, -slack, slack, slack);
+}
+
 TextLine WatermarkRenderer::makeTextLine(const QString &text, qreal fontSize, const QColor &color)
 {
     return TextLine(text, fontSize, color, TextLine::Weight::Medium);

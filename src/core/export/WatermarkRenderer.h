@@ -30,6 +30,11 @@ public:
     // to watermarking the photo first.
     static void paint(QPainter &ctx, const QSizeF &photoSize, const WatermarkConfig &config);
 
+    // The part of a photo of `photoSize` pixels (y-down, its own pixels)
+    // outside which paint() changes nothing: around the text's ink for the
+    // text kind, empty without a text, the whole photo for the other kinds.
+    static QRectF paintedBounds(const QSizeF &photoSize, const WatermarkConfig &config);
+
     // The tile of the tiled kind, rotated, transparent around the content;
     // nothing when there is neither a loadable logo nor a text, or when the
     // tile is too large to be kept as one bitmap (drawTiled then draws it in

@@ -3,6 +3,7 @@
 #include "export/TextLine.h"
 
 #include <QGlyphRun>
+#include <QPainter>
 #include <QRawFont>
 #include <QTest>
 #include <QTextLayout>
@@ -105,6 +106,47 @@ private Q_SLOTS:
                           (at.y() > 409 ? Qt::white : QColor(230, 230, 230)).rgb(),
                           at.y() > 409 ? 0 : 3),
                      qPrintable(QString::number(at.y())));
+    }
+
+    // Where the border or the bar is not whole pixels, the photo sits where
+    // QPainter's own drawing of it at that place puts it (not a row or column off).
+    void photoAtAFractionalPlace_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<double>("borderWidth");                    // 0: no border
+        QTest::newRow("bar 24.16 px") << QSize(302, 200) << 0.0;    // photo at y -0.16
+        QTest::newRow("bar 84.56 px") << QSize(1057, 800) << 0.0;   // y -0.56
+        QTest::newRow("border 1.25 px") << QSize(1250, 800) << 1.0; // (1.25, 0.5)
+        QTest::newRow("border 2.5 px") << QSize(1000, 700) << 2.5;  // (2.5, 2)
+    }
+
+    void photoAtAFractionalPlace()
+    {
+        QFETCH(QSize, size);
+        QFETCH(double, borderWidth);
+        QImage photo(size, QImage::Format_RGB32); // every row and column its own
+        for (int y = 0; y < photo.height(); ++y) {
+            for (int x = 0; x < photo.width(); ++x)
+                photo.setPixel(x, y, qRgb(x & 255, y & 255, (x * 7 + y * 3) & 255));
+        }
+        FrameStyle style;
+        style.borderEnabled = borderWidth > 0;
+        style.borderWidth = borderWidth;
+        const QImage result = FrameRenderer::composeFramedImage(photo, {}, style).value();
+
+        const qreal b = style.borderEnabled ? size.width() / 1000.0 * borderWidth : 0;
+        const qreal barH = style.barHeight * std::max(size.width(), size.height());
+        const QRectF place(b, result.height() - barH - 2 * b - size.height(), size.width(),
+                           size.height());
+        QImage expected(result.size(), result.format());
+        expected.fill(Qt::white);
+        QPainter painter(&expected);
+        painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+        painter.drawImage(place.topLeft(), photo);
+        painter.end();
+        // Inside the border's stroke.
+        const QRect inner = place.toAlignedRect().adjusted(3, 3, -3, -3);
+        QCOMPARE(result.copy(inner), expected.copy(inner));
     }
 
     // Brand (logo or make) at the padding, then a separator from 20 % to 80 % of

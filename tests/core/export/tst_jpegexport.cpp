@@ -1,6 +1,8 @@
 #include "EditorFixtures.h"
 #include "PixelProbe.h"
 #include "export/FrameRenderer.h"
+#include "export/JpegEncoder.h"
+#include "export/RenderPipeline.h"
 #include "model/FolderListing.h"
 #include "model/LocalFileName.h"
 
@@ -12,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <ctime>
+#include <exiv2/exiv2.hpp>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -83,6 +86,85 @@ private Q_SLOTS:
         QVERIFY(FrameRenderer::exportAsJPEG(photo, dir.filePath("q95.jpg")));
         QVERIFY(QFileInfo(dir.filePath("q95.jpg")).size() >
                 QFileInfo(dir.filePath("q50.jpg")).size());
+    }
+
+    // The export paints the frame a band at a time as the encoder reads it and
+    // writes the stream while it is compressed: the file must be, byte for
+    // byte, the JPEG of the whole decorated canvas with its EXIF and profile.
+    void streamedExportIsTheWholeCanvasEncoded_data()
+    {
+        QTest::addColumn<QImage>("photo");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("border");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<double>("quality");
+        QTest::addColumn<double>("margin");
+        using Kind = WatermarkConfig::Kind;
+        using Position = WatermarkConfig::Position;
+        const QImage photo = EditorFixtures::photo(600, 400);
+        const auto row = [](const char *name, const QImage &image, EditMode mode, bool border,
+                            Kind kind, Position position, double quality = 0.95,
+                            double margin = 0.03) {
+            QTest::newRow(name) << image << int(mode) << border << int(kind) << int(position)
+                                << quality << margin;
+        };
+        row("both, text bottom right", photo, EditMode::both, false, Kind::text,
+            Position::bottomRight);
+        row("both, text top left, accurate DCT", photo, EditMode::both, false, Kind::text,
+            Position::topLeft, 0.97);
+        row("fractional bar, text in the middle", EditorFixtures::photo(403, 302), EditMode::both,
+            false, Kind::text, Position::midCenter);
+        row("portrait with border", EditorFixtures::photo(300, 500), EditMode::both, true,
+            Kind::text, Position::bottomCenter);
+        // The photo's place on the canvas is (1.25, 0.5): rounded the same way in every band.
+        row("border at half a pixel", EditorFixtures::photo(1250, 800), EditMode::frame, true,
+            Kind::text, Position::bottomCenter);
+        row("frame only", photo, EditMode::frame, false, Kind::text, Position::bottomRight);
+        row("transparent photo", EditorFixtures::photo(600, 400, QImage::Format_ARGB32),
+            EditMode::both, false, Kind::text, Position::topRight);
+        row("tiled watermark", photo, EditMode::both, false, Kind::tiled, Position::bottomRight);
+        row("watermark only", photo, EditMode::watermark, false, Kind::text, Position::bottomLeft);
+        row("margin out of range", photo, EditMode::both, false, Kind::text, Position::topLeft,
+            0.95, std::numeric_limits<double>::quiet_NaN());
+    }
+
+    void streamedExportIsTheWholeCanvasEncoded()
+    {
+        QFETCH(QImage, photo);
+        QFETCH(int, mode);
+        QFETCH(bool, border);
+        QFETCH(int, kind);
+        QFETCH(int, position);
+        QFETCH(double, quality);
+        QFETCH(double, margin);
+        RenderInputs inputs;
+        inputs.mode = EditMode(mode);
+        inputs.style.borderEnabled = border;
+        inputs.exif.cameraModel = "ILCE-7M4";
+        inputs.exif.lensModel = "FE 24-70mm F2.8 GM II";
+        inputs.exif.author = "林晓";
+        inputs.logo = plainImage(120, 40, kRed);
+        inputs.rightMainText = "35mm f/2.8 1/250s ISO 100";
+        inputs.watermark.kind = WatermarkConfig::Kind(kind);
+        inputs.watermark.position = WatermarkConfig::Position(position);
+        inputs.watermark.text = "© Kelvane 水印";
+        inputs.watermark.margin = margin;
+        Exiv2::ExifData exif;
+        exif["Exif.Image.Make"] = std::string("SONY");
+        exif["Exif.Photo.ISOSpeedRatings"] = uint16_t(100);
+        const ExportMetadata metadata(exif);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath("streamed.jpg");
+        QVERIFY(RenderPipeline::exportAsJPEG(photo, inputs, path, quality, metadata));
+        const QImage whole = RenderPipeline::render(photo, inputs);
+        const QByteArray expected =
+            JpegEncoder::encode(whole, quality, metadata.jpegSegments(whole.size()));
+        const QByteArray written = readAll(path);
+        QCOMPARE(written.size(), expected.size());
+        QVERIFY(written == expected);
+        QCOMPARE(allEntries(dir.path()), QStringList({"streamed.jpg"}));
     }
 
     // Nothing written for a blocked folder (a file named "图片边框"), a missing
