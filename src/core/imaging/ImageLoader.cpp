@@ -79,7 +79,7 @@ ImageLoader::JobResult ImageLoader::runJob(const ThumbnailDiskCache &disk,
     const ThumbnailDiskCache::Stamp stamp = disk.stampOf(path);
     const int bucket = ThumbnailDiskCache::bucketSide(maxSize);
     if (!stamp.isValid() || bucket == 0)
-        return {ImageDecoder::thumbnail(path, maxSize, onInterim, stillWanted, &failures)};
+        return {.image = ImageDecoder::thumbnail(path, maxSize, onInterim, stillWanted, &failures)};
 
     ThumbnailDiskCache::Lookup found = disk.find(stamp, maxSize);
     if (found.verdict == ThumbnailDiskCache::Verdict::failed)
@@ -88,7 +88,7 @@ ImageLoader::JobResult ImageLoader::runJob(const ThumbnailDiskCache &disk,
         // As decoded ones are: a transparent picture keeps its transparency.
         const QImage::Format format =
             found.image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
-        return {ImageDecoder::scaledToFit(found.image.convertToFormat(format), maxSize)};
+        return {.image = ImageDecoder::scaledToFit(found.image.convertToFormat(format), maxSize)};
     }
 
     // Decoded at the cache folder's own size, so that file managers reading

@@ -96,8 +96,8 @@ private:
     struct JobResult
     {
         QImage image;
-        ThumbnailDiskCache::Stamp stamp;
-        QImage entry; // null: nothing to write
+        ThumbnailDiskCache::Stamp stamp{};
+        QImage entry{}; // null: nothing to write
         bool wholePicture = false;
     };
 
