@@ -10,7 +10,6 @@
 #include "imaging/FocusPointReader.h"
 #include "imaging/ImageDecoder.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -150,12 +149,3 @@ static void BM_Exiv2FocusBaseline(benchmark::State &state)
     state.counters["files"] = double(files.size());
 }
 BENCHMARK(BM_Exiv2FocusBaseline)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

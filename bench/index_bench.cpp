@@ -18,7 +18,6 @@
 #include "state/ShootingDataIndex.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -206,12 +205,3 @@ static void BM_Exiv2IndexBaseline(benchmark::State &state)
     state.counters["files"] = double(photos.size());
 }
 BENCHMARK(BM_Exiv2IndexBaseline)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -16,7 +16,6 @@
 #include "model/WorkQueues.h"
 #include "state/AppState.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -133,12 +132,3 @@ static void BM_TrashAndRestore1000(benchmark::State &state)
     state.counters["max_stall_ms"] = maxStallMs;
 }
 BENCHMARK(BM_TrashAndRestore1000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

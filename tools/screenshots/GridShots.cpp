@@ -200,22 +200,24 @@ KELVANE_SCREENSHOT_SCENE("star-rating-view")
         QStringLiteral("star-rating-view"));
 }
 
+// The grid under its busy veil while files move, saying `message`.
+void saveBusyGrid(const ScreenshotContext &context, const QString &name, const QString &message)
+{
+    GridScene scene(context, context.sampleFolder, name);
+    scene.showAndLoad(context);
+    scene.state.beginFileWork(message);
+    context.settle(200);
+    context.save(&scene.grid, name);
+}
+
 KELVANE_SCREENSHOT_SCENE("grid-archiving")
 {
-    GridScene scene(context, context.sampleFolder, QStringLiteral("grid-archiving"));
-    scene.showAndLoad(context);
-    scene.state.beginFileWork(QStringLiteral("正在归档..."));
-    context.settle(200);
-    context.save(&scene.grid, QStringLiteral("grid-archiving"));
+    saveBusyGrid(context, QStringLiteral("grid-archiving"), QStringLiteral("正在归档..."));
 }
 
 KELVANE_SCREENSHOT_SCENE("grid-trashing")
 {
-    GridScene scene(context, context.sampleFolder, QStringLiteral("grid-trashing"));
-    scene.showAndLoad(context);
-    scene.state.beginFileWork(QStringLiteral("正在移到废纸篓..."));
-    context.settle(200);
-    context.save(&scene.grid, QStringLiteral("grid-trashing"));
+    saveBusyGrid(context, QStringLiteral("grid-trashing"), QStringLiteral("正在移到废纸篓..."));
 }
 
 // Opens the filter row's `choice` menu and saves the grid with the menu
