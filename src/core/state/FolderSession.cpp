@@ -101,8 +101,12 @@ QFuture<void> FolderSession::reload()
         return QtFuture::makeReadyFuture();
     return BackgroundTask::run(
         &m_scans, this,
-        [url = node->url, subfolders = m_includeSubfolders] {
-            return scanAndPrepare(url, subfolders);
+        // The items are matched on the scanner's thread: a folder of 100,000
+        // photos would keep the UI thread busy for a noticeable moment.
+        [url = node->url, subfolders = m_includeSubfolders, known = m_state.images()] {
+            ScannedFolder scanned = scanAndPrepare(url, subfolders);
+            keepKnownItems(scanned.images, known);
+            return scanned;
         },
         [this, target = node->id, url = node->url](ScannedFolder scanned) {
             if (scanned.listed)
@@ -111,6 +115,20 @@ QFuture<void> FolderSession::reload()
                 reportFailedScan(url, true);
         },
         [this, url = node->url] { reportFailedScan(url, false); });
+}
+
+void FolderSession::keepKnownItems(QList<ImageItem> &scanned, const QList<ImageItem> &known)
+{
+    QMultiHash<QString, ImageItem> byPath;
+    byPath.reserve(known.size());
+    for (const ImageItem &item : known)
+        byPath.insert(item.path(), item);
+    for (ImageItem &item : scanned) {
+        if (const auto it = byPath.constFind(item.path()); it != byPath.cend()) {
+            item = *it;
+            byPath.erase(it);
+        }
+    }
 }
 
 FolderSession::ScannedFolder FolderSession::scanAndPrepare(const QUrl &url, bool includeSubfolders)
@@ -176,16 +194,6 @@ void FolderSession::applyReloaded(const QUuid &target, ScannedFolder scanned)
     const std::optional<FolderNode> &current = m_state.currentFolder();
     if (!current || !current->find(target))
         return; // another folder was opened or chosen meanwhile
-    QMultiHash<QString, ImageItem> known;
-    known.reserve(m_state.images().size());
-    for (const ImageItem &item : m_state.images())
-        known.insert(item.path(), item);
-    for (ImageItem &item : scanned.images) {
-        if (const auto it = known.constFind(item.path()); it != known.cend()) {
-            item = *it;
-            known.erase(it);
-        }
-    }
     m_state.setCurrentFolder(current->replacingNode(target, scanned.node));
     m_state.applyImages(scanned.images, std::move(scanned.imagesPerPath));
     QSet<QUuid> selected;

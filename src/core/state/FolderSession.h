@@ -55,6 +55,9 @@ private:
     };
 
     static ScannedFolder scanAndPrepare(const QUrl &url, bool includeSubfolders);
+    // Gives the scanned files that `known` lists their known items (ids), so
+    // the selection, the viewer and compare stay on them. Any thread.
+    static void keepKnownItems(QList<ImageItem> &scanned, const QList<ImageItem> &known);
     static void collectSidecars(const FolderNode &node, QStringList &sidecars);
     void applyOpened(const QUrl &url, bool includeSubfolders, ScannedFolder scanned);
     void applyRefreshed(const QUuid &target, ScannedFolder scanned);
