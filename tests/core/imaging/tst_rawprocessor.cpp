@@ -276,6 +276,20 @@ private Q_SLOTS:
         QCOMPARE(residentPages(next), pages);
         QVERIFY(!standIn.isNull());
     }
+    // Faulted in on the decoder's thread when mapped: a decode cancelled part
+    // way must not leave faults for the next picture that gets its memory.
+    void freshLargePicturesArriveResident()
+    {
+        if (!ImageBuffer::keepsMemory())
+            QSKIP("large pictures use Qt's allocation in this build");
+        // 146 MiB: no kept picture of these tests is within a quarter of it.
+        const qsizetype keptBefore = ImageBuffer::pooledBytes();
+        const QImage fresh = ImageBuffer::allocate(QSize(6400, 6000), QImage::Format_RGB32);
+        QCOMPARE(ImageBuffer::pooledBytes(), keptBefore);
+        const qsizetype pages =
+            (fresh.sizeInBytes() + sysconf(_SC_PAGESIZE) - 1) / sysconf(_SC_PAGESIZE);
+        QCOMPARE(residentPages(fresh), pages);
+    }
     // A few are kept, the newest; a picture larger than the bound never is.
     void keptMemoryIsBounded()
     {
