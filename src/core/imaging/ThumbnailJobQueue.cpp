@@ -8,7 +8,11 @@ void ThumbnailJobQueue::push(Job job)
 {
     {
         QMutexLocker locker(&m_pending->mutex);
-        m_pending->jobs.push_back(std::move(job));
+        const auto now = std::chrono::steady_clock::now();
+        if (m_pending->jobs.empty() || now - m_pending->lastPush > burstGap)
+            ++m_pending->burst;
+        m_pending->lastPush = now;
+        m_pending->jobs.push_back({std::move(job), m_pending->burst});
     }
     startWorker();
 }
@@ -47,6 +51,16 @@ int ThumbnailJobQueue::pendingCount() const
     return static_cast<int>(m_pending->jobs.size() + m_pending->deferred.size());
 }
 
+ThumbnailJobQueue::Job ThumbnailJobQueue::takeFirstOfNewestBurst(Pending &pending)
+{
+    auto first = std::prev(pending.jobs.end());
+    while (first != pending.jobs.begin() && std::prev(first)->burst == first->burst)
+        --first;
+    Job job = std::move(first->job);
+    pending.jobs.erase(first);
+    return job;
+}
+
 void ThumbnailJobQueue::runNext(const std::shared_ptr<Pending> &pending)
 {
     Job job;
@@ -54,8 +68,7 @@ void ThumbnailJobQueue::runNext(const std::shared_ptr<Pending> &pending)
         QMutexLocker locker(&pending->mutex);
         const bool backlog = pending->deferred.size() > maxDeferred;
         if (!pending->jobs.empty() && !backlog) {
-            job = std::move(pending->jobs.back());
-            pending->jobs.pop_back();
+            job = takeFirstOfNewestBurst(*pending);
         } else if (!pending->deferred.empty()) {
             job = std::move(pending->deferred.front());
             pending->deferred.pop_front();

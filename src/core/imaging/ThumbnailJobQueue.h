@@ -3,14 +3,18 @@
 #include <QMutex>
 #include <QThreadPool>
 #include <QWaitCondition>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
 
-// Pending decode jobs served newest first: when the user scrolls through a
-// large grid, the cells now on screen were asked for last and must not wait
-// behind the ones scrolled past. Every job still runs. Deferred jobs (work
+// Pending decode jobs served newest screenful first: when the user scrolls
+// through a large grid, the cells now on screen were asked for last and must
+// not wait behind the ones scrolled past. Jobs pushed in one go (less than
+// burstGap apart, as one paint of the grid asks for its cells) are one
+// screenful and run in the order they came, so a screen fills in reading
+// order rather than from its last cell up. Every job still runs. Deferred jobs (work
 // that nobody waits for, such as writing a finished thumbnail to disk) run
 // only when no other job is pending, oldest first, unless more than
 // maxDeferred of them wait: what they hold stays bounded while a long scroll
@@ -23,10 +27,13 @@ class ThumbnailJobQueue
 public:
     using Job = std::function<void()>;
     static constexpr std::size_t maxDeferred = 32;
+    // Far below the time between two frames of a scroll.
+    static constexpr std::chrono::milliseconds burstGap{4};
 
     explicit ThumbnailJobQueue(QThreadPool *pool);
 
-    // Adds a job; a free pool worker takes the newest pending one.
+    // Adds a job; a free pool worker takes the first pending one of the
+    // newest burst.
     void push(Job job);
     // Adds a job that runs once no job pushed with push() waits (or once
     // more than maxDeferred deferred ones do).
@@ -43,12 +50,20 @@ private:
     {
         mutable QMutex mutex;
         QWaitCondition idle;
-        std::vector<Job> jobs;
+        struct Queued
+        {
+            Job job;
+            quint64 burst;
+        };
+        std::vector<Queued> jobs;
+        quint64 burst = 0;
+        std::chrono::steady_clock::time_point lastPush;
         std::deque<Job> deferred;
         int running = 0;
     };
 
     static void runNext(const std::shared_ptr<Pending> &pending);
+    static Job takeFirstOfNewestBurst(Pending &pending);
     void startWorker();
 
     QThreadPool *m_pool;

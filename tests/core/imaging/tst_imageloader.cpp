@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QUrl>
 #include <sys/stat.h>
 #include <thread>
@@ -373,8 +374,8 @@ private Q_SLOTS:
         QVERIFY(!waitFor(inFlight).isNull());
         QVERIFY(loader.cachedThumbnail(running.path()).has_value());
     }
-    // Every pending job runs, newest first, on a pool the queue may share.
-    void pendingJobsAllRunNewestFirst()
+    // Every pending job runs, newest burst first, on a pool the queue may share.
+    void pendingJobsAllRunNewestBurstFirst()
     {
         QThreadPool pool;
         pool.setMaxThreadCount(1);
@@ -396,12 +397,19 @@ private Q_SLOTS:
             release.release();
             pool.waitForDone();
         };
+        // The newest burst first, each burst in the order it was pushed.
+        const auto pause = [] { QThread::msleep(5 * ThumbnailJobQueue::burstGap.count()); };
         runQueued([&] {
-            for (int i = 1; i <= 5; ++i)
+            for (int i = 1; i <= 3; ++i)
                 queue.push(record(i));
-            QCOMPARE(queue.pendingCount(), 5);
+            pause();
+            for (int i = 4; i <= 5; ++i)
+                queue.push(record(i));
+            pause();
+            queue.push(record(6));
+            QCOMPARE(queue.pendingCount(), 6);
         });
-        QCOMPARE(order, (QList<int>{5, 4, 3, 2, 1}));
+        QCOMPARE(order, (QList<int>{6, 4, 5, 1, 2, 3}));
         QCOMPARE(queue.pendingCount(), 0);
         // Deferred jobs wait for every other one, oldest first, and outlive clear().
         runQueued([&] {
