@@ -13,15 +13,17 @@
 // through a large grid, the cells now on screen were asked for last and must
 // not wait behind the ones scrolled past. Jobs pushed in one go (less than
 // burstGap apart, as one paint of the grid asks for its cells) are one
-// screenful and run in the order they came, so a screen fills in reading
-// order rather than from its last cell up. Every job still runs. Deferred jobs (work
-// that nobody waits for, such as writing a finished thumbnail to disk) run
-// only when no other job is pending, oldest first, unless more than
-// maxDeferred of them wait: what they hold stays bounded while a long scroll
-// keeps the decodes coming. The mutex guards only
-// this list and the count of running jobs, which pool workers and the owner
-// share. The pool may be shared with other work: the queue waits only for
-// its own jobs.
+// screenful and run in the order they came, so that a screen fills in reading
+// order rather than from its last cell up. Every job still runs.
+//
+// Deferred jobs (work that nobody waits for, such as writing a finished
+// thumbnail to disk) run only when no other job is pending, oldest first,
+// unless more than maxDeferred of them wait: what they hold stays bounded
+// while a long scroll keeps the decodes coming.
+//
+// The mutex guards only the lists and the count of running jobs, which pool
+// workers and the owner share. The pool may be shared with other work: the
+// queue waits only for its own jobs.
 class ThumbnailJobQueue
 {
 public:
