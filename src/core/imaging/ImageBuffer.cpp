@@ -35,6 +35,9 @@ struct Mapping
 // cancelled part way (the user steps on) would otherwise leave the rest
 // unfaulted, and the mapping, kept for the next picture, would charge those
 // faults (and any compaction for huge pages) to a decode the user waits for.
+// Only for memory the pool may keep: a larger picture gains nothing from it,
+// and a hostile file that claims a huge size and then fails must not make
+// all of it resident.
 void populate(void *start, size_t length)
 {
 #ifdef MADV_POPULATE_WRITE
@@ -65,7 +68,6 @@ void *mapAligned(size_t length)
     void *start = reinterpret_cast<void *>(aligned);
     // Advice only: without huge pages the memory works the same, with more faults.
     madvise(start, length, MADV_HUGEPAGE);
-    populate(start, length);
     return start;
 }
 
@@ -164,6 +166,8 @@ std::optional<Mapping> mappingFor(size_t length)
     void *start = mapAligned(length);
     if (!start)
         return std::nullopt;
+    if (length <= size_t(ImageBuffer::poolBytes))
+        populate(start, length);
     return Mapping{start, length};
 }
 

@@ -278,7 +278,7 @@ private Q_SLOTS:
     }
     // Faulted in on the decoder's thread when mapped: a decode cancelled part
     // way must not leave faults for the next picture that gets its memory.
-    void freshLargePicturesArriveResident()
+    void freshLargePicturesArriveResidentUpToThePool()
     {
         if (!ImageBuffer::keepsMemory())
             QSKIP("large pictures use Qt's allocation in this build");
@@ -298,6 +298,11 @@ private Q_SLOTS:
         const qsizetype pages =
             (fresh.sizeInBytes() + sysconf(_SC_PAGESIZE) - 1) / sysconf(_SC_PAGESIZE);
         QCOMPARE(residentPages(fresh), pages);
+        // Memory the pool never keeps is left to fault as it is written: a
+        // hostile file may claim a huge picture and fail before any row.
+        const QImage huge = ImageBuffer::allocate(QSize(9000, 8000), QImage::Format_RGB32);
+        QVERIFY(huge.sizeInBytes() > ImageBuffer::poolBytes);
+        QVERIFY(residentPages(huge) < pages);
     }
     // A few are kept, the newest; a picture larger than the bound never is.
     void keptMemoryIsBounded()
