@@ -313,9 +313,14 @@ private Q_SLOTS:
         std::vector<QImage> pictures;
         for (int i = 0; i < ImageBuffer::poolEntries + 2; ++i)
             pictures.push_back(ImageBuffer::allocate(size, QImage::Format_RGB32));
+        void *oldest = pictures.front().bits(); // the start of its own mapping
         pictures.clear();
         const qsizetype kept = ImageBuffer::poolEntries * (qsizetype(48) << 20);
         QCOMPARE(ImageBuffer::pooledBytes(), kept);
+        // What leaves the pool goes back to the system.
+        unsigned char residency = 0;
+        QCOMPARE(mincore(oldest, size_t(sysconf(_SC_PAGESIZE)), &residency), -1);
+        QCOMPARE(errno, ENOMEM);
         QVERIFY(!ImageBuffer::allocate(QSize(9000, 8000), QImage::Format_RGB32).isNull());
         QCOMPARE(ImageBuffer::pooledBytes(), kept);
     }
