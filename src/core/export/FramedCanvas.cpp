@@ -1,16 +1,15 @@
 #include "export/FramedCanvas.h"
 
 #include "export/YUpCanvas.h"
+#include "imaging/ImageBuffer.h"
 
 #include <QPainter>
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <future>
 #include <memory>
-#include <sys/mman.h>
 #include <system_error>
 #include <vector>
 
@@ -89,26 +88,6 @@ void fillAround(QImage &target, const QRect &hole, const QColor &color)
     }
 }
 
-// An image backed by transparent huge pages where the kernel offers them: a
-// 24 MP canvas then takes about fifty page faults instead of 26,000, which
-// otherwise cost more than drawing the frame. Falls back to a plain QImage.
-QImage allocateImage(int width, int height, QImage::Format format)
-{
-    constexpr size_t hugePage = size_t(2) << 20;
-    const qsizetype bytesPerLine = qsizetype(width) * 4;
-    const size_t bytes = size_t(bytesPerLine) * size_t(height);
-    if (bytes < hugePage)
-        return QImage(width, height, format);
-    const size_t rounded = (bytes + hugePage - 1) / hugePage * hugePage;
-    void *memory = std::aligned_alloc(hugePage, rounded);
-    if (!memory)
-        return QImage(width, height, format);
-    ::madvise(memory, rounded, MADV_HUGEPAGE);
-    return QImage(
-        static_cast<uchar *>(memory), width, height, bytesPerLine, format,
-        [](void *data) { std::free(data); }, memory);
-}
-
 // Canvas rows [top, bottom) painted into one image.
 struct PaintedRows
 {
@@ -126,7 +105,8 @@ Piece paintRows(const FramedCanvas &canvas, int top, int bottom)
     auto piece = std::make_shared<PaintedRows>();
     piece->top = top;
     piece->bottom = bottom;
-    piece->pixels = allocateImage(canvas.size().width(), bottom - top, canvas.format());
+    piece->pixels =
+        ImageBuffer::allocate(QSize(canvas.size().width(), bottom - top), canvas.format());
     if (piece->pixels.isNull())
         return {};
     canvas.paint(piece->pixels, top);
@@ -287,7 +267,7 @@ void FramedCanvas::paint(QImage &target, int top) const
 
 QImage FramedCanvas::render() const
 {
-    QImage canvas = allocateImage(m_width, m_height, m_format);
+    QImage canvas = ImageBuffer::allocate(size(), m_format);
     if (canvas.isNull())
         return {};
     paint(canvas, 0);

@@ -3,16 +3,19 @@
 #include <QImage>
 #include <QSize>
 
-// Memory for the large pictures the decoders write. A picture of a few
-// megabytes or more gets pages of its own, marked for the kernel's
-// transparent huge pages where the system offers them on request: a fresh
-// 24-megapixel picture then costs about fifty page faults instead of some
-// twenty-four thousand, which on some machines (virtual ones above all) take
-// longer than decoding the JPEG. The memory of a picture that goes is kept
-// for the next one of about its size (a few, within poolBytes), so that
-// stepping through photos reuses resident memory instead of faulting in fresh
-// pages for every one; the system may still take that memory back when it
-// runs short. Smaller pictures, and builds checked by the address
+// Memory for the large pictures the decoders and the export's canvas write;
+// it comes uninitialised (possibly an earlier picture's), so every user
+// writes every pixel or drops the image.
+//
+// A picture of a few megabytes or more gets pages of its own, marked for the
+// kernel's transparent huge pages where the system offers them on request: a
+// fresh 24-megapixel picture then costs about fifty page faults instead of
+// some twenty-four thousand, which on some machines (virtual ones above all)
+// take longer than decoding the JPEG. The memory of a picture that goes is
+// kept for the next one of about its size (a few, within poolBytes), so that
+// stepping through photos reuses resident memory instead of faulting in
+// fresh pages for every one; the system may still take that memory back when
+// it runs short. Smaller pictures, and builds checked by the address
 // sanitizer, use Qt's own allocation.
 class ImageBuffer
 {
