@@ -1,10 +1,10 @@
 #include "export/JpegEncoder.h"
 
+#include "imaging/JpegErrorJump.h"
 #include "model/FileDescriptorWriter.h"
 
 #include <QtEndian>
 #include <cmath>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -65,22 +65,6 @@ QImage encodable(const QImage &image)
         return image.convertToFormat(QImage::Format_RGB32);
     }
 }
-
-// libjpeg reports errors by calling error_exit, which must not return: it
-// jumps back to the setjmp in compressRows. Nothing is printed.
-struct JumpingErrorManager
-{
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-};
-
-[[noreturn]] void jumpOut(j_common_ptr cinfo)
-{
-    std::longjmp(reinterpret_cast<JumpingErrorManager *>(cinfo->err)->jump, 1);
-}
-
-void stayQuiet(j_common_ptr)
-{}
 
 const char *bytesOf(const std::vector<JOCTET> &buffer)
 {
@@ -152,7 +136,7 @@ bool writeSegments(j_compress_ptr cinfo, QByteArrayView segments)
 // The compression proper, set up as TurboJPEG's tjCompress2 does for 4:2:0
 // (so both streams are the same bytes). Only trivially destructible locals
 // here: an error jumps back into this frame.
-bool compressRows(j_compress_ptr cinfo, JumpingErrorManager &errors, QSize size,
+bool compressRows(j_compress_ptr cinfo, JpegErrorJump &errors, QSize size,
                   const JpegEncoder::RowSupplier &supplier, int jpegQuality,
                   QByteArrayView segments)
 {
@@ -206,11 +190,9 @@ bool JpegEncoder::encodeRows(int fd, QSize size, const RowSupplier &rows, double
 {
     if (fd < 0 || size.isEmpty() || !rows || !std::isfinite(quality))
         return false;
-    JumpingErrorManager errors;
+    JpegErrorJump errors;
     jpeg_compress_struct cinfo;
-    cinfo.err = jpeg_std_error(&errors.pub);
-    errors.pub.error_exit = jumpOut;
-    errors.pub.output_message = stayQuiet;
+    cinfo.err = errors.install();
     DescriptorDestination destination;
     destination.fd = fd;
     destination.pub.init_destination = DescriptorDestination::start;

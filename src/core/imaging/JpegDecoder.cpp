@@ -4,9 +4,9 @@
 #include "imaging/DecodeLimits.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/ImageOrientation.h"
+#include "imaging/JpegErrorJump.h"
 
 #include <algorithm>
-#include <csetjmp>
 #include <cstdio> // jpeglib.h needs FILE
 #include <jpeglib.h>
 #include <map>
@@ -128,21 +128,6 @@ std::optional<JpegHeader> readHeader(tjhandle tj, const QByteArray &data)
     return header;
 }
 
-// libjpeg reports fatal errors by calling error_exit, which must not return.
-struct JpegErrorManager
-{
-    jpeg_error_mgr base;
-    std::jmp_buf jump;
-};
-
-[[noreturn]] void leaveOnError(j_common_ptr info)
-{
-    std::longjmp(reinterpret_cast<JpegErrorManager *>(info->err)->jump, 1);
-}
-
-void ignoreMessage(j_common_ptr)
-{}
-
 // Called by libjpeg while it reads scans and while it outputs rows: stops a
 // file of more scans than any encoder writes, and a decode that is no longer
 // wanted, by leaving through the error path.
@@ -163,7 +148,7 @@ void checkProgress(j_common_ptr info)
                           !(*progress->keepGoing)(qreal(decompress->output_scanline) /
                                                   qMax(1u, decompress->output_height));
     if (tooManyScans || unwanted)
-        leaveOnError(info);
+        JpegErrorJump::leave(info);
 }
 
 constexpr int rowsPerBand = 32;
@@ -176,12 +161,10 @@ bool decompressInto(QImage &image, const QByteArray &data, tjscalingfactor facto
                     const JpegDecoder::KeepGoing &keepGoing)
 {
     jpeg_decompress_struct info{};
-    JpegErrorManager errors{};
+    JpegErrorJump errors{};
     JpegProgress progress{{}, &keepGoing, 0};
     progress.base.progress_monitor = checkProgress;
-    info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = leaveOnError;
-    errors.base.output_message = ignoreMessage;
+    info.err = errors.install();
     if (setjmp(errors.jump)) {
         jpeg_destroy_decompress(&info);
         return false;
