@@ -38,13 +38,26 @@ QPen strokePen(const QColor &color, const QRectF &box, qreal fraction = 0.09)
     return pen;
 }
 
-QPainterPath checkmarkPath(const QRectF &box)
+// An open line through points given as fractions of the box's width and height.
+QPainterPath polyline(const QRectF &box, std::initializer_list<QPointF> fractions)
 {
     QPainterPath path;
-    path.moveTo(box.left() + box.width() * 0.18, box.top() + box.height() * 0.54);
-    path.lineTo(box.left() + box.width() * 0.42, box.top() + box.height() * 0.76);
-    path.lineTo(box.left() + box.width() * 0.82, box.top() + box.height() * 0.26);
+    bool first = true;
+    for (const QPointF &fraction : fractions) {
+        const QPointF point(box.left() + box.width() * fraction.x(),
+                            box.top() + box.height() * fraction.y());
+        if (first)
+            path.moveTo(point);
+        else
+            path.lineTo(point);
+        first = false;
+    }
     return path;
+}
+
+QPainterPath checkmarkPath(const QRectF &box)
+{
+    return polyline(box, {{0.18, 0.54}, {0.42, 0.76}, {0.82, 0.26}});
 }
 
 // A round-capped pen of an absolute width.
@@ -130,18 +143,8 @@ void paintTrash(QPainter &painter, const QRectF &box, const QColor &color)
     const qreal w = box.width(), h = box.height();
     const qreal lidY = box.top() + h * 0.22;
     painter.drawLine(QPointF(box.left() + w * 0.12, lidY), QPointF(box.left() + w * 0.88, lidY));
-    QPainterPath handle;
-    handle.moveTo(box.left() + w * 0.38, lidY);
-    handle.lineTo(box.left() + w * 0.38, box.top() + h * 0.10);
-    handle.lineTo(box.left() + w * 0.62, box.top() + h * 0.10);
-    handle.lineTo(box.left() + w * 0.62, lidY);
-    painter.drawPath(handle);
-    QPainterPath bin;
-    bin.moveTo(box.left() + w * 0.20, lidY);
-    bin.lineTo(box.left() + w * 0.26, box.top() + h * 0.90);
-    bin.lineTo(box.left() + w * 0.74, box.top() + h * 0.90);
-    bin.lineTo(box.left() + w * 0.80, lidY);
-    painter.drawPath(bin);
+    painter.drawPath(polyline(box, {{0.38, 0.22}, {0.38, 0.10}, {0.62, 0.10}, {0.62, 0.22}}));
+    painter.drawPath(polyline(box, {{0.20, 0.22}, {0.26, 0.90}, {0.74, 0.90}, {0.80, 0.22}}));
     for (const qreal x : {0.42, 0.58})
         painter.drawLine(QPointF(box.left() + w * x, box.top() + h * 0.38),
                          QPointF(box.left() + w * x, box.top() + h * 0.76));
@@ -152,14 +155,8 @@ void paintShareUp(QPainter &painter, const QRectF &box, const QColor &color)
     painter.setPen(strokePen(color, box));
     painter.setBrush(Qt::NoBrush);
     const qreal w = box.width(), h = box.height();
-    QPainterPath tray;
-    tray.moveTo(box.left() + w * 0.34, box.top() + h * 0.40);
-    tray.lineTo(box.left() + w * 0.18, box.top() + h * 0.40);
-    tray.lineTo(box.left() + w * 0.18, box.top() + h * 0.90);
-    tray.lineTo(box.left() + w * 0.82, box.top() + h * 0.90);
-    tray.lineTo(box.left() + w * 0.82, box.top() + h * 0.40);
-    tray.lineTo(box.left() + w * 0.66, box.top() + h * 0.40);
-    painter.drawPath(tray);
+    painter.drawPath(polyline(
+        box, {{0.34, 0.40}, {0.18, 0.40}, {0.18, 0.90}, {0.82, 0.90}, {0.82, 0.40}, {0.66, 0.40}}));
     const qreal x = box.center().x();
     painter.drawLine(QPointF(x, box.top() + h * 0.08), QPointF(x, box.top() + h * 0.62));
     QPainterPath head;
