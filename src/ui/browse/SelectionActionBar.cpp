@@ -46,35 +46,21 @@ SelectionActionBar::SelectionActionBar(AppState &state, QWidget *parent)
 
     addFlagButtons(layout, callout);
 
-    m_compare = new QPushButton(QStringLiteral("对比"), this);
-    m_compare->setFont(callout);
-    m_compare->setIcon(
-        Symbols::icon(Symbols::Symbol::SideBySide, palette().color(QPalette::ButtonText), 14));
-    BrowseStyle::makeBordered(m_compare);
+    m_compare =
+        addCommandButton(layout, QStringLiteral("对比"), Symbols::Symbol::SideBySide, callout);
     connect(m_compare, &QPushButton::clicked, this, [this] { m_state.compare().openSelection(); });
-    layout->addWidget(m_compare);
-
-    m_archive = new QPushButton(QStringLiteral("批量归档"), this);
-    m_archive->setFont(callout);
-    m_archive->setIcon(
-        Symbols::icon(Symbols::Symbol::ArchiveBox, palette().color(QPalette::ButtonText), 14));
-    BrowseStyle::makeBordered(m_archive);
+    m_archive =
+        addCommandButton(layout, QStringLiteral("批量归档"), Symbols::Symbol::ArchiveBox, callout);
     connect(m_archive, &QPushButton::clicked, this, [this] {
         if (m_state.currentFolder())
             Q_EMIT batchArchiveRequested();
     });
-    layout->addWidget(m_archive);
-
-    m_trash = new QPushButton(QStringLiteral("移到废纸篓"), this);
-    m_trash->setFont(callout);
-    m_trash->setIcon(
-        Symbols::icon(Symbols::Symbol::Trash, palette().color(QPalette::ButtonText), 14));
-    BrowseStyle::makeBordered(m_trash);
+    m_trash =
+        addCommandButton(layout, QStringLiteral("移到废纸篓"), Symbols::Symbol::Trash, callout);
     connect(m_trash, &QPushButton::clicked, this, [this] {
         if (!m_state.isMovingFiles())
             m_state.moveToTrash(m_state.selectedImages());
     });
-    layout->addWidget(m_trash);
 
     m_export = new QPushButton(QStringLiteral("批量边框水印"), this);
     m_export->setFont(callout);
@@ -104,6 +90,17 @@ void SelectionActionBar::addFlagButtons(QHBoxLayout *layout, const QFont &font)
     m_pick = addButton(QStringLiteral("留用"), CullingFlag::pick);
     m_reject = addButton(QStringLiteral("排除"), CullingFlag::reject);
     m_clearFlag = addButton(QStringLiteral("清除旗标"), CullingFlag::none);
+}
+
+QPushButton *SelectionActionBar::addCommandButton(QHBoxLayout *layout, const QString &text,
+                                                  Symbols::Symbol symbol, const QFont &font)
+{
+    auto *button = new QPushButton(text, this);
+    button->setFont(font);
+    button->setIcon(Symbols::icon(symbol, palette().color(QPalette::ButtonText), 14));
+    BrowseStyle::makeBordered(button);
+    layout->addWidget(button);
+    return button;
 }
 
 QString SelectionActionBar::countText() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Symbols.h"
+
 #include <QWidget>
 
 class AppState;
@@ -39,6 +41,9 @@ protected:
 private:
     void updateFromSelection();
     void addFlagButtons(QHBoxLayout *layout, const QFont &font);
+    // A bordered button with a symbol, added to `layout`.
+    QPushButton *addCommandButton(QHBoxLayout *layout, const QString &text, Symbols::Symbol symbol,
+                                  const QFont &font);
 
     AppState &m_state;
     QLabel *m_count;
